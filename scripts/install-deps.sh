@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages ORVO builds and tests with. Idempotent: when
+# everything is already there it only checks and returns.
+set -euo pipefail
+
+packages=(
+  g++ cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-qpa-plugins
+  libgumbo-dev libpugixml-dev libcurl4-openssl-dev libcpp-httplib-dev
+  libsqlite3-dev sqlite3
+  dbus dbus-x11
+  googletest libgtest-dev libgmock-dev
+  xvfb xauth imagemagick
+)
+# The independent .lit reader used only by the writer's oracle tests; it is
+# large, so ORVO_NO_CALIBRE=1 skips it (those tests then skip themselves).
+if [ "${ORVO_NO_CALIBRE:-0}" != 1 ]; then
+  packages+=(calibre)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all ${#packages[@]} packages present"
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
