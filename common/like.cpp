@@ -1,0 +1,184 @@
+#include "like.h"
+
+#include <vector>
+
+#include "text.h"
+
+namespace orvo {
+
+namespace {
+
+struct Token {
+  enum Kind { kAnySeq, kAnyOne, kChar, kSet };
+  Token(Kind k, char32_t c = 0) : kind(k), ch(c) {}
+  Kind kind;
+  char32_t ch = 0;                                   // kChar, folded
+  std::vector<std::pair<char32_t, char32_t>> ranges;  // kSet, folded
+  bool negate = false;
+
+  bool Matches(char32_t c) const {
+    if (kind == kAnyOne) return true;
+    if (kind == kChar) return c == ch;
+    bool in = false;
+    for (auto [lo, hi] : ranges)
+      if (c >= lo && c <= hi) {
+        in = true;
+        break;
+      }
+    return in != negate;
+  }
+};
+
+// Parses "[...]" starting after '['. A ']' right after the opening (or after
+// the negation sign) is a member, so "[]]" is ']'; a lone "[^]" is '^'.
+// Returns false for an unclosed bracket, which then stands for itself.
+bool ParseSet(const std::u32string& p, size_t& i, Token& t) {
+  size_t j = i;
+  if (j < p.size() && (p[j] == '^' || p[j] == '!') && j + 1 < p.size() && p[j + 1] != ']') {
+    t.negate = true;
+    ++j;
+  }
+  bool first = true;
+  while (j < p.size()) {
+    char32_t c = p[j];
+    if (c == ']' && !first) {
+      i = j + 1;
+      return true;
+    }
+    if (j + 2 < p.size() && p[j + 1] == '-' && p[j + 2] != ']') {
+      char32_t lo = FoldCase(c), hi = FoldCase(p[j + 2]);
+      if (lo > hi) std::swap(lo, hi);
+      t.ranges.emplace_back(lo, hi);
+      j += 3;
+    } else {
+      t.ranges.emplace_back(FoldCase(c), FoldCase(c));
+      ++j;
+    }
+    first = false;
+  }
+  return false;
+}
+
+std::u32string Decode(std::string_view s) {
+  std::u32string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) out.push_back(NextCodePoint(s, i));
+  return out;
+}
+
+std::vector<Token> Compile(std::string_view pattern, char32_t escape) {
+  std::u32string p = Decode(pattern);
+  std::vector<Token> tokens;
+  for (size_t i = 0; i < p.size();) {
+    char32_t c = p[i];
+    if (escape && c == escape && i + 1 < p.size()) {
+      tokens.emplace_back(Token::kChar, FoldCase(p[i + 1]));
+      i += 2;
+    } else if (c == '%') {
+      if (tokens.empty() || tokens.back().kind != Token::kAnySeq) tokens.emplace_back(Token::kAnySeq);
+      ++i;
+    } else if (c == '_') {
+      tokens.emplace_back(Token::kAnyOne);
+      ++i;
+    } else if (c == '[') {
+      Token t(Token::kSet);
+      size_t j = i + 1;
+      if (ParseSet(p, j, t)) {
+        tokens.push_back(std::move(t));
+        i = j;
+      } else {
+        tokens.emplace_back(Token::kChar, U'[');
+        ++i;
+      }
+    } else {
+      tokens.emplace_back(Token::kChar, FoldCase(c));
+      ++i;
+    }
+  }
+  return tokens;
+}
+
+// Wildcard match with one back-track point: linear for the usual patterns.
+bool Match(const std::vector<Token>& tokens, const std::u32string& text) {
+  size_t t = 0, s = 0;
+  size_t starT = std::string::npos, starS = 0;
+  while (s < text.size()) {
+    if (t < tokens.size() && tokens[t].kind == Token::kAnySeq) {
+      starT = t++;
+      starS = s;
+    } else if (t < tokens.size() && tokens[t].Matches(text[s])) {
+      ++t;
+      ++s;
+    } else if (starT != std::string::npos) {
+      t = starT + 1;
+      s = ++starS;
+    } else {
+      return false;
+    }
+  }
+  while (t < tokens.size() && tokens[t].kind == Token::kAnySeq) ++t;
+  return t == tokens.size();
+}
+
+void LikeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  const unsigned char* pattern = sqlite3_value_text(argv[0]);
+  const unsigned char* text = sqlite3_value_text(argv[1]);
+  if (!pattern || !text) return;  // NULL
+  char32_t escape = 0;
+  if (argc == 3) {
+    const unsigned char* e = sqlite3_value_text(argv[2]);
+    if (e && *e) {
+      std::string_view es(reinterpret_cast<const char*>(e));
+      size_t i = 0;
+      escape = NextCodePoint(es, i);
+    }
+  }
+  bool m = LikeMatch(reinterpret_cast<const char*>(pattern), reinterpret_cast<const char*>(text), escape);
+  sqlite3_result_int(ctx, m ? 1 : 0);
+}
+
+}  // namespace
+
+bool LikeMatch(std::string_view pattern, std::string_view text, char32_t escape) {
+  std::u32string folded = Decode(text);
+  for (auto& c : folded) c = FoldCase(c);
+  return Match(Compile(pattern, escape), folded);
+}
+
+int RegisterLike(sqlite3* db) {
+  const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+  int rc = sqlite3_create_function(db, "like", 2, flags, nullptr, LikeFunction, nullptr, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_create_function(db, "like", 3, flags, nullptr, LikeFunction, nullptr, nullptr);
+  return rc;
+}
+
+std::string LikeEscape(std::string_view keyword) {
+  std::string out;
+  for (char c : keyword) {
+    switch (c) {
+      case '[': out += "[[]"; break;
+      case ']': out += "[]]"; break;
+      case '%': out += "[%]"; break;
+      case '_': out += "[_]"; break;
+      case '^': out += "[^]"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string LikeUnescape(std::string_view s) {
+  std::string out;
+  for (size_t i = 0; i < s.size();) {
+    if (s[i] == '[' && i + 2 < s.size() && s[i + 2] == ']' &&
+        std::string_view("[]%_^").find(s[i + 1]) != std::string_view::npos) {
+      out += s[i + 1];
+      i += 3;
+    } else {
+      out += s[i++];
+    }
+  }
+  return out;
+}
+
+}  // namespace orvo

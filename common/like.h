@@ -1,0 +1,24 @@
+// LIKE as the reader's keywords need it: % and _ wildcards, bracket sets
+// ([abc], [a-z], [!x] / [^x]) so that [%] [_] [[] []] [^] stand for the
+// characters themselves, compared case-insensitively.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <string>
+#include <string_view>
+
+namespace orvo {
+
+// `escape` (0 for none) makes the next pattern character literal.
+bool LikeMatch(std::string_view pattern, std::string_view text, char32_t escape = 0);
+
+// Replaces SQLite's like() (2 and 3 arguments) on a connection.
+int RegisterLike(sqlite3* db);
+
+// The reader's escaping of a keyword: [ ] % _ ^ each inside brackets.
+std::string LikeEscape(std::string_view keyword);
+// The reverse, for showing a stored keyword for editing.
+std::string LikeUnescape(std::string_view escaped);
+
+}  // namespace orvo

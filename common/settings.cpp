@@ -1,0 +1,281 @@
+#include "settings.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "text.h"
+
+namespace orvo {
+
+std::string ModuleDirectory() {
+  std::string dir;
+  if (const char* home = std::getenv("ORVO_HOME"); home && *home) {
+    dir = home;
+  } else {
+    char buf[4096];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n > 0) {
+      dir.assign(buf, static_cast<size_t>(n));
+      dir.erase(dir.rfind('/') + 1);
+    }
+  }
+  if (dir.empty()) dir = "./";
+  if (dir.back() != '/') dir += '/';
+  return dir;
+}
+
+std::string SettingsPath() { return ModuleDirectory() + "ORVO.ini"; }
+
+namespace {
+
+// The file as lines; sections and keys are found by scanning, which keeps
+// every line we do not understand exactly as it was.
+struct IniText {
+  std::vector<std::string> lines;
+
+  static IniText Load(const std::string& path) {
+    IniText ini;
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      ini.lines.push_back(line);
+    }
+    return ini;
+  }
+
+  static bool IsSection(const std::string& line, std::string* name) {
+    std::string t = Trim(line);
+    if (t.size() < 2 || t.front() != '[') return false;
+    size_t close = t.find(']');
+    if (close == std::string::npos) return false;
+    if (name) *name = Trim(std::string_view(t).substr(1, close - 1));
+    return true;
+  }
+
+  static bool IsKey(const std::string& line, std::string* key, std::string* value) {
+    std::string t = Trim(line);
+    if (t.empty() || t[0] == ';' || t[0] == '#' || t[0] == '[') return false;
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) return false;
+    if (key) *key = Trim(std::string_view(line).substr(0, eq));
+    if (value) {
+      std::string v = Trim(std::string_view(line).substr(eq + 1));
+      // Quotes around a whole value are not part of it.
+      if (v.size() >= 2 && ((v.front() == '"' && v.back() == '"') || (v.front() == '\'' && v.back() == '\'')))
+        v = v.substr(1, v.size() - 2);
+      *value = v;
+    }
+    return true;
+  }
+
+  // [begin, end) of a section's body; begin is npos when the section is absent.
+  std::pair<size_t, size_t> Find(const std::string& section) const {
+    size_t begin = std::string::npos;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      std::string name;
+      if (!IsSection(lines[i], &name)) continue;
+      if (begin != std::string::npos) return {begin, i};
+      if (EqualsNoCase(name, section)) begin = i + 1;
+    }
+    return {begin, lines.size()};
+  }
+
+  size_t FindKey(size_t begin, size_t end, const std::string& key) const {
+    for (size_t i = begin; i < end; ++i) {
+      std::string k;
+      if (IsKey(lines[i], &k, nullptr) && EqualsNoCase(k, key)) return i;
+    }
+    return std::string::npos;
+  }
+
+  const std::string* Value(const std::string& section, const std::string& key, std::string* out) const {
+    auto [b, e] = Find(section);
+    if (b == std::string::npos) return nullptr;
+    size_t i = FindKey(b, e, key);
+    if (i == std::string::npos) return nullptr;
+    IsKey(lines[i], nullptr, out);
+    return out;
+  }
+
+  // Index after the last non-blank line of a section, so new keys sit with it.
+  size_t InsertPoint(size_t begin, size_t end) const {
+    size_t at = end;
+    while (at > begin && Trim(lines[at - 1]).empty()) --at;
+    return at;
+  }
+
+  size_t AddSection(const std::string& section) {
+    if (!lines.empty() && !Trim(lines.back()).empty()) lines.emplace_back();
+    lines.push_back("[" + section + "]");
+    return lines.size();
+  }
+
+  std::string Serialize() const {
+    std::string out;
+    for (const auto& l : lines) {
+      out += l;
+      out += '\n';
+    }
+    return out;
+  }
+};
+
+// Holds the sidecar lock for one read-modify-write. The lock cannot be on the
+// ini itself: the atomic rename replaces that inode.
+class WriteLock {
+ public:
+  explicit WriteLock(const std::string& path) {
+    std::string lockPath = path + ".lock";
+    fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ >= 0) {
+      while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      }
+    }
+  }
+  ~WriteLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  WriteLock(const WriteLock&) = delete;
+  WriteLock& operator=(const WriteLock&) = delete;
+  bool ok() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+bool ReplaceFile(const std::string& path, const std::string& content) {
+  std::string tmp = path + ".tmp" + std::to_string(::getpid());
+  mode_t mode = 0644;
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < content.size()) {
+    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ::close(fd);
+      ::unlink(tmp.c_str());
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0 || ::rename(tmp.c_str(), path.c_str()) != 0) {
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+template <typename Edit>
+bool Modify(const std::string& path, Edit edit) {
+  WriteLock lock(path);
+  if (!lock.ok()) return false;
+  IniText ini = IniText::Load(path);
+  if (!edit(ini)) return true;  // nothing to change
+  return ReplaceFile(path, ini.Serialize());
+}
+
+}  // namespace
+
+int Settings::ReadInt(const std::string& section, const std::string& key, int def) const {
+  std::string v;
+  if (!IniText::Load(path_).Value(section, key, &v)) return def;
+  const char* p = v.c_str();
+  char* end = nullptr;
+  errno = 0;
+  long n = std::strtol(p, &end, 10);
+  if (end == p) return def;
+  if (errno == ERANGE || n > INT32_MAX || n < INT32_MIN) return def;
+  return static_cast<int>(n);
+}
+
+std::string Settings::ReadText(const std::string& section, const std::string& key, const std::string& def,
+                               size_t bufferSize) const {
+  std::string v;
+  if (!IniText::Load(path_).Value(section, key, &v)) return FitBuffer(def, bufferSize);
+  return FitBuffer(v, bufferSize);
+}
+
+bool Settings::HasKey(const std::string& section, const std::string& key) const {
+  std::string v;
+  return IniText::Load(path_).Value(section, key, &v) != nullptr;
+}
+
+bool Settings::WriteText(const std::string& section, const std::string& key, const std::string& value) const {
+  // A line end inside a value would split it into a stray line.
+  std::string clean = value;
+  for (char& c : clean)
+    if (c == '\n' || c == '\r') c = ' ';
+  return Modify(path_, [&](IniText& ini) {
+    auto [b, e] = ini.Find(section);
+    if (b == std::string::npos) {
+      ini.AddSection(section);
+      ini.lines.push_back(key + "=" + clean);
+      return true;
+    }
+    size_t i = ini.FindKey(b, e, key);
+    if (i != std::string::npos) {
+      std::string k;  // keep the key's own spelling
+      IniText::IsKey(ini.lines[i], &k, nullptr);
+      ini.lines[i] = k + "=" + clean;
+      return true;
+    }
+    ini.lines.insert(ini.lines.begin() + static_cast<long>(ini.InsertPoint(b, e)), key + "=" + clean);
+    return true;
+  });
+}
+
+bool Settings::WriteInt(const std::string& section, const std::string& key, int value) const {
+  return WriteText(section, key, std::to_string(value));
+}
+
+bool Settings::RemoveKey(const std::string& section, const std::string& key) const {
+  return Modify(path_, [&](IniText& ini) {
+    auto [b, e] = ini.Find(section);
+    if (b == std::string::npos) return false;
+    size_t i = ini.FindKey(b, e, key);
+    if (i == std::string::npos) return false;
+    ini.lines.erase(ini.lines.begin() + static_cast<long>(i));
+    return true;
+  });
+}
+
+IniEntries Settings::ReadSection(const std::string& section) const {
+  IniText ini = IniText::Load(path_);
+  IniEntries out;
+  auto [b, e] = ini.Find(section);
+  if (b == std::string::npos) return out;
+  for (size_t i = b; i < e; ++i) {
+    std::string k, v;
+    if (IniText::IsKey(ini.lines[i], &k, &v)) out.emplace_back(k, v);
+  }
+  return out;
+}
+
+bool Settings::ReplaceSection(const std::string& section, const IniEntries& entries) const {
+  return Modify(path_, [&](IniText& ini) {
+    auto [b, e] = ini.Find(section);
+    if (b == std::string::npos) b = e = ini.AddSection(section);
+    std::vector<std::string> kept;
+    for (size_t i = b; i < e; ++i)
+      if (!IniText::IsKey(ini.lines[i], nullptr, nullptr) && !Trim(ini.lines[i]).empty())
+        kept.push_back(ini.lines[i]);
+    for (const auto& [k, v] : entries) kept.push_back(k + "=" + v);
+    if (e < ini.lines.size()) kept.emplace_back();  // keep a blank before the next section
+    ini.lines.erase(ini.lines.begin() + static_cast<long>(b), ini.lines.begin() + static_cast<long>(e));
+    ini.lines.insert(ini.lines.begin() + static_cast<long>(b), kept.begin(), kept.end());
+    return true;
+  });
+}
+
+}  // namespace orvo

@@ -1,0 +1,71 @@
+// The shared settings file (ORVO.ini) and the program folder it lives in.
+//
+// All four programs read a setting at the moment they need it, straight from
+// the file, so a change one program writes is seen by the others at their next
+// read. Writes are read-modify-write under an advisory lock and replace the file
+// atomically, so concurrent writers never lose each other's keys.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace orvo {
+
+// Folder of the running program, with a trailing "/". ORVO_HOME, when set and
+// not empty, names another folder (tests, demos, several installations).
+std::string ModuleDirectory();
+
+// ModuleDirectory() + "ORVO.ini".
+std::string SettingsPath();
+
+// Section names used by the programs.
+inline constexpr const char* kSystemSection = "Software\\Vantelia\\ORVO\\Settings\\System";
+inline constexpr const char* kDownloadSection = "Download";
+inline constexpr const char* kCleanupSection = "Cleanup";
+inline constexpr const char* kParserScheduleSection = "ParserSchedule";
+inline constexpr const char* kLitScheduleSection = "LitSchedule";
+
+// Text buffer sizes of the readers: a longer value is cut to size - 1 bytes.
+inline constexpr size_t kPathBuffer = 260;    // 259 characters
+inline constexpr size_t kReaderBuffer = 255;  // 254 characters
+
+using IniEntries = std::vector<std::pair<std::string, std::string>>;
+
+// One ini file. Section and key names are case-insensitive; comments, blank
+// and unknown lines are kept on write. A file that does not exist reads as
+// empty (every reader gets its default).
+class Settings {
+ public:
+  explicit Settings(std::string path) : path_(std::move(path)) {}
+  // The shared ORVO.ini of this program folder.
+  static Settings Shared() { return Settings(SettingsPath()); }
+
+  const std::string& path() const { return path_; }
+
+  // Leading optional sign and decimal digits, like the private-profile integer
+  // read; a missing key or a value without leading digits gives `def`.
+  int ReadInt(const std::string& section, const std::string& key, int def) const;
+
+  // The value cut to bufferSize - 1 bytes (on a UTF-8 character boundary);
+  // `def` (cut the same way) when the key is missing.
+  std::string ReadText(const std::string& section, const std::string& key,
+                       const std::string& def = "", size_t bufferSize = 4096) const;
+
+  bool HasKey(const std::string& section, const std::string& key) const;
+
+  // Each returns false when the file cannot be written; nothing is changed then.
+  bool WriteText(const std::string& section, const std::string& key, const std::string& value) const;
+  bool WriteInt(const std::string& section, const std::string& key, int value) const;
+  bool RemoveKey(const std::string& section, const std::string& key) const;
+
+  // Every key=value line of a section, in file order.
+  IniEntries ReadSection(const std::string& section) const;
+  // Replaces every key of the section with `entries` (comments in it stay).
+  bool ReplaceSection(const std::string& section, const IniEntries& entries) const;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace orvo

@@ -1,0 +1,127 @@
+#include "settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "test_support.h"
+
+namespace orvo {
+namespace {
+
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+TEST(SettingsTest, MissingFileGivesEveryDefault) {
+  TempDir dir;
+  Settings s(dir.File("ORVO.ini"));
+  EXPECT_EQ(s.ReadInt(kDownloadSection, "ConnectTimeout", 0), 0);
+  EXPECT_EQ(s.ReadInt(kSystemSection, "AutoCheck", 1), 1);
+  EXPECT_EQ(s.ReadText(kSystemSection, "PathDB", "", kPathBuffer), "");
+  EXPECT_TRUE(s.ReadSection(kParserScheduleSection).empty());
+}
+
+TEST(SettingsTest, IntegerReadsFollowTheProfileRules) {
+  TempDir dir;
+  WriteFile(dir.File("ORVO.ini"),
+            "[Download]\nConnectTimeout=0\nLoadImages=abc\nDays=12days\n"
+            "[Cleanup]\nMonth= -3 \nDay=\n");
+  Settings s(dir.File("ORVO.ini"));
+  EXPECT_EQ(s.ReadInt("download", "connecttimeout", 7), 0);  // present 0 is 0, not the default
+  EXPECT_EQ(s.ReadInt(kDownloadSection, "LoadImages", 1), 1);  // no digits: default
+  EXPECT_EQ(s.ReadInt(kDownloadSection, "Days", 0), 12);       // leading digits count
+  EXPECT_EQ(s.ReadInt(kCleanupSection, "Month", 0), -3);
+  EXPECT_EQ(s.ReadInt(kCleanupSection, "Day", 5), 5);
+  EXPECT_EQ(s.ReadInt(kCleanupSection, "Hour", 9), 9);
+}
+
+TEST(SettingsTest, LongTextIsCutToItsBuffer) {
+  TempDir dir;
+  Settings s(dir.File("ORVO.ini"));
+  std::string path(300, 'p');
+  ASSERT_TRUE(s.WriteText(kSystemSection, "PathDB", path));
+  EXPECT_EQ(s.ReadText(kSystemSection, "PathDB", "", kPathBuffer), std::string(259, 'p'));
+  EXPECT_EQ(s.ReadText(kSystemSection, "PathDB", "", kReaderBuffer), std::string(254, 'p'));
+  // A cut never splits a character.
+  std::string cyr;
+  for (int i = 0; i < 200; ++i) cyr += "\xD0\x96";  // Ж
+  ASSERT_TRUE(s.WriteText(kSystemSection, "PathPC", cyr));
+  EXPECT_EQ(s.ReadText(kSystemSection, "PathPC", "", kPathBuffer).size(), 258u);
+}
+
+TEST(SettingsTest, WritesKeepCommentsUnknownLinesAndOtherSections) {
+  TempDir dir;
+  WriteFile(dir.File("ORVO.ini"),
+            "; kept comment\r\n[Software\\Vantelia\\ORVO\\Settings\\System]\r\nPathDB=/a.db\r\n"
+            "garbage line\r\n\r\n[Download]\r\nDays=3\r\n");
+  Settings s(dir.File("ORVO.ini"));
+  ASSERT_TRUE(s.WriteText("SOFTWARE\\vantelia\\orvo\\settings\\system", "pathdb", "/b.db"));
+  ASSERT_TRUE(s.WriteInt(kSystemSection, "AutoCheck", 0));
+  ASSERT_TRUE(s.WriteInt("Cleanup", "DeleteOlder", 1));
+  std::string text = ReadFile(dir.File("ORVO.ini"));
+  EXPECT_NE(text.find("; kept comment"), std::string::npos);
+  EXPECT_NE(text.find("garbage line"), std::string::npos);
+  EXPECT_NE(text.find("PathDB=/b.db"), std::string::npos);  // the key keeps its spelling
+  EXPECT_EQ(s.ReadInt(kSystemSection, "AutoCheck", 1), 0);
+  EXPECT_EQ(s.ReadInt(kDownloadSection, "Days", 0), 3);
+  EXPECT_EQ(s.ReadInt(kCleanupSection, "DeleteOlder", 0), 1);
+  // The new key sits in its own section, not after the next one.
+  EXPECT_LT(text.find("AutoCheck"), text.find("[Download]"));
+}
+
+TEST(SettingsTest, SectionReadAndReplace) {
+  TempDir dir;
+  WriteFile(dir.File("ORVO.ini"), "[ParserSchedule]\n; note\nSchedule0=1|x|\nSchedule3=2|y|\n[LitSchedule]\nSchedule0=3\n");
+  Settings s(dir.File("ORVO.ini"));
+  IniEntries e = s.ReadSection("parserschedule");
+  ASSERT_EQ(e.size(), 2u);
+  EXPECT_EQ(e[1].first, "Schedule3");
+  EXPECT_EQ(e[1].second, "2|y|");
+  ASSERT_TRUE(s.ReplaceSection(kParserScheduleSection, {{"Schedule1", "4|a|"}}));
+  e = s.ReadSection(kParserScheduleSection);
+  ASSERT_EQ(e.size(), 1u);
+  EXPECT_EQ(e[0].first, "Schedule1");
+  EXPECT_EQ(s.ReadSection(kLitScheduleSection).size(), 1u);
+  EXPECT_NE(ReadFile(dir.File("ORVO.ini")).find("; note"), std::string::npos);
+  ASSERT_TRUE(s.ReplaceSection("New", {{"A", "1"}}));
+  EXPECT_EQ(s.ReadInt("new", "a", 0), 1);
+  ASSERT_TRUE(s.RemoveKey("New", "A"));
+  EXPECT_FALSE(s.HasKey("New", "A"));
+}
+
+TEST(SettingsTest, UnwritableFolderFailsWithoutChangingAnything) {
+  Settings s("/nonexistent-orvo-folder/ORVO.ini");
+  EXPECT_FALSE(s.WriteInt(kSystemSection, "A", 1));
+  EXPECT_EQ(s.ReadInt(kSystemSection, "A", 42), 42);
+}
+
+TEST(SettingsTest, ConcurrentWritersLoseNoKey) {
+  TempDir dir;
+  const std::string path = dir.File("ORVO.ini");
+  ASSERT_TRUE(testing::RunInProcesses(
+      [&](int child) {
+        Settings s(path);
+        for (int i = 0; i < 500; ++i)
+          if (!s.WriteInt("Keys", "P" + std::to_string(child) + "K" + std::to_string(i), i)) std::exit(1);
+      },
+      2));
+  Settings s(path);
+  EXPECT_EQ(s.ReadSection("Keys").size(), 1000u);
+  EXPECT_EQ(s.ReadInt("Keys", "P0K499", -1), 499);
+  EXPECT_EQ(s.ReadInt("Keys", "P1K0", -1), 0);
+}
+
+TEST(SettingsTest, ModuleDirectoryFollowsOrvoHome) {
+  TempDir dir;
+  ::setenv("ORVO_HOME", dir.path().c_str(), 1);
+  EXPECT_EQ(ModuleDirectory(), dir.path() + "/");
+  EXPECT_EQ(SettingsPath(), dir.path() + "/ORVO.ini");
+  ::unsetenv("ORVO_HOME");
+  std::string own = ModuleDirectory();
+  EXPECT_EQ(own.back(), '/');
+  EXPECT_EQ(own, std::string(ORVO_BIN_DIR) + "/");
+}
+
+}  // namespace
+}  // namespace orvo

@@ -1,0 +1,35 @@
+// Small text helpers shared by every program. All text is UTF-8.
+#pragma once
+
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace orvo {
+
+// The longest prefix of `s` of at most maxBytes bytes that does not end in the
+// middle of a UTF-8 sequence.
+std::string CutUtf8(std::string_view s, size_t maxBytes);
+
+// Text for a buffer of bufferSize bytes: at most bufferSize - 1 bytes.
+inline std::string FitBuffer(std::string_view s, size_t bufferSize) {
+  return CutUtf8(s, bufferSize > 0 ? bufferSize - 1 : 0);
+}
+
+// Database date-times are local time as "YYYY-MM-DD HH:MM:SS".
+std::string FormatDbTime(std::time_t t);
+std::optional<std::time_t> ParseDbTime(std::string_view s);
+
+// Case folding good enough for matching news text: ASCII, Latin-1,
+// Latin Extended-A, Greek and Cyrillic capitals.
+char32_t FoldCase(char32_t c);
+
+// Decodes one UTF-8 sequence at s[i], advancing i; a malformed byte yields
+// itself (as if Latin-1) so matching never stalls on broken input.
+char32_t NextCodePoint(std::string_view s, size_t& i);
+
+std::string Trim(std::string_view s);
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+}  // namespace orvo
