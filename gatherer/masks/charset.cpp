@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "gatherer/masks/text_util.h"
 
@@ -151,31 +152,37 @@ bool IconvToUtf8(std::string_view bytes, const std::string& from, std::string& o
   return true;
 }
 
-// Value of attribute `name` inside one tag's text (lower-cased already).
-std::string TagAttribute(std::string_view tag, std::string_view name) {
-  size_t pos = 0;
-  while ((pos = tag.find(name, pos)) != std::string_view::npos) {
-    bool start_ok = pos > 0 && (IsAsciiSpace(tag[pos - 1]) || tag[pos - 1] == '"' ||
-                                tag[pos - 1] == '\'' || tag[pos - 1] == '/');
-    size_t p = pos + name.size();
-    pos = p;
-    if (!start_ok) continue;
-    while (p < tag.size() && IsAsciiSpace(tag[p])) ++p;
-    if (p >= tag.size() || tag[p] != '=') continue;
-    ++p;
-    while (p < tag.size() && IsAsciiSpace(tag[p])) ++p;
-    if (p >= tag.size()) return {};
-    char q = tag[p];
-    if (q == '"' || q == '\'') {
-      size_t e = tag.find(q, p + 1);
-      if (e == std::string_view::npos) e = tag.size();
-      return std::string(tag.substr(p + 1, e - p - 1));
+// Attribute value of one tag's text (after the tag name); name lower-case.
+// Returns the offset and length of the value within tag, or npos.
+std::pair<size_t, size_t> TagAttribute(std::string_view tag, std::string_view name) {
+  size_t p = 0;
+  const size_t n = tag.size();
+  while (p < n) {
+    while (p < n && (IsAsciiSpace(tag[p]) || tag[p] == '/')) ++p;
+    size_t name_start = p;
+    while (p < n && !IsAsciiSpace(tag[p]) && tag[p] != '=' && tag[p] != '>' && tag[p] != '/') ++p;
+    std::string_view attr = tag.substr(name_start, p - name_start);
+    while (p < n && IsAsciiSpace(tag[p])) ++p;
+    size_t value_start = p, value_len = 0;
+    if (p < n && tag[p] == '=') {
+      ++p;
+      while (p < n && IsAsciiSpace(tag[p])) ++p;
+      if (p < n && (tag[p] == '"' || tag[p] == '\'')) {
+        char q = tag[p++];
+        value_start = p;
+        while (p < n && tag[p] != q) ++p;
+        value_len = p - value_start;
+        if (p < n) ++p;
+      } else {
+        value_start = p;
+        while (p < n && !IsAsciiSpace(tag[p]) && tag[p] != '>') ++p;
+        value_len = p - value_start;
+      }
     }
-    size_t e = p;
-    while (e < tag.size() && !IsAsciiSpace(tag[e]) && tag[e] != '>') ++e;
-    return std::string(tag.substr(p, e - p));
+    if (attr == name) return {value_start, value_len};
+    if (attr.empty() && p == name_start) ++p;  // stray character: step over it
   }
-  return {};
+  return {std::string_view::npos, 0};
 }
 
 std::string CharsetFromContentType(std::string_view content) {
@@ -213,9 +220,9 @@ std::string SniffCharset(std::string_view bytes) {
   std::string head = AsciiLower(bytes.substr(0, 16384));
   if (head.compare(0, 5, "<?xml") == 0) {
     size_t end = head.find("?>");
-    std::string decl = head.substr(0, end);
-    std::string enc = TagAttribute(decl, "encoding");
-    if (!enc.empty()) return std::string(bytes.substr(head.find(enc), enc.size()));
+    if (end == std::string::npos) end = head.size();
+    auto [at, len] = TagAttribute(std::string_view(head).substr(5, end - 5), "encoding");
+    if (at != std::string_view::npos && len > 0) return Trim(bytes.substr(5 + at, len));
   }
   size_t pos = 0;
   while ((pos = head.find("<meta", pos)) != std::string::npos) {
@@ -224,16 +231,15 @@ std::string SniffCharset(std::string_view bytes) {
     std::string_view tag(head.data() + pos + 5, end - pos - 5);
     std::string_view original(bytes.data() + pos + 5, end - pos - 5);
     pos = end;
-    std::string cs = TagAttribute(tag, "charset");
-    if (!cs.empty()) {
-      size_t at = tag.find(cs);
-      return Trim(original.substr(at, cs.size()));
-    }
-    if (AsciiLower(TagAttribute(tag, "http-equiv")) == "content-type") {
-      std::string content = TagAttribute(tag, "content");
-      size_t at = tag.find(content);
-      std::string from = CharsetFromContentType(original.substr(at, content.size()));
-      if (!from.empty()) return from;
+    auto [cs_at, cs_len] = TagAttribute(tag, "charset");
+    if (cs_at != std::string_view::npos && cs_len > 0) return Trim(original.substr(cs_at, cs_len));
+    auto [he_at, he_len] = TagAttribute(tag, "http-equiv");
+    if (he_at != std::string_view::npos && Trim(tag.substr(he_at, he_len)) == "content-type") {
+      auto [c_at, c_len] = TagAttribute(tag, "content");
+      if (c_at != std::string_view::npos) {
+        std::string from = CharsetFromContentType(original.substr(c_at, c_len));
+        if (!from.empty()) return from;
+      }
     }
   }
   return {};

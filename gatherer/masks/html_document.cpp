@@ -353,7 +353,7 @@ std::string HtmlDocument::InnerText(int element) const {
     const GumboVector& kids = f.node->v.element.children;
     if (f.next >= kids.length) {
       TagKind k = kinds[f.node->v.element.tag];
-      if (k == kBlock) sink.Break(1);
+      if (k == kBlock || k == kPre) sink.Break(1);
       else if (k == kParagraph) sink.Break(2);
       else if (k == kCell) sink.Tab();
       stack.pop_back();
@@ -373,7 +373,7 @@ std::string HtmlDocument::InnerText(int element) const {
       sink.NewLine();
       continue;
     }
-    if (k == kBlock) sink.Break(1);
+    if (k == kBlock || k == kPre) sink.Break(1);
     else if (k == kParagraph) sink.Break(2);
     stack.push_back({child, 0, pre + (k == kPre ? 1 : 0)});
   }

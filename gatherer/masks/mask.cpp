@@ -76,7 +76,9 @@ MaskLoadResult LoadMaskHtml(std::string_view html, MaskPhase phase) {
   MaskLoadResult result;
   std::string text;
   ConvertToUtf8(html, "utf-8", text);
-  result.mask.document = HtmlDocument::Parse(std::move(text));
+  // A mask is a fragment of a body: opening the body first keeps a leading
+  // comment (or head-only tags) among the body's children.
+  result.mask.document = HtmlDocument::Parse("<body>" + text);
   const HtmlDocument& doc = result.mask.document;
   if (!doc.HasTree()) {
     result.outcome = MaskLoadOutcome::kMarkup;
