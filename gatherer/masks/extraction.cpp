@@ -22,6 +22,42 @@ bool EndsWith(std::string_view s, std::string_view tail) {
   return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
 }
 
+// The body is HTML: page text goes in escaped, so that "a < b" or an
+// escaped "&lt;script&gt;" on the page stays text in the reader.
+void AppendBodyText(std::string& body, std::string_view text) {
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        body += "&amp;";
+        break;
+      case '<':
+        body += "&lt;";
+        break;
+      case '>':
+        body += "&gt;";
+        break;
+      default:
+        body += c;
+    }
+  }
+}
+
+// Length of a cut of body to at most max_chars characters that does not end
+// inside a tag, an entity or an image placeholder.
+std::string CutBody(const std::string& body, size_t max_chars) {
+  std::string cut = Utf8CutChars(body, max_chars);
+  if (cut.size() == body.size()) return cut;
+  size_t lt = cut.rfind('<'), amp = cut.rfind('&'), ph = cut.rfind("[[{");
+  size_t from = std::string::npos;
+  if (lt != std::string::npos && cut.find('>', lt) == std::string::npos) from = lt;
+  if (amp != std::string::npos && cut.size() - amp <= 8 &&
+      cut.find(';', amp) == std::string::npos)
+    from = std::min(from, amp);
+  if (ph != std::string::npos && cut.find("}]]", ph) == std::string::npos) from = std::min(from, ph);
+  if (from != std::string::npos) cut.erase(from);
+  return cut;
+}
+
 void AppendWithSpace(std::string& field, std::string_view text) {
   if (!field.empty()) field += ' ';
   field += text;
@@ -54,7 +90,7 @@ class Walker {
     Adjacent(e, "afterBegin", p, AdjacentPosition::kAfterBegin);
     std::string role = mdoc_.Attribute(e, "role");
     if (role == "text") {
-      state_.body += page_.InnerText(p);
+      AppendBodyText(state_.body, page_.InnerText(p));
     } else if (role == "header") {
       state_.title += page_.InnerText(p);
     } else if (role == "img") {
@@ -80,7 +116,7 @@ class Walker {
     std::string text = page_.AdjacentText(p, pos);
     switch (LeadingInt(code)) {
       case 1:
-        state_.body += text;
+        AppendBodyText(state_.body, text);
         break;
       case 2:
         AppendWithSpace(state_.title, text);
@@ -214,7 +250,7 @@ FinishedNewsItem FinishNewsItem(const ExtractionState& state, std::string_view a
     if (c == '\n') body += "<br />";
     else body += c;
   }
-  item.body = Utf8CutChars(body, kMaxBodyChars);
+  item.body = CutBody(body, kMaxBodyChars);
   item.title = Utf8CutChars(state.title, kMaxFieldChars);
   item.author = Utf8CutChars(state.author, kMaxFieldChars);
   item.address = Utf8CutChars(address, kMaxFieldChars);

@@ -76,7 +76,9 @@ void AddImage(ExtractionState& state, std::string_view source);
 void AddCaption(ExtractionState& state, std::string_view text);
 
 // A news item as it is stored: line feeds as "<br />", body cut to 63,499
-// characters, title, author and address to 254 (never inside a character).
+// characters (never inside a character, a tag, an entity or a placeholder),
+// title, author and address to 254 characters. Page text in the body is
+// HTML-escaped; title, author and captions are plain text.
 struct FinishedNewsItem {
   std::string body;
   std::string title;

@@ -303,3 +303,28 @@ TEST(FinishNewsItem, LineFeedsAndCuts) {
 
 }  // namespace
 }  // namespace orvo
+
+namespace orvo {
+namespace {
+
+TEST(BodyComposition, PageTextIsEscapedInTheBodyOnly) {
+  Result r = Walk("<body><h1>A &lt;b&gt; &amp; C</h1><p>x &lt;script&gt; y</p><p>z</p></body>",
+                  kHead + "<h1 role=header></h1><p role=text></p><p ord=1 textafter=1></p>", false);
+  EXPECT_EQ(r.state.title, "A <b> & C");
+  EXPECT_EQ(r.state.body, "x &lt;script&gt; y");
+}
+
+TEST(FinishNewsItem, CutDoesNotSplitMarkup) {
+  ExtractionState s;
+  s.body = std::string(kMaxBodyChars - 3, 'x') + "&amp;";
+  EXPECT_EQ(FinishNewsItem(s, "").body, std::string(kMaxBodyChars - 3, 'x'));
+  s.body = std::string(kMaxBodyChars - 5, 'x') + "[[{12}]]";
+  EXPECT_EQ(FinishNewsItem(s, "").body, std::string(kMaxBodyChars - 5, 'x'));
+  s.body = std::string(kMaxBodyChars - 2, 'x') + "\n";  // becomes "<br />"
+  EXPECT_EQ(FinishNewsItem(s, "").body, std::string(kMaxBodyChars - 2, 'x'));
+  s.body = std::string(kMaxBodyChars - 6, 'x') + "&amp;";  // fits whole
+  EXPECT_EQ(FinishNewsItem(s, "").body, s.body);
+}
+
+}  // namespace
+}  // namespace orvo
