@@ -77,6 +77,9 @@ int FindText(const HtmlDocument& doc, const std::string& needle) {
   int found = 0;
   std::vector<int> hits;
   for (int e = 0; e < doc.ElementCount(); ++e) {
+    // Script and style show no text on the page; their source is no target.
+    std::string_view tag = doc.TagName(e);
+    if (tag == "SCRIPT" || tag == "STYLE" || tag == "NOSCRIPT" || tag == "TEMPLATE") continue;
     if (doc.InnerText(e).find(needle) == std::string::npos) continue;
     bool child_has = false;
     for (int c : doc.Children(e))
