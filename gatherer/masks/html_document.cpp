@@ -66,36 +66,10 @@ const std::array<TagKind, GUMBO_TAG_LAST + 1>& TagKinds() {
 bool IsElementNode(const GumboNode* n) {
   return n->type == GUMBO_NODE_ELEMENT || n->type == GUMBO_NODE_TEMPLATE;
 }
+
 bool IsTextNode(const GumboNode* n) {
   return n->type == GUMBO_NODE_TEXT || n->type == GUMBO_NODE_WHITESPACE ||
          n->type == GUMBO_NODE_CDATA;
-}
-
-const GumboVector* ChildVector(const GumboNode* n) {
-  if (n->type == GUMBO_NODE_DOCUMENT) return &n->v.document.children;
-  if (IsElementNode(n)) return &n->v.element.children;
-  return nullptr;
-}
-
-const GumboAttribute* FindAttribute(const GumboNode* n, std::string_view name) {
-  if (!IsElementNode(n)) return nullptr;
-  const GumboVector& attrs = n->v.element.attributes;
-  for (unsigned i = 0; i < attrs.length; ++i) {
-    auto* a = static_cast<const GumboAttribute*>(attrs.data[i]);
-    if (EqualsIgnoreCase(a->name, name)) return a;
-  }
-  return nullptr;
-}
-
-bool IsHidden(const GumboNode* n) {
-  if (FindAttribute(n, "hidden")) return true;
-  const GumboAttribute* style = FindAttribute(n, "style");
-  if (!style) return false;
-  std::string s;
-  for (const char* p = style->value; *p; ++p)
-    if (!IsAsciiSpace(*p)) s += char(*p >= 'A' && *p <= 'Z' ? *p - 'A' + 'a' : *p);
-  return s.find("display:none") != std::string::npos ||
-         s.find("visibility:hidden") != std::string::npos;
 }
 
 // Builds innerText the way a browser lays it out, as a sequence of text runs
@@ -151,8 +125,29 @@ class TextSink {
   bool pending_tab_ = false;
 };
 
+enum NodeKind : unsigned char { kElementNode, kTextNode, kCommentNode };
+
+// One node of the compact tree that replaces gumbo's once parsing is done:
+// gumbo's own tree takes ten times a page's size, this one about three.
+struct Node {
+  int parent = -1;
+  int first_child = -1;
+  int next = -1;
+  int prev = -1;
+  unsigned text_off = 0;  // text and comment content, in the arena
+  unsigned text_len = 0;
+  unsigned attr_begin = 0;
+  unsigned attr_count = 0;
+  unsigned short tag = GUMBO_TAG_UNKNOWN;
+  NodeKind kind = kElementNode;
+};
+
+struct Attr {
+  unsigned name_off, name_len, value_off, value_len;
+};
+
 struct Element {
-  const GumboNode* node;
+  int node;
   const char* tag;  // interned upper-case name
   int parent;
   int first_child;  // into child_ids
@@ -163,19 +158,16 @@ struct Element {
 }  // namespace
 
 struct HtmlDocument::Impl {
-  std::string text;
   std::string url;
   std::string base_url;
   std::string charset;
-  GumboOutput* output = nullptr;
+  std::string arena;  // all texts, attribute names and values
+  std::vector<Node> nodes;
+  std::vector<Attr> attrs;
   std::vector<Element> elements;
   std::vector<int> child_ids;
   std::deque<std::string> unknown_names;
   int body = -1;
-
-  ~Impl() {
-    if (output) gumbo_destroy_output(&Options(), output);
-  }
 
   static const GumboOptions& Options() {
     static const GumboOptions options = [] {
@@ -184,6 +176,17 @@ struct HtmlDocument::Impl {
       return o;
     }();
     return options;
+  }
+
+  std::string_view Str(unsigned off, unsigned len) const {
+    return std::string_view(arena).substr(off, len);
+  }
+  std::string_view NodeText(int n) const { return Str(nodes[n].text_off, nodes[n].text_len); }
+
+  unsigned Append(std::string_view s) {
+    unsigned off = unsigned(arena.size());
+    arena.append(s);
+    return off;
   }
 
   const char* TagOf(const GumboNode* n, std::unordered_map<std::string, const char*>& interned) {
@@ -201,27 +204,83 @@ struct HtmlDocument::Impl {
     return p;
   }
 
-  void Build() {
-    if (!output || !output->root) return;
+  // Copies gumbo's tree below root into the compact tree, in document order.
+  void Copy(const GumboNode* root, size_t text_size) {
+    arena.reserve(text_size);
     std::unordered_map<std::string, const char*> interned;
-    std::vector<std::pair<const GumboNode*, int>> stack;
-    stack.push_back({output->root, -1});
+    struct Item {
+      const GumboNode* g;
+      int parent;
+    };
+    std::vector<Item> stack{{root, -1}};
+    std::vector<int> last_child;  // per node, while building
     while (!stack.empty()) {
-      auto [node, parent] = stack.back();
+      Item it = stack.back();
       stack.pop_back();
-      int id = int(elements.size());
-      elements.push_back({node, TagOf(node, interned), parent, 0, 0, 0});
-      if (!IsElementNode(node)) continue;
-      const GumboVector& kids = node->v.element.children;
+      const GumboNode* g = it.g;
+      int id = int(nodes.size());
+      Node n;
+      n.parent = it.parent;
+      if (IsElementNode(g)) {
+        n.kind = kElementNode;
+        n.tag = static_cast<unsigned short>(g->v.element.tag);
+        n.attr_begin = unsigned(attrs.size());
+        const GumboVector& av = g->v.element.attributes;
+        for (unsigned i = 0; i < av.length; ++i) {
+          auto* a = static_cast<const GumboAttribute*>(av.data[i]);
+          std::string_view name(a->name), value(a->value);
+          unsigned name_off = Append(name);
+          unsigned value_off = Append(value);
+          attrs.push_back({name_off, unsigned(name.size()), value_off, unsigned(value.size())});
+        }
+        n.attr_count = av.length;
+      } else {
+        n.kind = g->type == GUMBO_NODE_COMMENT ? kCommentNode : kTextNode;
+        std::string_view t(g->v.text.text);
+        n.text_off = Append(t);
+        n.text_len = unsigned(t.size());
+      }
+      nodes.push_back(n);
+      last_child.push_back(-1);
+      if (it.parent >= 0) {
+        int prev = last_child[size_t(it.parent)];
+        if (prev < 0) {
+          nodes[size_t(it.parent)].first_child = id;
+        } else {
+          nodes[size_t(prev)].next = id;
+          nodes[size_t(id)].prev = prev;
+        }
+        last_child[size_t(it.parent)] = id;
+      }
+      if (n.kind == kElementNode || n.kind == kCommentNode) {
+        elements.push_back({id, TagOf(g, interned), -1, 0, 0, 0});
+      }
+      if (!IsElementNode(g)) continue;
+      const GumboVector& kids = g->v.element.children;
       for (unsigned i = kids.length; i-- > 0;) {
         auto* k = static_cast<const GumboNode*>(kids.data[i]);
-        if (IsElementNode(k) || k->type == GUMBO_NODE_COMMENT) stack.push_back({k, id});
+        if (IsElementNode(k) || IsTextNode(k) || k->type == GUMBO_NODE_COMMENT)
+          stack.push_back({k, id});
       }
     }
-    // Children lists: ids grow in document order, so one pass per parent fills
-    // each list already sorted.
+    arena.shrink_to_fit();
+    nodes.shrink_to_fit();
+    attrs.shrink_to_fit();
+    elements.shrink_to_fit();
+  }
+
+  void Index() {
+    // Element ids of nodes, to find each element's parent element.
+    std::vector<int> element_of(nodes.size(), -1);
+    for (int id = 0; id < int(elements.size()); ++id) element_of[size_t(elements[id].node)] = id;
+    for (Element& e : elements) {
+      int p = nodes[size_t(e.node)].parent;
+      e.parent = p >= 0 ? element_of[size_t(p)] : -1;
+    }
+    // Children lists: ids grow in document order, so one pass fills each
+    // parent's list already sorted.
     for (const Element& e : elements)
-      if (e.parent >= 0) ++elements[e.parent].child_count;
+      if (e.parent >= 0) ++elements[size_t(e.parent)].child_count;
     int offset = 0;
     for (Element& e : elements) {
       e.first_child = offset;
@@ -230,16 +289,16 @@ struct HtmlDocument::Impl {
     }
     child_ids.resize(size_t(offset));
     for (int id = 0; id < int(elements.size()); ++id) {
-      int p = elements[id].parent;
+      int p = elements[size_t(id)].parent;
       if (p < 0) continue;
-      Element& pe = elements[p];
+      Element& pe = elements[size_t(p)];
       child_ids[size_t(pe.first_child + pe.child_count++)] = id;
     }
     std::vector<std::pair<const char*, int>> counts;
     for (Element& pe : elements) {
       counts.clear();
       for (int i = 0; i < pe.child_count; ++i) {
-        Element& c = elements[child_ids[size_t(pe.first_child + i)]];
+        Element& c = elements[size_t(child_ids[size_t(pe.first_child + i)])];
         auto it = std::find_if(counts.begin(), counts.end(),
                                [&](const auto& kv) { return kv.first == c.tag; });
         if (it == counts.end()) {
@@ -253,16 +312,36 @@ struct HtmlDocument::Impl {
     base_url = url;
     bool base_seen = false;
     for (int id = 0; id < int(elements.size()); ++id) {
-      const GumboNode* n = elements[id].node;
-      if (!IsElementNode(n)) continue;
-      if (n->v.element.tag == GUMBO_TAG_BODY && body < 0 && elements[id].parent == 0) body = id;
-      if (!base_seen && n->v.element.tag == GUMBO_TAG_BASE) {
-        if (const GumboAttribute* href = FindAttribute(n, "href")) {
-          base_url = ResolveUrl(url, href->value);
+      const Node& n = nodes[size_t(elements[size_t(id)].node)];
+      if (n.kind != kElementNode) continue;
+      if (n.tag == GUMBO_TAG_BODY && body < 0 && elements[size_t(id)].parent == 0) body = id;
+      if (!base_seen && n.tag == GUMBO_TAG_BASE) {
+        if (const Attr* href = FindAttr(elements[size_t(id)].node, "href")) {
+          base_url = ResolveUrl(url, Str(href->value_off, href->value_len));
           base_seen = true;
         }
       }
     }
+  }
+
+  const Attr* FindAttr(int node, std::string_view name) const {
+    const Node& n = nodes[size_t(node)];
+    for (unsigned i = 0; i < n.attr_count; ++i) {
+      const Attr& a = attrs[n.attr_begin + i];
+      if (EqualsIgnoreCase(Str(a.name_off, a.name_len), name)) return &a;
+    }
+    return nullptr;
+  }
+
+  bool IsHidden(int node) const {
+    if (FindAttr(node, "hidden")) return true;
+    const Attr* style = FindAttr(node, "style");
+    if (!style) return false;
+    std::string s;
+    for (char c : Str(style->value_off, style->value_len))
+      if (!IsAsciiSpace(c)) s += char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return s.find("display:none") != std::string::npos ||
+           s.find("visibility:hidden") != std::string::npos;
   }
 
   bool Valid(int e) const { return e >= 0 && e < int(elements.size()); }
@@ -277,12 +356,13 @@ HtmlDocument HtmlDocument::Parse(std::string utf8_text, std::string url,
                                  std::string declared_charset) {
   HtmlDocument doc;
   Impl& d = *doc.impl_;
-  d.text = std::move(utf8_text);
   d.url = std::move(url);
   d.charset = std::move(declared_charset);
-  // gumbo keeps pointers into the text, which therefore lives in Impl.
-  d.output = gumbo_parse_with_options(&Impl::Options(), d.text.data(), d.text.size());
-  d.Build();
+  GumboOutput* output =
+      gumbo_parse_with_options(&Impl::Options(), utf8_text.data(), utf8_text.size());
+  if (output && output->root) d.Copy(output->root, utf8_text.size());
+  if (output) gumbo_destroy_output(&Impl::Options(), output);
+  d.Index();
   return doc;
 }
 
@@ -298,7 +378,16 @@ int HtmlDocument::ElementCount() const { return int(impl_->elements.size()); }
 const std::string& HtmlDocument::Url() const { return impl_->url; }
 const std::string& HtmlDocument::BaseUrl() const { return impl_->base_url; }
 const std::string& HtmlDocument::DeclaredCharset() const { return impl_->charset; }
-const std::string& HtmlDocument::Text() const { return impl_->text; }
+
+size_t HtmlDocument::MemoryUsed() const {
+  const Impl& d = *impl_;
+  size_t names = 0;
+  for (const std::string& n : d.unknown_names) names += n.capacity() + sizeof n;
+  return sizeof d + d.url.capacity() + d.base_url.capacity() + d.charset.capacity() +
+         d.arena.capacity() + d.nodes.capacity() * sizeof(Node) +
+         d.attrs.capacity() * sizeof(Attr) + d.elements.capacity() * sizeof(Element) +
+         d.child_ids.capacity() * sizeof(int) + names;
+}
 
 std::span<const int> HtmlDocument::Children(int element) const {
   if (!impl_->Valid(element)) return {};
@@ -324,98 +413,110 @@ int HtmlDocument::SameTagIndex(int element) const {
 }
 
 bool HtmlDocument::HasAttribute(int element, std::string_view name) const {
-  return impl_->Valid(element) && FindAttribute(impl_->elements[size_t(element)].node, name);
+  return impl_->Valid(element) && impl_->FindAttr(impl_->elements[size_t(element)].node, name);
 }
 
 std::string HtmlDocument::Attribute(int element, std::string_view name) const {
   if (!impl_->Valid(element)) return {};
-  const GumboAttribute* a = FindAttribute(impl_->elements[size_t(element)].node, name);
+  const Attr* a = impl_->FindAttr(impl_->elements[size_t(element)].node, name);
   if (!a) return {};
+  std::string_view value = impl_->Str(a->value_off, a->value_len);
   if (EqualsIgnoreCase(name, "href") || EqualsIgnoreCase(name, "src"))
-    return ResolveUrl(impl_->base_url, a->value);
-  return a->value;
+    return ResolveUrl(impl_->base_url, value);
+  return std::string(value);
 }
 
 std::string HtmlDocument::InnerText(int element) const {
   if (!impl_->Valid(element) || IsComment(element)) return {};
+  const Impl& d = *impl_;
   const auto& kinds = TagKinds();
   TextSink sink;
-  // Explicit stack: pages nest deeper than a thread's stack allows recursion.
-  struct Frame {
-    const GumboNode* node;
-    unsigned next;
-    int pre_depth;
-  };
-  std::vector<Frame> stack;
-  stack.push_back({impl_->elements[size_t(element)].node, 0, 0});
-  while (!stack.empty()) {
-    Frame& f = stack.back();
-    const GumboVector& kids = f.node->v.element.children;
-    if (f.next >= kids.length) {
-      TagKind k = kinds[f.node->v.element.tag];
-      if (k == kBlock || k == kPre) sink.Break(1);
-      else if (k == kParagraph) sink.Break(2);
-      else if (k == kCell) sink.Tab();
-      stack.pop_back();
-      continue;
+  int pre_depth = 0;
+  // Walks the subtree by its sibling and parent links: no recursion, since
+  // pages nest deeper than a thread's stack allows.
+  auto enter = [&](int n) -> bool {  // true: element entered
+    const Node& node = d.nodes[size_t(n)];
+    if (node.kind == kTextNode) {
+      if (pre_depth > 0) sink.PreText(d.NodeText(n));
+      else sink.Text(d.NodeText(n));
+      return false;
     }
-    auto* child = static_cast<const GumboNode*>(kids.data[f.next++]);
-    int pre = f.pre_depth;
-    if (IsTextNode(child)) {
-      if (pre > 0) sink.PreText(child->v.text.text);
-      else sink.Text(child->v.text.text);
-      continue;
-    }
-    if (!IsElementNode(child)) continue;
-    TagKind k = kinds[child->v.element.tag];
-    if (k == kSkip || IsHidden(child)) continue;
+    if (node.kind != kElementNode) return false;
+    TagKind k = kinds[node.tag];
+    if (k == kSkip || d.IsHidden(n)) return false;
     if (k == kBreak) {
       sink.NewLine();
-      continue;
+      return false;
     }
     if (k == kBlock || k == kPre) sink.Break(1);
     else if (k == kParagraph) sink.Break(2);
-    stack.push_back({child, 0, pre + (k == kPre ? 1 : 0)});
+    if (k == kPre) ++pre_depth;
+    return true;
+  };
+  auto leave = [&](int n) {
+    TagKind k = kinds[d.nodes[size_t(n)].tag];
+    if (k == kBlock || k == kPre) sink.Break(1);
+    else if (k == kParagraph) sink.Break(2);
+    else if (k == kCell) sink.Tab();
+    if (k == kPre) --pre_depth;
+  };
+  const int root = d.elements[size_t(element)].node;
+  int cur = d.nodes[size_t(root)].first_child;
+  while (cur >= 0) {
+    if (enter(cur)) {
+      if (d.nodes[size_t(cur)].first_child >= 0) {
+        cur = d.nodes[size_t(cur)].first_child;
+        continue;
+      }
+      leave(cur);
+    }
+    while (cur >= 0 && d.nodes[size_t(cur)].next < 0) {
+      cur = d.nodes[size_t(cur)].parent;
+      if (cur == root) cur = -1;
+      else leave(cur);
+    }
+    if (cur >= 0) cur = d.nodes[size_t(cur)].next;
   }
   return sink.Take();
 }
 
 std::string HtmlDocument::AdjacentText(int element, AdjacentPosition pos) const {
   if (!impl_->Valid(element)) return {};
-  const GumboNode* n = impl_->elements[size_t(element)].node;
-  const GumboVector* list = nullptr;
-  long start = 0, step = 1;
+  const Impl& d = *impl_;
+  const int node = d.elements[size_t(element)].node;
+  int start = -1;
+  bool forward = true;
   switch (pos) {
     case AdjacentPosition::kBeforeBegin:
+      start = d.nodes[size_t(node)].prev;
+      forward = false;
+      break;
     case AdjacentPosition::kAfterEnd:
-      if (!n->parent) return {};
-      list = ChildVector(n->parent);
-      step = pos == AdjacentPosition::kBeforeBegin ? -1 : 1;
-      start = long(n->index_within_parent) + step;
+      start = d.nodes[size_t(node)].next;
       break;
     case AdjacentPosition::kAfterBegin:
+      start = d.nodes[size_t(node)].kind == kElementNode ? d.nodes[size_t(node)].first_child : -1;
+      break;
     case AdjacentPosition::kBeforeEnd:
-      list = ChildVector(n);
-      step = pos == AdjacentPosition::kAfterBegin ? 1 : -1;
-      start = list && step < 0 ? long(list->length) - 1 : 0;
+      start = d.nodes[size_t(node)].kind == kElementNode ? d.nodes[size_t(node)].first_child : -1;
+      while (start >= 0 && d.nodes[size_t(start)].next >= 0) start = d.nodes[size_t(start)].next;
+      forward = false;
       break;
   }
-  if (!list) return {};
-  long first = start, last = start - step;
-  for (long i = start; i >= 0 && i < long(list->length); i += step) {
-    if (!IsTextNode(static_cast<const GumboNode*>(list->data[i]))) break;
-    last = i;
-  }
-  if (step < 0) std::swap(first, last);
+  // The run of text nodes next to that place, in document order.
+  std::vector<int> run;
+  for (int n = start; n >= 0 && d.nodes[size_t(n)].kind == kTextNode;
+       n = forward ? d.nodes[size_t(n)].next : d.nodes[size_t(n)].prev)
+    run.push_back(n);
+  if (!forward) std::reverse(run.begin(), run.end());
   std::string joined;
-  for (long i = first; i <= last; ++i)
-    joined += static_cast<const GumboNode*>(list->data[i])->v.text.text;
+  for (int n : run) joined += d.NodeText(n);
   return CollapseSpaces(joined);
 }
 
 std::string HtmlDocument::CommentText(int element) const {
   if (!IsComment(element)) return {};
-  return impl_->elements[size_t(element)].node->v.text.text;
+  return std::string(impl_->NodeText(impl_->elements[size_t(element)].node));
 }
 
 }  // namespace orvo

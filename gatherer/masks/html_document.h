@@ -37,7 +37,8 @@ class HtmlDocument {
   const std::string& Url() const;
   const std::string& BaseUrl() const;          // BASE href resolved, else Url()
   const std::string& DeclaredCharset() const;  // empty when the page named none
-  const std::string& Text() const;             // the decoded UTF-8 source
+  // Heap bytes the tree holds (the parser's own tree is gone once parsed).
+  size_t MemoryUsed() const;
 
   // Element children in document order, comments included.
   std::span<const int> Children(int element) const;
