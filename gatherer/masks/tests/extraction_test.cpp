@@ -328,3 +328,26 @@ TEST(FinishNewsItem, CutDoesNotSplitMarkup) {
 
 }  // namespace
 }  // namespace orvo
+
+namespace orvo {
+namespace {
+
+TEST(WalkPage, DeepMaskAndPageDoNotExhaustTheStack) {
+  std::string page, mask = kHead;
+  for (int i = 0; i < 20000; ++i) {
+    page += "<span>";
+    mask += "<span>";
+  }
+  page += "deep";
+  mask += "<b role=text></b>";
+  Result r = Walk(page, mask, false);
+  // The walk stops descending long before the text; what matters is that it
+  // comes back at all.
+  EXPECT_EQ(r.state.body, "");
+  r = Walk("<body><span><span><b>near</b></span></span></body>",
+           kHead + "<span><span><b role=text></b></span></span>", false);
+  EXPECT_EQ(r.state.body, "near");
+}
+
+}  // namespace
+}  // namespace orvo
