@@ -70,7 +70,7 @@ std::string DateTime::ToString() const {
 
 bool ParseDate(std::string_view text_in, std::string_view pattern,
                const std::vector<std::string>& months, DateTime& out, int current_year) {
-  std::string text = AsciiLower(text_in);
+  std::string text = Utf8Lower(text_in);
   const std::string restart_copy(pattern);
   std::string work = Trim(pattern);
   if (work.empty()) return false;
@@ -79,7 +79,11 @@ bool ParseDate(std::string_view text_in, std::string_view pattern,
   // The working pattern and the text are consumed from the front; offsets
   // keep that cheap.
   size_t wp = 0, tp = 0;
-  auto text_left = [&] { return text.size() - tp; };
+  // Characters, not bytes: the text may hold month names outside ASCII.
+  auto text_left = [&] { return Utf8Length(std::string_view(text).substr(tp)); };
+  auto first_chars = [&](size_t n) {
+    return std::string_view(text).substr(tp, Utf8Advance(text, tp, n) - tp);
+  };
   auto at_digit = [&] { return tp < text.size() && IsDigit(text[tp]); };
 
   while (true) {
@@ -123,8 +127,8 @@ bool ParseDate(std::string_view text_in, std::string_view pattern,
           restart = true;
         } else {
           if (text_left() < 2) return false;
-          *field = LeadingInt(std::string_view(text).substr(tp, 2));
-          tp += 2;
+          *field = LeadingInt(first_chars(2));
+          tp = Utf8Advance(text, tp, 2);
         }
       } else if (variant == '2' && c == 'M') {
         if (text_left() <= 2 || months.size() != 12) return false;
@@ -132,7 +136,7 @@ bool ParseDate(std::string_view text_in, std::string_view pattern,
         for (size_t i = 0; i < months.size(); ++i) {
           if (text.find(months[i], tp) != std::string::npos) {
             month = int(i) + 1;
-            tp = std::min(text.size(), tp + months[i].size());
+            tp = Utf8Advance(text, tp, Utf8Length(months[i]));
             restart = false;
             break;
           }
@@ -149,10 +153,10 @@ bool ParseDate(std::string_view text_in, std::string_view pattern,
           if (text_left() < 2) {
             restart = true;
           } else {
-            int y = LeadingInt(std::string_view(text).substr(tp, 2)) + 2000;
+            int y = LeadingInt(first_chars(2)) + 2000;
             if (y > 2000) {
               year = y;
-              tp += 2;
+              tp = Utf8Advance(text, tp, 2);
             } else {
               restart = true;
             }
@@ -161,10 +165,10 @@ bool ParseDate(std::string_view text_in, std::string_view pattern,
           if (text_left() < 4) {
             restart = true;
           } else {
-            int y = LeadingInt(std::string_view(text).substr(tp, 4));
+            int y = LeadingInt(first_chars(4));
             if (y > 1989) {
               year = y;
-              tp += 4;
+              tp = Utf8Advance(text, tp, 4);
             } else {
               restart = true;
             }
@@ -178,7 +182,7 @@ bool ParseDate(std::string_view text_in, std::string_view pattern,
       // Slide: start the pattern again one character further on.
       work = restart_copy;
       wp = 0;
-      if (tp < text.size()) ++tp;
+      tp = Utf8Advance(text, tp, 1);
     }
     bool pattern_done = wp >= work.size();
     if (text_left() < 2 && !pattern_done) return false;

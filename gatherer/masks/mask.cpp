@@ -66,7 +66,7 @@ std::vector<std::string> SplitMonthNames(std::string_view value) {
   while (start < value.size()) {
     size_t bar = value.find('|', start);
     if (bar == std::string_view::npos) bar = value.size();
-    names.push_back(AsciiLower(value.substr(start, bar - start)));
+    names.push_back(Utf8Lower(value.substr(start, bar - start)));
     start = bar + 1;
   }
   return names;

@@ -1,5 +1,6 @@
 #include "gatherer/masks/text_util.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace orvo {
@@ -31,6 +32,46 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     if (x != y) return false;
   }
   return true;
+}
+
+std::string Utf8Lower(std::string_view s) {
+  std::string out(s);
+  for (size_t i = 0; i < out.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(out[i]);
+    if (c >= 'A' && c <= 'Z') {
+      out[i] = char(c - 'A' + 'a');
+      continue;
+    }
+    if (c < 0xC3 || c > 0xD1 || i + 1 >= out.size()) continue;
+    unsigned char c2 = static_cast<unsigned char>(out[i + 1]);
+    if ((c2 & 0xC0) != 0x80) continue;
+    char32_t cp = char32_t(((c & 0x1F) << 6) | (c2 & 0x3F));
+    char32_t lower = cp;
+    if ((cp >= 0xC0 && cp <= 0xDE && cp != 0xD7) || (cp >= 0x391 && cp <= 0x3AB && cp != 0x3A2) ||
+        (cp >= 0x410 && cp <= 0x42F)) {
+      lower = cp + 0x20;
+    } else if (cp >= 0x400 && cp <= 0x40F) {
+      lower = cp + 0x50;
+    } else if ((cp >= 0x100 && cp <= 0x137 && cp != 0x130) || (cp >= 0x14A && cp <= 0x177)) {
+      if (cp % 2 == 0) lower = cp + 1;  // capital even, small odd
+    } else if ((cp >= 0x139 && cp <= 0x148) || (cp >= 0x179 && cp <= 0x17E)) {
+      if (cp % 2 == 1) lower = cp + 1;  // capital odd, small even
+    } else if (cp == 0x178) {
+      lower = 0xFF;
+    } else if (cp == 0x386) {
+      lower = 0x3AC;
+    } else if (cp >= 0x388 && cp <= 0x38A) {
+      lower = cp + 0x25;
+    } else if (cp == 0x38C || cp == 0x38E || cp == 0x38F) {
+      lower = cp + 0x40 - (cp == 0x38C ? 0 : 1);
+    }
+    if (lower != cp && lower < 0x800) {
+      out[i] = char(0xC0 | (lower >> 6));
+      out[i + 1] = char(0x80 | (lower & 0x3F));
+    }
+    ++i;
+  }
+  return out;
 }
 
 std::string_view TrimView(std::string_view s) {
@@ -75,6 +116,16 @@ int LeadingInt(std::string_view s) {
     }
   }
   return int(negative ? -v : v);
+}
+
+size_t Utf8Advance(std::string_view s, size_t from, size_t count) {
+  size_t i = from;
+  while (count > 0 && i < s.size()) {
+    ++i;
+    while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
+    --count;
+  }
+  return std::min(i, s.size());
 }
 
 size_t Utf8Length(std::string_view s) {

@@ -11,6 +11,10 @@ bool IsAsciiSpace(char c);
 std::string AsciiLower(std::string_view s);
 std::string AsciiUpper(std::string_view s);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// Lower case for ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic capitals
+// (the scripts of the code pages this system knows); other text unchanged.
+// Never changes the byte length.
+std::string Utf8Lower(std::string_view s);
 std::string_view TrimView(std::string_view s);
 std::string Trim(std::string_view s);
 
@@ -20,6 +24,9 @@ std::string CollapseSpaces(std::string_view s);
 // Leading decimal number as atoi reads it ("12ab" -> 12, "x" -> 0), with an
 // optional sign; saturates instead of overflowing.
 int LeadingInt(std::string_view s);
+
+// Byte offset just past `count` code points from offset `from` (or the end).
+size_t Utf8Advance(std::string_view s, size_t from, size_t count);
 
 // Number of code points in valid UTF-8 (continuation bytes are not counted).
 size_t Utf8Length(std::string_view s);

@@ -121,6 +121,10 @@ TEST(Utf8, CutsNeverSplitACharacter) {
   EXPECT_EQ(Utf8CutBytes(s, 3), "a\xC3\xA9");
   EXPECT_EQ(Utf8CutBytes(s, 5), "a\xC3\xA9");
   EXPECT_EQ(Utf8CutBytes(s, 6), "a\xC3\xA9\xE4\xB8\xAD");
+  // Lowering keeps the length: À É Ł Ž Ÿ Ά Ω Ё Я × (the sign stays).
+  EXPECT_EQ(Utf8Lower("AZ \xC3\x80\xC3\x89\xC5\x81\xC5\xBD\xC5\xB8\xCE\x86\xCE\xA9\xD0\x81\xD0\xAF\xC3\x97"),
+            "az \xC3\xA0\xC3\xA9\xC5\x82\xC5\xBE\xC3\xBF\xCE\xAC\xCF\x89\xD1\x91\xD1\x8F\xC3\x97");
+  EXPECT_EQ(Utf8Lower("\xE4\xB8\xAD\xC3"), "\xE4\xB8\xAD\xC3");
   EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));
   EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));
   EXPECT_FALSE(IsValidUtf8("\xE4\xB8"));

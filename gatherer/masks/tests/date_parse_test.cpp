@@ -1,4 +1,5 @@
 #include "gatherer/masks/date_parse.h"
+#include "gatherer/masks/mask.h"
 
 #include <gtest/gtest.h>
 
@@ -176,6 +177,33 @@ TEST(DateTimeValidity, Calendar) {
   EXPECT_FALSE(IsValidDateTime(99, 1, 1, 0, 0, 0));
   EXPECT_FALSE(IsValidDateTime(2000, 1, 0, 0, 0, 0));
   EXPECT_FALSE(IsValidDateTime(2000, 1, 1, 24, 0, 0));
+}
+
+}  // namespace
+}  // namespace orvo
+
+namespace orvo {
+namespace {
+
+TEST(ParseDate, MonthNamesOutsideAscii) {
+  // Russian genitive month names, as a Cyrillic page writes them.
+  std::vector<std::string> ru = SplitMonthNames(
+      "\xD0\xAF\xD0\xBD\xD0\xB2\xD0\xB0\xD1\x80\xD1\x8F|\xD1\x84\xD0\xB5\xD0\xB2\xD1\x80\xD0\xB0"
+      "\xD0\xBB\xD1\x8F|\xD0\xBC\xD0\xB0\xD1\x80\xD1\x82\xD0\xB0|a|b|c|d|e|f|g|h|i");
+  ASSERT_EQ(ru.size(), 12u);
+  // The list's capital "Я" was lowered: "января".
+  EXPECT_EQ(ru[0], "\xD1\x8F\xD0\xBD\xD0\xB2\xD0\xB0\xD1\x80\xD1\x8F");
+  bool ok;
+  // "12 ФЕВРАЛЯ 2004" in capitals still finds "февраля".
+  DateTime d = Parse("12 \xD0\xA4\xD0\x95\xD0\x92\xD0\xA0\xD0\x90\xD0\x9B\xD0\xAF 2004",
+                     "D0*M2*Y1", &ok, ru);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(d, DateTime::Make(2004, 2, 12));
+  // "MÄRZ" in German capitals against "märz".
+  std::vector<std::string> de = SplitMonthNames("jan|feb|M\xC3\x84RZ|apr|mai|jun|jul|aug|sep|okt|nov|dez");
+  d = Parse("3. M\xC3\x84RZ 2021", "D0*M2*Y1", &ok, de);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(d, DateTime::Make(2021, 3, 3));
 }
 
 }  // namespace
