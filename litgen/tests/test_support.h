@@ -1,0 +1,52 @@
+// Helpers shared by the writer's tests: the shared data folder, vectors,
+// scratch folders, running programs and the independent reader.
+#ifndef LITGEN_TEST_SUPPORT_H
+#define LITGEN_TEST_SUPPORT_H
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonArray>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bytes.h"
+
+namespace orvo::litgen::test {
+
+std::filesystem::path SharedDir();
+std::filesystem::path LitDir();  // SharedDir()/lit
+QJsonObject LoadJson(const std::filesystem::path& file);
+Bytes FromHex(const std::string& hex);
+Bytes ReadFile(const std::filesystem::path& file);
+void WriteFile(const std::filesystem::path& file, const std::string& text);
+void WriteFile(const std::filesystem::path& file, const Bytes& data);
+std::string Sha1Hex(const Bytes& data);
+
+// A fresh folder removed at the end of the test.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+struct RunResult {
+    int exitCode = -1;
+    std::string output;  // stdout and stderr together
+};
+// Runs a shell command with a time limit (seconds).
+RunResult Run(const std::string& command, int timeoutSeconds = 300);
+std::string Quote(const std::string& s);
+
+// calibre's tools, or empty when they are not installed.
+bool CalibreAvailable();
+
+}  // namespace orvo::litgen::test
+
+#endif
