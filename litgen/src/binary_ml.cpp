@@ -125,9 +125,16 @@ void BinaryEncoder::WriteAttribute(std::uint32_t tagCode, bool customTag, const 
 }
 
 void BinaryEncoder::FlushSpace() {
-    if (pendingSpace_) out_.push_back(' ');
+    if (pendingSpace_ && !suppressSpace_) {
+        out_.push_back(' ');
+        suppressSpace_ = true;
+    }
     pendingSpace_ = false;
-    atBoundary_ = false;
+}
+
+void BinaryEncoder::Boundary() {
+    pendingSpace_ = false;
+    suppressSpace_ = true;
 }
 
 bool BinaryEncoder::Start(const std::string& name, const Attributes& attrs, bool hasChildren) {
@@ -166,12 +173,8 @@ bool BinaryEncoder::Start(const std::string& name, const Attributes& attrs, bool
         boundary = (flags & kBlock) || lower == "html";
     }
 
-    if (boundary) {
-        pendingSpace_ = false;
-        atBoundary_ = true;
-    } else {
-        FlushSpace();
-    }
+    if (boundary) Boundary();
+    else FlushSpace();
 
     auto offset = static_cast<std::uint32_t>(out_.size());
     if (breakBefore) {
@@ -212,7 +215,7 @@ bool BinaryEncoder::Start(const std::string& name, const Attributes& attrs, bool
         for (const Open& o : stack_) pb.parents.push_back(o.offset);
         breaks_.push_back(std::move(pb));
     }
-    if (boundary) atBoundary_ = true;
+    if (boundary) Boundary();
     return true;
 }
 
@@ -227,35 +230,21 @@ bool BinaryEncoder::Text(std::string_view text) {
         FlushSpace();
         for (char c : text)
             if (c != 0) out_.push_back(static_cast<std::uint8_t>(c));
+        suppressSpace_ = false;
         return true;
     }
-    // Collapse white space; a leading or trailing space is held back until
-    // it is known whether a block boundary swallows it.
-    std::size_t i = 0;
-    bool lead = false;
-    while (i < text.size() && IsSpace(text[i])) {
-        lead = true;
-        ++i;
-    }
-    if (i == text.size()) {
-        if (lead && !atBoundary_) pendingSpace_ = true;
-        return true;
-    }
-    if (lead && !atBoundary_) pendingSpace_ = true;
-    FlushSpace();
-    bool space = false;
-    for (; i < text.size(); ++i) {
-        char c = text[i];
+    // Runs of white space become one space, and none next to a block edge
+    // or another space; a space is held until the next character decides.
+    for (char c : text) {
         if (IsSpace(c)) {
-            space = true;
+            pendingSpace_ = true;
             continue;
         }
         if (c == 0) continue;
-        if (space) out_.push_back(' ');
-        space = false;
+        FlushSpace();
         out_.push_back(static_cast<std::uint8_t>(c));
+        suppressSpace_ = false;
     }
-    pendingSpace_ = space;
     return true;
 }
 
@@ -264,11 +253,9 @@ bool BinaryEncoder::End() {
     if (stack_.empty()) return Fail("a closing tag without an open element");
     Open o = stack_.back();
     stack_.pop_back();
-    if (o.boundary) {
-        pendingSpace_ = false;
-    } else {
-        FlushSpace();
-    }
+    // A held space stays pending past an inline end: "<b>x </b>y" puts it
+    // between the two words, outside the element.
+    if (o.boundary) Boundary();
     out_.push_back(0);
     out_.push_back(static_cast<std::uint8_t>(o.flags | kClose));
     out_.push_back(0);
@@ -277,7 +264,7 @@ bool BinaryEncoder::End() {
         for (const Open& p : stack_) pb.parents.push_back(p.offset);
         breaks_.push_back(std::move(pb));
     }
-    if (o.boundary) atBoundary_ = true;
+    if (o.boundary) Boundary();
     return true;
 }
 

@@ -64,6 +64,7 @@ private:
     void WriteAttribute(std::uint32_t tagCode, bool customTag, const std::string& name, const std::string& value,
                         const std::string& tagLower);
     void FlushSpace();
+    void Boundary();
     bool Fail(std::string message);
 
     Dialect dialect_;
@@ -76,7 +77,7 @@ private:
     std::vector<std::string> warnings_;
     std::string error_;
     bool pendingSpace_ = false;
-    bool atBoundary_ = true;
+    bool suppressSpace_ = true;
     bool finished_ = false;
     bool sawRoot_ = false;
 };

@@ -379,7 +379,7 @@ bool Book::Assemble(const BookOptions& options, Bytes& file, std::string& error,
     for (std::size_t i : stylesheets_)
         if (!items_[i].received) warnings.push_back("stylesheet \"" + items_[i].path + "\" was not delivered; left out");
     for (std::size_t i : pictures_)
-        if (!items_[i].received) warnings.push_back("picture \"" + items_[i].path + "\" was not delivered; left out");
+        if (!items_[i].received && !items_[i].skipped) warnings.push_back("picture \"" + items_[i].path + "\" was not delivered; left out");
     std::uint32_t running = 0;
     for (const auto* group : {&linear, &nonLinear, &css, &pics}) {
         PutU32(manifest, static_cast<std::uint32_t>(group->size()));

@@ -33,6 +33,7 @@ struct ManifestItem {
     ItemKind kind = ItemKind::Document;
     bool linear = false;    // a linear spine document
     bool received = false;
+    bool skipped = false;   // already reported as left out
     Bytes data;             // binary HTML for documents, raw bytes otherwise
     std::vector<Anchor> anchors;
     std::vector<PageBreak> breaks;

@@ -360,6 +360,7 @@ public:
     static bool CommitPicture(WriterImpl& writer, Session& session, long index) {
         ManifestItem& it = session.book.Items()[index];
         std::string file = session.packageDir + "/" + it.path;
+        it.skipped = true;
         if (it.data.empty()) {
             writer.Report(1, S_OK, file + ": no picture data arrived; the picture is left out");
             return false;
@@ -373,6 +374,7 @@ public:
             return false;
         }
         it.received = true;
+        it.skipped = false;
         return true;
     }
 };

@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 #include <QFile>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -88,6 +89,67 @@ RunResult Run(const std::string& command, int timeoutSeconds) {
 bool CalibreAvailable() {
     static const bool available = Run("command -v calibre-debug && command -v ebook-convert", 10).exitCode == 0;
     return available;
+}
+
+}  // namespace orvo::litgen::test
+
+namespace orvo::litgen::test {
+
+std::string XhtmlDocument(const std::string& title, const std::string& body) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<!DOCTYPE html PUBLIC \"+//ISBN 0-9673008-1-9//DTD OEB 1.0.1 Document//EN\" "
+           "\"http://openebook.org/dtds/oeb-1.0.1/oebdoc101.dtd\">\n"
+           "<html>\n<head><title>" + title +
+           "</title><link href=\"eBook.css\" rel=\"StyleSheet\" type=\"text/x-oeb-css\"/></head>\n<body>\n" + body +
+           "\n</body>\n</html>\n";
+}
+
+Bytes PictureBytes(int seed, std::size_t size) {
+    Bytes b = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    std::mt19937 gen(static_cast<unsigned>(seed));
+    while (b.size() < size) b.push_back(static_cast<std::uint8_t>(gen()));
+    return b;
+}
+
+PackageFiles WritePackage(const std::filesystem::path& dir, const PackageSpec& spec) {
+    PackageFiles files;
+    std::filesystem::create_directories(dir);
+    std::string manifest, spine;
+    int n = 0;
+    for (const auto& [href, xml] : spec.documents) {
+        std::string id = n == 0 ? "toc" : "content" + std::to_string(n);
+        ++n;
+        WriteFile(dir / href, xml);
+        manifest += "    <item id=\"" + id + "\" href=\"" + href + "\" media-type=\"text/x-oeb1-document\"/>\n";
+        spine += "    <itemref idref=\"" + id + "\"/>\n";
+    }
+    WriteFile(dir / "eBook.css", spec.css);
+    manifest += "    <item id=\"css\" href=\"eBook.css\" media-type=\"text/x-oeb1-css\"/>\n";
+    int p = 0;
+    for (const auto& [href, bytes] : spec.pictures) {
+        ++p;
+        std::filesystem::path file = dir / href;
+        std::filesystem::create_directories(file.parent_path());
+        bool missing = std::find(spec.missingPictures.begin(), spec.missingPictures.end(), href) !=
+                       spec.missingPictures.end();
+        if (!missing) WriteFile(file, bytes);
+        files.pictures.push_back(file);
+        std::string type = href.size() > 4 && href.substr(href.size() - 4) == ".png" ? "image/png" : "image/jpeg";
+        manifest += "    <item id=\"Pic_" + std::to_string(p) + "\" href=\"" + href + "\" media-type=\"" + type + "\"/>\n";
+    }
+    std::string opf =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<package unique-identifier=\"notisbn\">\n  <metadata>\n"
+        "    <dc-metadata xmlns:dc=\"http://purl.org/dc/elements/1.0/\" "
+        "xmlns:oebpackage=\"http://openebook.org/namespaces/oeb-package/1.0/\">\n"
+        "      <dc:Title>" + spec.title + "</dc:Title>\n"
+        "      <dc:Creator>Vantelia Inc.</dc:Creator>\n"
+        "      <dc:Identifier id=\"notisbn\">http://www.example.org/</dc:Identifier>\n"
+        "    </dc-metadata>\n  </metadata>\n  <manifest>\n" + manifest +
+        "  </manifest>\n  <spine>\n" + spine + "  </spine>\n</package>\n";
+    files.opf = dir / "Newsdesk.opf";
+    WriteFile(files.opf, opf);
+    return files;
 }
 
 }  // namespace orvo::litgen::test

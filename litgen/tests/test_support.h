@@ -50,3 +50,28 @@ bool CalibreAvailable();
 }  // namespace orvo::litgen::test
 
 #endif
+
+namespace orvo::litgen::test {
+
+// A small OEB package on disk, shaped like the generator's volumes.
+struct PackageFiles {
+    std::filesystem::path opf;
+    std::vector<std::filesystem::path> pictures;
+};
+
+struct PackageSpec {
+    std::string title = "News 08.12.26 14:00 Vol.1";
+    // href and full XML text of each content document, in spine order.
+    std::vector<std::pair<std::string, std::string>> documents;
+    std::string css = "body { margin: 0.5em }\n.title { font-weight: bold }\n";
+    // href and bytes of each picture; the file is not written when missing.
+    std::vector<std::pair<std::string, Bytes>> pictures;
+    std::vector<std::string> missingPictures;
+};
+
+PackageFiles WritePackage(const std::filesystem::path& dir, const PackageSpec& spec);
+std::string XhtmlDocument(const std::string& title, const std::string& body);
+// Deterministic picture bytes (a PNG header and filler) that differ per seed.
+Bytes PictureBytes(int seed, std::size_t size = 700);
+
+}  // namespace orvo::litgen::test
