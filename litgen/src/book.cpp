@@ -432,7 +432,8 @@ bool Book::Assemble(const BookOptions& options, Bytes& file, std::string& error,
     Bytes drmSealed = DesEncrypt(sealKey, sealPlain);
     Bytes validation = DesEncrypt(bookKey, Bytes{'M', 'S', 'R', 'e', 'a', 'd', 'e', 'r'});
 
-    LzxStream lzx = LzxStore(section1.data(), section1.size());
+    LzxStream lzx = options.storeOnly ? LzxStore(section1.data(), section1.size())
+                                      : LzxCompress(section1.data(), section1.size());
 
     // Section 0 streams.
     c.AddEntry("/", 0, 0x11D37DC0CA67E278ull, 0x39D0724FC0006593ull);

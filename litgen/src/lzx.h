@@ -19,6 +19,9 @@ struct LzxStream {
     std::vector<std::uint64_t> frameOffsets;  // one per frame; the first is 0
 };
 
+// Matches and Huffman trees (verbatim blocks), one block per frame.
+LzxStream LzxCompress(const std::uint8_t* data, std::size_t size);
+
 // Stored (type 3) blocks only: one block per frame.
 LzxStream LzxStore(const std::uint8_t* data, std::size_t size);
 
