@@ -203,6 +203,23 @@ TEST_F(OracleTest, NewsVolumeOpensWholeWithEveryPartIntact) {
         EXPECT_NE(text.find(marker), std::string::npos) << marker << "\n" << text;
 }
 
+TEST_F(OracleTest, StoredAndCompressedBooksReadTheSame) {
+    TempDir dir;
+    std::string body;
+    for (int i = 0; i < 3000; ++i) body += "<p class=\"news_text\">Item " + std::to_string(i) + " said the market rose</p>\n";
+    PackageSpec spec = NewsPackage(RealJpeg());
+    spec.documents.push_back({"Long.html", test::XhtmlDocument("Long", body)});
+    auto files = test::WritePackage(dir / "pkg", spec);
+    ASSERT_EQ(Pack(files.opf, dir / "stored.lit", kStoreUncompressed), 0) << packOutput;
+    ASSERT_EQ(Pack(files.opf, dir / "packed.lit"), 0) << packOutput;
+    Oracle stored = Check(dir / "stored.lit"), packed = Check(dir / "packed.lit");
+    ASSERT_EQ(stored.exitCode, 0) << Problems(stored);
+    ASSERT_EQ(packed.exitCode, 0) << Problems(packed);
+    for (const char* id : {"toc", "content1", "content2", "content3"})
+        EXPECT_EQ(DocumentHtml(stored, id), DocumentHtml(packed, id)) << id;
+    EXPECT_LT(std::filesystem::file_size(dir / "packed.lit") * 2, std::filesystem::file_size(dir / "stored.lit"));
+}
+
 TEST_F(OracleTest, MissingPictureLeavesAReadableBookWithoutIt) {
     TempDir dir;
     PackageSpec spec = NewsPackage(RealJpeg());
