@@ -44,6 +44,33 @@ std::string FromWide(const char16_t* text, std::uint32_t length) {
 
 class WriterImpl;
 
+// A package is a few levels deep; its tree is kept in memory, so nesting is
+// bounded.
+constexpr std::size_t kMaxPackageDepth = 64;
+
+// The packages were made for a system whose file names ignore case (the
+// manifest may say "TOC.html" for toc.html): when the exact name does not
+// exist, each missing step is looked up ignoring case.
+std::string ResolveCase(const std::string& dir, const std::string& relative) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path exact = fs::path(dir) / relative;
+    if (fs::exists(exact, ec)) return exact.string();
+    fs::path at = dir;
+    for (const fs::path& step : fs::path(relative)) {
+        fs::path next = at / step;
+        if (!fs::exists(next, ec)) {
+            for (const auto& e : fs::directory_iterator(at, ec))
+                if (EqualsIgnoreCaseAscii(e.path().filename().string(), step.string())) {
+                    next = e.path();
+                    break;
+                }
+        }
+        at = next;
+    }
+    return fs::exists(at, ec) ? at.string() : exact.string();
+}
+
 // State of one output between CreateOutput and Finish/Abandon.
 struct Session {
     std::string outputPath;
@@ -171,7 +198,7 @@ protected:
     ManifestItem* Item() { return item_ < 0 ? nullptr : &session_->book.Items()[item_]; }
     std::string FileName() const {
         if (item_ < 0) return session_->packagePath;
-        return session_->packageDir + "/" + session_->book.Items()[item_].path;
+        return ResolveCase(session_->packageDir, session_->book.Items()[item_].path);
     }
     HRESULT Give(std::u16string* out, const std::string& text) {
         if (!out) return E_POINTER;
@@ -231,6 +258,9 @@ public:
                 if (!encoder_->Start(t->Name(), t->Attrs(), hasChildren != 0)) return Broken();
                 return S_OK;
             }
+            if (stack_.size() >= kMaxPackageDepth)
+                return Fail(E_BADFORMAT, Where() + ": the package document nests deeper than " +
+                                             std::to_string(kMaxPackageDepth) + " elements");
             XmlNode node;
             node.name = t->Name();
             node.attrs = t->Attrs();
@@ -359,7 +389,7 @@ public:
     // A picture goes into the book only when it arrived whole.
     static bool CommitPicture(WriterImpl& writer, Session& session, long index) {
         ManifestItem& it = session.book.Items()[index];
-        std::string file = session.packageDir + "/" + it.path;
+        std::string file = ResolveCase(session.packageDir, it.path);
         it.skipped = true;
         if (it.data.empty()) {
             writer.Report(1, S_OK, file + ": no picture data arrived; the picture is left out");

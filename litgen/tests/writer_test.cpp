@@ -172,6 +172,16 @@ TEST_F(WriterTest, MissingPictureIsSkippedAndTheBookStillFinished) {
     EXPECT_TRUE(std::filesystem::exists(dir / "out.lit"));
 }
 
+TEST_F(WriterTest, ManifestNamesFindFilesWhoseCaseDiffers) {
+    // The generator's manifest says "TOC.html" for the file it saves as toc.html.
+    TempDir dir;
+    auto files = test::WritePackage(dir / "pkg", ThreeDocuments());
+    std::filesystem::rename(dir / "pkg" / "toc.html", dir / "pkg" / "TOC.HTML");
+    std::filesystem::rename(dir / "pkg" / "Images", dir / "pkg" / "images");
+    ASSERT_EQ(Pack(files.opf, dir / "out.lit"), 0) << errText;
+    EXPECT_EQ(errText.find("warning"), std::string::npos) << errText;  // both pictures arrived
+}
+
 TEST_F(WriterTest, TruncatedOrCorruptDocumentFailsAndLeavesNoFile) {
     for (const std::string& damage : {std::string("truncate"), std::string("garbage")}) {
         SCOPED_TRACE(damage);
@@ -190,6 +200,28 @@ TEST_F(WriterTest, TruncatedOrCorruptDocumentFailsAndLeavesNoFile) {
         EXPECT_NE(errText.find("Terminating for error 0x80004005."), std::string::npos) << errText;
         EXPECT_TRUE(NoFilesBut(dir.path(), {"pkg"}));
     }
+}
+
+TEST_F(WriterTest, DeepNestingNeitherCrashesTheWalkNorTheWriter) {
+    TempDir dir;
+    PackageSpec spec = ThreeDocuments();
+    std::string deep;
+    for (int i = 0; i < 200000; ++i) deep += "<span>";
+    deep += "bottom";
+    for (int i = 0; i < 200000; ++i) deep += "</span>";
+    spec.documents[2].second = test::XhtmlDocument("Deep", deep);
+    auto files = test::WritePackage(dir / "pkg", spec);
+    EXPECT_EQ(Pack(files.opf, dir / "deep.lit"), 0) << errText;
+
+    // The package itself is kept as a tree, so its depth is bounded.
+    std::string opf = "<package>";
+    for (int i = 0; i < 100; ++i) opf += "<x>";
+    for (int i = 0; i < 100; ++i) opf += "</x>";
+    opf += "</package>";
+    test::WriteFile(files.opf, opf);
+    EXPECT_EQ(Pack(files.opf, dir / "bad.lit"), 1);
+    EXPECT_NE(errText.find("nests deeper"), std::string::npos) << errText;
+    EXPECT_FALSE(std::filesystem::exists(dir / "bad.lit"));
 }
 
 TEST_F(WriterTest, AbandonLeavesNoFileAndKeepsAnOlderOne) {

@@ -85,39 +85,53 @@ std::string FileNameOf(IUnknown* host, HRESULT (*get)(IUnknown*, std::u16string*
     return path;
 }
 
-void WalkNode(IParserHost* host, const pugi::xml_node& node, const std::string& file) {
-    switch (node.type()) {
-        case pugi::node_element: {
-            Ref<IUnknown> raw;
-            Check(host->NewTag(&raw.p), "creating tag " + file);
-            Ref<ITag> tag;
-            Ask(raw.p, IID_ITag, tag, "creating tag " + file);
-            std::u16string name = Utf8ToUtf16(node.name());
-            Check(tag->SetName(name.c_str(), static_cast<std::uint32_t>(name.size())), "setting tag name " + file);
-            for (const pugi::xml_attribute& a : node.attributes()) {
-                std::u16string n = Utf8ToUtf16(a.name()), v = Utf8ToUtf16(a.value());
-                Check(tag->AddAttribute(n.c_str(), static_cast<std::uint32_t>(n.size()), v.c_str(),
-                                        static_cast<std::uint32_t>(v.size())),
-                      "setting tag attribute " + file);
+void SendElement(IParserHost* host, const pugi::xml_node& node, const std::string& file) {
+    Ref<IUnknown> raw;
+    Check(host->NewTag(&raw.p), "creating tag " + file);
+    Ref<ITag> tag;
+    Ask(raw.p, IID_ITag, tag, "creating tag " + file);
+    std::u16string name = Utf8ToUtf16(node.name());
+    Check(tag->SetName(name.c_str(), static_cast<std::uint32_t>(name.size())), "setting tag name " + file);
+    for (const pugi::xml_attribute& a : node.attributes()) {
+        std::u16string n = Utf8ToUtf16(a.name()), v = Utf8ToUtf16(a.value());
+        Check(tag->AddAttribute(n.c_str(), static_cast<std::uint32_t>(n.size()), v.c_str(),
+                                static_cast<std::uint32_t>(v.size())),
+              "setting tag attribute " + file);
+    }
+    Check(host->BeginTag(tag.p, node.first_child() ? 1 : 0), "setting tag name " + file);
+}
+
+// Depth first, without recursion: documents may nest deeper than the stack.
+void WalkNode(IParserHost* host, pugi::xml_node root, const std::string& file) {
+    pugi::xml_node node = root;
+    while (node) {
+        bool descend = false;
+        switch (node.type()) {
+            case pugi::node_element:
+                SendElement(host, node, file);
+                descend = static_cast<bool>(node.first_child());
+                break;
+            case pugi::node_pcdata:
+            case pugi::node_cdata: {
+                std::u16string text = Utf8ToUtf16(node.value());
+                if (!text.empty())
+                    Check(host->Text(text.c_str(), static_cast<std::uint32_t>(text.size())), "sending text " + file);
+                break;
             }
-            bool children = static_cast<bool>(node.first_child());
-            Check(host->BeginTag(tag.p, children ? 1 : 0), "setting tag name " + file);
-            for (const pugi::xml_node& c : node.children()) WalkNode(host, c, file);
-            if (children) Check(host->EndTag(), "closing tag " + file);
-            break;
+            default:
+                break;  // comments, processing instructions, doctype
         }
-        case pugi::node_pcdata:
-        case pugi::node_cdata: {
-            std::u16string text = Utf8ToUtf16(node.value());
-            if (!text.empty())
-                Check(host->Text(text.c_str(), static_cast<std::uint32_t>(text.size())), "sending text " + file);
-            break;
+        if (descend) {
+            node = node.first_child();
+            continue;
         }
-        case pugi::node_document:
-            WalkNode(host, node.root().find_child([](pugi::xml_node n) { return n.type() == pugi::node_element; }), file);
-            break;
-        default:
-            break;  // comments, processing instructions, doctype
+        // Climb until there is a next sibling, closing elements on the way.
+        while (node != root && !node.next_sibling()) {
+            node = node.parent();
+            Check(host->EndTag(), "closing tag " + file);
+        }
+        if (node == root) break;
+        node = node.next_sibling();
     }
 }
 
@@ -137,7 +151,7 @@ void WalkDocument(IParserHost* host, const std::string& file) {
                                  std::to_string(line) + ": " + r.description());
     }
     if (!doc.document_element()) throw Raised(E_FAIL, "Parse error at " + file + ": no root element");
-    WalkNode(host, doc, file);
+    WalkNode(host, doc.document_element(), file);
 }
 
 // Copies a file into a byte host in pieces of at most 512 bytes.
