@@ -20,8 +20,8 @@ constexpr int kPreSize = 20;
 constexpr int kMinMatch = 3;
 constexpr int kMaxMatch = 257;
 constexpr int kHashBits = 15;
-constexpr int kMaxChain = 48;
-constexpr int kGoodEnough = 64;  // stop searching once a match is this long
+constexpr int kMaxChain = 128;
+constexpr int kGoodEnough = 128;  // stop searching once a match is this long
 
 struct Slots {
     std::array<std::uint32_t, kPositionSlots> base{};
