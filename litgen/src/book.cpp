@@ -442,16 +442,19 @@ bool Book::Assemble(const BookOptions& options, Bytes& file, std::string& error,
         for (std::size_t i : *group) c.AddStream("/data/" + items_[i].id, items_[i].data);
     for (std::size_t i : documents_) {
         const ManifestItem& it = items_[i];
+        // Counts are single code points below the surrogate range.
+        std::vector<const Anchor*> anchors;
+        for (const Anchor& a : it.anchors)
+            if (CountCodePoints(a.name) < 0xD800 && anchors.size() < 0xD7FF) anchors.push_back(&a);
+        if (anchors.size() < it.anchors.size())
+            warnings.push_back("document \"" + it.path + "\": " + std::to_string(it.anchors.size() - anchors.size()) +
+                               " anchors do not fit the anchor table and were left out");
         Bytes ahc;
-        std::size_t n = std::min<std::size_t>(it.anchors.size(), 0xD7FF);
-        if (n < it.anchors.size())
-            warnings.push_back("document \"" + it.path + "\" has more anchors than its table holds; the rest were dropped");
-        PutCharInt(ahc, static_cast<std::uint32_t>(n));
-        for (std::size_t k = 0; k < n; ++k) {
-            const Anchor& a = it.anchors[k];
-            PutCharInt(ahc, static_cast<std::uint32_t>(std::min<std::size_t>(CountCodePoints(a.name), 0xD7FF)));
-            PutBytes(ahc, a.name);
-            PutU32(ahc, a.offset);
+        PutCharInt(ahc, static_cast<std::uint32_t>(anchors.size()));
+        for (const Anchor* a : anchors) {
+            PutCharInt(ahc, static_cast<std::uint32_t>(CountCodePoints(a->name)));
+            PutBytes(ahc, a->name);
+            PutU32(ahc, a->offset);
         }
         c.AddFolder("/data/" + it.id + "/");
         c.AddStream("/data/" + it.id + "/ahc", ahc);
