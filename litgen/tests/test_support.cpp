@@ -153,3 +153,55 @@ PackageFiles WritePackage(const std::filesystem::path& dir, const PackageSpec& s
 }
 
 }  // namespace orvo::litgen::test
+
+namespace orvo::litgen::test {
+namespace {
+std::uint64_t Le(const Bytes& b, std::size_t at, int size) {
+    std::uint64_t v = 0;
+    for (int i = size - 1; i >= 0; --i) v = (v << 8) | b[at + static_cast<std::size_t>(i)];
+    return v;
+}
+std::uint64_t Enc(const Bytes& b, std::size_t& at) {
+    std::uint64_t v = 0;
+    for (;;) {
+        std::uint8_t x = b[at++];
+        v = (v << 7) | (x & 0x7F);
+        if (!(x & 0x80)) return v;
+    }
+}
+}  // namespace
+
+std::vector<LitEntry> ReadDirectory(const Bytes& f, std::uint64_t& contentOffset) {
+    std::vector<LitEntry> out;
+    std::uint64_t dirAt = Le(f, 56, 8);
+    contentOffset = Le(f, 120 + 200 + 16, 8);
+    std::uint64_t chunks = Le(f, dirAt + 24, 8);
+    for (std::uint64_t c = 0; c < chunks; ++c) {
+        std::size_t at = dirAt + 32 + c * 8192;
+        if (std::string(f.begin() + static_cast<long>(at), f.begin() + static_cast<long>(at) + 4) != "AOLL") continue;
+        std::size_t pos = at + 48;
+        for (std::uint64_t k = Le(f, at + 8190, 2); k > 0; --k) {
+            LitEntry e;
+            std::uint64_t n = Enc(f, pos);
+            e.name.assign(f.begin() + static_cast<long>(pos), f.begin() + static_cast<long>(pos + n));
+            pos += n;
+            e.section = static_cast<std::uint32_t>(Enc(f, pos));
+            e.offset = Enc(f, pos);
+            e.length = Enc(f, pos);
+            out.push_back(e);
+        }
+    }
+    return out;
+}
+
+Bytes Stream0(const Bytes& file, const std::string& name) {
+    std::uint64_t content = 0;
+    for (const LitEntry& e : ReadDirectory(file, content))
+        if (e.name == name && e.section == 0) {
+            auto at = file.begin() + static_cast<long>(content + e.offset);
+            return Bytes(at, at + static_cast<long>(e.length));
+        }
+    return {};
+}
+
+}  // namespace orvo::litgen::test

@@ -75,3 +75,18 @@ std::string XhtmlDocument(const std::string& title, const std::string& body);
 Bytes PictureBytes(int seed, std::size_t size = 700);
 
 }  // namespace orvo::litgen::test
+
+namespace orvo::litgen::test {
+
+// Reads a .lit file's directory (every chunk) without any checks; for
+// looking streams up in tests.
+struct LitEntry {
+    std::string name;
+    std::uint32_t section;
+    std::uint64_t offset, length;
+};
+std::vector<LitEntry> ReadDirectory(const Bytes& file, std::uint64_t& contentOffset);
+// A section-0 stream's bytes, or empty when there is no such entry.
+Bytes Stream0(const Bytes& file, const std::string& name);
+
+}  // namespace orvo::litgen::test
