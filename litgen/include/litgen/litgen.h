@@ -10,7 +10,20 @@
 // The interfaces are abstract classes whose virtual functions sit in a fixed
 // order (slot 0 is QueryInterface); callers must not reorder them. Texts are
 // UTF-16. Every operation returns S_OK on success, S_FALSE where a host
-// sequence has nothing further, and a failure code (negative) otherwise.
+// sequence has nothing further, and a failure code (negative) otherwise;
+// errors and warnings also reach the message callback as text.
+//
+// One output, as the generator drives it:
+//   SetCallback(cb); CreateOutput(lit, opf, u"DemoPublisher", 0);
+//   GetPackageHost(0, &h) -> IParserHost: tag/text events of the .opf, FinishDocument();
+//   while (NextStylesheetHost(&h) == S_OK) -> IStylesheetHost: Write(bytes)..., Finish();
+//   while (NextContentHost(&h) == S_OK)    -> IParserHost: events, FinishDocument();
+//   while (NextPictureHost(&h) == S_OK)    -> IPictureHost: Write(bytes)...;
+//   Finish();            // or Abandon() after any failure
+// Each host names the file to read (GetFileName, a full path). The writer
+// writes the .lit file only in Finish (under a temporary name, then renamed),
+// so an abandoned or failed output leaves nothing behind. The same writer
+// then takes the next output. One thread at a time.
 #ifndef LITGEN_LITGEN_H
 #define LITGEN_LITGEN_H
 
