@@ -295,7 +295,8 @@ bool Book::EncodeNode(const XmlNode& node, BinaryEncoder& enc, const std::string
             const ManifestItem* it = FindByOriginalId(v);
             attrs.emplace_back(k, it ? it->id : v);
         } else if (isItem && lk == "media-type") {
-            const ManifestItem* it = FindByOriginalId(*Attr(node, "id"));
+            const std::string* id = Attr(node, "id");
+            const ManifestItem* it = id ? FindByOriginalId(*id) : nullptr;
             attrs.emplace_back(k, it ? OebMediaType(*it) : v);
         } else if (isItemref && lk == "idref") {
             const ManifestItem* it = FindByOriginalId(v);

@@ -303,6 +303,21 @@ TEST(Package, UnusableManifestEntriesAreLeftOutWithWarnings) {
     EXPECT_EQ(book.Documents().size(), 3u);  // none in a spine: all non-linear
 }
 
+TEST(Package, StrayItemsOutsideTheManifestAreEncodedAsTheyStand) {
+    XmlNode pkg{"package", {}, "", {}};
+    pkg.children.push_back({"manifest", {}, "", {XmlNode{"item", {{"id", "a"}, {"href", "a.htm"}, {"media-type", "text/html"}}, "", {}}}});
+    pkg.children.push_back({"guide", {}, "", {XmlNode{"item", {{"media-type", "image/png"}}, "", {}}}});
+    Book book;
+    std::string error;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(book.SetPackage(pkg, error, warnings)) << error;
+    Bytes meta;
+    ASSERT_TRUE(book.EncodeMeta("{G}", meta, error)) << error;
+    std::string text(meta.begin(), meta.end());
+    EXPECT_NE(text.find("image/png"), std::string::npos);
+    EXPECT_NE(text.find("text/x-oeb1-document"), std::string::npos);  // the document's type in OEB terms
+}
+
 TEST(Package, PackageWithoutDocumentsFails) {
     XmlNode pkg{"package", {}, "", {XmlNode{"manifest", {}, "", {}}}};
     Book book;
