@@ -174,6 +174,7 @@ private:
     std::shared_ptr<Session> session_;
     std::uint32_t fixedTime_ = 0;
     std::string fixedGuid_;
+    std::uint64_t tempCounter_ = 0;
 };
 
 // Common part of the hosts: the item, the session and whether it may still
@@ -517,11 +518,17 @@ HRESULT WriterImpl::NextPictureHost(IUnknown** host) {
 }
 
 HRESULT WriterImpl::WriteFile(const Bytes& data) {
-    std::string temp = session_->outputPath + ".XXXXXX";
-    int fd = ::mkstemp(temp.data());
+    // A fresh name beside the output, created with the user's umask; the
+    // finished file replaces the output in one rename.
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temp = session_->outputPath + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(++tempCounter_);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
     if (fd < 0)
         return Report(0, E_ACCESSDENIED, "cannot create a file beside " + session_->outputPath + ": " + std::strerror(errno));
-    ::fchmod(fd, 0644);
     std::size_t done = 0;
     while (done < data.size()) {
         ssize_t n = ::write(fd, data.data() + done, data.size() - done);
