@@ -101,6 +101,26 @@ TEST_F(DBManagerTest, SortsByEachColumnInBothOrders) {
   EXPECT_EQ(m_.sortColumn(), 3);
 }
 
+TEST_F(DBManagerTest, NewsWithoutASiteAreListedLastInSiteAndCategorySorts) {
+  NewsRecord n;
+  n.pair = alphaWorld_;
+  n.title = "Orphan";
+  n.published = At("2024-03-09 00:00:00");
+  ASSERT_GT(StoreNews(*m_.database(), n), 0);
+  ASSERT_EQ(m_.database()->Exec("UPDATE newsitem SET fk_site_cat_rel = NULL WHERE title = 'Orphan'"), 0);
+  for (int column : {0, 1}) {
+    m_.SetSort(column);
+    m_.SetSortOrder(1);
+    EXPECT_EQ(Titles().back(), "Orphan") << column;
+    m_.SetSortOrder(0);
+    Titles_ t = Titles();
+    EXPECT_EQ(t.back(), "Orphan") << column;
+    EXPECT_EQ(t.size(), 6u);
+  }
+  m_.SetSort(3);
+  EXPECT_EQ(Titles().size(), 6u);
+}
+
 TEST_F(DBManagerTest, RecordCarriesNamesDateAndReadFlag) {
   m_.SetSort(2);
   ASSERT_TRUE(m_.BeginNewsListEnum());

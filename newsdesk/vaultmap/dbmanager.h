@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -108,6 +109,9 @@ class CDBManager {
 
  private:
   bool Fail(int rc);
+  // A listed date: mktime reads the time-zone file on every call, so each
+  // hour is converted once.
+  std::time_t ListTime(const Statement& s, int column);
   bool WriteLinks(int32_t filterId, const int32_t* categoryIds, const int32_t* siteIds, int count);
   bool AppendFilterCondition(int32_t filterId, std::string* sql, std::vector<SqlValue>* params);
 
@@ -120,12 +124,22 @@ class CDBManager {
   int sortColumn_ = 0;
   bool ascending_ = true;
 
+  void BindList(Statement& st, int64_t group, bool withGroup);
+  bool OpenNextGroup();
+
   std::unique_ptr<Statement> newsEnum_;
+  std::vector<SqlValue> listParams_;
+  std::vector<int64_t> groups_;  // sites or categories in order; -1: news without one
+  size_t nextGroup_ = 0;
+  std::string groupSql_;
+  std::string orphanSql_;
   CNewsListItemStruct newsItem_;
   std::vector<int32_t> currentResult_;
   std::vector<int32_t> lastResult_;
   std::unordered_set<int32_t> withinResult_;  // search in found
   bool restrictToFound_ = false;
+
+  std::unordered_map<std::string, std::time_t> hourCache_;
 
   CNewsInfoItemStruct info_;
   CNewsDetailItemStruct detail_;
