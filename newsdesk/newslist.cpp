@@ -28,7 +28,7 @@ namespace {
 
 const char* const kColumnTitles[4] = {"Site", "Category", "Date/Time", "Title"};
 const char* const kColumnKeys[4] = {"col1", "col2", "col3", "col4"};
-const int kDefaultWidths[4] = {130, 100, 150, 400};
+const int kDefaultWidths[4] = {150, 100, 160, 420};
 
 class WaitCursor {
  public:
