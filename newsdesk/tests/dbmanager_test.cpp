@@ -423,6 +423,10 @@ TEST(DBManagerInit, EmptyPathReadsPathDbAndMissingFileFails) {
   EXPECT_NE(m.MarkAsRead(1, true), 0);
   ASSERT_TRUE(Settings::Shared().WriteText(kSystemSection, "PathDB", path));
   EXPECT_TRUE(m.Init(""));
+  // Title sorts walk an index the manager adds once.
+  Statement s(*m.database(), "SELECT count(*) FROM sqlite_master WHERE name = 'newsitem_title_nocase'");
+  ASSERT_TRUE(s.Next());
+  EXPECT_EQ(s.Int(0), 1);
   EXPECT_FALSE(m.Init(dir.File("missing.db")));
   ::unsetenv("ORVO_HOME");
 }

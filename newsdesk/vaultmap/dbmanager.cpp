@@ -106,9 +106,19 @@ bool CDBManager::Init(const std::string& path) {
   std::string file = path;
   if (file.empty()) file = Settings::Shared().ReadText(kSystemSection, "PathDB", "", kReaderBuffer);
   if (!Fail(Database::Open(file, Database::Mode::kExisting, &db_))) return false;
-  // Lists sorted by title walk this index; a database that cannot take it
-  // (read-only, busy) is still read, only slower.
-  db_->Exec("CREATE INDEX IF NOT EXISTS newsitem_title_nocase ON newsitem(title COLLATE NOCASE)");
+  // Lists sorted by title walk this index. It is made once; a database that
+  // cannot take it now (read-only, or busy with a download) is read all the
+  // same, only slower, and start-up does not wait for it.
+  bool hasIndex;
+  {
+    Statement has(*db_, "SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = 'newsitem_title_nocase'");
+    hasIndex = has.Next();
+  }
+  if (!hasIndex) {
+    sqlite3_busy_timeout(db_->handle(), 200);
+    db_->Exec("CREATE INDEX IF NOT EXISTS newsitem_title_nocase ON newsitem(title COLLATE NOCASE)");
+    sqlite3_busy_timeout(db_->handle(), 15000);
+  }
   // The reader walks the whole news table for every list: read it through a
   // memory map rather than copies, and sort in memory, not in temporary files.
   db_->Exec("PRAGMA mmap_size = 268435456; PRAGMA temp_store = MEMORY");
