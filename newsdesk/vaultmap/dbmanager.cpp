@@ -77,11 +77,12 @@ std::time_t CDBManager::ListTime(const Statement& s, int column) {
   if (t.size() == 19 && Digits(t, 0, 4) && t[4] == '-' && Digits(t, 5, 2) && t[7] == '-' && Digits(t, 8, 2) &&
       t[10] == ' ' && Digits(t, 11, 2) && t[13] == ':' && Digits(t, 14, 2) && t[16] == ':' && Digits(t, 17, 2) &&
       Number(t, 14, 2) < 60 && Number(t, 17, 2) < 60) {
-    std::string hour(t.substr(0, 13));
+    int64_t hour = ((static_cast<int64_t>(Number(t, 0, 4)) * 100 + Number(t, 5, 2)) * 100 + Number(t, 8, 2)) * 100 +
+                   Number(t, 11, 2);
     auto it = hourCache_.find(hour);
     if (it == hourCache_.end()) {
       if (hourCache_.size() > 100000) hourCache_.clear();
-      it = hourCache_.emplace(hour, ParseDbTime(hour + ":00:00").value_or(-1)).first;
+      it = hourCache_.emplace(hour, ParseDbTime(std::string(t.substr(0, 13)) + ":00:00").value_or(-1)).first;
     }
     if (it->second != -1) return it->second + Number(t, 14, 2) * 60 + Number(t, 17, 2);
   }

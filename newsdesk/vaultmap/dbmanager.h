@@ -139,7 +139,7 @@ class CDBManager {
   std::unordered_set<int32_t> withinResult_;  // search in found
   bool restrictToFound_ = false;
 
-  std::unordered_map<std::string, std::time_t> hourCache_;
+  std::unordered_map<int64_t, std::time_t> hourCache_;  // YYYYMMDDHH
 
   CNewsInfoItemStruct info_;
   CNewsDetailItemStruct detail_;
