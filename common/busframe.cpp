@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 
 #include "eventlog.h"
 #include "frame_classfactory_adaptor.h"
@@ -113,9 +114,15 @@ QDBusObjectPath BusServer::CreateInstance() {
   }
   if (fixed_) return QDBusObjectPath(objects_[fixed_].path);
 
-  BusObject* object = config_.makeObject ? config_.makeObject() : nullptr;
+  BusObject* object = nullptr;
+  std::string why;
+  try {
+    if (config_.makeObject) object = config_.makeObject();
+  } catch (const std::exception& e) {
+    why = std::string(": ") + e.what();
+  }
   if (!object) {
-    WriteEventLog("Could not create an object of " + config_.className.toStdString());
+    WriteEventLog("Could not create an object of " + config_.className.toStdString() + why);
     sendErrorReply(QString::fromLatin1(kErrorCreateFailed),
                    QStringLiteral("%1 could not create its object; see orvo_log.txt.").arg(config_.busName));
     return {};
@@ -166,7 +173,13 @@ void BusServer::MakeOrphan(BusObject* object, Entry& entry) {
   if (entry.orphanTimer) return;
   entry.orphanTimer = std::make_unique<QTimer>();
   entry.orphanTimer->setSingleShot(true);
-  connect(entry.orphanTimer.get(), &QTimer::timeout, this, [this, object] { ReleaseObject(object); });
+  connect(entry.orphanTimer.get(), &QTimer::timeout, this, [this, object] {
+    auto it = objects_.find(object);
+    if (it == objects_.end()) return;
+    WriteEventLog(config_.busName.toStdString() + ": released " + it->second.path.toStdString() +
+                  ", whose client has left the bus");
+    ReleaseObject(object);
+  });
   entry.orphanTimer->start(config_.orphanGraceMs);
 }
 
