@@ -36,6 +36,7 @@ BusServer::BusServer(ServerConfig config, QDBusConnection connection)
   connect(watcher_, &QDBusServiceWatcher::serviceUnregistered, this, &BusServer::OnClientGone);
 
   idleTimer_.setSingleShot(true);
+  idleTimer_.setTimerType(Qt::PreciseTimer);  // coarse timers may fire 5% early
   connect(&idleTimer_, &QTimer::timeout, this, [this] {
     if (locks_ == 0) Quit();
   });
@@ -233,7 +234,7 @@ void BusServer::Quit() {
   while (!objects_.empty()) Drop(objects_.begin());
   fixed_ = nullptr;
   locks_ = 0;
-  QTimer::singleShot(config_.exitPauseMs, this, [this] { Finish(0); });
+  QTimer::singleShot(config_.exitPauseMs, Qt::PreciseTimer, this, [this] { Finish(0); });
 }
 
 void BusServer::CheckBus() {
