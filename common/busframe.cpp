@@ -46,6 +46,7 @@ BusServer::BusServer(ServerConfig config, QDBusConnection connection)
 }
 
 BusServer::~BusServer() {
+  connection_.unregisterObject(QStringLiteral("/"));
   for (auto& [object, entry] : objects_) {
     connection_.unregisterObject(entry.path);
     delete object;
@@ -82,8 +83,8 @@ bool BusServer::Start(QString* error) {
   QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = bus->registerService(
       config_.busName, QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
   if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
-    *error = reply.isValid() ? QStringLiteral("the bus name %1 is already owned by another process: the "
-                                              "server is running already.")
+    *error = reply.isValid() ? QStringLiteral("the bus name %1 is already owned by another process: this "
+                                              "server is running already, and its clients use that one.")
                                    .arg(config_.busName)
                              : QStringLiteral("cannot own the bus name %1 (%2).")
                                    .arg(config_.busName, reply.error().message());
@@ -107,10 +108,14 @@ QString BusServer::RegisterObject(BusObject* object, QString path, QString* erro
   return path;
 }
 
+void BusServer::ReplyError(const char* name, const QString& text) {
+  if (calledFromDBus()) sendErrorReply(QString::fromLatin1(name), text);
+}
+
 QDBusObjectPath BusServer::CreateInstance() {
   if (stopping_) {
-    sendErrorReply(QString::fromLatin1(kErrorServerStopping),
-                   QStringLiteral("%1 is shutting down; call again and the bus starts it anew.").arg(config_.busName));
+    ReplyError(kErrorServerStopping,
+               QStringLiteral("%1 is shutting down; call again and the bus starts it anew.").arg(config_.busName));
     return {};
   }
   if (fixed_) return QDBusObjectPath(objects_[fixed_].path);
@@ -124,15 +129,15 @@ QDBusObjectPath BusServer::CreateInstance() {
   }
   if (!object) {
     WriteEventLog("Could not create an object of " + config_.className.toStdString() + why);
-    sendErrorReply(QString::fromLatin1(kErrorCreateFailed),
-                   QStringLiteral("%1 could not create its object; see orvo_log.txt.").arg(config_.busName));
+    ReplyError(kErrorCreateFailed,
+               QStringLiteral("%1 could not create its object; see orvo_log.txt.").arg(config_.busName));
     return {};
   }
   QString error;
   const QString path = RegisterObject(object, QStringLiteral("/%1/%2").arg(config_.className).arg(++nextId_), &error);
   if (path.isEmpty()) {
     delete object;
-    sendErrorReply(QString::fromLatin1(kErrorCreateFailed), error);
+    ReplyError(kErrorCreateFailed, error);
     return {};
   }
   WatchActivity(object);
