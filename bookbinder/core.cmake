@@ -1,0 +1,62 @@
+# orvo_bookbinder_core: the generation run, the filter query, the eBook
+# package, the LIT writer driving and the clean-up, without the bus.
+
+# The templates and the stylesheet are compiled in.
+set(ORVO_BB_TEMPLATES ${CMAKE_CURRENT_SOURCE_DIR}/templates)
+file(READ ${ORVO_BB_TEMPLATES}/toc.html ORVO_TOC_TEMPLATE)
+file(READ ${ORVO_BB_TEMPLATES}/content.html ORVO_CONTENT_TEMPLATE)
+file(READ ${ORVO_BB_TEMPLATES}/package.opf ORVO_PACKAGE_TEMPLATE)
+file(READ ${ORVO_BB_TEMPLATES}/eBook.css ORVO_STYLESHEET)
+configure_file(${CMAKE_CURRENT_SOURCE_DIR}/templates.cpp.in ${CMAKE_CURRENT_BINARY_DIR}/templates.cpp @ONLY)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${ORVO_BB_TEMPLATES}/toc.html ${ORVO_BB_TEMPLATES}/content.html
+  ${ORVO_BB_TEMPLATES}/package.opf ${ORVO_BB_TEMPLATES}/eBook.css)
+
+# The stylesheet is a data file of the installation, in the program's temp/.
+configure_file(${ORVO_BB_TEMPLATES}/eBook.css ${ORVO_BIN_DIR}/temp/eBook.css COPYONLY)
+
+# The writer library's interface comes with litgen/.
+set(ORVO_LITGEN_INCLUDE ${CMAKE_SOURCE_DIR}/litgen/include CACHE PATH "folder holding litgen/litgen.h")
+
+if(NOT EXISTS ${ORVO_LITGEN_INCLUDE}/litgen/litgen.h)
+  # Until the writer library is in the tree, only the parts that do not
+  # drive it are built.
+  message(STATUS "bookbinder: no litgen/litgen.h in ${ORVO_LITGEN_INCLUDE}; writer driving left out")
+  add_library(orvo_bookbinder_core STATIC
+    filter_query.cpp package.cpp cleanup.cpp ${CMAKE_CURRENT_BINARY_DIR}/templates.cpp)
+  target_include_directories(orvo_bookbinder_core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(orvo_bookbinder_core PUBLIC orvo_common pugixml::pugixml)
+  add_executable(bookbinder_core_tests
+    tests/filter_query_test.cpp tests/package_test.cpp tests/cleanup_test.cpp tests/news_fixture.cpp
+    ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp)
+  target_include_directories(bookbinder_core_tests PRIVATE ${CMAKE_SOURCE_DIR}/common/tests)
+  target_link_libraries(bookbinder_core_tests PRIVATE orvo_bookbinder_core GTest::gtest_main)
+  gtest_discover_tests(bookbinder_core_tests DISCOVERY_TIMEOUT 60)
+  return()
+endif()
+
+add_library(orvo_bookbinder_core STATIC
+  filter_query.cpp package.cpp cleanup.cpp writer_driver.cpp generation_run.cpp
+  ${CMAKE_CURRENT_BINARY_DIR}/templates.cpp)
+target_include_directories(orvo_bookbinder_core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${ORVO_LITGEN_INCLUDE})
+target_link_libraries(orvo_bookbinder_core PUBLIC orvo_common pugixml::pugixml Qt6::Core ${CMAKE_DL_LIBS})
+
+# A writer that records what it is fed, for checking the driving order.
+add_library(bookbinder_recording_writer SHARED tests/recording_writer.cpp)
+target_include_directories(bookbinder_recording_writer PRIVATE ${ORVO_LITGEN_INCLUDE})
+set_target_properties(bookbinder_recording_writer PROPERTIES
+  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+
+add_executable(bookbinder_core_tests
+  tests/filter_query_test.cpp tests/package_test.cpp tests/cleanup_test.cpp
+  tests/writer_driver_test.cpp tests/generation_run_test.cpp
+  tests/news_fixture.cpp tests/qt_main.cpp
+  ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp)
+target_include_directories(bookbinder_core_tests PRIVATE ${CMAKE_SOURCE_DIR}/common/tests)
+target_link_libraries(bookbinder_core_tests PRIVATE orvo_bookbinder_core GTest::gtest Qt6::Test)
+add_dependencies(bookbinder_core_tests bookbinder_recording_writer)
+target_compile_definitions(bookbinder_core_tests PRIVATE
+  ORVO_BIN_DIR="${ORVO_BIN_DIR}"
+  ORVO_SHARED_DIR="${CMAKE_SOURCE_DIR}/../shared"
+  RECORDING_WRITER="$<TARGET_FILE:bookbinder_recording_writer>")
+gtest_discover_tests(bookbinder_core_tests DISCOVERY_TIMEOUT 60)
