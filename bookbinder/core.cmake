@@ -60,3 +60,8 @@ target_compile_definitions(bookbinder_core_tests PRIVATE
   ORVO_SHARED_DIR="${CMAKE_SOURCE_DIR}/../shared"
   RECORDING_WRITER="$<TARGET_FILE:bookbinder_recording_writer>")
 gtest_discover_tests(bookbinder_core_tests DISCOVERY_TIMEOUT 60)
+
+# Generation speed against calibre: prints figures, never run as a test.
+add_executable(bookbinder_bench bench/generate_bench.cpp)
+target_link_libraries(bookbinder_bench PRIVATE orvo_bookbinder_core Qt6::Gui Qt6::Test)
+target_compile_definitions(bookbinder_bench PRIVATE ORVO_SHARED_DIR="${CMAKE_SOURCE_DIR}/../shared")
