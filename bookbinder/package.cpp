@@ -213,14 +213,20 @@ int BuildPackage(Database& db, NewsQuery& query, bool* endOfRows, const VolumeRe
     if (int rc = ReadPictures(db, row.id, &pictures))
       WriteEventLog("Can not read the pictures of news " + std::to_string(row.id) + ": error " + HexCode(rc));
     for (const PictureRow& pic : pictures) {
+      std::string placeholder = "[[{" + std::to_string(pic.bodyPos) + "}]]";
+      size_t at = remaining.find(placeholder);
+      if (pic.imagePath.empty()) {
+        // No file was stored: an empty manifest entry would fail the whole
+        // volume, so the placeholder just goes.
+        if (at != std::string::npos) remaining.erase(at, placeholder.size());
+        continue;
+      }
       std::string picId = "Pic_" + std::to_string(pic.id);
       pugi::xml_node entry = manifest.append_copy(pictureRow);
       SetAttribute(entry, "id", picId);
       SetAttribute(entry, "href", pic.imagePath);
       SetAttribute(entry, "media-type", PictureMediaType(pic.imagePath));
 
-      std::string placeholder = "[[{" + std::to_string(pic.bodyPos) + "}]]";
-      size_t at = remaining.find(placeholder);
       if (at == std::string::npos) continue;
       SetText(textDiv, std::string_view(remaining).substr(0, at));
       remaining.erase(0, at + placeholder.size());

@@ -116,10 +116,11 @@ TEST_F(PackageTest, CategoriesBecomeTocRowsAndBlocks) {
 TEST_F(PackageTest, PicturesAreCutIntoTheTextAtTheirPlaceholders) {
   int64_t p = fx.AddPair("S", "World");
   pairs = {p};
-  int64_t id = News(p, "pics", "one[[{1}]]two[[{2}]]three");
+  int64_t id = News(p, "pics", "one[[{1}]]two[[{2}]]thr[[{3}]]ee");
   fx.AddPicture(id, 1, "/pics/1.jpg", "first caption");
   fx.AddPicture(id, 2, "/pics/2.jpg");
   int64_t orphan = fx.AddPicture(id, 9, "/pics/9.jpg");
+  fx.AddPicture(id, 3, "");  // never stored: dropped
   OpenQuery();
   ASSERT_EQ(Build(50), 1);
 
