@@ -15,6 +15,17 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
 # The stylesheet is a data file of the installation, in the program's temp/.
 configure_file(${ORVO_BB_TEMPLATES}/eBook.css ${ORVO_BIN_DIR}/temp/eBook.css COPYONLY)
 
+# The shared test data (calibre's oracle script, the news corpus).
+if(NOT ORVO_SHARED_DIR)
+  if(DEFINED ENV{ORVO_SHARED})
+    set(ORVO_SHARED_DIR "$ENV{ORVO_SHARED}")
+  elseif(EXISTS "${CMAKE_SOURCE_DIR}/../shared")
+    set(ORVO_SHARED_DIR "${CMAKE_SOURCE_DIR}/../shared")
+  else()
+    get_filename_component(ORVO_SHARED_DIR "${CMAKE_SOURCE_DIR}/../../shared" ABSOLUTE)
+  endif()
+endif()
+
 # The writer library's interface comes with litgen/.
 set(ORVO_LITGEN_INCLUDE ${CMAKE_SOURCE_DIR}/litgen/include CACHE PATH "folder holding litgen/litgen.h")
 
@@ -49,19 +60,22 @@ set_target_properties(bookbinder_recording_writer PROPERTIES
 
 add_executable(bookbinder_core_tests
   tests/filter_query_test.cpp tests/package_test.cpp tests/cleanup_test.cpp
-  tests/writer_driver_test.cpp tests/generation_run_test.cpp
+  tests/writer_driver_test.cpp tests/generation_run_test.cpp tests/calibre_test.cpp
   tests/news_fixture.cpp tests/qt_main.cpp
   ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp)
 target_include_directories(bookbinder_core_tests PRIVATE ${CMAKE_SOURCE_DIR}/common/tests)
 target_link_libraries(bookbinder_core_tests PRIVATE orvo_bookbinder_core GTest::gtest Qt6::Test)
 add_dependencies(bookbinder_core_tests bookbinder_recording_writer)
+if(TARGET litgen)
+  add_dependencies(bookbinder_core_tests litgen)  # the calibre-checked runs load it
+endif()
 target_compile_definitions(bookbinder_core_tests PRIVATE
   ORVO_BIN_DIR="${ORVO_BIN_DIR}"
-  ORVO_SHARED_DIR="${CMAKE_SOURCE_DIR}/../shared"
+  ORVO_SHARED_DIR="${ORVO_SHARED_DIR}"
   RECORDING_WRITER="$<TARGET_FILE:bookbinder_recording_writer>")
 gtest_discover_tests(bookbinder_core_tests DISCOVERY_TIMEOUT 60)
 
 # Generation speed against calibre: prints figures, never run as a test.
 add_executable(bookbinder_bench bench/generate_bench.cpp)
 target_link_libraries(bookbinder_bench PRIVATE orvo_bookbinder_core Qt6::Gui Qt6::Test)
-target_compile_definitions(bookbinder_bench PRIVATE ORVO_SHARED_DIR="${CMAKE_SOURCE_DIR}/../shared")
+target_compile_definitions(bookbinder_bench PRIVATE ORVO_SHARED_DIR="${ORVO_SHARED_DIR}")
