@@ -113,6 +113,23 @@ int ReadPictures(Database& db, int64_t newsId, std::vector<PictureRow>* pictures
 
 }  // namespace
 
+std::string PackageHref(const std::string& path, const std::string& packageDir) {
+  std::filesystem::path p(path);
+  std::string rel = p.is_absolute() ? p.lexically_relative(packageDir).generic_string() : p.generic_string();
+  if (rel.empty()) rel = p.generic_string();
+  std::string href;
+  for (char c : rel) {
+    if (c == '%' || c == '#' || c == '?' || c == ' ') {
+      char buf[4];
+      std::snprintf(buf, sizeof buf, "%%%02X", static_cast<unsigned char>(c));
+      href += buf;
+    } else {
+      href += c;
+    }
+  }
+  return href;
+}
+
 PackageFiles::PackageFiles(std::string dir)
     : tempDir(std::move(dir)) {
   if (tempDir.empty() || tempDir.back() != '/') tempDir += '/';
@@ -224,7 +241,8 @@ int BuildPackage(Database& db, NewsQuery& query, bool* endOfRows, const VolumeRe
       std::string picId = "Pic_" + std::to_string(pic.id);
       pugi::xml_node entry = manifest.append_copy(pictureRow);
       SetAttribute(entry, "id", picId);
-      SetAttribute(entry, "href", pic.imagePath);
+      const std::string href = PackageHref(pic.imagePath, files.tempDir);
+      SetAttribute(entry, "href", href);
       SetAttribute(entry, "media-type", PictureMediaType(pic.imagePath));
 
       if (at == std::string::npos) continue;
@@ -232,7 +250,7 @@ int BuildPackage(Database& db, NewsQuery& query, bool* endOfRows, const VolumeRe
       remaining.erase(0, at + placeholder.size());
       pugi::xml_node img = item.append_child("div").append_child("img");
       SetAttribute(img, "id", picId);
-      SetAttribute(img, "src", pic.imagePath);
+      SetAttribute(img, "src", href);
       SetAttribute(img, "align", "bottom");
       SetText(img, pic.imageText);
       textDiv = item.append_copy(textDiv);

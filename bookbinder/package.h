@@ -39,6 +39,11 @@ struct VolumeRequest {
 // when neither tells.
 std::string PictureMediaType(const std::string& path);
 
+// A picture's address inside the package: its path relative to the
+// package's folder (where every reader of a package starts), with the
+// characters that would end or escape a URI path percent-encoded.
+std::string PackageHref(const std::string& path, const std::string& packageDir);
+
 // Builds the package of one volume from the query's current row on and
 // writes its files. On return the query stands on the first row not taken,
 // or *endOfRows is set. *items is the number of news taken; with 0 nothing

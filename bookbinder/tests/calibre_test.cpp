@@ -51,7 +51,7 @@ class CalibreRunTest : public ::testing::Test {
   void SetUp() override {
     if (!fs::exists(DefaultWriterLibraryPath()))
       GTEST_SKIP() << "no " << DefaultWriterLibraryPath() << ": build the litgen target first";
-    if (Shell("command -v calibre-debug && command -v ebook-convert") != 0)
+    if (Shell("sh -c 'command -v calibre-debug && command -v ebook-convert'") != 0)
       GTEST_SKIP() << "calibre is not installed (scripts/install-deps.sh installs it): the calibre checks are skipped";
     if (!fs::exists(SharedDir() + "/lit/oracle.py"))
       GTEST_SKIP() << "oracle.py not found under " << SharedDir() << "/lit; set ORVO_SHARED";

@@ -64,6 +64,14 @@ class PackageTest : public ::testing::Test {
     return items;
   }
 
+  // The href of a picture as the package gives it; it leads back to `path`
+  // from the package's folder.
+  std::string Href(const std::string& path) {
+    std::string href = PackageHref(path, files.tempDir);
+    EXPECT_EQ((std::filesystem::path(files.tempDir) / href).lexically_normal().string(), path);
+    return href;
+  }
+
   std::vector<std::string> Texts(const char* xpath, const pugi::xml_document& doc) {
     std::vector<std::string> out;
     for (const pugi::xpath_node& n : doc.select_nodes(xpath)) out.push_back(n.node().text().get());
@@ -131,8 +139,8 @@ TEST_F(PackageTest, PicturesAreCutIntoTheTextAtTheirPlaceholders) {
     if (cls == "news_text") seq.push_back(std::string("text:") + c.text().get());
     if (c.child("img")) seq.push_back(std::string("img:") + c.child("img").attribute("src").value());
   }
-  EXPECT_EQ(seq, (std::vector<std::string>{"text:one", "img:/pics/1.jpg", "text:two", "img:/pics/2.jpg",
-                                           "text:three"}));
+  EXPECT_EQ(seq, (std::vector<std::string>{"text:one", "img:" + Href("/pics/1.jpg"), "text:two",
+                                           "img:" + Href("/pics/2.jpg"), "text:three"}));
   pugi::xml_node img = item.select_node(".//img").node();
   EXPECT_STREQ(img.attribute("align").value(), "bottom");
   EXPECT_STREQ(img.text().get(), "first caption");
@@ -140,7 +148,7 @@ TEST_F(PackageTest, PicturesAreCutIntoTheTextAtTheirPlaceholders) {
   // Every picture is in the manifest, also the one without a placeholder.
   std::vector<std::string> hrefs;
   for (auto& n : opf.select_nodes("//item[starts-with(@id,'Pic_')]")) hrefs.push_back(n.node().attribute("href").value());
-  EXPECT_EQ(hrefs, (std::vector<std::string>{"/pics/1.jpg", "/pics/2.jpg", "/pics/9.jpg"}));
+  EXPECT_EQ(hrefs, (std::vector<std::string>{Href("/pics/1.jpg"), Href("/pics/2.jpg"), Href("/pics/9.jpg")}));
   EXPECT_TRUE(opf.select_node(("//item[@id='Pic_" + std::to_string(orphan) + "']").c_str()));
   EXPECT_FALSE(content.select_node(("//img[@id='Pic_" + std::to_string(orphan) + "']").c_str()));
 }
@@ -214,6 +222,12 @@ TEST_F(PackageTest, UnwritableTempFolderFailsTheVolume) {
   VolumeRequest r;
   int items = 0;
   EXPECT_EQ(BuildPackage(fx.db(), query, &endOfRows, r, missing, &items), 1);
+}
+
+TEST(PackageHref, RelativeToThePackageAndSafeInAUri) {
+  EXPECT_EQ(PackageHref("/home/u/.orvo/Images/a.jpg", "/home/u/.orvo/temp/"), "../Images/a.jpg");
+  EXPECT_EQ(PackageHref("/media/pics/50% off #1?.jpg", "/home/u/temp/"), "../../../media/pics/50%25%20off%20%231%3F.jpg");
+  EXPECT_EQ(PackageHref("Images/b.png", "/x/temp/"), "Images/b.png");
 }
 
 TEST(PictureMediaType, FromMagicThenName) {
