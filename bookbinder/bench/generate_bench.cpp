@@ -108,17 +108,16 @@ std::string ReadAll(const std::string& path) {
 std::string CopyForCalibre(const orvo::PackageFiles& files, const std::string& dir) {
   fs::create_directories(dir);
   std::string opf = ReadAll(files.package), content = ReadAll(files.content);
-  std::regex abs("href=\"(/[^\"]+)\"");
-  std::string out;
+  std::regex picture("href=\"([^\"]+)\" media-type=\"image/");
+  std::string out, rest = opf;
   std::smatch m;
-  std::string rest = opf;
-  while (std::regex_search(rest, m, abs)) {
-    std::string path = m[1], name = fs::path(path).filename().string();
-    fs::copy_file(path, dir + name, fs::copy_options::overwrite_existing);
-    out += m.prefix().str() + "href=\"" + name + "\"";
+  while (std::regex_search(rest, m, picture)) {
+    std::string href = m[1], name = fs::path(href).filename().string();
+    fs::copy_file(files.tempDir + href, dir + name, fs::copy_options::overwrite_existing);
+    out += m.prefix().str() + "href=\"" + name + "\" media-type=\"image/";
     rest = m.suffix();
-    for (size_t at; (at = content.find("src=\"" + path + "\"")) != std::string::npos;)
-      content.replace(at, path.size() + 6, "src=\"" + name + "\"");
+    for (size_t at; (at = content.find("src=\"" + href + "\"")) != std::string::npos;)
+      content.replace(at, href.size() + 6, "src=\"" + name + "\"");
   }
   out += rest;
   std::ofstream(dir + "Newsdesk.opf", std::ios::binary) << out;
@@ -204,7 +203,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < items; ++i) {
     std::string body;
     size_t target = 2000 + (i * 7919) % 3000;
-    bool picture = i % 4 == 0;
+    bool picture = (i / 10) % 4 == 0;  // a quarter of every category
     while (body.size() < target) {
       body += words[w++ % words.size()];
       body += (w % 60 == 0) ? "<br />&#160;&#160;&#160;&#160;" : " ";
@@ -237,7 +236,7 @@ int main(int argc, char** argv) {
   }
   db->Commit();
   db.reset();
-  std::printf("database: %d news, %d pictures (%.1f MB), filled in %.1f s\n", items, (items + 3) / 4,
+  std::printf("database: %d news, %d pictures (%.1f MB), filled in %.1f s\n", items, (items / 10 + 3) / 4 * 10,
               pictureBytes / 1e6, Seconds(fillStart));
 
   // Our run, exactly as the server does it.
