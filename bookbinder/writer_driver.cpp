@@ -12,6 +12,7 @@
 #include <pugixml.hpp>
 
 #include "eventlog.h"
+#include "litgen/litgen.h"
 
 namespace orvo {
 

@@ -6,9 +6,12 @@
 #include <memory>
 #include <string>
 
-#include "litgen/litgen.h"
-
 namespace orvo {
+
+// The writer's interface (litgen/litgen.h); only the driving needs its inside.
+namespace litgen {
+class ILitWriter;
+}
 
 // liblitgen.so beside the running program's executable. The library belongs
 // to the binaries, so ORVO_HOME (another data folder) does not move it.
