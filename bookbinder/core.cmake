@@ -26,47 +26,34 @@ if(NOT ORVO_SHARED_DIR)
   endif()
 endif()
 
-# The writer library's interface comes with litgen/.
-set(ORVO_LITGEN_INCLUDE ${CMAKE_SOURCE_DIR}/litgen/include CACHE PATH "folder holding litgen/litgen.h")
-
-if(EXISTS ${ORVO_LITGEN_INCLUDE}/litgen/litgen.h)
-  set(ORVO_BB_WRITER writer_driver.cpp)
-else()
-  # Without the writer's interface every run fails as if liblitgen.so were
-  # missing, and says so in the log.
-  message(STATUS "bookbinder: no litgen/litgen.h in ${ORVO_LITGEN_INCLUDE}; built without writer driving")
-  set(ORVO_BB_WRITER writer_absent.cpp)
-endif()
+# The writer library's interface (litgen/litgen.h) comes with litgen/.
+set(ORVO_LITGEN_INCLUDE ${CMAKE_SOURCE_DIR}/litgen/include)
 
 add_library(orvo_bookbinder_core STATIC
-  filter_query.cpp package.cpp cleanup.cpp generation_run.cpp ${ORVO_BB_WRITER}
+  filter_query.cpp package.cpp cleanup.cpp generation_run.cpp writer_driver.cpp
   ${CMAKE_CURRENT_BINARY_DIR}/templates.cpp)
 target_include_directories(orvo_bookbinder_core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_include_directories(orvo_bookbinder_core PRIVATE ${ORVO_LITGEN_INCLUDE})
 target_link_libraries(orvo_bookbinder_core PUBLIC orvo_common pugixml::pugixml Qt6::Core ${CMAKE_DL_LIBS})
 
-set(ORVO_BB_TESTS tests/filter_query_test.cpp tests/package_test.cpp tests/cleanup_test.cpp)
-if(ORVO_BB_WRITER STREQUAL "writer_driver.cpp")
-  # A writer that records what it is fed, for checking the driving order.
-  add_library(bookbinder_recording_writer SHARED tests/recording_writer.cpp)
-  target_include_directories(bookbinder_recording_writer PRIVATE ${ORVO_LITGEN_INCLUDE})
-  set_target_properties(bookbinder_recording_writer PROPERTIES
-    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
-  list(APPEND ORVO_BB_TESTS tests/writer_driver_test.cpp tests/generation_run_test.cpp tests/calibre_test.cpp)
-endif()
+# A writer that records what it is fed, for checking the driving order.
+add_library(bookbinder_recording_writer SHARED tests/recording_writer.cpp)
+target_include_directories(bookbinder_recording_writer PRIVATE ${ORVO_LITGEN_INCLUDE})
+set_target_properties(bookbinder_recording_writer PROPERTIES
+  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 
-add_executable(bookbinder_core_tests ${ORVO_BB_TESTS}
+add_executable(bookbinder_core_tests
+  tests/filter_query_test.cpp tests/package_test.cpp tests/cleanup_test.cpp
+  tests/writer_driver_test.cpp tests/generation_run_test.cpp tests/calibre_test.cpp
   tests/news_fixture.cpp tests/qt_main.cpp ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp)
 target_include_directories(bookbinder_core_tests PRIVATE ${CMAKE_SOURCE_DIR}/common/tests ${ORVO_LITGEN_INCLUDE})
 target_link_libraries(bookbinder_core_tests PRIVATE orvo_bookbinder_core GTest::gtest Qt6::Test)
 target_compile_definitions(bookbinder_core_tests PRIVATE
   ORVO_BIN_DIR="${ORVO_BIN_DIR}"
   ORVO_SHARED_DIR="${ORVO_SHARED_DIR}")
-if(TARGET bookbinder_recording_writer)
-  add_dependencies(bookbinder_core_tests bookbinder_recording_writer)
-  target_compile_definitions(bookbinder_core_tests PRIVATE
-    RECORDING_WRITER="$<TARGET_FILE:bookbinder_recording_writer>")
-endif()
+add_dependencies(bookbinder_core_tests bookbinder_recording_writer)
+target_compile_definitions(bookbinder_core_tests PRIVATE
+  RECORDING_WRITER="$<TARGET_FILE:bookbinder_recording_writer>")
 if(TARGET litgen)
   add_dependencies(bookbinder_core_tests litgen)  # the calibre-checked runs load it
 endif()
@@ -76,3 +63,6 @@ gtest_discover_tests(bookbinder_core_tests DISCOVERY_TIMEOUT 60)
 add_executable(bookbinder_bench bench/generate_bench.cpp)
 target_link_libraries(bookbinder_bench PRIVATE orvo_bookbinder_core Qt6::Gui Qt6::Test)
 target_compile_definitions(bookbinder_bench PRIVATE ORVO_SHARED_DIR="${ORVO_SHARED_DIR}")
+if(TARGET litgen)
+  add_dependencies(bookbinder_bench litgen)
+endif()
