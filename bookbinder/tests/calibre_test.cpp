@@ -17,9 +17,9 @@ namespace orvo {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::FilterSpec;
+using testing::TestFilter;
 using testing::NewsFixture;
-using testing::NewsSpec;
+using testing::TestNews;
 using testing::ReadFile;
 
 std::string SharedDir() {
@@ -57,7 +57,7 @@ class CalibreRunTest : public ::testing::Test {
       GTEST_SKIP() << "oracle.py not found under " << SharedDir() << "/lit; set ORVO_SHARED";
     SetProcessDatabasePath(fx.dbPath());
     pair = fx.AddPair("Site", "World");
-    FilterSpec f;
+    TestFilter f;
     f.pairs = {pair};
     fx.AddFilter(f);
   }
@@ -109,7 +109,7 @@ std::string Headline(int i) {
 
 TEST_F(CalibreRunTest, VolumesHoldTheirItemsAndTitles) {
   for (int i = 0; i < 120; ++i) {
-    NewsSpec s;
+    TestNews s;
     s.pair = pair;
     s.title = Headline(i);
     s.body = "Body text of item " + std::to_string(i) + ", with Ünïcödé and 中文 in it.";
@@ -135,7 +135,7 @@ TEST_F(CalibreRunTest, VolumesHoldTheirItemsAndTitles) {
 }
 
 TEST_F(CalibreRunTest, PicturesSitBetweenTheTextDivisionsAndTravelInTheBook) {
-  NewsSpec s;
+  TestNews s;
   s.pair = pair;
   s.title = "Pictures";
   s.body = "one[[{1}]]two[[{2}]]three";

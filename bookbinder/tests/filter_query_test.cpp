@@ -10,9 +10,9 @@
 namespace orvo {
 namespace {
 
-using testing::FilterSpec;
+using testing::TestFilter;
 using testing::NewsFixture;
-using testing::NewsSpec;
+using testing::TestNews;
 
 std::time_t Local(int y, int mo, int d, int h = 12, int mi = 0) {
   std::tm tm{};
@@ -106,7 +106,7 @@ class FilterQueryTest : public ::testing::Test {
   }
 
   int64_t News(int64_t pair, const std::string& body, std::time_t published = 0, bool deleted = false) {
-    NewsSpec s;
+    TestNews s;
     s.pair = pair;
     s.body = body;
     s.title = body;
@@ -131,8 +131,8 @@ class FilterQueryTest : public ::testing::Test {
     return {v.begin(), v.end()};
   }
 
-  FilterSpec Filter(int mode, const std::string& keywords) {
-    FilterSpec f;
+  TestFilter Filter(int mode, const std::string& keywords) {
+    TestFilter f;
     f.mode = mode;
     f.keywords = keywords;
     f.pairs = {world, sport, worldB};
@@ -196,7 +196,7 @@ TEST_F(FilterQueryTest, TimeRestrictionsCompareWholeDays) {
   (void)before;
   (void)lastDay;
 
-  FilterSpec f = Filter(7, "");
+  TestFilter f = Filter(7, "");
   f.timeKind = kBetweenDates;
   f.from = Local(2003, 12, 1, 18, 0);
   f.to = Local(2003, 12, 5, 18, 0);
@@ -222,10 +222,10 @@ TEST_F(FilterQueryTest, SitesJoinOrderAndDeletion) {
   News(world, "gone", 0, /*deleted=*/true);
 
   // Limited to the World pairs; a filter without pairs matches nothing.
-  FilterSpec f = Filter(7, "");
+  TestFilter f = Filter(7, "");
   f.pairs = {world, worldB};
   fx.AddFilter(f);
-  FilterSpec none = Filter(7, "");
+  TestFilter none = Filter(7, "");
   none.pairs = {};
   fx.AddFilter(none);
   EXPECT_EQ(SelectedSet(), (std::set<int64_t>{b, c}));
@@ -238,7 +238,7 @@ TEST_F(FilterQueryTest, SitesJoinOrderAndDeletion) {
 
 TEST_F(FilterQueryTest, UnmarkedFiltersDoNotCountAndNoneMarkedIsReported) {
   News(world, "x");
-  FilterSpec f = Filter(7, "");
+  TestFilter f = Filter(7, "");
   f.litGen = false;
   fx.AddFilter(f);
   NewsQuery q;
@@ -247,7 +247,7 @@ TEST_F(FilterQueryTest, UnmarkedFiltersDoNotCountAndNoneMarkedIsReported) {
 }
 
 TEST_F(FilterQueryTest, RowCarriesTheCategoryAndCutsTheBody) {
-  NewsSpec s;
+  TestNews s;
   s.pair = sport;
   s.title = "Match report";
   s.srcUrl = "http://example.org/m?a=1&b='2'";

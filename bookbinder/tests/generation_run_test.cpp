@@ -19,9 +19,9 @@ namespace orvo {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::FilterSpec;
+using testing::TestFilter;
 using testing::NewsFixture;
-using testing::NewsSpec;
+using testing::TestNews;
 using testing::ReadFile;
 
 std::vector<std::string> LitFiles(const std::string& dir) {
@@ -49,7 +49,7 @@ class GenerationRunTest : public ::testing::Test {
 
   void AddNews(int count, const std::string& prefix = "Title ") {
     for (int i = 0; i < count; ++i) {
-      NewsSpec s;
+      TestNews s;
       s.pair = pair;
       s.title = prefix + std::to_string(i);
       s.body = "Body of " + s.title;
@@ -57,7 +57,7 @@ class GenerationRunTest : public ::testing::Test {
     }
   }
   void MarkFilter() {
-    FilterSpec f;
+    TestFilter f;
     f.pairs = {pair};
     fx.AddFilter(f);
   }

@@ -53,14 +53,14 @@ int64_t NewsFixture::AddPair(const std::string& site, const std::string& categor
   return db_->LastInsertId();
 }
 
-int64_t NewsFixture::AddNews(const NewsSpec& spec) {
+int64_t NewsFixture::AddNews(const TestNews& news) {
   std::time_t now = std::time(nullptr);
-  std::time_t published = spec.published ? spec.published : now;
+  std::time_t published = news.published ? news.published : now;
   Statement st(*db_,
                "INSERT INTO newsitem(recvdate, newsdate, fk_site_cat_rel, publication_date, src_url, author, title, "
                "smalldescr, body, is_del) VALUES(?, ?, ?, ?, ?, '', ?, '', ?, ?)");
-  st.BindTime(1, now).BindTime(2, published).Bind(3, spec.pair).BindTime(4, published);
-  st.Bind(5, spec.srcUrl).Bind(6, spec.title).Bind(7, spec.body).Bind(8, spec.deleted ? 1 : 0);
+  st.BindTime(1, now).BindTime(2, published).Bind(3, news.pair).BindTime(4, published);
+  st.Bind(5, news.srcUrl).Bind(6, news.title).Bind(7, news.body).Bind(8, news.deleted ? 1 : 0);
   if (st.Execute() != 0) throw std::runtime_error("insert news: " + db_->ErrorMessage());
   return db_->LastInsertId();
 }
@@ -72,17 +72,17 @@ int64_t NewsFixture::AddPicture(int64_t newsId, int bodyPos, const std::string& 
   return db_->LastInsertId();
 }
 
-int64_t NewsFixture::AddFilter(const FilterSpec& spec) {
+int64_t NewsFixture::AddFilter(const TestFilter& filter) {
   Statement st(*db_,
                "INSERT INTO filter(name, keywords, search_mode, time_kind, date_from, date_to, days, hours, minutes, "
                "lit_gen) VALUES('f', ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  st.Bind(1, spec.keywords).Bind(2, spec.mode).Bind(3, spec.timeKind);
-  if (spec.from) st.BindTime(4, spec.from); else st.BindNull(4);
-  if (spec.to) st.BindTime(5, spec.to); else st.BindNull(5);
-  st.Bind(6, spec.days).Bind(7, spec.hours).Bind(8, spec.minutes).Bind(9, spec.litGen ? 1 : 0);
+  st.Bind(1, filter.keywords).Bind(2, filter.mode).Bind(3, filter.timeKind);
+  if (filter.from) st.BindTime(4, filter.from); else st.BindNull(4);
+  if (filter.to) st.BindTime(5, filter.to); else st.BindNull(5);
+  st.Bind(6, filter.days).Bind(7, filter.hours).Bind(8, filter.minutes).Bind(9, filter.litGen ? 1 : 0);
   if (st.Execute() != 0) throw std::runtime_error("insert filter");
   int64_t id = db_->LastInsertId();
-  for (int64_t pair : spec.pairs) {
+  for (int64_t pair : filter.pairs) {
     Statement link(*db_, "INSERT INTO filter_site_cat_rel(fk_filter, fk_site_cat_rel) VALUES(?, ?)");
     link.Bind(1, id).Bind(2, pair).Execute();
   }

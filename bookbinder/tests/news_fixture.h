@@ -13,7 +13,7 @@
 
 namespace orvo::testing {
 
-struct NewsSpec {
+struct TestNews {
   int64_t pair = 0;
   std::string title = "A title";
   std::string body = "Some text";
@@ -22,7 +22,7 @@ struct NewsSpec {
   bool deleted = false;
 };
 
-struct FilterSpec {
+struct TestFilter {
   std::string keywords;
   int mode = 7;      // no keyword condition
   int timeKind = 0;  // none
@@ -44,9 +44,9 @@ class NewsFixture {
 
   // A site/category pair; the category is shared by name.
   int64_t AddPair(const std::string& site, const std::string& category);
-  int64_t AddNews(const NewsSpec& spec);
+  int64_t AddNews(const TestNews& news);
   int64_t AddPicture(int64_t newsId, int bodyPos, const std::string& path, const std::string& caption = "");
-  int64_t AddFilter(const FilterSpec& spec);
+  int64_t AddFilter(const TestFilter& filter);
 
   void WriteSetting(const std::string& key, const std::string& value);
   void WriteCleanup(int deleteLit);

@@ -10,9 +10,9 @@
 namespace orvo {
 namespace {
 
-using testing::FilterSpec;
+using testing::TestFilter;
 using testing::NewsFixture;
-using testing::NewsSpec;
+using testing::TestNews;
 using testing::ReadFile;
 
 std::time_t Local(int y, int mo, int d, int h, int mi) {
@@ -31,7 +31,7 @@ class PackageTest : public ::testing::Test {
   PackageTest() : files(fx.home() + "/temp") { std::filesystem::create_directories(files.tempDir); }
 
   int64_t News(int64_t pair, const std::string& title, const std::string& body = "text") {
-    NewsSpec s;
+    TestNews s;
     s.pair = pair;
     s.title = title;
     s.body = body;
@@ -41,7 +41,7 @@ class PackageTest : public ::testing::Test {
   }
 
   void OpenQuery() {
-    FilterSpec f;
+    TestFilter f;
     for (int64_t p : pairs) f.pairs.push_back(p);
     fx.AddFilter(f);
     ASSERT_EQ(query.Open(fx.db(), std::time(nullptr)), 0);
