@@ -131,7 +131,12 @@ void GenerationRun::Generate() {
     WriteEventLog("Can not open filters for litgen");
     success = false;
   } else {
-    baseName = VolumeBaseName(std::time(nullptr));
+    // Two runs within one second would share a name and the second would
+    // overwrite the first's volumes: take the next free second instead.
+    std::time_t stamp = std::time(nullptr);
+    baseName = VolumeBaseName(stamp);
+    for (std::error_code ec; std::filesystem::exists(VolumePath(settings.outputDir, baseName, 0), ec);)
+      baseName = VolumeBaseName(++stamp);
     bool endOfRows = !query.Fetch();
     PackageFiles files(ModuleDirectory() + "temp/");
     if (!endOfRows && (!EnsureFolder(settings.outputDir) || !EnsureFolder(files.tempDir))) {

@@ -215,6 +215,23 @@ TEST_F(GenerationRunTest, AFailedVolumeEndsTheRunAndKeepsEarlierVolumes) {
   EXPECT_NE(Log().find("Error 0x80004005 finishing output file."), std::string::npos);
 }
 
+TEST_F(GenerationRunTest, ARunNeverOverwritesTheVolumesOfAnEarlierRun) {
+  AddNews(2);
+  MarkFilter();
+  // Volumes of runs "in the same second" as this one, and the next few.
+  fs::create_directories(fx.home() + "/lit");
+  std::time_t now = std::time(nullptr);
+  for (std::time_t t = now; t < now + 4; ++t)
+    testing::WriteFile(VolumePath(fx.home() + "/lit/", VolumeBaseName(t), 0), "earlier");
+  GenerationRun run;
+  run.setWriterLibraryPath(RECORDING_WRITER);
+  EXPECT_EQ(Run(run).back(), kRunSucceeded);
+  std::vector<std::string> files = LitFiles(fx.home() + "/lit");
+  ASSERT_EQ(files.size(), 5u);
+  for (std::time_t t = now; t < now + 4; ++t)
+    EXPECT_EQ(ReadFile(VolumePath(fx.home() + "/lit/", VolumeBaseName(t), 0)), "earlier");
+}
+
 TEST(RunSettings, DefaultsAndRules) {
   NewsFixture fx;
   EXPECT_EQ(RunSettings::Read().maxNewsPerLit, 50);
