@@ -47,6 +47,7 @@ class NewsListModel : public QAbstractTableModel {
 
   void Append(std::vector<NewsRow>&& rows);
   void Clear();
+  void FreeOldRows();
   void SetRead(int row, bool read);
   // Removes the rows at the given positions (any order).
   void RemovePositions(std::vector<int> positions);
@@ -56,6 +57,7 @@ class NewsListModel : public QAbstractTableModel {
 
  private:
   std::vector<NewsRow> rows_;
+  std::vector<NewsRow> old_;  // the last list, freed once the new one shows
   QIcon readIcon_;
   QIcon unreadIcon_;
   QFont bold_;
