@@ -491,11 +491,15 @@ void CNewsListView::OnHeaderClicked(int column) {
   Refill();
 }
 
-void CNewsListView::ShowContextMenu(const QPoint& pos) {
+QMenu* CNewsListView::ContextMenuForSelection() const {
   QModelIndexList rows = table_->selectionModel()->selectedRows();
-  if (rows.isEmpty()) return;
-  QMenu* menu = rows.size() > 1 ? menuSeveral_ : model_->row(rows.first().row()).read ? menuRead_ : menuUnread_;
-  menu->exec(table_->viewport()->mapToGlobal(pos));
+  if (rows.isEmpty()) return nullptr;
+  if (rows.size() > 1) return menuSeveral_;
+  return model_->row(rows.first().row()).read ? menuRead_ : menuUnread_;
+}
+
+void CNewsListView::ShowContextMenu(const QPoint& pos) {
+  if (QMenu* menu = ContextMenuForSelection()) menu->exec(table_->viewport()->mapToGlobal(pos));
 }
 
 }  // namespace orvo

@@ -114,6 +114,9 @@ class CNewsListView : public QWidget {
   QAction* deleteAction() const { return delete_; }
   QAction* copyAddressAction() const { return copyAddress_; }
   int selectedCount() const;
+  // One unread row: Mark as Read, Delete, Copy address; one read row: Mark as
+  // Unread instead; several rows: Mark as Read, Mark as Unread, Delete.
+  QMenu* ContextMenuForSelection() const;
 
  signals:
   void loadingStarted();

@@ -1,4 +1,7 @@
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QMenu>
 #include <QComboBox>
 #include <QFile>
 #include <QHeaderView>
@@ -394,6 +397,45 @@ TEST_F(ReaderTest, TrayIconAnimatesOnlyWhileARunGoes) {
   EXPECT_EQ(frame_->trayIcon()->toolTip().size(), CMainFrame::kTooltipLimit);
   frame_->SetDownloadRunning(false);
   ASSERT_TRUE(WaitFor([&] { return frame_->trayFrame() == 0; }, 3000));
+}
+
+TEST_F(ReaderTest, ContextMenusCopyAddressAndSaveFollowTheSelection) {
+  AddNews(4);
+  OpenFrame();
+  CNewsListView* list = frame_->newsList();
+  EXPECT_EQ(list->ContextMenuForSelection(), nullptr);
+  int32_t shown = -1;
+  QObject::connect(frame_->newsDetail(), &CNewsDetailView::itemShown, [&](int32_t i) { shown = i; });
+  SelectRow(0);
+  ASSERT_TRUE(WaitFor([&] { return shown == list->model()->row(0).id; }));
+  QMenu* menu = list->ContextMenuForSelection();
+  ASSERT_NE(menu, nullptr);
+  EXPECT_TRUE(menu->actions().contains(frame_->action(Cmd::MarkRead)));
+  EXPECT_TRUE(menu->actions().contains(frame_->action(Cmd::CopyAddress)));
+  frame_->action(Cmd::MarkRead)->trigger();
+  EXPECT_TRUE(list->ContextMenuForSelection()->actions().contains(frame_->action(Cmd::MarkUnread)));
+  EXPECT_FALSE(list->ContextMenuForSelection()->actions().contains(frame_->action(Cmd::MarkRead)));
+
+  frame_->action(Cmd::CopyAddress)->trigger();
+  EXPECT_EQ(QApplication::clipboard()->text(), frame_->newsInfo()->linkText());
+  EXPECT_TRUE(QApplication::clipboard()->text().startsWith("https://example.org/news/"));
+
+  QString error;
+  QString text = QString::fromStdString(dir_.File("saved.txt"));
+  ASSERT_TRUE(frame_->newsDetail()->SaveTo(text, &error)) << error.toStdString();
+  EXPECT_NE(ReadFile(text.toStdString()).find(list->model()->row(0).title.toStdString()), std::string::npos);
+  QString page = QString::fromStdString(dir_.File("saved.html"));
+  ASSERT_TRUE(frame_->newsDetail()->SaveTo(page, &error));
+  EXPECT_NE(ReadFile(page.toStdString()).find("<html"), std::string::npos);
+  EXPECT_FALSE(frame_->newsDetail()->SaveTo(QString::fromStdString(dir_.File("no/such/dir/x.html")), &error));
+  EXPECT_FALSE(error.isEmpty());
+
+  list->table()->selectionModel()->select(list->model()->index(1, 0),
+                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  menu = list->ContextMenuForSelection();
+  EXPECT_TRUE(menu->actions().contains(frame_->action(Cmd::MarkRead)));
+  EXPECT_TRUE(menu->actions().contains(frame_->action(Cmd::MarkUnread)));
+  EXPECT_FALSE(menu->actions().contains(frame_->action(Cmd::CopyAddress)));
 }
 
 TEST_F(ReaderTest, TipOfTheDayWrapsAndRemembersItsPlace) {
