@@ -3,6 +3,7 @@
 #include <QClipboard>
 #include <QMenu>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QFile>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -438,6 +439,49 @@ TEST_F(ReaderTest, ContextMenusCopyAddressAndSaveFollowTheSelection) {
   EXPECT_FALSE(menu->actions().contains(frame_->action(Cmd::CopyAddress)));
 }
 
+// Stands in for the user's browser.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+ public slots:
+  void open(const QUrl& url) { opened.push_back(url); }
+
+ public:
+  std::vector<QUrl> opened;
+};
+
+TEST_F(ReaderTest, TheAddressOpensInTheBrowserOnlyForWebAddresses) {
+  UrlCatcher catcher;
+  for (const char* scheme : {"http", "https", "file"}) QDesktopServices::setUrlHandler(scheme, &catcher, "open");
+  NewsRecord r;
+  r.pair = pair_[0];
+  r.title = "Web";
+  r.url = "https://example.org/a b";
+  r.published = *ParseDbTime("2024-01-01 00:00:00");
+  AddNews(r);
+  r.title = "Local";
+  r.url = "file:///etc/passwd";
+  AddNews(r);
+  OpenFrame();
+  CNewsInfoView* info = frame_->newsInfo();
+  auto show = [&](const char* title) {
+    NewsListModel* model = frame_->newsList()->model();
+    for (int i = 0; i < model->rowCount(); ++i)
+      if (model->row(i).title == title) SelectRow(i);
+    return WaitFor([&] { return info->titleText() == title; });
+  };
+  ASSERT_TRUE(show("Web"));
+  QTest::mouseClick(info->field(2), Qt::LeftButton, {}, QPoint(3, 3));
+  ASSERT_EQ(catcher.opened.size(), 1u);
+  EXPECT_EQ(catcher.opened[0].toString(QUrl::FullyEncoded).toStdString(), "https://example.org/a%20b");
+  ASSERT_TRUE(show("Local"));
+  QTest::mouseClick(info->field(2), Qt::LeftButton, {}, QPoint(3, 3));
+  EXPECT_EQ(catcher.opened.size(), 1u);
+  frame_->newsDetail()->Clear();
+  QTest::mouseClick(info->field(2), Qt::LeftButton, {}, QPoint(3, 3));  // empty: nothing
+  EXPECT_EQ(catcher.opened.size(), 1u);
+  for (const char* scheme : {"http", "https", "file"}) QDesktopServices::unsetUrlHandler(scheme);
+}
+
 TEST_F(ReaderTest, TipOfTheDayWrapsAndRemembersItsPlace) {
   settings().WriteInt(kSystemSection, keys::kTipNum, CTipDialog::kTipCount - 1);
   {
@@ -454,3 +498,5 @@ TEST_F(ReaderTest, TipOfTheDayWrapsAndRemembersItsPlace) {
 
 }  // namespace
 }  // namespace orvo::testing
+
+#include "window_test.moc"
