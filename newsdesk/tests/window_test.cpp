@@ -482,6 +482,18 @@ TEST_F(ReaderTest, TheAddressOpensInTheBrowserOnlyForWebAddresses) {
   for (const char* scheme : {"http", "https", "file"}) QDesktopServices::unsetUrlHandler(scheme);
 }
 
+TEST_F(ReaderTest, HelpOpensTheBundledPageInTheBrowser) {
+  UrlCatcher catcher;
+  QDesktopServices::setUrlHandler("file", &catcher, "open");
+  AddNews(1);
+  OpenFrame();
+  frame_->action(Cmd::Contents)->trigger();
+  QDesktopServices::unsetUrlHandler("file");
+  ASSERT_EQ(catcher.opened.size(), 1u);
+  EXPECT_EQ(catcher.opened[0].toLocalFile().toStdString(), dir_.File("newsdesk_help.html"));
+  EXPECT_NE(ReadFile(dir_.File("newsdesk_help.html")).find("<h1>ORVO Newsdesk</h1>"), std::string::npos);
+}
+
 TEST_F(ReaderTest, TipOfTheDayWrapsAndRemembersItsPlace) {
   settings().WriteInt(kSystemSection, keys::kTipNum, CTipDialog::kTipCount - 1);
   {
