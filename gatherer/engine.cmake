@@ -1,0 +1,23 @@
+# The gathering engine: browser, item store, clean-up, catalogue updates and
+# the run driver. The Gatherer program links it.
+add_library(orvo_gatherer_engine STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/http_client.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/browser.cpp
+)
+target_include_directories(orvo_gatherer_engine PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_SOURCE_DIR})
+target_link_libraries(orvo_gatherer_engine PUBLIC orvo_common Qt6::Core CURL::libcurl Threads::Threads)
+
+if(NOT TARGET PkgConfig::HTTPLIB)
+  pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+endif()
+
+add_executable(gatherer_engine_tests
+  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_test_main.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/fixture_server.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/browser_test.cpp
+  ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp
+)
+target_include_directories(gatherer_engine_tests PRIVATE ${CMAKE_SOURCE_DIR}/common/tests)
+target_link_libraries(gatherer_engine_tests PRIVATE orvo_gatherer_engine Qt6::Test GTest::gtest PkgConfig::HTTPLIB)
+gtest_discover_tests(gatherer_engine_tests DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
