@@ -3,6 +3,10 @@
 add_library(orvo_gatherer_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/http_client.cpp
   ${CMAKE_CURRENT_LIST_DIR}/browser.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/mask_plan.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/item_store.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/cleanup.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/catalogue.cpp
 )
 target_include_directories(orvo_gatherer_engine PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_SOURCE_DIR})
 target_link_libraries(orvo_gatherer_engine PUBLIC orvo_common Qt6::Core CURL::libcurl Threads::Threads)
@@ -14,7 +18,11 @@ endif()
 add_executable(gatherer_engine_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_test_main.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/fixture_server.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_home.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/browser_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/mask_plan_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/item_store_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/cleanup_test.cpp
   ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp
 )
 target_include_directories(gatherer_engine_tests PRIVATE ${CMAKE_SOURCE_DIR}/common/tests)
