@@ -23,6 +23,7 @@ add_executable(gatherer_engine_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/mask_plan_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/item_store_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/cleanup_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/catalogue_test.cpp
   ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp
 )
 target_include_directories(gatherer_engine_tests PRIVATE ${CMAKE_SOURCE_DIR}/common/tests)
