@@ -12,6 +12,7 @@ namespace orvo {
 
 class Browser;
 class Database;
+class HtmlDocument;
 class HttpSession;
 
 // The program version the catalogue request announces.
@@ -41,6 +42,12 @@ struct Catalogue {
   std::vector<CataloguePair> pairs;
   int siteRows = 0;
 };
+
+// Reads the catalogue page: each TABLE among the body's children holds, in
+// its first child, one row per site (attribute name) whose children are read
+// in pairs of cells, one pair per category; a last cell without partner is
+// read as both cells.
+Catalogue ReadCatalogue(const HtmlDocument& page);
 
 // Posts "_Ver=<version>" (with its terminating zero byte) for the catalogue page.
 void RequestCatalogue(Browser& browser, const UpdateServer& server);

@@ -8,6 +8,13 @@ add_library(orvo_gatherer_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/cleanup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/catalogue.cpp
 )
+# The run reads pages and masks through the mask language library.
+if(TARGET orvo_masks)
+  target_sources(orvo_gatherer_engine PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/catalogue_page.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/run.cpp)
+  target_link_libraries(orvo_gatherer_engine PUBLIC orvo_masks)
+endif()
 target_include_directories(orvo_gatherer_engine PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_SOURCE_DIR})
 target_link_libraries(orvo_gatherer_engine PUBLIC orvo_common Qt6::Core CURL::libcurl Threads::Threads)
 
@@ -30,3 +37,10 @@ target_include_directories(gatherer_engine_tests PRIVATE ${CMAKE_SOURCE_DIR}/com
 target_link_libraries(gatherer_engine_tests PRIVATE orvo_gatherer_engine Qt6::Test GTest::gtest PkgConfig::HTTPLIB)
 gtest_discover_tests(gatherer_engine_tests DISCOVERY_TIMEOUT 60
   PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+
+# The run's tests need the mask language library as well.
+if(TARGET orvo_masks)
+  target_sources(gatherer_engine_tests PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/tests/news_sites.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tests/run_test.cpp)
+endif()
