@@ -43,4 +43,14 @@ if(TARGET orvo_masks)
   target_sources(gatherer_engine_tests PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/tests/news_sites.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tests/run_test.cpp)
+
+  # A whole download against a local site; prints its figures (not a test).
+  add_executable(engine_bench
+    ${CMAKE_CURRENT_LIST_DIR}/bench/engine_bench.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tests/news_sites.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tests/fixture_server.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tests/engine_home.cpp
+    ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp)
+  target_include_directories(engine_bench PRIVATE ${CMAKE_CURRENT_LIST_DIR}/tests ${CMAKE_SOURCE_DIR}/common/tests)
+  target_link_libraries(engine_bench PRIVATE orvo_gatherer_engine PkgConfig::HTTPLIB)
 endif()

@@ -6,6 +6,9 @@
 namespace orvo::testing {
 
 FixtureServer::FixtureServer() {
+  // Headers and body leave in separate writes; without this, Nagle's
+  // algorithm and delayed acknowledgements add 40 ms to every response.
+  server_.set_tcp_nodelay(true);
   server_.set_logger([this](const httplib::Request& req, const httplib::Response&) {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.push_back(req.method + " " + req.path);
