@@ -1,0 +1,58 @@
+// orvo: the command-line face of ORVO (set-up, downloads, eBooks, status).
+#include <cstdio>
+#include <cstring>
+
+#include "commands.h"
+
+namespace orvo::cli {
+
+bool WantsHelp(const Args& args) {
+  for (const auto& a : args)
+    if (a == "--help" || a == "-h") return true;
+  return false;
+}
+
+bool TakeOption(Args& args, const std::string& flag, std::string* value) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == flag && i + 1 < args.size()) {
+      *value = args[i + 1];
+      args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
+      return true;
+    }
+    if (args[i].rfind(flag + "=", 0) == 0) {
+      *value = args[i].substr(flag.size() + 1);
+      args.erase(args.begin() + static_cast<long>(i));
+      return true;
+    }
+  }
+  return false;
+}
+
+namespace {
+
+const Command kCommands[] = {
+    {"init", "create ORVO.ini and an empty news database", RunInit},
+};
+
+void PrintUsage(FILE* out) {
+  std::fprintf(out, "Usage: orvo COMMAND [OPTIONS]\n\nCommands:\n");
+  for (const auto& c : kCommands) std::fprintf(out, "  %-10s %s\n", c.name, c.summary);
+  std::fprintf(out, "\nRun 'orvo COMMAND --help' for the options of a command.\n");
+}
+
+}  // namespace
+}  // namespace orvo::cli
+
+int main(int argc, char** argv) {
+  using namespace orvo::cli;
+  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
+    PrintUsage(argc < 2 ? stderr : stdout);
+    return argc < 2 ? 2 : 0;
+  }
+  Args args(argv + 2, argv + argc);
+  for (const auto& c : kCommands)
+    if (std::strcmp(argv[1], c.name) == 0) return c.run(args);
+  std::fprintf(stderr, "orvo: unknown command '%s'\n\n", argv[1]);
+  PrintUsage(stderr);
+  return 2;
+}
