@@ -141,17 +141,38 @@ std::string NewsNetwork::DownloadUrl() const {
   return "127.0.0.1:" + std::to_string(fx_.port()) + "/upd/catalog.asp";
 }
 
-void PrepareNewsHome(EngineHome& home, NewsNetwork& net, int connectTimeout) {
-  Settings s = home.settings();
-  s.WriteText(kSystemSection, "PathDB", home.dbPath());
+namespace {
+
+void WriteNewsSettings(const Settings& s, const std::string& dbPath, NewsNetwork& net, int connectTimeout) {
+  s.WriteText(kSystemSection, "PathDB", dbPath);
   s.WriteText(kSystemSection, "DownloadURL", net.DownloadUrl());
   s.WriteInt(kDownloadSection, "ConnectTimeout", connectTimeout);
-  int64_t a = home.AddPair("Site A", "News", true);
-  home.AddMask(a, 0, 1);
-  home.AddMask(a, 1, 1);
-  int64_t b = home.AddPair("Site B", kWorldUtf8, true);
-  home.AddMask(b, 0, 1);
-  home.AddMask(b, 1, 1);
+}
+
+// Both pairs selected, each with two empty masks that the update fills.
+void AddNewsPairs(Database& db) {
+  const char* kSql =
+      "INSERT INTO news_config (site_name) VALUES ('Site A'), ('Site B');"
+      "INSERT INTO news_cat (name) VALUES ('News'), ('\xd0\x9c\xd0\xb8\xd1\x80');"
+      "INSERT INTO site_cat_rel (is_selected, fk_news_cat, fk_news_config) VALUES (1, 1, 1), (1, 2, 2);"
+      "INSERT INTO news_masks (mask, mask_version, type, fk_site_cat_rel)"
+      " VALUES ('', 1, 0, 1), ('', 1, 1, 1), ('', 1, 0, 2), ('', 1, 1, 2);";
+  db.Exec(kSql);
+}
+
+}  // namespace
+
+void PrepareNewsHome(EngineHome& home, NewsNetwork& net, int connectTimeout) {
+  WriteNewsSettings(home.settings(), home.dbPath(), net, connectTimeout);
+  AddNewsPairs(home.db());
+}
+
+std::string PrepareNewsFolder(const std::string& folder, NewsNetwork& net, int connectTimeout) {
+  const std::string dbPath = folder + "/news.db";
+  std::unique_ptr<Database> db;
+  if (Database::Open(dbPath, Database::Mode::kCreate, &db) == 0) AddNewsPairs(*db);
+  WriteNewsSettings(Settings(folder + "/ORVO.ini"), dbPath, net, connectTimeout);
+  return dbPath;
 }
 
 }  // namespace orvo::testing

@@ -47,5 +47,8 @@ class NewsNetwork {
 // folder and adds both pairs, selected, with empty masks.
 class EngineHome;
 void PrepareNewsHome(EngineHome& home, NewsNetwork& net, int connectTimeout);
+// The same for another program folder (a server's on a private bus): creates
+// folder/news.db too. Returns the database path.
+std::string PrepareNewsFolder(const std::string& folder, NewsNetwork& net, int connectTimeout);
 
 }  // namespace orvo::testing

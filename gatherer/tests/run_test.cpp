@@ -252,6 +252,34 @@ TEST(GatheringRunTest, AnUnreachableUpdatesServerLeavesTheStoredMasksInUse) {
             std::string::npos);
 }
 
+TEST(GatheringRunTest, AnEmptyMaskIsSkippedAndAnUnparsableOneEndsTheRun) {
+  EngineHome home;
+  NewsNetwork net;
+  PrepareNewsHome(home, net, 10);
+  // Site A's list mask is empty with the server's version, so the update
+  // does not fetch it: site A is passed over and site B is still gathered.
+  home.db().Exec("UPDATE news_masks SET mask_version = 3 WHERE id = 1");
+  {
+    GathererEngine engine;
+    Recorder rec(engine);
+    ASSERT_TRUE(rec.Run());
+    EXPECT_EQ(rec.complites, std::vector<int>{1});
+    EXPECT_TRUE(rec.Saw("ERROR loading mask : Element"));
+    EXPECT_EQ(home.Count("SELECT count(*) FROM newsitem WHERE fk_site_cat_rel = 2"), 2);
+    EXPECT_EQ(home.Count("SELECT count(*) FROM newsitem WHERE fk_site_cat_rel = 1"), 0);
+  }
+  // Digits that do not form bytes: the mask is reset for the next update and
+  // the run ends there.
+  home.db().Exec("UPDATE news_masks SET mask = 'ZZ', mask_version = 3 WHERE id = 1");
+  GathererEngine engine;
+  Recorder rec(engine);
+  ASSERT_TRUE(rec.Run());
+  EXPECT_EQ(rec.complites, std::vector<int>{1});
+  EXPECT_EQ(rec.statuses.back(), "ERROR loading mask : Markup");
+  EXPECT_EQ(home.Text("SELECT mask_version || ':' || mask FROM news_masks WHERE id = 1"), "1:");
+  EXPECT_NE(home.Log().find("ERROR loading mask : Markup"), std::string::npos);
+}
+
 TEST(GatheringRunTest, WithoutADatabaseTheRunFailsAtOnce) {
   EngineHome home;
   home.settings().WriteText(kSystemSection, "PathDB", home.dir() + "/missing.db");
