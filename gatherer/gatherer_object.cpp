@@ -1,17 +1,11 @@
 #include "gatherer_object.h"
 
 #include <QCoreApplication>
-#include <QTimer>
 
-#include "eventlog.h"
 #include "gatherer_adaptor.h"
-#ifdef ORVO_GATHERER_RUN
 #include "run.h"
-#endif
 
 namespace orvo {
-
-#ifdef ORVO_GATHERER_RUN
 
 namespace {
 
@@ -56,31 +50,5 @@ GathererObject::~GathererObject() {
 void GathererObject::StartProcess() { Engine().StartProcess(); }
 
 void GathererObject::Stop() { Engine().Stop(); }
-
-#else
-
-namespace {
-constexpr const char* kNotAvailable = "Gathering is not available yet in this version of Gatherer.";
-}
-
-GathererObject::GathererObject(QObject* parent) : BusObject(parent) {
-  new IGatherer2Adaptor(this);
-  new _IGatherer2EventsAdaptor(this);
-}
-
-GathererObject::~GathererObject() = default;
-
-void GathererObject::StartProcess() {
-  // The reply goes out first; the run reports through events afterwards.
-  QTimer::singleShot(0, this, [this] {
-    WriteEventLog(kNotAvailable);
-    emit OnProcessStatus(QString::fromUtf8(kNotAvailable), -1);
-    emit Complite(kRunFailed);
-  });
-}
-
-void GathererObject::Stop() { WriteEventLog("Stop: gathering is not available yet in this version of Gatherer."); }
-
-#endif
 
 }  // namespace orvo

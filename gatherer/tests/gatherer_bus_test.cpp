@@ -61,8 +61,11 @@ TEST(GathererOnTheBus, ADownloadStoresTheNewsAndEndsWithComplite) {
   EXPECT_EQ(events.entries().back().args, QVariantList({1}));
   EXPECT_TRUE(HasStatus(events, QStringLiteral("Checking for updates...")));
   EXPECT_TRUE(HasStatus(events, QStringLiteral("Download completed.")));
-  for (const auto& e : events.entries())
-    if (e.member == QLatin1String("OnProcessStatus")) EXPECT_EQ(e.args.value(1).toInt(), -1);
+  for (const auto& e : events.entries()) {
+    if (e.member == QLatin1String("OnProcessStatus")) {
+      EXPECT_EQ(e.args.value(1).toInt(), -1);
+    }
+  }
   EXPECT_EQ(CountItems(dbPath), 5);
 }
 
