@@ -383,6 +383,7 @@ bool GatheringWindow::BuildPlan() {
 void GatheringWindow::StartNextMask() {
   if (ended_) return;
   listPhase_ = true;
+  state_.links.clear();  // whatever the last category left is abandoned
   if (LoadMask(MaskPhase::kList) != LoadResult::kLoaded) return;
   currentUrl_ = mask_->list_url;
   ArmAndRequest();
