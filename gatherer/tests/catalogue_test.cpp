@@ -5,6 +5,7 @@
 #include <map>
 
 #include "engine_home.h"
+#include "gatherer/masks/html_document.h"
 #include "fixture_server.h"
 #include "http_client.h"
 
@@ -20,6 +21,27 @@ TEST(CatalogueAddressTest, MaskAndEndAddressesLieBesideTheCataloguePage) {
   EXPECT_EQ(s.maskUrl, "http://127.0.0.1:8080/upd/getmask.asp");
   EXPECT_EQ(s.endUrl, "http://127.0.0.1:8080/upd/end.asp");
   EXPECT_EQ(UpdateAddresses("updates.example").maskUrl, "http://updates.example/getmask.asp");
+}
+
+TEST(CatalogueAddressTest, CataloguePagesAreReadInPairsOfCells) {
+  HtmlDocument page = HtmlDocument::Parse(
+      "<html><body><p>intro</p><table>"
+      "<tr name='One'><td cat=A ListMask=L1 Vers=4></td><td NPMask=N1 Vers=5 Fdld=1></td>"
+      "<td cat=B ListMask=L2 Vers=x NPMask=N2 Fdld=0></td></tr>"
+      "<tr name='Empty'></tr></table>"
+      "<table><tr name='Two'><td cat=C ListMask=L3 Vers=7></td><td NPMask=N3 Vers=8></td></tr></table>"
+      "</body></html>");
+  Catalogue cat = ReadCatalogue(page);
+  EXPECT_EQ(cat.siteRows, 3);
+  ASSERT_EQ(cat.pairs.size(), 3u);
+  const CataloguePair& a = cat.pairs[0];
+  EXPECT_EQ(a.site + a.category + a.listMask + a.newsMask, "OneAL1N1");
+  EXPECT_EQ(std::vector<int>({a.listVersion, a.newsVersion, a.forced}), std::vector<int>({4, 5, 1}));
+  // A last cell without partner is read as both cells of its pair.
+  const CataloguePair& b = cat.pairs[1];
+  EXPECT_EQ(b.category + b.listMask + b.newsMask, "BL2N2");
+  EXPECT_EQ(b.listVersion, 0);
+  EXPECT_EQ(cat.pairs[2].site + cat.pairs[2].category, "TwoC");
 }
 
 class CatalogueTest : public ::testing::Test {
