@@ -242,9 +242,15 @@ class Loader {
       error_ = path + ": the mask is empty; clients would store an empty mask and skip the pair";
       return false;
     }
-    if (text.size() > kMaxMaskBytes) {
-      error_ = path + ": " + std::to_string(text.size()) + " bytes is more than the " + std::to_string(kMaxMaskBytes) +
-               " bytes clients keep of a mask; shorten it";
+    size_t placeholders = 0;
+    for (size_t at = text.find(kServerPlaceholder); at != std::string::npos;
+         at = text.find(kServerPlaceholder, at + 1))
+      ++placeholders;
+    size_t room = placeholders * (kPlaceholderRoom - std::strlen(kServerPlaceholder));
+    if (text.size() + room > kMaxMaskBytes) {
+      error_ = path + ": " + std::to_string(text.size()) + " bytes" +
+               (placeholders ? " (with room for the server address)" : "") + " is more than the " +
+               std::to_string(kMaxMaskBytes) + " bytes clients keep of a mask; shorten it";
       return false;
     }
     if (size_t bad = FirstBadUtf8(text); bad != std::string::npos) {
@@ -372,6 +378,19 @@ std::string RenderCataloguePage(const Catalogue& catalogue) {
   }
   page += "</tbody>\n</table>\n</body></html>\n";
   return page;
+}
+
+std::string ExpandMask(const std::string& text, const std::string& origin) {
+  std::string out;
+  const std::string placeholder = kServerPlaceholder;
+  size_t from = 0;
+  for (size_t at = text.find(placeholder); at != std::string::npos; at = text.find(placeholder, from)) {
+    out.append(text, from, at - from);
+    out += origin;
+    from = at + placeholder.size();
+  }
+  out.append(text, from, std::string::npos);
+  return out;
 }
 
 }  // namespace orvo::updates

@@ -8,6 +8,10 @@
 // Blank lines and lines starting with "#" are comments. A site's categories
 // are published in the order of their lines, sites in the order of their
 // first line. A mask is known to clients by its file name.
+//
+// In a mask, {{SERVER}} stands for the address the client used to reach the
+// server ("http://host:port"), so masks of sites served beside the catalogue
+// (--static) work on any port and host name.
 #pragma once
 
 #include <map>
@@ -21,6 +25,9 @@ inline constexpr const char* kIndexFile = "catalogue.txt";
 inline constexpr const char* kMaskFolder = "masks";
 // Clients keep at most this many bytes of a mask.
 inline constexpr size_t kMaxMaskBytes = 47500;
+inline constexpr const char* kServerPlaceholder = "{{SERVER}}";
+// Room kept in the size check for each placeholder's expansion.
+inline constexpr size_t kPlaceholderRoom = 100;
 // Site and category names fit a 255-byte text column.
 inline constexpr size_t kMaxNameBytes = 254;
 
@@ -63,5 +70,8 @@ std::string FolderFingerprint(const std::string& folder);
 // per site with a "name", then two cells per category ("cat", "ListMask",
 // "Vers" / "NPMask", "Vers", "Fdld"). UTF-8, declared in the page.
 std::string RenderCataloguePage(const Catalogue& catalogue);
+
+// The mask text as sent: every {{SERVER}} replaced by origin.
+std::string ExpandMask(const std::string& text, const std::string& origin);
 
 }  // namespace orvo::updates

@@ -166,7 +166,7 @@ void UpdatesServer::Install() {
                       kPlain);
       return;
     }
-    res.set_content(it->second, kHtml);
+    res.set_content(ExpandMask(it->second, Origin(req.get_header_value("Host"))), kHtml);
   };
   http.Get(kMaskPath, mask);
   http.Post(kMaskPath, mask);
@@ -211,12 +211,28 @@ int UpdatesServer::Bind(std::string* error) {
   } else {
     ok = http_->bind_to_port(options_.host, port);
   }
+  if (ok) bound_port_ = port;
   if (!ok) {
     *error = "cannot listen on " + options_.host + ":" + std::to_string(options_.port) +
              " (the port is in use, or the address is not one of this machine's); choose another with --port";
     return -1;
   }
   return port;
+}
+
+std::string UpdatesServer::Origin(const std::string& host_header) const {
+  // The Host header goes into mask text: take it only when it is a plain
+  // host name or address with an optional port.
+  bool plain = !host_header.empty() && host_header.size() <= 80;
+  for (char c : host_header) {
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+              c == ':' || c == '[' || c == ']';
+    if (!ok) plain = false;
+  }
+  if (plain) return "http://" + host_header;
+  std::string host = options_.host == "0.0.0.0" || options_.host == "::" ? "127.0.0.1" : options_.host;
+  if (host.find(':') != std::string::npos) host = "[" + host + "]";
+  return "http://" + host + ":" + std::to_string(bound_port_);
 }
 
 bool UpdatesServer::Serve() {

@@ -70,7 +70,11 @@ class UpdatesServer {
   void Install();
   void Poll();
 
+  // "http://host:port" as the client addressed the server.
+  std::string Origin(const std::string& host_header) const;
+
   ServerOptions options_;
+  int bound_port_ = 0;
   LogSink log_;
   std::unique_ptr<httplib::Server> http_;
 

@@ -182,6 +182,18 @@ TEST(CatalogueTest, BrokenMaskFilesAreNamed) {
     EXPECT_EQ(r.error.rfind(f.Mask("bad.html") + ": ", 0), 0u) << c.what << ": " << r.error;
     EXPECT_NE(r.error.find(c.expect), std::string::npos) << c.what << ": " << r.error;
   }
+  // Each server placeholder keeps room for the address it becomes.
+  {
+    CatalogueFolder f;
+    std::string text = "{{SERVER}}" + std::string(kMaxMaskBytes - kPlaceholderRoom, 'x');
+    f.WriteMask("m.html", text);
+    f.WriteIndex("S | C | m.html | 2 | m.html | 2\n");
+    EXPECT_TRUE(LoadCatalogue(f.path()).catalogue);
+    f.WriteMask("m.html", text + "x");
+    LoadResult r = LoadCatalogue(f.path());
+    EXPECT_FALSE(r.catalogue);
+    EXPECT_NE(r.error.find("with room for the server address"), std::string::npos) << r.error;
+  }
   // The longest mask a client keeps whole is fine.
   CatalogueFolder f;
   f.WriteMask("big.html", std::string(kMaxMaskBytes, 'x'));

@@ -39,6 +39,7 @@ class RunningServer {
     if (thread_.joinable()) thread_.join();
   }
   bool ok() const { return loaded_ && port_ > 0; }
+  int port() const { return port_; }
   httplib::Client Client() const {
     httplib::Client c("127.0.0.1", port_);
     c.set_connection_timeout(5);
@@ -252,6 +253,27 @@ TEST(UpdatesServerTest, ServesAStaticFolderBesideTheCatalogue) {
   ASSERT_TRUE(escape);
   EXPECT_NE(escape->body, "not for the web");
   EXPECT_EQ(PostMask(c, "a-list.html")->status, 200);  // the catalogue still answers
+}
+
+TEST(UpdatesServerTest, MasksNameTheServerAsTheClientReachedIt) {
+  CatalogueFolder f;
+  f.WriteMask("m.html", "<div url=\"{{SERVER}}/site/list.html\"></div><p>{{SERVER}}</p>");
+  f.WriteIndex("S | C | m.html | 2 | m.html | 2\n");
+  RunningServer s(f.path());
+  ASSERT_TRUE(s.ok());
+  auto c = s.Client();
+  std::string origin = "http://127.0.0.1:" + std::to_string(s.port());
+  EXPECT_EQ(PostMask(c, "m.html")->body, "<div url=\"" + origin + "/site/list.html\"></div><p>" + origin + "</p>");
+
+  httplib::Headers named{{"Host", "news.example:8642"}};
+  auto r = c.Get("/getmask.asp?_mask=m.html", named);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->body.rfind("<div url=\"http://news.example:8642/site/list.html\">", 0), 0u) << r->body;
+  // A Host header that is not a plain host name never reaches the mask.
+  httplib::Headers hostile{{"Host", "x\"><script>"}};
+  r = c.Get("/getmask.asp?_mask=m.html", hostile);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->body.rfind("<div url=\"" + origin + "/site/list.html\">", 0), 0u) << r->body;
 }
 
 TEST(FormValueTest, ReadsFieldsAsClientsSendThem) {
