@@ -32,6 +32,8 @@ namespace {
 
 const Command kCommands[] = {
     {"init", "create ORVO.ini and an empty news database", RunInit},
+    {"select", "choose the site/category pairs to download", RunSelect},
+    {"status", "show what the news database holds", RunStatus},
 };
 
 void PrintUsage(FILE* out) {
