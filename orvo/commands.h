@@ -35,5 +35,7 @@ int OpenNewsDatabase(const char* command, std::unique_ptr<Database>* db);
 int RunInit(const Args& args);
 int RunStatus(const Args& args);
 int RunSelect(const Args& args);
+int RunDownload(const Args& args);
+int RunConfig(const Args& args);
 
 }  // namespace orvo::cli

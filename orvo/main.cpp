@@ -32,6 +32,8 @@ namespace {
 
 const Command kCommands[] = {
     {"init", "create ORVO.ini and an empty news database", RunInit},
+    {"download", "download the news of the selected sites now", RunDownload},
+    {"config", "read or write one setting of ORVO.ini", RunConfig},
     {"select", "choose the site/category pairs to download", RunSelect},
     {"status", "show what the news database holds", RunStatus},
 };

@@ -119,6 +119,18 @@ TEST_F(SelectStatusTest, StatusCountsWhatIsStored) {
       << out;
 }
 
+TEST_F(SelectStatusTest, ConfigReadsAndWritesOneKey) {
+  Run("config System DownloadURL 127.0.0.1:8642/catalogue.asp", 0);
+  Run("config Download Days 3650", 0);
+  Settings ini(dir_.File("ORVO.ini"));
+  EXPECT_EQ(ini.ReadText(kSystemSection, "DownloadURL"), "127.0.0.1:8642/catalogue.asp");
+  EXPECT_EQ(ini.ReadInt(kDownloadSection, "Days", 0), 3650);
+  EXPECT_EQ(ini.ReadText(kSystemSection, "PathDB"), dir_.File("news.db"));  // the rest is kept
+  EXPECT_EQ(Run("config system pathdb", 0), dir_.File("news.db") + "\n");
+  EXPECT_NE(Run("config Download Nothing", 1).find("has no key Nothing"), std::string::npos);
+  Run("config Download", 2);
+}
+
 TEST_F(SelectStatusTest, MissingDatabaseSaysWhatToDo) {
   TempDir empty;
   std::string out;
