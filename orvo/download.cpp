@@ -181,6 +181,7 @@ class DownloadRun : public QObject {
     static const QRegularExpression page(
         R"(^Site: \[(.*)\], Category: \[(.*)\] <(News searching\.\.\.|News: (\d+) from (\d+))> URL: )");
     auto m = page.match(QString::fromStdString(text));
+    pageInFlight_ = m.hasMatch();
     if (m.hasMatch()) {
       if (pagesStarted_ == 0)
         plannedLists_ = Scalar(db_,
@@ -203,7 +204,8 @@ class DownloadRun : public QObject {
     if (!progress_ || pagesStarted_ == 0) return;
     int64_t known = std::max<int64_t>(plannedLists_, listsStarted_);
     for (const auto& [key, total] : newsKnown_) known += total;
-    std::printf("  [%lld of %lld pages, %lld items stored]", static_cast<long long>(pagesStarted_ - 1),
+    // A page is done when the engine reports the next step.
+    std::printf("  [%lld of %lld pages, %lld items stored]", static_cast<long long>(pagesStarted_ - pageInFlight_),
                 static_cast<long long>(known), static_cast<long long>(StoredItems()));
     std::fflush(stdout);
     progressShown_ = true;
@@ -276,6 +278,7 @@ class DownloadRun : public QObject {
   QTimer silence_;
   std::string lastStatus_;
   int64_t pagesStarted_ = 0, listsStarted_ = 0, plannedLists_ = 0;
+  bool pageInFlight_ = false;
   std::map<std::string, int64_t> newsKnown_;  // news pages announced per visit of a category
   bool noSelection_ = false;
   bool finished_ = false, released_ = false;
