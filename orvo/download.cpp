@@ -14,6 +14,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
@@ -81,6 +83,34 @@ std::string CheckUpdatesServer(const std::string& url, long timeoutSeconds) {
   curl_easy_cleanup(curl);
   if (rc != CURLE_OK) return error[0] ? error : curl_easy_strerror(rc);
   if (status >= 400) return "it answers with HTTP status " + std::to_string(status);
+  return {};
+}
+
+std::string WithoutSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// The program folder the Gatherer registered on this bus works in, read from
+// its activation file; empty when unknown.
+std::string RegisteredEngineHome() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  const char* home = std::getenv("HOME");
+  std::string dir = data && *data ? data : (home ? std::string(home) + "/.local/share" : "");
+  std::ifstream in(dir + "/dbus-1/services/" + kBusName + ".service");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("Exec=", 0) != 0) continue;
+    size_t at = line.find("ORVO_HOME=");
+    if (at != std::string::npos) {
+      bool quoted = at > 0 && line[at - 1] == '\'';
+      size_t end = line.find(quoted ? '\'' : ' ', at);
+      return line.substr(at + 10, end == std::string::npos ? std::string::npos : end - at - 10);
+    }
+    // No ORVO_HOME: the folder of the program itself.
+    std::string program = line.substr(line.rfind(' ') == std::string::npos ? 5 : line.rfind(' ') + 1);
+    return program.substr(0, program.rfind('/'));
+  }
   return {};
 }
 
@@ -335,6 +365,13 @@ int RunDownload(const Args& input) {
       return kExitNoUpdates;
     }
   }
+
+  std::string engineHome = RegisteredEngineHome();
+  if (!engineHome.empty() && WithoutSlash(engineHome) != WithoutSlash(ModuleDirectory()))
+    std::fprintf(stderr,
+                 "Note: the Gatherer registered on this bus works in %s, not in %s, so the news go to the database\n"
+                 "set up there. To download here, register it from here: ORVO_HOME=%s Gatherer -RegServer\n",
+                 engineHome.c_str(), WithoutSlash(ModuleDirectory()).c_str(), WithoutSlash(ModuleDirectory()).c_str());
 
   if (::pipe2(g_signalPipe, O_CLOEXEC) == 0) {
     signal(SIGINT, OnSignal);

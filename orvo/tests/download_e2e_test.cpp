@@ -247,6 +247,21 @@ TEST_F(DemoDownloadTest, DeadUpdatesServerSaysWhatToCheck) {
   EXPECT_NE(run.err.find("Check that it is running"), std::string::npos) << run.err;
 }
 
+TEST_F(DemoDownloadTest, WarnsWhenTheEngineWorksInAnotherFolder) {
+  StartServer();
+  std::string other = bus_->root() + "/other";
+  fs::create_directories(other);
+  ASSERT_EQ(Orvo({"init", "--home", other}).exitCode, 0);
+  Settings(other + "/ORVO.ini").WriteText(kSystemSection, "DownloadURL",
+                                         Settings(bus_->orvoHome() + "/ORVO.ini").ReadText(kSystemSection, "DownloadURL"));
+  auto run = Orvo({"download", "--home", other});
+  EXPECT_NE(run.err.find("Note: the Gatherer registered on this bus works in " + bus_->orvoHome() + ", not in " + other),
+            std::string::npos)
+      << run.err;
+  run = Orvo({"download"});
+  EXPECT_EQ(run.err.find("Note:"), std::string::npos) << run.err;
+}
+
 TEST(DownloadWithoutEngineTest, SaysHowToRegisterTheEngine) {
   PrivateBus bus;  // nothing registered
   ASSERT_TRUE(bus.ok()) << bus.error();
