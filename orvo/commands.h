@@ -37,5 +37,6 @@ int RunStatus(const Args& args);
 int RunSelect(const Args& args);
 int RunDownload(const Args& args);
 int RunConfig(const Args& args);
+int RunGenerate(const Args& args);
 
 }  // namespace orvo::cli
