@@ -18,11 +18,13 @@ gtest_discover_tests(schedule_tests DISCOVERY_TIMEOUT 60)
 # engines and the tests with fakes.
 add_library(orvo_runner STATIC
   ${CMAKE_CURRENT_LIST_DIR}/engines.h
-  ${CMAKE_CURRENT_LIST_DIR}/runner.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/runner.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/service.cpp)
 target_link_libraries(orvo_runner PUBLIC orvo_schedule Qt6::Core)
 
 add_executable(runner_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/runner_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/service_test.cpp
   ${PROJECT_SOURCE_DIR}/common/tests/test_support.cpp)
 target_include_directories(runner_tests PRIVATE ${PROJECT_SOURCE_DIR}/common/tests)
 target_link_libraries(runner_tests PRIVATE orvo_runner Qt6::Test GTest::gtest)
