@@ -252,6 +252,16 @@ std::optional<DateTime> ParseDateTime(std::string_view text) {
   return ParseLocaleText(s, cLocale);
 }
 
+int WeekdayIndexToDay(int index) {
+  if (index < 0 || index > 6) return 2;
+  return index == 6 ? 1 : index + 2;
+}
+
+int DayToWeekdayIndex(int day) {
+  if (day < 1 || day > 7) return 0;
+  return day == 1 ? 6 : day - 2;
+}
+
 std::string ScheduleKey(int number) { return "Schedule" + std::to_string(number); }
 
 ScheduleEntry ParseScheduleEntry(std::string key, std::string_view value) {

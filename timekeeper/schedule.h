@@ -103,6 +103,12 @@ struct ScheduleEntry {
   bool deleted = false;
 };
 
+// The schedule pages list weekdays Monday first (0 Monday ... 6 Sunday); the
+// file counts from Sunday (1 Sunday ... 7 Saturday). A day out of range maps
+// to Monday, as the pages show it.
+int WeekdayIndexToDay(int index);
+int DayToWeekdayIndex(int day);
+
 // "Schedule%d".
 std::string ScheduleKey(int number);
 

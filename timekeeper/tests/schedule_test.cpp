@@ -111,6 +111,13 @@ TEST(ScheduleEntryTest, WeeklyDaysAreSundayOneToSaturdaySeven) {
   EXPECT_EQ(DayOfWeek(Day(2026, 12, 6)), 1);  // a Sunday
   EXPECT_EQ(DayOfWeek(Day(2026, 12, 12)), 7);
   EXPECT_EQ(DayOfWeek(Day(2000, 2, 29)), 3);  // a Tuesday
+  // The pages' Monday-first index and back.
+  EXPECT_EQ(WeekdayIndexToDay(6), 1);
+  EXPECT_EQ(WeekdayIndexToDay(0), 2);
+  EXPECT_EQ(WeekdayIndexToDay(5), 7);
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(DayToWeekdayIndex(WeekdayIndexToDay(i)), i);
+  EXPECT_EQ(DayToWeekdayIndex(0), 0);
+  EXPECT_EQ(DayToWeekdayIndex(8), 0);
 }
 
 TEST(ScheduleEntryTest, OnlyTheTimeOfAStartIsWrittenForRepeatingKinds) {
