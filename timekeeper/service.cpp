@@ -211,20 +211,21 @@ ServiceStep RemoveServiceUnit() {
   ServiceStep step;
   const std::string path = ServiceUnitPath();
   std::error_code ec;
-  const bool installed = fs::exists(path, ec);
+  // Only a unit this user installed is touched: never ask systemd about a
+  // unit of the same name that someone else manages.
+  if (!fs::exists(path, ec)) return step;
   std::string out;
-  // Stop it even when the file is gone: systemd may still hold the unit.
   int rc = Systemctl({"disable", "--now", kServiceUnitName}, &out);
   const bool managerReachable = rc != 127 && rc != 124 && out.find("Failed to connect") == std::string::npos;
-  if (installed && !fs::remove(path, ec) && ec) {
+  if (!fs::remove(path, ec) && ec) {
     step.exitCode = 1;
     step.message = "Service could not be deleted: " + path + ": " + ec.message();
     return step;
   }
-  if (installed) step.message = "Removed the systemd user unit " + path + ".";
+  step.message = "Removed the systemd user unit " + path + ".";
   if (managerReachable) {
     Systemctl({"daemon-reload"}, &out);
-  } else if (installed) {
+  } else {
     step.message += "\nsystemd's user manager is not reachable here, so nothing was stopped through it.";
   }
   return step;

@@ -46,8 +46,9 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output, int ti
 // A missing user manager is not an error: the message says so and what to do.
 ServiceStep InstallServiceUnit(const std::string& programPath, const std::string& orvoHome);
 
-// Stops and disables the unit if systemd knows it, removes the file and
-// reloads. Nothing installed is not an error.
+// When the unit file is installed: stops and disables the unit, removes the
+// file and reloads. Nothing installed is not an error, and then systemd is
+// not asked at all.
 ServiceStep RemoveServiceUnit();
 
 }  // namespace orvo

@@ -91,9 +91,20 @@ TEST_F(ServiceTest, FailedStartIsReported) {
   EXPECT_NE(step.message.find("Couldn't start the service: Job failed"), std::string::npos) << step.message;
 }
 
-TEST_F(ServiceTest, RemovingWhatIsNotInstalledIsFine) {
+TEST_F(ServiceTest, RemovingWhatIsNotInstalledLeavesSystemdAlone) {
+  FakeSystemctl(0);
   ServiceStep step = RemoveServiceUnit();
   EXPECT_EQ(step.exitCode, 0) << step.message;
+  EXPECT_EQ(Calls(), "");
+}
+
+TEST_F(ServiceTest, RemovingWithoutSystemdStillRemovesTheFile) {
+  InstallServiceUnit("/usr/bin/Timekeeper", "");
+  ASSERT_TRUE(std::filesystem::exists(ServiceUnitPath()));
+  ServiceStep step = RemoveServiceUnit();
+  EXPECT_EQ(step.exitCode, 0) << step.message;
+  EXPECT_FALSE(std::filesystem::exists(ServiceUnitPath()));
+  EXPECT_NE(step.message.find("not reachable"), std::string::npos);
 }
 
 TEST(RunProgramTest, ExitCodesOutputAndTimeOut) {
