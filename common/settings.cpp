@@ -133,7 +133,10 @@ struct IniText {
 class WriteLock {
  public:
   explicit WriteLock(const std::string& path) {
-    std::string lockPath = path + ".lock";
+    // Hidden beside the file: ".ORVO.ini.lock".
+    size_t slash = path.rfind('/');
+    std::string lockPath = slash == std::string::npos ? "." + path + ".lock"
+                                                      : path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".lock";
     fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ >= 0) {
       while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {

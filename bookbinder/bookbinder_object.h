@@ -1,0 +1,34 @@
+// OrvoConvert, the eBook generator's object on the bus: org.orvo.IOrvoConvert
+// with the events of org.orvo._IOrvoConvertEvents (idl/bookbinder.xml).
+//
+// The adaptor generated from idl/bookbinder.xml includes this header and calls
+// these slots, and relays these signals as the D-Bus events: keep the names
+// and signatures as they are, and keep this header to Qt and the frame (put
+// engine types behind a pointer).
+#pragma once
+
+#include <QString>
+
+#include "busframe.h"
+
+namespace orvo {
+
+class BookbinderObject : public BusObject {
+  Q_OBJECT
+ public:
+  explicit BookbinderObject(QObject* parent = nullptr);
+
+ public Q_SLOTS:
+  // Starts this object's one run and returns at once; the argument is not used.
+  void Generate(int in0);
+
+ Q_SIGNALS:
+  // Always 1 at the end of a run; the outcome is the last status text.
+  void Complite(int status);
+  void OnProcessStatus(const QString& bstrStatus);
+
+ private:
+  bool started_ = false;
+};
+
+}  // namespace orvo

@@ -1,0 +1,168 @@
+#include "servercmd.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "text.h"
+
+namespace orvo {
+
+namespace fs = std::filesystem;
+
+std::string JoinCommandLine(int argc, const char* const* argv) {
+  std::string line;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) line += ' ';
+    line += argv[i];
+  }
+  return line;
+}
+
+ServerCommand ParseServerCommand(std::string_view line, const std::vector<std::string>& extraWords) {
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] != '-' && line[i] != '/') continue;
+    const std::string_view rest = line.substr(i + 1);
+    if (EqualsNoCase(rest, "UnregServer")) return {ServerSwitch::kUnregServer, {}};
+    if (EqualsNoCase(rest, "RegServer")) return {ServerSwitch::kRegServer, {}};
+    if (EqualsNoCase(rest, "help") || EqualsNoCase(rest, "h") || rest == "?")
+      return {ServerSwitch::kHelp, {}};
+    for (const std::string& word : extraWords) {
+      if (EqualsNoCase(rest, word)) return {ServerSwitch::kOther, word};
+    }
+  }
+  return {};
+}
+
+std::string ExecutablePath() {
+  std::error_code ec;
+  fs::path p = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : p.string();
+}
+
+std::string ServiceDirectory() {
+  std::string base;
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/') {
+    base = data;
+  } else {
+    const char* home = std::getenv("HOME");
+    base = std::string(home && *home ? home : ".") + "/.local/share";
+  }
+  return base + "/dbus-1/services";
+}
+
+std::string ActivationFilePath(const std::string& busName) {
+  return ServiceDirectory() + "/" + busName + ".service";
+}
+
+namespace {
+
+// Quotes one argument for the bus's Exec line, which splits like a shell.
+std::string QuoteExecArg(const std::string& arg) {
+  bool plain = !arg.empty();
+  for (unsigned char c : arg) {
+    if (!(std::isalnum(c) || std::strchr("_/.:,+=@%-", c))) plain = false;
+  }
+  if (plain) return arg;
+  std::string out = "'";
+  for (char c : arg) {
+    if (c == '\'') out += "'\\''";
+    else out += c;
+  }
+  out += '\'';
+  return out;
+}
+
+std::string ErrnoText(int err) { return std::strerror(err); }
+
+}  // namespace
+
+std::string ActivationFileText(const std::string& busName, const std::string& programPath,
+                               const std::string& orvoHome) {
+  std::string exec;
+  if (!orvoHome.empty()) exec = "/usr/bin/env " + QuoteExecArg("ORVO_HOME=" + orvoHome) + " ";
+  exec += QuoteExecArg(programPath);
+  // The file itself unescapes backslashes before the Exec line is split.
+  std::string escaped;
+  for (char c : exec) {
+    if (c == '\\') escaped += '\\';
+    escaped += c;
+  }
+  return "[D-BUS Service]\nName=" + busName + "\nExec=" + escaped + "\n";
+}
+
+CommandResult RegisterServer(const std::string& programName, const std::string& busName,
+                             const std::string& programPath) {
+  if (programPath.empty() || programPath.find_first_of("\r\n") != std::string::npos ||
+      programPath.front() != '/') {
+    return {1, programName + ": cannot register: the program's own path is unknown (\"" + programPath +
+                   "\"). Run it by its full path and try again."};
+  }
+  const char* home = std::getenv("ORVO_HOME");
+  std::string orvoHome = home ? home : "";
+  if (orvoHome.find_first_of("\r\n") != std::string::npos) {
+    return {1, programName + ": cannot register: ORVO_HOME contains a line break. Fix ORVO_HOME and try again."};
+  }
+  if (!orvoHome.empty() && orvoHome.front() != '/') {
+    // The bus starts the server from its own working folder: keep the folder the user meant.
+    std::error_code ec;
+    orvoHome = fs::absolute(orvoHome, ec).string();
+  }
+
+  const std::string dir = ServiceDirectory();
+  const std::string path = dir + "/" + busName + ".service";
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (ec) {
+    return {1, programName + ": cannot register " + busName + ": cannot create the folder " + dir + " (" +
+                   ec.message() + "). Make it writable, or set XDG_DATA_HOME to a writable folder."};
+  }
+
+  // Temp file + rename, so the bus never reads half a file.
+  const std::string tmp = path + ".tmp" + std::to_string(::getpid());
+  const std::string text = ActivationFileText(busName, programPath, orvoHome);
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  bool ok = fd >= 0;
+  int err = ok ? 0 : errno;
+  if (ok) {
+    ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (!ok) err = errno;
+    if (::close(fd) != 0 && ok) {
+      ok = false;
+      err = errno;
+    }
+  }
+  if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    ::unlink(tmp.c_str());
+    return {1, programName + ": cannot register " + busName + ": cannot write " + path + " (" + ErrnoText(err) +
+                   "). Make the folder writable, or set XDG_DATA_HOME to a writable folder."};
+  }
+  std::string msg = programName + ": registered " + busName + " in " + path + "\n" + programName +
+                    " now starts on demand: " + programPath;
+  if (!orvoHome.empty()) msg += " (ORVO_HOME=" + orvoHome + ")";
+  return {0, msg};
+}
+
+CommandResult UnregisterServer(const std::string& programName, const std::string& busName) {
+  const std::string path = ActivationFilePath(busName);
+  if (::unlink(path.c_str()) == 0) {
+    return {0, programName + ": unregistered " + busName + " (removed " + path + ")"};
+  }
+  if (errno == ENOENT) {
+    return {0, programName + ": " + busName + " was not registered (" + path + " does not exist); nothing to do"};
+  }
+  return {1, programName + ": cannot unregister " + busName + ": cannot remove " + path + " (" + ErrnoText(errno) +
+                 "). Remove the file by hand or fix the folder's permissions."};
+}
+
+}  // namespace orvo

@@ -1,0 +1,35 @@
+// Gatherer2, the gathering engine's object on the bus: org.orvo.IGatherer2
+// with the events of org.orvo._IGatherer2Events (idl/gatherer.xml).
+//
+// The adaptor generated from idl/gatherer.xml includes this header and calls
+// these slots, and relays these signals as the D-Bus events: keep the names
+// and signatures as they are, and keep this header to Qt and the frame (put
+// engine types behind a pointer).
+#pragma once
+
+#include <QString>
+
+#include "busframe.h"
+
+namespace orvo {
+
+class GathererObject : public BusObject {
+  Q_OBJECT
+ public:
+  // Run status passed to Complite.
+  static constexpr int kRunSucceeded = 1;
+  static constexpr int kRunFailed = 32;
+
+  explicit GathererObject(QObject* parent = nullptr);
+
+ public Q_SLOTS:
+  // Both return at once; the run goes on from the event loop.
+  void StartProcess();
+  void Stop();
+
+ Q_SIGNALS:
+  void Complite(int status);
+  void OnProcessStatus(const QString& Status, int nID);
+};
+
+}  // namespace orvo

@@ -1,0 +1,13 @@
+// Gatherer: the gathering engine, a D-Bus service started on demand.
+#include "busframe.h"
+#include "gatherer_object.h"
+
+int main(int argc, char** argv) {
+  orvo::ServerProgram program;
+  program.name = "Gatherer";
+  program.summary = "ORVO gathering engine: downloads the news of the selected sites into the news database.";
+  program.config.busName = QStringLiteral("org.orvo.Gatherer2");
+  program.config.className = QStringLiteral("Gatherer2");
+  program.config.makeObject = [] { return new orvo::GathererObject; };
+  return orvo::RunServerProgram(argc, argv, std::move(program));
+}

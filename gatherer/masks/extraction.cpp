@@ -1,0 +1,261 @@
+#include "gatherer/masks/extraction.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "gatherer/masks/text_util.h"
+
+namespace orvo {
+
+const char* const kExcludedLinkExtensions[8] = {"asf", "avi", "mpg", "mpeg",
+                                                 "mp3", "wmf", "wmv", "wav"};
+const char kParagraphBreak1[] = "<br />&#160;&#160;&#160;&#160;";
+const char kParagraphBreak2[] = "<br clear=\"left\" />&#160;&#160;&#160;&#160;";
+
+namespace {
+
+// A mask deeper than this is not a description of any real page; the walk
+// stops descending there rather than exhaust the stack.
+constexpr int kMaxWalkDepth = 4000;
+
+bool EndsWith(std::string_view s, std::string_view tail) {
+  return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
+}
+
+// The body is HTML: page text goes in escaped, so that "a < b" or an
+// escaped "&lt;script&gt;" on the page stays text in the reader.
+void AppendBodyText(std::string& body, std::string_view text) {
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        body += "&amp;";
+        break;
+      case '<':
+        body += "&lt;";
+        break;
+      case '>':
+        body += "&gt;";
+        break;
+      default:
+        body += c;
+    }
+  }
+}
+
+// Length of a cut of body to at most max_chars characters that does not end
+// inside a tag, an entity or an image placeholder.
+std::string CutBody(const std::string& body, size_t max_chars) {
+  std::string cut = Utf8CutChars(body, max_chars);
+  if (cut.size() == body.size()) return cut;
+  size_t lt = cut.rfind('<'), amp = cut.rfind('&'), ph = cut.rfind("[[{");
+  size_t from = std::string::npos;
+  if (lt != std::string::npos && cut.find('>', lt) == std::string::npos) from = lt;
+  if (amp != std::string::npos && cut.size() - amp <= 8 &&
+      cut.find(';', amp) == std::string::npos)
+    from = std::min(from, amp);
+  if (ph != std::string::npos && cut.find("}]]", ph) == std::string::npos) from = std::min(from, ph);
+  if (from != std::string::npos) cut.erase(from);
+  return cut;
+}
+
+void AppendWithSpace(std::string& field, std::string_view text) {
+  if (!field.empty()) field += ' ';
+  field += text;
+}
+
+class Walker {
+ public:
+  Walker(const HtmlDocument& page, const Mask& mask, ExtractionState& state)
+      : page_(page), mdoc_(mask.document), mask_(mask), state_(state) {}
+
+  void Walk(int p, int m, int depth) {
+    if (depth > kMaxWalkDepth) return;
+    std::string_view page_tag = page_.TagName(p);
+    for (int e : mdoc_.Children(m)) {
+      std::string_view tag = mdoc_.TagName(e);
+      if (tag == "CMNT") tag = "!";
+      if (tag != page_tag) continue;  // both upper-case already
+      std::string ord = mdoc_.Attribute(e, "ord");
+      int k = LeadingInt(ord);
+      if (k != -1 && page_.SameTagIndex(p) != k) continue;
+      if (!EqualsIgnoreCase(mdoc_.Attribute(e, "class"), page_.ClassName(p))) continue;
+      Apply(p, e, depth);
+    }
+  }
+
+ private:
+  void Apply(int p, int e, int depth) {
+    if (mdoc_.HasAttribute(e, "paragraph")) AddParagraph(state_, mdoc_.Attribute(e, "paragraph"));
+    Adjacent(e, "beforebegin", p, AdjacentPosition::kBeforeBegin);
+    Adjacent(e, "afterBegin", p, AdjacentPosition::kAfterBegin);
+    std::string role = mdoc_.Attribute(e, "role");
+    if (role == "text") {
+      AppendBodyText(state_.body, page_.InnerText(p));
+    } else if (role == "header") {
+      state_.title += page_.InnerText(p);
+    } else if (role == "img") {
+      AddImage(state_, page_.Attribute(p, "src"));
+    } else if (role == "imgtext") {
+      AddCaption(state_, page_.InnerText(p));
+    } else if (role == "author") {
+      state_.author = page_.InnerText(p);
+    } else if (state_.list_phase && role == "link") {
+      CaptureLink(p);
+    } else if (state_.list_phase && role == "date") {
+      state_.date_text = page_.InnerText(p);
+    }
+    if (state_.list_phase && !state_.date_text.empty()) CaptureDate(e);
+    for (int q : page_.Children(p)) Walk(q, e, depth + 1);
+    Adjacent(e, "textafter", p, AdjacentPosition::kAfterEnd);
+    Adjacent(e, "beforeEnd", p, AdjacentPosition::kBeforeEnd);
+  }
+
+  void Adjacent(int e, std::string_view attribute, int p, AdjacentPosition pos) {
+    std::string code = mdoc_.Attribute(e, attribute);
+    if (code.empty()) return;
+    std::string text = page_.AdjacentText(p, pos);
+    switch (LeadingInt(code)) {
+      case 1:
+        AppendBodyText(state_.body, text);
+        break;
+      case 2:
+        AppendWithSpace(state_.title, text);
+        break;
+      case 3:
+        AppendWithSpace(state_.author, text);
+        break;
+      case 4:
+        AddCaption(state_, text);
+        break;
+      case 5:
+        state_.date_text = text;
+        break;
+      default:
+        break;
+    }
+  }
+
+  void CaptureLink(int p) {
+    std::string address;
+    if (!AcceptLink(page_.Attribute(p, "href"), address)) return;
+    NewsLink link{address, DateTime::Zero()};
+    if (state_.date_first) {
+      link.date = state_.current_date;
+      if (!state_.last_parse_ok && !mask_.date_in_url.empty())
+        link.date.status = DateTime::Status::kNull;
+    }
+    for (const NewsLink& l : state_.links)
+      if (l.address == link.address) return;
+    state_.links.push_back(std::move(link));
+  }
+
+  void CaptureDate(int e) {
+    std::string pattern = mdoc_.Attribute(e, "dateFrmt");
+    std::vector<std::string> months = SplitMonthNames(mdoc_.Attribute(e, "MonthFrmt"));
+    if (mdoc_.Attribute(e, "dateFirst") == "1") state_.date_first = true;
+    state_.last_parse_ok =
+        ParseDate(state_.date_text, pattern, months, state_.current_date, state_.page_now.year);
+    if (!state_.date_first && !state_.links.empty()) {
+      NewsLink& last = state_.links.back();
+      last.date = state_.current_date;
+      if (!state_.last_parse_ok && !mask_.date_in_url.empty())
+        last.date.status = DateTime::Status::kNull;
+    }
+    state_.date_text.clear();
+  }
+
+  const HtmlDocument& page_;
+  const HtmlDocument& mdoc_;
+  const Mask& mask_;
+  ExtractionState& state_;
+};
+
+}  // namespace
+
+bool AcceptLink(std::string_view href, std::string& accepted) {
+  std::string_view s = href;
+  if (s.size() > 4) {
+    size_t inner = s.find("http://", 4);
+    if (inner != std::string_view::npos) s.remove_prefix(inner);
+  }
+  s = TrimView(s);
+  // Script addresses are matched in any letter case, as browsers match schemes.
+  if (s.empty() || AsciiLower(s).find("javascript:") != std::string::npos) return false;
+  std::string_view path = s.substr(0, s.find('?'));
+  size_t dot = path.rfind('.');
+  std::string ext = dot == std::string_view::npos ? std::string() : AsciiLower(path.substr(dot + 1));
+  for (const char* x : kExcludedLinkExtensions)
+    if (ext == x) return false;
+  accepted.assign(s);
+  return true;
+}
+
+void WalkPage(const HtmlDocument& page, const Mask& mask, ExtractionState& state) {
+  if (page.Body() < 0 || mask.document.Body() < 0 || mask.head < 0) return;
+  Walker walker(page, mask, state);
+  int mask_body = mask.document.Body();
+  for (int q : page.Children(page.Body())) walker.Walk(q, mask_body, 0);
+}
+
+void ApplyLinkDates(const Mask& mask, int days, const DateTime& now, ExtractionState& state) {
+  if (state.links.empty() || days == 0) return;
+  for (size_t i = state.links.size(); i-- > 0;) {
+    NewsLink& link = state.links[i];
+    if (!link.date.valid()) {
+      DateTime d = DateTime::Zero();
+      if (ParseDate(link.address, mask.date_in_url, mask.month_names, d, now.year)) {
+        link.date = d;
+      } else {
+        link.date = now;
+      }
+    }
+    if (!link.date.valid() || !now.valid()) continue;
+    double span = now.Serial() - link.date.Serial();
+    if (double(days) < std::round(span)) state.links.erase(state.links.begin() + long(i));
+  }
+}
+
+void AddParagraph(ExtractionState& state, std::string_view value) {
+  const char* brk = value == "1" ? kParagraphBreak1 : value == "2" ? kParagraphBreak2 : nullptr;
+  if (brk && !EndsWith(state.body, brk)) state.body += brk;
+}
+
+void AddImage(ExtractionState& state, std::string_view source) {
+  std::string src = state.load_images ? std::string(source) : std::string();
+  size_t n = state.images.size();
+  size_t number;
+  if (n == 0 || !state.images.back().source.empty()) {
+    number = n;
+    state.images.push_back({src, {}});
+  } else {
+    number = n - 1;
+    state.images.back().source = src;
+  }
+  state.body += "[[{" + std::to_string(number) + "}]]";
+}
+
+void AddCaption(ExtractionState& state, std::string_view text) {
+  if (!state.images.empty() && state.images.back().caption.empty()) {
+    state.images.back().caption = text;
+  } else {
+    state.images.push_back({{}, std::string(text)});
+  }
+}
+
+FinishedNewsItem FinishNewsItem(const ExtractionState& state, std::string_view address) {
+  FinishedNewsItem item;
+  std::string body;
+  body.reserve(state.body.size());
+  for (char c : state.body) {
+    if (c == '\n') body += "<br />";
+    else body += c;
+  }
+  item.body = CutBody(body, kMaxBodyChars);
+  item.title = Utf8CutChars(state.title, kMaxFieldChars);
+  item.author = Utf8CutChars(state.author, kMaxFieldChars);
+  item.address = Utf8CutChars(address, kMaxFieldChars);
+  item.images = state.images;
+  return item;
+}
+
+}  // namespace orvo

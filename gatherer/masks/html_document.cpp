@@ -1,0 +1,522 @@
+#include "gatherer/masks/html_document.h"
+
+#include <gumbo.h>
+
+#include <algorithm>
+#include <array>
+#include <deque>
+#include <unordered_map>
+#include <vector>
+
+#include "gatherer/masks/charset.h"
+#include "gatherer/masks/text_util.h"
+#include "gatherer/masks/url.h"
+
+namespace orvo {
+
+namespace {
+
+const char kCommentTag[] = "!";
+
+// Upper-case names of gumbo's known tags, built once; pointer identity of
+// these names is what SameTagIndex compares.
+const std::array<std::string, GUMBO_TAG_LAST + 1>& KnownTagNames() {
+  static const auto names = [] {
+    std::array<std::string, GUMBO_TAG_LAST + 1> n;
+    for (int t = 0; t < GUMBO_TAG_LAST; ++t)
+      n[t] = AsciiUpper(gumbo_normalized_tagname(static_cast<GumboTag>(t)));
+    return n;
+  }();
+  return names;
+}
+
+enum TagKind : unsigned char { kInline = 0, kBlock, kParagraph, kSkip, kBreak, kCell, kPre };
+
+const std::array<TagKind, GUMBO_TAG_LAST + 1>& TagKinds() {
+  static const auto kinds = [] {
+    std::array<TagKind, GUMBO_TAG_LAST + 1> k{};
+    for (GumboTag t :
+         {GUMBO_TAG_ADDRESS, GUMBO_TAG_ARTICLE, GUMBO_TAG_ASIDE, GUMBO_TAG_BLOCKQUOTE,
+          GUMBO_TAG_BODY, GUMBO_TAG_CENTER, GUMBO_TAG_DD, GUMBO_TAG_DETAILS,
+          GUMBO_TAG_DIR, GUMBO_TAG_DIV, GUMBO_TAG_DL, GUMBO_TAG_DT, GUMBO_TAG_FIELDSET,
+          GUMBO_TAG_FIGCAPTION, GUMBO_TAG_FIGURE, GUMBO_TAG_FOOTER, GUMBO_TAG_FORM, GUMBO_TAG_H1,
+          GUMBO_TAG_H2, GUMBO_TAG_H3, GUMBO_TAG_H4, GUMBO_TAG_H5, GUMBO_TAG_H6, GUMBO_TAG_HEADER,
+          GUMBO_TAG_HGROUP, GUMBO_TAG_HR, GUMBO_TAG_HTML, GUMBO_TAG_LEGEND, GUMBO_TAG_LI,
+          GUMBO_TAG_MAIN, GUMBO_TAG_MENU, GUMBO_TAG_NAV, GUMBO_TAG_OL, GUMBO_TAG_SECTION,
+          GUMBO_TAG_SUMMARY, GUMBO_TAG_TABLE, GUMBO_TAG_TR, GUMBO_TAG_UL, GUMBO_TAG_CAPTION,
+          GUMBO_TAG_TBODY, GUMBO_TAG_THEAD, GUMBO_TAG_TFOOT, GUMBO_TAG_OPTION})
+      k[t] = kBlock;
+    k[GUMBO_TAG_P] = kParagraph;
+    for (GumboTag t : {GUMBO_TAG_SCRIPT, GUMBO_TAG_STYLE, GUMBO_TAG_NOSCRIPT, GUMBO_TAG_TEMPLATE,
+                       GUMBO_TAG_HEAD, GUMBO_TAG_TITLE, GUMBO_TAG_IFRAME, GUMBO_TAG_OBJECT,
+                       GUMBO_TAG_EMBED, GUMBO_TAG_NOFRAMES, GUMBO_TAG_NOEMBED, GUMBO_TAG_AUDIO,
+                       GUMBO_TAG_VIDEO, GUMBO_TAG_CANVAS, GUMBO_TAG_SELECT, GUMBO_TAG_META,
+                       GUMBO_TAG_LINK})
+      k[t] = kSkip;
+    k[GUMBO_TAG_BR] = kBreak;
+    k[GUMBO_TAG_TD] = kCell;
+    k[GUMBO_TAG_TH] = kCell;
+    for (GumboTag t : {GUMBO_TAG_PRE, GUMBO_TAG_TEXTAREA, GUMBO_TAG_LISTING, GUMBO_TAG_PLAINTEXT})
+      k[t] = kPre;
+    return k;
+  }();
+  return kinds;
+}
+
+bool IsElementNode(const GumboNode* n) {
+  return n->type == GUMBO_NODE_ELEMENT || n->type == GUMBO_NODE_TEMPLATE;
+}
+
+bool IsTextNode(const GumboNode* n) {
+  return n->type == GUMBO_NODE_TEXT || n->type == GUMBO_NODE_WHITESPACE ||
+         n->type == GUMBO_NODE_CDATA;
+}
+
+// Builds innerText the way a browser lays it out, as a sequence of text runs
+// and required line breaks.
+class TextSink {
+ public:
+  void Text(std::string_view s) {
+    for (char c : s) {
+      if (IsAsciiSpace(c)) {
+        pending_space_ = true;
+        continue;
+      }
+      Flush();
+      out_ += c;
+    }
+  }
+  void PreText(std::string_view s) {
+    if (s.empty()) return;
+    Flush();
+    for (size_t i = 0; i < s.size(); ++i) {
+      if (s[i] == '\r') {
+        out_ += '\n';
+        if (i + 1 < s.size() && s[i + 1] == '\n') ++i;
+      } else {
+        out_ += s[i];
+      }
+    }
+  }
+  void Break(int n) { pending_breaks_ = std::max(pending_breaks_, n); }
+  void Tab() { pending_tab_ = true; }
+  void NewLine() {
+    if (pending_breaks_ > 0 && !out_.empty()) out_.append(size_t(pending_breaks_), '\n');
+    out_ += '\n';
+    pending_breaks_ = 0;
+    pending_space_ = pending_tab_ = false;
+  }
+  std::string Take() { return std::move(out_); }
+
+ private:
+  void Flush() {
+    if (!out_.empty()) {
+      if (pending_breaks_ > 0) out_.append(size_t(pending_breaks_), '\n');
+      else if (pending_tab_) out_ += '\t';
+      else if (pending_space_ && out_.back() != '\n') out_ += ' ';
+    }
+    pending_breaks_ = 0;
+    pending_space_ = pending_tab_ = false;
+  }
+
+  std::string out_;
+  int pending_breaks_ = 0;
+  bool pending_space_ = false;
+  bool pending_tab_ = false;
+};
+
+enum NodeKind : unsigned char { kElementNode, kTextNode, kCommentNode };
+
+// One node of the compact tree that replaces gumbo's once parsing is done:
+// gumbo's own tree takes ten times a page's size, this one about three.
+struct Node {
+  int parent = -1;
+  int first_child = -1;
+  int next = -1;
+  int prev = -1;
+  unsigned text_off = 0;  // text and comment content, in the arena
+  unsigned text_len = 0;
+  unsigned attr_begin = 0;
+  unsigned attr_count = 0;
+  unsigned short tag = GUMBO_TAG_UNKNOWN;
+  NodeKind kind = kElementNode;
+};
+
+struct Attr {
+  unsigned name_off, name_len, value_off, value_len;
+};
+
+struct Element {
+  int node;
+  const char* tag;  // interned upper-case name
+  int parent;
+  int first_child;  // into child_ids
+  int child_count;
+  int same_tag_index;
+};
+
+}  // namespace
+
+struct HtmlDocument::Impl {
+  std::string url;
+  std::string base_url;
+  std::string charset;
+  std::string arena;  // all texts, attribute names and values
+  std::vector<Node> nodes;
+  std::vector<Attr> attrs;
+  std::vector<Element> elements;
+  std::vector<int> child_ids;
+  std::deque<std::string> unknown_names;
+  int body = -1;
+
+  static const GumboOptions& Options() {
+    static const GumboOptions options = [] {
+      GumboOptions o = kGumboDefaultOptions;
+      o.max_errors = 0;  // parse errors are not used; recording them costs time
+      return o;
+    }();
+    return options;
+  }
+
+  std::string_view Str(unsigned off, unsigned len) const {
+    return std::string_view(arena).substr(off, len);
+  }
+  std::string_view NodeText(int n) const { return Str(nodes[n].text_off, nodes[n].text_len); }
+
+  unsigned Append(std::string_view s) {
+    unsigned off = unsigned(arena.size());
+    arena.append(s);
+    return off;
+  }
+
+  const char* TagOf(const GumboNode* n, std::unordered_map<std::string, const char*>& interned) {
+    if (n->type == GUMBO_NODE_COMMENT) return kCommentTag;
+    const GumboElement& e = n->v.element;
+    if (e.tag != GUMBO_TAG_UNKNOWN) return KnownTagNames()[e.tag].c_str();
+    GumboStringPiece piece = e.original_tag;
+    if (piece.length > 0) gumbo_tag_from_original_text(&piece);
+    std::string name = AsciiUpper(std::string_view(piece.data ? piece.data : "", piece.length));
+    auto it = interned.find(name);
+    if (it != interned.end()) return it->second;
+    unknown_names.push_back(name);
+    const char* p = unknown_names.back().c_str();
+    interned.emplace(std::move(name), p);
+    return p;
+  }
+
+  // Copies gumbo's tree below root into the compact tree, in document order.
+  void Copy(const GumboNode* root, size_t text_size) {
+    arena.reserve(text_size);
+    std::unordered_map<std::string, const char*> interned;
+    struct Item {
+      const GumboNode* g;
+      int parent;
+    };
+    std::vector<Item> stack{{root, -1}};
+    std::vector<int> last_child;  // per node, while building
+    while (!stack.empty()) {
+      Item it = stack.back();
+      stack.pop_back();
+      const GumboNode* g = it.g;
+      int id = int(nodes.size());
+      Node n;
+      n.parent = it.parent;
+      if (IsElementNode(g)) {
+        n.kind = kElementNode;
+        n.tag = static_cast<unsigned short>(g->v.element.tag);
+        n.attr_begin = unsigned(attrs.size());
+        const GumboVector& av = g->v.element.attributes;
+        for (unsigned i = 0; i < av.length; ++i) {
+          auto* a = static_cast<const GumboAttribute*>(av.data[i]);
+          std::string_view name(a->name), value(a->value);
+          unsigned name_off = Append(name);
+          unsigned value_off = Append(value);
+          attrs.push_back({name_off, unsigned(name.size()), value_off, unsigned(value.size())});
+        }
+        n.attr_count = av.length;
+      } else {
+        n.kind = g->type == GUMBO_NODE_COMMENT ? kCommentNode : kTextNode;
+        std::string_view t(g->v.text.text);
+        n.text_off = Append(t);
+        n.text_len = unsigned(t.size());
+      }
+      nodes.push_back(n);
+      last_child.push_back(-1);
+      if (it.parent >= 0) {
+        int prev = last_child[size_t(it.parent)];
+        if (prev < 0) {
+          nodes[size_t(it.parent)].first_child = id;
+        } else {
+          nodes[size_t(prev)].next = id;
+          nodes[size_t(id)].prev = prev;
+        }
+        last_child[size_t(it.parent)] = id;
+      }
+      if (n.kind == kElementNode || n.kind == kCommentNode) {
+        elements.push_back({id, TagOf(g, interned), -1, 0, 0, 0});
+      }
+      if (!IsElementNode(g)) continue;
+      const GumboVector& kids = g->v.element.children;
+      for (unsigned i = kids.length; i-- > 0;) {
+        auto* k = static_cast<const GumboNode*>(kids.data[i]);
+        if (IsElementNode(k) || IsTextNode(k) || k->type == GUMBO_NODE_COMMENT)
+          stack.push_back({k, id});
+      }
+    }
+    arena.shrink_to_fit();
+    nodes.shrink_to_fit();
+    attrs.shrink_to_fit();
+    elements.shrink_to_fit();
+  }
+
+  void Index() {
+    // Element ids of nodes, to find each element's parent element.
+    std::vector<int> element_of(nodes.size(), -1);
+    for (int id = 0; id < int(elements.size()); ++id) element_of[size_t(elements[id].node)] = id;
+    for (Element& e : elements) {
+      int p = nodes[size_t(e.node)].parent;
+      e.parent = p >= 0 ? element_of[size_t(p)] : -1;
+    }
+    // Children lists: ids grow in document order, so one pass fills each
+    // parent's list already sorted.
+    for (const Element& e : elements)
+      if (e.parent >= 0) ++elements[size_t(e.parent)].child_count;
+    int offset = 0;
+    for (Element& e : elements) {
+      e.first_child = offset;
+      offset += e.child_count;
+      e.child_count = 0;
+    }
+    child_ids.resize(size_t(offset));
+    for (int id = 0; id < int(elements.size()); ++id) {
+      int p = elements[size_t(id)].parent;
+      if (p < 0) continue;
+      Element& pe = elements[size_t(p)];
+      child_ids[size_t(pe.first_child + pe.child_count++)] = id;
+    }
+    std::vector<std::pair<const char*, int>> counts;
+    for (Element& pe : elements) {
+      counts.clear();
+      for (int i = 0; i < pe.child_count; ++i) {
+        Element& c = elements[size_t(child_ids[size_t(pe.first_child + i)])];
+        auto it = std::find_if(counts.begin(), counts.end(),
+                               [&](const auto& kv) { return kv.first == c.tag; });
+        if (it == counts.end()) {
+          counts.push_back({c.tag, 1});
+          c.same_tag_index = 0;
+        } else {
+          c.same_tag_index = it->second++;
+        }
+      }
+    }
+    base_url = url;
+    bool base_seen = false;
+    for (int id = 0; id < int(elements.size()); ++id) {
+      const Node& n = nodes[size_t(elements[size_t(id)].node)];
+      if (n.kind != kElementNode) continue;
+      if (n.tag == GUMBO_TAG_BODY && body < 0 && elements[size_t(id)].parent == 0) body = id;
+      if (!base_seen && n.tag == GUMBO_TAG_BASE) {
+        if (const Attr* href = FindAttr(elements[size_t(id)].node, "href")) {
+          base_url = ResolveUrl(url, Str(href->value_off, href->value_len));
+          base_seen = true;
+        }
+      }
+    }
+  }
+
+  const Attr* FindAttr(int node, std::string_view name) const {
+    const Node& n = nodes[size_t(node)];
+    for (unsigned i = 0; i < n.attr_count; ++i) {
+      const Attr& a = attrs[n.attr_begin + i];
+      if (EqualsIgnoreCase(Str(a.name_off, a.name_len), name)) return &a;
+    }
+    return nullptr;
+  }
+
+  bool IsHidden(int node) const {
+    if (FindAttr(node, "hidden")) return true;
+    const Attr* style = FindAttr(node, "style");
+    if (!style) return false;
+    std::string s;
+    for (char c : Str(style->value_off, style->value_len))
+      if (!IsAsciiSpace(c)) s += char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return s.find("display:none") != std::string::npos ||
+           s.find("visibility:hidden") != std::string::npos;
+  }
+
+  bool Valid(int e) const { return e >= 0 && e < int(elements.size()); }
+};
+
+HtmlDocument::HtmlDocument() : impl_(std::make_unique<Impl>()) {}
+HtmlDocument::~HtmlDocument() = default;
+HtmlDocument::HtmlDocument(HtmlDocument&&) noexcept = default;
+HtmlDocument& HtmlDocument::operator=(HtmlDocument&&) noexcept = default;
+
+HtmlDocument HtmlDocument::Parse(std::string utf8_text, std::string url,
+                                 std::string declared_charset) {
+  HtmlDocument doc;
+  Impl& d = *doc.impl_;
+  d.url = std::move(url);
+  d.charset = std::move(declared_charset);
+  GumboOutput* output =
+      gumbo_parse_with_options(&Impl::Options(), utf8_text.data(), utf8_text.size());
+  if (output && output->root) d.Copy(output->root, utf8_text.size());
+  if (output) gumbo_destroy_output(&Impl::Options(), output);
+  d.Index();
+  return doc;
+}
+
+HtmlDocument HtmlDocument::FromBytes(std::string_view bytes, std::string_view header_charset,
+                                     std::string url) {
+  DecodedPage page = DecodePage(bytes, header_charset);
+  return Parse(std::move(page.text), std::move(url), std::move(page.declared_charset));
+}
+
+bool HtmlDocument::HasTree() const { return !impl_->elements.empty(); }
+int HtmlDocument::Body() const { return impl_->body; }
+int HtmlDocument::ElementCount() const { return int(impl_->elements.size()); }
+const std::string& HtmlDocument::Url() const { return impl_->url; }
+const std::string& HtmlDocument::BaseUrl() const { return impl_->base_url; }
+const std::string& HtmlDocument::DeclaredCharset() const { return impl_->charset; }
+
+size_t HtmlDocument::MemoryUsed() const {
+  const Impl& d = *impl_;
+  size_t names = 0;
+  for (const std::string& n : d.unknown_names) names += n.capacity() + sizeof n;
+  return sizeof d + d.url.capacity() + d.base_url.capacity() + d.charset.capacity() +
+         d.arena.capacity() + d.nodes.capacity() * sizeof(Node) +
+         d.attrs.capacity() * sizeof(Attr) + d.elements.capacity() * sizeof(Element) +
+         d.child_ids.capacity() * sizeof(int) + names;
+}
+
+std::span<const int> HtmlDocument::Children(int element) const {
+  if (!impl_->Valid(element)) return {};
+  const Element& e = impl_->elements[size_t(element)];
+  return {impl_->child_ids.data() + e.first_child, size_t(e.child_count)};
+}
+
+int HtmlDocument::Parent(int element) const {
+  return impl_->Valid(element) ? impl_->elements[size_t(element)].parent : -1;
+}
+
+std::string_view HtmlDocument::TagName(int element) const {
+  return impl_->Valid(element) ? std::string_view(impl_->elements[size_t(element)].tag)
+                               : std::string_view();
+}
+
+bool HtmlDocument::IsComment(int element) const {
+  return impl_->Valid(element) && impl_->elements[size_t(element)].tag == kCommentTag;
+}
+
+int HtmlDocument::SameTagIndex(int element) const {
+  return impl_->Valid(element) ? impl_->elements[size_t(element)].same_tag_index : 0;
+}
+
+bool HtmlDocument::HasAttribute(int element, std::string_view name) const {
+  return impl_->Valid(element) && impl_->FindAttr(impl_->elements[size_t(element)].node, name);
+}
+
+std::string HtmlDocument::Attribute(int element, std::string_view name) const {
+  if (!impl_->Valid(element)) return {};
+  const Attr* a = impl_->FindAttr(impl_->elements[size_t(element)].node, name);
+  if (!a) return {};
+  std::string_view value = impl_->Str(a->value_off, a->value_len);
+  if (EqualsIgnoreCase(name, "href") || EqualsIgnoreCase(name, "src"))
+    return ResolveUrl(impl_->base_url, value);
+  return std::string(value);
+}
+
+std::string HtmlDocument::InnerText(int element) const {
+  if (!impl_->Valid(element) || IsComment(element)) return {};
+  const Impl& d = *impl_;
+  const auto& kinds = TagKinds();
+  TextSink sink;
+  int pre_depth = 0;
+  // Walks the subtree by its sibling and parent links: no recursion, since
+  // pages nest deeper than a thread's stack allows.
+  auto enter = [&](int n) -> bool {  // true: element entered
+    const Node& node = d.nodes[size_t(n)];
+    if (node.kind == kTextNode) {
+      if (pre_depth > 0) sink.PreText(d.NodeText(n));
+      else sink.Text(d.NodeText(n));
+      return false;
+    }
+    if (node.kind != kElementNode) return false;
+    TagKind k = kinds[node.tag];
+    if (k == kSkip || d.IsHidden(n)) return false;
+    if (k == kBreak) {
+      sink.NewLine();
+      return false;
+    }
+    if (k == kBlock || k == kPre) sink.Break(1);
+    else if (k == kParagraph) sink.Break(2);
+    if (k == kPre) ++pre_depth;
+    return true;
+  };
+  auto leave = [&](int n) {
+    TagKind k = kinds[d.nodes[size_t(n)].tag];
+    if (k == kBlock || k == kPre) sink.Break(1);
+    else if (k == kParagraph) sink.Break(2);
+    else if (k == kCell) sink.Tab();
+    if (k == kPre) --pre_depth;
+  };
+  const int root = d.elements[size_t(element)].node;
+  int cur = d.nodes[size_t(root)].first_child;
+  while (cur >= 0) {
+    if (enter(cur)) {
+      if (d.nodes[size_t(cur)].first_child >= 0) {
+        cur = d.nodes[size_t(cur)].first_child;
+        continue;
+      }
+      leave(cur);
+    }
+    while (cur >= 0 && d.nodes[size_t(cur)].next < 0) {
+      cur = d.nodes[size_t(cur)].parent;
+      if (cur == root) cur = -1;
+      else leave(cur);
+    }
+    if (cur >= 0) cur = d.nodes[size_t(cur)].next;
+  }
+  return sink.Take();
+}
+
+std::string HtmlDocument::AdjacentText(int element, AdjacentPosition pos) const {
+  if (!impl_->Valid(element)) return {};
+  const Impl& d = *impl_;
+  const int node = d.elements[size_t(element)].node;
+  int start = -1;
+  bool forward = true;
+  switch (pos) {
+    case AdjacentPosition::kBeforeBegin:
+      start = d.nodes[size_t(node)].prev;
+      forward = false;
+      break;
+    case AdjacentPosition::kAfterEnd:
+      start = d.nodes[size_t(node)].next;
+      break;
+    case AdjacentPosition::kAfterBegin:
+      start = d.nodes[size_t(node)].kind == kElementNode ? d.nodes[size_t(node)].first_child : -1;
+      break;
+    case AdjacentPosition::kBeforeEnd:
+      start = d.nodes[size_t(node)].kind == kElementNode ? d.nodes[size_t(node)].first_child : -1;
+      while (start >= 0 && d.nodes[size_t(start)].next >= 0) start = d.nodes[size_t(start)].next;
+      forward = false;
+      break;
+  }
+  // The run of text nodes next to that place, in document order.
+  std::vector<int> run;
+  for (int n = start; n >= 0 && d.nodes[size_t(n)].kind == kTextNode;
+       n = forward ? d.nodes[size_t(n)].next : d.nodes[size_t(n)].prev)
+    run.push_back(n);
+  if (!forward) std::reverse(run.begin(), run.end());
+  std::string joined;
+  for (int n : run) joined += d.NodeText(n);
+  return CollapseSpaces(joined);
+}
+
+std::string HtmlDocument::CommentText(int element) const {
+  if (!IsComment(element)) return {};
+  return std::string(impl_->NodeText(impl_->elements[size_t(element)].node));
+}
+
+}  // namespace orvo

@@ -1,0 +1,71 @@
+// The HTML document layer over gumbo, used for downloaded pages and for masks
+// alike: element tree with upper-case tag names (comments are elements named
+// "!"), attributes by name, innerText as a browser renders it, the text next
+// to an element, and href/src as absolute addresses.
+#pragma once
+
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace orvo {
+
+// The four places next to an element where text can lie.
+enum class AdjacentPosition { kBeforeBegin, kAfterBegin, kBeforeEnd, kAfterEnd };
+
+// Elements are named by their document-order index (0 is the HTML element);
+// -1 stands for "no element".
+class HtmlDocument {
+ public:
+  HtmlDocument();
+  ~HtmlDocument();
+  HtmlDocument(HtmlDocument&&) noexcept;
+  HtmlDocument& operator=(HtmlDocument&&) noexcept;
+
+  // Parses UTF-8 text; url is the page address that href/src resolve
+  // against, charset the name the page declared (kept for the caller).
+  static HtmlDocument Parse(std::string utf8_text, std::string url = {},
+                            std::string declared_charset = {});
+  // Decodes downloaded bytes (see DecodePage) and parses them.
+  static HtmlDocument FromBytes(std::string_view bytes, std::string_view header_charset,
+                                std::string url);
+
+  bool HasTree() const;
+  int Body() const;  // -1 for a frameset page or no tree
+  int ElementCount() const;
+  const std::string& Url() const;
+  const std::string& BaseUrl() const;          // BASE href resolved, else Url()
+  const std::string& DeclaredCharset() const;  // empty when the page named none
+  // Heap bytes the tree holds (the parser's own tree is gone once parsed).
+  size_t MemoryUsed() const;
+
+  // Element children in document order, comments included.
+  std::span<const int> Children(int element) const;
+  int Parent(int element) const;
+  std::string_view TagName(int element) const;  // "DIV", "!", "CMNT", ...
+  bool IsComment(int element) const;
+  // How many children of the parent with the same tag name come before it.
+  int SameTagIndex(int element) const;
+
+  // Attribute value by name (letter case ignored); absent reads as empty.
+  // href and src come back as absolute addresses.
+  std::string Attribute(int element, std::string_view name) const;
+  bool HasAttribute(int element, std::string_view name) const;
+  std::string ClassName(int element) const { return Attribute(element, "class"); }
+
+  // The text as a browser shows it: block elements and BR break lines, runs of
+  // white space collapse, scripts, styles and hidden elements show nothing.
+  std::string InnerText(int element) const;
+  // Text of the text nodes right next to the element at pos, white space
+  // collapsed and trimmed; empty when an element or nothing lies there.
+  std::string AdjacentText(int element, AdjacentPosition pos) const;
+  // The text of a comment element.
+  std::string CommentText(int element) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace orvo

@@ -1,0 +1,238 @@
+// Runs the masks of gatherer/masks/corpus on the real pages of the shared
+// corpus and compares what they extract with the hand-made annotations.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "gatherer/masks/extraction.h"
+#include "gatherer/masks/text_util.h"
+
+namespace orvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path CorpusDir() {
+  if (const char* env = std::getenv("ORVO_SHARED")) return fs::path(env) / "corpus";
+  // A worktree sits one level deeper than the main checkout.
+  for (const char* up : {"", "../"}) {
+    fs::path p = fs::path(ORVO_SHARED_DEFAULT) / up / "../shared/corpus";
+    if (fs::exists(p)) return p;
+  }
+  return fs::path(ORVO_SHARED_DEFAULT) / "../shared/corpus";
+}
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// White space normalised the way the annotations are compared: every run of
+// spaces, tabs, line breaks and no-break spaces is one space; ends trimmed.
+std::string Normalise(std::string_view s) {
+  std::string out;
+  bool space = false;
+  for (size_t i = 0; i < s.size(); ++i) {
+    bool nbsp = s.compare(i, 2, "\xC2\xA0") == 0;
+    if (IsAsciiSpace(s[i]) || nbsp) {
+      space = true;
+      if (nbsp) ++i;
+      continue;
+    }
+    if (space && !out.empty()) out += ' ';
+    space = false;
+    out += s[i];
+  }
+  return out;
+}
+
+void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
+  std::string out;
+  size_t start = 0;
+  for (size_t p; (p = s.find(from, start)) != std::string::npos; start = p + from.size()) {
+    out.append(s, start, p - start);
+    out.append(to);
+  }
+  out.append(s, start);
+  s = std::move(out);
+}
+
+// The stored body as the reader shows its text.
+std::string BodyText(std::string body) {
+  ReplaceAll(body, kParagraphBreak2, " ");
+  ReplaceAll(body, kParagraphBreak1, " ");
+  ReplaceAll(body, "<br />", " ");
+  ReplaceAll(body, "&lt;", "<");
+  ReplaceAll(body, "&gt;", ">");
+  ReplaceAll(body, "&amp;", "&");
+  return Normalise(body);
+}
+
+struct Entry {
+  std::string kind, mask, page, address;
+};
+
+// Page names hold spaces; the manifest writes them as %20.
+std::string PercentDecode(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size()) {
+      out += char(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+std::vector<Entry> ReadManifest() {
+  std::vector<Entry> entries;
+  std::ifstream in(fs::path(MASKS_CORPUS_DIR) / "manifest.txt");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    Entry e;
+    fields >> e.kind >> e.mask >> e.page >> e.address;
+    e.page = PercentDecode(e.page);
+    entries.push_back(e);
+  }
+  return entries;
+}
+
+MaskLoadResult LoadCorpusMask(const std::string& name, MaskPhase phase) {
+  return LoadMaskHtml(ReadFile(fs::path(MASKS_CORPUS_DIR) / name), phase);
+}
+
+class CorpusTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!fs::exists(CorpusDir() / "articles" / "answers.json"))
+      GTEST_SKIP() << "The shared corpus is not at " << CorpusDir()
+                   << "; set ORVO_SHARED to the shared folder to run the corpus test.";
+  }
+};
+
+TEST_F(CorpusTest, NewsMasksMatchTheAnnotations) {
+  QFile f(QString::fromStdString((CorpusDir() / "articles" / "answers.json").string()));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  QJsonObject answers = QJsonDocument::fromJson(f.readAll()).object();
+  int pages = 0, exact = 0;
+  std::set<std::string> charsets;
+  for (const Entry& e : ReadManifest()) {
+    if (e.kind != "news") continue;
+    ++pages;
+    std::string file = fs::path(e.page).filename().string();
+    QJsonObject a = answers.value(QString::fromStdString(file)).toObject();
+    ASSERT_FALSE(a.isEmpty()) << "no annotation for " << file;
+    MaskLoadResult loaded = LoadCorpusMask(e.mask, MaskPhase::kNews);
+    ASSERT_EQ(loaded.outcome, MaskLoadOutcome::kLoaded) << e.mask;
+    HtmlDocument page = HtmlDocument::FromBytes(ReadFile(CorpusDir() / e.page), "",
+                                                a.value("url").toString().toStdString());
+    charsets.insert(page.DeclaredCharset());
+    ExtractionState state;
+    state.BeginPage(DateTime::Make(2024, 1, 1));
+    WalkPage(page, loaded.mask, state);
+    FinishedNewsItem item = FinishNewsItem(state, page.Url());
+    std::string body = BodyText(item.body);
+
+    int failures = 0;
+    auto check_field = [&](const char* key, const std::string& got) {
+      QJsonValue v = a.value(key);
+      if (v.isNull() || v.isUndefined()) return;
+      std::string want = Normalise(v.toString().toStdString());
+      EXPECT_EQ(Normalise(got), want) << file << ": " << key;
+      if (Normalise(got) != want) ++failures;
+    };
+    check_field("title", item.title);
+    check_field("author", item.author);
+    for (const QJsonValue& w : a.value("with").toArray()) {
+      std::string snippet = Normalise(w.toString().toStdString());
+      bool found = body.find(snippet) != std::string::npos;
+      EXPECT_TRUE(found) << file << ": body lacks \"" << snippet << "\"";
+      if (!found) ++failures;
+    }
+    for (const QJsonValue& w : a.value("without").toArray()) {
+      std::string snippet = Normalise(w.toString().toStdString());
+      bool found = body.find(snippet) != std::string::npos;
+      EXPECT_FALSE(found) << file << ": body holds \"" << snippet << "\"";
+      if (found) ++failures;
+    }
+    if (failures == 0) ++exact;
+    std::printf("%-8s %-34s %s\n", failures == 0 ? "exact" : "MISMATCH", e.mask.c_str(),
+                page.DeclaredCharset().empty() ? "(no charset)" : page.DeclaredCharset().c_str());
+  }
+  std::printf("Corpus score: %d of %d article pages match exactly\n", exact, pages);
+  EXPECT_GE(pages, 12);
+}
+
+TEST_F(CorpusTest, ListMasksFindTheFrontPageLinks) {
+  int lists = 0;
+  for (const Entry& e : ReadManifest()) {
+    if (e.kind != "list") continue;
+    ++lists;
+    MaskLoadResult loaded = LoadCorpusMask(e.mask, MaskPhase::kList);
+    ASSERT_EQ(loaded.outcome, MaskLoadOutcome::kLoaded) << e.mask;
+    HtmlDocument page = HtmlDocument::FromBytes(ReadFile(CorpusDir() / e.page), "", e.address);
+    ExtractionState state;
+    state.list_phase = true;
+    DateTime now = DateTime::Make(2024, 1, 1, 12, 0, 0);
+    state.BeginPage(now);
+    WalkPage(page, loaded.mask, state);
+    ApplyLinkDates(loaded.mask, 0, now, state);
+    std::set<std::string> got;
+    for (const NewsLink& l : state.links) got.insert(l.address);
+    EXPECT_EQ(got.size(), state.links.size()) << e.mask << ": duplicate links";
+
+    // Expectations: "count N", "link ADDRESS", "no-link ADDRESS",
+    // "links-within-json FILE KEY" (no link outside that list).
+    std::ifstream expect(fs::path(MASKS_CORPUS_DIR) / (e.mask + ".expect"));
+    ASSERT_TRUE(expect.good()) << "missing " << e.mask << ".expect";
+    std::string line;
+    while (std::getline(expect, line)) {
+      std::istringstream fields(line);
+      std::string what, arg, key;
+      fields >> what >> arg >> key;
+      if (what == "count") {
+        EXPECT_EQ(state.links.size(), size_t(std::stoul(arg))) << e.mask;
+      } else if (what == "link") {
+        EXPECT_TRUE(got.count(arg)) << e.mask << ": link missing " << arg;
+      } else if (what == "no-link") {
+        EXPECT_FALSE(got.count(arg)) << e.mask << ": unexpected link " << arg;
+      } else if (what == "links-within-json") {
+        // Every link found is one the other project expects; that list writes
+        // addresses without a trailing "/".
+        QFile jf(QString::fromStdString((CorpusDir() / arg).string()));
+        ASSERT_TRUE(jf.open(QIODevice::ReadOnly)) << arg;
+        QJsonArray want = QJsonDocument::fromJson(jf.readAll())
+                              .object()
+                              .value(QString::fromStdString(key))
+                              .toArray();
+        ASSERT_FALSE(want.isEmpty()) << arg << " " << key;
+        std::set<std::string> allowed;
+        for (const QJsonValue& w : want) allowed.insert(w.toString().toStdString());
+        for (std::string link : got) {
+          if (link.size() > 1 && link.back() == '/') link.pop_back();
+          EXPECT_TRUE(allowed.count(link)) << e.mask << ": " << link << " is not in " << arg;
+        }
+      }
+    }
+    std::printf("%-24s %zu links\n", e.mask.c_str(), state.links.size());
+  }
+  EXPECT_EQ(lists, 3);
+}
+
+}  // namespace
+}  // namespace orvo

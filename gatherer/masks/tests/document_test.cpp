@@ -1,0 +1,138 @@
+#include "gatherer/masks/html_document.h"
+
+#include <gtest/gtest.h>
+
+namespace orvo {
+namespace {
+
+// First element below `from` with the tag (document order).
+int Find(const HtmlDocument& d, std::string_view tag, int from = 0) {
+  for (int e = from + 1; e < d.ElementCount(); ++e)
+    if (d.TagName(e) == tag) return e;
+  return -1;
+}
+
+TEST(HtmlDocument, TreeWithCommentsAndUnknownTags) {
+  HtmlDocument d = HtmlDocument::Parse(
+      "<html><head><title>t</title></head><body><div class='A'>x</div><!-- c -->"
+      "<cmnt url='u'></cmnt><div>y</div><p>z</body>");
+  ASSERT_GE(d.Body(), 0);
+  auto kids = d.Children(d.Body());
+  ASSERT_EQ(kids.size(), 5u);
+  EXPECT_EQ(d.TagName(kids[0]), "DIV");
+  EXPECT_EQ(d.TagName(kids[1]), "!");
+  EXPECT_TRUE(d.IsComment(kids[1]));
+  EXPECT_EQ(d.CommentText(kids[1]), " c ");
+  EXPECT_EQ(d.TagName(kids[2]), "CMNT");
+  EXPECT_EQ(d.Attribute(kids[2], "URL"), "u");
+  EXPECT_EQ(d.SameTagIndex(kids[0]), 0);
+  EXPECT_EQ(d.SameTagIndex(kids[3]), 1);
+  EXPECT_EQ(d.SameTagIndex(kids[4]), 0);
+  EXPECT_EQ(d.Parent(kids[3]), d.Body());
+  EXPECT_EQ(d.ClassName(kids[0]), "A");
+  EXPECT_EQ(d.Attribute(kids[3], "class"), "");
+  // Ids are document-order indexes.
+  for (size_t i = 1; i < kids.size(); ++i) EXPECT_LT(kids[i - 1], kids[i]);
+  EXPECT_EQ(d.TagName(0), "HTML");
+}
+
+TEST(HtmlDocument, HrefAndSrcAreAbsolute) {
+  HtmlDocument d = HtmlDocument::Parse(
+      "<body><a href='news/1.html?x=1'>a</a><img src='/i/p.jpg'><a name=n>b</a></body>",
+      "http://site.example/dir/page.html");
+  int a = Find(d, "A");
+  EXPECT_EQ(d.Attribute(a, "href"), "http://site.example/dir/news/1.html?x=1");
+  EXPECT_EQ(d.Attribute(Find(d, "IMG"), "SRC"), "http://site.example/i/p.jpg");
+  EXPECT_EQ(d.Attribute(Find(d, "A", a), "href"), "");
+  EXPECT_FALSE(d.HasAttribute(Find(d, "A", a), "href"));
+}
+
+TEST(HtmlDocument, BaseElementChangesResolution) {
+  HtmlDocument d = HtmlDocument::Parse(
+      "<head><base href='/other/'></head><body><a href='x.html'>a</a></body>",
+      "http://site.example/dir/page.html");
+  EXPECT_EQ(d.BaseUrl(), "http://site.example/other/");
+  EXPECT_EQ(d.Attribute(Find(d, "A"), "href"), "http://site.example/other/x.html");
+}
+
+TEST(HtmlDocument, InnerTextLikeABrowser) {
+  HtmlDocument d = HtmlDocument::Parse(
+      "<body><div id=r>  Hello   <b>bold</b>\n world<br>next line"
+      "<p>para one</p><p>para two</p><ul><li>a</li><li>b</li></ul>"
+      "<script>var x = 1;</script><style>p{}</style><span hidden>secret</span>"
+      "<span style='display: none'>gone</span>"
+      "<table><tr><td>c1</td><td>c2</td></tr><tr><td>c3</td></tr></table>"
+      "<pre>  keep\n   this</pre>tail &amp; &nbsp;end</div></body>");
+  int r = Find(d, "DIV");
+  EXPECT_EQ(d.InnerText(r),
+            "Hello bold world\nnext line\n\npara one\n\npara two\n\na\nb\nc1\tc2\nc3\n"
+            "  keep\n   this\ntail & \xC2\xA0" "end");
+}
+
+TEST(HtmlDocument, InnerTextEdges) {
+  HtmlDocument d = HtmlDocument::Parse("<body><div><br>x</div><p>   </p><span> a </span></body>");
+  EXPECT_EQ(d.InnerText(Find(d, "DIV")), "\nx");
+  EXPECT_EQ(d.InnerText(Find(d, "P")), "");
+  EXPECT_EQ(d.InnerText(Find(d, "SPAN")), "a");
+  EXPECT_EQ(d.InnerText(-1), "");
+  EXPECT_EQ(d.InnerText(9999), "");
+}
+
+TEST(HtmlDocument, AdjacentTextAtTheFourPlaces) {
+  HtmlDocument d = HtmlDocument::Parse(
+      "<body><div>before  it<span>start <i>mid</i> end </span>\n after<b>x</b></div></body>");
+  int s = Find(d, "SPAN");
+  EXPECT_EQ(d.AdjacentText(s, AdjacentPosition::kBeforeBegin), "before it");
+  EXPECT_EQ(d.AdjacentText(s, AdjacentPosition::kAfterBegin), "start");
+  EXPECT_EQ(d.AdjacentText(s, AdjacentPosition::kBeforeEnd), "end");
+  EXPECT_EQ(d.AdjacentText(s, AdjacentPosition::kAfterEnd), "after");
+  int i = Find(d, "I");
+  EXPECT_EQ(d.AdjacentText(i, AdjacentPosition::kAfterBegin), "mid");
+  int b = Find(d, "B");
+  EXPECT_EQ(d.AdjacentText(b, AdjacentPosition::kAfterEnd), "");
+  // An element next to it, not text: nothing.
+  HtmlDocument e = HtmlDocument::Parse("<body><div><i>a</i><span>b</span></div></body>");
+  EXPECT_EQ(e.AdjacentText(Find(e, "SPAN"), AdjacentPosition::kBeforeBegin), "");
+}
+
+TEST(HtmlDocument, FromBytesDecodesAndReportsTheCharset) {
+  HtmlDocument d = HtmlDocument::FromBytes(
+      "<meta http-equiv=content-type content='text/html; charset=windows-1250'>"
+      "<body><p>\x8A\x9A</p></body>",
+      "", "http://x.example/");
+  EXPECT_EQ(d.DeclaredCharset(), "windows-1250");
+  EXPECT_EQ(d.InnerText(Find(d, "P")), "\xC5\xA0\xC5\xA1");
+}
+
+TEST(HtmlDocument, BrokenInputStillGivesADocument) {
+  for (std::string text : {std::string(), std::string("<"), std::string("<div <p class='"),
+                           std::string("\0\0\xFF\xFE<b>", 7), std::string("<frameset></frameset>"),
+                           std::string("</body></html><p>late")}) {
+    HtmlDocument d = HtmlDocument::FromBytes(text, "", "");
+    EXPECT_TRUE(d.HasTree());
+    for (int e = 0; e < d.ElementCount(); ++e) {
+      d.InnerText(e);
+      d.AdjacentText(e, AdjacentPosition::kBeforeBegin);
+      d.AdjacentText(e, AdjacentPosition::kBeforeEnd);
+    }
+  }
+  HtmlDocument frames = HtmlDocument::Parse("<frameset><frame src=a></frameset>");
+  EXPECT_EQ(frames.Body(), -1);
+}
+
+TEST(HtmlDocument, DeepNestingNeedsNoDeepStack) {
+  std::string deep;
+  for (int i = 0; i < 100000; ++i) deep += "<span>";
+  deep += "x";
+  HtmlDocument d = HtmlDocument::Parse(deep);
+  EXPECT_EQ(d.InnerText(d.Body()), "x");
+}
+
+TEST(HtmlDocument, MovedDocumentKeepsItsTree) {
+  HtmlDocument a = HtmlDocument::Parse("<body><p>short</p></body>");
+  HtmlDocument b = std::move(a);
+  EXPECT_EQ(b.InnerText(b.Body()), "short");
+}
+
+}  // namespace
+}  // namespace orvo
