@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "busharness.h"
+#include "runner_client.h"
 #include "schedule.h"
 #include "settings.h"
 #include "test_support.h"
@@ -225,6 +226,49 @@ TEST(TimekeeperBus, ServiceSwitchWritesTheUnitAndUnregServerUndoesIt) {
   EXPECT_FALSE(fs::exists(unit));
   EXPECT_FALSE(fs::exists(activation));
   EXPECT_NE(ReadFile(fakeBin.File("calls")).find("--user disable --now orvo-timekeeper.service"), std::string::npos);
+}
+
+// The client that `orvo download` and `orvo generate` use.
+TEST(RunnerClientBus, DownloadThroughTheServiceEndsWithItsComplite) {
+  PrivateBus bus({"Timekeeper", "Gatherer"});
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  QDBusConnection connection = bus.Connect("orvo");
+  EXPECT_TRUE(TimekeeperAvailable(connection));
+  RunnerClient client(connection);
+  std::vector<int> sources;
+  RunnerOutcome outcome =
+      client.Run(RunnerJob::kDownload, [&](const QString&, int from, int) { sources.push_back(from); }, 30000);
+  EXPECT_TRUE(outcome.completed) << outcome.error.toStdString();
+  ASSERT_FALSE(sources.empty());
+  for (int from : sources) EXPECT_EQ(from, 0);
+}
+
+TEST(RunnerClientBus, EngineThatCannotBeCreatedIsAFailure) {
+  PrivateBus bus({"Timekeeper"});
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  RunnerClient client(bus.Connect("orvo"));
+  RunnerOutcome outcome = client.Run(RunnerJob::kLitGen, {}, 30000);
+  EXPECT_FALSE(outcome.completed);
+  EXPECT_TRUE(outcome.error.contains("Could not create instance")) << outcome.error.toStdString();
+  EXPECT_TRUE(outcome.error.contains("Bookbinder")) << outcome.error.toStdString();
+}
+
+TEST(RunnerClientBus, GenerationThroughTheServiceSeesOnlyItsOwnEvents) {
+  PrivateBus bus({"Timekeeper", "Bookbinder"});
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  RunnerClient client(bus.Connect("orvo"));
+  std::vector<int> sources;
+  RunnerOutcome outcome =
+      client.Run(RunnerJob::kLitGen, [&](const QString&, int from, int) { sources.push_back(from); }, 30000);
+  EXPECT_TRUE(outcome.completed) << outcome.error.toStdString();
+  ASSERT_FALSE(sources.empty());
+  for (int from : sources) EXPECT_EQ(from, 1);
+}
+
+TEST(RunnerClientBus, NothingRegisteredIsNotAvailable) {
+  PrivateBus bus;
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  EXPECT_FALSE(TimekeeperAvailable(bus.Connect("orvo")));
 }
 
 }  // namespace
