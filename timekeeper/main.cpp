@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDBusMessage>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <cstdio>
 #include <cstdlib>
@@ -152,7 +153,8 @@ int RunService(int argc, char** argv) {
     return 1;
   }
   QObject::connect(&server, &BusServer::finished, &app, [&app](int code) { app.exit(code); });
-  auto* object = static_cast<TimekeeperObject*>(server.fixedObject());
+  // Gone once the server quits; a late signal then finds nothing to start.
+  QPointer<TimekeeperObject> object = static_cast<TimekeeperObject*>(server.fixedObject());
 
   std::unique_ptr<QSocketNotifier> notifier;
   if (haveControls) {
@@ -160,9 +162,9 @@ int RunService(int argc, char** argv) {
     QObject::connect(notifier.get(), &QSocketNotifier::activated, &app, [&] {
       for (int sig = controls.Next(); sig; sig = controls.Next()) {
         if (sig == SIGUSR1) {
-          object->Start();
+          if (object) object->Start();
         } else if (sig == SIGUSR2) {
-          object->StartLitGen();
+          if (object) object->StartLitGen();
         } else {
           server.Quit();  // releases the object, which stops a download in progress
         }

@@ -177,12 +177,17 @@ TEST(TimekeeperBus, TerminateEndsTheService) {
   EXPECT_TRUE(WaitUntil([&] { return !ProcessRunning(pid); }, 10000));
 }
 
-TEST(TimekeeperBus, SigtermStopsItAndSaysSo) {
-  PrivateBus bus;
+TEST(TimekeeperBus, SignalsStartADownloadAndStopTheService) {
+  PrivateBus bus({"Gatherer"});
   ASSERT_TRUE(bus.ok()) << bus.error();
   QProcess* server = bus.Start("Timekeeper", {});
   ASSERT_TRUE(WaitUntil([&] { return bus.HasOwner(kRunner); }, 5000));
-  ::kill(static_cast<pid_t>(server->processId()), SIGTERM);
+  Client client(bus);
+  const pid_t pid = static_cast<pid_t>(server->processId());
+  ::kill(pid, SIGUSR1);  // the service's own "start gathering" control
+  ASSERT_GE(client.WaitForComplite(), 0) << client.Describe();
+
+  ::kill(pid, SIGTERM);
   ASSERT_TRUE(server->waitForFinished(10000));
   EXPECT_EQ(server->exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(server->exitCode(), 0);
