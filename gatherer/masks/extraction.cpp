@@ -16,7 +16,7 @@ namespace {
 
 // A mask deeper than this is not a description of any real page; the walk
 // stops descending there rather than exhaust the stack.
-constexpr int kMaxWalkDepth = 4000;
+constexpr int kMaxWalkDepth = 1000;
 
 bool EndsWith(std::string_view s, std::string_view tail) {
   return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;

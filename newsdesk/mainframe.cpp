@@ -1,0 +1,552 @@
+#include "mainframe.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSplitter>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTableView>
+#include <QTextBrowser>
+#include <QToolBar>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "like.h"
+#include "newsdetail.h"
+#include "newsinfo.h"
+#include "newslist.h"
+#include "render.h"
+#include "settings.h"
+#include "tipdialog.h"
+
+namespace orvo {
+
+namespace {
+const char* const kTrayTooltip = "ORVO is checking for updates and is downloading the news";
+const char* const kSearchInFoundText = "\"Search in found\"";
+}  // namespace
+
+CMainFrame::CMainFrame(Vault& vault, bool trayAvailable, QWidget* parent)
+    : QMainWindow(parent), vault_(vault), trayAvailable_(trayAvailable) {
+  EnsureResources();
+  setWindowTitle(tr("ORVO Newsdesk"));
+  setWindowIcon(QIcon(":/icons/orvo.svg"));
+  setObjectName("CMainFrame");
+
+  Settings settings = Settings::Shared();
+  listHeight_ = settings.ReadInt(kSystemSection, keys::kListHeight, 100);
+
+  splitter_ = new QSplitter(Qt::Vertical, this);
+  splitter_->setObjectName("CNewsSplitter");
+  splitter_->setChildrenCollapsible(false);
+  list_ = new CNewsListView(vault_, splitter_);
+  info_ = new CNewsInfoView(splitter_);
+  detail_ = new CNewsDetailView(vault_, info_, splitter_);
+  list_->SetInfoView(info_);
+  splitter_->addWidget(list_);
+  splitter_->addWidget(info_);
+  splitter_->addWidget(detail_);
+  splitter_->setStretchFactor(0, 0);
+  splitter_->setStretchFactor(1, 0);
+  splitter_->setStretchFactor(2, 1);
+  setCentralWidget(splitter_);
+
+  CreateMenus();
+  CreateToolBar();
+  status_ = new QLabel(" ", this);
+  statusBar()->addWidget(status_, 1);
+  CreateTray();
+  FillFilterCombo();
+  RestoreLayout();
+
+  int last = settings.ReadInt(kSystemSection, keys::kLastFilter, 0);
+  if (last >= 0 && last < filterCombo_->count()) filterCombo_->setCurrentIndex(last);
+  SetShowUnreadOnly(settings.ReadInt(kSystemSection, keys::kShowRead, 0) != 0);
+
+  connect(list_, &CNewsListView::itemSelected, detail_, &CNewsDetailView::Load);
+  connect(list_, &CNewsListView::textClearRequested, detail_, &CNewsDetailView::Clear);
+  connect(list_, &CNewsListView::loadingStarted, this, [this] {
+    SetStatusText(tr("Applying the current filter..."));
+    filterCombo_->setEnabled(false);
+    keywordsCombo_->setEnabled(false);
+  });
+  connect(list_, &CNewsListView::loadingFinished, this, [this] {
+    SetStatusText(tr("Filter has been applied."));
+    filterCombo_->setEnabled(true);
+    keywordsCombo_->setEnabled(true);
+  });
+
+  trayTimer_.setInterval(1000);
+  connect(&trayTimer_, &QTimer::timeout, this, &CMainFrame::OnTrayTimer);
+  trayTimer_.start();
+
+  // Once the window runs: the first fill with the remembered filter, then the tip.
+  QTimer::singleShot(0, this, [this] {
+    ApplySelectedFilter();
+    if (Settings::Shared().ReadInt(kSystemSection, keys::kStartTip, 1) != 0) ShowTipOfTheDay();
+  });
+}
+
+CMainFrame::~CMainFrame() {
+  if (tray_) tray_->hide();
+}
+
+QAction* CMainFrame::action(Cmd id) const {
+  auto it = actions_.find(id);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+QAction* CMainFrame::AddAction(Cmd id, const QString& text, const QString& icon, const QKeySequence& shortcut) {
+  QAction* a = icon.isEmpty() ? new QAction(text, this) : new QAction(QIcon(":/icons/" + icon + ".svg"), text, this);
+  a->setData(static_cast<int>(id));
+  if (!shortcut.isEmpty()) a->setShortcut(shortcut);
+  actions_[id] = a;
+  return a;
+}
+
+void CMainFrame::CreateMenus() {
+  // Commands of the grid go to the grid first.
+  actions_[Cmd::MarkRead] = list_->markReadAction();
+  actions_[Cmd::MarkUnread] = list_->markUnreadAction();
+  actions_[Cmd::Delete] = list_->deleteAction();
+  actions_[Cmd::CopyAddress] = list_->copyAddressAction();
+
+  // The news text.
+  connect(AddAction(Cmd::Copy, tr("&Copy"), "copy", QKeySequence::Copy), &QAction::triggered, detail_,
+          &CNewsDetailView::Copy);
+  connect(AddAction(Cmd::SelectAll, tr("Select &All"), QString(), QKeySequence::SelectAll), &QAction::triggered,
+          detail_, &CNewsDetailView::SelectAll);
+  connect(AddAction(Cmd::FindInText, tr("Search in &Text..."), "find", QKeySequence::Find), &QAction::triggered,
+          detail_, &CNewsDetailView::FindInText);
+  connect(AddAction(Cmd::SearchInText, tr("Search in text"), "find"), &QAction::triggered, detail_,
+          &CNewsDetailView::FindInText);
+  connect(AddAction(Cmd::Print, tr("&Print News..."), "print", QKeySequence::Print), &QAction::triggered, detail_,
+          &CNewsDetailView::Print);
+  connect(AddAction(Cmd::PrintPreview, tr("Print Pre&view..."), "preview"), &QAction::triggered, detail_,
+          &CNewsDetailView::PrintPreview);
+  connect(AddAction(Cmd::SaveAs, tr("Save &As..."), "save", QKeySequence::SaveAs), &QAction::triggered, detail_,
+          &CNewsDetailView::SaveAs);
+  {
+    // textSizeActions() lists Largest .. Smallest.
+    QList<QAction*> sizes = detail_->textSizeActions();
+    const Cmd order[5] = {Cmd::TextLargest, Cmd::TextLarger, Cmd::TextMedium, Cmd::TextSmaller, Cmd::TextSmallest};
+    for (int i = 0; i < 5 && i < sizes.size(); ++i) actions_[order[i]] = sizes[i];
+  }
+
+  // Lists, search and filters.
+  connect(AddAction(Cmd::Search, tr("Search"), "search"), &QAction::triggered, this, &CMainFrame::Search);
+  QAction* inFound = AddAction(Cmd::SearchInFound, QString(), "infound-off");
+  inFound->setCheckable(true);
+  connect(inFound, &QAction::triggered, this, [this](bool on) { SetSearchInFound(on); });
+  connect(AddAction(Cmd::SearchWithFilter, tr("Search with filter"), "filter-search"), &QAction::triggered, this,
+          &CMainFrame::ApplySelectedFilter);
+  connect(AddAction(Cmd::ClearResults, tr("Clear results"), "clear"), &QAction::triggered, this,
+          &CMainFrame::ClearResults);
+  QAction* unread = AddAction(Cmd::ShowUnreadOnly, QString(), "unread-only");
+  unread->setCheckable(true);
+  connect(unread, &QAction::triggered, this, [this](bool on) {
+    SetShowUnreadOnly(on);
+    list_->Refill();
+  });
+
+  // Download, eBooks, filters and options come with the download control;
+  // until it connects them the commands are shown but not available.
+  AddAction(Cmd::Filters, tr("&Filters"), "filters", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F));
+  AddAction(Cmd::GenerateLit, tr("&Generate .lit file"), "ebook");
+  QAction* download = AddAction(Cmd::Download, tr("&Download news"), "download", QKeySequence(Qt::CTRL | Qt::Key_S));
+  download->setCheckable(true);
+  AddAction(Cmd::Options, tr("&Options"), "options", QKeySequence(Qt::CTRL | Qt::Key_O));
+  for (Cmd id : {Cmd::Filters, Cmd::GenerateLit, Cmd::Download, Cmd::Options}) action(id)->setEnabled(false);
+
+  connect(AddAction(Cmd::Contents, tr("&Contents"), "help", QKeySequence::HelpContents), &QAction::triggered, this,
+          &CMainFrame::OpenHelp);
+  connect(AddAction(Cmd::TipOfTheDay, tr("Ti&p of the day..."), "tip"), &QAction::triggered, this,
+          &CMainFrame::ShowTipOfTheDay);
+  connect(AddAction(Cmd::About, tr("&About ORVO"), "orvo"), &QAction::triggered, this, &CMainFrame::ShowAbout);
+  connect(AddAction(Cmd::Exit, tr("E&xit")), &QAction::triggered, this, &QWidget::close);
+  connect(AddAction(Cmd::TrayShow, tr("Show")), &QAction::triggered, this, &CMainFrame::ShowFromTray);
+  connect(AddAction(Cmd::TrayExit, tr("Exit")), &QAction::triggered, this, &CMainFrame::ExitFromTray);
+
+  QMenu* file = menuBar()->addMenu(tr("&File"));
+  file->addActions({action(Cmd::SaveAs), action(Cmd::PrintPreview), action(Cmd::Print)});
+  file->addSeparator();
+  file->addAction(action(Cmd::Exit));
+
+  QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+  edit->addActions({action(Cmd::Copy), action(Cmd::SelectAll)});
+  edit->addSeparator();
+  edit->addAction(action(Cmd::FindInText));
+
+  QMenu* news = menuBar()->addMenu(tr("&News"));
+  news->addActions({action(Cmd::MarkRead), action(Cmd::MarkUnread), action(Cmd::Delete), action(Cmd::CopyAddress)});
+  news->addSeparator();
+  news->addActions({action(Cmd::ShowUnreadOnly), action(Cmd::ClearResults)});
+
+  QMenu* search = menuBar()->addMenu(tr("&Search"));
+  search->addActions({action(Cmd::Search), action(Cmd::SearchInFound), action(Cmd::SearchWithFilter)});
+  search->addSeparator();
+  search->addAction(action(Cmd::Filters));
+
+  QMenu* view = menuBar()->addMenu(tr("&View"));
+  QMenu* size = view->addMenu(tr("Text &Size"));
+  size->addActions(detail_->textSizeActions());
+
+  QMenu* tools = menuBar()->addMenu(tr("&Tools"));
+  tools->addActions({action(Cmd::Download), action(Cmd::GenerateLit)});
+  tools->addSeparator();
+  tools->addAction(action(Cmd::Options));
+
+  QMenu* help = menuBar()->addMenu(tr("&Help"));
+  help->addActions({action(Cmd::Contents), action(Cmd::TipOfTheDay)});
+  help->addSeparator();
+  help->addAction(action(Cmd::About));
+
+  // The text pane's own menu.
+  textMenu_ = new QMenu(this);
+  textMenu_->addActions({action(Cmd::Copy), action(Cmd::SelectAll)});
+  textMenu_->addSeparator();
+  textMenu_->addActions({action(Cmd::FindInText), action(Cmd::PrintPreview), action(Cmd::Print),
+                         action(Cmd::SaveAs)});
+  textMenu_->addSeparator();
+  textMenu_->addMenu(size);
+  detail_->SetContextMenu(textMenu_);
+
+  UpdateToggleTexts();
+}
+
+void CMainFrame::CreateToolBar() {
+  QToolBar* bar = addToolBar(tr("Toolbar"));
+  bar->setObjectName("MainToolBar");
+  bar->setMovable(false);
+  bar->setIconSize(QSize(16, 16));
+  bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+
+  auto* filtersLabel = new QLabel(tr("Filters:"), bar);
+  filtersLabel->setMinimumWidth(42);
+  filtersLabel->setContentsMargins(4, 0, 4, 0);
+  bar->addWidget(filtersLabel);
+  filterCombo_ = new QComboBox(bar);
+  filterCombo_->setObjectName("FilterCombo");
+  filterCombo_->setMinimumWidth(150);
+  filterCombo_->setMaximumWidth(150);
+  filterCombo_->installEventFilter(this);
+  bar->addWidget(filterCombo_);
+  bar->addAction(action(Cmd::SearchWithFilter));
+  bar->addAction(action(Cmd::Filters));
+  bar->addSeparator();
+  auto* keywordsLabel = new QLabel(tr("Keywords:"), bar);
+  keywordsLabel->setMinimumWidth(62);
+  keywordsLabel->setContentsMargins(4, 0, 4, 0);
+  bar->addWidget(keywordsLabel);
+  keywordsCombo_ = new QComboBox(bar);
+  keywordsCombo_->setObjectName("KeywordsCombo");
+  keywordsCombo_->setEditable(true);
+  keywordsCombo_->setInsertPolicy(QComboBox::NoInsert);
+  keywordsCombo_->lineEdit()->setMaxLength(100);
+  keywordsCombo_->setMinimumWidth(140);
+  keywordsCombo_->setMaximumWidth(140);
+  bar->addWidget(keywordsCombo_);
+  bar->addAction(action(Cmd::Search));
+  bar->addAction(action(Cmd::SearchInFound));
+  bar->addAction(action(Cmd::ShowUnreadOnly));
+  bar->addSeparator();
+  bar->addAction(action(Cmd::SearchInText));
+  bar->addSeparator();
+  bar->addAction(action(Cmd::GenerateLit));
+  bar->addAction(action(Cmd::Download));
+
+  connect(filterCombo_, &QComboBox::activated, this, [this](int) {
+    ApplySelectedFilter();
+    list_->setFocus();
+  });
+  connect(keywordsCombo_->lineEdit(), &QLineEdit::returnPressed, this, &CMainFrame::Search);
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == filterCombo_ && event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+      ApplySelectedFilter();
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void CMainFrame::CreateTray() {
+  for (int i = 0; i < 5; ++i) trayIcons_[static_cast<size_t>(i)] = QIcon(QString(":/icons/tray%1.svg").arg(i));
+  trayMenu_ = new QMenu(this);
+  trayMenu_->addAction(action(Cmd::TrayShow));
+  trayMenu_->setDefaultAction(action(Cmd::TrayShow));
+  trayMenu_->addSeparator();
+  trayMenu_->addAction(action(Cmd::TrayExit));
+  tray_ = new QSystemTrayIcon(this);
+  tray_->setContextMenu(trayMenu_);
+  connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger) ShowFromTray();
+  });
+  SetTrayIcon(0, tr(kTrayTooltip));
+  tray_->show();
+}
+
+void CMainFrame::SetTrayIcon(int frame, const QString& tooltip) {
+  trayFrame_ = frame;
+  tray_->setIcon(trayIcons_[static_cast<size_t>(frame)]);
+  tray_->setToolTip(tooltip.left(kTooltipLimit));
+}
+
+void CMainFrame::OnTrayTimer() {
+  int frame = downloadRunning_ || generationRunning_ ? trayFrame_ % 4 + 1 : 0;
+  SetTrayIcon(frame, statusText());
+}
+
+void CMainFrame::RestoreLayout() {
+  Settings settings = Settings::Shared();
+  QRect avail = screen() ? screen()->availableGeometry() : QRect(0, 0, 1024, 768);
+  int defLeft = avail.left() + std::max(0, (avail.width() - 750) / 2);
+  int defTop = avail.top() + std::max(0, (avail.height() - 500) / 2);
+  int left = settings.ReadInt(kSystemSection, keys::kLeftPos, defLeft);
+  int top = settings.ReadInt(kSystemSection, keys::kTopPos, defTop);
+  int right = settings.ReadInt(kSystemSection, keys::kRightPos, left + 750);
+  int bottom = settings.ReadInt(kSystemSection, keys::kBottomPos, top + 500);
+  QRect r(QPoint(left, top), QPoint(right - 1, bottom - 1));
+  // A rectangle from another screen layout, or a broken one, must not hide
+  // the window: keep a usable size on a screen that exists.
+  if (r.width() < 200 || r.height() < 150) r.setSize(QSize(750, 500));
+  bool onScreen = false;
+  for (QScreen* s : QGuiApplication::screens())
+    if (s->availableGeometry().intersects(r)) onScreen = true;
+  if (!onScreen) r.moveTopLeft(QPoint(defLeft, defTop));
+  setGeometry(r);
+
+  int rest = std::max(100, r.height() - listHeight_ - info_->height());
+  splitter_->setSizes({std::max(20, listHeight_), info_->height(), rest});
+}
+
+void CMainFrame::SaveLayout() {
+  Settings settings = Settings::Shared();
+  QRect r = isMaximized() || isMinimized() ? normalGeometry() : geometry();
+  settings.WriteInt(kSystemSection, keys::kLeftPos, r.left());
+  settings.WriteInt(kSystemSection, keys::kTopPos, r.top());
+  settings.WriteInt(kSystemSection, keys::kRightPos, r.left() + r.width());
+  settings.WriteInt(kSystemSection, keys::kBottomPos, r.top() + r.height());
+  int gridHeight = splitter_->sizes().value(0);
+  if (gridHeight > 0) listHeight_ = gridHeight;
+  settings.WriteInt(kSystemSection, keys::kListHeight, listHeight_);
+  settings.WriteInt(kSystemSection, keys::kLastFilter, std::max(0, filterCombo_->currentIndex()));
+  bool unreadOnly;
+  {
+    VaultLock lock(vault_.lock);
+    unreadOnly = vault_.db.unreadOnly;
+  }
+  settings.WriteInt(kSystemSection, keys::kShowRead, unreadOnly ? 1 : 0);
+  settings.WriteInt(kSystemSection, keys::kSortColumn, list_->sortColumn());
+  settings.WriteInt(kSystemSection, keys::kSortOrder, list_->sortOrder());
+  list_->SaveSettings();
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  SaveLayout();
+  if (exiting_ || !trayAvailable_) {
+    tray_->hide();
+    event->accept();
+    emit quitRequested();
+    return;
+  }
+  // The program goes on in the notification area.
+  event->ignore();
+  hide();
+}
+
+void CMainFrame::ShowFromTray() {
+  if (isMinimized()) showNormal();
+  else show();
+  raise();
+  activateWindow();
+}
+
+void CMainFrame::ExitFromTray() {
+  exiting_ = true;
+  close();
+}
+
+void CMainFrame::CloseAll() { ExitFromTray(); }
+
+QString CMainFrame::statusText() const { return status_->text(); }
+void CMainFrame::SetStatusText(const QString& text) { status_->setText(text); }
+
+void CMainFrame::SetDownloadRunning(bool running) {
+  downloadRunning_ = running;
+  UpdateToggleTexts();
+}
+
+void CMainFrame::SetGenerationRunning(bool running) { generationRunning_ = running; }
+
+void CMainFrame::SetSearchInFound(bool on) {
+  searchInFound_ = on;
+  UpdateToggleTexts();
+}
+
+void CMainFrame::SetShowUnreadOnly(bool on) {
+  {
+    VaultLock lock(vault_.lock);
+    vault_.db.unreadOnly = on;
+  }
+  UpdateToggleTexts();
+}
+
+void CMainFrame::UpdateToggleTexts() {
+  QAction* download = action(Cmd::Download);
+  download->setChecked(downloadRunning_);
+  download->setText(downloadRunning_ ? tr("Stop download") : tr("&Download news"));
+  download->setIcon(QIcon(downloadRunning_ ? ":/icons/stop.svg" : ":/icons/download.svg"));
+
+  QAction* inFound = action(Cmd::SearchInFound);
+  inFound->setChecked(searchInFound_);
+  inFound->setText((searchInFound_ ? tr("Disable %1") : tr("Enable %1")).arg(tr(kSearchInFoundText)));
+  inFound->setIcon(QIcon(searchInFound_ ? ":/icons/infound-on.svg" : ":/icons/infound-off.svg"));
+
+  bool unreadOnly;
+  {
+    VaultLock lock(vault_.lock);
+    unreadOnly = vault_.db.unreadOnly;
+  }
+  QAction* unread = action(Cmd::ShowUnreadOnly);
+  unread->setChecked(unreadOnly);
+  unread->setText(unreadOnly ? tr("Show all") : tr("Show only unread"));
+  unread->setIcon(QIcon(unreadOnly ? ":/icons/show-all.svg" : ":/icons/unread-only.svg"));
+}
+
+void CMainFrame::FillFilterCombo(int32_t selectId) {
+  filterCombo_->clear();
+  filterCombo_->addItem(tr("w/o filter"), -1);
+  {
+    VaultLock lock(vault_.lock);
+    if (vault_.db.BeginFilterListItemEnum()) {
+      while (const CFilterListItemStruct* f = vault_.db.EnumNextFilterListItem())
+        filterCombo_->addItem(QString::fromStdString(f->name), f->id);
+      vault_.db.EndFilterListItemEnum();
+    }
+  }
+  int index = filterCombo_->findData(selectId);
+  filterCombo_->setCurrentIndex(index > 0 ? index : 0);
+}
+
+void CMainFrame::ApplySelectedFilter() {
+  int32_t id = filterCombo_->currentData().toInt();
+  if (filterCombo_->currentIndex() > 0 && id >= 0) {
+    ListFilterNews(id);
+    return;
+  }
+  searchMode_ = false;
+  detail_->Clear();
+  list_->FillAll();
+}
+
+void CMainFrame::ListFilterNews(int32_t filterId) {
+  searchMode_ = false;
+  detail_->Clear();
+  list_->FillFilter(filterId);
+}
+
+void CMainFrame::Search() {
+  searchMode_ = true;
+  QString text = keywordsCombo_->currentText().trimmed();
+  if (!text.isEmpty()) {
+    int found = -1;
+    for (int i = 0; i < keywordsCombo_->count(); ++i)
+      if (keywordsCombo_->itemText(i).compare(text, Qt::CaseInsensitive) == 0) found = i;
+    if (found < 0) keywordsCombo_->insertItem(0, text);
+    keywordsCombo_->setCurrentText(text);
+  }
+  {
+    VaultLock lock(vault_.lock);
+    vault_.db.searchInFound = searchInFound_;
+  }
+  int32_t filterId = filterCombo_->currentData().toInt();
+  bool withFilter = filterCombo_->currentIndex() > 0 && filterId >= 0;
+  std::vector<std::string> keywords;
+  if (!text.isEmpty()) keywords.push_back(LikeEscape(text.toStdString()));
+  detail_->Clear();
+  list_->FillSearch(keywords, withFilter, filterId);
+}
+
+void CMainFrame::ClearResults() {
+  detail_->Clear();
+  list_->Clear();
+}
+
+void CMainFrame::ShowTipOfTheDay() {
+  CTipDialog dialog(this);
+  dialog.exec();
+}
+
+void CMainFrame::ShowAbout() {
+  QString db;
+  {
+    VaultLock lock(vault_.lock);
+    db = vault_.db.IsOpen() ? QString::fromStdString(vault_.db.database()->path()) : tr("not open");
+  }
+  QMessageBox box(this);
+  box.setWindowTitle(tr("About ORVO"));
+  box.setIconPixmap(QIcon(":/icons/orvo.svg").pixmap(48, 48));
+  box.setText(tr("<b>ORVO Newsdesk %1</b><br>The reader of the ORVO news collector.").arg(ORVO_VERSION));
+  box.setInformativeText(tr("News database: %1<br>Settings: %2<br>Built with Qt %3, running on Qt %4.")
+                             .arg(db.toHtmlEscaped(), QString::fromStdString(SettingsPath()).toHtmlEscaped(),
+                                  QT_VERSION_STR, qVersion()));
+  box.exec();
+}
+
+void CMainFrame::OpenHelp() {
+  // The page ships inside the program; it is written next to it (or into the
+  // temporary folder) so that the user's own browser can show it.
+  QFile source(":/help/newsdesk.html");
+  QStringList candidates = {QString::fromStdString(ModuleDirectory()) + "newsdesk_help.html",
+                            QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
+                                .filePath("orvo-newsdesk-help.html")};
+  QByteArray page;
+  if (source.open(QIODevice::ReadOnly)) page = source.readAll();
+  for (const QString& path : candidates) {
+    QFile out(path);
+    if (out.exists() && out.size() == page.size()) {
+      if (QDesktopServices::openUrl(QUrl::fromLocalFile(path))) return;
+      break;
+    }
+    if (out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(page) == page.size()) {
+      out.close();
+      if (QDesktopServices::openUrl(QUrl::fromLocalFile(path))) return;
+      break;
+    }
+  }
+  // No browser to hand: show the page here.
+  QDialog dialog(this);
+  dialog.setWindowTitle(tr("ORVO Help"));
+  auto* browser = new QTextBrowser(&dialog);
+  browser->setOpenExternalLinks(false);
+  browser->setHtml(QString::fromUtf8(page));
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(browser);
+  layout->addWidget(buttons);
+  dialog.resize(640, 520);
+  dialog.exec();
+}
+
+}  // namespace orvo

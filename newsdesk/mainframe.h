@@ -1,0 +1,126 @@
+// CMainFrame: the reader's main window. Three panes in a splitter (news grid,
+// information bar, news text), the toolbar with the filter and keyword boxes,
+// the menus, the status bar and the notification-area icon.
+#pragma once
+
+#include <QIcon>
+#include <QMainWindow>
+#include <QTimer>
+
+#include <array>
+#include <map>
+
+#include "commands.h"
+#include "vault.h"
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QSystemTrayIcon;
+
+namespace orvo {
+
+class CNewsDetailView;
+class CNewsInfoView;
+class CNewsListView;
+
+class CMainFrame : public QMainWindow {
+  Q_OBJECT
+ public:
+  static constexpr int kTooltipLimit = 63;
+
+  // `trayAvailable`: whether a notification area shows the icon. Without one,
+  // closing the window quits, since a hidden window could not come back.
+  CMainFrame(Vault& vault, bool trayAvailable, QWidget* parent = nullptr);
+  ~CMainFrame() override;
+
+  QAction* action(Cmd id) const;
+  CNewsListView* newsList() const { return list_; }
+  CNewsInfoView* newsInfo() const { return info_; }
+  CNewsDetailView* newsDetail() const { return detail_; }
+  QComboBox* filterCombo() const { return filterCombo_; }
+  QComboBox* keywordsCombo() const { return keywordsCombo_; }
+  QSplitter* splitter() const { return splitter_; }
+  QSystemTrayIcon* trayIcon() const { return tray_; }
+  QMenu* trayMenu() const { return trayMenu_; }
+
+  QString statusText() const;
+  void SetStatusText(const QString& text);
+
+  // Run state, driven by the download and generation control: the Download
+  // command's text, image and check, and the tray animation follow it.
+  void SetDownloadRunning(bool running);
+  bool downloadRunning() const { return downloadRunning_; }
+  void SetGenerationRunning(bool running);
+  bool generationRunning() const { return generationRunning_; }
+  int trayFrame() const { return trayFrame_; }
+
+  bool searchMode() const { return searchMode_; }
+  bool searchInFound() const { return searchInFound_; }
+  void SetSearchInFound(bool on);
+  void SetShowUnreadOnly(bool on);
+
+  // Filters and search on the grid.
+  void FillFilterCombo(int32_t selectId = -1);
+  void ApplySelectedFilter();
+  void ListFilterNews(int32_t filterId);
+  void Search();
+  void ClearResults();
+
+  void ShowTipOfTheDay();
+  void ShowAbout();
+  void OpenHelp();
+  void ShowFromTray();
+  // The tray menu's Exit: the only way the program ends.
+  void ExitFromTray();
+  // A second start with "closeall".
+  void CloseAll();
+  void SaveLayout();
+
+ signals:
+  // The frame has closed for good: the program should end.
+  void quitRequested();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QAction* AddAction(Cmd id, const QString& text, const QString& icon = QString(),
+                     const QKeySequence& shortcut = QKeySequence());
+  void CreateMenus();
+  void CreateToolBar();
+  void CreateTray();
+  void RestoreLayout();
+  void OnTrayTimer();
+  void SetTrayIcon(int frame, const QString& tooltip);
+  void UpdateToggleTexts();
+
+  Vault& vault_;
+  bool trayAvailable_;
+  bool exiting_ = false;
+  bool downloadRunning_ = false;
+  bool generationRunning_ = false;
+  bool searchMode_ = false;
+  bool searchInFound_ = false;
+  int trayFrame_ = 0;
+  int listHeight_ = 100;
+
+  std::map<Cmd, QAction*> actions_;
+  CNewsListView* list_;
+  CNewsInfoView* info_;
+  CNewsDetailView* detail_;
+  QSplitter* splitter_;
+  QComboBox* filterCombo_ = nullptr;
+  QComboBox* keywordsCombo_ = nullptr;
+  QLabel* status_ = nullptr;
+  QSystemTrayIcon* tray_ = nullptr;
+  QMenu* trayMenu_ = nullptr;
+  std::array<QIcon, 5> trayIcons_;
+  QTimer trayTimer_;
+  QMenu* textMenu_ = nullptr;
+};
+
+}  // namespace orvo

@@ -1,0 +1,494 @@
+#include "newslist.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDateTime>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLocale>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+
+#include "commands.h"
+#include "newsinfo.h"
+#include "render.h"
+#include "settings.h"
+
+namespace orvo {
+
+namespace {
+
+const char* const kColumnTitles[4] = {"Site", "Category", "Date/Time", "Title"};
+const char* const kColumnKeys[4] = {"col1", "col2", "col3", "col4"};
+const int kDefaultWidths[4] = {150, 100, 160, 420};
+
+class WaitCursor {
+ public:
+  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+NewsRow ToRow(const CNewsListItemStruct& item) {
+  NewsRow r;
+  r.id = item.id;
+  r.site = QString::fromStdString(item.site);
+  r.category = QString::fromStdString(item.category);
+  r.date = item.date;
+  r.title = QString::fromStdString(CleanTitle(item.title));
+  r.read = item.read != 0;
+  return r;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+NewsListModel::NewsListModel(QObject* parent) : QAbstractTableModel(parent) {
+  EnsureResources();
+  readIcon_ = QIcon(":/icons/read.svg");
+  unreadIcon_ = QIcon(":/icons/unread.svg");
+}
+
+int NewsListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int NewsListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 4; }
+
+QVariant NewsListModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount()) return {};
+  const NewsRow& r = rows_[static_cast<size_t>(index.row())];
+  switch (role) {
+    case Qt::DisplayRole:
+      switch (index.column()) {
+        case 0: return r.site;
+        case 1: return r.category;
+        case 2:
+          return r.date ? QLocale().toString(QDateTime::fromSecsSinceEpoch(r.date), QLocale::ShortFormat)
+                        : QString();
+        default: return r.title;
+      }
+    case Qt::DecorationRole:
+      if (index.column() == 0) return r.read ? readIcon_ : unreadIcon_;
+      return {};
+    case Qt::FontRole:
+      if (!r.read) return bold_;
+      return {};
+    case Qt::ToolTipRole:
+      if (index.column() == 3) return r.title;
+      return {};
+    case Qt::UserRole:
+      return r.id;
+    default:
+      return {};
+  }
+}
+
+QVariant NewsListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < 4)
+    return tr(kColumnTitles[section]);
+  return {};
+}
+
+void NewsListModel::Append(std::vector<NewsRow>&& rows) {
+  if (rows.empty()) return;
+  int first = rowCount();
+  beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.size()) - 1);
+  rows_.insert(rows_.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+  endInsertRows();
+}
+
+void NewsListModel::Clear() {
+  beginResetModel();
+  rows_.clear();
+  rows_.shrink_to_fit();
+  endResetModel();
+}
+
+void NewsListModel::SetRead(int row, bool read) {
+  if (row < 0 || row >= rowCount()) return;
+  rows_[static_cast<size_t>(row)].read = read;
+  emit dataChanged(index(row, 0), index(row, 3));
+}
+
+void NewsListModel::RemovePositions(std::vector<int> positions) {
+  std::sort(positions.begin(), positions.end());
+  positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+  // Highest first, one call per run of neighbouring rows.
+  int i = static_cast<int>(positions.size()) - 1;
+  while (i >= 0) {
+    int last = positions[static_cast<size_t>(i)];
+    int first = last;
+    while (i > 0 && positions[static_cast<size_t>(i - 1)] == first - 1) first = positions[static_cast<size_t>(--i)];
+    --i;
+    if (first < 0 || last >= rowCount()) continue;
+    beginRemoveRows(QModelIndex(), first, last);
+    rows_.erase(rows_.begin() + first, rows_.begin() + last + 1);
+    endRemoveRows();
+  }
+}
+
+int NewsListModel::RowOf(int32_t id) const {
+  for (size_t i = 0; i < rows_.size(); ++i)
+    if (rows_[i].id == id) return static_cast<int>(i);
+  return -1;
+}
+
+// ---------------------------------------------------------------------------
+
+CNewsListLoaderThread::CNewsListLoaderThread(Vault& vault, Deliver deliver)
+    : thread_(&CNewsListLoaderThread::Run, this, std::ref(vault), std::move(deliver)) {}
+
+CNewsListLoaderThread::~CNewsListLoaderThread() {
+  stop_ = true;
+  thread_.join();
+}
+
+void CNewsListLoaderThread::Run(Vault& vault, Deliver deliver) {
+  using Clock = std::chrono::steady_clock;
+  std::vector<NewsRow> batch;
+  bool first = true;
+  auto sent = Clock::now();
+  while (!stop_) {
+    std::optional<NewsRow> row;
+    {
+      VaultLock lock(vault.lock);
+      if (const CNewsListItemStruct* item = vault.db.EnumNextNewsListItem()) row = ToRow(*item);
+    }
+    if (!row) break;
+    batch.push_back(std::move(*row));
+    // The first row goes at once; then batches, so the view is not flooded.
+    if (first || batch.size() >= 5000 || Clock::now() - sent > std::chrono::milliseconds(40)) {
+      first = false;
+      deliver(std::move(batch), false);
+      batch = {};
+      sent = Clock::now();
+    }
+  }
+  {
+    VaultLock lock(vault.lock);
+    vault.db.EndNewsListEnum();
+  }
+  deliver(std::move(batch), true);
+}
+
+// ---------------------------------------------------------------------------
+
+CNewsListView::CNewsListView(Vault& vault, QWidget* parent) : QWidget(parent), vault_(vault) {
+  EnsureResources();
+  model_ = new NewsListModel(this);
+  table_ = new QTableView(this);
+  table_->setObjectName("CNewsList");
+  table_->setModel(model_);
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->setShowGrid(false);
+  table_->setWordWrap(false);
+  table_->setAlternatingRowColors(false);
+  table_->setContextMenuPolicy(Qt::CustomContextMenu);
+  table_->verticalHeader()->hide();
+  // Fixed row heights keep 100,000 rows cheap to lay out.
+  table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
+  table_->horizontalHeader()->setSectionsMovable(true);
+  table_->horizontalHeader()->setHighlightSections(false);
+  table_->horizontalHeader()->setSortIndicatorShown(true);
+  table_->horizontalHeader()->setStretchLastSection(true);
+  table_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  table_->setSortingEnabled(false);
+  QFont bold = table_->font();
+  bold.setWeight(QFont::Bold);
+  model_->SetBoldFont(bold);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(table_);
+  setFocusProxy(table_);
+
+  Settings settings = Settings::Shared();
+  for (int i = 0; i < 4; ++i) {
+    int w = settings.ReadInt(kSystemSection, kColumnKeys[i], kDefaultWidths[i]);
+    table_->setColumnWidth(i, w <= 5 ? 80 : w);
+  }
+
+  markRead_ = new QAction(QIcon(":/icons/read.svg"), tr("Mark as &Read"), this);
+  markRead_->setData(static_cast<int>(Cmd::MarkRead));
+  markUnread_ = new QAction(QIcon(":/icons/unread.svg"), tr("Mark as &Unread"), this);
+  markUnread_->setData(static_cast<int>(Cmd::MarkUnread));
+  delete_ = new QAction(QIcon(":/icons/delete.svg"), tr("&Delete"), this);
+  delete_->setData(static_cast<int>(Cmd::Delete));
+  delete_->setShortcut(QKeySequence::Delete);
+  delete_->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  copyAddress_ = new QAction(QIcon(":/icons/copy.svg"), tr("Copy &address"), this);
+  copyAddress_->setData(static_cast<int>(Cmd::CopyAddress));
+  addAction(delete_);
+  connect(markRead_, &QAction::triggered, this, [this] { MarkSelected(true); });
+  connect(markUnread_, &QAction::triggered, this, [this] { MarkSelected(false); });
+  connect(delete_, &QAction::triggered, this, &CNewsListView::DeleteSelected);
+  connect(copyAddress_, &QAction::triggered, this, &CNewsListView::CopyAddress);
+
+  menuUnread_ = new QMenu(this);
+  menuUnread_->addActions({markRead_, delete_, copyAddress_});
+  menuRead_ = new QMenu(this);
+  menuRead_->addActions({markUnread_, delete_, copyAddress_});
+  menuSeveral_ = new QMenu(this);
+  menuSeveral_->addActions({markRead_, markUnread_, delete_});
+
+  markTimer_.setSingleShot(true);
+  connect(&markTimer_, &QTimer::timeout, this, &CNewsListView::OnMarkReadTimer);
+  connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          &CNewsListView::OnSelectionChanged);
+  connect(table_->horizontalHeader(), &QHeaderView::sectionClicked, this, &CNewsListView::OnHeaderClicked);
+  connect(table_, &QWidget::customContextMenuRequested, this, &CNewsListView::ShowContextMenu);
+
+  ReadSettings();
+}
+
+CNewsListView::~CNewsListView() {
+  loader_.reset();
+  SaveSettings();
+}
+
+void CNewsListView::ReadSettings() {
+  Settings settings = Settings::Shared();
+  int seconds = settings.ReadInt(kSystemSection, keys::kMarkReadTime, 5);
+  markReadMs_ = std::clamp(seconds, 0, 24 * 3600) * 1000;
+  int column = settings.ReadInt(kSystemSection, keys::kSortColumn, 0);
+  int order = settings.ReadInt(kSystemSection, keys::kSortOrder, 0);
+  sortColumn_ = column >= 0 && column <= 3 ? column : 0;
+  sortOrder_ = order ? 1 : 0;
+  {
+    VaultLock lock(vault_.lock);
+    vault_.db.SetSort(sortColumn_);
+    vault_.db.SetSortOrder(!sortOrder_);  // the header's 0 is the manager's ascending
+  }
+  ShowSortIndicator();
+}
+
+void CNewsListView::SaveSettings() const {
+  Settings settings = Settings::Shared();
+  for (int i = 0; i < 4; ++i) settings.WriteInt(kSystemSection, kColumnKeys[i], table_->columnWidth(i));
+}
+
+void CNewsListView::ShowSortIndicator() {
+  table_->horizontalHeader()->setSortIndicator(sortColumn_, sortOrder_ == 0 ? Qt::AscendingOrder
+                                                                             : Qt::DescendingOrder);
+}
+
+bool CNewsListView::Start(Setup setup, bool ignoreFailure) {
+  if (busy_) return false;
+  markTimer_.stop();
+  loader_.reset();
+  model_->Clear();
+  lastSelectedId_ = -1;
+  lastSetup_ = setup;
+  lastIgnoresFailure_ = ignoreFailure;
+  busy_ = true;
+  emit loadingStarted();
+  bool began;
+  {
+    VaultLock lock(vault_.lock);
+    began = setup(vault_.db);
+  }
+  if (!began && !ignoreFailure) {
+    busy_ = false;
+    emit loadingFinished();
+    return false;
+  }
+  uint64_t generation = ++generation_;
+  QPointer<CNewsListView> self(this);
+  loader_ = std::make_unique<CNewsListLoaderThread>(vault_, [self, generation](std::vector<NewsRow>&& rows,
+                                                                                bool done) {
+    QMetaObject::invokeMethod(
+        qApp, [self, generation, rows = std::move(rows), done]() mutable {
+          if (self) self->Receive(generation, std::move(rows), done);
+        },
+        Qt::QueuedConnection);
+  });
+  return true;
+}
+
+void CNewsListView::Receive(uint64_t generation, std::vector<NewsRow>&& rows, bool done) {
+  if (generation != generation_) return;
+  model_->Append(std::move(rows));
+  if (done) {
+    loader_.reset();
+    busy_ = false;
+    emit loadingFinished();
+  }
+}
+
+bool CNewsListView::FillAll() {
+  // All news: the thread starts whatever the query said (an unopened
+  // database simply lists nothing).
+  return Start(
+      [](CDBManager& db) {
+        db.ClearSearchKeywords();
+        db.SetSearchWithFilter(false);
+        return db.BeginNewsListEnum();
+      },
+      true);
+}
+
+bool CNewsListView::FillSearch(const std::vector<std::string>& escapedKeywords, bool withFilter, int32_t filterId) {
+  return Start(
+      [escapedKeywords, withFilter, filterId](CDBManager& db) {
+        db.ClearSearchKeywords();
+        for (const std::string& k : escapedKeywords)
+          if (!k.empty()) db.AddSearchKeyword(k);
+        db.SetSearchWithFilter(withFilter);
+        if (withFilter) db.SetSearchFilter(filterId);
+        return db.BeginNewsListEnum();
+      },
+      false);
+}
+
+bool CNewsListView::FillFilter(int32_t filterId) {
+  return Start(
+      [filterId](CDBManager& db) {
+        db.ClearSearchKeywords();
+        db.SetSearchWithFilter(true);
+        db.SetSearchFilter(filterId);
+        return db.BeginNewsListEnum();
+      },
+      false);
+}
+
+bool CNewsListView::Refill() {
+  // A search in found narrows its own result again with the same keywords,
+  // which lists the same rows in the new order.
+  if (!lastSetup_) return FillAll();
+  return Start(lastSetup_, lastIgnoresFailure_);
+}
+
+void CNewsListView::Clear() {
+  loader_.reset();
+  ++generation_;
+  if (busy_) {
+    busy_ = false;
+    emit loadingFinished();
+  }
+  {
+    VaultLock lock(vault_.lock);
+    vault_.db.ClearNewsList();
+  }
+  markTimer_.stop();
+  lastSelectedId_ = -1;
+  model_->Clear();
+}
+
+int CNewsListView::selectedCount() const { return static_cast<int>(table_->selectionModel()->selectedRows().size()); }
+
+void CNewsListView::OnSelectionChanged(const QItemSelection& selected, const QItemSelection&) {
+  QModelIndexList rows = table_->selectionModel()->selectedRows();
+  if (rows.size() != 1) return;
+  int row = rows.first().row();
+  bool newlySelected = false;
+  for (const QModelIndex& i : selected.indexes())
+    if (i.row() == row) newlySelected = true;
+  if (!newlySelected) return;
+  int32_t id = model_->row(row).id;
+  emit itemSelected(id);
+  if (id != lastSelectedId_) {
+    markTimer_.start(markReadMs_);
+    lastSelectedId_ = id;
+  }
+}
+
+void CNewsListView::OnMarkReadTimer() {
+  if (lastSelectedId_ >= 0) MarkRow(lastSelectedId_, true);
+}
+
+void CNewsListView::MarkRow(int32_t id, bool read) {
+  long rc;
+  {
+    VaultLock lock(vault_.lock);
+    rc = vault_.db.MarkAsRead(id, read);
+  }
+  if (rc == 0) model_->SetRead(model_->RowOf(id), read);
+}
+
+void CNewsListView::MarkSelected(bool read) {
+  WaitCursor wait;
+  for (const QModelIndex& i : table_->selectionModel()->selectedRows()) MarkRow(model_->row(i.row()).id, read);
+}
+
+void CNewsListView::DeleteSelected() {
+  QModelIndexList selected = table_->selectionModel()->selectedRows();
+  if (selected.isEmpty()) return;
+  if (QMessageBox::question(window(), QString(), tr("Are you sure that you want to delete the selected news?"),
+                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes) {
+    table_->setFocus();
+    return;
+  }
+  WaitCursor wait;
+  std::vector<int32_t> ids;
+  std::vector<int> positions;
+  for (const QModelIndex& i : selected) {
+    ids.push_back(model_->row(i.row()).id);
+    positions.push_back(i.row());
+  }
+  long rc;
+  {
+    VaultLock lock(vault_.lock);
+    rc = vault_.db.DeleteNewItems(ids);
+  }
+  emit textClearRequested();
+  if (rc == 0) {
+    int lowest = *std::min_element(positions.begin(), positions.end());
+    markTimer_.stop();
+    lastSelectedId_ = -1;
+    model_->RemovePositions(std::move(positions));
+    if (model_->rowCount() > 0) {
+      int row = std::min(lowest, model_->rowCount() - 1);
+      table_->selectionModel()->setCurrentIndex(model_->index(row, 0),
+                                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+      table_->scrollTo(model_->index(row, 0));
+    }
+  } else {
+    QMessageBox::warning(window(), QString(),
+                         tr("The news could not be deleted (database error %1). Try again later.").arg(rc));
+  }
+  table_->setFocus();
+}
+
+void CNewsListView::CopyAddress() {
+  if (!info_) return;
+  if (QClipboard* clipboard = QApplication::clipboard()) clipboard->setText(info_->linkText());
+}
+
+void CNewsListView::OnHeaderClicked(int column) {
+  if (busy_ || model_->rowCount() == 0 || column < 0 || column > 3) {
+    ShowSortIndicator();  // the header flips its arrow by itself: put it back
+    return;
+  }
+  {
+    VaultLock lock(vault_.lock);
+    vault_.db.SetSort(column);
+  }
+  if (column == sortColumn_) {
+    sortOrder_ = sortOrder_ ? 0 : 1;
+  } else {
+    sortColumn_ = column;
+    sortOrder_ = 0;
+  }
+  ShowSortIndicator();
+  Refill();
+}
+
+void CNewsListView::ShowContextMenu(const QPoint& pos) {
+  QModelIndexList rows = table_->selectionModel()->selectedRows();
+  if (rows.isEmpty()) return;
+  QMenu* menu = rows.size() > 1 ? menuSeveral_ : model_->row(rows.first().row()).read ? menuRead_ : menuUnread_;
+  menu->exec(table_->viewport()->mapToGlobal(pos));
+}
+
+}  // namespace orvo

@@ -1,0 +1,157 @@
+// CNewsListView: the news grid. A model/view table filled on a worker thread
+// from the manager's enumeration, so that even 100,000 rows stay quick.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QFont>
+#include <QIcon>
+#include <QTimer>
+#include <QWidget>
+
+#include <atomic>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "vault.h"
+
+class QAction;
+class QItemSelection;
+class QMenu;
+class QTableView;
+
+namespace orvo {
+
+class CNewsInfoView;
+
+struct NewsRow {
+  int32_t id = 0;
+  QString site;
+  QString category;
+  std::time_t date = 0;
+  QString title;  // cleaned for one line
+  bool read = false;
+};
+
+class NewsListModel : public QAbstractTableModel {
+  Q_OBJECT
+ public:
+  explicit NewsListModel(QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+  void Append(std::vector<NewsRow>&& rows);
+  void Clear();
+  void SetRead(int row, bool read);
+  // Removes the rows at the given positions (any order).
+  void RemovePositions(std::vector<int> positions);
+  const NewsRow& row(int i) const { return rows_[static_cast<size_t>(i)]; }
+  int RowOf(int32_t id) const;
+  void SetBoldFont(const QFont& font) { bold_ = font; }
+
+ private:
+  std::vector<NewsRow> rows_;
+  QIcon readIcon_;
+  QIcon unreadIcon_;
+  QFont bold_;
+};
+
+// Walks the manager's enumeration on its own thread, one item per hold of the
+// database lock, and hands the rows over in batches.
+class CNewsListLoaderThread {
+ public:
+  // `deliver` runs on the loader thread; `done` is true with the last batch.
+  using Deliver = std::function<void(std::vector<NewsRow>&& rows, bool done)>;
+  CNewsListLoaderThread(Vault& vault, Deliver deliver);
+  ~CNewsListLoaderThread();  // stops and waits
+
+ private:
+  void Run(Vault& vault, Deliver deliver);
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+class CNewsListView : public QWidget {
+  Q_OBJECT
+ public:
+  explicit CNewsListView(Vault& vault, QWidget* parent = nullptr);
+  ~CNewsListView() override;
+
+  void SetInfoView(CNewsInfoView* info) { info_ = info; }
+
+  // Fills; false when ignored (still loading) or when the query cannot begin.
+  bool FillAll();
+  bool FillSearch(const std::vector<std::string>& escapedKeywords, bool withFilter, int32_t filterId);
+  bool FillFilter(int32_t filterId);
+  // Fills again the way it was last filled.
+  bool Refill();
+  void Clear();
+  bool busy() const { return busy_; }
+
+  // Re-reads MarkReadTime, SortColumn and SortOrder (at start and after Options).
+  void ReadSettings();
+  void SaveSettings() const;  // column widths; the sort goes with the frame's keys
+  int sortColumn() const { return sortColumn_; }
+  int sortOrder() const { return sortOrder_; }
+  int markReadDelay() const { return markReadMs_; }
+
+  void MarkSelected(bool read);
+  void DeleteSelected();
+  void CopyAddress();
+  void OnHeaderClicked(int column);
+
+  QTableView* table() const { return table_; }
+  NewsListModel* model() const { return model_; }
+  QAction* markReadAction() const { return markRead_; }
+  QAction* markUnreadAction() const { return markUnread_; }
+  QAction* deleteAction() const { return delete_; }
+  QAction* copyAddressAction() const { return copyAddress_; }
+  int selectedCount() const;
+
+ signals:
+  void loadingStarted();
+  void loadingFinished();
+  void itemSelected(int32_t id);
+  void textClearRequested();
+
+ private:
+  using Setup = std::function<bool(CDBManager&)>;
+  bool Start(Setup setup, bool ignoreFailure);
+  void Receive(uint64_t generation, std::vector<NewsRow>&& rows, bool done);
+  void OnSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
+  void OnMarkReadTimer();
+  void MarkRow(int32_t id, bool read);
+  void ShowContextMenu(const QPoint& pos);
+  void ShowSortIndicator();
+
+  Vault& vault_;
+  CNewsInfoView* info_ = nullptr;
+  QTableView* table_;
+  NewsListModel* model_;
+  std::unique_ptr<CNewsListLoaderThread> loader_;
+  uint64_t generation_ = 0;
+  bool busy_ = false;
+  Setup lastSetup_;
+  bool lastIgnoresFailure_ = true;
+
+  QTimer markTimer_;
+  int markReadMs_ = 5000;
+  int32_t lastSelectedId_ = -1;
+  int sortColumn_ = 0;
+  int sortOrder_ = 0;
+
+  QAction* markRead_;
+  QAction* markUnread_;
+  QAction* delete_;
+  QAction* copyAddress_;
+  QMenu* menuUnread_;
+  QMenu* menuRead_;
+  QMenu* menuSeveral_;
+};
+
+}  // namespace orvo

@@ -1,0 +1,118 @@
+#include "render.h"
+
+#include <QUrl>
+
+#include <cmath>
+
+#include "settings.h"
+
+namespace orvo {
+
+namespace {
+
+void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
+  for (size_t pos = s.find(from); pos != std::string::npos; pos = s.find(from, pos + to.size()))
+    s.replace(pos, from.size(), to);
+}
+
+std::string Escape(const std::string& text) {
+  return QString::fromStdString(text).toHtmlEscaped().toStdString();
+}
+
+}  // namespace
+
+std::string CleanTitle(std::string_view title) {
+  std::string s(title);
+  ReplaceAll(s, "&#39;", "'");
+  ReplaceAll(s, "\n", " ");
+  ReplaceAll(s, "\r", "");
+  return s;
+}
+
+QString ImageUrl(const std::string& path) {
+  QString p = QString::fromStdString(path);
+  if (!p.startsWith('/')) p = QString::fromStdString(ModuleDirectory()) + "Images/" + p;
+  return QUrl::fromLocalFile(p).toString(QUrl::FullyEncoded);
+}
+
+std::string SubstituteImages(const std::string& body, const CNewsDetailItemStruct& detail) {
+  std::string out = body;
+  size_t count = std::min({detail.imageSources.size(), detail.imageCaptions.size(), detail.imagePositions.size()});
+  for (size_t i = 0; i < count; ++i) {
+    // Sources and captions come from the web: they are data, not markup.
+    std::string html = "<p><br clear=\"left\" /><img style=\" margin:10px 10px 10px 10px;\" align=\"left\" "
+                       "border=\"0\" src=\"" + Escape(ImageUrl(detail.imageSources[i]).toStdString()) + "\"> " +
+                       Escape(detail.imageCaptions[i]) + " </p>";
+    ReplaceAll(out, "[[{" + std::to_string(detail.imagePositions[i]) + "}]]", html);
+  }
+  return out;
+}
+
+std::string RemovePlaceholders(std::string body) {
+  size_t pos = 0;
+  while ((pos = body.find("[[{", pos)) != std::string::npos) {
+    size_t end = body.find("}]]", pos + 3);
+    body.erase(pos, end == std::string::npos ? 3 : end + 3 - pos);
+  }
+  return body;
+}
+
+std::string BuildPage(const std::string& title, const std::string& body) {
+  return "<span id=\"0\"><span><h4>" + Escape(title) + "</h4>" + body;
+}
+
+QString ShortenToFit(const QString& text, const QFontMetrics& fm, int width) {
+  int w = fm.horizontalAdvance(text);
+  int n = static_cast<int>(text.size());
+  if (w <= width || n == 0) return text;
+  double perChar = static_cast<double>(w) / n;
+  int cut = static_cast<int>(std::ceil((w - width) / perChar)) + 3;
+  if (n < cut) return QString();
+  return text.left(n - cut) + "...";
+}
+
+std::array<QRect, 12> InfoBarLayout(int W, int labelWidth, int label2Width) {
+  int lw, vw, x3, lw3, x4, vw4;
+  // Wider labels take their room from the value columns.
+  int extra = std::max(0, labelWidth - 41) + std::max(0, label2Width - 55);
+  if (W > 120 + extra) {
+    lw = std::max(41, labelWidth);
+    vw = ((W - 121 - extra) / 4) * 3;
+    x3 = vw + 15 + lw;
+    lw3 = std::max(55, label2Width);
+    x4 = x3 + lw3 + 5;
+    vw4 = W - x4 - 5;
+  } else if (W >= 25) {
+    lw = (W - 25) / 2;
+    vw = 0;
+    x3 = lw + 15;
+    lw3 = lw;
+    x4 = 2 * lw + 20;
+    vw4 = 0;
+  } else {
+    lw = vw = lw3 = vw4 = 0;
+    x3 = 15;
+    x4 = 20;
+  }
+  const int ys[3] = {0, 17, 36};
+  std::array<QRect, 12> r;
+  for (int row = 0; row < 3; ++row) {
+    r[row] = QRect(5, ys[row], lw, 15);
+    r[3 + row] = QRect(lw + 10, ys[row], vw, 15);
+    r[6 + row] = QRect(x3, ys[row], lw3, 15);
+    r[9 + row] = QRect(x4, ys[row], vw4, 15);
+  }
+  return r;
+}
+
+}  // namespace orvo
+
+// Resources in a static library register only when something refers to them.
+static void InitResources() { Q_INIT_RESOURCE(newsdesk); }
+
+namespace orvo {
+void EnsureResources() {
+  static bool done = (InitResources(), true);
+  (void)done;
+}
+}  // namespace orvo

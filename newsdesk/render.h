@@ -1,0 +1,49 @@
+// The pieces of the news text that need no window: titles, image
+// substitution, placeholder removal, the page itself, and the shortening
+// and layout rules of the information bar.
+#pragma once
+
+#include <QFontMetrics>
+#include <QRect>
+#include <QString>
+
+#include <array>
+#include <string>
+
+#include "vaultmap/records.h"
+
+namespace orvo {
+
+// "&#39;" becomes "'", line feeds blanks, carriage returns go.
+std::string CleanTitle(std::string_view title);
+
+// The address an image file is shown from: absolute paths as they are,
+// others inside the program folder's "Images/".
+QString ImageUrl(const std::string& path);
+
+// Puts each image of `detail` where its placeholder "[[{N}]]" stands.
+std::string SubstituteImages(const std::string& body, const CNewsDetailItemStruct& detail);
+
+// Deletes every "[[{...}]]" left; an unclosed "[[{" loses only those three characters.
+std::string RemovePlaceholders(std::string body);
+
+// The page the text pane shows: the title as a heading, then the body (HTML).
+std::string BuildPage(const std::string& title, const std::string& body);
+
+// Text of `fm` width over `width` cut as the information bar does it: with n
+// characters and overflow o, ceil(o / (textWidth / n)) + 3 characters go and
+// "..." is appended; when fewer remain, nothing is shown.
+QString ShortenToFit(const QString& text, const QFontMetrics& fm, int width);
+
+// Geometry of the information bar's twelve fields for a client width:
+// index 0-2 labels Title/Author/WWW, 3-5 their values, 6-8 labels
+// Site/Category/Published, 9-11 their values. The label columns are 41 and
+// 55 pixels wide unless the font needs more.
+std::array<QRect, 12> InfoBarLayout(int width, int labelWidth = 41, int label2Width = 55);
+
+}  // namespace orvo
+
+namespace orvo {
+// Registers the icons and the help page compiled into the program.
+void EnsureResources();
+}  // namespace orvo

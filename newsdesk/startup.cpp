@@ -1,0 +1,309 @@
+#include "startup.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QFile>
+#include <QMessageBox>
+#include <QPainter>
+#include <QSplashScreen>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "mainframe.h"
+#include "render.h"
+#include "settings.h"
+#include "text.h"
+#include "vault.h"
+
+namespace orvo {
+
+namespace fs = std::filesystem;
+
+RegistrationSwitch FindRegistrationSwitch(const std::string& commandLine) {
+  for (size_t i = 0; i < commandLine.size(); ++i) {
+    if (commandLine[i] != '-' && commandLine[i] != '/') continue;
+    std::string_view rest = std::string_view(commandLine).substr(i + 1);
+    if (EqualsNoCase(rest, "UnregServer")) return RegistrationSwitch::kUnregister;
+    if (EqualsNoCase(rest, "RegServer")) return RegistrationSwitch::kRegister;
+  }
+  return RegistrationSwitch::kNone;
+}
+
+StartWords ScanStartWords(const QStringList& args) {
+  QString text = args.join(' ').toLower();
+  StartWords w;
+  w.closeAll = text.contains("closeall");
+  w.minimized = text.contains("min");
+  return w;
+}
+
+namespace {
+
+std::string DataHome() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg && *xdg == '/') return xdg;
+  const char* home = std::getenv("HOME");
+  return std::string(home ? home : "") + "/.local/share";
+}
+
+// Quoting of one Exec argument of a desktop entry.
+std::string QuoteExec(const std::string& arg) {
+  std::string out = "\"";
+  for (char c : arg) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') out += '\\';
+    if (c == '%') out += '%';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string ProgramPath(const char* argv0) {
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  if (!ec) return self.string();
+  return fs::absolute(argv0, ec).string();
+}
+
+const char* const kUsage =
+    "Usage: Newsdesk [min] [closeall] [-RegServer | -UnregServer]\n"
+    "\n"
+    "The ORVO news reader. One instance runs per user: a second start brings\n"
+    "the running window to the front.\n"
+    "\n"
+    "  min           start in the notification area, without the window\n"
+    "  closeall      make the running instance quit, then end\n"
+    "  -RegServer    add Newsdesk to the desktop's applications menu\n"
+    "  -UnregServer  remove it from there again\n"
+    "  --help        show this text\n"
+    "\n"
+    "Files: ORVO.ini and the news database named by its PathDB key, in the\n"
+    "program folder or in $ORVO_HOME when that is set.\n";
+
+}  // namespace
+
+std::string DesktopEntryPath() { return DataHome() + "/applications/org.orvo.Newsdesk.desktop"; }
+std::string DesktopIconPath() { return DataHome() + "/icons/hicolor/scalable/apps/org.orvo.Newsdesk.svg"; }
+
+std::string DesktopEntryText(const std::string& program, const std::string& orvoHome, const std::string& icon) {
+  std::string exec = QuoteExec(program);
+  if (!orvoHome.empty()) exec = "env " + QuoteExec("ORVO_HOME=" + orvoHome) + " " + exec;
+  return "[Desktop Entry]\n"
+         "Type=Application\n"
+         "Name=ORVO Newsdesk\n"
+         "GenericName=News reader\n"
+         "Comment=Read the news ORVO has collected\n"
+         "Exec=" + exec + "\n"
+         "Icon=" + icon + "\n"
+         "Terminal=false\n"
+         "Categories=Network;News;Qt;\n"
+         "StartupWMClass=Newsdesk\n";
+}
+
+int RegisterDesktopEntry(const std::string& program) {
+  std::string entry = DesktopEntryPath();
+  std::string icon = DesktopIconPath();
+  std::error_code ec;
+  fs::create_directories(fs::path(entry).parent_path(), ec);
+  fs::create_directories(fs::path(icon).parent_path(), ec);
+  QFile source(":/icons/orvo.svg");
+  QByteArray svg;
+  if (source.open(QIODevice::ReadOnly)) svg = source.readAll();
+  {
+    std::ofstream out(icon, std::ios::binary | std::ios::trunc);
+    out.write(svg.constData(), svg.size());
+    if (!out) {
+      std::cerr << "Newsdesk: cannot write " << icon << ". Check that the folder is writable and try again.\n";
+      return 1;
+    }
+  }
+  const char* home = std::getenv("ORVO_HOME");
+  std::string tmp = entry + ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    out << DesktopEntryText(program, home ? home : "", icon);
+    if (!out) {
+      std::cerr << "Newsdesk: cannot write " << entry << ". Check that the folder is writable and try again.\n";
+      return 1;
+    }
+  }
+  fs::rename(tmp, entry, ec);
+  if (ec) {
+    std::cerr << "Newsdesk: cannot write " << entry << ": " << ec.message() << "\n";
+    return 1;
+  }
+  std::cout << "Newsdesk: registered " << entry << "\n";
+  return 0;
+}
+
+int UnregisterDesktopEntry() {
+  std::error_code ec;
+  bool entry = fs::remove(DesktopEntryPath(), ec);
+  if (ec) {
+    std::cerr << "Newsdesk: cannot remove " << DesktopEntryPath() << ": " << ec.message() << "\n";
+    return 1;
+  }
+  fs::remove(DesktopIconPath(), ec);
+  std::cout << (entry ? "Newsdesk: removed " + DesktopEntryPath() : std::string("Newsdesk: was not registered"))
+            << "\n";
+  return 0;
+}
+
+SingleInstance::Claim SingleInstance::TryClaim(QString* error) {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) {
+    *error = bus.lastError().message();
+    return Claim::kNoBus;
+  }
+  QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = bus.interface()->registerService(
+      kNewsdeskBusName, QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
+  if (!reply.isValid()) {
+    *error = reply.error().message();
+    return Claim::kNoBus;
+  }
+  if (reply.value() != QDBusConnectionInterface::ServiceRegistered) return Claim::kSecond;
+  bus.registerObject("/", this, QDBusConnection::ExportScriptableSlots);
+  return Claim::kFirst;
+}
+
+bool SingleInstance::NotifyFirst(bool closeAll, QString* error) {
+  QDBusInterface first(kNewsdeskBusName, "/", kNewsdeskBusName, QDBusConnection::sessionBus());
+  first.setTimeout(10000);
+  QDBusMessage reply = first.call(closeAll ? "CloseAll" : "Activate");
+  if (reply.type() == QDBusMessage::ErrorMessage) {
+    *error = reply.errorMessage();
+    return false;
+  }
+  return true;
+}
+
+// Queued, so that the caller gets its answer before the window moves or quits.
+void SingleInstance::Activate() { QTimer::singleShot(0, this, &SingleInstance::activateRequested); }
+void SingleInstance::CloseAll() { QTimer::singleShot(0, this, &SingleInstance::closeAllRequested); }
+
+namespace {
+
+QPixmap SplashPixmap() {
+  QPixmap pixmap(360, 160);
+  pixmap.fill(QColor(0x1f, 0x3a, 0x5f));
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  QIcon(":/icons/orvo.svg").paint(&p, QRect(24, 40, 80, 80));
+  p.setPen(Qt::white);
+  QFont f = p.font();
+  f.setPointSize(20);
+  f.setBold(true);
+  p.setFont(f);
+  p.drawText(QRect(120, 40, 230, 40), Qt::AlignLeft | Qt::AlignVCenter, "ORVO Newsdesk");
+  f.setPointSize(10);
+  f.setBold(false);
+  p.setFont(f);
+  p.drawText(QRect(120, 84, 230, 30), Qt::AlignLeft | Qt::AlignVCenter, "Opening the news...");
+  return pixmap;
+}
+
+}  // namespace
+
+int RunNewsdesk(int argc, char** argv) {
+  EnsureResources();
+  std::string commandLine;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
+    commandLine += (i > 1 ? " " : "") + arg;
+  }
+  switch (FindRegistrationSwitch(commandLine)) {
+    case RegistrationSwitch::kRegister: {
+      // The icon comes from the program's resources, which need no display.
+      QCoreApplication core(argc, argv);
+      return RegisterDesktopEntry(ProgramPath(argv[0]));
+    }
+    case RegistrationSwitch::kUnregister:
+      return UnregisterDesktopEntry();
+    case RegistrationSwitch::kNone:
+      break;
+  }
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Newsdesk");
+  QApplication::setOrganizationName("ORVO");
+  QApplication::setApplicationVersion(ORVO_VERSION);
+  QApplication::setWindowIcon(QIcon(":/icons/orvo.svg"));
+  // The window closes into the notification area; the program ends by Exit.
+  QApplication::setQuitOnLastWindowClosed(false);
+  StartWords words = ScanStartWords(app.arguments().mid(1));
+
+  SingleInstance instance;
+  QString busError;
+  switch (instance.TryClaim(&busError)) {
+    case SingleInstance::Claim::kSecond: {
+      QString error;
+      if (!SingleInstance::NotifyFirst(words.closeAll, &error)) {
+        std::cerr << "Newsdesk: another instance owns " << kNewsdeskBusName
+                  << " but does not answer: " << error.toStdString()
+                  << "\nEnd it (Exit in its tray menu, or kill it) and start Newsdesk again.\n";
+        return 1;
+      }
+      return 0;
+    }
+    case SingleInstance::Claim::kNoBus:
+      if (words.closeAll) {
+        std::cerr << "Newsdesk: no session bus, so no running instance can be reached.\n";
+        return 0;
+      }
+      std::cerr << "Newsdesk: no session bus (" << busError.toStdString()
+                << "); running without the one-instance check.\n";
+      break;
+    case SingleInstance::Claim::kFirst:
+      if (words.closeAll) return 0;  // nothing runs that could be closed
+      break;
+  }
+
+  std::unique_ptr<QSplashScreen> splash;
+  if (!words.minimized) {
+    splash = std::make_unique<QSplashScreen>(SplashPixmap());
+    splash->show();
+    app.processEvents();
+  }
+
+  Vault vault;
+  bool opened;
+  {
+    VaultLock lock(vault.lock);
+    opened = vault.db.Init("");
+  }
+  if (!opened) {
+    if (splash) splash->hide();
+    QMessageBox box(QMessageBox::Warning, "Newsdesk", "Can not open DB", QMessageBox::Ok);
+    box.setInformativeText(
+        QString("The news database named by PathDB in %1 could not be opened. Set PathDB to an existing "
+                "database (\"orvo init\" creates one) and start Newsdesk again.")
+            .arg(QString::fromStdString(SettingsPath())));
+    box.exec();
+  }
+
+  bool tray = QSystemTrayIcon::isSystemTrayAvailable();
+  CMainFrame frame(vault, tray);
+  QObject::connect(&frame, &CMainFrame::quitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+  QObject::connect(&instance, &SingleInstance::activateRequested, &frame, &CMainFrame::ShowFromTray);
+  QObject::connect(&instance, &SingleInstance::closeAllRequested, &frame, &CMainFrame::CloseAll);
+  if (!words.minimized) frame.show();
+  else if (!tray) frame.showMinimized();  // no notification area to live in
+  if (splash) splash->finish(&frame);
+  return app.exec();
+}
+
+}  // namespace orvo

@@ -1,0 +1,435 @@
+#include "vaultmap/dbmanager.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "like.h"
+#include "newsitems.h"
+#include "settings.h"
+#include "test_support.h"
+#include "text.h"
+
+namespace orvo {
+namespace {
+
+using testing::TempDir;
+
+std::time_t At(const char* text) { return *ParseDbTime(text); }
+
+class DBManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.File("news.db");
+    std::unique_ptr<Database> db;
+    ASSERT_EQ(Database::Open(path_, Database::Mode::kCreate, &db), 0);
+    alphaWorld_ = EnsurePair(*db, "Alpha", "World", true);
+    betaSport_ = EnsurePair(*db, "Beta", "Sport");
+    gammaArts_ = EnsurePair(*db, "gamma", "Arts");
+    Add(*db, alphaWorld_, "Mayor opens bridge", "2024-03-02 10:00:00", "The bridge over the river opened.");
+    Add(*db, betaSport_, "Derby ends level", "2024-03-05 18:30:00", "A derby without goals.");
+    Add(*db, gammaArts_, "zebra painting sold", "2024-03-01 09:00:00", "A painting of a zebra, 50%_[a] off.");
+    Add(*db, alphaWorld_, "Storm warning", "2024-03-04 07:15:00", "Storm and rain over the river.");
+    Add(*db, betaSport_, "Cup draw", "2024-03-03 12:00:00", "Sale 50 percent a cup.");
+    db.reset();
+    ASSERT_TRUE(m_.Init(path_));
+  }
+
+  void Add(Database& db, int64_t pair, const char* title, const char* when, const char* body) {
+    NewsRecord n;
+    n.pair = pair;
+    n.title = title;
+    n.body = body;
+    n.published = At(when);
+    n.url = std::string("https://example.org/") + title;
+    n.author = "Desk";
+    ASSERT_GT(StoreNews(db, n), 0);
+  }
+
+  std::vector<std::string> Titles() {
+    std::vector<std::string> out;
+    EXPECT_TRUE(m_.BeginNewsListEnum());
+    while (const CNewsListItemStruct* item = m_.EnumNextNewsListItem()) out.push_back(item->title);
+    m_.EndNewsListEnum();
+    return out;
+  }
+
+  std::vector<int32_t> Ids() {
+    std::vector<int32_t> out;
+    EXPECT_TRUE(m_.BeginNewsListEnum());
+    while (const CNewsListItemStruct* item = m_.EnumNextNewsListItem()) out.push_back(item->id);
+    m_.EndNewsListEnum();
+    return out;
+  }
+
+  TempDir dir_;
+  std::string path_;
+  int64_t alphaWorld_ = 0, betaSport_ = 0, gammaArts_ = 0;
+  CDBManager m_;
+};
+
+using Titles_ = std::vector<std::string>;
+
+TEST_F(DBManagerTest, SortsByEachColumnInBothOrders) {
+  // Site, then newest first within a site.
+  m_.SetSort(0);
+  m_.SetSortOrder(1);
+  EXPECT_EQ(Titles(), (Titles_{"Storm warning", "Mayor opens bridge", "Derby ends level", "Cup draw",
+                               "zebra painting sold"}));
+  m_.SetSort(0);  // same column: reversed
+  EXPECT_FALSE(m_.sortAscending());
+  EXPECT_EQ(Titles()[0], "zebra painting sold");
+
+  m_.SetSort(1);  // another column starts ascending: Arts, Sport, World
+  EXPECT_TRUE(m_.sortAscending());
+  EXPECT_EQ(Titles(), (Titles_{"zebra painting sold", "Derby ends level", "Cup draw", "Storm warning",
+                               "Mayor opens bridge"}));
+
+  m_.SetSort(2);
+  EXPECT_EQ(Titles(), (Titles_{"zebra painting sold", "Mayor opens bridge", "Cup draw", "Storm warning",
+                               "Derby ends level"}));
+  m_.SetSort(2);
+  EXPECT_EQ(Titles(), (Titles_{"Derby ends level", "Storm warning", "Cup draw", "Mayor opens bridge",
+                               "zebra painting sold"}));
+
+  m_.SetSort(3);  // titles ignore letter case
+  EXPECT_EQ(Titles(), (Titles_{"Cup draw", "Derby ends level", "Mayor opens bridge", "Storm warning",
+                               "zebra painting sold"}));
+  m_.SetSortOrder(0);
+  EXPECT_EQ(Titles().front(), "zebra painting sold");
+  m_.SetSort(7);  // out of range: unchanged
+  EXPECT_EQ(m_.sortColumn(), 3);
+}
+
+TEST_F(DBManagerTest, NewsWithoutASiteAreListedLastInSiteAndCategorySorts) {
+  NewsRecord n;
+  n.pair = alphaWorld_;
+  n.title = "Orphan";
+  n.published = At("2024-03-09 00:00:00");
+  ASSERT_GT(StoreNews(*m_.database(), n), 0);
+  ASSERT_EQ(m_.database()->Exec("UPDATE newsitem SET fk_site_cat_rel = NULL WHERE title = 'Orphan'"), 0);
+  for (int column : {0, 1}) {
+    m_.SetSort(column);
+    m_.SetSortOrder(1);
+    EXPECT_EQ(Titles().back(), "Orphan") << column;
+    m_.SetSortOrder(0);
+    Titles_ t = Titles();
+    EXPECT_EQ(t.back(), "Orphan") << column;
+    EXPECT_EQ(t.size(), 6u);
+  }
+  m_.SetSort(3);
+  EXPECT_EQ(Titles().size(), 6u);
+}
+
+TEST_F(DBManagerTest, RecordCarriesNamesDateAndReadFlag) {
+  m_.SetSort(2);
+  ASSERT_TRUE(m_.BeginNewsListEnum());
+  const CNewsListItemStruct* first = m_.EnumNextNewsListItem();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->site, "gamma");
+  EXPECT_EQ(first->category, "Arts");
+  EXPECT_EQ(first->date, At("2024-03-01 09:00:00"));
+  EXPECT_EQ(first->read, 0);
+  m_.EndNewsListEnum();
+}
+
+TEST_F(DBManagerTest, MarkAsReadPersistsAndUnreadOnlyHidesRead) {
+  std::vector<int32_t> ids = Ids();
+  ASSERT_EQ(ids.size(), 5u);
+  EXPECT_EQ(m_.MarkAsRead(ids[0], true), 0);
+  EXPECT_EQ(m_.MarkAsRead(ids[1], true), 0);
+  EXPECT_EQ(m_.MarkAsRead(ids[1], false), 0);
+  EXPECT_NE(m_.MarkAsRead(99999, true), 0);  // no such item: a failure, not a silent success
+
+  CDBManager again;
+  ASSERT_TRUE(again.Init(path_));
+  again.unreadOnly = true;
+  std::vector<int32_t> unread;
+  ASSERT_TRUE(again.BeginNewsListEnum());
+  while (const CNewsListItemStruct* item = again.EnumNextNewsListItem()) {
+    EXPECT_EQ(item->read, 0);
+    unread.push_back(item->id);
+  }
+  again.EndNewsListEnum();
+  EXPECT_EQ(unread.size(), 4u);
+  EXPECT_EQ(std::count(unread.begin(), unread.end(), ids[0]), 0);
+  again.unreadOnly = false;
+  ASSERT_TRUE(again.BeginNewsListEnum());
+  int read = 0;
+  while (const CNewsListItemStruct* item = again.EnumNextNewsListItem()) read += item->read;
+  EXPECT_EQ(read, 1);
+}
+
+TEST_F(DBManagerTest, KeywordWithWildcardCharactersIsFoundLiterally) {
+  std::string escaped = LikeEscape("50%_[a]");
+  EXPECT_EQ(escaped, "50[%][_][[]a[]]");
+  m_.AddSearchKeyword(escaped);
+  EXPECT_EQ(Titles(), (Titles_{"zebra painting sold"}));
+
+  // Letter case is ignored; title and body both count; keywords combine with AND.
+  m_.ClearSearchKeywords();
+  m_.AddSearchKeyword("RIVER");
+  EXPECT_EQ(Titles().size(), 2u);
+  m_.AddSearchKeyword("storm");
+  EXPECT_EQ(Titles(), (Titles_{"Storm warning"}));
+  m_.ClearSearchKeywords();
+  m_.AddSearchKeyword("it's");  // a quote is data
+  EXPECT_TRUE(Titles().empty());
+}
+
+TEST_F(DBManagerTest, SearchInFoundNarrowsTheLastResult) {
+  m_.AddSearchKeyword("river");
+  EXPECT_EQ(Titles().size(), 2u);
+  m_.searchInFound = true;
+  m_.ClearSearchKeywords();
+  m_.AddSearchKeyword("a");  // would match every item on its own
+  EXPECT_EQ(Titles().size(), 2u);
+  m_.AddSearchKeyword("bridge");
+  EXPECT_EQ(Titles(), (Titles_{"Mayor opens bridge"}));
+  m_.ClearNewsList();
+  EXPECT_TRUE(Titles().empty());
+}
+
+TEST_F(DBManagerTest, DeletedNewsVanishFromListsSearchesAndLoads) {
+  m_.SetSort(3);
+  std::vector<int32_t> ids = Ids();  // Cup, Derby, Mayor, Storm, zebra
+  EXPECT_EQ(m_.DeleteNewItems({ids[0], ids[3]}), 0);
+  EXPECT_EQ(Titles(), (Titles_{"Derby ends level", "Mayor opens bridge", "zebra painting sold"}));
+  m_.AddSearchKeyword("storm");
+  EXPECT_TRUE(Titles().empty());
+  EXPECT_EQ(m_.LoadNewsInfo(ids[3]), nullptr);
+  EXPECT_EQ(m_.LoadNewsDetail(ids[3]), nullptr);
+  EXPECT_EQ(m_.lastDetail, nullptr);
+
+  // The rows stay, marked: the eBook generator selects is_del = 0 only.
+  Statement s(*m_.database(), "SELECT count(*) FROM newsitem WHERE is_del <> 0");
+  ASSERT_TRUE(s.Next());
+  EXPECT_EQ(s.Int(0), 2);
+}
+
+TEST_F(DBManagerTest, LoadsInfoAndDetailWithImagesInPlaceholderOrder) {
+  NewsRecord n;
+  n.pair = betaSport_;
+  n.title = "Final &#39;won&#39;";
+  n.author = "A. Writer";
+  n.url = "https://example.org/final";
+  n.published = At("2024-03-06 20:00:00");
+  n.body = "[[{0}]] text [[{5}]]";
+  n.images = {{5, "/img/b.png", "second"}, {0, "/img/a.png", "first"}};
+  int64_t id = StoreNews(*m_.database(), n);
+  ASSERT_GT(id, 0);
+
+  const CNewsInfoItemStruct* info = m_.LoadNewsInfo(static_cast<int32_t>(id));
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(info->title, n.title);
+  EXPECT_EQ(info->site, "Beta");
+  EXPECT_EQ(info->category, "Sport");
+  EXPECT_EQ(info->author, "A. Writer");
+  EXPECT_EQ(info->link, n.url);
+  EXPECT_EQ(info->published, n.published);
+
+  const CNewsDetailItemStruct* d = m_.LoadNewsDetail(static_cast<int32_t>(id));
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(m_.lastDetail, d);
+  EXPECT_EQ(d->body, n.body);
+  EXPECT_EQ(d->imageSources, (std::vector<std::string>{"/img/a.png", "/img/b.png"}));
+  EXPECT_EQ(d->imageCaptions, (std::vector<std::string>{"first", "second"}));
+  EXPECT_EQ(d->imagePositions, (std::vector<int>{0, 5}));
+  EXPECT_EQ(m_.LoadNewsInfo(424242), nullptr);
+}
+
+TEST_F(DBManagerTest, FilterRoundTripsWithItsLinks) {
+  CFilterStruct f;
+  f.name = "Rivers";
+  f.keywords = LikeEscape("50%_[a]");
+  f.searchMode = 4;
+  f.timeKind = 1;
+  f.from = At("2024-03-01 00:00:00");
+  f.to = At("2024-03-04 00:00:00");
+  f.days = 3;
+  f.hours = 2;
+  f.minutes = 1;
+  f.usedInLit = true;
+  // Alpha/World and gamma/Arts, by (category id, site id).
+  int32_t cats[2], sites[2];
+  ASSERT_TRUE(m_.BeginNewsCategoryEnum(1));
+  int n = 0;
+  while (const CNewsCategoryStruct* c = m_.EnumNextNewsCategory())
+    if (c->siteName != "Beta") {
+      cats[n] = c->categoryId;
+      sites[n++] = c->siteId;
+    }
+  m_.EndNewsCategoryEnum();
+  ASSERT_EQ(n, 2);
+
+  int32_t id = m_.CreateFilter(f, cats, sites, 2);
+  ASSERT_GT(id, 0);
+  const CFilterStruct* got = m_.FetchFilter(id);
+  ASSERT_NE(got, nullptr);
+  EXPECT_EQ(got->name, "Rivers");
+  EXPECT_EQ(got->keywords, "50[%][_][[]a[]]");
+  EXPECT_EQ(got->searchMode, 4);
+  EXPECT_EQ(got->timeKind, 1);
+  EXPECT_EQ(got->from, f.from);
+  EXPECT_EQ(got->to, f.to);
+  EXPECT_EQ(got->days, 3);
+  EXPECT_EQ(got->hours, 2);
+  EXPECT_EQ(got->minutes, 1);
+  EXPECT_TRUE(got->usedInLit);
+
+  std::vector<std::string> links;
+  ASSERT_TRUE(m_.BeginFilterSiteCatRelEnum(id));
+  while (const CFilterSiteCatRelStruct* l = m_.EnumNextFilterSiteCatRel())
+    links.push_back(l->siteName + " - " + l->categoryName);
+  m_.EndFilterSiteCatRelEnum();
+  EXPECT_EQ(links, (std::vector<std::string>{"Alpha - World", "gamma - Arts"}));
+
+  CFilterStruct changed = *got;
+  changed.name = "A first";
+  ASSERT_TRUE(m_.UpdateFilter(changed, cats, sites, 1));
+  int32_t second = m_.CreateFilter(f, nullptr, nullptr, 0);
+  ASSERT_GT(second, id);
+  std::vector<std::string> names;
+  ASSERT_TRUE(m_.BeginFilterListItemEnum());
+  while (const CFilterListItemStruct* item = m_.EnumNextFilterListItem()) names.push_back(item->name);
+  m_.EndFilterListItemEnum();
+  EXPECT_EQ(names, (std::vector<std::string>{"A first", "Rivers"}));
+  ASSERT_TRUE(m_.BeginFilterSiteCatRelEnum(id));
+  int count = 0;
+  while (m_.EnumNextFilterSiteCatRel()) ++count;
+  EXPECT_EQ(count, 1);
+
+  EXPECT_TRUE(m_.DeleteFilter(id));
+  EXPECT_EQ(m_.FetchFilter(id), nullptr);
+  Statement s(*m_.database(), "SELECT count(*) FROM filter_site_cat_rel WHERE fk_filter = ?");
+  s.Bind(1, id);
+  ASSERT_TRUE(s.Next());
+  EXPECT_EQ(s.Int(0), 0);
+  EXPECT_FALSE(m_.UpdateFilter(changed, cats, sites, 1));  // gone: a failure
+}
+
+TEST_F(DBManagerTest, FilterListsItsNewsByModeTimeAndPairs) {
+  auto pairOf = [&](int64_t rel, int32_t* cat, int32_t* site) {
+    Statement s(*m_.database(), "SELECT fk_news_cat, fk_news_config FROM site_cat_rel WHERE id = ?");
+    s.Bind(1, rel);
+    ASSERT_TRUE(s.Next());
+    *cat = static_cast<int32_t>(s.Int(0));
+    *site = static_cast<int32_t>(s.Int(1));
+  };
+  int32_t cats[3], sites[3];
+  pairOf(alphaWorld_, &cats[0], &sites[0]);
+  pairOf(betaSport_, &cats[1], &sites[1]);
+  pairOf(gammaArts_, &cats[2], &sites[2]);
+
+  CFilterStruct f;
+  f.name = "any";
+  f.keywords = "river  cup";
+  f.searchMode = 1;
+  int32_t any = m_.CreateFilter(f, cats, sites, 3);
+  m_.SetSearchWithFilter(true);
+  m_.SetSearchFilter(any);
+  m_.SetSort(3);
+  EXPECT_EQ(Titles(), (Titles_{"Cup draw", "Mayor opens bridge", "Storm warning"}));
+
+  f.searchMode = 0;  // all words
+  f.keywords = "river storm";
+  int32_t all = m_.CreateFilter(f, cats, sites, 3);
+  m_.SetSearchFilter(all);
+  EXPECT_EQ(Titles(), (Titles_{"Storm warning"}));
+
+  f.searchMode = 3;  // excluding all words: only an item holding both is dropped
+  int32_t exAll = m_.CreateFilter(f, cats, sites, 3);
+  m_.SetSearchFilter(exAll);
+  EXPECT_EQ(Titles().size(), 4u);
+
+  f.searchMode = 4;  // excluding any word, limited to Alpha/World
+  int32_t exAny = m_.CreateFilter(f, cats, sites, 1);
+  m_.SetSearchFilter(exAny);
+  EXPECT_TRUE(Titles().empty());
+
+  f.searchMode = 2;  // exact phrase, whole days from the 2nd to the 4th
+  f.keywords = "";
+  f.timeKind = 1;
+  f.from = At("2024-03-02 15:00:00");
+  f.to = At("2024-03-04 00:00:00");
+  int32_t range = m_.CreateFilter(f, cats, sites, 3);
+  m_.SetSearchFilter(range);
+  EXPECT_EQ(Titles(), (Titles_{"Cup draw", "Mayor opens bridge", "Storm warning"}));
+
+  f.timeKind = 0;  // no links: nothing
+  int32_t none = m_.CreateFilter(f, cats, sites, 0);
+  m_.SetSearchFilter(none);
+  EXPECT_TRUE(Titles().empty());
+
+  // Search keywords narrow a filter further.
+  m_.SetSearchFilter(any);
+  m_.AddSearchKeyword("bridge");
+  EXPECT_EQ(Titles(), (Titles_{"Mayor opens bridge"}));
+
+  m_.SetSearchFilter(9999);  // no such filter
+  EXPECT_FALSE(m_.BeginNewsListEnum());
+  EXPECT_EQ(m_.EnumNextNewsListItem(), nullptr);
+}
+
+TEST_F(DBManagerTest, CategorySelectionAndIsAnySelected) {
+  EXPECT_TRUE(m_.IsAnySelected());
+  std::vector<int32_t> cats, sites;
+  ASSERT_TRUE(m_.BeginNewsCategoryEnum(0));
+  std::vector<std::string> order;
+  while (const CNewsCategoryStruct* c = m_.EnumNextNewsCategory()) {
+    cats.push_back(c->categoryId);
+    sites.push_back(c->siteId);
+    order.push_back(c->siteName + "/" + c->categoryName + (c->selected ? "*" : ""));
+  }
+  m_.EndNewsCategoryEnum();
+  EXPECT_EQ(order, (std::vector<std::string>{"Alpha/World*", "Beta/Sport", "gamma/Arts"}));
+  ASSERT_TRUE(m_.UpdateCategories(cats.data(), sites.data(), 3, false));
+  EXPECT_FALSE(m_.IsAnySelected());
+  ASSERT_TRUE(m_.UpdateCategories(cats.data() + 2, sites.data() + 2, 1, true));
+  ASSERT_TRUE(m_.BeginNewsCategoryEnum(0));
+  std::vector<bool> selected;
+  while (const CNewsCategoryStruct* c = m_.EnumNextNewsCategory()) selected.push_back(c->selected);
+  EXPECT_EQ(selected, (std::vector<bool>{false, false, true}));
+}
+
+TEST_F(DBManagerTest, AbortDropsWhatTheTransactionStored) {
+  ASSERT_EQ(m_.StartTransaction(), 0);
+  CFilterStruct f;
+  f.name = "temporary";
+  int32_t id = m_.CreateFilter(f, nullptr, nullptr, 0);
+  ASSERT_GT(id, 0);
+  EXPECT_EQ(m_.Abort(), 0);
+  EXPECT_EQ(m_.FetchFilter(id), nullptr);
+
+  ASSERT_EQ(m_.StartTransaction(), 0);
+  int32_t kept = m_.CreateFilter(f, nullptr, nullptr, 0);
+  EXPECT_EQ(m_.Commit(), 0);
+  EXPECT_NE(m_.FetchFilter(kept), nullptr);
+  EXPECT_NE(m_.Abort(), 0);  // nothing to abort
+}
+
+TEST(DBManagerInit, EmptyPathReadsPathDbAndMissingFileFails) {
+  TempDir dir;
+  std::string path = dir.File("n.db");
+  {
+    std::unique_ptr<Database> db;
+    ASSERT_EQ(Database::Open(path, Database::Mode::kCreate, &db), 0);
+  }
+  ::setenv("ORVO_HOME", dir.path().c_str(), 1);
+  CDBManager m;
+  EXPECT_FALSE(m.Init(""));  // no PathDB yet
+  EXPECT_FALSE(m.IsOpen());
+  EXPECT_FALSE(m.BeginNewsListEnum());
+  EXPECT_NE(m.MarkAsRead(1, true), 0);
+  ASSERT_TRUE(Settings::Shared().WriteText(kSystemSection, "PathDB", path));
+  EXPECT_TRUE(m.Init(""));
+  // Title sorts walk an index the manager adds once.
+  Statement s(*m.database(), "SELECT count(*) FROM sqlite_master WHERE name = 'newsitem_title_nocase'");
+  ASSERT_TRUE(s.Next());
+  EXPECT_EQ(s.Int(0), 1);
+  EXPECT_FALSE(m.Init(dir.File("missing.db")));
+  ::unsetenv("ORVO_HOME");
+}
+
+}  // namespace
+}  // namespace orvo

@@ -1,0 +1,612 @@
+#include "dbmanager.h"
+
+#include <algorithm>
+
+#include "settings.h"
+#include "text.h"
+
+namespace orvo {
+
+namespace {
+
+// Words of a filter's keywords: pieces between blanks, trimmed, empty ones dropped.
+std::vector<std::string> SplitWords(const std::string& keywords) {
+  std::vector<std::string> words;
+  size_t start = 0;
+  while (start <= keywords.size()) {
+    size_t end = keywords.find(' ', start);
+    if (end == std::string::npos) end = keywords.size();
+    std::string word = Trim(std::string_view(keywords).substr(start, end - start));
+    if (!word.empty()) words.push_back(std::move(word));
+    start = end + 1;
+  }
+  return words;
+}
+
+bool Digits(std::string_view s, size_t from, size_t count) {
+  for (size_t i = from; i < from + count; ++i)
+    if (s[i] < '0' || s[i] > '9') return false;
+  return true;
+}
+
+int Number(std::string_view s, size_t from, size_t count) {
+  int n = 0;
+  for (size_t i = from; i < from + count; ++i) n = n * 10 + (s[i] - '0');
+  return n;
+}
+
+std::string Contains(const std::string& escaped) { return "%" + escaped + "%"; }
+
+const char* SortExpression(int column) {
+  switch (column) {
+    case 1: return "k.name COLLATE NOCASE";
+    case 2: return "n.publication_date";
+    case 3: return "n.title COLLATE NOCASE";
+    default: return "c.site_name COLLATE NOCASE";
+  }
+}
+
+// A savepoint works inside the reader's own transaction and outside it.
+class Savepoint {
+ public:
+  explicit Savepoint(Database& db) : db_(db), status_(db.Exec("SAVEPOINT vaultmap")) {}
+  ~Savepoint() {
+    if (status_ == 0 && !done_) {
+      db_.Exec("ROLLBACK TO vaultmap");
+      db_.Exec("RELEASE vaultmap");
+    }
+  }
+  int status() const { return status_; }
+  int Release() {
+    done_ = true;
+    return db_.Exec("RELEASE vaultmap");
+  }
+
+ private:
+  Database& db_;
+  int status_;
+  bool done_ = false;
+};
+
+}  // namespace
+
+std::time_t CDBManager::ListTime(const Statement& s, int column) {
+  std::string text = s.Text(column);
+  std::string_view t(text);
+  // "YYYY-MM-DD HH:MM:SS": the hour goes through mktime once, the rest is added.
+  if (t.size() == 19 && Digits(t, 0, 4) && t[4] == '-' && Digits(t, 5, 2) && t[7] == '-' && Digits(t, 8, 2) &&
+      t[10] == ' ' && Digits(t, 11, 2) && t[13] == ':' && Digits(t, 14, 2) && t[16] == ':' && Digits(t, 17, 2) &&
+      Number(t, 14, 2) < 60 && Number(t, 17, 2) < 60) {
+    int64_t hour = ((static_cast<int64_t>(Number(t, 0, 4)) * 100 + Number(t, 5, 2)) * 100 + Number(t, 8, 2)) * 100 +
+                   Number(t, 11, 2);
+    auto it = hourCache_.find(hour);
+    if (it == hourCache_.end()) {
+      if (hourCache_.size() > 100000) hourCache_.clear();
+      it = hourCache_.emplace(hour, ParseDbTime(std::string(t.substr(0, 13)) + ":00:00").value_or(-1)).first;
+    }
+    if (it->second != -1) return it->second + Number(t, 14, 2) * 60 + Number(t, 17, 2);
+  }
+  return ParseDbTime(t).value_or(0);
+}
+
+CDBManager::CDBManager() = default;
+CDBManager::~CDBManager() = default;
+
+bool CDBManager::Fail(int rc) {
+  lastError_ = rc;
+  return rc == 0;
+}
+
+bool CDBManager::Init(const std::string& path) {
+  newsEnum_.reset();
+  categoryEnum_.reset();
+  filterEnum_.reset();
+  linkEnum_.reset();
+  lastDetail = nullptr;
+  db_.reset();
+  std::string file = path;
+  if (file.empty()) file = Settings::Shared().ReadText(kSystemSection, "PathDB", "", kReaderBuffer);
+  if (!Fail(Database::Open(file, Database::Mode::kExisting, &db_))) return false;
+  // Lists sorted by title walk this index. It is made once; a database that
+  // cannot take it now (read-only, or busy with a download) is read all the
+  // same, only slower, and start-up does not wait for it.
+  bool hasIndex;
+  {
+    Statement has(*db_, "SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = 'newsitem_title_nocase'");
+    hasIndex = has.Next();
+  }
+  if (!hasIndex) {
+    sqlite3_busy_timeout(db_->handle(), 200);
+    db_->Exec("CREATE INDEX IF NOT EXISTS newsitem_title_nocase ON newsitem(title COLLATE NOCASE)");
+    sqlite3_busy_timeout(db_->handle(), 15000);
+  }
+  // The reader walks the whole news table for every list: read it through a
+  // memory map rather than copies, and sort in memory, not in temporary files.
+  db_->Exec("PRAGMA mmap_size = 268435456; PRAGMA temp_store = MEMORY");
+  return true;
+}
+
+void CDBManager::AddSearchKeyword(const std::string& keyword) {
+  if (!keyword.empty()) keywords_.push_back(keyword);
+}
+
+void CDBManager::SetSort(int column) {
+  if (column < 0 || column > 3) return;
+  if (column == sortColumn_) {
+    ascending_ = !ascending_;
+  } else {
+    sortColumn_ = column;
+    ascending_ = true;
+  }
+}
+
+// The filter's keywords, time and site/category pairs as one condition, with
+// its values appended to `params` in order.
+bool CDBManager::AppendFilterCondition(int32_t filterId, std::string* sql, std::vector<SqlValue>* params) {
+  const CFilterStruct* f = FetchFilter(filterId);
+  if (!f) return false;
+  std::vector<std::string> words = SplitWords(f->keywords);
+  auto join = [&](const char* test, const char* glue) {
+    std::string part = " AND (";
+    for (size_t i = 0; i < words.size(); ++i) {
+      if (i) part += glue;
+      part += test;
+      params->push_back(Contains(words[i]));
+    }
+    *sql += part + ")";
+  };
+  switch (f->searchMode) {
+    case 0: if (!words.empty()) join("n.body LIKE ?", " AND "); break;
+    case 1: if (!words.empty()) join("n.body LIKE ?", " OR "); break;
+    // An item is dropped only when it holds every word.
+    case 3: if (!words.empty()) join("n.body NOT LIKE ?", " OR "); break;
+    case 4: if (!words.empty()) join("n.body NOT LIKE ?", " AND "); break;
+    case 2:
+      *sql += " AND n.body LIKE ?";
+      params->push_back(Contains(f->keywords));
+      break;
+    case 5:
+      *sql += " AND n.body NOT LIKE ?";
+      params->push_back(Contains(f->keywords));
+      break;
+    default: break;
+  }
+  if (f->timeKind == 1) {
+    // The editor picks whole days: from the start of one to the end of the other.
+    std::string from = FormatDbTime(f->from).substr(0, 10) + " 00:00:00";
+    std::string to = FormatDbTime(f->to).substr(0, 10) + " 23:59:59";
+    *sql += " AND n.publication_date >= ? AND n.publication_date <= ?";
+    params->push_back(from);
+    params->push_back(to);
+  } else if (f->timeKind == 2) {
+    std::time_t start = std::time(nullptr) - (static_cast<std::time_t>(f->days) * 86400 +
+                                              static_cast<std::time_t>(f->hours) * 3600 + f->minutes * 60);
+    *sql += " AND n.publication_date >= ?";
+    params->push_back(FormatDbTime(start));
+  }
+  // A filter without pairs matches nothing, as in the eBooks.
+  *sql += " AND n.fk_site_cat_rel IN (SELECT fk_site_cat_rel FROM filter_site_cat_rel WHERE fk_filter = ?)";
+  params->push_back(static_cast<int64_t>(filterId));
+  return true;
+}
+
+// Sorting 100,000 joined rows before the first one comes back is slow. So a
+// site or category sort walks the sites (categories) in name order and sorts
+// only each one's news by date; a title or date sort walks an index.
+bool CDBManager::BeginNewsListEnum() {
+  newsEnum_.reset();
+  currentResult_.clear();
+  groups_.clear();
+  nextGroup_ = 0;
+  if (!db_) return Fail(SQLITE_MISUSE);
+  std::string sql =
+      "SELECT n.id, c.site_name, k.name, n.publication_date, n.title, n.is_read"
+      " FROM newsitem n"
+      " LEFT JOIN site_cat_rel r ON r.id = n.fk_site_cat_rel"
+      " LEFT JOIN news_config c ON c.id = r.fk_news_config"
+      " LEFT JOIN news_cat k ON k.id = r.fk_news_cat"
+      " WHERE n.is_del = 0";
+  std::vector<SqlValue> params;
+  if (unreadOnly) sql += " AND n.is_read = 0";
+  for (const std::string& k : keywords_) {
+    sql += " AND (n.title LIKE ? OR n.body LIKE ?)";
+    params.push_back(Contains(k));
+    params.push_back(Contains(k));
+  }
+  if (withFilter_ && !AppendFilterCondition(filterId_, &sql, &params)) {
+    if (lastError_ == 0) lastError_ = SQLITE_NOTFOUND;
+    return false;
+  }
+  const char* dir = ascending_ ? " ASC" : " DESC";
+  bool grouped = sortColumn_ == 0 || sortColumn_ == 1;
+  if (grouped) {
+    // The groups in name order; news without a site or category come last.
+    const char* groupSql = sortColumn_ == 0
+                               ? "SELECT id FROM news_config ORDER BY site_name COLLATE NOCASE, id"
+                               : "SELECT id FROM news_cat ORDER BY name COLLATE NOCASE, id";
+    Statement g(*db_, groupSql);
+    while (g.Next()) groups_.push_back(g.Int(0));
+    if (g.error()) return Fail(g.error());
+    if (!ascending_) std::reverse(groups_.begin(), groups_.end());
+    groups_.push_back(-1);
+    const char* column = sortColumn_ == 0 ? "fk_news_config" : "fk_news_cat";
+    groupSql_ = sql + " AND n.fk_site_cat_rel IN (SELECT id FROM site_cat_rel WHERE " + column + " = ?)" +
+                " ORDER BY n.publication_date DESC, n.id DESC";
+    orphanSql_ = sql + " AND (r.id IS NULL OR " + (sortColumn_ == 0 ? "c.id" : "k.id") + " IS NULL)" +
+                 " ORDER BY n.publication_date DESC, n.id DESC";
+  } else {
+    // The tie-break runs the same way, so an index gives the rows in order.
+    sql += std::string(" ORDER BY ") + SortExpression(sortColumn_) + dir + ", n.id" + dir;
+  }
+  listParams_ = std::move(params);
+  if (grouped) {
+    if (!OpenNextGroup()) return Fail(lastError_ ? lastError_ : SQLITE_ERROR);
+  } else {
+    newsEnum_ = std::make_unique<Statement>(*db_, sql);
+    BindList(*newsEnum_, -1, false);
+    if (newsEnum_->error()) {
+      int rc = newsEnum_->error();
+      newsEnum_.reset();
+      return Fail(rc);
+    }
+  }
+  restrictToFound_ = searchInFound;
+  if (restrictToFound_) withinResult_ = std::unordered_set<int32_t>(lastResult_.begin(), lastResult_.end());
+  return Fail(0);
+}
+
+bool CDBManager::OpenNextGroup() {
+  newsEnum_.reset();
+  if (nextGroup_ >= groups_.size()) return false;
+  int64_t group = groups_[nextGroup_++];
+  newsEnum_ = std::make_unique<Statement>(*db_, group == -1 ? orphanSql_ : groupSql_);
+  BindList(*newsEnum_, group, group != -1);
+  if (newsEnum_->error()) {
+    lastError_ = newsEnum_->error();
+    newsEnum_.reset();
+    return false;
+  }
+  return true;
+}
+
+void CDBManager::BindList(Statement& st, int64_t group, bool withGroup) {
+  size_t i = 0;
+  for (; i < listParams_.size(); ++i)
+    listParams_[i].isNumber ? st.Bind(static_cast<int>(i + 1), listParams_[i].number)
+                            : st.Bind(static_cast<int>(i + 1), listParams_[i].text);
+  if (withGroup) st.Bind(static_cast<int>(i + 1), group);
+}
+
+const CNewsListItemStruct* CDBManager::EnumNextNewsListItem() {
+  while (newsEnum_) {
+    if (!newsEnum_->Next()) {
+      if (newsEnum_->error()) {
+        Fail(newsEnum_->error());
+        return nullptr;
+      }
+      if (!OpenNextGroup()) return nullptr;
+      continue;
+    }
+    const Statement& s = *newsEnum_;
+    int32_t id = static_cast<int32_t>(s.Int(0));
+    if (restrictToFound_ && !withinResult_.count(id)) continue;
+    newsItem_.id = id;
+    newsItem_.site = s.Text(1);
+    newsItem_.category = s.Text(2);
+    newsItem_.date = ListTime(s, 3);
+    newsItem_.title = s.Text(4);
+    newsItem_.read = s.Int(5) != 0;
+    currentResult_.push_back(id);
+    return &newsItem_;
+  }
+  return nullptr;
+}
+
+void CDBManager::EndNewsListEnum() {
+  newsEnum_.reset();
+  lastResult_ = std::move(currentResult_);
+  currentResult_.clear();
+  withinResult_.clear();
+}
+
+void CDBManager::ClearNewsList() {
+  newsEnum_.reset();
+  currentResult_.clear();
+  lastResult_.clear();
+  withinResult_.clear();
+}
+
+const CNewsInfoItemStruct* CDBManager::LoadNewsInfo(int32_t id) {
+  if (!db_) return nullptr;
+  Statement s(*db_,
+              "SELECT n.title, n.publication_date, n.src_url, c.site_name, k.name, n.author"
+              " FROM newsitem n"
+              " LEFT JOIN site_cat_rel r ON r.id = n.fk_site_cat_rel"
+              " LEFT JOIN news_config c ON c.id = r.fk_news_config"
+              " LEFT JOIN news_cat k ON k.id = r.fk_news_cat"
+              " WHERE n.id = ? AND n.is_del = 0");
+  s.Bind(1, id);
+  if (!s.Next()) {
+    Fail(s.error() ? s.error() : SQLITE_NOTFOUND);
+    return nullptr;
+  }
+  info_.title = s.Text(0);
+  info_.published = s.Time(1).value_or(0);
+  info_.link = s.Text(2);
+  info_.site = s.Text(3);
+  info_.category = s.Text(4);
+  info_.author = s.Text(5);
+  Fail(0);
+  return &info_;
+}
+
+const CNewsDetailItemStruct* CDBManager::LoadNewsDetail(int32_t id) {
+  lastDetail = nullptr;
+  if (!db_) return nullptr;
+  Statement s(*db_, "SELECT body FROM newsitem WHERE id = ? AND is_del = 0");
+  s.Bind(1, id);
+  if (!s.Next()) {
+    Fail(s.error() ? s.error() : SQLITE_NOTFOUND);
+    return nullptr;
+  }
+  detail_ = CNewsDetailItemStruct{};
+  detail_.body = s.Text(0);
+  Statement images(*db_,
+                   "SELECT bodypos, image_path, imagetext FROM newsimages WHERE fk_newsitem = ?"
+                   " ORDER BY bodypos, id");
+  images.Bind(1, id);
+  while (images.Next()) {
+    detail_.imagePositions.push_back(static_cast<int>(images.Int(0)));
+    detail_.imageSources.push_back(images.Text(1));
+    detail_.imageCaptions.push_back(images.Text(2));
+  }
+  if (images.error()) {
+    Fail(images.error());
+    return nullptr;
+  }
+  Fail(0);
+  lastDetail = &detail_;
+  return lastDetail;
+}
+
+long CDBManager::MarkAsRead(int32_t id, bool read) {
+  if (!db_) return lastError_ = SQLITE_MISUSE;
+  Statement s(*db_, "UPDATE newsitem SET is_read = ? WHERE id = ?");
+  s.Bind(1, read ? 1 : 0).Bind(2, id);
+  int rc = s.Execute();
+  if (rc == 0 && db_->Changes() == 0) rc = SQLITE_NOTFOUND;
+  Fail(rc);
+  return rc;
+}
+
+long CDBManager::DeleteNewItems(const std::vector<int32_t>& ids) {
+  if (!db_) return lastError_ = SQLITE_MISUSE;
+  Savepoint sp(*db_);
+  if (sp.status()) return lastError_ = sp.status();
+  Statement s(*db_, "UPDATE newsitem SET is_del = 1 WHERE id = ?");
+  for (int32_t id : ids) {
+    s.Reset();
+    s.Bind(1, id);
+    if (int rc = s.Execute()) return lastError_ = rc;
+  }
+  int rc = sp.Release();
+  Fail(rc);
+  return rc;
+}
+
+bool CDBManager::BeginNewsCategoryEnum(int /*kind*/) {
+  categoryEnum_.reset();
+  if (!db_) return Fail(SQLITE_MISUSE);
+  auto st = std::make_unique<Statement>(
+      *db_,
+      "SELECT k.id, c.id, k.name, c.site_name, r.is_selected FROM site_cat_rel r"
+      " JOIN news_config c ON c.id = r.fk_news_config"
+      " JOIN news_cat k ON k.id = r.fk_news_cat"
+      " ORDER BY c.site_name COLLATE NOCASE, c.id, k.name COLLATE NOCASE, k.id");
+  if (st->error()) return Fail(st->error());
+  categoryEnum_ = std::move(st);
+  return Fail(0);
+}
+
+const CNewsCategoryStruct* CDBManager::EnumNextNewsCategory() {
+  if (!categoryEnum_ || !categoryEnum_->Next()) {
+    if (categoryEnum_) Fail(categoryEnum_->error());
+    return nullptr;
+  }
+  const Statement& s = *categoryEnum_;
+  category_.categoryId = static_cast<int32_t>(s.Int(0));
+  category_.siteId = static_cast<int32_t>(s.Int(1));
+  category_.categoryName = s.Text(2);
+  category_.siteName = s.Text(3);
+  category_.selected = s.Int(4) != 0;
+  return &category_;
+}
+
+void CDBManager::EndNewsCategoryEnum() { categoryEnum_.reset(); }
+
+bool CDBManager::UpdateCategories(const int32_t* categoryIds, const int32_t* siteIds, int count, bool selected) {
+  if (!db_) return Fail(SQLITE_MISUSE);
+  Savepoint sp(*db_);
+  if (sp.status()) return Fail(sp.status());
+  Statement s(*db_, "UPDATE site_cat_rel SET is_selected = ? WHERE fk_news_cat = ? AND fk_news_config = ?");
+  for (int i = 0; i < count; ++i) {
+    s.Reset();
+    s.Bind(1, selected ? 1 : 0).Bind(2, categoryIds[i]).Bind(3, siteIds[i]);
+    if (int rc = s.Execute()) return Fail(rc);
+  }
+  return Fail(sp.Release());
+}
+
+bool CDBManager::IsAnySelected() {
+  if (!db_) return false;
+  Statement s(*db_, "SELECT EXISTS (SELECT 1 FROM site_cat_rel WHERE is_selected <> 0)");
+  bool any = s.Next() && s.Int(0) != 0;
+  Fail(s.error());
+  return any;
+}
+
+bool CDBManager::BeginFilterListItemEnum() {
+  filterEnum_.reset();
+  if (!db_) return Fail(SQLITE_MISUSE);
+  auto st = std::make_unique<Statement>(*db_, "SELECT id, name FROM filter ORDER BY name COLLATE NOCASE, id");
+  if (st->error()) return Fail(st->error());
+  filterEnum_ = std::move(st);
+  return Fail(0);
+}
+
+const CFilterListItemStruct* CDBManager::EnumNextFilterListItem() {
+  if (!filterEnum_ || !filterEnum_->Next()) {
+    if (filterEnum_) Fail(filterEnum_->error());
+    return nullptr;
+  }
+  filterItem_.id = static_cast<int32_t>(filterEnum_->Int(0));
+  filterItem_.name = filterEnum_->Text(1);
+  return &filterItem_;
+}
+
+void CDBManager::EndFilterListItemEnum() { filterEnum_.reset(); }
+
+bool CDBManager::BeginFilterSiteCatRelEnum(int32_t filterId) {
+  linkEnum_.reset();
+  if (!db_) return Fail(SQLITE_MISUSE);
+  auto st = std::make_unique<Statement>(
+      *db_,
+      "SELECT k.id, k.name, c.id, c.site_name FROM filter_site_cat_rel l"
+      " JOIN site_cat_rel r ON r.id = l.fk_site_cat_rel"
+      " JOIN news_config c ON c.id = r.fk_news_config"
+      " JOIN news_cat k ON k.id = r.fk_news_cat"
+      " WHERE l.fk_filter = ?"
+      " ORDER BY c.site_name COLLATE NOCASE, c.id, k.name COLLATE NOCASE, k.id");
+  st->Bind(1, filterId);
+  if (st->error()) return Fail(st->error());
+  linkEnum_ = std::move(st);
+  return Fail(0);
+}
+
+const CFilterSiteCatRelStruct* CDBManager::EnumNextFilterSiteCatRel() {
+  if (!linkEnum_ || !linkEnum_->Next()) {
+    if (linkEnum_) Fail(linkEnum_->error());
+    return nullptr;
+  }
+  const Statement& s = *linkEnum_;
+  link_.categoryId = static_cast<int32_t>(s.Int(0));
+  link_.categoryName = s.Text(1);
+  link_.siteId = static_cast<int32_t>(s.Int(2));
+  link_.siteName = s.Text(3);
+  return &link_;
+}
+
+void CDBManager::EndFilterSiteCatRelEnum() { linkEnum_.reset(); }
+
+const CFilterStruct* CDBManager::FetchFilter(int32_t id) {
+  if (!db_) return nullptr;
+  Statement s(*db_,
+              "SELECT id, name, keywords, search_mode, time_kind, date_from, date_to, days, hours, minutes,"
+              " lit_gen FROM filter WHERE id = ?");
+  s.Bind(1, id);
+  if (!s.Next()) {
+    Fail(s.error() ? s.error() : SQLITE_NOTFOUND);
+    return nullptr;
+  }
+  filter_.id = static_cast<int32_t>(s.Int(0));
+  filter_.name = s.Text(1);
+  filter_.keywords = s.Text(2);
+  filter_.searchMode = static_cast<int32_t>(s.Int(3));
+  filter_.timeKind = static_cast<int32_t>(s.Int(4));
+  filter_.from = s.Time(5).value_or(0);
+  filter_.to = s.Time(6).value_or(0);
+  filter_.days = static_cast<int32_t>(s.Int(7));
+  filter_.hours = static_cast<int32_t>(s.Int(8));
+  filter_.minutes = static_cast<int32_t>(s.Int(9));
+  filter_.usedInLit = s.Int(10) != 0;
+  Fail(0);
+  return &filter_;
+}
+
+bool CDBManager::WriteLinks(int32_t filterId, const int32_t* categoryIds, const int32_t* siteIds, int count) {
+  Statement clear(*db_, "DELETE FROM filter_site_cat_rel WHERE fk_filter = ?");
+  clear.Bind(1, filterId);
+  if (int rc = clear.Execute()) return Fail(rc);
+  // A pair that no longer exists is skipped: the filter keeps the others.
+  Statement add(*db_,
+                "INSERT INTO filter_site_cat_rel (fk_filter, fk_site_cat_rel)"
+                " SELECT ?, id FROM site_cat_rel WHERE fk_news_cat = ? AND fk_news_config = ?");
+  for (int i = 0; i < count; ++i) {
+    add.Reset();
+    add.Bind(1, filterId).Bind(2, categoryIds[i]).Bind(3, siteIds[i]);
+    if (int rc = add.Execute()) return Fail(rc);
+  }
+  return true;
+}
+
+namespace {
+void BindFilter(Statement& s, const CFilterStruct& f) {
+  s.BindText(1, f.name, kTextColumn).BindText(2, f.keywords, kTextColumn);
+  s.Bind(3, f.searchMode).Bind(4, f.timeKind);
+  s.BindTime(5, f.from).BindTime(6, f.to);
+  s.Bind(7, f.days).Bind(8, f.hours).Bind(9, f.minutes).Bind(10, f.usedInLit ? 1 : 0);
+}
+}  // namespace
+
+int32_t CDBManager::CreateFilter(const CFilterStruct& filter, const int32_t* categoryIds, const int32_t* siteIds,
+                                 int count) {
+  if (!db_) return (Fail(SQLITE_MISUSE), -1);
+  Savepoint sp(*db_);
+  if (sp.status()) return (Fail(sp.status()), -1);
+  Statement s(*db_,
+              "INSERT INTO filter (name, keywords, search_mode, time_kind, date_from, date_to, days, hours,"
+              " minutes, lit_gen) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  BindFilter(s, filter);
+  if (int rc = s.Execute()) return (Fail(rc), -1);
+  int32_t id = static_cast<int32_t>(db_->LastInsertId());
+  if (!WriteLinks(id, categoryIds, siteIds, count)) return -1;
+  if (int rc = sp.Release()) return (Fail(rc), -1);
+  Fail(0);
+  return id;
+}
+
+bool CDBManager::UpdateFilter(const CFilterStruct& filter, const int32_t* categoryIds, const int32_t* siteIds,
+                              int count) {
+  if (!db_) return Fail(SQLITE_MISUSE);
+  Savepoint sp(*db_);
+  if (sp.status()) return Fail(sp.status());
+  Statement s(*db_,
+              "UPDATE filter SET name = ?, keywords = ?, search_mode = ?, time_kind = ?, date_from = ?,"
+              " date_to = ?, days = ?, hours = ?, minutes = ?, lit_gen = ? WHERE id = ?");
+  BindFilter(s, filter);
+  s.Bind(11, filter.id);
+  if (int rc = s.Execute()) return Fail(rc);
+  if (db_->Changes() == 0) return Fail(SQLITE_NOTFOUND);
+  if (!WriteLinks(filter.id, categoryIds, siteIds, count)) return false;
+  return Fail(sp.Release());
+}
+
+bool CDBManager::DeleteFilter(int32_t id) {
+  if (!db_) return Fail(SQLITE_MISUSE);
+  Savepoint sp(*db_);
+  if (sp.status()) return Fail(sp.status());
+  Statement links(*db_, "DELETE FROM filter_site_cat_rel WHERE fk_filter = ?");
+  links.Bind(1, id);
+  if (int rc = links.Execute()) return Fail(rc);
+  Statement s(*db_, "DELETE FROM filter WHERE id = ?");
+  s.Bind(1, id);
+  if (int rc = s.Execute()) return Fail(rc);
+  return Fail(sp.Release());
+}
+
+long CDBManager::StartTransaction() {
+  if (!db_) return lastError_ = SQLITE_MISUSE;
+  return lastError_ = db_->Begin();
+}
+
+long CDBManager::Commit() {
+  if (!db_) return lastError_ = SQLITE_MISUSE;
+  return lastError_ = db_->Commit();
+}
+
+long CDBManager::Abort() {
+  if (!db_) return lastError_ = SQLITE_MISUSE;
+  return lastError_ = db_->Rollback();
+}
+
+}  // namespace orvo

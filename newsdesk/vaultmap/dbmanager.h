@@ -1,0 +1,156 @@
+// CDBManager: every database operation of the reader.
+//
+// Not thread-safe by itself: the reader holds its one database lock around
+// every call, from whichever thread. Pointers returned by an enumeration or a
+// load stay valid until the next call of the same kind.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "database.h"
+#include "records.h"
+
+namespace orvo {
+
+// A value bound into a built statement: text, or a number when isNumber.
+struct SqlValue {
+  SqlValue(std::string t) : text(std::move(t)) {}
+  SqlValue(int64_t n) : number(n), isNumber(true) {}
+  std::string text;
+  int64_t number = 0;
+  bool isNumber = false;
+};
+
+class CDBManager {
+ public:
+  CDBManager();
+  ~CDBManager();
+  CDBManager(const CDBManager&) = delete;
+  CDBManager& operator=(const CDBManager&) = delete;
+
+  // Opens the news database at `path`; an empty path means the PathDB
+  // setting of ORVO.ini. False when it cannot be opened.
+  bool Init(const std::string& path);
+  bool IsOpen() const { return db_ != nullptr; }
+  Database* database() { return db_.get(); }
+  // SQLite's code of the last failed operation (0 after success).
+  int lastError() const { return lastError_; }
+
+  // --- News list ---------------------------------------------------------
+  // Query state, set before BeginNewsListEnum.
+  void ClearSearchKeywords() { keywords_.clear(); }
+  // `keyword` comes LIKE-escaped: [%] [_] [[] []] [^] stand for themselves.
+  void AddSearchKeyword(const std::string& keyword);
+  void SetSearchWithFilter(bool on) { withFilter_ = on; }
+  void SetSearchFilter(int32_t filterId) { filterId_ = filterId; }
+  // Columns: 0 site, 1 category, 2 date/time, 3 title. The same column again
+  // reverses the order; another column starts ascending.
+  void SetSort(int column);
+  // Nonzero: ascending.
+  void SetSortOrder(int ascending) { ascending_ = ascending != 0; }
+  int sortColumn() const { return sortColumn_; }
+  bool sortAscending() const { return ascending_; }
+
+  bool BeginNewsListEnum();
+  const CNewsListItemStruct* EnumNextNewsListItem();  // null at the end
+  void EndNewsListEnum();
+  // Forgets the current and the last result (search in found then finds nothing).
+  void ClearNewsList();
+
+  // --- One item ------------------------------------------------------------
+  const CNewsInfoItemStruct* LoadNewsInfo(int32_t id);
+  const CNewsDetailItemStruct* LoadNewsDetail(int32_t id);
+  // The last loaded detail record (null before the first or after a failed load).
+  const CNewsDetailItemStruct* lastDetail = nullptr;
+
+  long MarkAsRead(int32_t id, bool read);
+  // Marks the items deleted: they vanish from every list, search and eBook.
+  long DeleteNewItems(const std::vector<int32_t>& ids);
+
+  // --- Categories ----------------------------------------------------------
+  // `kind`: 0 for the download selection, 1 for the filter editor; both list
+  // every site/category pair.
+  bool BeginNewsCategoryEnum(int kind);
+  const CNewsCategoryStruct* EnumNextNewsCategory();
+  void EndNewsCategoryEnum();
+  bool UpdateCategories(const int32_t* categoryIds, const int32_t* siteIds, int count, bool selected);
+  bool IsAnySelected();
+
+  // --- Filters ---------------------------------------------------------------
+  bool BeginFilterListItemEnum();
+  const CFilterListItemStruct* EnumNextFilterListItem();
+  void EndFilterListItemEnum();
+
+  bool BeginFilterSiteCatRelEnum(int32_t filterId);
+  const CFilterSiteCatRelStruct* EnumNextFilterSiteCatRel();
+  void EndFilterSiteCatRelEnum();
+
+  const CFilterStruct* FetchFilter(int32_t id);
+  // The links are (category id, site id) pairs. Returns the new id, or a
+  // negative value when nothing was stored.
+  int32_t CreateFilter(const CFilterStruct& filter, const int32_t* categoryIds, const int32_t* siteIds,
+                       int count);
+  bool UpdateFilter(const CFilterStruct& filter, const int32_t* categoryIds, const int32_t* siteIds, int count);
+  bool DeleteFilter(int32_t id);
+
+  // --- Transactions ------------------------------------------------------------
+  long StartTransaction();
+  long Commit();
+  long Abort();
+
+  // Flags the reader sets directly.
+  bool unreadOnly = false;     // list only unread news
+  bool searchInFound = false;  // search within the last listed result
+
+ private:
+  bool Fail(int rc);
+  // A listed date: mktime reads the time-zone file on every call, so each
+  // hour is converted once.
+  std::time_t ListTime(const Statement& s, int column);
+  bool WriteLinks(int32_t filterId, const int32_t* categoryIds, const int32_t* siteIds, int count);
+  bool AppendFilterCondition(int32_t filterId, std::string* sql, std::vector<SqlValue>* params);
+
+  std::unique_ptr<Database> db_;
+  int lastError_ = 0;
+
+  std::vector<std::string> keywords_;
+  bool withFilter_ = false;
+  int32_t filterId_ = -1;
+  int sortColumn_ = 0;
+  bool ascending_ = true;
+
+  void BindList(Statement& st, int64_t group, bool withGroup);
+  bool OpenNextGroup();
+
+  std::unique_ptr<Statement> newsEnum_;
+  std::vector<SqlValue> listParams_;
+  std::vector<int64_t> groups_;  // sites or categories in order; -1: news without one
+  size_t nextGroup_ = 0;
+  std::string groupSql_;
+  std::string orphanSql_;
+  CNewsListItemStruct newsItem_;
+  std::vector<int32_t> currentResult_;
+  std::vector<int32_t> lastResult_;
+  std::unordered_set<int32_t> withinResult_;  // search in found
+  bool restrictToFound_ = false;
+
+  std::unordered_map<int64_t, std::time_t> hourCache_;  // YYYYMMDDHH
+
+  CNewsInfoItemStruct info_;
+  CNewsDetailItemStruct detail_;
+
+  std::unique_ptr<Statement> categoryEnum_;
+  CNewsCategoryStruct category_;
+  std::unique_ptr<Statement> filterEnum_;
+  CFilterListItemStruct filterItem_;
+  std::unique_ptr<Statement> linkEnum_;
+  CFilterSiteCatRelStruct link_;
+  CFilterStruct filter_;
+};
+
+}  // namespace orvo
