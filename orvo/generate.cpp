@@ -15,6 +15,7 @@
 #include "busframe.h"
 #include "commands.h"
 #include "generation_run.h"
+#include "runner_client.h"
 
 namespace orvo::cli {
 
@@ -30,7 +31,9 @@ const char* kGenerateHelp =
     "\n"
     "  --timeout SECONDS   give up waiting after this long (default 3600)\n"
     "\n"
-    "The generator must be registered with the bus once: Bookbinder -RegServer.\n";
+    "The generator must be registered with the bus once: Bookbinder -RegServer.\n"
+    "When the scheduling service (Timekeeper) is registered or running, the run\n"
+    "goes through it, as the reader's does, so it never overlaps a scheduled one.\n";
 
 const QString kService = QStringLiteral("org.orvo.OrvoConvert");
 
@@ -45,6 +48,41 @@ std::vector<std::string> VolumesSince(const std::string& dir, std::time_t since)
   }
   std::sort(found.begin(), found.end());
   return found;
+}
+
+// The volumes written since `started`, and the exit status from the run's
+// last status text.
+int ReportVolumes(std::time_t started, const QString& last) {
+  const RunSettings settings = RunSettings::Read();
+  std::vector<std::string> volumes = VolumesSince(settings.outputDir, started);
+  for (const std::string& v : volumes) std::printf("written: %s\n", v.c_str());
+  if (last != QString::fromUtf8(kRunSucceeded)) {
+    std::fprintf(stderr, "orvo generate: the run failed; orvo_log.txt in the program folder says why\n");
+    return 1;
+  }
+  return 0;
+}
+
+// The run started through Timekeeper's StartLitGen, its statuses relayed.
+int GenerateThroughTimekeeper(const QDBusConnection& bus, int timeout) {
+  const std::time_t started = std::time(nullptr);
+  QString last;
+  RunnerClient client(bus);
+  RunnerOutcome outcome = client.Run(
+      RunnerJob::kLitGen,
+      [&](const QString& text, int, int) {
+        last = text;
+        std::printf("%s\n", text.toLocal8Bit().constData());
+        std::fflush(stdout);
+      },
+      timeout * 1000);
+  if (!outcome.completed) {
+    std::fprintf(stderr, "orvo generate: %s\n", outcome.error.toLocal8Bit().constData());
+    if (outcome.error.startsWith(QStringLiteral("Could not create instance")))
+      std::fprintf(stderr, "Register the eBook generator with the bus first: Bookbinder -RegServer\n");
+    return 1;
+  }
+  return ReportVolumes(started, last);
 }
 
 }  // namespace
@@ -75,6 +113,8 @@ int RunGenerate(const Args& input) {
                  bus.lastError().message().toLocal8Bit().constData());
     return 1;
   }
+  if (TimekeeperAvailable(bus)) return GenerateThroughTimekeeper(bus, timeout);
+
   QString error;
   QDBusObjectPath path = CreateBusObject(bus, kService, &error);
   if (path.path().isEmpty()) {
@@ -116,14 +156,7 @@ int RunGenerate(const Args& input) {
     return 1;
   }
 
-  const RunSettings settings = RunSettings::Read();
-  std::vector<std::string> volumes = VolumesSince(settings.outputDir, started);
-  for (const std::string& v : volumes) std::printf("written: %s\n", v.c_str());
-  if (last != QString::fromUtf8(kRunSucceeded)) {
-    std::fprintf(stderr, "orvo generate: the run failed; orvo_log.txt in the program folder says why\n");
-    return 1;
-  }
-  return 0;
+  return ReportVolumes(started, last);
 }
 
 }  // namespace orvo::cli

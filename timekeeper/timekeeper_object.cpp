@@ -1,48 +1,35 @@
 #include "timekeeper_object.h"
 
-#include <QTimer>
+#include <QCoreApplication>
 
-#include "eventlog.h"
+#include "bus_engines.h"
+#include "runner.h"
 #include "timekeeper_adaptor.h"
 
 namespace orvo {
 
-TimekeeperObject::TimekeeperObject(QObject* parent) : BusObject(parent) {
+TimekeeperObject::TimekeeperObject(QObject* parent)
+    : BusObject(parent),
+      engines_(std::make_unique<BusEngineFactory>(QDBusConnection::sessionBus())),
+      runner_(std::make_unique<Runner>(engines_.get(), Settings::Shared())) {
   new IOrvoRunnerAdaptor(this);
   new _IOrvoRunnerEventsAdaptor(this);
-}
-
-int TimekeeperObject::GetStatus() { return 0; }
-
-void TimekeeperObject::Start() {
-  QTimer::singleShot(0, this, [this] {
-    const char* text = "Starting a download is not available yet in this version of Timekeeper.";
-    WriteEventLog(text);
-    emit OnProcessStatus(QString::fromUtf8(text), kFromGathering, -1);
-    emit Complite(kGatheringEnded);
+  connect(runner_.get(), &Runner::Complite, this, &TimekeeperObject::Complite);
+  connect(runner_.get(), &Runner::OnProcessStatus, this, &TimekeeperObject::OnProcessStatus);
+  connect(runner_.get(), &Runner::terminateRequested, this, [this] {
+    if (server()) server()->Quit();
+    else QCoreApplication::quit();
   });
+  runner_->StartTimers();
 }
 
-void TimekeeperObject::Stop() {
-  // Nothing runs, so stopping ends nothing; the reader still learns that the
-  // download is over.
-  QTimer::singleShot(0, this, [this] {
-    emit Complite(kGatheringEnded);
-    emit OnProcessStatus(QStringLiteral("Download is stopped."), kFromStop, -1);
-  });
-}
+// The runner goes first: it stops and releases the engines it holds.
+TimekeeperObject::~TimekeeperObject() { runner_.reset(); }
 
-void TimekeeperObject::StartLitGen() {
-  QTimer::singleShot(0, this, [this] {
-    const char* text = "Starting eBook generation is not available yet in this version of Timekeeper.";
-    WriteEventLog(text);
-    emit OnProcessStatus(QString::fromUtf8(text), kFromEbook, -1);
-    emit Complite(kEbookEnded);
-  });
-}
-
-void TimekeeperObject::Terminate() {
-  if (server()) server()->Quit();
-}
+int TimekeeperObject::GetStatus() { return runner_->GetStatus(); }
+void TimekeeperObject::Start() { runner_->Start(); }
+void TimekeeperObject::Stop() { runner_->Stop(); }
+void TimekeeperObject::StartLitGen() { runner_->StartLitGen(); }
+void TimekeeperObject::Terminate() { runner_->Terminate(); }
 
 }  // namespace orvo

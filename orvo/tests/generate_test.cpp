@@ -71,5 +71,38 @@ TEST(OrvoGenerate, WithoutARegisteredGeneratorItSaysWhatToDo) {
   EXPECT_NE(r.err.find("Bookbinder -RegServer"), std::string::npos) << r.err;
 }
 
+TEST(OrvoGenerate, GoesThroughTimekeeperWhenItIsRegistered) {
+  PrivateBus bus({"Bookbinder", "Timekeeper"});
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  FillHome(bus.orvoHome(), 3, false);
+  PrivateBus::Result r = bus.Run("orvo", {"generate"}, 60000);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.out.find("Lit generation Failed\n"), std::string::npos) << r.out << r.err;
+  EXPECT_NE(r.err.find("the run failed"), std::string::npos) << r.err;
+  EXPECT_TRUE(bus.HasOwner(QStringLiteral("org.orvo.OrvoRunner"))) << "the run went through the service";
+}
+
+TEST(OrvoGenerate, ThroughTimekeeperPrintsTheVolumesWritten) {
+  if (!fs::exists(std::string(ORVO_BIN_DIR) + "/liblitgen.so")) GTEST_SKIP() << "no liblitgen.so in " ORVO_BIN_DIR;
+  PrivateBus bus({"Bookbinder", "Timekeeper"});
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  FillHome(bus.orvoHome(), 7, true);
+  Settings(bus.orvoHome() + "/ORVO.ini").WriteInt(kSystemSection, "MaxNewsPerLit", 5);
+  PrivateBus::Result r = bus.Run("orvo", {"generate"}, 60000);
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("*.lit files generation completed successfully\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("written: " + bus.orvoHome() + "/lit/"), std::string::npos) << r.out;
+  EXPECT_TRUE(bus.HasOwner(QStringLiteral("org.orvo.OrvoRunner")));
+}
+
+TEST(OrvoGenerate, ThroughTimekeeperWithoutTheGeneratorSaysWhatToDo) {
+  PrivateBus bus({"Timekeeper"});
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  PrivateBus::Result r = bus.Run("orvo", {"generate"}, 30000);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("Could not create instance"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Bookbinder -RegServer"), std::string::npos) << r.err;
+}
+
 }  // namespace
 }  // namespace orvo

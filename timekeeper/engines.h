@@ -1,0 +1,50 @@
+// How Timekeeper reaches the two engines it runs.
+//
+// The service logic only needs to create an engine, start it, stop it, hear
+// its statuses and its completion, and let it go. Behind this interface the
+// program activates Gatherer and Bookbinder on the bus; tests put fakes here.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <memory>
+
+namespace orvo {
+
+enum class EngineKind { kGatherer, kBookbinder };
+
+const char* EngineName(EngineKind kind);  // "Gatherer", "Bookbinder"
+
+// One engine instance, held for one run. Destroying it unsubscribes from its
+// events and releases the instance.
+class Engine : public QObject {
+  Q_OBJECT
+
+ public:
+  using QObject::QObject;
+  ~Engine() override = default;
+
+  // StartProcess for Gatherer, Generate(0) for Bookbinder. False, with the
+  // reason, when the engine would not take the call.
+  virtual bool Begin(QString* error) = 0;
+  // Asks the engine to end its run early (Gatherer's Stop).
+  virtual void Stop() = 0;
+
+ signals:
+  // The engine's OnProcessStatus. nID is -1 for Bookbinder.
+  void status(const QString& text, int nID);
+  // The engine's Complite.
+  void complete(int status);
+  // The engine went away without completing (its process ended or crashed).
+  void lost(const QString& reason);
+};
+
+class EngineFactory {
+ public:
+  virtual ~EngineFactory() = default;
+  // A new, subscribed instance; nullptr with the reason when the engine
+  // cannot be created.
+  virtual std::unique_ptr<Engine> Create(EngineKind kind, QString* error) = 0;
+};
+
+}  // namespace orvo

@@ -1,0 +1,109 @@
+#include "runner_client.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
+#include <QEventLoop>
+#include <QTimer>
+
+#include "timekeeper_interface.h"
+
+namespace orvo {
+
+namespace {
+const QString kRunnerName = QStringLiteral("org.orvo.OrvoRunner");
+const QString kRunnerPath = QStringLiteral("/OrvoRunner");
+constexpr int kFromGathering = 0;
+constexpr int kFromLitGen = 1;
+constexpr int kFromService = 50;
+constexpr int kLitGenEnded = 1024;
+}  // namespace
+
+bool TimekeeperAvailable(const QDBusConnection& bus) {
+  if (!bus.isConnected()) return false;
+  QDBusConnectionInterface* iface = bus.interface();
+  if (iface->isServiceRegistered(kRunnerName).value()) return true;
+  return iface->activatableServiceNames().value().contains(kRunnerName);
+}
+
+RunnerClient::RunnerClient(QDBusConnection bus, QObject* parent) : QObject(parent), bus_(std::move(bus)) {}
+
+void RunnerClient::StopDownload() {
+  org::orvo::IOrvoRunner runner(kRunnerName, kRunnerPath, bus_);
+  runner.Stop();  // not waited for: its answer is the run's end
+}
+
+RunnerOutcome RunnerClient::Run(RunnerJob job, const StatusFn& onStatus, int silenceMs) {
+  RunnerOutcome outcome;
+  const bool download = job == RunnerJob::kDownload;
+  const QString engine = download ? QStringLiteral("Gatherer") : QStringLiteral("Bookbinder");
+
+  // Subscribed before anything starts, so no event of the run is missed.
+  org::orvo::IOrvoRunner runner(kRunnerName, kRunnerPath, bus_);
+  org::orvo::_IOrvoRunnerEvents events(kRunnerName, kRunnerPath, bus_);
+  QEventLoop loop;
+  QTimer silence;
+  silence.setSingleShot(true);
+  silence.setInterval(silenceMs);
+  bool done = false;
+  auto finish = [&](const QString& error) {
+    if (done) return;
+    done = true;
+    if (!error.isEmpty() && outcome.error.isEmpty()) outcome.error = error;
+    outcome.completed = outcome.error.isEmpty();
+    loop.quit();
+  };
+
+  connect(&events, &org::orvo::_IOrvoRunnerEvents::OnProcessStatus, &loop,
+          [&](const QString& text, int from, int nID) {
+            const bool mine = from == kFromService || (download ? from == kFromGathering : from == kFromLitGen);
+            if (!mine) return;
+            if (from == kFromService) {
+              // Service messages name the engine they are about.
+              const bool creationFailed = text.startsWith(QStringLiteral("Could not create instance"));
+              if (creationFailed && !text.contains(engine)) return;
+              if (creationFailed) outcome.error = text;
+              if (download && text == QLatin1String("Download is stopped.")) outcome.stopped = true;
+            }
+            silence.start();
+            if (onStatus) onStatus(text, from, nID);
+          });
+  connect(&events, &org::orvo::_IOrvoRunnerEvents::Complite, &loop, [&](int status) {
+    if (download == (status < kLitGenEnded)) finish({});
+    else silence.start();
+  });
+  connect(&silence, &QTimer::timeout, &loop, [&] {
+    finish(QStringLiteral("Timekeeper reported nothing for %1 seconds; the run may be stuck (see orvo_log.txt)")
+               .arg(silenceMs / 1000));
+  });
+
+  // GetStatus starts the service when it does not run yet.
+  QDBusPendingReply<int> status = runner.GetStatus();
+  status.waitForFinished();
+  if (status.isError()) {
+    outcome.error = QStringLiteral("cannot reach Timekeeper: %1").arg(status.error().message());
+    return outcome;
+  }
+  const QString owner = bus_.interface()->serviceOwner(kRunnerName).value();
+  QDBusServiceWatcher watcher(owner.isEmpty() ? kRunnerName : owner, bus_,
+                              QDBusServiceWatcher::WatchForUnregistration);
+  connect(&watcher, &QDBusServiceWatcher::serviceUnregistered, &loop,
+          [&] { finish(QStringLiteral("Timekeeper left the bus before the end of the run")); });
+
+  QDBusPendingReply<> started;
+  if (download && (status.value() & 1)) {
+    outcome.joined = true;  // follow the download already running
+  } else {
+    started = download ? runner.Start() : runner.StartLitGen();
+    started.waitForFinished();
+    if (started.isError()) {
+      outcome.error = QStringLiteral("Timekeeper refused the start: %1").arg(started.error().message());
+      return outcome;
+    }
+  }
+  silence.start();
+  if (!done) loop.exec();
+  return outcome;
+}
+
+}  // namespace orvo
