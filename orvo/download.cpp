@@ -24,6 +24,7 @@
 #include "commands.h"
 #include "gatherer_interface.h"
 #include "settings.h"
+#include "runner_client.h"
 
 namespace orvo::cli {
 
@@ -39,6 +40,9 @@ const char* kDownloadHelp =
     "\n"
     "The gathering engine (Gatherer) is started through the D-Bus session bus:\n"
     "register it once with Gatherer -RegServer, run from the program folder.\n"
+    "When the scheduling service (Timekeeper) is registered or running, the\n"
+    "download goes through it, as the reader's downloads do, so that it never\n"
+    "runs beside a scheduled one.\n"
     "\n"
     "  --home DIR    program folder (default: ORVO_HOME, else the folder of orvo)\n"
     "  --no-check    do not check the updates server first; a download then goes\n"
@@ -133,6 +137,36 @@ class DownloadRun : public QObject {
   DownloadRun(Database& db, int pageTimeout) : db_(db), pageTimeout_(pageTimeout) {
     lastItem_ = Scalar(db_, "SELECT COALESCE(MAX(id), 0) FROM newsitem");
     progress_ = ::isatty(1) != 0;
+  }
+
+  // Through the scheduling service, as the reader starts downloads: it creates
+  // the engine and relays its statuses, and a download already running is
+  // followed instead of started twice.
+  int RunThroughService(const QDBusConnection& bus) {
+    RunnerClient client(bus);
+    bool interrupted = false;
+    QSocketNotifier interrupt(g_signalPipe[0], QSocketNotifier::Read);
+    connect(&interrupt, &QSocketNotifier::activated, this, [&] {
+      interrupted = true;
+      client.StopDownload();
+    });
+    RunnerOutcome outcome = client.Run(
+        RunnerJob::kDownload, [this](const QString& text, int, int) { OnStatus(text.toStdString()); },
+        (pageTimeout_ + 60) * 1000);
+    if (interrupted) {
+      Fail(kExitInterrupted, "interrupted; the download was told to stop");
+    } else if (!outcome.completed) {
+      std::string why = outcome.error.toStdString();
+      if (outcome.error.startsWith(QStringLiteral("Could not create instance")))
+        why += "\nRegister the gathering engine with the bus first: Gatherer -RegServer (from the program folder), "
+               "then run orvo download again.";
+      Fail(kExitEngine, why);
+    } else if (outcome.stopped) {
+      Fail(kExitFailed, "the download was stopped (by the reader or another orvo download)");
+    } else {
+      Finish(1);
+    }
+    return exitCode_;
   }
 
   int Run() {
@@ -382,6 +416,8 @@ int RunDownload(const Args& input) {
   char* argv[] = {name, nullptr};
   QCoreApplication app(argc, argv);
   DownloadRun run(*db, pageTimeout);
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (bus.isConnected() && TimekeeperAvailable(bus)) return run.RunThroughService(bus);
   return run.Run();
 }
 
