@@ -47,23 +47,29 @@ CFrameControls::CFrameControls(CMainFrame* frame, Vault& vault)
 
   // At creation: without a session bus at all there is nothing to report
   // (start-up has said so already); otherwise an unreachable service is.
-  QTimer::singleShot(0, this, [this] { ConnectRunner(runner_->bus().isConnected()); });
+  QTimer::singleShot(0, this, [this] {
+    ConnectRunner(runner_->bus().isConnected() ? Report::kWindow : Report::kNone);
+  });
 }
 
 CFrameControls::~CFrameControls() {
   if (filters_) delete filters_;
 }
 
-bool CFrameControls::ConnectRunner(bool report) {
+bool CFrameControls::ConnectRunner(Report report) {
   if (runner_->connected()) return true;
   QString error;
   if (!runner_->Connect(&error)) {
-    if (report) {
-      QMessageBox box(QMessageBox::NoIcon, QString(), tr("Can not open reciver"), QMessageBox::Ok, frame_);
-      box.setInformativeText(tr("The scheduling service Timekeeper could not be reached (%1). Register it with "
-                                "\"Timekeeper -RegServer\" or start it, then try again.")
-                                 .arg(error));
-      box.exec();
+    if (report != Report::kNone) {
+      auto* box = new QMessageBox(QMessageBox::NoIcon, QString(), tr("Can not open reciver"), QMessageBox::Ok,
+                                  frame_);
+      box->setInformativeText(tr("The scheduling service Timekeeper could not be reached (%1). Register it with "
+                                 "\"Timekeeper -RegServer\" or start it, then try again.")
+                                  .arg(error));
+      box->setAttribute(Qt::WA_DeleteOnClose);
+      // At start-up the window must come up and stay responsive behind it.
+      if (report == Report::kWindow) box->open();
+      else box->exec();
     }
     return false;
   }
@@ -80,7 +86,7 @@ void CFrameControls::Download() {
     return;
   }
   frame_->SetDownloadRunning(true);
-  if (!ConnectRunner(true)) {
+  if (!ConnectRunner(Report::kModal)) {
     // Nothing was started, so nothing will ever complete it.
     frame_->SetDownloadRunning(false);
     return;
@@ -89,7 +95,7 @@ void CFrameControls::Download() {
   if (status != 0) {
     if (status < 0) {
       frame_->SetDownloadRunning(false);
-      ConnectRunner(true);
+      ConnectRunner(Report::kModal);
       return;
     }
     QMessageBox::information(frame_, QString(), tr("Parser already started"));
@@ -97,7 +103,7 @@ void CFrameControls::Download() {
   }
   if (!runner_->Start()) {
     frame_->SetDownloadRunning(false);
-    ConnectRunner(true);
+    ConnectRunner(Report::kModal);
     return;
   }
   frame_->setFocus();
@@ -105,7 +111,7 @@ void CFrameControls::Download() {
 
 void CFrameControls::StopDownload() {
   WaitCursor wait;
-  bool stopped = ConnectRunner(true) && runner_->Stop();
+  bool stopped = ConnectRunner(Report::kModal) && runner_->Stop();
   frame_->action(Cmd::Download)->setEnabled(true);
   if (!stopped) {
     // The service is gone, and so is its download.
@@ -117,7 +123,7 @@ void CFrameControls::StopDownload() {
 void CFrameControls::GenerateLit() {
   frame_->SetGenerationRunning(true);
   frame_->action(Cmd::GenerateLit)->setEnabled(false);
-  if (!ConnectRunner(true) || !runner_->StartLitGen()) {
+  if (!ConnectRunner(Report::kModal) || !runner_->StartLitGen()) {
     frame_->SetGenerationRunning(false);
     frame_->action(Cmd::GenerateLit)->setEnabled(true);
   }

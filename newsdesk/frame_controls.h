@@ -29,9 +29,12 @@ class CFrameControls : public QObject {
   CFiltersDialog* filtersDialog() const { return filters_; }
   bool stopRequested() const { return stopRequested_; }
 
-  // Connects to the service when not connected; `report` shows "Can not open
-  // reciver" on failure. A running download shows the Download button pressed.
-  bool ConnectRunner(bool report);
+  // How a failure to reach the service is told: not at all, in a box that
+  // waits for the user, or in one that leaves the window running.
+  enum class Report { kNone, kModal, kWindow };
+  // Connects to the service when not connected; on failure says "Can not open
+  // reciver". A running download shows the Download button pressed.
+  bool ConnectRunner(Report report);
 
   // Commands.
   void Download();

@@ -420,7 +420,7 @@ TEST_F(ControlsTest, UnreachableServiceSaysSoAndTheNextCommandTriesAgain) {
   EXPECT_FALSE(controls->runner()->connected());
 
   ASSERT_TRUE(bus.Register("Timekeeper"));
-  EXPECT_TRUE(controls->ConnectRunner(true));
+  EXPECT_TRUE(controls->ConnectRunner(CFrameControls::Report::kModal));
 }
 
 }  // namespace
