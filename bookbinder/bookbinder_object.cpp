@@ -1,9 +1,7 @@
 #include "bookbinder_object.h"
 
-#include <QTimer>
-
 #include "bookbinder_adaptor.h"
-#include "eventlog.h"
+#include "generation_run.h"
 
 namespace orvo {
 
@@ -12,17 +10,16 @@ BookbinderObject::BookbinderObject(QObject* parent) : BusObject(parent) {
   new _IOrvoConvertEventsAdaptor(this);
 }
 
+BookbinderObject::~BookbinderObject() = default;
+
 void BookbinderObject::Generate(int) {
   // One run per object: a later Generate starts nothing and raises nothing.
-  if (started_) return;
-  started_ = true;
-  QTimer::singleShot(0, this, [this] {
-    WriteEventLog("eBook generation is not available yet in this version of Bookbinder.");
-    const char* failed = "Lit generation Failed";
-    WriteEventLog(failed);
-    emit OnProcessStatus(QString::fromUtf8(failed));
-    emit Complite(1);
-  });
+  if (run_) return;
+  run_ = std::make_unique<GenerationRun>();
+  // The run reports on this thread; the events are its reports as they come.
+  connect(run_.get(), &GenerationRun::statusChanged, this, &BookbinderObject::OnProcessStatus);
+  connect(run_.get(), &GenerationRun::complete, this, &BookbinderObject::Complite);
+  run_->start();
 }
 
 }  // namespace orvo

@@ -9,14 +9,20 @@
 
 #include <QString>
 
+#include <memory>
+
 #include "busframe.h"
 
 namespace orvo {
+
+class GenerationRun;
 
 class BookbinderObject : public BusObject {
   Q_OBJECT
  public:
   explicit BookbinderObject(QObject* parent = nullptr);
+  // A run still going is asked to stop after its volume and waited for.
+  ~BookbinderObject() override;
 
  public Q_SLOTS:
   // Starts this object's one run and returns at once; the argument is not used.
@@ -28,7 +34,7 @@ class BookbinderObject : public BusObject {
   void OnProcessStatus(const QString& bstrStatus);
 
  private:
-  bool started_ = false;
+  std::unique_ptr<GenerationRun> run_;
 };
 
 }  // namespace orvo

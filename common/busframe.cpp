@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 
 #include "eventlog.h"
 #include "frame_classfactory_adaptor.h"
@@ -35,6 +36,7 @@ BusServer::BusServer(ServerConfig config, QDBusConnection connection)
   connect(watcher_, &QDBusServiceWatcher::serviceUnregistered, this, &BusServer::OnClientGone);
 
   idleTimer_.setSingleShot(true);
+  idleTimer_.setTimerType(Qt::PreciseTimer);  // coarse timers may fire 5% early
   connect(&idleTimer_, &QTimer::timeout, this, [this] {
     if (locks_ == 0) Quit();
   });
@@ -44,6 +46,7 @@ BusServer::BusServer(ServerConfig config, QDBusConnection connection)
 }
 
 BusServer::~BusServer() {
+  connection_.unregisterObject(QStringLiteral("/"));
   for (auto& [object, entry] : objects_) {
     connection_.unregisterObject(entry.path);
     delete object;
@@ -80,8 +83,8 @@ bool BusServer::Start(QString* error) {
   QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = bus->registerService(
       config_.busName, QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
   if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
-    *error = reply.isValid() ? QStringLiteral("the bus name %1 is already owned by another process: the "
-                                              "server is running already.")
+    *error = reply.isValid() ? QStringLiteral("the bus name %1 is already owned by another process: this "
+                                              "server is running already, and its clients use that one.")
                                    .arg(config_.busName)
                              : QStringLiteral("cannot own the bus name %1 (%2).")
                                    .arg(config_.busName, reply.error().message());
@@ -105,26 +108,36 @@ QString BusServer::RegisterObject(BusObject* object, QString path, QString* erro
   return path;
 }
 
+void BusServer::ReplyError(const char* name, const QString& text) {
+  if (calledFromDBus()) sendErrorReply(QString::fromLatin1(name), text);
+}
+
 QDBusObjectPath BusServer::CreateInstance() {
   if (stopping_) {
-    sendErrorReply(QString::fromLatin1(kErrorServerStopping),
-                   QStringLiteral("%1 is shutting down; call again and the bus starts it anew.").arg(config_.busName));
+    ReplyError(kErrorServerStopping,
+               QStringLiteral("%1 is shutting down; call again and the bus starts it anew.").arg(config_.busName));
     return {};
   }
   if (fixed_) return QDBusObjectPath(objects_[fixed_].path);
 
-  BusObject* object = config_.makeObject ? config_.makeObject() : nullptr;
+  BusObject* object = nullptr;
+  std::string why;
+  try {
+    if (config_.makeObject) object = config_.makeObject();
+  } catch (const std::exception& e) {
+    why = std::string(": ") + e.what();
+  }
   if (!object) {
-    WriteEventLog("Could not create an object of " + config_.className.toStdString());
-    sendErrorReply(QString::fromLatin1(kErrorCreateFailed),
-                   QStringLiteral("%1 could not create its object; see orvo_log.txt.").arg(config_.busName));
+    WriteEventLog("Could not create an object of " + config_.className.toStdString() + why);
+    ReplyError(kErrorCreateFailed,
+               QStringLiteral("%1 could not create its object; see orvo_log.txt.").arg(config_.busName));
     return {};
   }
   QString error;
   const QString path = RegisterObject(object, QStringLiteral("/%1/%2").arg(config_.className).arg(++nextId_), &error);
   if (path.isEmpty()) {
     delete object;
-    sendErrorReply(QString::fromLatin1(kErrorCreateFailed), error);
+    ReplyError(kErrorCreateFailed, error);
     return {};
   }
   WatchActivity(object);
@@ -166,7 +179,13 @@ void BusServer::MakeOrphan(BusObject* object, Entry& entry) {
   if (entry.orphanTimer) return;
   entry.orphanTimer = std::make_unique<QTimer>();
   entry.orphanTimer->setSingleShot(true);
-  connect(entry.orphanTimer.get(), &QTimer::timeout, this, [this, object] { ReleaseObject(object); });
+  connect(entry.orphanTimer.get(), &QTimer::timeout, this, [this, object] {
+    auto it = objects_.find(object);
+    if (it == objects_.end()) return;
+    WriteEventLog(config_.busName.toStdString() + ": released " + it->second.path.toStdString() +
+                  ", whose client has left the bus");
+    ReleaseObject(object);
+  });
   entry.orphanTimer->start(config_.orphanGraceMs);
 }
 
@@ -220,7 +239,7 @@ void BusServer::Quit() {
   while (!objects_.empty()) Drop(objects_.begin());
   fixed_ = nullptr;
   locks_ = 0;
-  QTimer::singleShot(config_.exitPauseMs, this, [this] { Finish(0); });
+  QTimer::singleShot(config_.exitPauseMs, Qt::PreciseTimer, this, [this] { Finish(0); });
 }
 
 void BusServer::CheckBus() {

@@ -146,6 +146,7 @@ class BusServer : public QObject, protected QDBusContext {
   void MakeOrphan(BusObject* object, Entry& entry);
   void Drop(std::map<BusObject*, Entry>::iterator it);
   void Finish(int exitCode);
+  void ReplyError(const char* name, const QString& text);
 
   ServerConfig config_;
   QDBusConnection connection_;

@@ -1,5 +1,6 @@
 #include "like.h"
 
+#include <memory>
 #include <vector>
 
 #include "text.h"
@@ -120,29 +121,48 @@ bool Match(const std::vector<Token>& tokens, const std::u32string& text) {
   return t == tokens.size();
 }
 
+struct CompiledPattern {
+  std::vector<Token> tokens;
+};
+
+void FreePattern(void* p) { delete static_cast<CompiledPattern*>(p); }
+
+std::u32string FoldedText(std::string_view text) {
+  std::u32string folded = Decode(text);
+  for (auto& c : folded) c = FoldCase(c);
+  return folded;
+}
+
 void LikeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   const unsigned char* pattern = sqlite3_value_text(argv[0]);
   const unsigned char* text = sqlite3_value_text(argv[1]);
   if (!pattern || !text) return;  // NULL
-  char32_t escape = 0;
-  if (argc == 3) {
-    const unsigned char* e = sqlite3_value_text(argv[2]);
-    if (e && *e) {
-      std::string_view es(reinterpret_cast<const char*>(e));
-      size_t i = 0;
-      escape = NextCodePoint(es, i);
+  // The pattern is usually the same for every row of a search: compile it once.
+  auto* compiled = static_cast<CompiledPattern*>(sqlite3_get_auxdata(ctx, 0));
+  std::unique_ptr<CompiledPattern> fresh;
+  if (!compiled) {
+    char32_t escape = 0;
+    if (argc == 3) {
+      const unsigned char* e = sqlite3_value_text(argv[2]);
+      if (e && *e) {
+        std::string_view es(reinterpret_cast<const char*>(e));
+        size_t i = 0;
+        escape = NextCodePoint(es, i);
+      }
     }
+    fresh.reset(new CompiledPattern{Compile(reinterpret_cast<const char*>(pattern), escape)});
+    compiled = fresh.get();
   }
-  bool m = LikeMatch(reinterpret_cast<const char*>(pattern), reinterpret_cast<const char*>(text), escape);
+  bool m = Match(compiled->tokens, FoldedText(reinterpret_cast<const char*>(text)));
   sqlite3_result_int(ctx, m ? 1 : 0);
+  // Last: SQLite may free it at once when the pattern is not a constant.
+  if (fresh) sqlite3_set_auxdata(ctx, 0, fresh.release(), FreePattern);
 }
 
 }  // namespace
 
 bool LikeMatch(std::string_view pattern, std::string_view text, char32_t escape) {
-  std::u32string folded = Decode(text);
-  for (auto& c : folded) c = FoldCase(c);
-  return Match(Compile(pattern, escape), folded);
+  return Match(Compile(pattern, escape), FoldedText(text));
 }
 
 int RegisterLike(sqlite3* db) {

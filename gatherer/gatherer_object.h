@@ -20,7 +20,9 @@ class GathererObject : public BusObject {
   static constexpr int kRunSucceeded = 1;
   static constexpr int kRunFailed = 32;
 
+  // The newest object is the one the engine's events go to.
   explicit GathererObject(QObject* parent = nullptr);
+  ~GathererObject() override;
 
  public Q_SLOTS:
   // Both return at once; the run goes on from the event loop.

@@ -271,14 +271,21 @@ void CNewsDetailView::SaveAs() {
   QString path = QFileDialog::getSaveFileName(window(), tr("Save As"), suggested + ".html",
                                               tr("Web page (*.html *.htm);;Text (*.txt)"), &selectedFilter);
   if (path.isEmpty()) return;
-  bool plain = path.endsWith(".txt", Qt::CaseInsensitive);
-  QSaveFile file(path);
-  QByteArray data = plain ? browser_->toPlainText().toUtf8() : browser_->toHtml().toUtf8();
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size() || !file.commit()) {
+  QString error;
+  if (!SaveTo(path, &error))
     QMessageBox::warning(window(), tr("Save As"),
-                         tr("Could not save \"%1\": %2\nChoose another folder or file name.")
-                             .arg(path, file.errorString()));
+                         tr("Could not save \"%1\": %2\nChoose another folder or file name.").arg(path, error));
+}
+
+bool CNewsDetailView::SaveTo(const QString& path, QString* error) {
+  bool plain = path.endsWith(".txt", Qt::CaseInsensitive);
+  QByteArray data = plain ? browser_->toPlainText().toUtf8() : browser_->toHtml().toUtf8();
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size() || !file.commit()) {
+    *error = file.errorString();
+    return false;
   }
+  return true;
 }
 
 }  // namespace orvo

@@ -71,6 +71,8 @@ class CNewsDetailView : public QWidget {
   void Print();
   void PrintPreview();
   void SaveAs();
+  // Writes the shown news as a web page, or as text for a ".txt" name.
+  bool SaveTo(const QString& path, QString* error);
 
   // The five text-size actions (exclusive), for the menus.
   QList<QAction*> textSizeActions() const;

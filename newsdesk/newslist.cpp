@@ -104,13 +104,20 @@ void NewsListModel::Append(std::vector<NewsRow>&& rows) {
   beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.size()) - 1);
   rows_.insert(rows_.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
   endInsertRows();
+  if (!old_.empty()) QTimer::singleShot(0, this, &NewsListModel::FreeOldRows);
 }
 
 void NewsListModel::Clear() {
   beginResetModel();
+  // Freeing 100,000 rows takes a while: it waits until the next rows show.
+  if (old_.empty()) old_.swap(rows_);
   rows_.clear();
-  rows_.shrink_to_fit();
   endResetModel();
+  QTimer::singleShot(1000, this, &NewsListModel::FreeOldRows);  // when nothing follows
+}
+
+void NewsListModel::FreeOldRows() {
+  std::vector<NewsRow>().swap(old_);
 }
 
 void NewsListModel::SetRead(int row, bool read) {
@@ -484,11 +491,15 @@ void CNewsListView::OnHeaderClicked(int column) {
   Refill();
 }
 
-void CNewsListView::ShowContextMenu(const QPoint& pos) {
+QMenu* CNewsListView::ContextMenuForSelection() const {
   QModelIndexList rows = table_->selectionModel()->selectedRows();
-  if (rows.isEmpty()) return;
-  QMenu* menu = rows.size() > 1 ? menuSeveral_ : model_->row(rows.first().row()).read ? menuRead_ : menuUnread_;
-  menu->exec(table_->viewport()->mapToGlobal(pos));
+  if (rows.isEmpty()) return nullptr;
+  if (rows.size() > 1) return menuSeveral_;
+  return model_->row(rows.first().row()).read ? menuRead_ : menuUnread_;
+}
+
+void CNewsListView::ShowContextMenu(const QPoint& pos) {
+  if (QMenu* menu = ContextMenuForSelection()) menu->exec(table_->viewport()->mapToGlobal(pos));
 }
 
 }  // namespace orvo

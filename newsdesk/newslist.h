@@ -47,6 +47,7 @@ class NewsListModel : public QAbstractTableModel {
 
   void Append(std::vector<NewsRow>&& rows);
   void Clear();
+  void FreeOldRows();
   void SetRead(int row, bool read);
   // Removes the rows at the given positions (any order).
   void RemovePositions(std::vector<int> positions);
@@ -56,6 +57,7 @@ class NewsListModel : public QAbstractTableModel {
 
  private:
   std::vector<NewsRow> rows_;
+  std::vector<NewsRow> old_;  // the last list, freed once the new one shows
   QIcon readIcon_;
   QIcon unreadIcon_;
   QFont bold_;
@@ -112,6 +114,9 @@ class CNewsListView : public QWidget {
   QAction* deleteAction() const { return delete_; }
   QAction* copyAddressAction() const { return copyAddress_; }
   int selectedCount() const;
+  // One unread row: Mark as Read, Delete, Copy address; one read row: Mark as
+  // Unread instead; several rows: Mark as Read, Mark as Unread, Delete.
+  QMenu* ContextMenuForSelection() const;
 
  signals:
   void loadingStarted();

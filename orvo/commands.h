@@ -22,5 +22,6 @@ bool WantsHelp(const Args& args);
 bool TakeOption(Args& args, const std::string& flag, std::string* value);
 
 int RunInit(const Args& args);
+int RunGenerate(const Args& args);
 
 }  // namespace orvo::cli

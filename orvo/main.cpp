@@ -32,6 +32,7 @@ namespace {
 
 const Command kCommands[] = {
     {"init", "create ORVO.ini and an empty news database", RunInit},
+    {"generate", "make .lit eBooks from the news of the eBook filters", RunGenerate},
 };
 
 void PrintUsage(FILE* out) {

@@ -33,7 +33,12 @@
 //   every server it activated killed (one process group), folders removed.
 //
 // Needs a QCoreApplication; one is created on first use when the test program
-// has none (gtest_main is fine).
+// has none (gtest_main is fine). Create the bus on the main thread: the daemon
+// is tied to the thread that started it.
+//
+// A server in the test's own process (BusServer on a Connect()ion) answers
+// only while the test runs the event loop: call it asynchronously and wait
+// with WaitUntil(), never with a blocking call.
 #pragma once
 
 #include <QDBusConnection>
@@ -103,6 +108,8 @@ class PrivateBus {
   // A connection of the test to this bus, by a name unique within the test
   // (each name is a separate client with its own unique bus name).
   QDBusConnection Connect(const QString& name);
+  // Closes a connection (its client leaves the bus) once no copy of the
+  // QDBusConnection is left: let the copies go out of scope first.
   void Disconnect(const QString& name);
 
   // The environment given to programs, as NAME=value lines.

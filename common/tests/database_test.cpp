@@ -166,3 +166,23 @@ TEST(ProcessDatabaseTest, EmptyPathFailsAndLogsTheCode) {
 
 }  // namespace
 }  // namespace orvo
+
+namespace orvo {
+namespace {
+
+// A pattern taken from a column changes from row to row: each row must be
+// matched against its own pattern, not one cached from an earlier row.
+TEST_F(DatabaseTest, LikeWithPatternsFromRowsMatchesEachRowsOwn) {
+  int64_t pair = AddPair();
+  AddItem(pair, "%alpha%", "t", "the alpha body");
+  AddItem(pair, "%beta%", "t", "the alpha body");
+  AddItem(pair, "%gamma[%]%", "t", "gamma% here");
+  Statement st(*db_, "SELECT src_url FROM newsitem WHERE body LIKE src_url ORDER BY id");
+  std::string found;
+  while (st.Next()) found += st.Text(0) + ";";
+  EXPECT_EQ(st.error(), 0);
+  EXPECT_EQ(found, "%alpha%;%gamma[%]%;");
+}
+
+}  // namespace
+}  // namespace orvo

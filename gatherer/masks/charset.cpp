@@ -120,7 +120,7 @@ std::string Cp1252ToUtf8(std::string_view s) {
 }
 
 std::string DecoderFor(std::string_view label) {
-  std::string lower = AsciiLower(Trim(label));
+  std::string lower = AsciiLower(TrimCopy(label));
   for (const auto& m : kDecoders)
     if (lower == m.label) return m.decoder;
   return AsciiUpper(lower);
@@ -222,7 +222,7 @@ std::string SniffCharset(std::string_view bytes) {
     size_t end = head.find("?>");
     if (end == std::string::npos) end = head.size();
     auto [at, len] = TagAttribute(std::string_view(head).substr(5, end - 5), "encoding");
-    if (at != std::string_view::npos && len > 0) return Trim(bytes.substr(5 + at, len));
+    if (at != std::string_view::npos && len > 0) return TrimCopy(bytes.substr(5 + at, len));
   }
   size_t pos = 0;
   while ((pos = head.find("<meta", pos)) != std::string::npos) {
@@ -232,9 +232,9 @@ std::string SniffCharset(std::string_view bytes) {
     std::string_view original(bytes.data() + pos + 5, end - pos - 5);
     pos = end;
     auto [cs_at, cs_len] = TagAttribute(tag, "charset");
-    if (cs_at != std::string_view::npos && cs_len > 0) return Trim(original.substr(cs_at, cs_len));
+    if (cs_at != std::string_view::npos && cs_len > 0) return TrimCopy(original.substr(cs_at, cs_len));
     auto [he_at, he_len] = TagAttribute(tag, "http-equiv");
-    if (he_at != std::string_view::npos && Trim(tag.substr(he_at, he_len)) == "content-type") {
+    if (he_at != std::string_view::npos && TrimCopy(tag.substr(he_at, he_len)) == "content-type") {
       auto [c_at, c_len] = TagAttribute(tag, "content");
       if (c_at != std::string_view::npos) {
         std::string from = CharsetFromContentType(original.substr(c_at, c_len));
@@ -274,7 +274,7 @@ DecodedPage DecodePage(std::string_view bytes, std::string_view header_charset) 
     bom = "UTF-16BE";
     body = bytes.substr(2);
   }
-  page.declared_charset = Trim(header_charset);
+  page.declared_charset = TrimCopy(header_charset);
   if (page.declared_charset.empty()) page.declared_charset = SniffCharset(body);
 
   std::string decoder = bom;

@@ -72,7 +72,7 @@ bool ParseDate(std::string_view text_in, std::string_view pattern,
                const std::vector<std::string>& months, DateTime& out, int current_year) {
   std::string text = Utf8Lower(text_in);
   const std::string restart_copy(pattern);
-  std::string work = Trim(pattern);
+  std::string work = TrimCopy(pattern);
   if (work.empty()) return false;
 
   int year = current_year, month = 0, day = 0, hour = 0, minute = 0, second = 0;

@@ -81,7 +81,7 @@ std::string_view TrimView(std::string_view s) {
   return s.substr(b, e - b);
 }
 
-std::string Trim(std::string_view s) { return std::string(TrimView(s)); }
+std::string TrimCopy(std::string_view s) { return std::string(TrimView(s)); }
 
 std::string CollapseSpaces(std::string_view s) {
   std::string out;

@@ -16,7 +16,7 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // Never changes the byte length.
 std::string Utf8Lower(std::string_view s);
 std::string_view TrimView(std::string_view s);
-std::string Trim(std::string_view s);
+std::string TrimCopy(std::string_view s);
 
 // Runs of ASCII white space become one space; ends are trimmed.
 std::string CollapseSpaces(std::string_view s);

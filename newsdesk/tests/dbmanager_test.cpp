@@ -101,6 +101,22 @@ TEST_F(DBManagerTest, SortsByEachColumnInBothOrders) {
   EXPECT_EQ(m_.sortColumn(), 3);
 }
 
+TEST_F(DBManagerTest, SiteAndCategorySortsMergeTheirPairsByDate) {
+  int64_t alphaSport = EnsurePair(*m_.database(), "Alpha", "Sport");
+  Add(*m_.database(), alphaSport, "Alpha sport news", "2024-03-03 00:00:00", "x");
+  Add(*m_.database(), alphaSport, "Same time, higher id", "2024-03-04 07:15:00", "x");
+  m_.SetSort(0);
+  m_.SetSortOrder(1);
+  EXPECT_EQ(Titles(), (Titles_{"Same time, higher id", "Storm warning", "Alpha sport news", "Mayor opens bridge",
+                               "Derby ends level", "Cup draw", "zebra painting sold"}));
+  m_.SetSort(1);  // Arts, Sport (two sites), World
+  EXPECT_EQ(Titles(), (Titles_{"zebra painting sold", "Derby ends level", "Same time, higher id", "Cup draw",
+                               "Alpha sport news", "Storm warning", "Mayor opens bridge"}));
+  m_.unreadOnly = true;  // conditions apply to every pair
+  m_.AddSearchKeyword("news");
+  EXPECT_EQ(Titles(), (Titles_{"Alpha sport news"}));
+}
+
 TEST_F(DBManagerTest, NewsWithoutASiteAreListedLastInSiteAndCategorySorts) {
   NewsRecord n;
   n.pair = alphaWorld_;

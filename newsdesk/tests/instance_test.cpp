@@ -70,7 +70,11 @@ class NewsdeskProcessTest : public ::testing::Test {
     env.insert("ORVO_HOME", QString::fromStdString(dir_.path()));
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("XDG_DATA_HOME", QString::fromStdString(dir_.File("data")));
-    if (busAddress.isEmpty()) env.remove("DBUS_SESSION_BUS_ADDRESS");
+    if (busAddress.isEmpty()) {
+      // No bus, and no display through which one could be autolaunched.
+      env.remove("DBUS_SESSION_BUS_ADDRESS");
+      env.remove("DISPLAY");
+    }
     else env.insert("DBUS_SESSION_BUS_ADDRESS", busAddress);
     return env;
   }

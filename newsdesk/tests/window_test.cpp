@@ -1,5 +1,9 @@
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QMenu>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QFile>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -396,6 +400,100 @@ TEST_F(ReaderTest, TrayIconAnimatesOnlyWhileARunGoes) {
   ASSERT_TRUE(WaitFor([&] { return frame_->trayFrame() == 0; }, 3000));
 }
 
+TEST_F(ReaderTest, ContextMenusCopyAddressAndSaveFollowTheSelection) {
+  AddNews(4);
+  OpenFrame();
+  CNewsListView* list = frame_->newsList();
+  EXPECT_EQ(list->ContextMenuForSelection(), nullptr);
+  int32_t shown = -1;
+  QObject::connect(frame_->newsDetail(), &CNewsDetailView::itemShown, [&](int32_t i) { shown = i; });
+  SelectRow(0);
+  ASSERT_TRUE(WaitFor([&] { return shown == list->model()->row(0).id; }));
+  QMenu* menu = list->ContextMenuForSelection();
+  ASSERT_NE(menu, nullptr);
+  EXPECT_TRUE(menu->actions().contains(frame_->action(Cmd::MarkRead)));
+  EXPECT_TRUE(menu->actions().contains(frame_->action(Cmd::CopyAddress)));
+  frame_->action(Cmd::MarkRead)->trigger();
+  EXPECT_TRUE(list->ContextMenuForSelection()->actions().contains(frame_->action(Cmd::MarkUnread)));
+  EXPECT_FALSE(list->ContextMenuForSelection()->actions().contains(frame_->action(Cmd::MarkRead)));
+
+  frame_->action(Cmd::CopyAddress)->trigger();
+  EXPECT_EQ(QApplication::clipboard()->text(), frame_->newsInfo()->linkText());
+  EXPECT_TRUE(QApplication::clipboard()->text().startsWith("https://example.org/news/"));
+
+  QString error;
+  QString text = QString::fromStdString(dir_.File("saved.txt"));
+  ASSERT_TRUE(frame_->newsDetail()->SaveTo(text, &error)) << error.toStdString();
+  EXPECT_NE(ReadFile(text.toStdString()).find(list->model()->row(0).title.toStdString()), std::string::npos);
+  QString page = QString::fromStdString(dir_.File("saved.html"));
+  ASSERT_TRUE(frame_->newsDetail()->SaveTo(page, &error));
+  EXPECT_NE(ReadFile(page.toStdString()).find("<html"), std::string::npos);
+  EXPECT_FALSE(frame_->newsDetail()->SaveTo(QString::fromStdString(dir_.File("no/such/dir/x.html")), &error));
+  EXPECT_FALSE(error.isEmpty());
+
+  list->table()->selectionModel()->select(list->model()->index(1, 0),
+                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  menu = list->ContextMenuForSelection();
+  EXPECT_TRUE(menu->actions().contains(frame_->action(Cmd::MarkRead)));
+  EXPECT_TRUE(menu->actions().contains(frame_->action(Cmd::MarkUnread)));
+  EXPECT_FALSE(menu->actions().contains(frame_->action(Cmd::CopyAddress)));
+}
+
+// Stands in for the user's browser.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+ public slots:
+  void open(const QUrl& url) { opened.push_back(url); }
+
+ public:
+  std::vector<QUrl> opened;
+};
+
+TEST_F(ReaderTest, TheAddressOpensInTheBrowserOnlyForWebAddresses) {
+  UrlCatcher catcher;
+  for (const char* scheme : {"http", "https", "file"}) QDesktopServices::setUrlHandler(scheme, &catcher, "open");
+  NewsRecord r;
+  r.pair = pair_[0];
+  r.title = "Web";
+  r.url = "https://example.org/a b";
+  r.published = *ParseDbTime("2024-01-01 00:00:00");
+  AddNews(r);
+  r.title = "Local";
+  r.url = "file:///etc/passwd";
+  AddNews(r);
+  OpenFrame();
+  CNewsInfoView* info = frame_->newsInfo();
+  auto show = [&](const char* title) {
+    NewsListModel* model = frame_->newsList()->model();
+    for (int i = 0; i < model->rowCount(); ++i)
+      if (model->row(i).title == title) SelectRow(i);
+    return WaitFor([&] { return info->titleText() == title; });
+  };
+  ASSERT_TRUE(show("Web"));
+  QTest::mouseClick(info->field(2), Qt::LeftButton, {}, QPoint(3, 3));
+  ASSERT_EQ(catcher.opened.size(), 1u);
+  EXPECT_EQ(catcher.opened[0].toString(QUrl::FullyEncoded).toStdString(), "https://example.org/a%20b");
+  ASSERT_TRUE(show("Local"));
+  QTest::mouseClick(info->field(2), Qt::LeftButton, {}, QPoint(3, 3));
+  EXPECT_EQ(catcher.opened.size(), 1u);
+  frame_->newsDetail()->Clear();
+  QTest::mouseClick(info->field(2), Qt::LeftButton, {}, QPoint(3, 3));  // empty: nothing
+  EXPECT_EQ(catcher.opened.size(), 1u);
+  for (const char* scheme : {"http", "https", "file"}) QDesktopServices::unsetUrlHandler(scheme);
+}
+
+TEST_F(ReaderTest, HelpOpensTheBundledPageInTheBrowser) {
+  UrlCatcher catcher;
+  QDesktopServices::setUrlHandler("file", &catcher, "open");
+  AddNews(1);
+  OpenFrame();
+  frame_->action(Cmd::Contents)->trigger();
+  QDesktopServices::unsetUrlHandler("file");
+  ASSERT_EQ(catcher.opened.size(), 1u);
+  EXPECT_EQ(catcher.opened[0].toLocalFile().toStdString(), dir_.File("newsdesk_help.html"));
+  EXPECT_NE(ReadFile(dir_.File("newsdesk_help.html")).find("<h1>ORVO Newsdesk</h1>"), std::string::npos);
+}
+
 TEST_F(ReaderTest, TipOfTheDayWrapsAndRemembersItsPlace) {
   settings().WriteInt(kSystemSection, keys::kTipNum, CTipDialog::kTipCount - 1);
   {
@@ -412,3 +510,5 @@ TEST_F(ReaderTest, TipOfTheDayWrapsAndRemembersItsPlace) {
 
 }  // namespace
 }  // namespace orvo::testing
+
+#include "window_test.moc"

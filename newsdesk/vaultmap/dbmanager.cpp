@@ -98,7 +98,7 @@ bool CDBManager::Fail(int rc) {
 }
 
 bool CDBManager::Init(const std::string& path) {
-  newsEnum_.reset();
+  streams_.clear();
   categoryEnum_.reset();
   filterEnum_.reset();
   linkEnum_.reset();
@@ -107,17 +107,20 @@ bool CDBManager::Init(const std::string& path) {
   std::string file = path;
   if (file.empty()) file = Settings::Shared().ReadText(kSystemSection, "PathDB", "", kReaderBuffer);
   if (!Fail(Database::Open(file, Database::Mode::kExisting, &db_))) return false;
-  // Lists sorted by title walk this index. It is made once; a database that
-  // cannot take it now (read-only, or busy with a download) is read all the
-  // same, only slower, and start-up does not wait for it.
-  bool hasIndex;
+  // Lists sorted by title walk the first index, lists by site or category
+  // the second. They are made once; a database that cannot take them now
+  // (read-only, or busy with a download) is read all the same, only slower,
+  // and start-up does not wait for it.
+  int indexes = 0;
   {
-    Statement has(*db_, "SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = 'newsitem_title_nocase'");
-    hasIndex = has.Next();
+    Statement has(*db_, "SELECT count(*) FROM sqlite_master WHERE type = 'index' AND name IN"
+                        " ('newsitem_title_nocase', 'newsitem_pair_date')");
+    if (has.Next()) indexes = static_cast<int>(has.Int(0));
   }
-  if (!hasIndex) {
+  if (indexes != 2) {
     sqlite3_busy_timeout(db_->handle(), 200);
-    db_->Exec("CREATE INDEX IF NOT EXISTS newsitem_title_nocase ON newsitem(title COLLATE NOCASE)");
+    db_->Exec("CREATE INDEX IF NOT EXISTS newsitem_title_nocase ON newsitem(title COLLATE NOCASE);"
+              "CREATE INDEX IF NOT EXISTS newsitem_pair_date ON newsitem(fk_site_cat_rel, publication_date)");
     sqlite3_busy_timeout(db_->handle(), 15000);
   }
   // The reader walks the whole news table for every list: read it through a
@@ -191,10 +194,11 @@ bool CDBManager::AppendFilterCondition(int32_t filterId, std::string* sql, std::
 }
 
 // Sorting 100,000 joined rows before the first one comes back is slow. So a
-// site or category sort walks the sites (categories) in name order and sorts
-// only each one's news by date; a title or date sort walks an index.
+// title or date sort walks an index, and a site or category sort walks the
+// sites (categories) in name order, merging the date-ordered news of each
+// one's site/category pairs: the first row comes at once and nothing is sorted.
 bool CDBManager::BeginNewsListEnum() {
-  newsEnum_.reset();
+  streams_.clear();
   currentResult_.clear();
   groups_.clear();
   nextGroup_ = 0;
@@ -217,100 +221,125 @@ bool CDBManager::BeginNewsListEnum() {
     if (lastError_ == 0) lastError_ = SQLITE_NOTFOUND;
     return false;
   }
-  const char* dir = ascending_ ? " ASC" : " DESC";
-  bool grouped = sortColumn_ == 0 || sortColumn_ == 1;
-  if (grouped) {
+  listParams_ = std::move(params);
+  grouped_ = sortColumn_ == 0 || sortColumn_ == 1;
+  if (grouped_) {
     // The groups in name order; news without a site or category come last.
-    const char* groupSql = sortColumn_ == 0
-                               ? "SELECT id FROM news_config ORDER BY site_name COLLATE NOCASE, id"
-                               : "SELECT id FROM news_cat ORDER BY name COLLATE NOCASE, id";
-    Statement g(*db_, groupSql);
+    Statement g(*db_, sortColumn_ == 0 ? "SELECT id FROM news_config ORDER BY site_name COLLATE NOCASE, id"
+                                       : "SELECT id FROM news_cat ORDER BY name COLLATE NOCASE, id");
     while (g.Next()) groups_.push_back(g.Int(0));
     if (g.error()) return Fail(g.error());
     if (!ascending_) std::reverse(groups_.begin(), groups_.end());
     groups_.push_back(-1);
-    const char* column = sortColumn_ == 0 ? "fk_news_config" : "fk_news_cat";
-    groupSql_ = sql + " AND n.fk_site_cat_rel IN (SELECT id FROM site_cat_rel WHERE " + column + " = ?)" +
-                " ORDER BY n.publication_date DESC, n.id DESC";
+    pairsSql_ = sortColumn_ == 0 ? "SELECT id FROM site_cat_rel WHERE fk_news_config = ? ORDER BY id"
+                                 : "SELECT id FROM site_cat_rel WHERE fk_news_cat = ? ORDER BY id";
+    pairSql_ = sql + " AND n.fk_site_cat_rel = ? ORDER BY n.publication_date DESC, n.id DESC";
     orphanSql_ = sql + " AND (r.id IS NULL OR " + (sortColumn_ == 0 ? "c.id" : "k.id") + " IS NULL)" +
                  " ORDER BY n.publication_date DESC, n.id DESC";
-  } else {
-    // The tie-break runs the same way, so an index gives the rows in order.
-    sql += std::string(" ORDER BY ") + SortExpression(sortColumn_) + dir + ", n.id" + dir;
-  }
-  listParams_ = std::move(params);
-  if (grouped) {
     if (!OpenNextGroup()) return Fail(lastError_ ? lastError_ : SQLITE_ERROR);
   } else {
-    newsEnum_ = std::make_unique<Statement>(*db_, sql);
-    BindList(*newsEnum_, -1, false);
-    if (newsEnum_->error()) {
-      int rc = newsEnum_->error();
-      newsEnum_.reset();
-      return Fail(rc);
-    }
+    // The tie-break runs the same way, so an index gives the rows in order.
+    const char* dir = ascending_ ? " ASC" : " DESC";
+    sql += std::string(" ORDER BY ") + SortExpression(sortColumn_) + dir + ", n.id" + dir;
+    if (!AddStream(sql, false, 0)) return false;
   }
   restrictToFound_ = searchInFound;
   if (restrictToFound_) withinResult_ = std::unordered_set<int32_t>(lastResult_.begin(), lastResult_.end());
   return Fail(0);
 }
 
-bool CDBManager::OpenNextGroup() {
-  newsEnum_.reset();
-  if (nextGroup_ >= groups_.size()) return false;
-  int64_t group = groups_[nextGroup_++];
-  newsEnum_ = std::make_unique<Statement>(*db_, group == -1 ? orphanSql_ : groupSql_);
-  BindList(*newsEnum_, group, group != -1);
-  if (newsEnum_->error()) {
-    lastError_ = newsEnum_->error();
-    newsEnum_.reset();
-    return false;
+bool CDBManager::AddStream(const std::string& sql, bool withPair, int64_t pair) {
+  ListStream stream;
+  stream.st = std::make_unique<Statement>(*db_, sql);
+  size_t i = 0;
+  for (; i < listParams_.size(); ++i)
+    listParams_[i].isNumber ? stream.st->Bind(static_cast<int>(i + 1), listParams_[i].number)
+                            : stream.st->Bind(static_cast<int>(i + 1), listParams_[i].text);
+  if (withPair) stream.st->Bind(static_cast<int>(i + 1), pair);
+  if (int rc = stream.st->error()) {
+    streams_.clear();
+    return Fail(rc);
   }
+  streams_.push_back(std::move(stream));
   return true;
 }
 
-void CDBManager::BindList(Statement& st, int64_t group, bool withGroup) {
-  size_t i = 0;
-  for (; i < listParams_.size(); ++i)
-    listParams_[i].isNumber ? st.Bind(static_cast<int>(i + 1), listParams_[i].number)
-                            : st.Bind(static_cast<int>(i + 1), listParams_[i].text);
-  if (withGroup) st.Bind(static_cast<int>(i + 1), group);
+// The streams of the next site or category. Their first rows are read later,
+// on the loader thread.
+bool CDBManager::OpenNextGroup() {
+  streams_.clear();
+  if (nextGroup_ >= groups_.size()) return false;
+  int64_t group = groups_[nextGroup_++];
+  if (group == -1) return AddStream(orphanSql_, false, 0);
+  std::vector<int64_t> pairs;
+  {
+    Statement p(*db_, pairsSql_);
+    p.Bind(1, group);
+    while (p.Next()) pairs.push_back(p.Int(0));
+    if (p.error()) return Fail(p.error());
+  }
+  for (int64_t pair : pairs)
+    if (!AddStream(pairSql_, true, pair)) return false;
+  return true;
 }
 
 const CNewsListItemStruct* CDBManager::EnumNextNewsListItem() {
-  while (newsEnum_) {
-    if (!newsEnum_->Next()) {
-      if (newsEnum_->error()) {
-        Fail(newsEnum_->error());
+  for (;;) {
+    ListStream* best = nullptr;
+    for (ListStream& s : streams_) {
+      if (!s.primed) {
+        s.primed = true;
+        s.live = s.st->Next();
+      }
+      if (int rc = s.st->error()) {
+        Fail(rc);
+        streams_.clear();
         return nullptr;
       }
-      if (!OpenNextGroup()) return nullptr;
+      if (!s.live) continue;
+      // Newest first, then the higher id, as the single-pair queries order.
+      if (!best) {
+        best = &s;
+        continue;
+      }
+      int byDate = s.st->Text(3).compare(best->st->Text(3));
+      if (byDate > 0 || (byDate == 0 && s.st->Int(0) > best->st->Int(0))) best = &s;
+    }
+    if (!best) {
+      if (!grouped_ || !OpenNextGroup()) {
+        streams_.clear();
+        return nullptr;
+      }
       continue;
     }
-    const Statement& s = *newsEnum_;
+    const Statement& s = *best->st;
     int32_t id = static_cast<int32_t>(s.Int(0));
-    if (restrictToFound_ && !withinResult_.count(id)) continue;
-    newsItem_.id = id;
-    newsItem_.site = s.Text(1);
-    newsItem_.category = s.Text(2);
-    newsItem_.date = ListTime(s, 3);
-    newsItem_.title = s.Text(4);
-    newsItem_.read = s.Int(5) != 0;
-    currentResult_.push_back(id);
-    return &newsItem_;
+    bool take = !restrictToFound_ || withinResult_.count(id);
+    if (take) {
+      newsItem_.id = id;
+      newsItem_.site = s.Text(1);
+      newsItem_.category = s.Text(2);
+      newsItem_.date = ListTime(s, 3);
+      newsItem_.title = s.Text(4);
+      newsItem_.read = s.Int(5) != 0;
+    }
+    best->live = best->st->Next();
+    if (take) {
+      currentResult_.push_back(id);
+      return &newsItem_;
+    }
   }
-  return nullptr;
 }
 
 void CDBManager::EndNewsListEnum() {
-  newsEnum_.reset();
+  streams_.clear();
   lastResult_ = std::move(currentResult_);
   currentResult_.clear();
   withinResult_.clear();
 }
 
 void CDBManager::ClearNewsList() {
-  newsEnum_.reset();
+  streams_.clear();
   currentResult_.clear();
   lastResult_.clear();
   withinResult_.clear();

@@ -124,14 +124,22 @@ class CDBManager {
   int sortColumn_ = 0;
   bool ascending_ = true;
 
-  void BindList(Statement& st, int64_t group, bool withGroup);
+  // One ordered query of the news list; a site or category sort merges several.
+  struct ListStream {
+    std::unique_ptr<Statement> st;
+    bool primed = false;
+    bool live = false;
+  };
+  bool AddStream(const std::string& sql, bool withPair, int64_t pair);
   bool OpenNextGroup();
 
-  std::unique_ptr<Statement> newsEnum_;
+  std::vector<ListStream> streams_;
   std::vector<SqlValue> listParams_;
+  bool grouped_ = false;
   std::vector<int64_t> groups_;  // sites or categories in order; -1: news without one
   size_t nextGroup_ = 0;
-  std::string groupSql_;
+  std::string pairsSql_;
+  std::string pairSql_;
   std::string orphanSql_;
   CNewsListItemStruct newsItem_;
   std::vector<int32_t> currentResult_;

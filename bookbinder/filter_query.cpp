@@ -1,0 +1,217 @@
+#include "filter_query.h"
+
+#include "eventlog.h"
+#include "text.h"
+
+namespace orvo {
+
+namespace {
+
+// Midnight at the start of the day of `t`: the date restrictions compare
+// whole days.
+std::string DayStart(std::time_t t) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d 00:00:00", &tm);
+  return buf;
+}
+
+std::string LikeAnywhere(const std::string& text) { return "%" + text + "%"; }
+
+}  // namespace
+
+std::vector<std::string> SplitKeywords(const std::string& keywords) {
+  std::vector<std::string> words;
+  size_t start = 0;
+  while (start <= keywords.size()) {
+    size_t end = keywords.find(' ', start);
+    if (end == std::string::npos) end = keywords.size();
+    std::string word = Trim(std::string_view(keywords).substr(start, end - start));
+    if (!word.empty()) words.push_back(std::move(word));
+    start = end + 1;
+  }
+  return words;
+}
+
+SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int64_t>& links,
+                                  std::time_t now) {
+  SqlCondition c;
+  bool keywordPart = false;
+  const int mode = filter.searchMode;
+
+  if (mode == kAllWords || mode == kAnyWord) {
+    std::vector<std::string> words = SplitKeywords(filter.keywords);
+    if (!words.empty()) {
+      c.text += " ( ";
+      for (size_t i = 0; i < words.size(); ++i) {
+        if (i > 0) c.text += mode == kAllWords ? " and " : " or ";
+        c.text += " ni.body like ? ";
+        c.values.emplace_back(LikeAnywhere(words[i]));
+      }
+      c.text += " ) ";
+      keywordPart = true;
+    }
+  } else if (mode == kExactPhrase) {
+    // Empty keywords give '%%', which every item satisfies.
+    c.text += " ni.body like ? ";
+    c.values.emplace_back(LikeAnywhere(filter.keywords));
+    keywordPart = true;
+  } else if (mode == kExcludeAllWords || mode == kExcludeAnyWord) {
+    std::vector<std::string> words = SplitKeywords(filter.keywords);
+    if (!words.empty()) {
+      c.text += " ( (";
+      for (size_t i = 0; i < words.size(); ++i) {
+        if (i > 0) c.text += mode == kExcludeAllWords ? " or (" : " and (";
+        c.text += " ni.body NOT like ? )";
+        c.values.emplace_back(LikeAnywhere(words[i]));
+      }
+      c.text += " ) ";
+      keywordPart = true;
+    }
+  } else if (mode == kExcludePhrase) {
+    c.text += " ( ni.body NOT like ? )";
+    c.values.emplace_back(LikeAnywhere(filter.keywords));
+    keywordPart = true;
+  }
+
+  if (filter.timeKind == kBetweenDates) {
+    if (keywordPart) c.text += " and ";
+    c.text += " ni.publication_date >= ? and ni.publication_date <= ?";
+    // A missing bound leaves that side open.
+    c.values.emplace_back(filter.dateFrom ? DayStart(*filter.dateFrom) : std::string("0000-01-01 00:00:00"));
+    c.values.emplace_back(filter.dateTo ? DayStart(*filter.dateTo) : std::string("9999-12-31 23:59:59"));
+  } else if (filter.timeKind == kLastPeriod) {
+    std::time_t start = now - static_cast<std::time_t>(filter.days) * 86400 -
+                        static_cast<std::time_t>(filter.hours) * 3600 -
+                        static_cast<std::time_t>(filter.minutes) * 60;
+    if (keywordPart) c.text += " and ";
+    c.text += " ni.publication_date >= ?";
+    c.values.emplace_back(DayStart(start));
+  }
+
+  if (!c.text.empty()) c.text += " AND ";
+  c.text += " rel.id in(";
+  if (links.empty()) {
+    c.text += "0) ";
+  } else {
+    for (size_t i = 0; i < links.size(); ++i) {
+      if (i > 0) c.text += ",";
+      c.text += "?";
+      c.values.emplace_back(links[i]);
+    }
+    c.text += ") ";
+  }
+  return c;
+}
+
+SqlCondition CombineFilterConditions(const std::vector<SqlCondition>& conditions) {
+  SqlCondition all;
+  for (size_t i = 0; i < conditions.size(); ++i) {
+    if (i > 0) all.text += " OR ";
+    all.text += "(" + conditions[i].text + ")";
+    all.values.insert(all.values.end(), conditions[i].values.begin(), conditions[i].values.end());
+  }
+  return all;
+}
+
+std::string NewsStatementText(const std::string& combinedCondition) {
+  // ni.id after the category keeps a category's items in the order they were
+  // stored, so volumes come out the same on every run.
+  return "SELECT ni.id, \t\tni.recvdate, \t\tni.newsdate, \t\tni.fk_site_cat_rel, "
+         "\t\tni.publication_date, \t\tni.src_url, \t\tni.author, \t\tni.title, "
+         "\t\tni.smalldescr, \t\tni.body  \t\t,nc.name,nc.id  "
+         "FROM newsitem ni, site_cat_rel rel, news_cat nc "
+         "WHERE( ni.fk_site_cat_rel = rel.id AND rel.fk_news_cat = nc.id) AND ( " +
+         combinedCondition + " ) AND ni.is_del=0 order by nc.id, ni.id";
+}
+
+void BindValues(Statement& stmt, const std::vector<SqlValue>& values) {
+  int index = 1;
+  for (const SqlValue& v : values) {
+    if (const int64_t* n = std::get_if<int64_t>(&v))
+      stmt.Bind(index, *n);
+    else
+      stmt.Bind(index, std::get<std::string>(v));
+    ++index;
+  }
+}
+
+int ReadMarkedFilters(Database& db, std::vector<FilterRow>* filters) {
+  filters->clear();
+  Statement st(db, "SELECT * FROM filter WHERE lit_gen <> 0 ORDER BY id");
+  while (st.Next()) {
+    FilterRow f;
+    f.id = st.Int(0);
+    f.name = st.Text(1, kTextColumn);
+    f.keywords = st.Text(2, kTextColumn);
+    f.searchMode = static_cast<int>(st.Int(3));
+    f.timeKind = static_cast<int>(st.Int(4));
+    f.dateFrom = st.Time(5);
+    f.dateTo = st.Time(6);
+    f.days = static_cast<int>(st.Int(7));
+    f.hours = static_cast<int>(st.Int(8));
+    f.minutes = static_cast<int>(st.Int(9));
+    filters->push_back(std::move(f));
+  }
+  return st.error();
+}
+
+int ReadFilterLinks(Database& db, int64_t filterId, std::vector<int64_t>* links) {
+  links->clear();
+  Statement st(db, "SELECT  fk_site_cat_rel  FROM filter_site_cat_rel WHERE fk_filter = ?");
+  st.Bind(1, filterId);
+  while (st.Next()) {
+    if (!st.IsNull(0)) links->push_back(st.Int(0));
+  }
+  return st.error();
+}
+
+int NewsQuery::Open(Database& db, std::time_t now) {
+  stmt_.reset();
+  std::vector<FilterRow> filters;
+  if (int rc = ReadMarkedFilters(db, &filters)) {
+    WriteEventLog("Can not read the filters: error " + HexCode(rc));
+    return rc;
+  }
+  std::vector<SqlCondition> conditions;
+  for (const FilterRow& f : filters) {
+    std::vector<int64_t> links;
+    // Without its links a filter would match every site: fail instead.
+    if (int rc = ReadFilterLinks(db, f.id, &links)) {
+      WriteEventLog("Can not read the sites of filter " + std::to_string(f.id) + ": error " + HexCode(rc));
+      return rc;
+    }
+    conditions.push_back(BuildFilterCondition(f, links, now));
+  }
+  if (conditions.empty()) {
+    WriteEventLog("No filters for .lit files generator.");
+    return kNoMarkedFilters;
+  }
+  SqlCondition all = CombineFilterConditions(conditions);
+  auto stmt = std::make_unique<Statement>(db, NewsStatementText(all.text));
+  BindValues(*stmt, all.values);
+  if (int rc = stmt->error()) return rc;
+  stmt_ = std::move(stmt);
+  return 0;
+}
+
+bool NewsQuery::Fetch() {
+  if (!stmt_ || !stmt_->Next()) return false;
+  const Statement& st = *stmt_;
+  row_.id = st.Int(0);
+  row_.recvDate = st.Time(1);
+  row_.newsDate = st.Time(2);
+  row_.siteCatRel = st.Int(3);
+  row_.publicationDate = st.Time(4);
+  row_.srcUrl = st.Text(5, kTextColumn);
+  row_.author = st.Text(6, kTextColumn);
+  row_.title = st.Text(7, kTextColumn);
+  row_.smallDescr = st.Text(8, kSmallDescrColumn);
+  row_.body = st.Text(9, kBodyColumn);
+  row_.categoryName = st.Text(10, kTextColumn);
+  row_.categoryId = st.Int(11);
+  return true;
+}
+
+}  // namespace orvo

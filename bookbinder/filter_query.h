@@ -1,0 +1,122 @@
+// The news query of an eBook run: the conditions of every filter marked for
+// eBook generation, joined with OR, over the live news, grouped by category.
+//
+// Keywords and dates go into the statement as bound values, never as text, so
+// a keyword with an apostrophe is searched like any other. Keywords keep the
+// reader's bracket escapes; the database's LIKE understands them.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "database.h"
+
+namespace orvo {
+
+// The reader's search modes: the including ones, then the same plus 3.
+enum SearchMode {
+  kAllWords = 0,
+  kAnyWord = 1,
+  kExactPhrase = 2,
+  kExcludeAllWords = 3,
+  kExcludeAnyWord = 4,
+  kExcludePhrase = 5,
+};
+
+enum TimeKind {
+  kNoTimeLimit = 0,
+  kBetweenDates = 1,
+  kLastPeriod = 2,
+};
+
+// One row of `filter`, read by position.
+struct FilterRow {
+  int64_t id = 0;
+  std::string name;
+  std::string keywords;
+  int searchMode = 0;
+  int timeKind = 0;
+  std::optional<std::time_t> dateFrom;
+  std::optional<std::time_t> dateTo;
+  int days = 0;
+  int hours = 0;
+  int minutes = 0;
+};
+
+using SqlValue = std::variant<int64_t, std::string>;
+
+// A piece of WHERE clause with "?" placeholders and their values, in order.
+struct SqlCondition {
+  std::string text;
+  std::vector<SqlValue> values;
+};
+
+// The words of a keywords text: cut at spaces, trimmed, empty pieces dropped.
+std::vector<std::string> SplitKeywords(const std::string& keywords);
+
+// The condition of one filter. `links` are its site/category pair ids; an
+// empty list matches nothing. `now` anchors a "last period" restriction.
+SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int64_t>& links,
+                                  std::time_t now);
+
+// The conditions of all marked filters, each in parentheses, joined by OR.
+// Empty when `filters` is empty.
+SqlCondition CombineFilterConditions(const std::vector<SqlCondition>& conditions);
+
+// The full news statement around a combined condition.
+std::string NewsStatementText(const std::string& combinedCondition);
+
+// Binds `values` to positions 1.. of `stmt`.
+void BindValues(Statement& stmt, const std::vector<SqlValue>& values);
+
+// The marked filters and each one's links. 0 or the database's code.
+int ReadMarkedFilters(Database& db, std::vector<FilterRow>* filters);
+int ReadFilterLinks(Database& db, int64_t filterId, std::vector<int64_t>* links);
+
+// One row of the news query; bodies are cut to the column's buffer.
+struct NewsRow {
+  int64_t id = 0;
+  std::optional<std::time_t> recvDate;
+  std::optional<std::time_t> newsDate;
+  int64_t siteCatRel = 0;
+  std::optional<std::time_t> publicationDate;
+  std::string srcUrl;
+  std::string author;
+  std::string title;
+  std::string smallDescr;
+  std::string body;
+  std::string categoryName;
+  int64_t categoryId = 0;
+};
+
+// The open news query of a run, with its current row.
+class NewsQuery {
+ public:
+  // Result of Open() when no filter is marked for eBook generation.
+  static constexpr int kNoMarkedFilters = -1;
+
+  NewsQuery() = default;
+  NewsQuery(const NewsQuery&) = delete;
+  NewsQuery& operator=(const NewsQuery&) = delete;
+
+  // Builds and prepares the statement. 0 when open; kNoMarkedFilters (logged
+  // as "No filters for .lit files generator.") or the database's code.
+  int Open(Database& db, std::time_t now);
+
+  // Moves to the next row; false at the end or on a failure (see error()).
+  bool Fetch();
+  const NewsRow& row() const { return row_; }
+  int error() const { return stmt_ ? stmt_->error() : 0; }
+  void Close() { stmt_.reset(); }
+
+ private:
+  std::unique_ptr<Statement> stmt_;
+  NewsRow row_;
+};
+
+}  // namespace orvo

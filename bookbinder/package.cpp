@@ -1,0 +1,304 @@
+#include "package.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <pugixml.hpp>
+
+#include "eventlog.h"
+
+namespace orvo {
+
+namespace {
+
+void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
+  if (from.empty()) return;
+  for (size_t pos = s.find(from); pos != std::string::npos; pos = s.find(from, pos + to.size()))
+    s.replace(pos, from.size(), to);
+}
+
+std::string Replaced(std::string s, std::string_view from, std::string_view to) {
+  ReplaceAll(s, from, to);
+  return s;
+}
+
+// Like a DOM's text property: the node's children become one text node.
+// Control characters that XML cannot carry are dropped, so one stray byte in
+// a stored body never makes the volume unreadable.
+void SetText(pugi::xml_node node, std::string_view text) {
+  while (node.first_child()) node.remove_child(node.first_child());
+  std::string clean;
+  clean.reserve(text.size());
+  for (char c : text) {
+    unsigned char b = static_cast<unsigned char>(c);
+    if (b >= 0x20 || c == '\t' || c == '\n' || c == '\r') clean += c;
+  }
+  if (!clean.empty()) node.append_child(pugi::node_pcdata).set_value(clean.c_str());
+}
+
+pugi::xml_node FirstElement(pugi::xml_node node) {
+  for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
+    if (c.type() == pugi::node_element) return c;
+  return {};
+}
+
+pugi::xml_node SecondElement(pugi::xml_node node) {
+  pugi::xml_node first = FirstElement(node);
+  for (pugi::xml_node c = first ? first.next_sibling() : first; c; c = c.next_sibling())
+    if (c.type() == pugi::node_element) return c;
+  return {};
+}
+
+std::string FormatLocal(std::time_t t, const char* format) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[64];
+  std::strftime(buf, sizeof buf, format, &tm);
+  return buf;
+}
+
+void SetAttribute(pugi::xml_node node, const char* name, const std::string& value) {
+  pugi::xml_attribute a = node.attribute(name);
+  if (!a) a = node.append_attribute(name);
+  a.set_value(value.c_str());
+}
+
+// "ERROR in file: %s, line %d": tells the failing steps apart.
+int TemplateError(int line) {
+  WriteEventLog("ERROR in file: package.cpp, line " + std::to_string(line));
+  return 1;
+}
+
+bool LoadTemplate(pugi::xml_document& doc, std::string_view text, const char* failure) {
+  pugi::xml_parse_result r = doc.load_buffer(text.data(), text.size(), pugi::parse_default);
+  if (!r) {
+    WriteEventLog("Error load XML Document");
+    WriteEventLog(failure);
+    return false;
+  }
+  return true;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
+}
+
+struct PictureRow {
+  int64_t id = 0;
+  int64_t bodyPos = 0;
+  std::string imagePath;
+  std::string imageText;
+};
+
+int ReadPictures(Database& db, int64_t newsId, std::vector<PictureRow>* pictures) {
+  pictures->clear();
+  Statement st(db, "SELECT * FROM newsimages WHERE fk_newsitem= ? ORDER BY id");
+  st.Bind(1, newsId);
+  while (st.Next()) {
+    PictureRow p;
+    p.id = st.Int(0);
+    p.bodyPos = st.Int(1);
+    p.imagePath = st.Text(2, kImagePathColumn);
+    p.imageText = st.Text(3, kImageTextColumn);
+    pictures->push_back(std::move(p));
+  }
+  return st.error();
+}
+
+}  // namespace
+
+std::string PackageHref(const std::string& path, const std::string& packageDir) {
+  std::filesystem::path p(path);
+  std::string rel = p.is_absolute() ? p.lexically_relative(packageDir).generic_string() : p.generic_string();
+  if (rel.empty()) rel = p.generic_string();
+  std::string href;
+  for (char c : rel) {
+    if (c == '%' || c == '#' || c == '?' || c == ' ') {
+      char buf[4];
+      std::snprintf(buf, sizeof buf, "%%%02X", static_cast<unsigned char>(c));
+      href += buf;
+    } else {
+      href += c;
+    }
+  }
+  return href;
+}
+
+PackageFiles::PackageFiles(std::string dir)
+    : tempDir(std::move(dir)) {
+  if (tempDir.empty() || tempDir.back() != '/') tempDir += '/';
+  toc = tempDir + "toc.html";
+  content = tempDir + "Content.html";
+  package = tempDir + "Newsdesk.opf";
+  stylesheet = tempDir + "eBook.css";
+}
+
+std::string PictureMediaType(const std::string& path) {
+  unsigned char head[12] = {};
+  size_t n = 0;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    n = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+  }
+  if (n >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return "image/jpeg";
+  if (n >= 8 && std::memcmp(head, "\x89PNG\r\n\x1a\n", 8) == 0) return "image/png";
+  if (n >= 6 && (std::memcmp(head, "GIF87a", 6) == 0 || std::memcmp(head, "GIF89a", 6) == 0)) return "image/gif";
+  if (n >= 2 && head[0] == 'B' && head[1] == 'M') return "image/bmp";
+  std::string ext = std::filesystem::path(path).extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == ".png") return "image/png";
+  if (ext == ".gif") return "image/gif";
+  if (ext == ".bmp") return "image/bmp";
+  return "image/jpeg";
+}
+
+bool EnsureStylesheet(const PackageFiles& files) {
+  std::error_code ec;
+  if (std::filesystem::exists(files.stylesheet, ec)) return true;
+  std::string_view css = StylesheetText();
+  return WriteWholeFile(files.stylesheet, std::string(css));
+}
+
+int BuildPackage(Database& db, NewsQuery& query, bool* endOfRows, const VolumeRequest& request,
+                 const PackageFiles& files, int* items) {
+  *items = 0;
+  pugi::xml_document toc, content, package;
+  if (!LoadTemplate(toc, TocTemplate(), "Error: Create Toc HTML")) return 1;
+  if (!LoadTemplate(content, ContentTemplate(), "Error: Create Content HTML")) return 1;
+  if (!LoadTemplate(package, PackageTemplate(), "Error: Create XML Doc")) return 1;
+
+  pugi::xml_node tocRow = toc.select_node("//div").node();
+  if (!tocRow) return TemplateError(__LINE__);
+  pugi::xml_node tocBody = tocRow.parent();
+  pugi::xml_node categoryTemplate = content.select_node("//div").node();
+  if (!categoryTemplate) return TemplateError(__LINE__);
+  pugi::xml_node contentBody = categoryTemplate.parent();
+  pugi::xml_node pictureRow = package.select_node("//item[@id=\"pic_N\"]").node();
+  if (!pictureRow) return TemplateError(__LINE__);
+  pugi::xml_node manifest = pictureRow.parent();
+  pugi::xml_node title = package.select_node("//dc:Title").node();
+  if (!title) return TemplateError(__LINE__);
+
+  SetText(title, "News " + FormatLocal(request.buildTime, "%d.%m.%y %H:%M") + " Vol." +
+                     std::to_string(request.volumeIndex + 1));
+
+  bool haveCategory = false;
+  int64_t categoryId = 0;
+  pugi::xml_node block, newsTemplate;
+  std::vector<PictureRow> pictures;
+  const int maxNews = request.maxNews < 1 ? 50 : request.maxNews;
+
+  while (!*endOfRows && *items < maxNews) {
+    const NewsRow& row = query.row();
+    ++*items;
+    if (!haveCategory || row.categoryId != categoryId) {
+      if (haveCategory) block.remove_child(newsTemplate);
+      haveCategory = true;
+      categoryId = row.categoryId;
+
+      pugi::xml_node tocEntry = tocBody.append_copy(tocRow);
+      pugi::xml_node link = FirstElement(tocEntry);
+      if (!link) return TemplateError(__LINE__);
+      SetAttribute(link, "href", Replaced(link.attribute("href").value(), "$category_name", row.categoryName));
+      SetText(link, Replaced(link.text().get(), "$category_name", row.categoryName));
+
+      block = contentBody.append_copy(categoryTemplate);
+      pugi::xml_node anchor = FirstElement(block);
+      if (!anchor) return TemplateError(__LINE__);
+      SetAttribute(anchor, "name", Replaced(anchor.attribute("name").value(), "$category_name", row.categoryName));
+      SetText(anchor, row.categoryName);
+      newsTemplate = SecondElement(block);
+      if (!newsTemplate) return TemplateError(__LINE__);
+    }
+
+    pugi::xml_node item = block.append_copy(newsTemplate);
+    pugi::xml_node source = item.select_node(".//a[@href=\"$sourceURL\"]").node();
+    if (!source) return TemplateError(__LINE__);
+    SetAttribute(source, "href", Replaced(source.attribute("href").value(), "$sourceURL", row.srcUrl));
+    SetText(source, row.srcUrl);
+    pugi::xml_node textDiv = item.select_node(".//div[@class=\"news_text\"]").node();
+    if (!textDiv) return TemplateError(__LINE__);
+
+    // Cut the body at each picture's placeholder and put the picture there.
+    std::string remaining = row.body;
+    if (int rc = ReadPictures(db, row.id, &pictures))
+      WriteEventLog("Can not read the pictures of news " + std::to_string(row.id) + ": error " + HexCode(rc));
+    for (const PictureRow& pic : pictures) {
+      std::string placeholder = "[[{" + std::to_string(pic.bodyPos) + "}]]";
+      size_t at = remaining.find(placeholder);
+      if (pic.imagePath.empty()) {
+        // No file was stored: an empty manifest entry would fail the whole
+        // volume, so the placeholder just goes.
+        if (at != std::string::npos) remaining.erase(at, placeholder.size());
+        continue;
+      }
+      std::string picId = "Pic_" + std::to_string(pic.id);
+      pugi::xml_node entry = manifest.append_copy(pictureRow);
+      SetAttribute(entry, "id", picId);
+      const std::string href = PackageHref(pic.imagePath, files.tempDir);
+      SetAttribute(entry, "href", href);
+      SetAttribute(entry, "media-type", PictureMediaType(pic.imagePath));
+
+      if (at == std::string::npos) continue;
+      SetText(textDiv, std::string_view(remaining).substr(0, at));
+      remaining.erase(0, at + placeholder.size());
+      pugi::xml_node img = item.append_child("div").append_child("img");
+      SetAttribute(img, "id", picId);
+      SetAttribute(img, "src", href);
+      SetAttribute(img, "align", "bottom");
+      SetText(img, pic.imageText);
+      textDiv = item.append_copy(textDiv);
+    }
+    SetText(textDiv, remaining);
+
+    pugi::xml_node header = item.select_node(".//div[@class=\"header\"]").node();
+    if (!header) return TemplateError(__LINE__);
+    std::string published = row.publicationDate ? FormatLocal(*row.publicationDate, "%d.%m.%Y %H:%M") : "";
+    SetText(header, row.categoryName + "  " + published);
+    pugi::xml_node titleDiv = item.select_node(".//div[@class=\"title\"]").node();
+    if (!titleDiv) return TemplateError(__LINE__);
+    SetText(titleDiv, Replaced(titleDiv.text().get(), "$news_header", row.title));
+
+    if (!query.Fetch()) *endOfRows = true;
+  }
+  if (*items == 0) return 0;
+
+  block.remove_child(newsTemplate);
+  contentBody.remove_child(categoryTemplate);
+  tocBody.remove_child(tocRow);
+  manifest.remove_child(pictureRow);
+
+  // A file that cannot be written fails the volume: the writer would
+  // otherwise compile what an earlier volume left in the folder.
+  const unsigned html = pugi::format_raw | pugi::format_no_declaration;
+  if (!toc.save_file(files.toc.c_str(), "", html, pugi::encoding_utf8)) {
+    WriteEventLog("Can not write " + files.toc);
+    return 1;
+  }
+  std::ostringstream text;
+  content.save(text, "", html, pugi::encoding_utf8);
+  std::string xml = text.str();
+  // Setting text escapes markup; the line breaks and entities that bodies
+  // carry must take effect. Everything else stays escaped.
+  ReplaceAll(xml, "&lt;br /&gt;", "<br />");
+  ReplaceAll(xml, "&lt;br clear=\"left\" /&gt;", "<br clear=\"left\" />");
+  ReplaceAll(xml, "&amp;#160;", "&#160;");
+  ReplaceAll(xml, "&amp;#39;", "&#39;");
+  if (!WriteWholeFile(files.content, xml)) {
+    WriteEventLog("Can not write " + files.content);
+    return 1;
+  }
+  if (!package.save_file(files.package.c_str(), "", pugi::format_raw, pugi::encoding_utf8)) {
+    WriteEventLog("Can not write " + files.package);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace orvo

@@ -1,0 +1,270 @@
+#include "filter_query.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "eventlog.h"
+#include "news_fixture.h"
+
+namespace orvo {
+namespace {
+
+using testing::TestFilter;
+using testing::NewsFixture;
+using testing::TestNews;
+
+std::time_t Local(int y, int mo, int d, int h = 12, int mi = 0) {
+  std::tm tm{};
+  tm.tm_year = y - 1900;
+  tm.tm_mon = mo - 1;
+  tm.tm_mday = d;
+  tm.tm_hour = h;
+  tm.tm_min = mi;
+  tm.tm_isdst = -1;
+  return std::mktime(&tm);
+}
+
+TEST(FilterConditionText, KeepsTheShapeOfTheStatementWithPlaceholders) {
+  FilterRow f;
+  f.searchMode = kAllWords;
+  f.keywords = "a  b c";
+  SqlCondition all = CombineFilterConditions({BuildFilterCondition(f, {7}, 0)});
+  EXPECT_EQ(all.text, "( (  ni.body like ?  and  ni.body like ?  and  ni.body like ?  )  AND  rel.id in(?) )");
+  ASSERT_EQ(all.values.size(), 4u);
+  EXPECT_EQ(std::get<std::string>(all.values[0]), "%a%");
+  EXPECT_EQ(std::get<std::string>(all.values[2]), "%c%");
+  EXPECT_EQ(std::get<int64_t>(all.values[3]), 7);
+
+  // Exact phrase with no keywords still tests the body, against '%%'.
+  f.searchMode = kExactPhrase;
+  f.keywords = "";
+  SqlCondition phrase = BuildFilterCondition(f, {}, 0);
+  EXPECT_EQ(phrase.text.rfind(" ni.body like ? ", 0), 0u);
+  EXPECT_EQ(std::get<std::string>(phrase.values[0]), "%%");
+
+  // A date range without keywords has no leading " and ".
+  f.searchMode = 7;
+  f.timeKind = kBetweenDates;
+  f.dateFrom = Local(2003, 12, 1, 15, 30);
+  f.dateTo = Local(2003, 12, 5, 9, 0);
+  SqlCondition range = BuildFilterCondition(f, {3, 4}, 0);
+  EXPECT_EQ(range.text, " ni.publication_date >= ? and ni.publication_date <= ? AND  rel.id in(?,?) ");
+  EXPECT_EQ(std::get<std::string>(range.values[0]), "2003-12-01 00:00:00");
+  EXPECT_EQ(std::get<std::string>(range.values[1]), "2003-12-05 00:00:00");
+
+  // Nothing but links: no leading " AND "; no links at all: in(0).
+  f.timeKind = kNoTimeLimit;
+  EXPECT_EQ(BuildFilterCondition(f, {5}, 0).text, " rel.id in(?) ");
+  EXPECT_EQ(BuildFilterCondition(f, {}, 0).text, " rel.id in(0) ");
+}
+
+TEST(FilterConditionText, PeriodCountsBackFromNowToTheStartOfThatDay) {
+  FilterRow f;
+  f.searchMode = kAnyWord;
+  f.keywords = "tax budget";
+  f.timeKind = kLastPeriod;
+  f.days = 1;
+  std::time_t now = Local(2024, 3, 10, 1, 30);
+  SqlCondition c = BuildFilterCondition(f, {12, 40}, now);
+  EXPECT_EQ(c.text,
+            " (  ni.body like ?  or  ni.body like ?  )  and  ni.publication_date >= ? AND  rel.id in(?,?) ");
+  EXPECT_EQ(std::get<std::string>(c.values[2]), "2024-03-09 00:00:00");
+
+  // Two hours back from 01:30 crosses midnight into the day before.
+  f.days = 0;
+  f.hours = 2;
+  EXPECT_EQ(std::get<std::string>(BuildFilterCondition(f, {1}, now).values[2]), "2024-03-09 00:00:00");
+  f.hours = 1;
+  EXPECT_EQ(std::get<std::string>(BuildFilterCondition(f, {1}, now).values[2]), "2024-03-10 00:00:00");
+}
+
+TEST(FilterConditionText, ExcludingModesNegateEachWord) {
+  FilterRow f;
+  f.keywords = "x y";
+  f.searchMode = kExcludeAllWords;
+  EXPECT_EQ(BuildFilterCondition(f, {}, 0).text,
+            " ( ( ni.body NOT like ? ) or ( ni.body NOT like ? ) )  AND  rel.id in(0) ");
+  f.searchMode = kExcludeAnyWord;
+  EXPECT_EQ(BuildFilterCondition(f, {}, 0).text,
+            " ( ( ni.body NOT like ? ) and ( ni.body NOT like ? ) )  AND  rel.id in(0) ");
+  f.searchMode = kExcludePhrase;
+  EXPECT_EQ(BuildFilterCondition(f, {}, 0).text, " ( ni.body NOT like ? ) AND  rel.id in(0) ");
+  // Words modes without words add no keyword part.
+  f.keywords = "   ";
+  f.searchMode = kExcludeAnyWord;
+  EXPECT_EQ(BuildFilterCondition(f, {}, 0).text, " rel.id in(0) ");
+  EXPECT_EQ(SplitKeywords("  tax \t  budget "), (std::vector<std::string>{"tax", "budget"}));
+}
+
+class FilterQueryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    world = fx.AddPair("Site A", "World");
+    sport = fx.AddPair("Site A", "Sport");
+    worldB = fx.AddPair("Site B", "World");
+  }
+
+  int64_t News(int64_t pair, const std::string& body, std::time_t published = 0, bool deleted = false) {
+    TestNews s;
+    s.pair = pair;
+    s.body = body;
+    s.title = body;
+    s.published = published;
+    s.deleted = deleted;
+    return fx.AddNews(s);
+  }
+
+  // The ids the query returns, in order.
+  std::vector<int64_t> Selected(std::time_t now = std::time(nullptr)) {
+    NewsQuery q;
+    int rc = q.Open(fx.db(), now);
+    EXPECT_EQ(rc, 0);
+    std::vector<int64_t> ids;
+    while (q.Fetch()) ids.push_back(q.row().id);
+    EXPECT_EQ(q.error(), 0);
+    return ids;
+  }
+
+  std::set<int64_t> SelectedSet() {
+    auto v = Selected();
+    return {v.begin(), v.end()};
+  }
+
+  TestFilter Filter(int mode, const std::string& keywords) {
+    TestFilter f;
+    f.mode = mode;
+    f.keywords = keywords;
+    f.pairs = {world, sport, worldB};
+    return f;
+  }
+
+  NewsFixture fx;
+  int64_t world = 0, sport = 0, worldB = 0;
+};
+
+TEST_F(FilterQueryTest, KeywordModesSelectExactlyTheirRows) {
+  int64_t both = News(world, "The new tax budget was passed");
+  int64_t taxOnly = News(world, "Tax rises again");
+  int64_t budgetOnly = News(sport, "A budget for the club");
+  int64_t neither = News(sport, "Football results");
+  int64_t splitPhrase = News(worldB, "budget and tax");
+
+  struct Case {
+    int mode;
+    std::set<int64_t> expected;
+  } cases[] = {
+      {kAllWords, {both, splitPhrase}},
+      {kAnyWord, {both, taxOnly, budgetOnly, splitPhrase}},
+      {kExactPhrase, {both}},
+      {kExcludeAllWords, {taxOnly, budgetOnly, neither}},
+      {kExcludeAnyWord, {neither}},
+      {kExcludePhrase, {taxOnly, budgetOnly, neither, splitPhrase}},
+      {9, {both, taxOnly, budgetOnly, neither, splitPhrase}},
+  };
+  for (const Case& c : cases) {
+    fx.db().Exec("DELETE FROM filter");
+    fx.AddFilter(Filter(c.mode, "tax budget"));
+    EXPECT_EQ(SelectedSet(), c.expected) << "mode " << c.mode;
+  }
+}
+
+TEST_F(FilterQueryTest, KeywordsAreDataAndKeepTheReadersEscapes) {
+  int64_t quote = News(world, "Interview with O'Brien today");
+  int64_t percent = News(world, "Prices up 50% this year");
+  News(world, "Prices up 50 percent this year");
+  int64_t upper = News(sport, "CAFÉ OPENS");
+
+  fx.AddFilter(Filter(kExactPhrase, "o'brien"));
+  EXPECT_EQ(Selected(), std::vector<int64_t>{quote});
+
+  fx.db().Exec("DELETE FROM filter");
+  fx.AddFilter(Filter(kExactPhrase, "50[%]"));  // stored escaped, as the reader saves it
+  EXPECT_EQ(Selected(), std::vector<int64_t>{percent});
+
+  fx.db().Exec("DELETE FROM filter");
+  fx.AddFilter(Filter(kAllWords, "café"));
+  EXPECT_EQ(Selected(), std::vector<int64_t>{upper});
+}
+
+TEST_F(FilterQueryTest, TimeRestrictionsCompareWholeDays) {
+  int64_t before = News(world, "x", Local(2003, 11, 30, 23, 59));
+  int64_t first = News(world, "x", Local(2003, 12, 1, 0, 0));
+  int64_t inside = News(world, "x", Local(2003, 12, 3, 12, 0));
+  int64_t lastMidnight = News(world, "x", Local(2003, 12, 5, 0, 0));
+  int64_t lastDay = News(world, "x", Local(2003, 12, 5, 10, 0));
+  (void)before;
+  (void)lastDay;
+
+  TestFilter f = Filter(7, "");
+  f.timeKind = kBetweenDates;
+  f.from = Local(2003, 12, 1, 18, 0);
+  f.to = Local(2003, 12, 5, 18, 0);
+  fx.AddFilter(f);
+  // The range ends at midnight at the start of the last day.
+  EXPECT_EQ(SelectedSet(), (std::set<int64_t>{first, inside, lastMidnight}));
+
+  fx.db().Exec("DELETE FROM filter");
+  f.timeKind = kLastPeriod;
+  f.days = 2;
+  f.hours = 3;
+  fx.AddFilter(f);
+  // From 5 Dec 10:00 back 2 days 3 hours is 3 Dec 07:00: the whole of 3 Dec on.
+  std::vector<int64_t> got = Selected(Local(2003, 12, 5, 10, 0));
+  EXPECT_EQ(std::set<int64_t>(got.begin(), got.end()), (std::set<int64_t>{inside, lastMidnight, lastDay}));
+}
+
+TEST_F(FilterQueryTest, SitesJoinOrderAndDeletion) {
+  int64_t a = News(sport, "a");
+  int64_t b = News(world, "b");
+  int64_t c = News(worldB, "c");
+  int64_t d = News(sport, "d");
+  News(world, "gone", 0, /*deleted=*/true);
+
+  // Limited to the World pairs; a filter without pairs matches nothing.
+  TestFilter f = Filter(7, "");
+  f.pairs = {world, worldB};
+  fx.AddFilter(f);
+  TestFilter none = Filter(7, "");
+  none.pairs = {};
+  fx.AddFilter(none);
+  EXPECT_EQ(SelectedSet(), (std::set<int64_t>{b, c}));
+
+  // A second filter over everything: each item once, grouped by category
+  // id (World was created first), deleted items never.
+  fx.AddFilter(Filter(7, ""));
+  EXPECT_EQ(Selected(), (std::vector<int64_t>{b, c, a, d}));
+}
+
+TEST_F(FilterQueryTest, UnmarkedFiltersDoNotCountAndNoneMarkedIsReported) {
+  News(world, "x");
+  TestFilter f = Filter(7, "");
+  f.litGen = false;
+  fx.AddFilter(f);
+  NewsQuery q;
+  EXPECT_EQ(q.Open(fx.db(), std::time(nullptr)), NewsQuery::kNoMarkedFilters);
+  EXPECT_NE(testing::ReadFile(EventLogPath()).find("No filters for .lit files generator."), std::string::npos);
+}
+
+TEST_F(FilterQueryTest, RowCarriesTheCategoryAndCutsTheBody) {
+  TestNews s;
+  s.pair = sport;
+  s.title = "Match report";
+  s.srcUrl = "http://example.org/m?a=1&b='2'";
+  s.body = std::string(70000, 'x');
+  s.published = Local(2020, 5, 6, 7, 8);
+  fx.AddNews(s);
+  fx.AddFilter(Filter(7, ""));
+  NewsQuery q;
+  ASSERT_EQ(q.Open(fx.db(), std::time(nullptr)), 0);
+  ASSERT_TRUE(q.Fetch());
+  EXPECT_EQ(q.row().title, "Match report");
+  EXPECT_EQ(q.row().srcUrl, s.srcUrl);
+  EXPECT_EQ(q.row().categoryName, "Sport");
+  EXPECT_EQ(q.row().body.size(), kBodyColumn - 1);
+  EXPECT_EQ(q.row().publicationDate, s.published);
+  EXPECT_FALSE(q.Fetch());
+}
+
+}  // namespace
+}  // namespace orvo

@@ -1,0 +1,105 @@
+#include "news_fixture.h"
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "settings.h"
+#include "text.h"
+
+namespace orvo::testing {
+
+NewsFixture::NewsFixture() {
+  if (const char* h = std::getenv("ORVO_HOME")) {
+    hadHome_ = true;
+    oldHome_ = h;
+  }
+  ::setenv("ORVO_HOME", home_.path().c_str(), 1);
+  if (Database::Open(dbPath(), Database::Mode::kCreate, &db_) != 0) throw std::runtime_error("cannot create db");
+  Settings::Shared().WriteText(kSystemSection, "PathDB", dbPath());
+}
+
+NewsFixture::~NewsFixture() {
+  db_.reset();
+  if (hadHome_)
+    ::setenv("ORVO_HOME", oldHome_.c_str(), 1);
+  else
+    ::unsetenv("ORVO_HOME");
+}
+
+int64_t NewsFixture::AddPair(const std::string& site, const std::string& category) {
+  int64_t siteId = 0, catId = 0;
+  {
+    Statement st(*db_, "SELECT id FROM news_config WHERE site_name = ?");
+    st.Bind(1, site);
+    if (st.Next()) siteId = st.Int(0);
+  }
+  if (!siteId) {
+    Statement st(*db_, "INSERT INTO news_config(site_name) VALUES(?)");
+    st.Bind(1, site).Execute();
+    siteId = db_->LastInsertId();
+  }
+  {
+    Statement st(*db_, "SELECT id FROM news_cat WHERE name = ?");
+    st.Bind(1, category);
+    if (st.Next()) catId = st.Int(0);
+  }
+  if (!catId) {
+    Statement st(*db_, "INSERT INTO news_cat(name) VALUES(?)");
+    st.Bind(1, category).Execute();
+    catId = db_->LastInsertId();
+  }
+  Statement st(*db_, "INSERT INTO site_cat_rel(is_selected, fk_news_cat, fk_news_config) VALUES(1, ?, ?)");
+  st.Bind(1, catId).Bind(2, siteId).Execute();
+  return db_->LastInsertId();
+}
+
+int64_t NewsFixture::AddNews(const TestNews& news) {
+  std::time_t now = std::time(nullptr);
+  std::time_t published = news.published ? news.published : now;
+  Statement st(*db_,
+               "INSERT INTO newsitem(recvdate, newsdate, fk_site_cat_rel, publication_date, src_url, author, title, "
+               "smalldescr, body, is_del) VALUES(?, ?, ?, ?, ?, '', ?, '', ?, ?)");
+  st.BindTime(1, now).BindTime(2, published).Bind(3, news.pair).BindTime(4, published);
+  st.Bind(5, news.srcUrl).Bind(6, news.title).Bind(7, news.body).Bind(8, news.deleted ? 1 : 0);
+  if (st.Execute() != 0) throw std::runtime_error("insert news: " + db_->ErrorMessage());
+  return db_->LastInsertId();
+}
+
+int64_t NewsFixture::AddPicture(int64_t newsId, int bodyPos, const std::string& path, const std::string& caption) {
+  Statement st(*db_, "INSERT INTO newsimages(bodypos, image_path, imagetext, fk_newsitem) VALUES(?, ?, ?, ?)");
+  st.Bind(1, bodyPos).Bind(2, path).Bind(3, caption).Bind(4, newsId);
+  if (st.Execute() != 0) throw std::runtime_error("insert picture");
+  return db_->LastInsertId();
+}
+
+int64_t NewsFixture::AddFilter(const TestFilter& filter) {
+  Statement st(*db_,
+               "INSERT INTO filter(name, keywords, search_mode, time_kind, date_from, date_to, days, hours, minutes, "
+               "lit_gen) VALUES('f', ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  st.Bind(1, filter.keywords).Bind(2, filter.mode).Bind(3, filter.timeKind);
+  if (filter.from) st.BindTime(4, filter.from); else st.BindNull(4);
+  if (filter.to) st.BindTime(5, filter.to); else st.BindNull(5);
+  st.Bind(6, filter.days).Bind(7, filter.hours).Bind(8, filter.minutes).Bind(9, filter.litGen ? 1 : 0);
+  if (st.Execute() != 0) throw std::runtime_error("insert filter");
+  int64_t id = db_->LastInsertId();
+  for (int64_t pair : filter.pairs) {
+    Statement link(*db_, "INSERT INTO filter_site_cat_rel(fk_filter, fk_site_cat_rel) VALUES(?, ?)");
+    link.Bind(1, id).Bind(2, pair).Execute();
+  }
+  return id;
+}
+
+void NewsFixture::WriteSetting(const std::string& key, const std::string& value) {
+  Settings::Shared().WriteText(kSystemSection, key, value);
+}
+
+void NewsFixture::WriteCleanup(int deleteLit) { Settings::Shared().WriteInt(kCleanupSection, "DeleteLit", deleteLit); }
+
+std::string MakePicture(const std::string& path, size_t size) {
+  std::string bytes = "\xFF\xD8\xFF\xE0";
+  for (size_t i = bytes.size(); i < size; ++i) bytes += static_cast<char>((i * 7 + 3) & 0xFF);
+  WriteFile(path, bytes);
+  return bytes;
+}
+
+}  // namespace orvo::testing

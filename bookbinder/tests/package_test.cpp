@@ -1,0 +1,244 @@
+#include "package.h"
+
+#include <gtest/gtest.h>
+#include <pugixml.hpp>
+
+#include <filesystem>
+
+#include "news_fixture.h"
+
+namespace orvo {
+namespace {
+
+using testing::TestFilter;
+using testing::NewsFixture;
+using testing::TestNews;
+using testing::ReadFile;
+
+std::time_t Local(int y, int mo, int d, int h, int mi) {
+  std::tm tm{};
+  tm.tm_year = y - 1900;
+  tm.tm_mon = mo - 1;
+  tm.tm_mday = d;
+  tm.tm_hour = h;
+  tm.tm_min = mi;
+  tm.tm_isdst = -1;
+  return std::mktime(&tm);
+}
+
+class PackageTest : public ::testing::Test {
+ protected:
+  PackageTest() : files(fx.home() + "/temp") { std::filesystem::create_directories(files.tempDir); }
+
+  int64_t News(int64_t pair, const std::string& title, const std::string& body = "text") {
+    TestNews s;
+    s.pair = pair;
+    s.title = title;
+    s.body = body;
+    s.srcUrl = "http://example.org/" + title;
+    s.published = Local(2020, 5, 6, 7, 8);
+    return fx.AddNews(s);
+  }
+
+  void OpenQuery() {
+    TestFilter f;
+    for (int64_t p : pairs) f.pairs.push_back(p);
+    fx.AddFilter(f);
+    ASSERT_EQ(query.Open(fx.db(), std::time(nullptr)), 0);
+    endOfRows = !query.Fetch();
+  }
+
+  // Builds one volume and loads its content and package documents.
+  int Build(int maxNews, int volume = 0) {
+    VolumeRequest r;
+    r.maxNews = maxNews;
+    r.volumeIndex = volume;
+    r.buildTime = Local(2003, 12, 1, 15, 30);
+    int items = -1;
+    EXPECT_EQ(BuildPackage(fx.db(), query, &endOfRows, r, files, &items), 0);
+    if (items > 0) {
+      EXPECT_TRUE(content.load_file(files.content.c_str()));
+      EXPECT_TRUE(opf.load_file(files.package.c_str()));
+      EXPECT_TRUE(toc.load_file(files.toc.c_str()));
+    }
+    return items;
+  }
+
+  // The href of a picture as the package gives it; it leads back to `path`
+  // from the package's folder.
+  std::string Href(const std::string& path) {
+    std::string href = PackageHref(path, files.tempDir);
+    EXPECT_EQ((std::filesystem::path(files.tempDir) / href).lexically_normal().string(), path);
+    return href;
+  }
+
+  std::vector<std::string> Texts(const char* xpath, const pugi::xml_document& doc) {
+    std::vector<std::string> out;
+    for (const pugi::xpath_node& n : doc.select_nodes(xpath)) out.push_back(n.node().text().get());
+    return out;
+  }
+
+  NewsFixture fx;
+  PackageFiles files;
+  NewsQuery query;
+  bool endOfRows = false;
+  std::vector<int64_t> pairs;
+  pugi::xml_document content, opf, toc;
+};
+
+TEST_F(PackageTest, CategoriesBecomeTocRowsAndBlocks) {
+  int64_t a = fx.AddPair("S", "Alpha"), b = fx.AddPair("S", "Beta");
+  pairs = {a, b};
+  for (const char* t : {"a1", "a2", "a3"}) News(a, t);
+  for (const char* t : {"b1", "b2"}) News(b, t);
+  OpenQuery();
+  ASSERT_EQ(Build(50), 5);
+  EXPECT_TRUE(endOfRows);
+
+  std::vector<std::string> links;
+  for (auto& n : toc.select_nodes("/html/body/div/a")) links.push_back(n.node().attribute("href").value());
+  EXPECT_EQ(links, (std::vector<std::string>{"Content.html#Alpha", "Content.html#Beta"}));
+  EXPECT_EQ(Texts("/html/body/div/a", toc), (std::vector<std::string>{"Alpha", "Beta"}));
+
+  pugi::xpath_node_set blocks = content.select_nodes("/html/body/div");
+  ASSERT_EQ(blocks.size(), 2u);
+  pugi::xml_node first = blocks[0].node();
+  EXPECT_STREQ(first.first_child().attribute("name").value(), "Alpha");
+  EXPECT_STREQ(first.first_child().text().get(), "Alpha");  // the h4 gave way to the name
+  EXPECT_EQ(Texts("/html/body/div/div/div[@class='title']", content),
+            (std::vector<std::string>{"a1", "a2", "a3", "b1", "b2"}));
+  EXPECT_EQ(first.select_nodes("div").size(), 3u);
+  EXPECT_EQ(Texts("(//div[@class='header'])[1]", content), (std::vector<std::string>{"Alpha  06.05.2020 07:08"}));
+  pugi::xml_node source = content.select_node("(//div[@class='source']/a)[1]").node();
+  EXPECT_STREQ(source.attribute("href").value(), "http://example.org/a1");
+  EXPECT_STREQ(source.text().get(), "http://example.org/a1");
+
+  EXPECT_EQ(Texts("//dc:Title", opf), (std::vector<std::string>{"News 01.12.03 15:30 Vol.1"}));
+  // No template is left behind.
+  std::string all = ReadFile(files.content) + ReadFile(files.toc) + ReadFile(files.package);
+  EXPECT_EQ(all.find("$category_name"), std::string::npos);
+  EXPECT_EQ(all.find("$news_header"), std::string::npos);
+  EXPECT_EQ(all.find("pic_N"), std::string::npos);
+}
+
+TEST_F(PackageTest, PicturesAreCutIntoTheTextAtTheirPlaceholders) {
+  int64_t p = fx.AddPair("S", "World");
+  pairs = {p};
+  int64_t id = News(p, "pics", "one[[{1}]]two[[{2}]]thr[[{3}]]ee");
+  fx.AddPicture(id, 1, "/pics/1.jpg", "first caption");
+  fx.AddPicture(id, 2, "/pics/2.jpg");
+  int64_t orphan = fx.AddPicture(id, 9, "/pics/9.jpg");
+  fx.AddPicture(id, 3, "");  // never stored: dropped
+  OpenQuery();
+  ASSERT_EQ(Build(50), 1);
+
+  pugi::xml_node item = content.select_node("//div[div[@class='title']]").node();
+  std::vector<std::string> seq;
+  for (pugi::xml_node c : item.children()) {
+    std::string cls = c.attribute("class").value();
+    if (cls == "news_text") seq.push_back(std::string("text:") + c.text().get());
+    if (c.child("img")) seq.push_back(std::string("img:") + c.child("img").attribute("src").value());
+  }
+  EXPECT_EQ(seq, (std::vector<std::string>{"text:one", "img:" + Href("/pics/1.jpg"), "text:two",
+                                           "img:" + Href("/pics/2.jpg"), "text:three"}));
+  pugi::xml_node img = item.select_node(".//img").node();
+  EXPECT_STREQ(img.attribute("align").value(), "bottom");
+  EXPECT_STREQ(img.text().get(), "first caption");
+
+  // Every picture is in the manifest, also the one without a placeholder.
+  std::vector<std::string> hrefs;
+  for (auto& n : opf.select_nodes("//item[starts-with(@id,'Pic_')]")) hrefs.push_back(n.node().attribute("href").value());
+  EXPECT_EQ(hrefs, (std::vector<std::string>{Href("/pics/1.jpg"), Href("/pics/2.jpg"), Href("/pics/9.jpg")}));
+  EXPECT_TRUE(opf.select_node(("//item[@id='Pic_" + std::to_string(orphan) + "']").c_str()));
+  EXPECT_FALSE(content.select_node(("//img[@id='Pic_" + std::to_string(orphan) + "']").c_str()));
+}
+
+TEST_F(PackageTest, PicturesOutOfOrderLeaveTheEarlierPlaceholderInTheText) {
+  int64_t p = fx.AddPair("S", "World");
+  pairs = {p};
+  int64_t id = News(p, "pics", "one[[{1}]]two[[{2}]]three");
+  fx.AddPicture(id, 2, "/pics/2.jpg");
+  fx.AddPicture(id, 1, "/pics/1.jpg");
+  OpenQuery();
+  ASSERT_EQ(Build(50), 1);
+  EXPECT_EQ(Texts("//div[@class='news_text']", content),
+            (std::vector<std::string>{"one[[{1}]]two", "three"}));
+  EXPECT_EQ(content.select_nodes("//img").size(), 1u);
+}
+
+TEST_F(PackageTest, LineBreaksTakeEffectOtherMarkupStaysText) {
+  int64_t p = fx.AddPair("S", "World");
+  pairs = {p};
+  News(p, "t", "<br />&#160;&#160;Para<br clear=\"left\" />It&#39;s <b>bold</b> \x01 & more");
+  OpenQuery();
+  ASSERT_EQ(Build(50), 1);
+  std::string html = ReadFile(files.content);
+  EXPECT_NE(html.find("<br />&#160;&#160;Para<br clear=\"left\" />It&#39;s &lt;b&gt;bold&lt;/b&gt;  &amp; more"),
+            std::string::npos)
+      << html;
+  EXPECT_EQ(html.find("<?xml"), std::string::npos);
+}
+
+TEST_F(PackageTest, TextInAnyScriptIsWrittenAsUtf8) {
+  int64_t p = fx.AddPair("S", "Мир");
+  pairs = {p};
+  std::string body = "新聞の本文 — Ελληνικά € 😀";
+  News(p, "标题", body);
+  OpenQuery();
+  ASSERT_EQ(Build(50), 1);
+  std::string html = ReadFile(files.content);
+  EXPECT_NE(html.find(body), std::string::npos);
+  EXPECT_NE(html.find("标题"), std::string::npos);
+  EXPECT_NE(ReadFile(files.toc).find("Content.html#Мир"), std::string::npos);
+}
+
+TEST_F(PackageTest, VolumesTakeAtMostMaxNewsAndACategoryRunsOn) {
+  int64_t a = fx.AddPair("S", "Alpha"), b = fx.AddPair("S", "Beta");
+  pairs = {a, b};
+  for (const char* t : {"a1", "a2", "a3"}) News(a, t);
+  for (const char* t : {"b1", "b2"}) News(b, t);
+  OpenQuery();
+
+  ASSERT_EQ(Build(2, 0), 2);
+  EXPECT_FALSE(endOfRows);
+  EXPECT_EQ(Texts("//div[@class='title']", content), (std::vector<std::string>{"a1", "a2"}));
+
+  ASSERT_EQ(Build(2, 1), 2);
+  EXPECT_EQ(Texts("//div[@class='title']", content), (std::vector<std::string>{"a3", "b1"}));
+  EXPECT_EQ(content.select_nodes("/html/body/div").size(), 2u);  // Alpha opens afresh
+  EXPECT_EQ(Texts("//dc:Title", opf), (std::vector<std::string>{"News 01.12.03 15:30 Vol.2"}));
+
+  ASSERT_EQ(Build(2, 2), 1);
+  EXPECT_TRUE(endOfRows);
+  EXPECT_EQ(Texts("//div[@class='title']", content), (std::vector<std::string>{"b2"}));
+}
+
+TEST_F(PackageTest, UnwritableTempFolderFailsTheVolume) {
+  int64_t p = fx.AddPair("S", "World");
+  pairs = {p};
+  News(p, "t");
+  OpenQuery();
+  PackageFiles missing(fx.home() + "/no/such/folder");
+  VolumeRequest r;
+  int items = 0;
+  EXPECT_EQ(BuildPackage(fx.db(), query, &endOfRows, r, missing, &items), 1);
+}
+
+TEST(PackageHref, RelativeToThePackageAndSafeInAUri) {
+  EXPECT_EQ(PackageHref("/home/u/.orvo/Images/a.jpg", "/home/u/.orvo/temp/"), "../Images/a.jpg");
+  EXPECT_EQ(PackageHref("/media/pics/50% off #1?.jpg", "/home/u/temp/"), "../../../media/pics/50%25%20off%20%231%3F.jpg");
+  EXPECT_EQ(PackageHref("Images/b.png", "/x/temp/"), "Images/b.png");
+}
+
+TEST(PictureMediaType, FromMagicThenName) {
+  testing::TempDir dir;
+  testing::WriteFile(dir.File("p.jpg"), "\x89PNG\r\n\x1a\nrest");
+  EXPECT_EQ(PictureMediaType(dir.File("p.jpg")), "image/png");
+  testing::WriteFile(dir.File("g"), "GIF89a....");
+  EXPECT_EQ(PictureMediaType(dir.File("g")), "image/gif");
+  EXPECT_EQ(PictureMediaType(dir.File("missing.gif")), "image/gif");
+  EXPECT_EQ(PictureMediaType(dir.File("missing")), "image/jpeg");
+}
+
+}  // namespace
+}  // namespace orvo

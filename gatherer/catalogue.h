@@ -1,0 +1,74 @@
+// The engine's side of the updates exchange: the catalogue of sites,
+// categories and mask versions from the updates server is brought into the
+// database, the changed masks of selected pairs are fetched, and the masks the
+// server no longer lists are withdrawn.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace orvo {
+
+class Browser;
+class Database;
+class HtmlDocument;
+class HttpSession;
+
+// The program version the catalogue request announces.
+inline constexpr const char* kProgramVersion = "2.2.49";
+// Largest mask text kept, in bytes.
+inline constexpr size_t kMaxMaskBytes = 47500;
+
+struct UpdateServer {
+  std::string catalogueUrl;  // "http://" + DownloadURL
+  std::string maskUrl;       // .../getmask.asp
+  std::string endUrl;        // .../end.asp
+};
+UpdateServer UpdateAddresses(const std::string& downloadUrl);
+
+// One site/category pair as the catalogue lists it.
+struct CataloguePair {
+  std::string site;
+  std::string category;
+  std::string listMask;  // identifiers as the server names them
+  int listVersion = 0;
+  std::string newsMask;
+  int newsVersion = 0;
+  int forced = 0;  // Fdld: above 0 fetches both masks again
+};
+
+struct Catalogue {
+  std::vector<CataloguePair> pairs;
+  int siteRows = 0;
+};
+
+// Reads the catalogue page: each TABLE among the body's children holds, in
+// its first child, one row per site (attribute name) whose children are read
+// in pairs of cells, one pair per category; a last cell without partner is
+// read as both cells.
+Catalogue ReadCatalogue(const HtmlDocument& page);
+
+// Posts "_Ver=<version>" (with its terminating zero byte) for the catalogue page.
+void RequestCatalogue(Browser& browser, const UpdateServer& server);
+
+// Marks every mask (type + 128) before the catalogue is applied.
+int MarkAllMasks(Database& db);
+// Withdraws the masks no listed pair confirmed: version 0, text emptied.
+int WithdrawUnconfirmedMasks(Database& db);
+
+using StatusSink = std::function<void(const std::string&)>;
+
+// Creates the pair when it is new (selected when autoCheck finds a selected
+// pair of a category of that name; then it joins the filters of such pairs),
+// takes the mark off its two masks and fetches the masks of a selected pair
+// whose version changed or that is forced.
+void UpsertPair(Database& db, HttpSession& http, const UpdateServer& server, const CataloguePair& pair,
+                bool autoCheck, const StatusSink& status);
+
+// Applies every pair of the catalogue, then tells the server the update is
+// over. True when the catalogue listed at least one site.
+bool ApplyCatalogue(Database& db, HttpSession& http, const UpdateServer& server, const Catalogue& catalogue,
+                    bool autoCheck, const StatusSink& status);
+
+}  // namespace orvo

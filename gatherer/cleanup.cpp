@@ -1,0 +1,116 @@
+#include "cleanup.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "database.h"
+#include "eventlog.h"
+#include "settings.h"
+#include "text.h"
+
+namespace orvo {
+
+namespace {
+
+constexpr const char* kCannotOpen = "Can not open news database. Please check you settings.";
+
+void LogDeleteFailure(int code, const std::string& sql) {
+  WriteEventLog("Can not delete news items " + std::to_string(code) + " SQL : \n" + sql);
+}
+
+}  // namespace
+
+std::string CleanupCutoff(std::time_t now, int month, int day, int hour, int minute) {
+  const long days = static_cast<long>(month * 30.5 + day);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  // Calendar arithmetic on the local clock, as a date value would do it:
+  // mktime normalises the fields, a day stays a day across DST changes.
+  tm.tm_mday -= static_cast<int>(days);
+  tm.tm_hour -= hour;
+  tm.tm_min -= minute;
+  tm.tm_sec = 0;
+  tm.tm_isdst = -1;
+  std::time_t cut = std::mktime(&tm);
+  localtime_r(&cut, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:00", &tm);
+  return buf;
+}
+
+void DeleteOldNews(const Settings& settings, const StatusSink& status, std::time_t now) {
+  status("The old news checking and removing...");
+  const int enabled = settings.ReadInt(kCleanupSection, "DeleteOlder", 0);
+  if (OpenDatabase() != 0) {
+    WriteEventLog(kCannotOpen);
+    return;
+  }
+  if (enabled == 0) return;
+  const std::string cutoff =
+      CleanupCutoff(now, settings.ReadInt(kCleanupSection, "Month", 0), settings.ReadInt(kCleanupSection, "Day", 0),
+                    settings.ReadInt(kCleanupSection, "Hour", 0), settings.ReadInt(kCleanupSection, "Minute", 0));
+  Database& db = *ProcessDatabase();
+
+  std::vector<std::string> files;
+  {
+    Statement st(db,
+                 "SELECT ig.image_path FROM newsimages ig, newsitem ni"
+                 " WHERE ig.fk_newsitem = ni.id AND ni.publication_date < ?");
+    st.Bind(1, cutoff);
+    while (st.Next()) files.push_back(st.Text(0));
+    if (st.error() != 0) {
+      WriteEventLog("Delete error 125");
+      return;
+    }
+  }
+  for (const auto& path : files) {
+    if (std::remove(path.c_str()) != 0) WriteEventLog("Can not delete image : " + path);
+  }
+  Statement del(db, "DELETE FROM newsitem WHERE publication_date < ?");
+  del.Bind(1, cutoff);
+  if (int rc = del.Execute(); rc != 0) {
+    LogDeleteFailure(rc, del.sql());
+    WriteEventLog("Delete error 126");
+  }
+}
+
+void DeleteOrphanCatalogue(const StatusSink& status) {
+  if (OpenDatabase() != 0) {
+    WriteEventLog(kCannotOpen);
+    return;
+  }
+  status("Updating news database");
+  Database& db = *ProcessDatabase();
+  const char* kOrphanPairs =
+      "SELECT id FROM site_cat_rel"
+      " WHERE id IN (SELECT DISTINCT fk_site_cat_rel FROM news_masks WHERE mask_version = 0)"
+      " AND id NOT IN (SELECT DISTINCT fk_site_cat_rel FROM newsitem WHERE is_del = 0"
+      " AND fk_site_cat_rel IS NOT NULL)";
+
+  // The user-deleted items of a pair go with it; so do their image files.
+  std::vector<std::string> files;
+  {
+    Statement st(db, std::string("SELECT ig.image_path FROM newsimages ig, newsitem ni"
+                                 " WHERE ig.fk_newsitem = ni.id AND ni.fk_site_cat_rel IN (") +
+                         kOrphanPairs + ")");
+    while (st.Next()) files.push_back(st.Text(0));
+  }
+  const std::string statements[] = {
+      std::string("DELETE FROM site_cat_rel WHERE id IN (") + kOrphanPairs + ")",
+      "DELETE FROM news_cat WHERE id NOT IN (SELECT DISTINCT fk_news_cat FROM site_cat_rel"
+      " WHERE fk_news_cat IS NOT NULL)",
+      "DELETE FROM news_config WHERE id NOT IN (SELECT DISTINCT fk_news_config FROM site_cat_rel"
+      " WHERE fk_news_config IS NOT NULL)",
+  };
+  for (size_t i = 0; i < 3; ++i) {
+    Statement st(db, statements[i]);
+    int rc = st.Execute();
+    if (rc != 0) {
+      LogDeleteFailure(rc, st.sql());
+    } else if (i == 0) {
+      for (const auto& path : files) std::remove(path.c_str());
+    }
+  }
+}
+
+}  // namespace orvo

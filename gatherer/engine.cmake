@@ -1,0 +1,58 @@
+# The gathering engine: browser, item store, clean-up, catalogue updates and
+# the run driver. The Gatherer program links it.
+add_library(orvo_gatherer_engine STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/http_client.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/browser.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/mask_plan.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/item_store.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/cleanup.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/catalogue.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/catalogue_page.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/run.cpp
+)
+target_include_directories(orvo_gatherer_engine PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_SOURCE_DIR})
+target_link_libraries(orvo_gatherer_engine PUBLIC orvo_masks orvo_common Qt6::Core CURL::libcurl Threads::Threads)
+
+if(NOT TARGET PkgConfig::HTTPLIB)
+  pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+endif()
+
+add_executable(gatherer_engine_tests
+  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_test_main.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/fixture_server.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_home.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/browser_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/mask_plan_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/item_store_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/cleanup_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/catalogue_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/news_sites.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/run_test.cpp
+  ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp
+)
+target_include_directories(gatherer_engine_tests PRIVATE ${CMAKE_SOURCE_DIR}/common/tests)
+target_link_libraries(gatherer_engine_tests PRIVATE orvo_gatherer_engine Qt6::Test GTest::gtest PkgConfig::HTTPLIB)
+gtest_discover_tests(gatherer_engine_tests DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+
+# The Gatherer program on a private bus.
+add_executable(gatherer_bus_tests
+  ${CMAKE_CURRENT_LIST_DIR}/tests/gatherer_bus_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/news_sites.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/fixture_server.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_home.cpp)
+target_include_directories(gatherer_bus_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/tests)
+target_link_libraries(gatherer_bus_tests PRIVATE orvo_bus_testing orvo_idl_gatherer orvo_common
+  PkgConfig::HTTPLIB GTest::gtest_main)
+add_dependencies(gatherer_bus_tests Gatherer)
+gtest_discover_tests(gatherer_bus_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+
+# A whole download against a local site; prints its figures (not a test).
+add_executable(engine_bench
+  ${CMAKE_CURRENT_LIST_DIR}/bench/engine_bench.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/news_sites.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/fixture_server.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_home.cpp
+  ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp)
+target_include_directories(engine_bench PRIVATE ${CMAKE_CURRENT_LIST_DIR}/tests ${CMAKE_SOURCE_DIR}/common/tests)
+target_link_libraries(engine_bench PRIVATE orvo_gatherer_engine PkgConfig::HTTPLIB)

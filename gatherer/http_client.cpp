@@ -1,0 +1,140 @@
+#include "http_client.h"
+
+#include <mutex>
+
+namespace orvo {
+
+namespace {
+
+void GlobalInit() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct Transfer {
+  const HttpSession::Sink* sink;
+  CURL* curl;
+  size_t limit;
+  size_t received = 0;
+  bool limited = false;
+  bool stopped = false;
+};
+
+size_t OnData(char* data, size_t size, size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  size_t n = size * count;
+  size_t take = n;
+  if (t->received + n > t->limit) {
+    take = t->limit - t->received;
+    t->limited = true;
+  }
+  long status = 0;
+  curl_easy_getinfo(t->curl, CURLINFO_RESPONSE_CODE, &status);
+  if (take > 0 && !(*t->sink)(std::string_view(data, take), status)) {
+    t->stopped = true;
+    return 0;
+  }
+  t->received += take;
+  return t->limited ? 0 : n;
+}
+
+}  // namespace
+
+HttpSession::HttpSession() {
+  GlobalInit();
+  curl_ = curl_easy_init();
+}
+
+HttpSession::~HttpSession() { curl_easy_cleanup(curl_); }
+
+HttpResponse HttpSession::Perform(const std::string& url, const std::string_view* postBody,
+                                  const std::vector<std::string>& headers, const Sink& sink) {
+  HttpResponse r;
+  if (!curl_) {
+    r.code = CURLE_FAILED_INIT;
+    r.error = curl_easy_strerror(r.code);
+    return r;
+  }
+  curl_easy_reset(curl_);
+  char errbuf[CURL_ERROR_SIZE] = {0};
+  Transfer t{&sink, curl_, bodyLimit_};
+  curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl_, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl_, CURLOPT_MAXREDIRS, 20L);
+  curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl_, CURLOPT_ACCEPT_ENCODING, "");
+  curl_easy_setopt(curl_, CURLOPT_USERAGENT, "ORVO/2.2.49");
+  curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT, 30L);
+  curl_easy_setopt(curl_, CURLOPT_TIMEOUT, timeoutSeconds_);
+  curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, errbuf);
+  curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, OnData);
+  curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &t);
+  curl_slist* list = nullptr;
+  for (const auto& h : headers) list = curl_slist_append(list, h.c_str());
+  if (list) curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, list);
+  if (postBody) {
+    curl_easy_setopt(curl_, CURLOPT_POST, 1L);
+    curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE, static_cast<long>(postBody->size()));
+    curl_easy_setopt(curl_, CURLOPT_COPYPOSTFIELDS, postBody->data());
+  }
+  CURLcode rc = curl_easy_perform(curl_);
+  curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &r.status);
+  curl_slist_free_all(list);
+  r.limited = t.limited;
+  // Stopping on purpose (limit or sink) is not a transport failure.
+  if (rc == CURLE_WRITE_ERROR && (t.limited || t.stopped)) rc = CURLE_OK;
+  r.code = rc;
+  if (rc != CURLE_OK) r.error = errbuf[0] ? errbuf : curl_easy_strerror(rc);
+  return r;
+}
+
+HttpResponse HttpSession::Get(const std::string& url, const Sink& sink) {
+  return Perform(url, nullptr, {}, sink);
+}
+
+HttpResponse HttpSession::Post(const std::string& url, std::string_view body,
+                               const std::vector<std::string>& headers, const Sink& sink) {
+  return Perform(url, &body, headers, sink);
+}
+
+HttpResponse HttpSession::Get(const std::string& url, std::string* out) {
+  out->clear();
+  return Get(url, [out](std::string_view piece, long) {
+    out->append(piece);
+    return true;
+  });
+}
+
+HttpResponse HttpSession::Post(const std::string& url, std::string_view body,
+                               const std::vector<std::string>& headers, std::string* out) {
+  out->clear();
+  return Post(url, body, headers, [out](std::string_view piece, long) {
+    out->append(piece);
+    return true;
+  });
+}
+
+std::string HttpOrigin(const std::string& url) {
+  GlobalInit();
+  CURLU* u = curl_url();
+  std::string origin;
+  char* scheme = nullptr;
+  char* host = nullptr;
+  char* port = nullptr;
+  if (curl_url_set(u, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+      curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+      curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+      curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+    std::string s = scheme;
+    if (s == "http" || s == "https") origin = s + "://" + host + ":" + port;
+  }
+  curl_free(scheme);
+  curl_free(host);
+  curl_free(port);
+  curl_url_cleanup(u);
+  return origin;
+}
+
+}  // namespace orvo

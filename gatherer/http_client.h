@@ -1,0 +1,63 @@
+// Blocking HTTP requests for the engine's own exchanges: image downloads and
+// the updates server's mask fetch and end-of-update call. They run on the
+// calling thread; every request has a time-out so nothing waits for ever.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvo {
+
+struct HttpResponse {
+  CURLcode code = CURLE_OK;  // transport result; CURLE_OK when a response came
+  long status = 0;           // HTTP status, 0 when no response arrived
+  std::string error;         // libcurl's message when code is not CURLE_OK
+  bool limited = false;      // the body passed the size limit and was cut there
+  bool ok() const { return code == CURLE_OK; }
+};
+
+// One libcurl easy handle, reused for every request so that connections to
+// the same server stay open between requests.
+class HttpSession {
+ public:
+  HttpSession();
+  ~HttpSession();
+  HttpSession(const HttpSession&) = delete;
+  HttpSession& operator=(const HttpSession&) = delete;
+
+  // Whole-request limit; 0 means none (used only by tests).
+  void SetTimeoutSeconds(long seconds) { timeoutSeconds_ = seconds; }
+  // Bodies past this many bytes stop the transfer (HttpResponse::limited).
+  void SetBodyLimit(size_t bytes) { bodyLimit_ = bytes; }
+
+  // Each piece of the body goes to sink, whatever the status; sink returns
+  // false to stop the transfer.
+  using Sink = std::function<bool(std::string_view piece, long status)>;
+
+  HttpResponse Get(const std::string& url, const Sink& sink);
+  HttpResponse Post(const std::string& url, std::string_view body,
+                    const std::vector<std::string>& headers, const Sink& sink);
+
+  // The same, keeping the body (at most the body limit) in *out.
+  HttpResponse Get(const std::string& url, std::string* out);
+  HttpResponse Post(const std::string& url, std::string_view body,
+                    const std::vector<std::string>& headers, std::string* out);
+
+ private:
+  HttpResponse Perform(const std::string& url, const std::string_view* postBody,
+                       const std::vector<std::string>& headers, const Sink& sink);
+  CURL* curl_;
+  long timeoutSeconds_ = 300;
+  size_t bodyLimit_ = 32u << 20;
+};
+
+// Scheme, host and port of an absolute http(s) address ("http://h:81/x" gives
+// "http://h:81"); empty when the address cannot be split.
+std::string HttpOrigin(const std::string& url);
+
+}  // namespace orvo

@@ -1,0 +1,107 @@
+#include "mask_plan.h"
+
+#include "database.h"
+
+namespace orvo {
+
+void MaskPlan::Rewind() {
+  site_ = 0;
+  category_ = 0;
+  step_ = 0;
+  firstCall_ = true;
+}
+
+void MaskPlan::Build(const std::vector<PlanRow>& rows) {
+  sites_.clear();
+  size_t i = 0;
+  while (i < rows.size()) {
+    PlanSite site;
+    site.name = rows[i].site;
+    while (i < rows.size() && rows[i].site == site.name) {
+      PlanCategory cat;
+      cat.name = rows[i].category;
+      while (i < rows.size() && rows[i].site == site.name && rows[i].category == cat.name) {
+        (rows[i].type == 0 ? cat.listMaskId : cat.newsMaskId) = rows[i].maskId;
+        ++i;
+      }
+      if (cat.listMaskId > 0 && cat.newsMaskId > 0) site.categories.push_back(std::move(cat));
+    }
+    sites_.push_back(std::move(site));
+  }
+  Rewind();
+}
+
+bool MaskPlan::SkipExhaustedSites() {
+  while (site_ < sites_.size() && category_ >= sites_[site_].categories.size()) {
+    ++site_;
+    category_ = 0;
+  }
+  return site_ < sites_.size();
+}
+
+int MaskPlan::NextMaskId() {
+  if (sites_.empty()) return -1;
+  if (firstCall_) {
+    firstCall_ = false;
+  } else {
+    ++step_;
+  }
+  if (!SkipExhaustedSites()) return -1;
+  if (step_ >= 2) {
+    step_ = 0;
+    ++category_;
+    if (!SkipExhaustedSites()) return -1;
+  }
+  const PlanCategory& cat = sites_[site_].categories[category_];
+  return step_ == 0 ? cat.listMaskId : cat.newsMaskId;
+}
+
+std::string MaskPlan::CurrentSite() const {
+  if (site_ < sites_.size()) return sites_[site_].name;
+  return "GetCurSite:" + std::to_string(site_) + " ERROR";
+}
+
+std::string MaskPlan::CurrentCategory() const {
+  if (site_ < sites_.size() && category_ < sites_[site_].categories.size())
+    return sites_[site_].categories[category_].name;
+  return "GetCurCategory:" + std::to_string(category_) + " ERROR";
+}
+
+int ReadPlanRows(Database& db, std::vector<PlanRow>* rows) {
+  rows->clear();
+  Statement st(db,
+               "SELECT nm.id, nm.type, ns.site_name, nc.name"
+               " FROM news_masks nm, site_cat_rel rel, news_cat nc, news_config ns"
+               " WHERE rel.is_selected = 1 AND nm.fk_site_cat_rel = rel.id"
+               " AND rel.fk_news_config = ns.id AND rel.fk_news_cat = nc.id"
+               " AND nm.mask_version > 0 ORDER BY nm.id");
+  while (st.Next()) {
+    PlanRow row;
+    row.maskId = static_cast<int>(st.Int(0));
+    row.type = static_cast<int>(st.Int(1)) & 0xFF;
+    row.site = st.Text(2, kTextColumn);
+    row.category = st.Text(3, kTextColumn);
+    rows->push_back(std::move(row));
+  }
+  return st.error();
+}
+
+int ReadStoredMask(Database& db, int id, StoredMask* mask) {
+  Statement st(db, "SELECT id, mask, mask_version, type, fk_site_cat_rel FROM news_masks WHERE id = ?");
+  st.Bind(1, id);
+  if (!st.Next()) return st.error() != 0 ? st.error() : SQLITE_NOTFOUND;
+  mask->id = static_cast<int>(st.Int(0));
+  mask->hex = st.Text(1);
+  mask->version = static_cast<int>(st.Int(2));
+  mask->type = static_cast<int>(st.Int(3));
+  mask->siteCatRel = static_cast<int>(st.Int(4));
+  return 0;
+}
+
+int ResetMask(Database& db, int id) {
+  Statement st(db, "UPDATE news_masks SET mask_version = 1, mask = '' WHERE id = ?");
+  st.Bind(1, id);
+  return st.Execute();
+}
+
+}  // namespace orvo

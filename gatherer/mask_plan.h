@@ -1,0 +1,84 @@
+// The plan of a gathering run: the selected sites, their categories and the
+// list and news-page masks of each, walked by a cursor one mask at a time.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace orvo {
+
+class Database;
+
+struct PlanCategory {
+  std::string name;
+  int listMaskId = 0;
+  int newsMaskId = 0;
+};
+
+struct PlanSite {
+  std::string name;
+  std::vector<PlanCategory> categories;
+};
+
+// One row of the plan query: mask id, mask type, site name, category name.
+struct PlanRow {
+  int maskId = 0;
+  int type = 0;
+  std::string site;
+  std::string category;
+};
+
+class MaskPlan {
+ public:
+  // Groups rows (already in mask id order) into sites and categories: a run of
+  // rows with the same site forms a site, within it a run with the same
+  // category a category; only categories with both masks are kept.
+  void Build(const std::vector<PlanRow>& rows);
+  void Clear() { sites_.clear(); Rewind(); }
+
+  // The next mask id (list, then news, then the next category), or -1 when
+  // the plan is exhausted.
+  int NextMaskId();
+  // Makes the next NextMaskId move on to the next category (used when a list
+  // page yields nothing new).
+  void SkipNewsStep() { ++step_; }
+
+  bool empty() const { return sites_.empty(); }
+  const std::vector<PlanSite>& sites() const { return sites_; }
+  // Names for progress texts; "GetCurSite:index ERROR" outside the plan.
+  std::string CurrentSite() const;
+  std::string CurrentCategory() const;
+
+ private:
+  void Rewind();
+  bool SkipExhaustedSites();
+
+  std::vector<PlanSite> sites_;
+  size_t site_ = 0;
+  size_t category_ = 0;
+  int step_ = 0;
+  bool firstCall_ = true;
+};
+
+// One row of news_masks.
+struct StoredMask {
+  int id = 0;
+  std::string hex;  // the mask text as upper-case hexadecimal
+  int version = 0;
+  int type = 0;
+  int siteCatRel = 0;
+};
+
+// Reads mask id. Returns 0, SQLITE_NOTFOUND when there is no such row, or the
+// database's failure code.
+int ReadStoredMask(Database& db, int id, StoredMask* mask);
+
+// Empties a mask that cannot be parsed and gives it version 1, so that the
+// next update fetches it again.
+int ResetMask(Database& db, int id);
+
+// Reads the masks of the selected pairs (version above 0) in mask id order.
+// Returns 0 or the database's failure code.
+int ReadPlanRows(Database& db, std::vector<PlanRow>* rows);
+
+}  // namespace orvo

@@ -1,0 +1,524 @@
+#include "run.h"
+
+#include <sys/resource.h>
+
+#include <QMetaMethod>
+#include <QMetaObject>
+#include <QTimer>
+
+#include <cstdio>
+#include <ctime>
+#include <optional>
+
+#include "browser.h"
+#include "catalogue.h"
+#include "cleanup.h"
+#include "database.h"
+#include "eventlog.h"
+#include "gatherer/masks/charset.h"
+#include "gatherer/masks/extraction.h"
+#include "gatherer/masks/html_document.h"
+#include "gatherer/masks/mask.h"
+#include "http_client.h"
+#include "item_store.h"
+#include "mask_plan.h"
+#include "settings.h"
+
+namespace orvo {
+
+namespace {
+
+constexpr const char* kCannotOpen = "Can not open news database. Please check you settings.";
+constexpr const char* kDownloadError = "News downloading error";
+constexpr const char* kDownloadCompleted = "Download completed.";
+constexpr const char* kSelectCategories =
+    "Updating is completed. Now select certain categories (menu Settings->Options->Sites/Categories) and then "
+    "\"Start download\".";
+
+}  // namespace
+
+// The hidden window of one run: the browser, the page timer, the plan and the
+// capture buffers. It lives from a start request to the next start or a stop.
+class GatheringWindow : public QObject {
+ public:
+  explicit GatheringWindow(GathererEngine& engine);
+  ~GatheringWindow() override;
+
+  void Start();
+  bool ended() const { return ended_; }
+
+ private:
+  enum class Phase { kUpdates, kGathering };
+  enum class LoadResult { kLoaded, kSkipped, kFailed };
+
+  // Posted steps: each runs from the event loop, never inside another step.
+  template <typename F>
+  void Post(F f) {
+    QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
+  }
+
+  void ReportStatus(const std::string& text) { engine_.ReportStatus(text); }
+  void Fail(const std::string& status);
+  void Finish();
+
+  void RequestCatalogueWithTimer();
+  void OnDocumentComplete(const std::string& url);
+  void OnNavigateError(const std::string& url, int code, const std::string& reason);
+  void OnPageTimer();
+  void HandleCatalogue();
+  void HandleNavigationError(bool timeout);
+  void HandlePageComplete();
+  void SkipCurrentPage();
+  void ProcessPage(const BrowserDocument& doc);
+  void StoreItem();
+
+  bool BuildPlan();
+  void StartNextMask();
+  LoadResult LoadMask(MaskPhase phase);
+  void EndOfRun();
+  void ArmAndRequest();
+  void Navigate();
+  void RequestFirstLink();
+  void RequestNextUnstoredLink();
+  std::string ProgressText() const;
+
+  GathererEngine& engine_;
+  Browser browser_;
+  QTimer pageTimer_;
+  HttpSession updatesHttp_;
+
+  // Settings read when the window is created.
+  int codePage_ = 0;
+  int connectTimeout_ = 300;
+  bool loadImages_ = true;
+  bool readAfterTimeout_ = false;
+
+  Phase phase_ = Phase::kUpdates;
+  bool secondAttempt_ = false;
+  bool listPhase_ = false;
+  bool ended_ = false;
+  UpdateServer updates_;
+  MaskPlan plan_;
+  std::string currentUrl_;
+  std::string failedText_;
+  size_t totalLinks_ = 0;
+  ExtractionState state_;
+  std::vector<FormField> formFields_;
+  StoredMask maskRow_;
+  std::optional<Mask> mask_;
+};
+
+GatheringWindow::GatheringWindow(GathererEngine& engine) : engine_(engine) {
+  Settings settings = Settings::Shared();
+  codePage_ = settings.ReadInt(kSystemSection, "CodePage", 0);
+  connectTimeout_ = settings.ReadInt(kDownloadSection, "ConnectTimeout", 0);
+  if (connectTimeout_ <= 0) connectTimeout_ = 300;
+  loadImages_ = settings.ReadInt(kDownloadSection, "LoadImages", 1) != 0;
+  readAfterTimeout_ = settings.ReadInt(kDownloadSection, "ReadAfterTimeout", 0) != 0;
+  state_.load_images = loadImages_;
+  updatesHttp_.SetTimeoutSeconds(connectTimeout_);
+  engine_.images_->SetTimeoutSeconds(connectTimeout_);
+
+  pageTimer_.setSingleShot(true);
+  connect(&pageTimer_, &QTimer::timeout, this, [this] { OnPageTimer(); });
+  connect(&browser_, &Browser::DocumentComplete, this, [this](const std::string& url) { OnDocumentComplete(url); });
+  connect(&browser_, &Browser::NavigateError, this,
+          [this](const std::string& url, int code, const std::string& reason) { OnNavigateError(url, code, reason); });
+}
+
+// The connection goes with the window, as a stop must leave nothing open.
+GatheringWindow::~GatheringWindow() { CloseDatabase(); }
+
+void GatheringWindow::Fail(const std::string& status) {
+  engine_.runStatus_ = 32;
+  ReportStatus(status);
+  Finish();
+}
+
+void GatheringWindow::Finish() {
+  ended_ = true;
+  pageTimer_.stop();
+  browser_.Stop();
+  engine_.RaiseComplite();
+}
+
+void GatheringWindow::Start() {
+  secondAttempt_ = false;
+  if (OpenDatabase() != 0) {
+    WriteEventLog(kCannotOpen);
+    ended_ = true;
+    if (engine_.EventSourceAttached()) Fail(kDownloadError);
+    return;
+  }
+  // In WAL mode NORMAL never corrupts the file; a power cut can only lose the
+  // last items, which the next run simply fetches again. FULL would wait for
+  // the disk three times per item.
+  ProcessDatabase()->Exec("PRAGMA synchronous = NORMAL");
+  DeleteOldNews(Settings::Shared(), [this](const std::string& s) { ReportStatus(s); }, std::time(nullptr));
+  ReportStatus("Checking for updates...");
+  WriteEventLog("Checking for updates...");
+  updates_ = UpdateAddresses(Settings::Shared().ReadText(kSystemSection, "DownloadURL", "", kReaderBuffer));
+  phase_ = Phase::kUpdates;
+  RequestCatalogueWithTimer();
+}
+
+void GatheringWindow::RequestCatalogueWithTimer() {
+  // The catalogue page gets the page time-out too: a dead updates server must
+  // not hold the run for ever.
+  pageTimer_.start(connectTimeout_ * 1000);
+  RequestCatalogue(browser_, updates_);
+}
+
+void GatheringWindow::OnDocumentComplete(const std::string& url) {
+  if (ended_) return;
+  if (phase_ == Phase::kUpdates) {
+    pageTimer_.stop();
+    HandleCatalogue();
+    return;
+  }
+  std::string completed = url;
+  std::string location = browser_.LocationUrl();
+  for (char& c : completed) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : location) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (completed == location || (!currentUrl_.empty() && completed.find(currentUrl_) != std::string::npos))
+    Post([this] { HandlePageComplete(); });
+}
+
+void GatheringWindow::OnNavigateError(const std::string& url, int code, const std::string& reason) {
+  if (ended_) return;
+  failedText_ = url + " Error code: " + std::to_string(code);
+  // Transport failures carry libcurl's words; HTTP statuses speak for themselves.
+  if (code < 100) failedText_ += " (" + reason + ")";
+  Post([this] { HandleNavigationError(false); });
+}
+
+void GatheringWindow::OnPageTimer() {
+  if (ended_) return;
+  if (phase_ == Phase::kUpdates) {
+    browser_.Stop();
+    WriteEventLog("NAVIGATE ERROR, URL: " + updates_.catalogueUrl + " (timeout)");
+    const std::string text = "The updates server did not answer within " + std::to_string(connectTimeout_) +
+                             " s (" + updates_.catalogueUrl +
+                             "). Check DownloadURL in the settings and the network, then start the download again.";
+    WriteEventLog(text);
+    Fail(text);
+    return;
+  }
+  if (readAfterTimeout_) {
+    browser_.Stop();
+    WriteEventLog("NAVIGATE ERROR, URL: " + currentUrl_ + " (timeout) Reading...");
+    Post([this] { HandlePageComplete(); });
+    return;
+  }
+  failedText_ = currentUrl_;
+  Post([this] { HandleNavigationError(true); });
+}
+
+void GatheringWindow::HandleCatalogue() {
+  Database* db = OpenDatabase() == 0 ? ProcessDatabase() : nullptr;
+  if (!db) {
+    WriteEventLog(kCannotOpen);
+    Fail(kDownloadError);
+    return;
+  }
+  if (!secondAttempt_) MarkAllMasks(*db);
+  bool applied = false;
+  if (const BrowserDocument* doc = browser_.Document()) {
+    HtmlDocument page = HtmlDocument::FromBytes(doc->bytes, doc->charset, doc->url);
+    const std::string charset = !doc->charset.empty() ? doc->charset : page.DeclaredCharset();
+    codePage_ = CodePageForCharset(charset);
+    if (!Settings::Shared().WriteInt(kSystemSection, "CodePage", codePage_))
+      WriteEventLog("Can not write dinamic settings");
+    const bool autoCheck = Settings::Shared().ReadInt(kSystemSection, "AutoCheck", 1) != 0;
+    applied = ApplyCatalogue(*db, updatesHttp_, updates_, ReadCatalogue(page), autoCheck,
+                             [this](const std::string& s) { ReportStatus(s); });
+  }
+  if (!applied && !secondAttempt_) {
+    secondAttempt_ = true;
+    RequestCatalogueWithTimer();
+    return;
+  }
+  WithdrawUnconfirmedMasks(*db);
+  phase_ = Phase::kGathering;
+  const bool built = BuildPlan();
+  if (built && applied) {
+    DeleteOrphanCatalogue([this](const std::string& s) { ReportStatus(s); });
+    StartNextMask();
+    return;
+  }
+  const std::string text =
+      !built ? std::string(kDownloadError)
+             : "The updates server's catalogue (" + updates_.catalogueUrl +
+                   ") lists no site, so every mask was withdrawn. Check DownloadURL in the settings.";
+  WriteEventLog(text);
+  Fail(text);
+}
+
+void GatheringWindow::HandleNavigationError(bool timeout) {
+  if (ended_) return;
+  WriteEventLog("NAVIGATE ERROR, URL: " + failedText_ + (timeout ? " (timeout)" : ""));
+  if (phase_ == Phase::kUpdates) {
+    pageTimer_.stop();
+    if (BuildPlan()) {
+      // Without updates the run goes on with the masks already stored.
+      phase_ = Phase::kGathering;
+      ReportStatus("Can not get updates from " + updates_.catalogueUrl + "; downloading with the stored masks.");
+      StartNextMask();
+    } else if (engine_.EventSourceAttached()) {
+      Fail(kDownloadError);
+    } else {
+      ended_ = true;
+    }
+    return;
+  }
+  if (failedText_.find(currentUrl_) == std::string::npos) return;  // a sub-document, not the page
+  pageTimer_.stop();
+  browser_.Stop();
+  SkipCurrentPage();
+}
+
+void GatheringWindow::SkipCurrentPage() {
+  if (listPhase_) {
+    plan_.SkipNewsStep();
+    StartNextMask();
+    return;
+  }
+  if (!state_.links.empty()) state_.links.erase(state_.links.begin());
+  RequestNextUnstoredLink();
+}
+
+void GatheringWindow::RequestNextUnstoredLink() {
+  Database* db = ProcessDatabase();
+  while (!state_.links.empty()) {
+    if (db && IsStoredAddress(*db, state_.links.front().address)) {
+      state_.links.erase(state_.links.begin());
+      continue;
+    }
+    RequestFirstLink();
+    return;
+  }
+  StartNextMask();
+}
+
+void GatheringWindow::HandlePageComplete() {
+  if (ended_) return;
+  if (browser_.Busy()) browser_.Stop();
+  pageTimer_.stop();
+  const BrowserDocument* doc = browser_.Document();
+  if (!doc || doc->requestedUrl != currentUrl_) {
+    // Nothing of this page arrived: skip it like a failed page.
+    WriteEventLog("NAVIGATE ERROR, URL: " + currentUrl_ + " (no document)");
+    SkipCurrentPage();
+    return;
+  }
+  ProcessPage(*doc);
+}
+
+void GatheringWindow::ProcessPage(const BrowserDocument& doc) {
+  const DateTime now = DateTime::Now();
+  state_.BeginPage(now);
+  state_.list_phase = listPhase_;
+  HtmlDocument page = HtmlDocument::FromBytes(doc.bytes, doc.charset, doc.url);
+  if (mask_) WalkPage(page, *mask_, state_);
+  if (!listPhase_ && !state_.body.empty()) StoreItem();
+  state_.ClearNewsItem();
+
+  if (listPhase_) {
+    if (!state_.links.empty()) {
+      ApplyLinkDates(*mask_, Settings::Shared().ReadInt(kDownloadSection, "Days", 0), now, state_);
+      Database* db = ProcessDatabase();
+      for (size_t i = state_.links.size(); i-- > 0;) {
+        if (db && IsStoredAddress(*db, state_.links[i].address)) state_.links.erase(state_.links.begin() + i);
+      }
+    }
+    if (state_.links.empty()) {
+      plan_.SkipNewsStep();
+      StartNextMask();
+      return;
+    }
+    listPhase_ = false;
+    if (LoadMask(MaskPhase::kNews) != LoadResult::kLoaded) return;
+    totalLinks_ = state_.links.size();
+    RequestFirstLink();
+    return;
+  }
+  if (!state_.links.empty()) state_.links.erase(state_.links.begin());
+  if (!state_.links.empty()) {
+    RequestFirstLink();
+  } else {
+    StartNextMask();
+  }
+}
+
+void GatheringWindow::StoreItem() {
+  Database* db = OpenDatabase() == 0 ? ProcessDatabase() : nullptr;
+  if (!db) {
+    WriteEventLog(kCannotOpen);
+    return;
+  }
+  FinishedNewsItem finished = FinishNewsItem(state_, currentUrl_);
+  NewsItemRecord item;
+  item.body = std::move(finished.body);
+  item.title = std::move(finished.title);
+  item.author = std::move(finished.author);
+  item.address = std::move(finished.address);
+  item.siteCatRel = maskRow_.siteCatRel;
+  if (!state_.links.empty()) {
+    const DateTime& date = state_.links.front().date;
+    if (date.valid() && date.year >= 1970) item.publicationDate = date.ToString();
+  }
+  for (auto& image : finished.images) item.images.push_back({std::move(image.source), std::move(image.caption)});
+  StoreNewsItem(*db, item, loadImages_, *engine_.images_, std::time(nullptr));
+}
+
+bool GatheringWindow::BuildPlan() {
+  plan_.Clear();
+  if (OpenDatabase() != 0) return false;
+  std::vector<PlanRow> rows;
+  if (ReadPlanRows(*ProcessDatabase(), &rows) != 0) return false;
+  plan_.Build(rows);
+  return true;
+}
+
+void GatheringWindow::StartNextMask() {
+  if (ended_) return;
+  listPhase_ = true;
+  state_.links.clear();  // whatever the last category left is abandoned
+  if (LoadMask(MaskPhase::kList) != LoadResult::kLoaded) return;
+  currentUrl_ = mask_->list_url;
+  ArmAndRequest();
+}
+
+GatheringWindow::LoadResult GatheringWindow::LoadMask(MaskPhase phase) {
+  mask_.reset();
+  const int id = plan_.NextMaskId();
+  if (id == -1) {
+    EndOfRun();
+    return LoadResult::kFailed;
+  }
+  StoredMask row;
+  if (OpenDatabase() != 0 || ReadStoredMask(*ProcessDatabase(), id, &row) != 0) {
+    WriteEventLog(kDownloadCompleted);
+    if (engine_.runStatus_ == 32) ReportStatus(kCannotOpen);
+    Finish();
+    return LoadResult::kFailed;
+  }
+  MaskLoadResult loaded = LoadMaskHex(row.hex, phase);
+  if (loaded.outcome == MaskLoadOutcome::kMarkup) {
+    const std::string text = std::string("ERROR loading mask : ") + MaskFailureName(loaded.outcome);
+    WriteEventLog(text);
+    ReportStatus(text);
+    ResetMask(*ProcessDatabase(), id);
+    Finish();
+    return LoadResult::kFailed;
+  }
+  if (loaded.outcome != MaskLoadOutcome::kLoaded) {
+    const std::string text = std::string("ERROR loading mask : ") + MaskFailureName(loaded.outcome);
+    WriteEventLog(text);
+    ReportStatus(text);
+    if (phase == MaskPhase::kList) plan_.SkipNewsStep();
+    state_.links.clear();
+    Post([this] { StartNextMask(); });
+    return LoadResult::kSkipped;
+  }
+  maskRow_ = row;
+  for (auto& field : loaded.mask.form_fields) formFields_.push_back(field);
+  mask_ = std::move(loaded.mask);
+  return LoadResult::kLoaded;
+}
+
+void GatheringWindow::EndOfRun() {
+  WriteEventLog(kDownloadCompleted);
+  if (engine_.runStatus_ == 1) {
+    if (!plan_.empty()) {
+      if (Database* db = ProcessDatabase()) {
+        db->Begin();
+        db->Commit();
+      }
+      CloseDatabase();
+      ReportStatus(kDownloadCompleted);
+    } else {
+      ReportStatus(kSelectCategories);
+      WriteEventLog(kSelectCategories);
+    }
+  }
+  Finish();
+}
+
+void GatheringWindow::ArmAndRequest() {
+  pageTimer_.start(connectTimeout_ * 1000);
+  Post([this] { Navigate(); });
+}
+
+void GatheringWindow::Navigate() {
+  if (ended_) return;
+  WriteEventLog("Start download site: " + currentUrl_);
+  ReportStatus(ProgressText());
+  if (!formFields_.empty()) {
+    std::string body;
+    for (const auto& field : formFields_) body += (body.empty() ? "" : "&") + field.name + "=" + field.value;
+    body.push_back('\0');
+    browser_.Navigate(currentUrl_, body, {"Content-Type:application/x-www-form-urlencoded"});
+    formFields_.clear();
+  } else {
+    browser_.Navigate(currentUrl_);
+  }
+}
+
+void GatheringWindow::RequestFirstLink() {
+  currentUrl_ = state_.links.front().address;
+  ArmAndRequest();
+}
+
+std::string GatheringWindow::ProgressText() const {
+  std::string text = "Site: [" + plan_.CurrentSite() + "], Category: [" + plan_.CurrentCategory() + "] ";
+  if (listPhase_) {
+    text += "<News searching...>";
+  } else {
+    text += "<News: " + std::to_string(totalLinks_ - state_.links.size() + 1) + " from " +
+            std::to_string(totalLinks_) + ">";
+  }
+  return text + " URL: [" + currentUrl_ + "]";
+}
+
+GathererEngine::GathererEngine(QObject* parent) : QObject(parent), images_(std::make_unique<HttpSession>()) {
+  SetProcessDatabasePath(Settings::Shared().ReadText(kSystemSection, "PathDB", "", kPathBuffer));
+}
+
+GathererEngine::~GathererEngine() = default;
+
+bool GathererEngine::running() const { return window_ && !window_->ended(); }
+
+void GathererEngine::StartProcess() {
+  QMetaObject::invokeMethod(this, [this] { HandleStart(); }, Qt::QueuedConnection);
+}
+
+void GathererEngine::Stop() {
+  QMetaObject::invokeMethod(this, [this] { HandleStop(); }, Qt::QueuedConnection);
+}
+
+void GathererEngine::HandleStart() {
+  if (running()) {
+    WriteEventLog("A download is already running; the new start request is ignored.");
+    return;
+  }
+  if (idlePriority_) ::setpriority(PRIO_PROCESS, 0, 19);
+  window_.reset();
+  window_ = std::make_unique<GatheringWindow>(*this);
+  GatheringWindow* window = window_.get();
+  QMetaObject::invokeMethod(window, [window] { window->Start(); }, Qt::QueuedConnection);
+}
+
+void GathererEngine::HandleStop() { window_.reset(); }
+
+void GathererEngine::ReportStatus(const std::string& text) {
+  emit OnProcessStatus(QString::fromStdString(text), -1);
+}
+
+void GathererEngine::RaiseComplite() { emit Complite(runStatus_); }
+
+bool GathererEngine::EventSourceAttached() const {
+  return isSignalConnected(QMetaMethod::fromSignal(&GathererEngine::Complite));
+}
+
+}  // namespace orvo

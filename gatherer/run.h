@@ -1,0 +1,56 @@
+// The gathering run of one Gatherer process: start and stop requests, the run
+// status, the gathering window that drives a run from one browser event or
+// posted step to the next, and the two events the bus object passes on.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <string>
+
+namespace orvo {
+
+class GatheringWindow;
+class HttpSession;
+
+class GathererEngine : public QObject {
+  Q_OBJECT
+
+ public:
+  // Reads PathDB once: the process connection opens that file from now on.
+  explicit GathererEngine(QObject* parent = nullptr);
+  ~GathererEngine() override;
+
+  // 1 until a run fails; then 32 for every later run of this process.
+  int runStatus() const { return runStatus_; }
+  // True from a start request until the run has raised Complite or was stopped.
+  bool running() const;
+  // The program lowers its priority at each start, as a background download
+  // should; tests leave it alone.
+  void SetIdlePriority(bool on) { idlePriority_ = on; }
+
+ public slots:
+  // Both only post the request and return at once.
+  void StartProcess();
+  void Stop();
+
+ signals:
+  void OnProcessStatus(const QString& Status, int nID);
+  void Complite(int status);
+
+ private:
+  friend class GatheringWindow;
+  void HandleStart();
+  void HandleStop();
+  void ReportStatus(const std::string& text);
+  void RaiseComplite();
+  bool EventSourceAttached() const;
+
+  int runStatus_ = 1;
+  bool idlePriority_ = false;
+  std::unique_ptr<HttpSession> images_;
+  std::unique_ptr<GatheringWindow> window_;
+};
+
+}  // namespace orvo

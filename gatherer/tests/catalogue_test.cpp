@@ -1,0 +1,189 @@
+#include "catalogue.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "engine_home.h"
+#include "gatherer/masks/html_document.h"
+#include "fixture_server.h"
+#include "http_client.h"
+
+namespace orvo {
+namespace {
+
+using testing::EngineHome;
+using testing::FixtureServer;
+
+TEST(CatalogueAddressTest, MaskAndEndAddressesLieBesideTheCataloguePage) {
+  UpdateServer s = UpdateAddresses("127.0.0.1:8080/upd/catalog.asp");
+  EXPECT_EQ(s.catalogueUrl, "http://127.0.0.1:8080/upd/catalog.asp");
+  EXPECT_EQ(s.maskUrl, "http://127.0.0.1:8080/upd/getmask.asp");
+  EXPECT_EQ(s.endUrl, "http://127.0.0.1:8080/upd/end.asp");
+  EXPECT_EQ(UpdateAddresses("updates.example").maskUrl, "http://updates.example/getmask.asp");
+}
+
+TEST(CatalogueAddressTest, CataloguePagesAreReadInPairsOfCells) {
+  HtmlDocument page = HtmlDocument::Parse(
+      "<html><body><p>intro</p><table>"
+      "<tr name='One'><td cat=A ListMask=L1 Vers=4></td><td NPMask=N1 Vers=5 Fdld=1></td>"
+      "<td cat=B ListMask=L2 Vers=x NPMask=N2 Fdld=0></td></tr>"
+      "<tr name='Empty'></tr></table>"
+      "<table><tr name='Two'><td cat=C ListMask=L3 Vers=7></td><td NPMask=N3 Vers=8></td></tr></table>"
+      "</body></html>");
+  Catalogue cat = ReadCatalogue(page);
+  EXPECT_EQ(cat.siteRows, 3);
+  ASSERT_EQ(cat.pairs.size(), 3u);
+  const CataloguePair& a = cat.pairs[0];
+  EXPECT_EQ(a.site + a.category + a.listMask + a.newsMask, "OneAL1N1");
+  EXPECT_EQ(std::vector<int>({a.listVersion, a.newsVersion, a.forced}), std::vector<int>({4, 5, 1}));
+  // A last cell without partner is read as both cells of its pair.
+  const CataloguePair& b = cat.pairs[1];
+  EXPECT_EQ(b.category + b.listMask + b.newsMask, "BL2N2");
+  EXPECT_EQ(b.listVersion, 0);
+  EXPECT_EQ(cat.pairs[2].site + cat.pairs[2].category, "TwoC");
+}
+
+class CatalogueTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fx_.server().Post("/upd/getmask.asp", [this](const httplib::Request& req, httplib::Response& res) {
+      bodies_.push_back(req.body);
+      std::string id = req.body.substr(6);
+      if (!id.empty() && id.back() == '\0') id.pop_back();
+      auto it = masks_.find(id);
+      if (it == masks_.end()) {
+        res.status = 404;
+        return;
+      }
+      res.set_content(it->second, "text/html");
+    });
+    fx_.server().Get("/upd/end.asp", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("ok", "text/plain");
+    });
+    fx_.Start();
+    server_ = UpdateAddresses("127.0.0.1:" + std::to_string(fx_.port()) + "/upd/catalog.asp");
+  }
+
+  // mask_version and mask of a pair's masks, type 0 first: "v:text|v:text".
+  std::string Masks(const std::string& site, const std::string& cat) {
+    Statement st(home_.db(),
+                 "SELECT nm.mask_version, nm.mask, nm.type FROM news_masks nm, site_cat_rel rel, news_config s,"
+                 " news_cat c WHERE nm.fk_site_cat_rel = rel.id AND rel.fk_news_config = s.id"
+                 " AND rel.fk_news_cat = c.id AND s.site_name = ? AND c.name = ? ORDER BY nm.type");
+    st.Bind(1, site).Bind(2, cat);
+    std::string out;
+    while (st.Next())
+      out += (out.empty() ? "" : "|") + std::to_string(st.Int(0)) + ":" + st.Text(1) + ":" + std::to_string(st.Int(2));
+    return out;
+  }
+
+  void Upsert(const CataloguePair& pair, bool autoCheck = true) {
+    UpsertPair(home_.db(), http_, server_, pair, autoCheck, [this](const std::string& s) { statuses_.push_back(s); });
+  }
+
+  EngineHome home_;
+  FixtureServer fx_;
+  UpdateServer server_;
+  HttpSession http_;
+  std::map<std::string, std::string> masks_ = {{"L1", "<a>"}, {"N1", "<b>"}};
+  std::vector<std::string> bodies_;
+  std::vector<std::string> statuses_;
+};
+
+TEST_F(CatalogueTest, ANewPairOfASelectedCategoryIsSelectedJoinsFiltersAndGetsItsMasks) {
+  int64_t existing = home_.AddPair("Old site", "World", true);
+  home_.db().Exec("INSERT INTO filter (name) VALUES('f1')");
+  int64_t filter = home_.db().LastInsertId();
+  Statement link(home_.db(), "INSERT INTO filter_site_cat_rel (fk_filter, fk_site_cat_rel) VALUES(?, ?)");
+  link.Bind(1, filter).Bind(2, existing).Execute();
+
+  Upsert({"New site", "world", "L1", 4, "N1", 5, 0});
+  EXPECT_EQ(home_.Count("SELECT is_selected FROM site_cat_rel rel, news_config s WHERE rel.fk_news_config = s.id"
+                        " AND s.site_name = 'New site'"),
+            1);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM filter_site_cat_rel"), 2);
+  EXPECT_EQ(Masks("New site", "world"), "4:3C613E:0|5:3C623E:1");
+  EXPECT_EQ(bodies_, (std::vector<std::string>{std::string("_mask=L1\0", 9), std::string("_mask=N1\0", 9)}));
+  EXPECT_EQ(statuses_.front(), "Updates for: Site [New site], Category [world].");
+}
+
+TEST_F(CatalogueTest, WithoutAutoCheckNewPairsStayUnselectedAndFetchNothing) {
+  home_.AddPair("Old site", "World", true);
+  Upsert({"New site", "World", "L1", 4, "N1", 5, 0}, false);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM site_cat_rel WHERE is_selected = 1"), 1);
+  EXPECT_EQ(Masks("New site", "World"), "1::0|1::1");
+  EXPECT_TRUE(bodies_.empty());
+  // The category row is shared by name.
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM news_cat"), 1);
+}
+
+TEST_F(CatalogueTest, AnUnchangedPairOnlyLosesItsMark) {
+  int64_t pair = home_.AddPair("S", "C", true);
+  home_.AddMask(pair, 0, 4, "AA");
+  home_.AddMask(pair, 1, 5, "BB");
+  ASSERT_EQ(MarkAllMasks(home_.db()), 0);
+  EXPECT_EQ(Masks("S", "C"), "4:AA:128|5:BB:129");
+  Upsert({"S", "C", "L1", 4, "N1", 5, 0});
+  EXPECT_EQ(Masks("S", "C"), "4:AA:0|5:BB:1");
+  EXPECT_TRUE(bodies_.empty());
+}
+
+TEST_F(CatalogueTest, ChangedOrForcedMasksAreFetchedCutOrEmptied) {
+  int64_t pair = home_.AddPair("S", "C", true);
+  home_.AddMask(pair, 0, 4, "AA");
+  home_.AddMask(pair, 1, 5, "BB");
+  masks_["L1"] = std::string(kMaxMaskBytes + 10, 'z');
+  masks_.erase("N1");  // answered with 404
+  Upsert({"S", "C", "L1", 4, "N1", 5, 1});
+  std::string stored = home_.Text("SELECT mask FROM news_masks WHERE type = 0");
+  EXPECT_EQ(stored.size(), kMaxMaskBytes * 2);
+  EXPECT_EQ(stored.substr(0, 4), "7A7A");
+  EXPECT_EQ(Masks("S", "C").substr(0, 2), "4:");
+  EXPECT_EQ(Masks("S", "C").substr(stored.size() + 2), ":0|1::1");
+}
+
+TEST_F(CatalogueTest, UnselectedPairsAreNotFetchedButRevived) {
+  int64_t pair = home_.AddPair("S", "C", false);
+  home_.AddMask(pair, 0, 0);
+  home_.AddMask(pair, 1, 0);
+  Upsert({"S", "C", "L1", 4, "N1", 5, 1});
+  EXPECT_EQ(Masks("S", "C"), "1::0|1::1");
+  EXPECT_TRUE(bodies_.empty());
+}
+
+TEST_F(CatalogueTest, AFailedFetchKeepsTheMaskThePairHad) {
+  int64_t pair = home_.AddPair("S", "C", true);
+  home_.AddMask(pair, 0, 4, "AA");
+  home_.AddMask(pair, 1, 5, "BB");
+  MarkAllMasks(home_.db());
+  UpdateServer dead = server_;
+  dead.maskUrl = "http://127.0.0.1:1/getmask.asp";
+  UpsertPair(home_.db(), http_, dead, {"S", "C", "L1", 6, "N1", 5, 0}, true, [](const std::string&) {});
+  WithdrawUnconfirmedMasks(home_.db());
+  EXPECT_EQ(Masks("S", "C"), "4:AA:0|5:BB:1");
+  EXPECT_NE(home_.Log().find("Error getting mask. Error: "), std::string::npos);
+}
+
+TEST_F(CatalogueTest, MasksOfUnlistedPairsAreWithdrawnAndTheEndIsAnnounced) {
+  int64_t listed = home_.AddPair("S", "Listed", true);
+  int64_t dropped = home_.AddPair("S", "Dropped", true);
+  home_.AddMask(listed, 0, 4, "AA");
+  home_.AddMask(listed, 1, 5, "BB");
+  home_.AddMask(dropped, 0, 2, "CC");
+  home_.AddMask(dropped, 1, 2, "DD");
+  MarkAllMasks(home_.db());
+  Catalogue cat;
+  cat.siteRows = 1;
+  cat.pairs = {{"S", "Listed", "L1", 4, "N1", 5, 0}};
+  EXPECT_TRUE(ApplyCatalogue(home_.db(), http_, server_, cat, true, [](const std::string&) {}));
+  WithdrawUnconfirmedMasks(home_.db());
+  EXPECT_EQ(Masks("S", "Listed"), "4:AA:0|5:BB:1");
+  EXPECT_EQ(Masks("S", "Dropped"), "0::0|0::1");
+  EXPECT_EQ(fx_.CountRequests("GET /upd/end.asp"), 1);
+
+  EXPECT_FALSE(ApplyCatalogue(home_.db(), http_, server_, Catalogue{}, true, [](const std::string&) {}));
+}
+
+}  // namespace
+}  // namespace orvo

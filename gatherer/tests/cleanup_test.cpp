@@ -1,0 +1,138 @@
+#include "cleanup.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "engine_home.h"
+#include "text.h"
+
+namespace orvo {
+namespace {
+
+using testing::EngineHome;
+using testing::WriteFile;
+
+std::time_t At(int y, int mo, int d, int h, int mi, int s) {
+  std::tm tm{};
+  tm.tm_year = y - 1900;
+  tm.tm_mon = mo - 1;
+  tm.tm_mday = d;
+  tm.tm_hour = h;
+  tm.tm_min = mi;
+  tm.tm_sec = s;
+  tm.tm_isdst = -1;
+  return std::mktime(&tm);
+}
+
+TEST(CleanupTest, AMonthCountsThirtyAndAHalfDaysWithTheFractionDropped) {
+  std::time_t now = At(2024, 6, 15, 10, 30, 45);
+  EXPECT_EQ(CleanupCutoff(now, 1, 0, 0, 0), "2024-05-16 10:30:00");  // 30 days
+  EXPECT_EQ(CleanupCutoff(now, 3, 0, 0, 0), "2024-03-16 10:30:00");  // 91 days
+  EXPECT_EQ(CleanupCutoff(now, 1, 1, 0, 0), "2024-05-15 10:30:00");  // 31.5 -> 31
+  EXPECT_EQ(CleanupCutoff(now, 0, 0, 0, 0), "2024-06-15 10:30:00");
+  EXPECT_EQ(CleanupCutoff(now, 0, 2, 11, 45), "2024-06-12 22:45:00");
+}
+
+class DeleteOldNewsTest : public ::testing::Test {
+ protected:
+  int64_t AddItem(const std::string& published, bool withImage) {
+    Statement st(home_.db(),
+                 "INSERT INTO newsitem (recvdate, newsdate, fk_site_cat_rel, publication_date, src_url, is_del)"
+                 " VALUES(?,?,?,?,?,?)");
+    st.Bind(1, FormatDbTime(std::time(nullptr))).Bind(2, published).Bind(3, pair_).Bind(4, published)
+        .Bind(5, "http://x/" + published).Bind(6, 0).Execute();
+    int64_t id = home_.db().LastInsertId();
+    if (withImage) {
+      std::filesystem::create_directories(home_.dir() + "/Images");
+      std::string path = home_.dir() + "/Images/" + std::to_string(id) + "_0";
+      WriteFile(path, "img");
+      Statement im(home_.db(), "INSERT INTO newsimages (bodypos, image_path, imagetext, fk_newsitem) VALUES(0,?,'',?)");
+      im.Bind(1, path).Bind(2, id).Execute();
+    }
+    return id;
+  }
+  void Configure(int enabled, int month, int day) {
+    Settings s = home_.settings();
+    s.WriteInt(kCleanupSection, "DeleteOlder", enabled);
+    s.WriteInt(kCleanupSection, "Month", month);
+    s.WriteInt(kCleanupSection, "Day", day);
+  }
+
+  EngineHome home_;
+  int64_t pair_ = home_.AddPair("S", "C", true);
+  std::vector<std::string> statuses_;
+  StatusSink sink_ = [this](const std::string& s) { statuses_.push_back(s); };
+};
+
+TEST_F(DeleteOldNewsTest, DeletesItemsAndImageFilesOlderThanTheAge) {
+  std::time_t now = At(2024, 6, 15, 10, 30, 0);
+  int64_t old1 = AddItem("2024-05-16 10:29:59", true);  // just before the 30-day cut-off
+  int64_t kept = AddItem("2024-05-16 10:30:00", true);
+  Configure(1, 1, 0);
+  DeleteOldNews(home_.settings(), sink_, now);
+  EXPECT_EQ(statuses_, std::vector<std::string>{"The old news checking and removing..."});
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem WHERE id = " + std::to_string(old1)), 0);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem WHERE id = " + std::to_string(kept)), 1);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM newsimages"), 1);
+  EXPECT_FALSE(std::filesystem::exists(home_.dir() + "/Images/" + std::to_string(old1) + "_0"));
+  EXPECT_TRUE(std::filesystem::exists(home_.dir() + "/Images/" + std::to_string(kept) + "_0"));
+}
+
+TEST_F(DeleteOldNewsTest, NothingHappensUnlessEnabledAndMissingFilesAreOnlyLogged) {
+  std::time_t now = At(2024, 6, 15, 10, 30, 0);
+  int64_t old1 = AddItem("2020-01-01 00:00:00", true);
+  Configure(0, 0, 0);
+  DeleteOldNews(home_.settings(), sink_, now);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem"), 1);
+
+  std::filesystem::remove(home_.dir() + "/Images/" + std::to_string(old1) + "_0");
+  Configure(1, 0, 0);  // every item published before this minute
+  DeleteOldNews(home_.settings(), sink_, now);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem"), 0);
+  EXPECT_NE(home_.Log().find("Can not delete image : " + home_.dir() + "/Images/" + std::to_string(old1) + "_0"),
+            std::string::npos);
+}
+
+TEST_F(DeleteOldNewsTest, WithoutADatabaseTheRunGoesOnAfterALogLine) {
+  CloseDatabase();
+  SetProcessDatabasePath(home_.dir() + "/absent.db");
+  Configure(1, 0, 0);
+  DeleteOldNews(home_.settings(), sink_, std::time(nullptr));
+  EXPECT_EQ(statuses_.size(), 1u);
+  EXPECT_NE(home_.Log().find("Can not open news database. Please check you settings."), std::string::npos);
+}
+
+TEST_F(DeleteOldNewsTest, OrphanCatalogueKeepsPairsWithLiveNews) {
+  // Pair with withdrawn masks and live news: kept. Pair with withdrawn masks
+  // and only user-deleted news: goes, with its category and site.
+  int64_t live = home_.AddPair("Live site", "Shared", false);
+  int64_t gone = home_.AddPair("Gone site", "Only here", false);
+  int64_t fine = pair_;
+  home_.AddMask(live, 0, 0);
+  home_.AddMask(gone, 0, 0);
+  home_.AddMask(fine, 0, 3);
+  Statement a(home_.db(), "INSERT INTO newsitem (fk_site_cat_rel, src_url, is_del) VALUES(?, 'a', 0)");
+  a.Bind(1, live).Execute();
+  Statement b(home_.db(), "INSERT INTO newsitem (fk_site_cat_rel, src_url, is_del) VALUES(?, 'b', 1)");
+  b.Bind(1, gone).Execute();
+  int64_t deletedItem = home_.db().LastInsertId();
+  std::filesystem::create_directories(home_.dir() + "/Images");
+  std::string image = home_.dir() + "/Images/" + std::to_string(deletedItem) + "_0";
+  WriteFile(image, "x");
+  Statement im(home_.db(), "INSERT INTO newsimages (bodypos, image_path, fk_newsitem) VALUES(0, ?, ?)");
+  im.Bind(1, image).Bind(2, deletedItem).Execute();
+
+  DeleteOrphanCatalogue(sink_);
+  EXPECT_EQ(statuses_, std::vector<std::string>{"Updating news database"});
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM site_cat_rel"), 2);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM site_cat_rel WHERE id = " + std::to_string(gone)), 0);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM news_cat WHERE name = 'Only here'"), 0);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM news_config WHERE site_name = 'Gone site'"), 0);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM news_config WHERE site_name = 'Live site'"), 1);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem"), 1);
+  EXPECT_FALSE(std::filesystem::exists(image));
+}
+
+}  // namespace
+}  // namespace orvo

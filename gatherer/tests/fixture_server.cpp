@@ -1,0 +1,44 @@
+#include "fixture_server.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace orvo::testing {
+
+FixtureServer::FixtureServer() {
+  // Headers and body leave in separate writes; without this, Nagle's
+  // algorithm and delayed acknowledgements add 40 ms to every response.
+  server_.set_tcp_nodelay(true);
+  server_.set_logger([this](const httplib::Request& req, const httplib::Response&) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requests_.push_back(req.method + " " + req.path);
+  });
+}
+
+FixtureServer::~FixtureServer() {
+  stopping_ = true;
+  server_.stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+void FixtureServer::Start() {
+  port_ = server_.bind_to_any_port("127.0.0.1");
+  thread_ = std::thread([this] { server_.listen_after_bind(); });
+  while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
+
+std::string FixtureServer::Url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+std::vector<std::string> FixtureServer::Requests() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_;
+}
+
+int FixtureServer::CountRequests(const std::string& methodAndPath) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<int>(std::count(requests_.begin(), requests_.end(), methodAndPath));
+}
+
+}  // namespace orvo::testing

@@ -1,0 +1,54 @@
+// A small news network on 127.0.0.1 for the run's tests and the benchmark:
+// the updates server (catalogue, masks, end) and two sites, one in UTF-8 and
+// one in windows-1251, with list pages, articles and images, plus pages that
+// fail on purpose.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "fixture_server.h"
+
+namespace orvo::testing {
+
+struct NewsNetworkOptions {
+  int articlesA = 3;  // UTF-8 site "Site A", category "News"
+  int articlesB = 2;  // windows-1251 site, category "Мир"
+  int imagesPerArticle = 2;
+  bool with404 = false;      // site A lists a news page that answers 404
+  bool withStalled = false;  // site A lists a news page that never completes
+  bool withForm = false;     // site A's list mask sends form fields a=1, b=2
+};
+
+class NewsNetwork {
+ public:
+  explicit NewsNetwork(const NewsNetworkOptions& options = {});
+
+  FixtureServer& fixture() { return fx_; }
+  // DownloadURL for ORVO.ini: the catalogue page without its scheme.
+  std::string DownloadUrl() const;
+  std::string Url(const std::string& path) const { return fx_.Url(path); }
+  std::string ArticleA(int n) const { return Url("/a/" + std::to_string(n) + ".html"); }
+  std::string ArticleB(int n) const { return Url("/b/" + std::to_string(n) + ".html"); }
+  static std::string TitleB(int n);  // the UTF-8 title the windows-1251 page carries
+
+  // Behaviour switches, changeable between runs.
+  std::atomic<bool> emptyCatalogue{false};  // a catalogue that lists no site
+  std::atomic<bool> stallCatalogue{false};  // the catalogue page never answers
+  std::atomic<int> maskVersion{3};
+  std::string lastListBody;                 // body of the last POST to site A's list
+
+ private:
+  NewsNetworkOptions options_;
+  FixtureServer fx_;
+};
+
+// Writes ORVO.ini (PathDB, DownloadURL, ConnectTimeout) into the program
+// folder and adds both pairs, selected, with empty masks.
+class EngineHome;
+void PrepareNewsHome(EngineHome& home, NewsNetwork& net, int connectTimeout);
+// The same for another program folder (a server's on a private bus): creates
+// folder/news.db too. Returns the database path.
+std::string PrepareNewsFolder(const std::string& folder, NewsNetwork& net, int connectTimeout);
+
+}  // namespace orvo::testing

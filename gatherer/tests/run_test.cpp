@@ -1,0 +1,312 @@
+#include "run.h"
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <filesystem>
+
+#include "engine_home.h"
+#include "news_sites.h"
+
+namespace orvo {
+namespace {
+
+using testing::EngineHome;
+using testing::NewsNetwork;
+using testing::NewsNetworkOptions;
+using testing::PrepareNewsHome;
+
+// Runs the engine and records what it raises.
+class Recorder {
+ public:
+  explicit Recorder(GathererEngine& engine) : engine_(engine) {
+    QObject::connect(&engine, &GathererEngine::OnProcessStatus,
+                     [this](const QString& s, int id) {
+                       statuses.push_back(s.toStdString());
+                       ids.push_back(id);
+                     });
+    QObject::connect(&engine, &GathererEngine::Complite, [this](int status) { complites.push_back(status); });
+  }
+  // Starts a run and waits for its Complite; false on time-out.
+  bool Run(int seconds = 60) {
+    size_t before = complites.size();
+    engine_.StartProcess();
+    for (int i = 0; i < seconds * 20 && complites.size() == before; ++i) QTest::qWait(50);
+    return complites.size() > before;
+  }
+  bool Saw(const std::string& text) const {
+    return std::find(statuses.begin(), statuses.end(), text) != statuses.end();
+  }
+  bool SawPrefix(const std::string& prefix) const {
+    for (const auto& s : statuses)
+      if (s.rfind(prefix, 0) == 0) return true;
+    return false;
+  }
+
+  std::vector<std::string> statuses;
+  std::vector<int> ids;
+  std::vector<int> complites;
+
+ private:
+  GathererEngine& engine_;
+};
+
+int64_t Items(EngineHome& home) { return home.Count("SELECT count(*) FROM newsitem"); }
+
+TEST(GatheringRunTest, AWholeRunStoresEveryItemOnceWithImagesAndASecondRunNothing) {
+  EngineHome home;
+  NewsNetwork net;
+  PrepareNewsHome(home, net, 10);
+  GathererEngine engine;
+  Recorder rec(engine);
+  ASSERT_TRUE(rec.Run());
+  EXPECT_EQ(rec.complites, std::vector<int>{1});
+  EXPECT_EQ(rec.statuses.back(), "Download completed.");
+  EXPECT_TRUE(std::all_of(rec.ids.begin(), rec.ids.end(), [](int id) { return id == -1; }));
+  EXPECT_TRUE(rec.Saw("Checking for updates..."));
+  EXPECT_TRUE(rec.Saw("Updates for: Site [Site A], Category [News]."));
+  EXPECT_TRUE(rec.Saw("Updating news database"));
+  EXPECT_TRUE(rec.Saw("Site: [Site A], Category: [News] <News searching...> URL: [" + net.Url("/a/list.html") + "]"));
+  EXPECT_TRUE(rec.Saw("Site: [Site A], Category: [News] <News: 2 from 3> URL: [" + net.ArticleA(2) + "]"));
+
+  EXPECT_EQ(Items(home), 5);
+  EXPECT_EQ(home.Count("SELECT count(DISTINCT src_url) FROM newsitem"), 5);
+  EXPECT_EQ(home.Text("SELECT title || '|' || author || '|' || publication_date FROM newsitem WHERE src_url = '" +
+                      net.ArticleA(2) + "'"),
+            "Title 2|Author 2|2023-12-03 14:05:00");
+  EXPECT_EQ(home.Text("SELECT body FROM newsitem WHERE src_url = '" + net.ArticleA(1) + "'"),
+            "<br />&#160;&#160;&#160;&#160;First paragraph of story 1.<br />&#160;&#160;&#160;&#160;"
+            "Second paragraph.[[{0}]][[{1}]]");
+  // Six images for site A's three stories, each in its numbered file.
+  EXPECT_EQ(home.Count("SELECT count(*) FROM newsimages"), 6);
+  Statement st(home.db(), "SELECT fk_newsitem, bodypos, image_path FROM newsimages ORDER BY id");
+  while (st.Next()) {
+    std::string path = st.Text(2);
+    EXPECT_EQ(path, home.dir() + "/Images/" + std::to_string(st.Int(0)) + "_" + std::to_string(st.Int(1)));
+    EXPECT_EQ(testing::ReadFile(path).substr(0, 4), "PNG:");
+  }
+  // The windows-1251 site arrives as UTF-8.
+  EXPECT_EQ(home.Text("SELECT title FROM newsitem WHERE src_url = '" + net.ArticleB(2) + "'"), NewsNetwork::TitleB(2));
+  EXPECT_NE(home.Log().find("Start download site: " + net.ArticleB(1)), std::string::npos);
+
+  // Second run of the same process: nothing new, no news page asked again.
+  const int articleRequests = net.fixture().CountRequests("GET /a/1.html");
+  ASSERT_TRUE(rec.Run());
+  EXPECT_EQ(rec.complites, (std::vector<int>{1, 1}));
+  EXPECT_EQ(Items(home), 5);
+  EXPECT_EQ(net.fixture().CountRequests("GET /a/1.html"), articleRequests);
+  EXPECT_EQ(net.fixture().CountRequests("GET /a/list.html"), 2);
+  EXPECT_EQ(net.fixture().CountRequests("GET /upd/end.asp"), 2);
+}
+
+TEST(GatheringRunTest, FailingPagesAreSkippedWithTheirCodeOrTimeout) {
+  EngineHome home;
+  NewsNetworkOptions o;
+  o.articlesA = 1;
+  o.articlesB = 0;
+  o.with404 = true;
+  o.withStalled = true;
+  NewsNetwork net(o);
+  PrepareNewsHome(home, net, 2);
+  GathererEngine engine;
+  Recorder rec(engine);
+  ASSERT_TRUE(rec.Run());
+  EXPECT_EQ(rec.complites, std::vector<int>{1});
+  const std::string log = home.Log();
+  EXPECT_NE(log.find("NAVIGATE ERROR, URL: " + net.Url("/a/gone.html") + " Error code: 404"), std::string::npos);
+  EXPECT_NE(log.find("NAVIGATE ERROR, URL: " + net.Url("/a/stalled.html") + " (timeout) \n"), std::string::npos);
+  // The pages after the failures are still stored; the failed ones are not.
+  EXPECT_EQ(home.Count("SELECT count(*) FROM newsitem WHERE src_url = '" + net.Url("/a/last.html") + "'"), 1);
+  EXPECT_EQ(Items(home), 2);
+}
+
+TEST(GatheringRunTest, ReadAfterTimeoutProcessesWhatArrived) {
+  EngineHome home;
+  NewsNetworkOptions o;
+  o.articlesA = 0;
+  o.articlesB = 0;
+  o.withStalled = true;
+  NewsNetwork net(o);
+  PrepareNewsHome(home, net, 1);
+  home.settings().WriteInt(kDownloadSection, "ReadAfterTimeout", 1);
+  GathererEngine engine;
+  Recorder rec(engine);
+  ASSERT_TRUE(rec.Run());
+  EXPECT_NE(home.Log().find("NAVIGATE ERROR, URL: " + net.Url("/a/stalled.html") + " (timeout) Reading..."),
+            std::string::npos);
+  EXPECT_EQ(home.Text("SELECT title || '|' || body FROM newsitem WHERE src_url = '" + net.Url("/a/stalled.html") + "'"),
+            "Slow story|<br />&#160;&#160;&#160;&#160;What arrived in time.");
+}
+
+TEST(GatheringRunTest, FormFieldsGoWithTheListPageRequest) {
+  EngineHome home;
+  NewsNetworkOptions o;
+  o.articlesA = 1;
+  o.articlesB = 0;
+  o.withForm = true;
+  NewsNetwork net(o);
+  PrepareNewsHome(home, net, 10);
+  GathererEngine engine;
+  Recorder rec(engine);
+  ASSERT_TRUE(rec.Run());
+  EXPECT_EQ(net.lastListBody, std::string("a=1&b=2\0", 8));
+  EXPECT_EQ(net.fixture().CountRequests("POST /a/list.html"), 1);
+  EXPECT_EQ(Items(home), 1);
+}
+
+TEST(GatheringRunTest, StopMidRunRaisesNothingMore) {
+  EngineHome home;
+  NewsNetworkOptions o;
+  o.articlesA = 0;
+  o.withStalled = true;
+  NewsNetwork net(o);
+  PrepareNewsHome(home, net, 30);
+  GathererEngine engine;
+  Recorder rec(engine);
+  engine.StartProcess();
+  const std::string waiting = "Site: [Site A], Category: [News] <News: 1 from 2> URL: [" + net.Url("/a/stalled.html") + "]";
+  for (int i = 0; i < 400 && !rec.Saw(waiting); ++i) QTest::qWait(50);
+  ASSERT_TRUE(rec.Saw(waiting));
+  EXPECT_TRUE(engine.running());
+  engine.Stop();
+  QTest::qWait(100);
+  const size_t seen = rec.statuses.size();
+  QTest::qWait(1500);
+  EXPECT_EQ(rec.statuses.size(), seen);
+  EXPECT_TRUE(rec.complites.empty());
+  EXPECT_FALSE(engine.running());
+}
+
+TEST(GatheringRunTest, NoSelectedPairAsksTheUserToSelect) {
+  EngineHome home;
+  NewsNetwork net;
+  home.settings().WriteText(kSystemSection, "PathDB", home.dbPath());
+  home.settings().WriteText(kSystemSection, "DownloadURL", net.DownloadUrl());
+  GathererEngine engine;
+  Recorder rec(engine);
+  ASSERT_TRUE(rec.Run());
+  const std::string text =
+      "Updating is completed. Now select certain categories (menu Settings->Options->Sites/Categories) and then "
+      "\"Start download\".";
+  EXPECT_EQ(rec.statuses.back(), text);
+  EXPECT_EQ(rec.complites, std::vector<int>{1});
+  // The catalogue's pairs now exist, unselected, with masks not yet fetched.
+  EXPECT_EQ(home.Count("SELECT count(*) FROM site_cat_rel WHERE is_selected = 0"), 2);
+  EXPECT_EQ(home.Count("SELECT count(*) FROM news_masks WHERE mask_version = 1 AND mask = ''"), 4);
+  EXPECT_NE(home.Log().find(text), std::string::npos);
+}
+
+TEST(GatheringRunTest, AnEmptyCatalogueWithdrawsEveryMaskAndTheFailureSticks) {
+  EngineHome home;
+  NewsNetwork net;
+  PrepareNewsHome(home, net, 10);
+  net.emptyCatalogue = true;
+  GathererEngine engine;
+  Recorder rec(engine);
+  ASSERT_TRUE(rec.Run());
+  EXPECT_EQ(rec.complites, std::vector<int>{32});
+  EXPECT_EQ(net.fixture().CountRequests("POST /upd/catalog.asp"), 2);
+  EXPECT_EQ(home.Count("SELECT count(*) FROM news_masks WHERE mask_version = 0 AND type < 128"), 4);
+  EXPECT_TRUE(rec.SawPrefix("The updates server's catalogue"));
+
+  // A good catalogue next time: the run works, but this process keeps reporting 32.
+  net.emptyCatalogue = false;
+  ASSERT_TRUE(rec.Run());
+  EXPECT_EQ(rec.complites, (std::vector<int>{32, 32}));
+  EXPECT_EQ(Items(home), 5);
+}
+
+TEST(GatheringRunTest, ADeadUpdatesServerEndsTheRunAfterTheTimeout) {
+  EngineHome home;
+  NewsNetwork net;
+  PrepareNewsHome(home, net, 1);
+  net.stallCatalogue = true;
+  GathererEngine engine;
+  Recorder rec(engine);
+  ASSERT_TRUE(rec.Run(20));
+  EXPECT_EQ(rec.complites, std::vector<int>{32});
+  EXPECT_TRUE(rec.SawPrefix("The updates server did not answer within 1 s"));
+  EXPECT_EQ(Items(home), 0);
+}
+
+TEST(GatheringRunTest, AnUnreachableUpdatesServerLeavesTheStoredMasksInUse) {
+  EngineHome home;
+  NewsNetwork net;
+  PrepareNewsHome(home, net, 10);
+  {
+    // One run to fetch the masks, then the updates server goes away.
+    GathererEngine engine;
+    Recorder rec(engine);
+    ASSERT_TRUE(rec.Run());
+  }
+  home.db().Exec("DELETE FROM newsitem");
+  home.settings().WriteText(kSystemSection, "DownloadURL", "127.0.0.1:1/upd/catalog.asp");
+  GathererEngine engine;
+  Recorder rec(engine);
+  ASSERT_TRUE(rec.Run());
+  EXPECT_EQ(rec.complites, std::vector<int>{1});
+  EXPECT_EQ(Items(home), 5);
+  EXPECT_NE(home.Log().find("NAVIGATE ERROR, URL: http://127.0.0.1:1/upd/catalog.asp Error code: 7"),
+            std::string::npos);
+}
+
+TEST(GatheringRunTest, AnEmptyMaskIsSkippedAndAnUnparsableOneEndsTheRun) {
+  EngineHome home;
+  NewsNetwork net;
+  PrepareNewsHome(home, net, 10);
+  // Site A's list mask is empty with the server's version, so the update
+  // does not fetch it: site A is passed over and site B is still gathered.
+  home.db().Exec("UPDATE news_masks SET mask_version = 3 WHERE id = 1");
+  {
+    GathererEngine engine;
+    Recorder rec(engine);
+    ASSERT_TRUE(rec.Run());
+    EXPECT_EQ(rec.complites, std::vector<int>{1});
+    EXPECT_TRUE(rec.Saw("ERROR loading mask : Element"));
+    EXPECT_EQ(home.Count("SELECT count(*) FROM newsitem WHERE fk_site_cat_rel = 2"), 2);
+    EXPECT_EQ(home.Count("SELECT count(*) FROM newsitem WHERE fk_site_cat_rel = 1"), 0);
+  }
+  // Digits that do not form bytes: the mask is reset for the next update and
+  // the run ends there.
+  home.db().Exec("UPDATE news_masks SET mask = 'ZZ', mask_version = 3 WHERE id = 1");
+  GathererEngine engine;
+  Recorder rec(engine);
+  ASSERT_TRUE(rec.Run());
+  EXPECT_EQ(rec.complites, std::vector<int>{1});
+  EXPECT_EQ(rec.statuses.back(), "ERROR loading mask : Markup");
+  EXPECT_EQ(home.Text("SELECT mask_version || ':' || mask FROM news_masks WHERE id = 1"), "1:");
+  EXPECT_NE(home.Log().find("ERROR loading mask : Markup"), std::string::npos);
+}
+
+TEST(GatheringRunTest, WithoutADatabaseTheRunFailsAtOnce) {
+  EngineHome home;
+  home.settings().WriteText(kSystemSection, "PathDB", home.dir() + "/missing.db");
+  GathererEngine engine;
+  Recorder rec(engine);
+  ASSERT_TRUE(rec.Run(10));
+  EXPECT_EQ(rec.statuses, std::vector<std::string>{"News downloading error"});
+  EXPECT_EQ(rec.complites, std::vector<int>{32});
+  EXPECT_NE(home.Log().find("Can not open news database. Please check you settings."), std::string::npos);
+}
+
+TEST(GatheringRunTest, ASecondStartDuringARunIsIgnored) {
+  EngineHome home;
+  NewsNetworkOptions o;
+  o.articlesA = 2;
+  NewsNetwork net(o);
+  PrepareNewsHome(home, net, 10);
+  GathererEngine engine;
+  Recorder rec(engine);
+  engine.StartProcess();
+  engine.StartProcess();
+  for (int i = 0; i < 1200 && rec.complites.empty(); ++i) QTest::qWait(50);
+  QTest::qWait(300);
+  EXPECT_EQ(rec.complites, std::vector<int>{1});
+  EXPECT_EQ(Items(home), 4);
+  EXPECT_NE(home.Log().find("A download is already running; the new start request is ignored."), std::string::npos);
+}
+
+}  // namespace
+}  // namespace orvo

@@ -1,0 +1,129 @@
+// orvo generate: one eBook generation through the bus, as the scheduling
+// service would run it; prints the status texts and then the volumes written.
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QTimer>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+
+#include "bookbinder_interface.h"
+#include "busframe.h"
+#include "commands.h"
+#include "generation_run.h"
+
+namespace orvo::cli {
+
+namespace {
+
+const char* kGenerateHelp =
+    "Usage: orvo generate [--timeout SECONDS]\n"
+    "\n"
+    "Asks the eBook generator (Bookbinder, started by the session bus) for one\n"
+    "run over the filters marked \"Use filter in .lit files generation\", prints\n"
+    "its status as it comes and then the .lit volumes it wrote (into PathPC, or\n"
+    "lit/ in the program folder). Exits 0 when the run succeeded.\n"
+    "\n"
+    "  --timeout SECONDS   give up waiting after this long (default 3600)\n"
+    "\n"
+    "The generator must be registered with the bus once: Bookbinder -RegServer.\n";
+
+const QString kService = QStringLiteral("org.orvo.OrvoConvert");
+
+// The .lit files in `dir` written since `since`, oldest name first.
+std::vector<std::string> VolumesSince(const std::string& dir, std::time_t since) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (auto& e : std::filesystem::directory_iterator(dir, ec)) {
+    if (e.path().extension() != ".lit") continue;
+    struct stat st;
+    if (::stat(e.path().c_str(), &st) == 0 && st.st_mtime >= since) found.push_back(e.path().string());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+}  // namespace
+
+int RunGenerate(const Args& input) {
+  if (WantsHelp(input)) {
+    std::fputs(kGenerateHelp, stdout);
+    return 0;
+  }
+  Args args = input;
+  std::string timeoutText = "3600";
+  TakeOption(args, "--timeout", &timeoutText);
+  int timeout = std::atoi(timeoutText.c_str());
+  if (!args.empty() || timeout <= 0) {
+    std::fprintf(stderr, "orvo generate: unexpected argument '%s'\n\n%s",
+                 args.empty() ? timeoutText.c_str() : args[0].c_str(), kGenerateHelp);
+    return 2;
+  }
+
+  int argc = 1;
+  char name[] = "orvo";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) {
+    std::fprintf(stderr,
+                 "orvo generate: no session bus (%s).\nRun it in a desktop session, or under dbus-run-session.\n",
+                 bus.lastError().message().toLocal8Bit().constData());
+    return 1;
+  }
+  QString error;
+  QDBusObjectPath path = CreateBusObject(bus, kService, &error);
+  if (path.path().isEmpty()) {
+    std::fprintf(stderr,
+                 "orvo generate: cannot reach the eBook generator: %s\n"
+                 "Register it with the bus first: Bookbinder -RegServer\n",
+                 error.toLocal8Bit().constData());
+    return 1;
+  }
+
+  OrgOrvo_IOrvoConvertEventsInterface events(kService, path.path(), bus);
+  OrgOrvoIOrvoConvertInterface convert(kService, path.path(), bus);
+  QString last;
+  bool completed = false;
+  QObject::connect(&events, &OrgOrvo_IOrvoConvertEventsInterface::OnProcessStatus, [&](const QString& status) {
+    last = status;
+    std::printf("%s\n", status.toLocal8Bit().constData());
+    std::fflush(stdout);
+  });
+  QObject::connect(&events, &OrgOrvo_IOrvoConvertEventsInterface::Complite, [&](int) {
+    completed = true;
+    app.quit();
+  });
+  QTimer::singleShot(timeout * 1000, &app, [&] { app.quit(); });
+
+  const std::time_t started = std::time(nullptr);
+  QDBusPendingReply<> reply = convert.Generate(0);
+  reply.waitForFinished();
+  if (reply.isError()) {
+    std::fprintf(stderr, "orvo generate: Generate failed: %s\n", reply.error().message().toLocal8Bit().constData());
+    ReleaseBusObject(bus, kService, path.path(), &error);
+    return 1;
+  }
+  if (!completed) app.exec();
+  ReleaseBusObject(bus, kService, path.path(), &error);
+  if (!completed) {
+    std::fprintf(stderr, "orvo generate: no end of the run after %d s; see orvo_log.txt in the program folder\n",
+                 timeout);
+    return 1;
+  }
+
+  const RunSettings settings = RunSettings::Read();
+  std::vector<std::string> volumes = VolumesSince(settings.outputDir, started);
+  for (const std::string& v : volumes) std::printf("written: %s\n", v.c_str());
+  if (last != QString::fromUtf8(kRunSucceeded)) {
+    std::fprintf(stderr, "orvo generate: the run failed; orvo_log.txt in the program folder says why\n");
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace orvo::cli

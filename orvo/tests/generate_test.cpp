@@ -1,0 +1,75 @@
+// orvo generate against the real Bookbinder, activated on a private bus.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "busharness.h"
+#include "database.h"
+#include "settings.h"
+#include "test_support.h"
+
+namespace orvo {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::PrivateBus;
+
+// A program folder for the bus's servers with news that one marked filter
+// selects (or none when `mark` is false).
+void FillHome(const std::string& home, int news, bool mark) {
+  fs::create_directories(home);
+  std::unique_ptr<Database> db;
+  ASSERT_EQ(Database::Open(home + "/news.db", Database::Mode::kCreate, &db), 0);
+  Settings(home + "/ORVO.ini").WriteText(kSystemSection, "PathDB", home + "/news.db");
+  ASSERT_EQ(db->Exec("INSERT INTO news_cat(name) VALUES('World');"
+                     "INSERT INTO site_cat_rel(is_selected, fk_news_cat) VALUES(1, 1);"),
+            0);
+  for (int i = 0; i < news; ++i) {
+    Statement st(*db, "INSERT INTO newsitem(fk_site_cat_rel, publication_date, title, body) VALUES(1, ?, ?, ?)");
+    st.BindTime(1, std::time(nullptr)).Bind(2, "Title " + std::to_string(i)).Bind(3, "Body " + std::to_string(i));
+    ASSERT_EQ(st.Execute(), 0);
+  }
+  ASSERT_EQ(db->Exec(mark ? "INSERT INTO filter(name, search_mode, lit_gen) VALUES('all', 7, 1);"
+                            "INSERT INTO filter_site_cat_rel VALUES(1, 1);"
+                          : "INSERT INTO filter(name, search_mode, lit_gen) VALUES('all', 7, 0);"),
+            0);
+}
+
+TEST(OrvoGenerate, PrintsTheStatusAndTheVolumesWritten) {
+  if (!fs::exists(std::string(ORVO_BIN_DIR) + "/liblitgen.so")) GTEST_SKIP() << "no liblitgen.so in " ORVO_BIN_DIR;
+  PrivateBus bus({"Bookbinder"});
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  FillHome(bus.orvoHome(), 7, true);
+  Settings(bus.orvoHome() + "/ORVO.ini").WriteInt(kSystemSection, "MaxNewsPerLit", 5);
+  PrivateBus::Result r = bus.Run("orvo", {"generate"}, 60000);
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("*.lit files generation started\n*.lit files generation completed successfully\n"),
+            std::string::npos)
+      << r.out;
+  // Two volumes, named in the output and present in lit/ of the program folder.
+  std::vector<std::string> written;
+  for (auto& e : fs::directory_iterator(bus.orvoHome() + "/lit")) written.push_back(e.path().string());
+  ASSERT_EQ(written.size(), 2u);
+  for (const std::string& v : written) EXPECT_NE(r.out.find("written: " + v + "\n"), std::string::npos) << r.out;
+}
+
+TEST(OrvoGenerate, AFailedRunSaysSoAndExitsNonZero) {
+  PrivateBus bus({"Bookbinder"});
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  FillHome(bus.orvoHome(), 3, false);
+  PrivateBus::Result r = bus.Run("orvo", {"generate"}, 60000);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.out.find("Lit generation Failed\n"), std::string::npos) << r.out << r.err;
+  EXPECT_NE(r.err.find("the run failed"), std::string::npos) << r.err;
+}
+
+TEST(OrvoGenerate, WithoutARegisteredGeneratorItSaysWhatToDo) {
+  PrivateBus bus;
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  PrivateBus::Result r = bus.Run("orvo", {"generate"}, 30000);
+  EXPECT_NE(r.exitCode, 0);
+  EXPECT_NE(r.err.find("Bookbinder -RegServer"), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace orvo
