@@ -20,6 +20,9 @@
 #include <fstream>
 
 #include "busharness.h"
+#ifdef ORVO_HAVE_NEWS_NETWORK
+#include "news_sites.h"
+#endif
 #include "check_trees.h"
 #include "filter_editor.h"
 #include "filters_dialog.h"
@@ -360,6 +363,8 @@ TEST_F(ControlsTest, LogPageShowsTheLastHundredThousandBytesAndFollowsTheFile) {
   EXPECT_EQ(ReadFile(dir_.File("orvo_log.txt")), "");
 }
 
+#ifndef ORVO_HAVE_NEWS_NETWORK
+// Timekeeper without its runner answers Start with a status and Complite at once.
 TEST_F(ControlsTest, DownloadThroughTimekeeperOnAPrivateBus) {
   PrivateBus bus({"Timekeeper"}, {{"ORVO_HOME", dir_.path()}});
   ASSERT_TRUE(bus.ok()) << bus.error();
@@ -405,6 +410,7 @@ TEST_F(ControlsTest, DownloadThroughTimekeeperOnAPrivateBus) {
   EXPECT_FALSE(controls->stopRequested());
   EXPECT_EQ(fills_, fillsBefore);
 }
+#endif
 
 TEST_F(ControlsTest, UnreachableServiceSaysSoAndTheNextCommandTriesAgain) {
   PrivateBus bus;  // nothing registered
@@ -422,6 +428,61 @@ TEST_F(ControlsTest, UnreachableServiceSaysSoAndTheNextCommandTriesAgain) {
   ASSERT_TRUE(bus.Register("Timekeeper"));
   EXPECT_TRUE(controls->ConnectRunner(CFrameControls::Report::kModal));
 }
+
+
+#ifdef ORVO_HAVE_NEWS_NETWORK
+// The whole road: the reader asks Timekeeper, Timekeeper runs Gatherer against
+// a news network on 127.0.0.1, the reader follows and lists the new items.
+TEST(DownloadControl, DownloadRunsThroughTimekeeperAndGathererAndStopEndsIt) {
+  NewsNetworkOptions options;
+  options.articlesA = 3;
+  options.articlesB = 2;
+  NewsNetwork net(options);
+  PrivateBus bus({"Timekeeper", "Gatherer"});
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  PrepareNewsFolder(bus.orvoHome(), net, 3);
+  ::setenv("ORVO_HOME", bus.orvoHome().c_str(), 1);
+  Settings(bus.orvoHome() + "/ORVO.ini").WriteInt(kSystemSection, keys::kStartTip, 0);
+  {
+    Vault vault;
+    ASSERT_TRUE(vault.db.Init(""));
+    CMainFrame frame(vault, false);
+    int fills = 0;
+    QObject::connect(frame.newsList(), &CNewsListView::loadingFinished, [&] { ++fills; });
+    frame.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fills >= 1; }, 10000));
+    EXPECT_EQ(frame.newsList()->model()->rowCount(), 0);
+    CFrameControls* controls = frame.controls();
+    controls->runner()->SetBus(bus.Connect("reader"));
+    QAction* download = frame.action(Cmd::Download);
+
+    QStringList seen;
+    QObject::connect(controls->runner(), &CRunnerLink::OnProcessStatus,
+                     [&](const QString& text, int, int) { seen << text; });
+    download->trigger();
+    EXPECT_TRUE(frame.downloadRunning());
+    EXPECT_EQ(download->text(), "Stop download");
+    EXPECT_TRUE(download->isChecked());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !frame.downloadRunning(); }, 90000)) << bus.DaemonLog();
+    EXPECT_FALSE(seen.isEmpty());
+    EXPECT_TRUE(seen.contains("Download completed.")) << seen.join(" | ").toStdString();
+    EXPECT_EQ(download->text(), "&Download news");
+    EXPECT_FALSE(download->isChecked());
+    // FilterApply (default on): the grid lists the new items.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fills >= 2; }, 10000));
+    EXPECT_EQ(frame.newsList()->model()->rowCount(), 5);
+
+    // Pressing twice quickly: the second press stops the run.
+    download->trigger();
+    ASSERT_TRUE(frame.downloadRunning());
+    download->trigger();
+    EXPECT_TRUE(controls->stopRequested());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !frame.downloadRunning(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.contains("Download is stopped."); }, 10000));
+  }
+  ::unsetenv("ORVO_HOME");
+}
+#endif
 
 }  // namespace
 }  // namespace orvo::testing
