@@ -21,18 +21,7 @@ std::string LikeAnywhere(const std::string& text) { return "%" + text + "%"; }
 
 }  // namespace
 
-std::vector<std::string> SplitKeywords(const std::string& keywords) {
-  std::vector<std::string> words;
-  size_t start = 0;
-  while (start <= keywords.size()) {
-    size_t end = keywords.find(' ', start);
-    if (end == std::string::npos) end = keywords.size();
-    std::string word = Trim(std::string_view(keywords).substr(start, end - start));
-    if (!word.empty()) words.push_back(std::move(word));
-    start = end + 1;
-  }
-  return words;
-}
+std::vector<std::string> SplitKeywords(const std::string& keywords) { return SplitWords(keywords); }
 
 SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int64_t>& links,
                                   std::time_t now) {

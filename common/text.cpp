@@ -83,6 +83,19 @@ std::string Trim(std::string_view s) {
   return std::string(s.substr(b, e - b));
 }
 
+std::vector<std::string> SplitWords(std::string_view keywords) {
+  std::vector<std::string> words;
+  size_t start = 0;
+  while (start <= keywords.size()) {
+    size_t end = keywords.find(' ', start);
+    if (end == std::string_view::npos) end = keywords.size();
+    std::string word = Trim(keywords.substr(start, end - start));
+    if (!word.empty()) words.push_back(std::move(word));
+    start = end + 1;
+  }
+  return words;
+}
+
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   size_t i = 0, j = 0;
   while (i < a.size() && j < b.size()) {

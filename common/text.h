@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvo {
 
@@ -30,6 +31,10 @@ char32_t FoldCase(char32_t c);
 char32_t NextCodePoint(std::string_view s, size_t& i);
 
 std::string Trim(std::string_view s);
+
+// The words of a filter's keywords: pieces between blanks, trimmed, empty ones
+// dropped. The reader and the eBook generator must split alike.
+std::vector<std::string> SplitWords(std::string_view keywords);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 
 }  // namespace orvo

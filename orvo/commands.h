@@ -2,8 +2,11 @@
 // itself in the table of main.cpp.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "database.h"
 
 namespace orvo::cli {
 
@@ -21,7 +24,19 @@ bool WantsHelp(const Args& args);
 // Takes "--flag VALUE" or "--flag=VALUE" out of args; true when present.
 bool TakeOption(Args& args, const std::string& flag, std::string* value);
 
+// Takes "--home DIR" out of args and makes it the program folder
+// (ORVO_HOME); false, with a message, when DIR is not a folder.
+bool TakeHome(Args& args, const char* command);
+
+// Opens the news database named by PathDB; 0, or 1 after telling the user
+// what to do.
+int OpenNewsDatabase(const char* command, std::unique_ptr<Database>* db);
+
 int RunInit(const Args& args);
+int RunStatus(const Args& args);
+int RunSelect(const Args& args);
+int RunDownload(const Args& args);
+int RunConfig(const Args& args);
 int RunGenerate(const Args& args);
 
 }  // namespace orvo::cli

@@ -32,6 +32,10 @@ namespace {
 
 const Command kCommands[] = {
     {"init", "create ORVO.ini and an empty news database", RunInit},
+    {"config", "read or write one setting of ORVO.ini", RunConfig},
+    {"select", "choose the site/category pairs to download", RunSelect},
+    {"download", "download the news of the selected sites now", RunDownload},
+    {"status", "show what the news database holds", RunStatus},
     {"generate", "make .lit eBooks from the news of the eBook filters", RunGenerate},
 };
 

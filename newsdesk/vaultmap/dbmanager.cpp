@@ -9,20 +9,6 @@ namespace orvo {
 
 namespace {
 
-// Words of a filter's keywords: pieces between blanks, trimmed, empty ones dropped.
-std::vector<std::string> SplitWords(const std::string& keywords) {
-  std::vector<std::string> words;
-  size_t start = 0;
-  while (start <= keywords.size()) {
-    size_t end = keywords.find(' ', start);
-    if (end == std::string::npos) end = keywords.size();
-    std::string word = Trim(std::string_view(keywords).substr(start, end - start));
-    if (!word.empty()) words.push_back(std::move(word));
-    start = end + 1;
-  }
-  return words;
-}
-
 bool Digits(std::string_view s, size_t from, size_t count) {
   for (size_t i = from; i < from + count; ++i)
     if (s[i] < '0' || s[i] > '9') return false;

@@ -1,0 +1,388 @@
+// orvo download: one gathering run from the command line, driven the way the
+// scheduling service drives it: activate Gatherer on the session bus, listen
+// to its events, StartProcess, wait for Complite, release.
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
+#include <QRegularExpression>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "busframe.h"
+#include "commands.h"
+#include "gatherer_interface.h"
+#include "settings.h"
+
+namespace orvo::cli {
+
+namespace {
+
+const char* kDownloadHelp =
+    "Usage: orvo download [--home DIR] [--no-check]\n"
+    "\n"
+    "Runs one download: brings the catalogue and the masks up to date from the\n"
+    "updates server (DownloadURL in ORVO.ini), then fetches the news of every\n"
+    "selected site/category pair into the news database. Prints each status\n"
+    "line of the gathering engine and, on a terminal, the progress.\n"
+    "\n"
+    "The gathering engine (Gatherer) is started through the D-Bus session bus:\n"
+    "register it once with Gatherer -RegServer, run from the program folder.\n"
+    "\n"
+    "  --home DIR    program folder (default: ORVO_HOME, else the folder of orvo)\n"
+    "  --no-check    do not check the updates server first; a download then goes\n"
+    "                on with the masks already stored when the server is down\n"
+    "\n"
+    "Exit status: 0 when the download ran to its end, 1 when it failed (the\n"
+    "reason is printed), 3 when the updates server does not answer, 4 when the\n"
+    "gathering engine cannot be started or stops on its own.\n";
+
+constexpr int kExitFailed = 1;
+constexpr int kExitNoUpdates = 3;
+constexpr int kExitEngine = 4;
+constexpr int kExitInterrupted = 130;
+constexpr const char* kBusName = "org.orvo.Gatherer2";
+constexpr const char* kProgramVersion = "2.2.49";
+
+std::string FirstLine(const std::string& s) { return s.substr(0, s.find('\n')); }
+
+// Asks the updates server for its catalogue page as the engine will. Empty
+// when it answered; otherwise what went wrong.
+std::string CheckUpdatesServer(const std::string& url, long timeoutSeconds) {
+  CURL* curl = curl_easy_init();
+  if (!curl) return "the HTTP library could not start";
+  std::string body = std::string("_Ver=") + kProgramVersion;
+  body.push_back('\0');
+  curl_slist* headers = curl_slist_append(nullptr, "Content-Type:application/x-www-form-urlencoded");
+  char error[CURL_ERROR_SIZE] = "";
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, std::min(timeoutSeconds, 30L));
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT, timeoutSeconds);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char*, size_t size, size_t n, void*) { return size * n; });
+  CURLcode rc = curl_easy_perform(curl);
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  curl_slist_free_all(headers);
+  curl_easy_cleanup(curl);
+  if (rc != CURLE_OK) return error[0] ? error : curl_easy_strerror(rc);
+  if (status >= 400) return "it answers with HTTP status " + std::to_string(status);
+  return {};
+}
+
+std::string WithoutSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// The program folder the Gatherer registered on this bus works in, read from
+// its activation file; empty when unknown.
+std::string RegisteredEngineHome() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  const char* home = std::getenv("HOME");
+  std::string dir = data && *data ? data : (home ? std::string(home) + "/.local/share" : "");
+  std::ifstream in(dir + "/dbus-1/services/" + kBusName + ".service");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("Exec=", 0) != 0) continue;
+    size_t at = line.find("ORVO_HOME=");
+    if (at != std::string::npos) {
+      bool quoted = at > 0 && line[at - 1] == '\'';
+      size_t end = line.find(quoted ? '\'' : ' ', at);
+      return line.substr(at + 10, end == std::string::npos ? std::string::npos : end - at - 10);
+    }
+    // No ORVO_HOME: the folder of the program itself.
+    std::string program = line.substr(line.rfind(' ') == std::string::npos ? 5 : line.rfind(' ') + 1);
+    return program.substr(0, program.rfind('/'));
+  }
+  return {};
+}
+
+int64_t Scalar(Database& db, const char* sql, int64_t arg = 0) {
+  Statement st(db, sql);
+  if (std::string_view(sql).find('?') != std::string_view::npos) st.Bind(1, arg);
+  return st.Next() ? st.Int(0) : 0;
+}
+
+// Ctrl+C asks the engine to stop before orvo leaves.
+int g_signalPipe[2] = {-1, -1};
+void OnSignal(int) {
+  char c = 1;
+  [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &c, 1);
+}
+
+// One run, from activation to release.
+class DownloadRun : public QObject {
+ public:
+  DownloadRun(Database& db, int pageTimeout) : db_(db), pageTimeout_(pageTimeout) {
+    lastItem_ = Scalar(db_, "SELECT COALESCE(MAX(id), 0) FROM newsitem");
+    progress_ = ::isatty(1) != 0;
+  }
+
+  int Run() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+      std::fprintf(stderr,
+                   "orvo download: no D-Bus session bus (%s).\n"
+                   "Log in to a desktop session, or start a bus for this command: dbus-run-session -- orvo download\n",
+                   qPrintable(bus.lastError().message()));
+      return kExitEngine;
+    }
+    QString error;
+    QDBusObjectPath path = CreateBusObject(bus, kBusName, &error);
+    if (path.path().isEmpty()) {
+      std::fprintf(stderr,
+                   "orvo download: cannot start the gathering engine: %s\n"
+                   "Register it on this bus with: Gatherer -RegServer (from the program folder), then run orvo "
+                   "download again.\n",
+                   qPrintable(error));
+      return kExitEngine;
+    }
+    path_ = path.path();
+    owner_ = bus.interface()->serviceOwner(kBusName).value();
+
+    const QString service = owner_.isEmpty() ? QString(kBusName) : owner_;
+    org::orvo::_IGatherer2Events events(service, path_, bus);
+    connect(&events, &org::orvo::_IGatherer2Events::OnProcessStatus, this,
+            [this](const QString& text, int) { OnStatus(text.toStdString()); });
+    connect(&events, &org::orvo::_IGatherer2Events::Complite, this, [this](int status) { Finish(status); });
+
+    // The engine leaving the bus before Complite means it crashed or was killed.
+    QDBusServiceWatcher watcher(owner_.isEmpty() ? QString(kBusName) : owner_, bus,
+                                QDBusServiceWatcher::WatchForUnregistration);
+    connect(&watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
+      Fail(kExitEngine, "the gathering engine stopped before the end of the download; see orvo_log.txt in the "
+                        "program folder");
+    });
+
+    // Each page has its own time-out in the engine; silence for longer than
+    // that means the engine is stuck.
+    silence_.setSingleShot(true);
+    silence_.setInterval((pageTimeout_ + 60) * 1000);
+    connect(&silence_, &QTimer::timeout, this, [this] {
+      StopEngine();
+      Fail(kExitEngine, "the gathering engine reported nothing for " + std::to_string(pageTimeout_ + 60) +
+                            " s and was stopped; see orvo_log.txt in the program folder");
+    });
+    silence_.start();
+
+    QSocketNotifier interrupt(g_signalPipe[0], QSocketNotifier::Read);
+    connect(&interrupt, &QSocketNotifier::activated, this, [this] {
+      StopEngine();
+      Fail(kExitInterrupted, "interrupted; the gathering engine was told to stop");
+    });
+
+    org::orvo::IGatherer2 gatherer(service, path_, bus);
+    QDBusPendingReply<> started = gatherer.StartProcess();
+    started.waitForFinished();
+    if (started.isError()) {
+      Release();
+      std::fprintf(stderr, "orvo download: the gathering engine refused to start: %s\n",
+                   qPrintable(started.error().message()));
+      return kExitEngine;
+    }
+    if (!finished_) QCoreApplication::exec();
+    Release();
+    return exitCode_;
+  }
+
+ private:
+  void OnStatus(const std::string& text) {
+    silence_.start();
+    lastStatus_ = text;
+    ClearProgress();
+    std::printf("%s\n", text.c_str());
+    static const QRegularExpression page(
+        R"(^Site: \[(.*)\], Category: \[(.*)\] <(News searching\.\.\.|News: (\d+) from (\d+))> URL: )");
+    auto m = page.match(QString::fromStdString(text));
+    pageInFlight_ = m.hasMatch();
+    if (m.hasMatch()) {
+      if (pagesStarted_ == 0)
+        plannedLists_ = Scalar(db_,
+                               "SELECT COUNT(*) FROM site_cat_rel rel WHERE rel.is_selected <> 0 AND "
+                               "(SELECT COUNT(*) FROM news_masks nm WHERE nm.fk_site_cat_rel = rel.id AND "
+                               "nm.mask_version > 0) >= 2");
+      ++pagesStarted_;
+      if (m.captured(4).isEmpty()) {
+        ++listsStarted_;
+      } else {
+        newsKnown_[m.captured(1).toStdString() + "\n" + m.captured(2).toStdString() + "\n" +
+                   std::to_string(listsStarted_)] = m.captured(5).toLongLong();
+      }
+    }
+    if (text.rfind("Updating is completed.", 0) == 0) noSelection_ = true;
+    ShowProgress();
+  }
+
+  void ShowProgress() {
+    if (!progress_ || pagesStarted_ == 0) return;
+    int64_t known = std::max<int64_t>(plannedLists_, listsStarted_);
+    for (const auto& [key, total] : newsKnown_) known += total;
+    // A page is done when the engine reports the next step.
+    std::printf("  [%lld of %lld pages, %lld items stored]", static_cast<long long>(pagesStarted_ - pageInFlight_),
+                static_cast<long long>(known), static_cast<long long>(StoredItems()));
+    std::fflush(stdout);
+    progressShown_ = true;
+  }
+
+  void ClearProgress() {
+    if (progressShown_) std::printf("\r\033[K");
+    progressShown_ = false;
+  }
+
+  int64_t StoredItems() { return Scalar(db_, "SELECT COUNT(*) FROM newsitem WHERE id > ?", lastItem_); }
+
+  void Finish(int status) {
+    if (finished_) return;
+    ClearProgress();
+    int64_t items = StoredItems();
+    int64_t images = Scalar(db_, "SELECT COUNT(*) FROM newsimages WHERE fk_newsitem > ?", lastItem_);
+    if (status == 1) {
+      if (noSelection_) {
+        std::printf("No site/category pair is selected for download. Choose with orvo select --all (or orvo select "
+                    "SITE/CATEGORY), then run orvo download again.\n");
+      } else if (items == 0) {
+        std::printf("No new news items: everything the selected sites list is already stored.\n");
+      } else {
+        std::printf("Stored %lld new news %s with %lld %s.\n", static_cast<long long>(items),
+                    items == 1 ? "item" : "items", static_cast<long long>(images), images == 1 ? "image" : "images");
+      }
+      Done(0);
+    } else {
+      std::fprintf(stderr, "orvo download: the download failed (status %d): %s\n", status,
+                   lastStatus_.empty() ? "see orvo_log.txt in the program folder" : lastStatus_.c_str());
+      if (items > 0) std::fprintf(stderr, "%lld new news items were stored before it failed.\n",
+                                  static_cast<long long>(items));
+      Done(kExitFailed);
+    }
+  }
+
+  void Fail(int code, const std::string& why) {
+    if (finished_) return;
+    ClearProgress();
+    std::fprintf(stderr, "orvo download: %s\n", why.c_str());
+    Done(code);
+  }
+
+  void Done(int code) {
+    finished_ = true;
+    exitCode_ = code;
+    silence_.stop();
+    QCoreApplication::exit(code);
+  }
+
+  void StopEngine() {
+    org::orvo::IGatherer2 gatherer(kBusName, path_, QDBusConnection::sessionBus());
+    gatherer.Stop().waitForFinished();
+  }
+
+  void Release() {
+    if (released_ || path_.isEmpty()) return;
+    released_ = true;
+    QString error;
+    ReleaseBusObject(QDBusConnection::sessionBus(), kBusName, path_, &error);
+  }
+
+  Database& db_;
+  int pageTimeout_;
+  int64_t lastItem_ = 0;
+  bool progress_ = false;
+  bool progressShown_ = false;
+  QString path_, owner_;
+  QTimer silence_;
+  std::string lastStatus_;
+  int64_t pagesStarted_ = 0, listsStarted_ = 0, plannedLists_ = 0;
+  bool pageInFlight_ = false;
+  std::map<std::string, int64_t> newsKnown_;  // news pages announced per visit of a category
+  bool noSelection_ = false;
+  bool finished_ = false, released_ = false;
+  int exitCode_ = kExitFailed;
+};
+
+}  // namespace
+
+int RunDownload(const Args& input) {
+  if (WantsHelp(input)) {
+    std::fputs(kDownloadHelp, stdout);
+    return 0;
+  }
+  Args args = input;
+  if (!TakeHome(args, "download")) return 1;
+  bool check = true;
+  for (auto it = args.begin(); it != args.end();) {
+    if (*it == "--no-check") {
+      check = false;
+      it = args.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  if (!args.empty()) {
+    std::fprintf(stderr, "orvo download: unexpected argument '%s'\n\n%s", args[0].c_str(), kDownloadHelp);
+    return 2;
+  }
+  std::unique_ptr<Database> db;
+  if (int rc = OpenNewsDatabase("download", &db)) return rc;
+
+  Settings settings = Settings::Shared();
+  int pageTimeout = settings.ReadInt(kDownloadSection, "ConnectTimeout", 0);
+  if (pageTimeout <= 0) pageTimeout = 300;
+  std::string downloadUrl = settings.ReadText(kSystemSection, "DownloadURL", "", kReaderBuffer);
+  if (check) {
+    if (downloadUrl.empty()) {
+      std::fprintf(stderr,
+                   "orvo download: no updates server is set. Set DownloadURL=HOST:PORT/catalogue.asp in the section\n"
+                   "[%s] of %s (the address orvo-updates prints when it starts).\n",
+                   kSystemSection, settings.path().c_str());
+      return kExitNoUpdates;
+    }
+    std::string url = "http://" + downloadUrl;
+    std::printf("Checking the updates server %s ...\n", url.c_str());
+    std::fflush(stdout);
+    std::string problem = CheckUpdatesServer(url, pageTimeout);
+    if (!problem.empty()) {
+      std::fprintf(stderr,
+                   "orvo download: the updates server does not answer at %s (%s).\n"
+                   "Check that it is running (orvo-updates CATALOGUE_FOLDER) and that DownloadURL in %s names it,\n"
+                   "then run orvo download again (or add --no-check to download with the masks already stored).\n",
+                   url.c_str(), FirstLine(problem).c_str(), settings.path().c_str());
+      return kExitNoUpdates;
+    }
+  }
+
+  std::string engineHome = RegisteredEngineHome();
+  if (!engineHome.empty() && WithoutSlash(engineHome) != WithoutSlash(ModuleDirectory()))
+    std::fprintf(stderr,
+                 "Note: the Gatherer registered on this bus works in %s, not in %s, so the news go to the database\n"
+                 "set up there. To download here, register it from here: ORVO_HOME=%s Gatherer -RegServer\n",
+                 engineHome.c_str(), WithoutSlash(ModuleDirectory()).c_str(), WithoutSlash(ModuleDirectory()).c_str());
+
+  if (::pipe2(g_signalPipe, O_CLOEXEC) == 0) {
+    signal(SIGINT, OnSignal);
+    signal(SIGTERM, OnSignal);
+  }
+  int argc = 1;
+  char name[] = "orvo";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  DownloadRun run(*db, pageTimeout);
+  return run.Run();
+}
+
+}  // namespace orvo::cli

@@ -1,0 +1,42 @@
+// Helpers shared by the subcommands: the program folder and the news database.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "commands.h"
+#include "settings.h"
+
+namespace orvo::cli {
+
+bool TakeHome(Args& args, const char* command) {
+  std::string home;
+  if (!TakeOption(args, "--home", &home)) return true;
+  std::error_code ec;
+  auto abs = std::filesystem::absolute(home, ec);
+  if (ec || !std::filesystem::is_directory(abs, ec)) {
+    std::fprintf(stderr, "orvo %s: %s is not a folder; set one up with: orvo init --home %s\n", command, home.c_str(),
+                 home.c_str());
+    return false;
+  }
+  ::setenv("ORVO_HOME", abs.lexically_normal().string().c_str(), 1);
+  return true;
+}
+
+int OpenNewsDatabase(const char* command, std::unique_ptr<Database>* db) {
+  Settings settings = Settings::Shared();
+  std::string path = settings.ReadText(kSystemSection, "PathDB", "", kPathBuffer);
+  if (path.empty()) {
+    std::fprintf(stderr, "orvo %s: %s names no news database (PathDB); set one up with: orvo init\n", command,
+                 settings.path().c_str());
+    return 1;
+  }
+  int rc = Database::Open(path, Database::Mode::kExisting, db);
+  if (rc != 0) {
+    std::fprintf(stderr, "orvo %s: cannot open the news database %s (code %s); check PathDB in %s or run orvo init\n",
+                 command, path.c_str(), HexCode(rc).c_str(), settings.path().c_str());
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace orvo::cli

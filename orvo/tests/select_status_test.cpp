@@ -1,0 +1,144 @@
+// orvo select and orvo status on a database filled by hand.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+
+#include "database.h"
+#include "settings.h"
+#include "test_support.h"
+
+namespace orvo {
+namespace {
+
+using testing::TempDir;
+
+int Orvo(const std::string& args, std::string* output) {
+  std::string cmd = std::string(ORVO_BIN_DIR) + "/orvo " + args + " 2>&1";
+  FILE* p = ::popen(cmd.c_str(), "r");
+  std::string out;
+  char buf[512];
+  while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+  int status = ::pclose(p);
+  *output = out;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class SelectStatusTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string out;
+    ASSERT_EQ(Orvo("init --home " + dir_.path(), &out), 0) << out;
+    ASSERT_EQ(Database::Open(dir_.File("news.db"), Database::Mode::kExisting, &db_), 0);
+  }
+  void AddCatalogue() {
+    ASSERT_EQ(db_->Exec("INSERT INTO news_config(site_name) VALUES ('The Harbour Daily'), "
+                        "('\xD0\xA0\xD0\xB5\xD1\x87\xD0\xBD\xD0\xBE\xD0\xB9 \xD0\xB2\xD0\xB5\xD1\x81\xD1\x82\xD0\xBD\xD0\xB8\xD0\xBA');"  // Речной вестник
+                        "INSERT INTO news_cat(name) VALUES ('World'), ('Sport'), "
+                        "('\xD0\x93\xD0\xBE\xD1\x80\xD0\xBE\xD0\xB4');"  // Город
+                        "INSERT INTO site_cat_rel(is_selected, fk_news_cat, fk_news_config) VALUES "
+                        "(0, 1, 1), (0, 2, 1), (0, 3, 2);"),
+              0);
+  }
+  std::string Selected() {
+    std::string s;
+    Statement st(*db_, "SELECT id FROM site_cat_rel WHERE is_selected <> 0 ORDER BY id");
+    while (st.Next()) s += std::to_string(st.Int(0));
+    return s;
+  }
+  std::string Run(const std::string& args, int expect) {
+    std::string out;
+    EXPECT_EQ(Orvo(args + " --home " + dir_.path(), &out), expect) << args << "\n" << out;
+    return out;
+  }
+
+  TempDir dir_;
+  std::unique_ptr<Database> db_;
+};
+
+TEST_F(SelectStatusTest, NewDatabaseSaysToDownloadFirst) {
+  std::string out = Run("select --all", 3);
+  EXPECT_NE(out.find("Run orvo download once"), std::string::npos) << out;
+  out = Run("status", 0);
+  EXPECT_NE(out.find("pairs: 0 (0 selected)"), std::string::npos) << out;
+  EXPECT_NE(out.find("Newest item: none yet"), std::string::npos) << out;
+  EXPECT_NE(out.find("run orvo download once"), std::string::npos) << out;
+}
+
+TEST_F(SelectStatusTest, SelectsByPairSiteAndLetterCase) {
+  AddCatalogue();
+  Run("select The\\ Harbour\\ Daily/Sport", 0);
+  EXPECT_EQ(Selected(), "2");
+  // Cyrillic names match without regard to case; a site alone is all of it.
+  std::string out = Run("select '\xD1\x80\xD0\xB5\xD1\x87\xD0\xBD\xD0\xBE\xD0\xB9 \xD0\x92\xD0\xB5\xD1\x81\xD1\x82\xD0\xBD\xD0\xB8\xD0\xBA'", 0);
+  EXPECT_EQ(Selected(), "23");
+  EXPECT_NE(out.find("1 pair changed; 2 of 3"), std::string::npos) << out;
+  Run("select --off 'the harbour daily'", 0);
+  EXPECT_EQ(Selected(), "3");
+  Run("select --only 'The Harbour Daily/World'", 0);
+  EXPECT_EQ(Selected(), "1");
+  Run("select --all", 0);
+  EXPECT_EQ(Selected(), "123");
+  Run("select --none", 0);
+  EXPECT_EQ(Selected(), "");
+  out = Run("select", 0);
+  EXPECT_NE(out.find("[ ] The Harbour Daily/World"), std::string::npos) << out;
+}
+
+TEST_F(SelectStatusTest, UnknownNameChangesNothing) {
+  AddCatalogue();
+  Run("select 'The Harbour Daily/World'", 0);
+  std::string out = Run("select 'The Harbour Daily/Sport' 'Nowhere/World'", 1);
+  EXPECT_NE(out.find("no site or site/category is named \"Nowhere/World\""), std::string::npos) << out;
+  EXPECT_NE(out.find("The Harbour Daily/Sport"), std::string::npos) << out;  // what it knows
+  EXPECT_EQ(Selected(), "1");
+  Run("select --all 'The Harbour Daily'", 2);
+  Run("select --bogus", 2);
+}
+
+TEST_F(SelectStatusTest, StatusCountsWhatIsStored) {
+  AddCatalogue();
+  ASSERT_EQ(db_->Exec("UPDATE site_cat_rel SET is_selected = 1 WHERE id = 1;"
+                      "INSERT INTO newsitem(fk_site_cat_rel, publication_date, src_url, title, is_del) VALUES "
+                      "(1, '2026-11-27 10:00:00', 'http://a/1', 'Older', 0),"
+                      "(1, '2026-11-28 09:00:00', 'http://a/2', 'Newest story', 0),"
+                      "(3, '2026-11-29 09:00:00', 'http://b/1', 'Deleted one', 1);"
+                      "INSERT INTO newsimages(bodypos, image_path, fk_newsitem) VALUES (0, '/x/2_0', 2), (1, '/x/2_1', 2);"
+                      "INSERT INTO news_masks(mask, mask_version, type, fk_site_cat_rel) VALUES "
+                      "('3C613E', 2, 0, 1), ('3C613E', 2, 1, 1), ('', 1, 0, 2), ('', 1, 1, 2);"),
+            0);
+  std::string out = Run("status", 0);
+  EXPECT_NE(out.find("Sites: 2, categories: 3, site/category pairs: 3 (1 selected)"), std::string::npos) << out;
+  EXPECT_NE(out.find("News items: 3 (2 unread, 1 deleted), images: 2"), std::string::npos) << out;
+  EXPECT_NE(out.find("Newest item: 2026-11-28 09:00:00  Newest story (The Harbour Daily / World)"), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("The Harbour Daily / World  yes       2      2026-11-28 09:00:00  ready"), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("The Harbour Daily / Sport  no        0      -                    not yet fetched"),
+            std::string::npos)
+      << out;
+}
+
+TEST_F(SelectStatusTest, ConfigReadsAndWritesOneKey) {
+  Run("config System DownloadURL 127.0.0.1:8642/catalogue.asp", 0);
+  Run("config Download Days 3650", 0);
+  Settings ini(dir_.File("ORVO.ini"));
+  EXPECT_EQ(ini.ReadText(kSystemSection, "DownloadURL"), "127.0.0.1:8642/catalogue.asp");
+  EXPECT_EQ(ini.ReadInt(kDownloadSection, "Days", 0), 3650);
+  EXPECT_EQ(ini.ReadText(kSystemSection, "PathDB"), dir_.File("news.db"));  // the rest is kept
+  EXPECT_EQ(Run("config system pathdb", 0), dir_.File("news.db") + "\n");
+  EXPECT_NE(Run("config Download Nothing", 1).find("has no key Nothing"), std::string::npos);
+  Run("config Download", 2);
+}
+
+TEST_F(SelectStatusTest, MissingDatabaseSaysWhatToDo) {
+  TempDir empty;
+  std::string out;
+  EXPECT_EQ(Orvo("status --home " + empty.path(), &out), 1);
+  EXPECT_NE(out.find("orvo init"), std::string::npos) << out;
+  EXPECT_EQ(Orvo("select --all --home " + empty.path() + "/nowhere", &out), 1);
+  EXPECT_NE(out.find("is not a folder"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace orvo
