@@ -27,6 +27,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "frame_controls.h"
 #include "like.h"
 #include "newsdetail.h"
 #include "newsinfo.h"
@@ -74,6 +75,7 @@ CMainFrame::CMainFrame(Vault& vault, bool trayAvailable, QWidget* parent)
   CreateTray();
   FillFilterCombo();
   RestoreLayout();
+  controls_ = new CFrameControls(this, vault_);
 
   int last = settings.ReadInt(kSystemSection, keys::kLastFilter, 0);
   if (last >= 0 && last < filterCombo_->count()) filterCombo_->setCurrentIndex(last);
@@ -165,14 +167,12 @@ void CMainFrame::CreateMenus() {
     list_->Refill();
   });
 
-  // Download, eBooks, filters and options come with the download control;
-  // until it connects them the commands are shown but not available.
+  // Download, eBooks, filters and options: wired by CFrameControls.
   AddAction(Cmd::Filters, tr("&Filters"), "filters", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F));
   AddAction(Cmd::GenerateLit, tr("&Generate .lit file"), "ebook");
   QAction* download = AddAction(Cmd::Download, tr("&Download news"), "download", QKeySequence(Qt::CTRL | Qt::Key_S));
   download->setCheckable(true);
   AddAction(Cmd::Options, tr("&Options"), "options", QKeySequence(Qt::CTRL | Qt::Key_O));
-  for (Cmd id : {Cmd::Filters, Cmd::GenerateLit, Cmd::Download, Cmd::Options}) action(id)->setEnabled(false);
 
   connect(AddAction(Cmd::Contents, tr("&Contents"), "help", QKeySequence::HelpContents), &QAction::triggered, this,
           &CMainFrame::OpenHelp);

@@ -22,6 +22,7 @@ class QSystemTrayIcon;
 
 namespace orvo {
 
+class CFrameControls;
 class CNewsDetailView;
 class CNewsInfoView;
 class CNewsListView;
@@ -45,6 +46,8 @@ class CMainFrame : public QMainWindow {
   QSplitter* splitter() const { return splitter_; }
   QSystemTrayIcon* trayIcon() const { return tray_; }
   QMenu* trayMenu() const { return trayMenu_; }
+  // Filters, options, download and eBook control.
+  CFrameControls* controls() const { return controls_; }
 
   QString statusText() const;
   void SetStatusText(const QString& text);
@@ -121,6 +124,7 @@ class CMainFrame : public QMainWindow {
   std::array<QIcon, 5> trayIcons_;
   QTimer trayTimer_;
   QMenu* textMenu_ = nullptr;
+  CFrameControls* controls_ = nullptr;
 };
 
 }  // namespace orvo

@@ -1,0 +1,221 @@
+#include "frame_controls.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDBusConnection>
+#include <QMessageBox>
+#include <QTimer>
+
+#include "filter_editor.h"
+#include "filters_dialog.h"
+#include "mainframe.h"
+#include "newsdetail.h"
+#include "newslist.h"
+#include "options_sheet.h"
+#include "runner_link.h"
+#include "settings.h"
+
+namespace orvo {
+
+namespace {
+const char* const kAttention =
+    "ATTENTION!\nNo sites and categories are selected for download.\nPress 'OK' and select sources of your "
+    "choice.\n";
+
+struct WaitCursor {
+  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+};
+}  // namespace
+
+CFrameControls::CFrameControls(CMainFrame* frame, Vault& vault)
+    : QObject(frame), frame_(frame), vault_(vault), runner_(new CRunnerLink(QDBusConnection::sessionBus(), this)) {
+  connect(runner_, &CRunnerLink::OnProcessStatus, this, &CFrameControls::OnStatus);
+  // Complite is handled once the event has been delivered, as a posted message.
+  connect(runner_, &CRunnerLink::Complite, this, &CFrameControls::OnComplite, Qt::QueuedConnection);
+
+  for (Cmd id : {Cmd::Filters, Cmd::GenerateLit, Cmd::Download, Cmd::Options}) frame_->action(id)->setEnabled(true);
+  connect(frame_->action(Cmd::Download), &QAction::triggered, this, [this] {
+    // The button's check follows the run state, not the click.
+    frame_->SetDownloadRunning(frame_->downloadRunning());
+    Download();
+  });
+  connect(frame_->action(Cmd::GenerateLit), &QAction::triggered, this, &CFrameControls::GenerateLit);
+  connect(frame_->action(Cmd::Filters), &QAction::triggered, this, &CFrameControls::OpenFilters);
+  connect(frame_->action(Cmd::Options), &QAction::triggered, this, &CFrameControls::OpenOptions);
+
+  // At creation: without a session bus at all there is nothing to report
+  // (start-up has said so already); otherwise an unreachable service is.
+  QTimer::singleShot(0, this, [this] {
+    ConnectRunner(runner_->bus().isConnected() ? Report::kWindow : Report::kNone);
+  });
+}
+
+CFrameControls::~CFrameControls() {
+  if (filters_) delete filters_;
+}
+
+bool CFrameControls::ConnectRunner(Report report) {
+  if (runner_->connected()) return true;
+  QString error;
+  if (!runner_->Connect(&error)) {
+    if (report != Report::kNone) {
+      auto* box = new QMessageBox(QMessageBox::NoIcon, QString(), tr("Can not open reciver"), QMessageBox::Ok,
+                                  frame_);
+      box->setInformativeText(tr("The scheduling service Timekeeper could not be reached (%1). Register it with "
+                                 "\"Timekeeper -RegServer\" or start it, then try again.")
+                                  .arg(error));
+      box->setAttribute(Qt::WA_DeleteOnClose);
+      // At start-up the window must come up and stay responsive behind it.
+      if (report == Report::kWindow) box->open();
+      else box->exec();
+    }
+    return false;
+  }
+  int status = runner_->GetStatus();
+  if (status > 0 && (status & 1)) frame_->SetDownloadRunning(true);
+  return true;
+}
+
+void CFrameControls::Download() {
+  if (frame_->downloadRunning()) {
+    stopRequested_ = true;
+    frame_->action(Cmd::Download)->setEnabled(false);
+    QTimer::singleShot(0, this, &CFrameControls::StopDownload);
+    return;
+  }
+  frame_->SetDownloadRunning(true);
+  if (!ConnectRunner(Report::kModal)) {
+    // Nothing was started, so nothing will ever complete it.
+    frame_->SetDownloadRunning(false);
+    return;
+  }
+  int status = runner_->GetStatus();
+  if (status != 0) {
+    if (status < 0) {
+      frame_->SetDownloadRunning(false);
+      ConnectRunner(Report::kModal);
+      return;
+    }
+    QMessageBox::information(frame_, QString(), tr("Parser already started"));
+    return;
+  }
+  if (!runner_->Start()) {
+    frame_->SetDownloadRunning(false);
+    ConnectRunner(Report::kModal);
+    return;
+  }
+  frame_->setFocus();
+}
+
+void CFrameControls::StopDownload() {
+  WaitCursor wait;
+  bool stopped = ConnectRunner(Report::kModal) && runner_->Stop();
+  frame_->action(Cmd::Download)->setEnabled(true);
+  if (!stopped) {
+    // The service is gone, and so is its download.
+    stopRequested_ = false;
+    frame_->SetDownloadRunning(false);
+  }
+}
+
+void CFrameControls::GenerateLit() {
+  frame_->SetGenerationRunning(true);
+  frame_->action(Cmd::GenerateLit)->setEnabled(false);
+  if (!ConnectRunner(Report::kModal) || !runner_->StartLitGen()) {
+    frame_->SetGenerationRunning(false);
+    frame_->action(Cmd::GenerateLit)->setEnabled(true);
+  }
+}
+
+void CFrameControls::OnStatus(const QString& text, int from, int /*nID*/) {
+  frame_->SetStatusText(text);
+  if (from == CRunnerLink::kFromGathering && !frame_->downloadRunning()) frame_->SetDownloadRunning(true);
+  if (from == CRunnerLink::kFromEbook && !frame_->generationRunning()) {
+    frame_->SetGenerationRunning(true);
+    frame_->action(Cmd::GenerateLit)->setEnabled(false);
+  }
+}
+
+void CFrameControls::OnComplite(int status) {
+  if (status >= CRunnerLink::kEbookEnded) {
+    frame_->SetGenerationRunning(false);
+    frame_->action(Cmd::GenerateLit)->setEnabled(true);
+    return;
+  }
+  stopRequested_ = false;
+  frame_->action(Cmd::Download)->setEnabled(true);
+  frame_->SetDownloadRunning(false);
+  if (status != CRunnerLink::kGatheringEnded) return;
+  if (Settings::Shared().ReadInt(kSystemSection, "FilterApply", 1) != 0) frame_->ApplySelectedFilter();
+  bool any;
+  {
+    VaultLock lock(vault_.lock);
+    any = vault_.db.IsAnySelected();
+  }
+  if (!any) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QMessageBox box(QMessageBox::NoIcon, QString(), tr(kAttention), QMessageBox::Ok, frame_);
+    QApplication::restoreOverrideCursor();
+    box.exec();
+    OpenOptions();
+  }
+}
+
+void CFrameControls::OpenOptions() {
+  COptionsPropSheet sheet(vault_, [this] { return frame_->downloadRunning(); }, frame_);
+  connect(&sheet, &COptionsPropSheet::settingsWritten, frame_->newsList(), &CNewsListView::ReadSettings);
+  connect(&sheet, &COptionsPropSheet::startDownloadRequested, this, [this] {
+    // After the sheet has applied and closed.
+    QTimer::singleShot(0, this, [this] {
+      if (!frame_->downloadRunning()) Download();
+    });
+  });
+  emit optionsCreated(&sheet);
+  sheet.exec();
+}
+
+void CFrameControls::OpenFilters() {
+  if (filters_) {
+    filters_->show();
+    filters_->raise();
+    filters_->activateWindow();
+    return;
+  }
+  QComboBox* combo = frame_->filterCombo();
+  int32_t current = combo->currentIndex() > 0 ? combo->currentData().toInt() : -1;
+  filters_ = new CFiltersDialog(vault_, current, frame_);
+  filters_->setAttribute(Qt::WA_DeleteOnClose);
+  connect(filters_, &CFiltersDialog::applyRequested, this, [this](int32_t id) {
+    SelectFilter(id);
+    frame_->ListFilterNews(id);
+  });
+  connect(filters_, &CFiltersDialog::closed, this, &CFrameControls::OnFiltersClosed, Qt::QueuedConnection);
+  connect(filters_, &CFiltersDialog::editorCreated, this, [this](CFilterEditor* editor) {
+    connect(editor, &CFilterEditor::listFilterRequested, frame_, &CMainFrame::ListFilterNews);
+    emit filterEditorCreated(editor);
+  });
+  filters_->show();
+}
+
+void CFrameControls::OnFiltersClosed(bool keep, int32_t filterId) {
+  QComboBox* combo = frame_->filterCombo();
+  if (keep) {
+    // The list is read again (names may have changed), keeping what it shows.
+    int32_t current = combo->currentIndex() > 0 ? combo->currentData().toInt() : -1;
+    frame_->FillFilterCombo(current);
+    if (current >= 0 && combo->currentIndex() == 0) frame_->ApplySelectedFilter();  // it was deleted
+  } else {
+    SelectFilter(filterId);
+    frame_->ApplySelectedFilter();
+  }
+  frame_->setFocus();
+}
+
+void CFrameControls::SelectFilter(int32_t filterId) {
+  frame_->FillFilterCombo(filterId);
+  if (frame_->filterCombo()->currentIndex() == 0 && filterId >= 0) frame_->ApplySelectedFilter();
+}
+
+}  // namespace orvo

@@ -1,0 +1,67 @@
+// The main frame's commands that reach beyond the news panes: the Filters
+// window, the Options sheet, and the download and eBook control through the
+// scheduling service. Kept apart from the frame so the frame stays about its
+// panes; the frame makes one at its creation.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+#include <cstdint>
+
+#include "filters_dialog.h"
+#include "vault.h"
+
+namespace orvo {
+
+class CFilterEditor;
+class CMainFrame;
+class COptionsPropSheet;
+class CRunnerLink;
+
+class CFrameControls : public QObject {
+  Q_OBJECT
+ public:
+  CFrameControls(CMainFrame* frame, Vault& vault);
+  ~CFrameControls() override;
+
+  CRunnerLink* runner() const { return runner_; }
+  CFiltersDialog* filtersDialog() const { return filters_; }
+  bool stopRequested() const { return stopRequested_; }
+
+  // How a failure to reach the service is told: not at all, in a box that
+  // waits for the user, or in one that leaves the window running.
+  enum class Report { kNone, kModal, kWindow };
+  // Connects to the service when not connected; on failure says "Can not open
+  // reciver". A running download shows the Download button pressed.
+  bool ConnectRunner(Report report);
+
+  // Commands.
+  void Download();
+  void GenerateLit();
+  void OpenFilters();
+  // Runs the Options sheet modally.
+  void OpenOptions();
+
+  // The combo shows this filter (reloaded); without it "w/o filter", applied.
+  void SelectFilter(int32_t filterId);
+
+ signals:
+  // A sheet or editor was made (tests drive them).
+  void optionsCreated(COptionsPropSheet* sheet);
+  void filterEditorCreated(CFilterEditor* editor);
+
+ private:
+  void OnStatus(const QString& text, int from, int nID);
+  void OnComplite(int status);
+  void StopDownload();
+  void OnFiltersClosed(bool keep, int32_t filterId);
+
+  CMainFrame* frame_;
+  Vault& vault_;
+  CRunnerLink* runner_;
+  QPointer<CFiltersDialog> filters_;
+  bool stopRequested_ = false;
+};
+
+}  // namespace orvo

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Takes the screenshots of the reader's controls under Xvfb into docs/.
+#   newsdesk/tools/controls_screenshots.sh [BUILD_DIR]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/../.." && pwd)"
+build="${1:-$root/build}"
+ninja -C "$build" -j2 newsdesk_demo controls_shots
+demo="$(mktemp -d)"
+trap 'rm -rf "$demo"' EXIT
+"$build/bin/newsdesk_demo" "$demo/demo"
+mkdir -p "$root/docs"
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x720x24" \
+  "$build/bin/controls_shots" "$demo/demo" "$root/docs"
