@@ -66,7 +66,7 @@ TEST(OrvoGenerate, AFailedRunSaysSoAndExitsNonZero) {
 TEST(OrvoGenerate, WithoutARegisteredGeneratorItSaysWhatToDo) {
   PrivateBus bus;
   ASSERT_TRUE(bus.ok()) << bus.error();
-  PrivateBus::Result r = bus.Run("orvo", {"generate"}, 30000);
+  PrivateBus::Result r = bus.Run("orvo", {"generate"}, 90000);  // generous: CI machines are busy
   EXPECT_NE(r.exitCode, 0);
   EXPECT_NE(r.err.find("Bookbinder -RegServer"), std::string::npos) << r.err;
 }
@@ -98,7 +98,7 @@ TEST(OrvoGenerate, ThroughTimekeeperPrintsTheVolumesWritten) {
 TEST(OrvoGenerate, ThroughTimekeeperWithoutTheGeneratorSaysWhatToDo) {
   PrivateBus bus({"Timekeeper"});
   ASSERT_TRUE(bus.ok()) << bus.error();
-  PrivateBus::Result r = bus.Run("orvo", {"generate"}, 30000);
+  PrivateBus::Result r = bus.Run("orvo", {"generate"}, 90000);  // generous: CI machines are busy
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("Could not create instance"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("Bookbinder -RegServer"), std::string::npos) << r.err;
