@@ -9,13 +9,7 @@ namespace {
 
 // Midnight at the start of the day of `t`: the date restrictions compare
 // whole days.
-std::string DayStart(std::time_t t) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d 00:00:00", &tm);
-  return buf;
-}
+std::string DayStart(std::time_t t) { return FormatLocalTime(t, "%Y-%m-%d 00:00:00"); }
 
 std::string LikeAnywhere(const std::string& text) { return "%" + text + "%"; }
 

@@ -11,6 +11,7 @@
 #include "eventlog.h"
 #include "filter_query.h"
 #include "package.h"
+#include "text.h"
 #include "settings.h"
 #include "writer_driver.h"
 
@@ -49,13 +50,7 @@ RunSettings RunSettings::Read() {
   return s;
 }
 
-std::string VolumeBaseName(std::time_t t) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char buf[64];
-  std::strftime(buf, sizeof buf, "news.%Y%m%d%H%M.%S", &tm);
-  return buf;
-}
+std::string VolumeBaseName(std::time_t t) { return FormatLocalTime(t, "news.%Y%m%d%H%M.%S"); }
 
 std::string VolumePath(const std::string& outputDir, const std::string& baseName, int index) {
   return outputDir + baseName + "_" + std::to_string(index) + ".lit";

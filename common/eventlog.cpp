@@ -4,16 +4,14 @@
 #include <unistd.h>
 
 #include "settings.h"
+#include "text.h"
 
 namespace orvo {
 
 std::string EventLogPath() { return ModuleDirectory() + "orvo_log.txt"; }
 
 std::string FormatEventLogRecord(const std::string& message, std::time_t when) {
-  std::tm tm{};
-  localtime_r(&when, &tm);
-  char stamp[40];
-  std::strftime(stamp, sizeof stamp, "%d.%m.%Y  %H:%M:%S", &tm);
+  const std::string stamp = FormatLocalTime(when, "%d.%m.%Y  %H:%M:%S");
   std::string record;
   record.reserve(message.size() + 80);
   record += "Date: ";

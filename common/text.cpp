@@ -13,13 +13,15 @@ std::string CutUtf8(std::string_view s, size_t maxBytes) {
   return std::string(s.substr(0, end));
 }
 
-std::string FormatDbTime(std::time_t t) {
+std::string FormatLocalTime(std::time_t t, const char* format) {
   std::tm tm{};
   localtime_r(&t, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
-  return buf;
+  char buf[128];
+  size_t n = std::strftime(buf, sizeof buf, format, &tm);
+  return std::string(buf, n);
 }
+
+std::string FormatDbTime(std::time_t t) { return FormatLocalTime(t, "%Y-%m-%d %H:%M:%S"); }
 
 std::optional<std::time_t> ParseDbTime(std::string_view s) {
   std::tm tm{};

@@ -18,6 +18,9 @@ inline std::string FitBuffer(std::string_view s, size_t bufferSize) {
   return CutUtf8(s, bufferSize > 0 ? bufferSize - 1 : 0);
 }
 
+// `t` in local time through strftime's `format`.
+std::string FormatLocalTime(std::time_t t, const char* format);
+
 // Database date-times are local time as "YYYY-MM-DD HH:MM:SS".
 std::string FormatDbTime(std::time_t t);
 std::optional<std::time_t> ParseDbTime(std::string_view s);
