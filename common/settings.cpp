@@ -238,6 +238,27 @@ bool Settings::WriteText(const std::string& section, const std::string& key, con
   });
 }
 
+Settings::Update Settings::UpdateText(const std::string& section, const std::string& key,
+                                     const std::function<std::string(const std::string&)>& edit) const {
+  bool found = false;
+  bool ok = Modify(path_, [&](IniText& ini) {
+    auto [b, e] = ini.Find(section);
+    if (b == std::string::npos) return false;
+    size_t i = ini.FindKey(b, e, key);
+    if (i == std::string::npos) return false;
+    found = true;
+    std::string k, v;
+    IniText::IsKey(ini.lines[i], &k, &v);
+    std::string value = edit(v);
+    for (char& c : value)
+      if (c == '\n' || c == '\r') c = ' ';
+    ini.lines[i] = k + "=" + value;
+    return true;
+  });
+  if (!ok) return Update::kFailed;
+  return found ? Update::kWritten : Update::kMissing;
+}
+
 bool Settings::WriteInt(const std::string& section, const std::string& key, int value) const {
   return WriteText(section, key, std::to_string(value));
 }

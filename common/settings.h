@@ -6,6 +6,7 @@
 // atomically, so concurrent writers never lose each other's keys.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -58,6 +59,14 @@ class Settings {
   bool WriteText(const std::string& section, const std::string& key, const std::string& value) const;
   bool WriteInt(const std::string& section, const std::string& key, int value) const;
   bool RemoveKey(const std::string& section, const std::string& key) const;
+
+  // Rewrites one key that exists already, in a single locked
+  // read-modify-write: `edit` gets the current value and returns the new one,
+  // so a write another program makes meanwhile is never overwritten with a
+  // stale value. A missing key stays missing.
+  enum class Update { kWritten, kMissing, kFailed };
+  Update UpdateText(const std::string& section, const std::string& key,
+                    const std::function<std::string(const std::string& current)>& edit) const;
 
   // Every key=value line of a section, in file order.
   IniEntries ReadSection(const std::string& section) const;

@@ -135,6 +135,10 @@ const char* CScheduleEditorPage::section() const {
 
 QString CScheduleEditorPage::ListText(const ScheduleEntry& e, const QDate& today) {
   QLocale c = QLocale::c();
+  // Shown as it stands in the file, so nobody takes it for a schedule that runs.
+  if (!e.problem.empty())
+    return tr("Cannot be read, never starts: %1=%2")
+        .arg(QString::fromStdString(e.key), QString::fromStdString(e.value));
   switch (e.kind) {
     case kOnce: {
       QDateTime at = ToQt(e.start);
@@ -167,6 +171,7 @@ void CScheduleEditorPage::Load() {
   for (size_t i = 0; i < entries_.size(); ++i) {
     rows_.push_back(static_cast<int>(i));
     list_->addItem(ListText(entries_[i], QDate::currentDate()));
+    if (!entries_[i].problem.empty()) list_->item(static_cast<int>(i))->setToolTip(QString::fromStdString(entries_[i].problem));
   }
   updating_ = false;
   OnRowChanged(-1);
@@ -246,6 +251,8 @@ void CScheduleEditorPage::Refresh() {
   int row = list_->currentRow();
   ScheduleEntry* e = EntryAt(row);
   if (!e) return;
+  // Edited: from now on the entry is what the controls say.
+  if (e->kind >= kOnce && e->kind <= kRoutinely) e->problem.clear();
   updating_ = true;
   delete list_->takeItem(row);
   list_->insertItem(row, ListText(*e, QDate::currentDate()));

@@ -3,6 +3,7 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <set>
@@ -56,10 +57,15 @@ namespace {
 
 bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
+}  // namespace
+
 int DaysInMonth(int y, int m) {
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (m < 1 || m > 12) return 31;
   return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
 }
+
+namespace {
 
 bool Valid(const DateTime& t) {
   return t.year >= 100 && t.year <= 9999 && t.month >= 1 && t.month <= 12 && t.day >= 1 &&
@@ -264,19 +270,59 @@ int DayToWeekdayIndex(int day) {
 
 std::string ScheduleKey(int number) { return "Schedule" + std::to_string(number); }
 
+int WeeklyRunDay(int day) { return day >= 1 && day <= 7 ? day : 2; }
+
+int MonthlyRunDay(int day, int year, int month) { return std::min(day, DaysInMonth(year, month)); }
+
+namespace {
+
+std::string Quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
+
+// Reads field `index` as a date-time into *out; the reason when it cannot.
+std::string ReadTimeField(const std::vector<std::string_view>& fields, size_t index, const char* what,
+                          std::optional<DateTime>* out) {
+  if (fields.size() <= index) return std::string("the ") + what + " is missing (every field ends in \"|\")";
+  *out = ParseDateTime(fields[index]);
+  if (!*out) return Quoted(fields[index]) + " is not a " + what;
+  return {};
+}
+
+}  // namespace
+
 ScheduleEntry ParseScheduleEntry(std::string key, std::string_view value) {
   ScheduleEntry e;
   e.key = std::move(key);
+  e.value = std::string(value);
   std::vector<std::string_view> fields = Fields(value);
   // A value with no "|" at all has its kind as the whole text.
   std::optional<int> kind = LeadingInt(fields.empty() ? value : fields[0]);
   e.kind = kind.value_or(-1);
+  if (!kind) {
+    e.problem = "it does not start with the kind of schedule (0 to 4)";
+  } else if (fields.empty() && e.kind >= kOnce && e.kind <= kRoutinely) {
+    e.problem = "the kind is not followed by \"|\"";
+  }
   if (fields.size() > 1) e.start = ParseDateTime(fields[1]);
   if ((e.kind == kWeekly || e.kind == kMonthly) && fields.size() > 2) e.day = LeadingInt(fields[2]).value_or(0);
   if (e.kind == kRoutinely) {
     if (fields.size() > 2) e.till = ParseDateTime(fields[2]);
     if (fields.size() > 3) e.every = ParseDateTime(fields[3]);
   }
+  if (!e.problem.empty() || e.kind < kOnce || e.kind > kRoutinely) return e;
+
+  // Each field the kind needs, in order; the first one missing or unreadable
+  // is the reason.
+  std::optional<DateTime> t;
+  std::string why = ReadTimeField(fields, 1, e.kind == kOnce ? "date and time" : "time of day", &t);
+  if (why.empty() && (e.kind == kWeekly || e.kind == kMonthly)) {
+    std::optional<int> day = fields.size() > 2 ? LeadingInt(fields[2]) : std::nullopt;
+    if (fields.size() <= 2) why = "the day is missing (every field ends in \"|\")";
+    else if (!day) why = Quoted(fields[2]) + " is not a day";
+    else if (e.kind == kMonthly && (*day < 1 || *day > 31)) why = "day " + std::to_string(*day) + " is not a day of a month (1 to 31)";
+  }
+  if (why.empty() && e.kind == kRoutinely) why = ReadTimeField(fields, 2, "time of day (till)", &t);
+  if (why.empty() && e.kind == kRoutinely) why = ReadTimeField(fields, 3, "time of day (every)", &t);
+  e.problem = why;
   return e;
 }
 
@@ -340,16 +386,14 @@ std::vector<ScheduleEntry> ReadSchedules(const Settings& settings, std::string_v
 bool WriteSchedules(const Settings& settings, std::string_view section, const std::vector<ScheduleEntry>& entries) {
   IniEntries lines;
   for (const auto& e : entries)
-    if (!e.deleted) lines.emplace_back(e.key, FormatScheduleValue(e));
+    if (!e.deleted) lines.emplace_back(e.key, e.problem.empty() ? FormatScheduleValue(e) : e.value);
   return settings.ReplaceSection(std::string(section), lines);
 }
 
-bool WriteScheduleStamp(const Settings& settings, std::string_view section, const std::string& key,
-                        const DateTime& when) {
-  const std::string sec(section);
-  if (!settings.HasKey(sec, key)) return false;
-  std::string value = settings.ReadText(sec, key, "", 1 << 16);
-  return settings.WriteText(sec, key, StampScheduleValue(value, when));
+Settings::Update WriteScheduleStamp(const Settings& settings, std::string_view section, const std::string& key,
+                                    const DateTime& when) {
+  return settings.UpdateText(std::string(section), key,
+                             [&](const std::string& value) { return StampScheduleValue(value, when); });
 }
 
 }  // namespace orvo

@@ -61,6 +61,9 @@ struct DateTime {
 // 1 Sunday, 2 Monday ... 7 Saturday (the numbering of Weekly entries).
 int DayOfWeek(const DateTime& t);
 
+// 28 to 31.
+int DaysInMonth(int year, int month);
+
 // "YYYY-MM-DD HH:MM:SS": how this system writes Once dates and stamps.
 std::string FormatDateTime(const DateTime& t);
 // "HH:MM:SS".
@@ -87,6 +90,12 @@ enum ScheduleKind : int {
 // One schedule. Fields a kind does not use keep their values but are not
 // written. A field that is missing or cannot be read is nullopt, and an entry
 // that needs it never falls due.
+//
+// An entry of kind 0-4 whose fields cannot all be read ("1|25:61:00|",
+// "1|08:00:00" without its last "|", "garbage") carries the reason in
+// `problem`: it never falls due, the service logs it, the schedule pages show
+// it as unreadable, and it is written back exactly as it was read until the
+// user edits it.
 struct ScheduleEntry {
   std::string key;  // "Schedule%d"
   // Stays as read: a kind other than 0-4 is kept (and never due); a value
@@ -95,13 +104,27 @@ struct ScheduleEntry {
   // Once: the date and time of the single start. Other kinds: the time of day
   // (Routinely: the start of the daily window); its date is not written.
   std::optional<DateTime> start;
-  // Weekly: 1 Sunday ... 7 Saturday. Monthly: day of the month 1-31.
+  // Weekly: 1 Sunday ... 7 Saturday; any other number means Monday, as the
+  // pages list it. Monthly: day of the month 1-31; a day the month does not
+  // have means its last day.
   int day = 0;
   std::optional<DateTime> till;   // Routinely: end of the daily window
   std::optional<DateTime> every;  // Routinely: interval, as a time of day
   // Set by the schedule editor for an entry the user removed; saving drops it.
   bool deleted = false;
+  // The value as read from the file, stamp included.
+  std::string value;
+  // Why the value cannot be read; empty when it can. Whoever edits the entry
+  // clears it, and the entry is then written from its fields.
+  std::string problem;
 };
+
+// The weekday a Weekly entry runs on, 1 Sunday ... 7 Saturday: its day, or
+// Monday for a day out of range.
+int WeeklyRunDay(int day);
+// The day of the given month a Monthly entry runs on: its day, or the month's
+// last day when the month is shorter.
+int MonthlyRunDay(int day, int year, int month);
 
 // The schedule pages list weekdays Monday first (0 Monday ... 6 Sunday); the
 // file counts from Sunday (1 Sunday ... 7 Saturday). A day out of range maps
@@ -117,7 +140,7 @@ std::string ScheduleKey(int number);
 ScheduleEntry ParseScheduleEntry(std::string key, std::string_view value);
 
 // The value the entry is saved as, without a stamp; empty for a kind other
-// than 0-4.
+// than 0-4. (An unreadable entry is saved as its `value` instead.)
 std::string FormatScheduleValue(const ScheduleEntry& entry);
 
 // The stamp at the end of a value; nullopt when there is none or it cannot be
@@ -141,14 +164,17 @@ std::vector<ScheduleEntry> ReadSchedules(const Settings& settings, std::string_v
 inline constexpr size_t kServiceSectionBuffer = 10024;
 
 // Replaces the whole section with the live entries, in order, under their own
-// keys; every stamp goes. False when the file cannot be written.
+// keys; every stamp goes. Unreadable entries are written as they were read.
+// False when the file cannot be written.
 bool WriteSchedules(const Settings& settings, std::string_view section,
                     const std::vector<ScheduleEntry>& entries);
 
-// Records `when` as the last start of the entry under `key`. Does nothing (and
-// returns false) when the key has gone meanwhile, so a stamp never brings back
-// an entry the reader has just removed.
-bool WriteScheduleStamp(const Settings& settings, std::string_view section, const std::string& key,
-                        const DateTime& when);
+// Records `when` as the last start of the entry under `key`, reading and
+// writing the value under one lock, so a save from the reader in between is
+// kept. Does nothing (kMissing) when the key has gone meanwhile, so a stamp
+// never brings back an entry the reader has just removed; kFailed when the
+// file cannot be written.
+Settings::Update WriteScheduleStamp(const Settings& settings, std::string_view section, const std::string& key,
+                                    const DateTime& when);
 
 }  // namespace orvo

@@ -88,6 +88,40 @@ TEST_F(SchedulePageTest, SavingWritesWhatTheServiceReads) {
   EXPECT_EQ(read[2].day, 1);
 }
 
+TEST_F(SchedulePageTest, UnreadableEntriesAreShownAsSuchAndKeptUntilEdited) {
+  Settings s = settings();
+  s.ReplaceSection(kParserScheduleSection, {{"Schedule0", "1|25:61:00|"},
+                                            {"Schedule1", "1|08:00:00"},
+                                            {"Schedule2", "garbage"},
+                                            {"Schedule3", "1|06:00:00|2026-12-07 06:00:03"}});
+  CScheduleEditorPage page(CScheduleEditorPage::kParser);
+  page.show();
+  ASSERT_EQ(page.list()->count(), 4);
+  EXPECT_EQ(page.list()->item(0)->text(), "Cannot be read, never starts: Schedule0=1|25:61:00|");
+  EXPECT_EQ(page.list()->item(1)->text(), "Cannot be read, never starts: Schedule1=1|08:00:00");
+  EXPECT_EQ(page.list()->item(2)->text(), "Cannot be read, never starts: Schedule2=garbage");
+  EXPECT_FALSE(page.list()->item(0)->toolTip().isEmpty());
+  EXPECT_EQ(page.list()->item(3)->text(), "Start every day at 06:00:00");
+
+  // Looking at one and saving changes nothing of it.
+  page.list()->setCurrentRow(0);
+  page.list()->setCurrentRow(1);
+  page.ApplyIfLoaded();
+  IniEntries expected = {{"Schedule0", "1|25:61:00|"},
+                         {"Schedule1", "1|08:00:00"},
+                         {"Schedule2", "garbage"},
+                         {"Schedule3", "1|06:00:00|"}};
+  EXPECT_EQ(settings().ReadSection(kParserScheduleSection), expected);
+
+  // Setting its time makes it a schedule again, written as the controls show it.
+  page.list()->setCurrentRow(0);
+  page.startEdit()->setTime(QTime(7, 45, 0));
+  EXPECT_EQ(page.list()->item(0)->text(), "Start every day at 07:45:00");
+  page.ApplyIfLoaded();
+  EXPECT_EQ(Value(kParserScheduleSection, "Schedule0"), "1|07:45:00|");
+  EXPECT_EQ(Value(kParserScheduleSection, "Schedule2"), "garbage");
+}
+
 TEST_F(SchedulePageTest, RoutinelyAndMonthlyControls) {
   CScheduleEditorPage page(CScheduleEditorPage::kLitGenerator);
   page.show();

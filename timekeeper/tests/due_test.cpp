@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 
 #include "test_support.h"
@@ -75,7 +76,48 @@ TEST(ScheduleMatchTest, OnceAndMonthlyNeedTheirDate) {
   ScheduleEntry monthly = Entry("3|06:00:00|31|");
   EXPECT_TRUE(ScheduleMatches(monthly, At(31, 6, 0, 10)));
   EXPECT_FALSE(ScheduleMatches(monthly, At(30, 6, 0, 10)));
-  EXPECT_FALSE(ScheduleMatches(monthly, DateTime::At(2026, 11, 30, 6, 0, 10)));  // no 31st: no start
+  EXPECT_FALSE(ScheduleMatches(monthly, DateTime::At(2026, 11, 29, 6, 0, 10)));
+}
+
+TEST(ScheduleMatchTest, MonthlyDayAMonthLacksRunsOnItsLastDay) {
+  ScheduleEntry day31 = Entry("3|06:00:00|31|");
+  EXPECT_TRUE(ScheduleMatches(day31, DateTime::At(2026, 11, 30, 6, 0, 10)));
+  EXPECT_TRUE(ScheduleMatches(day31, DateTime::At(2026, 2, 28, 6, 0, 10)));
+  EXPECT_TRUE(ScheduleMatches(day31, DateTime::At(2028, 2, 29, 6, 0, 10)));  // a leap year
+  EXPECT_FALSE(ScheduleMatches(day31, DateTime::At(2028, 2, 28, 6, 0, 10)));
+  ScheduleEntry day30 = Entry("3|06:00:00|30|");
+  EXPECT_TRUE(ScheduleMatches(day30, DateTime::At(2026, 2, 28, 6, 0, 10)));
+  EXPECT_FALSE(ScheduleMatches(day30, DateTime::At(2026, 12, 31, 6, 0, 10)));  // one start a month
+  EXPECT_TRUE(ScheduleMatches(day30, DateTime::At(2026, 12, 30, 6, 0, 10)));
+}
+
+TEST(ScheduleMatchTest, WeeklyDayOutOfRangeRunsOnMondayAsListed) {
+  for (const char* value : {"2|21:30:00|0|", "2|21:30:00|9|", "2|21:30:00|-3|"}) {
+    ScheduleEntry e = Entry(value);
+    for (int d = 6; d <= 12; ++d)  // 7 December 2026 is a Monday
+      EXPECT_EQ(ScheduleMatches(e, At(d, 21, 30, 10)), d == 7) << value << " on the " << d;
+  }
+}
+
+TEST(ScheduleMatchTest, RoutinelyWindowEndingBeforeItStartsRunsAcrossMidnight) {
+  ScheduleEntry e = Entry("4|22:00:00|02:00:00|00:30:00|");
+  std::set<std::pair<int, int>> matched;
+  for (int h = 0; h < 24; ++h)
+    for (int m = 0; m < 60; ++m)
+      if (ScheduleMatches(e, At(7, h, m, 20))) matched.insert({h, m});
+  std::set<std::pair<int, int>> expected = {{22, 0}, {22, 30}, {23, 0}, {23, 30}, {0, 0},
+                                            {0, 30}, {1, 0},   {1, 30}};
+  EXPECT_EQ(matched, expected);
+  EXPECT_FALSE(ScheduleMatches(e, At(7, 22, 0, 0)));
+  EXPECT_FALSE(ScheduleMatches(e, At(7, 2, 0, 0)));
+  EXPECT_FALSE(ScheduleMatches(e, At(7, 1, 59, 59)));  // 01:59 is no step
+  // With a step under a minute every check in the night window matches.
+  ScheduleEntry any = Entry("4|23:00:00|01:00:00|00:00:00|");
+  EXPECT_TRUE(ScheduleMatches(any, At(7, 23, 59, 50)));
+  EXPECT_TRUE(ScheduleMatches(any, At(8, 0, 0, 0)));
+  EXPECT_TRUE(ScheduleMatches(any, At(8, 0, 59, 50)));
+  EXPECT_FALSE(ScheduleMatches(any, At(8, 1, 0, 0)));
+  EXPECT_FALSE(ScheduleMatches(any, At(8, 12, 0, 0)));
 }
 
 TEST(ScheduleMatchTest, UnknownKindsAndUnreadableTimesNeverMatch) {
@@ -161,6 +203,48 @@ TEST(DueCheckTest, ChangesToTheSectionAreSeenAtTheNextCheck) {
   EXPECT_FALSE(f.check.Check());
   f.settings.ReplaceSection(kParserScheduleSection, {{"Schedule0", "1|09:15:00|"}});
   EXPECT_EQ(f.check.Check(), "Schedule0");
+}
+
+TEST(DueCheckTest, UnreadableEntriesNeverRunAndAreLoggedOnce) {
+  Fixture f("Schedule0=1|25:61:00|\nSchedule1=1|08:00:00\nSchedule2=garbage\nSchedule3=1|08:00:00|\n");
+  std::vector<std::string> log;
+  DueCheck check(f.settings, kParserScheduleSection, [&f] { return f.now; },
+                 [&log](const std::string& line) { log.push_back(line); });
+  std::vector<DateTime> starts;
+  for (int s = 0; s < 300; s += 10) {
+    f.now = Plus(At(7, 7, 58, 0), s);
+    if (auto key = check.Check()) {
+      EXPECT_EQ(*key, "Schedule3");  // the readable one behind them still runs
+      starts.push_back(f.now);
+    }
+  }
+  EXPECT_EQ(starts.size(), 1u);
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_NE(log[0].find("Schedule0=1|25:61:00|"), std::string::npos) << log[0];
+  EXPECT_NE(log[1].find("Schedule1=1|08:00:00"), std::string::npos) << log[1];
+  EXPECT_NE(log[2].find("Schedule2=garbage"), std::string::npos) << log[2];
+  EXPECT_EQ(f.settings.ReadText(kParserScheduleSection, "Schedule0"), "1|25:61:00|");
+  // Changed by hand, and still wrong: said once more.
+  f.settings.WriteText(kParserScheduleSection, "Schedule0", "1|26:00:00|");
+  check.Check();
+  check.Check();
+  EXPECT_EQ(log.size(), 4u);
+}
+
+TEST(DueCheckTest, StampThatCannotBeWrittenIsLoggedAndTheGuardStillHolds) {
+  Fixture f("Schedule0=1|08:00:00|\n");
+  std::vector<std::string> log;
+  DueCheck check(f.settings, kParserScheduleSection, [&f] { return f.now; },
+                 [&log](const std::string& line) { log.push_back(line); });
+  std::filesystem::create_directory(f.dir.File(".ORVO.ini.lock"));  // no writer gets the lock
+  int starts = 0;
+  for (int s = 0; s < 60; s += 10) {
+    f.now = Plus(At(7, 8, 0, 0), s);
+    if (check.Check()) ++starts;
+  }
+  EXPECT_EQ(starts, 1);
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("Can not write the last start of Schedule0"), std::string::npos) << log[0];
 }
 
 TEST(DueCheckTest, NothingDueInAnEmptyOrMissingSection) {
