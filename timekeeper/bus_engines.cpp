@@ -1,6 +1,8 @@
 #include "bus_engines.h"
 
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 
@@ -60,6 +62,23 @@ class BusEngine : public Engine {
     if (gatherer_) gatherer_->Stop();  // not waited for, as Release
   }
 
+  // Any object on the bus answers Introspect, and it is answered on the
+  // engine's main thread, where its run works: a stopped or wedged engine
+  // does not answer. One call at a time.
+  void Probe() override {
+    if (probing_) return;
+    probing_ = true;
+    QDBusMessage call = QDBusMessage::createMethodCall(owner_, path_, QStringLiteral("org.freedesktop.DBus.Introspectable"),
+                                                       QStringLiteral("Introspect"));
+    auto* watcher = new QDBusPendingCallWatcher(connection_.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+      probing_ = false;
+      const bool ok = !w->isError();
+      w->deleteLater();
+      if (ok) emit answered();
+    });
+  }
+
  private:
   QDBusConnection connection_;
   EngineKind kind_;
@@ -67,6 +86,7 @@ class BusEngine : public Engine {
   QString path_;
   org::orvo::IGatherer2* gatherer_ = nullptr;
   org::orvo::IOrvoConvert* bookbinder_ = nullptr;
+  bool probing_ = false;
 };
 
 }  // namespace

@@ -29,6 +29,10 @@ class Engine : public QObject {
   virtual bool Begin(QString* error) = 0;
   // Asks the engine to end its run early (Gatherer's Stop).
   virtual void Stop() = 0;
+  // Asks the engine for a sign of life: a call it must answer, not waited
+  // for. answered() follows when it does. One that cannot be asked never
+  // answers, and only its events show it is alive.
+  virtual void Probe() {}
 
  signals:
   // The engine's OnProcessStatus. nID is -1 for Bookbinder.
@@ -37,6 +41,8 @@ class Engine : public QObject {
   void complete(int status);
   // The engine went away without completing (its process ended or crashed).
   void lost(const QString& reason);
+  // The engine answered a Probe().
+  void answered();
 };
 
 class EngineFactory {

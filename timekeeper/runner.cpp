@@ -1,5 +1,7 @@
 #include "runner.h"
 
+#include <algorithm>
+
 #include "eventlog.h"
 
 namespace orvo {
@@ -18,6 +20,50 @@ Runner::Runner(EngineFactory* factory, Settings settings, Clock clock, QObject* 
       litDue_(settings, kLitScheduleSection, clock) {
   connect(&gatherTimer_, &QTimer::timeout, this, [this] { CheckSchedule(EngineKind::kGatherer); });
   connect(&litTimer_, &QTimer::timeout, this, [this] { CheckSchedule(EngineKind::kBookbinder); });
+  connect(&watchTimer_, &QTimer::timeout, this, &Runner::OnWatchTick);
+}
+
+int Runner::StallBoundSeconds(const Settings& settings) {
+  const int own = settings.ReadInt(kDownloadSection, "StallTimeout", 0);
+  if (own > 0) return own;
+  int page = settings.ReadInt(kDownloadSection, "ConnectTimeout", 0);
+  if (page <= 0) page = 300;
+  return 2 * std::min(page, 24 * 3600) + 60;
+}
+
+void Runner::Watch(EngineKind kind) {
+  stallBoundMs_ = StallBoundSeconds(settings_) * 1000;
+  (kind == EngineKind::kGatherer ? gatherSign_ : litSign_).start();
+  // Several probes within the bound, so one lost answer does not count.
+  watchTimer_.setInterval(std::clamp(stallBoundMs_ / 4, 100, 10000));
+  if (!watchTimer_.isActive()) watchTimer_.start();
+}
+
+void Runner::OnWatchTick() {
+  std::lock_guard guard(lock_);
+  if (gatheringRunning_ && gatherer_) {
+    if (gatherSign_.elapsed() >= stallBoundMs_) EndStalled(EngineKind::kGatherer);
+    else gatherer_->Probe();
+  }
+  if (litGenRunning_ && bookbinder_) {
+    if (litSign_.elapsed() >= stallBoundMs_) EndStalled(EngineKind::kBookbinder);
+    else bookbinder_->Probe();
+  }
+  if (!gatheringRunning_ && !litGenRunning_) watchTimer_.stop();
+}
+
+void Runner::EndStalled(EngineKind kind) {
+  const bool gathering = kind == EngineKind::kGatherer;
+  const std::string message = std::string(EngineName(kind)) + " has not answered for " +
+                              std::to_string(stallBoundMs_ / 1000) + " seconds: the " +
+                              (gathering ? "download" : "eBook generation") +
+                              " is ended and the engine released. The next " +
+                              (gathering ? "download" : "generation") + " starts a new one.";
+  WriteEventLog(message);
+  // Before the end, so a client that leaves at Complite has seen why.
+  emit OnProcessStatus(QString::fromStdString(message), kFromStop, -1);
+  if (gathering) EndGathering(false);
+  else EndLitGen();
 }
 
 Runner::~Runner() { Shutdown(); }
@@ -36,6 +82,7 @@ void Runner::Shutdown() {
   timersOn_ = false;
   gatherTimer_.stop();
   litTimer_.stop();
+  watchTimer_.stop();
   if (gatherer_) {
     gatherer_->disconnect(this);
     gatherer_->Stop();
@@ -121,6 +168,10 @@ void Runner::StartGathering() {
             EndGathering(false);
           },
           Qt::QueuedConnection);
+  connect(gatherer_.get(), &Engine::answered, this, [this, run] {
+    if (run == gatherRun_) gatherSign_.restart();
+  });
+  Watch(EngineKind::kGatherer);
   QString error;
   if (!gatherer_->Begin(&error)) {
     WriteEventLog("Could not start the download in Gatherer: " + error.toStdString());
@@ -145,6 +196,7 @@ void Runner::EndGathering(bool stopped) {
 void Runner::OnGathererStatus(unsigned run, const QString& text, int nID) {
   std::lock_guard guard(lock_);
   if (run != gatherRun_ || !gatheringRunning_) return;
+  gatherSign_.restart();
   emit OnProcessStatus(text, kFromGathering, nID);
 }
 
@@ -168,6 +220,10 @@ bool Runner::StartLitGenRun() {
             EndLitGen();
           },
           Qt::QueuedConnection);
+  connect(bookbinder_.get(), &Engine::answered, this, [this, run] {
+    if (run == litRun_) litSign_.restart();
+  });
+  Watch(EngineKind::kBookbinder);
   QString error;
   if (!bookbinder_->Begin(&error)) {
     WriteEventLog("Could not start the eBook generation in Bookbinder: " + error.toStdString());
@@ -192,6 +248,7 @@ void Runner::EndLitGen() {
 void Runner::OnLitGenStatus(unsigned run, const QString& text) {
   std::lock_guard guard(lock_);
   if (run != litRun_ || !litGenRunning_) return;
+  litSign_.restart();
   emit OnProcessStatus(text, kFromLitGen, -1);
 }
 

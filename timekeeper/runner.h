@@ -7,8 +7,13 @@
 // stop message) and every end of a run as Complite (1 after gathering, 1024
 // after eBook generation). Everything runs on the thread of the event loop;
 // requests are queued and handled there, one at a time.
+//
+// An engine that stops answering (no event, and no answer to the service's
+// probe calls, for the stall bound) would hold its schedule for ever: its run
+// is ended as if it had completed, with a message, and the engine released.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -32,6 +37,11 @@ class Runner : public QObject {
   static constexpr int kGatheringEnded = 1;
   static constexpr int kLitGenEnded = 1024;
   static constexpr int kScheduleIntervalMs = 10000;
+
+  // How long an engine may stay silent: Download/StallTimeout seconds when
+  // set, else twice the page time-out (ConnectTimeout, 0 meaning 300) and a
+  // minute, since a healthy engine can sit that long in blocking requests.
+  static int StallBoundSeconds(const Settings& settings);
 
   Runner(EngineFactory* factory, Settings settings, Clock clock = LocalNow, QObject* parent = nullptr);
   ~Runner() override;
@@ -76,6 +86,10 @@ class Runner : public QObject {
   void OnGathererStatus(unsigned run, const QString& text, int nID);
   void OnLitGenStatus(unsigned run, const QString& text);
   QTimer& TimerOf(EngineKind kind) { return kind == EngineKind::kGatherer ? gatherTimer_ : litTimer_; }
+  // A run began: its silence is measured from now, and the watch starts.
+  void Watch(EngineKind kind);
+  void OnWatchTick();
+  void EndStalled(EngineKind kind);
 
   EngineFactory* factory_;
   Settings settings_;
@@ -83,6 +97,11 @@ class Runner : public QObject {
   DueCheck litDue_;
   QTimer gatherTimer_;
   QTimer litTimer_;
+  // Watches the running engines for silence.
+  QTimer watchTimer_;
+  int stallBoundMs_ = 0;
+  QElapsedTimer gatherSign_;  // since the last event or answer of Gatherer
+  QElapsedTimer litSign_;
 
   // The service lock: held for each start and end step and each relay.
   std::recursive_mutex lock_;

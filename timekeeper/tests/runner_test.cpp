@@ -26,6 +26,7 @@ class FakeEngine : public Engine {
   ~FakeEngine() override;
   bool Begin(QString* error) override;
   void Stop() override;
+  void Probe() override;
 
  private:
   FakeFactory* factory_;
@@ -49,6 +50,8 @@ class FakeFactory : public EngineFactory {
 
   bool failCreate = false;
   bool failBegin = false;
+  bool answers = true;  // to the service's probes
+  int probes = 0;
   int attempts = 0;
   int begins = 0;
   int stops = 0;
@@ -67,6 +70,10 @@ bool FakeEngine::Begin(QString* error) {
   return !factory_->failBegin;
 }
 void FakeEngine::Stop() { ++factory_->stops; }
+void FakeEngine::Probe() {
+  ++factory_->probes;
+  if (factory_->answers) emit answered();
+}
 
 void Drain() {
   for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
@@ -198,6 +205,71 @@ TEST_F(RunnerTest, EngineThatVanishesEndsTheRun) {
   EXPECT_EQ(factory.live, 0);
   EXPECT_EQ(client.events, (std::vector<std::string>{"Complite 1"}));
   EXPECT_NE(Log().find("Gatherer ended without completing its run: the process ended"), std::string::npos);
+}
+
+TEST_F(RunnerTest, StallBoundComesFromTheSettings) {
+  EXPECT_EQ(Runner::StallBoundSeconds(settings), 660);  // ConnectTimeout 0 means 300
+  settings.WriteInt(kDownloadSection, "ConnectTimeout", 30);
+  EXPECT_EQ(Runner::StallBoundSeconds(settings), 120);
+  settings.WriteInt(kDownloadSection, "StallTimeout", 5);
+  EXPECT_EQ(Runner::StallBoundSeconds(settings), 5);
+}
+
+TEST_F(RunnerTest, SilentEngineEndsTheRunWithAMessageAndIsReleased) {
+  settings.WriteInt(kDownloadSection, "StallTimeout", 1);
+  factory.answers = false;
+  runner.Start();
+  Drain();
+  ASSERT_EQ(runner.GetStatus(), 1);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !client.events.empty(); }, 10000));
+  Drain();
+  ASSERT_EQ(client.events.size(), 2u);
+  EXPECT_EQ(client.events[0].rfind("Status Gatherer has not answered for 1 seconds: the download is ended", 0), 0u)
+      << client.events[0];
+  EXPECT_EQ(client.events[0].substr(client.events[0].size() - 6), " 50 -1");
+  EXPECT_EQ(client.events[1], "Complite 1");
+  EXPECT_EQ(runner.GetStatus(), 0);
+  EXPECT_EQ(factory.live, 0);
+  EXPECT_EQ(factory.stops, 1);
+  EXPECT_GT(factory.probes, 0);
+  EXPECT_NE(Log().find("Gatherer has not answered for 1 seconds"), std::string::npos);
+
+  // The next start gets a new engine.
+  factory.answers = true;
+  runner.Start();
+  Drain();
+  EXPECT_EQ(factory.live, 1);
+  EXPECT_EQ(runner.GetStatus(), 1);
+}
+
+TEST_F(RunnerTest, EngineThatAnswersIsKeptThroughLongSilences) {
+  settings.WriteInt(kDownloadSection, "StallTimeout", 2);
+  runner.Start();
+  Drain();
+  QTest::qWait(5000);  // no event for more than twice the bound, but every probe answered
+  EXPECT_EQ(runner.GetStatus(), 1);
+  EXPECT_TRUE(client.events.empty());
+  EXPECT_GE(factory.probes, 4);
+  // Then it stops answering.
+  factory.answers = false;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return runner.GetStatus() == 0; }, 10000));
+  Drain();
+  EXPECT_EQ(client.events.back(), "Complite 1");
+}
+
+TEST_F(RunnerTest, SilentBookbinderEndsItsRunWith1024) {
+  settings.WriteInt(kDownloadSection, "StallTimeout", 1);
+  factory.answers = false;
+  runner.StartLitGen();
+  Drain();
+  ASSERT_TRUE(runner.LitGenRunning());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !runner.LitGenRunning(); }, 10000));
+  Drain();
+  ASSERT_EQ(client.events.size(), 2u);
+  EXPECT_EQ(client.events[0].rfind("Status Bookbinder has not answered for 1 seconds: the eBook generation", 0), 0u)
+      << client.events[0];
+  EXPECT_EQ(client.events[1], "Complite 1024");
+  EXPECT_EQ(factory.live, 0);
 }
 
 TEST_F(RunnerTest, LitGenRunRelaysWithSourceOneAndEndsWith1024) {
