@@ -11,6 +11,7 @@
 #include "busharness.h"
 #include "database.h"
 #include "news_sites.h"
+#include "settings.h"
 #include "test_support.h"
 #include "timekeeper_interface.h"
 
@@ -137,6 +138,40 @@ TEST(TimekeeperWithGatherer, EngineThatDiesMidRunEndsTheRun) {
   EXPECT_EQ(client.Status(), 0);
   EXPECT_NE(ReadFile(bus.orvoHome() + "/orvo_log.txt").find("Gatherer ended without completing its run"),
             std::string::npos);
+}
+
+TEST(TimekeeperWithGatherer, EngineThatStopsAnsweringIsEndedAndReleased) {
+  NewsNetwork net;
+  net.stallCatalogue = true;  // a long wait, but the engine answers meanwhile
+  PrivateBus bus({"Timekeeper", "Gatherer"});
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  std::filesystem::create_directories(bus.orvoHome());
+  testing::PrepareNewsFolder(bus.orvoHome(), net, 120);
+  Settings(bus.orvoHome() + "/ORVO.ini").WriteInt(kDownloadSection, "StallTimeout", 3);
+
+  Client client(bus);
+  client.runner.Start().waitForFinished();
+  ASSERT_TRUE(WaitUntil([&] { return client.Saw(QStringLiteral("Checking for updates..."), 0); }, 30000))
+      << client.Describe();
+  const pid_t engine = bus.OwnerPid(kGatherer);
+  ASSERT_GT(engine, 0);
+  Pump(7000);  // silent for more than twice the bound, yet answering
+  EXPECT_EQ(client.Complites(), 0) << client.Describe();
+  EXPECT_EQ(client.Status(), 1);
+
+  ASSERT_EQ(::kill(engine, SIGSTOP), 0);
+  const bool ended = WaitUntil([&] { return client.Complites() == 1; }, 30000);
+  ::kill(engine, SIGCONT);
+  ASSERT_TRUE(ended) << client.Describe();
+  const auto& entries = client.events.entries();
+  ASSERT_GE(entries.size(), 2u);
+  const auto& said = entries[entries.size() - 2];
+  EXPECT_TRUE(said.args.value(0).toString().startsWith("Gatherer has not answered for 3 seconds")) << client.Describe();
+  EXPECT_EQ(said.args.value(1).toInt(), 50);
+  EXPECT_EQ(client.Status(), 0);
+  EXPECT_NE(ReadFile(bus.orvoHome() + "/orvo_log.txt").find("Gatherer has not answered"), std::string::npos);
+  // Released: once it runs again it finds its object gone and leaves.
+  EXPECT_TRUE(WaitUntil([&] { return !bus.HasOwner(kGatherer); }, 20000));
 }
 
 }  // namespace
