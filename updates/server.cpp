@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include "updates/guarded_server.h"
+
 #include <chrono>
 
 #include "text.h"
@@ -73,7 +75,7 @@ std::string FormValue(const std::string& body, const std::string& name) {
 }
 
 UpdatesServer::UpdatesServer(ServerOptions options, LogSink log)
-    : options_(std::move(options)), log_(std::move(log)), http_(std::make_unique<httplib::Server>()) {
+    : options_(std::move(options)), log_(std::move(log)), http_(std::make_unique<GuardedServer>(options_.limits, log_)) {
   Install();
 }
 

@@ -21,12 +21,21 @@ namespace orvo::updates {
 
 inline constexpr int kDefaultPort = 8642;
 
+// What one connection may take of the server (see guarded_server.h).
+struct ConnectionLimits {
+  int request_timeout_ms = 10000;  // to receive one whole request
+  int keep_alive_ms = 5000;        // idle wait for the next request on a connection
+  int max_per_client = 8;          // connections of one client address at once
+  int workers = 48;                // connections served at once
+};
+
 struct ServerOptions {
   std::string catalogue_folder;
   std::string static_folder;  // empty: none
   std::string host = "127.0.0.1";
   int port = kDefaultPort;  // 0: any free port
   int poll_seconds = 2;     // how often the folder is looked at between requests
+  ConnectionLimits limits;
 };
 
 // One line of the server's log, without time stamp or line end.
