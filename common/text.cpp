@@ -13,6 +13,17 @@ std::string CutUtf8(std::string_view s, size_t maxBytes) {
   return std::string(s.substr(0, end));
 }
 
+std::string CutChars(std::string_view s, size_t maxChars) {
+  if (s.size() <= maxChars) return std::string(s);
+  size_t chars = 0;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if ((static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) continue;
+    if (chars == maxChars) return std::string(s.substr(0, i));
+    ++chars;
+  }
+  return std::string(s);
+}
+
 std::string FormatLocalTime(std::time_t t, const char* format) {
   std::tm tm{};
   localtime_r(&t, &tm);

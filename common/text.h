@@ -13,9 +13,13 @@ namespace orvo {
 // middle of a UTF-8 sequence.
 std::string CutUtf8(std::string_view s, size_t maxBytes);
 
-// Text for a buffer of bufferSize bytes: at most bufferSize - 1 bytes.
+// The first maxChars characters (code points) of UTF-8 text.
+std::string CutChars(std::string_view s, size_t maxChars);
+
+// Text for a column or buffer of bufferSize: at most bufferSize - 1
+// characters, counted as characters, not bytes.
 inline std::string FitBuffer(std::string_view s, size_t bufferSize) {
-  return CutUtf8(s, bufferSize > 0 ? bufferSize - 1 : 0);
+  return CutChars(s, bufferSize > 0 ? bufferSize - 1 : 0);
 }
 
 // `t` in local time through strftime's `format`.

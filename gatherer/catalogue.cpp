@@ -143,7 +143,9 @@ void RequestCatalogue(Browser& browser, const UpdateServer& server) {
 }
 
 int MarkAllMasks(Database& db) {
-  Statement st(db, "UPDATE news_masks SET type = type + 128");
+  // A mask that carries a mark already keeps that one: a mark applied twice
+  // would survive its withdrawal and withdraw the mask on the next run.
+  Statement st(db, "UPDATE news_masks SET type = type + 128 WHERE type < 128");
   int rc = st.Execute();
   if (rc != 0) WriteEventLog("Can not delete news items " + std::to_string(rc) + " SQL : \n" + st.sql());
   return rc;
@@ -156,8 +158,22 @@ int WithdrawUnconfirmedMasks(Database& db) {
   return rc;
 }
 
-void UpsertPair(Database& db, HttpSession& http, const UpdateServer& server, const CataloguePair& pair,
+int RemoveMarks(Database& db, int* removed) {
+  // type % 128 also mends the 256/257 that marking twice once left behind.
+  Statement st(db, "UPDATE news_masks SET type = type % 128 WHERE type >= 128");
+  int rc = st.Execute();
+  if (rc != 0) WriteEventLog("Can not update mask " + std::to_string(rc) + " SQL : \n" + st.sql());
+  if (removed) *removed = rc == 0 ? db.Changes() : 0;
+  return rc;
+}
+
+void UpsertPair(Database& db, HttpSession& http, const UpdateServer& server, const CataloguePair& listed,
                 bool autoCheck, const StatusSink& status) {
+  // Names are looked up as they are stored: a name longer than its column
+  // would otherwise never be found again and come back as a new site.
+  CataloguePair pair = listed;
+  pair.site = FitBuffer(pair.site, kTextColumn);
+  pair.category = FitBuffer(pair.category, kTextColumn);
   PairState state = LookUpPair(db, pair);
   bool selected = state.selected;
   if (!state.siteKnown || !state.pairKnown) {
@@ -226,7 +242,7 @@ bool ApplyCatalogue(Database& db, HttpSession& http, const UpdateServer& server,
   std::string ignored;
   http.SetBodyLimit(1 << 16);
   HttpResponse r = http.Get(server.endUrl, &ignored);
-  if (!r.ok()) WriteEventLog("Error getting mask. Error: " + r.error.substr(0, 255));
+  if (!r.ok()) WriteEventLog("Error ending the update at " + server.endUrl + ". Error: " + r.error.substr(0, 255));
   return catalogue.siteRows > 0;
 }
 

@@ -66,6 +66,7 @@ class GatheringWindow : public QObject {
   void OnNavigateError(const std::string& url, int code, const std::string& reason);
   void OnPageTimer();
   void HandleCatalogue();
+  void TakeMarksOff();
   void HandleNavigationError(bool timeout);
   void HandlePageComplete();
   void SkipCurrentPage();
@@ -95,6 +96,7 @@ class GatheringWindow : public QObject {
 
   Phase phase_ = Phase::kUpdates;
   bool secondAttempt_ = false;
+  bool marked_ = false;  // the masks carry the update's mark
   bool listPhase_ = false;
   bool ended_ = false;
   UpdateServer updates_;
@@ -126,8 +128,20 @@ GatheringWindow::GatheringWindow(GathererEngine& engine) : engine_(engine) {
           [this](const std::string& url, int code, const std::string& reason) { OnNavigateError(url, code, reason); });
 }
 
-// The connection goes with the window, as a stop must leave nothing open.
-GatheringWindow::~GatheringWindow() { CloseDatabase(); }
+// The connection goes with the window, as a stop must leave nothing open;
+// a stop during the update must not leave the marks on either.
+GatheringWindow::~GatheringWindow() {
+  TakeMarksOff();
+  CloseDatabase();
+}
+
+// The mark lives only while one update applies its catalogue: every way out
+// of the update phase other than the withdrawal takes it off again.
+void GatheringWindow::TakeMarksOff() {
+  if (!marked_) return;
+  marked_ = false;
+  if (Database* db = OpenDatabase() == 0 ? ProcessDatabase() : nullptr) RemoveMarks(*db);
+}
 
 void GatheringWindow::Fail(const std::string& status) {
   engine_.runStatus_ = 32;
@@ -154,6 +168,10 @@ void GatheringWindow::Start() {
   // last items, which the next run simply fetches again. FULL would wait for
   // the disk three times per item.
   ProcessDatabase()->Exec("PRAGMA synchronous = NORMAL");
+  // Marks found now were left by a run that was killed during its update.
+  int leftover = 0;
+  if (RemoveMarks(*ProcessDatabase(), &leftover) == 0 && leftover > 0)
+    WriteEventLog("Took the update marks of an interrupted run off " + std::to_string(leftover) + " masks.");
   DeleteOldNews(Settings::Shared(), [this](const std::string& s) { ReportStatus(s); }, std::time(nullptr));
   ReportStatus("Checking for updates...");
   WriteEventLog("Checking for updates...");
@@ -196,6 +214,7 @@ void GatheringWindow::OnPageTimer() {
   if (ended_) return;
   if (phase_ == Phase::kUpdates) {
     browser_.Stop();
+    TakeMarksOff();
     WriteEventLog("NAVIGATE ERROR, URL: " + updates_.catalogueUrl + " (timeout)");
     const std::string text = "The updates server did not answer within " + std::to_string(connectTimeout_) +
                              " s (" + updates_.catalogueUrl +
@@ -221,7 +240,7 @@ void GatheringWindow::HandleCatalogue() {
     Fail(kDownloadError);
     return;
   }
-  if (!secondAttempt_) MarkAllMasks(*db);
+  if (!marked_ && MarkAllMasks(*db) == 0) marked_ = true;
   bool applied = false;
   if (const BrowserDocument* doc = browser_.Document()) {
     HtmlDocument page = HtmlDocument::FromBytes(doc->bytes, doc->charset, doc->url);
@@ -238,7 +257,11 @@ void GatheringWindow::HandleCatalogue() {
     RequestCatalogueWithTimer();
     return;
   }
-  WithdrawUnconfirmedMasks(*db);
+  if (marked_) {
+    // A withdrawal that fails withdraws nothing: the marks come off unused.
+    if (WithdrawUnconfirmedMasks(*db) != 0) RemoveMarks(*db);
+    marked_ = false;
+  }
   phase_ = Phase::kGathering;
   const bool built = BuildPlan();
   if (built && applied) {
@@ -259,6 +282,7 @@ void GatheringWindow::HandleNavigationError(bool timeout) {
   WriteEventLog("NAVIGATE ERROR, URL: " + failedText_ + (timeout ? " (timeout)" : ""));
   if (phase_ == Phase::kUpdates) {
     pageTimer_.stop();
+    TakeMarksOff();
     if (BuildPlan()) {
       // Without updates the run goes on with the masks already stored.
       phase_ = Phase::kGathering;
