@@ -29,8 +29,8 @@ std::string FormatLocalTime(std::time_t t, const char* format);
 std::string FormatDbTime(std::time_t t);
 std::optional<std::time_t> ParseDbTime(std::string_view s);
 
-// Case folding good enough for matching news text: ASCII, Latin-1,
-// Latin Extended-A, Greek and Cyrillic capitals.
+// Unicode case folding of one character, the one folding of every
+// case-insensitive match: LIKE, keyword search, mask classes, settings keys.
 char32_t FoldCase(char32_t c);
 
 // Decodes one UTF-8 sequence at s[i], advancing i; a malformed byte yields

@@ -6,9 +6,14 @@
 #include <QMetaObject>
 #include <QTimer>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <future>
+#include <memory>
 #include <optional>
+#include <thread>
 
 #include "browser.h"
 #include "catalogue.h"
@@ -28,6 +33,19 @@ namespace orvo {
 
 namespace {
 
+// Parses on a thread of its own so that the page time-out holds over the
+// parse too: a parse that outlasts what is left of it is abandoned (its
+// thread finishes on its own copy of the page) and the page is skipped.
+std::optional<HtmlDocument> ParseWithin(const BrowserDocument& doc, std::chrono::milliseconds budget) {
+  auto task = std::make_shared<std::packaged_task<HtmlDocument()>>(
+      [bytes = doc.bytes, charset = doc.charset, url = doc.url] { return HtmlDocument::FromBytes(bytes, charset, url); });
+  std::future<HtmlDocument> result = task->get_future();
+  std::thread([task] { (*task)(); }).detach();
+  if (result.wait_for(budget) != std::future_status::ready) return std::nullopt;
+  return result.get();
+}
+
+constexpr int kMaxConnectTimeout = 86400;
 constexpr const char* kCannotOpen = "Can not open news database. Please check you settings.";
 constexpr const char* kDownloadError = "News downloading error";
 constexpr const char* kDownloadCompleted = "Download completed.";
@@ -104,6 +122,7 @@ class GatheringWindow : public QObject {
   std::string currentUrl_;
   std::string failedText_;
   size_t totalLinks_ = 0;
+  std::chrono::milliseconds pageBudget_{0};  // for the parse of the page that arrived
   ExtractionState state_;
   std::vector<FormField> formFields_;
   StoredMask maskRow_;
@@ -114,7 +133,15 @@ GatheringWindow::GatheringWindow(GathererEngine& engine) : engine_(engine) {
   Settings settings = Settings::Shared();
   codePage_ = settings.ReadInt(kSystemSection, "CodePage", 0);
   connectTimeout_ = settings.ReadInt(kDownloadSection, "ConnectTimeout", 0);
-  if (connectTimeout_ <= 0) connectTimeout_ = 300;
+  if (connectTimeout_ == 0) connectTimeout_ = 300;
+  // The page timer counts milliseconds in an int: beyond a day it would
+  // overflow into no time-out at all.
+  if (connectTimeout_ < 0 || connectTimeout_ > kMaxConnectTimeout) {
+    const int used = connectTimeout_ < 0 ? 300 : kMaxConnectTimeout;
+    WriteEventLog("ConnectTimeout " + std::to_string(connectTimeout_) + " is out of range (1 to " +
+                  std::to_string(kMaxConnectTimeout) + " s); " + std::to_string(used) + " is used.");
+    connectTimeout_ = used;
+  }
   loadImages_ = settings.ReadInt(kDownloadSection, "LoadImages", 1) != 0;
   readAfterTimeout_ = settings.ReadInt(kDownloadSection, "ReadAfterTimeout", 0) != 0;
   state_.load_images = loadImages_;
@@ -327,6 +354,10 @@ void GatheringWindow::RequestNextUnstoredLink() {
 void GatheringWindow::HandlePageComplete() {
   if (ended_) return;
   if (browser_.Busy()) browser_.Stop();
+  // What is left of the page's time-out is the parse's; a page read after its
+  // time-out gets a time-out of its own for that.
+  const int left = pageTimer_.isActive() ? pageTimer_.remainingTime() : connectTimeout_ * 1000;
+  pageBudget_ = std::chrono::milliseconds(std::max(left, 0));
   pageTimer_.stop();
   const BrowserDocument* doc = browser_.Document();
   if (!doc || doc->requestedUrl != currentUrl_) {
@@ -342,17 +373,22 @@ void GatheringWindow::ProcessPage(const BrowserDocument& doc) {
   const DateTime now = DateTime::Now();
   state_.BeginPage(now);
   state_.list_phase = listPhase_;
-  HtmlDocument page = HtmlDocument::FromBytes(doc.bytes, doc.charset, doc.url);
-  if (mask_) WalkPage(page, *mask_, state_);
+  std::optional<HtmlDocument> page = ParseWithin(doc, pageBudget_);
+  if (!page) {
+    WriteEventLog("NAVIGATE ERROR, URL: " + currentUrl_ + " (timeout while reading the page)");
+    SkipCurrentPage();
+    return;
+  }
+  if (mask_) WalkPage(*page, *mask_, state_);
   if (!listPhase_ && !state_.body.empty()) StoreItem();
   state_.ClearNewsItem();
 
   if (listPhase_) {
     if (!state_.links.empty()) {
       ApplyLinkDates(*mask_, Settings::Shared().ReadInt(kDownloadSection, "Days", 0), now, state_);
-      Database* db = ProcessDatabase();
-      for (size_t i = state_.links.size(); i-- > 0;) {
-        if (db && IsStoredAddress(*db, state_.links[i].address)) state_.links.erase(state_.links.begin() + i);
+      if (Database* db = ProcessDatabase()) {
+        // One compaction: erasing one by one is quadratic on long lists.
+        std::erase_if(state_.links, [db](const NewsLink& link) { return IsStoredAddress(*db, link.address); });
       }
     }
     if (state_.links.empty()) {
@@ -511,10 +547,18 @@ GathererEngine::GathererEngine(QObject* parent) : QObject(parent), images_(std::
 
 GathererEngine::~GathererEngine() = default;
 
-bool GathererEngine::running() const { return window_ && !window_->ended(); }
+bool GathererEngine::running() const { return startPending_ || (window_ && !window_->ended()); }
 
-void GathererEngine::StartProcess() {
+bool GathererEngine::StartProcess() {
+  // Decided here, not when the posted start runs: two starts in a row must
+  // not both be accepted.
+  if (running()) {
+    WriteEventLog("A download is already running; the new start request is ignored.");
+    return false;
+  }
+  startPending_ = true;
   QMetaObject::invokeMethod(this, [this] { HandleStart(); }, Qt::QueuedConnection);
+  return true;
 }
 
 void GathererEngine::Stop() {
@@ -522,6 +566,7 @@ void GathererEngine::Stop() {
 }
 
 void GathererEngine::HandleStart() {
+  startPending_ = false;
   if (running()) {
     WriteEventLog("A download is already running; the new start request is ignored.");
     return;

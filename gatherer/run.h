@@ -31,8 +31,9 @@ class GathererEngine : public QObject {
   void SetIdlePriority(bool on) { idlePriority_ = on; }
 
  public slots:
-  // Both only post the request and return at once.
-  void StartProcess();
+  // Both only post the request and return at once. A start while a run is
+  // going (or about to) is refused: false, and the run goes on untouched.
+  bool StartProcess();
   void Stop();
 
  signals:
@@ -49,6 +50,7 @@ class GathererEngine : public QObject {
 
   int runStatus_ = 1;
   bool idlePriority_ = false;
+  bool startPending_ = false;  // accepted, not yet begun
   std::unique_ptr<HttpSession> images_;
   std::unique_ptr<GatheringWindow> window_;
 };

@@ -300,6 +300,24 @@ TEST(GatheringRunTest, MarksLeftByAKilledRunAreTakenOffFirst) {
   EXPECT_NE(home.Log().find("Took the update marks of an interrupted run off 4 masks."), std::string::npos);
 }
 
+// A time-out too large for the millisecond timer would be no time-out at
+// all; a negative one is no time-out either.
+TEST(GatheringRunTest, AnOutOfRangeConnectTimeoutIsClampedAndLogged) {
+  EngineHome home;
+  NewsNetwork net;
+  PrepareNewsHome(home, net, 2147484);
+  GathererEngine engine;
+  Recorder rec(engine);
+  ASSERT_TRUE(rec.Run());
+  EXPECT_EQ(rec.complites, std::vector<int>{1});
+  EXPECT_EQ(Items(home), 5);
+  EXPECT_NE(home.Log().find("ConnectTimeout 2147484 is out of range (1 to 86400 s); 86400 is used."),
+            std::string::npos);
+  home.settings().WriteInt(kDownloadSection, "ConnectTimeout", -5);
+  ASSERT_TRUE(rec.Run());
+  EXPECT_NE(home.Log().find("ConnectTimeout -5 is out of range (1 to 86400 s); 300 is used."), std::string::npos);
+}
+
 TEST(GatheringRunTest, ADeadUpdatesServerEndsTheRunAfterTheTimeout) {
   EngineHome home;
   NewsNetwork net;
