@@ -166,7 +166,6 @@ TEST_F(ImageTest, AddressesWithSpacesAreFetchedAndUnusableOnesLogged) {
   });
   EngineHome home;
   int pair = static_cast<int>(home.AddPair("S", "C", true));
-  int64_t id = InsertNewsItem(home.db(), Item("http://x/1", pair), std::time(nullptr));
   const std::string page = "http://LOCALHOST:" + std::to_string(main_.port()) + "/news/1.html";
   HtmlDocument doc = HtmlDocument::Parse(
       "<body><img src='/img/ferry boat.png'><img src='..\\img\\ferry boat.png'><img src='ftp:/x y'></body>", page);
@@ -176,13 +175,18 @@ TEST_F(ImageTest, AddressesWithSpacesAreFetchedAndUnusableOnesLogged) {
   ASSERT_EQ(images.size(), 3u);
   EXPECT_EQ(images[0].source, "http://localhost:" + std::to_string(main_.port()) + "/img/ferry%20boat.png");
   EXPECT_EQ(images[1].source, images[0].source);
+  NewsItemRecord item = Item("http://x/1", pair);
+  item.images = images;
   HttpSession http;
-  DownloadImages(http, id, images, home.dir() + "/Images/", 1000);
-  const std::string n = std::to_string(id);
-  EXPECT_EQ(ReadFile(home.dir() + "/Images/" + n + "_0"), "FERRY");
-  EXPECT_EQ(ReadFile(home.dir() + "/Images/" + n + "_1"), "FERRY");
+  ImageFetchOptions options;
+  options.folder = home.dir() + "/Images/";
+  StoreResult stored = StoreNewsItem(home.db(), item, true, http, std::time(nullptr), options);
+  ASSERT_GT(stored.id, 0);
+  const std::string n = std::to_string(stored.id);
+  EXPECT_EQ(ReadFile(options.folder + n + "_0"), "FERRY");
+  EXPECT_EQ(ReadFile(options.folder + n + "_1"), "FERRY");
   EXPECT_EQ(Rows(home).size(), 2u);
-  EXPECT_NE(home.Log().find("Image not fetched, its address is not usable: ftp:/x%20y"), std::string::npos);
+  EXPECT_NE(home.Log().find("Image address can not be used: \"ftp:/x%20y\""), std::string::npos);
 }
 
 TEST_F(ImageTest, WithoutLoadImagesNothingIsWritten) {
