@@ -122,7 +122,10 @@ ImageFetch FetchImages(HttpSession& http, const std::vector<ItemImage>& images, 
   auto cancelled = [&] { return options.cancel && options.cancel->load(); };
   for (size_t i = 0; i < images.size() && !cancelled(); ++i) {
     const ItemImage& image = images[i];
-    if (image.source.empty()) continue;  // a caption without its picture
+    if (image.source.empty()) {  // a caption without its picture: nothing to log
+      ++fetch.skipped;
+      continue;
+    }
     const std::string origin = HttpOrigin(image.source);
     if (origin.empty()) {
       WriteEventLog("Image address can not be used: \"" + image.source + "\"");
