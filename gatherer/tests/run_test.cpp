@@ -362,5 +362,23 @@ TEST(GatheringRunTest, ADeadImageServerCostsOneAttemptPerRunAndIsReported) {
     EXPECT_TRUE(rec.Saw("1 of 2 images of [" + net.ArticleA(n) + "] could not be downloaded.")) << n;
 }
 
+TEST(GatheringRunTest, WhileTheCatalogueUpdateWaitsTheRunSaysSo) {
+  EngineHome home;
+  NewsNetwork net;
+  PrepareNewsHome(home, net, 30);
+  net.hangMasks = true;
+  GathererEngine engine;
+  engine.SetHeartbeatMs(300);
+  Recorder rec(engine);
+  engine.StartProcess();
+  const std::string waiting = "Still fetching the masks of site [Site A], category [News] (";
+  for (int i = 0; i < 400 && !rec.SawPrefix(waiting); ++i) QTest::qWait(50);
+  ASSERT_TRUE(rec.SawPrefix(waiting));
+  net.hangMasks = false;
+  for (int i = 0; i < 1200 && rec.complites.empty(); ++i) QTest::qWait(50);
+  EXPECT_EQ(rec.complites, std::vector<int>{1});
+  EXPECT_EQ(Items(home), 5);
+}
+
 }  // namespace
 }  // namespace orvo
