@@ -237,6 +237,23 @@ TEST_F(DemoDownloadTest, CatalogueChangesReachTheNextDownload) {
             2);
 }
 
+TEST_F(DemoDownloadTest, ADownloadWhosePagesAllFailSaysSoAndFails) {
+  StartServer();
+  FirstDownload();
+  if (IsSkipped()) return;
+  auto run = Orvo({"download"});
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  // The sites go away with the server; the stored masks remain.
+  server_->kill();
+  server_->waitForFinished();
+  Db()->Exec("DELETE FROM newsitem");
+  auto dead = Orvo({"download", "--no-check"});
+  EXPECT_EQ(dead.exitCode, 1) << dead.out << dead.err;
+  EXPECT_EQ(dead.out.find("No new news items"), std::string::npos) << dead.out;
+  EXPECT_NE(dead.err.find("nothing could be read: 8 of 8 pages could not be read."), std::string::npos) << dead.err;
+  EXPECT_NE(dead.out.find("Can not read the page ["), std::string::npos) << dead.out;
+}
+
 TEST_F(DemoDownloadTest, DeadUpdatesServerSaysWhatToCheck) {
   Settings(bus_->orvoHome() + "/ORVO.ini")
       .WriteText(kSystemSection, "DownloadURL", "127.0.0.1:" + std::to_string(ClosedPort()) + "/catalogue.asp");
