@@ -355,10 +355,15 @@ int UpgradeIndexes(const std::string& path, const std::atomic<bool>& stop,
                    const std::function<void(const std::string&, int)>& progress) {
   std::unique_ptr<Database> db;
   if (int rc = Database::Open(path, Database::Mode::kExisting, &db)) return rc;
+  // A set `stop` also breaks off the statement under way (a long index
+  // build): its transaction rolls back and the next run does it again.
+  sqlite3_progress_handler(
+      db->handle(), 10000, [](void* flag) { return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0; },
+      const_cast<std::atomic<bool>*>(&stop));
   IndexUpgrade upgrade(*db);
   while (!stop && upgrade.Step())
     if (progress) progress(upgrade.what(), upgrade.percent());
-  return upgrade.error();
+  return stop && (upgrade.error() & 0xFF) == SQLITE_INTERRUPT ? 0 : upgrade.error();
 }
 
 }  // namespace orvo

@@ -69,8 +69,9 @@ class IndexUpgrade {
 };
 
 // Runs IndexUpgrade over the database at `path` on its own connection until
-// it is done, `stop` is set or a step fails. `progress` hears each step
-// ("what", percent). 0, or the failure's code.
+// it is done, `stop` is set (which also breaks off the statement under way)
+// or a step fails. `progress` hears each step ("grid" or "search", percent).
+// 0, or the failure's code.
 int UpgradeIndexes(const std::string& path, const std::atomic<bool>& stop,
                    const std::function<void(const std::string&, int)>& progress);
 
