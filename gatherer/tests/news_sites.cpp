@@ -46,9 +46,18 @@ NewsNetwork::NewsNetwork(const NewsNetworkOptions& options) : options_(options) 
       StallUntilStopped(fx_);
       return;
     }
+    bool empty = emptyCatalogue;
+    if (const int fail = emptyThenFail; fail != 0) {
+      if (++catalogueRequests_ % 2 == 0) {
+        if (fail < 0) StallUntilStopped(fx_);
+        res.status = fail < 0 ? 500 : fail;
+        return;
+      }
+      empty = true;
+    }
     std::string v = std::to_string(maskVersion.load());
     std::string rows;
-    if (!emptyCatalogue) {
+    if (!empty) {
       rows = "<tr name='Site A'><td cat=News ListMask=A1 Vers=" + v + "></td><td NPMask=A2 Vers=" + v +
              " Fdld=0></td></tr>"
              "<tr name='Site B'><td cat='" + kWorldUtf8 + "' ListMask=B1 Vers=" + v + "></td><td NPMask=B2 Vers=" + v +
@@ -58,6 +67,8 @@ NewsNetwork::NewsNetwork(const NewsNetworkOptions& options) : options_(options) 
                     "text/html; charset=utf-8");
   });
   s.Post("/upd/getmask.asp", [this](const httplib::Request& req, httplib::Response& res) {
+    for (int i = 0; i < 1200 && hangMasks && !fx_.stopping(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::string id = req.body.size() > 6 ? req.body.substr(6) : "";
     if (!id.empty() && id.back() == '\0') id.pop_back();
     const std::string base = "http://127.0.0.1:" + std::to_string(fx_.port());

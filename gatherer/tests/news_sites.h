@@ -41,15 +41,21 @@ class NewsNetwork {
   // Behaviour switches, changeable between runs.
   std::atomic<bool> emptyCatalogue{false};  // a catalogue that lists no site
   std::atomic<bool> stallCatalogue{false};  // the catalogue page never answers
+  // When not 0, each run's first catalogue request lists no site and its
+  // second answers with this HTTP status, or never answers when -1.
+  std::atomic<int> emptyThenFail{0};
   std::atomic<int> maskVersion{3};
   // While set, this image of site A ("2_1" for story 2's second) takes its
   // request and does not answer.
   std::atomic<bool> hangImage{false};
+  // While set, mask fetches take their request and do not answer.
+  std::atomic<bool> hangMasks{false};
   std::string hangingImage = "2_1";
   std::string lastListBody;                 // body of the last POST to site A's list
 
  private:
   NewsNetworkOptions options_;
+  std::atomic<int> catalogueRequests_{0};
   FixtureServer fx_;
 };
 
