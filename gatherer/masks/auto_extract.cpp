@@ -79,7 +79,7 @@ bool IsNegativeHint(std::string_view h) {
                    "sponsor", "shopping", "tags", "tool", "widget", "nav", "menu", "breadcrumb",
                    "social", "teaser", "newsletter", "cookie", "banner", "advert", "-ad-", "ad-slot",
                    "adslot", "recommend", "popular", "most-read", "pagination", "pager", "login",
-                   "subscribe", "paywall", "disqus", "community", "author-box", "byline", "caption",
+                   "subscribe", "disqus", "community", "author-box", "byline", "caption",
                    "infobox", "toolbar", "hidden", "print", "rating", "signup", "gallery-list",
                    "copyright", "weitere", "mehr-zum", "lesen-sie", "read-more", "readmore",
                    "consent", "gdpr", "modal", "overlay", "popup"});
@@ -90,7 +90,7 @@ bool IsFurnitureHint(std::string_view h) {
   return AnyOf(h, {"comment", "kommentar", "related", "share", "sharing", "social", "sidebar",
                    "newsletter", "cookie", "banner", "advert", "-ad-", "ad-slot", "adslot",
                    "recommend", "popular", "most-read", "breadcrumb", "pagination", "pager",
-                   "subscribe", "paywall", "disqus", "outbrain", "teaser", "promo", "author-box",
+                   "subscribe", "disqus", "outbrain", "teaser", "promo", "author-box",
                    "byline", "toolbar", "print", "rating", "signup", "tags", "consent", "gdpr",
                    "modal", "overlay", "popup", "meta", "nav", "menu", "footer", "read-more",
                    "readmore", "weitere", "mehr-zum", "lesen-sie", "infobox", "copyright"});
@@ -203,8 +203,8 @@ int TagBonus(std::string_view tag) {
 
 class Extractor {
  public:
-  Extractor(const HtmlDocument& page, ExtractionState& state)
-      : page_(page), state_(state), fig_(Measure(page)) {}
+  Extractor(const HtmlDocument& page, ExtractionState& state, const PageFigures& fig, bool strict)
+      : page_(page), state_(state), fig_(fig), strict_(strict) {}
 
   int ChooseMainBlock();
   void Compose(int main);
@@ -219,7 +219,8 @@ class Extractor {
 
   const HtmlDocument& page_;
   ExtractionState& state_;
-  PageFigures fig_;
+  const PageFigures& fig_;
+  bool strict_;  // furniture hints exclude whole subtrees
   std::vector<double> score_;
   std::vector<int> inside_furniture_;
   bool pending_break_ = false;
@@ -228,6 +229,7 @@ class Extractor {
 };
 
 bool Extractor::Excluded(int e) const {
+  if (!strict_) return false;
   std::string_view tag = page_.TagName(e);
   if (TagIn(tag, {"NAV", "ASIDE", "FOOTER", "FORM", "HEADER"})) return true;
   std::string role = page_.Attribute(e, "role");
@@ -320,7 +322,8 @@ bool Extractor::Drop(int e, int main) const {
   std::string_view tag = page_.TagName(e);
   if (TagIn(tag, {"NAV", "ASIDE", "FOOTER", "FORM", "HEADER", "H1"})) return true;
   std::string h = Hints(page_, e);
-  if (h.size() > 1 && IsFurnitureHint(h) && !AnyOf(h, {"article", "content", "body", "entry", "story"}))
+  if (strict_ && h.size() > 1 && IsFurnitureHint(h) &&
+      !AnyOf(h, {"article", "content", "body", "entry", "story"}))
     return true;
   int text = fig_.text[size_t(e)];
   double ld = LinkDensity(fig_, e);
@@ -545,6 +548,7 @@ bool LooksLikeAddress(std::string_view s) {
 // Strips "By", "Von", "Text:" and the like from a byline.
 std::string CleanByline(std::string s) {
   s = CleanText(s);
+  while (!s.empty() && (s[0] == ':' || s[0] == '|' || s[0] == '-' || s[0] == ' ')) s.erase(0, 1);
   for (const char* prefix : {"By ", "by ", "BY ", "Von ", "von ", "VON ", "Par ", "par ", "Text: ", "Text:",
                              "Autor: ", "Autorin: ", "Author: ", "Written by ", "Posted by ", "Door ", "Di ",
                              "Por "}) {
@@ -558,7 +562,11 @@ std::string CleanByline(std::string s) {
     size_t p = s.find(cut);
     if (p != std::string::npos && p > 2) s.erase(p);
   }
-  while (!s.empty() && (s.back() == ',' || s.back() == '|' || s.back() == ':')) s.pop_back();
+  for (const char* tail : {", CNN", " Twitter", "Staff Writer", " eHow Contributor", " Contributor"}) {
+    size_t n = std::strlen(tail);
+    if (s.size() > n && s.compare(s.size() - n, n, tail) == 0) s.erase(s.size() - n);
+  }
+  while (!s.empty() && (s.back() == ',' || s.back() == '|' || s.back() == ':' || s.back() == ' ')) s.pop_back();
   return TrimCopy(s);
 }
 
@@ -677,6 +685,18 @@ std::string AutoTitle(const HtmlDocument& page) {
   // A headline that the title or og:title repeats is the page's own headline.
   for (const std::string& h : headlines)
     if (Utf8Length(h) >= 3 && (Contains(title, h) || Contains(og, h))) return h;
+  // Headlines named as such by their markup.
+  for (int e = 0; e < page.ElementCount(); ++e) {
+    std::string_view tag = page.TagName(e);
+    if (!TagIn(tag, {"H1", "H2", "H3", "DIV", "SPAN"})) continue;
+    std::string h = Hints(page, e);
+    bool named = page.Attribute(e, "itemprop") == "headline" ||
+                 AnyOf(h, {"entry-title", "post-title", "article-title", "article__title", "headline",
+                           "story-title", "news-title", "articletitle", "posttitle"});
+    if (!named || AnyOf(h, {"sub", "teaser", "related", "widget", "sidebar"})) continue;
+    std::string text = CleanText(page.InnerText(e));
+    if (Utf8Length(text) >= 3 && Utf8Length(text) <= 300) return text;
+  }
   if (headlines.size() == 1 && Utf8Length(headlines[0]) >= 15) return headlines[0];
   std::string base = !og.empty() ? og : title;
   // Cut the site's name off "Headline | Site".
@@ -712,19 +732,26 @@ std::string AutoAuthor(const HtmlDocument& page) {
       if (PlausibleName(name)) return name;
     }
   }
-  std::string meta = MetaContent(page, {"author", "article:author", "dc.creator", "byl", "sailthru.author",
-                                        "parsely-author", "dcterms.creator"});
-  meta = CleanByline(meta);
-  if (PlausibleName(meta) && !LooksLikeAddress(meta)) return meta;
   std::string ld = JsonLdAuthor(page);
-  if (PlausibleName(ld) && !LooksLikeAddress(ld)) return ld;
+  std::string site = AsciiLower(MetaContent(page, {"og:site_name", "application-name"}));
+  auto site_like = [&](const std::string& name) {
+    std::string l = AsciiLower(name);
+    return LooksLikeAddress(name) || (!site.empty() && (Contains(site, l) || Contains(l, site))) ||
+           Contains(l, ".de") || Contains(l, ".com") || Contains(l, ".at") || Contains(l, ".ch");
+  };
+  if (PlausibleName(ld) && !site_like(ld)) return ld;
   for (int e = 0; e < page.ElementCount(); ++e) {
     std::string h = Hints(page, e);
     if (!AnyOf(h, {"byline", "author", "autor", "verfasser", "writer"})) continue;
-    if (AnyOf(h, {"comment", "authorbox", "author-box", "about", "bio"})) continue;
+    if (AnyOf(h, {"comment", "authorbox", "author-box", "about", "bio", "avatar", "image", "img"})) continue;
     std::string name = CleanByline(page.InnerText(e));
     if (PlausibleName(name) && Utf8Length(name) >= 3) return name;
   }
+  std::string meta = MetaContent(page, {"author", "article:author", "dc.creator", "byl", "sailthru.author",
+                                        "parsely-author", "dcterms.creator"});
+  meta = CleanByline(meta);
+  if (PlausibleName(meta) && !site_like(meta)) return meta;
+  if (PlausibleName(ld) && !LooksLikeAddress(ld)) return ld;
   return {};
 }
 
@@ -752,40 +779,53 @@ DateTime AutoDate(const HtmlDocument& page) {
   return DateTime{};
 }
 
-AutoExtractResult AutoExtract(const HtmlDocument& page, ExtractionState& state) {
-  AutoExtractResult result;
-  if (page.Body() < 0) return result;
-  Extractor extractor(page, state);
-  int main = extractor.ChooseMainBlock();
-  result.main_block = main;
-  if (main >= 0) extractor.Compose(main);
-  // A body of pictures alone is no news text.
-  bool has_text = false;
-  for (size_t i = 0; i < state.body.size() && !has_text; ++i) {
-    if (state.body.compare(i, 3, "[[{") == 0) {
-      size_t end = state.body.find("}]]", i);
+// Characters of a composed body that a reader sees as text.
+size_t VisibleBodyChars(std::string_view body) {
+  size_t n = 0;
+  for (size_t i = 0; i < body.size(); ++i) {
+    if (body.compare(i, 3, "[[{") == 0) {
+      size_t end = body.find("}]]", i);
       if (end != std::string::npos) i = end + 2;
       continue;
     }
-    if (state.body[i] == '<') {
-      size_t end = state.body.find('>', i);
+    if (body[i] == '<') {
+      size_t end = body.find('>', i);
       if (end != std::string::npos) i = end;
       continue;
     }
-    if (state.body[i] == '&') {
-      size_t end = state.body.find(';', i);
-      if (end != std::string::npos && state.body.compare(i, 6, "&#160;") == 0) {
-        i = end;
-        continue;
-      }
+    if (body.compare(i, 6, "&#160;") == 0) {
+      i += 5;
+      continue;
     }
-    if (!IsAsciiSpace(state.body[i])) has_text = true;
+    if (!IsAsciiSpace(body[i]) && (static_cast<unsigned char>(body[i]) & 0xC0) != 0x80) ++n;
   }
-  if (!has_text) {
-    state.body.clear();
-    state.images.clear();
-    return result;
+  return n;
+}
+
+AutoExtractResult AutoExtract(const HtmlDocument& page, ExtractionState& state) {
+  AutoExtractResult result;
+  if (page.Body() < 0) return result;
+  const PageFigures fig = Measure(page);
+  // First with the furniture hints; when they leave too little (a wrapper
+  // named like furniture), once more without them, keeping the longer text.
+  ExtractionState strict = state, relaxed = state;
+  Extractor first(page, strict, fig, true);
+  int main = first.ChooseMainBlock();
+  if (main >= 0) first.Compose(main);
+  size_t chars = VisibleBodyChars(strict.body);
+  if (chars < 250) {
+    Extractor second(page, relaxed, fig, false);
+    int other = second.ChooseMainBlock();
+    if (other >= 0) second.Compose(other);
+    if (VisibleBodyChars(relaxed.body) > chars * 2) {
+      strict = std::move(relaxed);
+      main = other;
+      chars = VisibleBodyChars(strict.body);
+    }
   }
+  result.main_block = main;
+  if (chars == 0) return result;  // pictures alone are no news text
+  state = std::move(strict);
   result.found = true;
   state.title = AutoTitle(page);
   state.author = AutoAuthor(page);
