@@ -8,6 +8,8 @@ add_library(orvo_gatherer_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/cleanup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/catalogue.cpp
   ${CMAKE_CURRENT_LIST_DIR}/catalogue_page.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/mask_health.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/auto_news.cpp
   ${CMAKE_CURRENT_LIST_DIR}/run.cpp
 )
 target_include_directories(orvo_gatherer_engine PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_SOURCE_DIR})

@@ -10,11 +10,13 @@
 #include <ctime>
 #include <optional>
 
+#include "auto_news.h"
 #include "browser.h"
 #include "catalogue.h"
 #include "cleanup.h"
 #include "database.h"
 #include "eventlog.h"
+#include "gatherer/masks/auto_extract.h"
 #include "gatherer/masks/charset.h"
 #include "gatherer/masks/extraction.h"
 #include "gatherer/masks/html_document.h"
@@ -71,6 +73,10 @@ class GatheringWindow : public QObject {
   void SkipCurrentPage();
   void ProcessPage(const BrowserDocument& doc);
   void StoreItem();
+  // Mask health and the fallbacks for masks that stopped yielding.
+  void AfterListWalk(const HtmlDocument& page, const BrowserDocument& doc);
+  void AfterNewsWalk(const HtmlDocument& page);
+  void FinishPairHealth();
 
   bool BuildPlan();
   void StartNextMask();
@@ -106,6 +112,10 @@ class GatheringWindow : public QObject {
   std::vector<FormField> formFields_;
   StoredMask maskRow_;
   std::optional<Mask> mask_;
+  AutoNewsSettings autoNews_;
+  RunHealth health_;
+  int autoMark_ = 0;           // how the current item was found without its masks
+  bool feedCategory_ = false;  // the current category's links came from its feed
 };
 
 GatheringWindow::GatheringWindow(GathererEngine& engine) : engine_(engine) {
@@ -116,6 +126,7 @@ GatheringWindow::GatheringWindow(GathererEngine& engine) : engine_(engine) {
   loadImages_ = settings.ReadInt(kDownloadSection, "LoadImages", 1) != 0;
   readAfterTimeout_ = settings.ReadInt(kDownloadSection, "ReadAfterTimeout", 0) != 0;
   state_.load_images = loadImages_;
+  autoNews_ = AutoNewsSettings::Read();
   updatesHttp_.SetTimeoutSeconds(connectTimeout_);
   engine_.images_->SetTimeoutSeconds(connectTimeout_);
 
@@ -320,6 +331,8 @@ void GatheringWindow::ProcessPage(const BrowserDocument& doc) {
   state_.list_phase = listPhase_;
   HtmlDocument page = HtmlDocument::FromBytes(doc.bytes, doc.charset, doc.url);
   if (mask_) WalkPage(page, *mask_, state_);
+  if (listPhase_) AfterListWalk(page, doc);
+  else AfterNewsWalk(page);
   if (!listPhase_ && !state_.body.empty()) StoreItem();
   state_.ClearNewsItem();
 
@@ -368,7 +381,51 @@ void GatheringWindow::StoreItem() {
     if (date.valid() && date.year >= 1970) item.publicationDate = date.ToString();
   }
   for (auto& image : finished.images) item.images.push_back({std::move(image.source), std::move(image.caption)});
-  StoreNewsItem(*db, item, loadImages_, *engine_.images_, std::time(nullptr));
+  const int64_t id = StoreNewsItem(*db, item, loadImages_, *engine_.images_, std::time(nullptr));
+  if (id < 0) return;
+  if (PairRun* pair = health_.Current()) {
+    ++pair->itemsStored;
+    if (autoMark_ & 1) ++pair->autoItems;
+  }
+  if (autoMark_ != 0) MarkAutoItem(*db, id, static_cast<AutoMark>(autoMark_));
+}
+
+void GatheringWindow::AfterListWalk(const HtmlDocument& page, const BrowserDocument& doc) {
+  PairRun* pair = health_.Current();
+  if (pair) {
+    pair->listLoaded = true;
+    pair->linksFound = int(state_.links.size());
+  }
+  if (!state_.links.empty() || !autoNews_.autoExtract) return;
+  std::vector<NewsLink> links = FeedLinks(page, doc.bytes, updatesHttp_);
+  if (links.empty()) return;
+  WriteEventLog("Site: [" + plan_.CurrentSite() + "], Category: [" + plan_.CurrentCategory() + "] " +
+                std::to_string(links.size()) + " links taken from the site's feed");
+  if (pair) pair->feedLinks = int(links.size());
+  feedCategory_ = true;
+  state_.links = std::move(links);
+}
+
+void GatheringWindow::AfterNewsWalk(const HtmlDocument& page) {
+  autoMark_ = feedCategory_ ? static_cast<int>(AutoMark::kFeedLink) : 0;
+  PairRun* pair = health_.Current();
+  if (pair) {
+    ++pair->pagesWalked;
+    if (!mask_) pair->newsMaskEmpty = true;
+    if (state_.body.empty()) ++pair->emptyBodies;
+    if (state_.title.empty()) ++pair->emptyTitles;
+  }
+  if (!state_.body.empty() || !autoNews_.autoExtract) return;
+  state_.ClearNewsItem();
+  AutoExtractResult r = AutoExtract(page, state_);
+  if (!r.found) return;
+  autoMark_ |= static_cast<int>(AutoMark::kBody);
+  if (!state_.links.empty() && !state_.links.front().date.valid() && r.date.valid()) state_.links.front().date = r.date;
+}
+
+void GatheringWindow::FinishPairHealth() {
+  health_.Finish(OpenDatabase() == 0 ? ProcessDatabase() : nullptr, [this](const std::string& s) { ReportStatus(s); },
+                 &updatesHttp_, &updates_, autoNews_.reportBroken);
 }
 
 bool GatheringWindow::BuildPlan() {
@@ -382,9 +439,12 @@ bool GatheringWindow::BuildPlan() {
 
 void GatheringWindow::StartNextMask() {
   if (ended_) return;
+  FinishPairHealth();
   listPhase_ = true;
   state_.links.clear();  // whatever the last category left is abandoned
   if (LoadMask(MaskPhase::kList) != LoadResult::kLoaded) return;
+  health_.Begin(maskRow_.siteCatRel);
+  feedCategory_ = false;
   currentUrl_ = mask_->list_url;
   ArmAndRequest();
 }
@@ -416,6 +476,11 @@ GatheringWindow::LoadResult GatheringWindow::LoadMask(MaskPhase phase) {
     const std::string text = std::string("ERROR loading mask : ") + MaskFailureName(loaded.outcome);
     WriteEventLog(text);
     ReportStatus(text);
+    if (phase == MaskPhase::kNews && autoNews_.autoExtract) {
+      // An empty news mask: the pages are read by automatic extraction.
+      maskRow_ = row;
+      return LoadResult::kLoaded;
+    }
     if (phase == MaskPhase::kList) plan_.SkipNewsStep();
     state_.links.clear();
     Post([this] { StartNextMask(); });
@@ -428,6 +493,7 @@ GatheringWindow::LoadResult GatheringWindow::LoadMask(MaskPhase phase) {
 }
 
 void GatheringWindow::EndOfRun() {
+  FinishPairHealth();
   WriteEventLog(kDownloadCompleted);
   if (engine_.runStatus_ == 1) {
     if (!plan_.empty()) {
