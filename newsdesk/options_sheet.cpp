@@ -1,5 +1,7 @@
 #include "options_sheet.h"
 
+#include "pair_health.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -131,6 +133,7 @@ void COptionsSitesPage::Load() {
   {
     VaultLock lock(vault_.lock);
     trees_->Load(vault_.db, 0, true);
+    if (Database* db = vault_.db.database()) MarkBrokenPairs(*db, sites_);
   }
   sites_->expandAll();
   days_->setValue(ReadNumber(Settings::Shared(), kDownloadSection, "Days"));

@@ -351,6 +351,14 @@ const CNewsInfoItemStruct* CDBManager::LoadNewsInfo(int32_t id) {
   info_.site = s.Text(3);
   info_.category = s.Text(4);
   info_.author = s.Text(5);
+  info_.foundWithoutMask = 0;
+  // Databases made before the mark existed have no such table.
+  Statement has(*db_, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'newsitem_auto'");
+  if (has.Next() && has.Int(0) > 0) {
+    Statement mark(*db_, "SELECT how FROM newsitem_auto WHERE fk_newsitem = ?");
+    mark.Bind(1, id);
+    if (mark.Next()) info_.foundWithoutMask = static_cast<int>(mark.Int(0));
+  }
   Fail(0);
   return &info_;
 }
