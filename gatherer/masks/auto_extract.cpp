@@ -300,17 +300,30 @@ int Extractor::ChooseMainBlock() {
     int plain = fig_.text[size_t(body)] - fig_.links[size_t(body)];
     return plain >= 100 && LinkDensity(fig_, body) < 0.5 ? body : -1;
   }
-  // When the best block is one of several similar siblings holding the
-  // article's parts, their parent is the article.
-  for (int up = 0; up < 3; ++up) {
-    int p = page_.Parent(best);
-    if (p < 0 || p == body || !scored[size_t(p)]) break;
-    int sharing = 0;
-    for (int c : page_.Children(p))
-      if (c != best && scored[size_t(c)] && score_[size_t(c)] >= best_score * 0.33) ++sharing;
-    if (sharing < 2 && score_[size_t(p)] < best_score * 0.9) break;
-    best = p;
-    best_score = std::max(best_score, score_[size_t(p)]);
+  // An article cut into parts (one wrapper per paragraph group) shows as
+  // several good candidates under one ancestor: that ancestor is the article.
+  std::vector<int> alternatives;
+  for (int e = body; e < n; ++e) {
+    if (e == best || !scored[size_t(e)] || score_[size_t(e)] < best_score * 0.5) continue;
+    alternatives.push_back(e);
+  }
+  std::sort(alternatives.begin(), alternatives.end(),
+            [&](int a, int b) { return score_[size_t(a)] > score_[size_t(b)]; });
+  if (alternatives.size() > 5) alternatives.resize(5);
+  auto within = [&](int inner, int outer) {
+    for (int a = inner; a >= 0; a = page_.Parent(a))
+      if (a == outer) return true;
+    return false;
+  };
+  int level = 0;
+  for (int a = page_.Parent(best); a >= 0 && a != body && level < 6; a = page_.Parent(a), ++level) {
+    int inside = 0;
+    for (int alt : alternatives)
+      if (alt != a && within(alt, a) && !within(best, alt) && !within(alt, best)) ++inside;
+    if (inside >= 2 || (inside >= 1 && level < 2)) {
+      best = a;
+      break;
+    }
   }
   return best;
 }
