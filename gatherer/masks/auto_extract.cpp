@@ -677,6 +677,35 @@ std::string PictureSource(const HtmlDocument& page, int img) {
   return src;
 }
 
+// "Headline | Site" without the site's name; empty when nothing is cut.
+std::string CutSiteName(const std::string& base) {
+  for (const char* sep : {" | ", " – ", " — ", " - ", " :: ", " » ", " · ", " / "}) {
+    size_t p = base.rfind(sep);
+    if (p == std::string::npos || p == 0) continue;
+    std::string head = base.substr(0, p), tail = base.substr(p + std::strlen(sep));
+    std::string pick = Utf8Length(tail) > Utf8Length(head) * 2 ? tail : head;
+    if (Utf8Length(pick) >= 10) return TrimCopy(pick);
+  }
+  return {};
+}
+
+// Share of the words of a that also occur in b.
+double WordOverlap(const std::string& a, const std::string& b) {
+  std::string lb = Utf8Lower(b);
+  int words = 0, found = 0;
+  size_t pos = 0;
+  std::string la = Utf8Lower(a);
+  while (pos < la.size()) {
+    size_t end = la.find(' ', pos);
+    std::string w = la.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+    pos = end == std::string::npos ? la.size() : end + 1;
+    if (w.size() < 3) continue;
+    ++words;
+    if (lb.find(w) != std::string::npos) ++found;
+  }
+  return words ? double(found) / words : 0.0;
+}
+
 std::string AutoTitle(const HtmlDocument& page) {
   std::string title;
   std::vector<std::string> headlines;
@@ -689,37 +718,38 @@ std::string AutoTitle(const HtmlDocument& page) {
       for (const auto& k : kids)
         if (k.element < 0) t += k.text;
       title = CleanText(t);
-    } else if (tag == "H1" && headlines.size() < 8) {
+    } else if ((tag == "H1" || tag == "H2") && headlines.size() < 16) {
       std::string h = CleanText(page.InnerText(e));
       if (!h.empty()) headlines.push_back(h);
     }
   }
   std::string og = MetaContent(page, {"og:title", "twitter:title"});
-  // A headline that the title or og:title repeats is the page's own headline.
+  const std::string cut_title = CutSiteName(title), cut_og = CutSiteName(og);
+  // A heading that is the title without the site's name.
   for (const std::string& h : headlines)
-    if (Utf8Length(h) >= 3 && (Contains(title, h) || Contains(og, h))) return h;
-  // Headlines named as such by their markup.
+    if (!h.empty() && (h == cut_title || h == cut_og || h == og)) return h;
+  // A headline that the title or og:title repeats is the page's own headline.
+  std::string best;
+  for (const std::string& h : headlines)
+    if (Utf8Length(h) >= 3 && (Contains(title, h) || Contains(og, h)) && Utf8Length(h) > Utf8Length(best)) best = h;
+  if (!best.empty()) return best;
+  // Headlines named as such by their markup, when they agree with the title.
   for (int e = 0; e < page.ElementCount(); ++e) {
     std::string_view tag = page.TagName(e);
-    if (!TagIn(tag, {"H1", "H2", "H3", "DIV", "SPAN"})) continue;
+    if (!TagIn(tag, {"H1", "H2", "H3"})) continue;
     std::string h = Hints(page, e);
     bool named = page.Attribute(e, "itemprop") == "headline" ||
                  AnyOf(h, {"entry-title", "post-title", "article-title", "article__title", "headline",
                            "story-title", "news-title", "articletitle", "posttitle"});
     if (!named || AnyOf(h, {"sub", "teaser", "related", "widget", "sidebar"})) continue;
     std::string text = CleanText(page.InnerText(e));
-    if (Utf8Length(text) >= 3 && Utf8Length(text) <= 300) return text;
+    if (Utf8Length(text) < 3 || Utf8Length(text) > 300) continue;
+    if ((title.empty() && og.empty()) || WordOverlap(text, title + " " + og) >= 0.5) return text;
   }
   if (headlines.size() == 1 && Utf8Length(headlines[0]) >= 15) return headlines[0];
   std::string base = !og.empty() ? og : title;
-  // Cut the site's name off "Headline | Site".
-  for (const char* sep : {" | ", " – ", " — ", " - ", " :: ", " » ", " · ", " / "}) {
-    size_t p = base.rfind(sep);
-    if (p == std::string::npos || p == 0) continue;
-    std::string head = base.substr(0, p), tail = base.substr(p + std::strlen(sep));
-    std::string pick = Utf8Length(tail) > Utf8Length(head) * 2 ? tail : head;
-    if (Utf8Length(pick) >= 10) return TrimCopy(pick);
-  }
+  std::string cut = CutSiteName(base);
+  if (!cut.empty()) return cut;
   if (!base.empty()) return base;
   return headlines.empty() ? std::string() : headlines[0];
 }
