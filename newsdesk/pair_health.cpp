@@ -2,6 +2,7 @@
 
 #include <QBrush>
 #include <QCoreApplication>
+#include <QSignalBlocker>
 #include <QTreeWidget>
 
 #include <map>
@@ -23,6 +24,9 @@ int MarkBrokenPairs(Database& db, QTreeWidget* sites) {
                " (SELECT MAX(x.id) FROM mask_health x WHERE x.fk_site_cat_rel = h.fk_site_cat_rel)");
   while (st.Next()) broken[{st.Int(0), st.Int(1)}] = {st.Text(2), st.Text(3)};
   int marked = 0;
+  // The check trees take every item change for a click: the marks must not
+  // reach them.
+  const QSignalBlocker quiet(sites);
   for (int i = 0; i < sites->topLevelItemCount(); ++i) {
     QTreeWidgetItem* site = sites->topLevelItem(i);
     const int64_t siteId = site->data(0, Qt::UserRole).toLongLong();

@@ -500,7 +500,8 @@ TEST_F(ControlsTest, BrokenPairsAndNewsFoundWithoutMasksAreMarked) {
                        std::to_string(pair_[0]) + ", '2030-01-02 10:00:00', 1, 3, 0, '', NULL);"
                        "INSERT INTO newsitem_auto (fk_newsitem, how) VALUES (" + std::to_string(autoId) + ", 1);")
                           .c_str()),
-            0);
+            0)
+      << db_->ErrorMessage();
   OpenFrame();
   {
     COptionsPropSheet sheet(*vault_, [] { return false; }, frame_.get());
