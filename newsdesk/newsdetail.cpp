@@ -21,7 +21,9 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QAbstractTextDocumentLayout>
 #include <QTextDocument>
+#include <QTextFrame>
 #include <QVBoxLayout>
 
 #include "newsinfo.h"
@@ -246,6 +248,18 @@ void CNewsDetailView::SelectAll() { browser_->selectAll(); }
 void CNewsDetailView::FindInText() {
   if (!find_) find_ = new FindDialog(browser_, window());
   find_->Start();
+}
+
+std::unique_ptr<QTextDocument> CNewsDetailView::PrintDocument(QPagedPaintDevice* printer) const {
+  std::unique_ptr<QTextDocument> doc(browser_->document()->clone());
+  doc->documentLayout()->setPaintDevice(printer);
+  const qreal dpi = 96;
+  QTextFrameFormat fmt = doc->rootFrame()->frameFormat();
+  const int margin = int((2 / 2.54) * dpi);
+  fmt.setMargin(margin);
+  doc->rootFrame()->setFrameFormat(fmt);
+  doc->setPageSize(QSizeF(printer->width(), printer->height()));
+  return doc;
 }
 
 void CNewsDetailView::Print() {

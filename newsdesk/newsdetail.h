@@ -19,6 +19,8 @@
 class QAction;
 class QActionGroup;
 class QMenu;
+class QPagedPaintDevice;
+class QTextDocument;
 
 namespace orvo {
 
@@ -71,6 +73,9 @@ class CNewsDetailView : public QWidget {
   void Print();
   void PrintPreview();
   void SaveAs();
+  // The shown news laid out for `printer`'s pages, as Print and Print
+  // Preview put it on paper.
+  std::unique_ptr<QTextDocument> PrintDocument(QPagedPaintDevice* printer) const;
   // Writes the shown news as a web page, or as text for a ".txt" name.
   bool SaveTo(const QString& path, QString* error);
 
