@@ -2,6 +2,7 @@
 // the news database: the reader's locks stay, and every write of both sides
 // survives.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLineEdit>
@@ -16,6 +17,7 @@
 
 #include <fstream>
 #include <set>
+#include <sstream>
 
 #include "frame_controls.h"
 #include "newsdetail.h"

@@ -3,6 +3,7 @@
 // page layout on screen and on paper, and a start in the tray.
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QHeaderView>
 #include <QImage>
