@@ -105,6 +105,7 @@ class CNewsDetailView : public QWidget {
   std::unique_ptr<CNewsDetailLoaderThread> loader_;
   uint64_t seq_ = 0;
   std::string body_;
+  QString page_;  // what the browser shows, for printing
   CNewsDetailItemStruct images_;
   int textSize_ = 2;
   int loadDelayMs_ = 100;

@@ -1,5 +1,9 @@
 #include "render.h"
 
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QTextDocument>
 #include <QUrl>
 
 #include <cmath>
@@ -29,10 +33,28 @@ std::string CleanTitle(std::string_view title) {
   return s;
 }
 
+namespace {
+QString ImagesFolder() { return QString::fromStdString(ModuleDirectory()) + "Images/"; }
+}  // namespace
+
 QString ImageUrl(const std::string& path) {
   QString p = QString::fromStdString(path);
-  if (!p.startsWith('/')) p = QString::fromStdString(ModuleDirectory()) + "Images/" + p;
+  QString folder = ImagesFolder();
+  if (!p.startsWith('/')) p = folder + p;
+  else if (!p.startsWith(folder)) p = folder + QFileInfo(p).fileName();
   return QUrl::fromLocalFile(p).toString(QUrl::FullyEncoded);
+}
+
+QVariant LoadNewsResource(int type, const QUrl& url) {
+  if (type != QTextDocument::ImageResource) return QVariant(QString());
+  QImage image;
+  if (url.isLocalFile()) {
+    QString folder = QFileInfo(ImagesFolder()).canonicalFilePath();
+    QString file = QFileInfo(url.toLocalFile()).canonicalFilePath();
+    // Links and ".." are resolved first: what counts is where the file is.
+    if (!folder.isEmpty() && file.startsWith(folder + "/")) image.load(file);
+  }
+  return QVariant::fromValue(image);
 }
 
 std::string SubstituteImages(const std::string& body, const CNewsDetailItemStruct& detail) {
@@ -40,9 +62,17 @@ std::string SubstituteImages(const std::string& body, const CNewsDetailItemStruc
   size_t count = std::min({detail.imageSources.size(), detail.imageCaptions.size(), detail.imagePositions.size()});
   for (size_t i = 0; i < count; ++i) {
     // Sources and captions come from the web: they are data, not markup.
-    std::string html = "<p><br clear=\"left\" /><img style=\" margin:10px 10px 10px 10px;\" align=\"left\" "
-                       "border=\"0\" src=\"" + Escape(ImageUrl(detail.imageSources[i]).toStdString()) + "\"> " +
-                       Escape(detail.imageCaptions[i]) + " </p>";
+    // A row of its own for each picture, its caption beside it: a floating
+    // picture lets the next one float up beside it on screen and squeezes
+    // the caption into a sliver on paper.
+    // Wide pictures are shown narrower, so that a caption keeps its room on paper.
+    std::string width;
+    QUrl url(ImageUrl(detail.imageSources[i]));
+    QSize size = QImageReader(url.toLocalFile()).size();
+    if (size.width() > kMaxPictureWidth) width = " width=\"" + std::to_string(kMaxPictureWidth) + "\"";
+    std::string html = "<table border=\"0\" cellspacing=\"0\" cellpadding=\"10\"><tr><td valign=\"top\">"
+                       "<img border=\"0\"" + width + " src=\"" + Escape(ImageUrl(detail.imageSources[i]).toStdString()) +
+                       "\"></td><td valign=\"top\"> " + Escape(detail.imageCaptions[i]) + " </td></tr></table>";
     ReplaceAll(out, "[[{" + std::to_string(detail.imagePositions[i]) + "}]]", html);
   }
   return out;

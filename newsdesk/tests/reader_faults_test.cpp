@@ -16,6 +16,8 @@
 #include <QTextDocument>
 #include <QTextLayout>
 #include <QTimer>
+#include <QTabWidget>
+#include <QTreeWidget>
 #include <QUrl>
 
 #include <sqlite3.h>
@@ -274,6 +276,28 @@ TEST_F(ReaderTest, StartInTheTrayShowsNoWindowAtAll) {
   QTest::qWait(300);
   EXPECT_TRUE(watch.seen.isEmpty()) << watch.seen.join(", ").toStdString();
   EXPECT_FALSE(frame_->isVisible());
+}
+
+TEST_F(ReaderTest, FieldLabelsAreBuddiesAndTheListsHaveNames) {
+  AddNews(1);
+  OpenFrame();
+  EXPECT_FALSE(frame_->newsList()->table()->accessibleName().isEmpty());
+  EXPECT_FALSE(frame_->newsDetail()->browser()->accessibleName().isEmpty());
+  COptionsPropSheet sheet(*vault_, [] { return false; }, frame_.get());
+  sheet.show();
+  std::vector<QWidget*> roots = {frame_.get()};
+  for (int i = 0; i < sheet.tabs()->count(); ++i) {
+    sheet.tabs()->setCurrentIndex(i);
+    roots.push_back(sheet.tabs()->widget(i));
+  }
+  for (QWidget* root : roots)
+    for (QLabel* l : root->findChildren<QLabel*>()) {
+      // A label that names a field ends with a colon; headings and notes do not.
+      if (!l->text().trimmed().endsWith(':')) continue;
+      EXPECT_NE(l->buddy(), nullptr) << l->text().toStdString() << " names no field";
+    }
+  for (QTreeWidget* t : sheet.findChildren<QTreeWidget*>())
+    EXPECT_FALSE(t->accessibleName().isEmpty()) << t->objectName().toStdString();
 }
 
 TEST_F(ReaderTest, FindDialogLabelIsTheBuddyOfItsField) {
