@@ -110,6 +110,7 @@ class GatheringWindow : public QObject {
   MaskPlan plan_;
   std::string currentUrl_;
   std::string failedText_;
+  std::string failedReason_;  // the failure in words, for the status line
   size_t totalLinks_ = 0;
   ExtractionState state_;
   std::vector<FormField> formFields_;
@@ -229,6 +230,7 @@ void GatheringWindow::OnNavigateError(const std::string& url, int code, const st
   failedText_ = url + " Error code: " + std::to_string(code);
   // Transport failures carry libcurl's words; HTTP statuses speak for themselves.
   if (code < 100) failedText_ += " (" + reason + ")";
+  failedReason_ = code >= 100 ? "HTTP status " + std::to_string(code) : reason;
   Post([this] { HandleNavigationError(false); });
 }
 
@@ -251,6 +253,7 @@ void GatheringWindow::OnPageTimer() {
     return;
   }
   failedText_ = currentUrl_;
+  failedReason_ = "no answer within " + std::to_string(connectTimeout_) + " s";
   Post([this] { HandleNavigationError(true); });
 }
 
@@ -357,6 +360,7 @@ void GatheringWindow::HandleNavigationError(bool timeout) {
   if (failedText_.find(currentUrl_) == std::string::npos) return;  // a sub-document, not the page
   pageTimer_.stop();
   browser_.Stop();
+  ReportStatus("Can not read the page [" + currentUrl_ + "]: " + failedReason_ + ".");
   SkipCurrentPage();
 }
 
@@ -391,6 +395,7 @@ void GatheringWindow::HandlePageComplete() {
   if (!doc || doc->requestedUrl != currentUrl_) {
     // Nothing of this page arrived: skip it like a failed page.
     WriteEventLog("NAVIGATE ERROR, URL: " + currentUrl_ + " (no document)");
+    ReportStatus("Can not read the page [" + currentUrl_ + "]: nothing arrived.");
     SkipCurrentPage();
     return;
   }

@@ -111,12 +111,18 @@ TEST(GatheringRunTest, FailingPagesAreSkippedWithTheirCodeOrTimeout) {
   NewsNetwork net(o);
   PrepareNewsHome(home, net, 2);
   GathererEngine engine;
+  engine.SetHeartbeatMs(500);
   Recorder rec(engine);
   ASSERT_TRUE(rec.Run());
   EXPECT_EQ(rec.complites, std::vector<int>{1});
+  // The wait for the page that never completes is told while it lasts.
+  EXPECT_TRUE(rec.SawPrefix("Still waiting for the page [" + net.Url("/a/stalled.html") + "] ("));
   const std::string log = home.Log();
   EXPECT_NE(log.find("NAVIGATE ERROR, URL: " + net.Url("/a/gone.html") + " Error code: 404"), std::string::npos);
   EXPECT_NE(log.find("NAVIGATE ERROR, URL: " + net.Url("/a/stalled.html") + " (timeout) \n"), std::string::npos);
+  // Each skipped page is told, with what went wrong.
+  EXPECT_TRUE(rec.Saw("Can not read the page [" + net.Url("/a/gone.html") + "]: HTTP status 404."));
+  EXPECT_TRUE(rec.Saw("Can not read the page [" + net.Url("/a/stalled.html") + "]: no answer within 2 s."));
   // The pages after the failures are still stored; the failed ones are not.
   EXPECT_EQ(home.Count("SELECT count(*) FROM newsitem WHERE src_url = '" + net.Url("/a/last.html") + "'"), 1);
   EXPECT_EQ(Items(home), 2);
