@@ -1,5 +1,6 @@
 #include "file_dialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 
@@ -20,11 +21,23 @@ QString NameOnlyIconProvider::type(const QFileInfo& info) const {
 
 namespace {
 
-QString Run(QFileDialog& dialog) {
+// The dialog is made on the root folder (a file named at construction is
+// looked up at once, with the stock icon provider), then given our provider,
+// and only then taken to `place`: a folder, or a file in its folder.
+QString Run(QFileDialog& dialog, const QString& place) {
   // The desktop's own dialog would look into the files again.
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
   NameOnlyIconProvider icons;
   dialog.setIconProvider(&icons);
+  QFileInfo info(place);
+  if (place.isEmpty()) {
+    dialog.setDirectory(QDir::currentPath());
+  } else if (info.isDir()) {
+    dialog.setDirectory(info.absoluteFilePath());
+  } else {
+    dialog.setDirectory(info.absolutePath());
+    dialog.selectFile(info.fileName());
+  }
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
   return dialog.selectedFiles().first();
 }
@@ -32,27 +45,28 @@ QString Run(QFileDialog& dialog) {
 }  // namespace
 
 QString AskOpenFileName(QWidget* parent, const QString& title, const QString& dir, const QString& filter) {
-  QFileDialog dialog(parent, title, dir, filter);
+  QFileDialog dialog(parent, title, QDir::rootPath(), filter);
   dialog.setObjectName("OpenFileDialog");
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  return Run(dialog);
+  return Run(dialog, dir);
 }
 
 QString AskExistingDirectory(QWidget* parent, const QString& title, const QString& dir) {
-  QFileDialog dialog(parent, title, dir);
+  QFileDialog dialog(parent, title, QDir::rootPath());
   dialog.setObjectName("FolderDialog");
   dialog.setFileMode(QFileDialog::Directory);
   dialog.setOption(QFileDialog::ShowDirsOnly, true);
-  return Run(dialog);
+  return Run(dialog, dir);
 }
 
 QString AskSaveFileName(QWidget* parent, const QString& title, const QString& suggested, const QString& filter) {
-  QFileDialog dialog(parent, title, suggested, filter);
+  QFileDialog dialog(parent, title, QDir::rootPath(), filter);
   dialog.setObjectName("SaveFileDialog");
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
-  return Run(dialog);
+  QFileInfo info(suggested);
+  return Run(dialog, info.isAbsolute() ? suggested : QDir::current().filePath(suggested));
 }
 
 bool IsDatabaseFile(const QString& path, const std::string& databasePath) {

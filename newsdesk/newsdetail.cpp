@@ -281,7 +281,8 @@ std::unique_ptr<QTextDocument> CNewsDetailView::PrintDocument(QPagedPaintDevice*
   doc->documentLayout()->setPaintDevice(printer);
   doc->setHtml(page_);
   QTextFrameFormat fmt = doc->rootFrame()->frameFormat();
-  fmt.setMargin((2 / 2.54) * printer->logicalDpiX());
+  // In screen units (96 dpi): the layout scales frame margins to the device.
+  fmt.setMargin((2 / 2.54) * 96);
   doc->rootFrame()->setFrameFormat(fmt);
   doc->setPageSize(QSizeF(printer->width(), printer->height()));
   return doc;

@@ -54,6 +54,12 @@ QVariant LoadNewsResource(int type, const QUrl& url) {
     // Links and ".." are resolved first: what counts is where the file is.
     if (!folder.isEmpty() && file.startsWith(folder + "/")) image.load(file);
   }
+  if (image.isNull()) {
+    // Never a null image: the text layout would then load the file by its
+    // name itself. A refused or missing picture is one transparent pixel.
+    image = QImage(1, 1, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+  }
   return QVariant::fromValue(image);
 }
 
@@ -62,17 +68,17 @@ std::string SubstituteImages(const std::string& body, const CNewsDetailItemStruc
   size_t count = std::min({detail.imageSources.size(), detail.imageCaptions.size(), detail.imagePositions.size()});
   for (size_t i = 0; i < count; ++i) {
     // Sources and captions come from the web: they are data, not markup.
-    // A row of its own for each picture, its caption beside it: a floating
-    // picture lets the next one float up beside it on screen and squeezes
-    // the caption into a sliver on paper.
+    // Each picture in a paragraph of its own with its caption under it: a
+    // floating picture lets the next one float up beside it on screen, and a
+    // caption beside a picture is squeezed into a sliver on paper.
     // Wide pictures are shown narrower, so that a caption keeps its room on paper.
     std::string width;
     QUrl url(ImageUrl(detail.imageSources[i]));
     QSize size = QImageReader(url.toLocalFile()).size();
     if (size.width() > kMaxPictureWidth) width = " width=\"" + std::to_string(kMaxPictureWidth) + "\"";
-    std::string html = "<table border=\"0\" cellspacing=\"0\" cellpadding=\"10\"><tr><td valign=\"top\">"
-                       "<img border=\"0\"" + width + " src=\"" + Escape(ImageUrl(detail.imageSources[i]).toStdString()) +
-                       "\"></td><td valign=\"top\"> " + Escape(detail.imageCaptions[i]) + " </td></tr></table>";
+    std::string html = "<p style=\"margin-top:10px; margin-bottom:10px;\"><img border=\"0\"" + width + " src=\"" +
+                       Escape(ImageUrl(detail.imageSources[i]).toStdString()) + "\"><br /> " +
+                       Escape(detail.imageCaptions[i]) + " </p>";
     ReplaceAll(out, "[[{" + std::to_string(detail.imagePositions[i]) + "}]]", html);
   }
   return out;
