@@ -80,6 +80,33 @@ CREATE INDEX news_masks_fk_site_cat_rel ON news_masks(fk_site_cat_rel);
 CREATE INDEX filter_site_cat_rel_fk_filter ON filter_site_cat_rel(fk_filter);
 CREATE INDEX filter_site_cat_rel_fk_site_cat_rel ON filter_site_cat_rel(fk_site_cat_rel);
 
+-- Mask health: what each pair's masks yielded per run (state 0 healthy,
+-- 1 broken, 2 never worked). Kept beside the tables above, which stay as they are.
+CREATE TABLE mask_health (
+  id              INTEGER PRIMARY KEY AUTOINCREMENT,
+  fk_site_cat_rel INTEGER REFERENCES site_cat_rel(id) ON DELETE CASCADE,
+  run_time        TEXT NOT NULL DEFAULT '',
+  list_loaded     INTEGER NOT NULL DEFAULT 0,
+  links_found     INTEGER NOT NULL DEFAULT 0,
+  feed_links      INTEGER NOT NULL DEFAULT 0,
+  pages_walked    INTEGER NOT NULL DEFAULT 0,
+  empty_bodies    INTEGER NOT NULL DEFAULT 0,
+  empty_titles    INTEGER NOT NULL DEFAULT 0,
+  items_stored    INTEGER NOT NULL DEFAULT 0,
+  auto_items      INTEGER NOT NULL DEFAULT 0,
+  state           INTEGER NOT NULL DEFAULT 0,
+  symptom         TEXT NOT NULL DEFAULT '',
+  broken_since    TEXT
+);
+CREATE INDEX mask_health_pair ON mask_health(fk_site_cat_rel, id);
+
+-- News found without the pair's masks: how 1 = body by automatic extraction,
+-- 2 = link from the site's feed, 3 = both.
+CREATE TABLE newsitem_auto (
+  fk_newsitem INTEGER PRIMARY KEY REFERENCES newsitem(id) ON DELETE CASCADE,
+  how         INTEGER NOT NULL DEFAULT 1
+);
+
 -- The news grid's sorts (title, date, site/category pair), each covering the
 -- columns the grid reads.
 CREATE INDEX newsitem_grid_title ON newsitem(title COLLATE NOCASE, id, is_del, is_read, publication_date, fk_site_cat_rel);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "file_locks.h"
 #include "settings.h"
 #include "text.h"
 
@@ -54,6 +55,9 @@ class Savepoint {
   bool done_ = false;
 };
 
+// Before main, so before any connection of the reader's process opens.
+const bool g_locksPerOpenFile = HoldDatabaseLocksPerOpenFile();
+
 }  // namespace
 
 std::time_t CDBManager::ListTime(const Statement& s, int column) {
@@ -84,6 +88,7 @@ bool CDBManager::Fail(int rc) {
 }
 
 bool CDBManager::Init(const std::string& path) {
+  (void)g_locksPerOpenFile;
   streams_.clear();
   categoryEnum_.reset();
   filterEnum_.reset();
@@ -367,6 +372,14 @@ const CNewsInfoItemStruct* CDBManager::LoadNewsInfo(int32_t id) {
   info_.site = s.Text(3);
   info_.category = s.Text(4);
   info_.author = s.Text(5);
+  info_.foundWithoutMask = 0;
+  // Databases made before the mark existed have no such table.
+  Statement has(*db_, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'newsitem_auto'");
+  if (has.Next() && has.Int(0) > 0) {
+    Statement mark(*db_, "SELECT how FROM newsitem_auto WHERE fk_newsitem = ?");
+    mark.Bind(1, id);
+    if (mark.Next()) info_.foundWithoutMask = static_cast<int>(mark.Int(0));
+  }
   Fail(0);
   return &info_;
 }
@@ -406,6 +419,21 @@ long CDBManager::MarkAsRead(int32_t id, bool read) {
   s.Bind(1, read ? 1 : 0).Bind(2, id);
   int rc = s.Execute();
   if (rc == 0 && db_->Changes() == 0) rc = SQLITE_NOTFOUND;
+  Fail(rc);
+  return rc;
+}
+
+long CDBManager::MarkAsRead(const std::vector<int32_t>& ids, bool read) {
+  if (!db_) return lastError_ = SQLITE_MISUSE;
+  Savepoint sp(*db_);
+  if (sp.status()) return lastError_ = sp.status();
+  Statement s(*db_, "UPDATE newsitem SET is_read = ? WHERE id = ?");
+  for (int32_t id : ids) {
+    s.Reset();
+    s.Bind(1, read ? 1 : 0).Bind(2, id);
+    if (int rc = s.Execute()) return lastError_ = rc;
+  }
+  int rc = sp.Release();
   Fail(rc);
   return rc;
 }

@@ -70,6 +70,8 @@ class CDBManager {
   const CNewsDetailItemStruct* lastDetail = nullptr;
 
   long MarkAsRead(int32_t id, bool read);
+  // Many at once, in one transaction: all or none.
+  long MarkAsRead(const std::vector<int32_t>& ids, bool read);
   // Marks the items deleted: they vanish from every list, search and eBook.
   long DeleteNewItems(const std::vector<int32_t>& ids);
 
