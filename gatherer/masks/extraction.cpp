@@ -257,8 +257,12 @@ void ApplyLinkDates(const Mask& mask, int days, const DateTime& now, ExtractionS
     if (double(days) < std::round(span)) drop[i] = 1;
   }
   size_t kept = 0;
-  for (size_t i = 0; i < state.links.size(); ++i)
-    if (!drop[i]) state.links[kept++] = std::move(state.links[i]);
+  for (size_t i = 0; i < state.links.size(); ++i) {
+    if (drop[i]) continue;
+    // Moving a link onto itself would empty its address.
+    if (kept != i) state.links[kept] = std::move(state.links[i]);
+    ++kept;
+  }
   state.links.resize(kept);
 }
 
@@ -290,6 +294,8 @@ void AddCaption(ExtractionState& state, std::string_view text) {
     state.images.push_back({{}, std::string(text)});
   }
 }
+
+void AppendEscapedBodyText(std::string& body, std::string_view text) { AppendBodyText(body, text); }
 
 FinishedNewsItem FinishNewsItem(const ExtractionState& state, std::string_view address) {
   FinishedNewsItem item;

@@ -228,6 +228,7 @@ TEST(ApplyLinkDates, DaysFilterAndAddressDates) {
   ApplyLinkDates(r.mask, 10, kNow, r.state);
   ASSERT_EQ(r.state.links.size(), 2u);
   EXPECT_EQ(r.state.links[0].date, DateTime::Make(2026, 3, 14));
+  EXPECT_EQ(r.state.links[0].address, "http://site.example/2026/03/14/a.html");  // kept in place, whole
   EXPECT_EQ(r.state.links[1].address, "http://site.example/undated.html");
   EXPECT_EQ(r.state.links[1].date, kNow);
 }
