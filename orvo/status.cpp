@@ -18,7 +18,8 @@ const char* kStatusHelp =
     "pairs and which of them are selected for download, news items, images and\n"
     "the newest item, then one line per pair.\n"
     "\n"
-    "  --home DIR   program folder (default: ORVO_HOME, else the folder of orvo)\n";
+    "  --home DIR   program folder (default: ORVO_HOME, else the folder of orvo, or\n"
+    "               the XDG folders for an installed copy)\n";
 
 int64_t Count(Database& db, const char* sql) {
   Statement st(db, sql);
@@ -49,6 +50,7 @@ int RunStatus(const Args& input) {
   std::unique_ptr<Database> db;
   if (int rc = OpenNewsDatabase("status", &db)) return rc;
 
+  std::printf("ORVO files: %s\n", DescribeHomeFolders(ResolveHomeFolders()).c_str());
   std::printf("News database: %s\n", db->path().c_str());
   std::printf("Sites: %lld, categories: %lld, site/category pairs: %lld (%lld selected)\n",
               static_cast<long long>(Count(*db, "SELECT COUNT(*) FROM news_config")),
