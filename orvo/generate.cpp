@@ -2,6 +2,7 @@
 // service would run it; prints the status texts and then the volumes written.
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QTimer>
 
 #include <sys/stat.h>
@@ -125,8 +126,14 @@ int RunGenerate(const Args& input) {
     return 1;
   }
 
-  OrgOrvo_IOrvoConvertEventsInterface events(kService, path.path(), bus);
-  OrgOrvoIOrvoConvertInterface convert(kService, path.path(), bus);
+  // The object lives in the process that made it: calls and events go to
+  // that process's unique name. Proxies on the well-known name would make Qt
+  // track its owner, and the owner change of the activation itself then
+  // arrives late and is printed as a warning on every run.
+  const QString owner = bus.interface()->serviceOwner(kService).value();
+  const QString service = owner.isEmpty() ? kService : owner;
+  OrgOrvo_IOrvoConvertEventsInterface events(service, path.path(), bus);
+  OrgOrvoIOrvoConvertInterface convert(service, path.path(), bus);
   QString last;
   bool completed = false;
   QObject::connect(&events, &OrgOrvo_IOrvoConvertEventsInterface::OnProcessStatus, [&](const QString& status) {

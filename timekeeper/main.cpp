@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusReply>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <cstdio>
@@ -89,6 +91,11 @@ CommandResult RegisterForUnit() {
 void TerminateRunning() {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) return;
+  // Only an owner of the name can be told anything. Asking first also keeps
+  // the error reply for a missing owner, and the warnings Qt prints while
+  // taking it apart, out of the common case.
+  QDBusReply<bool> owned = bus.interface()->isServiceRegistered(QString::fromLatin1(kBusName));
+  if (!owned.isValid() || !owned.value()) return;
   QDBusMessage call = QDBusMessage::createMethodCall(kBusName, "/OrvoRunner", "org.orvo.IOrvoRunner", "Terminate");
   call.setAutoStartService(false);
   QDBusMessage reply = bus.call(call, QDBus::Block, 5000);

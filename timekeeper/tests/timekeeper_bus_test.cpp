@@ -233,6 +233,23 @@ TEST(TimekeeperBus, ServiceSwitchWritesTheUnitAndUnregServerUndoesIt) {
   EXPECT_NE(ReadFile(fakeBin.File("calls")).find("--user disable --now orvo-timekeeper.service"), std::string::npos);
 }
 
+TEST(TimekeeperBus, UnregServerWithNothingRunningPrintsOnlyItsOwnLines) {
+  PrivateBus bus({"Timekeeper"});
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  ASSERT_FALSE(bus.HasOwner(kRunner));
+  PrivateBus::Result r = bus.Run("Timekeeper", {"-UnregServer"});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("unregistered org.orvo.OrvoRunner"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("terminate"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "");
+  // Nothing registered either.
+  r = bus.Run("Timekeeper", {"-UnregServer"});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("nothing to do"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "");
+  EXPECT_FALSE(bus.HasOwner(kRunner)) << "unregistering must not start the service";
+}
+
 // The client that `orvo download` and `orvo generate` use.
 TEST(RunnerClientBus, DownloadThroughTheServiceEndsWithItsComplite) {
   PrivateBus bus({"Timekeeper", "Gatherer"});
