@@ -27,6 +27,7 @@
 #include "orvo_version.h"
 #include "settings.h"
 #include "runner_client.h"
+#include "servercmd.h"
 
 namespace orvo::cli {
 
@@ -111,7 +112,11 @@ std::string RegisteredEngineHome() {
     }
     // No ORVO_HOME: the folder of the program itself.
     std::string program = line.substr(line.rfind(' ') == std::string::npos ? 5 : line.rfind(' ') + 1);
-    return program.substr(0, program.rfind('/'));
+    std::string folder = program.substr(0, program.rfind('/'));
+    // The program folder of this orvo: the engine resolves the same folders
+    // (an installed copy's are the XDG ones, not the program folder).
+    if (WithoutSlash(folder) == WithoutSlash(ExecutableDirectory())) return ModuleDirectory();
+    return folder;
   }
   return {};
 }
