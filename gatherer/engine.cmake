@@ -5,6 +5,7 @@ add_library(orvo_gatherer_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/browser.cpp
   ${CMAKE_CURRENT_LIST_DIR}/mask_plan.cpp
   ${CMAKE_CURRENT_LIST_DIR}/item_store.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/background.cpp
   ${CMAKE_CURRENT_LIST_DIR}/cleanup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/catalogue.cpp
   ${CMAKE_CURRENT_LIST_DIR}/catalogue_page.cpp

@@ -33,6 +33,11 @@ size_t OnData(char* data, size_t size, size_t count, void* user) {
   return t->limited ? 0 : n;
 }
 
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto* cancel = static_cast<const std::atomic<bool>*>(user);
+  return cancel->load() ? 1 : 0;
+}
+
 }  // namespace
 
 HttpSession::HttpSession() {
@@ -59,6 +64,13 @@ HttpResponse HttpSession::Perform(const std::string& url, const std::string_view
   curl_easy_setopt(curl_, CURLOPT_TIMEOUT, timeoutSeconds_);
   curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, OnData);
   curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &t);
+  // A body announced larger than the limit is refused before it comes.
+  if (refuseOversize_) curl_easy_setopt(curl_, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(bodyLimit_));
+  if (cancel_) {
+    curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(cancel_));
+  }
   curl_slist* list = nullptr;
   for (const auto& h : headers) list = curl_slist_append(list, h.c_str());
   if (list) curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, list);
@@ -70,9 +82,10 @@ HttpResponse HttpSession::Perform(const std::string& url, const std::string_view
   CURLcode rc = curl_easy_perform(curl_);
   curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &r.status);
   curl_slist_free_all(list);
+  if (rc == CURLE_FILESIZE_EXCEEDED) t.limited = true;
   r.limited = t.limited;
   // Stopping on purpose (limit or sink) is not a transport failure.
-  if (rc == CURLE_WRITE_ERROR && (t.limited || t.stopped)) rc = CURLE_OK;
+  if ((rc == CURLE_WRITE_ERROR && (t.limited || t.stopped)) || rc == CURLE_FILESIZE_EXCEEDED) rc = CURLE_OK;
   r.code = rc;
   if (rc != CURLE_OK) r.error = errbuf[0] ? errbuf : curl_easy_strerror(rc);
   return r;

@@ -5,6 +5,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -32,8 +33,15 @@ class HttpSession {
 
   // Whole-request limit; 0 means none (used only by tests).
   void SetTimeoutSeconds(long seconds) { timeoutSeconds_ = seconds; }
+  long timeoutSeconds() const { return timeoutSeconds_; }
+  // While *cancel is true every transfer ends at once (CURLE_ABORTED_BY_CALLBACK).
+  void SetCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
   // Bodies past this many bytes stop the transfer (HttpResponse::limited).
   void SetBodyLimit(size_t bytes) { bodyLimit_ = bytes; }
+  // With this on, a response that announces a body past the limit is refused
+  // before it comes (HttpResponse::limited, nothing delivered); otherwise it
+  // is cut at the limit.
+  void SetRefuseOversize(bool on) { refuseOversize_ = on; }
 
   // Each piece of the body goes to sink, whatever the status; sink returns
   // false to stop the transfer.
@@ -54,6 +62,8 @@ class HttpSession {
   CURL* curl_;
   long timeoutSeconds_ = 300;
   size_t bodyLimit_ = 32u << 20;
+  const std::atomic<bool>* cancel_ = nullptr;
+  bool refuseOversize_ = false;
 };
 
 // Scheme, host and port of an absolute http(s) address ("http://h:81/x" gives

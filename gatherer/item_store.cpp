@@ -1,10 +1,14 @@
 #include "item_store.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cstdio>
-#include <set>
+#include <filesystem>
+#include <thread>
 
 #include "database.h"
 #include "eventlog.h"
@@ -15,6 +19,9 @@
 namespace orvo {
 
 namespace {
+
+// Files of a fetch not yet committed; never a name the engine gives a stored image.
+constexpr const char* kTempImagePrefix = ".part-";
 
 void LogInsertFailure(int code, const std::string& sql) {
   WriteEventLog("Can not insert images " + std::to_string(code) + " SQL : \n" + sql);
@@ -35,35 +42,8 @@ bool IsStoredAddress(Database& db, const std::string& address) {
 }
 
 int64_t InsertNewsItem(Database& db, const NewsItemRecord& item, std::time_t now) {
-  const std::string recv = FormatDbTime(now);
-  const std::string published = item.publicationDate.empty() ? recv : item.publicationDate;
-  Transaction tx(db);
-  if (tx.status() != 0) {
-    LogInsertFailure(tx.status(), "BEGIN IMMEDIATE");
-    return -1;
-  }
-  Statement st(db,
-               "INSERT INTO newsitem (recvdate, newsdate, fk_site_cat_rel, publication_date, src_url,"
-               " author, title, smalldescr, body) VALUES(?,?,?,?,?,?,?,?,?)");
-  st.Bind(1, recv)
-      .Bind(2, published)
-      .Bind(3, item.siteCatRel)
-      .Bind(4, published)
-      .BindText(5, item.address, kTextColumn)
-      .BindText(6, item.author, kTextColumn)
-      .BindText(7, item.title, kTextColumn)
-      .Bind(8, "")
-      .BindText(9, item.body, kBodyColumn);
-  if (int rc = st.Execute(); rc != 0) {
-    LogInsertFailure(rc, st.sql());
-    return -1;
-  }
-  int64_t id = db.LastInsertId();
-  if (int rc = tx.Commit(); rc != 0) {
-    LogInsertFailure(rc, "COMMIT");
-    return -1;
-  }
-  return id;
+  ImageFetch none;
+  return CommitNewsItem(db, item, none, ImagesFolder(), now, 1).id;
 }
 
 std::string StoredCaption(const std::string& caption) {
@@ -83,28 +63,90 @@ std::string StoredCaption(const std::string& caption) {
   return out;
 }
 
+
 std::string ImagesFolder() { return ModuleDirectory() + "Images/"; }
 
-void DownloadImages(HttpSession& http, int64_t newsId, const std::vector<ItemImage>& images,
-                    const std::string& folder, size_t sizeLimit) {
-  std::set<std::string> deadServers;
-  for (size_t i = 0; i < images.size(); ++i) {
+ImageHosts::Use ImageHosts::Check(const std::string& origin, Clock::time_point now) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = hosts_.find(origin);
+  if (it == hosts_.end() || !it->second.dead) return Use::kAsk;
+  return now >= it->second.retryAt ? Use::kRetry : Use::kSkip;
+}
+
+void ImageHosts::MarkDead(const std::string& origin, const std::string& reason, Clock::time_point now) {
+  bool first = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto [it, inserted] = hosts_.try_emplace(origin);
+    first = inserted;
+    it->second.dead = true;
+    it->second.retryAt = now + retryAfter_;
+  }
+  if (first)
+    WriteEventLog("Image server " + origin + " does not answer (" + reason + "); its images are skipped for " +
+                  std::to_string(retryAfter_.count()) + " s, then tried once more with a short time-out");
+}
+
+void ImageHosts::MarkAlive(const std::string& origin) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = hosts_.find(origin);
+  if (it != hosts_.end() && it->second.dead) {
+    it->second.dead = false;
+    WriteEventLog("Image server " + origin + " answers again");
+  }
+}
+
+namespace {
+
+bool IsBusy(int rc) { return (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED; }
+
+std::string TempImageName(size_t position) {
+  static std::atomic<unsigned> serial{0};
+  return kTempImagePrefix + std::to_string(::getpid()) + "-" + std::to_string(serial++) + "-" +
+         std::to_string(position);
+}
+
+}  // namespace
+
+ImageFetch FetchImages(HttpSession& http, const std::vector<ItemImage>& images, const ImageFetchOptions& options) {
+  ImageFetch fetch;
+  ImageHosts itemHosts(std::chrono::hours(24));
+  ImageHosts& hosts = options.hosts ? *options.hosts : itemHosts;
+  const long timeout = http.timeoutSeconds();
+  http.SetBodyLimit(options.sizeLimit);
+  http.SetRefuseOversize(true);
+  http.SetCancelFlag(options.cancel);
+  auto cancelled = [&] { return options.cancel && options.cancel->load(); };
+  for (size_t i = 0; i < images.size() && !cancelled(); ++i) {
     const ItemImage& image = images[i];
     const std::string origin = HttpOrigin(image.source);
-    if (origin.empty() || deadServers.count(origin)) continue;
-    WriteEventLog("Download Image " + image.source);
-    if (!EnsureFolder(folder)) {
-      WriteEventLog("General Error download image : " + std::to_string(errno) + " (can not create " + folder + ")");
-      return;
+    if (origin.empty()) {
+      WriteEventLog("Image address can not be used: \"" + image.source + "\"");
+      ++fetch.skipped;
+      continue;
     }
-    const std::string path = folder + std::to_string(newsId) + "_" + std::to_string(i);
+    const ImageHosts::Use use = hosts.Check(origin);
+    if (use == ImageHosts::Use::kSkip) {
+      ++fetch.skipped;
+      continue;
+    }
+    if (!EnsureFolder(options.folder)) {
+      WriteEventLog("General Error download image : " + std::to_string(errno) + " (can not create " +
+                    options.folder + ")");
+      fetch.failed += static_cast<int>(images.size() - i);
+      break;
+    }
+    WriteEventLog("Download Image " + image.source);
+    if (options.onImage) options.onImage(i, image.source);
+    const std::string path = options.folder + TempImageName(i);
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) {
       WriteEventLog("General Error download image : " + std::to_string(errno) + " (" + path + ")");
+      ++fetch.failed;
       continue;
     }
     bool writeFailed = false;
-    http.SetBodyLimit(sizeLimit);
+    http.SetTimeoutSeconds(use == ImageHosts::Use::kRetry ? std::min(timeout, options.retryTimeoutSeconds) : timeout);
     HttpResponse r = http.Get(image.source, [&](std::string_view piece, long status) {
       if (status != 200) return true;  // the row is kept, the file stays empty
       if (std::fwrite(piece.data(), 1, piece.size(), file) != piece.size()) {
@@ -113,37 +155,201 @@ void DownloadImages(HttpSession& http, int64_t newsId, const std::vector<ItemIma
       }
       return true;
     });
-    bool closeFailed = std::fclose(file) != 0;
-    if (!r.ok() && r.status == 0) {
-      // Nothing came back: no row, no file, and this server is not asked again.
+    http.SetTimeoutSeconds(timeout);
+    const int writeErrno = errno;
+    const bool closeFailed = std::fclose(file) != 0;
+    bool keep = false;
+    if (cancelled()) {
+      // Stopped: nothing of this item is kept.
+    } else if (!r.ok() && r.status == 0) {
+      WriteEventLog("Error download image : " + std::to_string(r.code) + " (" + r.error + ") " + image.source);
+      hosts.MarkDead(origin, r.error);
+    } else if (!r.ok()) {
+      // Part of a picture is a broken picture.
+      hosts.MarkAlive(origin);
+      WriteEventLog("Error download image : " + std::to_string(r.code) + " (" + r.error + ") " + image.source);
+    } else if (r.limited) {
+      hosts.MarkAlive(origin);
+      WriteEventLog("Image larger than " + std::to_string(options.sizeLimit) + " bytes, dropped: " + image.source);
+    } else if (writeFailed || closeFailed) {
+      hosts.MarkAlive(origin);
+      WriteEventLog("General Error download image : " + std::to_string(writeErrno) + " (" + path + ")");
+    } else {
+      hosts.MarkAlive(origin);
+      keep = true;
+    }
+    if (!keep) {
       std::remove(path.c_str());
-      WriteEventLog("Error download image : " + std::to_string(r.code) + " (" + r.error + ")");
-      deadServers.insert(origin);
+      if (!cancelled()) ++fetch.failed;
       continue;
     }
-    if (!r.ok()) WriteEventLog("Error download image : " + std::to_string(r.code) + " (" + r.error + ")");
-    if (r.limited)
-      WriteEventLog("Image larger than " + std::to_string(sizeLimit) + " bytes, cut there: " + image.source);
-    if (writeFailed || closeFailed) WriteEventLog("General Error download image : " + std::to_string(errno));
-    if (OpenDatabase() != 0) continue;  // the file stays, without a row
-    Statement st(*ProcessDatabase(),
-                 "INSERT INTO newsimages (bodypos, image_path, imagetext, fk_newsitem) VALUES(?,?,?,?)");
-    st.Bind(1, static_cast<int64_t>(i))
-        .BindText(2, path, kImagePathColumn)
-        .Bind(3, StoredCaption(image.caption))
-        .Bind(4, newsId);
-    if (int rc = st.Execute(); rc != 0) {
-      LogInsertFailure(rc, st.sql());
-      WriteEventLog("Can not insert image");
-    }
+    fetch.files.push_back({i, path, image.caption});
   }
+  http.SetRefuseOversize(false);
+  http.SetCancelFlag(nullptr);
+  return fetch;
 }
 
-int64_t StoreNewsItem(Database& db, const NewsItemRecord& item, bool loadImages, HttpSession& http,
-                      std::time_t now) {
-  int64_t id = InsertNewsItem(db, item, now);
-  if (id >= 0 && loadImages && !item.images.empty()) DownloadImages(http, id, item.images, ImagesFolder());
-  return id;
+void DiscardImages(ImageFetch& fetch) {
+  for (const FetchedImage& f : fetch.files) std::remove(f.tempPath.c_str());
+  fetch.files.clear();
+}
+
+namespace {
+
+// One attempt: the item, then each image under its final name with its row.
+// On failure everything is rolled back and the files carry their temporary
+// names again.
+int TryCommit(Database& db, const NewsItemRecord& item, ImageFetch& fetch, const std::string& folder,
+              const std::string& recv, const std::string& published, int64_t* id) {
+  Transaction tx(db);
+  if (tx.status() != 0) {
+    LogInsertFailure(tx.status(), "BEGIN IMMEDIATE");
+    return tx.status();
+  }
+  Statement st(db,
+               "INSERT INTO newsitem (recvdate, newsdate, fk_site_cat_rel, publication_date, src_url,"
+               " author, title, smalldescr, body) VALUES(?,?,?,?,?,?,?,?,?)");
+  st.Bind(1, recv)
+      .Bind(2, published)
+      .Bind(3, item.siteCatRel)
+      .Bind(4, published)
+      .BindText(5, item.address, kTextColumn)
+      .BindText(6, item.author, kTextColumn)
+      .BindText(7, item.title, kTextColumn)
+      .Bind(8, "")
+      .BindText(9, item.body, kBodyColumn);
+  if (int rc = st.Execute(); rc != 0) {
+    LogInsertFailure(rc, st.sql());
+    return rc;
+  }
+  *id = db.LastInsertId();
+  std::vector<std::pair<std::string, std::string>> renamed;  // final, temporary
+  auto undo = [&] {
+    for (const auto& [final, temp] : renamed) std::rename(final.c_str(), temp.c_str());
+  };
+  Statement row(db, "INSERT INTO newsimages (bodypos, image_path, imagetext, fk_newsitem) VALUES(?,?,?,?)");
+  for (const FetchedImage& f : fetch.files) {
+    const std::string path = folder + std::to_string(*id) + "_" + std::to_string(f.position);
+    if (std::rename(f.tempPath.c_str(), path.c_str()) != 0) {
+      const int err = errno;
+      WriteEventLog("General Error download image : " + std::to_string(err) + " (" + path + ")");
+      undo();
+      return SQLITE_IOERR;
+    }
+    renamed.emplace_back(path, f.tempPath);
+    row.Reset();
+    row.Bind(1, static_cast<int64_t>(f.position))
+        .BindText(2, path, kImagePathColumn)
+        .Bind(3, StoredCaption(f.caption))
+        .Bind(4, *id);
+    if (int rc = row.Execute(); rc != 0) {
+      LogInsertFailure(rc, row.sql());
+      WriteEventLog("Can not insert image");
+      undo();
+      return rc;
+    }
+  }
+  if (int rc = tx.Commit(); rc != 0) {
+    LogInsertFailure(rc, "COMMIT");
+    db.Rollback();
+    undo();
+    return rc;
+  }
+  return 0;
+}
+
+}  // namespace
+
+StoreResult CommitNewsItem(Database& db, const NewsItemRecord& item, ImageFetch& fetch, const std::string& folder,
+                           std::time_t now, int attempts, const std::function<bool()>& onBusy) {
+  StoreResult result;
+  result.imagesFailed = fetch.failed + fetch.skipped;
+  const std::string recv = FormatDbTime(now);
+  const std::string published = item.publicationDate.empty() ? recv : item.publicationDate;
+  int rc = 0;
+  for (int attempt = 1; attempt <= std::max(attempts, 1); ++attempt) {
+    int64_t id = -1;
+    rc = TryCommit(db, item, fetch, folder, recv, published, &id);
+    if (rc == 0) {
+      result.id = id;
+      result.images = static_cast<int>(fetch.files.size());
+      fetch.files.clear();  // they belong to the item now
+      return result;
+    }
+    if (!IsBusy(rc) || attempt >= attempts) break;
+    WriteEventLog("The news database is busy; storing " + item.address + " again (attempt " +
+                  std::to_string(attempt + 1) + " of " + std::to_string(attempts) + ")");
+    if (!onBusy) {
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+    } else if (!onBusy()) {
+      break;
+    }
+  }
+  DiscardImages(fetch);
+  result.error = rc;
+  result.why = IsBusy(rc) ? "the news database stayed busy" : "database error " + std::to_string(rc);
+  WriteEventLog("Can not store news item " + item.address + ": " + result.why);
+  return result;
+}
+
+StoreResult StoreNewsItem(Database& db, const NewsItemRecord& item, bool loadImages, HttpSession& http,
+                          std::time_t now, const ImageFetchOptions& options) {
+  ImageFetch fetch;
+  if (loadImages && !item.images.empty()) fetch = FetchImages(http, item.images, options);
+  if (options.cancel && options.cancel->load()) {
+    DiscardImages(fetch);
+    StoreResult stopped;
+    stopped.error = SQLITE_INTERRUPT;
+    stopped.why = "stopped";
+    return stopped;
+  }
+  return CommitNewsItem(db, item, fetch, options.folder, now, 3, [&options] {
+    for (int i = 0; i < 20; ++i) {
+      if (options.cancel && options.cancel->load()) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+  });
+}
+
+StoreResult StoreNewsItem(Database& db, const NewsItemRecord& item, bool loadImages, HttpSession& http,
+                          std::time_t now) {
+  ImageFetchOptions options;
+  options.folder = ImagesFolder();
+  return StoreNewsItem(db, item, loadImages, http, now, options);
+}
+
+int RemoveOrphanImages(Database& db, const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::directory_iterator it(folder, ec);
+  if (ec) return 0;
+  Statement named(db, "SELECT 1 FROM newsimages WHERE fk_newsitem = ? AND bodypos = ? LIMIT 1");
+  int removed = 0;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    if (ec) break;
+    const std::string name = it->path().filename().string();
+    bool orphan = name.rfind(kTempImagePrefix, 0) == 0;
+    if (!orphan) {
+      // Only the engine's own names "<id>_<position>" are judged.
+      const size_t bar = name.find('_');
+      if (bar == 0 || bar == std::string::npos || bar + 1 == name.size() ||
+          name.find_first_not_of("0123456789_") != std::string::npos || name.find('_', bar + 1) != std::string::npos)
+        continue;
+      int64_t id = 0, position = 0;
+      if (std::from_chars(name.data(), name.data() + bar, id).ec != std::errc() ||
+          std::from_chars(name.data() + bar + 1, name.data() + name.size(), position).ec != std::errc())
+        continue;
+      named.Reset();
+      named.Bind(1, id).Bind(2, position);
+      orphan = !named.Next() && named.error() == 0;
+    }
+    if (orphan && fs::remove(it->path(), ec)) ++removed;
+  }
+  if (removed > 0)
+    WriteEventLog("Removed " + std::to_string(removed) + " image files that no news item names (" + folder + ")");
+  return removed;
 }
 
 }  // namespace orvo

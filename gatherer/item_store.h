@@ -1,10 +1,17 @@
-// Storing news items: the duplicate check by address, the item row (inside a
-// transaction) and the image pass that downloads each image into the Images
-// folder and records it in newsimages.
+// Storing news items: the duplicate check by address, and the store step that
+// fetches an item's images into the Images folder and then writes the item
+// row and its image rows in one transaction, so that an item is never seen
+// without the pictures its body names (a crash before the commit leaves
+// nothing stored; the next run fetches the item again).
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,15 +38,15 @@ struct NewsItemRecord {
   std::vector<ItemImage> images;
 };
 
-// Largest image file written; a bigger response is cut there and logged.
+// Largest image kept; a bigger one is dropped as if it had failed.
 inline constexpr size_t kImageSizeLimit = 20u << 20;
 
 // True when an item with exactly this src_url is stored. A failing look-up
 // counts as not stored.
 bool IsStoredAddress(Database& db, const std::string& address);
 
-// Inserts the item in its own transaction. Returns the new id, or -1 after
-// logging the failure.
+// Inserts the item alone in its own transaction. Returns the new id, or -1
+// after logging the failure.
 int64_t InsertNewsItem(Database& db, const NewsItemRecord& item, std::time_t now);
 
 // Caption as stored: apostrophes as "&#39;", cut to fit its column without
@@ -49,16 +56,85 @@ std::string StoredCaption(const std::string& caption);
 // The images folder: ModuleDirectory() + "Images/".
 std::string ImagesFolder();
 
-// Downloads the images of item newsId in list order into folder/<id>_<i> and
-// records each in newsimages through the process connection. Each image is
-// fetched from its own server; a server that cannot be reached is not asked
-// again for this item.
-void DownloadImages(HttpSession& http, int64_t newsId, const std::vector<ItemImage>& images,
-                    const std::string& folder, size_t sizeLimit = kImageSizeLimit);
+// Image servers that did not answer during one run. A dead server is not
+// asked again until its retry time has come; the retry gets a short time-out.
+// Each server is logged once when it is first found dead. Thread-safe.
+class ImageHosts {
+ public:
+  using Clock = std::chrono::steady_clock;
+  explicit ImageHosts(std::chrono::seconds retryAfter = std::chrono::seconds(120)) : retryAfter_(retryAfter) {}
 
-// The whole store step: the row, then the images when loadImages is set.
-// Returns the new id or -1.
-int64_t StoreNewsItem(Database& db, const NewsItemRecord& item, bool loadImages, HttpSession& http,
-                      std::time_t now);
+  enum class Use { kAsk, kRetry, kSkip };
+  Use Check(const std::string& origin, Clock::time_point now = Clock::now());
+  void MarkDead(const std::string& origin, const std::string& reason, Clock::time_point now = Clock::now());
+  void MarkAlive(const std::string& origin);
+
+ private:
+  struct Entry {
+    Clock::time_point retryAt;
+    bool dead = false;
+  };
+  std::mutex mutex_;
+  std::chrono::seconds retryAfter_;
+  std::map<std::string, Entry> hosts_;
+};
+
+// What fetching an item's images left: files under temporary names, to be
+// given their final names when the item is committed.
+struct FetchedImage {
+  size_t position = 0;
+  std::string tempPath;
+  std::string caption;
+};
+
+struct ImageFetch {
+  std::vector<FetchedImage> files;
+  int failed = 0;   // fetched but dropped (transfer error, too large, not writable)
+  int skipped = 0;  // not asked: address unusable or its server dead for now
+};
+
+struct ImageFetchOptions {
+  std::string folder;  // with a trailing "/"
+  size_t sizeLimit = kImageSizeLimit;
+  long retryTimeoutSeconds = 15;  // for a server that was dead before
+  ImageHosts* hosts = nullptr;    // run-wide memory; null: per item only
+  const std::atomic<bool>* cancel = nullptr;
+  // Called before each request with the image's position and address.
+  std::function<void(size_t position, const std::string& url)> onImage;
+};
+
+// Downloads the images in list order into temporary files of the folder.
+// A response other than 200 keeps an empty file (its row is still stored).
+ImageFetch FetchImages(HttpSession& http, const std::vector<ItemImage>& images, const ImageFetchOptions& options);
+
+// Removes the temporary files a fetch left.
+void DiscardImages(ImageFetch& fetch);
+
+struct StoreResult {
+  int64_t id = -1;
+  int images = 0;        // image rows stored with the item
+  int imagesFailed = 0;  // images that could not be fetched
+  int error = 0;         // database code when the item was not stored
+  std::string why;       // in words, for the status line
+};
+
+// Writes the item and the rows of its fetched images in one transaction,
+// giving each file its final name "<id>_<position>" before the commit. A busy
+// database is tried again (attempts in all); onBusy runs before each retry
+// (by default a pause of a second) and gives up by returning false.
+StoreResult CommitNewsItem(Database& db, const NewsItemRecord& item, ImageFetch& fetch, const std::string& folder,
+                           std::time_t now, int attempts = 3, const std::function<bool()>& onBusy = {});
+
+// The whole store step: the images (when loadImages is set), then the item
+// with its rows.
+StoreResult StoreNewsItem(Database& db, const NewsItemRecord& item, bool loadImages, HttpSession& http,
+                          std::time_t now, const ImageFetchOptions& options);
+StoreResult StoreNewsItem(Database& db, const NewsItemRecord& item, bool loadImages, HttpSession& http,
+                          std::time_t now);
+
+// Start of a run: removes image files that no row names (a run killed while
+// storing leaves them) and temporary files of fetches. Returns how many were
+// removed.
+int RemoveOrphanImages(Database& db, const std::string& folder);
 
 }  // namespace orvo

@@ -6,10 +6,12 @@
 #include <QMetaObject>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <optional>
 
+#include "background.h"
 #include "browser.h"
 #include "catalogue.h"
 #include "cleanup.h"
@@ -46,6 +48,7 @@ class GatheringWindow : public QObject {
 
   void Start();
   bool ended() const { return ended_; }
+  bool waiting() const { return job_.busy(); }
 
  private:
   enum class Phase { kUpdates, kGathering };
@@ -71,6 +74,11 @@ class GatheringWindow : public QObject {
   void SkipCurrentPage();
   void ProcessPage(const BrowserDocument& doc);
   void StoreItem();
+  void OnItemStored(const std::string& address, size_t images, const StoreResult& result);
+  void NextNewsPage();
+  void CheckForUpdates();
+  void OnHeartbeat();
+  std::string WaitingText() const;
 
   bool BuildPlan();
   void StartNextMask();
@@ -106,9 +114,18 @@ class GatheringWindow : public QObject {
   std::vector<FormField> formFields_;
   StoredMask maskRow_;
   std::optional<Mask> mask_;
+
+  // Progress while the run waits: the page or catalogue request in flight
+  // since waitSince_, or the background job.
+  QTimer heartbeat_;
+  std::chrono::steady_clock::time_point waitSince_;
+  ImageHosts imageHosts_;
+  // Last: its thread may use the members above until it is joined.
+  BackgroundJob job_;
 };
 
-GatheringWindow::GatheringWindow(GathererEngine& engine) : engine_(engine) {
+GatheringWindow::GatheringWindow(GathererEngine& engine)
+    : engine_(engine), imageHosts_(engine.imageRetry_), job_(this, engine.dbPath_) {
   Settings settings = Settings::Shared();
   codePage_ = settings.ReadInt(kSystemSection, "CodePage", 0);
   connectTimeout_ = settings.ReadInt(kDownloadSection, "ConnectTimeout", 0);
@@ -121,13 +138,19 @@ GatheringWindow::GatheringWindow(GathererEngine& engine) : engine_(engine) {
 
   pageTimer_.setSingleShot(true);
   connect(&pageTimer_, &QTimer::timeout, this, [this] { OnPageTimer(); });
+  heartbeat_.setInterval(std::max(100, engine_.heartbeatMs_ / 3));
+  connect(&heartbeat_, &QTimer::timeout, this, [this] { OnHeartbeat(); });
   connect(&browser_, &Browser::DocumentComplete, this, [this](const std::string& url) { OnDocumentComplete(url); });
   connect(&browser_, &Browser::NavigateError, this,
           [this](const std::string& url, int code, const std::string& reason) { OnNavigateError(url, code, reason); });
 }
 
-// The connection goes with the window, as a stop must leave nothing open.
-GatheringWindow::~GatheringWindow() { CloseDatabase(); }
+// The connection goes with the window, as a stop must leave nothing open; a
+// job in progress ends first, leaving nothing half stored.
+GatheringWindow::~GatheringWindow() {
+  job_.Cancel();
+  CloseDatabase();
+}
 
 void GatheringWindow::Fail(const std::string& status) {
   engine_.runStatus_ = 32;
@@ -137,6 +160,7 @@ void GatheringWindow::Fail(const std::string& status) {
 
 void GatheringWindow::Finish() {
   ended_ = true;
+  heartbeat_.stop();
   pageTimer_.stop();
   browser_.Stop();
   engine_.RaiseComplite();
@@ -155,6 +179,19 @@ void GatheringWindow::Start() {
   // the disk three times per item.
   ProcessDatabase()->Exec("PRAGMA synchronous = NORMAL");
   DeleteOldNews(Settings::Shared(), [this](const std::string& s) { ReportStatus(s); }, std::time(nullptr));
+  heartbeat_.start();
+  // Files a killed run left without rows go before anything new is stored.
+  job_.Run<int>(
+      [](BackgroundJob& job) {
+        job.SetDoing("removing image files that no news item names");
+        Database* db = job.db();
+        return db ? RemoveOrphanImages(*db, ImagesFolder()) : 0;
+      },
+      [this](int) { CheckForUpdates(); });
+}
+
+void GatheringWindow::CheckForUpdates() {
+  if (ended_) return;
   ReportStatus("Checking for updates...");
   WriteEventLog("Checking for updates...");
   updates_ = UpdateAddresses(Settings::Shared().ReadText(kSystemSection, "DownloadURL", "", kReaderBuffer));
@@ -166,6 +203,7 @@ void GatheringWindow::RequestCatalogueWithTimer() {
   // The catalogue page gets the page time-out too: a dead updates server must
   // not hold the run for ever.
   pageTimer_.start(connectTimeout_ * 1000);
+  waitSince_ = std::chrono::steady_clock::now();
   RequestCatalogue(browser_, updates_);
 }
 
@@ -320,7 +358,10 @@ void GatheringWindow::ProcessPage(const BrowserDocument& doc) {
   state_.list_phase = listPhase_;
   HtmlDocument page = HtmlDocument::FromBytes(doc.bytes, doc.charset, doc.url);
   if (mask_) WalkPage(page, *mask_, state_);
-  if (!listPhase_ && !state_.body.empty()) StoreItem();
+  if (!listPhase_ && !state_.body.empty()) {
+    StoreItem();  // goes on with the next page once the item is stored
+    return;
+  }
   state_.ClearNewsItem();
 
   if (listPhase_) {
@@ -342,6 +383,11 @@ void GatheringWindow::ProcessPage(const BrowserDocument& doc) {
     RequestFirstLink();
     return;
   }
+  NextNewsPage();
+}
+
+void GatheringWindow::NextNewsPage() {
+  if (ended_) return;
   if (!state_.links.empty()) state_.links.erase(state_.links.begin());
   if (!state_.links.empty()) {
     RequestFirstLink();
@@ -351,24 +397,81 @@ void GatheringWindow::ProcessPage(const BrowserDocument& doc) {
 }
 
 void GatheringWindow::StoreItem() {
-  Database* db = OpenDatabase() == 0 ? ProcessDatabase() : nullptr;
-  if (!db) {
-    WriteEventLog(kCannotOpen);
-    return;
-  }
   FinishedNewsItem finished = FinishNewsItem(state_, currentUrl_);
-  NewsItemRecord item;
-  item.body = std::move(finished.body);
-  item.title = std::move(finished.title);
-  item.author = std::move(finished.author);
-  item.address = std::move(finished.address);
-  item.siteCatRel = maskRow_.siteCatRel;
+  state_.ClearNewsItem();
+  auto item = std::make_shared<NewsItemRecord>();
+  item->body = std::move(finished.body);
+  item->title = std::move(finished.title);
+  item->author = std::move(finished.author);
+  item->address = std::move(finished.address);
+  item->siteCatRel = maskRow_.siteCatRel;
   if (!state_.links.empty()) {
     const DateTime& date = state_.links.front().date;
-    if (date.valid() && date.year >= 1970) item.publicationDate = date.ToString();
+    if (date.valid() && date.year >= 1970) item->publicationDate = date.ToString();
   }
-  for (auto& image : finished.images) item.images.push_back({std::move(image.source), std::move(image.caption)});
-  StoreNewsItem(*db, item, loadImages_, *engine_.images_, std::time(nullptr));
+  for (auto& image : finished.images) item->images.push_back({std::move(image.source), std::move(image.caption)});
+  const std::string address = currentUrl_;
+  const size_t images = loadImages_ ? item->images.size() : 0;
+  // Images and the database wait off the main thread, so that bus calls are
+  // answered and progress is raised meanwhile.
+  job_.Run<StoreResult>(
+      [this, item](BackgroundJob& job) {
+        job.SetDoing("storing the news item [" + item->address + "]");
+        Database* db = job.db();
+        if (!db) {
+          WriteEventLog(kCannotOpen);
+          StoreResult failed;
+          failed.error = SQLITE_CANTOPEN;
+          failed.why = kCannotOpen;
+          return failed;
+        }
+        ImageFetchOptions options;
+        options.folder = ImagesFolder();
+        options.hosts = &imageHosts_;
+        options.cancel = &job.cancelFlag();
+        options.retryTimeoutSeconds = std::min(connectTimeout_, 15);
+        const size_t count = item->images.size();
+        options.onImage = [&job, count](size_t i, const std::string& url) {
+          job.SetDoing("downloading image " + std::to_string(i + 1) + " from " + std::to_string(count) + " [" +
+                       url + "]");
+        };
+        return StoreNewsItem(*db, *item, loadImages_, *engine_.images_, std::time(nullptr), options);
+      },
+      [this, address, images](StoreResult result) { OnItemStored(address, images, result); });
+}
+
+void GatheringWindow::OnItemStored(const std::string& address, size_t images, const StoreResult& result) {
+  if (ended_) return;
+  if (result.id < 0) ReportStatus("Can not store the news item [" + address + "]: " + result.why + ".");
+  if (result.imagesFailed > 0)
+    ReportStatus(std::to_string(result.imagesFailed) + " of " + std::to_string(images) + " images of [" + address +
+                 "] could not be downloaded.");
+  NextNewsPage();
+}
+
+std::string GatheringWindow::WaitingText() const {
+  using namespace std::chrono;
+  if (job_.busy()) {
+    steady_clock::duration since{};
+    const std::string doing = job_.Doing(&since);
+    if (doing.empty()) return {};
+    return "Still " + doing + " (" + std::to_string(duration_cast<seconds>(since).count()) + " s).";
+  }
+  if (!pageTimer_.isActive()) return {};
+  const std::string what = phase_ == Phase::kUpdates ? "the updates server [" + updates_.catalogueUrl + "]"
+                                                     : "the page [" + currentUrl_ + "]";
+  return "Still waiting for " + what + " (" +
+         std::to_string(duration_cast<seconds>(steady_clock::now() - waitSince_).count()) + " s of " +
+         std::to_string(connectTimeout_) + " s).";
+}
+
+void GatheringWindow::OnHeartbeat() {
+  if (ended_) return;
+  // Silence would look like a stuck engine to whoever watches the run.
+  if (std::chrono::steady_clock::now() - engine_.lastStatus_ < std::chrono::milliseconds(engine_.heartbeatMs_))
+    return;
+  const std::string text = WaitingText();
+  if (!text.empty()) ReportStatus(text);
 }
 
 bool GatheringWindow::BuildPlan() {
@@ -447,6 +550,7 @@ void GatheringWindow::EndOfRun() {
 
 void GatheringWindow::ArmAndRequest() {
   pageTimer_.start(connectTimeout_ * 1000);
+  waitSince_ = std::chrono::steady_clock::now();
   Post([this] { Navigate(); });
 }
 
@@ -482,7 +586,8 @@ std::string GatheringWindow::ProgressText() const {
 }
 
 GathererEngine::GathererEngine(QObject* parent) : QObject(parent), images_(std::make_unique<HttpSession>()) {
-  SetProcessDatabasePath(Settings::Shared().ReadText(kSystemSection, "PathDB", "", kPathBuffer));
+  dbPath_ = Settings::Shared().ReadText(kSystemSection, "PathDB", "", kPathBuffer);
+  SetProcessDatabasePath(dbPath_);
 }
 
 GathererEngine::~GathererEngine() = default;
@@ -512,6 +617,7 @@ void GathererEngine::HandleStart() {
 void GathererEngine::HandleStop() { window_.reset(); }
 
 void GathererEngine::ReportStatus(const std::string& text) {
+  lastStatus_ = std::chrono::steady_clock::now();
   emit OnProcessStatus(QString::fromStdString(text), -1);
 }
 

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -29,6 +30,11 @@ class GathererEngine : public QObject {
   // The program lowers its priority at each start, as a background download
   // should; tests leave it alone.
   void SetIdlePriority(bool on) { idlePriority_ = on; }
+  // While the run waits (a slow page, images, the catalogue update), a
+  // status saying so is raised after this much silence.
+  void SetHeartbeatMs(int ms) { heartbeatMs_ = ms; }
+  // How long an image server that did not answer is left alone in a run.
+  void SetImageRetry(std::chrono::seconds after) { imageRetry_ = after; }
 
  public slots:
   // Both only post the request and return at once.
@@ -49,6 +55,10 @@ class GathererEngine : public QObject {
 
   int runStatus_ = 1;
   bool idlePriority_ = false;
+  int heartbeatMs_ = 15000;
+  std::chrono::seconds imageRetry_{120};
+  std::chrono::steady_clock::time_point lastStatus_;
+  std::string dbPath_;
   std::unique_ptr<HttpSession> images_;
   std::unique_ptr<GatheringWindow> window_;
 };

@@ -4,13 +4,18 @@
 
 #include <QDBusPendingReply>
 
+#include <signal.h>
+
 #include <filesystem>
+#include <regex>
+#include <set>
 
 #include "busframe.h"
 #include "busharness.h"
 #include "database.h"
 #include "gatherer_interface.h"
 #include "news_sites.h"
+#include "test_support.h"
 
 namespace orvo {
 namespace {
@@ -100,6 +105,78 @@ TEST(GathererOnTheBus, StopEndsTheRunSilentlyAndALaterStartWorks) {
   EXPECT_EQ(events.entries().back().args, QVariantList({1}));
   // The last story of site A and the windows-1251 story.
   EXPECT_EQ(CountItems(dbPath), 2);
+}
+
+// Every placeholder of every item has its row and its file, and every file
+// in Images/ has its row; what breaks the rule, in words.
+std::vector<std::string> PictureFaults(const std::string& dbPath, const std::string& images) {
+  std::vector<std::string> faults;
+  std::unique_ptr<Database> db;
+  if (Database::Open(dbPath, Database::Mode::kExisting, &db) != 0) return {"no database"};
+  std::set<std::string> named;
+  Statement items(*db, "SELECT id, body FROM newsitem");
+  const std::regex placeholder(R"(\[\[\{(\d+)\}\]\])");
+  while (items.Next()) {
+    const std::string body = items.Text(1);
+    for (std::sregex_iterator m(body.begin(), body.end(), placeholder), end; m != end; ++m) {
+      Statement row(*db, "SELECT image_path FROM newsimages WHERE fk_newsitem = ? AND bodypos = ?");
+      row.Bind(1, items.Int(0)).Bind(2, static_cast<int64_t>(std::stoll((*m)[1])));
+      const std::string where = "item " + std::to_string(items.Int(0)) + " picture " + (*m)[1].str();
+      if (!row.Next()) {
+        faults.push_back(where + ": no row");
+      } else if (!std::filesystem::exists(row.Text(0))) {
+        faults.push_back(where + ": no file " + row.Text(0));
+      }
+    }
+  }
+  Statement rows(*db, "SELECT image_path FROM newsimages");
+  while (rows.Next()) named.insert(rows.Text(0));
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(images, ec))
+    if (!named.count(e.path().string())) faults.push_back("file without row: " + e.path().string());
+  return faults;
+}
+
+TEST(GathererOnTheBus, AnEngineKilledInItsImagePassLosesNoPictures) {
+  NewsNetwork net;
+  net.hangImage = true;  // story 2's second picture takes its request and waits
+  PrivateBus bus({"Gatherer"});
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  std::filesystem::create_directories(bus.orvoHome());
+  const std::string dbPath = testing::PrepareNewsFolder(bus.orvoHome(), net, 30);
+  const std::string images = bus.orvoHome() + "/Images";
+
+  QDBusConnection client = bus.Connect("client");
+  QString error;
+  QString path = CreateBusObject(client, kGatherer, &error).path();
+  ASSERT_FALSE(path.isEmpty()) << error.toStdString();
+  org::orvo::IGatherer2 first(kGatherer, path, client);
+  first.StartProcess().waitForFinished();
+  // The fixture counts a request once answered: the engine's log tells it is asked.
+  const std::string asked = "Download Image " + net.Url("/a/img/2_1.png");
+  ASSERT_TRUE(WaitUntil(
+      [&] { return testing::ReadFile(bus.orvoHome() + "/orvo_log.txt").find(asked) != std::string::npos; }, 60000))
+      << bus.DaemonLog();
+  Pump(300);  // well inside the request
+  const pid_t engine = bus.OwnerPid(kGatherer);
+  ASSERT_GT(engine, 0);
+  ASSERT_EQ(::kill(engine, SIGKILL), 0);
+  ASSERT_TRUE(WaitUntil([&] { return !bus.HasOwner(kGatherer); }, 10000));
+  net.hangImage = false;
+
+  // The next run: a new engine started by the bus.
+  path = CreateBusObject(client, kGatherer, &error).path();
+  ASSERT_FALSE(path.isEmpty()) << error.toStdString();
+  SignalLog events(client, kGatherer, path, kEvents);
+  org::orvo::IGatherer2 second(kGatherer, path, client);
+  second.StartProcess().waitForFinished();
+  ASSERT_TRUE(WaitUntil([&] { return CompliteCount(events) == 1; }, 60000)) << bus.DaemonLog();
+  EXPECT_EQ(events.entries().back().args, QVariantList({1}));
+  EXPECT_EQ(CountItems(dbPath), 5);
+  EXPECT_EQ(PictureFaults(dbPath, images), std::vector<std::string>{});
+  size_t files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(images)) files += e.is_regular_file();
+  EXPECT_EQ(files, 6u);  // two for each of site A's three stories
 }
 
 }  // namespace

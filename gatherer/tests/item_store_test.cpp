@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "engine_home.h"
@@ -85,6 +86,17 @@ class ImageTest : public ::testing::Test {
     main_.server().Get("/huge.png", [](const httplib::Request&, httplib::Response& res) {
       res.set_content(std::string(5000, 'h'), "image/png");
     });
+    main_.server().Get("/stream.png", [](const httplib::Request&, httplib::Response& res) {
+      res.set_chunked_content_provider("image/png", [](size_t offset, httplib::DataSink& sink) {
+        if (offset >= 5000) {
+          sink.done();
+          return true;
+        }
+        std::string piece(500, 's');
+        sink.write(piece.data(), piece.size());
+        return true;
+      });
+    });
     other_.server().Get("/b.jpg", [](const httplib::Request&, httplib::Response& res) {
       res.set_content("JPEG-B", "image/jpeg");
     });
@@ -110,8 +122,11 @@ TEST_F(ImageTest, EachImageComesFromItsOwnServerIntoNumberedFiles) {
   NewsItemRecord item = Item("http://x/1", pair);
   item.images = {{main_.Url("/a.png"), "Caption's"}, {other_.Url("/b.jpg"), ""}, {main_.Url("/missing.png"), "c"}};
   HttpSession http;
-  int64_t id = StoreNewsItem(home.db(), item, true, http, std::time(nullptr));
+  StoreResult stored = StoreNewsItem(home.db(), item, true, http, std::time(nullptr));
+  const int64_t id = stored.id;
   ASSERT_GT(id, 0);
+  EXPECT_EQ(stored.images, 3);
+  EXPECT_EQ(stored.imagesFailed, 0);
   const std::string folder = home.dir() + "/Images/";
   const std::string n = std::to_string(id);
   EXPECT_EQ(Rows(home), (std::vector<std::string>{"0|" + folder + n + "_0|Caption&#39;s|" + n,
@@ -131,35 +146,162 @@ TEST_F(ImageTest, WithoutLoadImagesNothingIsWritten) {
   NewsItemRecord item = Item("http://x/1", pair);
   item.images = {{main_.Url("/a.png"), ""}};
   HttpSession http;
-  ASSERT_GT(StoreNewsItem(home.db(), item, false, http, std::time(nullptr)), 0);
+  ASSERT_GT(StoreNewsItem(home.db(), item, false, http, std::time(nullptr)).id, 0);
   EXPECT_TRUE(Rows(home).empty());
   EXPECT_FALSE(std::filesystem::exists(home.dir() + "/Images"));
   EXPECT_EQ(main_.Requests().size(), 0u);
 }
 
-TEST_F(ImageTest, OversizedAndUnreachableImagesAreBoundedAndLogged) {
+std::vector<std::string> Files(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(folder, ec)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(ImageTest, OversizedImagesAreDroppedWithALogLine) {
+  EngineHome home;
+  int pair = static_cast<int>(home.AddPair("S", "C", true));
+  NewsItemRecord item = Item("http://x/1", pair);
+  // One announces its length, one streams past the limit without saying.
+  item.images = {{main_.Url("/huge.png"), ""}, {main_.Url("/stream.png"), ""}, {main_.Url("/a.png"), ""}};
+  HttpSession http;
+  ImageFetchOptions options;
+  options.folder = home.dir() + "/Images/";
+  options.sizeLimit = 1000;
+  StoreResult stored = StoreNewsItem(home.db(), item, true, http, std::time(nullptr), options);
+  ASSERT_GT(stored.id, 0);
+  EXPECT_EQ(stored.images, 1);
+  EXPECT_EQ(stored.imagesFailed, 2);
+  const std::string n = std::to_string(stored.id);
+  auto rows = Rows(home);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].substr(0, 2), "2|");
+  EXPECT_EQ(Files(options.folder), std::vector<std::string>{n + "_2"});
+  const std::string log = home.Log();
+  EXPECT_NE(log.find("Image larger than 1000 bytes, dropped: " + main_.Url("/huge.png")), std::string::npos);
+  EXPECT_NE(log.find("Image larger than 1000 bytes, dropped: " + main_.Url("/stream.png")), std::string::npos);
+}
+
+TEST_F(ImageTest, ADeadServerIsAskedOncePerRunUntilItsRetryTime) {
+  EngineHome home;
+  int pair = static_cast<int>(home.AddPair("S", "C", true));
+  HttpSession http;
+  ImageHosts hosts(std::chrono::seconds(3600));
+  ImageFetchOptions options;
+  options.folder = home.dir() + "/Images/";
+  options.hosts = &hosts;
+  for (int k = 1; k <= 2; ++k) {
+    NewsItemRecord item = Item("http://x/" + std::to_string(k), pair);
+    item.images = {{"http://127.0.0.1:1/dead" + std::to_string(k) + ".png", ""}, {"", "caption only"},
+                   {main_.Url("/a.png"), ""}};
+    StoreResult stored = StoreNewsItem(home.db(), item, true, http, std::time(nullptr), options);
+    ASSERT_GT(stored.id, 0);
+    EXPECT_EQ(stored.images, 1);
+    EXPECT_EQ(stored.imagesFailed, 2);
+  }
+  std::string log = home.Log();
+  EXPECT_NE(log.find("Error download image : 7"), std::string::npos);
+  EXPECT_NE(log.find("Download Image http://127.0.0.1:1/dead1.png"), std::string::npos);
+  EXPECT_EQ(log.find("dead2.png"), std::string::npos);  // the second item does not ask it again
+  const std::string dead = "Image server http://127.0.0.1:1 does not answer";
+  ASSERT_NE(log.find(dead), std::string::npos);
+  EXPECT_EQ(log.find(dead, log.find(dead) + 1), std::string::npos);  // logged once
+  EXPECT_EQ(Rows(home).size(), 2u);
+
+  // The retry time: asked again, with the short time-out.
+  auto now = ImageHosts::Clock::now();
+  ImageHosts soon(std::chrono::seconds(10));
+  EXPECT_EQ(soon.Check("http://h:80", now), ImageHosts::Use::kAsk);
+  soon.MarkDead("http://h:80", "refused", now);
+  EXPECT_EQ(soon.Check("http://h:80", now + std::chrono::seconds(9)), ImageHosts::Use::kSkip);
+  EXPECT_EQ(soon.Check("http://h:80", now + std::chrono::seconds(10)), ImageHosts::Use::kRetry);
+  EXPECT_EQ(soon.Check("http://other:80", now), ImageHosts::Use::kAsk);
+  soon.MarkAlive("http://h:80");
+  EXPECT_EQ(soon.Check("http://h:80", now), ImageHosts::Use::kAsk);
+}
+
+TEST_F(ImageTest, AnItemThatCannotBeCommittedLeavesNeitherRowsNorFiles) {
+  EngineHome home;
+  int pair = static_cast<int>(home.AddPair("S", "C", true));
+  const std::string folder = home.dir() + "/Images/";
+  // The first item of a new database gets id 1; a folder in the place of its
+  // second image makes the commit fail half way.
+  std::filesystem::create_directories(folder + "1_1");
+  NewsItemRecord item = Item("http://x/1", pair);
+  item.images = {{main_.Url("/a.png"), ""}, {other_.Url("/b.jpg"), ""}};
+  HttpSession http;
+  ImageFetchOptions options;
+  options.folder = folder;
+  StoreResult stored = StoreNewsItem(home.db(), item, true, http, std::time(nullptr), options);
+  EXPECT_EQ(stored.id, -1);
+  EXPECT_NE(stored.error, 0);
+  EXPECT_EQ(home.Count("SELECT count(*) FROM newsitem"), 0);
+  EXPECT_TRUE(Rows(home).empty());
+  EXPECT_EQ(Files(folder), std::vector<std::string>{"1_1"});
+  EXPECT_FALSE(IsStoredAddress(home.db(), "http://x/1"));  // so the next run fetches it again
+}
+
+TEST_F(ImageTest, ABusyDatabaseIsTriedAgainAndAFailureIsToldNotHidden) {
+  EngineHome home;
+  int pair = static_cast<int>(home.AddPair("S", "C", true));
+  const std::string folder = home.dir() + "/Images/";
+  std::unique_ptr<Database> writer;
+  ASSERT_EQ(Database::Open(home.dbPath(), Database::Mode::kExisting, &writer), 0);
+  sqlite3_busy_timeout(writer->handle(), 50);
+  HttpSession http;
+  ImageFetchOptions options;
+  options.folder = folder;
+
+  // The reader holds the write lock through the first attempt only.
+  NewsItemRecord item = Item("http://x/1", pair);
+  item.images = {{main_.Url("/a.png"), "c"}};
+  ImageFetch fetch = FetchImages(http, item.images, options);
+  ASSERT_EQ(fetch.files.size(), 1u);
+  ASSERT_EQ(home.db().Begin(), 0);
+  int retries = 0;
+  StoreResult stored = CommitNewsItem(*writer, item, fetch, folder, std::time(nullptr), 3, [&] {
+    if (++retries == 1) home.db().Rollback();
+    return true;
+  });
+  EXPECT_EQ(retries, 1);
+  ASSERT_GT(stored.id, 0);
+  EXPECT_EQ(stored.images, 1);
+  EXPECT_EQ(Rows(home).size(), 1u);
+  EXPECT_NE(home.Log().find("The news database is busy; storing http://x/1 again (attempt 2 of 3)"),
+            std::string::npos);
+
+  // Busy through every attempt: nothing stored, nothing left, and said so.
+  NewsItemRecord second = Item("http://x/2", pair);
+  second.images = {{main_.Url("/a.png"), ""}};
+  fetch = FetchImages(http, second.images, options);
+  ASSERT_EQ(home.db().Begin(), 0);
+  stored = CommitNewsItem(*writer, second, fetch, folder, std::time(nullptr), 3, [] { return true; });
+  home.db().Rollback();
+  EXPECT_EQ(stored.id, -1);
+  EXPECT_EQ(stored.why, "the news database stayed busy");
+  EXPECT_FALSE(IsStoredAddress(home.db(), "http://x/2"));
+  EXPECT_EQ(Files(folder), std::vector<std::string>{std::to_string(Rows(home).size()) + "_0"});
+  EXPECT_NE(home.Log().find("Can not store news item http://x/2: the news database stayed busy"), std::string::npos);
+}
+
+TEST(OrphanImagesTest, FilesThatNoRowNamesAndLeftoverPartsGo) {
   EngineHome home;
   int pair = static_cast<int>(home.AddPair("S", "C", true));
   int64_t id = InsertNewsItem(home.db(), Item("http://x/1", pair), std::time(nullptr));
-  HttpSession http;
-  std::vector<ItemImage> images = {{"http://127.0.0.1:1/dead.png", ""},
-                                   {"http://127.0.0.1:1/dead2.png", ""},
-                                   {main_.Url("/huge.png"), ""},
-                                   {"", "caption only"},
-                                   {main_.Url("/a.png"), ""}};
-  DownloadImages(http, id, images, home.dir() + "/Images/", 1000);
+  const std::string folder = home.dir() + "/Images/";
   const std::string n = std::to_string(id);
-  auto rows = Rows(home);
-  ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0].substr(0, 2), "2|");
-  EXPECT_EQ(rows[1].substr(0, 2), "4|");
-  EXPECT_EQ(ReadFile(home.dir() + "/Images/" + n + "_2").size(), 1000u);
-  EXPECT_FALSE(std::filesystem::exists(home.dir() + "/Images/" + n + "_0"));
-  std::string log = home.Log();
-  EXPECT_NE(log.find("Error download image : 7"), std::string::npos);
-  // The dead server is asked once only.
-  EXPECT_EQ(log.find("dead2.png"), std::string::npos);
-  EXPECT_NE(log.find("Image larger than 1000 bytes, cut there: " + main_.Url("/huge.png")), std::string::npos);
+  Statement row(home.db(), "INSERT INTO newsimages (bodypos, image_path, imagetext, fk_newsitem) VALUES(0, ?, '', ?)");
+  row.Bind(1, folder + n + "_0").Bind(2, id).Execute();
+  std::filesystem::create_directories(folder);
+  for (const std::string& name : {n + "_0", n + "_1", std::to_string(id + 1) + "_0", std::string(".part-99-0-0"),
+                                  std::string("notes.txt"), std::string("12_3_4"), std::string("99999999999999999999_1")})
+    testing::WriteFile(folder + name, "x");
+  EXPECT_EQ(RemoveOrphanImages(home.db(), folder), 3);
+  EXPECT_EQ(Files(folder), (std::vector<std::string>{"12_3_4", n + "_0", "99999999999999999999_1", "notes.txt"}));
+  EXPECT_NE(home.Log().find("Removed 3 image files that no news item names"), std::string::npos);
+  EXPECT_EQ(RemoveOrphanImages(home.db(), home.dir() + "/missing/"), 0);
 }
 
 }  // namespace

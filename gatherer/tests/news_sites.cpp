@@ -89,14 +89,22 @@ NewsNetwork::NewsNetwork(const NewsNetworkOptions& options) : options_(options) 
   s.Get(R"(/a/(\d+|last)\.html)", [this](const httplib::Request& req, httplib::Response& res) {
     std::string n = req.matches[1];
     std::string imgs;
-    for (int k = 0; k < options_.imagesPerArticle; ++k)
-      imgs += "<img src='/a/img/" + n + "_" + std::to_string(k) + ".png'>";
+    for (int k = 0; k < options_.imagesPerArticle; ++k) {
+      const std::string host = options_.deadImagePort && k + 1 == options_.imagesPerArticle
+                                   ? "http://127.0.0.1:" + std::to_string(options_.deadImagePort)
+                                   : "";
+      imgs += "<img src='" + host + "/a/img/" + n + "_" + std::to_string(k) + ".png'>";
+    }
     res.set_content("<html><body><div class=article><h1>Title " + n + "</h1><p class=by>Author " + n +
                         "</p><div class=text><p>First paragraph of story " + n +
                         ".</p><p>Second paragraph.</p>" + imgs + "</div></div></body></html>",
                     "text/html; charset=utf-8");
   });
-  s.Get(R"(/a/img/(\w+)\.png)", [](const httplib::Request& req, httplib::Response& res) {
+  s.Get(R"(/a/img/(\w+)\.png)", [this](const httplib::Request& req, httplib::Response& res) {
+    if (req.matches[1] == hangingImage) {
+      for (int i = 0; i < 1200 && hangImage && !fx_.stopping(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     res.set_content("PNG:" + std::string(req.matches[1]) + std::string(2000, '.'), "image/png");
   });
   s.Get("/a/gone.html", [](const httplib::Request&, httplib::Response& res) {

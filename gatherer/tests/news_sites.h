@@ -18,6 +18,9 @@ struct NewsNetworkOptions {
   bool with404 = false;      // site A lists a news page that answers 404
   bool withStalled = false;  // site A lists a news page that never completes
   bool withForm = false;     // site A's list mask sends form fields a=1, b=2
+  // When not 0, the last image of each site A story lives on this port of
+  // 127.0.0.1 (where nothing listens, say).
+  int deadImagePort = 0;
 };
 
 class NewsNetwork {
@@ -36,6 +39,10 @@ class NewsNetwork {
   std::atomic<bool> emptyCatalogue{false};  // a catalogue that lists no site
   std::atomic<bool> stallCatalogue{false};  // the catalogue page never answers
   std::atomic<int> maskVersion{3};
+  // While set, this image of site A ("2_1" for story 2's second) takes its
+  // request and does not answer.
+  std::atomic<bool> hangImage{false};
+  std::string hangingImage = "2_1";
   std::string lastListBody;                 // body of the last POST to site A's list
 
  private:

@@ -308,5 +308,59 @@ TEST(GatheringRunTest, ASecondStartDuringARunIsIgnored) {
   EXPECT_NE(home.Log().find("A download is already running; the new start request is ignored."), std::string::npos);
 }
 
+TEST(GatheringRunTest, WhileAnImageHangsTheRunSaysSoAndStopLeavesNothingHalfStored) {
+  EngineHome home;
+  NewsNetwork net;
+  PrepareNewsHome(home, net, 30);
+  net.hangImage = true;
+  GathererEngine engine;
+  engine.SetHeartbeatMs(300);
+  Recorder rec(engine);
+  engine.StartProcess();
+  const std::string waiting = "Still downloading image 2 from 2 [" + net.Url("/a/img/2_1.png") + "]";
+  for (int i = 0; i < 400 && !rec.SawPrefix(waiting); ++i) QTest::qWait(50);
+  // The main thread raised it while the image was being waited for.
+  ASSERT_TRUE(rec.SawPrefix(waiting));
+  EXPECT_EQ(Items(home), 1);  // story 2 is not visible before its pictures are
+  engine.Stop();
+  QTest::qWait(200);
+  net.hangImage = false;
+  EXPECT_FALSE(engine.running());
+  EXPECT_EQ(Items(home), 1);
+  EXPECT_EQ(home.Count("SELECT count(*) FROM newsimages"), 2);
+
+  // The next run stores story 2 whole, and the files of the stopped pass are gone.
+  ASSERT_TRUE(rec.Run());
+  EXPECT_EQ(Items(home), 5);
+  EXPECT_EQ(home.Count("SELECT count(*) FROM newsimages"), 6);
+  size_t files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(home.dir() + "/Images")) {
+    ++files;
+    EXPECT_EQ(home.Count("SELECT count(*) FROM newsimages WHERE image_path = '" + e.path().string() + "'"), 1)
+        << e.path();
+  }
+  EXPECT_EQ(files, 6u);
+}
+
+TEST(GatheringRunTest, ADeadImageServerCostsOneAttemptPerRunAndIsReported) {
+  EngineHome home;
+  NewsNetworkOptions o;
+  o.articlesB = 0;
+  o.deadImagePort = 1;
+  NewsNetwork net(o);
+  PrepareNewsHome(home, net, 10);
+  GathererEngine engine;
+  Recorder rec(engine);
+  ASSERT_TRUE(rec.Run());
+  EXPECT_EQ(Items(home), 3);
+  EXPECT_EQ(home.Count("SELECT count(*) FROM newsimages"), 3);
+  const std::string log = home.Log();
+  EXPECT_NE(log.find("Download Image http://127.0.0.1:1/a/img/1_1.png"), std::string::npos);
+  EXPECT_EQ(log.find("Download Image http://127.0.0.1:1/a/img/2_1.png"), std::string::npos);
+  EXPECT_EQ(log.find("Download Image http://127.0.0.1:1/a/img/3_1.png"), std::string::npos);
+  for (int n = 1; n <= 3; ++n)
+    EXPECT_TRUE(rec.Saw("1 of 2 images of [" + net.ArticleA(n) + "] could not be downloaded.")) << n;
+}
+
 }  // namespace
 }  // namespace orvo
