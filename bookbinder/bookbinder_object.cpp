@@ -12,10 +12,11 @@ BookbinderObject::BookbinderObject(QObject* parent) : BusObject(parent) {
 
 BookbinderObject::~BookbinderObject() = default;
 
-void BookbinderObject::Generate(int) {
+void BookbinderObject::Generate(int format) {
   // One run per object: a later Generate starts nothing and raises nothing.
   if (run_) return;
   run_ = std::make_unique<GenerationRun>();
+  run_->setFormat(BookFormatFromCode(format));
   // The run reports on this thread; the events are its reports as they come.
   connect(run_.get(), &GenerationRun::statusChanged, this, &BookbinderObject::OnProcessStatus);
   connect(run_.get(), &GenerationRun::complete, this, &BookbinderObject::Complite);

@@ -25,7 +25,8 @@ class BookbinderObject : public BusObject {
   ~BookbinderObject() override;
 
  public Q_SLOTS:
-  // Starts this object's one run and returns at once; the argument is not used.
+  // Starts this object's one run and returns at once. The argument may ask
+  // for a format (1 lit, 2 epub, 3 both); 0 or anything else: BookFormat.
   void Generate(int in0);
 
  Q_SIGNALS:

@@ -15,8 +15,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool IsLitName(const std::string& name) {
-  return name.size() > 4 && EqualsNoCase(std::string_view(name).substr(name.size() - 4), ".lit");
+// .lit volumes, and the .epub volumes written beside them.
+bool IsVolumeName(const std::string& name) {
+  auto endsWith = [&name](std::string_view ext) {
+    return name.size() > ext.size() && EqualsNoCase(std::string_view(name).substr(name.size() - ext.size()), ext);
+  };
+  return endsWith(".lit") || endsWith(".epub");
 }
 
 }  // namespace
@@ -30,7 +34,7 @@ int DeleteVolumesNotOf(const std::string& outputDir, const std::string& baseName
   for (; it != end; it.increment(ec)) {
     if (ec) break;
     std::string name = it->path().filename().string();
-    if (IsLitName(name) && name.find(baseName) == std::string::npos) doomed.push_back(it->path());
+    if (IsVolumeName(name) && name.find(baseName) == std::string::npos) doomed.push_back(it->path());
   }
   int deleted = 0;
   for (const fs::path& path : doomed) {

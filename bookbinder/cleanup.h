@@ -6,7 +6,7 @@
 
 namespace orvo {
 
-// When DeleteLit is not 0: deletes every "*.lit" file in `outputDir` whose
+// When DeleteLit is not 0: deletes every "*.lit" and "*.epub" file in `outputDir` whose
 // name does not contain `baseName`. A file that cannot be deleted is logged
 // ("Can not delete lit File: %s") and stays. Returns the number deleted.
 int DeleteOldVolumes(const std::string& outputDir, const std::string& baseName);

@@ -5,9 +5,12 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "cleanup.h"
 #include "database.h"
+#include "epub_volume.h"
 #include "eventlog.h"
 #include "filter_query.h"
 #include "package.h"
@@ -35,7 +38,39 @@ bool EnsureFolder(const std::string& dir) {
   return true;
 }
 
+// The stylesheet the .lit volumes get (the installation's data file in
+// temp/), so both formats look alike; the built-in one when it is unreadable.
+std::string ReadStylesheet(const PackageFiles& files) {
+  std::ifstream in(files.stylesheet, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return in && !text.str().empty() ? text.str() : std::string(StylesheetText());
+}
+
 }  // namespace
+
+std::optional<BookFormat> ParseBookFormat(const std::string& text) {
+  if (EqualsNoCase(text, "lit")) return BookFormat::kLit;
+  if (EqualsNoCase(text, "epub")) return BookFormat::kEpub;
+  if (EqualsNoCase(text, "both")) return BookFormat::kBoth;
+  return std::nullopt;
+}
+
+const char* BookFormatName(BookFormat format) {
+  switch (format) {
+    case BookFormat::kLit: return "lit";
+    case BookFormat::kEpub: return "epub";
+    case BookFormat::kBoth: return "both";
+  }
+  return "lit";
+}
+
+int BookFormatCode(BookFormat format) { return static_cast<int>(format) + 1; }
+
+std::optional<BookFormat> BookFormatFromCode(int code) {
+  if (code < 1 || code > 3) return std::nullopt;
+  return static_cast<BookFormat>(code - 1);
+}
 
 RunSettings RunSettings::Read() {
   Settings settings = Settings::Shared();
@@ -47,6 +82,13 @@ RunSettings RunSettings::Read() {
     s.outputDir = ModuleDirectory() + "lit/";
   else if (s.outputDir.back() != '/')
     s.outputDir += '/';
+  const std::string format = settings.ReadText(kSystemSection, kBookFormatKey, "lit");
+  if (std::optional<BookFormat> f = ParseBookFormat(format)) {
+    s.format = *f;
+  } else {
+    WriteEventLog("Unknown " + std::string(kBookFormatKey) + " \"" + format + "\": writing .lit volumes");
+    s.format = BookFormat::kLit;
+  }
   return s;
 }
 
@@ -54,6 +96,10 @@ std::string VolumeBaseName(std::time_t t) { return FormatLocalTime(t, "news.%Y%m
 
 std::string VolumePath(const std::string& outputDir, const std::string& baseName, int index) {
   return outputDir + baseName + "_" + std::to_string(index) + ".lit";
+}
+
+std::string EpubVolumePath(const std::string& outputDir, const std::string& baseName, int index) {
+  return outputDir + baseName + "_" + std::to_string(index) + ".epub";
 }
 
 GenerationRun::GenerationRun(QObject* parent)
@@ -105,15 +151,21 @@ void GenerationRun::Work() {
 
 void GenerationRun::Generate() {
   volumes_ = 0;
-  const RunSettings settings = RunSettings::Read();
+  RunSettings settings = RunSettings::Read();
+  if (formatOverride_) settings.format = *formatOverride_;
+  const bool lit = WritesLit(settings.format), epub = WritesEpub(settings.format);
   Report(kRunStarted);
 
-  std::string loadError;
-  std::unique_ptr<WriterLibrary> library = WriterLibrary::Load(writerLibrary_, &loadError);
-  if (!library) {
-    WriteEventLog(loadError);
-    Report(kRunFailed);
-    return;
+  // EPUB volumes are written here; only .lit ones need the writer library.
+  std::unique_ptr<WriterLibrary> library;
+  if (lit) {
+    std::string loadError;
+    library = WriterLibrary::Load(writerLibrary_, &loadError);
+    if (!library) {
+      WriteEventLog(loadError);
+      Report(kRunFailed);
+      return;
+    }
   }
 
   bool success = true;
@@ -130,7 +182,8 @@ void GenerationRun::Generate() {
     // overwrite the first's volumes: take the next free second instead.
     std::time_t stamp = std::time(nullptr);
     baseName = VolumeBaseName(stamp);
-    for (std::error_code ec; std::filesystem::exists(VolumePath(settings.outputDir, baseName, 0), ec);)
+    for (std::error_code ec; std::filesystem::exists(VolumePath(settings.outputDir, baseName, 0), ec) ||
+                             std::filesystem::exists(EpubVolumePath(settings.outputDir, baseName, 0), ec);)
       baseName = VolumeBaseName(++stamp);
     bool endOfRows = !query.Fetch();
     PackageFiles files(ModuleDirectory() + "temp/");
@@ -154,18 +207,33 @@ void GenerationRun::Generate() {
       request.volumeIndex = volumes_;
       request.buildTime = std::time(nullptr);
       int items = 0;
-      if (BuildPackage(*ProcessDatabase(), query, &endOfRows, request, files, &items) != 0) {
+      VolumeModel model;
+      if (BuildPackage(*ProcessDatabase(), query, &endOfRows, request, files, &items, epub ? &model : nullptr) != 0) {
         success = false;
         break;
       }
       if (items == 0) break;
-      std::string output = VolumePath(settings.outputDir, baseName, volumes_);
-      if (WriteLitFile(files.package, output, library->writer()) != 0) {
-        WriteEventLog("Can not write " + output);
-        success = false;
-        break;
+      if (lit) {
+        std::string output = VolumePath(settings.outputDir, baseName, volumes_);
+        if (WriteLitFile(files.package, output, library->writer()) != 0) {
+          WriteEventLog("Can not write " + output);
+          success = false;
+          break;
+        }
+        WriteEventLog("Written " + output + " (" + std::to_string(items) + " news)");
       }
-      WriteEventLog("Written " + output + " (" + std::to_string(items) + " news)");
+      if (epub) {
+        std::string output = EpubVolumePath(settings.outputDir, baseName, volumes_);
+        EpubOptions options;
+        options.stylesheet = ReadStylesheet(files);
+        std::string error;
+        if (WriteEpubVolume(model, options, output, &error) != 0) {
+          WriteEventLog(error);
+          success = false;
+          break;
+        }
+        WriteEventLog("Written " + output + " (" + std::to_string(items) + " news)");
+      }
       ++volumes_;
     }
     if (int rc = query.error()) {

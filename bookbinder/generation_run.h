@@ -12,6 +12,7 @@
 #include <atomic>
 #include <ctime>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -23,10 +24,23 @@ inline constexpr const char* kRunSucceeded = "*.lit files generation completed s
 inline constexpr const char* kRunFailed = "Lit generation Failed";
 inline constexpr const char* kNoFilters = "No filters for .lit files generator.";
 
+// Which volumes a run writes: setting BookFormat ("lit", "epub" or "both").
+enum class BookFormat { kLit, kEpub, kBoth };
+inline constexpr const char* kBookFormatKey = "BookFormat";
+// Case-insensitive; nullopt for anything else.
+std::optional<BookFormat> ParseBookFormat(const std::string& text);
+const char* BookFormatName(BookFormat format);
+inline bool WritesLit(BookFormat f) { return f != BookFormat::kEpub; }
+inline bool WritesEpub(BookFormat f) { return f != BookFormat::kLit; }
+// The Generate argument that asks for a format (0: as the settings say).
+int BookFormatCode(BookFormat format);
+std::optional<BookFormat> BookFormatFromCode(int code);
+
 // What the run reads from the settings file.
 struct RunSettings {
   int maxNewsPerLit = 50;   // below 1 or missing: 50
   std::string outputDir;    // PathPC with a trailing "/", or the program's "lit/"
+  BookFormat format = BookFormat::kLit;  // missing or unknown: lit
   static RunSettings Read();
 };
 
@@ -34,6 +48,8 @@ struct RunSettings {
 std::string VolumeBaseName(std::time_t t);
 // "%s_%d.lit" in the output folder.
 std::string VolumePath(const std::string& outputDir, const std::string& baseName, int index);
+// "%s_%d.epub" beside it.
+std::string EpubVolumePath(const std::string& outputDir, const std::string& baseName, int index);
 
 class GenerationRun : public QObject {
   Q_OBJECT
@@ -45,6 +61,8 @@ class GenerationRun : public QObject {
 
   // Where the writer library is loaded from (tests point it elsewhere).
   void setWriterLibraryPath(const std::string& path) { writerLibrary_ = path; }
+  // Writes this format instead of the one the settings name.
+  void setFormat(std::optional<BookFormat> format) { formatOverride_ = format; }
 
   // Starts the run on its worker thread. An object runs once: a second call
   // starts nothing and returns false.
@@ -65,6 +83,7 @@ class GenerationRun : public QObject {
   void Report(const std::string& text);
 
   std::string writerLibrary_;
+  std::optional<BookFormat> formatOverride_;
   bool started_ = false;
   std::thread worker_;
   std::atomic<bool> cancel_{false};

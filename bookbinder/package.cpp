@@ -111,29 +111,52 @@ int ReadPictures(Database& db, int64_t newsId, std::vector<PictureRow>* pictures
   return st.error();
 }
 
+// The extension a picture copy gets from its media type.
+const char* PictureExtension(const std::string& mediaType) {
+  if (mediaType == "image/png") return ".png";
+  if (mediaType == "image/gif") return ".gif";
+  if (mediaType == "image/bmp") return ".bmp";
+  return ".jpg";
+}
+
+// An empty folder for the volume's pictures: what an earlier volume left
+// there must not travel with this one.
+bool ResetFolder(const std::string& dir) {
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+  // Inside the temp folder, which must exist already.
+  std::filesystem::create_directory(dir, ec);
+  if (ec) WriteEventLog("Can not prepare " + dir + ": " + ec.message());
+  return !ec;
+}
+
+// A picture file the package can hold: present, regular and not empty.
+bool UsablePicture(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(path, ec) && std::filesystem::file_size(path, ec) > 0 && !ec;
+}
+
+// The picture inside the package folder: a hard link where the file system
+// allows one (no copying), otherwise a copy.
+bool StagePicture(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  std::filesystem::create_hard_link(from, to, ec);
+  if (!ec) return true;
+  ec.clear();
+  std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
+  if (ec) WriteEventLog("Can not copy the picture " + from + " to " + to + ": " + ec.message());
+  return !ec;
+}
+
 }  // namespace
 
-std::string PackageHref(const std::string& path, const std::string& packageDir) {
-  std::filesystem::path p(path);
-  std::string rel = p.is_absolute() ? p.lexically_relative(packageDir).generic_string() : p.generic_string();
-  if (rel.empty()) rel = p.generic_string();
-  std::string href;
-  for (char c : rel) {
-    if (c == '%' || c == '#' || c == '?' || c == ' ') {
-      char buf[4];
-      std::snprintf(buf, sizeof buf, "%%%02X", static_cast<unsigned char>(c));
-      href += buf;
-    } else {
-      href += c;
-    }
-  }
-  return href;
-}
+std::string CategoryAnchor(int64_t categoryId) { return "cat_" + std::to_string(categoryId); }
 
 PackageFiles::PackageFiles(std::string dir)
     : tempDir(std::move(dir)) {
   if (tempDir.empty() || tempDir.back() != '/') tempDir += '/';
   toc = tempDir + "toc.html";
+  pictureDir = tempDir + "Images/";
   content = tempDir + "Content.html";
   package = tempDir + "Newsdesk.opf";
   stylesheet = tempDir + "eBook.css";
@@ -166,8 +189,9 @@ bool EnsureStylesheet(const PackageFiles& files) {
 }
 
 int BuildPackage(Database& db, NewsQuery& query, bool* endOfRows, const VolumeRequest& request,
-                 const PackageFiles& files, int* items) {
+                 const PackageFiles& files, int* items, VolumeModel* model) {
   *items = 0;
+  if (model) *model = VolumeModel{};
   pugi::xml_document toc, content, package;
   if (!LoadTemplate(toc, TocTemplate(), "Error: Create Toc HTML")) return 1;
   if (!LoadTemplate(content, ContentTemplate(), "Error: Create Content HTML")) return 1;
@@ -185,8 +209,14 @@ int BuildPackage(Database& db, NewsQuery& query, bool* endOfRows, const VolumeRe
   pugi::xml_node title = package.select_node("//dc:Title").node();
   if (!title) return TemplateError(__LINE__);
 
-  SetText(title, "News " + FormatLocal(request.buildTime, "%d.%m.%y %H:%M") + " Vol." +
-                     std::to_string(request.volumeIndex + 1));
+  const std::string volumeTitle =
+      "News " + FormatLocal(request.buildTime, "%d.%m.%y %H:%M") + " Vol." + std::to_string(request.volumeIndex + 1);
+  SetText(title, volumeTitle);
+  if (model) {
+    model->title = volumeTitle;
+    model->buildTime = request.buildTime;
+  }
+  if (!*endOfRows && !ResetFolder(files.pictureDir)) return 1;
 
   bool haveCategory = false;
   int64_t categoryId = 0;
@@ -202,22 +232,32 @@ int BuildPackage(Database& db, NewsQuery& query, bool* endOfRows, const VolumeRe
       haveCategory = true;
       categoryId = row.categoryId;
 
+      // Readers look anchors up as ASCII ids; the name stays the visible text.
+      const std::string anchorId = CategoryAnchor(row.categoryId);
       pugi::xml_node tocEntry = tocBody.append_copy(tocRow);
       pugi::xml_node link = FirstElement(tocEntry);
       if (!link) return TemplateError(__LINE__);
-      SetAttribute(link, "href", Replaced(link.attribute("href").value(), "$category_name", row.categoryName));
+      SetAttribute(link, "href", Replaced(link.attribute("href").value(), "$category_name", anchorId));
       SetText(link, Replaced(link.text().get(), "$category_name", row.categoryName));
 
       block = contentBody.append_copy(categoryTemplate);
       pugi::xml_node anchor = FirstElement(block);
       if (!anchor) return TemplateError(__LINE__);
-      SetAttribute(anchor, "name", Replaced(anchor.attribute("name").value(), "$category_name", row.categoryName));
+      SetAttribute(anchor, "name", Replaced(anchor.attribute("name").value(), "$category_name", anchorId));
       SetText(anchor, row.categoryName);
+      if (model) model->categories.push_back(VolumeCategory{row.categoryId, row.categoryName, anchorId, {}});
       newsTemplate = SecondElement(block);
       if (!newsTemplate) return TemplateError(__LINE__);
     }
 
     pugi::xml_node item = block.append_copy(newsTemplate);
+    VolumeNews* news = nullptr;
+    if (model) {
+      model->categories.back().news.emplace_back();
+      news = &model->categories.back().news.back();
+      news->title = row.title;
+      news->srcUrl = row.srcUrl;
+    }
     pugi::xml_node source = item.select_node(".//a[@href=\"$sourceURL\"]").node();
     if (!source) return TemplateError(__LINE__);
     SetAttribute(source, "href", Replaced(source.attribute("href").value(), "$sourceURL", row.srcUrl));
@@ -232,35 +272,55 @@ int BuildPackage(Database& db, NewsQuery& query, bool* endOfRows, const VolumeRe
     for (const PictureRow& pic : pictures) {
       std::string placeholder = "[[{" + std::to_string(pic.bodyPos) + "}]]";
       size_t at = remaining.find(placeholder);
-      if (pic.imagePath.empty()) {
-        // No file was stored: an empty manifest entry would fail the whole
-        // volume, so the placeholder just goes.
+      // A picture without its file would be a link to nothing: it goes, and
+      // so does its placeholder.
+      const std::string mediaType = pic.imagePath.empty() ? "" : PictureMediaType(pic.imagePath);
+      const std::string href = "Images/pic" + std::to_string(pic.id) + PictureExtension(mediaType);
+      if (pic.imagePath.empty() || !UsablePicture(pic.imagePath) ||
+          !StagePicture(pic.imagePath, files.tempDir + href)) {
+        if (!pic.imagePath.empty() && !UsablePicture(pic.imagePath))
+          WriteEventLog("The picture " + pic.imagePath + " of news " + std::to_string(row.id) +
+                        " is missing; the volume goes without it");
         if (at != std::string::npos) remaining.erase(at, placeholder.size());
         continue;
       }
       std::string picId = "Pic_" + std::to_string(pic.id);
       pugi::xml_node entry = manifest.append_copy(pictureRow);
       SetAttribute(entry, "id", picId);
-      const std::string href = PackageHref(pic.imagePath, files.tempDir);
       SetAttribute(entry, "href", href);
-      SetAttribute(entry, "media-type", PictureMediaType(pic.imagePath));
+      SetAttribute(entry, "media-type", mediaType);
+      if (model) model->pictures.push_back(VolumePicture{picId, files.tempDir + href, href, mediaType});
 
       if (at == std::string::npos) continue;
       SetText(textDiv, std::string_view(remaining).substr(0, at));
+      if (news) news->segments.push_back(VolumeSegment{remaining.substr(0, at), -1, {}});
       remaining.erase(0, at + placeholder.size());
-      pugi::xml_node img = item.append_child("div").append_child("img");
+      pugi::xml_node frame = item.append_child("div");
+      SetAttribute(frame, "class", "picture");
+      pugi::xml_node img = frame.append_child("img");
       SetAttribute(img, "id", picId);
       SetAttribute(img, "src", href);
       SetAttribute(img, "align", "bottom");
       SetText(img, pic.imageText);
+      // No reader shows an img's own text: the caption also goes under it.
+      if (!pic.imageText.empty()) {
+        pugi::xml_node caption = frame.append_child("div");
+        SetAttribute(caption, "class", "caption");
+        SetText(caption, pic.imageText);
+      }
+      if (news)
+        news->segments.push_back(
+            VolumeSegment{{}, static_cast<int>(model->pictures.size()) - 1, pic.imageText});
       textDiv = item.append_copy(textDiv);
     }
     SetText(textDiv, remaining);
+    if (news) news->segments.push_back(VolumeSegment{remaining, -1, {}});
 
     pugi::xml_node header = item.select_node(".//div[@class=\"header\"]").node();
     if (!header) return TemplateError(__LINE__);
     std::string published = row.publicationDate ? FormatLocal(*row.publicationDate, "%d.%m.%Y %H:%M") : "";
     SetText(header, row.categoryName + "  " + published);
+    if (news) news->header = row.categoryName + "  " + published;
     pugi::xml_node titleDiv = item.select_node(".//div[@class=\"title\"]").node();
     if (!titleDiv) return TemplateError(__LINE__);
     SetText(titleDiv, Replaced(titleDiv.text().get(), "$news_header", row.title));

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "database.h"
 #include "filter_query.h"
@@ -23,6 +24,7 @@ std::string_view StylesheetText();
 struct PackageFiles {
   explicit PackageFiles(std::string tempDir);
   std::string tempDir;      // ends in "/"
+  std::string pictureDir;   // Images/ inside it: the volume's pictures
   std::string toc;          // toc.html
   std::string content;      // Content.html
   std::string package;      // Newsdesk.opf
@@ -35,21 +37,60 @@ struct VolumeRequest {
   std::time_t buildTime = 0;
 };
 
+// What one volume holds, for writers other than the LIT one.
+struct VolumePicture {
+  std::string id;         // "Pic_<id>"
+  std::string file;       // the copy inside the package folder
+  std::string href;       // relative to the package folder
+  std::string mediaType;
+};
+
+// A run of body text (as stored: markup escaped except line breaks and
+// entities), or a picture with its caption.
+struct VolumeSegment {
+  std::string text;
+  int picture = -1;  // index into VolumeModel::pictures
+  std::string caption;
+};
+
+struct VolumeNews {
+  std::string header;  // category and publication date
+  std::string title;
+  std::string srcUrl;
+  std::vector<VolumeSegment> segments;
+};
+
+struct VolumeCategory {
+  int64_t id = 0;
+  std::string name;
+  std::string anchor;  // ASCII, from the id
+  std::vector<VolumeNews> news;
+};
+
+struct VolumeModel {
+  std::string title;
+  std::time_t buildTime = 0;
+  std::vector<VolumeCategory> categories;
+  std::vector<VolumePicture> pictures;  // in manifest order, placeholders or not
+};
+
+// The anchor of a category inside a volume: ASCII whatever the name, so
+// every reader's table of contents finds it.
+std::string CategoryAnchor(int64_t categoryId);
+
 // The picture's media type from its first bytes, else its name; image/jpeg
 // when neither tells.
 std::string PictureMediaType(const std::string& path);
-
-// A picture's address inside the package: its path relative to the
-// package's folder (where every reader of a package starts), with the
-// characters that would end or escape a URI path percent-encoded.
-std::string PackageHref(const std::string& path, const std::string& packageDir);
 
 // Builds the package of one volume from the query's current row on and
 // writes its files. On return the query stands on the first row not taken,
 // or *endOfRows is set. *items is the number of news taken; with 0 nothing
 // is written. Returns 0 on success, 1 on failure (logged).
+// With `model`, the volume is also described there. Pictures are copied (or
+// linked) into files.pictureDir, so the package never points outside its
+// folder; a picture whose file is missing is left out with its placeholder.
 int BuildPackage(Database& db, NewsQuery& query, bool* endOfRows, const VolumeRequest& request,
-                 const PackageFiles& files, int* items);
+                 const PackageFiles& files, int* items, VolumeModel* model = nullptr);
 
 // Writes the stylesheet into the temp folder when it is missing there, so a
 // fresh program folder still makes books. false when it cannot be written.

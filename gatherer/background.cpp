@@ -41,10 +41,10 @@ Database* BackgroundJob::db() {
   return db_.get();
 }
 
-void BackgroundJob::SetDoing(const std::string& text) {
+void BackgroundJob::SetDoing(const std::string& text, bool restartClock) {
   std::lock_guard<std::mutex> lock(mutex_);
   doing_ = text;
-  doingSince_ = Clock::now();
+  if (restartClock) doingSince_ = Clock::now();
 }
 
 std::string BackgroundJob::Doing(Clock::duration* since) const {

@@ -57,7 +57,8 @@ class BackgroundJob {
   Database* db();
 
   // What the job is waiting for, told as progress while it lasts.
-  void SetDoing(const std::string& text);
+  // restartClock false keeps the time of the step that began the wait.
+  void SetDoing(const std::string& text, bool restartClock = true);
   std::string Doing(Clock::duration* since = nullptr) const;
 
  private:

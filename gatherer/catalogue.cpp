@@ -1,6 +1,8 @@
 #include "catalogue.h"
 
 #include <cstdio>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "browser.h"
 #include "database.h"
@@ -24,102 +26,251 @@ std::string ToHex(std::string_view bytes) {
   return out;
 }
 
-struct PairState {
-  bool siteKnown = false;
-  int64_t siteId = 0;
-  bool pairKnown = false;
-  bool selected = false;
-};
-
-PairState LookUpPair(Database& db, const CataloguePair& pair) {
-  PairState s;
-  Statement site(db, "SELECT id FROM news_config WHERE site_name = ?");
-  site.Bind(1, pair.site);
-  if (site.Next()) {
-    s.siteKnown = true;
-    s.siteId = site.Int(0);
-  }
-  Statement rel(db,
-                "SELECT rel.is_selected FROM news_cat nc, site_cat_rel rel, news_config ns"
-                " WHERE nc.name = ? AND ns.site_name = ? AND rel.fk_news_cat = nc.id"
-                " AND rel.fk_news_config = ns.id");
-  rel.Bind(1, pair.category).Bind(2, pair.site);
-  if (rel.Next()) {
-    s.pairKnown = true;
-    s.selected = rel.Int(0) != 0;
-  }
-  return s;
-}
-
-// Creates the pair with two empty masks in one transaction. Returns false
-// when any step fails (everything is rolled back); *selected tells how the
-// pair was created.
-bool CreatePair(Database& db, const CataloguePair& pair, const PairState& state, bool autoCheck, bool* selected) {
-  Transaction tx(db);
-  if (tx.status() != 0) return false;
-  int64_t siteId = state.siteId;
-  if (!state.siteKnown) {
-    Statement ins(db, "INSERT INTO news_config (site_name) VALUES(?)");
-    ins.BindText(1, pair.site, kTextColumn);
-    if (ins.Execute() != 0) return false;
-    siteId = db.LastInsertId();
-  }
-  int64_t catId = 0;
-  {
-    Statement cat(db, "SELECT id FROM news_cat WHERE name = ?");
-    cat.Bind(1, pair.category);
-    if (cat.Next()) {
-      catId = cat.Int(0);
-    } else {
-      if (cat.error() != 0) return false;
-      Statement ins(db, "INSERT INTO news_cat (name) VALUES(?)");
-      ins.BindText(1, pair.category, kTextColumn);
-      if (ins.Execute() != 0) return false;
-      catId = db.LastInsertId();
-    }
-  }
-  bool select = false;
-  if (autoCheck) {
-    Statement sel(db,
-                  "SELECT sc.id FROM site_cat_rel sc INNER JOIN news_cat c ON sc.fk_news_cat = c.id"
-                  " WHERE sc.is_selected = 1 AND c.name LIKE ? LIMIT 1");
-    sel.Bind(1, LikeEscape(pair.category));
-    select = sel.Next();
-  }
-  Statement rel(db, "INSERT INTO site_cat_rel (is_selected, fk_news_cat, fk_news_config) VALUES(?,?,?)");
-  rel.Bind(1, select ? 1 : 0).Bind(2, catId).Bind(3, siteId);
-  if (rel.Execute() != 0) return false;
-  const int64_t pairId = db.LastInsertId();
-  if (select) {
-    // The new pair joins every filter that holds a pair of a category of that name.
-    Statement links(db,
-                    "INSERT INTO filter_site_cat_rel (fk_filter, fk_site_cat_rel)"
-                    " SELECT DISTINCT fr.fk_filter, ?1 FROM filter_site_cat_rel fr"
-                    " INNER JOIN site_cat_rel sc ON fr.fk_site_cat_rel = sc.id"
-                    " INNER JOIN news_config s ON sc.fk_news_config = s.id"
-                    " INNER JOIN news_cat c ON sc.fk_news_cat = c.id"
-                    " WHERE sc.id <> ?1 AND c.name LIKE (SELECT nc.name FROM news_cat nc, site_cat_rel rl"
-                    " WHERE nc.id = rl.fk_news_cat AND rl.id = ?1 LIMIT 1)");
-    links.Bind(1, pairId);
-    if (links.Execute() != 0) return false;
-  }
-  for (int type = 0; type < 2; ++type) {
-    Statement mask(db, "INSERT INTO news_masks (mask, mask_version, type, fk_site_cat_rel) VALUES('', 1, ?, ?)");
-    mask.Bind(1, type).Bind(2, pairId);
-    if (mask.Execute() != 0) return false;
-  }
-  if (tx.Commit() != 0) return false;
-  *selected = select;
-  return true;
-}
-
 struct MaskRow {
   int64_t id = 0;
-  std::string mask;
   int version = 0;
   int type = 0;
-  int64_t pair = 0;
 };
+
+struct PairEntry {
+  int64_t id = 0;
+  bool selected = false;
+  std::vector<MaskRow> masks;  // in (type, id) order, as the update reads them
+};
+
+// A mask to fetch after the pairs are in.
+struct MaskFetch {
+  std::string site, category;
+  int64_t rowId[2] = {0, 0};
+  std::string ident[2];
+  int version[2] = {0, 0};
+  bool wanted[2] = {false, false};
+};
+
+// The catalogue as the database holds it, read once per update, so that each
+// listed pair costs a few hash look-ups and only the statements that change
+// something. Names are compared in their stored form.
+class CatalogueUpdater {
+ public:
+  CatalogueUpdater(Database& db, bool autoCheck)
+      : db_(db),
+        autoCheck_(autoCheck),
+        insertSite_(db, "INSERT INTO news_config (site_name) VALUES(?)"),
+        insertCat_(db, "INSERT INTO news_cat (name) VALUES(?)"),
+        insertPair_(db, "INSERT INTO site_cat_rel (is_selected, fk_news_cat, fk_news_config) VALUES(?,?,?)"),
+        insertMask_(db, "INSERT INTO news_masks (mask, mask_version, type, fk_site_cat_rel) VALUES('', 1, ?, ?)"),
+        filtersOf_(db,
+                   "SELECT DISTINCT fr.fk_filter FROM filter_site_cat_rel fr"
+                   " INNER JOIN site_cat_rel sc ON fr.fk_site_cat_rel = sc.id"
+                   " INNER JOIN news_config s ON sc.fk_news_config = s.id"
+                   " INNER JOIN news_cat c ON sc.fk_news_cat = c.id WHERE c.name LIKE ?"),
+        insertLink_(db, "INSERT INTO filter_site_cat_rel (fk_filter, fk_site_cat_rel) VALUES(?, ?)"),
+        updateMask_(db, "UPDATE news_masks SET mask_version = ?, type = ? WHERE id = ?") {}
+
+  int Load() {
+    {
+      Statement st(db_, "SELECT id, site_name FROM news_config ORDER BY id");
+      while (st.Next()) sites_.try_emplace(st.Text(1), st.Int(0));
+      if (st.error()) return st.error();
+    }
+    {
+      Statement st(db_, "SELECT id, name FROM news_cat ORDER BY id");
+      while (st.Next()) cats_.try_emplace(st.Text(1), st.Int(0));
+      if (st.error()) return st.error();
+    }
+    std::unordered_map<int64_t, PairEntry*> byId;
+    {
+      Statement st(db_,
+                   "SELECT rel.id, rel.is_selected, ns.site_name, nc.name FROM site_cat_rel rel"
+                   " INNER JOIN news_config ns ON rel.fk_news_config = ns.id"
+                   " INNER JOIN news_cat nc ON rel.fk_news_cat = nc.id ORDER BY rel.id");
+      while (st.Next()) {
+        auto [it, added] = pairs_.try_emplace(Key(st.Text(2), st.Text(3)));
+        if (!added) continue;
+        it->second.id = st.Int(0);
+        it->second.selected = st.Int(1) != 0;
+        byId[it->second.id] = &it->second;
+        if (it->second.selected) selectedCats_.insert(st.Text(3));
+      }
+      if (st.error()) return st.error();
+    }
+    Statement st(db_, "SELECT id, mask_version, type, fk_site_cat_rel FROM news_masks ORDER BY type, id");
+    while (st.Next()) {
+      auto it = byId.find(st.Int(3));
+      if (it != byId.end())
+        it->second->masks.push_back({st.Int(0), static_cast<int>(st.Int(1)), static_cast<int>(st.Int(2))});
+    }
+    return st.error();
+  }
+
+  // Inside the caller's transaction: creates the pair when it is new, takes
+  // the mark off its two masks, and notes the masks to fetch.
+  void Apply(const CataloguePair& listed) {
+    const std::string site = FitBuffer(listed.site, kTextColumn);
+    const std::string category = FitBuffer(listed.category, kTextColumn);
+    auto it = pairs_.find(Key(site, category));
+    if (it == pairs_.end()) {
+      // A pair that AutoCheck selects gets its masks in this same update, so
+      // its news come with this very run.
+      db_.Exec("SAVEPOINT new_pair");
+      PairEntry created;
+      if (!Create(site, category, &created)) {
+        db_.Exec("ROLLBACK TO new_pair");
+        db_.Exec("RELEASE new_pair");
+        return;
+      }
+      db_.Exec("RELEASE new_pair");
+      it = pairs_.emplace(Key(site, category), std::move(created)).first;
+    }
+    PairEntry& pair = it->second;
+    // A pair without both masks keeps its mark and is withdrawn.
+    if (pair.masks.size() < 2) return;
+    MaskFetch fetch;
+    for (int k = 0; k < 2; ++k) {
+      MaskRow& row = pair.masks[k];
+      const int version = k == 0 ? listed.listVersion : listed.newsVersion;
+      if (row.type >= 128) row.type -= 128;
+      if (pair.selected && (listed.forced > 0 || row.version != version)) {
+        fetch.wanted[k] = true;
+        fetch.rowId[k] = row.id;
+        fetch.ident[k] = k == 0 ? listed.listMask : listed.newsMask;
+        fetch.version[k] = version;
+      }
+      // A mask being fetched keeps what it had until its text arrives.
+      if (row.version < 1) row.version = 1;
+      updateMask_.Reset();
+      updateMask_.Bind(1, row.version).Bind(2, row.type).Bind(3, row.id);
+      if (int rc = updateMask_.Execute(); rc != 0) {
+        WriteEventLog("Can not update mask " + std::to_string(rc) + " SQL : \n" + updateMask_.sql());
+        return;
+      }
+    }
+    if (fetch.wanted[0] || fetch.wanted[1]) {
+      fetch.site = listed.site;
+      fetch.category = listed.category;
+      // The fetched version is what the row holds from now on.
+      for (int k = 0; k < 2; ++k)
+        if (fetch.wanted[k]) pair.masks[k].version = fetch.version[k];
+      fetches.push_back(std::move(fetch));
+    }
+  }
+
+  std::vector<MaskFetch> fetches;
+
+ private:
+  static std::string Key(const std::string& site, const std::string& category) {
+    std::string key = site;
+    key.push_back('\0');
+    key += category;
+    return key;
+  }
+
+  bool Create(const std::string& site, const std::string& category, PairEntry* pair) {
+    int64_t siteId = 0;
+    if (auto s = sites_.find(site); s != sites_.end()) {
+      siteId = s->second;
+    } else {
+      insertSite_.Reset();
+      if (insertSite_.Bind(1, site).Execute() != 0) return false;
+      siteId = db_.LastInsertId();
+    }
+    int64_t catId = 0;
+    if (auto c = cats_.find(category); c != cats_.end()) {
+      catId = c->second;
+    } else {
+      insertCat_.Reset();
+      if (insertCat_.Bind(1, category).Execute() != 0) return false;
+      catId = db_.LastInsertId();
+    }
+    const bool select = autoCheck_ && CategorySelected(category);
+    insertPair_.Reset();
+    if (insertPair_.Bind(1, select ? 1 : 0).Bind(2, catId).Bind(3, siteId).Execute() != 0) return false;
+    pair->id = db_.LastInsertId();
+    pair->selected = select;
+    if (select) {
+      // The new pair joins every filter that holds a pair of a category of that name.
+      const std::vector<int64_t>* filters = FiltersOf(category);
+      if (!filters) return false;
+      for (int64_t filter : *filters) {
+        insertLink_.Reset();
+        if (insertLink_.Bind(1, filter).Bind(2, pair->id).Execute() != 0) return false;
+      }
+    }
+    for (int type = 0; type < 2; ++type) {
+      insertMask_.Reset();
+      if (insertMask_.Bind(1, type).Bind(2, pair->id).Execute() != 0) return false;
+      pair->masks.push_back({db_.LastInsertId(), 1, type});
+    }
+    // Only now is the creation sure to stand (a failure rolls it all back).
+    sites_.try_emplace(site, siteId);
+    cats_.try_emplace(category, catId);
+    return true;
+  }
+
+  // Whether a selected pair has a category of this name (compared as the
+  // reader's LIKE compares an escaped keyword).
+  bool CategorySelected(const std::string& category) {
+    auto [it, added] = selectedByName_.try_emplace(category, false);
+    if (added) {
+      const std::string pattern = LikeEscape(category);
+      for (const std::string& name : selectedCats_) {
+        if (LikeMatch(pattern, name)) {
+          it->second = true;
+          break;
+        }
+      }
+    }
+    return it->second;
+  }
+
+  const std::vector<int64_t>* FiltersOf(const std::string& category) {
+    auto [it, added] = filtersByName_.try_emplace(category);
+    if (added) {
+      filtersOf_.Reset();
+      filtersOf_.Bind(1, category);
+      while (filtersOf_.Next()) it->second.push_back(filtersOf_.Int(0));
+      if (filtersOf_.error() != 0) {
+        filtersByName_.erase(it);
+        return nullptr;
+      }
+    }
+    return &it->second;
+  }
+
+  Database& db_;
+  bool autoCheck_;
+  std::unordered_map<std::string, int64_t> sites_, cats_;
+  std::unordered_map<std::string, PairEntry> pairs_;
+  std::unordered_set<std::string> selectedCats_;
+  std::unordered_map<std::string, bool> selectedByName_;
+  std::unordered_map<std::string, std::vector<int64_t>> filtersByName_;
+  Statement insertSite_, insertCat_, insertPair_, insertMask_, filtersOf_, insertLink_, updateMask_;
+};
+
+// Fetches the noted masks of one pair and stores what came.
+void FetchMasks(Database& db, HttpSession& http, const UpdateServer& server, const MaskFetch& fetch,
+                const StatusSink& status) {
+  status("Updates for: Site [" + fetch.site + "], Category [" + fetch.category + "].");
+  for (int k = 0; k < 2; ++k) {
+    if (!fetch.wanted[k]) continue;
+    std::string body = "_mask=" + fetch.ident[k];
+    body.push_back('\0');
+    std::string text;
+    http.SetBodyLimit(kMaxMaskBytes);
+    HttpResponse r = http.Post(server.maskUrl, body, {"Content-Type: application/x-www-form-urlencoded"}, &text);
+    if (!r.ok()) {
+      // The pair keeps the mask it had; the next update tries again.
+      WriteEventLog("Error getting mask. Error: " + r.error.substr(0, 255));
+      continue;
+    }
+    if (r.status != 200) text.clear();
+    if (text.size() > kMaxMaskBytes) text.resize(kMaxMaskBytes);
+    Statement up(db, "UPDATE news_masks SET mask = ?, mask_version = ? WHERE id = ?");
+    up.Bind(1, ToHex(text)).Bind(2, text.empty() ? 1 : fetch.version[k]).Bind(3, fetch.rowId[k]);
+    if (int rc = up.Execute(); rc != 0)
+      WriteEventLog("Can not update mask " + std::to_string(rc) + " SQL : \n" + up.sql());
+  }
+}
 
 }  // namespace
 
@@ -156,77 +307,58 @@ int WithdrawUnconfirmedMasks(Database& db) {
   return rc;
 }
 
+namespace {
+
+// The pairs go in with one transaction; the masks are fetched afterwards,
+// so that no write lock is held while the updates server answers.
+bool ApplyPairs(Database& db, HttpSession& http, const UpdateServer& server, const std::vector<CataloguePair>& pairs,
+                bool autoCheck, const StatusSink& status, const CatalogueHooks& hooks) {
+  auto cancelled = [&] { return hooks.cancel && hooks.cancel->load(); };
+  CatalogueUpdater updater(db, autoCheck);
+  {
+    Transaction tx(db);
+    if (tx.status() != 0 || updater.Load() != 0) {
+      WriteEventLog("Can not update the catalogue: " + db.ErrorMessage());
+      return false;
+    }
+    for (size_t i = 0; i < pairs.size(); ++i) {
+      if (cancelled()) return false;
+      updater.Apply(pairs[i]);
+      if (hooks.progress && (i % 500 == 0 || i + 1 == pairs.size())) hooks.progress(i + 1, pairs.size());
+    }
+    if (int rc = tx.Commit(); rc != 0) {
+      WriteEventLog("Can not update the catalogue " + std::to_string(rc) + ": " + db.ErrorMessage());
+      db.Rollback();
+      return false;
+    }
+  }
+  for (const MaskFetch& fetch : updater.fetches) {
+    if (cancelled()) return false;
+    if (hooks.fetching) hooks.fetching(fetch.site, fetch.category);
+    FetchMasks(db, http, server, fetch, status);
+  }
+  return true;
+}
+
+}  // namespace
+
 void UpsertPair(Database& db, HttpSession& http, const UpdateServer& server, const CataloguePair& pair,
                 bool autoCheck, const StatusSink& status) {
-  PairState state = LookUpPair(db, pair);
-  bool selected = state.selected;
-  if (!state.siteKnown || !state.pairKnown) {
-    // A pair that AutoCheck selects gets its masks in this same update, so
-    // its news come with this very run.
-    if (!CreatePair(db, pair, state, autoCheck, &selected)) return;
-  }
-
-  std::vector<MaskRow> rows;
-  {
-    Statement st(db,
-                 "SELECT nm.id, nm.mask, nm.mask_version, nm.type, nm.fk_site_cat_rel"
-                 " FROM news_masks nm, site_cat_rel rel, news_config conf, news_cat nc"
-                 " WHERE nc.name = ? AND conf.site_name = ? AND rel.fk_news_cat = nc.id"
-                 " AND rel.fk_news_config = conf.id AND nm.fk_site_cat_rel = rel.id ORDER BY nm.type, nm.id");
-    st.Bind(1, pair.category).Bind(2, pair.site);
-    while (rows.size() < 2 && st.Next())
-      rows.push_back({st.Int(0), st.Text(1), static_cast<int>(st.Int(2)), static_cast<int>(st.Int(3)), st.Int(4)});
-  }
-  // A pair without both masks keeps its mark and is withdrawn.
-  if (rows.size() < 2) return;
-
-  for (int k = 0; k < 2; ++k) {
-    MaskRow& row = rows[k];
-    const std::string& ident = k == 0 ? pair.listMask : pair.newsMask;
-    const int version = k == 0 ? pair.listVersion : pair.newsVersion;
-    if (row.type >= 128) row.type -= 128;
-    if (selected && (pair.forced > 0 || row.version != version)) {
-      status("Updates for: Site [" + pair.site + "], Category [" + pair.category + "].");
-      std::string body = "_mask=" + ident;
-      body.push_back('\0');
-      std::string text;
-      http.SetBodyLimit(kMaxMaskBytes);
-      HttpResponse r = http.Post(server.maskUrl, body, {"Content-Type: application/x-www-form-urlencoded"}, &text);
-      if (!r.ok()) {
-        // The pair keeps the mask it had; the next update tries again.
-        WriteEventLog("Error getting mask. Error: " + r.error.substr(0, 255));
-        row.version = row.version < 1 ? 1 : row.version;
-        continue;
-      }
-      if (r.status != 200) text.clear();
-      if (text.size() > kMaxMaskBytes) text.resize(kMaxMaskBytes);
-      row.mask = ToHex(text);
-      row.version = text.empty() ? 1 : version;
-    } else if (row.version < 1) {
-      row.version = 1;
-    }
-  }
-
-  Transaction tx(db);
-  for (const MaskRow& row : rows) {
-    Statement up(db, "UPDATE news_masks SET mask = ?, mask_version = ?, type = ?, fk_site_cat_rel = ? WHERE id = ?");
-    up.Bind(1, row.mask).Bind(2, row.version).Bind(3, row.type).Bind(4, row.pair).Bind(5, row.id);
-    if (int rc = up.Execute(); rc != 0) {
-      WriteEventLog("Can not update mask " + std::to_string(rc) + " SQL : \n" + up.sql());
-      return;
-    }
-  }
-  tx.Commit();
+  ApplyPairs(db, http, server, {pair}, autoCheck, status, {});
 }
 
 bool ApplyCatalogue(Database& db, HttpSession& http, const UpdateServer& server, const Catalogue& catalogue,
-                    bool autoCheck, const StatusSink& status) {
+                    bool autoCheck, const StatusSink& status, const CatalogueHooks& hooks) {
   if (HttpOrigin(server.endUrl).empty()) return false;
-  for (const CataloguePair& pair : catalogue.pairs) UpsertPair(db, http, server, pair, autoCheck, status);
-  std::string ignored;
-  http.SetBodyLimit(1 << 16);
-  HttpResponse r = http.Get(server.endUrl, &ignored);
-  if (!r.ok()) WriteEventLog("Error getting mask. Error: " + r.error.substr(0, 255));
+  http.SetCancelFlag(hooks.cancel);
+  ApplyPairs(db, http, server, catalogue.pairs, autoCheck, status, hooks);
+  if (!hooks.cancel || !hooks.cancel->load()) {
+    std::string ignored;
+    http.SetBodyLimit(1 << 16);
+    HttpResponse r = http.Get(server.endUrl, &ignored);
+    if (!r.ok()) WriteEventLog("Error getting mask. Error: " + r.error.substr(0, 255));
+  }
+  http.SetCancelFlag(nullptr);
   return catalogue.siteRows > 0;
 }
 

@@ -4,6 +4,7 @@
 // server no longer lists are withdrawn.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -68,9 +69,19 @@ using StatusSink = std::function<void(const std::string&)>;
 void UpsertPair(Database& db, HttpSession& http, const UpdateServer& server, const CataloguePair& pair,
                 bool autoCheck, const StatusSink& status);
 
-// Applies every pair of the catalogue, then tells the server the update is
-// over. True when the catalogue listed at least one site.
+struct CatalogueHooks {
+  // Called now and then with the pairs done and the pairs listed.
+  std::function<void(size_t done, size_t total)> progress;
+  // Called before the masks of a pair are fetched.
+  std::function<void(const std::string& site, const std::string& category)> fetching;
+  // While true the update ends as soon as it can, rolling back what it did.
+  const std::atomic<bool>* cancel = nullptr;
+};
+
+// Applies every pair of the catalogue (one transaction for the pairs, then
+// the fetches), then tells the server the update is over. True when the
+// catalogue listed at least one site.
 bool ApplyCatalogue(Database& db, HttpSession& http, const UpdateServer& server, const Catalogue& catalogue,
-                    bool autoCheck, const StatusSink& status);
+                    bool autoCheck, const StatusSink& status, const CatalogueHooks& hooks = {});
 
 }  // namespace orvo

@@ -60,3 +60,12 @@ add_executable(engine_bench
   ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp)
 target_include_directories(engine_bench PRIVATE ${CMAKE_CURRENT_LIST_DIR}/tests ${CMAKE_SOURCE_DIR}/common/tests)
 target_link_libraries(engine_bench PRIVATE orvo_gatherer_engine PkgConfig::HTTPLIB)
+
+# The catalogue update at 1k, 10k and 100k pairs; prints its times (not a test).
+add_executable(catalogue_bench
+  ${CMAKE_CURRENT_LIST_DIR}/bench/catalogue_bench.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/fixture_server.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_home.cpp
+  ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp)
+target_include_directories(catalogue_bench PRIVATE ${CMAKE_CURRENT_LIST_DIR}/tests ${CMAKE_SOURCE_DIR}/common/tests)
+target_link_libraries(catalogue_bench PRIVATE orvo_gatherer_engine PkgConfig::HTTPLIB)

@@ -69,6 +69,7 @@ class GatheringWindow : public QObject {
   void OnNavigateError(const std::string& url, int code, const std::string& reason);
   void OnPageTimer();
   void HandleCatalogue();
+  void AfterCatalogue(bool applied);
   void HandleNavigationError(bool timeout);
   void HandlePageComplete();
   void SkipCurrentPage();
@@ -109,6 +110,7 @@ class GatheringWindow : public QObject {
   MaskPlan plan_;
   std::string currentUrl_;
   std::string failedText_;
+  std::string failedReason_;  // the failure in words, for the status line
   size_t totalLinks_ = 0;
   ExtractionState state_;
   std::vector<FormField> formFields_;
@@ -210,6 +212,7 @@ void GatheringWindow::RequestCatalogueWithTimer() {
 void GatheringWindow::OnDocumentComplete(const std::string& url) {
   if (ended_) return;
   if (phase_ == Phase::kUpdates) {
+    if (job_.busy()) return;  // the catalogue is being applied already
     pageTimer_.stop();
     HandleCatalogue();
     return;
@@ -227,6 +230,7 @@ void GatheringWindow::OnNavigateError(const std::string& url, int code, const st
   failedText_ = url + " Error code: " + std::to_string(code);
   // Transport failures carry libcurl's words; HTTP statuses speak for themselves.
   if (code < 100) failedText_ += " (" + reason + ")";
+  failedReason_ = code >= 100 ? "HTTP status " + std::to_string(code) : reason;
   Post([this] { HandleNavigationError(false); });
 }
 
@@ -249,6 +253,7 @@ void GatheringWindow::OnPageTimer() {
     return;
   }
   failedText_ = currentUrl_;
+  failedReason_ = "no answer within " + std::to_string(connectTimeout_) + " s";
   Post([this] { HandleNavigationError(true); });
 }
 
@@ -260,16 +265,59 @@ void GatheringWindow::HandleCatalogue() {
     return;
   }
   if (!secondAttempt_) MarkAllMasks(*db);
-  bool applied = false;
-  if (const BrowserDocument* doc = browser_.Document()) {
-    HtmlDocument page = HtmlDocument::FromBytes(doc->bytes, doc->charset, doc->url);
-    const std::string charset = !doc->charset.empty() ? doc->charset : page.DeclaredCharset();
-    codePage_ = CodePageForCharset(charset);
-    if (!Settings::Shared().WriteInt(kSystemSection, "CodePage", codePage_))
-      WriteEventLog("Can not write dinamic settings");
-    const bool autoCheck = Settings::Shared().ReadInt(kSystemSection, "AutoCheck", 1) != 0;
-    applied = ApplyCatalogue(*db, updatesHttp_, updates_, ReadCatalogue(page), autoCheck,
-                             [this](const std::string& s) { ReportStatus(s); });
+  const BrowserDocument* doc = browser_.Document();
+  if (!doc) {
+    AfterCatalogue(false);
+    return;
+  }
+  struct Outcome {
+    int codePage = 0;
+    bool applied = false;
+  };
+  auto page = std::make_shared<BrowserDocument>(*doc);
+  const bool autoCheck = Settings::Shared().ReadInt(kSystemSection, "AutoCheck", 1) != 0;
+  // A catalogue of many thousand pairs takes a while: it is read and applied
+  // off the main thread, which goes on answering calls and telling progress.
+  job_.Run<Outcome>(
+      [this, page, autoCheck](BackgroundJob& job) {
+        Outcome out;
+        job.SetDoing("reading the catalogue of the updates server");
+        HtmlDocument html = HtmlDocument::FromBytes(page->bytes, page->charset, page->url);
+        out.codePage = CodePageForCharset(!page->charset.empty() ? page->charset : html.DeclaredCharset());
+        const Catalogue catalogue = ReadCatalogue(html);
+        Database* db = job.db();
+        if (!db) return out;
+        CatalogueHooks hooks;
+        hooks.cancel = &job.cancelFlag();
+        hooks.progress = [&job](size_t done, size_t total) {
+          job.SetDoing("updating the catalogue: " + std::to_string(done) + " of " + std::to_string(total) +
+                           " site/category pairs",
+                       false);
+        };
+        hooks.fetching = [&job](const std::string& site, const std::string& category) {
+          job.SetDoing("fetching the masks of site [" + site + "], category [" + category + "]");
+        };
+        auto status = [this](const std::string& text) {
+          QMetaObject::invokeMethod(this, [this, text] { if (!ended_) ReportStatus(text); }, Qt::QueuedConnection);
+        };
+        out.applied = ApplyCatalogue(*db, updatesHttp_, updates_, catalogue, autoCheck, status, hooks);
+        return out;
+      },
+      [this](Outcome out) {
+        codePage_ = out.codePage;
+        if (!Settings::Shared().WriteInt(kSystemSection, "CodePage", codePage_))
+          WriteEventLog("Can not write dinamic settings");
+        AfterCatalogue(out.applied);
+      });
+}
+
+void GatheringWindow::AfterCatalogue(bool applied) {
+  if (ended_) return;
+  Database* db = OpenDatabase() == 0 ? ProcessDatabase() : nullptr;
+  if (!db) {
+    WriteEventLog(kCannotOpen);
+    Fail(kDownloadError);
+    return;
   }
   if (!applied && !secondAttempt_) {
     secondAttempt_ = true;
@@ -312,6 +360,7 @@ void GatheringWindow::HandleNavigationError(bool timeout) {
   if (failedText_.find(currentUrl_) == std::string::npos) return;  // a sub-document, not the page
   pageTimer_.stop();
   browser_.Stop();
+  ReportStatus("Can not read the page [" + currentUrl_ + "]: " + failedReason_ + ".");
   SkipCurrentPage();
 }
 
@@ -346,6 +395,7 @@ void GatheringWindow::HandlePageComplete() {
   if (!doc || doc->requestedUrl != currentUrl_) {
     // Nothing of this page arrived: skip it like a failed page.
     WriteEventLog("NAVIGATE ERROR, URL: " + currentUrl_ + " (no document)");
+    ReportStatus("Can not read the page [" + currentUrl_ + "]: nothing arrived.");
     SkipCurrentPage();
     return;
   }

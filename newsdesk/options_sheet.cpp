@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
@@ -217,6 +218,11 @@ COptionsFontsPage::COptionsFontsPage(QWidget* parent) : OptionsPage(parent) {
   loadImages_ = new QCheckBox(tr("Download images"), this);
   timeout_ = Spin(this, 900);
   maxNews_ = Spin(this, 900);
+  bookFormat_ = new QComboBox(this);
+  bookFormat_->addItem(tr(".lit (Microsoft Reader)"), QStringLiteral("lit"));
+  bookFormat_->addItem(tr(".epub"), QStringLiteral("epub"));
+  bookFormat_->addItem(tr("Both .lit and .epub"), QStringLiteral("both"));
+  connect(bookFormat_, &QComboBox::currentIndexChanged, this, [this] { if (loaded()) SetModified(); });
   markRead_ = Spin(this, 900);
   filterApply_ = new QCheckBox(tr("Apply selected filter after news download"), this);
   autoCheck_ = new QCheckBox(tr("Always tick off your categories selection in news source updates"), this);
@@ -226,6 +232,7 @@ COptionsFontsPage::COptionsFontsPage(QWidget* parent) : OptionsPage(parent) {
   form->addRow(loadImages_);
   form->addRow(tr("Connection timeout (seconds):"), timeout_);
   form->addRow(tr("Maximum news per one lit file"), maxNews_);
+  form->addRow(tr("eBook format:"), bookFormat_);
   form->addRow(tr("Mark news as read after (seconds):"), markRead_);
   form->addRow(filterApply_);
   form->addRow(autoCheck_);
@@ -240,6 +247,9 @@ void COptionsFontsPage::Load() {
   loadImages_->setChecked(s.ReadInt(kDownloadSection, "LoadImages", 1) != 0);
   timeout_->setValue(s.ReadInt(kDownloadSection, "ConnectTimeout", 300));
   maxNews_->setValue(s.ReadInt(kSystemSection, "MaxNewsPerLit", 30));
+  const int format = bookFormat_->findData(
+      QString::fromStdString(s.ReadText(kSystemSection, "BookFormat", "lit")).trimmed().toLower());
+  bookFormat_->setCurrentIndex(format < 0 ? 0 : format);
   markRead_->setValue(s.ReadInt(kSystemSection, "MarkReadTime", 3));
   filterApply_->setChecked(s.ReadInt(kSystemSection, "FilterApply", 1) != 0);
   autoCheck_->setChecked(s.ReadInt(kSystemSection, "AutoCheck", 1) != 0);
@@ -250,6 +260,7 @@ void COptionsFontsPage::Apply() {
   s.WriteInt(kDownloadSection, "LoadImages", loadImages_->isChecked() ? 1 : 0);
   s.WriteInt(kDownloadSection, "ConnectTimeout", timeout_->value());
   s.WriteInt(kSystemSection, "MaxNewsPerLit", maxNews_->value());
+  s.WriteText(kSystemSection, "BookFormat", bookFormat_->currentData().toString().toStdString());
   s.WriteInt(kSystemSection, "MarkReadTime", markRead_->value());
   s.WriteInt(kSystemSection, "FilterApply", filterApply_->isChecked() ? 1 : 0);
   s.WriteInt(kSystemSection, "AutoCheck", autoCheck_->isChecked() ? 1 : 0);

@@ -12,6 +12,7 @@
 #include "vault.h"
 
 class QCheckBox;
+class QComboBox;
 class QDialogButtonBox;
 class QFileSystemWatcher;
 class QLineEdit;
@@ -112,6 +113,7 @@ class COptionsFontsPage : public OptionsPage {
   QCheckBox* loadImages() const { return loadImages_; }
   QSpinBox* timeout() const { return timeout_; }
   QSpinBox* maxNews() const { return maxNews_; }
+  QComboBox* bookFormat() const { return bookFormat_; }
   QSpinBox* markRead() const { return markRead_; }
   QCheckBox* filterApply() const { return filterApply_; }
   QCheckBox* autoCheck() const { return autoCheck_; }
@@ -128,6 +130,7 @@ class COptionsFontsPage : public OptionsPage {
   QCheckBox* loadImages_;
   QSpinBox* timeout_;
   QSpinBox* maxNews_;
+  QComboBox* bookFormat_;  // BookFormat: lit, epub or both
   QSpinBox* markRead_;
   QCheckBox* filterApply_;
   QCheckBox* autoCheck_;

@@ -51,9 +51,13 @@ const char* kDownloadHelp =
     "  --no-check    do not check the updates server first; a download then goes\n"
     "                on with the masks already stored when the server is down\n"
     "\n"
-    "Exit status: 0 when the download ran to its end, 1 when it failed (the\n"
-    "reason is printed), 3 when the updates server does not answer, 4 when the\n"
-    "gathering engine cannot be started or stops on its own.\n";
+    "At the end it says what was stored, and how many pages, masks, items and\n"
+    "images failed.\n"
+    "\n"
+    "Exit status: 0 when the download ran to its end, 1 when it failed or\n"
+    "nothing at all could be read (the reason is printed), 3 when the updates\n"
+    "server does not answer, 4 when the gathering engine cannot be started, stops\n"
+    "on its own or stays silent past every time-out.\n";
 
 constexpr int kExitFailed = 1;
 constexpr int kExitNoUpdates = 3;
@@ -212,10 +216,21 @@ class DownloadRun : public QObject {
     // that means the engine is stuck.
     silence_.setSingleShot(true);
     silence_.setInterval((pageTimeout_ + 60) * 1000);
+    // The engine tells progress while it waits (pages, images, the catalogue),
+    // so silence this long means it is stuck; say what became of it.
     connect(&silence_, &QTimer::timeout, this, [this] {
-      StopEngine();
-      Fail(kExitEngine, "the gathering engine reported nothing for " + std::to_string(pageTimeout_ + 60) +
-                            " s and was stopped; see orvo_log.txt in the program folder");
+      const std::string silent = "the gathering engine reported nothing for " + std::to_string(pageTimeout_ + 60) +
+                                 " s, not even that it was waiting (last status: " +
+                                 (lastStatus_.empty() ? std::string("none") : "\"" + lastStatus_ + "\"") + ")";
+      if (StopEngine()) {
+        Fail(kExitEngine, silent + "; it was told to stop. See orvo_log.txt in the program folder.");
+        return;
+      }
+      const uint pid = QDBusConnection::sessionBus().interface()->servicePid(owner_.isEmpty() ? kBusName : owner_);
+      const std::string process = pid ? " (process " + std::to_string(pid) + ")" : std::string();
+      Fail(kExitEngine, silent + ", and it does not answer the request to stop: it is stuck and may still be running" +
+                            process + ". End it" + (pid ? " with kill " + std::to_string(pid) : std::string()) +
+                            ", then run orvo download again.");
     });
     silence_.start();
 
@@ -264,6 +279,12 @@ class DownloadRun : public QObject {
       }
     }
     if (text.rfind("Updating is completed.", 0) == 0) noSelection_ = true;
+    // What went wrong, as the engine tells it.
+    if (text.rfind("Can not read the page [", 0) == 0) ++pagesFailed_;
+    if (text.rfind("ERROR loading mask : ", 0) == 0) ++masksFailed_;
+    if (text.rfind("Can not store the news item [", 0) == 0) ++itemsFailed_;
+    static const QRegularExpression images(R"(^(\d+) of \d+ images of \[.*\] could not be downloaded\.$)");
+    if (auto im = images.match(QString::fromStdString(text)); im.hasMatch()) imagesFailed_ += im.captured(1).toLongLong();
     ShowProgress();
   }
 
@@ -290,15 +311,26 @@ class DownloadRun : public QObject {
     ClearProgress();
     int64_t items = StoredItems();
     int64_t images = Scalar(db_, "SELECT COUNT(*) FROM newsimages WHERE fk_newsitem > ?", lastItem_);
+    const std::string failures = Failures();
     if (status == 1) {
       if (noSelection_) {
         std::printf("No site/category pair is selected for download. Choose with orvo select --all (or orvo select "
                     "SITE/CATEGORY), then run orvo download again.\n");
+      } else if (!failures.empty() && pagesStarted_ <= pagesFailed_ && items == 0) {
+        // Every page or mask failed: that is no success, whatever the engine's status.
+        std::fprintf(stderr, "orvo download: nothing could be read: %s. See orvo_log.txt in the program folder.\n",
+                     failures.c_str());
+        Done(kExitFailed);
+        return;
       } else if (items == 0) {
-        std::printf("No new news items: everything the selected sites list is already stored.\n");
+        if (failures.empty())
+          std::printf("No new news items: everything the selected sites list is already stored.\n");
+        else
+          std::printf("No new news items were stored; %s.\n", failures.c_str());
       } else {
         std::printf("Stored %lld new news %s with %lld %s.\n", static_cast<long long>(items),
                     items == 1 ? "item" : "items", static_cast<long long>(images), images == 1 ? "image" : "images");
+        if (!failures.empty()) std::printf("Not everything came: %s.\n", failures.c_str());
       }
       Done(0);
     } else {
@@ -308,6 +340,25 @@ class DownloadRun : public QObject {
                                   static_cast<long long>(items));
       Done(kExitFailed);
     }
+  }
+
+  // "3 of 8 pages could not be read; ..." or empty when nothing failed.
+  std::string Failures() const {
+    std::vector<std::string> parts;
+    auto plural = [](int64_t n, const char* one, const char* many) {
+      return std::to_string(n) + " " + (n == 1 ? one : many);
+    };
+    if (pagesFailed_ > 0)
+      parts.push_back(std::to_string(pagesFailed_) + " of " + std::to_string(pagesStarted_) +
+                      (pagesStarted_ == 1 ? " page" : " pages") + " could not be read");
+    if (masksFailed_ > 0) parts.push_back(plural(masksFailed_, "mask", "masks") + " could not be loaded");
+    if (itemsFailed_ > 0)
+      parts.push_back(plural(itemsFailed_, "news item", "news items") +
+                      " could not be stored (the next download fetches them again)");
+    if (imagesFailed_ > 0) parts.push_back(plural(imagesFailed_, "image", "images") + " could not be downloaded");
+    std::string out;
+    for (const auto& p : parts) out += (out.empty() ? "" : "; ") + p;
+    return out;
   }
 
   void Fail(int code, const std::string& why) {
@@ -324,9 +375,13 @@ class DownloadRun : public QObject {
     QCoreApplication::exit(code);
   }
 
-  void StopEngine() {
+  // True when the engine answered the request.
+  bool StopEngine() {
     org::orvo::IGatherer2 gatherer(kBusName, path_, QDBusConnection::sessionBus());
-    gatherer.Stop().waitForFinished();
+    gatherer.setTimeout(10000);
+    QDBusPendingReply<> reply = gatherer.Stop();
+    reply.waitForFinished();
+    return !reply.isError();
   }
 
   void Release() {
@@ -348,6 +403,7 @@ class DownloadRun : public QObject {
   bool pageInFlight_ = false;
   std::map<std::string, int64_t> newsKnown_;  // news pages announced per visit of a category
   bool noSelection_ = false;
+  int64_t pagesFailed_ = 0, masksFailed_ = 0, itemsFailed_ = 0, imagesFailed_ = 0;
   bool finished_ = false, released_ = false;
   int exitCode_ = kExitFailed;
 };

@@ -23,27 +23,31 @@ namespace orvo::cli {
 namespace {
 
 const char* kGenerateHelp =
-    "Usage: orvo generate [--timeout SECONDS]\n"
+    "Usage: orvo generate [--format lit|epub|both] [--timeout SECONDS]\n"
     "\n"
     "Asks the eBook generator (Bookbinder, started by the session bus) for one\n"
     "run over the filters marked \"Use filter in .lit files generation\", prints\n"
-    "its status as it comes and then the .lit volumes it wrote (into PathPC, or\n"
+    "its status as it comes and then the volumes it wrote (into PathPC, or\n"
     "lit/ in the program folder). Exits 0 when the run succeeded.\n"
     "\n"
+    "  --format FORMAT     write .lit, .epub or both kinds of volume this time,\n"
+    "                      whatever the BookFormat setting says (default: it)\n"
     "  --timeout SECONDS   give up waiting after this long (default 3600)\n"
     "\n"
     "The generator must be registered with the bus once: Bookbinder -RegServer.\n"
     "When the scheduling service (Timekeeper) is registered or running, the run\n"
-    "goes through it, as the reader's does, so it never overlaps a scheduled one.\n";
+    "goes through it, as the reader's does, so it never overlaps a scheduled one;\n"
+    "a run with --format asks the generator itself, which still runs one\n"
+    "generation at a time.\n";
 
 const QString kService = QStringLiteral("org.orvo.OrvoConvert");
 
-// The .lit files in `dir` written since `since`, oldest name first.
+// The volumes (.lit, .epub) in `dir` written since `since`, oldest name first.
 std::vector<std::string> VolumesSince(const std::string& dir, std::time_t since) {
   std::vector<std::string> found;
   std::error_code ec;
   for (auto& e : std::filesystem::directory_iterator(dir, ec)) {
-    if (e.path().extension() != ".lit") continue;
+    if (e.path().extension() != ".lit" && e.path().extension() != ".epub") continue;
     struct stat st;
     if (::stat(e.path().c_str(), &st) == 0 && st.st_mtime >= since) found.push_back(e.path().string());
   }
@@ -94,8 +98,15 @@ int RunGenerate(const Args& input) {
     return 0;
   }
   Args args = input;
-  std::string timeoutText = "3600";
+  std::string timeoutText = "3600", formatText;
   TakeOption(args, "--timeout", &timeoutText);
+  const bool formatGiven = TakeOption(args, "--format", &formatText);
+  std::optional<BookFormat> format = formatGiven ? ParseBookFormat(formatText) : std::nullopt;
+  if (formatGiven && !format) {
+    std::fprintf(stderr, "orvo generate: --format takes lit, epub or both, not '%s'\n\n%s", formatText.c_str(),
+                 kGenerateHelp);
+    return 2;
+  }
   int timeout = std::atoi(timeoutText.c_str());
   if (!args.empty() || timeout <= 0) {
     std::fprintf(stderr, "orvo generate: unexpected argument '%s'\n\n%s",
@@ -114,7 +125,9 @@ int RunGenerate(const Args& input) {
                  bus.lastError().message().toLocal8Bit().constData());
     return 1;
   }
-  if (TimekeeperAvailable(bus)) return GenerateThroughTimekeeper(bus, timeout);
+  // Timekeeper's StartLitGen carries no format: a chosen one goes straight
+  // to the generator.
+  if (!format && TimekeeperAvailable(bus)) return GenerateThroughTimekeeper(bus, timeout);
 
   QString error;
   QDBusObjectPath path = CreateBusObject(bus, kService, &error);
@@ -148,7 +161,7 @@ int RunGenerate(const Args& input) {
   QTimer::singleShot(timeout * 1000, &app, [&] { app.quit(); });
 
   const std::time_t started = std::time(nullptr);
-  QDBusPendingReply<> reply = convert.Generate(0);
+  QDBusPendingReply<> reply = convert.Generate(format ? BookFormatCode(*format) : 0);
   reply.waitForFinished();
   if (reply.isError()) {
     std::fprintf(stderr, "orvo generate: Generate failed: %s\n", reply.error().message().toLocal8Bit().constData());

@@ -7,7 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-qpa-plugins
   libgumbo-dev libpugixml-dev libcurl4-openssl-dev libcpp-httplib-dev
-  libsqlite3-dev sqlite3
+  libsqlite3-dev sqlite3 libzip-dev
   dbus dbus-x11
   googletest libgtest-dev libgmock-dev
   xvfb xauth imagemagick
@@ -17,6 +17,11 @@ packages=(
 # large, so ORVO_NO_CALIBRE=1 skips it (those tests then skip themselves).
 if [ "${ORVO_NO_CALIBRE:-0}" != 1 ]; then
   packages+=(calibre)
+fi
+# The EPUB checker, an oracle for the EPUB tests only (it brings Java);
+# ORVO_NO_EPUBCHECK=1 skips it and those tests say they were skipped.
+if [ "${ORVO_NO_EPUBCHECK:-0}" != 1 ]; then
+  packages+=(epubcheck)
 fi
 
 missing=()

@@ -1,6 +1,7 @@
 // Generation speed: 2,000 news items (a quarter with a picture) from a real
 // database through the real writer library, then calibre's ebook-convert on
-// one of our packages for comparison.
+// one of our packages for comparison; then the same news as EPUB volumes,
+// against ebook-convert making EPUB from the same package.
 //
 //   bookbinder_bench [--items N] [--writer PATH] [--no-calibre]
 #include <QCoreApplication>
@@ -19,7 +20,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include "database.h"
@@ -103,28 +103,6 @@ std::string ReadAll(const std::string& path) {
   std::stringstream ss;
   ss << in.rdbuf();
   return ss.str();
-}
-
-std::string CopyForCalibre(const orvo::PackageFiles& files, const std::string& dir) {
-  fs::create_directories(dir);
-  std::string opf = ReadAll(files.package), content = ReadAll(files.content);
-  std::regex picture("href=\"([^\"]+)\" media-type=\"image/");
-  std::string out, rest = opf;
-  std::smatch m;
-  while (std::regex_search(rest, m, picture)) {
-    std::string href = m[1], name = fs::path(href).filename().string();
-    fs::copy_file(files.tempDir + href, dir + name, fs::copy_options::overwrite_existing);
-    out += m.prefix().str() + "href=\"" + name + "\" media-type=\"image/";
-    rest = m.suffix();
-    for (size_t at; (at = content.find("src=\"" + href + "\"")) != std::string::npos;)
-      content.replace(at, href.size() + 6, "src=\"" + name + "\"");
-  }
-  out += rest;
-  std::ofstream(dir + "Newsdesk.opf", std::ios::binary) << out;
-  std::ofstream(dir + "Content.html", std::ios::binary) << content;
-  fs::copy_file(files.toc, dir + "toc.html", fs::copy_options::overwrite_existing);
-  fs::copy_file(files.stylesheet, dir + "eBook.css", fs::copy_options::overwrite_existing);
-  return dir + "Newsdesk.opf";
 }
 
 long PeakRssKb() {
@@ -258,7 +236,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   long litBytes = 0;
-  for (auto& e : fs::directory_iterator(home + "/lit")) litBytes += static_cast<long>(e.file_size());
+  for (auto& e : fs::directory_iterator(home + "/lit"))
+    if (e.path().extension() == ".lit") litBytes += static_cast<long>(e.file_size());
   double perVolume = total / volumes;
   std::printf("volumes: %d in %.2f s: %.2f volumes/s, %.0f items/s, %.0f ms per volume, %.1f KB per volume\n",
               volumes, total, volumes / total, items / total, perVolume * 1000, litBytes / 1024.0 / volumes);
@@ -283,11 +262,9 @@ int main(int argc, char** argv) {
     }
   }
   if (calibre) {
-    // calibre leaves out pictures outside the package's folder: give it a
-    // copy with the pictures beside the package, so it does the same work.
-    std::string copy = CopyForCalibre(files, home + "/calibre-package/");
+    // The package holds its pictures in its own folder: calibre reads it as is.
     auto t0 = Clock::now();
-    int rc = RunCommand({"ebook-convert", copy, home + "/calibre.lit"});
+    int rc = RunCommand({"ebook-convert", files.package, home + "/calibre.lit"});
     double theirs = Seconds(t0);
     if (rc != 0) {
       std::printf("ebook-convert failed (exit %d); no comparison\n", rc);
@@ -297,6 +274,50 @@ int main(int argc, char** argv) {
       std::printf("ratio of our time per volume to calibre's: %.3f (below 1 is faster)\n", perVolume / theirs);
     }
   }
+  // The same news as EPUB volumes, the whole run as the server does it.
+  orvo::GenerationRun epubRun;
+  epubRun.setFormat(orvo::BookFormat::kEpub);
+  QSignalSpy epubDone(&epubRun, &orvo::GenerationRun::complete);
+  auto epubStart = Clock::now();
+  epubRun.start();
+  epubDone.wait(3600 * 1000);
+  double epubTotal = Seconds(epubStart);
+  int epubVolumes = epubRun.volumesWritten();
+  std::printf("epub status: %s\n", epubRun.status().toStdString().c_str());
+  if (epubVolumes == 0) {
+    std::fprintf(stderr, "no EPUB volume written; see %s/orvo_log.txt\n", home.c_str());
+    return 1;
+  }
+  long epubBytes = 0;
+  std::string lastEpub;
+  for (auto& e : fs::directory_iterator(home + "/lit"))
+    if (e.path().extension() == ".epub") {
+      epubBytes += static_cast<long>(e.file_size());
+      std::string name = e.path().string();
+      // The last volume: the highest number after the last "_".
+      auto number = [](const std::string& n) { return std::atoi(n.c_str() + n.rfind('_') + 1); };
+      if (lastEpub.empty() || number(name) > number(lastEpub)) lastEpub = name;
+    }
+  double epubPerVolume = epubTotal / epubVolumes;
+  std::printf("epub volumes: %d in %.2f s: %.0f items/s, %.0f ms per volume, %.1f KB per volume\n", epubVolumes,
+              epubTotal, items / epubTotal, epubPerVolume * 1000, epubBytes / 1024.0 / epubVolumes);
+  if (calibre) {
+    // temp/ now holds the last volume's package again.
+    auto t0 = Clock::now();
+    int rc = RunCommand({"ebook-convert", files.package, home + "/calibre.epub"});
+    double theirs = Seconds(t0);
+    if (rc != 0) {
+      std::printf("ebook-convert to EPUB failed (exit %d); no comparison\n", rc);
+    } else {
+      double ours = static_cast<double>(fs::file_size(lastEpub)), their = static_cast<double>(fs::file_size(home + "/calibre.epub"));
+      std::printf("calibre ebook-convert to EPUB on the last volume's package: %.0f ms (%.1f KB); ours %.1f KB\n",
+                  theirs * 1000, their / 1024, ours / 1024);
+      std::printf("EPUB: calibre's time / ours per volume: %.1fx faster (target 20x); size ours / calibre's: %.3f "
+                  "(target at most 1.1)\n",
+                  theirs / epubPerVolume, ours / their);
+    }
+  }
+
   std::error_code ec;
   if (!std::getenv("ORVO_BENCH_KEEP")) fs::remove_all(home, ec);
   else std::printf("kept %s\n", home.c_str());

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <pugixml.hpp>
+
 #include "database.h"
 #include "generation_run.h"
 #include "news_fixture.h"
@@ -22,10 +24,8 @@ using testing::NewsFixture;
 using testing::TestNews;
 using testing::ReadFile;
 
-std::string SharedDir() {
-  const char* env = std::getenv("ORVO_SHARED");
-  return env && *env ? env : ORVO_SHARED_DIR;
-}
+// calibre's LIT checker, kept beside the writer's tests.
+std::string OracleScript() { return LITGEN_ORACLE; }
 
 std::string Quote(const std::string& s) {
   std::string q = "'";
@@ -53,8 +53,7 @@ class CalibreRunTest : public ::testing::Test {
       GTEST_SKIP() << "no " << DefaultWriterLibraryPath() << ": build the litgen target first";
     if (Shell("sh -c 'command -v calibre-debug && command -v ebook-convert'") != 0)
       GTEST_SKIP() << "calibre is not installed (scripts/install-deps.sh installs it): the calibre checks are skipped";
-    if (!fs::exists(SharedDir() + "/lit/oracle.py"))
-      GTEST_SKIP() << "oracle.py not found under " << SharedDir() << "/lit; set ORVO_SHARED";
+    ASSERT_TRUE(fs::exists(OracleScript())) << OracleScript() << " belongs to the repository";
     SetProcessDatabasePath(fx.dbPath());
     pair = fx.AddPair("Site", "World");
     TestFilter f;
@@ -90,7 +89,7 @@ class CalibreRunTest : public ::testing::Test {
   // read the file and every check passed.
   std::string Oracle(const std::string& lit) {
     std::string json = lit + ".json";
-    int rc = Shell("calibre-debug -e " + Quote(SharedDir() + "/lit/oracle.py") + " -- " + Quote(lit) +
+    int rc = Shell("calibre-debug -e " + Quote(OracleScript()) + " -- " + Quote(lit) +
                    " --html --out " + Quote(json));
     std::string report = ReadFile(json);
     EXPECT_EQ(rc, 0) << report.substr(0, 4000);
@@ -165,6 +164,153 @@ TEST_F(CalibreRunTest, PicturesSitBetweenTheTextDivisionsAndTravelInTheBook) {
     ASSERT_EQ(Shell("sha1sum " + Quote(file), &sum), 0);
     EXPECT_NE(report.find(sum.substr(0, 40)), std::string::npos) << file;
   }
+}
+
+// What calibre made of a volume it converted to EPUB: the bytes each img
+// leads to, the captions' page text, and its table of contents.
+struct Converted {
+  std::vector<std::string> pictures;  // sorted
+  std::string text;
+  std::vector<std::string> labels, targets;
+};
+
+Converted ConvertWithCalibre(const std::string& input, const std::string& work) {
+  Converted c;
+  const std::string epub = work + ".calibre.epub", out = work + ".unpacked";
+  std::string log;
+  EXPECT_EQ(Shell("sh -c " + Quote("ebook-convert " + Quote(input) + " " + Quote(epub) + " 2>&1"), &log), 0) << log;
+  EXPECT_EQ(log.find("not found"), std::string::npos) << log;
+  EXPECT_TRUE(testing::UnpackZip(epub, out)) << epub;
+  std::error_code ec;
+  for (auto& e : fs::recursive_directory_iterator(out, ec)) {
+    std::string ext = e.path().extension().string();
+    if (ext == ".ncx") {
+      pugi::xml_document toc;
+      EXPECT_TRUE(toc.load_file(e.path().c_str())) << e.path();
+      for (const pugi::xpath_node& n : toc.select_nodes("//*[local-name()='navPoint']")) {
+        c.labels.push_back(n.node().select_node(".//*[local-name()='text']").node().text().get());
+        c.targets.push_back(n.node().select_node("*[local-name()='content']").node().attribute("src").value());
+      }
+    }
+    if (ext != ".html" && ext != ".xhtml" && ext != ".htm") continue;
+    pugi::xml_document doc;
+    EXPECT_TRUE(doc.load_file(e.path().c_str())) << e.path();
+    for (const pugi::xpath_node& n : doc.select_nodes("//*[local-name()='img']")) {
+      std::string src = n.node().attribute("src").value();
+      fs::path target = (e.path().parent_path() / src).lexically_normal();
+      EXPECT_TRUE(fs::exists(target)) << src << " in " << e.path();
+      c.pictures.push_back(ReadFile(target.string()));
+    }
+    c.text += ReadFile(e.path().string());
+  }
+  std::sort(c.pictures.begin(), c.pictures.end());
+  return c;
+}
+
+// A volume with pictures in two categories whose names no anchor could
+// carry, one picture whose file has gone. Returns the pictures' bytes.
+std::vector<std::string> PictureNews(NewsFixture& fx) {
+  const int64_t city = fx.AddPair("Site", "Город"), odd = fx.AddPair("Site", "Sport & \"Fun\" news");
+  TestFilter f;
+  f.pairs = {city, odd};
+  fx.AddFilter(f);
+  const std::string images = fx.home() + "/Images/";
+  fs::create_directories(images);
+  // Real pictures: calibre's conversion opens them.
+  const std::string jpeg = ReadFile(LITGEN_TEST_PICTURE);
+  EXPECT_FALSE(jpeg.empty()) << LITGEN_TEST_PICTURE;
+  std::vector<std::string> originals;
+  for (int n = 0; n < 3; ++n) {
+    // A JPEG may carry anything after its end marker: three distinct files.
+    std::string bytes = jpeg + std::string(static_cast<size_t>(n + 1), static_cast<char>('a' + n));
+    testing::WriteFile(images + "1_" + std::to_string(n), bytes);
+    originals.push_back(bytes);
+  }
+  TestNews s;
+  s.pair = city;
+  s.title = "City pictures";
+  s.body = "before[[{1}]]middle[[{2}]]after";
+  int64_t a = fx.AddNews(s);
+  fx.AddPicture(a, 1, images + "1_0", "The square at noon");
+  fx.AddPicture(a, 2, images + "1_1");
+  s.pair = odd;
+  s.title = "Odd pictures";
+  s.body = "one[[{1}]]two[[{2}]]three";
+  int64_t b = fx.AddNews(s);
+  fx.AddPicture(b, 1, images + "1_2", "Finish line");
+  fx.AddPicture(b, 2, images + "never_stored");  // its file is gone
+  std::sort(originals.begin(), originals.end());
+  return originals;
+}
+
+// Each img of a converted volume must lead to its own picture, byte for
+// byte; the captions show; the table of contents finds both categories.
+void ExpectPicturesAndContents(const Converted& c, const std::vector<std::string>& originals) {
+  EXPECT_EQ(c.pictures, originals);  // each picture once, none dangling
+  EXPECT_NE(c.text.find("The square at noon"), std::string::npos);
+  EXPECT_NE(c.text.find("Finish line"), std::string::npos);
+  std::vector<std::string> labels(c.labels.end() - std::min<size_t>(2, c.labels.size()), c.labels.end());
+  EXPECT_EQ(labels, (std::vector<std::string>{"Город", "Sport & \"Fun\" news"}));
+  ASSERT_GE(c.targets.size(), 2u);
+  // Not the start of the book for both.
+  EXPECT_NE(c.targets[c.targets.size() - 2], c.targets.back());
+}
+
+TEST_F(CalibreRunTest, EveryPictureResolvesAfterCalibreConvertsTheVolume) {
+  std::vector<std::string> originals = PictureNews(fx);
+  ASSERT_EQ(Run(), 1);
+  const std::string lit = Volumes()[0];
+  ExpectPicturesAndContents(ConvertWithCalibre(lit, lit), originals);
+}
+
+// epubcheck, from Debian: a Java program; where it is, how to run it.
+std::string EpubcheckCommand() {
+  std::error_code ec;
+  for (const char* jar : {"/usr/share/java/epubcheck.jar", "/usr/share/epubcheck/epubcheck.jar"})
+    if (fs::exists(jar, ec) && Shell("sh -c 'command -v java'") == 0) return std::string("java -jar ") + jar;
+  return {};
+}
+
+TEST_F(CalibreRunTest, EpubVolumesPassEpubcheckAndCalibreReadsThem) {
+  const std::string epubcheck = EpubcheckCommand();
+  if (epubcheck.empty())
+    GTEST_SKIP() << "epubcheck is not installed (scripts/install-deps.sh installs it): the EPUB checks are skipped";
+  std::vector<std::string> originals = PictureNews(fx);
+  for (int i = 0; i < 4; ++i) {
+    TestNews s;
+    s.pair = pair;
+    s.title = Headline(i);
+    s.body = "Text &amp; more<br />next line&#160;with <i>markup</i> \x01 kept as text, 中文.";
+    s.srcUrl = "http://example.org/a b?x=\"1\"&y=<2>";
+    fx.AddNews(s);
+  }
+  fx.WriteSetting("BookFormat", "both");
+  fx.WriteSetting("MaxNewsPerLit", "4");
+  ASSERT_EQ(Run(), 2);
+  std::vector<std::string> epubs;
+  for (const std::string& v : Volumes())
+    if (fs::path(v).extension() == ".epub") epubs.push_back(v);
+  ASSERT_EQ(epubs.size(), 2u);
+  for (const std::string& epub : epubs) {
+    std::string report;
+    int rc = Shell("sh -c " + Quote(epubcheck + " " + Quote(epub) + " 2>&1"), &report);
+    EXPECT_EQ(rc, 0) << report;
+    EXPECT_NE(report.find("No errors or warnings detected"), std::string::npos) << report;
+  }
+  // calibre reads the text of every volume ...
+  std::string all;
+  for (const std::string& epub : epubs) all += Text(epub);
+  for (int i = 0; i < 4; ++i) EXPECT_NE(all.find(Headline(i)), std::string::npos) << all;
+  EXPECT_NE(all.find("中文"), std::string::npos);
+  // ... and finds the pictures and the contents of the one that has them.
+  std::vector<std::string> withPictures;
+  for (const std::string& epub : epubs) {
+    Converted c = ConvertWithCalibre(epub, epub);
+    if (!c.pictures.empty()) ExpectPicturesAndContents(c, originals);
+    withPictures.insert(withPictures.end(), c.pictures.begin(), c.pictures.end());
+  }
+  std::sort(withPictures.begin(), withPictures.end());
+  EXPECT_EQ(withPictures, originals);
 }
 
 }  // namespace

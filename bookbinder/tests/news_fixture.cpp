@@ -1,6 +1,9 @@
 #include "news_fixture.h"
 
+#include <zip.h>
+
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 
 #include "settings.h"
@@ -94,6 +97,37 @@ void NewsFixture::WriteSetting(const std::string& key, const std::string& value)
 }
 
 void NewsFixture::WriteCleanup(int deleteLit) { Settings::Shared().WriteInt(kCleanupSection, "DeleteLit", deleteLit); }
+
+std::vector<std::pair<std::string, std::string>> ReadZip(const std::string& path) {
+  std::vector<std::pair<std::string, std::string>> entries;
+  int err = 0;
+  zip_t* z = zip_open(path.c_str(), ZIP_RDONLY, &err);
+  if (!z) return entries;
+  for (zip_int64_t i = 0, n = zip_get_num_entries(z, 0); i < n; ++i) {
+    zip_stat_t st;
+    zip_file_t* f = zip_stat_index(z, static_cast<zip_uint64_t>(i), 0, &st) == 0
+                        ? zip_fopen_index(z, static_cast<zip_uint64_t>(i), 0)
+                        : nullptr;
+    if (!f) continue;
+    std::string bytes(static_cast<size_t>(st.size), '\0');
+    zip_int64_t got = zip_fread(f, bytes.data(), st.size);
+    zip_fclose(f);
+    if (got == static_cast<zip_int64_t>(st.size)) entries.emplace_back(st.name, std::move(bytes));
+  }
+  zip_discard(z);
+  return entries;
+}
+
+bool UnpackZip(const std::string& path, const std::string& dir) {
+  auto entries = ReadZip(path);
+  for (const auto& [name, bytes] : entries) {
+    if (name.empty() || name.back() == '/') continue;
+    std::filesystem::path target = std::filesystem::path(dir) / name;
+    std::filesystem::create_directories(target.parent_path());
+    WriteFile(target.string(), bytes);
+  }
+  return !entries.empty();
+}
 
 std::string MakePicture(const std::string& path, size_t size) {
   std::string bytes = "\xFF\xD8\xFF\xE0";

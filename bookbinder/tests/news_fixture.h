@@ -58,6 +58,12 @@ class NewsFixture {
   std::unique_ptr<Database> db_;
 };
 
+// The entries of a zip file (an EPUB volume), name to bytes, in the order
+// they are stored; empty when it cannot be read.
+std::vector<std::pair<std::string, std::string>> ReadZip(const std::string& path);
+// Writes every entry under `dir`.
+bool UnpackZip(const std::string& path, const std::string& dir);
+
 // A small real JPEG-looking file (its magic and some bytes).
 std::string MakePicture(const std::string& path, size_t size);
 

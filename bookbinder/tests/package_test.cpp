@@ -64,12 +64,11 @@ class PackageTest : public ::testing::Test {
     return items;
   }
 
-  // The href of a picture as the package gives it; it leads back to `path`
-  // from the package's folder.
-  std::string Href(const std::string& path) {
-    std::string href = PackageHref(path, files.tempDir);
-    EXPECT_EQ((std::filesystem::path(files.tempDir) / href).lexically_normal().string(), path);
-    return href;
+  int64_t CategoryOf(int64_t pair) {
+    Statement st(fx.db(), "SELECT fk_news_cat FROM site_cat_rel WHERE id = ?");
+    st.Bind(1, pair);
+    EXPECT_TRUE(st.Next());
+    return st.Int(0);
   }
 
   std::vector<std::string> Texts(const char* xpath, const pugi::xml_document& doc) {
@@ -97,13 +96,15 @@ TEST_F(PackageTest, CategoriesBecomeTocRowsAndBlocks) {
 
   std::vector<std::string> links;
   for (auto& n : toc.select_nodes("/html/body/div/a")) links.push_back(n.node().attribute("href").value());
-  EXPECT_EQ(links, (std::vector<std::string>{"Content.html#Alpha", "Content.html#Beta"}));
+  // Anchors are ASCII ids from the category; the names are what one sees.
+  const std::string alpha = "cat_" + std::to_string(CategoryOf(a)), beta = "cat_" + std::to_string(CategoryOf(b));
+  EXPECT_EQ(links, (std::vector<std::string>{"Content.html#" + alpha, "Content.html#" + beta}));
   EXPECT_EQ(Texts("/html/body/div/a", toc), (std::vector<std::string>{"Alpha", "Beta"}));
 
   pugi::xpath_node_set blocks = content.select_nodes("/html/body/div");
   ASSERT_EQ(blocks.size(), 2u);
   pugi::xml_node first = blocks[0].node();
-  EXPECT_STREQ(first.first_child().attribute("name").value(), "Alpha");
+  EXPECT_EQ(first.first_child().attribute("name").value(), alpha);
   EXPECT_STREQ(first.first_child().text().get(), "Alpha");  // the h4 gave way to the name
   EXPECT_EQ(Texts("/html/body/div/div/div[@class='title']", content),
             (std::vector<std::string>{"a1", "a2", "a3", "b1", "b2"}));
@@ -124,13 +125,20 @@ TEST_F(PackageTest, CategoriesBecomeTocRowsAndBlocks) {
 TEST_F(PackageTest, PicturesAreCutIntoTheTextAtTheirPlaceholders) {
   int64_t p = fx.AddPair("S", "World");
   pairs = {p};
-  int64_t id = News(p, "pics", "one[[{1}]]two[[{2}]]thr[[{3}]]ee");
-  fx.AddPicture(id, 1, "/pics/1.jpg", "first caption");
-  fx.AddPicture(id, 2, "/pics/2.jpg");
-  int64_t orphan = fx.AddPicture(id, 9, "/pics/9.jpg");
-  fx.AddPicture(id, 3, "");  // never stored: dropped
+  int64_t id = News(p, "pics", "one[[{1}]]two[[{2}]]thr[[{3}]]ee[[{4}]]!");
+  const std::string pics = fx.home() + "/Images/";
+  std::filesystem::create_directories(pics);
+  std::string bytes1 = testing::MakePicture(pics + "1_0", 900);
+  testing::MakePicture(pics + "1_1", 500);
+  testing::MakePicture(pics + "1_9", 300);
+  int64_t first = fx.AddPicture(id, 1, pics + "1_0", "first caption");
+  int64_t second = fx.AddPicture(id, 2, pics + "1_1");
+  int64_t orphan = fx.AddPicture(id, 9, pics + "1_9");
+  fx.AddPicture(id, 3, "");              // never stored: dropped
+  fx.AddPicture(id, 4, pics + "gone");   // its file went away: dropped too
   OpenQuery();
   ASSERT_EQ(Build(50), 1);
+  auto Href = [](int64_t pic) { return "Images/pic" + std::to_string(pic) + ".jpg"; };
 
   pugi::xml_node item = content.select_node("//div[div[@class='title']]").node();
   std::vector<std::string> seq;
@@ -139,16 +147,22 @@ TEST_F(PackageTest, PicturesAreCutIntoTheTextAtTheirPlaceholders) {
     if (cls == "news_text") seq.push_back(std::string("text:") + c.text().get());
     if (c.child("img")) seq.push_back(std::string("img:") + c.child("img").attribute("src").value());
   }
-  EXPECT_EQ(seq, (std::vector<std::string>{"text:one", "img:" + Href("/pics/1.jpg"), "text:two",
-                                           "img:" + Href("/pics/2.jpg"), "text:three"}));
+  EXPECT_EQ(seq, (std::vector<std::string>{"text:one", "img:" + Href(first), "text:two", "img:" + Href(second),
+                                           "text:three!"}));
   pugi::xml_node img = item.select_node(".//img").node();
   EXPECT_STREQ(img.attribute("align").value(), "bottom");
   EXPECT_STREQ(img.text().get(), "first caption");
+  // The caption is also shown under the picture; no caption, no block.
+  EXPECT_EQ(Texts("//div[@class='picture']/div[@class='caption']", content),
+            (std::vector<std::string>{"first caption"}));
 
-  // Every picture is in the manifest, also the one without a placeholder.
+  // Every picture is in the manifest, also the one without a placeholder,
+  // and each lies inside the package's folder.
   std::vector<std::string> hrefs;
   for (auto& n : opf.select_nodes("//item[starts-with(@id,'Pic_')]")) hrefs.push_back(n.node().attribute("href").value());
-  EXPECT_EQ(hrefs, (std::vector<std::string>{Href("/pics/1.jpg"), Href("/pics/2.jpg"), Href("/pics/9.jpg")}));
+  EXPECT_EQ(hrefs, (std::vector<std::string>{Href(first), Href(second), Href(orphan)}));
+  EXPECT_EQ(ReadFile(files.tempDir + Href(first)), bytes1);
+  EXPECT_NE(ReadFile(fx.home() + "/orvo_log.txt").find(pics + "gone"), std::string::npos);
   EXPECT_TRUE(opf.select_node(("//item[@id='Pic_" + std::to_string(orphan) + "']").c_str()));
   EXPECT_FALSE(content.select_node(("//img[@id='Pic_" + std::to_string(orphan) + "']").c_str()));
 }
@@ -157,8 +171,11 @@ TEST_F(PackageTest, PicturesOutOfOrderLeaveTheEarlierPlaceholderInTheText) {
   int64_t p = fx.AddPair("S", "World");
   pairs = {p};
   int64_t id = News(p, "pics", "one[[{1}]]two[[{2}]]three");
-  fx.AddPicture(id, 2, "/pics/2.jpg");
-  fx.AddPicture(id, 1, "/pics/1.jpg");
+  std::filesystem::create_directories(fx.home() + "/Images");
+  testing::MakePicture(fx.home() + "/Images/2.jpg", 100);
+  testing::MakePicture(fx.home() + "/Images/1.jpg", 100);
+  fx.AddPicture(id, 2, fx.home() + "/Images/2.jpg");
+  fx.AddPicture(id, 1, fx.home() + "/Images/1.jpg");
   OpenQuery();
   ASSERT_EQ(Build(50), 1);
   EXPECT_EQ(Texts("//div[@class='news_text']", content),
@@ -189,7 +206,7 @@ TEST_F(PackageTest, TextInAnyScriptIsWrittenAsUtf8) {
   std::string html = ReadFile(files.content);
   EXPECT_NE(html.find(body), std::string::npos);
   EXPECT_NE(html.find("标题"), std::string::npos);
-  EXPECT_NE(ReadFile(files.toc).find("Content.html#Мир"), std::string::npos);
+  EXPECT_NE(ReadFile(files.toc).find(">Мир<"), std::string::npos);
 }
 
 TEST_F(PackageTest, VolumesTakeAtMostMaxNewsAndACategoryRunsOn) {
@@ -213,6 +230,21 @@ TEST_F(PackageTest, VolumesTakeAtMostMaxNewsAndACategoryRunsOn) {
   EXPECT_EQ(Texts("//div[@class='title']", content), (std::vector<std::string>{"b2"}));
 }
 
+TEST_F(PackageTest, EachVolumeCarriesOnlyItsOwnPictures) {
+  int64_t p = fx.AddPair("S", "World");
+  pairs = {p};
+  std::filesystem::create_directories(fx.home() + "/Images");
+  int64_t first = News(p, "with", "a[[{1}]]b");
+  testing::MakePicture(fx.home() + "/Images/p", 100);
+  int64_t pic = fx.AddPicture(first, 1, fx.home() + "/Images/p");
+  News(p, "without");
+  OpenQuery();
+  ASSERT_EQ(Build(1, 0), 1);
+  EXPECT_TRUE(std::filesystem::exists(files.pictureDir + "pic" + std::to_string(pic) + ".jpg"));
+  ASSERT_EQ(Build(1, 1), 1);
+  EXPECT_TRUE(std::filesystem::is_empty(files.pictureDir));
+}
+
 TEST_F(PackageTest, UnwritableTempFolderFailsTheVolume) {
   int64_t p = fx.AddPair("S", "World");
   pairs = {p};
@@ -222,12 +254,6 @@ TEST_F(PackageTest, UnwritableTempFolderFailsTheVolume) {
   VolumeRequest r;
   int items = 0;
   EXPECT_EQ(BuildPackage(fx.db(), query, &endOfRows, r, missing, &items), 1);
-}
-
-TEST(PackageHref, RelativeToThePackageAndSafeInAUri) {
-  EXPECT_EQ(PackageHref("/home/u/.orvo/Images/a.jpg", "/home/u/.orvo/temp/"), "../Images/a.jpg");
-  EXPECT_EQ(PackageHref("/media/pics/50% off #1?.jpg", "/home/u/temp/"), "../../../media/pics/50%25%20off%20%231%3F.jpg");
-  EXPECT_EQ(PackageHref("Images/b.png", "/x/temp/"), "Images/b.png");
 }
 
 TEST(PictureMediaType, FromMagicThenName) {

@@ -185,5 +185,43 @@ TEST_F(CatalogueTest, MasksOfUnlistedPairsAreWithdrawnAndTheEndIsAnnounced) {
   EXPECT_FALSE(ApplyCatalogue(home_.db(), http_, server_, Catalogue{}, true, [](const std::string&) {}));
 }
 
+TEST_F(CatalogueTest, AWholeCatalogueSharesSitesAndCategoriesAndListsAPairTwiceOnlyOnce) {
+  int64_t selected = home_.AddPair("Old", "World", true);
+  home_.db().Exec("INSERT INTO filter (name) VALUES('f1')");
+  Statement link(home_.db(), "INSERT INTO filter_site_cat_rel (fk_filter, fk_site_cat_rel) VALUES(1, ?)");
+  link.Bind(1, selected).Execute();
+  MarkAllMasks(home_.db());
+  Catalogue cat;
+  cat.siteRows = 3;
+  std::vector<std::pair<size_t, size_t>> progress;
+  for (int site = 0; site < 3; ++site)
+    for (const char* category : {"World", "Sport"})
+      cat.pairs.push_back({"Site " + std::to_string(site), category, "L1", 4, "N1", 5, 0});
+  cat.pairs.push_back(cat.pairs.front());  // listed twice: one pair, fetched once
+  CatalogueHooks hooks;
+  hooks.progress = [&](size_t done, size_t total) { progress.emplace_back(done, total); };
+  EXPECT_TRUE(ApplyCatalogue(home_.db(), http_, server_, cat, true, [](const std::string&) {}, hooks));
+  WithdrawUnconfirmedMasks(home_.db());
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM site_cat_rel"), 7);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM news_config"), 4);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM news_cat"), 2);
+  // The three new World pairs are selected, join the filter and get their masks.
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM site_cat_rel WHERE is_selected = 1"), 4);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM filter_site_cat_rel"), 4);
+  EXPECT_EQ(Masks("Site 2", "World"), "4:3C613E:0|5:3C623E:1");
+  EXPECT_EQ(Masks("Site 2", "Sport"), "1::0|1::1");
+  EXPECT_EQ(bodies_.size(), 6u);
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back(), std::make_pair(size_t{7}, size_t{7}));
+
+  // Cancelled before it starts: nothing changes and nothing is fetched.
+  std::atomic<bool> cancel{true};
+  hooks.cancel = &cancel;
+  cat.pairs.push_back({"Site 9", "World", "L1", 4, "N1", 5, 0});
+  EXPECT_TRUE(ApplyCatalogue(home_.db(), http_, server_, cat, true, [](const std::string&) {}, hooks));
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM site_cat_rel"), 7);
+  EXPECT_EQ(bodies_.size(), 6u);
+}
+
 }  // namespace
 }  // namespace orvo

@@ -179,5 +179,35 @@ TEST(GathererOnTheBus, AnEngineKilledInItsImagePassLosesNoPictures) {
   EXPECT_EQ(files, 6u);  // two for each of site A's three stories
 }
 
+TEST(GathererOnTheBus, TheEngineAnswersCallsWhileTheCatalogueUpdateWaits) {
+  NewsNetwork net;
+  net.hangMasks = true;
+  PrivateBus bus({"Gatherer"});
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  std::filesystem::create_directories(bus.orvoHome());
+  const std::string dbPath = testing::PrepareNewsFolder(bus.orvoHome(), net, 30);
+
+  QDBusConnection client = bus.Connect("client");
+  QString error;
+  const QString path = CreateBusObject(client, kGatherer, &error).path();
+  ASSERT_FALSE(path.isEmpty()) << error.toStdString();
+  SignalLog events(client, kGatherer, path, kEvents);
+  org::orvo::IGatherer2 gatherer(kGatherer, path, client);
+  gatherer.StartProcess().waitForFinished();
+  ASSERT_TRUE(WaitUntil([&] { return HasStatus(events, "Updates for: Site [Site A], Category [News]."); }, 30000));
+  Pump(300);  // the mask request is in the server's hands now
+
+  // A call the engine's main thread answers (a start while a run goes on is
+  // only logged), well inside the bus's own time-out.
+  QDBusMessage start = QDBusMessage::createMethodCall(kGatherer, path, "org.orvo.IGatherer2", "StartProcess");
+  QDBusMessage reply = client.call(start, QDBus::Block, 5000);
+  EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+  EXPECT_EQ(CompliteCount(events), 0);
+
+  net.hangMasks = false;
+  ASSERT_TRUE(WaitUntil([&] { return CompliteCount(events) == 1; }, 60000)) << bus.DaemonLog();
+  EXPECT_EQ(CountItems(dbPath), 5);
+}
+
 }  // namespace
 }  // namespace orvo

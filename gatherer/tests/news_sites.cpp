@@ -58,6 +58,8 @@ NewsNetwork::NewsNetwork(const NewsNetworkOptions& options) : options_(options) 
                     "text/html; charset=utf-8");
   });
   s.Post("/upd/getmask.asp", [this](const httplib::Request& req, httplib::Response& res) {
+    for (int i = 0; i < 1200 && hangMasks && !fx_.stopping(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::string id = req.body.size() > 6 ? req.body.substr(6) : "";
     if (!id.empty() && id.back() == '\0') id.pop_back();
     const std::string base = "http://127.0.0.1:" + std::to_string(fx_.port());

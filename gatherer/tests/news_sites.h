@@ -42,6 +42,8 @@ class NewsNetwork {
   // While set, this image of site A ("2_1" for story 2's second) takes its
   // request and does not answer.
   std::atomic<bool> hangImage{false};
+  // While set, mask fetches take their request and do not answer.
+  std::atomic<bool> hangMasks{false};
   std::string hangingImage = "2_1";
   std::string lastListBody;                 // body of the last POST to site A's list
 

@@ -111,12 +111,18 @@ TEST(GatheringRunTest, FailingPagesAreSkippedWithTheirCodeOrTimeout) {
   NewsNetwork net(o);
   PrepareNewsHome(home, net, 2);
   GathererEngine engine;
+  engine.SetHeartbeatMs(500);
   Recorder rec(engine);
   ASSERT_TRUE(rec.Run());
   EXPECT_EQ(rec.complites, std::vector<int>{1});
+  // The wait for the page that never completes is told while it lasts.
+  EXPECT_TRUE(rec.SawPrefix("Still waiting for the page [" + net.Url("/a/stalled.html") + "] ("));
   const std::string log = home.Log();
   EXPECT_NE(log.find("NAVIGATE ERROR, URL: " + net.Url("/a/gone.html") + " Error code: 404"), std::string::npos);
   EXPECT_NE(log.find("NAVIGATE ERROR, URL: " + net.Url("/a/stalled.html") + " (timeout) \n"), std::string::npos);
+  // Each skipped page is told, with what went wrong.
+  EXPECT_TRUE(rec.Saw("Can not read the page [" + net.Url("/a/gone.html") + "]: HTTP status 404."));
+  EXPECT_TRUE(rec.Saw("Can not read the page [" + net.Url("/a/stalled.html") + "]: no answer within 2 s."));
   // The pages after the failures are still stored; the failed ones are not.
   EXPECT_EQ(home.Count("SELECT count(*) FROM newsitem WHERE src_url = '" + net.Url("/a/last.html") + "'"), 1);
   EXPECT_EQ(Items(home), 2);
@@ -360,6 +366,24 @@ TEST(GatheringRunTest, ADeadImageServerCostsOneAttemptPerRunAndIsReported) {
   EXPECT_EQ(log.find("Download Image http://127.0.0.1:1/a/img/3_1.png"), std::string::npos);
   for (int n = 1; n <= 3; ++n)
     EXPECT_TRUE(rec.Saw("1 of 2 images of [" + net.ArticleA(n) + "] could not be downloaded.")) << n;
+}
+
+TEST(GatheringRunTest, WhileTheCatalogueUpdateWaitsTheRunSaysSo) {
+  EngineHome home;
+  NewsNetwork net;
+  PrepareNewsHome(home, net, 30);
+  net.hangMasks = true;
+  GathererEngine engine;
+  engine.SetHeartbeatMs(300);
+  Recorder rec(engine);
+  engine.StartProcess();
+  const std::string waiting = "Still fetching the masks of site [Site A], category [News] (";
+  for (int i = 0; i < 400 && !rec.SawPrefix(waiting); ++i) QTest::qWait(50);
+  ASSERT_TRUE(rec.SawPrefix(waiting));
+  net.hangMasks = false;
+  for (int i = 0; i < 1200 && rec.complites.empty(); ++i) QTest::qWait(50);
+  EXPECT_EQ(rec.complites, std::vector<int>{1});
+  EXPECT_EQ(Items(home), 5);
 }
 
 }  // namespace

@@ -270,18 +270,105 @@ const ManifestItem* Book::FindByOriginalId(const std::string& id) const {
     return nullptr;
 }
 
-std::string Book::ResolveLink(const std::string& value, const std::string& documentPath,
-                              const std::string& selfId) const {
+namespace {
+
+std::string Trimmed(const std::string& value) {
     std::string v = value;
     while (!v.empty() && std::isspace(static_cast<unsigned char>(v.front()))) v.erase(v.begin());
     while (!v.empty() && std::isspace(static_cast<unsigned char>(v.back()))) v.pop_back();
+    return v;
+}
+
+bool LinksOutside(const std::string& v) { return v.empty() || v[0] == '#' || HasScheme(v) || v.rfind("//", 0) == 0; }
+
+}  // namespace
+
+const ManifestItem* Book::LinkTarget(const std::string& value, const std::string& documentPath) const {
+    std::string v = Trimmed(value);
+    if (LinksOutside(v)) return nullptr;
+    return FindByPath(NormalizeHref(DirOf(documentPath), v.substr(0, v.find('#'))));
+}
+
+std::string Book::ResolveLink(const std::string& value, const std::string& documentPath,
+                              const std::string& selfId, bool* pending) const {
+    std::string v = Trimmed(value);
     if (!v.empty() && v[0] == '#' && !selfId.empty()) return "\x02" + selfId + v;
-    if (v.empty() || v[0] == '#' || HasScheme(v) || v.rfind("//", 0) == 0) return "\x03" + value;
+    if (LinksOutside(v)) return "\x03" + value;
     std::size_t hash = v.find('#');
-    std::string path = NormalizeHref(DirOf(documentPath), v.substr(0, hash));
-    const ManifestItem* target = FindByPath(path);
-    if (!target || !Included(*target)) return "\x03" + value;
+    const ManifestItem* target = LinkTarget(v, documentPath);
+    if (!target) return "\x03" + value;
+    if (!Included(*target)) {
+        if (!pending) return "\x03" + value;
+        *pending = true;
+    }
     return "\x02" + target->id + (hash == std::string::npos ? std::string() : v.substr(hash));
+}
+
+bool Book::SettleLinks(std::string& error, std::vector<std::string>& warnings) {
+    for (ManifestItem& it : items_) {
+        if (!it.linksPending) continue;
+        if (!Reencode(it, error, warnings)) return false;
+        it.linksPending = false;
+        it.source.clear();
+        it.source.shrink_to_fit();
+    }
+    return true;
+}
+
+bool Book::Reencode(ManifestItem& item, std::string& error, std::vector<std::string>& warnings) {
+    const std::string path = item.path, id = item.id;
+    BinaryEncoder enc(
+        Dialect::Html, [this, &path, &id](const std::string& v) { return ResolveLink(v, path, id); }, &styles_);
+    auto missing = [this, &path](const std::string& value) {
+        const ManifestItem* t = LinkTarget(value, path);
+        return t && !Included(*t);
+    };
+    std::size_t skipDepth = 0;  // >0: inside an element that is left out
+    for (const DocumentEvent& e : item.source) {
+        bool ok = true;
+        switch (e.kind) {
+            case DocumentEvent::Kind::Start: {
+                if (skipDepth) {
+                    if (e.hasChildren) ++skipDepth;
+                    break;
+                }
+                Attributes attrs;
+                bool drop = false;
+                for (const auto& [k, v] : e.attrs) {
+                    std::string lk = ToLowerAscii(k);
+                    if (lk == "src" && missing(v)) drop = true;
+                    if (lk == "href" && missing(v)) continue;
+                    attrs.emplace_back(k, v);
+                }
+                if (drop) {
+                    if (e.hasChildren) skipDepth = 1;
+                    break;
+                }
+                ok = enc.Start(e.name, attrs, e.hasChildren);
+                break;
+            }
+            case DocumentEvent::Kind::Text:
+                if (!skipDepth) ok = enc.Text(e.text);
+                break;
+            case DocumentEvent::Kind::End:
+                if (skipDepth) --skipDepth;
+                else ok = enc.End();
+                break;
+        }
+        if (!ok) {
+            error = "content document \"" + item.path + "\" cannot be encoded again: " + enc.Error();
+            return false;
+        }
+    }
+    if (!enc.Finish()) {
+        error = "content document \"" + item.path + "\" cannot be encoded again: " + enc.Error();
+        return false;
+    }
+    for (std::string& w : enc.TakeWarnings()) warnings.push_back(item.path + ": " + w);
+    item.anchors = enc.Anchors();
+    item.breaks = enc.PageBreaks();
+    item.data = enc.TakeOutput();
+    return true;
 }
 
 bool Book::EncodeNode(const XmlNode& node, BinaryEncoder& enc, const std::string& guid, bool root) const {

@@ -25,6 +25,16 @@ struct XmlNode {
 
 enum class ItemKind { Document, Stylesheet, Picture };
 
+// One event of a content document as the host received it, kept while a
+// link in it waits for its target's bytes.
+struct DocumentEvent {
+    enum class Kind { Start, Text, End } kind = Kind::Text;
+    std::string name;  // Start
+    Attributes attrs;  // Start
+    bool hasChildren = false;
+    std::string text;  // Text
+};
+
 struct ManifestItem {
     std::string originalId;
     std::string id;         // the name inside the .lit file (ASCII, unique ignoring case)
@@ -37,6 +47,10 @@ struct ManifestItem {
     Bytes data;             // binary HTML for documents, raw bytes otherwise
     std::vector<Anchor> anchors;
     std::vector<PageBreak> breaks;
+    // A document linking to items whose bytes had not arrived when it was
+    // encoded: its events, to encode it again once it is known what came.
+    bool linksPending = false;
+    std::vector<DocumentEvent> source;
 };
 
 struct BookOptions {
@@ -62,8 +76,20 @@ public:
     const StyleSheet& Styles() const { return styles_; }
 
     // href/src resolution for a document at documentPath (empty: the package).
+    // A link to a manifest item is written as a link to that item. With
+    // `pending`, an item whose bytes have not arrived yet counts as one too
+    // and sets *pending; without it, such a link is written as external.
     std::string ResolveLink(const std::string& value, const std::string& documentPath,
-                            const std::string& selfId) const;
+                            const std::string& selfId, bool* pending = nullptr) const;
+
+    // The manifest item a link leads to, if any.
+    const ManifestItem* LinkTarget(const std::string& value, const std::string& documentPath) const;
+
+    // Encodes again every document whose links waited for pictures or
+    // stylesheets, now that it is known which arrived: an element whose src
+    // names an item that never came is left out, an href to one is dropped,
+    // so no link points at nothing.
+    bool SettleLinks(std::string& error, std::vector<std::string>& warnings);
 
     // Builds the whole file from the items received. Documents must all be
     // there; stylesheets and pictures that did not arrive are left out.
@@ -75,6 +101,7 @@ public:
 
 private:
     bool Included(const ManifestItem& item) const { return item.kind == ItemKind::Document || item.received; }
+    bool Reencode(ManifestItem& item, std::string& error, std::vector<std::string>& warnings);
     const ManifestItem* FindByPath(const std::string& path) const;
     const ManifestItem* FindByOriginalId(const std::string& id) const;
     bool EncodeNode(const XmlNode& node, BinaryEncoder& enc, const std::string& guid, bool root) const;

@@ -228,8 +228,12 @@ public:
             const ManifestItem& it = session_->book.Items()[item_];
             const Book* book = &session_->book;
             std::string path = it.path, id = it.id;
+            // Pictures come after the documents: a link to one is written
+            // as a link to its item now, and settled at the end.
+            bool* pending = &pending_;
             encoder_ = std::make_unique<BinaryEncoder>(
-                Dialect::Html, [book, path, id](const std::string& v) { return book->ResolveLink(v, path, id); },
+                Dialect::Html,
+                [book, path, id, pending](const std::string& v) { return book->ResolveLink(v, path, id, pending); },
                 &session_->book.Styles());
         }
     }
@@ -257,6 +261,12 @@ public:
             if (t->Name().empty()) return Fail(E_INVALIDARG, Where() + ": a tag without a name");
             if (encoder_) {
                 if (!encoder_->Start(t->Name(), t->Attrs(), hasChildren != 0)) return Broken();
+                DocumentEvent e;
+                e.kind = DocumentEvent::Kind::Start;
+                e.name = t->Name();
+                e.attrs = t->Attrs();
+                e.hasChildren = hasChildren != 0;
+                events_.push_back(std::move(e));
                 return S_OK;
             }
             if (stack_.size() >= kMaxPackageDepth)
@@ -284,7 +294,13 @@ public:
             if (!Active()) return Inactive();
             if (!text && length) return Fail(E_POINTER, Where() + ": text without characters");
             std::string utf8 = FromWide(text, length);
-            if (encoder_) return encoder_->Text(utf8) ? S_OK : Broken();
+            if (encoder_) {
+                if (!encoder_->Text(utf8)) return Broken();
+                DocumentEvent e;
+                e.text = std::move(utf8);
+                events_.push_back(std::move(e));
+                return S_OK;
+            }
             if (stack_.empty()) {
                 if (utf8.find_first_not_of(" \t\r\n") != std::string::npos)
                     return Fail(E_BADFORMAT, Where() + ": text outside the root element");
@@ -300,7 +316,13 @@ public:
     HRESULT EndTag() override {
         return Guard([&] {
             if (!Active()) return Inactive();
-            if (encoder_) return encoder_->End() ? S_OK : Broken();
+            if (encoder_) {
+                if (!encoder_->End()) return Broken();
+                DocumentEvent e;
+                e.kind = DocumentEvent::Kind::End;
+                events_.push_back(std::move(e));
+                return S_OK;
+            }
             if (stack_.empty()) return Fail(E_BADFORMAT, Where() + ": a closing tag without an open element");
             stack_.pop_back();
             return S_OK;
@@ -322,6 +344,9 @@ public:
                 for (const std::string& w : encoder_->TakeWarnings()) writer_->Report(1, S_OK, Where() + ": " + w);
                 it->data = encoder_->TakeOutput();
                 it->received = true;
+                it->linksPending = pending_;
+                if (pending_) it->source = std::move(events_);
+                events_.clear();
                 session_->activeToken = 0;
                 return S_OK;
             }
@@ -343,6 +368,8 @@ private:
     HRESULT Broken() { return Fail(E_BADFORMAT, Where() + ": " + encoder_->Error()); }
 
     std::unique_ptr<BinaryEncoder> encoder_;  // content documents
+    std::vector<DocumentEvent> events_;       // what the encoder was given
+    bool pending_ = false;                    // a link waits for an item's bytes
     XmlNode root_;                            // the package document
     std::vector<XmlNode*> stack_;
     bool sawRoot_ = false;
@@ -536,13 +563,19 @@ HRESULT WriterImpl::Finish() {
             return Report(0, E_UNEXPECTED, "the package document was never finished; nothing was written");
         }
         ClosePicture();
+        std::string error;
+        std::vector<std::string> warnings;
+        if (!s->book.SettleLinks(error, warnings)) {
+            for (const std::string& w : warnings) Report(1, S_OK, w);
+            s->closed = true;
+            session_.reset();
+            return Report(0, E_BADFORMAT, s->outputPath + ": " + error);
+        }
         BookOptions options;
         options.storeOnly = (s->flags & kStoreUncompressed) != 0;
         options.timestamp = fixedTime_ ? fixedTime_ : static_cast<std::uint32_t>(std::time(nullptr));
         options.guid = fixedGuid_;
         Bytes file;
-        std::string error;
-        std::vector<std::string> warnings;
         bool ok = s->book.Assemble(options, file, error, warnings);
         for (const std::string& w : warnings) Report(1, S_OK, w);
         HRESULT hr = ok ? WriteFile(file) : Report(0, E_BADFORMAT, s->outputPath + ": " + error);

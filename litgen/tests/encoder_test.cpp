@@ -280,6 +280,16 @@ TEST_F(LinkTest, PictureThatNeverArrivedIsNotLinkedAsAnItem) {
     EXPECT_EQ(book.ResolveLink("Images/p%207.jpg", "", ""), "\x03Images/p%207.jpg");
 }
 
+TEST_F(LinkTest, PictureStillToComeIsLinkedAsItsItemAndMarksTheDocument) {
+    book.Items()[2].received = false;
+    bool pending = false;
+    EXPECT_EQ(book.ResolveLink("../Images/p 7.jpg", "text/Content.html", "c", &pending), "\x02Pic_7");
+    EXPECT_TRUE(pending);
+    pending = false;
+    EXPECT_EQ(book.ResolveLink("../toc.html", "text/Content.html", "c", &pending), "\x02toc");
+    EXPECT_FALSE(pending);  // documents are always there
+}
+
 TEST(Package, UnusableManifestEntriesAreLeftOutWithWarnings) {
     XmlNode pkg{"package", {}, "", {}};
     XmlNode manifest{"manifest", {}, "", {}};

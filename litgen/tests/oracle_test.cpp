@@ -51,8 +51,8 @@ protected:
         if (!test::CalibreAvailable())
             GTEST_SKIP() << "calibre is not installed (no calibre-debug / ebook-convert): the checks by the "
                             "independent reader are skipped. Install it with scripts/install-deps.sh.";
-        if (!std::filesystem::exists(test::LitDir() / "oracle.py"))
-            GTEST_SKIP() << "oracle.py not found under " << test::LitDir() << "; set ORVO_SHARED";
+        ASSERT_TRUE(std::filesystem::exists(test::LitDir() / "oracle.py"))
+            << "oracle.py belongs to the repository: " << test::LitDir();
     }
 
     Oracle Check(const std::filesystem::path& lit) {

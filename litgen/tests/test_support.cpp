@@ -12,12 +12,7 @@
 
 namespace orvo::litgen::test {
 
-std::filesystem::path SharedDir() {
-    if (const char* env = std::getenv("ORVO_SHARED"); env && *env) return env;
-    return ORVO_SHARED_DIR;
-}
-
-std::filesystem::path LitDir() { return SharedDir() / "lit"; }
+std::filesystem::path LitDir() { return LITGEN_TEST_DATA; }
 
 QJsonObject LoadJson(const std::filesystem::path& file) {
     QFile f(QString::fromStdString(file.string()));

@@ -15,8 +15,9 @@
 
 namespace orvo::litgen::test {
 
-std::filesystem::path SharedDir();
-std::filesystem::path LitDir();  // SharedDir()/lit
+// The published vectors (vectors/) and calibre's checker (oracle.py), kept
+// in the repository beside the tests.
+std::filesystem::path LitDir();
 QJsonObject LoadJson(const std::filesystem::path& file);
 Bytes FromHex(const std::string& hex);
 Bytes ReadFile(const std::filesystem::path& file);

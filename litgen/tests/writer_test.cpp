@@ -172,6 +172,36 @@ TEST_F(WriterTest, MissingPictureIsSkippedAndTheBookStillFinished) {
     EXPECT_TRUE(std::filesystem::exists(dir / "out.lit"));
 }
 
+// Pictures are fed after the documents that show them. A link to one must
+// still name its item, and a picture that never comes must leave no link.
+TEST_F(WriterTest, PictureLinksNameTheirItemsAndAMissingPictureLeavesNone) {
+    TempDir dir;
+    PackageSpec spec;
+    spec.documents = {{"Content.html", test::XhtmlDocument(
+                                           "News", "<div><p>before</p><div><img src=\"Images/1.jpg\" id=\"Pic_1\">"
+                                                   "first caption</img></div><p>between</p>"
+                                                   "<div><img src=\"Images/2.png\" id=\"Pic_2\">gone caption</img>"
+                                                   "</div><p><a href=\"Images/2.png\">see it</a> after</p></div>")}};
+    spec.pictures = {{"Images/1.jpg", test::PictureBytes(1)}, {"Images/2.png", test::PictureBytes(2)}};
+    spec.missingPictures = {"Images/2.png"};
+    auto files = test::WritePackage(dir / "pkg", spec);
+    std::ostringstream o, e;
+    ASSERT_EQ(PackBook(writer, files.opf.string(), (dir / "out.lit").string(), o, e, kStoreUncompressed), 0)
+        << e.str() << recorder.All();
+    Bytes lit = test::ReadFile(dir / "out.lit");
+    std::string bytes(lit.begin(), lit.end());  // stored blocks: the binary HTML is readable
+    // src = U+0002 and the item's id, as links inside the package are written.
+    EXPECT_NE(bytes.find(std::string("\x02Pic_1")), std::string::npos);
+    EXPECT_EQ(bytes.find("\x03Images/1.jpg"), std::string::npos);
+    // The picture that never came: no img, no link, nothing naming it.
+    EXPECT_EQ(bytes.find("Images/2.png"), std::string::npos);
+    EXPECT_EQ(bytes.find("Pic_2"), std::string::npos);
+    EXPECT_EQ(bytes.find("gone caption"), std::string::npos);
+    // Everything around it stays, the text of the link included.
+    for (const char* text : {"before", "first caption", "between", "see it", "after"})
+        EXPECT_NE(bytes.find(text), std::string::npos) << text;
+}
+
 TEST_F(WriterTest, ManifestNamesFindFilesWhoseCaseDiffers) {
     // The generator's manifest says "TOC.html" for the file it saves as toc.html.
     TempDir dir;

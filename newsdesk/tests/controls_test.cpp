@@ -334,6 +334,9 @@ TEST_F(ControlsTest, OptionPagesReadDefaultsAndWriteOnlyWhenShown) {
   EXPECT_EQ(sheet.miscPage()->markRead()->value(), 3);
   EXPECT_EQ(sheet.miscPage()->timeout()->value(), 300);
   EXPECT_EQ(sheet.miscPage()->maxNews()->value(), 30);
+  // Without a stored BookFormat the volumes stay .lit; the choice is kept.
+  EXPECT_EQ(sheet.miscPage()->bookFormat()->currentData().toString(), "lit");
+  sheet.miscPage()->bookFormat()->setCurrentIndex(sheet.miscPage()->bookFormat()->findData("both"));
   sheet.miscPage()->markRead()->setValue(0);
   sheet.okButton()->click();
   Settings s = settings();
@@ -341,6 +344,7 @@ TEST_F(ControlsTest, OptionPagesReadDefaultsAndWriteOnlyWhenShown) {
   EXPECT_EQ(s.ReadInt(kCleanupSection, "Day", -1), 12);
   EXPECT_EQ(s.ReadInt(kCleanupSection, "Month", -1), 4);
   EXPECT_EQ(s.ReadInt(kSystemSection, "MarkReadTime", -1), 0);
+  EXPECT_EQ(s.ReadText(kSystemSection, "BookFormat"), "both");
   // The System page was never shown: nothing of it was written.
   EXPECT_FALSE(s.HasKey(kSystemSection, "UseProxy"));
 }

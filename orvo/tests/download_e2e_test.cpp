@@ -2,6 +2,7 @@
 // Gatherer activated on a private bus, and orvo download / select / status as
 // a user types them.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -235,6 +236,53 @@ TEST_F(DemoDownloadTest, CatalogueChangesReachTheNextDownload) {
                   "WHERE ns.site_name = 'The Harbour Daily' AND nc.name = 'Sport' AND nm.mask_version = 0 "
                   "AND nm.mask = ''"),
             2);
+}
+
+TEST_F(DemoDownloadTest, ADownloadWhosePagesAllFailSaysSoAndFails) {
+  StartServer();
+  FirstDownload();
+  if (IsSkipped()) return;
+  auto run = Orvo({"download"});
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  // The sites go away with the server; the stored masks remain.
+  server_->kill();
+  server_->waitForFinished();
+  Db()->Exec("DELETE FROM newsitem");
+  auto dead = Orvo({"download", "--no-check"});
+  EXPECT_EQ(dead.exitCode, 1) << dead.out << dead.err;
+  EXPECT_EQ(dead.out.find("No new news items"), std::string::npos) << dead.out;
+  EXPECT_NE(dead.err.find("nothing could be read: 8 of 8 pages could not be read."), std::string::npos) << dead.err;
+  EXPECT_NE(dead.out.find("Can not read the page ["), std::string::npos) << dead.out;
+}
+
+TEST_F(DemoDownloadTest, ASilentEngineIsToldForWhatItIs) {
+  StartServer();
+  FirstDownload();
+  if (IsSkipped()) return;
+  Settings(bus_->orvoHome() + "/ORVO.ini").WriteInt(kDownloadSection, "ConnectTimeout", 1);
+  QProcess* orvo = bus_->Start("orvo", {"download"});
+  std::string out;
+  for (int i = 0; i < 300 && out.find("Checking for updates...") == std::string::npos; ++i) {
+    orvo->waitForReadyRead(100);
+    out += orvo->readAllStandardOutput().toStdString();
+  }
+  ASSERT_NE(out.find("Checking for updates..."), std::string::npos) << out;
+  // An engine that neither reports nor answers: the watchdog must not claim
+  // it stopped it.
+  const pid_t engine = bus_->OwnerPid("org.orvo.Gatherer2");
+  ASSERT_GT(engine, 0);
+  ASSERT_EQ(::kill(engine, SIGSTOP), 0);
+  const bool ended = orvo->waitForFinished(150000);
+  ::kill(engine, SIGKILL);
+  ASSERT_TRUE(ended);
+  const std::string err = orvo->readAllStandardError().toStdString();
+  EXPECT_EQ(orvo->exitCode(), 4) << err;
+  EXPECT_NE(err.find("the gathering engine reported nothing for 61 s"), std::string::npos) << err;
+  EXPECT_NE(err.find("does not answer the request to stop: it is stuck and may still be running (process " +
+                     std::to_string(engine) + ")"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(err.find("was told to stop"), std::string::npos) << err;
 }
 
 TEST_F(DemoDownloadTest, DeadUpdatesServerSaysWhatToCheck) {

@@ -54,6 +54,26 @@ TEST(OrvoGenerate, PrintsTheStatusAndTheVolumesWritten) {
   EXPECT_EQ(r.err, "");
 }
 
+// --format overrides BookFormat for one run, also with Timekeeper there
+// (whose StartLitGen carries no format); a bad value is refused at once.
+TEST(OrvoGenerate, FormatChoosesTheVolumesOfThisRun) {
+  PrivateBus bus({"Bookbinder", "Timekeeper"});
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  FillHome(bus.orvoHome(), 3, true);
+  Settings(bus.orvoHome() + "/ORVO.ini").WriteText(kSystemSection, "BookFormat", "lit");
+  PrivateBus::Result r = bus.Run("orvo", {"generate", "--format", "epub"}, 60000);
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  std::vector<std::string> written;
+  for (auto& e : fs::directory_iterator(bus.orvoHome() + "/lit")) written.push_back(e.path().filename().string());
+  ASSERT_EQ(written.size(), 1u);
+  EXPECT_EQ(fs::path(written[0]).extension(), ".epub");
+  EXPECT_NE(r.out.find("written: " + bus.orvoHome() + "/lit/" + written[0] + "\n"), std::string::npos) << r.out;
+
+  PrivateBus::Result bad = bus.Run("orvo", {"generate", "--format", "pdf"}, 60000);
+  EXPECT_EQ(bad.exitCode, 2);
+  EXPECT_NE(bad.err.find("lit, epub or both"), std::string::npos) << bad.err;
+}
+
 TEST(OrvoGenerate, AFailedRunSaysSoAndExitsNonZero) {
   PrivateBus bus({"Bookbinder"});
   ASSERT_TRUE(bus.ok()) << bus.error();
