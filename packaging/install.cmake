@@ -55,10 +55,3 @@ install(CODE "
   set(ORVO_DATADIR \"${CMAKE_INSTALL_DATADIR}\")
   set(PROJECT_VERSION \"${PROJECT_VERSION}\")")
 install(SCRIPT ${ORVO_PACKAGING}/installed_files.cmake)
-
-if(BUILD_TESTING)
-  # The whole install into a scratch prefix, and the installed orvo run from it.
-  add_test(NAME install_tree COMMAND ${CMAKE_COMMAND} -DBUILD=${PROJECT_BINARY_DIR} -DSOURCE=${PROJECT_SOURCE_DIR}
-    -DWORK=${PROJECT_BINARY_DIR}/install-test -DVERSION=${PROJECT_VERSION} -P ${ORVO_PACKAGING}/tests/install_test.cmake)
-  set_tests_properties(install_tree PROPERTIES TIMEOUT 300)
-endif()

@@ -45,11 +45,14 @@ orvo_write(org.orvo.Newsdesk.metainfo.xml.in "${data}/metainfo/org.orvo.Newsdesk
 # The session bus starts the installed servers on demand (a user's own
 # "-RegServer" in ~/.local/share still comes first), and the systemd user unit
 # runs Timekeeper from login on once a user enables it.
-foreach(server "org.orvo.Gatherer2;Gatherer;" "org.orvo.OrvoConvert;Bookbinder;"
+foreach(server "org.orvo.Gatherer2;Gatherer;-" "org.orvo.OrvoConvert;Bookbinder;-"
                "org.orvo.OrvoRunner;Timekeeper;SystemdService=orvo-timekeeper.service")
   list(GET server 0 ORVO_BUS_NAME)
   list(GET server 1 ORVO_BUS_PROGRAM)
   list(GET server 2 ORVO_BUS_EXTRA)
+  if(ORVO_BUS_EXTRA STREQUAL "-")
+    set(ORVO_BUS_EXTRA "")
+  endif()
   orvo_quote(ORVO_BUS_EXEC "${ORVO_FULL_PROGRAM_DIR}/${ORVO_BUS_PROGRAM}" bus)
   orvo_write(dbus.service.in "${data}/dbus-1/services/${ORVO_BUS_NAME}.service")
 endforeach()

@@ -8,7 +8,7 @@
 
 namespace {
 
-std::string Run(const std::string& cmd, int* exitCode) {
+std::string RunProgram(const std::string& cmd, int* exitCode) {
   FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
   std::string out;
   char buf[512];
@@ -28,7 +28,7 @@ TEST(VersionTest, EveryProgramPrintsTheProjectVersion) {
     }
     int rc = 0;
     // No session bus and no display: --version must need neither.
-    std::string out = Run("env -u DBUS_SESSION_BUS_ADDRESS -u DISPLAY -u WAYLAND_DISPLAY " + path + " --version", &rc);
+    std::string out = RunProgram("env -u DBUS_SESSION_BUS_ADDRESS -u DISPLAY -u WAYLAND_DISPLAY " + path + " --version", &rc);
     EXPECT_EQ(rc, 0) << program << ": " << out;
     EXPECT_EQ(out, std::string(program) + " " + ORVO_EXPECTED_VERSION + "\n") << program;
   }
@@ -36,12 +36,12 @@ TEST(VersionTest, EveryProgramPrintsTheProjectVersion) {
 
 TEST(VersionTest, ServerHelpNamesTheVersionSwitchAndGathererItsMaskTrial) {
   int rc = 0;
-  std::string out = Run(std::string(ORVO_BIN_DIR) + "/Gatherer --help", &rc);
+  std::string out = RunProgram(std::string(ORVO_BIN_DIR) + "/Gatherer --help", &rc);
   EXPECT_EQ(rc, 0);
   EXPECT_NE(out.find("--version"), std::string::npos) << out;
   EXPECT_NE(out.find("--try-mask"), std::string::npos) << out;
   // The switch rules hold for it too: "/Version" counts, a word after it does not.
-  out = Run(std::string(ORVO_BIN_DIR) + "/Bookbinder /VERSION", &rc);
+  out = RunProgram(std::string(ORVO_BIN_DIR) + "/Bookbinder /VERSION", &rc);
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(out, std::string("Bookbinder ") + ORVO_EXPECTED_VERSION + "\n");
 }
