@@ -206,6 +206,7 @@ void GenerationRun::Generate() {
       request.maxNews = settings.maxNewsPerLit;
       request.volumeIndex = volumes_;
       request.buildTime = std::time(nullptr);
+      request.writeFiles = lit;
       int items = 0;
       VolumeModel model;
       if (BuildPackage(*ProcessDatabase(), query, &endOfRows, request, files, &items, epub ? &model : nullptr) != 0) {

@@ -327,7 +327,7 @@ int BuildPackage(Database& db, NewsQuery& query, bool* endOfRows, const VolumeRe
 
     if (!query.Fetch()) *endOfRows = true;
   }
-  if (*items == 0) return 0;
+  if (*items == 0 || !request.writeFiles) return 0;
 
   block.remove_child(newsTemplate);
   contentBody.remove_child(categoryTemplate);

@@ -35,6 +35,7 @@ struct VolumeRequest {
   int maxNews = 50;       // at most this many items
   int volumeIndex = 0;    // from 0; the title shows it plus 1
   std::time_t buildTime = 0;
+  bool writeFiles = true;  // false: only the model and the pictures (no .lit wanted)
 };
 
 // What one volume holds, for writers other than the LIT one.

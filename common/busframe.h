@@ -51,6 +51,10 @@ class BusServer;
 // Error names the frame replies with.
 inline constexpr const char* kErrorServerStopping = "org.orvo.Error.ServerStopping";
 inline constexpr const char* kErrorCreateFailed = "org.orvo.Error.CreateFailed";
+// An engine that runs one job at a time refuses a second start, and a stop
+// from a client other than the one whose job it is.
+inline constexpr const char* kErrorBusy = "org.orvo.Error.Busy";
+inline constexpr const char* kErrorNotYourRun = "org.orvo.Error.NotYourRun";
 
 // Base of every object a server makes. Subclasses declare the interface's
 // methods as public slots and its events as signals, and attach the generated

@@ -82,7 +82,9 @@ namespace {
 // The file as lines; sections and keys are found by scanning, which keeps
 // every line we do not understand exactly as it was.
 struct IniText {
+  static constexpr std::string_view kBom = "\xEF\xBB\xBF";
   std::vector<std::string> lines;
+  bool bom = false;  // an editor's UTF-8 mark, kept for the next write
 
   static IniText Load(const std::string& path) {
     IniText ini;
@@ -90,6 +92,11 @@ struct IniText {
     std::string line;
     while (std::getline(in, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
+      // The mark is not part of the first line: it would hide its section.
+      if (ini.lines.empty() && !ini.bom && line.compare(0, kBom.size(), kBom) == 0) {
+        line.erase(0, kBom.size());
+        ini.bom = true;
+      }
       ini.lines.push_back(line);
     }
     return ini;
@@ -163,7 +170,7 @@ struct IniText {
   }
 
   std::string Serialize() const {
-    std::string out;
+    std::string out(bom ? kBom : std::string_view());
     for (const auto& l : lines) {
       out += l;
       out += '\n';

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include <unicode/uchar.h>
+
 namespace orvo {
 
 std::string CutUtf8(std::string_view s, size_t maxBytes) {
@@ -11,6 +13,17 @@ std::string CutUtf8(std::string_view s, size_t maxBytes) {
   // Step back over continuation bytes to the start of the cut character.
   while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) --end;
   return std::string(s.substr(0, end));
+}
+
+std::string CutChars(std::string_view s, size_t maxChars) {
+  if (s.size() <= maxChars) return std::string(s);
+  size_t chars = 0;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if ((static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) continue;
+    if (chars == maxChars) return std::string(s.substr(0, i));
+    ++chars;
+  }
+  return std::string(s);
 }
 
 std::string FormatLocalTime(std::time_t t, const char* format) {
@@ -44,18 +57,11 @@ std::optional<std::time_t> ParseDbTime(std::string_view s) {
 }
 
 char32_t FoldCase(char32_t c) {
+  // Simple case folding of the Unicode data: one code point for one, so
+  // matching can go character by character (final sigma folds to sigma).
   if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
-  if (c >= 0x100 && c <= 0x17F) {
-    // Pairs alternate capital/small; the i/ı and ĸ/Ŀ ranges shift parity.
-    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c % 2 == 1) ? c + 1 : c;
-    if (c == 0x130 || c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
-    return (c % 2 == 0) ? c + 1 : c;
-  }
-  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;
-  if (c >= 0x410 && c <= 0x42F) return c + 32;
-  if (c >= 0x400 && c <= 0x40F) return c + 80;
-  return c;
+  if (c > 0x10FFFF) return c;
+  return static_cast<char32_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT));
 }
 
 char32_t NextCodePoint(std::string_view s, size_t& i) {

@@ -13,9 +13,13 @@ namespace orvo {
 // middle of a UTF-8 sequence.
 std::string CutUtf8(std::string_view s, size_t maxBytes);
 
-// Text for a buffer of bufferSize bytes: at most bufferSize - 1 bytes.
+// The first maxChars characters (code points) of UTF-8 text.
+std::string CutChars(std::string_view s, size_t maxChars);
+
+// Text for a column or buffer of bufferSize: at most bufferSize - 1
+// characters, counted as characters, not bytes.
 inline std::string FitBuffer(std::string_view s, size_t bufferSize) {
-  return CutUtf8(s, bufferSize > 0 ? bufferSize - 1 : 0);
+  return CutChars(s, bufferSize > 0 ? bufferSize - 1 : 0);
 }
 
 // `t` in local time through strftime's `format`.
@@ -25,8 +29,8 @@ std::string FormatLocalTime(std::time_t t, const char* format);
 std::string FormatDbTime(std::time_t t);
 std::optional<std::time_t> ParseDbTime(std::string_view s);
 
-// Case folding good enough for matching news text: ASCII, Latin-1,
-// Latin Extended-A, Greek and Cyrillic capitals.
+// Unicode case folding of one character, the one folding of every
+// case-insensitive match: LIKE, keyword search, mask classes, settings keys.
 char32_t FoldCase(char32_t c);
 
 // Decodes one UTF-8 sequence at s[i], advancing i; a malformed byte yields

@@ -294,7 +294,9 @@ void RequestCatalogue(Browser& browser, const UpdateServer& server) {
 }
 
 int MarkAllMasks(Database& db) {
-  Statement st(db, "UPDATE news_masks SET type = type + 128");
+  // A mask that carries a mark already keeps that one: a mark applied twice
+  // would survive its withdrawal and withdraw the mask on the next run.
+  Statement st(db, "UPDATE news_masks SET type = type + 128 WHERE type < 128");
   int rc = st.Execute();
   if (rc != 0) WriteEventLog("Can not delete news items " + std::to_string(rc) + " SQL : \n" + st.sql());
   return rc;
@@ -304,6 +306,15 @@ int WithdrawUnconfirmedMasks(Database& db) {
   Statement st(db, "UPDATE news_masks SET mask_version = 0, mask = '', type = type - 128 WHERE type >= 128");
   int rc = st.Execute();
   if (rc != 0) WriteEventLog("Can not delete news items " + std::to_string(rc) + " SQL : \n" + st.sql());
+  return rc;
+}
+
+int RemoveMarks(Database& db, int* removed) {
+  // type % 128 also mends the 256/257 that marking twice once left behind.
+  Statement st(db, "UPDATE news_masks SET type = type % 128 WHERE type >= 128");
+  int rc = st.Execute();
+  if (rc != 0) WriteEventLog("Can not update mask " + std::to_string(rc) + " SQL : \n" + st.sql());
+  if (removed) *removed = rc == 0 ? db.Changes() : 0;
   return rc;
 }
 
@@ -323,7 +334,12 @@ bool ApplyPairs(Database& db, HttpSession& http, const UpdateServer& server, con
     }
     for (size_t i = 0; i < pairs.size(); ++i) {
       if (cancelled()) return false;
-      updater.Apply(pairs[i]);
+      // Names are looked up as they are stored: a name longer than its
+      // column would otherwise never be found again and come back new.
+      CataloguePair pair = pairs[i];
+      pair.site = FitBuffer(pair.site, kTextColumn);
+      pair.category = FitBuffer(pair.category, kTextColumn);
+      updater.Apply(pair);
       if (hooks.progress && (i % 500 == 0 || i + 1 == pairs.size())) hooks.progress(i + 1, pairs.size());
     }
     if (int rc = tx.Commit(); rc != 0) {
@@ -356,7 +372,7 @@ bool ApplyCatalogue(Database& db, HttpSession& http, const UpdateServer& server,
     std::string ignored;
     http.SetBodyLimit(1 << 16);
     HttpResponse r = http.Get(server.endUrl, &ignored);
-    if (!r.ok()) WriteEventLog("Error getting mask. Error: " + r.error.substr(0, 255));
+    if (!r.ok()) WriteEventLog("Error ending the update at " + server.endUrl + ". Error: " + r.error.substr(0, 255));
   }
   http.SetCancelFlag(nullptr);
   return catalogue.siteRows > 0;

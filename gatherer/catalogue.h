@@ -57,6 +57,10 @@ void RequestCatalogue(Browser& browser, const UpdateServer& server);
 
 // Marks every mask (type + 128) before the catalogue is applied.
 int MarkAllMasks(Database& db);
+// Takes every mark off without withdrawing anything: for an update that
+// ends before its withdrawal step, and for marks a killed run left behind.
+// *removed (when given) is the number of masks that carried a mark.
+int RemoveMarks(Database& db, int* removed = nullptr);
 // Withdraws the masks no listed pair confirmed: version 0, text emptied.
 int WithdrawUnconfirmedMasks(Database& db);
 

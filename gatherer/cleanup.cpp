@@ -18,6 +18,17 @@ void LogDeleteFailure(int code, const std::string& sql) {
   WriteEventLog("Can not delete news items " + std::to_string(code) + " SQL : \n" + sql);
 }
 
+// A negative age puts the cut-off in the future and a huge one past what
+// the calendar holds: either would delete every item. Such a value is logged
+// and this run's clean-up is left out.
+bool CleanupSetting(const Settings& settings, const char* key, int max, int* out) {
+  *out = settings.ReadInt(kCleanupSection, key, 0);
+  if (*out >= 0 && *out <= max) return true;
+  WriteEventLog(std::string("Cleanup setting ") + key + "=" + std::to_string(*out) + " is out of range (0 to " +
+                std::to_string(max) + "); old news are not deleted this time.");
+  return false;
+}
+
 }  // namespace
 
 std::string CleanupCutoff(std::time_t now, int month, int day, int hour, int minute) {
@@ -46,9 +57,12 @@ void DeleteOldNews(const Settings& settings, const StatusSink& status, std::time
     return;
   }
   if (enabled == 0) return;
-  const std::string cutoff =
-      CleanupCutoff(now, settings.ReadInt(kCleanupSection, "Month", 0), settings.ReadInt(kCleanupSection, "Day", 0),
-                    settings.ReadInt(kCleanupSection, "Hour", 0), settings.ReadInt(kCleanupSection, "Minute", 0));
+  // At most a hundred years in each unit.
+  int month = 0, day = 0, hour = 0, minute = 0;
+  if (!CleanupSetting(settings, "Month", 1200, &month) || !CleanupSetting(settings, "Day", 36525, &day) ||
+      !CleanupSetting(settings, "Hour", 876600, &hour) || !CleanupSetting(settings, "Minute", 52596000, &minute))
+    return;
+  const std::string cutoff = CleanupCutoff(now, month, day, hour, minute);
   Database& db = *ProcessDatabase();
 
   std::vector<std::string> files;

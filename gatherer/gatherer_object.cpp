@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include "eventlog.h"
 #include "gatherer_adaptor.h"
 #include "run.h"
 
@@ -9,12 +10,11 @@ namespace orvo {
 
 namespace {
 
-// The process's engine and its current event source. Runs and the run status
-// belong to the process, not to one object.
+// The process's engine and the object whose start began the current run.
+// Runs and the run status belong to the process; the events of a run belong
+// to the client that started it.
 GathererEngine* g_engine = nullptr;
-GathererObject* g_source = nullptr;
-QMetaObject::Connection g_statusLink;
-QMetaObject::Connection g_compliteLink;
+GathererObject* g_runOwner = nullptr;
 
 GathererEngine& Engine() {
   if (!g_engine) {
@@ -25,30 +25,42 @@ GathererEngine& Engine() {
   return *g_engine;
 }
 
-void Detach() {
-  QObject::disconnect(g_statusLink);
-  QObject::disconnect(g_compliteLink);
-  g_source = nullptr;
-}
-
 }  // namespace
 
 GathererObject::GathererObject(QObject* parent) : BusObject(parent) {
   new IGatherer2Adaptor(this);
   new _IGatherer2EventsAdaptor(this);
   GathererEngine& engine = Engine();
-  Detach();
-  g_statusLink = connect(&engine, &GathererEngine::OnProcessStatus, this, &GathererObject::OnProcessStatus);
-  g_compliteLink = connect(&engine, &GathererEngine::Complite, this, &GathererObject::Complite);
-  g_source = this;
+  connect(&engine, &GathererEngine::OnProcessStatus, this, [this](const QString& status, int id) {
+    if (g_runOwner == this) emit OnProcessStatus(status, id);
+  });
+  connect(&engine, &GathererEngine::Complite, this, [this](int status) {
+    if (g_runOwner == this) emit Complite(status);
+  });
 }
 
 GathererObject::~GathererObject() {
-  if (g_source == this) Detach();
+  if (g_runOwner == this) g_runOwner = nullptr;
 }
 
-void GathererObject::StartProcess() { Engine().StartProcess(); }
+void GathererObject::StartProcess() {
+  if (!Engine().StartProcess()) {
+    // Told at once: this client's events would never come.
+    if (calledFromDBus())
+      sendErrorReply(kErrorBusy, QStringLiteral("A download is already running; this start request is refused."));
+    return;
+  }
+  g_runOwner = this;
+}
 
-void GathererObject::Stop() { Engine().Stop(); }
+void GathererObject::Stop() {
+  if (Engine().running() && g_runOwner && g_runOwner != this) {
+    WriteEventLog("A stop request from a client that did not start the running download is ignored.");
+    if (calledFromDBus())
+      sendErrorReply(kErrorNotYourRun, QStringLiteral("The running download was started by another client."));
+    return;
+  }
+  Engine().Stop();
+}
 
 }  // namespace orvo

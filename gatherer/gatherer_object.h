@@ -20,12 +20,15 @@ class GathererObject : public BusObject {
   static constexpr int kRunSucceeded = 1;
   static constexpr int kRunFailed = 32;
 
-  // The newest object is the one the engine's events go to.
+  // A run's events go to the object that started it, and only it may stop
+  // the run (or any object, once that one is gone).
   explicit GathererObject(QObject* parent = nullptr);
   ~GathererObject() override;
 
  public Q_SLOTS:
-  // Both return at once; the run goes on from the event loop.
+  // Both return at once; the run goes on from the event loop. A start while
+  // a run is going, or a stop of another client's run, is answered with an
+  // error (kErrorBusy, kErrorNotYourRun) and changes nothing.
   void StartProcess();
   void Stop();
 

@@ -36,8 +36,10 @@ bool EnsureFolder(const std::string& folder) {
 }  // namespace
 
 bool IsStoredAddress(Database& db, const std::string& address) {
+  // Compared in the form it is stored in: an address longer than the column
+  // is stored cut, and would otherwise never be found again.
   Statement st(db, "SELECT id FROM newsitem WHERE src_url = ? LIMIT 1");
-  st.Bind(1, address);
+  st.BindText(1, address, kTextColumn);
   return st.Next();
 }
 
@@ -50,15 +52,16 @@ std::string StoredCaption(const std::string& caption) {
   const size_t limit = kImageTextColumn - 1;
   std::string out;
   size_t i = 0;
-  // At most 1023 characters of the caption are kept, fewer when the entities
-  // would not fit.
-  for (size_t chars = 0; i < caption.size() && chars < limit; ++chars) {
+  // At most 1023 characters are kept, fewer when an entity would not fit
+  // whole.
+  for (size_t chars = 0; i < caption.size();) {
     size_t start = i;
     NextCodePoint(caption, i);
-    std::string_view piece = caption[start] == '\'' ? std::string_view("&#39;")
-                                                    : std::string_view(caption).substr(start, i - start);
-    if (out.size() + piece.size() > limit) break;
-    out.append(piece);
+    const bool apostrophe = caption[start] == '\'';
+    const size_t width = apostrophe ? 5 : 1;
+    if (chars + width > limit) break;
+    out.append(apostrophe ? std::string_view("&#39;") : std::string_view(caption).substr(start, i - start));
+    chars += width;
   }
   return out;
 }
@@ -119,6 +122,10 @@ ImageFetch FetchImages(HttpSession& http, const std::vector<ItemImage>& images, 
   auto cancelled = [&] { return options.cancel && options.cancel->load(); };
   for (size_t i = 0; i < images.size() && !cancelled(); ++i) {
     const ItemImage& image = images[i];
+    if (image.source.empty()) {  // a caption without its picture: nothing to log
+      ++fetch.skipped;
+      continue;
+    }
     const std::string origin = HttpOrigin(image.source);
     if (origin.empty()) {
       WriteEventLog("Image address can not be used: \"" + image.source + "\"");
@@ -127,6 +134,7 @@ ImageFetch FetchImages(HttpSession& http, const std::vector<ItemImage>& images, 
     }
     const ImageHosts::Use use = hosts.Check(origin);
     if (use == ImageHosts::Use::kSkip) {
+      WriteEventLog("Image not fetched, its server did not answer before: " + image.source);
       ++fetch.skipped;
       continue;
     }

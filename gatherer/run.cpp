@@ -6,10 +6,14 @@
 #include <QMetaObject>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <future>
+#include <memory>
 #include <optional>
+#include <thread>
 
 #include "background.h"
 #include "browser.h"
@@ -30,6 +34,19 @@ namespace orvo {
 
 namespace {
 
+// Parses on a thread of its own so that the page time-out holds over the
+// parse too: a parse that outlasts what is left of it is abandoned (its
+// thread finishes on its own copy of the page) and the page is skipped.
+std::optional<HtmlDocument> ParseWithin(const BrowserDocument& doc, std::chrono::milliseconds budget) {
+  auto task = std::make_shared<std::packaged_task<HtmlDocument()>>(
+      [bytes = doc.bytes, charset = doc.charset, url = doc.url] { return HtmlDocument::FromBytes(bytes, charset, url); });
+  std::future<HtmlDocument> result = task->get_future();
+  std::thread([task] { (*task)(); }).detach();
+  if (result.wait_for(budget) != std::future_status::ready) return std::nullopt;
+  return result.get();
+}
+
+constexpr int kMaxConnectTimeout = 86400;
 constexpr const char* kCannotOpen = "Can not open news database. Please check you settings.";
 constexpr const char* kDownloadError = "News downloading error";
 constexpr const char* kDownloadCompleted = "Download completed.";
@@ -69,6 +86,7 @@ class GatheringWindow : public QObject {
   void OnNavigateError(const std::string& url, int code, const std::string& reason);
   void OnPageTimer();
   void HandleCatalogue();
+  void TakeMarksOff();
   void AfterCatalogue(bool applied);
   void HandleNavigationError(bool timeout);
   void HandlePageComplete();
@@ -104,6 +122,7 @@ class GatheringWindow : public QObject {
 
   Phase phase_ = Phase::kUpdates;
   bool secondAttempt_ = false;
+  bool marked_ = false;  // the masks carry the update's mark
   bool listPhase_ = false;
   bool ended_ = false;
   UpdateServer updates_;
@@ -112,6 +131,7 @@ class GatheringWindow : public QObject {
   std::string failedText_;
   std::string failedReason_;  // the failure in words, for the status line
   size_t totalLinks_ = 0;
+  std::chrono::milliseconds pageBudget_{0};  // for the parse of the page that arrived
   ExtractionState state_;
   std::vector<FormField> formFields_;
   StoredMask maskRow_;
@@ -131,7 +151,15 @@ GatheringWindow::GatheringWindow(GathererEngine& engine)
   Settings settings = Settings::Shared();
   codePage_ = settings.ReadInt(kSystemSection, "CodePage", 0);
   connectTimeout_ = settings.ReadInt(kDownloadSection, "ConnectTimeout", 0);
-  if (connectTimeout_ <= 0) connectTimeout_ = 300;
+  if (connectTimeout_ == 0) connectTimeout_ = 300;
+  // The page timer counts milliseconds in an int: beyond a day it would
+  // overflow into no time-out at all.
+  if (connectTimeout_ < 0 || connectTimeout_ > kMaxConnectTimeout) {
+    const int used = connectTimeout_ < 0 ? 300 : kMaxConnectTimeout;
+    WriteEventLog("ConnectTimeout " + std::to_string(connectTimeout_) + " is out of range (1 to " +
+                  std::to_string(kMaxConnectTimeout) + " s); " + std::to_string(used) + " is used.");
+    connectTimeout_ = used;
+  }
   loadImages_ = settings.ReadInt(kDownloadSection, "LoadImages", 1) != 0;
   readAfterTimeout_ = settings.ReadInt(kDownloadSection, "ReadAfterTimeout", 0) != 0;
   state_.load_images = loadImages_;
@@ -148,10 +176,20 @@ GatheringWindow::GatheringWindow(GathererEngine& engine)
 }
 
 // The connection goes with the window, as a stop must leave nothing open; a
-// job in progress ends first, leaving nothing half stored.
+// job in progress ends first, leaving nothing half stored, and a stop during
+// the update must not leave the marks on either.
 GatheringWindow::~GatheringWindow() {
   job_.Cancel();
+  TakeMarksOff();
   CloseDatabase();
+}
+
+// The mark lives only while one update applies its catalogue: every way out
+// of the update phase other than the withdrawal takes it off again.
+void GatheringWindow::TakeMarksOff() {
+  if (!marked_) return;
+  marked_ = false;
+  if (Database* db = OpenDatabase() == 0 ? ProcessDatabase() : nullptr) RemoveMarks(*db);
 }
 
 void GatheringWindow::Fail(const std::string& status) {
@@ -162,6 +200,7 @@ void GatheringWindow::Fail(const std::string& status) {
 
 void GatheringWindow::Finish() {
   ended_ = true;
+  TakeMarksOff();  // no mark outlives the run
   heartbeat_.stop();
   pageTimer_.stop();
   browser_.Stop();
@@ -180,6 +219,10 @@ void GatheringWindow::Start() {
   // last items, which the next run simply fetches again. FULL would wait for
   // the disk three times per item.
   ProcessDatabase()->Exec("PRAGMA synchronous = NORMAL");
+  // Marks found now were left by a run that was killed during its update.
+  int leftover = 0;
+  if (RemoveMarks(*ProcessDatabase(), &leftover) == 0 && leftover > 0)
+    WriteEventLog("Took the update marks of an interrupted run off " + std::to_string(leftover) + " masks.");
   DeleteOldNews(Settings::Shared(), [this](const std::string& s) { ReportStatus(s); }, std::time(nullptr));
   heartbeat_.start();
   // Files a killed run left without rows go before anything new is stored.
@@ -238,6 +281,7 @@ void GatheringWindow::OnPageTimer() {
   if (ended_) return;
   if (phase_ == Phase::kUpdates) {
     browser_.Stop();
+    TakeMarksOff();
     WriteEventLog("NAVIGATE ERROR, URL: " + updates_.catalogueUrl + " (timeout)");
     const std::string text = "The updates server did not answer within " + std::to_string(connectTimeout_) +
                              " s (" + updates_.catalogueUrl +
@@ -264,7 +308,7 @@ void GatheringWindow::HandleCatalogue() {
     Fail(kDownloadError);
     return;
   }
-  if (!secondAttempt_) MarkAllMasks(*db);
+  if (!marked_ && MarkAllMasks(*db) == 0) marked_ = true;
   const BrowserDocument* doc = browser_.Document();
   if (!doc) {
     AfterCatalogue(false);
@@ -324,7 +368,11 @@ void GatheringWindow::AfterCatalogue(bool applied) {
     RequestCatalogueWithTimer();
     return;
   }
-  WithdrawUnconfirmedMasks(*db);
+  if (marked_) {
+    // A withdrawal that fails withdraws nothing: the marks come off unused.
+    if (WithdrawUnconfirmedMasks(*db) != 0) RemoveMarks(*db);
+    marked_ = false;
+  }
   phase_ = Phase::kGathering;
   const bool built = BuildPlan();
   if (built && applied) {
@@ -345,6 +393,7 @@ void GatheringWindow::HandleNavigationError(bool timeout) {
   WriteEventLog("NAVIGATE ERROR, URL: " + failedText_ + (timeout ? " (timeout)" : ""));
   if (phase_ == Phase::kUpdates) {
     pageTimer_.stop();
+    TakeMarksOff();
     if (BuildPlan()) {
       // Without updates the run goes on with the masks already stored.
       phase_ = Phase::kGathering;
@@ -390,6 +439,10 @@ void GatheringWindow::RequestNextUnstoredLink() {
 void GatheringWindow::HandlePageComplete() {
   if (ended_) return;
   if (browser_.Busy()) browser_.Stop();
+  // What is left of the page's time-out is the parse's; a page read after its
+  // time-out gets a time-out of its own for that.
+  const int left = pageTimer_.isActive() ? pageTimer_.remainingTime() : connectTimeout_ * 1000;
+  pageBudget_ = std::chrono::milliseconds(std::max(left, 0));
   pageTimer_.stop();
   const BrowserDocument* doc = browser_.Document();
   if (!doc || doc->requestedUrl != currentUrl_) {
@@ -406,8 +459,13 @@ void GatheringWindow::ProcessPage(const BrowserDocument& doc) {
   const DateTime now = DateTime::Now();
   state_.BeginPage(now);
   state_.list_phase = listPhase_;
-  HtmlDocument page = HtmlDocument::FromBytes(doc.bytes, doc.charset, doc.url);
-  if (mask_) WalkPage(page, *mask_, state_);
+  std::optional<HtmlDocument> page = ParseWithin(doc, pageBudget_);
+  if (!page) {
+    WriteEventLog("NAVIGATE ERROR, URL: " + currentUrl_ + " (timeout while reading the page)");
+    SkipCurrentPage();
+    return;
+  }
+  if (mask_) WalkPage(*page, *mask_, state_);
   if (!listPhase_ && !state_.body.empty()) {
     StoreItem();  // goes on with the next page once the item is stored
     return;
@@ -417,9 +475,9 @@ void GatheringWindow::ProcessPage(const BrowserDocument& doc) {
   if (listPhase_) {
     if (!state_.links.empty()) {
       ApplyLinkDates(*mask_, Settings::Shared().ReadInt(kDownloadSection, "Days", 0), now, state_);
-      Database* db = ProcessDatabase();
-      for (size_t i = state_.links.size(); i-- > 0;) {
-        if (db && IsStoredAddress(*db, state_.links[i].address)) state_.links.erase(state_.links.begin() + i);
+      if (Database* db = ProcessDatabase()) {
+        // One compaction: erasing one by one is quadratic on long lists.
+        std::erase_if(state_.links, [db](const NewsLink& link) { return IsStoredAddress(*db, link.address); });
       }
     }
     if (state_.links.empty()) {
@@ -642,10 +700,18 @@ GathererEngine::GathererEngine(QObject* parent) : QObject(parent), images_(std::
 
 GathererEngine::~GathererEngine() = default;
 
-bool GathererEngine::running() const { return window_ && !window_->ended(); }
+bool GathererEngine::running() const { return startPending_ || (window_ && !window_->ended()); }
 
-void GathererEngine::StartProcess() {
+bool GathererEngine::StartProcess() {
+  // Decided here, not when the posted start runs: two starts in a row must
+  // not both be accepted.
+  if (running()) {
+    WriteEventLog("A download is already running; the new start request is ignored.");
+    return false;
+  }
+  startPending_ = true;
   QMetaObject::invokeMethod(this, [this] { HandleStart(); }, Qt::QueuedConnection);
+  return true;
 }
 
 void GathererEngine::Stop() {
@@ -653,6 +719,7 @@ void GathererEngine::Stop() {
 }
 
 void GathererEngine::HandleStart() {
+  startPending_ = false;
   if (running()) {
     WriteEventLog("A download is already running; the new start request is ignored.");
     return;

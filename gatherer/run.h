@@ -37,8 +37,9 @@ class GathererEngine : public QObject {
   void SetImageRetry(std::chrono::seconds after) { imageRetry_ = after; }
 
  public slots:
-  // Both only post the request and return at once.
-  void StartProcess();
+  // Both only post the request and return at once. A start while a run is
+  // going (or about to) is refused: false, and the run goes on untouched.
+  bool StartProcess();
   void Stop();
 
  signals:
@@ -55,6 +56,7 @@ class GathererEngine : public QObject {
 
   int runStatus_ = 1;
   bool idlePriority_ = false;
+  bool startPending_ = false;  // accepted, not yet begun
   int heartbeatMs_ = 15000;
   std::chrono::seconds imageRetry_{120};
   std::chrono::steady_clock::time_point lastStatus_;

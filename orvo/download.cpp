@@ -245,6 +245,13 @@ class DownloadRun : public QObject {
     started.waitForFinished();
     if (started.isError()) {
       Release();
+      if (started.error().name() == QLatin1String(kErrorBusy)) {
+        // Another client's run: its events are not ours to print or to stop.
+        std::fprintf(stderr,
+                     "orvo download: another download is already running in the gathering engine, so this one was "
+                     "not started.\nWait for it to end, then run orvo download again.\n");
+        return kExitEngine;
+      }
       std::fprintf(stderr, "orvo download: the gathering engine refused to start: %s\n",
                    qPrintable(started.error().message()));
       return kExitEngine;

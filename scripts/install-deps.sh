@@ -7,7 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-qpa-plugins
   libgumbo-dev libpugixml-dev libcurl4-openssl-dev libcpp-httplib-dev
-  libsqlite3-dev sqlite3 libzip-dev
+  libsqlite3-dev sqlite3 libicu-dev libzip-dev
   dbus dbus-x11
   googletest libgtest-dev libgmock-dev
   xvfb xauth imagemagick

@@ -245,6 +245,32 @@ TEST_F(PackageTest, EachVolumeCarriesOnlyItsOwnPictures) {
   EXPECT_TRUE(std::filesystem::is_empty(files.pictureDir));
 }
 
+TEST_F(PackageTest, AVolumeWithoutFilesStillDescribesItselfAndStagesItsPictures) {
+  int64_t p = fx.AddPair("S", "World");
+  pairs = {p};
+  std::filesystem::create_directories(fx.home() + "/Images");
+  int64_t id = News(p, "with", "a[[{1}]]b");
+  std::string bytes = testing::MakePicture(fx.home() + "/Images/p", 100);
+  fx.AddPicture(id, 1, fx.home() + "/Images/p", "cap");
+  OpenQuery();
+  VolumeRequest r;
+  r.writeFiles = false;
+  int items = 0;
+  VolumeModel model;
+  ASSERT_EQ(BuildPackage(fx.db(), query, &endOfRows, r, files, &items, &model), 0);
+  EXPECT_EQ(items, 1);
+  EXPECT_FALSE(std::filesystem::exists(files.content));
+  ASSERT_EQ(model.categories.size(), 1u);
+  ASSERT_EQ(model.categories[0].news.size(), 1u);
+  const std::vector<VolumeSegment>& segments = model.categories[0].news[0].segments;
+  ASSERT_EQ(segments.size(), 3u);
+  EXPECT_EQ(segments[0].text, "a");
+  EXPECT_EQ(segments[1].caption, "cap");
+  EXPECT_EQ(segments[2].text, "b");
+  ASSERT_EQ(model.pictures.size(), 1u);
+  EXPECT_EQ(ReadFile(model.pictures[0].file), bytes);
+}
+
 TEST_F(PackageTest, UnwritableTempFolderFailsTheVolume) {
   int64_t p = fx.AddPair("S", "World");
   pairs = {p};

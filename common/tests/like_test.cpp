@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "text.h"
+
 namespace orvo {
 namespace {
 
@@ -15,6 +17,19 @@ TEST(LikeTest, WildcardsAndCase) {
   EXPECT_FALSE(LikeMatch("%a%b%c", "xxaxxbxxbxx"));
   EXPECT_TRUE(LikeMatch("%привет%", "Слово ПРИВЕТ мир"));
   EXPECT_TRUE(LikeMatch("%ÄRGER%", "kein ärger"));
+}
+
+// Every script folds, not only the ones of the old code pages.
+TEST(LikeTest, CaseFoldsAcrossScripts) {
+  EXPECT_TRUE(LikeMatch("%οδος%", "ΟΔΟΣ"));                 // final sigma
+  EXPECT_TRUE(LikeMatch("%ΟΔΟΣ%", "στην οδος"));
+  EXPECT_TRUE(LikeMatch("%știri%", "ȘTIRI DE AZI"));         // Latin Extended-B
+  EXPECT_TRUE(LikeMatch("ḥadith", "ḤADITH"));                // Latin Extended Additional
+  EXPECT_TRUE(LikeMatch("%ǆ%", "Ǆ"));
+  EXPECT_TRUE(LikeMatch("[ա-ֆ]", "Ե"));                      // Armenian range, folded
+  EXPECT_FALSE(LikeMatch("%οδος%", "ΟΔΟΙ"));
+  EXPECT_TRUE(EqualsNoCase("ÄRGER", "ärger"));
+  EXPECT_TRUE(EqualsNoCase("ȘTIRI", "știri"));
 }
 
 TEST(LikeTest, BracketEscapesStandForThemselves) {

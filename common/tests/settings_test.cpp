@@ -43,11 +43,24 @@ TEST(SettingsTest, LongTextIsCutToItsBuffer) {
   ASSERT_TRUE(s.WriteText(kSystemSection, "PathDB", path));
   EXPECT_EQ(s.ReadText(kSystemSection, "PathDB", "", kPathBuffer), std::string(259, 'p'));
   EXPECT_EQ(s.ReadText(kSystemSection, "PathDB", "", kReaderBuffer), std::string(254, 'p'));
-  // A cut never splits a character.
+  // The buffer holds characters, not bytes, and a cut never splits one.
   std::string cyr;
-  for (int i = 0; i < 200; ++i) cyr += "\xD0\x96";  // Ж
+  for (int i = 0; i < 300; ++i) cyr += "\xD0\x96";  // Ж
   ASSERT_TRUE(s.WriteText(kSystemSection, "PathPC", cyr));
-  EXPECT_EQ(s.ReadText(kSystemSection, "PathPC", "", kPathBuffer).size(), 258u);
+  EXPECT_EQ(s.ReadText(kSystemSection, "PathPC", "", kPathBuffer), cyr.substr(0, 259 * 2));
+}
+
+// Editors put a UTF-8 mark before the first section; it must not hide it,
+// and a write keeps the file as the editor left it.
+TEST(SettingsTest, AByteOrderMarkDoesNotHideTheFirstSection) {
+  TempDir dir;
+  WriteFile(dir.File("ORVO.ini"), "\xEF\xBB\xBF[Download]\r\nConnectTimeout=42\r\n[Cleanup]\r\nMonth=2\r\n");
+  Settings s(dir.File("ORVO.ini"));
+  EXPECT_EQ(s.ReadInt(kDownloadSection, "ConnectTimeout", 0), 42);
+  EXPECT_EQ(s.ReadSection(kDownloadSection).size(), 1u);
+  ASSERT_TRUE(s.WriteInt(kCleanupSection, "Day", 3));
+  EXPECT_EQ(ReadFile(dir.File("ORVO.ini")), "\xEF\xBB\xBF[Download]\nConnectTimeout=42\n[Cleanup]\nMonth=2\nDay=3\n");
+  EXPECT_EQ(s.ReadInt(kDownloadSection, "ConnectTimeout", 0), 42);
 }
 
 TEST(SettingsTest, WritesKeepCommentsUnknownLinesAndOtherSections) {

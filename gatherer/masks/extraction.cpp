@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_set>
 
 #include "gatherer/masks/text_util.h"
+#include "text.h"
 
 namespace orvo {
 
@@ -17,6 +19,14 @@ namespace {
 // A mask deeper than this is not a description of any real page; the walk
 // stops descending there rather than exhaust the stack.
 constexpr int kMaxWalkDepth = 1000;
+
+// Each character takes at most 4 bytes and finishing only makes the text
+// longer, so a raw body this long already holds every character the stored
+// body can keep: more text could not change what is stored.
+constexpr size_t kFullBodyBytes = 4 * (kMaxBodyChars + 1);
+constexpr size_t kFullFieldBytes = 4 * (kMaxFieldChars + 1);
+
+bool Full(const std::string& text, size_t bytes) { return text.size() >= bytes; }
 
 bool EndsWith(std::string_view s, std::string_view tail) {
   return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
@@ -66,19 +76,25 @@ void AppendWithSpace(std::string& field, std::string_view text) {
 class Walker {
  public:
   Walker(const HtmlDocument& page, const Mask& mask, ExtractionState& state)
-      : page_(page), mdoc_(mask.document), mask_(mask), state_(state) {}
+      : page_(page), mdoc_(mask.document), mask_(mask), state_(state) {
+    for (const NewsLink& l : state_.links) seen_links_.insert(l.address);
+  }
 
   void Walk(int p, int m, int depth) {
     if (depth > kMaxWalkDepth) return;
     std::string_view page_tag = page_.TagName(p);
+    const bool body_full = !state_.list_phase && Full(state_.body, kFullBodyBytes);
     for (int e : mdoc_.Children(m)) {
+      // Nothing this part of the mask could add would still be stored.
+      if (body_full && BodyOnly(e)) continue;
       std::string_view tag = mdoc_.TagName(e);
       if (tag == "CMNT") tag = "!";
       if (tag != page_tag) continue;  // both upper-case already
       std::string ord = mdoc_.Attribute(e, "ord");
       int k = LeadingInt(ord);
       if (k != -1 && page_.SameTagIndex(p) != k) continue;
-      if (!EqualsIgnoreCase(mdoc_.Attribute(e, "class"), page_.ClassName(p))) continue;
+      // Classes match under the same Unicode case folding as LIKE and searches.
+      if (!EqualsNoCase(mdoc_.Attribute(e, "class"), page_.ClassName(p))) continue;
       Apply(p, e, depth);
     }
   }
@@ -90,9 +106,9 @@ class Walker {
     Adjacent(e, "afterBegin", p, AdjacentPosition::kAfterBegin);
     std::string role = mdoc_.Attribute(e, "role");
     if (role == "text") {
-      AppendBodyText(state_.body, page_.InnerText(p));
+      if (!Full(state_.body, kFullBodyBytes)) AppendBodyText(state_.body, page_.InnerText(p));
     } else if (role == "header") {
-      state_.title += page_.InnerText(p);
+      if (!Full(state_.title, kFullFieldBytes)) state_.title += page_.InnerText(p);
     } else if (role == "img") {
       AddImage(state_, page_.Attribute(p, "src"));
     } else if (role == "imgtext") {
@@ -113,8 +129,15 @@ class Walker {
   void Adjacent(int e, std::string_view attribute, int p, AdjacentPosition pos) {
     std::string code = mdoc_.Attribute(e, attribute);
     if (code.empty()) return;
+    const int destination = LeadingInt(code);
+    if ((destination == 1 && Full(state_.body, kFullBodyBytes)) ||
+        (destination == 2 && Full(state_.title, kFullFieldBytes)))
+      return;
     std::string text = page_.AdjacentText(p, pos);
-    switch (LeadingInt(code)) {
+    // The body keeps the spaces and line feeds around the text; the plain
+    // fields want it trimmed.
+    if (destination != 1) text = TrimCopy(text);
+    switch (destination) {
       case 1:
         AppendBodyText(state_.body, text);
         break;
@@ -135,6 +158,23 @@ class Walker {
     }
   }
 
+  // True when mask element e, with everything under it, writes only to the
+  // body: text, pictures, paragraph breaks and adjacent text for the body.
+  bool BodyOnly(int e) {
+    if (body_only_.empty()) body_only_.assign(size_t(mdoc_.ElementCount()), -1);
+    signed char& known = body_only_[size_t(e)];
+    if (known >= 0) return known != 0;
+    const std::string role = mdoc_.Attribute(e, "role");
+    bool only = role.empty() || role == "text" || role == "img";
+    for (const char* a : {"beforebegin", "afterBegin", "textafter", "beforeEnd"}) {
+      const std::string code = mdoc_.Attribute(e, a);
+      only = only && (code.empty() || LeadingInt(code) == 1);
+    }
+    for (int c : mdoc_.Children(e)) only = only && BodyOnly(c);
+    known = only ? 1 : 0;
+    return only;
+  }
+
   void CaptureLink(int p) {
     std::string address;
     if (!AcceptLink(page_.Attribute(p, "href"), address)) return;
@@ -144,8 +184,7 @@ class Walker {
       if (!state_.last_parse_ok && !mask_.date_in_url.empty())
         link.date.status = DateTime::Status::kNull;
     }
-    for (const NewsLink& l : state_.links)
-      if (l.address == link.address) return;
+    if (!seen_links_.insert(link.address).second) return;
     state_.links.push_back(std::move(link));
   }
 
@@ -168,6 +207,8 @@ class Walker {
   const HtmlDocument& mdoc_;
   const Mask& mask_;
   ExtractionState& state_;
+  std::unordered_set<std::string> seen_links_;  // a list page may hold 100,000 links
+  std::vector<signed char> body_only_;          // per mask element: -1 not yet known
 };
 
 }  // namespace
@@ -199,6 +240,8 @@ void WalkPage(const HtmlDocument& page, const Mask& mask, ExtractionState& state
 
 void ApplyLinkDates(const Mask& mask, int days, const DateTime& now, ExtractionState& state) {
   if (state.links.empty() || days == 0) return;
+  // One pass and one compaction: erasing one by one is quadratic on long lists.
+  std::vector<char> drop(state.links.size(), 0);
   for (size_t i = state.links.size(); i-- > 0;) {
     NewsLink& link = state.links[i];
     if (!link.date.valid()) {
@@ -211,16 +254,26 @@ void ApplyLinkDates(const Mask& mask, int days, const DateTime& now, ExtractionS
     }
     if (!link.date.valid() || !now.valid()) continue;
     double span = now.Serial() - link.date.Serial();
-    if (double(days) < std::round(span)) state.links.erase(state.links.begin() + long(i));
+    if (double(days) < std::round(span)) drop[i] = 1;
   }
+  size_t kept = 0;
+  for (size_t i = 0; i < state.links.size(); ++i) {
+    if (drop[i]) continue;
+    // Moving a link onto itself would empty its address.
+    if (kept != i) state.links[kept] = std::move(state.links[i]);
+    ++kept;
+  }
+  state.links.resize(kept);
 }
 
 void AddParagraph(ExtractionState& state, std::string_view value) {
   const char* brk = value == "1" ? kParagraphBreak1 : value == "2" ? kParagraphBreak2 : nullptr;
-  if (brk && !EndsWith(state.body, brk)) state.body += brk;
+  if (brk && !Full(state.body, kFullBodyBytes) && !EndsWith(state.body, brk)) state.body += brk;
 }
 
 void AddImage(ExtractionState& state, std::string_view source) {
+  // A placeholder beyond the stored body would name a picture no one sees.
+  if (Full(state.body, kFullBodyBytes)) return;
   std::string src = state.load_images ? std::string(source) : std::string();
   size_t n = state.images.size();
   size_t number;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <deque>
 #include <unordered_map>
 #include <vector>
@@ -347,6 +348,155 @@ struct HtmlDocument::Impl {
   bool Valid(int e) const { return e >= 0 && e < int(elements.size()); }
 };
 
+namespace {
+
+bool IsTagNameChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == ':';
+}
+
+bool OneOf(std::string_view name, std::initializer_list<std::string_view> names) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// Elements that never hold others, or whose next start closes them, or that
+// the parser places itself: they do not make the tree deeper.
+bool Flat(std::string_view n) {
+  return OneOf(n, {"area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta", "param", "source",
+                   "track", "wbr", "keygen", "frame", "image", "p", "li", "dt", "dd", "option", "optgroup", "tr",
+                   "td", "th", "tbody", "thead", "tfoot", "colgroup", "caption", "rb", "rt", "rp", "rtc", "html",
+                   "head", "body"});
+}
+
+// A start tag of these closes an open element of the same name.
+bool ClosesItsOwn(std::string_view n) { return OneOf(n, {"a", "nobr", "button", "form", "select", "table"}); }
+
+bool RawText(std::string_view n) {
+  return OneOf(n, {"script", "style", "textarea", "title", "xmp", "iframe", "noembed", "noframes"});
+}
+
+// End of the tag that starts at `from` ('<'): just past its '>', quotes in
+// attribute values respected; the text's end when it is not closed.
+size_t TagEnd(std::string_view s, size_t from) {
+  char quote = 0;
+  for (size_t i = from + 1; i < s.size(); ++i) {
+    char c = s[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      // Only an attribute value opens a quote: right after '='.
+      size_t k = i;
+      while (k > from && IsAsciiSpace(s[k - 1])) --k;
+      if (k > from && s[k - 1] == '=') quote = c;
+    } else if (c == '>') {
+      return i + 1;
+    }
+  }
+  return s.size();
+}
+
+// Leaves out the start tags that would nest elements deeper than max_depth,
+// with their end tags, so that no page makes the tree builder's scope checks
+// quadratic. The depth is followed as a tolerant parser does: an end tag
+// closes up to its open element, and elements that close themselves or
+// never hold others do not count. Pages within the limit pass unchanged.
+std::string CapNesting(std::string text, size_t max_depth) {
+  const std::string_view s(text);
+  size_t opens = 0;
+  for (char c : s) opens += c == '<';
+  if (opens <= max_depth) return text;  // cannot nest that deep
+
+  std::string out;
+  out.reserve(s.size());
+  std::vector<std::string> open;
+  std::unordered_map<std::string, size_t> dropped;
+  size_t foreign = 0;  // open svg/math elements: "/>" closes there
+  size_t i = 0;
+  auto name_at = [&](size_t at) {
+    std::string name;
+    while (at < s.size() && IsTagNameChar(s[at])) name += char(std::tolower(static_cast<unsigned char>(s[at++])));
+    return name;
+  };
+  auto pop_to = [&](size_t depth) {
+    while (open.size() > depth) {
+      if (open.back() == "svg" || open.back() == "math") --foreign;
+      open.pop_back();
+    }
+  };
+  while (i < s.size()) {
+    size_t lt = s.find('<', i);
+    if (lt == std::string_view::npos) lt = s.size();
+    out.append(s.substr(i, lt - i));
+    i = lt;
+    if (i >= s.size()) break;
+    if (s.compare(i, 4, "<!--") == 0) {
+      size_t end = s.find("-->", i + 4);
+      end = end == std::string_view::npos ? s.size() : end + 3;
+      out.append(s.substr(i, end - i));
+      i = end;
+      continue;
+    }
+    const bool closing = i + 1 < s.size() && s[i + 1] == '/';
+    const size_t name_from = i + (closing ? 2 : 1);
+    if (name_from >= s.size() || !std::isalpha(static_cast<unsigned char>(s[name_from]))) {
+      // "<!DOCTYPE ...>" and "<?...>" pass whole, "< 5" is text.
+      const bool declaration = !closing && name_from < s.size() && (s[name_from] == '!' || s[name_from] == '?');
+      const size_t end = declaration ? TagEnd(s, i) : i + 1;
+      out.append(s.substr(i, end - i));
+      i = end;
+      continue;
+    }
+    const std::string name = name_at(name_from);
+    const size_t end = TagEnd(s, i);
+    const std::string_view tag = s.substr(i, end - i);
+    i = end;
+    if (closing) {
+      if (auto it = dropped.find(name); it != dropped.end() && it->second > 0) {
+        --it->second;
+        continue;
+      }
+      for (size_t k = open.size(); k-- > 0;)
+        if (open[k] == name) {
+          pop_to(k);
+          break;
+        }
+      out.append(tag);
+      continue;
+    }
+    const bool self_closed = foreign > 0 && tag.size() >= 2 && tag[tag.size() - 2] == '/';
+    if (!Flat(name) && !self_closed) {
+      if (ClosesItsOwn(name))
+        for (size_t k = open.size(); k-- > 0;)
+          if (open[k] == name) {
+            pop_to(k);
+            break;
+          }
+      if (open.size() >= max_depth && !RawText(name)) {
+        ++dropped[name];
+        continue;
+      }
+      open.push_back(name);
+      if (name == "svg" || name == "math") ++foreign;
+    }
+    out.append(tag);
+    if (RawText(name)) {
+      // Its text is not markup: copy up to its end tag.
+      size_t close = i;
+      while ((close = s.find("</", close)) != std::string_view::npos &&
+             !EqualsIgnoreCase(s.substr(close + 2, name.size()), name))
+        close += 2;
+      if (close == std::string_view::npos) close = s.size();
+      out.append(s.substr(i, close - i));
+      i = close;
+    } else if (name == "plaintext") {
+      out.append(s.substr(i));
+      break;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 HtmlDocument::HtmlDocument() : impl_(std::make_unique<Impl>()) {}
 HtmlDocument::~HtmlDocument() = default;
 HtmlDocument::HtmlDocument(HtmlDocument&&) noexcept = default;
@@ -358,6 +508,7 @@ HtmlDocument HtmlDocument::Parse(std::string utf8_text, std::string url,
   Impl& d = *doc.impl_;
   d.url = std::move(url);
   d.charset = std::move(declared_charset);
+  utf8_text = CapNesting(std::move(utf8_text), kMaxNesting);
   GumboOutput* output =
       gumbo_parse_with_options(&Impl::Options(), utf8_text.data(), utf8_text.size());
   if (output && output->root) d.Copy(output->root, utf8_text.size());
@@ -509,9 +660,24 @@ std::string HtmlDocument::AdjacentText(int element, AdjacentPosition pos) const 
        n = forward ? d.nodes[size_t(n)].next : d.nodes[size_t(n)].prev)
     run.push_back(n);
   if (!forward) std::reverse(run.begin(), run.end());
-  std::string joined;
-  for (int n : run) joined += d.NodeText(n);
-  return CollapseSpaces(joined);
+  // Spaces are kept, not trimmed, so the words on either side stay apart; a
+  // run of white space becomes one space, or one line feed if it held one.
+  std::string out;
+  bool pending = false, line_feed = false;
+  for (int n : run) {
+    for (char c : d.NodeText(n)) {
+      if (IsAsciiSpace(c)) {
+        pending = true;
+        line_feed = line_feed || c == '\n';
+        continue;
+      }
+      if (pending) out += line_feed ? '\n' : ' ';
+      pending = line_feed = false;
+      out += c;
+    }
+  }
+  if (pending) out += line_feed ? '\n' : ' ';
+  return out;
 }
 
 std::string HtmlDocument::CommentText(int element) const {

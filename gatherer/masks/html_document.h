@@ -16,6 +16,8 @@ enum class AdjacentPosition { kBeforeBegin, kAfterBegin, kBeforeEnd, kAfterEnd }
 
 // Elements are named by their document-order index (0 is the HTML element);
 // -1 stands for "no element".
+inline constexpr size_t kMaxNesting = 512;
+
 class HtmlDocument {
  public:
   HtmlDocument();
@@ -25,6 +27,8 @@ class HtmlDocument {
 
   // Parses UTF-8 text; url is the page address that href/src resolve
   // against, charset the name the page declared (kept for the caller).
+  // Elements nest at most kMaxNesting deep, as in browsers: deeper start
+  // tags (and their end tags) are left out, their content stays.
   static HtmlDocument Parse(std::string utf8_text, std::string url = {},
                             std::string declared_charset = {});
   // Decodes downloaded bytes (see DecodePage) and parses them.
@@ -57,8 +61,9 @@ class HtmlDocument {
   // The text as a browser shows it: block elements and BR break lines, runs of
   // white space collapse, scripts, styles and hidden elements show nothing.
   std::string InnerText(int element) const;
-  // Text of the text nodes right next to the element at pos, white space
-  // collapsed and trimmed; empty when an element or nothing lies there.
+  // Text of the text nodes right next to the element at pos: each run of
+  // white space becomes one space (one line feed when it held one), the ends
+  // kept; empty when an element or nothing lies there.
   std::string AdjacentText(int element, AdjacentPosition pos) const;
   // The text of a comment element.
   std::string CommentText(int element) const;

@@ -1,5 +1,7 @@
 #include "gatherer/masks/url.h"
 
+#include <cctype>
+
 #include "gatherer/masks/text_util.h"
 
 namespace orvo {
@@ -99,10 +101,72 @@ std::string Clean(std::string_view s) {
   return out;
 }
 
+bool IsSpecialScheme(std::string_view scheme) {
+  return scheme == "http" || scheme == "https" || scheme == "ftp" || scheme == "ws" || scheme == "wss" ||
+         scheme == "file";
+}
+
+std::string_view SchemeOf(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size() && IsSchemeChar(s[i], i == 0)) ++i;
+  return i > 0 && i < s.size() && s[i] == ':' ? s.substr(0, i) : std::string_view();
+}
+
+// Browsers read a backslash as a slash in the address part of the special
+// schemes (not in the query or the fragment).
+void SlashBackslashes(std::string& s) {
+  size_t end = s.find_first_of("?#");
+  if (end == std::string::npos) end = s.size();
+  for (size_t i = 0; i < end; ++i)
+    if (s[i] == '\\') s[i] = '/';
+}
+
+// Percent-encodes what may not stand in that part of an address: controls,
+// space, bytes beyond ASCII and the characters of `extra`. A "%" stays.
+std::string Encode(std::string_view s, std::string_view extra) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(s.size());
+  for (unsigned char c : s) {
+    if (c <= 0x20 || c >= 0x7F || extra.find(static_cast<char>(c)) != std::string_view::npos) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+// The host in lower case (user and port as they are), the rest encoded.
+void Normalize(UrlParts& u) {
+  if (u.has_authority) {
+    size_t at = u.authority.rfind('@');
+    size_t host = at == std::string::npos ? 0 : at + 1;
+    for (size_t i = host; i < u.authority.size(); ++i)
+      u.authority[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(u.authority[i])));
+    u.authority = Encode(u.authority, "\"<>`{}|^");
+  }
+  u.path = Encode(u.path, "\"<>`{}");
+  u.query = Encode(u.query, "\"<>'");
+  u.fragment = Encode(u.fragment, "\"<>`");
+}
+
+std::string Finish(UrlParts& u) {
+  if (IsSpecialScheme(u.scheme)) Normalize(u);
+  return Join(u);
+}
+
 }  // namespace
 
 std::string ResolveUrl(std::string_view base_text, std::string_view reference) {
   std::string ref_text = Clean(reference);
+  std::string base_clean = Clean(base_text);
+  const std::string_view own_scheme = SchemeOf(ref_text);
+  if (IsSpecialScheme(AsciiLower(own_scheme.empty() ? SchemeOf(base_clean) : own_scheme)))
+    SlashBackslashes(ref_text);
+  if (IsSpecialScheme(AsciiLower(SchemeOf(base_clean)))) SlashBackslashes(base_clean);
   UrlParts ref = Split(ref_text);
   if (!ref.scheme.empty()) {
     // Only hierarchical addresses get their dot segments removed.
@@ -110,9 +174,8 @@ std::string ResolveUrl(std::string_view base_text, std::string_view reference) {
       ref.path = RemoveDotSegments(ref.path);
       if (ref.path.empty() && (ref.scheme == "http" || ref.scheme == "https")) ref.path = "/";
     }
-    return Join(ref);
+    return Finish(ref);
   }
-  std::string base_clean = Clean(base_text);
   UrlParts base = Split(base_clean);
   if (base.scheme.empty() && !base.has_authority) return ref_text;
 
@@ -152,7 +215,7 @@ std::string ResolveUrl(std::string_view base_text, std::string_view reference) {
   t.has_fragment = ref.has_fragment;
   t.fragment = ref.fragment;
   if (t.has_authority && t.path.empty()) t.path = "/";
-  return Join(t);
+  return Finish(t);
 }
 
 }  // namespace orvo

@@ -185,6 +185,56 @@ TEST_F(CatalogueTest, MasksOfUnlistedPairsAreWithdrawnAndTheEndIsAnnounced) {
   EXPECT_FALSE(ApplyCatalogue(home_.db(), http_, server_, Catalogue{}, true, [](const std::string&) {}));
 }
 
+TEST_F(CatalogueTest, MarkingTwiceStillLeavesOneMarkAndRemovingMendsOldDoubleMarks) {
+  int64_t pair = home_.AddPair("S", "C", true);
+  home_.AddMask(pair, 0, 4, "AA");
+  home_.AddMask(pair, 1, 5, "BB");
+  MarkAllMasks(home_.db());
+  MarkAllMasks(home_.db());
+  EXPECT_EQ(Masks("S", "C"), "4:AA:128|5:BB:129");
+  Upsert({"S", "C", "L1", 4, "N1", 5, 0});
+  WithdrawUnconfirmedMasks(home_.db());
+  EXPECT_EQ(Masks("S", "C"), "4:AA:0|5:BB:1");
+
+  home_.db().Exec("UPDATE news_masks SET type = type + 256");
+  int removed = 0;
+  ASSERT_EQ(RemoveMarks(home_.db(), &removed), 0);
+  EXPECT_EQ(removed, 2);
+  EXPECT_EQ(Masks("S", "C"), "4:AA:0|5:BB:1");
+}
+
+// Names longer than their column are looked up as they were stored, so the
+// pair is found again instead of a new site being created on every update.
+TEST_F(CatalogueTest, LongNamesAreMatchedInTheirStoredForm) {
+  std::string site, category;
+  for (int i = 0; i < 300; ++i) site += "\xd0\x96";  // 300 characters, 600 bytes
+  for (int i = 0; i < 200; ++i) category += "\xce\xa9";
+  category += std::string(100, 'c');
+  for (int run = 0; run < 2; ++run) {
+    MarkAllMasks(home_.db());
+    Upsert({site, category, "L1", 4, "N1", 5, 0});
+    WithdrawUnconfirmedMasks(home_.db());
+  }
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM news_config"), 1);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM news_cat"), 1);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM site_cat_rel"), 1);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM news_masks WHERE mask_version = 1 AND type < 128"), 2);
+  // 254 characters are kept, not 254 bytes.
+  EXPECT_EQ(home_.Text("SELECT site_name FROM news_config"), site.substr(0, 254 * 2));
+  EXPECT_EQ(home_.Text("SELECT name FROM news_cat"), category.substr(0, 200 * 2 + 54));
+}
+
+TEST_F(CatalogueTest, AFailedEndOfUpdateIsToldAsSuch) {
+  UpdateServer dead = server_;
+  dead.endUrl = "http://127.0.0.1:1/end.asp";
+  Catalogue cat;
+  cat.siteRows = 1;
+  EXPECT_TRUE(ApplyCatalogue(home_.db(), http_, dead, cat, true, [](const std::string&) {}));
+  const std::string log = home_.Log();
+  EXPECT_EQ(log.find("Error getting mask"), std::string::npos);
+  EXPECT_NE(log.find("Error ending the update at http://127.0.0.1:1/end.asp. Error: "), std::string::npos);
+}
+
 TEST_F(CatalogueTest, AWholeCatalogueSharesSitesAndCategoriesAndListsAPairTwiceOnlyOnce) {
   int64_t selected = home_.AddPair("Old", "World", true);
   home_.db().Exec("INSERT INTO filter (name) VALUES('f1')");

@@ -65,6 +65,26 @@ class DeleteOldNewsTest : public ::testing::Test {
   StatusSink sink_ = [this](const std::string& s) { statuses_.push_back(s); };
 };
 
+TEST_F(DeleteOldNewsTest, AnAgeOutOfRangeDeletesNothingAndIsLogged) {
+  std::time_t now = At(2024, 6, 15, 10, 30, 0);
+  AddItem("2020-01-01 00:00:00", true);
+  AddItem("2024-06-15 10:00:00", false);
+  for (int month : {-1, 100000000}) {
+    Configure(1, month, 0);
+    DeleteOldNews(home_.settings(), sink_, now);
+    EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem"), 2) << month;
+    EXPECT_NE(home_.Log().find("Cleanup setting Month=" + std::to_string(month) + " is out of range (0 to 1200)"),
+              std::string::npos);
+  }
+  Configure(1, 12, -5);
+  DeleteOldNews(home_.settings(), sink_, now);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem"), 2);
+  // A sane age afterwards works as before.
+  Configure(1, 12, 0);
+  DeleteOldNews(home_.settings(), sink_, now);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem"), 1);
+}
+
 TEST_F(DeleteOldNewsTest, DeletesItemsAndImageFilesOlderThanTheAge) {
   std::time_t now = At(2024, 6, 15, 10, 30, 0);
   int64_t old1 = AddItem("2024-05-16 10:29:59", true);  // just before the 30-day cut-off

@@ -107,6 +107,59 @@ TEST(GathererOnTheBus, StopEndsTheRunSilentlyAndALaterStartWorks) {
   EXPECT_EQ(CountItems(dbPath), 2);
 }
 
+// Two clients of one engine: the run and its events belong to the client
+// that started it; the other is refused at once and cannot stop that run.
+TEST(GathererOnTheBus, ASecondClientIsRefusedAndNeverStealsOrStopsTheRun) {
+  NewsNetworkOptions o;
+  o.articlesB = 0;
+  o.withStalled = true;  // the run waits on it for the page time-out
+  NewsNetwork net(o);
+  PrivateBus bus({"Gatherer"});
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  std::filesystem::create_directories(bus.orvoHome());
+  testing::PrepareNewsFolder(bus.orvoHome(), net, 3);
+
+  QDBusConnection first = bus.Connect("first");
+  QDBusConnection second = bus.Connect("second");
+  QString error;
+  const QString pathA = CreateBusObject(first, kGatherer, &error).path();
+  ASSERT_FALSE(pathA.isEmpty()) << error.toStdString();
+  const QString pathB = CreateBusObject(second, kGatherer, &error).path();
+  ASSERT_FALSE(pathB.isEmpty()) << error.toStdString();
+  SignalLog eventsA(first, kGatherer, pathA, kEvents);
+  SignalLog eventsB(second, kGatherer, pathB, kEvents);
+  org::orvo::IGatherer2 a(kGatherer, pathA, first);
+  org::orvo::IGatherer2 b(kGatherer, pathB, second);
+
+  QDBusPendingReply<> startA = a.StartProcess();
+  startA.waitForFinished();
+  ASSERT_FALSE(startA.isError()) << startA.error().message().toStdString();
+  QDBusPendingReply<> startB = b.StartProcess();
+  startB.waitForFinished();
+  ASSERT_TRUE(startB.isError());
+  EXPECT_EQ(startB.error().name(), QStringLiteral("org.orvo.Error.Busy"));
+
+  const QString waiting = QStringLiteral("Site: [Site A], Category: [News] <News: 4 from 5> URL: [%1]")
+                              .arg(QString::fromStdString(net.Url("/a/stalled.html")));
+  ASSERT_TRUE(WaitUntil([&] { return HasStatus(eventsA, waiting); }, 30000));
+  QDBusPendingReply<> stopB = b.Stop();
+  stopB.waitForFinished();
+  EXPECT_EQ(stopB.error().name(), QStringLiteral("org.orvo.Error.NotYourRun"));
+
+  ASSERT_TRUE(WaitUntil([&] { return CompliteCount(eventsA) == 1; }, 60000)) << bus.DaemonLog();
+  EXPECT_EQ(eventsA.entries().back().args, QVariantList({1}));
+  EXPECT_TRUE(HasStatus(eventsA, QStringLiteral("Download completed.")));
+  Pump(300);
+  EXPECT_TRUE(eventsB.entries().empty());
+
+  // Once that run is over the second client starts its own and hears it.
+  startB = b.StartProcess();
+  startB.waitForFinished();
+  ASSERT_FALSE(startB.isError()) << startB.error().message().toStdString();
+  ASSERT_TRUE(WaitUntil([&] { return CompliteCount(eventsB) == 1; }, 60000));
+  EXPECT_EQ(CompliteCount(eventsA), 1);
+}
+
 // Every placeholder of every item has its row and its file, and every file
 // in Images/ has its row; what breaks the rule, in words.
 std::vector<std::string> PictureFaults(const std::string& dbPath, const std::string& images) {
@@ -198,10 +251,10 @@ TEST(GathererOnTheBus, TheEngineAnswersCallsWhileTheCatalogueUpdateWaits) {
   Pump(300);  // the mask request is in the server's hands now
 
   // A call the engine's main thread answers (a start while a run goes on is
-  // only logged), well inside the bus's own time-out.
+  // refused at once), well inside the bus's own time-out.
   QDBusMessage start = QDBusMessage::createMethodCall(kGatherer, path, "org.orvo.IGatherer2", "StartProcess");
   QDBusMessage reply = client.call(start, QDBus::Block, 5000);
-  EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+  EXPECT_EQ(reply.errorName(), QStringLiteral("org.orvo.Error.Busy")) << reply.errorMessage().toStdString();
   EXPECT_EQ(CompliteCount(events), 0);
 
   net.hangMasks = false;

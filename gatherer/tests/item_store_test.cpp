@@ -7,6 +7,7 @@
 
 #include "engine_home.h"
 #include "fixture_server.h"
+#include "gatherer/masks/html_document.h"
 #include "http_client.h"
 #include "text.h"
 
@@ -35,6 +36,23 @@ TEST(ItemStoreTest, StoredAddressesAreFoundExactlyAndQuotesAreData) {
   EXPECT_TRUE(IsStoredAddress(home.db(), quoted));
   EXPECT_FALSE(IsStoredAddress(home.db(), "http://x/it's?a=2"));
   EXPECT_FALSE(IsStoredAddress(home.db(), "http://x/it%"));
+}
+
+// Long fields keep 254 characters, however many bytes those take, and a
+// long address is found again in its stored form.
+TEST(ItemStoreTest, LongFieldsAreCutByCharactersAndLongAddressesFoundAgain) {
+  EngineHome home;
+  int pair = static_cast<int>(home.AddPair("S", "C", true));
+  std::string title;
+  for (int i = 0; i < 200; ++i) title += "\xd0\x96";
+  const std::string address = "http://x/" + std::string(400, 'a');
+  NewsItemRecord item = Item(address, pair);
+  item.title = title;
+  ASSERT_GT(InsertNewsItem(home.db(), item, std::time(nullptr)), 0);
+  EXPECT_EQ(home.Text("SELECT title FROM newsitem"), title);
+  EXPECT_EQ(home.Text("SELECT src_url FROM newsitem"), address.substr(0, 254));
+  EXPECT_TRUE(IsStoredAddress(home.db(), address));
+  EXPECT_FALSE(IsStoredAddress(home.db(), "http://y/" + std::string(400, 'a')));
 }
 
 TEST(ItemStoreTest, PublicationDateFallsBackToTheTimeOfStoring) {
@@ -66,11 +84,11 @@ TEST(ItemStoreTest, CaptionsKeepApostrophesAsEntitiesAndFitTheirColumn) {
   longCaption += "''";
   std::string stored = StoredCaption(longCaption);
   EXPECT_EQ(stored, std::string(1020, 'a'));  // an entity that does not fit is left out whole
+  // The column counts characters, not bytes.
   std::string cyrillic;
-  for (int i = 0; i < 600; ++i) cyrillic += "\xd0\x96";  // 1200 bytes
+  for (int i = 0; i < 1100; ++i) cyrillic += "\xd0\x96";  // 1100 characters, 2200 bytes
   stored = StoredCaption(cyrillic);
-  EXPECT_EQ(stored.size(), 1022u);
-  EXPECT_EQ(stored, CutUtf8(cyrillic, 1023));
+  EXPECT_EQ(stored, cyrillic.substr(0, 1023 * 2));
 }
 
 class ImageTest : public ::testing::Test {
@@ -140,6 +158,37 @@ TEST_F(ImageTest, EachImageComesFromItsOwnServerIntoNumberedFiles) {
   EXPECT_NE(home.Log().find("Download Image " + other_.Url("/b.jpg")), std::string::npos);
 }
 
+// Addresses as pages write them (spaces, backslashes, capitals in the host)
+// are fetched; one that cannot be fetched is logged, never dropped silently.
+TEST_F(ImageTest, AddressesWithSpacesAreFetchedAndUnusableOnesLogged) {
+  main_.server().Get("/img/ferry boat.png", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content("FERRY", "image/png");
+  });
+  EngineHome home;
+  int pair = static_cast<int>(home.AddPair("S", "C", true));
+  const std::string page = "http://LOCALHOST:" + std::to_string(main_.port()) + "/news/1.html";
+  HtmlDocument doc = HtmlDocument::Parse(
+      "<body><img src='/img/ferry boat.png'><img src='..\\img\\ferry boat.png'><img src='ftp:/x y'></body>", page);
+  std::vector<ItemImage> images;
+  for (int e = 0; e < doc.ElementCount(); ++e)
+    if (doc.TagName(e) == "IMG") images.push_back({doc.Attribute(e, "src"), ""});
+  ASSERT_EQ(images.size(), 3u);
+  EXPECT_EQ(images[0].source, "http://localhost:" + std::to_string(main_.port()) + "/img/ferry%20boat.png");
+  EXPECT_EQ(images[1].source, images[0].source);
+  NewsItemRecord item = Item("http://x/1", pair);
+  item.images = images;
+  HttpSession http;
+  ImageFetchOptions options;
+  options.folder = home.dir() + "/Images/";
+  StoreResult stored = StoreNewsItem(home.db(), item, true, http, std::time(nullptr), options);
+  ASSERT_GT(stored.id, 0);
+  const std::string n = std::to_string(stored.id);
+  EXPECT_EQ(ReadFile(options.folder + n + "_0"), "FERRY");
+  EXPECT_EQ(ReadFile(options.folder + n + "_1"), "FERRY");
+  EXPECT_EQ(Rows(home).size(), 2u);
+  EXPECT_NE(home.Log().find("Image address can not be used: \"ftp:/x%20y\""), std::string::npos);
+}
+
 TEST_F(ImageTest, WithoutLoadImagesNothingIsWritten) {
   EngineHome home;
   int pair = static_cast<int>(home.AddPair("S", "C", true));
@@ -204,7 +253,9 @@ TEST_F(ImageTest, ADeadServerIsAskedOncePerRunUntilItsRetryTime) {
   std::string log = home.Log();
   EXPECT_NE(log.find("Error download image : 7"), std::string::npos);
   EXPECT_NE(log.find("Download Image http://127.0.0.1:1/dead1.png"), std::string::npos);
-  EXPECT_EQ(log.find("dead2.png"), std::string::npos);  // the second item does not ask it again
+  EXPECT_EQ(log.find("Download Image http://127.0.0.1:1/dead2.png"), std::string::npos);  // not asked again
+  EXPECT_NE(log.find("Image not fetched, its server did not answer before: http://127.0.0.1:1/dead2.png"),
+            std::string::npos);
   const std::string dead = "Image server http://127.0.0.1:1 does not answer";
   ASSERT_NE(log.find(dead), std::string::npos);
   EXPECT_EQ(log.find(dead, log.find(dead) + 1), std::string::npos);  // logged once

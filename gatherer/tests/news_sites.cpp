@@ -46,9 +46,18 @@ NewsNetwork::NewsNetwork(const NewsNetworkOptions& options) : options_(options) 
       StallUntilStopped(fx_);
       return;
     }
+    bool empty = emptyCatalogue;
+    if (const int fail = emptyThenFail; fail != 0) {
+      if (++catalogueRequests_ % 2 == 0) {
+        if (fail < 0) StallUntilStopped(fx_);
+        res.status = fail < 0 ? 500 : fail;
+        return;
+      }
+      empty = true;
+    }
     std::string v = std::to_string(maskVersion.load());
     std::string rows;
-    if (!emptyCatalogue) {
+    if (!empty) {
       rows = "<tr name='Site A'><td cat=News ListMask=A1 Vers=" + v + "></td><td NPMask=A2 Vers=" + v +
              " Fdld=0></td></tr>"
              "<tr name='Site B'><td cat='" + kWorldUtf8 + "' ListMask=B1 Vers=" + v + "></td><td NPMask=B2 Vers=" + v +

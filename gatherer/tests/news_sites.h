@@ -38,6 +38,9 @@ class NewsNetwork {
   // Behaviour switches, changeable between runs.
   std::atomic<bool> emptyCatalogue{false};  // a catalogue that lists no site
   std::atomic<bool> stallCatalogue{false};  // the catalogue page never answers
+  // When not 0, each run's first catalogue request lists no site and its
+  // second answers with this HTTP status, or never answers when -1.
+  std::atomic<int> emptyThenFail{0};
   std::atomic<int> maskVersion{3};
   // While set, this image of site A ("2_1" for story 2's second) takes its
   // request and does not answer.
@@ -49,6 +52,7 @@ class NewsNetwork {
 
  private:
   NewsNetworkOptions options_;
+  std::atomic<int> catalogueRequests_{0};
   FixtureServer fx_;
 };
 

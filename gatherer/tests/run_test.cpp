@@ -224,6 +224,106 @@ TEST(GatheringRunTest, AnEmptyCatalogueWithdrawsEveryMaskAndTheFailureSticks) {
   EXPECT_EQ(Items(home), 5);
 }
 
+int64_t Marked(EngineHome& home) { return home.Count("SELECT count(*) FROM news_masks WHERE type >= 128"); }
+
+// An update that lists no site and then fails keeps every mask: the run goes
+// on with the stored ones and no mark outlives it to withdraw them next time.
+TEST(GatheringRunTest, AFailedSecondCatalogueAttemptLeavesNoMarkBehind) {
+  EngineHome home;
+  NewsNetwork net;
+  PrepareNewsHome(home, net, 10);
+  GathererEngine engine;
+  Recorder rec(engine);
+  ASSERT_TRUE(rec.Run());
+  ASSERT_EQ(Items(home), 5);
+  home.db().Exec("DELETE FROM newsitem");
+
+  for (int status : {500, 503}) {
+    net.emptyThenFail = status;
+    ASSERT_TRUE(rec.Run());
+    EXPECT_EQ(rec.complites.back(), 1);
+    EXPECT_EQ(Marked(home), 0);
+    EXPECT_EQ(home.Count("SELECT count(*) FROM news_masks WHERE mask_version = 3 AND mask <> ''"), 4);
+  }
+  EXPECT_EQ(Items(home), 5);
+  EXPECT_EQ(home.Text("SELECT group_concat(type) FROM (SELECT type FROM news_masks ORDER BY id)"), "0,1,0,1");
+
+  // A good catalogue afterwards confirms every mask again.
+  net.emptyThenFail = 0;
+  ASSERT_TRUE(rec.Run());
+  EXPECT_EQ(home.Count("SELECT count(*) FROM news_masks WHERE mask_version = 3 AND mask <> '' AND type < 2"), 4);
+}
+
+TEST(GatheringRunTest, ATimedOutOrStoppedSecondAttemptTakesTheMarksOff) {
+  EngineHome home;
+  NewsNetwork net;
+  PrepareNewsHome(home, net, 1);
+  home.db().Exec("UPDATE news_masks SET mask = '3C613E', mask_version = 3");
+  net.emptyThenFail = -1;
+  {
+    GathererEngine engine;
+    Recorder rec(engine);
+    ASSERT_TRUE(rec.Run(20));
+    EXPECT_TRUE(rec.SawPrefix("The updates server did not answer within 1 s"));
+    EXPECT_EQ(Marked(home), 0);
+  }
+  home.settings().WriteInt(kDownloadSection, "ConnectTimeout", 30);
+  GathererEngine engine;
+  Recorder rec(engine);
+  engine.StartProcess();
+  // The update is under way, waiting for its second page.
+  for (int i = 0; i < 400 && Marked(home) < 4; ++i) QTest::qWait(50);
+  ASSERT_EQ(Marked(home), 4);
+  QTest::qWait(200);
+  engine.Stop();
+  QTest::qWait(300);
+  EXPECT_EQ(Marked(home), 0);
+  EXPECT_EQ(home.Count("SELECT count(*) FROM news_masks WHERE mask_version = 3 AND mask = '3C613E'"), 4);
+}
+
+// Marks a killed run left (once or, as older runs did, twice) come off before
+// the next update and withdraw nothing; a pair the catalogue lists stays
+// with its filter link.
+TEST(GatheringRunTest, MarksLeftByAKilledRunAreTakenOffFirst) {
+  EngineHome home;
+  NewsNetwork net;
+  PrepareNewsHome(home, net, 10);
+  home.db().Exec(
+      "UPDATE news_masks SET mask_version = 3, mask = '3C613E', type = type + 256 WHERE id <= 2;"
+      "UPDATE news_masks SET type = type + 128 WHERE id > 2;"
+      "INSERT INTO newsitem (recvdate, newsdate, fk_site_cat_rel, publication_date, src_url, title, body, is_del)"
+      " VALUES ('2023-12-01 10:00:00', '2023-12-01 10:00:00', 1, '2023-12-01 10:00:00', 'http://x/', 't', 'b', 1);"
+      "INSERT INTO filter (name) VALUES ('f');"
+      "INSERT INTO filter_site_cat_rel (fk_filter, fk_site_cat_rel) VALUES (1, 1);");
+  GathererEngine engine;
+  Recorder rec(engine);
+  ASSERT_TRUE(rec.Run());
+  EXPECT_EQ(rec.complites, std::vector<int>{1});
+  EXPECT_EQ(home.Text("SELECT group_concat(type) FROM (SELECT type FROM news_masks ORDER BY id)"), "0,1,0,1");
+  EXPECT_EQ(home.Count("SELECT count(*) FROM news_masks WHERE mask_version = 3"), 4);
+  EXPECT_EQ(home.Count("SELECT count(*) FROM filter_site_cat_rel WHERE fk_site_cat_rel = 1"), 1);
+  EXPECT_EQ(home.Count("SELECT count(*) FROM site_cat_rel"), 2);
+  EXPECT_NE(home.Log().find("Took the update marks of an interrupted run off 4 masks."), std::string::npos);
+}
+
+// A time-out too large for the millisecond timer would be no time-out at
+// all; a negative one is no time-out either.
+TEST(GatheringRunTest, AnOutOfRangeConnectTimeoutIsClampedAndLogged) {
+  EngineHome home;
+  NewsNetwork net;
+  PrepareNewsHome(home, net, 2147484);
+  GathererEngine engine;
+  Recorder rec(engine);
+  ASSERT_TRUE(rec.Run());
+  EXPECT_EQ(rec.complites, std::vector<int>{1});
+  EXPECT_EQ(Items(home), 5);
+  EXPECT_NE(home.Log().find("ConnectTimeout 2147484 is out of range (1 to 86400 s); 86400 is used."),
+            std::string::npos);
+  home.settings().WriteInt(kDownloadSection, "ConnectTimeout", -5);
+  ASSERT_TRUE(rec.Run());
+  EXPECT_NE(home.Log().find("ConnectTimeout -5 is out of range (1 to 86400 s); 300 is used."), std::string::npos);
+}
+
 TEST(GatheringRunTest, ADeadUpdatesServerEndsTheRunAfterTheTimeout) {
   EngineHome home;
   NewsNetwork net;

@@ -88,6 +88,48 @@ const char kUsage[] =
     "DIR is the shared folder holding corpus/ (default: $ORVO_SHARED, else\n"
     "the shared folder next to the source tree).\n";
 
+// Pages built to be slow: deep unclosed nesting, a list of 100,000 links and
+// a 95,000-character mask of repeated text nodes on a large page. Each
+// figure is the CPU time of one parse + walk.
+void HostilePages() {
+  std::string divs = "<html><body>";
+  for (int i = 0; i < 200000; ++i) divs += "<div>";
+  double start = CpuNow();
+  HtmlDocument deep = HtmlDocument::Parse(divs);
+  std::printf("hostile: 200,000 unclosed <div> (%zu bytes): parse %.2f s, %d elements\n", divs.size(),
+              Seconds(start), deep.ElementCount());
+
+  std::string list = "<html><body><ul>";
+  for (int i = 0; i < 100000; ++i) list += "<li><a href='/n/" + std::to_string(i) + ".html'>n</a></li>";
+  list += "</ul></body></html>";
+  orvo::MaskLoadResult lm =
+      orvo::LoadMaskHtml("<x-head url='http://x/'></x-head><ul><li ord=-1><a role=link></a></li></ul>",
+                         orvo::MaskPhase::kList);
+  start = CpuNow();
+  orvo::ExtractionState links;
+  links.list_phase = true;
+  links.BeginPage(orvo::DateTime::Now());
+  orvo::WalkPage(HtmlDocument::Parse(list, "http://x/"), lm.mask, links);
+  std::printf("hostile: list of 100,000 links (%zu bytes): parse + walk %.2f s, %zu links\n", list.size(),
+              Seconds(start), links.links.size());
+
+  std::string page = "<html><body><div>";
+  while (page.size() < 4900000) page += "<p>Some words of a paragraph that goes on.</p>\n";
+  page += "</div></body></html>";
+  std::string mask = "<x-head></x-head><div>";
+  while (mask.size() < 95000) mask += "<p ord=-1 role=text></p>";
+  mask += "</div>";
+  orvo::MaskLoadResult nm = orvo::LoadMaskHtml(mask, orvo::MaskPhase::kNews);
+  start = CpuNow();
+  size_t before = HeapInUse();
+  orvo::ExtractionState body;
+  body.BeginPage(orvo::DateTime::Now());
+  orvo::WalkPage(HtmlDocument::Parse(page, "http://x/"), nm.mask, body);
+  std::printf("hostile: %zu-byte mask of text nodes on a %zu-byte page: parse + walk %.2f s, raw body %zu bytes, "
+              "heap growth %.1f MB\n",
+              mask.size(), page.size(), Seconds(start), body.body.size(), double(HeapInUse() - before) / 1e6);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,6 +153,7 @@ int main(int argc, char** argv) {
     for (const char* up : {"../shared", "../../shared"})
       if (fs::exists(fs::path(ORVO_SOURCE_DIR) / up / "corpus")) shared = fs::path(ORVO_SOURCE_DIR) / up;
   }
+  HostilePages();
   fs::path corpus = shared / "corpus";
   if (!fs::exists(corpus / "articles")) {
     std::fprintf(stderr, "No corpus at %s. Give the shared folder with --shared DIR or ORVO_SHARED.\n",

@@ -130,6 +130,22 @@ TEST(Utf8, CutsNeverSplitACharacter) {
   EXPECT_FALSE(IsValidUtf8("\xE4\xB8"));
 }
 
+// Addresses as pages write them, made into ones a client accepts, as
+// browsers do.
+TEST(ResolveUrl, SpacesBackslashesAndHostsAreMadeUsable) {
+  const std::string base = "http://News.Example:8080/a/b.html";
+  EXPECT_EQ(ResolveUrl(base, "ferry boat.png"), "http://news.example:8080/a/ferry%20boat.png");
+  EXPECT_EQ(ResolveUrl(base, "/tag/Olympia 2022"), "http://news.example:8080/tag/Olympia%202022");
+  EXPECT_EQ(ResolveUrl(base, "img\\x\\y.png"), "http://news.example:8080/a/img/x/y.png");
+  EXPECT_EQ(ResolveUrl(base, "\\\\Other.example\\p"), "http://other.example/p");
+  EXPECT_EQ(ResolveUrl(base, "/s?q=a b\"c\\d#frag x"), "http://news.example:8080/s?q=a%20b%22c\\d#frag%20x");
+  EXPECT_EQ(ResolveUrl(base, "/Москва.html"), "http://news.example:8080/%D0%9C%D0%BE%D1%81%D0%BA%D0%B2%D0%B0.html");
+  EXPECT_EQ(ResolveUrl(base, "/50%25/<x>"), "http://news.example:8080/50%25/%3Cx%3E");
+  EXPECT_EQ(ResolveUrl(base, "HTTP://User@BIG.example/P Q"), "http://User@big.example/P%20Q");
+  // Other schemes are left alone.
+  EXPECT_EQ(ResolveUrl(base, "mailto:a b@x"), "mailto:a b@x");
+}
+
 TEST(ResolveUrl, RelativeForms) {
   const std::string base = "http://a.example/b/c/d;p?q";
   EXPECT_EQ(ResolveUrl(base, "g"), "http://a.example/b/c/g");
@@ -144,7 +160,7 @@ TEST(ResolveUrl, RelativeForms) {
   EXPECT_EQ(ResolveUrl(base, "  g\n "), "http://a.example/b/c/g");
   EXPECT_EQ(ResolveUrl("http://a.example", "x.html"), "http://a.example/x.html");
   EXPECT_EQ(ResolveUrl(base, "javascript:void(0)"), "javascript:void(0)");
-  EXPECT_EQ(ResolveUrl(base, "HTTP://Other.example"), "http://Other.example/");
+  EXPECT_EQ(ResolveUrl(base, "HTTP://Other.example"), "http://other.example/");
   EXPECT_EQ(ResolveUrl("", "rel/x.html"), "rel/x.html");
 }
 

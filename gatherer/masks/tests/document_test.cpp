@@ -82,10 +82,12 @@ TEST(HtmlDocument, AdjacentTextAtTheFourPlaces) {
   HtmlDocument d = HtmlDocument::Parse(
       "<body><div>before  it<span>start <i>mid</i> end </span>\n after<b>x</b></div></body>");
   int s = Find(d, "SPAN");
+  // Runs of white space shrink to one space, or to one line feed when they
+  // held one; the ends are kept so neighbouring words do not glue together.
   EXPECT_EQ(d.AdjacentText(s, AdjacentPosition::kBeforeBegin), "before it");
-  EXPECT_EQ(d.AdjacentText(s, AdjacentPosition::kAfterBegin), "start");
-  EXPECT_EQ(d.AdjacentText(s, AdjacentPosition::kBeforeEnd), "end");
-  EXPECT_EQ(d.AdjacentText(s, AdjacentPosition::kAfterEnd), "after");
+  EXPECT_EQ(d.AdjacentText(s, AdjacentPosition::kAfterBegin), "start ");
+  EXPECT_EQ(d.AdjacentText(s, AdjacentPosition::kBeforeEnd), " end ");
+  EXPECT_EQ(d.AdjacentText(s, AdjacentPosition::kAfterEnd), "\nafter");
   int i = Find(d, "I");
   EXPECT_EQ(d.AdjacentText(i, AdjacentPosition::kAfterBegin), "mid");
   int b = Find(d, "B");
@@ -93,6 +95,52 @@ TEST(HtmlDocument, AdjacentTextAtTheFourPlaces) {
   // An element next to it, not text: nothing.
   HtmlDocument e = HtmlDocument::Parse("<body><div><i>a</i><span>b</span></div></body>");
   EXPECT_EQ(e.AdjacentText(Find(e, "SPAN"), AdjacentPosition::kBeforeBegin), "");
+}
+
+int Depth(const HtmlDocument& d, int e) {
+  int depth = 0;
+  for (; e >= 0; e = d.Parent(e)) ++depth;
+  return depth;
+}
+
+int MaxDepth(const HtmlDocument& d) {
+  int deepest = 0;
+  for (int e = 0; e < d.ElementCount(); ++e) deepest = std::max(deepest, Depth(d, e));
+  return deepest;
+}
+
+// Hostile nesting is capped as browsers cap it, so the parse stays linear;
+// the text inside is kept, and ordinary pages are not touched.
+TEST(HtmlDocument, NestingIsCappedAndItsTextKept) {
+  std::string page = "<html><body>";
+  for (int i = 0; i < 20000; ++i) page += "<div>";
+  page += "<p class=x>deep end</p>";
+  for (int i = 0; i < 3000; ++i) page += "</div>";
+  page += "<span>after</span>";
+  HtmlDocument d = HtmlDocument::Parse(page);
+  EXPECT_LE(MaxDepth(d), int(kMaxNesting) + 4);
+  EXPECT_NE(d.InnerText(d.Body()).find("deep end"), std::string::npos);
+  EXPECT_NE(d.InnerText(d.Body()).find("after"), std::string::npos);
+
+  // Unclosed inline elements nest too; unclosed list items, links and
+  // paragraphs do not, so a long sloppy list keeps every link.
+  std::string bold = "<body>" + std::string(30000, 'x');
+  for (int i = 0; i < 5000; ++i) bold += "<b>x";
+  EXPECT_LE(MaxDepth(HtmlDocument::Parse(bold)), int(kMaxNesting) + 4);
+  std::string list = "<body><ul>";
+  for (int i = 0; i < 2000; ++i) list += "<li><a href='/n" + std::to_string(i) + "'>n<p>t";
+  HtmlDocument l = HtmlDocument::Parse(list);
+  int links = 0;
+  for (int e = 0; e < l.ElementCount(); ++e) links += l.TagName(e) == "A";
+  EXPECT_EQ(links, 2000);
+
+  // Below the cap nothing changes: quotes, comments and scripts with '<'.
+  std::string fine = "<body><div title='a>b'><!-- <div> --><script>if (a<b) x='</div>';</script>";
+  for (int i = 0; i < 600; ++i) fine += "<i></i>";
+  fine += "<svg><path/><path/></svg><em>ok</em></div></body>";
+  HtmlDocument f = HtmlDocument::Parse(fine);
+  EXPECT_EQ(f.Attribute(Find(f, "DIV"), "title"), "a>b");
+  EXPECT_EQ(f.InnerText(Find(f, "EM")), "ok");
 }
 
 TEST(HtmlDocument, FromBytesDecodesAndReportsTheCharset) {

@@ -106,6 +106,25 @@ TEST(WalkPage, AdjacentTextDestinations) {
   EXPECT_EQ(r.state.title, "Big news by Someone");
 }
 
+TEST(WalkPage, ClassesMatchInAnyLetterCaseOfAnyScript) {
+  const std::string page = "<body><p class='ärger'>A</p><p class='ȘTIRI'>B</p><p class=Other>C</p></body>";
+  EXPECT_EQ(Walk(page, kHead + "<p class='ÄRGER' role=text></p>", false).state.body, "A");
+  EXPECT_EQ(Walk(page, kHead + "<p ord=-1 class='știri' role=text></p>", false).state.body, "B");
+  EXPECT_EQ(Walk(page, kHead + "<p ord=-1 class='OTHER' role=text></p>", false).state.body, "C");
+}
+
+TEST(WalkPage, AdjacentBodyTextKeepsItsSpacesAndLineFeeds) {
+  Result r = Walk("<body><b>one <i>x</i> two</b></body>", kHead + "<b afterBegin=1 beforeEnd=1></b>", false);
+  EXPECT_EQ(r.state.body, "one  two");
+  r = Walk("<body><div><p>Wir sind satt!</p>\n  In einem Jahr<p>z</p></div></body>",
+           kHead + "<div><p role=text textafter=1></p></div>", false);
+  EXPECT_EQ(r.state.body, "Wir sind satt!\nIn einem Jahr");
+  EXPECT_EQ(FinishNewsItem(r.state, "").body, "Wir sind satt!<br />In einem Jahr");
+  // The plain fields still take it trimmed.
+  r = Walk("<body><div> Big <b>x</b></div></body>", kHead + "<div afterBegin=2></div>", false);
+  EXPECT_EQ(r.state.title, "Big");
+}
+
 TEST(WalkPage, TextAfterComesBeforeBeforeEnd) {
   Result r = Walk("<body><div>x<span>in</span>tail</div>after</body>",
                  kHead + "<div textafter=1 beforeEnd=1></div>", false);
@@ -209,6 +228,7 @@ TEST(ApplyLinkDates, DaysFilterAndAddressDates) {
   ApplyLinkDates(r.mask, 10, kNow, r.state);
   ASSERT_EQ(r.state.links.size(), 2u);
   EXPECT_EQ(r.state.links[0].date, DateTime::Make(2026, 3, 14));
+  EXPECT_EQ(r.state.links[0].address, "http://site.example/2026/03/14/a.html");  // kept in place, whole
   EXPECT_EQ(r.state.links[1].address, "http://site.example/undated.html");
   EXPECT_EQ(r.state.links[1].date, kNow);
 }
@@ -312,6 +332,31 @@ TEST(BodyComposition, PageTextIsEscapedInTheBodyOnly) {
                   kHead + "<h1 role=header></h1><p role=text></p><p ord=1 textafter=1></p>", false);
   EXPECT_EQ(r.state.title, "A <b> & C");
   EXPECT_EQ(r.state.body, "x &lt;script&gt; y");
+}
+
+// Many text nodes of a mask over a long page: the raw body stops growing once
+// more text could not change the stored body, and what is stored is what the
+// whole text would have given. The title beside it is still read.
+TEST(FinishNewsItem, TheRawBodyStopsGrowingOnceTheStoredBodyIsFull) {
+  std::string page = "<body><div>";
+  std::string whole;
+  const int kMaskNodes = 40, kParagraphs = 3000;
+  for (int k = 0; k < kParagraphs; ++k) {
+    const std::string text = "Paragraph " + std::to_string(k) + " \xd0\x96 &amp; more";
+    page += "<p>" + text + "</p>";
+    for (int n = 0; n < kMaskNodes; ++n) whole += text;  // as the body escapes "&"
+  }
+  page += "</div><h1>Late title</h1></body>";
+  std::string mask = kHead + "<div>";
+  for (int n = 0; n < kMaskNodes; ++n) mask += "<p ord=-1 role=text></p>";
+  mask += "<img ord=-1 role=img></div><h1 role=header></h1>";
+  Result r = Walk(page, mask, false);
+  EXPECT_LT(r.state.body.size(), 4 * (kMaxBodyChars + 1) + 64);
+  EXPECT_GT(whole.size(), 4 * r.state.body.size());
+  ExtractionState all;
+  all.body = whole;
+  EXPECT_EQ(FinishNewsItem(r.state, "").body, FinishNewsItem(all, "").body);
+  EXPECT_EQ(r.state.title, "Late title");
 }
 
 TEST(FinishNewsItem, CutDoesNotSplitMarkup) {
