@@ -18,10 +18,22 @@ std::string LikeAnywhere(const std::string& text) { return "%" + text + "%"; }
 std::vector<std::string> SplitKeywords(const std::string& keywords) { return SplitWords(keywords); }
 
 SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int64_t>& links,
-                                  std::time_t now) {
+                                  std::time_t now, bool indexed) {
   SqlCondition c;
   bool keywordPart = false;
   const int mode = filter.searchMode;
+  // An excluding test through the index: NOT (candidate AND like), so that
+  // only candidates pay for the like.
+  auto notLike = [&](const std::string& pattern) {
+    IndexQuery q = indexed ? IndexQueryForLike(pattern) : std::nullopt;
+    if (!q) {
+      c.values.emplace_back(pattern);
+      return std::string(" ni.body NOT like ? ");
+    }
+    c.values.emplace_back(*q);
+    c.values.emplace_back(pattern);
+    return " NOT ( " + IndexCandidatesSql("ni.id") + " AND ni.body like ? ) ";
+  };
 
   if (mode == kAllWords || mode == kAnyWord) {
     std::vector<std::string> words = SplitKeywords(filter.keywords);
@@ -31,6 +43,8 @@ SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int
         if (i > 0) c.text += mode == kAllWords ? " and " : " or ";
         c.text += " ni.body like ? ";
         c.values.emplace_back(LikeAnywhere(words[i]));
+        IndexQuery q = IndexQueryForLike(LikeAnywhere(words[i]));
+        c.candidates = i == 0 ? q : mode == kAllWords ? IndexAnd(c.candidates, q) : IndexOr(c.candidates, q);
       }
       c.text += " ) ";
       keywordPart = true;
@@ -39,6 +53,7 @@ SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int
     // Empty keywords give '%%', which every item satisfies.
     c.text += " ni.body like ? ";
     c.values.emplace_back(LikeAnywhere(filter.keywords));
+    c.candidates = IndexQueryForLike(LikeAnywhere(filter.keywords));
     keywordPart = true;
   } else if (mode == kExcludeAllWords || mode == kExcludeAnyWord) {
     std::vector<std::string> words = SplitKeywords(filter.keywords);
@@ -46,15 +61,13 @@ SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int
       c.text += " ( (";
       for (size_t i = 0; i < words.size(); ++i) {
         if (i > 0) c.text += mode == kExcludeAllWords ? " or (" : " and (";
-        c.text += " ni.body NOT like ? )";
-        c.values.emplace_back(LikeAnywhere(words[i]));
+        c.text += notLike(LikeAnywhere(words[i])) + ")";
       }
       c.text += " ) ";
       keywordPart = true;
     }
   } else if (mode == kExcludePhrase) {
-    c.text += " ( ni.body NOT like ? )";
-    c.values.emplace_back(LikeAnywhere(filter.keywords));
+    c.text += " (" + notLike(LikeAnywhere(filter.keywords)) + ")";
     keywordPart = true;
   }
 
@@ -94,6 +107,7 @@ SqlCondition CombineFilterConditions(const std::vector<SqlCondition>& conditions
     if (i > 0) all.text += " OR ";
     all.text += "(" + conditions[i].text + ")";
     all.values.insert(all.values.end(), conditions[i].values.begin(), conditions[i].values.end());
+    all.candidates = i == 0 ? conditions[i].candidates : IndexOr(all.candidates, conditions[i].candidates);
   }
   return all;
 }
@@ -157,6 +171,8 @@ int NewsQuery::Open(Database& db, std::time_t now) {
     WriteEventLog("Can not read the filters: error " + HexCode(rc));
     return rc;
   }
+  // With the search index complete, the like tests run on its candidates only.
+  const bool indexed = SearchIndexReady(db);
   std::vector<SqlCondition> conditions;
   for (const FilterRow& f : filters) {
     std::vector<int64_t> links;
@@ -165,13 +181,17 @@ int NewsQuery::Open(Database& db, std::time_t now) {
       WriteEventLog("Can not read the sites of filter " + std::to_string(f.id) + ": error " + HexCode(rc));
       return rc;
     }
-    conditions.push_back(BuildFilterCondition(f, links, now));
+    conditions.push_back(BuildFilterCondition(f, links, now, indexed));
   }
   if (conditions.empty()) {
     WriteEventLog("No filters for .lit files generator.");
     return kNoMarkedFilters;
   }
   SqlCondition all = CombineFilterConditions(conditions);
+  if (indexed && all.candidates) {
+    all.text = "(" + all.text + ") AND " + IndexCandidatesSql("ni.id");
+    all.values.emplace_back(*all.candidates);
+  }
   auto stmt = std::make_unique<Statement>(db, NewsStatementText(all.text));
   BindValues(*stmt, all.values);
   if (int rc = stmt->error()) return rc;

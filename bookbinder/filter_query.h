@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "database.h"
+#include "search_index.h"
 
 namespace orvo {
 
@@ -54,6 +55,8 @@ using SqlValue = std::variant<int64_t, std::string>;
 struct SqlCondition {
   std::string text;
   std::vector<SqlValue> values;
+  // The items the condition can match, as a search index query (none: any).
+  IndexQuery candidates;
 };
 
 // The words of a keywords text: cut at spaces, trimmed, empty pieces dropped.
@@ -61,8 +64,9 @@ std::vector<std::string> SplitKeywords(const std::string& keywords);
 
 // The condition of one filter. `links` are its site/category pair ids; an
 // empty list matches nothing. `now` anchors a "last period" restriction.
+// `indexed`: excluding tests go through the search index.
 SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int64_t>& links,
-                                  std::time_t now);
+                                  std::time_t now, bool indexed = false);
 
 // The conditions of all marked filters, each in parentheses, joined by OR.
 // Empty when `filters` is empty.

@@ -165,6 +165,20 @@ bool LikeMatch(std::string_view pattern, std::string_view text, char32_t escape)
   return Match(Compile(pattern, escape), FoldedText(text));
 }
 
+std::vector<std::u32string> LikeLiteralRuns(std::string_view pattern, char32_t escape) {
+  std::vector<std::u32string> runs(1);
+  for (const Token& t : Compile(pattern, escape)) {
+    bool single = t.kind == Token::kSet && !t.negate && t.ranges.size() == 1 && t.ranges[0].first == t.ranges[0].second;
+    if (t.kind == Token::kChar || single) {
+      runs.back().push_back(t.kind == Token::kChar ? t.ch : t.ranges[0].first);
+    } else if (!runs.back().empty()) {
+      runs.emplace_back();
+    }
+  }
+  if (runs.back().empty()) runs.pop_back();
+  return runs;
+}
+
 int RegisterLike(sqlite3* db) {
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
   int rc = sqlite3_create_function(db, "like", 2, flags, nullptr, LikeFunction, nullptr, nullptr);

@@ -7,11 +7,17 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvo {
 
 // `escape` (0 for none) makes the next pattern character literal.
 bool LikeMatch(std::string_view pattern, std::string_view text, char32_t escape = 0);
+
+// The runs of literal characters of a pattern, case-folded as the match
+// folds them: every text the pattern matches holds each run. Wildcards and
+// sets of more than one character end a run.
+std::vector<std::u32string> LikeLiteralRuns(std::string_view pattern, char32_t escape = 0);
 
 // Replaces SQLite's like() (2 and 3 arguments) on a connection.
 int RegisterLike(sqlite3* db);

@@ -79,3 +79,60 @@ CREATE INDEX site_cat_rel_fk_news_config ON site_cat_rel(fk_news_config);
 CREATE INDEX news_masks_fk_site_cat_rel ON news_masks(fk_site_cat_rel);
 CREATE INDEX filter_site_cat_rel_fk_filter ON filter_site_cat_rel(fk_filter);
 CREATE INDEX filter_site_cat_rel_fk_site_cat_rel ON filter_site_cat_rel(fk_site_cat_rel);
+
+-- Mask health: what each pair's masks yielded per run (state 0 healthy,
+-- 1 broken, 2 never worked). Kept beside the tables above, which stay as they are.
+CREATE TABLE mask_health (
+  id              INTEGER PRIMARY KEY AUTOINCREMENT,
+  fk_site_cat_rel INTEGER REFERENCES site_cat_rel(id) ON DELETE CASCADE,
+  run_time        TEXT NOT NULL DEFAULT '',
+  list_loaded     INTEGER NOT NULL DEFAULT 0,
+  links_found     INTEGER NOT NULL DEFAULT 0,
+  feed_links      INTEGER NOT NULL DEFAULT 0,
+  pages_walked    INTEGER NOT NULL DEFAULT 0,
+  empty_bodies    INTEGER NOT NULL DEFAULT 0,
+  empty_titles    INTEGER NOT NULL DEFAULT 0,
+  items_stored    INTEGER NOT NULL DEFAULT 0,
+  auto_items      INTEGER NOT NULL DEFAULT 0,
+  state           INTEGER NOT NULL DEFAULT 0,
+  symptom         TEXT NOT NULL DEFAULT '',
+  broken_since    TEXT
+);
+CREATE INDEX mask_health_pair ON mask_health(fk_site_cat_rel, id);
+
+-- News found without the pair's masks: how 1 = body by automatic extraction,
+-- 2 = link from the site's feed, 3 = both.
+CREATE TABLE newsitem_auto (
+  fk_newsitem INTEGER PRIMARY KEY REFERENCES newsitem(id) ON DELETE CASCADE,
+  how         INTEGER NOT NULL DEFAULT 1
+);
+
+-- The news grid's sorts (title, date, site/category pair), each covering the
+-- columns the grid reads.
+CREATE INDEX newsitem_grid_title ON newsitem(title COLLATE NOCASE, id, is_del, is_read, publication_date, fk_site_cat_rel);
+CREATE INDEX newsitem_grid_date ON newsitem(publication_date, id, is_del, is_read, title, fk_site_cat_rel);
+CREATE INDEX newsitem_grid_pair ON newsitem(fk_site_cat_rel, publication_date, id, is_del, is_read, title);
+
+-- Keyword search: a trigram index of titles and bodies that narrows LIKE
+-- searches to candidates. Items with ids in (filled_upto, fill_end] are still
+-- to be indexed by the background filling of an older database; the triggers
+-- leave those to it.
+CREATE VIRTUAL TABLE newsitem_fts USING fts5(title, body, content='newsitem', content_rowid='id', tokenize='trigram', detail='none');
+CREATE TABLE newsitem_fts_fill (filled_upto INTEGER NOT NULL, fill_end INTEGER NOT NULL);
+INSERT INTO newsitem_fts_fill VALUES (0, 0);
+CREATE TRIGGER newsitem_fts_insert AFTER INSERT ON newsitem
+  WHEN new.id > (SELECT fill_end FROM newsitem_fts_fill) OR new.id <= (SELECT filled_upto FROM newsitem_fts_fill)
+BEGIN
+  INSERT INTO newsitem_fts(rowid, title, body) VALUES (new.id, new.title, new.body);
+END;
+CREATE TRIGGER newsitem_fts_delete AFTER DELETE ON newsitem
+  WHEN old.id > (SELECT fill_end FROM newsitem_fts_fill) OR old.id <= (SELECT filled_upto FROM newsitem_fts_fill)
+BEGIN
+  INSERT INTO newsitem_fts(newsitem_fts, rowid, title, body) VALUES ('delete', old.id, old.title, old.body);
+END;
+CREATE TRIGGER newsitem_fts_update AFTER UPDATE OF title, body ON newsitem
+  WHEN old.id > (SELECT fill_end FROM newsitem_fts_fill) OR old.id <= (SELECT filled_upto FROM newsitem_fts_fill)
+BEGIN
+  INSERT INTO newsitem_fts(newsitem_fts, rowid, title, body) VALUES ('delete', old.id, old.title, old.body);
+  INSERT INTO newsitem_fts(rowid, title, body) VALUES (new.id, new.title, new.body);
+END;

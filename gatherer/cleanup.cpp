@@ -14,6 +14,8 @@ namespace {
 
 constexpr const char* kCannotOpen = "Can not open news database. Please check you settings.";
 
+constexpr int kDeleteBatch = 1000;
+
 void LogDeleteFailure(int code, const std::string& sql) {
   WriteEventLog("Can not delete news items " + std::to_string(code) + " SQL : \n" + sql);
 }
@@ -80,11 +82,20 @@ void DeleteOldNews(const Settings& settings, const StatusSink& status, std::time
   for (const auto& path : files) {
     if (std::remove(path.c_str()) != 0) WriteEventLog("Can not delete image : " + path);
   }
-  Statement del(db, "DELETE FROM newsitem WHERE publication_date < ?");
-  del.Bind(1, cutoff);
-  if (int rc = del.Execute(); rc != 0) {
-    LogDeleteFailure(rc, del.sql());
-    WriteEventLog("Delete error 126");
+  // In batches, each its own transaction: a download or the reader waiting
+  // for the database never waits for the whole clean-up.
+  Statement del(db,
+                "DELETE FROM newsitem WHERE id IN"
+                " (SELECT id FROM newsitem WHERE publication_date < ? LIMIT " + std::to_string(kDeleteBatch) + ")");
+  for (;;) {
+    del.Reset();
+    del.Bind(1, cutoff);
+    if (int rc = del.Execute(); rc != 0) {
+      LogDeleteFailure(rc, del.sql());
+      WriteEventLog("Delete error 126");
+      return;
+    }
+    if (db.Changes() < kDeleteBatch) break;
   }
 }
 
@@ -95,11 +106,11 @@ void DeleteOrphanCatalogue(const StatusSink& status) {
   }
   status("Updating news database");
   Database& db = *ProcessDatabase();
+  // Per pair, through the indexes on the fk_ columns: not a walk over all news.
   const char* kOrphanPairs =
-      "SELECT id FROM site_cat_rel"
-      " WHERE id IN (SELECT DISTINCT fk_site_cat_rel FROM news_masks WHERE mask_version = 0)"
-      " AND id NOT IN (SELECT DISTINCT fk_site_cat_rel FROM newsitem WHERE is_del = 0"
-      " AND fk_site_cat_rel IS NOT NULL)";
+      "SELECT r.id FROM site_cat_rel r"
+      " WHERE EXISTS (SELECT 1 FROM news_masks m WHERE m.fk_site_cat_rel = r.id AND m.mask_version = 0)"
+      " AND NOT EXISTS (SELECT 1 FROM newsitem n WHERE n.fk_site_cat_rel = r.id AND n.is_del = 0)";
 
   // The user-deleted items of a pair go with it; so do their image files.
   std::vector<std::string> files;
@@ -111,10 +122,9 @@ void DeleteOrphanCatalogue(const StatusSink& status) {
   }
   const std::string statements[] = {
       std::string("DELETE FROM site_cat_rel WHERE id IN (") + kOrphanPairs + ")",
-      "DELETE FROM news_cat WHERE id NOT IN (SELECT DISTINCT fk_news_cat FROM site_cat_rel"
-      " WHERE fk_news_cat IS NOT NULL)",
-      "DELETE FROM news_config WHERE id NOT IN (SELECT DISTINCT fk_news_config FROM site_cat_rel"
-      " WHERE fk_news_config IS NOT NULL)",
+      "DELETE FROM news_cat WHERE NOT EXISTS (SELECT 1 FROM site_cat_rel r WHERE r.fk_news_cat = news_cat.id)",
+      "DELETE FROM news_config WHERE NOT EXISTS (SELECT 1 FROM site_cat_rel r"
+      " WHERE r.fk_news_config = news_config.id)",
   };
   for (size_t i = 0; i < 3; ++i) {
     Statement st(db, statements[i]);

@@ -9,6 +9,8 @@ add_library(orvo_gatherer_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/cleanup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/catalogue.cpp
   ${CMAKE_CURRENT_LIST_DIR}/catalogue_page.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/mask_health.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/auto_news.cpp
   ${CMAKE_CURRENT_LIST_DIR}/run.cpp
 )
 target_include_directories(orvo_gatherer_engine PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_SOURCE_DIR})
@@ -31,6 +33,7 @@ add_executable(gatherer_engine_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/catalogue_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/news_sites.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/run_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/auto_news_test.cpp
   ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp
 )
 target_include_directories(gatherer_engine_tests PRIVATE ${CMAKE_SOURCE_DIR}/common/tests)

@@ -15,12 +15,14 @@
 #include <optional>
 #include <thread>
 
+#include "auto_news.h"
 #include "background.h"
 #include "browser.h"
 #include "catalogue.h"
 #include "cleanup.h"
 #include "database.h"
 #include "eventlog.h"
+#include "gatherer/masks/auto_extract.h"
 #include "gatherer/masks/charset.h"
 #include "gatherer/masks/extraction.h"
 #include "gatherer/masks/html_document.h"
@@ -93,6 +95,11 @@ class GatheringWindow : public QObject {
   void SkipCurrentPage();
   void ProcessPage(const BrowserDocument& doc);
   void StoreItem();
+  // Mask health and the fallbacks for masks that stopped yielding.
+  void AfterListWalk(const HtmlDocument& page, const BrowserDocument& doc);
+  void AfterNewsWalk(const HtmlDocument& page);
+  void FinishPairHealth();
+  void NoteStoredItem(int64_t id, int mark);
   void OnItemStored(const std::string& address, size_t images, const StoreResult& result);
   void NextNewsPage();
   void CheckForUpdates();
@@ -136,6 +143,10 @@ class GatheringWindow : public QObject {
   std::vector<FormField> formFields_;
   StoredMask maskRow_;
   std::optional<Mask> mask_;
+  AutoNewsSettings autoNews_;
+  RunHealth health_;
+  int autoMark_ = 0;           // how the current item was found without its masks
+  bool feedCategory_ = false;  // the current category's links came from its feed
 
   // Progress while the run waits: the page or catalogue request in flight
   // since waitSince_, or the background job.
@@ -163,6 +174,7 @@ GatheringWindow::GatheringWindow(GathererEngine& engine)
   loadImages_ = settings.ReadInt(kDownloadSection, "LoadImages", 1) != 0;
   readAfterTimeout_ = settings.ReadInt(kDownloadSection, "ReadAfterTimeout", 0) != 0;
   state_.load_images = loadImages_;
+  autoNews_ = AutoNewsSettings::Read();
   updatesHttp_.SetTimeoutSeconds(connectTimeout_);
   engine_.images_->SetTimeoutSeconds(connectTimeout_);
 
@@ -466,6 +478,8 @@ void GatheringWindow::ProcessPage(const BrowserDocument& doc) {
     return;
   }
   if (mask_) WalkPage(*page, *mask_, state_);
+  if (listPhase_) AfterListWalk(*page, doc);
+  else AfterNewsWalk(*page);
   if (!listPhase_ && !state_.body.empty()) {
     StoreItem();  // goes on with the next page once the item is stored
     return;
@@ -545,7 +559,10 @@ void GatheringWindow::StoreItem() {
         };
         return StoreNewsItem(*db, *item, loadImages_, *engine_.images_, std::time(nullptr), options);
       },
-      [this, address, images](StoreResult result) { OnItemStored(address, images, result); });
+      [this, address, images, mark = autoMark_](StoreResult result) {
+        NoteStoredItem(result.id, mark);
+        OnItemStored(address, images, result);
+      });
 }
 
 void GatheringWindow::OnItemStored(const std::string& address, size_t images, const StoreResult& result) {
@@ -582,6 +599,53 @@ void GatheringWindow::OnHeartbeat() {
   if (!text.empty()) ReportStatus(text);
 }
 
+void GatheringWindow::NoteStoredItem(int64_t id, int mark) {
+  if (id < 0 || ended_) return;
+  if (PairRun* pair = health_.Current()) {
+    ++pair->itemsStored;
+    if (mark & 1) ++pair->autoItems;
+  }
+  if (mark != 0 && OpenDatabase() == 0) MarkAutoItem(*ProcessDatabase(), id, static_cast<AutoMark>(mark));
+}
+
+void GatheringWindow::AfterListWalk(const HtmlDocument& page, const BrowserDocument& doc) {
+  PairRun* pair = health_.Current();
+  if (pair) {
+    pair->listLoaded = true;
+    pair->linksFound = int(state_.links.size());
+  }
+  if (!state_.links.empty() || !autoNews_.autoExtract) return;
+  std::vector<NewsLink> links = FeedLinks(page, doc.bytes, updatesHttp_);
+  if (links.empty()) return;
+  WriteEventLog("Site: [" + plan_.CurrentSite() + "], Category: [" + plan_.CurrentCategory() + "] " +
+                std::to_string(links.size()) + " links taken from the site's feed");
+  if (pair) pair->feedLinks = int(links.size());
+  feedCategory_ = true;
+  state_.links = std::move(links);
+}
+
+void GatheringWindow::AfterNewsWalk(const HtmlDocument& page) {
+  autoMark_ = feedCategory_ ? static_cast<int>(AutoMark::kFeedLink) : 0;
+  PairRun* pair = health_.Current();
+  if (pair) {
+    ++pair->pagesWalked;
+    if (!mask_) pair->newsMaskEmpty = true;
+    if (state_.body.empty()) ++pair->emptyBodies;
+    if (state_.title.empty()) ++pair->emptyTitles;
+  }
+  if (!state_.body.empty() || !autoNews_.autoExtract) return;
+  state_.ClearNewsItem();
+  AutoExtractResult r = AutoExtract(page, state_);
+  if (!r.found) return;
+  autoMark_ |= static_cast<int>(AutoMark::kBody);
+  if (!state_.links.empty() && !state_.links.front().date.valid() && r.date.valid()) state_.links.front().date = r.date;
+}
+
+void GatheringWindow::FinishPairHealth() {
+  health_.Finish(OpenDatabase() == 0 ? ProcessDatabase() : nullptr, [this](const std::string& s) { ReportStatus(s); },
+                 &updatesHttp_, &updates_, autoNews_.reportBroken);
+}
+
 bool GatheringWindow::BuildPlan() {
   plan_.Clear();
   if (OpenDatabase() != 0) return false;
@@ -593,9 +657,12 @@ bool GatheringWindow::BuildPlan() {
 
 void GatheringWindow::StartNextMask() {
   if (ended_) return;
+  FinishPairHealth();
   listPhase_ = true;
   state_.links.clear();  // whatever the last category left is abandoned
   if (LoadMask(MaskPhase::kList) != LoadResult::kLoaded) return;
+  health_.Begin(maskRow_.siteCatRel);
+  feedCategory_ = false;
   currentUrl_ = mask_->list_url;
   ArmAndRequest();
 }
@@ -627,6 +694,11 @@ GatheringWindow::LoadResult GatheringWindow::LoadMask(MaskPhase phase) {
     const std::string text = std::string("ERROR loading mask : ") + MaskFailureName(loaded.outcome);
     WriteEventLog(text);
     ReportStatus(text);
+    if (phase == MaskPhase::kNews && autoNews_.autoExtract) {
+      // An empty news mask: the pages are read by automatic extraction.
+      maskRow_ = row;
+      return LoadResult::kLoaded;
+    }
     if (phase == MaskPhase::kList) plan_.SkipNewsStep();
     state_.links.clear();
     Post([this] { StartNextMask(); });
@@ -639,6 +711,7 @@ GatheringWindow::LoadResult GatheringWindow::LoadMask(MaskPhase phase) {
 }
 
 void GatheringWindow::EndOfRun() {
+  FinishPairHealth();
   WriteEventLog(kDownloadCompleted);
   if (engine_.runStatus_ == 1) {
     if (!plan_.empty()) {

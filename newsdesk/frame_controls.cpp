@@ -45,11 +45,27 @@ CFrameControls::CFrameControls(CMainFrame* frame, Vault& vault)
   connect(frame_->action(Cmd::Filters), &QAction::triggered, this, &CFrameControls::OpenFilters);
   connect(frame_->action(Cmd::Options), &QAction::triggered, this, &CFrameControls::OpenOptions);
 
-  // At creation: without a session bus at all there is nothing to report
-  // (start-up has said so already); otherwise an unreachable service is.
-  QTimer::singleShot(0, this, [this] {
-    ConnectRunner(runner_->bus().isConnected() ? Report::kWindow : Report::kNone);
-  });
+  connect(runner_, &CRunnerLink::serviceLost, this, &CFrameControls::OnServiceLost);
+}
+
+void CFrameControls::ConnectAtStart(bool inTray) {
+  // Without a session bus at all there is nothing to report (start-up has
+  // said so already); otherwise an unreachable service is.
+  if (!runner_->bus().isConnected()) ConnectRunner(Report::kNone);
+  else ConnectRunner(inTray ? Report::kStatus : Report::kWindow);
+}
+
+void CFrameControls::OnServiceLost() {
+  bool wasBusy = frame_->downloadRunning() || frame_->generationRunning() || stopRequested_;
+  stopRequested_ = false;
+  frame_->action(Cmd::Download)->setEnabled(true);
+  frame_->action(Cmd::GenerateLit)->setEnabled(true);
+  frame_->SetDownloadRunning(false);
+  frame_->SetGenerationRunning(false);
+  frame_->SetStatusText(wasBusy ? tr("Timekeeper, the scheduling service, has ended, and the run it was doing "
+                                     "with it. The next command starts it again.")
+                                : tr("Timekeeper, the scheduling service, has ended. The next command starts it "
+                                     "again."));
 }
 
 CFrameControls::~CFrameControls() {
@@ -60,11 +76,14 @@ bool CFrameControls::ConnectRunner(Report report) {
   if (runner_->connected()) return true;
   QString error;
   if (!runner_->Connect(&error)) {
-    if (report != Report::kNone) {
+    if (report == Report::kStatus) {
+      frame_->SetStatusText(tr("Can not open reciver: Timekeeper could not be reached (%1).").arg(error));
+    } else if (report != Report::kNone) {
       auto* box = new QMessageBox(QMessageBox::NoIcon, QString(), tr("Can not open reciver"), QMessageBox::Ok,
                                   frame_);
-      box->setInformativeText(tr("The scheduling service Timekeeper could not be reached (%1). Register it with "
-                                 "\"Timekeeper -RegServer\" or start it, then try again.")
+      // The command on a line of its own, so that it is never broken.
+      box->setInformativeText(tr("The scheduling service Timekeeper could not be reached (%1). Register it "
+                                 "with\n\n    Timekeeper -RegServer\n\nor start it, then try again.")
                                   .arg(error));
       box->setAttribute(Qt::WA_DeleteOnClose);
       // At start-up the window must come up and stay responsive behind it.
@@ -111,11 +130,12 @@ void CFrameControls::Download() {
 
 void CFrameControls::StopDownload() {
   WaitCursor wait;
+  // The command stays disabled until the run's Complite.
   bool stopped = ConnectRunner(Report::kModal) && runner_->Stop();
-  frame_->action(Cmd::Download)->setEnabled(true);
   if (!stopped) {
     // The service is gone, and so is its download.
     stopRequested_ = false;
+    frame_->action(Cmd::Download)->setEnabled(true);
     frame_->SetDownloadRunning(false);
   }
 }

@@ -31,10 +31,16 @@ class CFrameControls : public QObject {
 
   // How a failure to reach the service is told: not at all, in a box that
   // waits for the user, or in one that leaves the window running.
-  enum class Report { kNone, kModal, kWindow };
+  // kStatus: only in the status bar (and so the tray's tooltip), for a start
+  // in the tray.
+  enum class Report { kNone, kModal, kWindow, kStatus };
   // Connects to the service when not connected; on failure says "Can not open
   // reciver". A running download shows the Download button pressed.
   bool ConnectRunner(Report report);
+
+  // The first connection, once the window runs (after the tip of the day, so
+  // that the two never stack). `inTray`: the window is not shown.
+  void ConnectAtStart(bool inTray);
 
   // Commands.
   void Download();
@@ -55,6 +61,8 @@ class CFrameControls : public QObject {
   void OnStatus(const QString& text, int from, int nID);
   void OnComplite(int status);
   void StopDownload();
+  // The service left the bus: no Complite will come for what it was doing.
+  void OnServiceLost();
   void OnFiltersClosed(bool keep, int32_t filterId);
 
   CMainFrame* frame_;

@@ -99,10 +99,14 @@ CMainFrame::CMainFrame(Vault& vault, bool trayAvailable, QWidget* parent)
   connect(&trayTimer_, &QTimer::timeout, this, &CMainFrame::OnTrayTimer);
   trayTimer_.start();
 
-  // Once the window runs: the first fill with the remembered filter, then the tip.
+  // Once the window runs: the first fill with the remembered filter, then the
+  // tip, then the service (its box, if any, after the tip: never both at once).
+  // Started in the tray ("min"), the window is not shown: only the icon is.
   QTimer::singleShot(0, this, [this] {
     ApplySelectedFilter();
-    if (Settings::Shared().ReadInt(kSystemSection, keys::kStartTip, 1) != 0) ShowTipOfTheDay();
+    bool inTray = !isVisible();
+    if (!inTray && Settings::Shared().ReadInt(kSystemSection, keys::kStartTip, 1) != 0) ShowTipOfTheDay();
+    controls_->ConnectAtStart(inTray);
   });
 }
 
@@ -263,6 +267,11 @@ void CMainFrame::CreateToolBar() {
   keywordsCombo_->setMinimumWidth(140);
   keywordsCombo_->setMaximumWidth(140);
   bar->addWidget(keywordsCombo_);
+  // Screen readers name each box by its label.
+  filtersLabel->setBuddy(filterCombo_);
+  keywordsLabel->setBuddy(keywordsCombo_);
+  filterCombo_->setAccessibleName(tr("Filters"));
+  keywordsCombo_->setAccessibleName(tr("Keywords"));
   bar->addAction(action(Cmd::Search));
   bar->addAction(action(Cmd::SearchInFound));
   bar->addAction(action(Cmd::ShowUnreadOnly));
@@ -476,16 +485,12 @@ void CMainFrame::Search() {
     if (found < 0) keywordsCombo_->insertItem(0, text);
     keywordsCombo_->setCurrentText(text);
   }
-  {
-    VaultLock lock(vault_.lock);
-    vault_.db.searchInFound = searchInFound_;
-  }
   int32_t filterId = filterCombo_->currentData().toInt();
   bool withFilter = filterCombo_->currentIndex() > 0 && filterId >= 0;
   std::vector<std::string> keywords;
   if (!text.isEmpty()) keywords.push_back(LikeEscape(text.toStdString()));
   detail_->Clear();
-  list_->FillSearch(keywords, withFilter, filterId);
+  list_->FillSearch(keywords, withFilter, filterId, searchInFound_);
 }
 
 void CMainFrame::ClearResults() {

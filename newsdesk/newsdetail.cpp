@@ -21,9 +21,12 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QAbstractTextDocumentLayout>
 #include <QTextDocument>
+#include <QTextFrame>
 #include <QVBoxLayout>
 
+#include "file_dialogs.h"
 #include "newsinfo.h"
 #include "render.h"
 #include "settings.h"
@@ -34,6 +37,22 @@ namespace {
 constexpr double kSizeFactors[5] = {0.8, 0.9, 1.0, 1.2, 1.45};
 const char* const kSizeNames[5] = {"Smallest", "Smaller", "Medium", "Larger", "Largest"};
 }  // namespace
+
+// The text pane's browser and the printed page load their pictures only
+// from the Images folder.
+class NewsBrowser : public QTextBrowser {
+ public:
+  using QTextBrowser::QTextBrowser;
+  QVariant loadResource(int type, const QUrl& name) override { return LoadNewsResource(type, name); }
+};
+
+class NewsDocument : public QTextDocument {
+ public:
+  using QTextDocument::QTextDocument;
+
+ protected:
+  QVariant loadResource(int type, const QUrl& name) override { return LoadNewsResource(type, name); }
+};
 
 // Search in the news text: find next or previous, with or without case.
 class FindDialog : public QDialog {
@@ -49,7 +68,9 @@ class FindDialog : public QDialog {
     next->setDefault(true);
     auto* close = new QPushButton(tr("Close"), this);
     auto* row = new QHBoxLayout;
-    row->addWidget(new QLabel(tr("Fi&nd what:"), this));
+    auto* label = new QLabel(tr("Fi&nd what:"), this);
+    label->setBuddy(edit_);
+    row->addWidget(label);
     row->addWidget(edit_);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(matchCase_);
@@ -143,8 +164,9 @@ void CNewsDetailLoaderThread::Run(Vault& vault, int32_t id, int delayMs, Deliver
 
 CNewsDetailView::CNewsDetailView(Vault& vault, CNewsInfoView* info, QWidget* parent)
     : QWidget(parent), vault_(vault), info_(info) {
-  browser_ = new QTextBrowser(this);
+  browser_ = new NewsBrowser(this);
   browser_->setOpenLinks(false);
+  browser_->setAccessibleName(tr("News text"));
   browser_->setContextMenuPolicy(Qt::CustomContextMenu);
   browser_->document()->setDefaultStyleSheet("body { font-style: normal; text-decoration: none; }");
   auto* layout = new QVBoxLayout(this);
@@ -218,10 +240,12 @@ void CNewsDetailView::Render(bool withImages) {
   if (withImages) body_ = SubstituteImages(body_, images_);
   body_ = RemovePlaceholders(body_);
   if (body_.empty() && info_->titleText().isEmpty()) {
+    page_.clear();
     browser_->clear();
     return;
   }
-  browser_->setHtml(QString::fromStdString(BuildPage(info_->titleText().toStdString(), body_)));
+  page_ = QString::fromStdString(BuildPage(info_->titleText().toStdString(), body_));
+  browser_->setHtml(page_);
   browser_->verticalScrollBar()->setValue(0);
   browser_->moveCursor(QTextCursor::Start);
 }
@@ -248,18 +272,43 @@ void CNewsDetailView::FindInText() {
   find_->Start();
 }
 
+std::unique_ptr<QTextDocument> CNewsDetailView::PrintDocument(QPagedPaintDevice* printer) const {
+  // Laid out on the printer itself (its resolution, its page) from the
+  // page the pane shows, with 2 cm margins.
+  auto doc = std::make_unique<NewsDocument>();
+  doc->setDefaultStyleSheet(browser_->document()->defaultStyleSheet());
+  doc->setDefaultFont(browser_->document()->defaultFont());
+  doc->documentLayout()->setPaintDevice(printer);
+  doc->setHtml(page_);
+  QTextFrameFormat fmt = doc->rootFrame()->frameFormat();
+  // In screen units (96 dpi): the layout scales frame margins to the device.
+  fmt.setMargin((2 / 2.54) * 96);
+  doc->rootFrame()->setFrameFormat(fmt);
+  doc->setPageSize(QSizeF(printer->width(), printer->height()));
+  return doc;
+}
+
 void CNewsDetailView::Print() {
   QPrinter printer(QPrinter::HighResolution);
   QPrintDialog dialog(&printer, window());
   dialog.setWindowTitle(tr("Print News"));
-  if (dialog.exec() == QDialog::Accepted) browser_->document()->print(&printer);
+  if (dialog.exec() != QDialog::Accepted) return;
+  {
+    VaultLock lock(vault_.lock);
+    if (vault_.db.IsOpen() && IsDatabaseFile(printer.outputFileName(), vault_.db.database()->path())) {
+      QMessageBox::warning(window(), tr("Print News"),
+                           tr("\"%1\" is the news database: print into another file.").arg(printer.outputFileName()));
+      return;
+    }
+  }
+  PrintDocument(&printer)->print(&printer);
 }
 
 void CNewsDetailView::PrintPreview() {
   QPrinter printer(QPrinter::HighResolution);
   QPrintPreviewDialog preview(&printer, window());
   connect(&preview, &QPrintPreviewDialog::paintRequested, this,
-          [this](QPrinter* p) { browser_->document()->print(p); });
+          [this](QPrinter* p) { PrintDocument(p)->print(p); });
   preview.exec();
 }
 
@@ -267,9 +316,8 @@ void CNewsDetailView::SaveAs() {
   QString suggested = info_->titleText().left(60);
   suggested.replace(QRegularExpression(R"([/\\:*?"<>|])"), "_");
   if (suggested.isEmpty()) suggested = tr("news");
-  QString selectedFilter;
-  QString path = QFileDialog::getSaveFileName(window(), tr("Save As"), suggested + ".html",
-                                              tr("Web page (*.html *.htm);;Text (*.txt)"), &selectedFilter);
+  QString path =
+      AskSaveFileName(window(), tr("Save As"), suggested + ".html", tr("Web page (*.html *.htm);;Text (*.txt)"));
   if (path.isEmpty()) return;
   QString error;
   if (!SaveTo(path, &error))
@@ -278,6 +326,13 @@ void CNewsDetailView::SaveAs() {
 }
 
 bool CNewsDetailView::SaveTo(const QString& path, QString* error) {
+  {
+    VaultLock lock(vault_.lock);
+    if (vault_.db.IsOpen() && IsDatabaseFile(path, vault_.db.database()->path())) {
+      *error = tr("this is the news database itself");
+      return false;
+    }
+  }
   bool plain = path.endsWith(".txt", Qt::CaseInsensitive);
   QByteArray data = plain ? browser_->toPlainText().toUtf8() : browser_->toHtml().toUtf8();
   QSaveFile file(path);

@@ -19,6 +19,8 @@
 class QAction;
 class QActionGroup;
 class QMenu;
+class QPagedPaintDevice;
+class QTextDocument;
 
 namespace orvo {
 
@@ -71,6 +73,9 @@ class CNewsDetailView : public QWidget {
   void Print();
   void PrintPreview();
   void SaveAs();
+  // The shown news laid out for `printer`'s pages, as Print and Print
+  // Preview put it on paper.
+  std::unique_ptr<QTextDocument> PrintDocument(QPagedPaintDevice* printer) const;
   // Writes the shown news as a web page, or as text for a ".txt" name.
   bool SaveTo(const QString& path, QString* error);
 
@@ -100,6 +105,7 @@ class CNewsDetailView : public QWidget {
   std::unique_ptr<CNewsDetailLoaderThread> loader_;
   uint64_t seq_ = 0;
   std::string body_;
+  QString page_;  // what the browser shows, for printing
   CNewsDetailItemStruct images_;
   int textSize_ = 2;
   int loadDelayMs_ = 100;

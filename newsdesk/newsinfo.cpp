@@ -69,7 +69,11 @@ void CNewsInfoView::SetInfo(const CNewsInfoItemStruct& info) {
   values_[1]->setText(QString::fromStdString(info.author));
   values_[2]->setText(QString::fromStdString(info.link));
   values_[3]->setText(QString::fromStdString(info.site));
-  values_[4]->setText(QString::fromStdString(info.category));
+  QString category = QString::fromStdString(info.category);
+  // News found while the pair's masks were broken say so.
+  if (info.foundWithoutMask == 2) category += tr(" (link from the site's feed)");
+  else if (info.foundWithoutMask != 0) category += tr(" (found by automatic extraction)");
+  values_[4]->setText(category);
   values_[5]->setText(info.published
                           ? QLocale().toString(QDateTime::fromSecsSinceEpoch(info.published), QLocale::ShortFormat)
                           : QString());

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
@@ -126,6 +127,18 @@ void NewsListModel::SetRead(int row, bool read) {
   emit dataChanged(index(row, 0), index(row, 3));
 }
 
+void NewsListModel::SetRead(const std::vector<int>& positions, const std::vector<int32_t>& ids, bool read) {
+  int first = rowCount(), last = -1;
+  for (size_t i = 0; i < positions.size() && i < ids.size(); ++i) {
+    int row = positions[i];
+    if (row < 0 || row >= rowCount() || rows_[static_cast<size_t>(row)].id != ids[i]) continue;
+    rows_[static_cast<size_t>(row)].read = read;
+    first = std::min(first, row);
+    last = std::max(last, row);
+  }
+  if (last >= first) emit dataChanged(index(first, 0), index(last, 3));
+}
+
 void NewsListModel::RemovePositions(std::vector<int> positions) {
   std::sort(positions.begin(), positions.end());
   positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
@@ -194,6 +207,7 @@ CNewsListView::CNewsListView(Vault& vault, QWidget* parent) : QWidget(parent), v
   model_ = new NewsListModel(this);
   table_ = new QTableView(this);
   table_->setObjectName("CNewsList");
+  table_->setAccessibleName(tr("News list"));
   table_->setModel(model_);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -208,10 +222,12 @@ CNewsListView::CNewsListView(Vault& vault, QWidget* parent) : QWidget(parent), v
   table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
   table_->horizontalHeader()->setSectionsMovable(true);
   table_->horizontalHeader()->setHighlightSections(false);
+  // The manager sorts; the view must not. (setSortingEnabled(false) also
+  // hides the indicator, so the arrow is switched on after it.)
+  table_->setSortingEnabled(false);
   table_->horizontalHeader()->setSortIndicatorShown(true);
   table_->horizontalHeader()->setStretchLastSection(true);
   table_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  table_->setSortingEnabled(false);
   QFont bold = table_->font();
   bold.setWeight(QFont::Bold);
   model_->SetBoldFont(bold);
@@ -219,6 +235,7 @@ CNewsListView::CNewsListView(Vault& vault, QWidget* parent) : QWidget(parent), v
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(table_);
   setFocusProxy(table_);
+  table_->installEventFilter(this);
 
   Settings settings = Settings::Shared();
   for (int i = 0; i < 4; ++i) {
@@ -261,6 +278,7 @@ CNewsListView::CNewsListView(Vault& vault, QWidget* parent) : QWidget(parent), v
 
 CNewsListView::~CNewsListView() {
   loader_.reset();
+  if (marker_) marker_->join();
   SaveSettings();
 }
 
@@ -340,14 +358,19 @@ bool CNewsListView::FillAll() {
       [](CDBManager& db) {
         db.ClearSearchKeywords();
         db.SetSearchWithFilter(false);
+        db.searchInFound = false;
         return db.BeginNewsListEnum();
       },
       true);
 }
 
-bool CNewsListView::FillSearch(const std::vector<std::string>& escapedKeywords, bool withFilter, int32_t filterId) {
+bool CNewsListView::FillSearch(const std::vector<std::string>& escapedKeywords, bool withFilter, int32_t filterId,
+                               bool inFound) {
+  // The in-found state belongs to this search: a later fill of another kind
+  // (or this one again, to sort it) does not inherit a state switched since.
   return Start(
-      [escapedKeywords, withFilter, filterId](CDBManager& db) {
+      [escapedKeywords, withFilter, filterId, inFound](CDBManager& db) {
+        db.searchInFound = inFound;
         db.ClearSearchKeywords();
         for (const std::string& k : escapedKeywords)
           if (!k.empty()) db.AddSearchKeyword(k);
@@ -362,6 +385,7 @@ bool CNewsListView::FillFilter(int32_t filterId) {
   return Start(
       [filterId](CDBManager& db) {
         db.ClearSearchKeywords();
+        db.searchInFound = false;
         db.SetSearchWithFilter(true);
         db.SetSearchFilter(filterId);
         return db.BeginNewsListEnum();
@@ -424,8 +448,61 @@ void CNewsListView::MarkRow(int32_t id, bool read) {
 }
 
 void CNewsListView::MarkSelected(bool read) {
-  WaitCursor wait;
-  for (const QModelIndex& i : table_->selectionModel()->selectedRows()) MarkRow(model_->row(i.row()).id, read);
+  QModelIndexList selected = table_->selectionModel()->selectedRows();
+  if (selected.isEmpty()) return;
+  if (selected.size() == 1) {
+    MarkRow(model_->row(selected.first().row()).id, read);
+    return;
+  }
+  // Many rows: one transaction on a thread of its own, so the window stays
+  // responsive; the rows change when it is done.
+  std::vector<int> positions;
+  std::vector<int32_t> ids;
+  positions.reserve(static_cast<size_t>(selected.size()));
+  ids.reserve(static_cast<size_t>(selected.size()));
+  for (const QModelIndex& i : selected) {
+    positions.push_back(i.row());
+    ids.push_back(model_->row(i.row()).id);
+  }
+  if (marker_) {
+    marker_->join();
+    marker_.reset();
+  }
+  QApplication::setOverrideCursor(Qt::BusyCursor);
+  QPointer<CNewsListView> self(this);
+  Vault& vault = vault_;
+  marker_ = std::make_unique<std::thread>([self, &vault, positions = std::move(positions), ids = std::move(ids),
+                                           read]() mutable {
+    long rc;
+    {
+      VaultLock lock(vault.lock);
+      rc = vault.db.MarkAsRead(ids, read);
+    }
+    QMetaObject::invokeMethod(
+        qApp, [self, positions = std::move(positions), ids = std::move(ids), read, rc]() mutable {
+          QApplication::restoreOverrideCursor();
+          if (self) self->FinishMarking(std::move(positions), std::move(ids), read, rc);
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void CNewsListView::FinishMarking(std::vector<int> positions, std::vector<int32_t> ids, bool read, long rc) {
+  if (marker_) {
+    marker_->join();
+    marker_.reset();
+  }
+  // A failure leaves every row as it was.
+  if (rc == 0) model_->SetRead(positions, ids, read);
+}
+
+bool CNewsListView::eventFilter(QObject* watched, QEvent* event) {
+  // Ctrl+A in the grid selects its rows rather than the news text.
+  if (watched == table_ && event->type() == QEvent::ShortcutOverride) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->matches(QKeySequence::SelectAll)) event->accept();
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void CNewsListView::DeleteSelected() {

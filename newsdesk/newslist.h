@@ -49,6 +49,9 @@ class NewsListModel : public QAbstractTableModel {
   void Clear();
   void FreeOldRows();
   void SetRead(int row, bool read);
+  // The rows at `positions` whose ids are still `ids` (the list may have
+  // been filled again meanwhile).
+  void SetRead(const std::vector<int>& positions, const std::vector<int32_t>& ids, bool read);
   // Removes the rows at the given positions (any order).
   void RemovePositions(std::vector<int> positions);
   const NewsRow& row(int i) const { return rows_[static_cast<size_t>(i)]; }
@@ -88,7 +91,9 @@ class CNewsListView : public QWidget {
 
   // Fills; false when ignored (still loading) or when the query cannot begin.
   bool FillAll();
-  bool FillSearch(const std::vector<std::string>& escapedKeywords, bool withFilter, int32_t filterId);
+  // `inFound`: only within the last listed result.
+  bool FillSearch(const std::vector<std::string>& escapedKeywords, bool withFilter, int32_t filterId,
+                  bool inFound = false);
   bool FillFilter(int32_t filterId);
   // Fills again the way it was last filled.
   bool Refill();
@@ -118,6 +123,9 @@ class CNewsListView : public QWidget {
   // Unread instead; several rows: Mark as Read, Mark as Unread, Delete.
   QMenu* ContextMenuForSelection() const;
 
+  // Marking many rows runs on its own thread.
+  bool marking() const { return marker_ != nullptr; }
+
  signals:
   void loadingStarted();
   void loadingFinished();
@@ -133,12 +141,15 @@ class CNewsListView : public QWidget {
   void MarkRow(int32_t id, bool read);
   void ShowContextMenu(const QPoint& pos);
   void ShowSortIndicator();
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void FinishMarking(std::vector<int> positions, std::vector<int32_t> ids, bool read, long rc);
 
   Vault& vault_;
   CNewsInfoView* info_ = nullptr;
   QTableView* table_;
   NewsListModel* model_;
   std::unique_ptr<CNewsListLoaderThread> loader_;
+  std::unique_ptr<std::thread> marker_;
   uint64_t generation_ = 0;
   bool busy_ = false;
   Setup lastSetup_;

@@ -1,5 +1,7 @@
 #include "options_sheet.h"
 
+#include "pair_health.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,8 +24,11 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "check_trees.h"
 #include "eventlog.h"
+#include "file_dialogs.h"
 #include "settings.h"
 #ifdef ORVO_HAVE_SCHEDULE
 #include "schedule_page.h"
@@ -53,7 +58,9 @@ int ReadNumber(const Settings& s, const char* section, const char* key) { return
 void OptionsPage::EnsureLoaded() {
   if (loaded_) return;
   loaded_ = true;
+  loading_ = true;
   Load();
+  loading_ = false;
   SetModified(false);
 }
 
@@ -75,7 +82,28 @@ void OptionsPage::showEvent(QShowEvent* event) {
 }
 
 void OptionsPage::Watch(QSpinBox* spin) {
-  connect(spin, &QSpinBox::valueChanged, this, [this] { if (loaded_) SetModified(); });
+  connect(spin, &QSpinBox::valueChanged, this, [this, spin] {
+    if (!loaded_ || loading_) return;
+    SetModified();
+    auto it = stored_.find(spin);
+    if (it != stored_.end() && !it->second.edited) {
+      it->second.edited = true;
+      spin->setToolTip(QString());
+    }
+  });
+}
+
+void OptionsPage::ShowStored(QSpinBox* spin, int value) {
+  stored_[spin] = Stored{value, false};
+  spin->setValue(value);
+  spin->setToolTip(spin->value() == value
+                       ? QString()
+                       : tr("The stored value %1 is kept until you change it.").arg(value));
+}
+
+int OptionsPage::ValueToWrite(QSpinBox* spin) const {
+  auto it = stored_.find(spin);
+  return it != stored_.end() && !it->second.edited ? it->second.value : spin->value();
 }
 void OptionsPage::Watch(QCheckBox* box) {
   connect(box, &QCheckBox::toggled, this, [this] { if (loaded_) SetModified(); });
@@ -109,15 +137,23 @@ COptionsSitesPage::COptionsSitesPage(Vault& vault, std::function<bool()> downloa
   });
   connect(start_, &QPushButton::clicked, this, &COptionsSitesPage::startDownloadRequested);
 
+  sites_->setAccessibleName(tr("Sites"));
+  categories_->setAccessibleName(tr("Categories"));
+  auto* sitesLabel = new QLabel(tr("Sites:"));
+  sitesLabel->setBuddy(sites_);
+  auto* categoriesLabel = new QLabel(tr("Categories:"));
+  categoriesLabel->setBuddy(categories_);
   auto* grid = new QGridLayout;
-  grid->addWidget(new QLabel(tr("Sites:")), 0, 0);
+  grid->addWidget(sitesLabel, 0, 0);
   grid->addWidget(allSites_, 0, 1, Qt::AlignRight);
   grid->addWidget(sites_, 1, 0, 1, 2);
-  grid->addWidget(new QLabel(tr("Categories:")), 0, 2);
+  grid->addWidget(categoriesLabel, 0, 2);
   grid->addWidget(allCategories_, 0, 3, Qt::AlignRight);
   grid->addWidget(categories_, 1, 2, 1, 2);
   auto* bottom = new QHBoxLayout;
-  bottom->addWidget(new QLabel(tr("Do not download news older than")));
+  auto* daysLabel = new QLabel(tr("Do not download news older than"));
+  daysLabel->setBuddy(days_);
+  bottom->addWidget(daysLabel);
   bottom->addWidget(days_);
   bottom->addWidget(new QLabel(tr("days")));
   bottom->addStretch();
@@ -133,9 +169,10 @@ void COptionsSitesPage::Load() {
   {
     VaultLock lock(vault_.lock);
     trees_->Load(vault_.db, 0, true);
+    if (Database* db = vault_.db.database()) MarkBrokenPairs(*db, sites_);
   }
   sites_->expandAll();
-  days_->setValue(ReadNumber(Settings::Shared(), kDownloadSection, "Days"));
+  ShowStored(days_, ReadNumber(Settings::Shared(), kDownloadSection, "Days"));
   UpdateStartButton();
 }
 
@@ -159,7 +196,7 @@ void COptionsSitesPage::Apply() {
     vault_.db.UpdateCategories(onCats.data(), onSites.data(), static_cast<int>(onCats.size()), true);
     vault_.db.UpdateCategories(offCats.data(), offSites.data(), static_cast<int>(offCats.size()), false);
   }
-  Settings::Shared().WriteInt(kDownloadSection, "Days", days_->value());
+  Settings::Shared().WriteInt(kDownloadSection, "Days", ValueToWrite(days_));
 }
 
 // --- CleanUp -------------------------------------------------------------------
@@ -200,7 +237,7 @@ const char* const kCleanupKeys[] = {"Month", "Day", "Hour", "Minute"};
 void COptionsCleanupPage::Load() {
   Settings s = Settings::Shared();
   deleteOlder_->setChecked(ReadNumber(s, kCleanupSection, "DeleteOlder") != 0);
-  for (size_t i = 0; i < spins_.size(); ++i) spins_[i]->setValue(ReadNumber(s, kCleanupSection, kCleanupKeys[i]));
+  for (size_t i = 0; i < spins_.size(); ++i) ShowStored(spins_[i], ReadNumber(s, kCleanupSection, kCleanupKeys[i]));
   deleteLit_->setChecked(ReadNumber(s, kCleanupSection, "DeleteLit") != 0);
   UpdateEnabled();
 }
@@ -208,7 +245,7 @@ void COptionsCleanupPage::Load() {
 void COptionsCleanupPage::Apply() {
   Settings s = Settings::Shared();
   s.WriteInt(kCleanupSection, "DeleteOlder", deleteOlder_->isChecked() ? 1 : 0);
-  for (size_t i = 0; i < spins_.size(); ++i) s.WriteInt(kCleanupSection, kCleanupKeys[i], spins_[i]->value());
+  for (size_t i = 0; i < spins_.size(); ++i) s.WriteInt(kCleanupSection, kCleanupKeys[i], ValueToWrite(spins_[i]));
   s.WriteInt(kCleanupSection, "DeleteLit", deleteLit_->isChecked() ? 1 : 0);
 }
 
@@ -245,12 +282,12 @@ COptionsFontsPage::COptionsFontsPage(QWidget* parent) : OptionsPage(parent) {
 void COptionsFontsPage::Load() {
   Settings s = Settings::Shared();
   loadImages_->setChecked(s.ReadInt(kDownloadSection, "LoadImages", 1) != 0);
-  timeout_->setValue(s.ReadInt(kDownloadSection, "ConnectTimeout", 300));
-  maxNews_->setValue(s.ReadInt(kSystemSection, "MaxNewsPerLit", 30));
+  ShowStored(timeout_, s.ReadInt(kDownloadSection, "ConnectTimeout", 300));
+  ShowStored(maxNews_, s.ReadInt(kSystemSection, "MaxNewsPerLit", 30));
   const int format = bookFormat_->findData(
       QString::fromStdString(s.ReadText(kSystemSection, "BookFormat", "lit")).trimmed().toLower());
   bookFormat_->setCurrentIndex(format < 0 ? 0 : format);
-  markRead_->setValue(s.ReadInt(kSystemSection, "MarkReadTime", 3));
+  ShowStored(markRead_, s.ReadInt(kSystemSection, "MarkReadTime", 3));
   filterApply_->setChecked(s.ReadInt(kSystemSection, "FilterApply", 1) != 0);
   autoCheck_->setChecked(s.ReadInt(kSystemSection, "AutoCheck", 1) != 0);
 }
@@ -258,10 +295,10 @@ void COptionsFontsPage::Load() {
 void COptionsFontsPage::Apply() {
   Settings s = Settings::Shared();
   s.WriteInt(kDownloadSection, "LoadImages", loadImages_->isChecked() ? 1 : 0);
-  s.WriteInt(kDownloadSection, "ConnectTimeout", timeout_->value());
-  s.WriteInt(kSystemSection, "MaxNewsPerLit", maxNews_->value());
+  s.WriteInt(kDownloadSection, "ConnectTimeout", ValueToWrite(timeout_));
+  s.WriteInt(kSystemSection, "MaxNewsPerLit", ValueToWrite(maxNews_));
   s.WriteText(kSystemSection, "BookFormat", bookFormat_->currentData().toString().toStdString());
-  s.WriteInt(kSystemSection, "MarkReadTime", markRead_->value());
+  s.WriteInt(kSystemSection, "MarkReadTime", ValueToWrite(markRead_));
   s.WriteInt(kSystemSection, "FilterApply", filterApply_->isChecked() ? 1 : 0);
   s.WriteInt(kSystemSection, "AutoCheck", autoCheck_->isChecked() ? 1 : 0);
   emit settingsWritten();
@@ -285,35 +322,40 @@ COptionsSystemPage::COptionsSystemPage(QWidget* parent) : OptionsPage(parent) {
   auto* browseDb = new QPushButton(tr("Browse..."), this);
   auto* browsePc = new QPushButton(tr("Browse..."), this);
   connect(browseDb, &QPushButton::clicked, this, [this] {
-    QString path = QFileDialog::getOpenFileName(this, tr("News database"), pathDb_->text(),
-                                                tr("News databases (*.db *.sqlite *.mdb);;All files (*)"));
+    QString path = AskOpenFileName(this, tr("News database"), pathDb_->text(),
+                                   tr("News databases (*.db *.sqlite *.mdb);;All files (*)"));
     if (path.isEmpty()) return;
     pathDb_->setText(path);
     SetModified();
   });
   connect(browsePc, &QPushButton::clicked, this, [this] {
-    QString dir = QFileDialog::getExistingDirectory(this, tr("Folder for the eBook files"), pathPc_->text());
+    QString dir = AskExistingDirectory(this, tr("Folder for the eBook files"), pathPc_->text());
     if (dir.isEmpty()) return;
     pathPc_->setText(dir);
     SetModified();
   });
 
+  auto labelFor = [this](const QString& text, QWidget* field) {
+    auto* label = new QLabel(text, this);
+    label->setBuddy(field);
+    return label;
+  };
   auto* grid = new QGridLayout;
-  grid->addWidget(new QLabel(tr("Path to DB:")), 0, 0);
+  grid->addWidget(labelFor(tr("Path to DB:"), pathDb_), 0, 0);
   grid->addWidget(pathDb_, 0, 1);
   grid->addWidget(browseDb, 0, 2);
-  grid->addWidget(new QLabel(tr("Path to Pocket PC folder:")), 1, 0);
+  grid->addWidget(labelFor(tr("Path to Pocket PC folder:"), pathPc_), 1, 0);
   grid->addWidget(pathPc_, 1, 1);
   grid->addWidget(browsePc, 1, 2);
   grid->addWidget(downloadUpdates_, 2, 0, 1, 3);
-  grid->addWidget(new QLabel(tr("Updates server URL:")), 3, 0);
+  grid->addWidget(labelFor(tr("Updates server URL:"), url_), 3, 0);
   grid->addWidget(url_, 3, 1, 1, 2);
   auto* proxy = new QGroupBox(this);
   auto* proxyLayout = new QGridLayout(proxy);
   proxyLayout->addWidget(useProxy_, 0, 0, 1, 4);
-  proxyLayout->addWidget(new QLabel(tr("Address:")), 1, 0);
+  proxyLayout->addWidget(labelFor(tr("Address:"), proxyAddress_), 1, 0);
   proxyLayout->addWidget(proxyAddress_, 1, 1);
-  proxyLayout->addWidget(new QLabel(tr("Port:")), 1, 2);
+  proxyLayout->addWidget(labelFor(tr("Port:"), proxyPort_), 1, 2);
   proxyLayout->addWidget(proxyPort_, 1, 3);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(Heading(tr("System settings"), this));
@@ -363,7 +405,9 @@ COptionsPLogPage::COptionsPLogPage(QWidget* parent) : OptionsPage(parent) {
   connect(clear_, &QPushButton::clicked, this, &COptionsPLogPage::ClearLog);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(Heading(tr("News downloader, parser and .lit generator events"), this));
-  layout->addWidget(new QLabel(tr("Events:")));
+  auto* eventsLabel = new QLabel(tr("Events:"));
+  eventsLabel->setBuddy(events_);
+  layout->addWidget(eventsLabel);
   layout->addWidget(events_, 1);
   auto* row = new QHBoxLayout;
   row->addStretch();
@@ -457,10 +501,13 @@ COptionsPropSheet::COptionsPropSheet(Vault& vault, std::function<bool()> downloa
     accept();
   });
 
+  // Every tab in sight, none behind scroll arrows: the sheet is as wide as its tabs.
+  tabs_->setUsesScrollButtons(false);
+  tabs_->setElideMode(Qt::ElideNone);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(tabs_);
   layout->addWidget(buttons_);
-  resize(680, 500);
+  resize(std::max(680, layout->sizeHint().width()), 500);
   UpdateApply();
 }
 

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <map>
 #include <vector>
 
 #include "vault.h"
@@ -49,10 +50,20 @@ class OptionsPage : public QWidget {
   void Watch(QSpinBox* spin);
   void Watch(QCheckBox* box);
   void Watch(QLineEdit* edit);
+  // A spin box shows a stored setting; until the user edits it, the stored
+  // value is what gets written back, even one outside the box's range.
+  void ShowStored(QSpinBox* spin, int value);
+  int ValueToWrite(QSpinBox* spin) const;
 
  private:
   bool loaded_ = false;
+  bool loading_ = false;
   bool modified_ = false;
+  struct Stored {
+    int value = 0;
+    bool edited = false;
+  };
+  std::map<QSpinBox*, Stored> stored_;
 };
 
 // Sites/Categories: what to download.

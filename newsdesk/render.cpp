@@ -1,5 +1,9 @@
 #include "render.h"
 
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QTextDocument>
 #include <QUrl>
 
 #include <cmath>
@@ -29,10 +33,34 @@ std::string CleanTitle(std::string_view title) {
   return s;
 }
 
+namespace {
+QString ImagesFolder() { return QString::fromStdString(ModuleDirectory()) + "Images/"; }
+}  // namespace
+
 QString ImageUrl(const std::string& path) {
   QString p = QString::fromStdString(path);
-  if (!p.startsWith('/')) p = QString::fromStdString(ModuleDirectory()) + "Images/" + p;
+  QString folder = ImagesFolder();
+  if (!p.startsWith('/')) p = folder + p;
+  else if (!p.startsWith(folder)) p = folder + QFileInfo(p).fileName();
   return QUrl::fromLocalFile(p).toString(QUrl::FullyEncoded);
+}
+
+QVariant LoadNewsResource(int type, const QUrl& url) {
+  if (type != QTextDocument::ImageResource) return QVariant(QString());
+  QImage image;
+  if (url.isLocalFile()) {
+    QString folder = QFileInfo(ImagesFolder()).canonicalFilePath();
+    QString file = QFileInfo(url.toLocalFile()).canonicalFilePath();
+    // Links and ".." are resolved first: what counts is where the file is.
+    if (!folder.isEmpty() && file.startsWith(folder + "/")) image.load(file);
+  }
+  if (image.isNull()) {
+    // Never a null image: the text layout would then load the file by its
+    // name itself. A refused or missing picture is one transparent pixel.
+    image = QImage(1, 1, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+  }
+  return QVariant::fromValue(image);
 }
 
 std::string SubstituteImages(const std::string& body, const CNewsDetailItemStruct& detail) {
@@ -40,8 +68,16 @@ std::string SubstituteImages(const std::string& body, const CNewsDetailItemStruc
   size_t count = std::min({detail.imageSources.size(), detail.imageCaptions.size(), detail.imagePositions.size()});
   for (size_t i = 0; i < count; ++i) {
     // Sources and captions come from the web: they are data, not markup.
-    std::string html = "<p><br clear=\"left\" /><img style=\" margin:10px 10px 10px 10px;\" align=\"left\" "
-                       "border=\"0\" src=\"" + Escape(ImageUrl(detail.imageSources[i]).toStdString()) + "\"> " +
+    // Each picture in a paragraph of its own with its caption under it: a
+    // floating picture lets the next one float up beside it on screen, and a
+    // caption beside a picture is squeezed into a sliver on paper.
+    // Wide pictures are shown narrower, so that a caption keeps its room on paper.
+    std::string width;
+    QUrl url(ImageUrl(detail.imageSources[i]));
+    QSize size = QImageReader(url.toLocalFile()).size();
+    if (size.width() > kMaxPictureWidth) width = " width=\"" + std::to_string(kMaxPictureWidth) + "\"";
+    std::string html = "<p style=\"margin-top:10px; margin-bottom:10px;\"><img border=\"0\"" + width + " src=\"" +
+                       Escape(ImageUrl(detail.imageSources[i]).toStdString()) + "\"><br /> " +
                        Escape(detail.imageCaptions[i]) + " </p>";
     ReplaceAll(out, "[[{" + std::to_string(detail.imagePositions[i]) + "}]]", html);
   }

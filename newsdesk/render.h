@@ -6,6 +6,9 @@
 #include <QFontMetrics>
 #include <QRect>
 #include <QString>
+#include <QVariant>
+
+class QUrl;
 
 #include <array>
 #include <string>
@@ -17,9 +20,17 @@ namespace orvo {
 // "&#39;" becomes "'", line feeds blanks, carriage returns go.
 std::string CleanTitle(std::string_view title);
 
-// The address an image file is shown from: absolute paths as they are,
-// others inside the program folder's "Images/".
+// The address an image file is shown from, always inside the program
+// folder's "Images/": a relative path there, an absolute one there as it is,
+// and an absolute path elsewhere (a moved program folder) by its file name.
 QString ImageUrl(const std::string& path);
+
+// The resources the news text may load: pictures from the Images folder and
+// nothing else (a stored body, or a tampered image row, may name any file or
+// address). A refused picture is an empty image, so nothing else is tried.
+QVariant LoadNewsResource(int type, const QUrl& url);
+
+inline constexpr int kMaxPictureWidth = 480;
 
 // Puts each image of `detail` where its placeholder "[[{N}]]" stands.
 std::string SubstituteImages(const std::string& body, const CNewsDetailItemStruct& detail);

@@ -53,8 +53,12 @@ bool CRunnerLink::Connect(QString* error) {
 void CRunnerLink::Disconnect() {
   events_.reset();
   runner_.reset();
-  delete watcher_;
-  watcher_ = nullptr;
+  if (watcher_) {
+    // Also called from the watcher's own signal.
+    watcher_->disconnect(this);
+    watcher_->deleteLater();
+    watcher_ = nullptr;
+  }
 }
 
 bool CRunnerLink::Check(const QString& /*what*/, const QString& error) {

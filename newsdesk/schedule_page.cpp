@@ -54,6 +54,7 @@ CScheduleEditorPage::CScheduleEditorPage(Which which, QWidget* parent) : Options
   dayLabel_ = new QLabel(tr("day"), this);
   everyLabel_ = new QLabel(tr("Every"), this);
   endLabel_ = new QLabel(tr("End time:"), this);
+  endLabel_->setBuddy(end_);
 
   connect(new_, &QPushButton::clicked, this, &CScheduleEditorPage::NewEntry);
   connect(delete_, &QPushButton::clicked, this, &CScheduleEditorPage::DeleteSelected);
@@ -100,7 +101,10 @@ CScheduleEditorPage::CScheduleEditorPage(Which which, QWidget* parent) : Options
   });
 
   auto* left = new QVBoxLayout;
-  left->addWidget(new QLabel(tr("Schedulers:")));
+  auto* listLabel = new QLabel(tr("Schedulers:"));
+  listLabel->setBuddy(list_);
+  list_->setAccessibleName(tr("Schedulers"));
+  left->addWidget(listLabel);
   left->addWidget(list_, 1);
   auto* listButtons = new QHBoxLayout;
   listButtons->addWidget(new_);
@@ -109,7 +113,9 @@ CScheduleEditorPage::CScheduleEditorPage(Which which, QWidget* parent) : Options
   left->addLayout(listButtons);
 
   auto* editor = new QGridLayout;
-  editor->addWidget(new QLabel(tr("Schedule task:")), 0, 0);
+  auto* kindCaption = new QLabel(tr("Schedule task:"));
+  kindCaption->setBuddy(kind_);
+  editor->addWidget(kindCaption, 0, 0);
   editor->addWidget(kind_, 0, 1);
   editor->addWidget(start_, 0, 2);
   editor->addWidget(kindLabel_, 1, 0);

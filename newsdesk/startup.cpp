@@ -6,24 +6,30 @@
 #include <QDBusInterface>
 #include <QDBusReply>
 #include <QFile>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QSplashScreen>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <thread>
 
 #include "mainframe.h"
 #include "orvo_version.h"
 #include "platform.h"
 #include "render.h"
+#include "search_index.h"
 #include "settings.h"
 #include "text.h"
 #include "vault.h"
@@ -292,7 +298,34 @@ int RunNewsdesk(int argc, char** argv) {
   if (!words.minimized) frame.show();
   else if (!tray) frame.showMinimized();  // no notification area to live in
   if (splash) splash->finish(&frame);
-  return app.exec();
+
+  // An older database gets the grid's and the search's indexes on a thread
+  // of its own; the status bar shows how far it is.
+  std::atomic<bool> stopUpgrade{false};
+  std::thread upgrade;
+  if (opened) {
+    auto* label = new QLabel(&frame);
+    label->hide();
+    frame.statusBar()->addPermanentWidget(label);
+    QPointer<QLabel> guard(label);
+    upgrade = std::thread([path = vault.db.database()->path(), &stopUpgrade, guard] {
+      UpgradeIndexes(path, stopUpgrade, [guard](const std::string& what, int percent) {
+        QString text = percent >= 100 ? QString()
+                                      : QString("Building the %1 index: %2%")
+                                            .arg(what == "grid" ? "news list" : "search")
+                                            .arg(percent);
+        QMetaObject::invokeMethod(qApp, [guard, text] {
+          if (!guard) return;
+          guard->setText(text);
+          guard->setVisible(!text.isEmpty());
+        });
+      });
+    });
+  }
+  int rc = app.exec();
+  stopUpgrade = true;
+  if (upgrade.joinable()) upgrade.join();
+  return rc;
 }
 
 }  // namespace orvo

@@ -2,12 +2,15 @@
 // never overwrites a file that is not a news database.
 #include <sys/stat.h>
 
+#include <atomic>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
 #include "commands.h"
 #include "database.h"
+#include "search_index.h"
 #include "settings.h"
 
 namespace orvo::cli {
@@ -77,6 +80,20 @@ int RunInit(const Args& input) {
       return 1;
     }
     std::printf("Using the news database %s\n", db.c_str());
+    // An older database gets the grid's and the search's indexes now rather
+    // than in the reader's background.
+    database.reset();
+    std::atomic<bool> stop{false};
+    int last = -1;
+    rc = UpgradeIndexes(db, stop, [&](const std::string& what, int percent) {
+      if (percent / 10 == last / 10 && percent != 100) return;
+      last = percent;
+      std::printf("Building the %s index: %d%%\n", what == "grid" ? "news list" : "search", percent);
+      std::fflush(stdout);
+    });
+    if (rc != 0)
+      std::fprintf(stderr, "orvo init: the indexes could not be brought up to date (code %s); the reader will try again\n",
+                   HexCode(rc).c_str());
   } else {
     int rc = Database::Open(db, Database::Mode::kCreate, &database);
     if (rc != 0) {

@@ -12,12 +12,16 @@ namespace orvo::cli {
 namespace {
 
 const char* kStatusHelp =
-    "Usage: orvo status [--home DIR]\n"
+    "Usage: orvo status [--broken] [--home DIR]\n"
     "\n"
     "Prints what the news database holds: sites, categories, the site/category\n"
     "pairs and which of them are selected for download, news items, images and\n"
-    "the newest item, then one line per pair.\n"
+    "the newest item, then one line per pair with the health of its masks:\n"
+    "healthy, broken since DATE (its masks stopped yielding where they once\n"
+    "did; the news come through automatic extraction meanwhile) or never\n"
+    "worked.\n"
     "\n"
+    "  --broken     only the broken pairs, with what went wrong\n"
     "  --home DIR   program folder (default: ORVO_HOME, else the folder of orvo, or\n"
     "               the XDG folders for an installed copy)\n";
 
@@ -34,6 +38,49 @@ std::string Pad(const std::string& s, size_t width) {
   return chars >= width ? s + " " : s + std::string(width - chars, ' ');
 }
 
+bool HasTable(Database& db, const char* name) {
+  Statement st(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?");
+  st.Bind(1, name);
+  return st.Next() && st.Int(0) > 0;
+}
+
+// The latest verdict of a pair as the health column shows it.
+std::string HealthText(bool judged, int64_t state, const std::string& since) {
+  if (!judged) return "-";
+  if (state == 1) return "broken since " + since;
+  if (state == 2) return "never worked";
+  return "healthy";
+}
+
+// The latest verdict per pair (or nothing for a database without the table).
+constexpr const char* kLatestHealth =
+    "SELECT h.fk_site_cat_rel AS pair, h.state AS state, COALESCE(h.broken_since, '') AS broken_since, "
+    "h.symptom AS symptom FROM mask_health h "
+    "WHERE h.id = (SELECT MAX(id) FROM mask_health x WHERE x.fk_site_cat_rel = h.fk_site_cat_rel)";
+
+int ListBroken(Database& db) {
+  if (!HasTable(db, "mask_health")) {
+    std::printf("No broken pair: no download has judged the masks yet.\n");
+    return 0;
+  }
+  Statement st(db, std::string("SELECT ns.site_name, nc.name, lh.broken_since, lh.symptom FROM (") + kLatestHealth +
+                       ") lh JOIN site_cat_rel rel ON rel.id = lh.pair "
+                       "JOIN news_config ns ON ns.id = rel.fk_news_config JOIN news_cat nc ON nc.id = rel.fk_news_cat "
+                       "WHERE lh.state = 1 ORDER BY ns.site_name, nc.name");
+  int n = 0;
+  while (st.Next()) {
+    ++n;
+    std::printf("%s / %s: broken since %s: %s\n", st.Text(0).c_str(), st.Text(1).c_str(), st.Text(2).c_str(),
+                st.Text(3).c_str());
+  }
+  if (st.error() != 0) {
+    std::fprintf(stderr, "orvo status: can not read the mask health: %s\n", db.ErrorMessage().c_str());
+    return 1;
+  }
+  if (n == 0) std::printf("No broken pair.\n");
+  return 0;
+}
+
 }  // namespace
 
 int RunStatus(const Args& input) {
@@ -43,12 +90,22 @@ int RunStatus(const Args& input) {
   }
   Args args = input;
   if (!TakeHome(args, "status")) return 1;
+  bool brokenOnly = false;
+  for (auto it = args.begin(); it != args.end();) {
+    if (*it == "--broken") {
+      brokenOnly = true;
+      it = args.erase(it);
+    } else {
+      ++it;
+    }
+  }
   if (!args.empty()) {
     std::fprintf(stderr, "orvo status: unexpected argument '%s'\n\n%s", args[0].c_str(), kStatusHelp);
     return 2;
   }
   std::unique_ptr<Database> db;
   if (int rc = OpenNewsDatabase("status", &db)) return rc;
+  if (brokenOnly) return ListBroken(*db);
 
   std::printf("ORVO files: %s\n", DescribeHomeFolders(ResolveHomeFolders()).c_str());
   std::printf("News database: %s\n", db->path().c_str());
@@ -76,22 +133,29 @@ int RunStatus(const Args& input) {
       std::printf("Newest item: none yet\n");
   }
 
+  const bool withHealth = HasTable(*db, "mask_health");
   Statement pairs(*db,
-                  "SELECT ns.site_name, nc.name, rel.is_selected, "
+                  std::string("SELECT ns.site_name, nc.name, rel.is_selected, "
                   "(SELECT COUNT(*) FROM newsitem ni WHERE ni.fk_site_cat_rel = rel.id AND ni.is_del = 0), "
                   "(SELECT MAX(ni.publication_date) FROM newsitem ni WHERE ni.fk_site_cat_rel = rel.id), "
                   "(SELECT COUNT(*) FROM news_masks nm WHERE nm.fk_site_cat_rel = rel.id AND nm.mask_version > 0 "
-                  "AND nm.mask <> '') "
-                  "FROM site_cat_rel rel JOIN news_config ns ON ns.id = rel.fk_news_config "
-                  "JOIN news_cat nc ON nc.id = rel.fk_news_cat ORDER BY ns.site_name, nc.name");
+                  "AND nm.mask <> ''), ") +
+                      (withHealth ? "lh.pair IS NOT NULL, lh.state, lh.broken_since " : "0, 0, '' ") +
+                      "FROM site_cat_rel rel JOIN news_config ns ON ns.id = rel.fk_news_config "
+                      "JOIN news_cat nc ON nc.id = rel.fk_news_cat " +
+                      (withHealth ? std::string("LEFT JOIN (") + kLatestHealth +
+                                        ") lh ON lh.pair = rel.id "
+                                  : std::string()) +
+                      "ORDER BY ns.site_name, nc.name");
   struct Row {
-    std::string name, selected, items, newest, masks;
+    std::string name, selected, items, newest, masks, health;
   };
   std::vector<Row> rows;
   size_t width = 20;
   while (pairs.Next()) {
     Row r{pairs.Text(0) + " / " + pairs.Text(1), pairs.Int(2) ? "yes" : "no", std::to_string(pairs.Int(3)),
-          pairs.IsNull(4) ? "-" : pairs.Text(4), pairs.Int(5) == 2 ? "ready" : "not yet fetched"};
+          pairs.IsNull(4) ? "-" : pairs.Text(4), pairs.Int(5) == 2 ? "ready" : "not yet fetched",
+          HealthText(pairs.Int(6) != 0, pairs.Int(7), pairs.Text(8))};
     size_t chars = 0;
     for (unsigned char c : r.name)
       if ((c & 0xC0) != 0x80) ++chars;
@@ -102,10 +166,11 @@ int RunStatus(const Args& input) {
     std::printf("\nNo site/category pair yet: run orvo download once to fetch the catalogue of the updates server.\n");
     return 0;
   }
-  std::printf("\n%sselected  items  newest item          masks\n", Pad("Site / category", width).c_str());
+  std::printf("\n%sselected  items  newest item          masks            health\n",
+              Pad("Site / category", width).c_str());
   for (const auto& r : rows)
-    std::printf("%s%s%s%s%s\n", Pad(r.name, width).c_str(), Pad(r.selected, 10).c_str(), Pad(r.items, 7).c_str(),
-                Pad(r.newest, 21).c_str(), r.masks.c_str());
+    std::printf("%s%s%s%s%s%s\n", Pad(r.name, width).c_str(), Pad(r.selected, 10).c_str(), Pad(r.items, 7).c_str(),
+                Pad(r.newest, 21).c_str(), Pad(r.masks, 17).c_str(), r.health.c_str());
   return 0;
 }
 

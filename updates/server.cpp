@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "text.h"
+#include "updates/reports.h"
 
 namespace orvo::updates {
 
@@ -174,6 +175,7 @@ void UpdatesServer::Install() {
   auto end = [](const httplib::Request&, httplib::Response& res) { res.set_content("OK\n", kPlain); };
   http.Get(kEndPath, end);
   http.Post(kEndPath, end);
+  InstallReportPages(http, std::make_shared<ReportBook>(), log_);
 
   http.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
     std::string line = req.remote_addr + " " + req.method + " " + req.path + " " + std::to_string(res.status) + " " +

@@ -295,6 +295,8 @@ void AddCaption(ExtractionState& state, std::string_view text) {
   }
 }
 
+void AppendEscapedBodyText(std::string& body, std::string_view text) { AppendBodyText(body, text); }
+
 FinishedNewsItem FinishNewsItem(const ExtractionState& state, std::string_view address) {
   FinishedNewsItem item;
   std::string body;

@@ -74,6 +74,8 @@ extern const char kParagraphBreak2[];
 void AddParagraph(ExtractionState& state, std::string_view value);
 void AddImage(ExtractionState& state, std::string_view source);
 void AddCaption(ExtractionState& state, std::string_view text);
+// Appends page text to a body, HTML-escaped as the walk appends it.
+void AppendEscapedBodyText(std::string& body, std::string_view text);
 
 // A news item as it is stored: line feeds as "<br />", body cut to 63,499
 // characters (never inside a character, a tag, an entity or a placeholder),

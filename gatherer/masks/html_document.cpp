@@ -168,6 +168,7 @@ struct HtmlDocument::Impl {
   std::vector<Element> elements;
   std::vector<int> child_ids;
   std::deque<std::string> unknown_names;
+  std::vector<int> element_of;  // per node: its element id, -1 for text
   int body = -1;
 
   static const GumboOptions& Options() {
@@ -272,7 +273,7 @@ struct HtmlDocument::Impl {
 
   void Index() {
     // Element ids of nodes, to find each element's parent element.
-    std::vector<int> element_of(nodes.size(), -1);
+    element_of.assign(nodes.size(), -1);
     for (int id = 0; id < int(elements.size()); ++id) element_of[size_t(elements[id].node)] = id;
     for (Element& e : elements) {
       int p = nodes[size_t(e.node)].parent;
@@ -537,7 +538,7 @@ size_t HtmlDocument::MemoryUsed() const {
   return sizeof d + d.url.capacity() + d.base_url.capacity() + d.charset.capacity() +
          d.arena.capacity() + d.nodes.capacity() * sizeof(Node) +
          d.attrs.capacity() * sizeof(Attr) + d.elements.capacity() * sizeof(Element) +
-         d.child_ids.capacity() * sizeof(int) + names;
+         d.child_ids.capacity() * sizeof(int) + d.element_of.capacity() * sizeof(int) + names;
 }
 
 std::span<const int> HtmlDocument::Children(int element) const {
@@ -683,6 +684,18 @@ std::string HtmlDocument::AdjacentText(int element, AdjacentPosition pos) const 
 std::string HtmlDocument::CommentText(int element) const {
   if (!IsComment(element)) return {};
   return std::string(impl_->NodeText(impl_->elements[size_t(element)].node));
+}
+
+void HtmlDocument::ChildNodes(int element, std::vector<ChildNode>& out) const {
+  out.clear();
+  if (!impl_->Valid(element)) return;
+  const Impl& d = *impl_;
+  const Node& n = d.nodes[size_t(d.elements[size_t(element)].node)];
+  if (n.kind != kElementNode) return;
+  for (int c = n.first_child; c >= 0; c = d.nodes[size_t(c)].next) {
+    if (d.nodes[size_t(c)].kind == kTextNode) out.push_back({-1, d.NodeText(c)});
+    else out.push_back({d.element_of[size_t(c)], {}});
+  }
 }
 
 }  // namespace orvo

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvo {
 
@@ -67,6 +68,15 @@ class HtmlDocument {
   std::string AdjacentText(int element, AdjacentPosition pos) const;
   // The text of a comment element.
   std::string CommentText(int element) const;
+
+  // The element's child nodes in document order, for code that weighs text
+  // against markup: an element (comments included) comes as its id with
+  // empty text, a text node as -1 with its raw text. Fills out (cleared first).
+  struct ChildNode {
+    int element;
+    std::string_view text;
+  };
+  void ChildNodes(int element, std::vector<ChildNode>& out) const;
 
  private:
   struct Impl;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "gatherer/masks/auto_extract.h"
 #include "gatherer/masks/extraction.h"
 #include "gatherer/masks/html_document.h"
 #include "gatherer/masks/mask.h"
@@ -20,6 +21,7 @@ namespace {
 const char kUsage[] =
     "Usage: Gatherer --try-mask MASKFILE PAGEFILE [options]\n"
     "       Gatherer --try-mask --find TEXT PAGEFILE [--charset NAME]\n"
+    "       Gatherer --try-mask --auto PAGEFILE [--url ADDRESS] [--charset NAME]\n"
     "\n"
     "Applies a mask to a saved page and prints what it extracts: the title,\n"
     "author, composed body and images of a news page, or with --list the\n"
@@ -38,6 +40,8 @@ const char kUsage[] =
     "  --no-images      as with the LoadImages setting off\n"
     "  --find TEXT      print the mask path to the smallest elements whose\n"
     "                   text contains TEXT (a start for writing a mask)\n"
+    "  --auto           no mask: extract the news automatically, as a run does\n"
+    "                   for a pair whose news mask is missing or broken\n"
     "  --help           this text\n";
 
 bool ReadFile(const std::string& path, std::string& out) {
@@ -114,6 +118,41 @@ int FindText(const HtmlDocument& doc, const std::string& needle) {
   return 0;
 }
 
+void PrintNewsItem(const FinishedNewsItem& item) {
+  std::printf("Title: %s\n", item.title.c_str());
+  std::printf("Author: %s\n", item.author.c_str());
+  std::printf("Body: %zu characters\n%s\n", Utf8Length(item.body), item.body.c_str());
+  std::printf("Images: %zu\n", item.images.size());
+  for (size_t i = 0; i < item.images.size(); ++i) {
+    std::printf("[%zu] %s\n", i, item.images[i].source.c_str());
+    if (!item.images[i].caption.empty())
+      std::printf("    caption: %s\n", item.images[i].caption.c_str());
+  }
+  if (item.body.empty())
+    std::fprintf(stderr, "The body is empty: this page would give no news item.\n");
+}
+
+int AutoPage(const HtmlDocument& page, bool images) {
+  std::printf("Page charset: %s\n",
+              page.DeclaredCharset().empty() ? "(none declared)" : page.DeclaredCharset().c_str());
+  ExtractionState state;
+  state.load_images = images;
+  state.BeginPage(DateTime::Now());
+  AutoExtractResult r = AutoExtract(page, state);
+  if (r.main_block >= 0) {
+    std::string cls = page.ClassName(r.main_block), id = page.Attribute(r.main_block, "id");
+    std::printf("Main block: element %d <%s%s%s%s%s>\n", r.main_block,
+                AsciiLower(page.TagName(r.main_block)).c_str(), cls.empty() ? "" : " class=\"",
+                cls.empty() ? "" : (AttributeEscape(cls) + "\"").c_str(), id.empty() ? "" : " id=\"",
+                id.empty() ? "" : (AttributeEscape(id) + "\"").c_str());
+  } else {
+    std::printf("Main block: none found\n");
+  }
+  std::printf("Date: %s\n", r.date.valid() ? r.date.ToString().c_str() : "(none found)");
+  PrintNewsItem(FinishNewsItem(state, page.Url()));
+  return 0;
+}
+
 }  // namespace
 
 int RunTryMask(int argc, char** argv) {
@@ -122,7 +161,7 @@ int RunTryMask(int argc, char** argv) {
 
   std::vector<std::string> files;
   std::string url, charset, find;
-  bool list = false, hex = false, images = true, find_mode = false;
+  bool list = false, hex = false, images = true, find_mode = false, auto_mode = false;
   int days = 0;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -139,6 +178,8 @@ int RunTryMask(int argc, char** argv) {
       return 0;
     } else if (a == "--list") {
       list = true;
+    } else if (a == "--auto") {
+      auto_mode = true;
     } else if (a == "--hex") {
       hex = true;
     } else if (a == "--no-images") {
@@ -161,10 +202,15 @@ int RunTryMask(int argc, char** argv) {
       files.push_back(a);
     }
   }
-  size_t wanted = find_mode ? 1 : 2;
+  if (auto_mode && (find_mode || list)) {
+    std::fprintf(stderr, "--auto reads news pages only; it goes with neither --find nor --list.\n");
+    return 2;
+  }
+  size_t wanted = find_mode || auto_mode ? 1 : 2;
   if (files.size() != wanted) {
-    std::fprintf(stderr, "%s\n", find_mode ? "--find needs exactly one PAGEFILE."
-                                           : "Give a MASKFILE and a PAGEFILE.");
+    std::fprintf(stderr, "%s\n", find_mode   ? "--find needs exactly one PAGEFILE."
+                                 : auto_mode ? "--auto needs exactly one PAGEFILE."
+                                             : "Give a MASKFILE and a PAGEFILE.");
     std::fputs(kUsage, stderr);
     return 2;
   }
@@ -183,6 +229,7 @@ int RunTryMask(int argc, char** argv) {
   }
   HtmlDocument page = HtmlDocument::FromBytes(page_bytes, charset, url);
   if (find_mode) return FindText(page, find);
+  if (auto_mode) return AutoPage(page, images);
 
   std::string mask_text;
   if (!ReadFile(files[0], mask_text)) {
@@ -225,18 +272,7 @@ int RunTryMask(int argc, char** argv) {
     return 0;
   }
 
-  FinishedNewsItem item = FinishNewsItem(state, url);
-  std::printf("Title: %s\n", item.title.c_str());
-  std::printf("Author: %s\n", item.author.c_str());
-  std::printf("Body: %zu characters\n%s\n", Utf8Length(item.body), item.body.c_str());
-  std::printf("Images: %zu\n", item.images.size());
-  for (size_t i = 0; i < item.images.size(); ++i) {
-    std::printf("[%zu] %s\n", i, item.images[i].source.c_str());
-    if (!item.images[i].caption.empty())
-      std::printf("    caption: %s\n", item.images[i].caption.c_str());
-  }
-  if (item.body.empty())
-    std::fprintf(stderr, "The body is empty: this page would give no news item.\n");
+  PrintNewsItem(FinishNewsItem(state, url));
   return 0;
 }
 

@@ -154,5 +154,39 @@ TEST_F(DeleteOldNewsTest, OrphanCatalogueKeepsPairsWithLiveNews) {
   EXPECT_FALSE(std::filesystem::exists(image));
 }
 
+TEST_F(DeleteOldNewsTest, DeletesInBatchesUntilNoOldItemIsLeftAndKeepsTheSearchIndexInStep) {
+  std::time_t now = At(2024, 6, 15, 10, 30, 0);
+  {
+    Transaction t(home_.db());
+    for (int i = 0; i < 2345; ++i) AddItem("2024-01-01 00:00:" + std::to_string(10 + i % 50), i % 500 == 0);
+    for (int i = 0; i < 7; ++i) AddItem("2024-06-15 09:00:0" + std::to_string(i), false);
+    ASSERT_EQ(t.Commit(), 0);
+  }
+  Configure(1, 1, 0);
+  DeleteOldNews(home_.settings(), sink_, now);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem"), 7);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM newsimages"), 0);
+  EXPECT_EQ(home_.db().Exec("INSERT INTO newsitem_fts(newsitem_fts, rank) VALUES ('integrity-check', 1)"), 0);
+}
+
+TEST_F(DeleteOldNewsTest, OrphanCatalogueKeepsSitesAndCategoriesStillInUse) {
+  // The withdrawn pair goes; its category lives on in another site's pair,
+  // its site in another category's pair.
+  int64_t gone = home_.AddPair("Shared site", "Shared cat", false);
+  int64_t otherCat = home_.AddPair("Shared site", "Another", false);
+  int64_t otherSite = home_.AddPair("Elsewhere", "Shared cat", false);
+  home_.AddMask(gone, 0, 0);
+  home_.AddMask(otherCat, 0, 2);
+  home_.AddMask(otherSite, 1, 2);
+  Statement unpaired(home_.db(), "INSERT INTO newsitem (fk_site_cat_rel, src_url, is_del) VALUES(NULL, 'n', 0)");
+  ASSERT_EQ(unpaired.Execute(), 0);
+  DeleteOrphanCatalogue(sink_);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM site_cat_rel WHERE id = " + std::to_string(gone)), 0);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM site_cat_rel"), 3);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM news_cat WHERE name = 'Shared cat'"), 1);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM news_config WHERE site_name = 'Shared site'"), 1);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem"), 1);
+}
+
 }  // namespace
 }  // namespace orvo

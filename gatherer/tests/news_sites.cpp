@@ -153,6 +153,13 @@ NewsNetwork::NewsNetwork(const NewsNetworkOptions& options) : options_(options) 
                         "</p></div></body></html>",
                     "text/html");
   });
+  if (options.plain) {
+    s.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
+      const_cast<httplib::Request&>(req).headers.erase("Accept-Encoding");
+      return httplib::Server::HandlerResponse::Unhandled;
+    });
+    s.set_keep_alive_max_count(1000000);
+  }
   fx_.Start();
 }
 

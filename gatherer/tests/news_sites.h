@@ -21,6 +21,9 @@ struct NewsNetworkOptions {
   // When not 0, the last image of each site A story lives on this port of
   // 127.0.0.1 (where nothing listens, say).
   int deadImagePort = 0;
+  // For benchmarks: answers are never compressed (the engine's cost, not the
+  // fixture's, is measured) and connections stay open for every request.
+  bool plain = false;
 };
 
 class NewsNetwork {

@@ -27,6 +27,8 @@
 #include "filter_editor.h"
 #include "filters_dialog.h"
 #include "frame_controls.h"
+#include "newsdetail.h"
+#include "newsinfo.h"
 #include "newslist.h"
 #include "options_sheet.h"
 #include "runner_link.h"
@@ -487,6 +489,51 @@ TEST(DownloadControl, DownloadRunsThroughTimekeeperAndGathererAndStopEndsIt) {
   ::unsetenv("ORVO_HOME");
 }
 #endif
+
+
+// A pair the last download found broken is marked on the Sites/Categories
+// page; news found by automatic extraction say so in the information bar.
+TEST_F(ControlsTest, BrokenPairsAndNewsFoundWithoutMasksAreMarked) {
+  int64_t autoId = Add(pair_[1], "found alone", "<p>text</p>", std::time(nullptr));
+  int64_t maskId = Add(pair_[1], "found by mask", "<p>text</p>", std::time(nullptr) - 60);
+  ASSERT_EQ(db_->Exec(("INSERT INTO mask_health (fk_site_cat_rel, run_time, list_loaded, links_found, state, symptom,"
+                       " broken_since) VALUES (" + std::to_string(pair_[1]) +
+                       ", '2030-01-02 10:00:00', 1, 0, 1, 'the list mask found no link on its list page',"
+                       " '2030-01-02 10:00:00'), (" + std::to_string(pair_[0]) +
+                       ", '2030-01-01 10:00:00', 1, 0, 1, 'old', '2030-01-01 10:00:00'), (" +
+                       std::to_string(pair_[0]) + ", '2030-01-02 10:00:00', 1, 3, 0, '', NULL);"
+                       "INSERT INTO newsitem_auto (fk_newsitem, how) VALUES (" + std::to_string(autoId) + ", 1);")
+                          .c_str()),
+            0)
+      << db_->ErrorMessage();
+  OpenFrame();
+  {
+    COptionsPropSheet sheet(*vault_, [] { return false; }, frame_.get());
+    sheet.show();
+    QTreeWidget* sites = sheet.sitesPage()->sitesTree();
+    QTreeWidgetItem* broken = Child(sites, "Beta", "Sport (broken since 2030-01-02 10:00:00)");
+    ASSERT_NE(broken, nullptr);
+    EXPECT_NE(broken->toolTip(0).indexOf("the list mask found no link"), -1);
+    // Mended since: no mark. The pair's ids stay what the selection uses.
+    int marked = 0;
+    for (int i = 0; i < sites->topLevelItemCount(); ++i)
+      for (int k = 0; k < sites->topLevelItem(i)->childCount(); ++k)
+        marked += sites->topLevelItem(i)->child(k)->text(0).contains("broken since");
+    EXPECT_EQ(marked, 1);
+    Click(broken);
+    sheet.applyButton()->click();
+    EXPECT_EQ(QueryInt("SELECT is_selected FROM site_cat_rel WHERE id = " + std::to_string(pair_[1])), 1);
+  }
+  NewsListModel* model = frame_->newsList()->model();
+  int32_t shown = -1;
+  QObject::connect(frame_->newsDetail(), &CNewsDetailView::itemShown, [&](int32_t i) { shown = i; });
+  SelectRow(model->RowOf(static_cast<int32_t>(autoId)));
+  ASSERT_TRUE(WaitFor([&] { return shown == autoId; }));
+  EXPECT_EQ(frame_->newsInfo()->categoryText(), "Sport (found by automatic extraction)");
+  SelectRow(model->RowOf(static_cast<int32_t>(maskId)));
+  ASSERT_TRUE(WaitFor([&] { return shown == maskId; }));
+  EXPECT_EQ(frame_->newsInfo()->categoryText(), "Sport");
+}
 
 }  // namespace
 }  // namespace orvo::testing

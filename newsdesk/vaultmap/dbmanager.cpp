@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "file_locks.h"
 #include "settings.h"
 #include "text.h"
 
@@ -54,6 +55,9 @@ class Savepoint {
   bool done_ = false;
 };
 
+// Before main, so before any connection of the reader's process opens.
+const bool g_locksPerOpenFile = HoldDatabaseLocksPerOpenFile();
+
 }  // namespace
 
 std::time_t CDBManager::ListTime(const Statement& s, int column) {
@@ -84,6 +88,7 @@ bool CDBManager::Fail(int rc) {
 }
 
 bool CDBManager::Init(const std::string& path) {
+  (void)g_locksPerOpenFile;
   streams_.clear();
   categoryEnum_.reset();
   filterEnum_.reset();
@@ -93,22 +98,8 @@ bool CDBManager::Init(const std::string& path) {
   std::string file = path;
   if (file.empty()) file = Settings::Shared().ReadText(kSystemSection, "PathDB", "", kReaderBuffer);
   if (!Fail(Database::Open(file, Database::Mode::kExisting, &db_))) return false;
-  // Lists sorted by title walk the first index, lists by site or category
-  // the second. They are made once; a database that cannot take them now
-  // (read-only, or busy with a download) is read all the same, only slower,
-  // and start-up does not wait for it.
-  int indexes = 0;
-  {
-    Statement has(*db_, "SELECT count(*) FROM sqlite_master WHERE type = 'index' AND name IN"
-                        " ('newsitem_title_nocase', 'newsitem_pair_date')");
-    if (has.Next()) indexes = static_cast<int>(has.Int(0));
-  }
-  if (indexes != 2) {
-    sqlite3_busy_timeout(db_->handle(), 200);
-    db_->Exec("CREATE INDEX IF NOT EXISTS newsitem_title_nocase ON newsitem(title COLLATE NOCASE);"
-              "CREATE INDEX IF NOT EXISTS newsitem_pair_date ON newsitem(fk_site_cat_rel, publication_date)");
-    sqlite3_busy_timeout(db_->handle(), 15000);
-  }
+  // The grid's and the search's indexes come with the schema, or for an
+  // older database from the background upgrade: start-up builds none.
   // The reader walks the whole news table for every list: read it through a
   // memory map rather than copies, and sort in memory, not in temporary files.
   db_->Exec("PRAGMA mmap_size = 268435456; PRAGMA temp_store = MEMORY");
@@ -131,32 +122,54 @@ void CDBManager::SetSort(int column) {
 
 // The filter's keywords, time and site/category pairs as one condition, with
 // its values appended to `params` in order.
-bool CDBManager::AppendFilterCondition(int32_t filterId, std::string* sql, std::vector<SqlValue>* params) {
+bool CDBManager::AppendFilterCondition(int32_t filterId, bool indexed, std::string* sql,
+                                       std::vector<SqlValue>* params, IndexQuery* candidates) {
   const CFilterStruct* f = FetchFilter(filterId);
   if (!f) return false;
   std::vector<std::string> words = SplitWords(f->keywords);
-  auto join = [&](const char* test, const char* glue) {
+  // An excluding test through the index: NOT (candidate AND LIKE), so that
+  // only candidates pay for the LIKE.
+  auto notLike = [&](const std::string& pattern) {
+    IndexQuery q = indexed ? IndexQueryForLike(pattern) : std::nullopt;
+    if (!q) {
+      params->push_back(pattern);
+      return std::string("n.body NOT LIKE ?");
+    }
+    params->push_back(*q);
+    params->push_back(pattern);
+    return "NOT (" + IndexCandidatesSql("n.id") + " AND n.body LIKE ?)";
+  };
+  auto join = [&](bool exclude, const char* glue) {
     std::string part = " AND (";
+    IndexQuery all;
     for (size_t i = 0; i < words.size(); ++i) {
       if (i) part += glue;
-      part += test;
-      params->push_back(Contains(words[i]));
+      std::string pattern = Contains(words[i]);
+      if (exclude) {
+        part += notLike(pattern);
+        continue;
+      }
+      part += "n.body LIKE ?";
+      params->push_back(pattern);
+      IndexQuery q = IndexQueryForLike(pattern);
+      all = i == 0 ? q : (std::string(glue) == " AND " ? IndexAnd(all, q) : IndexOr(all, q));
     }
     *sql += part + ")";
+    if (!exclude) *candidates = IndexAnd(*candidates, all);
   };
   switch (f->searchMode) {
-    case 0: if (!words.empty()) join("n.body LIKE ?", " AND "); break;
-    case 1: if (!words.empty()) join("n.body LIKE ?", " OR "); break;
+    case 0: if (!words.empty()) join(false, " AND "); break;
+    case 1: if (!words.empty()) join(false, " OR "); break;
     // An item is dropped only when it holds every word.
-    case 3: if (!words.empty()) join("n.body NOT LIKE ?", " OR "); break;
-    case 4: if (!words.empty()) join("n.body NOT LIKE ?", " AND "); break;
+    case 3: if (!words.empty()) join(true, " OR "); break;
+    case 4: if (!words.empty()) join(true, " AND "); break;
     case 2:
       *sql += " AND n.body LIKE ?";
       params->push_back(Contains(f->keywords));
+      *candidates = IndexAnd(*candidates, IndexQueryForLike(Contains(f->keywords)));
       break;
     case 5:
-      *sql += " AND n.body NOT LIKE ?";
-      params->push_back(Contains(f->keywords));
+      *sql += " AND " + notLike(Contains(f->keywords));
       break;
     default: break;
   }
@@ -198,14 +211,22 @@ bool CDBManager::BeginNewsListEnum() {
       " WHERE n.is_del = 0";
   std::vector<SqlValue> params;
   if (unreadOnly) sql += " AND n.is_read = 0";
+  // With the search index complete, the LIKE tests run on its candidates only.
+  const bool indexed = (!keywords_.empty() || withFilter_) && SearchIndexReady(*db_);
+  IndexQuery candidates;
   for (const std::string& k : keywords_) {
     sql += " AND (n.title LIKE ? OR n.body LIKE ?)";
     params.push_back(Contains(k));
     params.push_back(Contains(k));
+    candidates = IndexAnd(candidates, IndexQueryForLike(Contains(k)));
   }
-  if (withFilter_ && !AppendFilterCondition(filterId_, &sql, &params)) {
+  if (withFilter_ && !AppendFilterCondition(filterId_, indexed, &sql, &params, &candidates)) {
     if (lastError_ == 0) lastError_ = SQLITE_NOTFOUND;
     return false;
+  }
+  if (indexed && candidates) {
+    sql += " AND " + IndexCandidatesSql("n.id");
+    params.push_back(*candidates);
   }
   listParams_ = std::move(params);
   grouped_ = sortColumn_ == 0 || sortColumn_ == 1;
@@ -351,6 +372,14 @@ const CNewsInfoItemStruct* CDBManager::LoadNewsInfo(int32_t id) {
   info_.site = s.Text(3);
   info_.category = s.Text(4);
   info_.author = s.Text(5);
+  info_.foundWithoutMask = 0;
+  // Databases made before the mark existed have no such table.
+  Statement has(*db_, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'newsitem_auto'");
+  if (has.Next() && has.Int(0) > 0) {
+    Statement mark(*db_, "SELECT how FROM newsitem_auto WHERE fk_newsitem = ?");
+    mark.Bind(1, id);
+    if (mark.Next()) info_.foundWithoutMask = static_cast<int>(mark.Int(0));
+  }
   Fail(0);
   return &info_;
 }
@@ -390,6 +419,21 @@ long CDBManager::MarkAsRead(int32_t id, bool read) {
   s.Bind(1, read ? 1 : 0).Bind(2, id);
   int rc = s.Execute();
   if (rc == 0 && db_->Changes() == 0) rc = SQLITE_NOTFOUND;
+  Fail(rc);
+  return rc;
+}
+
+long CDBManager::MarkAsRead(const std::vector<int32_t>& ids, bool read) {
+  if (!db_) return lastError_ = SQLITE_MISUSE;
+  Savepoint sp(*db_);
+  if (sp.status()) return lastError_ = sp.status();
+  Statement s(*db_, "UPDATE newsitem SET is_read = ? WHERE id = ?");
+  for (int32_t id : ids) {
+    s.Reset();
+    s.Bind(1, read ? 1 : 0).Bind(2, id);
+    if (int rc = s.Execute()) return lastError_ = rc;
+  }
+  int rc = sp.Release();
   Fail(rc);
   return rc;
 }

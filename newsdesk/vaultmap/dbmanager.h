@@ -14,6 +14,7 @@
 
 #include "database.h"
 #include "records.h"
+#include "search_index.h"
 
 namespace orvo {
 
@@ -69,6 +70,8 @@ class CDBManager {
   const CNewsDetailItemStruct* lastDetail = nullptr;
 
   long MarkAsRead(int32_t id, bool read);
+  // Many at once, in one transaction: all or none.
+  long MarkAsRead(const std::vector<int32_t>& ids, bool read);
   // Marks the items deleted: they vanish from every list, search and eBook.
   long DeleteNewItems(const std::vector<int32_t>& ids);
 
@@ -113,7 +116,10 @@ class CDBManager {
   // hour is converted once.
   std::time_t ListTime(const Statement& s, int column);
   bool WriteLinks(int32_t filterId, const int32_t* categoryIds, const int32_t* siteIds, int count);
-  bool AppendFilterCondition(int32_t filterId, std::string* sql, std::vector<SqlValue>* params);
+  // With `indexed`, the keyword tests go through the search index and
+  // `candidates` narrows to the items the filter can match.
+  bool AppendFilterCondition(int32_t filterId, bool indexed, std::string* sql, std::vector<SqlValue>* params,
+                             IndexQuery* candidates);
 
   std::unique_ptr<Database> db_;
   int lastError_ = 0;

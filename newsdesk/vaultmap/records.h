@@ -25,6 +25,9 @@ struct CNewsInfoItemStruct {
   std::string site;
   std::string category;
   std::string author;
+  // How the item was found when not by its pair's masks: 0 by the masks,
+  // 1 text by automatic extraction, 2 link from the site's feed, 3 both.
+  int foundWithoutMask = 0;
 };
 
 struct CNewsDetailItemStruct {

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "database.h"
+#include "search_index.h"
 #include "settings.h"
 #include "test_support.h"
 
@@ -44,6 +45,28 @@ TEST(OrvoInitTest, CreatesSettingsAndAnEmptyDatabaseThenKeepsThem) {
   Statement st(*db, "SELECT site_name FROM news_config");
   ASSERT_TRUE(st.Next());
   EXPECT_EQ(st.Text(0), "kept");
+}
+
+TEST(OrvoInitTest, BringsAnOlderDatabaseUpToTheCurrentIndexes) {
+  TempDir dir;
+  {
+    std::unique_ptr<Database> db;
+    ASSERT_EQ(Database::Open(dir.File("news.db"), Database::Mode::kCreate, &db), 0);
+    ASSERT_EQ(db->Exec("DROP TRIGGER newsitem_fts_insert; DROP TRIGGER newsitem_fts_delete;"
+                       "DROP TRIGGER newsitem_fts_update; DROP TABLE newsitem_fts; DROP TABLE newsitem_fts_fill;"
+                       "DROP INDEX newsitem_grid_title;"
+                       "INSERT INTO newsitem (title, body) VALUES ('Old', 'an older body')"),
+              0);
+  }
+  std::string out;
+  ASSERT_EQ(RunOrvo("init --home " + dir.path(), &out), 0) << out;
+  EXPECT_NE(out.find("Building the search index: 100%"), std::string::npos) << out;
+  std::unique_ptr<Database> db;
+  ASSERT_EQ(Database::Open(dir.File("news.db"), Database::Mode::kExisting, &db), 0);
+  EXPECT_TRUE(SearchIndexReady(*db));
+  EXPECT_TRUE(IndexUpgrade(*db).Done());
+  Statement st(*db, "SELECT rowid FROM newsitem_fts WHERE newsitem_fts MATCH '\"bod\"'");
+  EXPECT_TRUE(st.Next());
 }
 
 TEST(OrvoInitTest, RefusesToTouchAFileThatIsNotANewsDatabase) {

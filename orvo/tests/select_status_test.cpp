@@ -140,5 +140,45 @@ TEST_F(SelectStatusTest, MissingDatabaseSaysWhatToDo) {
   EXPECT_NE(out.find("is not a folder"), std::string::npos) << out;
 }
 
+// The health column and --broken follow the latest verdict of each pair; a
+// database made before the health table existed still answers.
+TEST(StatusHealthTest, ShowsHealthyBrokenSinceAndNeverWorkedAndListsBrokenPairs) {
+  TempDir dir;
+  std::string out;
+  ASSERT_EQ(Orvo("init --home " + dir.path(), &out), 0) << out;
+  std::unique_ptr<Database> db;
+  ASSERT_EQ(Database::Open(dir.File("news.db"), Database::Mode::kExisting, &db), 0);
+  ASSERT_EQ(db->Exec("INSERT INTO news_config(site_name) VALUES ('Daily');"
+                     "INSERT INTO news_cat(name) VALUES ('World'), ('Sport'), ('Arts'), ('Food');"
+                     "INSERT INTO site_cat_rel(is_selected, fk_news_cat, fk_news_config) VALUES (1,1,1),(1,2,1),(1,3,1),(0,4,1);"
+                     // World broke in the second run; Sport mended; Arts never yielded; Food never judged.
+                     "INSERT INTO mask_health(fk_site_cat_rel, run_time, list_loaded, links_found, state, symptom, broken_since)"
+                     " VALUES (1, '2026-01-01 10:00:00', 1, 4, 0, '', NULL),"
+                     " (1, '2026-01-02 10:00:00', 1, 0, 1, 'the list mask found no link on its list page', '2026-01-02 10:00:00'),"
+                     " (2, '2026-01-01 10:00:00', 1, 0, 1, 'the list mask found no link on its list page', '2026-01-01 10:00:00'),"
+                     " (2, '2026-01-02 10:00:00', 1, 3, 0, '', NULL),"
+                     " (3, '2026-01-02 10:00:00', 1, 0, 2, 'the list mask found no link on its list page', NULL);"),
+            0);
+  ASSERT_EQ(Orvo("status --home " + dir.path(), &out), 0) << out;
+  auto line = [&](const std::string& pair) {
+    size_t at = out.find(pair);
+    return at == std::string::npos ? std::string() : out.substr(at, out.find('\n', at) - at);
+  };
+  EXPECT_NE(out.find("health"), std::string::npos) << out;
+  EXPECT_NE(line("Daily / World").find("broken since 2026-01-02 10:00:00"), std::string::npos) << out;
+  EXPECT_NE(line("Daily / Sport").find("healthy"), std::string::npos) << out;
+  EXPECT_NE(line("Daily / Arts").find("never worked"), std::string::npos) << out;
+  EXPECT_EQ(line("Daily / Food").back(), '-') << out;
+
+  ASSERT_EQ(Orvo("status --broken --home " + dir.path(), &out), 0) << out;
+  EXPECT_EQ(out, "Daily / World: broken since 2026-01-02 10:00:00: the list mask found no link on its list page\n");
+
+  ASSERT_EQ(db->Exec("DROP TABLE mask_health"), 0);
+  ASSERT_EQ(Orvo("status --broken --home " + dir.path(), &out), 0) << out;
+  EXPECT_NE(out.find("No broken pair"), std::string::npos) << out;
+  ASSERT_EQ(Orvo("status --home " + dir.path(), &out), 0) << out;
+  EXPECT_EQ(line("Daily / World").back(), '-') << out;
+}
+
 }  // namespace
 }  // namespace orvo

@@ -124,5 +124,30 @@ TEST_F(TryMaskTest, FindPrintsAMaskPath) {
   EXPECT_EQ(Run("--find 'not there' " + page, out), 1);
 }
 
+
+TEST_F(TryMaskTest, AutoExtractsWithoutAMaskAndPrintsWhatARunWouldStore) {
+  std::string story;
+  for (int i = 1; i <= 3; ++i)
+    story += "<p>Paragraph " + std::to_string(i) + ", with enough words and commas, to count as text.</p>";
+  std::string page = Write("page.html",
+                           "<html><head><title>Storm | Daily</title></head><body><nav><a href=/>Home</a></nav>"
+                           "<div class=content><h1>Storm</h1>" + story +
+                           "<img data-src='/big.jpg' src='/lazy.gif'></div></body></html>");
+  std::string out;
+  ASSERT_EQ(Run("--auto " + page + " --url http://site.example/n/1.html", out), 0) << out;
+  EXPECT_NE(out.find("Main block: element"), std::string::npos) << out;
+  EXPECT_NE(out.find("Title: Storm\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Paragraph 1, with"), std::string::npos) << out;
+  EXPECT_NE(out.find("Images: 1\n[0] http://site.example/big.jpg"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Home"), std::string::npos) << out;
+
+  std::string links = Write("links.html", "<html><body><a href=/1>One</a> <a href=/2>Two</a></body></html>");
+  ASSERT_EQ(Run("--auto " + links, out), 0) << out;
+  EXPECT_NE(out.find("Main block: none found"), std::string::npos) << out;
+  EXPECT_NE(out.find("this page would give no news item"), std::string::npos) << out;
+  EXPECT_EQ(Run("--auto --list " + links, out), 2) << out;
+  EXPECT_EQ(Run("--auto " + links + " " + page, out), 2) << out;
+}
+
 }  // namespace
 }  // namespace orvo

@@ -1,0 +1,387 @@
+// The news database at scale: generates databases of real-size items (about
+// 4 KB bodies) the way a database made before the search and grid indexes
+// looks, measures the reader's searches and grid, the eBook filter query and
+// the clean-ups on the old query forms and indexes, runs the background
+// upgrade, and measures again.
+//
+//   news_db_bench [--items 100000,1000000] [--folder DIR]
+//
+// The databases go to DIR (default: a folder under /tmp), one at a time, and
+// are removed afterwards (a million items take about 5 GB with the indexes).
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "database.h"
+#include "gatherer/cleanup.h"
+#include "search_index.h"
+#include "settings.h"
+#include "text.h"
+#include "vaultmap/dbmanager.h"
+
+namespace orvo {
+
+// In its own file: the eBook generator's names meet the reader's otherwise.
+size_t RunEbookQuery(Database& db);
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+struct Random {
+  uint64_t s = 0x9E3779B97F4A7C15ull;
+  uint64_t Next() {
+    s ^= s << 13;
+    s ^= s >> 7;
+    s ^= s << 17;
+    return s;
+  }
+  size_t Below(size_t n) { return static_cast<size_t>(Next() % n); }
+  // Skewed towards 0, as word frequencies are.
+  size_t Skewed(size_t n) {
+    double u = static_cast<double>(Next() % 1000000) / 1e6;
+    return static_cast<size_t>(u * u * u * static_cast<double>(n));
+  }
+};
+
+constexpr int kSites = 30, kCategories = 5;
+constexpr int kDays = 120;
+
+std::vector<std::string> Vocabulary(Random& r) {
+  const char* syllables[] = {"ka", "lo", "men", "ti", "ra", "sto", "ve", "un", "der", "pol", "is", "an", "gre",
+                             "ment", "or", "ex", "bu", "dget", "tax", "ri", "ver", "no", "wa", "che"};
+  std::vector<std::string> words;
+  for (int i = 0; i < 6000; ++i) {
+    std::string w;
+    int n = 1 + static_cast<int>(r.Below(4));
+    for (int k = 0; k < n; ++k) w += syllables[r.Below(std::size(syllables))];
+    words.push_back(w);
+  }
+  // Some Cyrillic and Greek, in both cases, for the case-folding paths.
+  for (const char* w : {"новости", "Правительство", "ЭКОНОМИКА", "выборы", "Αθήνα", "ΚΥΒΕΡΝΗΣΗ", "οικονομία"})
+    words.push_back(w);
+  return words;
+}
+
+std::string Sentence(Random& r, const std::vector<std::string>& words, int count) {
+  std::string s;
+  for (int i = 0; i < count; ++i) {
+    if (i) s += ' ';
+    s += words[r.Skewed(words.size())];
+  }
+  return s;
+}
+
+// An old database: the schema of today less the search and grid indexes,
+// with the two indexes the reader used to add at its first start.
+bool Generate(const std::string& path, int64_t items, std::time_t now) {
+  std::unique_ptr<Database> db;
+  if (Database::Open(path, Database::Mode::kCreate, &db) != 0) return false;
+  if (db->Exec("DROP TRIGGER newsitem_fts_insert; DROP TRIGGER newsitem_fts_delete;"
+               "DROP TRIGGER newsitem_fts_update; DROP TABLE newsitem_fts; DROP TABLE newsitem_fts_fill;"
+               "DROP INDEX newsitem_grid_title; DROP INDEX newsitem_grid_date; DROP INDEX newsitem_grid_pair;"
+               "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF") != 0)
+    return false;
+  Random r;
+  std::vector<std::string> words = Vocabulary(r);
+  std::vector<int64_t> pairs;
+  {
+    Transaction t(*db);
+    for (int s = 0; s < kSites; ++s) {
+      Statement site(*db, "INSERT INTO news_config (site_name) VALUES (?)");
+      site.Bind(1, "Site " + std::to_string(s)).Execute();
+      int64_t siteId = db->LastInsertId();
+      for (int c = 0; c < kCategories; ++c) {
+        if (s == 0) {
+          Statement cat(*db, "INSERT INTO news_cat (name) VALUES (?)");
+          cat.Bind(1, "Category " + std::to_string(c)).Execute();
+        }
+        Statement rel(*db, "INSERT INTO site_cat_rel (is_selected, fk_news_cat, fk_news_config) VALUES (1, ?, ?)");
+        rel.Bind(1, c + 1).Bind(2, siteId).Execute();
+        int64_t pair = db->LastInsertId();
+        pairs.push_back(pair);
+        // A tenth of the pairs have withdrawn masks but live news: the
+        // orphan query must look at their news and keep them.
+        Statement mask(*db, "INSERT INTO news_masks (mask, mask_version, type, fk_site_cat_rel) VALUES ('', ?, ?, ?)");
+        for (int type = 0; type < 2; ++type) {
+          mask.Reset();
+          mask.Bind(1, pairs.size() % 10 == 0 ? 0 : 3).Bind(2, type).Bind(3, pair).Execute();
+        }
+      }
+    }
+    if (t.Commit() != 0) return false;
+  }
+  Statement ins(*db,
+                "INSERT INTO newsitem (recvdate, newsdate, fk_site_cat_rel, publication_date, src_url, author, title,"
+                " smalldescr, body, is_del, is_read) VALUES (?, ?, ?, ?, ?, ?, ?, '', ?, ?, ?)");
+  db->Begin();
+  for (int64_t i = 0; i < items; ++i) {
+    std::time_t published = now - static_cast<std::time_t>(r.Below(kDays * 86400));
+    std::string date = FormatDbTime(published);
+    std::string body;
+    while (body.size() < 3800) body += "<p>" + Sentence(r, words, 12 + static_cast<int>(r.Below(20))) + ".</p>";
+    if (i % 500 == 7) body += "<p>Die Gravitationswelle und гравитация.</p>";
+    if (i % 40 == 3) body += "<p>The budget and the tax.</p>";
+    ins.Reset();
+    ins.Bind(1, date).Bind(2, date).Bind(3, pairs[r.Below(pairs.size())]).Bind(4, date);
+    ins.Bind(5, "https://site" + std::to_string(i % kSites) + ".example/news/" + std::to_string(i));
+    ins.Bind(6, "Desk").Bind(7, Sentence(r, words, 6 + static_cast<int>(r.Below(6)))).Bind(8, body);
+    ins.Bind(9, r.Below(20) == 0 ? 1 : 0).Bind(10, static_cast<int>(r.Below(2)));
+    if (ins.Execute() != 0) return false;
+    if (i % 20000 == 19999) {
+      db->Commit();
+      db->Begin();
+    }
+  }
+  if (db->Commit() != 0) return false;
+  // Two marked eBook filters: all words over every pair, any word within
+  // the last 30 days.
+  Statement f(*db, "INSERT INTO filter (name, keywords, search_mode, time_kind, days, lit_gen) VALUES (?, ?, ?, ?, ?, 1)");
+  f.Bind(1, "all").Bind(2, "budget tax").Bind(3, 0).Bind(4, 0).Bind(5, 0).Execute();
+  f.Reset();
+  f.Bind(1, "any").Bind(2, "гравитация Gravitationswelle").Bind(3, 1).Bind(4, 2).Bind(5, 30).Execute();
+  db->Exec("INSERT INTO filter_site_cat_rel SELECT f.id, r.id FROM filter f, site_cat_rel r");
+  return db->Exec("ANALYZE") == 0;
+}
+
+struct GridFigure {
+  double first = 0, all = 0;
+  size_t rows = 0;
+};
+
+GridFigure Grid(CDBManager& m, int column) {
+  m.ClearSearchKeywords();
+  m.SetSearchWithFilter(false);
+  if (m.sortColumn() != column) m.SetSort(column);
+  m.SetSortOrder(1);
+  GridFigure g;
+  auto start = Clock::now();
+  m.BeginNewsListEnum();
+  while (m.EnumNextNewsListItem()) {
+    if (g.rows++ == 0) g.first = Seconds(start);
+  }
+  m.EndNewsListEnum();
+  g.all = Seconds(start);
+  return g;
+}
+
+GridFigure Search(CDBManager& m, const std::string& keyword) {
+  m.ClearSearchKeywords();
+  m.AddSearchKeyword(keyword);
+  m.SetSort(3);
+  m.SetSortOrder(1);
+  GridFigure g;
+  auto start = Clock::now();
+  m.BeginNewsListEnum();
+  while (m.EnumNextNewsListItem()) {
+    if (g.rows++ == 0) g.first = Seconds(start);
+  }
+  m.EndNewsListEnum();
+  g.all = Seconds(start);
+  m.ClearSearchKeywords();
+  return g;
+}
+
+GridFigure FilterQuery(Database& db) {
+  GridFigure g;
+  auto start = Clock::now();
+  g.rows = RunEbookQuery(db);
+  g.all = Seconds(start);
+  return g;
+}
+
+GridFigure Timed(Database& db, const char* sql) {
+  GridFigure g;
+  auto start = Clock::now();
+  Statement s(db, sql);
+  while (s.Next()) ++g.rows;
+  g.all = Seconds(start);
+  return g;
+}
+
+const char* kOldOrphans =
+    "SELECT id FROM site_cat_rel WHERE id IN (SELECT DISTINCT fk_site_cat_rel FROM news_masks WHERE mask_version = 0)"
+    " AND id NOT IN (SELECT DISTINCT fk_site_cat_rel FROM newsitem WHERE is_del = 0 AND fk_site_cat_rel IS NOT NULL)";
+const char* kNewOrphans =
+    "SELECT r.id FROM site_cat_rel r"
+    " WHERE EXISTS (SELECT 1 FROM news_masks m WHERE m.fk_site_cat_rel = r.id AND m.mask_version = 0)"
+    " AND NOT EXISTS (SELECT 1 FROM newsitem n WHERE n.fk_site_cat_rel = r.id AND n.is_del = 0)";
+
+void Row(const char* what, const char* phase, const GridFigure& g, bool firstToo = false) {
+  if (firstToo)
+    std::printf("  %-44s %-6s first row %8.1f ms, all %8.3f s, %zu rows\n", what, phase, g.first * 1000, g.all,
+                g.rows);
+  else
+    std::printf("  %-44s %-6s %8.1f ms, %zu rows\n", what, phase, g.all * 1000, g.rows);
+  std::fflush(stdout);
+}
+
+struct Measures {
+  GridFigure open, title, site, date, rare, common, ebook, orphans, cleanup;
+};
+
+void Measure(const std::string& path, const char* phase, Measures* out, bool oldOpen) {
+  CDBManager m;
+  auto start = Clock::now();
+  if (!m.Init(path)) {
+    std::printf("cannot open %s\n", path.c_str());
+    std::exit(1);
+  }
+  if (oldOpen) {
+    // What the reader's start did before: add its two indexes.
+    m.database()->Exec("CREATE INDEX IF NOT EXISTS newsitem_title_nocase ON newsitem(title COLLATE NOCASE);"
+                       "CREATE INDEX IF NOT EXISTS newsitem_pair_date ON newsitem(fk_site_cat_rel, publication_date)");
+  }
+  out->open.all = Seconds(start);
+  Row("reader's first open", phase, out->open);
+  out->title = Grid(m, 3);
+  Row("grid, all rows by title", phase, out->title, true);
+  out->site = Grid(m, 0);
+  Row("grid, all rows by site", phase, out->site, true);
+  out->date = Grid(m, 2);
+  Row("grid, all rows by date", phase, out->date, true);
+  out->rare = Search(m, "гравитация");
+  Row("keyword search, rare word", phase, out->rare, true);
+  out->common = Search(m, "budget");
+  Row("keyword search, common word", phase, out->common, true);
+  out->ebook = FilterQuery(*m.database());
+  Row("eBook filter query, 2 filters", phase, out->ebook);
+}
+
+void RunSize(const std::string& folder, int64_t items) {
+  const std::string path = folder + "/news_" + std::to_string(items) + ".db";
+  std::filesystem::remove(path);
+  std::filesystem::remove(path + "-wal");
+  std::filesystem::remove(path + "-shm");
+  std::printf("%lld items\n", static_cast<long long>(items));
+  auto start = Clock::now();
+  std::time_t now = std::time(nullptr);
+  if (!Generate(path, items, now)) {
+    std::printf("generation failed\n");
+    std::exit(1);
+  }
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  std::printf("  generated in %.0f s, %.0f MB\n", Seconds(start), st.st_size / 1e6);
+
+  Measures before, after;
+  Measure(path, "before", &before, true);
+  {
+    std::unique_ptr<Database> db;
+    Database::Open(path, Database::Mode::kExisting, &db);
+    before.orphans = Timed(*db, kOldOrphans);
+    Row("orphan-pair query", "before", before.orphans);
+    after.orphans = Timed(*db, kNewOrphans);
+    Row("orphan-pair query", "after", after.orphans);
+    // The old clean-up: one statement over 12% of the rows, rolled back.
+    std::string cut = CleanupCutoff(now, 3, 14, 0, 0);
+    db->Begin();
+    auto t = Clock::now();
+    Statement del(*db, "DELETE FROM newsitem WHERE publication_date < ?");
+    del.Bind(1, cut).Execute();
+    before.cleanup.all = Seconds(t);
+    before.cleanup.rows = static_cast<size_t>(db->Changes());
+    db->Rollback();
+    Row("old-news clean-up (one statement)", "before", before.cleanup);
+  }
+
+  std::atomic<bool> stop{false};
+  auto up = Clock::now();
+  double gridDone = 0;
+  int lastPercent = -10;
+  UpgradeIndexes(path, stop, [&](const std::string& what, int percent) {
+    if (what == "grid") gridDone = Seconds(up);
+    if (what == "search" && percent >= lastPercent + 25) {
+      lastPercent = percent;
+      std::printf("  upgrade: search index %d%% after %.0f s\n", percent, Seconds(up));
+      std::fflush(stdout);
+    }
+  });
+  ::stat(path.c_str(), &st);
+  std::printf("  background upgrade: grid indexes %.1f s, search index %.1f s; %.0f MB\n", gridDone,
+              Seconds(up) - gridDone, st.st_size / 1e6);
+
+  Measure(path, "after", &after, false);
+  {
+    // The clean-up as the engine runs it: batched, with the search index kept in step.
+    std::filesystem::path ini = std::filesystem::path(folder) / "ORVO.ini";
+    Settings s(ini.string());
+    s.WriteInt(kCleanupSection, "DeleteOlder", 1);
+    s.WriteInt(kCleanupSection, "Month", 3);
+    s.WriteInt(kCleanupSection, "Day", 14);
+    CloseDatabase();
+    SetProcessDatabasePath(path);
+    std::unique_ptr<Database> db;
+    Database::Open(path, Database::Mode::kExisting, &db);
+    auto items = [&] {
+      Statement count(*db, "SELECT count(*) FROM newsitem");
+      return count.Next() ? count.Int(0) : -1;
+    };
+    int64_t total = items();
+    auto t = Clock::now();
+    DeleteOldNews(s, [](const std::string&) {}, now);
+    after.cleanup.all = Seconds(t);
+    after.cleanup.rows = static_cast<size_t>(total - items());
+    Row("old-news clean-up (batched, with index)", "after", after.cleanup);
+    CloseDatabase();
+  }
+  auto same = [](const char* what, const GridFigure& a, const GridFigure& b) {
+    std::printf("  %-44s %s (%zu / %zu)\n", what, a.rows == b.rows ? "same rows" : "ROWS DIFFER", a.rows, b.rows);
+  };
+  same("grid rows", before.title, after.title);
+  same("rare word rows", before.rare, after.rare);
+  same("common word rows", before.common, after.common);
+  same("eBook query rows", before.ebook, after.ebook);
+  same("orphan pairs", before.orphans, after.orphans);
+  same("clean-up rows", before.cleanup, after.cleanup);
+  std::filesystem::remove(path);
+  std::filesystem::remove(path + "-wal");
+  std::filesystem::remove(path + "-shm");
+}
+
+}  // namespace
+}  // namespace orvo
+
+int main(int argc, char** argv) {
+  std::vector<int64_t> sizes = {100000, 1000000};
+  std::string folder;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--items" && i + 1 < argc) {
+      sizes.clear();
+      std::string list = argv[++i];
+      for (size_t p = 0; p <= list.size();) {
+        size_t e = list.find(',', p);
+        if (e == std::string::npos) e = list.size();
+        sizes.push_back(std::atoll(list.substr(p, e - p).c_str()));
+        p = e + 1;
+      }
+    } else if (a == "--folder" && i + 1 < argc) {
+      folder = argv[++i];
+    } else {
+      std::printf("usage: news_db_bench [--items 100000,1000000] [--folder DIR]\n"
+                  "Generates news databases of real-size items and prints the timings of the reader's grid and\n"
+                  "searches, the eBook filter query and the clean-ups, before and after the index upgrade.\n");
+      return a == "--help" || a == "-h" ? 0 : 2;
+    }
+  }
+  if (folder.empty()) {
+    char tmpl[] = "/tmp/news_db_bench.XXXXXX";
+    if (!mkdtemp(tmpl)) return 1;
+    folder = tmpl;
+  }
+  std::filesystem::create_directories(folder);
+  // The engine's clean-up logs to the program folder: keep it in ours.
+  ::setenv("ORVO_HOME", folder.c_str(), 1);
+  for (int64_t n : sizes) orvo::RunSize(folder, n);
+  return 0;
+}

@@ -1,0 +1,369 @@
+#include "search_index.h"
+
+#include <algorithm>
+#include <mutex>
+#include <set>
+#include <unordered_map>
+#include <vector>
+
+#include "like.h"
+#include "text.h"
+
+namespace orvo {
+
+namespace {
+
+// The grid's sorts (title, date, site/category pair then date), each with
+// every column the grid reads, so a sorted list never touches the rows.
+struct NamedSql {
+  const char* name;
+  const char* sql;
+};
+constexpr NamedSql kGridIndexes[] = {
+    {"newsitem_grid_title",
+     "CREATE INDEX newsitem_grid_title ON newsitem(title COLLATE NOCASE, id, is_del, is_read, "
+     "publication_date, fk_site_cat_rel)"},
+    {"newsitem_grid_date",
+     "CREATE INDEX newsitem_grid_date ON newsitem(publication_date, id, is_del, is_read, title, "
+     "fk_site_cat_rel)"},
+    {"newsitem_grid_pair",
+     "CREATE INDEX newsitem_grid_pair ON newsitem(fk_site_cat_rel, publication_date, id, is_del, is_read, "
+     "title)"},
+};
+
+// Indexes the reader used to make at start-up; the grid indexes cover them.
+constexpr const char* kOldReaderIndexes =
+    "DROP INDEX IF EXISTS newsitem_title_nocase; DROP INDEX IF EXISTS newsitem_pair_date";
+
+constexpr const char* kGridIndexesSql =
+    "CREATE INDEX newsitem_grid_title ON newsitem(title COLLATE NOCASE, id, is_del, is_read, "
+    "publication_date, fk_site_cat_rel);\n"
+    "CREATE INDEX newsitem_grid_date ON newsitem(publication_date, id, is_del, is_read, title, "
+    "fk_site_cat_rel);\n"
+    "CREATE INDEX newsitem_grid_pair ON newsitem(fk_site_cat_rel, publication_date, id, is_del, is_read, "
+    "title);\n";
+
+// Items with ids in (filled_upto, fill_end] are not in the index yet: the
+// triggers leave them to the filling, which reads their current text.
+constexpr const char* kSearchIndexSql =
+    "CREATE VIRTUAL TABLE newsitem_fts USING fts5(title, body, content='newsitem', content_rowid='id', "
+    "tokenize='trigram', detail='none');\n"
+    "CREATE TABLE newsitem_fts_fill (filled_upto INTEGER NOT NULL, fill_end INTEGER NOT NULL);\n"
+    "CREATE TRIGGER newsitem_fts_insert AFTER INSERT ON newsitem\n"
+    "  WHEN new.id > (SELECT fill_end FROM newsitem_fts_fill) OR new.id <= (SELECT filled_upto FROM "
+    "newsitem_fts_fill)\n"
+    "BEGIN\n"
+    "  INSERT INTO newsitem_fts(rowid, title, body) VALUES (new.id, new.title, new.body);\n"
+    "END;\n"
+    "CREATE TRIGGER newsitem_fts_delete AFTER DELETE ON newsitem\n"
+    "  WHEN old.id > (SELECT fill_end FROM newsitem_fts_fill) OR old.id <= (SELECT filled_upto FROM "
+    "newsitem_fts_fill)\n"
+    "BEGIN\n"
+    "  INSERT INTO newsitem_fts(newsitem_fts, rowid, title, body) VALUES ('delete', old.id, old.title, "
+    "old.body);\n"
+    "END;\n"
+    "CREATE TRIGGER newsitem_fts_update AFTER UPDATE OF title, body ON newsitem\n"
+    "  WHEN old.id > (SELECT fill_end FROM newsitem_fts_fill) OR old.id <= (SELECT filled_upto FROM "
+    "newsitem_fts_fill)\n"
+    "BEGIN\n"
+    "  INSERT INTO newsitem_fts(newsitem_fts, rowid, title, body) VALUES ('delete', old.id, old.title, "
+    "old.body);\n"
+    "  INSERT INTO newsitem_fts(rowid, title, body) VALUES (new.id, new.title, new.body);\n"
+    "END;\n";
+
+// --- Which characters the index folds alike ----------------------------------
+
+// For each folded character, the characters that LIKE folds to it, split
+// into the groups that the index's tokenizer folds alike (one
+// representative each). The tokenizer is asked itself, on a scratch table,
+// so a difference between its folding and ours costs speed, never rows.
+class FoldGroups {
+ public:
+  static FoldGroups& Shared() {
+    static FoldGroups groups;
+    return groups;
+  }
+
+  std::vector<char32_t> Representatives(char32_t folded) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (auto it = cache_.find(folded); it != cache_.end()) return it->second;
+    if (!preimagesBuilt_) BuildPreimages();
+    std::vector<char32_t> members{folded};
+    if (auto it = preimages_.find(folded); it != preimages_.end()) members = it->second;
+    std::vector<char32_t> reps = members.size() > 1 ? Split(members) : members;
+    cache_.emplace(folded, reps);
+    return reps;
+  }
+
+ private:
+  FoldGroups() {
+    if (sqlite3_open_v2(":memory:", &scratch_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK ||
+        sqlite3_exec(scratch_, "CREATE VIRTUAL TABLE t USING fts5(x, tokenize='trigram', detail='none')", nullptr,
+                     nullptr, nullptr) != SQLITE_OK) {
+      sqlite3_close(scratch_);
+      scratch_ = nullptr;
+    }
+  }
+  ~FoldGroups() { sqlite3_close(scratch_); }
+
+  void BuildPreimages() {
+    preimagesBuilt_ = true;
+    // Case exists only in the first two planes.
+    for (char32_t c = 1; c < 0x20000; ++c) {
+      if (c >= 0xD800 && c <= 0xDFFF) continue;
+      char32_t f = FoldCase(c);
+      if (f != c) preimages_[f].push_back(c);
+    }
+    for (auto& [f, members] : preimages_)
+      if (FoldCase(f) == f) members.insert(members.begin(), f);
+  }
+
+  static std::string Triple(char32_t c) {
+    std::string one = EncodeUtf8(c);
+    return one + one + one;
+  }
+
+  // One representative per group; without a working scratch table every
+  // member stands alone, which is always safe.
+  std::vector<char32_t> Split(const std::vector<char32_t>& members) {
+    if (!scratch_) return members;
+    bool ok = sqlite3_exec(scratch_, "DELETE FROM t", nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_stmt* ins = nullptr;
+    ok = ok && sqlite3_prepare_v2(scratch_, "INSERT INTO t(rowid, x) VALUES (?, ?)", -1, &ins, nullptr) == SQLITE_OK;
+    for (size_t i = 0; ok && i < members.size(); ++i) {
+      std::string text = Triple(members[i]);
+      sqlite3_bind_int64(ins, 1, static_cast<sqlite3_int64>(i));
+      sqlite3_bind_text(ins, 2, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+      ok = sqlite3_step(ins) == SQLITE_DONE;
+      sqlite3_reset(ins);
+    }
+    sqlite3_finalize(ins);
+    sqlite3_stmt* q = nullptr;
+    ok = ok && sqlite3_prepare_v2(scratch_, "SELECT rowid FROM t WHERE t MATCH ?", -1, &q, nullptr) == SQLITE_OK;
+    std::vector<bool> grouped(members.size(), false);
+    std::vector<char32_t> reps;
+    for (size_t i = 0; ok && i < members.size(); ++i) {
+      if (grouped[i]) continue;
+      reps.push_back(members[i]);
+      grouped[i] = true;
+      std::string match = Quoted(std::u32string(3, members[i]));
+      sqlite3_bind_text(q, 1, match.c_str(), static_cast<int>(match.size()), SQLITE_TRANSIENT);
+      int rc;
+      while ((rc = sqlite3_step(q)) == SQLITE_ROW) grouped[static_cast<size_t>(sqlite3_column_int64(q, 0))] = true;
+      ok = rc == SQLITE_DONE;
+      sqlite3_reset(q);
+    }
+    sqlite3_finalize(q);
+    return ok ? reps : members;
+  }
+
+  static std::string EncodeUtf8(char32_t c) {
+    std::string out;
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return out;
+  }
+
+ public:
+  static std::string Quoted(const std::u32string& s) {
+    std::string out = "\"";
+    for (char32_t c : s) {
+      if (c == U'"') out += '"';
+      out += EncodeUtf8(c);
+    }
+    return out + "\"";
+  }
+
+ private:
+  std::mutex mutex_;
+  sqlite3* scratch_ = nullptr;
+  bool preimagesBuilt_ = false;
+  std::unordered_map<char32_t, std::vector<char32_t>> preimages_;
+  std::unordered_map<char32_t, std::vector<char32_t>> cache_;
+};
+
+// Past these, a window or a pattern adds little and costs index reads.
+constexpr size_t kMaxSpellings = 16;
+constexpr size_t kMaxWindows = 24;
+
+}  // namespace
+
+IndexQuery IndexAnd(const IndexQuery& a, const IndexQuery& b) {
+  if (!a) return b;
+  if (!b) return a;
+  return "(" + *a + ") AND (" + *b + ")";
+}
+
+IndexQuery IndexOr(const IndexQuery& a, const IndexQuery& b) {
+  if (!a || !b) return std::nullopt;
+  return "(" + *a + ") OR (" + *b + ")";
+}
+
+// Each window of three characters of a literal run becomes one trigram
+// term, or an OR of its spellings when LIKE folds a character that the
+// index tells apart.
+IndexQuery IndexQueryForLike(std::string_view pattern) {
+  std::vector<std::string> terms;
+  std::set<std::string> seen;
+  FoldGroups& groups = FoldGroups::Shared();
+  for (const std::u32string& run : LikeLiteralRuns(pattern)) {
+    if (run.size() < 3) continue;
+    std::vector<std::vector<char32_t>> reps;
+    for (char32_t c : run) reps.push_back(groups.Representatives(c));
+    for (size_t i = 0; i + 3 <= run.size(); ++i) {
+      if (reps[i].size() * reps[i + 1].size() * reps[i + 2].size() > kMaxSpellings) continue;
+      std::vector<std::string> spellings;
+      for (char32_t a : reps[i])
+        for (char32_t b : reps[i + 1])
+          for (char32_t c : reps[i + 2]) spellings.push_back(FoldGroups::Quoted({a, b, c}));
+      std::string term = spellings.size() == 1 ? spellings[0] : "(";
+      if (spellings.size() > 1) {
+        for (size_t k = 0; k < spellings.size(); ++k) term += (k ? " OR " : "") + spellings[k];
+        term += ")";
+      }
+      if (seen.insert(term).second) terms.push_back(std::move(term));
+    }
+  }
+  if (terms.empty()) return std::nullopt;
+  if (terms.size() > kMaxWindows) {
+    // An even spread keeps both ends of a long keyword.
+    std::vector<std::string> some;
+    for (size_t k = 0; k < kMaxWindows; ++k) some.push_back(terms[k * (terms.size() - 1) / (kMaxWindows - 1)]);
+    terms = std::move(some);
+  }
+  std::string query;
+  for (size_t k = 0; k < terms.size(); ++k) query += (k ? " AND " : "") + terms[k];
+  return query;
+}
+
+std::string IndexCandidatesSql(std::string_view idColumn) {
+  return std::string(idColumn) + " IN (SELECT rowid FROM newsitem_fts WHERE newsitem_fts MATCH ?)";
+}
+
+bool SearchIndexReady(Database& db) {
+  sqlite3_stmt* st = nullptr;
+  // Prepared by hand: a database without the table is an answer, not a failure.
+  if (sqlite3_prepare_v2(db.handle(), "SELECT filled_upto >= fill_end FROM newsitem_fts_fill", -1, &st, nullptr) !=
+      SQLITE_OK)
+    return false;
+  bool ready = sqlite3_step(st) == SQLITE_ROW && sqlite3_column_int(st, 0) != 0;
+  sqlite3_finalize(st);
+  return ready;
+}
+
+const char* GridIndexesSql() { return kGridIndexesSql; }
+const char* SearchIndexSql() { return kSearchIndexSql; }
+
+bool IndexUpgrade::Run(const char* sql) {
+  error_ = db_.Exec(sql);
+  return error_ == 0;
+}
+
+bool IndexUpgrade::GridIndexesMissing() {
+  Statement s(db_, "SELECT count(*) FROM sqlite_master WHERE type = 'index' AND name IN"
+                   " ('newsitem_grid_title', 'newsitem_grid_date', 'newsitem_grid_pair')");
+  return s.Next() && s.Int(0) < 3;
+}
+
+bool IndexUpgrade::SearchIndexMissing() {
+  Statement s(db_, "SELECT count(*) FROM sqlite_master WHERE name = 'newsitem_fts_fill'");
+  return s.Next() && s.Int(0) == 0;
+}
+
+bool IndexUpgrade::Done() { return !GridIndexesMissing() && !SearchIndexMissing() && SearchIndexReady(db_); }
+
+bool IndexUpgrade::Step() {
+  error_ = 0;
+  if (GridIndexesMissing()) {
+    what_ = "grid";
+    int made = 0;
+    const NamedSql* next = nullptr;
+    for (const NamedSql& index : kGridIndexes) {
+      Statement has(db_, "SELECT count(*) FROM sqlite_master WHERE type = 'index' AND name = ?");
+      has.Bind(1, index.name);
+      if (has.Next() && has.Int(0) == 1)
+        ++made;
+      else if (!next)
+        next = &index;
+    }
+    // One index per step: each is one long write on a large database.
+    if (!Run(next->sql)) return false;
+    percent_ = (made + 1) * 100 / 3;
+    return made + 1 < 3 || Run(kOldReaderIndexes);
+  }
+  if (SearchIndexMissing()) {
+    what_ = "search";
+    percent_ = 0;
+    Transaction t(db_);
+    if ((error_ = t.status()) != 0) return false;
+    if (!Run(kSearchIndexSql) ||
+        !Run("INSERT INTO newsitem_fts_fill SELECT 0, coalesce(max(id), 0) FROM newsitem"))
+      return false;
+    error_ = t.Commit();
+    return error_ == 0;
+  }
+  what_ = "search";
+  Transaction t(db_);
+  if ((error_ = t.status()) != 0) return false;
+  int64_t upto = 0, end = 0;
+  {
+    Statement s(db_, "SELECT filled_upto, fill_end FROM newsitem_fts_fill");
+    if (!s.Next()) {
+      error_ = s.error() ? s.error() : SQLITE_CORRUPT;
+      return false;
+    }
+    upto = s.Int(0);
+    end = s.Int(1);
+  }
+  if (upto >= end) {
+    percent_ = 100;
+    return false;
+  }
+  int64_t last = end;
+  {
+    Statement s(db_, "SELECT id FROM newsitem WHERE id > ? AND id <= ? ORDER BY id LIMIT 1 OFFSET ?");
+    s.Bind(1, upto).Bind(2, end).Bind(3, batch_ - 1);
+    if (s.Next()) last = s.Int(0);
+    if ((error_ = s.error()) != 0) return false;
+  }
+  Statement fill(db_, "INSERT INTO newsitem_fts(rowid, title, body) SELECT id, title, body FROM newsitem"
+                      " WHERE id > ? AND id <= ?");
+  fill.Bind(1, upto).Bind(2, last);
+  if ((error_ = fill.Execute()) != 0) return false;
+  Statement mark(db_, "UPDATE newsitem_fts_fill SET filled_upto = ?");
+  mark.Bind(1, last);
+  if ((error_ = mark.Execute()) != 0) return false;
+  if ((error_ = t.Commit()) != 0) return false;
+  percent_ = static_cast<int>(last * 100 / std::max<int64_t>(end, 1));
+  return true;
+}
+
+int UpgradeIndexes(const std::string& path, const std::atomic<bool>& stop,
+                   const std::function<void(const std::string&, int)>& progress) {
+  std::unique_ptr<Database> db;
+  if (int rc = Database::Open(path, Database::Mode::kExisting, &db)) return rc;
+  // A set `stop` also breaks off the statement under way (a long index
+  // build): its transaction rolls back and the next run does it again.
+  sqlite3_progress_handler(
+      db->handle(), 10000, [](void* flag) { return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0; },
+      const_cast<std::atomic<bool>*>(&stop));
+  IndexUpgrade upgrade(*db);
+  while (!stop && upgrade.Step())
+    if (progress) progress(upgrade.what(), upgrade.percent());
+  return stop && (upgrade.error() & 0xFF) == SQLITE_INTERRUPT ? 0 : upgrade.error();
+}
+
+}  // namespace orvo

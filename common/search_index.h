@@ -1,0 +1,82 @@
+// Keyword search through a trigram index of the news titles and bodies.
+//
+// The index only narrows: it names candidate items, and the LIKE test that
+// the query would run anyway picks the exact rows among them. So the rows
+// found are those of the plain LIKE query, whatever the index's own case
+// folding, provided the candidates hold every row the LIKE test accepts.
+// IndexQueryForLike builds its query to keep that promise.
+//
+// A database made before the index existed gets it, and the grid's covering
+// indexes, from IndexUpgrade, in small steps on a connection of its own.
+// Until the index is complete, searches run on LIKE alone.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "database.h"
+
+namespace orvo {
+
+// Candidate items as an index query (FTS5 MATCH syntax); none = every item.
+using IndexQuery = std::optional<std::string>;
+IndexQuery IndexAnd(const IndexQuery& a, const IndexQuery& b);
+IndexQuery IndexOr(const IndexQuery& a, const IndexQuery& b);
+
+// Every item whose title or body is LIKE `pattern` (the database's LIKE:
+// bracket escapes, case-insensitive) is among the candidates. None when the
+// pattern has no three literal characters in a row.
+IndexQuery IndexQueryForLike(std::string_view pattern);
+
+// "<idColumn> IN (...)" over the candidates; the query is bound to its "?".
+std::string IndexCandidatesSql(std::string_view idColumn);
+
+// True when the index holds every item and triggers keep it in step.
+bool SearchIndexReady(Database& db);
+
+// Brings a database up to the current indexes, a short transaction at a
+// time, so that a download can store news meanwhile.
+class IndexUpgrade {
+ public:
+  explicit IndexUpgrade(Database& db, int batch = kBatch) : db_(db), batch_(batch) {}
+
+  // Nothing left to do.
+  bool Done();
+  // Does the next piece of work. False when there is nothing left or on a
+  // failure (error() then says which).
+  bool Step();
+  int error() const { return error_; }
+  // How far the current part is, 0 to 100, and what it is.
+  int percent() const { return percent_; }
+  const std::string& what() const { return what_; }
+
+  // Items indexed per step.
+  static constexpr int kBatch = 2000;
+
+ private:
+  bool GridIndexesMissing();
+  bool SearchIndexMissing();
+  bool Run(const char* sql);
+
+  Database& db_;
+  int batch_;
+  int error_ = 0;
+  int percent_ = 0;
+  std::string what_;
+};
+
+// Runs IndexUpgrade over the database at `path` on its own connection until
+// it is done, `stop` is set (which also breaks off the statement under way)
+// or a step fails. `progress` hears each step ("grid" or "search", percent).
+// 0, or the failure's code.
+int UpgradeIndexes(const std::string& path, const std::atomic<bool>& stop,
+                   const std::function<void(const std::string&, int)>& progress);
+
+// The texts of the statements of IndexUpgrade, for comparing with the schema.
+const char* GridIndexesSql();
+const char* SearchIndexSql();
+
+}  // namespace orvo

@@ -1,0 +1,244 @@
+#include "search_index.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+#include <vector>
+
+#include "database.h"
+#include "like.h"
+#include "test_support.h"
+#include "text.h"
+
+namespace orvo {
+namespace {
+
+std::string Utf8(char32_t c) {
+  std::string out;
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return out;
+}
+
+// Letters whose case is hard: signs that fold to ASCII letters, the Greek
+// final sigma, the Turkish i's, the sharp s, Cyrillic capitals outside the
+// basic block, Latin-1 and Latin Extended-A pairs, and LIKE's own
+// characters.
+const std::u32string kAlphabet =
+    U"aAbBkKKsSſσΣςωΩΩµμΜßẞİiIıŸÿЖжЁёЀѐÉéŁłĳĲ%_[]^ 019";
+
+class SearchIndexTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(Database::Open(dir_.File("news.db"), Database::Mode::kCreate, &db_), 0);
+  }
+
+  void AddItem(const std::string& title, const std::string& body) {
+    Statement s(*db_, "INSERT INTO newsitem (title, body) VALUES (?, ?)");
+    s.Bind(1, title).Bind(2, body);
+    ASSERT_EQ(s.Execute(), 0) << db_->ErrorMessage();
+  }
+
+  std::vector<int64_t> Ids(const std::string& sql, const std::vector<std::string>& values) {
+    Statement s(*db_, sql);
+    for (size_t i = 0; i < values.size(); ++i) s.Bind(static_cast<int>(i + 1), values[i]);
+    std::vector<int64_t> ids;
+    while (s.Next()) ids.push_back(s.Int(0));
+    EXPECT_EQ(s.error(), 0) << sql << ": " << db_->ErrorMessage();
+    return ids;
+  }
+
+  std::vector<int64_t> ByLike(const std::string& pattern) {
+    return Ids("SELECT id FROM newsitem WHERE title LIKE ?1 OR body LIKE ?1 ORDER BY id", {pattern});
+  }
+  std::vector<int64_t> ByIndex(const std::string& pattern) {
+    IndexQuery q = IndexQueryForLike(pattern);
+    if (!q) return ByLike(pattern);
+    return Ids("SELECT id FROM newsitem WHERE " + IndexCandidatesSql("id") +
+                   " AND (title LIKE ?2 OR body LIKE ?2) ORDER BY id",
+               {*q, pattern});
+  }
+
+  std::string RandomText(std::mt19937& rng, size_t length) {
+    std::uniform_int_distribution<size_t> pick(0, kAlphabet.size() - 1);
+    std::string out;
+    for (size_t i = 0; i < length; ++i) out += Utf8(kAlphabet[pick(rng)]);
+    return out;
+  }
+
+  // The same text with every letter swapped for a random one that LIKE
+  // takes as equal to it.
+  std::string OtherCase(std::mt19937& rng, const std::u32string& text) {
+    std::string out;
+    for (char32_t c : text) {
+      std::vector<char32_t> same;
+      for (char32_t a : kAlphabet)
+        if (FoldCase(a) == FoldCase(c)) same.push_back(a);
+      out += Utf8(same[std::uniform_int_distribution<size_t>(0, same.size() - 1)(rng)]);
+    }
+    return out;
+  }
+
+  testing::TempDir dir_;
+  std::unique_ptr<Database> db_;
+};
+
+TEST_F(SearchIndexTest, LiteralRunsFollowTheBracketEscapes) {
+  using Runs = std::vector<std::u32string>;
+  EXPECT_EQ(LikeLiteralRuns("%" + LikeEscape("50%_[a]^") + "%"), Runs{U"50%_[a]^"});
+  EXPECT_EQ(LikeLiteralRuns("%ab_cdé%x[a-c]yz%"), (Runs{U"ab", U"cdé", U"x", U"yz"}));
+  EXPECT_EQ(LikeLiteralRuns("%ПРИВЕТ%"), Runs{U"привет"});
+  EXPECT_EQ(LikeLiteralRuns("%[^a]bcd%"), Runs{U"bcd"});
+  EXPECT_EQ(LikeLiteralRuns("%%"), Runs{});
+  // Short runs give no index query: the search stays on LIKE alone.
+  EXPECT_FALSE(IndexQueryForLike("%ab%"));
+  EXPECT_FALSE(IndexQueryForLike("%a_b_c%"));
+  EXPECT_TRUE(IndexQueryForLike("%abc%"));
+  EXPECT_EQ(IndexAnd(std::nullopt, std::string("x")), "x");
+  EXPECT_FALSE(IndexOr(std::nullopt, std::string("x")));
+}
+
+// The hard cases one by one, then a generated database: the index with the
+// LIKE test over its candidates finds exactly the rows of LIKE alone.
+TEST_F(SearchIndexTest, IndexedSearchFindsTheRowsOfLike) {
+  const char* texts[] = {
+      "Price 50%_[A]^ today", "price 50 a today", "500 items [b] ^x", "Слово ПРИВЕТ мир", "привет всем",
+      "ΣΑΣ ΕΥΧΑΡΙΣΤΩ", "σας ευχαριστώ", "ÄRGER über ÖL", "kein ärger", "STRASSE straße",
+      "the Kelvin K sign", "ſtrange long s", "İstanbul ISTANBUL ıstanbul", "ЁЛКА ёлка Ѐ",
+      "ЪЕ\xC3 broken", "a \"quoted\" word", "tab\there",
+  };
+  for (const char* t : texts) AddItem("", t);
+  AddItem("ПРИВЕТ in the title", "nothing here");
+  const char* patterns[] = {
+      "%50[%][_][[]a[]][^]%", "%50[%]%", "%50%a%", "%[[]b[]]%", "%[^]x%", "%привет%", "%ПрИвЕт%",
+      "%σας%", "%ΣΑΣ%", "%ευχαριστω%", "%ΕΥΧΑΡΙΣΤΏ%", "%ärger%", "%ÄRGER%", "%straße%", "%strasse%",
+      "%k sign%", "%strange%", "%istanbul%", "%İSTANBUL%", "%ёлка%", "%ЁЛКА%", "%ѐ%", "%\"quoted\"%",
+      "%a_b%", "%pri_e%", "%[a-c]e%", "%ab%", "%", "%%", "%tab\th%", "%e\xC3 b%",
+  };
+  for (const char* p : patterns) EXPECT_EQ(ByIndex(p), ByLike(p)) << p;
+
+  std::mt19937 rng(19);
+  std::vector<std::u32string> docs;
+  for (int i = 0; i < 400; ++i) {
+    std::string text = RandomText(rng, 40);
+    AddItem(i % 7 == 0 ? text : "", i % 7 == 0 ? "" : text);
+    std::u32string decoded;
+    for (size_t k = 0; k < text.size();) decoded.push_back(NextCodePoint(text, k));
+    docs.push_back(decoded);
+  }
+  int matched = 0;
+  for (int i = 0; i < 300; ++i) {
+    const std::u32string& doc = docs[rng() % docs.size()];
+    size_t len = 3 + rng() % 5;
+    size_t at = rng() % (doc.size() - len);
+    std::string keyword = OtherCase(rng, doc.substr(at, len));
+    // As the reader stores it, and raw, with % and _ as wildcards.
+    for (const std::string& p : {"%" + LikeEscape(keyword) + "%", "%" + keyword + "%"}) {
+      std::vector<int64_t> like = ByLike(p);
+      EXPECT_EQ(ByIndex(p), like) << p;
+      matched += !like.empty();
+    }
+  }
+  EXPECT_GT(matched, 300);
+}
+
+std::set<std::string> IndexObjects(Database& db) {
+  std::set<std::string> sql;
+  Statement s(db, "SELECT sql FROM sqlite_master WHERE sql IS NOT NULL AND"
+                  " (name LIKE 'newsitem[_]fts%' OR name LIKE 'newsitem[_]grid%')");
+  while (s.Next()) sql.insert(s.Text(0));
+  return sql;
+}
+
+void MakeOld(Database& db) {
+  ASSERT_EQ(db.Exec("DROP TRIGGER newsitem_fts_insert; DROP TRIGGER newsitem_fts_delete;"
+                    "DROP TRIGGER newsitem_fts_update; DROP TABLE newsitem_fts; DROP TABLE newsitem_fts_fill;"
+                    "DROP INDEX newsitem_grid_title; DROP INDEX newsitem_grid_date; DROP INDEX newsitem_grid_pair;"
+                    "CREATE INDEX newsitem_title_nocase ON newsitem(title COLLATE NOCASE)"),
+            0);
+}
+
+bool IndexIntact(Database& db) {
+  return db.Exec("INSERT INTO newsitem_fts(newsitem_fts, rank) VALUES ('integrity-check', 1)") == 0;
+}
+
+// An older database gets the indexes in steps while items come, change and
+// go; afterwards the index matches the table and searches use it.
+TEST_F(SearchIndexTest, UpgradeFillsAnOlderDatabaseWhileItChanges) {
+  const std::set<std::string> fresh = IndexObjects(*db_);
+  EXPECT_EQ(fresh.size(), 12u);  // with the index's own tables
+  EXPECT_TRUE(SearchIndexReady(*db_));
+  MakeOld(*db_);
+  EXPECT_FALSE(SearchIndexReady(*db_));
+  for (int i = 0; i < 50; ++i) AddItem("title " + std::to_string(i), "old body " + std::to_string(i) + " Ёлка");
+
+  IndexUpgrade upgrade(*db_, 7);
+  EXPECT_FALSE(upgrade.Done());
+  int steps = 0, readySteps = 0;
+  while (upgrade.Step()) {
+    ++steps;
+    readySteps += SearchIndexReady(*db_);
+    // Writers go on meanwhile: below, inside and above the part filled so far.
+    Statement up(*db_, "UPDATE newsitem SET body = body || ' changed ЁЛКА' WHERE id = ?");
+    up.Bind(1, (steps * 5) % 50 + 1);
+    ASSERT_EQ(up.Execute(), 0);
+    Statement del(*db_, "DELETE FROM newsitem WHERE id = ?");
+    del.Bind(1, (steps * 11) % 50 + 1);
+    ASSERT_EQ(del.Execute(), 0);
+    if (steps % 3 == 0) AddItem("new", "new body ёлка changed");
+    ASSERT_LT(steps, 100);
+  }
+  EXPECT_EQ(upgrade.error(), 0);
+  EXPECT_EQ(readySteps, 1);  // only after the last items went in
+  EXPECT_TRUE(upgrade.Done());
+  EXPECT_TRUE(SearchIndexReady(*db_));
+  EXPECT_GT(steps, 8);  // three indexes, the table, and the items seven at a time
+  EXPECT_TRUE(IndexIntact(*db_)) << db_->ErrorMessage();
+  EXPECT_EQ(IndexObjects(*db_), fresh);
+  Statement old(*db_, "SELECT count(*) FROM sqlite_master WHERE name = 'newsitem_title_nocase'");
+  ASSERT_TRUE(old.Next());
+  EXPECT_EQ(old.Int(0), 0);
+  for (const char* p : {"%changed ёлка%", "%old body 1%", "%new body%", "%title 4%"})
+    EXPECT_EQ(ByIndex(p), ByLike(p)) << p;
+  EXPECT_FALSE(ByLike("%changed ёлка%").empty());
+}
+
+TEST_F(SearchIndexTest, UpgradeOnItsOwnConnectionStopsWhenTold) {
+  MakeOld(*db_);
+  for (int i = 0; i < 30; ++i) AddItem("t", "body");
+  std::atomic<bool> stop{false};
+  std::vector<std::string> seen;
+  EXPECT_EQ(UpgradeIndexes(dir_.File("news.db"), stop,
+                           [&](const std::string& what, int percent) {
+                             seen.push_back(what + " " + std::to_string(percent));
+                           }),
+            0);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.front(), "grid 33");
+  EXPECT_EQ(seen.back(), "search 100");
+  EXPECT_TRUE(SearchIndexReady(*db_));
+  EXPECT_TRUE(IndexIntact(*db_));
+
+  MakeOld(*db_);
+  stop = true;
+  EXPECT_EQ(UpgradeIndexes(dir_.File("news.db"), stop, nullptr), 0);
+  EXPECT_FALSE(SearchIndexReady(*db_));
+  EXPECT_NE(UpgradeIndexes(dir_.File("missing.db"), stop, nullptr), 0);
+}
+
+}  // namespace
+}  // namespace orvo

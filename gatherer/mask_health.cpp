@@ -1,0 +1,145 @@
+#include "mask_health.h"
+
+#include "database.h"
+#include "eventlog.h"
+#include "text.h"
+
+namespace orvo {
+
+namespace {
+
+constexpr const char* kHealthTables =
+    "CREATE TABLE IF NOT EXISTS mask_health ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " fk_site_cat_rel INTEGER REFERENCES site_cat_rel(id) ON DELETE CASCADE,"
+    " run_time TEXT NOT NULL DEFAULT '',"
+    " list_loaded INTEGER NOT NULL DEFAULT 0,"
+    " links_found INTEGER NOT NULL DEFAULT 0,"
+    " feed_links INTEGER NOT NULL DEFAULT 0,"
+    " pages_walked INTEGER NOT NULL DEFAULT 0,"
+    " empty_bodies INTEGER NOT NULL DEFAULT 0,"
+    " empty_titles INTEGER NOT NULL DEFAULT 0,"
+    " items_stored INTEGER NOT NULL DEFAULT 0,"
+    " auto_items INTEGER NOT NULL DEFAULT 0,"
+    " state INTEGER NOT NULL DEFAULT 0,"
+    " symptom TEXT NOT NULL DEFAULT '',"
+    " broken_since TEXT);"
+    "CREATE INDEX IF NOT EXISTS mask_health_pair ON mask_health(fk_site_cat_rel, id);"
+    "CREATE TABLE IF NOT EXISTS newsitem_auto ("
+    " fk_newsitem INTEGER PRIMARY KEY REFERENCES newsitem(id) ON DELETE CASCADE,"
+    " how INTEGER NOT NULL DEFAULT 1);";
+
+// The news mask failed this run: the body stayed empty on at least half of
+// the pages walked, and on at least two of them.
+bool NewsMaskFailed(const PairRun& run) {
+  int empty = run.newsMaskEmpty ? run.pagesWalked : run.emptyBodies;
+  return run.pagesWalked > 0 && empty >= 2 && empty * 2 >= run.pagesWalked;
+}
+
+}  // namespace
+
+int EnsureHealthTables(Database& db) { return db.Exec(kHealthTables); }
+
+std::string PairName(Database& db, int siteCatRel) {
+  Statement st(db,
+               "SELECT ns.site_name, nc.name FROM site_cat_rel rel "
+               "JOIN news_config ns ON ns.id = rel.fk_news_config JOIN news_cat nc ON nc.id = rel.fk_news_cat "
+               "WHERE rel.id = ?");
+  st.Bind(1, siteCatRel);
+  if (!st.Next()) return "pair " + std::to_string(siteCatRel);
+  return st.Text(0) + " / " + st.Text(1);
+}
+
+HealthVerdict LatestHealth(Database& db, int siteCatRel) {
+  HealthVerdict v;
+  Statement st(db,
+               "SELECT state, symptom, broken_since FROM mask_health WHERE fk_site_cat_rel = ? "
+               "ORDER BY id DESC LIMIT 1");
+  st.Bind(1, siteCatRel);
+  if (!st.Next()) return v;
+  v.known = true;
+  v.state = static_cast<PairHealth>(st.Int(0));
+  v.symptom = st.Text(1);
+  v.brokenSince = st.IsNull(2) ? std::string() : st.Text(2);
+  return v;
+}
+
+HealthVerdict RecordPairRun(Database& db, const PairRun& run, std::time_t now) {
+  EnsureHealthTables(db);
+  const HealthVerdict before = LatestHealth(db, run.siteCatRel);
+  bool listYielded = false, newsYielded = false;
+  {
+    Statement st(db,
+                 "SELECT COALESCE(MAX(links_found > 0), 0), COALESCE(MAX(pages_walked > empty_bodies), 0) "
+                 "FROM mask_health WHERE fk_site_cat_rel = ?");
+    st.Bind(1, run.siteCatRel);
+    if (st.Next()) {
+      listYielded = st.Int(0) != 0;
+      newsYielded = st.Int(1) != 0;
+    }
+  }
+  const std::string stamp = FormatDbTime(now);
+  HealthVerdict v;
+  v.known = true;
+  if (!run.listLoaded) {
+    // Nothing to judge: the page did not arrive, which is the network's fault.
+    v = before;
+  } else if (run.linksFound == 0) {
+    v.symptom = "the list mask found no link on its list page" +
+                std::string(run.feedLinks > 0 ? " (links taken from the site's feed)" : "");
+    v.state = listYielded ? PairHealth::kBroken : PairHealth::kNeverWorked;
+  } else if (NewsMaskFailed(run)) {
+    int empty = run.newsMaskEmpty ? run.pagesWalked : run.emptyBodies;
+    v.symptom = "the news mask left the body empty on " + std::to_string(empty) + " of " +
+                std::to_string(run.pagesWalked) + " pages";
+    v.state = newsYielded ? PairHealth::kBroken : PairHealth::kNeverWorked;
+  } else if (run.pagesWalked == 0 && before.known && before.state == PairHealth::kBroken &&
+             before.symptom.find("news mask") != std::string::npos) {
+    v = before;  // links found but none new: the news mask could not show it mends
+  } else if (run.pagesWalked == 0 && !newsYielded && before.known && before.state == PairHealth::kNeverWorked) {
+    v = before;
+  } else {
+    v.state = PairHealth::kHealthy;
+  }
+  if (v.state == PairHealth::kBroken)
+    v.brokenSince = before.known && before.state == PairHealth::kBroken && !before.brokenSince.empty()
+                        ? before.brokenSince
+                        : stamp;
+  else
+    v.brokenSince.clear();
+  Statement ins(db,
+                "INSERT INTO mask_health (fk_site_cat_rel, run_time, list_loaded, links_found, feed_links, "
+                "pages_walked, empty_bodies, empty_titles, items_stored, auto_items, state, symptom, broken_since) "
+                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  ins.Bind(1, run.siteCatRel).Bind(2, stamp).Bind(3, run.listLoaded ? 1 : 0).Bind(4, run.linksFound);
+  ins.Bind(5, run.feedLinks).Bind(6, run.pagesWalked).Bind(7, run.newsMaskEmpty ? run.pagesWalked : run.emptyBodies);
+  ins.Bind(8, run.emptyTitles).Bind(9, run.itemsStored).Bind(10, run.autoItems);
+  ins.Bind(11, static_cast<int>(v.state)).Bind(12, v.symptom);
+  if (v.brokenSince.empty()) ins.BindNull(13);
+  else ins.Bind(13, v.brokenSince);
+  if (ins.Execute() != 0) WriteEventLog("Can not record mask health: " + db.ErrorMessage());
+  // Only the latest verdicts matter; keep a few runs per pair for the record.
+  Statement trim(db,
+                 "DELETE FROM mask_health WHERE fk_site_cat_rel = ?1 AND id NOT IN "
+                 "(SELECT id FROM mask_health WHERE fk_site_cat_rel = ?1 ORDER BY id DESC LIMIT 30) "
+                 "AND NOT (links_found > 0 AND id = (SELECT MAX(id) FROM mask_health WHERE fk_site_cat_rel = ?1 "
+                 "AND links_found > 0)) "
+                 "AND NOT (pages_walked > empty_bodies AND id = (SELECT MAX(id) FROM mask_health "
+                 "WHERE fk_site_cat_rel = ?1 AND pages_walked > empty_bodies))");
+  trim.Bind(1, run.siteCatRel);
+  trim.Execute();
+  return v;
+}
+
+int MarkAutoItem(Database& db, int64_t newsId, AutoMark how) {
+  EnsureHealthTables(db);
+  Statement st(db, "INSERT OR REPLACE INTO newsitem_auto (fk_newsitem, how) VALUES (?, ?)");
+  st.Bind(1, newsId).Bind(2, static_cast<int>(how));
+  return st.Execute();
+}
+
+std::string BrokenPairText(const std::string& pairName, const HealthVerdict& verdict) {
+  return "Mask of " + pairName + " is broken since " + verdict.brokenSince + ": " + verdict.symptom + ".";
+}
+
+}  // namespace orvo

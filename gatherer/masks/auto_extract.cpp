@@ -1,0 +1,879 @@
+#include "gatherer/masks/auto_extract.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "gatherer/masks/text_util.h"
+#include "gatherer/masks/url.h"
+
+namespace orvo {
+
+namespace {
+
+// Deeper than this the composition stops descending; no article nests so.
+constexpr int kMaxDepth = 400;
+// Shortest text a paragraph needs to count towards its block's score.
+constexpr int kMinParagraphChars = 25;
+
+bool Contains(std::string_view hay, std::string_view needle) {
+  return hay.find(needle) != std::string_view::npos;
+}
+
+bool AnyOf(std::string_view hay, std::initializer_list<const char*> needles) {
+  for (const char* n : needles)
+    if (Contains(hay, n)) return true;
+  return false;
+}
+
+bool TagIn(std::string_view tag, std::initializer_list<const char*> tags) {
+  for (const char* t : tags)
+    if (tag == t) return true;
+  return false;
+}
+
+// Elements whose content a reader never sees as text.
+bool IsInvisibleTag(std::string_view tag) {
+  return TagIn(tag, {"SCRIPT", "STYLE", "NOSCRIPT", "TEMPLATE", "HEAD", "TITLE", "IFRAME", "OBJECT",
+                     "EMBED", "NOFRAMES", "NOEMBED", "AUDIO", "VIDEO", "CANVAS", "SELECT", "META",
+                     "LINK", "SVG", "BUTTON", "INPUT", "TEXTAREA", "!"});
+}
+
+bool IsBlockTag(std::string_view tag) {
+  return TagIn(tag, {"P",       "DIV",    "SECTION", "ARTICLE", "MAIN",       "BLOCKQUOTE", "PRE",
+                     "UL",      "OL",     "LI",      "DL",      "DT",         "DD",         "H1",
+                     "H2",      "H3",     "H4",      "H5",      "H6",         "TABLE",      "TR",
+                     "TD",      "TH",     "TBODY",   "THEAD",   "TFOOT",      "FIGURE",     "FIGCAPTION",
+                     "HEADER",  "FOOTER", "ADDRESS", "CENTER",  "HR",         "FORM",       "NAV",
+                     "ASIDE",   "DETAILS", "SUMMARY", "CAPTION", "FIELDSET"});
+}
+
+bool IsHiddenElement(const HtmlDocument& page, int e) {
+  if (page.HasAttribute(e, "hidden")) return true;
+  if (page.Attribute(e, "aria-hidden") == "true") return true;
+  std::string style = page.Attribute(e, "style");
+  if (style.empty()) return false;
+  std::string s;
+  for (char c : style)
+    if (!IsAsciiSpace(c)) s += char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return Contains(s, "display:none") || Contains(s, "visibility:hidden");
+}
+
+// Class and id of an element, lower-case, for the hint tests.
+std::string Hints(const HtmlDocument& page, int e) {
+  std::string h = AsciiLower(page.Attribute(e, "class"));
+  h += ' ';
+  h += AsciiLower(page.Attribute(e, "id"));
+  return h;
+}
+
+bool IsPositiveHint(std::string_view h) {
+  return AnyOf(h, {"article", "body", "content", "entry", "main", "post", "text", "story", "blog",
+                   "artikel", "beitrag", "inhalt", "news-detail", "single"});
+}
+
+// Names of page furniture: navigation, comments, sharing, advertising.
+bool IsNegativeHint(std::string_view h) {
+  return AnyOf(h, {"comment", "kommentar", "footer", "footnote", "masthead", "meta", "outbrain",
+                   "promo", "related", "share", "sharing", "shoutbox", "sidebar", "skyscraper",
+                   "sponsor", "shopping", "tags", "tool", "widget", "nav", "menu", "breadcrumb",
+                   "social", "teaser", "newsletter", "cookie", "banner", "advert", "-ad-", "ad-slot",
+                   "adslot", "recommend", "popular", "most-read", "pagination", "pager", "login",
+                   "subscribe", "disqus", "community", "author-box", "byline", "caption",
+                   "infobox", "toolbar", "hidden", "print", "rating", "signup", "gallery-list",
+                   "copyright", "weitere", "mehr-zum", "lesen-sie", "read-more", "readmore",
+                   "consent", "gdpr", "modal", "overlay", "popup"});
+}
+
+// Hints strong enough to drop an element inside the chosen block.
+bool IsFurnitureHint(std::string_view h) {
+  return AnyOf(h, {"comment", "kommentar", "related", "share", "sharing", "social", "sidebar",
+                   "newsletter", "cookie", "banner", "advert", "-ad-", "ad-slot", "adslot",
+                   "recommend", "popular", "most-read", "breadcrumb", "pagination", "pager",
+                   "subscribe", "disqus", "outbrain", "teaser", "promo", "author-box",
+                   "byline", "toolbar", "print", "rating", "signup", "tags", "consent", "gdpr",
+                   "modal", "overlay", "popup", "meta", "nav", "menu", "footer", "read-more",
+                   "readmore", "weitere", "mehr-zum", "lesen-sie", "infobox", "copyright"});
+}
+
+int ClassWeight(std::string_view h) {
+  int w = 0;
+  if (IsPositiveHint(h)) w += 25;
+  if (IsNegativeHint(h)) w -= 25;
+  return w;
+}
+
+size_t CountChars(std::string_view s) {
+  size_t n = 0;
+  for (unsigned char c : s)
+    if ((c & 0xC0) != 0x80 && !IsAsciiSpace(char(c))) ++n;
+  return n;
+}
+
+// Collapses white space (no-break spaces included) and trims.
+std::string CleanText(std::string_view s) {
+  std::string out;
+  bool space = false;
+  for (size_t i = 0; i < s.size(); ++i) {
+    bool nbsp = s.compare(i, 2, "\xC2\xA0") == 0;
+    if (IsAsciiSpace(s[i]) || nbsp) {
+      if (nbsp) ++i;
+      space = true;
+      continue;
+    }
+    if (space && !out.empty()) out += ' ';
+    space = false;
+    out += s[i];
+  }
+  return out;
+}
+
+bool StartsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
+
+// Per-element figures of one page, computed bottom-up in one pass.
+struct PageFigures {
+  std::vector<int> text;   // visible characters, white space not counted
+  std::vector<int> links;  // of which inside links
+  std::vector<int> paragraphs;
+  std::vector<int> images;
+  std::vector<unsigned char> invisible;
+};
+
+PageFigures Measure(const HtmlDocument& page) {
+  const int n = page.ElementCount();
+  PageFigures f;
+  f.text.assign(size_t(n), 0);
+  f.links.assign(size_t(n), 0);
+  f.paragraphs.assign(size_t(n), 0);
+  f.images.assign(size_t(n), 0);
+  f.invisible.assign(size_t(n), 0);
+  std::vector<HtmlDocument::ChildNode> kids;
+  // Children have higher ids than their parents, so a reverse pass sees every
+  // child before its parent.
+  for (int e = n; e-- > 0;) {
+    std::string_view tag = page.TagName(e);
+    if (IsInvisibleTag(tag) || IsHiddenElement(page, e)) {
+      f.invisible[size_t(e)] = 1;
+      continue;
+    }
+    int text = 0, links = 0, paragraphs = 0, images = 0;
+    page.ChildNodes(e, kids);
+    for (const auto& k : kids) {
+      if (k.element < 0) {
+        text += int(CountChars(k.text));
+      } else {
+        text += f.text[size_t(k.element)];
+        links += f.links[size_t(k.element)];
+        paragraphs += f.paragraphs[size_t(k.element)];
+        images += f.images[size_t(k.element)];
+      }
+    }
+    if (tag == "A") links = text;
+    if (tag == "P") ++paragraphs;
+    if (tag == "IMG") ++images;
+    f.text[size_t(e)] = text;
+    f.links[size_t(e)] = links;
+    f.paragraphs[size_t(e)] = paragraphs;
+    f.images[size_t(e)] = images;
+  }
+  return f;
+}
+
+double LinkDensity(const PageFigures& f, int e) {
+  int t = f.text[size_t(e)];
+  return t > 0 ? double(f.links[size_t(e)]) / t : 0.0;
+}
+
+bool HasBlockChild(const HtmlDocument& page, int e) {
+  for (int c : page.Children(e))
+    if (IsBlockTag(page.TagName(c))) return true;
+  return false;
+}
+
+// The text of an element's own text nodes and inline children, as one run.
+std::string ParagraphText(const HtmlDocument& page, int e) { return CleanText(page.InnerText(e)); }
+
+int TagBonus(std::string_view tag) {
+  if (tag == "DIV" || tag == "ARTICLE" || tag == "MAIN" || tag == "SECTION") return 5;
+  if (tag == "PRE" || tag == "TD" || tag == "BLOCKQUOTE") return 3;
+  if (TagIn(tag, {"ADDRESS", "OL", "UL", "DL", "DD", "DT", "LI", "FORM"})) return -3;
+  if (TagIn(tag, {"H1", "H2", "H3", "H4", "H5", "H6", "TH"})) return -5;
+  return 0;
+}
+
+class Extractor {
+ public:
+  Extractor(const HtmlDocument& page, ExtractionState& state, const PageFigures& fig, bool strict)
+      : page_(page), state_(state), fig_(fig), strict_(strict) {}
+
+  int ChooseMainBlock();
+  void Compose(int main);
+
+ private:
+  bool Excluded(int e) const;  // furniture seen from the hints, before scoring
+  bool Drop(int e, int main) const;
+  void Emit(int e, int main, int depth);
+  void EmitText(std::string_view text);
+  void EmitImage(int e);
+  void Break() { pending_break_ = true; }
+
+  const HtmlDocument& page_;
+  ExtractionState& state_;
+  const PageFigures& fig_;
+  bool strict_;  // furniture hints exclude whole subtrees
+  std::vector<double> score_;
+  std::vector<int> inside_furniture_;
+  bool pending_break_ = false;
+  bool pending_space_ = false;
+  bool at_start_ = true;
+};
+
+bool Extractor::Excluded(int e) const {
+  if (!strict_) return false;
+  std::string_view tag = page_.TagName(e);
+  if (TagIn(tag, {"NAV", "ASIDE", "FOOTER", "FORM", "HEADER"})) return true;
+  std::string role = page_.Attribute(e, "role");
+  if (role == "navigation" || role == "complementary" || role == "contentinfo" || role == "banner")
+    return true;
+  if (tag == "BODY" || tag == "HTML" || tag == "MAIN" || tag == "ARTICLE") return false;
+  std::string h = Hints(page_, e);
+  if (h.size() <= 1) return false;
+  return IsFurnitureHint(h) && !AnyOf(h, {"article", "content", "main", "body", "entry", "story"});
+}
+
+int Extractor::ChooseMainBlock() {
+  const int n = page_.ElementCount();
+  const int body = page_.Body();
+  if (body < 0) return -1;
+  score_.assign(size_t(n), 0.0);
+  // Furniture marks its whole subtree, so paragraphs of comments and
+  // "related" boxes score nothing.
+  inside_furniture_.assign(size_t(n), 0);
+  std::vector<unsigned char> scored(size_t(n), 0);
+  for (int e = 0; e < n; ++e) {
+    int p = page_.Parent(e);
+    if (p >= 0 && (inside_furniture_[size_t(p)] || fig_.invisible[size_t(p)]))
+      inside_furniture_[size_t(e)] = 1;
+    else if (Excluded(e))
+      inside_furniture_[size_t(e)] = 1;
+  }
+  auto init = [&](int c) {
+    if (scored[size_t(c)]) return;
+    scored[size_t(c)] = 1;
+    score_[size_t(c)] = TagBonus(page_.TagName(c)) + ClassWeight(Hints(page_, c));
+    if (page_.Attribute(c, "itemprop") == "articleBody") score_[size_t(c)] += 50;
+  };
+  for (int e = body; e < n; ++e) {
+    if (inside_furniture_[size_t(e)] || fig_.invisible[size_t(e)]) continue;
+    std::string_view tag = page_.TagName(e);
+    bool paragraph = TagIn(tag, {"P", "PRE", "TD", "BLOCKQUOTE"}) ||
+                     (TagIn(tag, {"DIV", "SECTION", "ARTICLE", "SPAN"}) && !HasBlockChild(page_, e) &&
+                      fig_.text[size_t(e)] >= kMinParagraphChars);
+    if (!paragraph) continue;
+    int chars = fig_.text[size_t(e)];
+    if (chars < kMinParagraphChars) continue;
+    if (tag == "TD" && HasBlockChild(page_, e)) continue;  // a layout cell, scored by its paragraphs
+    std::string text = ParagraphText(page_, e);
+    double s = 1.0 + double(std::count(text.begin(), text.end(), ',')) + std::min(chars / 100, 3);
+    s *= 1.0 - std::min(1.0, LinkDensity(fig_, e));
+    int level = 0;
+    for (int a = page_.Parent(e); a >= 0 && level < 5; a = page_.Parent(a), ++level) {
+      if (page_.TagName(a) == "HTML") break;
+      init(a);
+      double divider = level == 0 ? 1 : level == 1 ? 2 : level * 3;
+      score_[size_t(a)] += s / divider;
+    }
+  }
+  int best = -1;
+  double best_score = 0;
+  for (int e = body; e < n; ++e) {
+    if (!scored[size_t(e)]) continue;
+    double s = score_[size_t(e)] * (1.0 - LinkDensity(fig_, e));
+    score_[size_t(e)] = s;
+    if (s > best_score) {
+      best_score = s;
+      best = e;
+    }
+  }
+  if (best < 0) {
+    // No paragraph anywhere: take the body when it holds real text.
+    int plain = fig_.text[size_t(body)] - fig_.links[size_t(body)];
+    return plain >= 100 && LinkDensity(fig_, body) < 0.5 ? body : -1;
+  }
+  // An article cut into parts (one wrapper per paragraph group) shows as
+  // several good candidates under one ancestor: that ancestor is the article.
+  std::vector<int> alternatives;
+  for (int e = body; e < n; ++e) {
+    if (e == best || !scored[size_t(e)] || score_[size_t(e)] < best_score * 0.5) continue;
+    alternatives.push_back(e);
+  }
+  std::sort(alternatives.begin(), alternatives.end(),
+            [&](int a, int b) { return score_[size_t(a)] > score_[size_t(b)]; });
+  if (alternatives.size() > 5) alternatives.resize(5);
+  auto within = [&](int inner, int outer) {
+    for (int a = inner; a >= 0; a = page_.Parent(a))
+      if (a == outer) return true;
+    return false;
+  };
+  int level = 0;
+  for (int a = page_.Parent(best); a >= 0 && a != body && level < 6; a = page_.Parent(a), ++level) {
+    int inside = 0;
+    for (int alt : alternatives)
+      if (alt != a && within(alt, a) && !within(best, alt) && !within(alt, best)) ++inside;
+    if (inside >= 2 || (inside >= 1 && level < 2)) {
+      best = a;
+      break;
+    }
+  }
+  return best;
+}
+
+// Elements inside the main block that are page furniture rather than text.
+bool Extractor::Drop(int e, int main) const {
+  if (e == main) return false;
+  if (fig_.invisible[size_t(e)]) return true;
+  std::string_view tag = page_.TagName(e);
+  if (TagIn(tag, {"NAV", "ASIDE", "FOOTER", "FORM", "HEADER", "H1"})) return true;
+  std::string h = Hints(page_, e);
+  if (strict_ && h.size() > 1 && IsFurnitureHint(h) &&
+      !AnyOf(h, {"article", "content", "body", "entry", "story"}))
+    return true;
+  int text = fig_.text[size_t(e)];
+  double ld = LinkDensity(fig_, e);
+  if (TagIn(tag, {"DIV", "SECTION", "UL", "OL", "TABLE", "DL", "FIGURE", "CENTER"})) {
+    int weight = ClassWeight(h);
+    int images = fig_.images[size_t(e)];
+    if (text < kMinParagraphChars && images == 0) return true;
+    if (weight < 25 && ld > 0.33) return true;
+    if (ld > 0.5) return true;
+    if (images > 2 && text < 50 * images && tag != "FIGURE") return true;
+  }
+  if (TagIn(tag, {"P", "LI", "DD", "SPAN", "STRONG", "B", "EM"}) && text > 0 && ld > 0.6) return true;
+  return false;
+}
+
+void Extractor::EmitText(std::string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    bool nbsp = text.compare(i, 2, "\xC2\xA0") == 0;
+    if (IsAsciiSpace(text[i]) || nbsp) {
+      if (nbsp) ++i;
+      pending_space_ = true;
+      continue;
+    }
+    if (pending_break_) {
+      if (!at_start_) AddParagraph(state_, "1");
+      pending_break_ = pending_space_ = false;
+    } else if (pending_space_ && !at_start_) {
+      state_.body += ' ';
+    }
+    pending_space_ = false;
+    at_start_ = false;
+    size_t j = i;
+    while (j < text.size() && !IsAsciiSpace(text[j]) && text.compare(j, 2, "\xC2\xA0") != 0) ++j;
+    AppendEscapedBodyText(state_.body, text.substr(i, j - i));
+    i = j - 1;
+  }
+}
+
+void Extractor::EmitImage(int e) {
+  std::string src = PictureSource(page_, e);
+  if (src.empty()) return;
+  if (pending_break_ && !at_start_) AddParagraph(state_, "1");
+  pending_break_ = pending_space_ = false;
+  at_start_ = false;
+  AddImage(state_, src);
+  // A figure's caption belongs to its picture, not to the text.
+  for (int a = page_.Parent(e), up = 0; a >= 0 && up < 3; a = page_.Parent(a), ++up) {
+    if (page_.TagName(a) != "FIGURE") continue;
+    for (int c : page_.Children(a))
+      if (page_.TagName(c) == "FIGCAPTION") {
+        std::string caption = CleanText(page_.InnerText(c));
+        if (!caption.empty()) AddCaption(state_, caption);
+      }
+    break;
+  }
+  Break();
+}
+
+void Extractor::Emit(int e, int main, int depth) {
+  if (Drop(e, main)) return;
+  std::string_view tag = page_.TagName(e);
+  if (tag == "IMG") {
+    EmitImage(e);
+    return;
+  }
+  if (tag == "BR") {
+    if (!at_start_) {
+      state_.body += '\n';
+      pending_space_ = false;
+    }
+    return;
+  }
+  if (tag == "FIGCAPTION") return;
+  if (depth > kMaxDepth) {
+    EmitText(page_.InnerText(e));
+    return;
+  }
+  bool block = IsBlockTag(tag);
+  if (block) Break();
+  std::vector<HtmlDocument::ChildNode> kids;
+  page_.ChildNodes(e, kids);
+  for (const auto& k : kids) {
+    if (k.element < 0) EmitText(k.text);
+    else Emit(k.element, main, depth + 1);
+  }
+  if (block) Break();
+  else if (tag == "TD" || tag == "TH") pending_space_ = true;
+}
+
+void Extractor::Compose(int main) {
+  // Paragraph siblings of the main block that carry on its text.
+  int parent = page_.Parent(main);
+  double best = score_.empty() ? 0 : score_[size_t(main)];
+  std::vector<int> parts;
+  if (parent >= 0 && main != page_.Body()) {
+    for (int s : page_.Children(parent)) {
+      if (s == main) {
+        parts.push_back(s);
+        continue;
+      }
+      if (inside_furniture_[size_t(s)] || fig_.invisible[size_t(s)]) continue;
+      bool take = score_[size_t(s)] >= std::max(10.0, best * 0.2) && LinkDensity(fig_, s) < 0.25;
+      if (!take && page_.TagName(s) == "P") {
+        int chars = fig_.text[size_t(s)];
+        double ld = LinkDensity(fig_, s);
+        std::string text = ParagraphText(page_, s);
+        take = (chars > 80 && ld < 0.25) ||
+               (chars > 0 && ld == 0 && (Contains(text, ". ") || (!text.empty() && text.back() == '.')));
+      }
+      if (take) parts.push_back(s);
+    }
+  } else {
+    parts.push_back(main);
+  }
+  for (int p : parts) Emit(p, p, 0);
+}
+
+std::string MetaContent(const HtmlDocument& page, std::initializer_list<const char*> names) {
+  for (const char* want : names) {
+    for (int e = 0; e < page.ElementCount(); ++e) {
+      if (page.TagName(e) != "META") continue;
+      std::string key = page.Attribute(e, "property");
+      if (key.empty()) key = page.Attribute(e, "name");
+      if (key.empty()) key = page.Attribute(e, "itemprop");
+      if (!EqualsIgnoreCase(key, want)) continue;
+      std::string v = CleanText(page.Attribute(e, "content"));
+      if (!v.empty()) return v;
+    }
+  }
+  return {};
+}
+
+// The value of "key": "..." in JSON text, starting the search at from;
+// escapes of quotes and backslashes and \uXXXX are undone.
+std::string JsonString(std::string_view json, size_t pos) {
+  size_t colon = json.find(':', pos);
+  if (colon == std::string_view::npos) return {};
+  size_t q = colon + 1;
+  while (q < json.size() && IsAsciiSpace(json[q])) ++q;
+  if (q >= json.size() || json[q] != '"') return {};
+  std::string out;
+  for (size_t i = q + 1; i < json.size(); ++i) {
+    char c = json[i];
+    if (c == '"') return out;
+    if (c == '\\' && i + 1 < json.size()) {
+      char x = json[++i];
+      if (x == 'u' && i + 4 < json.size()) {
+        unsigned cp = 0;
+        bool ok = true;
+        for (int k = 1; k <= 4; ++k) {
+          char h = json[i + size_t(k)];
+          cp <<= 4;
+          if (h >= '0' && h <= '9') cp |= unsigned(h - '0');
+          else if (h >= 'a' && h <= 'f') cp |= unsigned(h - 'a' + 10);
+          else if (h >= 'A' && h <= 'F') cp |= unsigned(h - 'A' + 10);
+          else ok = false;
+        }
+        if (ok) AppendUtf8(out, char32_t(cp));
+        i += 4;
+      } else {
+        out += x == 'n' ? ' ' : x == 't' ? ' ' : x;
+      }
+      continue;
+    }
+    out += c;
+  }
+  return {};
+}
+
+// Texts of the page's structured data blocks.
+std::vector<std::string> JsonLdBlocks(const HtmlDocument& page) {
+  std::vector<std::string> out;
+  std::vector<HtmlDocument::ChildNode> kids;
+  for (int e = 0; e < page.ElementCount(); ++e) {
+    if (page.TagName(e) != "SCRIPT" || !EqualsIgnoreCase(page.Attribute(e, "type"), "application/ld+json"))
+      continue;
+    page.ChildNodes(e, kids);
+    std::string text;
+    for (const auto& k : kids)
+      if (k.element < 0) text += k.text;
+    out.push_back(std::move(text));
+  }
+  return out;
+}
+
+// Author names from structured data: "author": {"name": "..."} or
+// "author": "..." or a list of such.
+std::string JsonLdAuthor(const HtmlDocument& page) {
+  for (const std::string& json : JsonLdBlocks(page)) {
+    size_t at = json.find("\"author\"");
+    if (at == std::string::npos) continue;
+    std::string direct = JsonString(json, at + 8);
+    if (!direct.empty()) return CleanText(direct);
+    // The names inside the author's object or list, up to its end.
+    size_t open = json.find_first_of("[{", at + 8);
+    if (open == std::string::npos) continue;
+    int depth = 0;
+    size_t end = open;
+    for (; end < json.size(); ++end) {
+      char c = json[end];
+      if (c == '[' || c == '{') ++depth;
+      else if ((c == ']' || c == '}') && --depth == 0) break;
+    }
+    std::string_view part = std::string_view(json).substr(open, end - open);
+    std::vector<std::string> names;
+    for (size_t p = part.find("\"name\""); p != std::string_view::npos; p = part.find("\"name\"", p + 6)) {
+      std::string name = CleanText(JsonString(part, p + 6));
+      if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    }
+    if (names.empty()) continue;
+    std::string joined = names[0];
+    for (size_t i = 1; i < names.size(); ++i) joined += ", " + names[i];
+    return joined;
+  }
+  return {};
+}
+
+bool LooksLikeAddress(std::string_view s) {
+  return StartsWith(s, "http://") || StartsWith(s, "https://") || StartsWith(s, "www.") || Contains(s, "/");
+}
+
+// Strips "By", "Von", "Text:" and the like from a byline.
+std::string CleanByline(std::string s) {
+  s = CleanText(s);
+  while (!s.empty() && (s[0] == ':' || s[0] == '|' || s[0] == '-' || s[0] == ' ')) s.erase(0, 1);
+  for (const char* prefix : {"By ", "by ", "BY ", "Von ", "von ", "VON ", "Par ", "par ", "Text: ", "Text:",
+                             "Autor: ", "Autorin: ", "Author: ", "Written by ", "Posted by ", "Door ", "Di ",
+                             "Por "}) {
+    if (StartsWith(s, prefix)) {
+      s = TrimCopy(s.substr(std::strlen(prefix)));
+      break;
+    }
+  }
+  // A byline often ends in its date or a separator.
+  for (const char* cut : {" | ", " – ", " - ", " — ", "\n", " am ", " on ", ", updated", " Updated"}) {
+    size_t p = s.find(cut);
+    if (p != std::string::npos && p > 2) s.erase(p);
+  }
+  for (const char* tail : {", CNN", " Twitter", "Staff Writer", " eHow Contributor", " Contributor"}) {
+    size_t n = std::strlen(tail);
+    if (s.size() > n && s.compare(s.size() - n, n, tail) == 0) s.erase(s.size() - n);
+  }
+  while (!s.empty() && (s.back() == ',' || s.back() == '|' || s.back() == ':' || s.back() == ' ')) s.pop_back();
+  return TrimCopy(s);
+}
+
+bool PlausibleName(std::string_view s) {
+  if (s.empty() || Utf8Length(s) > 80) return false;
+  int words = 1;
+  for (char c : s)
+    if (c == ' ') ++words;
+  if (words > 10) return false;
+  // Dates and times are no names.
+  int digits = 0;
+  for (char c : s)
+    if (c >= '0' && c <= '9') ++digits;
+  return digits <= 2;
+}
+
+bool IsPlaceholderSource(std::string_view src) {
+  if (src.empty()) return true;
+  std::string s = AsciiLower(src);
+  return StartsWith(s, "data:") || AnyOf(s, {"placeholder", "blank.gif", "spacer", "lazy", "1x1", "pixel.gif",
+                                             "transparent.gif", "grey.gif", "loading"});
+}
+
+// The largest (else the last) address of a srcset value.
+std::string FromSrcset(std::string_view srcset) {
+  std::string best;
+  int best_width = -1;
+  size_t pos = 0;
+  while (pos < srcset.size()) {
+    size_t comma = srcset.find(", ", pos);
+    std::string_view item = srcset.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos);
+    pos = comma == std::string_view::npos ? srcset.size() : comma + 2;
+    item = TrimView(item);
+    size_t sp = item.find(' ');
+    std::string_view url = item.substr(0, sp);
+    int width = sp == std::string_view::npos ? 0 : LeadingInt(TrimView(item.substr(sp)));
+    if (url.empty()) continue;
+    if (width >= best_width) {
+      best_width = width;
+      best = std::string(url);
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+bool ParseIsoDate(std::string_view text, DateTime& out) {
+  text = TrimView(text);
+  auto num = [&](size_t at, size_t len, int& v) {
+    if (at + len > text.size()) return false;
+    v = 0;
+    for (size_t i = at; i < at + len; ++i) {
+      if (text[i] < '0' || text[i] > '9') return false;
+      v = v * 10 + (text[i] - '0');
+    }
+    return true;
+  };
+  int y, mo, d, h = 0, mi = 0, s = 0;
+  if (!num(0, 4, y) || text.size() < 10 || text[4] != '-' || !num(5, 2, mo) || text[7] != '-' || !num(8, 2, d))
+    return false;
+  if (text.size() >= 16 && (text[10] == 'T' || text[10] == ' ') && num(11, 2, h) && text[13] == ':' &&
+      num(14, 2, mi)) {
+    if (text.size() >= 19 && text[16] == ':') num(17, 2, s);
+  } else {
+    h = mi = s = 0;
+  }
+  DateTime dt = DateTime::Make(y, mo, d, h, mi, s);
+  if (!dt.valid()) return false;
+  out = dt;
+  return true;
+}
+
+std::string PictureSource(const HtmlDocument& page, int img) {
+  std::string src = page.Attribute(img, "src");
+  size_t slash = src.rfind('/');
+  std::string_view file = slash == std::string::npos ? std::string_view(src) : std::string_view(src).substr(slash);
+  if (src.empty() || StartsWith(AsciiLower(src), "data:") || IsPlaceholderSource(file)) {
+    std::string lazy;
+    for (const char* a : {"data-src", "data-lazy-src", "data-original", "data-url", "data-lazy", "data-hi-res-src"}) {
+      lazy = TrimCopy(page.Attribute(img, a));
+      if (!lazy.empty()) break;
+    }
+    if (lazy.empty()) lazy = FromSrcset(page.Attribute(img, "data-srcset"));
+    if (lazy.empty()) lazy = FromSrcset(page.Attribute(img, "srcset"));
+    if (lazy.empty()) return {};
+    src = ResolveUrl(page.BaseUrl(), lazy);
+  }
+  if (src.empty() || StartsWith(AsciiLower(src), "data:")) return {};
+  // Tracking pixels and icons are no pictures of the news.
+  for (const char* dim : {"width", "height"}) {
+    std::string v = page.Attribute(img, dim);
+    if (!v.empty() && v.find('%') == std::string::npos && LeadingInt(v) > 0 && LeadingInt(v) < 50) return {};
+  }
+  return src;
+}
+
+// "Headline | Site" without the site's name; empty when nothing is cut.
+std::string CutSiteName(const std::string& base) {
+  for (const char* sep : {" | ", " – ", " — ", " - ", " :: ", " » ", " · ", " / "}) {
+    size_t p = base.rfind(sep);
+    if (p == std::string::npos || p == 0) continue;
+    std::string head = base.substr(0, p), tail = base.substr(p + std::strlen(sep));
+    std::string pick = Utf8Length(tail) > Utf8Length(head) * 2 ? tail : head;
+    if (Utf8Length(pick) >= 10) return TrimCopy(pick);
+  }
+  return {};
+}
+
+// Share of the words of a that also occur in b.
+double WordOverlap(const std::string& a, const std::string& b) {
+  std::string lb = Utf8Lower(b);
+  int words = 0, found = 0;
+  size_t pos = 0;
+  std::string la = Utf8Lower(a);
+  while (pos < la.size()) {
+    size_t end = la.find(' ', pos);
+    std::string w = la.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+    pos = end == std::string::npos ? la.size() : end + 1;
+    if (w.size() < 3) continue;
+    ++words;
+    if (lb.find(w) != std::string::npos) ++found;
+  }
+  return words ? double(found) / words : 0.0;
+}
+
+std::string AutoTitle(const HtmlDocument& page) {
+  std::string title;
+  std::vector<std::string> headlines;
+  std::vector<HtmlDocument::ChildNode> kids;
+  for (int e = 0; e < page.ElementCount(); ++e) {
+    std::string_view tag = page.TagName(e);
+    if (tag == "TITLE" && title.empty()) {
+      page.ChildNodes(e, kids);
+      std::string t;
+      for (const auto& k : kids)
+        if (k.element < 0) t += k.text;
+      title = CleanText(t);
+    } else if ((tag == "H1" || tag == "H2") && headlines.size() < 16) {
+      std::string h = CleanText(page.InnerText(e));
+      if (!h.empty()) headlines.push_back(h);
+    }
+  }
+  std::string og = MetaContent(page, {"og:title", "twitter:title"});
+  const std::string cut_title = CutSiteName(title), cut_og = CutSiteName(og);
+  // A heading that is the title without the site's name.
+  for (const std::string& h : headlines)
+    if (!h.empty() && (h == cut_title || h == cut_og || h == og)) return h;
+  // A headline that the title or og:title repeats is the page's own headline.
+  std::string best;
+  for (const std::string& h : headlines)
+    if (Utf8Length(h) >= 3 && (Contains(title, h) || Contains(og, h)) && Utf8Length(h) > Utf8Length(best)) best = h;
+  if (!best.empty()) return best;
+  // Headlines named as such by their markup, when they agree with the title.
+  for (int e = 0; e < page.ElementCount(); ++e) {
+    std::string_view tag = page.TagName(e);
+    if (!TagIn(tag, {"H1", "H2", "H3"})) continue;
+    std::string h = Hints(page, e);
+    bool named = page.Attribute(e, "itemprop") == "headline" ||
+                 AnyOf(h, {"entry-title", "post-title", "article-title", "article__title", "headline",
+                           "story-title", "news-title", "articletitle", "posttitle"});
+    if (!named || AnyOf(h, {"sub", "teaser", "related", "widget", "sidebar"})) continue;
+    std::string text = CleanText(page.InnerText(e));
+    if (Utf8Length(text) < 3 || Utf8Length(text) > 300) continue;
+    if ((title.empty() && og.empty()) || WordOverlap(text, title + " " + og) >= 0.5) return text;
+  }
+  if (headlines.size() == 1 && Utf8Length(headlines[0]) >= 15) return headlines[0];
+  std::string base = !og.empty() ? og : title;
+  std::string cut = CutSiteName(base);
+  if (!cut.empty()) return cut;
+  if (!base.empty()) return base;
+  return headlines.empty() ? std::string() : headlines[0];
+}
+
+std::string AutoAuthor(const HtmlDocument& page) {
+  // Visible bylines first: they are what the reader of the page sees.
+  for (int e = 0; e < page.ElementCount(); ++e) {
+    std::string_view tag = page.TagName(e);
+    if (IsInvisibleTag(tag) && tag != "!") continue;
+    std::string itemprop = page.Attribute(e, "itemprop");
+    if (itemprop == "author" || itemprop == "creator") {
+      std::string name;
+      if (tag == "META" || tag == "LINK") name = page.Attribute(e, "content");
+      for (int c : page.Children(e))
+        if (name.empty() && page.Attribute(c, "itemprop") == "name")
+          name = page.TagName(c) == "META" ? page.Attribute(c, "content") : page.InnerText(c);
+      if (name.empty()) name = page.InnerText(e);
+      name = CleanByline(name);
+      if (PlausibleName(name) && !LooksLikeAddress(name)) return name;
+    }
+    if (tag == "A" && AsciiLower(page.Attribute(e, "rel")) == "author") {
+      std::string name = CleanByline(page.InnerText(e));
+      if (PlausibleName(name)) return name;
+    }
+  }
+  std::string ld = JsonLdAuthor(page);
+  std::string site = AsciiLower(MetaContent(page, {"og:site_name", "application-name"}));
+  auto site_like = [&](const std::string& name) {
+    std::string l = AsciiLower(name);
+    return LooksLikeAddress(name) || (!site.empty() && (Contains(site, l) || Contains(l, site))) ||
+           Contains(l, ".de") || Contains(l, ".com") || Contains(l, ".at") || Contains(l, ".ch");
+  };
+  if (PlausibleName(ld) && !site_like(ld)) return ld;
+  for (int e = 0; e < page.ElementCount(); ++e) {
+    std::string h = Hints(page, e);
+    if (!AnyOf(h, {"byline", "author", "autor", "verfasser", "writer"})) continue;
+    if (AnyOf(h, {"comment", "authorbox", "author-box", "about", "bio", "avatar", "image", "img"})) continue;
+    std::string name = CleanByline(page.InnerText(e));
+    if (PlausibleName(name) && Utf8Length(name) >= 3) return name;
+  }
+  std::string meta = MetaContent(page, {"author", "article:author", "dc.creator", "byl", "sailthru.author",
+                                        "parsely-author", "dcterms.creator"});
+  meta = CleanByline(meta);
+  if (PlausibleName(meta) && !site_like(meta)) return meta;
+  if (PlausibleName(ld) && !LooksLikeAddress(ld)) return ld;
+  return {};
+}
+
+DateTime AutoDate(const HtmlDocument& page) {
+  DateTime d;
+  for (const char* key : {"article:published_time", "datePublished", "og:published_time", "date", "pubdate",
+                          "publishdate", "dc.date", "dcterms.date", "article:modified_time"}) {
+    if (ParseIsoDate(MetaContent(page, {key}), d)) return d;
+  }
+  for (const std::string& json : JsonLdBlocks(page)) {
+    size_t at = json.find("\"datePublished\"");
+    if (at != std::string::npos && ParseIsoDate(JsonString(json, at + 15), d)) return d;
+  }
+  for (int e = 0; e < page.ElementCount(); ++e) {
+    std::string_view tag = page.TagName(e);
+    if (tag == "TIME" || page.Attribute(e, "itemprop") == "datePublished") {
+      std::string v = page.Attribute(e, "datetime");
+      if (v.empty()) v = page.Attribute(e, "content");
+      if (ParseIsoDate(v, d)) return d;
+      DateTime t = DateTime::Make(1899, 12, 30);
+      std::string text = page.InnerText(e);
+      if (ParseDate(text, "D0*M0*Y1", {}, t) && t.valid()) return t;
+    }
+  }
+  return DateTime{};
+}
+
+// Characters of a composed body that a reader sees as text.
+size_t VisibleBodyChars(std::string_view body) {
+  size_t n = 0;
+  for (size_t i = 0; i < body.size(); ++i) {
+    if (body.compare(i, 3, "[[{") == 0) {
+      size_t end = body.find("}]]", i);
+      if (end != std::string::npos) i = end + 2;
+      continue;
+    }
+    if (body[i] == '<') {
+      size_t end = body.find('>', i);
+      if (end != std::string::npos) i = end;
+      continue;
+    }
+    if (body.compare(i, 6, "&#160;") == 0) {
+      i += 5;
+      continue;
+    }
+    if (!IsAsciiSpace(body[i]) && (static_cast<unsigned char>(body[i]) & 0xC0) != 0x80) ++n;
+  }
+  return n;
+}
+
+AutoExtractResult AutoExtract(const HtmlDocument& page, ExtractionState& state) {
+  AutoExtractResult result;
+  if (page.Body() < 0) return result;
+  const PageFigures fig = Measure(page);
+  // First with the furniture hints; when they leave too little (a wrapper
+  // named like furniture), once more without them, keeping the longer text.
+  ExtractionState strict = state, relaxed = state;
+  Extractor first(page, strict, fig, true);
+  int main = first.ChooseMainBlock();
+  if (main >= 0) first.Compose(main);
+  size_t chars = VisibleBodyChars(strict.body);
+  if (chars < 250) {
+    Extractor second(page, relaxed, fig, false);
+    int other = second.ChooseMainBlock();
+    if (other >= 0) second.Compose(other);
+    if (VisibleBodyChars(relaxed.body) > chars * 2) {
+      strict = std::move(relaxed);
+      main = other;
+      chars = VisibleBodyChars(strict.body);
+    }
+  }
+  result.main_block = main;
+  if (chars == 0) return result;  // pictures alone are no news text
+  state = std::move(strict);
+  result.found = true;
+  state.title = AutoTitle(page);
+  state.author = AutoAuthor(page);
+  result.date = AutoDate(page);
+  return result;
+}
+
+}  // namespace orvo

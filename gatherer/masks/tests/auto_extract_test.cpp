@@ -1,0 +1,182 @@
+// Automatic extraction and news feeds on small pages written for the purpose.
+#include <gtest/gtest.h>
+
+#include "gatherer/masks/auto_extract.h"
+#include "gatherer/masks/feed.h"
+
+namespace orvo {
+namespace {
+
+struct Extracted {
+  AutoExtractResult result;
+  FinishedNewsItem item;
+};
+
+Extracted Extract(const std::string& html, bool load_images = true) {
+  HtmlDocument page = HtmlDocument::Parse(html, "http://site.test/news/1.html");
+  ExtractionState state;
+  state.load_images = load_images;
+  Extracted e;
+  e.result = AutoExtract(page, state);
+  e.item = FinishNewsItem(state, page.Url());
+  return e;
+}
+
+std::string Story(const std::string& word) {
+  std::string p;
+  for (int i = 1; i <= 4; ++i)
+    p += "<p>" + word + " paragraph " + std::to_string(i) +
+         ", long enough to be text, with commas, clauses and a full stop at its end.</p>";
+  return p;
+}
+
+const std::string kArticlePage =
+    "<html><head><title>The harbour reopens | The Daily</title>"
+    "<meta name=author content='Desk'><meta property='article:published_time' content='2024-03-05T14:30:00+01:00'>"
+    "</head><body><nav class=menu><a href=/a>World</a> <a href=/b>Sport</a> <a href=/c>Arts</a></nav>"
+    "<div id=sidebar><p>Most read: <a href=/x>Another story with a long headline that is a link</a></p></div>"
+    "<article class=story><h1>The harbour reopens</h1><p class=byline>By Ann Lee</p>" +
+    Story("Harbour") +
+    "<figure><img src='/img/blank.gif' data-src='/img/harbour.jpg' width=600><figcaption>The quay at dawn"
+    "</figcaption></figure><p>Last words &amp; <b>bold</b> claims: a &lt; b.</p>"
+    "<div class=share-tools><a href=/s>Share</a> <a href=/t>Tweet</a></div>"
+    "<div class=related><p>Related: <a href=/r>Old news about the harbour and its many boats</a></p></div>"
+    "</article><footer><p>Imprint, contact and all that, with commas, in a footer that is long enough.</p></footer>"
+    "</body></html>";
+
+TEST(AutoExtractTest, FindsTheArticleAndLeavesTheFurnitureOut) {
+  Extracted e = Extract(kArticlePage);
+  ASSERT_TRUE(e.result.found);
+  EXPECT_EQ(e.item.title, "The harbour reopens");
+  EXPECT_EQ(e.item.author, "Ann Lee");
+  EXPECT_EQ(e.result.date, DateTime::Make(2024, 3, 5, 14, 30, 0));
+  const std::string& body = e.item.body;
+  EXPECT_EQ(body.rfind("Harbour paragraph 1,", 0), 0u) << body;
+  EXPECT_NE(body.find(std::string(kParagraphBreak1) + "Harbour paragraph 2,"), std::string::npos) << body;
+  // Page text is escaped once, inline markup gives way to its text.
+  EXPECT_NE(body.find("Last words &amp; bold claims: a &lt; b."), std::string::npos) << body;
+  for (const char* furniture : {"World", "Most read", "Share", "Related", "Imprint", "By Ann Lee", "The quay"})
+    EXPECT_EQ(body.find(furniture), std::string::npos) << furniture << " in " << body;
+  // The lazy picture, with its caption, in its place.
+  ASSERT_EQ(e.item.images.size(), 1u);
+  EXPECT_EQ(e.item.images[0].source, "http://site.test/img/harbour.jpg");
+  EXPECT_EQ(e.item.images[0].caption, "The quay at dawn");
+  EXPECT_LT(body.find("Harbour paragraph 4"), body.find("[[{0}]]"));
+  EXPECT_LT(body.find("[[{0}]]"), body.find("Last words"));
+}
+
+TEST(AutoExtractTest, PicturesFromSrcsetAndWithoutLoadImagesAsTheMaskWalkGivesThem) {
+  std::string page = "<html><body><div class=content>" + Story("Picture") +
+                     "<img srcset='/s.jpg 320w, /l.jpg 1024w, /m.jpg 640w'><p>Between, with a comma, and words.</p>"
+                     "<img src='/second.jpg'><img src='/pixel.png' width=1 height=1></div></body></html>";
+  Extracted e = Extract(page);
+  ASSERT_EQ(e.item.images.size(), 2u);
+  EXPECT_EQ(e.item.images[0].source, "http://site.test/l.jpg");
+  EXPECT_EQ(e.item.images[1].source, "http://site.test/second.jpg");
+  EXPECT_NE(e.item.body.find("[[{1}]]"), std::string::npos);
+  // LoadImages 0: every placeholder the same number, one record, as AddImage does.
+  Extracted off = Extract(page, false);
+  ASSERT_EQ(off.item.images.size(), 1u);
+  EXPECT_EQ(off.item.body.find("[[{1}]]"), std::string::npos);
+  EXPECT_NE(off.item.body.find("[[{0}]]"), std::string::npos);
+}
+
+TEST(AutoExtractTest, BadInputGivesNoItemAndNoCrash) {
+  for (const std::string& page :
+       {std::string(), std::string("<html><body></body></html>"),
+        std::string("<html><frameset><frame src=a.html><frame src=b.html></frameset></html>"),
+        std::string("<html><body><ul><li><a href=/1>One story headline here</a></li><li><a href=/2>Another "
+                    "story headline</a></li><li><a href=/3>A third story headline, with a comma</a></li></ul>"
+                    "</body></html>"),
+        std::string("<html><body><div><img src=/only.jpg></div></body></html>")}) {
+    Extracted e = Extract(page);
+    EXPECT_FALSE(e.result.found) << page;
+    EXPECT_TRUE(e.item.body.empty()) << page;
+    EXPECT_TRUE(e.item.images.empty()) << page;
+  }
+}
+
+TEST(AutoExtractTest, TenMegabytesInOneElementAreCutLikeAnyBody) {
+  std::string big(10u << 20, 'x');
+  for (size_t i = 50; i < big.size(); i += 60) big[i] = ' ';
+  Extracted e = Extract("<html><body><div><p>" + big + "</p></div></body></html>");
+  ASSERT_TRUE(e.result.found);
+  EXPECT_EQ(e.item.body.size(), kMaxBodyChars);
+}
+
+TEST(AutoExtractTest, DeepNestingIsReadWithoutExhaustingTheStack) {
+  std::string open, close;
+  for (int i = 0; i < 5000; ++i) {
+    open += "<div>";
+    close += "</div>";
+  }
+  Extracted e = Extract("<html><body>" + open + Story("Deep") + close + "</body></html>");
+  EXPECT_TRUE(e.result.found);
+  EXPECT_NE(e.item.body.find("Deep paragraph 4"), std::string::npos);
+}
+
+TEST(AutoExtractTest, TitleAuthorAndDateFromTheirUsualPlaces) {
+  auto page = [](const std::string& head, const std::string& body) {
+    return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + "</body></html>", "http://s.test/");
+  };
+  // The site's name goes; a headline the title repeats wins.
+  EXPECT_EQ(AutoTitle(page("<title>Rain at last – Weather Weekly</title>", "")), "Rain at last");
+  // Of two headings the title repeats, the one that is the title without the site's name.
+  EXPECT_EQ(AutoTitle(page("<title>Rain at last, and floods | Site</title>",
+                           "<h1>Site</h1><h2>Rain at last, and floods</h2>")),
+            "Rain at last, and floods");
+  EXPECT_EQ(AutoTitle(page("<meta property=og:title content='From og'><title>T</title>", "")), "From og");
+  EXPECT_EQ(AutoAuthor(page("", "<span itemprop=author><span itemprop=name>Jo Bloggs</span></span>")), "Jo Bloggs");
+  EXPECT_EQ(AutoAuthor(page("<meta name=author content='Von Kim Berg'>", "")), "Kim Berg");
+  EXPECT_EQ(AutoAuthor(page("<script type='application/ld+json'>{\"@type\":\"NewsArticle\",\"author\":"
+                            "[{\"@type\":\"Person\",\"name\":\"A. One\"},{\"name\":\"B. Two\"}]}</script>",
+                            "")),
+            "A. One, B. Two");
+  EXPECT_EQ(AutoAuthor(page("<meta name=author content='https://example.test/staff'>", "")), "");
+  EXPECT_EQ(AutoDate(page("", "<time datetime='2023-12-07'>7 Dec</time>")), DateTime::Make(2023, 12, 7));
+  EXPECT_EQ(AutoDate(page("", "<time>07.12.2023</time>")), DateTime::Make(2023, 12, 7));
+  DateTime d;
+  EXPECT_FALSE(ParseIsoDate("2023-13-01", d));
+  EXPECT_FALSE(ParseIsoDate("soon", d));
+}
+
+TEST(FeedTest, ReadsRssAndAtomLinksWithDates) {
+  const std::string rss =
+      "<?xml version='1.0'?><rss version='2.0'><channel><title>T</title>"
+      "<item><link>http://s.test/1.html</link><pubDate>Tue, 05 Dec 2023 14:05:09 GMT</pubDate></item>"
+      "<item><link>/2.html</link></item>"
+      "<item><link>http://s.test/1.html</link></item>"
+      "<item><link>http://s.test/clip.mp3</link></item>"
+      "<item><guid>http://s.test/3.html</guid><dc:date>2023-12-06T08:00:00Z</dc:date></item></channel></rss>";
+  ASSERT_TRUE(LooksLikeFeed(rss));
+  std::vector<NewsLink> links = ReadFeed(rss, "http://s.test/feed.xml");
+  ASSERT_EQ(links.size(), 3u);
+  EXPECT_EQ(links[0].address, "http://s.test/1.html");
+  EXPECT_EQ(links[0].date, DateTime::Make(2023, 12, 5, 14, 5, 9));
+  EXPECT_EQ(links[1].address, "http://s.test/2.html");
+  EXPECT_EQ(links[1].date.status, DateTime::Status::kNull);
+  EXPECT_EQ(links[2].date, DateTime::Make(2023, 12, 6, 8, 0, 0));
+
+  const std::string atom =
+      "<feed xmlns='http://www.w3.org/2005/Atom'><entry><link rel='edit' href='/edit/1'/>"
+      "<link rel='alternate' href='http://s.test/a.html'/><updated>2024-01-02T03:04:05Z</updated></entry></feed>";
+  links = ReadFeed(atom, "http://s.test/");
+  ASSERT_EQ(links.size(), 1u);
+  EXPECT_EQ(links[0].address, "http://s.test/a.html");
+  EXPECT_EQ(links[0].date, DateTime::Make(2024, 1, 2, 3, 4, 5));
+
+  EXPECT_FALSE(LooksLikeFeed("<html><body>rss</body></html>"));
+  EXPECT_TRUE(ReadFeed("<rss><channel><item><link>http://s.test/x", "http://s.test/").empty());
+}
+
+TEST(FeedTest, FindsTheFeedsAPageAdvertises) {
+  HtmlDocument page = HtmlDocument::Parse(
+      "<html><head><link rel=stylesheet href=/s.css><link rel=alternate type='application/rss+xml' href='/rss'>"
+      "<link rel='alternate' type='application/atom+xml' href='http://other.test/atom'>"
+      "<link rel=alternate type='application/rss+xml' href='/rss'></head><body></body></html>",
+      "http://s.test/news/");
+  EXPECT_EQ(AdvertisedFeeds(page), (std::vector<std::string>{"http://s.test/rss", "http://other.test/atom"}));
+}
+
+}  // namespace
+}  // namespace orvo

@@ -1,0 +1,140 @@
+// The reader's searches and filters through the search index list exactly
+// the items they list on LIKE alone.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "like.h"
+#include "newsitems.h"
+#include "search_index.h"
+#include "test_support.h"
+#include "text.h"
+#include "vaultmap/dbmanager.h"
+
+namespace orvo {
+namespace {
+
+// Words with the hard cases: LIKE's own characters, brackets, Cyrillic and
+// Greek in both cases (with the final sigma), Latin-1 letters, short words.
+const char* const kWords[] = {
+    "river", "River", "RIVER", "storm", "50%_[a]", "50%", "50", "[b]", "a^b", "^", "_x_", "price",
+    "ПРИВЕТ", "привет", "Привет", "ёлка", "ЁЛКА", "мир", "ΣΑΣ", "σας", "Σας", "ΕΥΧΑΡΙΣΤΩ", "ευχαριστω",
+    "ÄRGER", "ärger", "Öl", "straße", "İstanbul", "ıi", "K", "ſ", "of", "a", "to", "\"quoted\"", "tab\tx",
+};
+
+class SearchEquivalenceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.File("news.db");
+    ASSERT_EQ(Database::Open(path_, Database::Mode::kCreate, &raw_), 0);
+    for (const char* site : {"Alpha", "Beta", "Gamma"}) {
+      int32_t site_id = 0, cat_id = 0;
+      int64_t pair = EnsurePair(*raw_, site, std::string("Cat ") + site, true);
+      Statement s(*raw_, "SELECT fk_news_cat, fk_news_config FROM site_cat_rel WHERE id = ?");
+      s.Bind(1, pair);
+      ASSERT_TRUE(s.Next());
+      cat_id = static_cast<int32_t>(s.Int(0));
+      site_id = static_cast<int32_t>(s.Int(1));
+      pairs_.push_back(pair);
+      cats_.push_back(cat_id);
+      sites_.push_back(site_id);
+    }
+    std::mt19937 rng(1919);
+    const std::time_t now = std::time(nullptr);
+    for (int i = 0; i < 240; ++i) {
+      NewsRecord n;
+      n.pair = pairs_[i % 3];
+      n.published = now - static_cast<std::time_t>(rng() % (40 * 86400));
+      n.url = "https://example.org/" + std::to_string(i);
+      for (int w = 0; w < 3; ++w) n.title += std::string(kWords[rng() % std::size(kWords)]) + " ";
+      for (int w = 0; w < 12; ++w) n.body += std::string(kWords[rng() % std::size(kWords)]) + (w % 5 ? " " : "<p>");
+      ASSERT_GT(StoreNews(*raw_, n), 0);
+    }
+    ASSERT_TRUE(SearchIndexReady(*raw_));
+    ASSERT_TRUE(m_.Init(path_));
+  }
+
+  std::vector<int32_t> Ids() {
+    std::vector<int32_t> out;
+    EXPECT_TRUE(m_.BeginNewsListEnum());
+    while (const CNewsListItemStruct* item = m_.EnumNextNewsListItem()) out.push_back(item->id);
+    m_.EndNewsListEnum();
+    return out;
+  }
+
+  // The list with the index, then the same list with the index set aside.
+  void ExpectSameBothWays(const std::string& what) {
+    std::vector<int32_t> indexed = Ids();
+    ASSERT_EQ(raw_->Exec("UPDATE newsitem_fts_fill SET filled_upto = -1"), 0);
+    std::vector<int32_t> plain = Ids();
+    ASSERT_EQ(raw_->Exec("UPDATE newsitem_fts_fill SET filled_upto = fill_end"), 0);
+    EXPECT_EQ(indexed, plain) << what;
+    found_ += !plain.empty();
+    ++lists_;
+  }
+
+  testing::TempDir dir_;
+  std::string path_;
+  std::unique_ptr<Database> raw_;
+  std::vector<int64_t> pairs_;
+  std::vector<int32_t> cats_, sites_;
+  CDBManager m_;
+  int found_ = 0, lists_ = 0;
+};
+
+TEST_F(SearchEquivalenceTest, KeywordSearchesMatchLike) {
+  std::vector<std::string> keywords(std::begin(kWords), std::end(kWords));
+  keywords.insert(keywords.end(), {"river storm", "RIVER sto", "ивет", "ΑΣ ΕΥ", "50%_[A]", "rgerÖ", "nothing"});
+  for (int sort : {3, 0}) {
+    m_.SetSort(sort);
+    for (const std::string& k : keywords) {
+      m_.ClearSearchKeywords();
+      m_.AddSearchKeyword(LikeEscape(k));
+      ExpectSameBothWays("search " + k);
+    }
+    // Two keywords at once, and a keyword inside a filter.
+    m_.ClearSearchKeywords();
+    m_.AddSearchKeyword("river");
+    m_.AddSearchKeyword(LikeEscape("ПРИВЕТ"));
+    ExpectSameBothWays("two keywords");
+  }
+  EXPECT_GT(found_, lists_ / 2);
+
+  // The index is really used: emptied, an indexed search finds nothing.
+  m_.ClearSearchKeywords();
+  m_.AddSearchKeyword("river");
+  ASSERT_EQ(raw_->Exec("INSERT INTO newsitem_fts(newsitem_fts) VALUES ('delete-all')"), 0);
+  EXPECT_TRUE(Ids().empty());
+}
+
+TEST_F(SearchEquivalenceTest, FiltersOfEveryModeAndTimeKindMatchLike) {
+  const char* keywordSets[] = {"river storm", "привет ΣΑΣ", "50%_[a] a", "ёлка", "of to", "", "σας ärger straße"};
+  m_.SetSort(2);
+  for (int mode = 0; mode <= 6; ++mode) {
+    for (int kind = 0; kind <= 2; ++kind) {
+      for (const char* words : keywordSets) {
+        CFilterStruct f;
+        f.name = "f";
+        f.keywords = LikeEscape(words);
+        f.searchMode = mode;
+        f.timeKind = kind;
+        f.from = std::time(nullptr) - 20 * 86400;
+        f.to = std::time(nullptr) - 5 * 86400;
+        f.days = 9;
+        f.hours = 5;
+        int32_t id = m_.CreateFilter(f, cats_.data(), sites_.data(), 2);
+        ASSERT_GT(id, 0);
+        m_.ClearSearchKeywords();
+        m_.SetSearchWithFilter(true);
+        m_.SetSearchFilter(id);
+        ExpectSameBothWays("mode " + std::to_string(mode) + " kind " + std::to_string(kind) + " " + words);
+        m_.AddSearchKeyword("river");
+        ExpectSameBothWays("river in mode " + std::to_string(mode) + " " + words);
+      }
+    }
+  }
+  EXPECT_GT(found_, lists_ / 3);
+}
+
+}  // namespace
+}  // namespace orvo
