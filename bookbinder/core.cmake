@@ -36,6 +36,7 @@ target_include_directories(orvo_bookbinder_core PUBLIC ${CMAKE_CURRENT_SOURCE_DI
 target_include_directories(orvo_bookbinder_core PRIVATE ${ORVO_LITGEN_INCLUDE})
 target_link_libraries(orvo_bookbinder_core PUBLIC orvo_common pugixml::pugixml Qt6::Core PkgConfig::LIBZIP ${CMAKE_DL_LIBS})
 
+if(BUILD_TESTING)
 # A writer that records what it is fed, for checking the driving order.
 add_library(bookbinder_recording_writer SHARED tests/recording_writer.cpp)
 target_include_directories(bookbinder_recording_writer PRIVATE ${ORVO_LITGEN_INCLUDE})
@@ -59,6 +60,7 @@ if(TARGET litgen)
   add_dependencies(bookbinder_core_tests litgen)  # the calibre-checked runs load it
 endif()
 gtest_discover_tests(bookbinder_core_tests DISCOVERY_TIMEOUT 60)
+endif()
 
 # Generation speed against calibre: prints figures, never run as a test.
 add_executable(bookbinder_bench bench/generate_bench.cpp)

@@ -13,6 +13,7 @@
 
 #include "eventlog.h"
 #include "litgen/litgen.h"
+#include "platform.h"
 
 namespace orvo {
 
@@ -28,33 +29,7 @@ struct WriterError {
   HRESULT hr;
 };
 
-std::string Narrow(const std::u16string& s) {
-  std::string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size(); ++i) {
-    char32_t c = s[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+std::string Narrow(const std::u16string& s) { return Utf16ToUtf8(s); }
 
 std::string Hex(HRESULT hr) {
   char buf[16];
@@ -156,7 +131,7 @@ class MessageCallback final : public litgen::IMessageCallback {
 };
 
 void SendText(litgen::IParserHost* host, const char* text) {
-  std::u16string t = Utf16(text);
+  std::u16string t = Utf8ToUtf16(text);
   if (!t.empty())
     Check(host->Text(t.data(), static_cast<uint32_t>(t.size())), "sending text", Narrow(t.substr(0, 40)));
 }
@@ -167,10 +142,10 @@ void WalkElement(litgen::IParserHost* host, pugi::xml_node element) {
   Check(host->NewTag(tagObject.Out()), "creating tag", name);
   Ref<litgen::ITag> tag;
   Check(Query(tagObject.get(), litgen::IID_ITag, &tag), "setting tag name", name);
-  std::u16string name16 = Utf16(name);
+  std::u16string name16 = Utf8ToUtf16(name);
   Check(tag->SetName(name16.data(), static_cast<uint32_t>(name16.size())), "setting tag name", name);
   for (pugi::xml_attribute a : element.attributes()) {
-    std::u16string n = Utf16(a.name()), v = Utf16(a.value());
+    std::u16string n = Utf8ToUtf16(a.name()), v = Utf8ToUtf16(a.value());
     Check(tag->AddAttribute(n.data(), static_cast<uint32_t>(n.size()), v.data(), static_cast<uint32_t>(v.size())),
           "setting tag attribute", a.name());
   }
@@ -244,7 +219,7 @@ void WriteAll(litgen::ILitWriter* writer, const std::string& package, const std:
   callback->Release();  // the writer keeps its own reference
   Check(hr, "setting message callback on writer.");
 
-  std::u16string output16 = Utf16(output), package16 = Utf16(package);
+  std::u16string output16 = Utf8ToUtf16(output), package16 = Utf8ToUtf16(package);
   Check(writer->CreateOutput(output16.c_str(), package16.c_str(), u"DemoPublisher", 0), "creating output file",
         output);
 
@@ -310,61 +285,7 @@ void WriteAll(litgen::ILitWriter* writer, const std::string& package, const std:
 
 }  // namespace
 
-std::u16string Utf16(std::string_view s) {
-  std::u16string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size();) {
-    unsigned char b = static_cast<unsigned char>(s[i]);
-    char32_t c;
-    size_t len;
-    if (b < 0x80) {
-      c = b;
-      len = 1;
-    } else if ((b & 0xE0) == 0xC0) {
-      c = b & 0x1F;
-      len = 2;
-    } else if ((b & 0xF0) == 0xE0) {
-      c = b & 0x0F;
-      len = 3;
-    } else if ((b & 0xF8) == 0xF0) {
-      c = b & 0x07;
-      len = 4;
-    } else {
-      out += u'\uFFFD';
-      ++i;
-      continue;
-    }
-    bool ok = i + len <= s.size();
-    for (size_t k = 1; ok && k < len; ++k) {
-      unsigned char cb = static_cast<unsigned char>(s[i + k]);
-      if ((cb & 0xC0) != 0x80) ok = false;
-      c = (c << 6) | (cb & 0x3F);
-    }
-    static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (!ok || c < kMin[len] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) {
-      out += u'\uFFFD';
-      ++i;
-      continue;
-    }
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-    i += len;
-  }
-  return out;
-}
-
-std::string DefaultWriterLibraryPath() {
-  char buf[4096];
-  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  std::string dir = n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string("./");
-  dir.erase(dir.rfind('/') + 1);
-  return dir + "liblitgen.so";
-}
+std::string DefaultWriterLibraryPath() { return ExecutableDirectory() + "liblitgen.so"; }
 
 std::unique_ptr<WriterLibrary> WriterLibrary::Load(const std::string& path, std::string* error) {
   void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

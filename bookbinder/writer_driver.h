@@ -41,7 +41,4 @@ class WriterLibrary {
 int WriteLitFile(const std::string& packagePath, const std::string& outputPath,
                  litgen::ILitWriter* writer);
 
-// UTF-8 to UTF-16; a malformed byte becomes U+FFFD.
-std::u16string Utf16(std::string_view utf8);
-
 }  // namespace orvo

@@ -15,6 +15,7 @@
 #include "frame_classfactory_interface.h"
 #include "frame_instance_adaptor.h"
 #include "frame_instance_interface.h"
+#include "orvo_version.h"
 #include "servercmd.h"
 
 namespace orvo {
@@ -270,11 +271,13 @@ void PrintHelp(const ServerProgram& p) {
       "                (writes %s)\n"
       "  -UnregServer  remove that registration\n"
       "  --help        show this text\n"
+      "  --version     print the version\n"
+      "%s"
       "\n"
       "A switch starts with \"-\" or \"/\", in any letter case, and counts only as the\n"
       "last thing on the command line.\n",
       name.c_str(), p.summary.c_str(), p.config.busName.toStdString().c_str(), name.c_str(),
-      ActivationFilePath(p.config.busName.toStdString()).c_str());
+      ActivationFilePath(p.config.busName.toStdString()).c_str(), p.moreHelp.c_str());
   if (p.config.shutdownMonitor) {
     std::printf(
         "\nAs a server it exits %d seconds after its last object is released. An object whose\n"
@@ -308,6 +311,9 @@ int RunServerProgram(int argc, char** argv, ServerProgram program) {
   switch (cmd.kind) {
     case ServerSwitch::kHelp:
       PrintHelp(program);
+      return 0;
+    case ServerSwitch::kVersion:
+      std::printf("%s %s\n", program.name.c_str(), kVersion);
       return 0;
     case ServerSwitch::kRegServer:
     case ServerSwitch::kUnregServer: {

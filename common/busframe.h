@@ -169,6 +169,7 @@ class BusServer : public QObject, protected QDBusContext {
 struct ServerProgram {
   std::string name;     // "Gatherer"
   std::string summary;  // one line for --help
+  std::string moreHelp;  // the program's own switches, for --help (lines ending in "\n")
   ServerConfig config;
   // The program's own command-line words besides RegServer/UnregServer.
   std::vector<std::string> extraWords;

@@ -8,7 +8,7 @@
 
 namespace orvo {
 
-std::string EventLogPath() { return ModuleDirectory() + "orvo_log.txt"; }
+std::string EventLogPath() { return ResolveHomeFolders().state + "orvo_log.txt"; }
 
 std::string FormatEventLogRecord(const std::string& message, std::time_t when) {
   const std::string stamp = FormatLocalTime(when, "%d.%m.%Y  %H:%M:%S");

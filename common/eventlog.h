@@ -7,7 +7,7 @@
 
 namespace orvo {
 
-// ModuleDirectory() + "orvo_log.txt".
+// The state folder of ResolveHomeFolders() + "orvo_log.txt".
 std::string EventLogPath();
 
 // Appends one record. The message is data, never a format. A log that cannot

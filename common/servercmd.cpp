@@ -33,6 +33,7 @@ ServerCommand ParseServerCommand(std::string_view line, const std::vector<std::s
     if (EqualsNoCase(rest, "RegServer")) return {ServerSwitch::kRegServer, {}};
     if (EqualsNoCase(rest, "help") || EqualsNoCase(rest, "h") || rest == "?")
       return {ServerSwitch::kHelp, {}};
+    if (EqualsNoCase(rest, "version")) return {ServerSwitch::kVersion, {}};
     for (const std::string& word : extraWords) {
       if (EqualsNoCase(rest, word)) return {ServerSwitch::kOther, word};
     }
@@ -40,22 +41,7 @@ ServerCommand ParseServerCommand(std::string_view line, const std::vector<std::s
   return {};
 }
 
-std::string ExecutablePath() {
-  std::error_code ec;
-  fs::path p = fs::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string() : p.string();
-}
-
-std::string ServiceDirectory() {
-  std::string base;
-  if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/') {
-    base = data;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::string(home && *home ? home : ".") + "/.local/share";
-  }
-  return base + "/dbus-1/services";
-}
+std::string ServiceDirectory() { return XdgDataHome() + "/dbus-1/services"; }
 
 std::string ActivationFilePath(const std::string& busName) {
   return ServiceDirectory() + "/" + busName + ".service";
@@ -125,27 +111,10 @@ CommandResult RegisterServer(const std::string& programName, const std::string& 
   }
 
   // Temp file + rename, so the bus never reads half a file.
-  const std::string tmp = path + ".tmp" + std::to_string(::getpid());
-  const std::string text = ActivationFileText(busName, programPath, orvoHome);
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  bool ok = fd >= 0;
-  int err = ok ? 0 : errno;
-  if (ok) {
-    ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    if (!ok) err = errno;
-    if (::close(fd) != 0 && ok) {
-      ok = false;
-      err = errno;
-    }
-  }
-  if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
-    ok = false;
-    err = errno;
-  }
-  if (!ok) {
-    ::unlink(tmp.c_str());
-    return {1, programName + ": cannot register " + busName + ": cannot write " + path + " (" + ErrnoText(err) +
-                   "). Make the folder writable, or set XDG_DATA_HOME to a writable folder."};
+  std::string error;
+  if (!WriteFileAtomically(path, ActivationFileText(busName, programPath, orvoHome), &error)) {
+    return {1, programName + ": cannot register " + busName + ": " + error +
+                   ". Make the folder writable, or set XDG_DATA_HOME to a writable folder."};
   }
   std::string msg = programName + ": registered " + busName + " in " + path + "\n" + programName +
                     " now starts on demand: " + programPath;

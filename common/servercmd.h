@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform.h"  // ExecutablePath
+
 namespace orvo {
 
 enum class ServerSwitch {
@@ -19,6 +21,7 @@ enum class ServerSwitch {
   kRegServer,    // "RegServer"
   kUnregServer,  // "UnregServer"
   kHelp,         // "help", "h" or "?"
+  kVersion,      // "version"
   kOther,        // one of the program's own words (ServerCommand::word)
 };
 
@@ -38,9 +41,6 @@ std::string JoinCommandLine(int argc, const char* const* argv);
 // `extraWords` are a program's own switches (matched the same way).
 ServerCommand ParseServerCommand(std::string_view commandLine,
                                  const std::vector<std::string>& extraWords = {});
-
-// Full path of the running program (from /proc/self/exe).
-std::string ExecutablePath();
 
 // Where the session bus looks for activation files of this user:
 // $XDG_DATA_HOME/dbus-1/services, with ~/.local/share when XDG_DATA_HOME is

@@ -7,31 +7,75 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "platform.h"
 #include "text.h"
 
 namespace orvo {
 
-std::string ModuleDirectory() {
-  std::string dir;
-  if (const char* home = std::getenv("ORVO_HOME"); home && *home) {
-    dir = home;
-  } else {
-    char buf[4096];
-    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n > 0) {
-      dir.assign(buf, static_cast<size_t>(n));
-      dir.erase(dir.rfind('/') + 1);
-    }
-  }
+namespace {
+
+std::string WithSlash(std::string dir) {
   if (dir.empty()) dir = "./";
   if (dir.back() != '/') dir += '/';
   return dir;
 }
 
-std::string SettingsPath() { return ModuleDirectory() + "ORVO.ini"; }
+// The program folder of an installation (see the install rules), where the
+// programs live but no user's files belong even when it is writable (root).
+bool IsInstalledProgramFolder(const std::string& dir) {
+  static const std::string suffix = std::string("/") + ORVO_INSTALL_LIBEXEC_SUFFIX + "/";
+  return dir.size() >= suffix.size() && dir.compare(dir.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+}  // namespace
+
+HomeFolders ResolveHomeFolders() {
+  HomeFolders f;
+  if (const char* home = std::getenv("ORVO_HOME"); home && *home) {
+    f.source = HomeFolders::Source::kOrvoHome;
+    f.data = f.config = f.state = WithSlash(home);
+    return f;
+  }
+  const std::string program = WithSlash(ExecutableDirectory());
+  if (!IsInstalledProgramFolder(program) && ::access(program.c_str(), W_OK) == 0) {
+    f.source = HomeFolders::Source::kProgramFolder;
+    f.data = f.config = f.state = program;
+    return f;
+  }
+  f.source = HomeFolders::Source::kXdg;
+  f.data = XdgDataHome() + "/orvo/";
+  f.config = XdgConfigHome() + "/orvo/";
+  f.state = XdgStateHome() + "/orvo/";
+  for (const std::string* dir : {&f.data, &f.config, &f.state}) {
+    std::error_code ec;
+    std::filesystem::create_directories(*dir, ec);  // a failure shows at the first write
+  }
+  return f;
+}
+
+std::string DescribeHomeFolders(const HomeFolders& f) {
+  switch (f.source) {
+    case HomeFolders::Source::kOrvoHome:
+      return "ORVO_HOME " + f.data;
+    case HomeFolders::Source::kProgramFolder:
+      return "the program folder " + f.data;
+    case HomeFolders::Source::kXdg:
+      break;
+  }
+  return "XDG folders (data " + f.data + ", settings " + f.config + ", log " + f.state + ")";
+}
+
+std::string InstalledDataDirectory() {
+  return WithSlash(ExecutableDirectory() + ORVO_DATA_FROM_PROGRAMS);
+}
+
+std::string ModuleDirectory() { return ResolveHomeFolders().data; }
+
+std::string SettingsPath() { return ResolveHomeFolders().config + "ORVO.ini"; }
 
 namespace {
 
@@ -162,28 +206,7 @@ class WriteLock {
 };
 
 bool ReplaceFile(const std::string& path, const std::string& content) {
-  std::string tmp = path + ".tmp" + std::to_string(::getpid());
-  mode_t mode = 0644;
-  struct stat st;
-  if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0) return false;
-  size_t done = 0;
-  while (done < content.size()) {
-    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ::close(fd);
-      ::unlink(tmp.c_str());
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (::close(fd) != 0 || ::rename(tmp.c_str(), path.c_str()) != 0) {
-    ::unlink(tmp.c_str());
-    return false;
-  }
-  return true;
+  return WriteFileAtomically(path, content);
 }
 
 template <typename Edit>

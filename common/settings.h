@@ -13,11 +13,41 @@
 
 namespace orvo {
 
-// Folder of the running program, with a trailing "/". ORVO_HOME, when set and
-// not empty, names another folder (tests, demos, several installations).
+// Where this user's ORVO files live. Three cases, in this order:
+//  - ORVO_HOME, when set and not empty: every file in that one folder (tests,
+//    demos, several installations side by side);
+//  - the folder of the running program, when it is writable and not the
+//    installed program folder (<libexec>/orvo/): every file there, as a copy
+//    unpacked or built in place;
+//  - otherwise (an installed copy) the XDG folders: the data (database,
+//    Images/, temp/, lit/) in $XDG_DATA_HOME/orvo/, ORVO.ini in
+//    $XDG_CONFIG_HOME/orvo/, orvo_log.txt in $XDG_STATE_HOME/orvo/. These are
+//    created when missing.
+// Each folder ends in "/".
+struct HomeFolders {
+  enum class Source { kOrvoHome, kProgramFolder, kXdg };
+  Source source = Source::kProgramFolder;
+  std::string data;
+  std::string config;
+  std::string state;
+};
+HomeFolders ResolveHomeFolders();
+
+// One line for the user, e.g. "the program folder /opt/orvo/" or
+// "XDG folders (data ~/.local/share/orvo/, ...)".
+std::string DescribeHomeFolders(const HomeFolders& folders);
+
+// The read-only data files an installation ships (the reader's help page,
+// the eBook templates, the demo data): <prefix>/share/orvo/ beside the
+// installed program folder, with a trailing "/". It need not exist (a build
+// folder has none).
+std::string InstalledDataDirectory();
+
+// The data folder of ResolveHomeFolders(), with a trailing "/": every file
+// name of the system's own data files is built from it.
 std::string ModuleDirectory();
 
-// ModuleDirectory() + "ORVO.ini".
+// The config folder + "ORVO.ini".
 std::string SettingsPath();
 
 // Section names used by the programs.

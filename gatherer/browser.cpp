@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "http_client.h"
+#include "http_setup.h"
 
 namespace orvo {
 
@@ -129,15 +130,8 @@ Browser::Browser(QObject* parent) : QObject(parent), shared_(std::make_shared<Sh
           active.easy = curl_easy_init();
           active.body = std::move(job.body);
           CURL* e = active.easy;
+          SetUpHttpHandle(e, active.error);
           curl_easy_setopt(e, CURLOPT_URL, job.url.c_str());
-          curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-          curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-          curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-          curl_easy_setopt(e, CURLOPT_MAXREDIRS, 20L);
-          curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-          curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
-          curl_easy_setopt(e, CURLOPT_USERAGENT, "Mozilla/5.0 (X11; Linux x86_64) ORVO/2.2.49");
-          curl_easy_setopt(e, CURLOPT_ERRORBUFFER, active.error);
           curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnBody);
           curl_easy_setopt(e, CURLOPT_WRITEDATA, s.get());
           curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "orvo_version.h"
+
 namespace orvo {
 
 class Browser;
@@ -17,7 +19,7 @@ class HtmlDocument;
 class HttpSession;
 
 // The program version the catalogue request announces.
-inline constexpr const char* kProgramVersion = "2.2.49";
+inline constexpr const char* kProgramVersion = kVersion;
 // Largest mask text kept, in bytes.
 inline constexpr size_t kMaxMaskBytes = 47500;
 

@@ -14,12 +14,14 @@ add_library(orvo_gatherer_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/run.cpp
 )
 target_include_directories(orvo_gatherer_engine PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_SOURCE_DIR})
-target_link_libraries(orvo_gatherer_engine PUBLIC orvo_masks orvo_common Qt6::Core CURL::libcurl Threads::Threads)
+target_link_libraries(orvo_gatherer_engine PUBLIC orvo_masks orvo_common orvo_http Qt6::Core CURL::libcurl Threads::Threads)
 
+# The local news sites of the tests and the benchmark.
 if(NOT TARGET PkgConfig::HTTPLIB)
   pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 endif()
 
+if(BUILD_TESTING)
 add_executable(gatherer_engine_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_test_main.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/fixture_server.cpp
@@ -50,6 +52,7 @@ target_link_libraries(gatherer_bus_tests PRIVATE orvo_bus_testing orvo_idl_gathe
   PkgConfig::HTTPLIB GTest::gtest_main)
 add_dependencies(gatherer_bus_tests Gatherer)
 gtest_discover_tests(gatherer_bus_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+endif()
 
 # A whole download against a local site; prints its figures (not a test).
 add_executable(engine_bench

@@ -1,15 +1,10 @@
 #include "http_client.h"
 
-#include <mutex>
+#include "http_setup.h"
 
 namespace orvo {
 
 namespace {
-
-void GlobalInit() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 struct Transfer {
   const HttpSession::Sink* sink;
@@ -46,7 +41,7 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }  // namespace
 
 HttpSession::HttpSession() {
-  GlobalInit();
+  HttpGlobalInit();
   curl_ = curl_easy_init();
 }
 
@@ -63,17 +58,10 @@ HttpResponse HttpSession::Perform(const std::string& url, const std::string_view
   curl_easy_reset(curl_);
   char errbuf[CURL_ERROR_SIZE] = {0};
   Transfer t{&sink, curl_, bodyLimit_};
+  SetUpHttpHandle(curl_, errbuf);
   curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl_, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl_, CURLOPT_MAXREDIRS, 20L);
-  curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl_, CURLOPT_ACCEPT_ENCODING, "");
-  curl_easy_setopt(curl_, CURLOPT_USERAGENT, "ORVO/2.2.49");
   curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT, 30L);
   curl_easy_setopt(curl_, CURLOPT_TIMEOUT, timeoutSeconds_);
-  curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, errbuf);
   curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, OnData);
   curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &t);
   // A body announced larger than the limit is refused before it comes.
@@ -130,7 +118,7 @@ HttpResponse HttpSession::Post(const std::string& url, std::string_view body,
 }
 
 std::string HttpOrigin(const std::string& url) {
-  GlobalInit();
+  HttpGlobalInit();
   CURLU* u = curl_url();
   std::string origin;
   char* scheme = nullptr;

@@ -11,6 +11,10 @@ int main(int argc, char** argv) {
   orvo::ServerProgram program;
   program.name = "Gatherer";
   program.summary = "ORVO gathering engine: downloads the news of the selected sites into the news database.";
+  program.moreHelp =
+      "  --try-mask MASKFILE PAGEFILE [options]\n"
+      "                apply a mask to a saved page and print what it extracts, with\n"
+      "                no bus and no database (\"Gatherer --try-mask --help\" tells more)\n";
   program.config.busName = QStringLiteral("org.orvo.Gatherer2");
   program.config.className = QStringLiteral("Gatherer2");
   program.config.makeObject = [] { return new orvo::GathererObject; };

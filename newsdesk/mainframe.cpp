@@ -32,6 +32,7 @@
 #include "newsdetail.h"
 #include "newsinfo.h"
 #include "newslist.h"
+#include "orvo_version.h"
 #include "render.h"
 #include "settings.h"
 #include "tipdialog.h"
@@ -511,7 +512,7 @@ void CMainFrame::ShowAbout() {
   QMessageBox box(this);
   box.setWindowTitle(tr("About ORVO"));
   box.setIconPixmap(QIcon(":/icons/orvo.svg").pixmap(48, 48));
-  box.setText(tr("<b>ORVO Newsdesk %1</b><br>The reader of the ORVO news collector.").arg(ORVO_VERSION));
+  box.setText(tr("<b>ORVO Newsdesk %1</b><br>The reader of the ORVO news collector.").arg(kVersion));
   box.setInformativeText(tr("News database: %1<br>Settings: %2<br>Built with Qt %3, running on Qt %4.")
                              .arg(db.toHtmlEscaped(), QString::fromStdString(SettingsPath()).toHtmlEscaped(),
                                   QT_VERSION_STR, qVersion()));
@@ -522,6 +523,9 @@ void CMainFrame::OpenHelp() {
   // The page ships inside the program; it is written next to it (or into the
   // temporary folder) so that the user's own browser can show it.
   QFile source(":/help/newsdesk.html");
+  // An installed copy ships the page as a data file.
+  const QString installed = QString::fromStdString(InstalledDataDirectory()) + "newsdesk.html";
+  if (QFile::exists(installed) && QDesktopServices::openUrl(QUrl::fromLocalFile(installed))) return;
   QStringList candidates = {QString::fromStdString(ModuleDirectory()) + "newsdesk_help.html",
                             QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
                                 .filePath("orvo-newsdesk-help.html")};

@@ -27,6 +27,7 @@
 #include <algorithm>
 
 #include "check_trees.h"
+#include "eventlog.h"
 #include "file_dialogs.h"
 #include "settings.h"
 #ifdef ORVO_HAVE_SCHEDULE
@@ -416,13 +417,13 @@ COptionsPLogPage::COptionsPLogPage(QWidget* parent) : OptionsPage(parent) {
 
 COptionsPLogPage::~COptionsPLogPage() = default;
 
-QString COptionsPLogPage::LogPath() { return QString::fromStdString(ModuleDirectory()) + "orvo_log.txt"; }
+QString COptionsPLogPage::LogPath() { return QString::fromStdString(EventLogPath()); }
 
 void COptionsPLogPage::Load() {
   // The folder is watched as well as the file: the file may not exist yet, and
   // a writer that replaces it leaves a watch on the old one behind.
   watcher_ = new QFileSystemWatcher(this);
-  watcher_->addPath(QString::fromStdString(ModuleDirectory()));
+  watcher_->addPath(QFileInfo(LogPath()).absolutePath());
   if (QFile::exists(LogPath())) watcher_->addPath(LogPath());
   connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this] {
     if (!watcher_->files().contains(LogPath()) && QFile::exists(LogPath())) watcher_->addPath(LogPath());

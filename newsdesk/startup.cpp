@@ -26,6 +26,8 @@
 #include <thread>
 
 #include "mainframe.h"
+#include "orvo_version.h"
+#include "platform.h"
 #include "render.h"
 #include "search_index.h"
 #include "settings.h"
@@ -56,13 +58,6 @@ StartWords ScanStartWords(const QStringList& args) {
 
 namespace {
 
-std::string DataHome() {
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  if (xdg && *xdg == '/') return xdg;
-  const char* home = std::getenv("HOME");
-  return std::string(home ? home : "") + "/.local/share";
-}
-
 // Quoting of one Exec argument of a desktop entry.
 std::string QuoteExec(const std::string& arg) {
   std::string out = "\"";
@@ -75,9 +70,9 @@ std::string QuoteExec(const std::string& arg) {
 }
 
 std::string ProgramPath(const char* argv0) {
+  std::string self = ExecutablePath();
+  if (!self.empty()) return self;
   std::error_code ec;
-  fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  if (!ec) return self.string();
   return fs::absolute(argv0, ec).string();
 }
 
@@ -92,14 +87,15 @@ const char* const kUsage =
     "  -RegServer    add Newsdesk to the desktop's applications menu\n"
     "  -UnregServer  remove it from there again\n"
     "  --help        show this text\n"
+    "  --version     print the version\n"
     "\n"
     "Files: ORVO.ini and the news database named by its PathDB key, in the\n"
     "program folder or in $ORVO_HOME when that is set.\n";
 
 }  // namespace
 
-std::string DesktopEntryPath() { return DataHome() + "/applications/org.orvo.Newsdesk.desktop"; }
-std::string DesktopIconPath() { return DataHome() + "/icons/hicolor/scalable/apps/org.orvo.Newsdesk.svg"; }
+std::string DesktopEntryPath() { return XdgDataHome() + "/applications/org.orvo.Newsdesk.desktop"; }
+std::string DesktopIconPath() { return XdgDataHome() + "/icons/hicolor/scalable/apps/org.orvo.Newsdesk.svg"; }
 
 std::string DesktopEntryText(const std::string& program, const std::string& orvoHome, const std::string& icon) {
   std::string exec = QuoteExec(program);
@@ -125,27 +121,14 @@ int RegisterDesktopEntry(const std::string& program) {
   QFile source(":/icons/orvo.svg");
   QByteArray svg;
   if (source.open(QIODevice::ReadOnly)) svg = source.readAll();
-  {
-    std::ofstream out(icon, std::ios::binary | std::ios::trunc);
-    out.write(svg.constData(), svg.size());
-    if (!out) {
-      std::cerr << "Newsdesk: cannot write " << icon << ". Check that the folder is writable and try again.\n";
-      return 1;
-    }
+  std::string error;
+  if (!WriteFileAtomically(icon, std::string_view(svg.constData(), static_cast<size_t>(svg.size())), &error)) {
+    std::cerr << "Newsdesk: " << error << ". Check that the folder is writable and try again.\n";
+    return 1;
   }
   const char* home = std::getenv("ORVO_HOME");
-  std::string tmp = entry + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out << DesktopEntryText(program, home ? home : "", icon);
-    if (!out) {
-      std::cerr << "Newsdesk: cannot write " << entry << ". Check that the folder is writable and try again.\n";
-      return 1;
-    }
-  }
-  fs::rename(tmp, entry, ec);
-  if (ec) {
-    std::cerr << "Newsdesk: cannot write " << entry << ": " << ec.message() << "\n";
+  if (!WriteFileAtomically(entry, DesktopEntryText(program, home ? home : "", icon), &error)) {
+    std::cerr << "Newsdesk: " << error << ". Check that the folder is writable and try again.\n";
     return 1;
   }
   std::cout << "Newsdesk: registered " << entry << "\n";
@@ -229,6 +212,10 @@ int RunNewsdesk(int argc, char** argv) {
       std::cout << kUsage;
       return 0;
     }
+    if (arg == "--version") {
+      std::cout << "Newsdesk " << kVersion << "\n";
+      return 0;
+    }
     commandLine += (i > 1 ? " " : "") + arg;
   }
   switch (FindRegistrationSwitch(commandLine)) {
@@ -246,7 +233,9 @@ int RunNewsdesk(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Newsdesk");
   QApplication::setOrganizationName("ORVO");
-  QApplication::setApplicationVersion(ORVO_VERSION);
+  QApplication::setApplicationVersion(kVersion);
+  // Wayland matches the window to the installed desktop entry by this name.
+  QGuiApplication::setDesktopFileName("org.orvo.Newsdesk");
   QApplication::setWindowIcon(QIcon(":/icons/orvo.svg"));
   // The window closes into the notification area; the program ends by Exit.
   QApplication::setQuitOnLastWindowClosed(false);

@@ -23,8 +23,11 @@
 #include "busframe.h"
 #include "commands.h"
 #include "gatherer_interface.h"
+#include "http_setup.h"
+#include "orvo_version.h"
 #include "settings.h"
 #include "runner_client.h"
+#include "servercmd.h"
 
 namespace orvo::cli {
 
@@ -61,13 +64,14 @@ constexpr int kExitNoUpdates = 3;
 constexpr int kExitEngine = 4;
 constexpr int kExitInterrupted = 130;
 constexpr const char* kBusName = "org.orvo.Gatherer2";
-constexpr const char* kProgramVersion = "2.2.49";
+constexpr const char* kProgramVersion = kVersion;
 
 std::string FirstLine(const std::string& s) { return s.substr(0, s.find('\n')); }
 
 // Asks the updates server for its catalogue page as the engine will. Empty
 // when it answered; otherwise what went wrong.
 std::string CheckUpdatesServer(const std::string& url, long timeoutSeconds) {
+  HttpGlobalInit();
   CURL* curl = curl_easy_init();
   if (!curl) return "the HTTP library could not start";
   std::string body = std::string("_Ver=") + kProgramVersion;
@@ -77,12 +81,10 @@ std::string CheckUpdatesServer(const std::string& url, long timeoutSeconds) {
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+  SetUpHttpHandle(curl, error);
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, std::min(timeoutSeconds, 30L));
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, timeoutSeconds);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char*, size_t size, size_t n, void*) { return size * n; });
   CURLcode rc = curl_easy_perform(curl);
   long status = 0;
@@ -102,10 +104,7 @@ std::string WithoutSlash(std::string path) {
 // The program folder the Gatherer registered on this bus works in, read from
 // its activation file; empty when unknown.
 std::string RegisteredEngineHome() {
-  const char* data = std::getenv("XDG_DATA_HOME");
-  const char* home = std::getenv("HOME");
-  std::string dir = data && *data ? data : (home ? std::string(home) + "/.local/share" : "");
-  std::ifstream in(dir + "/dbus-1/services/" + kBusName + ".service");
+  std::ifstream in(ActivationFilePath(kBusName));
   std::string line;
   while (std::getline(in, line)) {
     if (line.rfind("Exec=", 0) != 0) continue;
@@ -117,7 +116,11 @@ std::string RegisteredEngineHome() {
     }
     // No ORVO_HOME: the folder of the program itself.
     std::string program = line.substr(line.rfind(' ') == std::string::npos ? 5 : line.rfind(' ') + 1);
-    return program.substr(0, program.rfind('/'));
+    std::string folder = program.substr(0, program.rfind('/'));
+    // The program folder of this orvo: the engine resolves the same folders
+    // (an installed copy's are the XDG ones, not the program folder).
+    if (WithoutSlash(folder) == WithoutSlash(ExecutableDirectory())) return ModuleDirectory();
+    return folder;
   }
   return {};
 }

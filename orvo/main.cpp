@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "commands.h"
+#include "orvo_version.h"
 
 namespace orvo::cli {
 
@@ -42,7 +43,8 @@ const Command kCommands[] = {
 void PrintUsage(FILE* out) {
   std::fprintf(out, "Usage: orvo COMMAND [OPTIONS]\n\nCommands:\n");
   for (const auto& c : kCommands) std::fprintf(out, "  %-10s %s\n", c.name, c.summary);
-  std::fprintf(out, "\nRun 'orvo COMMAND --help' for the options of a command.\n");
+  std::fprintf(out, "\nRun 'orvo COMMAND --help' for the options of a command, 'orvo --version' for\n"
+                    "the version.\n");
 }
 
 }  // namespace
@@ -53,6 +55,10 @@ int main(int argc, char** argv) {
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
     PrintUsage(argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;
+  }
+  if (!std::strcmp(argv[1], "--version")) {
+    std::printf("orvo %s\n", orvo::kVersion);
+    return 0;
   }
   Args args(argv + 2, argv + argc);
   for (const auto& c : kCommands)

@@ -22,7 +22,8 @@ const char* kStatusHelp =
     "worked.\n"
     "\n"
     "  --broken     only the broken pairs, with what went wrong\n"
-    "  --home DIR   program folder (default: ORVO_HOME, else the folder of orvo)\n";
+    "  --home DIR   program folder (default: ORVO_HOME, else the folder of orvo, or\n"
+    "               the XDG folders for an installed copy)\n";
 
 int64_t Count(Database& db, const char* sql) {
   Statement st(db, sql);
@@ -106,6 +107,7 @@ int RunStatus(const Args& input) {
   if (int rc = OpenNewsDatabase("status", &db)) return rc;
   if (brokenOnly) return ListBroken(*db);
 
+  std::printf("ORVO files: %s\n", DescribeHomeFolders(ResolveHomeFolders()).c_str());
   std::printf("News database: %s\n", db->path().c_str());
   std::printf("Sites: %lld, categories: %lld, site/category pairs: %lld (%lld selected)\n",
               static_cast<long long>(Count(*db, "SELECT COUNT(*) FROM news_config")),

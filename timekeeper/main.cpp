@@ -19,6 +19,7 @@
 
 #include "busframe.h"
 #include "eventlog.h"
+#include "orvo_version.h"
 #include "servercmd.h"
 #include "service.h"
 #include "timekeeper_object.h"
@@ -48,6 +49,7 @@ void PrintHelp() {
       "  -UnregServer  tell a running Timekeeper to Terminate, stop and remove the unit\n"
       "                and the registration\n"
       "  --help        show this text\n"
+      "  --version     print the version\n"
       "\n"
       "A switch starts with \"-\" or \"/\", in any letter case, and counts only as the\n"
       "last thing on the command line.\n"
@@ -80,13 +82,8 @@ CommandResult RegisterForUnit() {
   text += std::string("SystemdService=") + kServiceUnitName + "\n";
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
-  const std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::trunc | std::ios::binary);
-    out << text;
-    if (!out.flush()) return {1, "Couldn't create service: cannot write " + tmp};
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) return {1, "Couldn't create service: cannot write " + path};
+  std::string error;
+  if (!WriteFileAtomically(path, text, &error)) return {1, "Couldn't create service: " + error};
   return {0, "Registered Timekeeper with the session bus for the unit (" + path + ")."};
 }
 
@@ -192,6 +189,9 @@ int main(int argc, char** argv) {
   switch (cmd.kind) {
     case ServerSwitch::kHelp:
       PrintHelp();
+      return 0;
+    case ServerSwitch::kVersion:
+      std::printf("Timekeeper %s\n", kVersion);
       return 0;
     case ServerSwitch::kRegServer: {
       // A plain registration replaces an earlier service installation.

@@ -6,6 +6,7 @@ add_library(orvo_schedule STATIC
 target_include_directories(orvo_schedule PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(orvo_schedule PUBLIC orvo_common)
 
+if(BUILD_TESTING)
 add_executable(schedule_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/schedule_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/due_test.cpp
@@ -13,6 +14,7 @@ add_executable(schedule_tests
 target_include_directories(schedule_tests PRIVATE ${PROJECT_SOURCE_DIR}/common/tests)
 target_link_libraries(schedule_tests PRIVATE orvo_schedule GTest::gtest_main)
 gtest_discover_tests(schedule_tests DISCOVERY_TIMEOUT 60)
+endif()
 
 # The service logic, over an engine interface the program fills with bus
 # engines and the tests with fakes.
@@ -22,6 +24,7 @@ add_library(orvo_runner STATIC
   ${CMAKE_CURRENT_LIST_DIR}/service.cpp)
 target_link_libraries(orvo_runner PUBLIC orvo_schedule Qt6::Core)
 
+if(BUILD_TESTING)
 add_executable(runner_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/runner_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/service_test.cpp
@@ -29,3 +32,4 @@ add_executable(runner_tests
 target_include_directories(runner_tests PRIVATE ${PROJECT_SOURCE_DIR}/common/tests)
 target_link_libraries(runner_tests PRIVATE orvo_runner Qt6::Test GTest::gtest)
 gtest_discover_tests(runner_tests DISCOVERY_TIMEOUT 60)
+endif()

@@ -15,21 +15,13 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform.h"
+
 namespace orvo {
 
 namespace fs = std::filesystem;
 
-std::string UserUnitDirectory() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  std::string base;
-  if (config && config[0] == '/') {
-    base = config;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::string(home && *home ? home : "/tmp") + "/.config";
-  }
-  return base + "/systemd/user";
-}
+std::string UserUnitDirectory() { return XdgConfigHome() + "/systemd/user"; }
 
 std::string ServiceUnitPath() { return UserUnitDirectory() + "/" + kServiceUnitName; }
 
@@ -53,21 +45,7 @@ std::string Quote(const std::string& s, bool exec) {
 bool WriteWhole(const std::string& path, const std::string& text, std::string* error) {
   std::error_code ec;
   fs::create_directories(fs::path(path).parent_path(), ec);
-  std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out.flush()) {
-      *error = "cannot write " + tmp;
-      return false;
-    }
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    *error = "cannot replace " + path;
-    std::remove(tmp.c_str());
-    return false;
-  }
-  return true;
+  return WriteFileAtomically(path, text, error);
 }
 
 std::string FirstLine(const std::string& s) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "orvo_version.h"
 #include "text.h"
 #include "updates/server.h"
 
@@ -41,6 +42,7 @@ const char* kHelp =
     "  --static DIR   also serve the files of DIR (for example demo news sites)\n"
     "  --check        check the catalogue folder, print what is wrong, and exit\n"
     "  --help         show this text\n"
+    "  --version      print the version\n"
     "\n"
     "Each request is logged on standard output. Stop the server with Ctrl+C.\n";
 
@@ -84,6 +86,9 @@ int main(int argc, char** argv) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::fputs(kHelp, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("orvo-updates %s\n", orvo::kVersion);
       return 0;
     } else if (arg == "--check") {
       check_only = true;

@@ -153,12 +153,5 @@ TEST(WriterLibraryLoad, SaysWhatIsMissing) {
   EXPECT_NE(error.find("no CreateWriter"), std::string::npos);
 }
 
-TEST(Utf16, ConvertsEveryPlaneAndReplacesBrokenBytes) {
-  EXPECT_EQ(Utf16("aé€😀"), u"aé€😀");
-  EXPECT_EQ(Utf16("a\xC3"), u"a\uFFFD");
-  EXPECT_EQ(Utf16("\xE2\x28\xA1"), u"\uFFFD(\uFFFD");
-  EXPECT_EQ(Utf16("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong
-}
-
 }  // namespace
 }  // namespace orvo

@@ -26,6 +26,9 @@ TEST(ServerCommand, SwitchIsTheLastThingOnTheLineInAnyCase) {
   EXPECT_EQ(Kind("--help"), ServerSwitch::kHelp);
   EXPECT_EQ(Kind("-h"), ServerSwitch::kHelp);
   EXPECT_EQ(Kind("/?"), ServerSwitch::kHelp);
+  EXPECT_EQ(Kind("--version"), ServerSwitch::kVersion);
+  EXPECT_EQ(Kind("/Version"), ServerSwitch::kVersion);
+  EXPECT_EQ(Kind("--version now"), ServerSwitch::kNone);
 
   EXPECT_EQ(Kind(""), ServerSwitch::kNone);
   EXPECT_EQ(Kind("RegServer"), ServerSwitch::kNone);

@@ -17,6 +17,7 @@
 
 #include "litgen/litgen.h"
 #include "pack_driver.h"
+#include "platform.h"
 
 namespace fs = std::filesystem;
 using namespace orvo::litgen;
@@ -125,13 +126,6 @@ fs::path MakePackage(const fs::path& dir, int items, int pictures, std::size_t& 
     return dir / "Newsdesk.opf";
 }
 
-std::string ProgramFolder() {
-    char buf[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    std::string path(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
-    return path.substr(0, path.rfind('/'));
-}
-
 double Ms(std::chrono::steady_clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
@@ -176,7 +170,7 @@ int main(int argc, char** argv) {
     std::printf("package: %d items, %zu bytes of HTML, %d pictures (%ju bytes)\n", items, htmlBytes, pictures,
                 pictureBytes);
 
-    std::string library = ProgramFolder() + "/liblitgen.so";
+    std::string library = orvo::ExecutableDirectory() + "liblitgen.so";
     void* handle = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
     auto create = handle ? reinterpret_cast<CreateWriterFunction>(::dlsym(handle, "CreateWriter")) : nullptr;
     if (!create) {

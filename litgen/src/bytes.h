@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform.h"
+
 namespace orvo::litgen {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -47,9 +49,9 @@ void PutEncInt(Bytes& out, std::uint64_t value);
 void PutCharInt(Bytes& out, std::uint32_t value);
 void AppendUtf8(std::string& out, std::uint32_t codePoint);
 
-// UTF-16 to UTF-8; lone surrogates become U+FFFD.
-std::string Utf16ToUtf8(std::u16string_view text);
-std::u16string Utf8ToUtf16(std::string_view text);
+// UTF-16 <-> UTF-8, shared with the rest of ORVO.
+using orvo::Utf16ToUtf8;
+using orvo::Utf8ToUtf16;
 
 // Number of code points in valid UTF-8.
 std::size_t CountCodePoints(std::string_view utf8);

@@ -15,6 +15,7 @@
 
 #include "book.h"
 #include "bytes.h"
+#include "platform.h"
 
 namespace orvo::litgen {
 namespace {
@@ -174,7 +175,6 @@ private:
     std::shared_ptr<Session> session_;
     std::uint32_t fixedTime_ = 0;
     std::string fixedGuid_;
-    std::uint64_t tempCounter_ = 0;
 };
 
 // Common part of the hosts: the item, the session and whether it may still
@@ -545,34 +545,12 @@ HRESULT WriterImpl::NextPictureHost(IUnknown** host) {
 }
 
 HRESULT WriterImpl::WriteFile(const Bytes& data) {
-    // A fresh name beside the output, created with the user's umask; the
-    // finished file replaces the output in one rename.
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temp = session_->outputPath + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(++tempCounter_);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0)
-        return Report(0, E_ACCESSDENIED, "cannot create a file beside " + session_->outputPath + ": " + std::strerror(errno));
-    std::size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            int err = errno;
-            ::close(fd);
-            ::unlink(temp.c_str());
-            return Report(0, E_ACCESSDENIED, "cannot write " + session_->outputPath + ": " + std::strerror(err));
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0 || ::rename(temp.c_str(), session_->outputPath.c_str()) != 0) {
-        int err = errno;
-        ::unlink(temp.c_str());
-        return Report(0, E_ACCESSDENIED, "cannot write " + session_->outputPath + ": " + std::strerror(err));
-    }
+    // The finished file replaces the output in one rename.
+    std::string error;
+    if (!orvo::WriteFileAtomically(session_->outputPath,
+                                   std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), &error,
+                                   0666))
+        return Report(0, E_ACCESSDENIED, error);
     return S_OK;
 }
 

@@ -9,6 +9,8 @@
 
 #include "litgen/litgen.h"
 #include "pack_driver.h"
+#include "orvo_version.h"
+#include "platform.h"
 
 namespace {
 
@@ -22,16 +24,9 @@ const char* const kUsage =
     "  --stored   store the text without compression (faster, larger)\n"
     "  --quiet    print errors only\n"
     "  --help     show this text\n"
+    "  --version  print the version\n"
     "\n"
     "Exit status: 0 written, 1 failed (the message says why), 2 bad command line.\n";
-
-std::string ProgramFolder() {
-    char buf[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return ".";
-    std::string path(buf, static_cast<std::size_t>(n));
-    return path.substr(0, path.rfind('/'));
-}
 
 }  // namespace
 
@@ -45,6 +40,9 @@ int main(int argc, char** argv) {
         std::string a = argv[i];
         if (a == "--help" || a == "-h") {
             std::cout << kUsage;
+            return 0;
+        } else if (a == "--version") {
+            std::cout << "litgen-pack " << orvo::kVersion << "\n";
             return 0;
         } else if (a == "--stored") {
             flags |= kStoreUncompressed;
@@ -65,7 +63,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    std::string library = ProgramFolder() + "/liblitgen.so";
+    std::string library = orvo::ExecutableDirectory() + "liblitgen.so";
     void* handle = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         std::cerr << "litgen-pack: cannot load " << library << ": " << ::dlerror()

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "database.h"
 #include "search_index.h"
@@ -86,6 +87,69 @@ TEST(OrvoInitTest, HelpAndBadArguments) {
   EXPECT_EQ(RunOrvo("init --bogus", &out), 2);
   EXPECT_EQ(RunOrvo("nosuch", &out), 2);
   EXPECT_EQ(RunOrvo("--help", &out), 0);
+}
+
+// A copy of orvo in `folder`, run with a clean environment whose XDG folders
+// are under `root`.
+struct CopiedOrvo {
+  std::string program;
+  std::string env;
+  CopiedOrvo(const TempDir& root, const std::string& folder) {
+    std::filesystem::create_directories(folder);
+    program = folder + "/orvo";
+    std::filesystem::copy_file(std::string(ORVO_BIN_DIR) + "/orvo", program);
+    env = "env -u ORVO_HOME HOME=" + root.File("home") + " XDG_DATA_HOME=" + root.File("data") +
+          " XDG_CONFIG_HOME=" + root.File("config") + " XDG_STATE_HOME=" + root.File("state") + " ";
+  }
+  int Run(const std::string& args, std::string* out, const std::string& extraEnv = "") const {
+    std::string cmd = env + extraEnv + " " + program + " " + args + " 2>&1";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    out->clear();
+    char buf[512];
+    while (size_t n = std::fread(buf, 1, sizeof buf, p)) out->append(buf, n);
+    int status = ::pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+};
+
+TEST(OrvoHomeFoldersTest, AnInstalledCopyKeepsTheUsersFilesInTheXdgFolders) {
+  TempDir root;
+  CopiedOrvo orvo(root, root.File("usr/libexec/orvo"));
+  std::string out;
+  ASSERT_EQ(orvo.Run("init", &out), 0) << out;
+  EXPECT_TRUE(std::filesystem::exists(root.File("config/orvo/ORVO.ini"))) << out;
+  EXPECT_TRUE(std::filesystem::exists(root.File("data/orvo/news.db"))) << out;
+  EXPECT_FALSE(std::filesystem::exists(root.File("usr/libexec/orvo/ORVO.ini")));
+  EXPECT_FALSE(std::filesystem::exists(root.File("usr/libexec/orvo/news.db")));
+  Settings s(root.File("config/orvo/ORVO.ini"));
+  EXPECT_EQ(s.ReadText(kSystemSection, "PathDB", "", kPathBuffer), root.File("data/orvo/news.db"));
+
+  ASSERT_EQ(orvo.Run("status", &out), 0) << out;
+  EXPECT_NE(out.find("ORVO files: XDG folders (data " + root.File("data/orvo/") + ", settings " +
+                     root.File("config/orvo/") + ", log " + root.File("state/orvo/") + ")"),
+            std::string::npos)
+      << out;
+  EXPECT_TRUE(std::filesystem::is_directory(root.File("state/orvo")));
+
+  // ORVO_HOME still wins over the XDG folders.
+  TempDir home;
+  ASSERT_EQ(orvo.Run("init", &out, "ORVO_HOME=" + home.path()), 0) << out;
+  EXPECT_TRUE(std::filesystem::exists(home.File("ORVO.ini")));
+  EXPECT_TRUE(std::filesystem::exists(home.File("news.db")));
+  ASSERT_EQ(orvo.Run("status", &out, "ORVO_HOME=" + home.path()), 0) << out;
+  EXPECT_NE(out.find("ORVO files: ORVO_HOME " + home.path() + "/"), std::string::npos) << out;
+}
+
+TEST(OrvoHomeFoldersTest, ACopyInAWritableFolderKeepsEverythingBesideIt) {
+  TempDir root;
+  CopiedOrvo orvo(root, root.File("portable"));
+  std::string out;
+  ASSERT_EQ(orvo.Run("init", &out), 0) << out;
+  EXPECT_TRUE(std::filesystem::exists(root.File("portable/ORVO.ini")));
+  EXPECT_TRUE(std::filesystem::exists(root.File("portable/news.db")));
+  EXPECT_FALSE(std::filesystem::exists(root.File("config/orvo/ORVO.ini")));
+  ASSERT_EQ(orvo.Run("status", &out), 0) << out;
+  EXPECT_NE(out.find("ORVO files: the program folder " + root.File("portable/")), std::string::npos) << out;
 }
 
 }  // namespace
