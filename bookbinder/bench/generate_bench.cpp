@@ -98,13 +98,6 @@ class QuietStdout {
   int saved_;
 };
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 long PeakRssKb() {
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);
