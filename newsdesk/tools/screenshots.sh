@@ -9,5 +9,5 @@ demo="$(mktemp -d)"
 trap 'rm -rf "$demo"' EXIT
 "$build/bin/newsdesk_demo" "$demo/demo"
 mkdir -p "$root/docs"
-QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x720x24" \
+QT_QPA_PLATFORM=xcb dbus-run-session -- xvfb-run -a -s "-screen 0 1024x720x24" \
   "$build/bin/newsdesk_shots" "$demo/demo" "$root/docs"
