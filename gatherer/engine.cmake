@@ -33,6 +33,8 @@ add_executable(gatherer_engine_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/catalogue_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/news_sites.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/run_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/site_farm.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/parallel_run_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/auto_news_test.cpp
   ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp
 )
