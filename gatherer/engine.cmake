@@ -66,6 +66,16 @@ add_executable(engine_bench
 target_include_directories(engine_bench PRIVATE ${CMAKE_CURRENT_LIST_DIR}/tests ${CMAKE_SOURCE_DIR}/common/tests)
 target_link_libraries(engine_bench PRIVATE orvo_gatherer_engine PkgConfig::HTTPLIB)
 
+# A download of 20 sites at a time of 1, 4 and 8 sites; prints items/s (not a test).
+add_executable(parallel_bench
+  ${CMAKE_CURRENT_LIST_DIR}/bench/parallel_bench.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/site_farm.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/fixture_server.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_home.cpp
+  ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp)
+target_include_directories(parallel_bench PRIVATE ${CMAKE_CURRENT_LIST_DIR}/tests ${CMAKE_SOURCE_DIR}/common/tests)
+target_link_libraries(parallel_bench PRIVATE orvo_gatherer_engine PkgConfig::HTTPLIB)
+
 # The catalogue update at 1k, 10k and 100k pairs; prints its times (not a test).
 add_executable(catalogue_bench
   ${CMAKE_CURRENT_LIST_DIR}/bench/catalogue_bench.cpp
