@@ -531,7 +531,7 @@ std::string CapNesting(std::string text, size_t max_depth) {
 // exactly as the tokenizer would have kept them. Whatever could make the
 // tokenizer read them otherwise (comment-like openings inside a script,
 // foreign content, text that is not valid UTF-8) is left to the tokenizer.
-constexpr size_t kSetAsideMin = 256;
+constexpr size_t kSetAsideMin = 32;
 
 // Where the raw text that starts at `from` ends for element `name`: at
 // "</name" followed by white space, '/' or '>'; npos when it does not end.
@@ -558,7 +558,17 @@ bool ReplacedByTokenizer(char32_t c) {
 std::string AsTokenized(std::string_view raw) {
   std::string out;
   out.reserve(raw.size());
+  // Bytes that can start nothing the tokenizer changes.
+  auto plain = [](unsigned char c) {
+    return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n' || c == '\f' || (c >= 0x80 && c <= 0xC1) ||
+           (c >= 0xC3 && c <= 0xEE);
+  };
   for (size_t i = 0; i < raw.size();) {
+    size_t run = i;
+    while (run < raw.size() && plain(static_cast<unsigned char>(raw[run]))) ++run;
+    out.append(raw.substr(i, run - i));
+    i = run;
+    if (i >= raw.size()) break;
     const unsigned char c = static_cast<unsigned char>(raw[i]);
     if (c == '\r') {
       out += '\n';
