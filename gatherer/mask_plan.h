@@ -26,13 +26,15 @@ struct PlanRow {
   int type = 0;
   std::string site;
   std::string category;
+  int version = 1;  // 0: withdrawn by the updates server
 };
 
 class MaskPlan {
  public:
   // Groups rows (already in mask id order) into sites and categories: a run of
   // rows with the same site forms a site, within it a run with the same
-  // category a category; only categories with both masks are kept.
+  // category a category; only categories with both masks are kept. A live
+  // mask replaces a withdrawn one of the same kind, never the other way round.
   void Build(const std::vector<PlanRow>& rows);
   void Clear() { sites_.clear(); Rewind(); }
 
@@ -77,8 +79,9 @@ int ReadStoredMask(Database& db, int id, StoredMask* mask);
 // next update fetches it again.
 int ResetMask(Database& db, int id);
 
-// Reads the masks of the selected pairs (version above 0) in mask id order.
-// Returns 0 or the database's failure code.
-int ReadPlanRows(Database& db, std::vector<PlanRow>* rows);
+// Reads the masks of the selected pairs (version above 0) in mask id order;
+// with withdrawnNews also the withdrawn news masks (version 0), whose pages
+// automatic extraction reads. Returns 0 or the database's failure code.
+int ReadPlanRows(Database& db, std::vector<PlanRow>* rows, bool withdrawnNews = false);
 
 }  // namespace orvo

@@ -36,16 +36,26 @@ namespace orvo {
 
 namespace {
 
-// Parses on a thread of its own so that the page time-out holds over the
-// parse too: a parse that outlasts what is left of it is abandoned (its
-// thread finishes on its own copy of the page) and the page is skipped.
-std::optional<HtmlDocument> ParseWithin(const BrowserDocument& doc, std::chrono::milliseconds budget) {
-  auto task = std::make_shared<std::packaged_task<HtmlDocument()>>(
-      [bytes = doc.bytes, charset = doc.charset, url = doc.url] { return HtmlDocument::FromBytes(bytes, charset, url); });
-  std::future<HtmlDocument> result = task->get_future();
+// Runs work on a thread of its own so that the page time-out holds over it:
+// work that outlasts what is left of the time-out is abandoned (its thread
+// finishes on its own copies) and nothing is returned.
+template <typename Result, typename Work>
+std::optional<Result> RunWithin(std::chrono::milliseconds budget, Work work) {
+  auto task = std::make_shared<std::packaged_task<Result()>>(std::move(work));
+  std::future<Result> result = task->get_future();
   std::thread([task] { (*task)(); }).detach();
   if (result.wait_for(budget) != std::future_status::ready) return std::nullopt;
   return result.get();
+}
+
+// The page is shared, as automatic extraction may still read it on its own
+// thread after the run has given up on it.
+using PagePtr = std::shared_ptr<const HtmlDocument>;
+
+std::optional<PagePtr> ParseWithin(const BrowserDocument& doc, std::chrono::milliseconds budget) {
+  return RunWithin<PagePtr>(budget, [bytes = doc.bytes, charset = doc.charset, url = doc.url] {
+    return std::make_shared<const HtmlDocument>(HtmlDocument::FromBytes(bytes, charset, url));
+  });
 }
 
 constexpr int kMaxConnectTimeout = 86400;
@@ -97,7 +107,7 @@ class GatheringWindow : public QObject {
   void StoreItem();
   // Mask health and the fallbacks for masks that stopped yielding.
   void AfterListWalk(const HtmlDocument& page, const BrowserDocument& doc);
-  void AfterNewsWalk(const HtmlDocument& page);
+  void AfterNewsWalk(const PagePtr& page, std::chrono::steady_clock::time_point deadline);
   void FinishPairHealth();
   void NoteStoredItem(int64_t id, int mark);
   void OnItemStored(const std::string& address, size_t images, const StoreResult& result);
@@ -471,15 +481,17 @@ void GatheringWindow::ProcessPage(const BrowserDocument& doc) {
   const DateTime now = DateTime::Now();
   state_.BeginPage(now);
   state_.list_phase = listPhase_;
-  std::optional<HtmlDocument> page = ParseWithin(doc, pageBudget_);
-  if (!page) {
+  const auto deadline = std::chrono::steady_clock::now() + pageBudget_;
+  std::optional<PagePtr> parsed = ParseWithin(doc, pageBudget_);
+  if (!parsed) {
     WriteEventLog("NAVIGATE ERROR, URL: " + currentUrl_ + " (timeout while reading the page)");
     SkipCurrentPage();
     return;
   }
-  if (mask_) WalkPage(*page, *mask_, state_);
-  if (listPhase_) AfterListWalk(*page, doc);
-  else AfterNewsWalk(*page);
+  const HtmlDocument& page = **parsed;
+  if (mask_) WalkPage(page, *mask_, state_);
+  if (listPhase_) AfterListWalk(page, doc);
+  else AfterNewsWalk(*parsed, deadline);
   if (!listPhase_ && !state_.body.empty()) {
     StoreItem();  // goes on with the next page once the item is stored
     return;
@@ -624,7 +636,7 @@ void GatheringWindow::AfterListWalk(const HtmlDocument& page, const BrowserDocum
   state_.links = std::move(links);
 }
 
-void GatheringWindow::AfterNewsWalk(const HtmlDocument& page) {
+void GatheringWindow::AfterNewsWalk(const PagePtr& page, std::chrono::steady_clock::time_point deadline) {
   autoMark_ = feedCategory_ ? static_cast<int>(AutoMark::kFeedLink) : 0;
   PairRun* pair = health_.Current();
   if (pair) {
@@ -635,8 +647,29 @@ void GatheringWindow::AfterNewsWalk(const HtmlDocument& page) {
   }
   if (!state_.body.empty() || !autoNews_.autoExtract) return;
   state_.ClearNewsItem();
-  AutoExtractResult r = AutoExtract(page, state_);
+  // Under what is left of the page's time-out, as the parse: a hostile page
+  // must not hold up the run. The work gets its own buffers (the links stay).
+  std::vector<NewsLink> links = std::move(state_.links);
+  ExtractionState work = state_;
+  state_.links = std::move(links);
+  work.links.clear();
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  using Extracted = std::pair<ExtractionState, AutoExtractResult>;
+  std::optional<Extracted> done =
+      RunWithin<Extracted>(std::max(left, std::chrono::milliseconds(0)), [page, work = std::move(work)]() mutable {
+        AutoExtractResult r = AutoExtract(*page, work);
+        return Extracted(std::move(work), r);
+      });
+  if (!done) {
+    WriteEventLog("Automatic extraction stopped, URL: " + currentUrl_ + " (timeout while reading the page)");
+    return;
+  }
+  const AutoExtractResult r = done->second;
   if (!r.found) return;
+  state_.body = std::move(done->first.body);
+  state_.title = std::move(done->first.title);
+  state_.author = std::move(done->first.author);
+  state_.images = std::move(done->first.images);
   autoMark_ |= static_cast<int>(AutoMark::kBody);
   if (!state_.links.empty() && !state_.links.front().date.valid() && r.date.valid()) state_.links.front().date = r.date;
 }
@@ -650,7 +683,7 @@ bool GatheringWindow::BuildPlan() {
   plan_.Clear();
   if (OpenDatabase() != 0) return false;
   std::vector<PlanRow> rows;
-  if (ReadPlanRows(*ProcessDatabase(), &rows) != 0) return false;
+  if (ReadPlanRows(*ProcessDatabase(), &rows, autoNews_.autoExtract) != 0) return false;
   plan_.Build(rows);
   return true;
 }
@@ -680,6 +713,14 @@ GatheringWindow::LoadResult GatheringWindow::LoadMask(MaskPhase phase) {
     if (engine_.runStatus_ == 32) ReportStatus(kCannotOpen);
     Finish();
     return LoadResult::kFailed;
+  }
+  if (phase == MaskPhase::kNews && row.version == 0) {
+    // Withdrawn by the updates server (the plan holds it only with
+    // AutoExtract): whatever text it kept is not read.
+    WriteEventLog("Site: [" + plan_.CurrentSite() + "], Category: [" + plan_.CurrentCategory() +
+                  "] news mask withdrawn: its pages are read by automatic extraction");
+    maskRow_ = row;
+    return LoadResult::kLoaded;
   }
   MaskLoadResult loaded = LoadMaskHex(row.hex, phase);
   if (loaded.outcome == MaskLoadOutcome::kMarkup) {

@@ -16,7 +16,15 @@ namespace orvo {
 
 namespace {
 
-const char* const kWeekdays[] = {"Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
+const char* const kWeekdays[] = {
+    QT_TRANSLATE_NOOP("orvo::CScheduleEditorPage", "Monday"),
+    QT_TRANSLATE_NOOP("orvo::CScheduleEditorPage", "Tuesday"),
+    QT_TRANSLATE_NOOP("orvo::CScheduleEditorPage", "Wednesday"),
+    QT_TRANSLATE_NOOP("orvo::CScheduleEditorPage", "Thursday"),
+    QT_TRANSLATE_NOOP("orvo::CScheduleEditorPage", "Friday"),
+    QT_TRANSLATE_NOOP("orvo::CScheduleEditorPage", "Saturday"),
+    QT_TRANSLATE_NOOP("orvo::CScheduleEditorPage", "Sunday"),
+};
 
 QDateTime ToQt(const std::optional<DateTime>& t) {
   DateTime d = t.value_or(DateTime());

@@ -67,6 +67,25 @@ TEST(MaskPlanTest, ReadsOnlySelectedPairsWithLiveMasksInIdOrder) {
   EXPECT_EQ(rows[1].maskId, news);
   EXPECT_EQ(rows[1].type, 1);
 
+  // For automatic extraction the withdrawn news mask is read too, but a
+  // live one of the pair wins whatever the order.
+  ASSERT_EQ(ReadPlanRows(home.db(), &rows, true), 0);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[1].version, 0);
+  MaskPlan plan;
+  plan.Build(rows);
+  EXPECT_EQ(Drain(plan), (std::vector<int>{int(list), int(news)}));
+  int64_t c = home.AddPair("Site C", "News", true);
+  int64_t cList = home.AddMask(c, 0, 1);
+  int64_t cNews = home.AddMask(c, 1, 0);
+  home.AddMask(c, 0, 0);  // a withdrawn list mask is never read
+  ASSERT_EQ(ReadPlanRows(home.db(), &rows), 0);
+  plan.Build(rows);
+  EXPECT_EQ(Drain(plan), (std::vector<int>{int(list), int(news)}));
+  ASSERT_EQ(ReadPlanRows(home.db(), &rows, true), 0);
+  plan.Build(rows);
+  EXPECT_EQ(Drain(plan), (std::vector<int>{int(list), int(news), int(cList), int(cNews)}));
+
   StoredMask m;
   EXPECT_EQ(ReadStoredMask(home.db(), static_cast<int>(news), &m), 0);
   EXPECT_EQ(m.siteCatRel, a);

@@ -13,71 +13,20 @@
 #include <set>
 #include <sstream>
 
+#include "corpus_answers.h"
 #include "gatherer/masks/extraction.h"
-#include "gatherer/masks/text_util.h"
 
 namespace orvo {
 namespace {
 
 namespace fs = std::filesystem;
 
-fs::path CorpusDir() {
-  if (const char* env = std::getenv("ORVO_SHARED")) return fs::path(env) / "corpus";
-  // A worktree sits one level deeper than the main checkout.
-  for (const char* up : {"", "../"}) {
-    fs::path p = fs::path(ORVO_SHARED_DEFAULT) / up / "../shared/corpus";
-    if (fs::exists(p)) return p;
-  }
-  return fs::path(ORVO_SHARED_DEFAULT) / "../shared/corpus";
-}
+fs::path CorpusDir() { return corpus::FindCorpus(ORVO_SHARED_DEFAULT); }
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using corpus::BodyText;
+using corpus::Normalise;
 
-// White space normalised the way the annotations are compared: every run of
-// spaces, tabs, line breaks and no-break spaces is one space; ends trimmed.
-std::string Normalise(std::string_view s) {
-  std::string out;
-  bool space = false;
-  for (size_t i = 0; i < s.size(); ++i) {
-    bool nbsp = s.compare(i, 2, "\xC2\xA0") == 0;
-    if (IsAsciiSpace(s[i]) || nbsp) {
-      space = true;
-      if (nbsp) ++i;
-      continue;
-    }
-    if (space && !out.empty()) out += ' ';
-    space = false;
-    out += s[i];
-  }
-  return out;
-}
-
-void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
-  std::string out;
-  size_t start = 0;
-  for (size_t p; (p = s.find(from, start)) != std::string::npos; start = p + from.size()) {
-    out.append(s, start, p - start);
-    out.append(to);
-  }
-  out.append(s, start);
-  s = std::move(out);
-}
-
-// The stored body as the reader shows its text.
-std::string BodyText(std::string body) {
-  ReplaceAll(body, kParagraphBreak2, " ");
-  ReplaceAll(body, kParagraphBreak1, " ");
-  ReplaceAll(body, "<br />", " ");
-  ReplaceAll(body, "&lt;", "<");
-  ReplaceAll(body, "&gt;", ">");
-  ReplaceAll(body, "&amp;", "&");
-  return Normalise(body);
-}
+std::string ReadFile(const fs::path& p) { return corpus::ReadWholeFile(p); }
 
 struct Entry {
   std::string kind, mask, page, address;
