@@ -90,8 +90,9 @@ const char* const kUsage =
     "  --help        show this text\n"
     "  --version     print the version\n"
     "\n"
-    "Files: ORVO.ini and the news database named by its PathDB key, in the\n"
-    "program folder or in $ORVO_HOME when that is set.\n";
+    "Files: ORVO.ini and the news database named by its PathDB key, in\n"
+    "$ORVO_HOME when that is set, else in the program folder, or for an installed\n"
+    "copy in $XDG_CONFIG_HOME/orvo/ (settings) and $XDG_DATA_HOME/orvo/ (news).\n";
 
 }  // namespace
 
