@@ -12,6 +12,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "translator.h"
+
 namespace orvo {
 
 namespace {
@@ -148,7 +150,7 @@ const char* CScheduleEditorPage::section() const {
 }
 
 QString CScheduleEditorPage::ListText(const ScheduleEntry& e, const QDate& today) {
-  QLocale c = QLocale::c();
+  QLocale c = TextLocale();
   // Shown as it stands in the file, so nobody takes it for a schedule that runs.
   if (!e.problem.empty())
     return tr("Cannot be read, never starts: %1=%2")
@@ -156,7 +158,7 @@ QString CScheduleEditorPage::ListText(const ScheduleEntry& e, const QDate& today
   switch (e.kind) {
     case kOnce: {
       QDateTime at = ToQt(e.start);
-      QString date = c.toString(at.date(), "dddd, MMMM dd, yyyy");
+      QString date = c.toString(at.date(), tr("dddd, MMMM dd, yyyy", "date format of a one-time schedule"));
       QString time = at.time().toString("HH:mm:ss");
       if (at.date() == today) return tr("Start today, %1 at %2\"").arg(date, time);
       return tr("Start %1 at %2").arg(date, time);

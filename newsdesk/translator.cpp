@@ -10,7 +10,11 @@ namespace {
 // Where the build puts the compiled translations (the program's resources).
 const char* const kTranslationsFolder = ":/i18n";
 const char* const kPrefix = "newsdesk_";
+// The language of the installed translation; empty for English.
+QString g_textLanguage;
 }  // namespace
+
+QLocale TextLocale() { return g_textLanguage.isEmpty() ? QLocale::c() : QLocale(g_textLanguage); }
 
 QString ChooseReaderLanguage(const QStringList& uiLanguages, const QStringList& available) {
   for (const QString& tag : uiLanguages) {
@@ -45,11 +49,15 @@ QString ReaderTranslations::Install(const QLocale& locale) {
       qt_.load("qtbase_" + language, qtFolder) || qt_.load("qtbase_" + language.section('_', 0, 0), qtFolder);
   if (qtInstalled_) QCoreApplication::installTranslator(&qt_);
   ownInstalled_ = QCoreApplication::installTranslator(&own_);
+  if (ownInstalled_) g_textLanguage = language;
   return language;
 }
 
 void ReaderTranslations::Remove() {
-  if (ownInstalled_) QCoreApplication::removeTranslator(&own_);
+  if (ownInstalled_) {
+    QCoreApplication::removeTranslator(&own_);
+    g_textLanguage.clear();
+  }
   if (qtInstalled_) QCoreApplication::removeTranslator(&qt_);
   ownInstalled_ = qtInstalled_ = false;
 }

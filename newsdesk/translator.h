@@ -18,6 +18,10 @@ QString ChooseReaderLanguage(const QStringList& uiLanguages, const QStringList& 
 // The languages whose translation is built into the reader.
 QStringList ReaderLanguages();
 
+// The locale of the installed translation, for names of days and months
+// inside translated texts; C (English names) while the texts are English.
+QLocale TextLocale();
+
 class ReaderTranslations {
  public:
   ReaderTranslations() = default;

@@ -25,6 +25,9 @@
 #include "filters_dialog.h"
 #include "newslist.h"
 #include "options_sheet.h"
+#ifdef ORVO_HAVE_SCHEDULE
+#include "schedule_page.h"
+#endif
 #include "tipdialog.h"
 #include "translator.h"
 #include "window_fixture.h"
@@ -269,6 +272,19 @@ TEST_F(RussianReaderTest, TheWindowItsMenusAndItsDialogsAreRussian) {
   EXPECT_EQ(EnglishTexts(&tip), "");
   for (int i = 0; i < CTipDialog::kTipCount; ++i) EXPECT_TRUE(HasCyrillic(CTipDialog::Tip(i))) << i;
 }
+
+#ifdef ORVO_HAVE_SCHEDULE
+TEST_F(RussianReaderTest, ScheduleTextsNameDaysAndMonthsInRussian) {
+  QDate today(2026, 12, 8);
+  ScheduleEntry once = ParseScheduleEntry("Schedule0", "0|2026-12-09 09:05:00|");
+  EXPECT_EQ(CScheduleEditorPage::ListText(once, today).toStdString(), "Запуск среда, 9 декабря 2026 в 09:05:00");
+  EXPECT_EQ(CScheduleEditorPage::ListText(ParseScheduleEntry("S", "2|21:30:00|6|"), today).toStdString(),
+            "Запуск раз в неделю в 21:30:00, день недели: Пятница");
+  // Back in English, the English names again.
+  translations_.Remove();
+  EXPECT_EQ(CScheduleEditorPage::ListText(once, today), "Start Wednesday, December 09, 2026 at 09:05:00");
+}
+#endif
 
 TEST_F(RussianReaderTest, QtsOwnButtonsAreRussianWhenQtShipsTheirTexts) {
   if (!translations_.hasQtTexts()) GTEST_SKIP() << "Qt's Russian texts (qt6-translations-l10n) are not installed";

@@ -1021,6 +1021,11 @@ Choose another folder or file name.</source>
         <source>Sunday</source>
         <translation>Воскресенье</translation>
     </message>
+    <message>
+        <source>dddd, MMMM dd, yyyy</source>
+        <comment>date format of a one-time schedule</comment>
+        <translation>dddd, d MMMM yyyy</translation>
+    </message>
 </context>
 <context>
     <name>orvo::CTipDialog</name>
