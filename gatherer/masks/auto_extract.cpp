@@ -706,9 +706,23 @@ double WordOverlap(const std::string& a, const std::string& b) {
   return words ? double(found) / words : 0.0;
 }
 
+// Whether h stands in the title as the site's name: after a separator with a
+// longer part before it, or first with a longer part after it.
+bool IsSitePartOf(const std::string& h, const std::string& title) {
+  size_t at = title.find(h);
+  if (at == std::string::npos || h.empty() || h.size() == title.size()) return false;
+  for (const char* sep : {" | ", " – ", " — ", " - ", " :: ", " : ", " » ", " · "}) {
+    const size_t n = std::strlen(sep);
+    if (at >= n && title.compare(at - n, n, sep) == 0) return Utf8Length(title.substr(0, at - n)) > Utf8Length(h);
+    if (at == 0 && title.compare(h.size(), n, sep) == 0) return Utf8Length(title.substr(h.size() + n)) > Utf8Length(h);
+  }
+  return false;
+}
+
 std::string AutoTitle(const HtmlDocument& page) {
   std::string title;
   std::vector<std::string> headlines;
+  std::vector<std::string> thirds;  // third-level headings: mostly sections, sometimes a blog's headline
   std::vector<HtmlDocument::ChildNode> kids;
   for (int e = 0; e < page.ElementCount(); ++e) {
     std::string_view tag = page.TagName(e);
@@ -721,18 +735,30 @@ std::string AutoTitle(const HtmlDocument& page) {
     } else if ((tag == "H1" || tag == "H2") && headlines.size() < 16) {
       std::string h = CleanText(page.InnerText(e));
       if (!h.empty()) headlines.push_back(h);
+    } else if (tag == "H3" && thirds.size() < 16) {
+      std::string h = CleanText(page.InnerText(e));
+      if (!h.empty()) thirds.push_back(h);
     }
   }
   std::string og = MetaContent(page, {"og:title", "twitter:title"});
   const std::string cut_title = CutSiteName(title), cut_og = CutSiteName(og);
   // A heading that is the title without the site's name.
+  auto is_title = [&](const std::string& h) { return h == cut_title || h == cut_og || h == og || h == title; };
   for (const std::string& h : headlines)
-    if (!h.empty() && (h == cut_title || h == cut_og || h == og)) return h;
-  // A headline that the title or og:title repeats is the page's own headline.
+    if (is_title(h)) return h;
+  for (const std::string& h : thirds)
+    if (is_title(h)) return h;
+  // A headline that the title or og:title repeats is the page's own headline,
+  // unless it is the site's name there.
   std::string best;
   for (const std::string& h : headlines)
-    if (Utf8Length(h) >= 3 && (Contains(title, h) || Contains(og, h)) && Utf8Length(h) > Utf8Length(best)) best = h;
+    if (Utf8Length(h) >= 3 && (Contains(title, h) || Contains(og, h)) && Utf8Length(h) > Utf8Length(best) &&
+        !IsSitePartOf(h, title) && !IsSitePartOf(h, og))
+      best = h;
   if (!best.empty()) return best;
+  // A long third-level heading that the title begins with.
+  for (const std::string& h : thirds)
+    if (Utf8Length(h) >= 15 && title.rfind(h, 0) == 0 && title.size() > h.size() && title[h.size()] == ' ') return h;
   // Headlines named as such by their markup, when they agree with the title.
   for (int e = 0; e < page.ElementCount(); ++e) {
     std::string_view tag = page.TagName(e);
@@ -746,7 +772,8 @@ std::string AutoTitle(const HtmlDocument& page) {
     if (Utf8Length(text) < 3 || Utf8Length(text) > 300) continue;
     if ((title.empty() && og.empty()) || WordOverlap(text, title + " " + og) >= 0.5) return text;
   }
-  if (headlines.size() == 1 && Utf8Length(headlines[0]) >= 15) return headlines[0];
+  if (headlines.size() == 1 && Utf8Length(headlines[0]) >= 15 && !IsSitePartOf(headlines[0], title))
+    return headlines[0];
   std::string base = !og.empty() ? og : title;
   std::string cut = CutSiteName(base);
   if (!cut.empty()) return cut;
