@@ -546,7 +546,17 @@ std::string JsonLdAuthor(const HtmlDocument& page) {
       std::string name = CleanText(JsonString(part, p + 6));
       if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
     }
-    if (names.empty()) continue;
+    if (names.empty()) {
+      // A graph names its people apart and the author by reference: the
+      // first person of the block.
+      size_t person = json.find("\"Person\"");
+      size_t name = person == std::string::npos ? person : json.find("\"name\"", person);
+      if (name != std::string::npos && name - person < 400) {
+        std::string n = CleanText(JsonString(json, name + 6));
+        if (!n.empty()) return n;
+      }
+      continue;
+    }
     std::string joined = names[0];
     for (size_t i = 1; i < names.size(); ++i) joined += ", " + names[i];
     return joined;
@@ -558,20 +568,41 @@ bool LooksLikeAddress(std::string_view s) {
   return StartsWith(s, "http://") || StartsWith(s, "https://") || StartsWith(s, "www.") || Contains(s, "/");
 }
 
+bool StripPrefix(std::string& s, std::initializer_list<const char*> prefixes) {
+  for (const char* prefix : prefixes) {
+    if (StartsWith(s, prefix)) {
+      s = TrimCopy(s.substr(std::strlen(prefix)));
+      return true;
+    }
+  }
+  return false;
+}
+
+void StripPunctuation(std::string& s) {
+  while (!s.empty() && (s[0] == ':' || s[0] == '|' || s[0] == '-' || s[0] == ' ')) s.erase(0, 1);
+}
+
 // Strips "By", "Von", "Text:" and the like from a byline.
 std::string CleanByline(std::string s) {
   s = CleanText(s);
-  while (!s.empty() && (s[0] == ':' || s[0] == '|' || s[0] == '-' || s[0] == ' ')) s.erase(0, 1);
-  for (const char* prefix : {"By ", "by ", "BY ", "Von ", "von ", "VON ", "Par ", "par ", "Text: ", "Text:",
-                             "Autor: ", "Autorin: ", "Author: ", "Written by ", "Posted by ", "Door ", "Di ",
-                             "Por "}) {
-    if (StartsWith(s, prefix)) {
-      s = TrimCopy(s.substr(std::strlen(prefix)));
+  StripPunctuation(s);
+  // "Redaktion：Name" and the like, with a full-width colon.
+  if (size_t colon = s.find("\xEF\xBC\x9A"); colon != std::string::npos && colon < 40) s = TrimCopy(s.substr(colon + 3));
+  StripPrefix(s, {"By: ", "by: ", "BY: ", "Von: ", "von: ", "By ", "by ", "BY ", "Von ", "von ", "VON ", "Par ", "par ",
+                  "Text: ", "Text:", "Autor: ", "Autorin: ", "Author: ", "Redaktion: ", "Written by ", "Posted by ",
+                  "Door ", "Di ", "Por "});
+  StripPunctuation(s);
+  // "Kicker Von Name": the name follows the word.
+  for (const char* inner : {" Von ", " von ", " By ", " by "}) {
+    size_t p = s.find(inner);
+    if (p != std::string::npos && p > 0 && s.find(' ') == p) {
+      s = TrimCopy(s.substr(p + std::strlen(inner)));
       break;
     }
   }
-  // A byline often ends in its date or a separator.
-  for (const char* cut : {" | ", " – ", " - ", " — ", "\n", " am ", " on ", ", updated", " Updated"}) {
+  // A byline often ends in its date, a separator or a handle.
+  for (const char* cut : {" | ", " – ", " - ", " — ", "\n", " am ", " on ", ", updated", " Updated", " @", " (",
+                          ", dpa", ", AFP", ", Reuters", ", AP", ", KNA", ", epd"}) {
     size_t p = s.find(cut);
     if (p != std::string::npos && p > 2) s.erase(p);
   }
@@ -585,6 +616,14 @@ std::string CleanByline(std::string s) {
 
 bool PlausibleName(std::string_view s) {
   if (s.empty() || Utf8Length(s) > 80) return false;
+  // Picture credits and publication notes are no bylines.
+  for (const char* not_a_name : {"Foto:", "Fotos:", "Bild:", "Bilder:", "Photo:", "Photos:", "Image:", "Quelle:",
+                                 "Veröffentlicht", "Publiziert", "Published", "Posted", "Updated", "Aktualisiert",
+                                 "Erstellt", "Stand:"})
+    if (StartsWith(s, not_a_name)) return false;
+  // Nor are the accounts of a site's software.
+  for (const char* account : {"admin", "Admin", "administrator", "Administrator", "webmaster", "Webmaster"})
+    if (s == account) return false;
   int words = 1;
   for (char c : s)
     if (c == ' ') ++words;
@@ -796,6 +835,10 @@ std::string AutoAuthor(const HtmlDocument& page) {
       if (name.empty()) name = page.InnerText(e);
       name = CleanByline(name);
       if (PlausibleName(name) && !LooksLikeAddress(name)) return name;
+    }
+    if (tag == "BYLINE") {
+      std::string name = CleanByline(page.InnerText(e));
+      if (PlausibleName(name)) return name;
     }
     if (tag == "A" && AsciiLower(page.Attribute(e, "rel")) == "author") {
       std::string name = CleanByline(page.InnerText(e));
