@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "corpus_answers.h"
+#include "gatherer/masks/charset.h"
 #include "gatherer/masks/extraction.h"
 
 namespace orvo {
@@ -125,6 +126,32 @@ TEST_F(CorpusTest, NewsMasksMatchTheAnnotations) {
   }
   std::printf("Corpus score: %d of %d article pages match exactly\n", exact, pages);
   EXPECT_GE(pages, 12);
+}
+
+// Every element with its parent, attributes named in masks, and its child
+// nodes' texts, one line each.
+std::string Dump(const HtmlDocument& d) {
+  std::string out;
+  std::vector<HtmlDocument::ChildNode> kids;
+  for (int e = 0; e < d.ElementCount(); ++e) {
+    out += std::string(d.TagName(e)) + " in " + std::to_string(d.Parent(e)) + " " + d.Attribute(e, "class") + " " +
+           d.Attribute(e, "type") + ":";
+    d.ChildNodes(e, kids);
+    for (const auto& k : kids) out += k.element < 0 ? "[" + std::string(k.text) + "]" : " " + std::to_string(k.element);
+    out += '\n';
+  }
+  return out;
+}
+
+TEST_F(CorpusTest, ScriptsSetAsideBeforeTheParseChangeNoTree) {
+  int pages = 0;
+  for (const corpus::AnnotatedPage& p : corpus::ReadAnnotatedPages(CorpusDir())) {
+    DecodedPage decoded = DecodePage(ReadFile(p.file), "");
+    EXPECT_TRUE(Dump(HtmlDocument::Parse(decoded.text)) == Dump(HtmlDocument::ParseWith(decoded.text, "", "", false)))
+        << p.name;
+    ++pages;
+  }
+  EXPECT_GT(pages, 300);
 }
 
 TEST_F(CorpusTest, ListMasksFindTheFrontPageLinks) {
