@@ -2,7 +2,11 @@
 // over a demo folder, with a news item with pictures selected; the same in a
 // dark palette; the unread counts; and the notification a download sends, as
 // a stand-in notification server on the session bus received it.
-//   dbus-run-session -- xvfb-run -s "-screen 0 1024x720x24" newsdesk_shots DEMO_DIR OUT_DIR
+//   xvfb-run -s "-screen 0 1024x720x24" newsdesk_shots DEMO_DIR OUT_DIR
+// In a translated language (LANG=ru_RU.UTF-8) the files get its suffix
+// ("newsdesk-main-ru.png"), and only the main window and the tip are taken.
+// The notification needs a bus of its own in ORVO_SHOTS_NOTIFY_BUS (the
+// reader itself runs without one, so that no service box shows).
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDockWidget>
@@ -31,6 +35,7 @@
 #include "newslist.h"
 #include "settings.h"
 #include "tipdialog.h"
+#include "translator.h"
 #include "vault.h"
 
 namespace {
@@ -95,6 +100,9 @@ int main(int argc, char** argv) {
   setenv("ORVO_HOME", argv[1], 1);
   QApplication app(argc, argv);
   QString out = QString::fromLocal8Bit(argv[2]);
+  orvo::ReaderTranslations translations;
+  QString language = translations.Install(QLocale::system());
+  const QString suffix = language.isEmpty() ? QString() : "-" + language;
   orvo::Settings settings = orvo::Settings::Shared();
   settings.WriteInt(orvo::kSystemSection, "StartTip", 0);
   settings.WriteInt(orvo::kSystemSection, "LHeight", 210);
@@ -123,7 +131,7 @@ int main(int argc, char** argv) {
   if (!QTest::qWaitFor([&] { return shown; }, 10000)) return 1;
   QTest::qWait(500);
   QRect area = frame.frameGeometry();
-  if (!Save(out + "/newsdesk-main.png", area)) return 1;
+  if (!Save(out + "/newsdesk-main" + suffix + ".png", area)) return 1;
 
   // The side tree's counts, with one site opened.
   orvo::CSitesTree* tree = frame.sitesTree();
@@ -131,19 +139,22 @@ int main(int argc, char** argv) {
   QTest::qWait(300);
   QRect treeArea(frame.sitesDock()->mapToGlobal(QPoint(0, 0)), frame.sitesDock()->size());
   treeArea = treeArea.united(QRect(frame.newsList()->mapToGlobal(QPoint(0, 0)), frame.newsList()->size()));
-  if (!Save(out + "/newsdesk-unread.png", treeArea)) return 1;
+  if (suffix.isEmpty() && !Save(out + "/newsdesk-unread.png", treeArea)) return 1;
 
   {
     orvo::CTipDialog tip(&frame);
     tip.show();
     QTest::qWait(500);
-    if (!Save(out + "/newsdesk-tip.png", area)) return 1;
+    if (!Save(out + "/newsdesk-tip" + suffix + ".png", area)) return 1;
   }
+  if (!suffix.isEmpty()) return 0;
 
   // A download that brought news, told to the desktop.
   NotificationCatcher catcher;
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  if (bus.registerService("org.freedesktop.Notifications") &&
+  const QString notifyBus = qEnvironmentVariable("ORVO_SHOTS_NOTIFY_BUS");
+  QDBusConnection bus = QDBusConnection::connectToBus(notifyBus, "notifications");
+  frame.controls()->notifier()->SetBus(bus);
+  if (!notifyBus.isEmpty() && bus.registerService("org.freedesktop.Notifications") &&
       bus.registerObject("/org/freedesktop/Notifications", &catcher, QDBusConnection::ExportAllSlots)) {
     orvo::CRunnerLink* runner = frame.controls()->runner();
     frame.SetDownloadRunning(true);
@@ -187,7 +198,7 @@ int main(int argc, char** argv) {
     QRect noteArea(note.pos() - QPoint(8, 8), note.size() + QSize(16, 16));
     if (!Save(out + "/newsdesk-notification.png", area.united(noteArea))) return 1;
   } else {
-    std::fprintf(stderr, "newsdesk_shots: no session bus for the notification (run under dbus-run-session)\n");
+    std::fprintf(stderr, "newsdesk_shots: no session bus for the notification (ORVO_SHOTS_NOTIFY_BUS unset)\n");
   }
 
   // The same window in a dark palette: the grid, the tree and the news text.
