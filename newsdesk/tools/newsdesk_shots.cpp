@@ -177,7 +177,7 @@ int main(int argc, char** argv) {
     emit runner->OnProcessStatus("Site: [Harbour Gazette], Category: [City] <News searching...> URL: [http://127.0.0.1/]",
                                  orvo::CRunnerLink::kFromGathering, -1);
     emit runner->Complite(orvo::CRunnerLink::kGatheringEnded);
-    QTest::qWaitFor([&] { return catcher.received; }, 5000);
+    (void)QTest::qWaitFor([&] { return catcher.received; }, 5000);
   }
   if (catcher.received) {
     QFrame note;
