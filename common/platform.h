@@ -36,5 +36,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, std:
 std::u16string Utf8ToUtf16(std::string_view utf8);
 // UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view utf16);
+// Appends one code point as UTF-8 (the caller keeps it a valid scalar value).
+void AppendUtf8(std::string& out, char32_t c);
 
 }  // namespace orvo

@@ -1,5 +1,7 @@
 #include "mask_plan.h"
 
+#include <algorithm>
+
 #include "database.h"
 
 namespace orvo {
@@ -21,7 +23,8 @@ void MaskPlan::Build(const std::vector<PlanRow>& rows) {
       PlanCategory cat;
       cat.name = rows[i].category;
       while (i < rows.size() && rows[i].site == site.name && rows[i].category == cat.name) {
-        (rows[i].type == 0 ? cat.listMaskId : cat.newsMaskId) = rows[i].maskId;
+        int& slot = rows[i].type == 0 ? cat.listMaskId : cat.newsMaskId;
+        if (rows[i].version > 0 || slot == 0) slot = rows[i].maskId;
         ++i;
       }
       if (cat.listMaskId > 0 && cat.newsMaskId > 0) site.categories.push_back(std::move(cat));
@@ -29,6 +32,20 @@ void MaskPlan::Build(const std::vector<PlanRow>& rows) {
     sites_.push_back(std::move(site));
   }
   Rewind();
+}
+
+std::vector<MaskPlan> MaskPlan::SplitBySite() const {
+  std::vector<MaskPlan> plans;
+  for (const PlanSite& site : sites_) {
+    auto same = std::find_if(plans.begin(), plans.end(),
+                             [&site](const MaskPlan& p) { return p.sites_.front().name == site.name; });
+    if (same == plans.end()) {
+      plans.emplace_back();
+      same = plans.end() - 1;
+    }
+    same->sites_.push_back(site);
+  }
+  return plans;
 }
 
 bool MaskPlan::SkipExhaustedSites() {
@@ -67,20 +84,23 @@ std::string MaskPlan::CurrentCategory() const {
   return "GetCurCategory:" + std::to_string(category_) + " ERROR";
 }
 
-int ReadPlanRows(Database& db, std::vector<PlanRow>* rows) {
+int ReadPlanRows(Database& db, std::vector<PlanRow>* rows, bool withdrawnNews) {
   rows->clear();
   Statement st(db,
-               "SELECT nm.id, nm.type, ns.site_name, nc.name"
+               "SELECT nm.id, nm.type, ns.site_name, nc.name, nm.mask_version"
                " FROM news_masks nm, site_cat_rel rel, news_cat nc, news_config ns"
                " WHERE rel.is_selected = 1 AND nm.fk_site_cat_rel = rel.id"
                " AND rel.fk_news_config = ns.id AND rel.fk_news_cat = nc.id"
-               " AND nm.mask_version > 0 ORDER BY nm.id");
+               " AND (nm.mask_version > 0 OR (? <> 0 AND nm.mask_version = 0 AND nm.type % 128 = 1))"
+               " ORDER BY nm.id");
+  st.Bind(1, withdrawnNews ? 1 : 0);
   while (st.Next()) {
     PlanRow row;
     row.maskId = static_cast<int>(st.Int(0));
     row.type = static_cast<int>(st.Int(1)) & 0xFF;
     row.site = st.Text(2, kTextColumn);
     row.category = st.Text(3, kTextColumn);
+    row.version = static_cast<int>(st.Int(4));
     rows->push_back(std::move(row));
   }
   return st.error();

@@ -26,13 +26,15 @@ struct PlanRow {
   int type = 0;
   std::string site;
   std::string category;
+  int version = 1;  // 0: withdrawn by the updates server
 };
 
 class MaskPlan {
  public:
   // Groups rows (already in mask id order) into sites and categories: a run of
   // rows with the same site forms a site, within it a run with the same
-  // category a category; only categories with both masks are kept.
+  // category a category; only categories with both masks are kept. A live
+  // mask replaces a withdrawn one of the same kind, never the other way round.
   void Build(const std::vector<PlanRow>& rows);
   void Clear() { sites_.clear(); Rewind(); }
 
@@ -42,6 +44,11 @@ class MaskPlan {
   // Makes the next NextMaskId move on to the next category (used when a list
   // page yields nothing new).
   void SkipNewsStep() { ++step_; }
+
+  // The plan cut into one plan per site name, in order of first appearance.
+  // A site the mask order visits more than once keeps all its visits, in
+  // their order, in its one plan: concurrent runs never share a site.
+  std::vector<MaskPlan> SplitBySite() const;
 
   bool empty() const { return sites_.empty(); }
   const std::vector<PlanSite>& sites() const { return sites_; }
@@ -77,8 +84,9 @@ int ReadStoredMask(Database& db, int id, StoredMask* mask);
 // next update fetches it again.
 int ResetMask(Database& db, int id);
 
-// Reads the masks of the selected pairs (version above 0) in mask id order.
-// Returns 0 or the database's failure code.
-int ReadPlanRows(Database& db, std::vector<PlanRow>* rows);
+// Reads the masks of the selected pairs (version above 0) in mask id order;
+// with withdrawnNews also the withdrawn news masks (version 0), whose pages
+// automatic extraction reads. Returns 0 or the database's failure code.
+int ReadPlanRows(Database& db, std::vector<PlanRow>* rows, bool withdrawnNews = false);
 
 }  // namespace orvo

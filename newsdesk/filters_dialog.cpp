@@ -102,8 +102,8 @@ QString CFiltersDialog::Describe(CDBManager& db, int32_t filterId) {
   const CFilterStruct* found = db.FetchFilter(filterId);
   if (!found) return QString();
   CFilterStruct f = *found;
-  static const char* const kModes[] = {"Search using: all words", "Search using: any word",
-                                       "Search using: exact phrase"};
+  static const char* const kModes[] = {QT_TR_NOOP("Search using: all words"), QT_TR_NOOP("Search using: any word"),
+                                       QT_TR_NOOP("Search using: exact phrase")};
   int mode = f.searchMode > 2 ? f.searchMode - 3 : f.searchMode;
   QStringList lines;
   lines << tr("Keywords: ") + QString::fromStdString(LikeUnescape(f.keywords));

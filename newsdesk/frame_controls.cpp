@@ -19,9 +19,9 @@
 namespace orvo {
 
 namespace {
-const char* const kAttention =
-    "ATTENTION!\nNo sites and categories are selected for download.\nPress 'OK' and select sources of your "
-    "choice.\n";
+const char* const kAttention = QT_TRANSLATE_NOOP("orvo::CFrameControls",
+                                                 "ATTENTION!\nNo sites and categories are selected for download.\n"
+                                                 "Press 'OK' and select sources of your choice.\n");
 
 struct WaitCursor {
   WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }

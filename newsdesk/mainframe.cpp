@@ -40,8 +40,9 @@
 namespace orvo {
 
 namespace {
-const char* const kTrayTooltip = "ORVO is checking for updates and is downloading the news";
-const char* const kSearchInFoundText = "\"Search in found\"";
+const char* const kTrayTooltip =
+    QT_TRANSLATE_NOOP("orvo::CMainFrame", "ORVO is checking for updates and is downloading the news");
+const char* const kSearchInFoundText = QT_TRANSLATE_NOOP("orvo::CMainFrame", "\"Search in found\"");
 }  // namespace
 
 CMainFrame::CMainFrame(Vault& vault, bool trayAvailable, QWidget* parent)

@@ -35,7 +35,10 @@ namespace orvo {
 
 namespace {
 constexpr double kSizeFactors[5] = {0.8, 0.9, 1.0, 1.2, 1.45};
-const char* const kSizeNames[5] = {"Smallest", "Smaller", "Medium", "Larger", "Largest"};
+const char* const kSizeNames[5] = {
+    QT_TRANSLATE_NOOP("orvo::CNewsDetailView", "Smallest"), QT_TRANSLATE_NOOP("orvo::CNewsDetailView", "Smaller"),
+    QT_TRANSLATE_NOOP("orvo::CNewsDetailView", "Medium"), QT_TRANSLATE_NOOP("orvo::CNewsDetailView", "Larger"),
+    QT_TRANSLATE_NOOP("orvo::CNewsDetailView", "Largest")};
 }  // namespace
 
 // The text pane's browser and the printed page load their pictures only
@@ -56,6 +59,8 @@ class NewsDocument : public QTextDocument {
 
 // Search in the news text: find next or previous, with or without case.
 class FindDialog : public QDialog {
+  Q_DECLARE_TR_FUNCTIONS(FindDialog)
+
  public:
   explicit FindDialog(QTextBrowser* browser, QWidget* parent) : QDialog(parent), browser_(browser) {
     setWindowTitle(tr("Find"));

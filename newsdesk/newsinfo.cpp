@@ -49,7 +49,8 @@ CNewsInfoView::CNewsInfoView(QWidget* parent) : QWidget(parent) {
   QFont font = QApplication::font("QMenu");
   QFont bold = font;
   bold.setWeight(QFont::Bold);
-  const char* names[6] = {"Title:", "Author:", "WWW:", "Site:", "Category:", "Published:"};
+  const char* names[6] = {QT_TR_NOOP("Title:"), QT_TR_NOOP("Author:"),   QT_TR_NOOP("WWW:"),
+                          QT_TR_NOOP("Site:"),  QT_TR_NOOP("Category:"), QT_TR_NOOP("Published:")};
   for (size_t i = 0; i < 6; ++i) {
     labels_[i] = new InfoField(this);
     labels_[i]->setFont(font);

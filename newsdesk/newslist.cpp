@@ -27,7 +27,9 @@ namespace orvo {
 
 namespace {
 
-const char* const kColumnTitles[4] = {"Site", "Category", "Date/Time", "Title"};
+const char* const kColumnTitles[4] = {
+    QT_TRANSLATE_NOOP("orvo::NewsListModel", "Site"), QT_TRANSLATE_NOOP("orvo::NewsListModel", "Category"),
+    QT_TRANSLATE_NOOP("orvo::NewsListModel", "Date/Time"), QT_TRANSLATE_NOOP("orvo::NewsListModel", "Title")};
 const char* const kColumnKeys[4] = {"col1", "col2", "col3", "col4"};
 const int kDefaultWidths[4] = {150, 100, 160, 420};
 

@@ -203,7 +203,7 @@ void COptionsSitesPage::Apply() {
 
 COptionsCleanupPage::COptionsCleanupPage(QWidget* parent) : OptionsPage(parent) {
   deleteOlder_ = new QCheckBox(tr("Delete news older than"), this);
-  const char* labels[] = {"Month:", "Days:", "Hours:", "Minutes:"};
+  const char* labels[] = {QT_TR_NOOP("Month:"), QT_TR_NOOP("Days:"), QT_TR_NOOP("Hours:"), QT_TR_NOOP("Minutes:")};
   auto* form = new QFormLayout;
   for (const char* l : labels) {
     spins_.push_back(Spin(this, 100));

@@ -12,11 +12,21 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "translator.h"
+
 namespace orvo {
 
 namespace {
 
-const char* const kWeekdays[] = {"Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
+const char* const kWeekdays[] = {
+    QT_TRANSLATE_NOOP("orvo::CScheduleEditorPage", "Monday"),
+    QT_TRANSLATE_NOOP("orvo::CScheduleEditorPage", "Tuesday"),
+    QT_TRANSLATE_NOOP("orvo::CScheduleEditorPage", "Wednesday"),
+    QT_TRANSLATE_NOOP("orvo::CScheduleEditorPage", "Thursday"),
+    QT_TRANSLATE_NOOP("orvo::CScheduleEditorPage", "Friday"),
+    QT_TRANSLATE_NOOP("orvo::CScheduleEditorPage", "Saturday"),
+    QT_TRANSLATE_NOOP("orvo::CScheduleEditorPage", "Sunday"),
+};
 
 QDateTime ToQt(const std::optional<DateTime>& t) {
   DateTime d = t.value_or(DateTime());
@@ -140,7 +150,7 @@ const char* CScheduleEditorPage::section() const {
 }
 
 QString CScheduleEditorPage::ListText(const ScheduleEntry& e, const QDate& today) {
-  QLocale c = QLocale::c();
+  QLocale c = TextLocale();
   // Shown as it stands in the file, so nobody takes it for a schedule that runs.
   if (!e.problem.empty())
     return tr("Cannot be read, never starts: %1=%2")
@@ -148,7 +158,7 @@ QString CScheduleEditorPage::ListText(const ScheduleEntry& e, const QDate& today
   switch (e.kind) {
     case kOnce: {
       QDateTime at = ToQt(e.start);
-      QString date = c.toString(at.date(), "dddd, MMMM dd, yyyy");
+      QString date = c.toString(at.date(), tr("dddd, MMMM dd, yyyy", "date format of a one-time schedule"));
       QString time = at.time().toString("HH:mm:ss");
       if (at.date() == today) return tr("Start today, %1 at %2\"").arg(date, time);
       return tr("Start %1 at %2").arg(date, time);

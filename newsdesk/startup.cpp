@@ -32,6 +32,7 @@
 #include "search_index.h"
 #include "settings.h"
 #include "text.h"
+#include "translator.h"
 #include "vault.h"
 
 namespace orvo {
@@ -89,8 +90,9 @@ const char* const kUsage =
     "  --help        show this text\n"
     "  --version     print the version\n"
     "\n"
-    "Files: ORVO.ini and the news database named by its PathDB key, in the\n"
-    "program folder or in $ORVO_HOME when that is set.\n";
+    "Files: ORVO.ini and the news database named by its PathDB key, in\n"
+    "$ORVO_HOME when that is set, else in the program folder, or for an installed\n"
+    "copy in $XDG_CONFIG_HOME/orvo/ (settings) and $XDG_DATA_HOME/orvo/ (news).\n";
 
 }  // namespace
 
@@ -197,7 +199,8 @@ QPixmap SplashPixmap() {
   f.setPointSize(10);
   f.setBold(false);
   p.setFont(f);
-  p.drawText(QRect(120, 84, 230, 30), Qt::AlignLeft | Qt::AlignVCenter, "Opening the news...");
+  p.drawText(QRect(120, 84, 230, 30), Qt::AlignLeft | Qt::AlignVCenter,
+             QCoreApplication::translate("Newsdesk", "Opening the news..."));
   return pixmap;
 }
 
@@ -237,6 +240,10 @@ int RunNewsdesk(int argc, char** argv) {
   // Wayland matches the window to the installed desktop entry by this name.
   QGuiApplication::setDesktopFileName("org.orvo.Newsdesk");
   QApplication::setWindowIcon(QIcon(":/icons/orvo.svg"));
+  // The texts in the desktop's language (LANG and the like); English when the
+  // reader has no translation for it.
+  ReaderTranslations translations;
+  translations.Install(QLocale::system());
   // The window closes into the notification area; the program ends by Exit.
   QApplication::setQuitOnLastWindowClosed(false);
   StartWords words = ScanStartWords(app.arguments().mid(1));
@@ -282,11 +289,13 @@ int RunNewsdesk(int argc, char** argv) {
   }
   if (!opened) {
     if (splash) splash->hide();
-    QMessageBox box(QMessageBox::Warning, "Newsdesk", "Can not open DB", QMessageBox::Ok);
-    box.setInformativeText(
-        QString("The news database named by PathDB in %1 could not be opened. Set PathDB to an existing "
-                "database (\"orvo init\" creates one) and start Newsdesk again.")
-            .arg(QString::fromStdString(SettingsPath())));
+    QMessageBox box(QMessageBox::Warning, "Newsdesk", QCoreApplication::translate("Newsdesk", "Can not open DB"),
+                    QMessageBox::Ok);
+    box.setInformativeText(QCoreApplication::translate("Newsdesk",
+                                                       "The news database named by PathDB in %1 could not be "
+                                                       "opened. Set PathDB to an existing database (\"orvo init\" "
+                                                       "creates one) and start Newsdesk again.")
+                               .arg(QString::fromStdString(SettingsPath())));
     box.exec();
   }
 
@@ -310,10 +319,11 @@ int RunNewsdesk(int argc, char** argv) {
     QPointer<QLabel> guard(label);
     upgrade = std::thread([path = vault.db.database()->path(), &stopUpgrade, guard] {
       UpgradeIndexes(path, stopUpgrade, [guard](const std::string& what, int percent) {
-        QString text = percent >= 100 ? QString()
-                                      : QString("Building the %1 index: %2%")
-                                            .arg(what == "grid" ? "news list" : "search")
-                                            .arg(percent);
+        QString text;
+        if (percent < 100)
+          text = (what == "grid" ? QCoreApplication::translate("Newsdesk", "Building the news list index: %1%")
+                                 : QCoreApplication::translate("Newsdesk", "Building the search index: %1%"))
+                     .arg(percent);
         QMetaObject::invokeMethod(qApp, [guard, text] {
           if (!guard) return;
           guard->setText(text);

@@ -16,23 +16,41 @@ namespace orvo {
 
 namespace {
 const char* const kTips[CTipDialog::kTipCount] = {
-    "Double-click the ORVO icon in the notification area to bring the window back. Closing the window only "
-    "hides it; choose Exit in the icon's menu to quit.",
-    "A news item is marked as read once it has stayed selected for a while. Set the delay under Options, "
-    "Miscellaneous.",
-    "Right-click a news item to mark it read or unread, delete it, or copy its address.",
-    "Click a column heading to sort the news by site, category, date or title. Click it again to reverse the "
-    "order.",
-    "Show only unread hides the news you have already read. Press it again to see them all.",
-    "Type words into the Keywords box and press Enter to search the titles and texts of all news.",
-    "Turn on Search in found to search only within the news that are listed now.",
-    "Save your searches as filters and pick them from the Filters list on the toolbar.",
-    "A filter can also feed the eBooks for your handheld: tick \"Use filter in .lit files generation\".",
-    "Click the address in the information bar to open the original page in your web browser.",
-    "Use Search in Text (Ctrl+F) to find a word in the news you are reading.",
-    "Five text sizes are in the View menu and in the text's right-click menu; ORVO remembers your choice.",
-    "Print a news item, look at it first with Print Preview, or save it as a web page or as text.",
-    "Deleted news never come back: not in the list, not in a search and not in an eBook.",
+    QT_TRANSLATE_NOOP(
+        "orvo::CTipDialog",
+        "Double-click the ORVO icon in the notification area to bring the window back. Closing the window only "
+        "hides it; choose Exit in the icon's menu to quit."),
+    QT_TRANSLATE_NOOP(
+        "orvo::CTipDialog",
+        "A news item is marked as read once it has stayed selected for a while. Set the delay under Options, "
+        "Miscellaneous."),
+    QT_TRANSLATE_NOOP("orvo::CTipDialog",
+                      "Right-click a news item to mark it read or unread, delete it, or copy its address."),
+    QT_TRANSLATE_NOOP(
+        "orvo::CTipDialog",
+        "Click a column heading to sort the news by site, category, date or title. Click it again to reverse the "
+        "order."),
+    QT_TRANSLATE_NOOP("orvo::CTipDialog",
+                      "Show only unread hides the news you have already read. Press it again to see them all."),
+    QT_TRANSLATE_NOOP("orvo::CTipDialog",
+                      "Type words into the Keywords box and press Enter to search the titles and texts of all news."),
+    QT_TRANSLATE_NOOP("orvo::CTipDialog",
+                      "Turn on Search in found to search only within the news that are listed now."),
+    QT_TRANSLATE_NOOP("orvo::CTipDialog",
+                      "Save your searches as filters and pick them from the Filters list on the toolbar."),
+    QT_TRANSLATE_NOOP(
+        "orvo::CTipDialog",
+        "A filter can also feed the eBooks for your handheld: tick \"Use filter in .lit files generation\"."),
+    QT_TRANSLATE_NOOP("orvo::CTipDialog",
+                      "Click the address in the information bar to open the original page in your web browser."),
+    QT_TRANSLATE_NOOP("orvo::CTipDialog", "Use Search in Text (Ctrl+F) to find a word in the news you are reading."),
+    QT_TRANSLATE_NOOP(
+        "orvo::CTipDialog",
+        "Five text sizes are in the View menu and in the text's right-click menu; ORVO remembers your choice."),
+    QT_TRANSLATE_NOOP("orvo::CTipDialog",
+                      "Print a news item, look at it first with Print Preview, or save it as a web page or as text."),
+    QT_TRANSLATE_NOOP("orvo::CTipDialog",
+                      "Deleted news never come back: not in the list, not in a search and not in an eBook."),
 };
 }  // namespace
 

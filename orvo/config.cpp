@@ -19,7 +19,8 @@ const char* kConfigHelp =
     "  orvo config System DownloadURL 127.0.0.1:8642/catalogue.asp\n"
     "  orvo config Download ConnectTimeout 30\n"
     "\n"
-    "  --home DIR   program folder (default: ORVO_HOME, else the folder of orvo)\n";
+    "  --home DIR   program folder (default: ORVO_HOME, else the folder of orvo, or\n"
+    "               the XDG folders for an installed copy)\n";
 
 }  // namespace
 

@@ -24,7 +24,7 @@ const char* kInitHelp =
     "creates an empty news database when none exists.\n"
     "\n"
     "  --home DIR   program folder to set up (default: ORVO_HOME, else the folder\n"
-    "               of the orvo program)\n"
+    "               of the orvo program, or the XDG folders for an installed copy)\n"
     "  --db PATH    news database file (default: the PathDB already set, else\n"
     "               news.db in the program folder)\n";
 

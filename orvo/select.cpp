@@ -26,7 +26,8 @@ const char* kSelectHelp =
     "  --all    select every pair        --none   select no pair\n"
     "  --only   select the pairs named and unselect all others\n"
     "  --off    unselect the pairs named\n"
-    "  --home DIR   program folder (default: ORVO_HOME, else the folder of orvo)\n"
+    "  --home DIR   program folder (default: ORVO_HOME, else the folder of orvo, or\n"
+    "               the XDG folders for an installed copy)\n"
     "\n"
     "The pairs come from the updates server's catalogue, fetched at the start of\n"
     "every download: on a new database run orvo download once first.\n";

@@ -6,12 +6,13 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-qpa-plugins
+  qt6-tools-dev qt6-l10n-tools qt6-translations-l10n  # the reader's translations: CMake's Linguist tools, lupdate/lrelease, Qt's own texts
   libgumbo-dev libpugixml-dev libcurl4-openssl-dev libcpp-httplib-dev
   libsqlite3-dev sqlite3 libicu-dev libzip-dev
   dbus dbus-x11
   googletest libgtest-dev libgmock-dev
   xvfb xauth imagemagick
-  appstream man-db dpkg-dev  # install test (metainfo, man pages), the package (dpkg-shlibdeps)
+  appstream desktop-file-utils man-db dpkg-dev  # install check (metainfo, desktop entry, man pages), the package (dpkg-shlibdeps)
 )
 # The independent .lit reader used only by the writer's oracle tests; it is
 # large, so ORVO_NO_CALIBRE=1 skips it (those tests then skip themselves).

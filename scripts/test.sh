@@ -2,7 +2,8 @@
 # Installs what is missing, builds everything and runs every test.
 # With CI=true (as CI sets it) it also: builds with warnings as errors, fails
 # on a test that skipped for any reason but an absent optional tool or corpus,
-# and builds the Debian package and runs orvo from it in a scratch root.
+# builds the Debian package and runs orvo from it in a scratch root, and
+# installs into a scratch prefix and runs a demo download and the reader there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -23,5 +24,6 @@ QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j2 --outpu
 if [ $ci = 1 ]; then
   cmake -DRESULTS=build/test-results.xml -P scripts/check_skips.cmake || status=1
   bash scripts/check_package.sh || status=1
+  bash scripts/check_install.sh || status=1
 fi
 exit $status

@@ -11,6 +11,8 @@
 #include <set>
 #include <sstream>
 
+#include "text.h"
+
 namespace orvo::updates {
 
 size_t Catalogue::PairCount() const {
@@ -145,11 +147,11 @@ class Loader {
 
   bool CheckName(int line, const char* kind, const std::string& name) {
     if (name.empty()) return Fail(line, std::string("the ") + kind + " name is empty");
-    if (name.size() > kMaxNameBytes)
-      return Fail(line, std::string("the ") + kind + " name is longer than " + std::to_string(kMaxNameBytes) +
-                            " bytes; shorten it");
     if (FirstBadUtf8(name) != std::string::npos)
       return Fail(line, std::string("the ") + kind + " name is not UTF-8 text; save " + kIndexFile + " as UTF-8");
+    if (CutChars(name, kMaxNameChars).size() != name.size())
+      return Fail(line, std::string("the ") + kind + " name is longer than " + std::to_string(kMaxNameChars) +
+                            " characters; shorten it");
     for (unsigned char c : name)
       if (c < 0x20 || c == 0x7F) return Fail(line, std::string("the ") + kind + " name holds a control character");
     if (name.find('\'') != std::string::npos)

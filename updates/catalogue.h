@@ -28,8 +28,9 @@ inline constexpr size_t kMaxMaskBytes = 47500;
 inline constexpr const char* kServerPlaceholder = "{{SERVER}}";
 // Room kept in the size check for each placeholder's expansion.
 inline constexpr size_t kPlaceholderRoom = 100;
-// Site and category names fit a 255-byte text column.
-inline constexpr size_t kMaxNameBytes = 254;
+// Site and category names fit a 255-character text column (clients count
+// characters, not bytes).
+inline constexpr size_t kMaxNameChars = 254;
 
 struct CataloguePair {
   std::string category;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "test_support.h"
 
@@ -138,5 +139,16 @@ TEST(PlatformTest, Utf16ToUtf8RoundTripsAndReplacesLoneSurrogates) {
   EXPECT_EQ(Utf16ToUtf8(u"\xD83D\xD83D\xDE00"), "\xEF\xBF\xBD\xF0\x9F\x98\x80");
 }
 
+TEST(PlatformTest, AppendUtf8EncodesEachLengthUpToItsBoundary) {
+  const std::pair<char32_t, std::string> cases[] = {
+      {0x7F, "\x7F"},           {0x80, "\xC2\x80"},         {0x7FF, "\xDF\xBF"},
+      {0x800, "\xE0\xA0\x80"}, {0xFFFF, "\xEF\xBF\xBF"},   {0x10000, "\xF0\x90\x80\x80"},
+      {0x10FFFF, "\xF4\x8F\xBF\xBF"}};
+  for (const auto& [c, bytes] : cases) {
+    std::string out = "x";
+    AppendUtf8(out, c);
+    EXPECT_EQ(out, "x" + bytes) << std::hex << static_cast<uint32_t>(c);
+  }
+}
 }  // namespace
 }  // namespace orvo

@@ -546,7 +546,17 @@ std::string JsonLdAuthor(const HtmlDocument& page) {
       std::string name = CleanText(JsonString(part, p + 6));
       if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
     }
-    if (names.empty()) continue;
+    if (names.empty()) {
+      // A graph names its people apart and the author by reference: the
+      // first person of the block.
+      size_t person = json.find("\"Person\"");
+      size_t name = person == std::string::npos ? person : json.find("\"name\"", person);
+      if (name != std::string::npos && name - person < 400) {
+        std::string n = CleanText(JsonString(json, name + 6));
+        if (!n.empty()) return n;
+      }
+      continue;
+    }
     std::string joined = names[0];
     for (size_t i = 1; i < names.size(); ++i) joined += ", " + names[i];
     return joined;
@@ -558,20 +568,41 @@ bool LooksLikeAddress(std::string_view s) {
   return StartsWith(s, "http://") || StartsWith(s, "https://") || StartsWith(s, "www.") || Contains(s, "/");
 }
 
+bool StripPrefix(std::string& s, std::initializer_list<const char*> prefixes) {
+  for (const char* prefix : prefixes) {
+    if (StartsWith(s, prefix)) {
+      s = TrimCopy(s.substr(std::strlen(prefix)));
+      return true;
+    }
+  }
+  return false;
+}
+
+void StripPunctuation(std::string& s) {
+  while (!s.empty() && (s[0] == ':' || s[0] == '|' || s[0] == '-' || s[0] == ' ')) s.erase(0, 1);
+}
+
 // Strips "By", "Von", "Text:" and the like from a byline.
 std::string CleanByline(std::string s) {
   s = CleanText(s);
-  while (!s.empty() && (s[0] == ':' || s[0] == '|' || s[0] == '-' || s[0] == ' ')) s.erase(0, 1);
-  for (const char* prefix : {"By ", "by ", "BY ", "Von ", "von ", "VON ", "Par ", "par ", "Text: ", "Text:",
-                             "Autor: ", "Autorin: ", "Author: ", "Written by ", "Posted by ", "Door ", "Di ",
-                             "Por "}) {
-    if (StartsWith(s, prefix)) {
-      s = TrimCopy(s.substr(std::strlen(prefix)));
+  StripPunctuation(s);
+  // "Redaktion：Name" and the like, with a full-width colon.
+  if (size_t colon = s.find("\xEF\xBC\x9A"); colon != std::string::npos && colon < 40) s = TrimCopy(s.substr(colon + 3));
+  StripPrefix(s, {"By: ", "by: ", "BY: ", "Von: ", "von: ", "By ", "by ", "BY ", "Von ", "von ", "VON ", "Par ", "par ",
+                  "Text: ", "Text:", "Autor: ", "Autorin: ", "Author: ", "Redaktion: ", "Written by ", "Posted by ",
+                  "Door ", "Di ", "Por "});
+  StripPunctuation(s);
+  // "Kicker Von Name": the name follows the word.
+  for (const char* inner : {" Von ", " von ", " By ", " by "}) {
+    size_t p = s.find(inner);
+    if (p != std::string::npos && p > 0 && s.find(' ') == p) {
+      s = TrimCopy(s.substr(p + std::strlen(inner)));
       break;
     }
   }
-  // A byline often ends in its date or a separator.
-  for (const char* cut : {" | ", " – ", " - ", " — ", "\n", " am ", " on ", ", updated", " Updated"}) {
+  // A byline often ends in its date, a separator or a handle.
+  for (const char* cut : {" | ", " – ", " - ", " — ", "\n", " am ", " on ", ", updated", " Updated", " @", " (",
+                          ", dpa", ", AFP", ", Reuters", ", AP", ", KNA", ", epd"}) {
     size_t p = s.find(cut);
     if (p != std::string::npos && p > 2) s.erase(p);
   }
@@ -585,6 +616,14 @@ std::string CleanByline(std::string s) {
 
 bool PlausibleName(std::string_view s) {
   if (s.empty() || Utf8Length(s) > 80) return false;
+  // Picture credits and publication notes are no bylines.
+  for (const char* not_a_name : {"Foto:", "Fotos:", "Bild:", "Bilder:", "Photo:", "Photos:", "Image:", "Quelle:",
+                                 "Veröffentlicht", "Publiziert", "Published", "Posted", "Updated", "Aktualisiert",
+                                 "Erstellt", "Stand:"})
+    if (StartsWith(s, not_a_name)) return false;
+  // Nor are the accounts of a site's software.
+  for (const char* account : {"admin", "Admin", "administrator", "Administrator", "webmaster", "Webmaster"})
+    if (s == account) return false;
   int words = 1;
   for (char c : s)
     if (c == ' ') ++words;
@@ -706,9 +745,23 @@ double WordOverlap(const std::string& a, const std::string& b) {
   return words ? double(found) / words : 0.0;
 }
 
+// Whether h stands in the title as the site's name: after a separator with a
+// longer part before it, or first with a longer part after it.
+bool IsSitePartOf(const std::string& h, const std::string& title) {
+  size_t at = title.find(h);
+  if (at == std::string::npos || h.empty() || h.size() == title.size()) return false;
+  for (const char* sep : {" | ", " – ", " — ", " - ", " :: ", " : ", " » ", " · "}) {
+    const size_t n = std::strlen(sep);
+    if (at >= n && title.compare(at - n, n, sep) == 0) return Utf8Length(title.substr(0, at - n)) > Utf8Length(h);
+    if (at == 0 && title.compare(h.size(), n, sep) == 0) return Utf8Length(title.substr(h.size() + n)) > Utf8Length(h);
+  }
+  return false;
+}
+
 std::string AutoTitle(const HtmlDocument& page) {
   std::string title;
   std::vector<std::string> headlines;
+  std::vector<std::string> thirds;  // third-level headings: mostly sections, sometimes a blog's headline
   std::vector<HtmlDocument::ChildNode> kids;
   for (int e = 0; e < page.ElementCount(); ++e) {
     std::string_view tag = page.TagName(e);
@@ -721,18 +774,30 @@ std::string AutoTitle(const HtmlDocument& page) {
     } else if ((tag == "H1" || tag == "H2") && headlines.size() < 16) {
       std::string h = CleanText(page.InnerText(e));
       if (!h.empty()) headlines.push_back(h);
+    } else if (tag == "H3" && thirds.size() < 16) {
+      std::string h = CleanText(page.InnerText(e));
+      if (!h.empty()) thirds.push_back(h);
     }
   }
   std::string og = MetaContent(page, {"og:title", "twitter:title"});
   const std::string cut_title = CutSiteName(title), cut_og = CutSiteName(og);
   // A heading that is the title without the site's name.
+  auto is_title = [&](const std::string& h) { return h == cut_title || h == cut_og || h == og || h == title; };
   for (const std::string& h : headlines)
-    if (!h.empty() && (h == cut_title || h == cut_og || h == og)) return h;
-  // A headline that the title or og:title repeats is the page's own headline.
+    if (is_title(h)) return h;
+  for (const std::string& h : thirds)
+    if (is_title(h)) return h;
+  // A headline that the title or og:title repeats is the page's own headline,
+  // unless it is the site's name there.
   std::string best;
   for (const std::string& h : headlines)
-    if (Utf8Length(h) >= 3 && (Contains(title, h) || Contains(og, h)) && Utf8Length(h) > Utf8Length(best)) best = h;
+    if (Utf8Length(h) >= 3 && (Contains(title, h) || Contains(og, h)) && Utf8Length(h) > Utf8Length(best) &&
+        !IsSitePartOf(h, title) && !IsSitePartOf(h, og))
+      best = h;
   if (!best.empty()) return best;
+  // A long third-level heading that the title begins with.
+  for (const std::string& h : thirds)
+    if (Utf8Length(h) >= 15 && title.rfind(h, 0) == 0 && title.size() > h.size() && title[h.size()] == ' ') return h;
   // Headlines named as such by their markup, when they agree with the title.
   for (int e = 0; e < page.ElementCount(); ++e) {
     std::string_view tag = page.TagName(e);
@@ -746,7 +811,8 @@ std::string AutoTitle(const HtmlDocument& page) {
     if (Utf8Length(text) < 3 || Utf8Length(text) > 300) continue;
     if ((title.empty() && og.empty()) || WordOverlap(text, title + " " + og) >= 0.5) return text;
   }
-  if (headlines.size() == 1 && Utf8Length(headlines[0]) >= 15) return headlines[0];
+  if (headlines.size() == 1 && Utf8Length(headlines[0]) >= 15 && !IsSitePartOf(headlines[0], title))
+    return headlines[0];
   std::string base = !og.empty() ? og : title;
   std::string cut = CutSiteName(base);
   if (!cut.empty()) return cut;
@@ -769,6 +835,10 @@ std::string AutoAuthor(const HtmlDocument& page) {
       if (name.empty()) name = page.InnerText(e);
       name = CleanByline(name);
       if (PlausibleName(name) && !LooksLikeAddress(name)) return name;
+    }
+    if (tag == "BYLINE") {
+      std::string name = CleanByline(page.InnerText(e));
+      if (PlausibleName(name)) return name;
     }
     if (tag == "A" && AsciiLower(page.Attribute(e, "rel")) == "author") {
       std::string name = CleanByline(page.InnerText(e));

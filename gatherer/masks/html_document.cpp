@@ -6,6 +6,7 @@
 #include <array>
 #include <cctype>
 #include <deque>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -156,6 +157,32 @@ struct Element {
   int same_tag_index;
 };
 
+// Stands for a script or style text set aside before the parse (see
+// SetAsideRawText): the marker, its number, the marker again.
+// A private-use character, which the tokenizer passes as it is.
+constexpr std::string_view kMarker = "\xEE\x80\x80";
+constexpr std::string_view kMarkerTag = "\xEE\x80\x80orvo-raw:";
+
+// A text node's text with the set-aside texts back in place of their markers.
+std::string PutBack(std::string_view t, const std::vector<std::string>& aside) {
+  std::string out;
+  size_t from = 0;
+  for (size_t at; (at = t.find(kMarkerTag, from)) != std::string_view::npos;) {
+    size_t digits = at + kMarkerTag.size(), end = digits, n = 0;
+    while (end < t.size() && t[end] >= '0' && t[end] <= '9' && end - digits < 9) n = n * 10 + size_t(t[end++] - '0');
+    if (end == digits || t.compare(end, kMarker.size(), kMarker) != 0 || n >= aside.size()) {
+      out.append(t.substr(from, digits - from));
+      from = digits;
+      continue;
+    }
+    out.append(t.substr(from, at - from));
+    out.append(aside[n]);
+    from = end + kMarker.size();
+  }
+  out.append(t.substr(from));
+  return out;
+}
+
 }  // namespace
 
 struct HtmlDocument::Impl {
@@ -207,7 +234,7 @@ struct HtmlDocument::Impl {
   }
 
   // Copies gumbo's tree below root into the compact tree, in document order.
-  void Copy(const GumboNode* root, size_t text_size) {
+  void Copy(const GumboNode* root, size_t text_size, const std::vector<std::string>& aside) {
     arena.reserve(text_size);
     std::unordered_map<std::string, const char*> interned;
     struct Item {
@@ -239,6 +266,8 @@ struct HtmlDocument::Impl {
       } else {
         n.kind = g->type == GUMBO_NODE_COMMENT ? kCommentNode : kTextNode;
         std::string_view t(g->v.text.text);
+        std::string restored;
+        if (!aside.empty() && t.find(kMarkerTag) != std::string_view::npos) t = restored = PutBack(t, aside);
         n.text_off = Append(t);
         n.text_len = unsigned(t.size());
       }
@@ -496,6 +525,129 @@ std::string CapNesting(std::string text, size_t max_depth) {
   return out;
 }
 
+// Big scripts and styles cost the tokenizer most of its time (one token per
+// character) while their text is never markup: they are set aside before the
+// parse, a marker in their place, and put back into the tree afterwards
+// exactly as the tokenizer would have kept them. Whatever could make the
+// tokenizer read them otherwise (comment-like openings inside a script,
+// foreign content, text that is not valid UTF-8) is left to the tokenizer.
+constexpr size_t kSetAsideMin = 32;
+
+// Where the raw text that starts at `from` ends for element `name`: at
+// "</name" followed by white space, '/' or '>'; npos when it does not end.
+size_t RawTextEnd(std::string_view s, size_t from, std::string_view name) {
+  for (size_t close = from; (close = s.find("</", close)) != std::string_view::npos; close += 2) {
+    if (!EqualsIgnoreCase(s.substr(close + 2, name.size()), name)) continue;
+    const size_t after = close + 2 + name.size();
+    if (after >= s.size()) return std::string_view::npos;
+    const char c = s[after];
+    if (IsAsciiSpace(c) || c == '/' || c == '>') return close;
+  }
+  return std::string_view::npos;
+}
+
+// Code points the tokenizer replaces by U+FFFD: controls other than white
+// space, and noncharacters.
+bool ReplacedByTokenizer(char32_t c) {
+  return c == 0 || (c >= 0x1 && c <= 0x8) || c == 0xB || (c >= 0xE && c <= 0x1F) || (c >= 0x7F && c <= 0x9F) ||
+         (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFF) == 0xFFFE || (c & 0xFFFF) == 0xFFFF;
+}
+
+// The raw text (valid UTF-8) as the tokenizer keeps it: line ends as "\n",
+// the code points above as U+FFFD.
+std::string AsTokenized(std::string_view raw) {
+  std::string out;
+  out.reserve(raw.size());
+  // Bytes that can start nothing the tokenizer changes.
+  auto plain = [](unsigned char c) {
+    return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n' || c == '\f' || (c >= 0x80 && c <= 0xC1) ||
+           (c >= 0xC3 && c <= 0xEE);
+  };
+  for (size_t i = 0; i < raw.size();) {
+    size_t run = i;
+    while (run < raw.size() && plain(static_cast<unsigned char>(raw[run]))) ++run;
+    out.append(raw.substr(i, run - i));
+    i = run;
+    if (i >= raw.size()) break;
+    const unsigned char c = static_cast<unsigned char>(raw[i]);
+    if (c == '\r') {
+      out += '\n';
+      i += i + 1 < raw.size() && raw[i + 1] == '\n' ? 2 : 1;
+      continue;
+    }
+    const size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    char32_t cp = len == 1 ? c : len == 2 ? c & 0x1F : len == 3 ? c & 0x0F : c & 0x07;
+    for (size_t k = 1; k < len && i + k < raw.size(); ++k) cp = (cp << 6) | (static_cast<unsigned char>(raw[i + k]) & 0x3F);
+    if (ReplacedByTokenizer(cp)) out += "\xEF\xBF\xBD";
+    else out.append(raw.substr(i, len));
+    i += len;
+  }
+  return out;
+}
+
+std::string SetAsideRawText(std::string text, std::vector<std::string>& aside) {
+  const std::string_view s(text);
+  if (s.find(kMarkerTag) != std::string_view::npos) return text;  // markers must be ours alone
+  std::string out;
+  size_t copied = 0;  // s up to here is in out (when anything was set aside)
+  size_t foreign = 0;
+  size_t i = 0;
+  auto name_at = [&](size_t at) {
+    std::string name;
+    while (at < s.size() && IsTagNameChar(s[at]) && name.size() < 16)
+      name += char(std::tolower(static_cast<unsigned char>(s[at++])));
+    return name;
+  };
+  while ((i = s.find('<', i)) != std::string_view::npos) {
+    if (s.compare(i, 4, "<!--") == 0) {
+      size_t end = s.find("-->", i + 4);
+      if (end == std::string_view::npos) break;
+      i = end + 3;
+      continue;
+    }
+    const bool closing = i + 1 < s.size() && s[i + 1] == '/';
+    const size_t name_from = i + (closing ? 2 : 1);
+    if (name_from >= s.size() || !std::isalpha(static_cast<unsigned char>(s[name_from]))) {
+      const bool declaration = !closing && name_from < s.size() && (s[name_from] == '!' || s[name_from] == '?');
+      i = declaration ? TagEnd(s, i) : i + 1;
+      continue;
+    }
+    const std::string name = name_at(name_from);
+    const size_t end = TagEnd(s, i);
+    if (end >= s.size()) break;
+    const bool self_closed = s[end - 2] == '/';
+    i = end;
+    if (closing) {
+      if ((name == "svg" || name == "math") && foreign > 0) --foreign;
+      continue;
+    }
+    if (name == "svg" || name == "math") {
+      if (!self_closed) ++foreign;
+      continue;
+    }
+    if (name == "plaintext" && foreign == 0) break;
+    if (foreign > 0 || !RawText(name)) continue;
+    const size_t close = RawTextEnd(s, end, name);
+    if (close == std::string_view::npos) break;
+    const std::string_view raw = s.substr(end, close - end);
+    i = close;
+    const bool script = name == "script";
+    if ((!script && name != "style") || raw.size() < kSetAsideMin ||
+        (script && raw.find("<!--") != std::string_view::npos) || !IsValidUtf8(raw))
+      continue;
+    if (out.empty()) out.reserve(s.size());
+    out.append(s.substr(copied, end - copied));
+    out.append(kMarkerTag);
+    out.append(std::to_string(aside.size()));
+    out.append(kMarker);
+    aside.push_back(AsTokenized(raw));
+    copied = close;
+  }
+  if (aside.empty()) return text;
+  out.append(s.substr(copied));
+  return out;
+}
+
 }  // namespace
 
 HtmlDocument::HtmlDocument() : impl_(std::make_unique<Impl>()) {}
@@ -505,14 +657,22 @@ HtmlDocument& HtmlDocument::operator=(HtmlDocument&&) noexcept = default;
 
 HtmlDocument HtmlDocument::Parse(std::string utf8_text, std::string url,
                                  std::string declared_charset) {
+  return ParseWith(std::move(utf8_text), std::move(url), std::move(declared_charset), true);
+}
+
+HtmlDocument HtmlDocument::ParseWith(std::string utf8_text, std::string url, std::string declared_charset,
+                                     bool set_aside_raw_text) {
   HtmlDocument doc;
   Impl& d = *doc.impl_;
   d.url = std::move(url);
   d.charset = std::move(declared_charset);
+  const size_t text_size = utf8_text.size();
+  std::vector<std::string> aside;
+  if (set_aside_raw_text) utf8_text = SetAsideRawText(std::move(utf8_text), aside);
   utf8_text = CapNesting(std::move(utf8_text), kMaxNesting);
   GumboOutput* output =
       gumbo_parse_with_options(&Impl::Options(), utf8_text.data(), utf8_text.size());
-  if (output && output->root) d.Copy(output->root, utf8_text.size());
+  if (output && output->root) d.Copy(output->root, text_size, aside);
   if (output) gumbo_destroy_output(&Impl::Options(), output);
   d.Index();
   return doc;

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform.h"  // AppendUtf8
+
 namespace orvo {
 
 bool IsAsciiSpace(char c);
@@ -40,8 +42,5 @@ std::string Utf8CutBytes(std::string_view s, size_t max_bytes);
 
 // True when s is well-formed UTF-8 (no overlongs, no surrogates).
 bool IsValidUtf8(std::string_view s);
-
-// Appends code point cp to out as UTF-8.
-void AppendUtf8(std::string& out, char32_t cp);
 
 }  // namespace orvo

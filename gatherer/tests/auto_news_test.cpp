@@ -6,11 +6,15 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <sys/wait.h>
+
 #include <atomic>
+#include <cstdio>
 #include <mutex>
 
 #include "engine_home.h"
 #include "fixture_server.h"
+#include "gatherer/masks/extraction.h"
 #include "mask_health.h"
 #include "run.h"
 
@@ -37,6 +41,24 @@ std::string Paragraphs(int n) {
   return p;
 }
 
+// Pages that give automatic extraction nothing to hold on to, or too much.
+std::string BadPage(int n) {
+  switch (n % 4) {
+    case 0: {
+      std::string big(10u << 20, 'w');
+      for (size_t i = 40; i < big.size(); i += 50) big[i] = ' ';
+      return "<html><head><title>Big one</title></head><body><div><p>" + big + "</p></div></body></html>";
+    }
+    case 1: return "<html><frameset cols='50%,50%'><frame src=/a.html><frame src=/b.html></frameset></html>";
+    case 2: return "";
+    default: {
+      std::string links;
+      for (int k = 0; k < 200; ++k) links += "<li><a href=/x" + std::to_string(k) + ">A headline that is a link</a></li>";
+      return "<html><body><ul>" + links + "</ul></body></html>";
+    }
+  }
+}
+
 // One site, one category; the markup, the list's links and the mask version
 // change between runs.
 class ChangingSite {
@@ -44,6 +66,8 @@ class ChangingSite {
   std::atomic<bool> newMarkup{false};
   std::atomic<bool> newListMarkup{false};  // the list mask no longer matches; a feed is advertised
   std::atomic<int> maskVersion{2};  // the masks stored at first have version 1
+  std::atomic<int> newsVersion{-1};  // the news mask's, when not maskVersion; 0 withdraws it
+  std::atomic<bool> badPages{false};  // the news pages are hostile or empty
   std::atomic<int> firstStory{1};
   std::atomic<int> lastStory{3};
   std::mutex mutex;
@@ -53,8 +77,9 @@ class ChangingSite {
     auto& s = fx_.server();
     s.Post("/upd/catalog.asp", [this](const httplib::Request&, httplib::Response& res) {
       std::string v = std::to_string(maskVersion.load());
+      std::string nv = newsVersion < 0 ? v : std::to_string(newsVersion.load());
       res.set_content("<html><body><table><tr name='Site A'><td cat=News ListMask=L Vers=" + v +
-                          "></td><td NPMask=N Vers=" + v + " Fdld=0></td></tr></table></body></html>",
+                          "></td><td NPMask=N Vers=" + nv + " Fdld=0></td></tr></table></body></html>",
                       "text/html; charset=utf-8");
     });
     s.Post("/upd/getmask.asp", [this](const httplib::Request& req, httplib::Response& res) {
@@ -96,6 +121,10 @@ class ChangingSite {
     });
     s.Get(R"(/(\d+)\.html)", [this](const httplib::Request& req, httplib::Response& res) {
       int n = std::stoi(req.matches[1]);
+      if (badPages) {
+        res.set_content(BadPage(n), "text/html; charset=utf-8");
+        return;
+      }
       std::string title = "Title " + std::to_string(n);
       std::string page =
           newMarkup ? "<html><head><title>" + title + " | Site A</title></head><body><nav><a href=/>Home</a></nav>"
@@ -142,6 +171,19 @@ class AutoNewsTest : public ::testing::Test {
     return statuses;
   }
 
+  // What orvo status prints for this home.
+  std::string Status(const std::string& args) {
+    std::string cmd = std::string(ORVO_BIN_DIR) + "/orvo status " + args + " --home " + home_.dir() + " 2>&1";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p) return "cannot run " + cmd;
+    std::string out;
+    char buf[512];
+    while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+    int rc = ::pclose(p);
+    EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 0) << cmd << "\n" << out;
+    return out;
+  }
+
   HealthVerdict Health() { return LatestHealth(home_.db(), int(pair_)); }
   static int Containing(const std::vector<std::string>& statuses, const std::string& part) {
     return int(std::count_if(statuses.begin(), statuses.end(),
@@ -182,6 +224,12 @@ TEST_F(AutoNewsTest, ABrokenNewsMaskIsFlaggedBridgedAndHealthyAgainOnceMended) {
   EXPECT_EQ(body.find("Home"), std::string::npos);
   // Reports are off by default.
   EXPECT_TRUE(site_.reports.empty());
+  // orvo status says it, in its health column and its list of broken pairs.
+  EXPECT_NE(Status("").find("broken since " + v.brokenSince), std::string::npos) << Status("");
+  EXPECT_NE(Status("--broken").find("Site A / News: broken since " + v.brokenSince +
+                                    ": the news mask left the body empty on 3 of 3 pages"),
+            std::string::npos)
+      << Status("--broken");
 
   // Another run with the mask still broken keeps the first date.
   site_.firstStory = 7;
@@ -199,6 +247,8 @@ TEST_F(AutoNewsTest, ABrokenNewsMaskIsFlaggedBridgedAndHealthyAgainOnceMended) {
   site_.lastStory = 10;
   Run();
   EXPECT_EQ(Health().state, PairHealth::kHealthy);
+  EXPECT_NE(Status("").find("healthy"), std::string::npos);
+  EXPECT_EQ(Status("--broken"), "No broken pair.\n");
   EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem"), 10);
   EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem_auto"), 5);
 }
@@ -247,6 +297,56 @@ TEST_F(AutoNewsTest, AutoExtractZeroStoresNothingTheMaskDoesNotFind) {
   EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem"), 3);
   EXPECT_EQ(site_.fixture().CountRequests("GET /4.html"), 1);
   EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem_auto"), 0);
+}
+
+// The updates server withdraws the news mask (version 0) and keeps the list
+// mask; the run right after that update reads the category or not.
+TEST_F(AutoNewsTest, AWithdrawnNewsMaskIsReadByAutomaticExtraction) {
+  Run();
+  ASSERT_EQ(home_.Count("SELECT count(*) FROM newsitem"), 3) << home_.Log();
+  site_.newsVersion = 0;
+  site_.firstStory = 4;
+  site_.lastStory = 5;
+  Run();
+  EXPECT_EQ(home_.Count("SELECT mask_version FROM news_masks WHERE type = 1"), 0);
+  EXPECT_EQ(site_.fixture().CountRequests("GET /list.html"), 2);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem"), 5);
+  // The mask's old text still fits these pages, but it is not walked.
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem_auto WHERE how = 1"), 2);
+  EXPECT_EQ(home_.Text("SELECT title FROM newsitem WHERE src_url = '" + site_.Url("/4.html") + "'"), "Title 4");
+  EXPECT_NE(home_.Log().find("news mask withdrawn: its pages are read by automatic extraction"), std::string::npos);
+}
+
+TEST_F(AutoNewsTest, AWithdrawnNewsMaskWithAutoExtractZeroLeavesTheCategoryUnread) {
+  Run();
+  site_.newsVersion = 0;
+  site_.firstStory = 4;
+  site_.lastStory = 5;
+  home_.settings().WriteInt(kDownloadSection, "AutoExtract", 0);
+  Run();
+  EXPECT_EQ(home_.Count("SELECT mask_version FROM news_masks WHERE type = 1"), 0);
+  EXPECT_EQ(site_.fixture().CountRequests("GET /list.html"), 1);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem"), 3);
+}
+
+TEST_F(AutoNewsTest, HostileAndEmptyPagesNeitherHangNorStopTheRun) {
+  Run();
+  site_.newMarkup = true;
+  site_.badPages = true;
+  site_.firstStory = 4;  // 10 MB in one element, a frameset, an empty page, only links
+  site_.lastStory = 7;
+  home_.settings().WriteInt(kDownloadSection, "ConnectTimeout", 120);
+  std::vector<std::string> statuses = Run();
+  EXPECT_EQ(statuses.back(), "Download completed.");
+  // Only the big page holds text; its body is cut like any other.
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem"), 4) << home_.Log();
+  EXPECT_EQ(home_.Count("SELECT length(body) FROM newsitem WHERE src_url = '" + site_.Url("/4.html") + "'"),
+            int64_t(kMaxBodyChars));
+  EXPECT_EQ(home_.Text("SELECT title FROM newsitem WHERE src_url = '" + site_.Url("/4.html") + "'"), "Big one");
+  for (int n = 5; n <= 7; ++n)
+    EXPECT_NE(home_.Log().find("Start download site: " + site_.Url("/" + std::to_string(n) + ".html")),
+              std::string::npos)
+        << n;
 }
 
 TEST_F(AutoNewsTest, APairThatNeverYieldedIsNeverWorkedNotBroken) {

@@ -47,7 +47,7 @@ void PutEncInt(Bytes& out, std::uint64_t value);
 
 // One code point as UTF-8 (the "character integer" of binary HTML and OPF).
 void PutCharInt(Bytes& out, std::uint32_t value);
-void AppendUtf8(std::string& out, std::uint32_t codePoint);
+using orvo::AppendUtf8;  // one code point as UTF-8, shared with the rest of ORVO
 
 // UTF-16 <-> UTF-8, shared with the rest of ORVO.
 using orvo::Utf16ToUtf8;

@@ -2,6 +2,7 @@
 // sheet (Sites/Categories and a schedule page), the filter editor, and the
 // main window in its downloading state.
 //   xvfb-run -s "-screen 0 1024x720x24" controls_shots DEMO_DIR OUT_DIR
+// In a translated language (LANG=ru_RU.UTF-8) the files get its suffix.
 #include <QAction>
 #include <QApplication>
 #include <QMessageBox>
@@ -24,6 +25,7 @@
 #include "schedule_page.h"
 #endif
 #include "settings.h"
+#include "translator.h"
 #include "vault.h"
 
 namespace {
@@ -51,6 +53,9 @@ int main(int argc, char** argv) {
   setenv("ORVO_HOME", argv[1], 1);
   QApplication app(argc, argv);
   QString out = QString::fromLocal8Bit(argv[2]);
+  orvo::ReaderTranslations translations;
+  QString language = translations.Install(QLocale::system());
+  const QString suffix = language.isEmpty() ? QString() : "-" + language;
   orvo::Settings settings = orvo::Settings::Shared();
   settings.WriteInt(orvo::kSystemSection, "StartTip", 0);
   settings.WriteInt(orvo::kSystemSection, "LHeight", 210);
@@ -79,7 +84,7 @@ int main(int argc, char** argv) {
   // The state a download shows: pressed button, stop text, relayed status.
   frame.SetDownloadRunning(true);
   frame.SetStatusText("Start download site: http://news.example.org/world/list.html");
-  if (!Save(out + "/newsdesk-downloading.png", &frame)) return 1;
+  if (!Save(out + "/newsdesk-downloading" + suffix + ".png", &frame)) return 1;
   frame.SetDownloadRunning(false);
 
   {
@@ -87,7 +92,7 @@ int main(int argc, char** argv) {
     sheet.resize(900, 540);
     sheet.show();
     sheet.sitesPage()->sitesTree()->expandAll();
-    if (!Save(out + "/newsdesk-options-sites.png", &sheet)) return 1;
+    if (!Save(out + "/newsdesk-options-sites" + suffix + ".png", &sheet)) return 1;
     for (int i = 0; i < sheet.tabs()->count(); ++i)
       if (sheet.tabs()->tabText(i) == "Parser Schedule") {
         sheet.tabs()->setCurrentIndex(i);
@@ -95,12 +100,12 @@ int main(int argc, char** argv) {
         static_cast<orvo::CScheduleEditorPage*>(sheet.page(i))->list()->setCurrentRow(2);
 #endif
       }
-    if (!Save(out + "/newsdesk-options-schedule.png", &sheet)) return 1;
+    if (!Save(out + "/newsdesk-options-schedule" + suffix + ".png", &sheet)) return 1;
   }
   {
     orvo::CFilterEditor editor(vault, -1, &frame);
     editor.show();
-    if (!Save(out + "/newsdesk-filter-editor.png", &editor)) return 1;
+    if (!Save(out + "/newsdesk-filter-editor" + suffix + ".png", &editor)) return 1;
   }
   return 0;
 }

@@ -1,6 +1,8 @@
 // Takes the reader's screenshots for the documentation: the real main window
 // over a demo folder, with a news item with pictures selected.
 //   xvfb-run -s "-screen 0 1024x720x24" newsdesk_shots DEMO_DIR OUT_DIR
+// In a translated language (LANG=ru_RU.UTF-8) the files get its suffix
+// ("newsdesk-main-ru.png").
 #include <QApplication>
 #include <QItemSelectionModel>
 #include <QScreen>
@@ -16,6 +18,7 @@
 #include "newslist.h"
 #include "settings.h"
 #include "tipdialog.h"
+#include "translator.h"
 #include "vault.h"
 
 namespace {
@@ -41,6 +44,9 @@ int main(int argc, char** argv) {
   setenv("ORVO_HOME", argv[1], 1);
   QApplication app(argc, argv);
   QString out = QString::fromLocal8Bit(argv[2]);
+  orvo::ReaderTranslations translations;
+  QString language = translations.Install(QLocale::system());
+  const QString suffix = language.isEmpty() ? QString() : "-" + language;
   orvo::Settings settings = orvo::Settings::Shared();
   settings.WriteInt(orvo::kSystemSection, "StartTip", 0);
   settings.WriteInt(orvo::kSystemSection, "LHeight", 210);
@@ -69,11 +75,11 @@ int main(int argc, char** argv) {
   if (!QTest::qWaitFor([&] { return shown; }, 10000)) return 1;
   QTest::qWait(500);
   QRect area = frame.frameGeometry();
-  if (!Save(out + "/newsdesk-main.png", area)) return 1;
+  if (!Save(out + "/newsdesk-main" + suffix + ".png", area)) return 1;
 
   orvo::CTipDialog tip(&frame);
   tip.show();
   QTest::qWait(500);
-  if (!Save(out + "/newsdesk-tip.png", area)) return 1;
+  if (!Save(out + "/newsdesk-tip" + suffix + ".png", area)) return 1;
   return 0;
 }

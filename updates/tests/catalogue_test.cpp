@@ -64,6 +64,28 @@ std::vector<PageRow> ReadPage(const std::string& html) {
   return rows;
 }
 
+std::string Repeat(const std::string& s, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+// Clients keep 254 characters of a name, whatever their bytes: a Cyrillic
+// name of 254 letters (508 bytes) is theirs to store and must be served.
+TEST(CatalogueTest, NamesAreLimitedInCharactersNotBytes) {
+  CatalogueFolder f;
+  f.WriteMask("m.html", "<div></div>");
+  const std::string site = Repeat("ж", 254);
+  const std::string category = Repeat("€", 254);
+  f.WriteIndex(site + " | " + category + " | m.html | 2 | m.html | 2\n");
+  LoadResult r = LoadCatalogue(f.path());
+  ASSERT_TRUE(r.catalogue) << r.error;
+  ASSERT_EQ(r.catalogue->sites.size(), 1u);
+  EXPECT_EQ(r.catalogue->sites[0].name, site);
+  ASSERT_EQ(r.catalogue->sites[0].pairs.size(), 1u);
+  EXPECT_EQ(r.catalogue->sites[0].pairs[0].category, category);
+}
+
 TEST(CatalogueTest, ValidFolderGroupsPairsBySiteInFileOrder) {
   CatalogueFolder f;
   f.WriteDefault();
@@ -147,7 +169,9 @@ TEST(CatalogueTest, BrokenFoldersNameTheFileAtFault) {
       {"path in mask name", "S | C | ../m.html | 2 | m.html | 2\n", "catalogue.txt:1", "not a file name in masks/"},
       {"no pair at all", "# nothing yet\n\n", "catalogue.txt", "lists no site/category pair"},
       {"long site name", std::string(255, 's') + " | C | m.html | 2 | m.html | 2\n", "catalogue.txt:1",
-       "longer than 254 bytes"},
+       "longer than 254 characters"},
+      {"long Cyrillic category", "S | " + Repeat("ж", 255) + " | m.html | 2 | m.html | 2\n", "catalogue.txt:1",
+       "category name is longer than 254 characters"},
   };
   for (const auto& c : cases) {
     CatalogueFolder f;

@@ -140,6 +140,35 @@ TEST(AutoExtractTest, TitleAuthorAndDateFromTheirUsualPlaces) {
   EXPECT_FALSE(ParseIsoDate("soon", d));
 }
 
+TEST(AutoExtractTest, BlogTitlesAndBylinesAsReadersSeeThem) {
+  auto page = [](const std::string& head, const std::string& body) {
+    return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + "</body></html>", "http://s.test/");
+  };
+  // A blog: the site's name in the only first-level heading and in the
+  // title, the post's headline in a third-level one.
+  EXPECT_EQ(AutoTitle(page("<title>Ins neue Jahr | Literaturblog</title><meta property=og:title content='Ins neue Jahr'>",
+                           "<h1 id=header>Literaturblog</h1><h3 class=storytitle><a href=/p>Ins neue Jahr</a></h3>")),
+            "Ins neue Jahr");
+  EXPECT_EQ(AutoTitle(page("<title>The strangest music video of all :  Crime Blog Archive | Since 2005</title>",
+                           "<h1 class='vcard author'>Crime Blog Archive</h1>"
+                           "<h3 class=entry-title>The strangest music video of all</h3><h3>Comments</h3>")),
+            "The strangest music video of all");
+  // Picture credits, publication notes and software accounts are no authors.
+  EXPECT_EQ(AutoAuthor(page("", "<p class=author>Foto: Ingo Schneider</p><span class=byline>Veröffentlicht am 3.2.</span>")),
+            "");
+  EXPECT_EQ(AutoAuthor(page("<meta name=author content='admin'>", "")), "");
+  EXPECT_EQ(AutoAuthor(page("", "<byline>Von David Hutzler, dpa</byline>")), "David Hutzler");
+  EXPECT_EQ(AutoAuthor(page("", "<div class=byline>Disko Von Ernst Lohoff</div>")), "Ernst Lohoff");
+  EXPECT_EQ(AutoAuthor(page("", "<div class=author>by: Ann Lee @annlee</div>")), "Ann Lee");
+  EXPECT_EQ(AutoAuthor(page("", "<span class=author>Redaktion: Eberhard Fuhr (Pressesprecher)</span>")), "Eberhard Fuhr");
+  // A structured-data graph names the author by reference to a person.
+  EXPECT_EQ(AutoAuthor(page("<script type='application/ld+json'>{\"@graph\":[{\"@type\":\"Article\",\"author\":"
+                            "{\"@id\":\"#p1\"}},{\"@type\":\"Person\",\"@id\":\"#p1\",\"name\":\"Evan Symon\"}]}"
+                            "</script>",
+                            "")),
+            "Evan Symon");
+}
+
 TEST(FeedTest, ReadsRssAndAtomLinksWithDates) {
   const std::string rss =
       "<?xml version='1.0'?><rss version='2.0'><channel><title>T</title>"

@@ -13,71 +13,21 @@
 #include <set>
 #include <sstream>
 
+#include "corpus_answers.h"
+#include "gatherer/masks/charset.h"
 #include "gatherer/masks/extraction.h"
-#include "gatherer/masks/text_util.h"
 
 namespace orvo {
 namespace {
 
 namespace fs = std::filesystem;
 
-fs::path CorpusDir() {
-  if (const char* env = std::getenv("ORVO_SHARED")) return fs::path(env) / "corpus";
-  // A worktree sits one level deeper than the main checkout.
-  for (const char* up : {"", "../"}) {
-    fs::path p = fs::path(ORVO_SHARED_DEFAULT) / up / "../shared/corpus";
-    if (fs::exists(p)) return p;
-  }
-  return fs::path(ORVO_SHARED_DEFAULT) / "../shared/corpus";
-}
+fs::path CorpusDir() { return corpus::FindCorpus(ORVO_SHARED_DEFAULT); }
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using corpus::BodyText;
+using corpus::Normalise;
 
-// White space normalised the way the annotations are compared: every run of
-// spaces, tabs, line breaks and no-break spaces is one space; ends trimmed.
-std::string Normalise(std::string_view s) {
-  std::string out;
-  bool space = false;
-  for (size_t i = 0; i < s.size(); ++i) {
-    bool nbsp = s.compare(i, 2, "\xC2\xA0") == 0;
-    if (IsAsciiSpace(s[i]) || nbsp) {
-      space = true;
-      if (nbsp) ++i;
-      continue;
-    }
-    if (space && !out.empty()) out += ' ';
-    space = false;
-    out += s[i];
-  }
-  return out;
-}
-
-void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
-  std::string out;
-  size_t start = 0;
-  for (size_t p; (p = s.find(from, start)) != std::string::npos; start = p + from.size()) {
-    out.append(s, start, p - start);
-    out.append(to);
-  }
-  out.append(s, start);
-  s = std::move(out);
-}
-
-// The stored body as the reader shows its text.
-std::string BodyText(std::string body) {
-  ReplaceAll(body, kParagraphBreak2, " ");
-  ReplaceAll(body, kParagraphBreak1, " ");
-  ReplaceAll(body, "<br />", " ");
-  ReplaceAll(body, "&lt;", "<");
-  ReplaceAll(body, "&gt;", ">");
-  ReplaceAll(body, "&amp;", "&");
-  return Normalise(body);
-}
+std::string ReadFile(const fs::path& p) { return corpus::ReadWholeFile(p); }
 
 struct Entry {
   std::string kind, mask, page, address;
@@ -176,6 +126,32 @@ TEST_F(CorpusTest, NewsMasksMatchTheAnnotations) {
   }
   std::printf("Corpus score: %d of %d article pages match exactly\n", exact, pages);
   EXPECT_GE(pages, 12);
+}
+
+// Every element with its parent, attributes named in masks, and its child
+// nodes' texts, one line each.
+std::string Dump(const HtmlDocument& d) {
+  std::string out;
+  std::vector<HtmlDocument::ChildNode> kids;
+  for (int e = 0; e < d.ElementCount(); ++e) {
+    out += std::string(d.TagName(e)) + " in " + std::to_string(d.Parent(e)) + " " + d.Attribute(e, "class") + " " +
+           d.Attribute(e, "type") + ":";
+    d.ChildNodes(e, kids);
+    for (const auto& k : kids) out += k.element < 0 ? "[" + std::string(k.text) + "]" : " " + std::to_string(k.element);
+    out += '\n';
+  }
+  return out;
+}
+
+TEST_F(CorpusTest, ScriptsSetAsideBeforeTheParseChangeNoTree) {
+  int pages = 0;
+  for (const corpus::AnnotatedPage& p : corpus::ReadAnnotatedPages(CorpusDir())) {
+    DecodedPage decoded = DecodePage(ReadFile(p.file), "");
+    EXPECT_TRUE(Dump(HtmlDocument::Parse(decoded.text)) == Dump(HtmlDocument::ParseWith(decoded.text, "", "", false)))
+        << p.name;
+    ++pages;
+  }
+  EXPECT_GT(pages, 300);
 }
 
 TEST_F(CorpusTest, ListMasksFindTheFrontPageLinks) {

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "gatherer/masks/charset.h"
+
 namespace orvo {
 namespace {
 
@@ -180,6 +186,67 @@ TEST(HtmlDocument, MovedDocumentKeepsItsTree) {
   HtmlDocument a = HtmlDocument::Parse("<body><p>short</p></body>");
   HtmlDocument b = std::move(a);
   EXPECT_EQ(b.InnerText(b.Body()), "short");
+}
+
+}  // namespace
+}  // namespace orvo
+
+namespace orvo {
+namespace {
+
+// Every element with its parent and its child nodes' texts, one line each.
+std::string Dump(const HtmlDocument& d) {
+  std::string out;
+  std::vector<HtmlDocument::ChildNode> kids;
+  for (int e = 0; e < d.ElementCount(); ++e) {
+    out += std::string(d.TagName(e)) + " in " + std::to_string(d.Parent(e)) + ":";
+    d.ChildNodes(e, kids);
+    for (const auto& k : kids) out += k.element < 0 ? "[" + std::string(k.text) + "]" : " " + std::to_string(k.element);
+    out += '\n';
+  }
+  return out;
+}
+
+std::string Pad(const std::string& s) { return s + std::string(300, ' ') + "x = a < b && c > d;"; }
+
+TEST(HtmlDocument, ScriptsAndStylesSetAsideGiveTheSameTree) {
+  const std::string script = Pad("var s = '<div>not markup</div>'; if (a</b) f();\r\nnext\rline");
+  const std::vector<std::string> pages = {
+      "<html><head><script>" + script + "</script><style>" + Pad("p { color: red }") +
+          "</style></head><body><p>t</p><SCRIPT type=x>" + script + "</SCRIPT ><p>u</p></body></html>",
+      // Inside a comment, a title or a textarea a script is text.
+      "<body><!-- <script>" + script + "</script> --><title><script>" + script + "</script></title>"
+          "<textarea><script>" + script + "</script></textarea></body>",
+      // An opening inside the script, foreign content, an end tag that is none.
+      "<body><script>" + Pad("<!-- <script>x</script> -->") + "</script><p>v</p>"
+          "<svg><script>" + Pad("<![CDATA[ a < b ]]>") + "</script></svg><script>" + Pad("</scripts> go on") +
+          "</script ><p>w</p></body>",
+      // Unclosed, quoted '>' in the start tag, controls and noncharacters
+      // inside, markers of the page itself.
+      "<body><script data-x='a>b'>" + Pad(std::string("nul\0here\x01\x0B\x7F\xC2\x97\xEF\xB7\x90\xEF\xBF\xBF"
+                                                     "\xF0\x9F\xBF\xBE\xF0\x9F\x98\x80\t\f", 29)) +
+          "</script><script>" + script,
+      "<body><script>" + Pad("\xEE\x80\x80orvo-raw:0\xEE\x80\x80") + "</script></body>",
+      "<body><script>" + Pad("tail") + "</script>",
+  };
+  for (const std::string& page : pages) {
+    std::string slow = Dump(HtmlDocument::ParseWith(page, "", "", false));
+    EXPECT_EQ(Dump(HtmlDocument::Parse(page)), slow) << page;
+  }
+}
+
+TEST(HtmlDocument, RealPagesGiveTheSameTreeWithScriptsSetAside) {
+  int pages = 0;
+  for (const auto& f : std::filesystem::directory_iterator(MASKS_CORPUS_DIR)) {
+    if (f.path().extension() != ".html") continue;
+    std::ifstream in(f.path(), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    DecodedPage decoded = DecodePage(bytes, "");
+    EXPECT_EQ(Dump(HtmlDocument::Parse(decoded.text)), Dump(HtmlDocument::ParseWith(decoded.text, "", "", false)))
+        << f.path();
+    ++pages;
+  }
+  EXPECT_GE(pages, 10);
 }
 
 }  // namespace

@@ -1,0 +1,1131 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ru_RU" sourcelanguage="en_US">
+<context>
+    <name>FindDialog</name>
+    <message>
+        <source>Find</source>
+        <translation>Поиск</translation>
+    </message>
+    <message>
+        <source>Match &amp;case</source>
+        <translation>&amp;С учётом регистра</translation>
+    </message>
+    <message>
+        <source>Match &amp;whole word only</source>
+        <translation>Только &amp;слово целиком</translation>
+    </message>
+    <message>
+        <source>Search &amp;up</source>
+        <translation>Искать &amp;вверх</translation>
+    </message>
+    <message>
+        <source>&amp;Find Next</source>
+        <translation>Найти &amp;далее</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Закрыть</translation>
+    </message>
+    <message>
+        <source>Fi&amp;nd what:</source>
+        <translation>&amp;Что искать:</translation>
+    </message>
+    <message>
+        <source>Cannot find &quot;%1&quot;.</source>
+        <translation>Не удаётся найти «%1».</translation>
+    </message>
+</context>
+<context>
+    <name>Newsdesk</name>
+    <message>
+        <source>Opening the news...</source>
+        <translation>Открываются новости...</translation>
+    </message>
+    <message>
+        <source>Can not open DB</source>
+        <translation>Не удаётся открыть базу данных</translation>
+    </message>
+    <message>
+        <source>The news database named by PathDB in %1 could not be opened. Set PathDB to an existing database (&quot;orvo init&quot; creates one) and start Newsdesk again.</source>
+        <translation>Не удалось открыть базу новостей, заданную ключом PathDB в %1. Укажите в PathDB существующую базу (её создаёт «orvo init») и снова запустите Newsdesk.</translation>
+    </message>
+    <message>
+        <source>Building the news list index: %1%</source>
+        <translation>Построение индекса списка новостей: %1%</translation>
+    </message>
+    <message>
+        <source>Building the search index: %1%</source>
+        <translation>Построение поискового индекса: %1%</translation>
+    </message>
+</context>
+<context>
+    <name>QFileDialog</name>
+    <message>
+        <source>Folder</source>
+        <translation>Папка</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>Файл</translation>
+    </message>
+    <message>
+        <source>%1 File</source>
+        <translation>Файл %1</translation>
+    </message>
+</context>
+<context>
+    <name>Sites</name>
+    <message>
+        <source> (broken since %1)</source>
+        <translation> (не работает с %1)</translation>
+    </message>
+    <message>
+        <source>The masks of this pair stopped working: %1. Its news come through automatic extraction until the updates server sends a mended mask.</source>
+        <translation>Маски этой пары перестали работать: %1. Её новости извлекаются автоматически, пока сервер обновлений не пришлёт исправленную маску.</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::CFilterEditor</name>
+    <message>
+        <source>Edit Filter</source>
+        <translation>Изменение фильтра</translation>
+    </message>
+    <message>
+        <source>All words</source>
+        <translation>Все слова</translation>
+    </message>
+    <message>
+        <source>Any word</source>
+        <translation>Любое слово</translation>
+    </message>
+    <message>
+        <source>Exact phrase</source>
+        <translation>Точная фраза</translation>
+    </message>
+    <message>
+        <source>Including</source>
+        <translation>Включая</translation>
+    </message>
+    <message>
+        <source>Excluding</source>
+        <translation>Исключая</translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>Нет</translation>
+    </message>
+    <message>
+        <source>Search news:</source>
+        <translation>Искать новости:</translation>
+    </message>
+    <message>
+        <source>Search period:</source>
+        <translation>Период поиска:</translation>
+    </message>
+    <message>
+        <source>All</source>
+        <translation>Все</translation>
+    </message>
+    <message>
+        <source>Use filter in .lit files generation</source>
+        <translation>Использовать фильтр при создании файлов .lit</translation>
+    </message>
+    <message>
+        <source>&amp;Find now</source>
+        <translation>&amp;Найти</translation>
+    </message>
+    <message>
+        <source>Save Filter</source>
+        <translation>Сохранить фильтр</translation>
+    </message>
+    <message>
+        <source>&amp;OK</source>
+        <translation>&amp;ОК</translation>
+    </message>
+    <message>
+        <source>&amp;Close</source>
+        <translation>&amp;Закрыть</translation>
+    </message>
+    <message>
+        <source>Filter name:</source>
+        <translation>Имя фильтра:</translation>
+    </message>
+    <message>
+        <source>Search for:</source>
+        <translation>Искать:</translation>
+    </message>
+    <message>
+        <source>Search using</source>
+        <translation>Способ поиска</translation>
+    </message>
+    <message>
+        <source>Time restrictions:</source>
+        <translation>Ограничения по времени:</translation>
+    </message>
+    <message>
+        <source>from:</source>
+        <translation>с:</translation>
+    </message>
+    <message>
+        <source>to:</source>
+        <translation>по:</translation>
+    </message>
+    <message>
+        <source>days</source>
+        <translation>дн.</translation>
+    </message>
+    <message>
+        <source>hours</source>
+        <translation>ч</translation>
+    </message>
+    <message>
+        <source>min</source>
+        <translation>мин</translation>
+    </message>
+    <message>
+        <source>Search sites:</source>
+        <translation>Искать на сайтах:</translation>
+    </message>
+    <message>
+        <source>Search categories:</source>
+        <translation>Искать в категориях:</translation>
+    </message>
+    <message>
+        <source>ERROR</source>
+        <translation>ОШИБКА</translation>
+    </message>
+    <message>
+        <source>DB error</source>
+        <translation>Ошибка базы данных</translation>
+    </message>
+    <message>
+        <source>The news database is busy or cannot be written (code %1). Close other programs that write to it, or wait for the download to end, and try again.</source>
+        <translation>База новостей занята или недоступна для записи (код %1). Закройте другие программы, которые в неё пишут, или дождитесь конца загрузки и повторите попытку.</translation>
+    </message>
+    <message>
+        <source>The filter could not be saved (database code %1). Nothing of this change was stored; check that the news database can be written and try again.</source>
+        <translation>Не удалось сохранить фильтр (код базы данных %1). Ничего из этого изменения не записано; проверьте, что в базу новостей можно писать, и повторите попытку.</translation>
+    </message>
+    <message>
+        <source>Enter name</source>
+        <translation>Введите имя</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::CFiltersDialog</name>
+    <message>
+        <source>Filters</source>
+        <translation>Фильтры</translation>
+    </message>
+    <message>
+        <source>Apply filter</source>
+        <translation>Применить фильтр</translation>
+    </message>
+    <message>
+        <source>New</source>
+        <translation>Создать</translation>
+    </message>
+    <message>
+        <source>Edit</source>
+        <translation>Изменить</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Удалить</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>ОК</translation>
+    </message>
+    <message>
+        <source>Filter list:</source>
+        <translation>Список фильтров:</translation>
+    </message>
+    <message>
+        <source>Keywords: </source>
+        <translation>Ключевые слова: </translation>
+    </message>
+    <message>
+        <source>Search mode: </source>
+        <translation>Режим поиска: </translation>
+    </message>
+    <message>
+        <source>Excluding</source>
+        <translation>Исключая</translation>
+    </message>
+    <message>
+        <source>Including</source>
+        <translation>Включая</translation>
+    </message>
+    <message>
+        <source>Used in .lit generation:</source>
+        <translation>Используется при создании .lit:</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>Да</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>Нет</translation>
+    </message>
+    <message>
+        <source>Sites and categories:</source>
+        <translation>Сайты и категории:</translation>
+    </message>
+    <message>
+        <source>Time restrictions: </source>
+        <translation>Ограничения по времени: </translation>
+    </message>
+    <message>
+        <source>from %1 to %2</source>
+        <translation>с %1 по %2</translation>
+    </message>
+    <message>
+        <source>%1 days %2 hours %3 minutes</source>
+        <translation>%1 дн. %2 ч %3 мин</translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>Нет</translation>
+    </message>
+    <message>
+        <source>Delete filter?</source>
+        <translation>Удалить фильтр?</translation>
+    </message>
+    <message>
+        <source>The filter could not be deleted. Check that the news database can be written and try again.</source>
+        <translation>Не удалось удалить фильтр. Проверьте, что в базу новостей можно писать, и повторите попытку.</translation>
+    </message>
+    <message>
+        <source>Search using: all words</source>
+        <translation>Способ поиска: все слова</translation>
+    </message>
+    <message>
+        <source>Search using: any word</source>
+        <translation>Способ поиска: любое слово</translation>
+    </message>
+    <message>
+        <source>Search using: exact phrase</source>
+        <translation>Способ поиска: точная фраза</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::CFrameControls</name>
+    <message>
+        <source>Timekeeper, the scheduling service, has ended, and the run it was doing with it. The next command starts it again.</source>
+        <translation>Служба расписания Timekeeper завершилась, а вместе с ней и выполнявшийся запуск. Следующая команда запустит её снова.</translation>
+    </message>
+    <message>
+        <source>Timekeeper, the scheduling service, has ended. The next command starts it again.</source>
+        <translation>Служба расписания Timekeeper завершилась. Следующая команда запустит её снова.</translation>
+    </message>
+    <message>
+        <source>Can not open reciver: Timekeeper could not be reached (%1).</source>
+        <translation>Не удаётся подключиться к получателю: служба Timekeeper недоступна (%1).</translation>
+    </message>
+    <message>
+        <source>Can not open reciver</source>
+        <translation>Не удаётся подключиться к получателю</translation>
+    </message>
+    <message>
+        <source>The scheduling service Timekeeper could not be reached (%1). Register it with
+
+    Timekeeper -RegServer
+
+or start it, then try again.</source>
+        <translation>Служба расписания Timekeeper недоступна (%1). Зарегистрируйте её командой
+
+    Timekeeper -RegServer
+
+или запустите её, затем повторите попытку.</translation>
+    </message>
+    <message>
+        <source>Parser already started</source>
+        <translation>Загрузка уже запущена</translation>
+    </message>
+    <message>
+        <source>ATTENTION!
+No sites and categories are selected for download.
+Press &apos;OK&apos; and select sources of your choice.
+</source>
+        <translation>ВНИМАНИЕ!
+Для загрузки не выбраны сайты и категории.
+Нажмите «ОК» и выберите нужные источники.
+</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::CMainFrame</name>
+    <message>
+        <source>ORVO Newsdesk</source>
+        <translation>ORVO Newsdesk</translation>
+    </message>
+    <message>
+        <source>Applying the current filter...</source>
+        <translation>Применяется текущий фильтр...</translation>
+    </message>
+    <message>
+        <source>Filter has been applied.</source>
+        <translation>Фильтр применён.</translation>
+    </message>
+    <message>
+        <source>&amp;Copy</source>
+        <translation>&amp;Копировать</translation>
+    </message>
+    <message>
+        <source>Select &amp;All</source>
+        <translation>Выделить &amp;всё</translation>
+    </message>
+    <message>
+        <source>Search in &amp;Text...</source>
+        <translation>Поиск в &amp;тексте...</translation>
+    </message>
+    <message>
+        <source>Search in text</source>
+        <translation>Поиск в тексте</translation>
+    </message>
+    <message>
+        <source>&amp;Print News...</source>
+        <translation>&amp;Печать новости...</translation>
+    </message>
+    <message>
+        <source>Print Pre&amp;view...</source>
+        <translation>Пред&amp;варительный просмотр...</translation>
+    </message>
+    <message>
+        <source>Save &amp;As...</source>
+        <translation>Сохранить &amp;как...</translation>
+    </message>
+    <message>
+        <source>Search</source>
+        <translation>Поиск</translation>
+    </message>
+    <message>
+        <source>Search with filter</source>
+        <translation>Поиск с фильтром</translation>
+    </message>
+    <message>
+        <source>Clear results</source>
+        <translation>Очистить результаты</translation>
+    </message>
+    <message>
+        <source>&amp;Filters</source>
+        <translation>&amp;Фильтры</translation>
+    </message>
+    <message>
+        <source>&amp;Generate .lit file</source>
+        <translation>&amp;Создать файл .lit</translation>
+    </message>
+    <message>
+        <source>&amp;Download news</source>
+        <translation>&amp;Загрузить новости</translation>
+    </message>
+    <message>
+        <source>&amp;Options</source>
+        <translation>&amp;Настройки</translation>
+    </message>
+    <message>
+        <source>&amp;Contents</source>
+        <translation>&amp;Содержание</translation>
+    </message>
+    <message>
+        <source>Ti&amp;p of the day...</source>
+        <translation>&amp;Совет дня...</translation>
+    </message>
+    <message>
+        <source>&amp;About ORVO</source>
+        <translation>&amp;О программе ORVO</translation>
+    </message>
+    <message>
+        <source>E&amp;xit</source>
+        <translation>В&amp;ыход</translation>
+    </message>
+    <message>
+        <source>Show</source>
+        <translation>Показать</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Выход</translation>
+    </message>
+    <message>
+        <source>&amp;File</source>
+        <translation>&amp;Файл</translation>
+    </message>
+    <message>
+        <source>&amp;Edit</source>
+        <translation>&amp;Правка</translation>
+    </message>
+    <message>
+        <source>&amp;News</source>
+        <translation>&amp;Новости</translation>
+    </message>
+    <message>
+        <source>&amp;Search</source>
+        <translation>П&amp;оиск</translation>
+    </message>
+    <message>
+        <source>&amp;View</source>
+        <translation>&amp;Вид</translation>
+    </message>
+    <message>
+        <source>Text &amp;Size</source>
+        <translation>&amp;Размер текста</translation>
+    </message>
+    <message>
+        <source>&amp;Tools</source>
+        <translation>&amp;Сервис</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>&amp;Справка</translation>
+    </message>
+    <message>
+        <source>Toolbar</source>
+        <translation>Панель инструментов</translation>
+    </message>
+    <message>
+        <source>Filters:</source>
+        <translation>Фильтры:</translation>
+    </message>
+    <message>
+        <source>Keywords:</source>
+        <translation>Ключевые слова:</translation>
+    </message>
+    <message>
+        <source>Filters</source>
+        <translation>Фильтры</translation>
+    </message>
+    <message>
+        <source>Keywords</source>
+        <translation>Ключевые слова</translation>
+    </message>
+    <message>
+        <source>Stop download</source>
+        <translation>Остановить загрузку</translation>
+    </message>
+    <message>
+        <source>Disable %1</source>
+        <translation>Выключить %1</translation>
+    </message>
+    <message>
+        <source>Enable %1</source>
+        <translation>Включить %1</translation>
+    </message>
+    <message>
+        <source>Show all</source>
+        <translation>Показать все</translation>
+    </message>
+    <message>
+        <source>Show only unread</source>
+        <translation>Показать только непрочитанные</translation>
+    </message>
+    <message>
+        <source>w/o filter</source>
+        <translation>без фильтра</translation>
+    </message>
+    <message>
+        <source>not open</source>
+        <translation>не открыта</translation>
+    </message>
+    <message>
+        <source>About ORVO</source>
+        <translation>О программе ORVO</translation>
+    </message>
+    <message>
+        <source>&lt;b&gt;ORVO Newsdesk %1&lt;/b&gt;&lt;br&gt;The reader of the ORVO news collector.</source>
+        <translation>&lt;b&gt;ORVO Newsdesk %1&lt;/b&gt;&lt;br&gt;Программа для чтения новостей, собранных ORVO.</translation>
+    </message>
+    <message>
+        <source>News database: %1&lt;br&gt;Settings: %2&lt;br&gt;Built with Qt %3, running on Qt %4.</source>
+        <translation>База новостей: %1&lt;br&gt;Настройки: %2&lt;br&gt;Собрано с Qt %3, работает на Qt %4.</translation>
+    </message>
+    <message>
+        <source>ORVO Help</source>
+        <translation>Справка ORVO</translation>
+    </message>
+    <message>
+        <source>ORVO is checking for updates and is downloading the news</source>
+        <translation>ORVO проверяет обновления и загружает новости</translation>
+    </message>
+    <message>
+        <source>&quot;Search in found&quot;</source>
+        <translation>«Поиск в найденном»</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::CNewsDetailView</name>
+    <message>
+        <source>News text</source>
+        <translation>Текст новости</translation>
+    </message>
+    <message>
+        <source>Print News</source>
+        <translation>Печать новости</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is the news database: print into another file.</source>
+        <translation>«%1» — это база новостей: выберите для печати другой файл.</translation>
+    </message>
+    <message>
+        <source>news</source>
+        <translation>новость</translation>
+    </message>
+    <message>
+        <source>Save As</source>
+        <translation>Сохранить как</translation>
+    </message>
+    <message>
+        <source>Web page (*.html *.htm);;Text (*.txt)</source>
+        <translation>Веб-страница (*.html *.htm);;Текст (*.txt)</translation>
+    </message>
+    <message>
+        <source>Could not save &quot;%1&quot;: %2
+Choose another folder or file name.</source>
+        <translation>Не удалось сохранить «%1»: %2
+Выберите другую папку или другое имя файла.</translation>
+    </message>
+    <message>
+        <source>this is the news database itself</source>
+        <translation>это сама база новостей</translation>
+    </message>
+    <message>
+        <source>Smallest</source>
+        <translation>Самый мелкий</translation>
+    </message>
+    <message>
+        <source>Smaller</source>
+        <translation>Мелкий</translation>
+    </message>
+    <message>
+        <source>Medium</source>
+        <translation>Средний</translation>
+    </message>
+    <message>
+        <source>Larger</source>
+        <translation>Крупный</translation>
+    </message>
+    <message>
+        <source>Largest</source>
+        <translation>Самый крупный</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::CNewsInfoView</name>
+    <message>
+        <source> (link from the site&apos;s feed)</source>
+        <translation> (ссылка из ленты сайта)</translation>
+    </message>
+    <message>
+        <source> (found by automatic extraction)</source>
+        <translation> (найдено автоматическим извлечением)</translation>
+    </message>
+    <message>
+        <source>Title:</source>
+        <translation>Заголовок:</translation>
+    </message>
+    <message>
+        <source>Author:</source>
+        <translation>Автор:</translation>
+    </message>
+    <message>
+        <source>WWW:</source>
+        <translation>Адрес:</translation>
+    </message>
+    <message>
+        <source>Site:</source>
+        <translation>Сайт:</translation>
+    </message>
+    <message>
+        <source>Category:</source>
+        <translation>Категория:</translation>
+    </message>
+    <message>
+        <source>Published:</source>
+        <translation>Опубликовано:</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::CNewsListView</name>
+    <message>
+        <source>News list</source>
+        <translation>Список новостей</translation>
+    </message>
+    <message>
+        <source>Mark as &amp;Read</source>
+        <translation>Отметить как &amp;прочитанное</translation>
+    </message>
+    <message>
+        <source>Mark as &amp;Unread</source>
+        <translation>Отметить как &amp;непрочитанное</translation>
+    </message>
+    <message>
+        <source>&amp;Delete</source>
+        <translation>&amp;Удалить</translation>
+    </message>
+    <message>
+        <source>Copy &amp;address</source>
+        <translation>Копировать &amp;адрес</translation>
+    </message>
+    <message>
+        <source>Are you sure that you want to delete the selected news?</source>
+        <translation>Вы действительно хотите удалить выбранные новости?</translation>
+    </message>
+    <message>
+        <source>The news could not be deleted (database error %1). Try again later.</source>
+        <translation>Не удалось удалить новости (ошибка базы данных %1). Повторите попытку позже.</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::COptionsCleanupPage</name>
+    <message>
+        <source>Delete news older than</source>
+        <translation>Удалять новости старше</translation>
+    </message>
+    <message>
+        <source>Delete all .lit files</source>
+        <translation>Удалить все файлы .lit</translation>
+    </message>
+    <message>
+        <source>Delete outdated news</source>
+        <translation>Удаление устаревших новостей</translation>
+    </message>
+    <message>
+        <source>Month:</source>
+        <translation>Месяцев:</translation>
+    </message>
+    <message>
+        <source>Days:</source>
+        <translation>Дней:</translation>
+    </message>
+    <message>
+        <source>Hours:</source>
+        <translation>Часов:</translation>
+    </message>
+    <message>
+        <source>Minutes:</source>
+        <translation>Минут:</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::COptionsFontsPage</name>
+    <message>
+        <source>Download images</source>
+        <translation>Загружать изображения</translation>
+    </message>
+    <message>
+        <source>.lit (Microsoft Reader)</source>
+        <translation>.lit (Microsoft Reader)</translation>
+    </message>
+    <message>
+        <source>.epub</source>
+        <translation>.epub</translation>
+    </message>
+    <message>
+        <source>Both .lit and .epub</source>
+        <translation>И .lit, и .epub</translation>
+    </message>
+    <message>
+        <source>Apply selected filter after news download</source>
+        <translation>Применять выбранный фильтр после загрузки новостей</translation>
+    </message>
+    <message>
+        <source>Always tick off your categories selection in news source updates</source>
+        <translation>Всегда отмечать выбранные категории при обновлении источников новостей</translation>
+    </message>
+    <message>
+        <source>Connection timeout (seconds):</source>
+        <translation>Тайм-аут соединения (секунды):</translation>
+    </message>
+    <message>
+        <source>Maximum news per one lit file</source>
+        <translation>Наибольшее число новостей в одном файле lit</translation>
+    </message>
+    <message>
+        <source>eBook format:</source>
+        <translation>Формат электронной книги:</translation>
+    </message>
+    <message>
+        <source>Mark news as read after (seconds):</source>
+        <translation>Отмечать новость прочитанной через (секунды):</translation>
+    </message>
+    <message>
+        <source>Miscellaneous settings</source>
+        <translation>Прочие настройки</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::COptionsPLogPage</name>
+    <message>
+        <source>Clear log</source>
+        <translation>Очистить журнал</translation>
+    </message>
+    <message>
+        <source>News downloader, parser and .lit generator events</source>
+        <translation>События загрузчика, разборщика новостей и генератора .lit</translation>
+    </message>
+    <message>
+        <source>Events:</source>
+        <translation>События:</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::COptionsPropSheet</name>
+    <message>
+        <source>Options</source>
+        <translation>Настройки</translation>
+    </message>
+    <message>
+        <source>Sites/Categories</source>
+        <translation>Сайты/категории</translation>
+    </message>
+    <message>
+        <source>Parser Schedule</source>
+        <translation>Расписание загрузки</translation>
+    </message>
+    <message>
+        <source>PocketPC files generator schedule</source>
+        <translation>Расписание создания файлов для Pocket PC</translation>
+    </message>
+    <message>
+        <source>CleanUp</source>
+        <translation>Очистка</translation>
+    </message>
+    <message>
+        <source>Miscellaneous</source>
+        <translation>Разное</translation>
+    </message>
+    <message>
+        <source>System</source>
+        <translation>Система</translation>
+    </message>
+    <message>
+        <source>ORVO Log</source>
+        <translation>Журнал ORVO</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::COptionsSitesPage</name>
+    <message>
+        <source>Choose the sites and the categories whose news you want, then press &quot;Start download&quot;. A category ticked under the categories list is ticked for every site that has it.</source>
+        <translation>Выберите сайты и категории, новости которых вам нужны, и нажмите «Начать загрузку». Категория, отмеченная в списке категорий, отмечается у каждого сайта, где она есть.</translation>
+    </message>
+    <message>
+        <source>All</source>
+        <translation>Все</translation>
+    </message>
+    <message>
+        <source>Start download</source>
+        <translation>Начать загрузку</translation>
+    </message>
+    <message>
+        <source>Sites</source>
+        <translation>Сайты</translation>
+    </message>
+    <message>
+        <source>Categories</source>
+        <translation>Категории</translation>
+    </message>
+    <message>
+        <source>Sites:</source>
+        <translation>Сайты:</translation>
+    </message>
+    <message>
+        <source>Categories:</source>
+        <translation>Категории:</translation>
+    </message>
+    <message>
+        <source>Do not download news older than</source>
+        <translation>Не загружать новости старше</translation>
+    </message>
+    <message>
+        <source>days</source>
+        <translation>дн.</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::COptionsSystemPage</name>
+    <message>
+        <source>Download site template updates</source>
+        <translation>Загружать обновления шаблонов сайтов</translation>
+    </message>
+    <message>
+        <source>Use a proxy server for your LAN</source>
+        <translation>Использовать прокси-сервер для локальной сети</translation>
+    </message>
+    <message>
+        <source>Browse...</source>
+        <translation>Обзор...</translation>
+    </message>
+    <message>
+        <source>News database</source>
+        <translation>База новостей</translation>
+    </message>
+    <message>
+        <source>News databases (*.db *.sqlite *.mdb);;All files (*)</source>
+        <translation>Базы новостей (*.db *.sqlite *.mdb);;Все файлы (*)</translation>
+    </message>
+    <message>
+        <source>Folder for the eBook files</source>
+        <translation>Папка для файлов электронных книг</translation>
+    </message>
+    <message>
+        <source>Path to DB:</source>
+        <translation>Путь к базе данных:</translation>
+    </message>
+    <message>
+        <source>Path to Pocket PC folder:</source>
+        <translation>Путь к папке Pocket PC:</translation>
+    </message>
+    <message>
+        <source>Updates server URL:</source>
+        <translation>Адрес сервера обновлений:</translation>
+    </message>
+    <message>
+        <source>Address:</source>
+        <translation>Адрес:</translation>
+    </message>
+    <message>
+        <source>Port:</source>
+        <translation>Порт:</translation>
+    </message>
+    <message>
+        <source>System settings</source>
+        <translation>Системные настройки</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::CRunnerLink</name>
+    <message>
+        <source>no session bus: %1</source>
+        <translation>нет сеансовой шины: %1</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::CScheduleEditorPage</name>
+    <message>
+        <source>New</source>
+        <translation>Создать</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Удалить</translation>
+    </message>
+    <message>
+        <source>Once</source>
+        <translation>Однократно</translation>
+    </message>
+    <message>
+        <source>Daily</source>
+        <translation>Ежедневно</translation>
+    </message>
+    <message>
+        <source>Weekly</source>
+        <translation>Еженедельно</translation>
+    </message>
+    <message>
+        <source>Monthly</source>
+        <translation>Ежемесячно</translation>
+    </message>
+    <message>
+        <source>Routinely</source>
+        <translation>Регулярно</translation>
+    </message>
+    <message>
+        <source>at</source>
+        <translation>в</translation>
+    </message>
+    <message>
+        <source>day</source>
+        <translation>числа</translation>
+    </message>
+    <message>
+        <source>Every</source>
+        <translation>Каждые</translation>
+    </message>
+    <message>
+        <source>End time:</source>
+        <translation>Время окончания:</translation>
+    </message>
+    <message>
+        <source>Schedulers:</source>
+        <translation>Расписания:</translation>
+    </message>
+    <message>
+        <source>Schedulers</source>
+        <translation>Расписания</translation>
+    </message>
+    <message>
+        <source>Schedule task:</source>
+        <translation>Запланировать задачу:</translation>
+    </message>
+    <message>
+        <source>Cannot be read, never starts: %1=%2</source>
+        <translation>Не читается, никогда не запускается: %1=%2</translation>
+    </message>
+    <message>
+        <source>Start today, %1 at %2&quot;</source>
+        <translation>Запуск сегодня, %1 в %2</translation>
+    </message>
+    <message>
+        <source>Start %1 at %2</source>
+        <translation>Запуск %1 в %2</translation>
+    </message>
+    <message>
+        <source>Start every day at %1</source>
+        <translation>Запуск каждый день в %1</translation>
+    </message>
+    <message>
+        <source>Start once in a week at %1, every %2</source>
+        <translation>Запуск раз в неделю в %1, день недели: %2</translation>
+    </message>
+    <message>
+        <source>Start every %1 day of the month at %2</source>
+        <translation>Запуск %1-го числа каждого месяца в %2</translation>
+    </message>
+    <message>
+        <source>Start from %1 till %2 every %3 hh:mm:ss</source>
+        <translation>Запуск с %1 до %2 каждые %3 чч:мм:сс</translation>
+    </message>
+    <message>
+        <source>Delete event?</source>
+        <translation>Удалить событие?</translation>
+    </message>
+    <message>
+        <source>Monday</source>
+        <translation>Понедельник</translation>
+    </message>
+    <message>
+        <source>Tuesday</source>
+        <translation>Вторник</translation>
+    </message>
+    <message>
+        <source>Wednesday</source>
+        <translation>Среда</translation>
+    </message>
+    <message>
+        <source>Thursday</source>
+        <translation>Четверг</translation>
+    </message>
+    <message>
+        <source>Friday</source>
+        <translation>Пятница</translation>
+    </message>
+    <message>
+        <source>Saturday</source>
+        <translation>Суббота</translation>
+    </message>
+    <message>
+        <source>Sunday</source>
+        <translation>Воскресенье</translation>
+    </message>
+    <message>
+        <source>dddd, MMMM dd, yyyy</source>
+        <comment>date format of a one-time schedule</comment>
+        <translation>dddd, d MMMM yyyy</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::CTipDialog</name>
+    <message>
+        <source>Tip of the Day</source>
+        <translation>Совет дня</translation>
+    </message>
+    <message>
+        <source>&lt;b&gt;Did you know...&lt;/b&gt;</source>
+        <translation>&lt;b&gt;А вы знаете, что...&lt;/b&gt;</translation>
+    </message>
+    <message>
+        <source>&amp;Show tips at startup</source>
+        <translation>&amp;Показывать советы при запуске</translation>
+    </message>
+    <message>
+        <source>&amp;Next Tip</source>
+        <translation>&amp;Следующий совет</translation>
+    </message>
+    <message>
+        <source>Double-click the ORVO icon in the notification area to bring the window back. Closing the window only hides it; choose Exit in the icon&apos;s menu to quit.</source>
+        <translation>Дважды щёлкните значок ORVO в области уведомлений, чтобы вернуть окно. Закрытие окна лишь скрывает его; чтобы выйти, выберите «Выход» в меню значка.</translation>
+    </message>
+    <message>
+        <source>A news item is marked as read once it has stayed selected for a while. Set the delay under Options, Miscellaneous.</source>
+        <translation>Новость отмечается прочитанной, когда она побудет выделенной некоторое время. Задержка задаётся в разделе «Настройки», «Разное».</translation>
+    </message>
+    <message>
+        <source>Right-click a news item to mark it read or unread, delete it, or copy its address.</source>
+        <translation>Щёлкните новость правой кнопкой мыши, чтобы отметить её прочитанной или непрочитанной, удалить или скопировать её адрес.</translation>
+    </message>
+    <message>
+        <source>Click a column heading to sort the news by site, category, date or title. Click it again to reverse the order.</source>
+        <translation>Щёлкните заголовок столбца, чтобы упорядочить новости по сайту, категории, дате или заголовку. Щёлкните ещё раз, чтобы обратить порядок.</translation>
+    </message>
+    <message>
+        <source>Show only unread hides the news you have already read. Press it again to see them all.</source>
+        <translation>«Показать только непрочитанные» скрывает новости, которые вы уже прочитали. Нажмите ещё раз, чтобы увидеть все.</translation>
+    </message>
+    <message>
+        <source>Type words into the Keywords box and press Enter to search the titles and texts of all news.</source>
+        <translation>Введите слова в поле «Ключевые слова» и нажмите Enter, чтобы искать в заголовках и текстах всех новостей.</translation>
+    </message>
+    <message>
+        <source>Turn on Search in found to search only within the news that are listed now.</source>
+        <translation>Включите «Поиск в найденном», чтобы искать только среди новостей, которые сейчас в списке.</translation>
+    </message>
+    <message>
+        <source>Save your searches as filters and pick them from the Filters list on the toolbar.</source>
+        <translation>Сохраняйте свои запросы как фильтры и выбирайте их из списка «Фильтры» на панели инструментов.</translation>
+    </message>
+    <message>
+        <source>A filter can also feed the eBooks for your handheld: tick &quot;Use filter in .lit files generation&quot;.</source>
+        <translation>Фильтр может также наполнять электронные книги для вашего карманного устройства: отметьте «Использовать фильтр при создании файлов .lit».</translation>
+    </message>
+    <message>
+        <source>Click the address in the information bar to open the original page in your web browser.</source>
+        <translation>Щёлкните адрес в информационной панели, чтобы открыть исходную страницу в веб-браузере.</translation>
+    </message>
+    <message>
+        <source>Use Search in Text (Ctrl+F) to find a word in the news you are reading.</source>
+        <translation>Чтобы найти слово в читаемой новости, воспользуйтесь поиском в тексте (Ctrl+F).</translation>
+    </message>
+    <message>
+        <source>Five text sizes are in the View menu and in the text&apos;s right-click menu; ORVO remembers your choice.</source>
+        <translation>Пять размеров текста есть в меню «Вид» и в контекстном меню текста; ORVO запоминает ваш выбор.</translation>
+    </message>
+    <message>
+        <source>Print a news item, look at it first with Print Preview, or save it as a web page or as text.</source>
+        <translation>Новость можно напечатать, заранее посмотреть в режиме предварительного просмотра или сохранить как веб-страницу или текст.</translation>
+    </message>
+    <message>
+        <source>Deleted news never come back: not in the list, not in a search and not in an eBook.</source>
+        <translation>Удалённые новости больше не появляются: ни в списке, ни в поиске, ни в электронной книге.</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::NewsListModel</name>
+    <message>
+        <source>Site</source>
+        <translation>Сайт</translation>
+    </message>
+    <message>
+        <source>Category</source>
+        <translation>Категория</translation>
+    </message>
+    <message>
+        <source>Date/Time</source>
+        <translation>Дата/время</translation>
+    </message>
+    <message>
+        <source>Title</source>
+        <translation>Заголовок</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::OptionsPage</name>
+    <message>
+        <source>The stored value %1 is kept until you change it.</source>
+        <translation>Сохранённое значение %1 останется, пока вы его не измените.</translation>
+    </message>
+</context>
+</TS>
