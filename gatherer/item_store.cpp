@@ -208,13 +208,18 @@ namespace {
 // One attempt: the item, then each image under its final name with its row.
 // On failure everything is rolled back and the files carry their temporary
 // names again.
+constexpr int kStoredAlready = -1;
+
 int TryCommit(Database& db, const NewsItemRecord& item, ImageFetch& fetch, const std::string& folder,
-              const std::string& recv, const std::string& published, int64_t* id) {
+              const std::string& recv, const std::string& published, bool skipStored, int64_t* id) {
   Transaction tx(db);
   if (tx.status() != 0) {
     LogInsertFailure(tx.status(), "BEGIN IMMEDIATE");
     return tx.status();
   }
+  // Under the write lock: no other writer can store the address between this
+  // look and the insert.
+  if (skipStored && IsStoredAddress(db, item.address)) return kStoredAlready;
   Statement st(db,
                "INSERT INTO newsitem (recvdate, newsdate, fk_site_cat_rel, publication_date, src_url,"
                " author, title, smalldescr, body) VALUES(?,?,?,?,?,?,?,?,?)");
@@ -270,7 +275,7 @@ int TryCommit(Database& db, const NewsItemRecord& item, ImageFetch& fetch, const
 }  // namespace
 
 StoreResult CommitNewsItem(Database& db, const NewsItemRecord& item, ImageFetch& fetch, const std::string& folder,
-                           std::time_t now, int attempts, const std::function<bool()>& onBusy) {
+                           std::time_t now, int attempts, const std::function<bool()>& onBusy, bool skipStored) {
   StoreResult result;
   result.imagesFailed = fetch.failed + fetch.skipped;
   const std::string recv = FormatDbTime(now);
@@ -278,7 +283,14 @@ StoreResult CommitNewsItem(Database& db, const NewsItemRecord& item, ImageFetch&
   int rc = 0;
   for (int attempt = 1; attempt <= std::max(attempts, 1); ++attempt) {
     int64_t id = -1;
-    rc = TryCommit(db, item, fetch, folder, recv, published, &id);
+    rc = TryCommit(db, item, fetch, folder, recv, published, skipStored, &id);
+    if (rc == kStoredAlready) {
+      DiscardImages(fetch);
+      result.duplicate = true;
+      result.why = "stored already";
+      WriteEventLog("News item " + item.address + " is stored already; it is not stored again.");
+      return result;
+    }
     if (rc == 0) {
       result.id = id;
       result.images = static_cast<int>(fetch.files.size());
@@ -302,7 +314,7 @@ StoreResult CommitNewsItem(Database& db, const NewsItemRecord& item, ImageFetch&
 }
 
 StoreResult StoreNewsItem(Database& db, const NewsItemRecord& item, bool loadImages, HttpSession& http,
-                          std::time_t now, const ImageFetchOptions& options) {
+                          std::time_t now, const ImageFetchOptions& options, const SharedStore& shared) {
   ImageFetch fetch;
   if (loadImages && !item.images.empty()) fetch = FetchImages(http, item.images, options);
   if (options.cancel && options.cancel->load()) {
@@ -312,13 +324,18 @@ StoreResult StoreNewsItem(Database& db, const NewsItemRecord& item, bool loadIma
     stopped.why = "stopped";
     return stopped;
   }
-  return CommitNewsItem(db, item, fetch, options.folder, now, 3, [&options] {
-    for (int i = 0; i < 20; ++i) {
-      if (options.cancel && options.cancel->load()) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-  });
+  std::unique_lock<std::mutex> writer;
+  if (shared.writer) writer = std::unique_lock<std::mutex>(*shared.writer);
+  return CommitNewsItem(
+      db, item, fetch, options.folder, now, 3,
+      [&options] {
+        for (int i = 0; i < 20; ++i) {
+          if (options.cancel && options.cancel->load()) return false;
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return true;
+      },
+      shared.skipStored);
 }
 
 StoreResult StoreNewsItem(Database& db, const NewsItemRecord& item, bool loadImages, HttpSession& http,

@@ -1,5 +1,7 @@
 #include "mask_plan.h"
 
+#include <algorithm>
+
 #include "database.h"
 
 namespace orvo {
@@ -30,6 +32,20 @@ void MaskPlan::Build(const std::vector<PlanRow>& rows) {
     sites_.push_back(std::move(site));
   }
   Rewind();
+}
+
+std::vector<MaskPlan> MaskPlan::SplitBySite() const {
+  std::vector<MaskPlan> plans;
+  for (const PlanSite& site : sites_) {
+    auto same = std::find_if(plans.begin(), plans.end(),
+                             [&site](const MaskPlan& p) { return p.sites_.front().name == site.name; });
+    if (same == plans.end()) {
+      plans.emplace_back();
+      same = plans.end() - 1;
+    }
+    same->sites_.push_back(site);
+  }
+  return plans;
 }
 
 bool MaskPlan::SkipExhaustedSites() {

@@ -45,6 +45,11 @@ class MaskPlan {
   // page yields nothing new).
   void SkipNewsStep() { ++step_; }
 
+  // The plan cut into one plan per site name, in order of first appearance.
+  // A site the mask order visits more than once keeps all its visits, in
+  // their order, in its one plan: concurrent runs never share a site.
+  std::vector<MaskPlan> SplitBySite() const;
+
   bool empty() const { return sites_.empty(); }
   const std::vector<PlanSite>& sites() const { return sites_; }
   // Names for progress texts; "GetCurSite:index ERROR" outside the plan.

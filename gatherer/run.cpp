@@ -10,9 +10,12 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <deque>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 
 #include "auto_news.h"
@@ -59,6 +62,7 @@ std::optional<PagePtr> ParseWithin(const BrowserDocument& doc, std::chrono::mill
 }
 
 constexpr int kMaxConnectTimeout = 86400;
+constexpr int kMaxParallelSites = 16;
 constexpr const char* kCannotOpen = "Can not open news database. Please check you settings.";
 constexpr const char* kDownloadError = "News downloading error";
 constexpr const char* kDownloadCompleted = "Download completed.";
@@ -68,38 +72,42 @@ constexpr const char* kSelectCategories =
 
 }  // namespace
 
-// The hidden window of one run: the browser, the page timer, the plan and the
-// capture buffers. It lives from a start request to the next start or a stop.
-class GatheringWindow : public QObject {
- public:
-  explicit GatheringWindow(GathererEngine& engine);
-  ~GatheringWindow() override;
+class GatheringWindow;
 
-  void Start();
-  bool ended() const { return ended_; }
-  bool waiting() const { return job_.busy(); }
+// One site at a time of a run: the site's categories walked list page, then
+// news pages, each page with its own time-out, exactly as a run over the
+// whole plan walks them. A run has one lane, or up to ParallelSites lanes
+// that each take the next site when theirs is done.
+class SiteLane : public QObject {
+ public:
+  // browser and images: the window's own for the first lane (null: the lane
+  // makes its own).
+  SiteLane(GatheringWindow& window, Browser* browser, HttpSession* images);
+  ~SiteLane() override;
+
+  // Walks the sites of plan from its first mask; tells the window when the
+  // plan is exhausted.
+  void Begin(MaskPlan plan);
+  // The run ended: no request stays open.
+  void Halt();
+  bool active() const { return active_; }
+  bool busy() const { return job_.busy(); }
+  // What the lane waits for, when it waits; empty otherwise.
+  std::string WaitingText() const;
 
  private:
-  enum class Phase { kUpdates, kGathering };
   enum class LoadResult { kLoaded, kSkipped, kFailed };
 
-  // Posted steps: each runs from the event loop, never inside another step.
   template <typename F>
   void Post(F f) {
     QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
   }
+  bool Live() const;
+  void ReportStatus(const std::string& text);
 
-  void ReportStatus(const std::string& text) { engine_.ReportStatus(text); }
-  void Fail(const std::string& status);
-  void Finish();
-
-  void RequestCatalogueWithTimer();
   void OnDocumentComplete(const std::string& url);
   void OnNavigateError(const std::string& url, int code, const std::string& reason);
   void OnPageTimer();
-  void HandleCatalogue();
-  void TakeMarksOff();
-  void AfterCatalogue(bool applied);
   void HandleNavigationError(bool timeout);
   void HandlePageComplete();
   void SkipCurrentPage();
@@ -112,19 +120,96 @@ class GatheringWindow : public QObject {
   void NoteStoredItem(int64_t id, int mark);
   void OnItemStored(const std::string& address, size_t images, const StoreResult& result);
   void NextNewsPage();
-  void CheckForUpdates();
-  void OnHeartbeat();
-  std::string WaitingText() const;
 
-  bool BuildPlan();
   void StartNextMask();
   LoadResult LoadMask(MaskPhase phase);
-  void EndOfRun();
   void ArmAndRequest();
   void Navigate();
   void RequestFirstLink();
   void RequestNextUnstoredLink();
   std::string ProgressText() const;
+
+  GatheringWindow& window_;
+  std::unique_ptr<Browser> ownBrowser_;
+  std::unique_ptr<HttpSession> ownImages_;
+  Browser& browser_;
+  HttpSession& images_;
+  QTimer pageTimer_;
+
+  bool active_ = false;
+  bool listPhase_ = false;
+  MaskPlan plan_;
+  std::string currentUrl_;
+  std::string failedText_;
+  std::string failedReason_;  // the failure in words, for the status line
+  size_t totalLinks_ = 0;
+  std::chrono::milliseconds pageBudget_{0};  // for the parse of the page that arrived
+  std::chrono::steady_clock::time_point waitSince_;
+  ExtractionState state_;
+  std::vector<FormField> formFields_;
+  StoredMask maskRow_;
+  std::optional<Mask> mask_;
+  RunHealth health_;
+  int autoMark_ = 0;           // how the current item was found without its masks
+  bool feedCategory_ = false;  // the current category's links came from its feed
+  // Last: its thread may use the members above until it is joined.
+  BackgroundJob job_;
+};
+
+// The hidden window of one run: the update exchange with its browser and
+// timer, the plan, and the lanes that walk the plan's sites. It lives from a
+// start request to the next start or a stop.
+class GatheringWindow : public QObject {
+ public:
+  explicit GatheringWindow(GathererEngine& engine);
+  ~GatheringWindow() override;
+
+  void Start();
+  bool ended() const { return ended_; }
+  bool waiting() const;
+
+ private:
+  friend class SiteLane;
+  enum class Phase { kUpdates, kGathering };
+
+  // Posted steps: each runs from the event loop, never inside another step.
+  template <typename F>
+  void Post(F f) {
+    QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
+  }
+
+  void ReportStatus(const std::string& text) { engine_.ReportStatus(text); }
+  const std::string& dbPath() const { return engine_.dbPath_; }
+  int runStatus() const { return engine_.runStatus_; }
+  void Fail(const std::string& status);
+  void Finish();
+
+  void RequestCatalogueWithTimer();
+  void OnDocumentComplete();
+  void OnNavigateError(const std::string& url, int code, const std::string& reason);
+  void OnPageTimer();
+  void HandleCatalogue();
+  void TakeMarksOff();
+  void AfterCatalogue(bool applied);
+  void HandleNavigationError(bool timeout);
+  void CheckForUpdates();
+  void OnHeartbeat();
+  std::vector<std::string> WaitingTexts() const;
+
+  bool BuildPlan();
+  // Hands the plan to the lanes: all of it to one lane, or one site to each
+  // of up to ParallelSites lanes.
+  void StartGathering();
+  void OnLaneDone(SiteLane& lane);
+  void Dispatch(SiteLane& lane);
+  void EndOfRun();
+
+  // With lanes side by side, an address belongs to the first lane that asks
+  // for it; another lane passes it over as if it were stored.
+  bool parallel() const { return parallelSites_ > 1; }
+  bool Claim(const std::string& address) { return claimed_.insert(address).second; }
+  bool Claimed(const std::string& address) const { return claimed_.count(address) != 0; }
+  void Unclaim(const std::string& address) { claimed_.erase(address); }
 
   GathererEngine& engine_;
   Browser browser_;
@@ -136,35 +221,28 @@ class GatheringWindow : public QObject {
   int connectTimeout_ = 300;
   bool loadImages_ = true;
   bool readAfterTimeout_ = false;
+  int parallelSites_ = 1;
 
   Phase phase_ = Phase::kUpdates;
   bool secondAttempt_ = false;
   bool marked_ = false;  // the masks carry the update's mark
-  bool listPhase_ = false;
   bool ended_ = false;
   UpdateServer updates_;
   MaskPlan plan_;
-  std::string currentUrl_;
   std::string failedText_;
-  std::string failedReason_;  // the failure in words, for the status line
-  size_t totalLinks_ = 0;
-  std::chrono::milliseconds pageBudget_{0};  // for the parse of the page that arrived
-  ExtractionState state_;
-  std::vector<FormField> formFields_;
-  StoredMask maskRow_;
-  std::optional<Mask> mask_;
   AutoNewsSettings autoNews_;
-  RunHealth health_;
-  int autoMark_ = 0;           // how the current item was found without its masks
-  bool feedCategory_ = false;  // the current category's links came from its feed
+  std::deque<MaskPlan> pending_;  // sites no lane has taken yet
+  std::set<std::string> claimed_;
 
-  // Progress while the run waits: the page or catalogue request in flight
-  // since waitSince_, or the background job.
+  // Progress while the run waits: the catalogue request in flight since
+  // waitSince_, the background job, or what the lanes wait for.
   QTimer heartbeat_;
   std::chrono::steady_clock::time_point waitSince_;
   ImageHosts imageHosts_;
-  // Last: its thread may use the members above until it is joined.
+  std::mutex storeWriter_;  // one lane at a time writes its item
   BackgroundJob job_;
+  // Last: they go first, while everything their jobs use is still there.
+  std::vector<std::unique_ptr<SiteLane>> lanes_;
 };
 
 GatheringWindow::GatheringWindow(GathererEngine& engine)
@@ -183,7 +261,13 @@ GatheringWindow::GatheringWindow(GathererEngine& engine)
   }
   loadImages_ = settings.ReadInt(kDownloadSection, "LoadImages", 1) != 0;
   readAfterTimeout_ = settings.ReadInt(kDownloadSection, "ReadAfterTimeout", 0) != 0;
-  state_.load_images = loadImages_;
+  parallelSites_ = settings.ReadInt(kDownloadSection, "ParallelSites", 1);
+  if (parallelSites_ < 1 || parallelSites_ > kMaxParallelSites) {
+    const int used = std::clamp(parallelSites_, 1, kMaxParallelSites);
+    WriteEventLog("ParallelSites " + std::to_string(parallelSites_) + " is out of range (1 to " +
+                  std::to_string(kMaxParallelSites) + "); " + std::to_string(used) + " is used.");
+    parallelSites_ = used;
+  }
   autoNews_ = AutoNewsSettings::Read();
   updatesHttp_.SetTimeoutSeconds(connectTimeout_);
   engine_.images_->SetTimeoutSeconds(connectTimeout_);
@@ -192,7 +276,7 @@ GatheringWindow::GatheringWindow(GathererEngine& engine)
   connect(&pageTimer_, &QTimer::timeout, this, [this] { OnPageTimer(); });
   heartbeat_.setInterval(std::max(100, engine_.heartbeatMs_ / 3));
   connect(&heartbeat_, &QTimer::timeout, this, [this] { OnHeartbeat(); });
-  connect(&browser_, &Browser::DocumentComplete, this, [this](const std::string& url) { OnDocumentComplete(url); });
+  connect(&browser_, &Browser::DocumentComplete, this, [this](const std::string&) { OnDocumentComplete(); });
   connect(&browser_, &Browser::NavigateError, this,
           [this](const std::string& url, int code, const std::string& reason) { OnNavigateError(url, code, reason); });
 }
@@ -201,9 +285,14 @@ GatheringWindow::GatheringWindow(GathererEngine& engine)
 // job in progress ends first, leaving nothing half stored, and a stop during
 // the update must not leave the marks on either.
 GatheringWindow::~GatheringWindow() {
+  lanes_.clear();
   job_.Cancel();
   TakeMarksOff();
   CloseDatabase();
+}
+
+bool GatheringWindow::waiting() const {
+  return job_.busy() || std::any_of(lanes_.begin(), lanes_.end(), [](const auto& l) { return l->busy(); });
 }
 
 // The mark lives only while one update applies its catalogue: every way out
@@ -226,6 +315,7 @@ void GatheringWindow::Finish() {
   heartbeat_.stop();
   pageTimer_.stop();
   browser_.Stop();
+  for (auto& lane : lanes_) lane->Halt();
   engine_.RaiseComplite();
 }
 
@@ -274,53 +364,32 @@ void GatheringWindow::RequestCatalogueWithTimer() {
   RequestCatalogue(browser_, updates_);
 }
 
-void GatheringWindow::OnDocumentComplete(const std::string& url) {
-  if (ended_) return;
-  if (phase_ == Phase::kUpdates) {
-    if (job_.busy()) return;  // the catalogue is being applied already
-    pageTimer_.stop();
-    HandleCatalogue();
-    return;
-  }
-  std::string completed = url;
-  std::string location = browser_.LocationUrl();
-  for (char& c : completed) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  for (char& c : location) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (completed == location || (!currentUrl_.empty() && completed.find(currentUrl_) != std::string::npos))
-    Post([this] { HandlePageComplete(); });
+// The window's browser serves the update; in the gathering phase it belongs
+// to the first lane.
+void GatheringWindow::OnDocumentComplete() {
+  if (ended_ || phase_ != Phase::kUpdates) return;
+  if (job_.busy()) return;  // the catalogue is being applied already
+  pageTimer_.stop();
+  HandleCatalogue();
 }
 
 void GatheringWindow::OnNavigateError(const std::string& url, int code, const std::string& reason) {
-  if (ended_) return;
+  if (ended_ || phase_ != Phase::kUpdates) return;
   failedText_ = url + " Error code: " + std::to_string(code);
-  // Transport failures carry libcurl's words; HTTP statuses speak for themselves.
   if (code < 100) failedText_ += " (" + reason + ")";
-  failedReason_ = code >= 100 ? "HTTP status " + std::to_string(code) : reason;
   Post([this] { HandleNavigationError(false); });
 }
 
 void GatheringWindow::OnPageTimer() {
-  if (ended_) return;
-  if (phase_ == Phase::kUpdates) {
-    browser_.Stop();
-    TakeMarksOff();
-    WriteEventLog("NAVIGATE ERROR, URL: " + updates_.catalogueUrl + " (timeout)");
-    const std::string text = "The updates server did not answer within " + std::to_string(connectTimeout_) +
-                             " s (" + updates_.catalogueUrl +
-                             "). Check DownloadURL in the settings and the network, then start the download again.";
-    WriteEventLog(text);
-    Fail(text);
-    return;
-  }
-  if (readAfterTimeout_) {
-    browser_.Stop();
-    WriteEventLog("NAVIGATE ERROR, URL: " + currentUrl_ + " (timeout) Reading...");
-    Post([this] { HandlePageComplete(); });
-    return;
-  }
-  failedText_ = currentUrl_;
-  failedReason_ = "no answer within " + std::to_string(connectTimeout_) + " s";
-  Post([this] { HandleNavigationError(true); });
+  if (ended_ || phase_ != Phase::kUpdates) return;
+  browser_.Stop();
+  TakeMarksOff();
+  WriteEventLog("NAVIGATE ERROR, URL: " + updates_.catalogueUrl + " (timeout)");
+  const std::string text = "The updates server did not answer within " + std::to_string(connectTimeout_) + " s (" +
+                           updates_.catalogueUrl +
+                           "). Check DownloadURL in the settings and the network, then start the download again.";
+  WriteEventLog(text);
+  Fail(text);
 }
 
 void GatheringWindow::HandleCatalogue() {
@@ -399,7 +468,7 @@ void GatheringWindow::AfterCatalogue(bool applied) {
   const bool built = BuildPlan();
   if (built && applied) {
     DeleteOrphanCatalogue([this](const std::string& s) { ReportStatus(s); });
-    StartNextMask();
+    StartGathering();
     return;
   }
   const std::string text =
@@ -411,23 +480,201 @@ void GatheringWindow::AfterCatalogue(bool applied) {
 }
 
 void GatheringWindow::HandleNavigationError(bool timeout) {
-  if (ended_) return;
+  if (ended_ || phase_ != Phase::kUpdates) return;
   WriteEventLog("NAVIGATE ERROR, URL: " + failedText_ + (timeout ? " (timeout)" : ""));
+  pageTimer_.stop();
+  TakeMarksOff();
+  if (BuildPlan()) {
+    // Without updates the run goes on with the masks already stored.
+    phase_ = Phase::kGathering;
+    ReportStatus("Can not get updates from " + updates_.catalogueUrl + "; downloading with the stored masks.");
+    StartGathering();
+  } else if (engine_.EventSourceAttached()) {
+    Fail(kDownloadError);
+  } else {
+    ended_ = true;
+  }
+}
+
+std::vector<std::string> GatheringWindow::WaitingTexts() const {
+  using namespace std::chrono;
+  if (job_.busy()) {
+    steady_clock::duration since{};
+    const std::string doing = job_.Doing(&since);
+    if (doing.empty()) return {};
+    return {"Still " + doing + " (" + std::to_string(duration_cast<seconds>(since).count()) + " s)."};
+  }
   if (phase_ == Phase::kUpdates) {
-    pageTimer_.stop();
-    TakeMarksOff();
-    if (BuildPlan()) {
-      // Without updates the run goes on with the masks already stored.
-      phase_ = Phase::kGathering;
-      ReportStatus("Can not get updates from " + updates_.catalogueUrl + "; downloading with the stored masks.");
-      StartNextMask();
-    } else if (engine_.EventSourceAttached()) {
-      Fail(kDownloadError);
-    } else {
-      ended_ = true;
-    }
+    if (!pageTimer_.isActive()) return {};
+    return {"Still waiting for the updates server [" + updates_.catalogueUrl + "] (" +
+            std::to_string(duration_cast<seconds>(steady_clock::now() - waitSince_).count()) + " s of " +
+            std::to_string(connectTimeout_) + " s)."};
+  }
+  std::vector<std::string> texts;
+  for (const auto& lane : lanes_) {
+    if (!lane->active()) continue;
+    std::string text = lane->WaitingText();
+    if (!text.empty()) texts.push_back(std::move(text));
+  }
+  return texts;
+}
+
+void GatheringWindow::OnHeartbeat() {
+  if (ended_) return;
+  // Silence would look like a stuck engine to whoever watches the run.
+  if (std::chrono::steady_clock::now() - engine_.lastStatus_ < std::chrono::milliseconds(engine_.heartbeatMs_))
+    return;
+  for (const std::string& text : WaitingTexts()) ReportStatus(text);
+}
+
+bool GatheringWindow::BuildPlan() {
+  plan_.Clear();
+  if (OpenDatabase() != 0) return false;
+  std::vector<PlanRow> rows;
+  if (ReadPlanRows(*ProcessDatabase(), &rows, autoNews_.autoExtract) != 0) return false;
+  plan_.Build(rows);
+  return true;
+}
+
+void GatheringWindow::StartGathering() {
+  if (ended_) return;
+  pending_.clear();
+  claimed_.clear();
+  if (!parallel()) {
+    pending_.push_back(plan_);
+  } else {
+    for (MaskPlan& site : plan_.SplitBySite()) pending_.push_back(std::move(site));
+  }
+  if (pending_.empty()) {
+    EndOfRun();  // nothing selected
     return;
   }
+  const size_t lanes = std::min(pending_.size(), static_cast<size_t>(parallelSites_));
+  if (parallel())
+    WriteEventLog("Downloading " + std::to_string(pending_.size()) + " sites, " + std::to_string(lanes) +
+                  " at a time.");
+  // The first lane takes over the window's browser and the engine's image
+  // connection, so that one lane runs exactly as the whole run did alone.
+  while (lanes_.size() < lanes) {
+    const bool first = lanes_.empty();
+    lanes_.push_back(std::make_unique<SiteLane>(*this, first ? &browser_ : nullptr,
+                                                first ? engine_.images_.get() : nullptr));
+  }
+  // A lane whose site has nothing to visit is done at once and comes back
+  // through OnLaneDone; the others are begun all the same.
+  for (size_t i = 0; i < lanes && !ended_; ++i) Dispatch(*lanes_[i]);
+}
+
+void GatheringWindow::OnLaneDone(SiteLane& lane) {
+  // The last lane ends the run at once, as the end of the plan did before;
+  // a lane that takes the next site does so from the event loop, outside
+  // the step that finished its last one.
+  if (pending_.empty()) {
+    Dispatch(lane);
+    return;
+  }
+  Post([this, &lane] { Dispatch(lane); });
+}
+
+void GatheringWindow::Dispatch(SiteLane& lane) {
+  if (ended_ || lane.active()) return;
+  if (!pending_.empty()) {
+    MaskPlan next = std::move(pending_.front());
+    pending_.pop_front();
+    lane.Begin(std::move(next));
+    return;
+  }
+  if (std::none_of(lanes_.begin(), lanes_.end(), [](const auto& l) { return l->active(); })) EndOfRun();
+}
+
+void GatheringWindow::EndOfRun() {
+  WriteEventLog(kDownloadCompleted);
+  if (engine_.runStatus_ == 1) {
+    if (!plan_.empty()) {
+      if (Database* db = ProcessDatabase()) {
+        db->Begin();
+        db->Commit();
+      }
+      CloseDatabase();
+      ReportStatus(kDownloadCompleted);
+    } else {
+      ReportStatus(kSelectCategories);
+      WriteEventLog(kSelectCategories);
+    }
+  }
+  Finish();
+}
+
+SiteLane::SiteLane(GatheringWindow& window, Browser* browser, HttpSession* images)
+    : window_(window),
+      ownBrowser_(browser ? nullptr : std::make_unique<Browser>()),
+      ownImages_(images ? nullptr : std::make_unique<HttpSession>()),
+      browser_(browser ? *browser : *ownBrowser_),
+      images_(images ? *images : *ownImages_),
+      job_(this, window.dbPath()) {
+  if (ownImages_) ownImages_->SetTimeoutSeconds(window.connectTimeout_);
+  state_.load_images = window.loadImages_;
+  pageTimer_.setSingleShot(true);
+  connect(&pageTimer_, &QTimer::timeout, this, [this] { OnPageTimer(); });
+  connect(&browser_, &Browser::DocumentComplete, this, [this](const std::string& url) { OnDocumentComplete(url); });
+  connect(&browser_, &Browser::NavigateError, this,
+          [this](const std::string& url, int code, const std::string& reason) { OnNavigateError(url, code, reason); });
+}
+
+SiteLane::~SiteLane() { job_.Cancel(); }
+
+bool SiteLane::Live() const {
+  return active_ && !window_.ended_ && window_.phase_ == GatheringWindow::Phase::kGathering;
+}
+
+void SiteLane::ReportStatus(const std::string& text) { window_.ReportStatus(text); }
+
+void SiteLane::Begin(MaskPlan plan) {
+  plan_ = std::move(plan);
+  active_ = true;
+  StartNextMask();
+}
+
+void SiteLane::Halt() {
+  pageTimer_.stop();
+  browser_.Stop();
+}
+
+void SiteLane::OnDocumentComplete(const std::string& url) {
+  if (!Live()) return;
+  std::string completed = url;
+  std::string location = browser_.LocationUrl();
+  for (char& c : completed) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : location) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (completed == location || (!currentUrl_.empty() && completed.find(currentUrl_) != std::string::npos))
+    Post([this] { HandlePageComplete(); });
+}
+
+void SiteLane::OnNavigateError(const std::string& url, int code, const std::string& reason) {
+  if (!Live()) return;
+  failedText_ = url + " Error code: " + std::to_string(code);
+  // Transport failures carry libcurl's words; HTTP statuses speak for themselves.
+  if (code < 100) failedText_ += " (" + reason + ")";
+  failedReason_ = code >= 100 ? "HTTP status " + std::to_string(code) : reason;
+  Post([this] { HandleNavigationError(false); });
+}
+
+void SiteLane::OnPageTimer() {
+  if (!Live()) return;
+  if (window_.readAfterTimeout_) {
+    browser_.Stop();
+    WriteEventLog("NAVIGATE ERROR, URL: " + currentUrl_ + " (timeout) Reading...");
+    Post([this] { HandlePageComplete(); });
+    return;
+  }
+  failedText_ = currentUrl_;
+  failedReason_ = "no answer within " + std::to_string(window_.connectTimeout_) + " s";
+  Post([this] { HandleNavigationError(true); });
+}
+
+void SiteLane::HandleNavigationError(bool timeout) {
+  if (!Live()) return;
+  WriteEventLog("NAVIGATE ERROR, URL: " + failedText_ + (timeout ? " (timeout)" : ""));
   if (failedText_.find(currentUrl_) == std::string::npos) return;  // a sub-document, not the page
   pageTimer_.stop();
   browser_.Stop();
@@ -435,17 +682,19 @@ void GatheringWindow::HandleNavigationError(bool timeout) {
   SkipCurrentPage();
 }
 
-void GatheringWindow::SkipCurrentPage() {
+void SiteLane::SkipCurrentPage() {
   if (listPhase_) {
     plan_.SkipNewsStep();
     StartNextMask();
     return;
   }
+  // Another site that lists the page may still bring it.
+  if (window_.parallel()) window_.Unclaim(currentUrl_);
   if (!state_.links.empty()) state_.links.erase(state_.links.begin());
   RequestNextUnstoredLink();
 }
 
-void GatheringWindow::RequestNextUnstoredLink() {
+void SiteLane::RequestNextUnstoredLink() {
   Database* db = ProcessDatabase();
   while (!state_.links.empty()) {
     if (db && IsStoredAddress(*db, state_.links.front().address)) {
@@ -458,12 +707,12 @@ void GatheringWindow::RequestNextUnstoredLink() {
   StartNextMask();
 }
 
-void GatheringWindow::HandlePageComplete() {
-  if (ended_) return;
+void SiteLane::HandlePageComplete() {
+  if (!Live()) return;
   if (browser_.Busy()) browser_.Stop();
   // What is left of the page's time-out is the parse's; a page read after its
   // time-out gets a time-out of its own for that.
-  const int left = pageTimer_.isActive() ? pageTimer_.remainingTime() : connectTimeout_ * 1000;
+  const int left = pageTimer_.isActive() ? pageTimer_.remainingTime() : window_.connectTimeout_ * 1000;
   pageBudget_ = std::chrono::milliseconds(std::max(left, 0));
   pageTimer_.stop();
   const BrowserDocument* doc = browser_.Document();
@@ -477,7 +726,7 @@ void GatheringWindow::HandlePageComplete() {
   ProcessPage(*doc);
 }
 
-void GatheringWindow::ProcessPage(const BrowserDocument& doc) {
+void SiteLane::ProcessPage(const BrowserDocument& doc) {
   const DateTime now = DateTime::Now();
   state_.BeginPage(now);
   state_.list_phase = listPhase_;
@@ -503,7 +752,10 @@ void GatheringWindow::ProcessPage(const BrowserDocument& doc) {
       ApplyLinkDates(*mask_, Settings::Shared().ReadInt(kDownloadSection, "Days", 0), now, state_);
       if (Database* db = ProcessDatabase()) {
         // One compaction: erasing one by one is quadratic on long lists.
-        std::erase_if(state_.links, [db](const NewsLink& link) { return IsStoredAddress(*db, link.address); });
+        const bool parallel = window_.parallel();
+        std::erase_if(state_.links, [this, db, parallel](const NewsLink& link) {
+          return IsStoredAddress(*db, link.address) || (parallel && window_.Claimed(link.address));
+        });
       }
     }
     if (state_.links.empty()) {
@@ -520,8 +772,8 @@ void GatheringWindow::ProcessPage(const BrowserDocument& doc) {
   NextNewsPage();
 }
 
-void GatheringWindow::NextNewsPage() {
-  if (ended_) return;
+void SiteLane::NextNewsPage() {
+  if (!Live()) return;
   if (!state_.links.empty()) state_.links.erase(state_.links.begin());
   if (!state_.links.empty()) {
     RequestFirstLink();
@@ -530,7 +782,7 @@ void GatheringWindow::NextNewsPage() {
   }
 }
 
-void GatheringWindow::StoreItem() {
+void SiteLane::StoreItem() {
   FinishedNewsItem finished = FinishNewsItem(state_, currentUrl_);
   state_.ClearNewsItem();
   auto item = std::make_shared<NewsItemRecord>();
@@ -545,11 +797,16 @@ void GatheringWindow::StoreItem() {
   }
   for (auto& image : finished.images) item->images.push_back({std::move(image.source), std::move(image.caption)});
   const std::string address = currentUrl_;
-  const size_t images = loadImages_ ? item->images.size() : 0;
+  const bool loadImages = window_.loadImages_;
+  const size_t images = loadImages ? item->images.size() : 0;
+  SharedStore shared;
+  shared.writer = &window_.storeWriter_;
+  shared.skipStored = window_.parallel();
   // Images and the database wait off the main thread, so that bus calls are
-  // answered and progress is raised meanwhile.
+  // answered and progress is raised meanwhile. The images come over the
+  // lane's own connection; only the commit waits for the other lanes.
   job_.Run<StoreResult>(
-      [this, item](BackgroundJob& job) {
+      [this, item, loadImages, shared, timeout = window_.connectTimeout_](BackgroundJob& job) {
         job.SetDoing("storing the news item [" + item->address + "]");
         Database* db = job.db();
         if (!db) {
@@ -561,15 +818,15 @@ void GatheringWindow::StoreItem() {
         }
         ImageFetchOptions options;
         options.folder = ImagesFolder();
-        options.hosts = &imageHosts_;
+        options.hosts = &window_.imageHosts_;
         options.cancel = &job.cancelFlag();
-        options.retryTimeoutSeconds = std::min(connectTimeout_, 15);
+        options.retryTimeoutSeconds = std::min(timeout, 15);
         const size_t count = item->images.size();
         options.onImage = [&job, count](size_t i, const std::string& url) {
           job.SetDoing("downloading image " + std::to_string(i + 1) + " from " + std::to_string(count) + " [" +
                        url + "]");
         };
-        return StoreNewsItem(*db, *item, loadImages_, *engine_.images_, std::time(nullptr), options);
+        return StoreNewsItem(*db, *item, loadImages, images_, std::time(nullptr), options, shared);
       },
       [this, address, images, mark = autoMark_](StoreResult result) {
         NoteStoredItem(result.id, mark);
@@ -577,16 +834,19 @@ void GatheringWindow::StoreItem() {
       });
 }
 
-void GatheringWindow::OnItemStored(const std::string& address, size_t images, const StoreResult& result) {
-  if (ended_) return;
-  if (result.id < 0) ReportStatus("Can not store the news item [" + address + "]: " + result.why + ".");
-  if (result.imagesFailed > 0)
+void SiteLane::OnItemStored(const std::string& address, size_t images, const StoreResult& result) {
+  if (!Live()) return;
+  if (result.id < 0 && !result.duplicate) {
+    ReportStatus("Can not store the news item [" + address + "]: " + result.why + ".");
+    if (window_.parallel()) window_.Unclaim(address);
+  }
+  if (result.imagesFailed > 0 && !result.duplicate)
     ReportStatus(std::to_string(result.imagesFailed) + " of " + std::to_string(images) + " images of [" + address +
                  "] could not be downloaded.");
   NextNewsPage();
 }
 
-std::string GatheringWindow::WaitingText() const {
+std::string SiteLane::WaitingText() const {
   using namespace std::chrono;
   if (job_.busy()) {
     steady_clock::duration since{};
@@ -595,24 +855,13 @@ std::string GatheringWindow::WaitingText() const {
     return "Still " + doing + " (" + std::to_string(duration_cast<seconds>(since).count()) + " s).";
   }
   if (!pageTimer_.isActive()) return {};
-  const std::string what = phase_ == Phase::kUpdates ? "the updates server [" + updates_.catalogueUrl + "]"
-                                                     : "the page [" + currentUrl_ + "]";
-  return "Still waiting for " + what + " (" +
+  return "Still waiting for the page [" + currentUrl_ + "] (" +
          std::to_string(duration_cast<seconds>(steady_clock::now() - waitSince_).count()) + " s of " +
-         std::to_string(connectTimeout_) + " s).";
+         std::to_string(window_.connectTimeout_) + " s).";
 }
 
-void GatheringWindow::OnHeartbeat() {
-  if (ended_) return;
-  // Silence would look like a stuck engine to whoever watches the run.
-  if (std::chrono::steady_clock::now() - engine_.lastStatus_ < std::chrono::milliseconds(engine_.heartbeatMs_))
-    return;
-  const std::string text = WaitingText();
-  if (!text.empty()) ReportStatus(text);
-}
-
-void GatheringWindow::NoteStoredItem(int64_t id, int mark) {
-  if (id < 0 || ended_) return;
+void SiteLane::NoteStoredItem(int64_t id, int mark) {
+  if (id < 0 || !Live()) return;
   if (PairRun* pair = health_.Current()) {
     ++pair->itemsStored;
     if (mark & 1) ++pair->autoItems;
@@ -620,14 +869,14 @@ void GatheringWindow::NoteStoredItem(int64_t id, int mark) {
   if (mark != 0 && OpenDatabase() == 0) MarkAutoItem(*ProcessDatabase(), id, static_cast<AutoMark>(mark));
 }
 
-void GatheringWindow::AfterListWalk(const HtmlDocument& page, const BrowserDocument& doc) {
+void SiteLane::AfterListWalk(const HtmlDocument& page, const BrowserDocument& doc) {
   PairRun* pair = health_.Current();
   if (pair) {
     pair->listLoaded = true;
     pair->linksFound = int(state_.links.size());
   }
-  if (!state_.links.empty() || !autoNews_.autoExtract) return;
-  std::vector<NewsLink> links = FeedLinks(page, doc.bytes, updatesHttp_);
+  if (!state_.links.empty() || !window_.autoNews_.autoExtract) return;
+  std::vector<NewsLink> links = FeedLinks(page, doc.bytes, window_.updatesHttp_);
   if (links.empty()) return;
   WriteEventLog("Site: [" + plan_.CurrentSite() + "], Category: [" + plan_.CurrentCategory() + "] " +
                 std::to_string(links.size()) + " links taken from the site's feed");
@@ -636,7 +885,7 @@ void GatheringWindow::AfterListWalk(const HtmlDocument& page, const BrowserDocum
   state_.links = std::move(links);
 }
 
-void GatheringWindow::AfterNewsWalk(const PagePtr& page, std::chrono::steady_clock::time_point deadline) {
+void SiteLane::AfterNewsWalk(const PagePtr& page, std::chrono::steady_clock::time_point deadline) {
   autoMark_ = feedCategory_ ? static_cast<int>(AutoMark::kFeedLink) : 0;
   PairRun* pair = health_.Current();
   if (pair) {
@@ -645,7 +894,7 @@ void GatheringWindow::AfterNewsWalk(const PagePtr& page, std::chrono::steady_clo
     if (state_.body.empty()) ++pair->emptyBodies;
     if (state_.title.empty()) ++pair->emptyTitles;
   }
-  if (!state_.body.empty() || !autoNews_.autoExtract) return;
+  if (!state_.body.empty() || !window_.autoNews_.autoExtract) return;
   state_.ClearNewsItem();
   // Under what is left of the page's time-out, as the parse: a hostile page
   // must not hold up the run. The work gets its own buffers (the links stay).
@@ -674,22 +923,13 @@ void GatheringWindow::AfterNewsWalk(const PagePtr& page, std::chrono::steady_clo
   if (!state_.links.empty() && !state_.links.front().date.valid() && r.date.valid()) state_.links.front().date = r.date;
 }
 
-void GatheringWindow::FinishPairHealth() {
+void SiteLane::FinishPairHealth() {
   health_.Finish(OpenDatabase() == 0 ? ProcessDatabase() : nullptr, [this](const std::string& s) { ReportStatus(s); },
-                 &updatesHttp_, &updates_, autoNews_.reportBroken);
+                 &window_.updatesHttp_, &window_.updates_, window_.autoNews_.reportBroken);
 }
 
-bool GatheringWindow::BuildPlan() {
-  plan_.Clear();
-  if (OpenDatabase() != 0) return false;
-  std::vector<PlanRow> rows;
-  if (ReadPlanRows(*ProcessDatabase(), &rows, autoNews_.autoExtract) != 0) return false;
-  plan_.Build(rows);
-  return true;
-}
-
-void GatheringWindow::StartNextMask() {
-  if (ended_) return;
+void SiteLane::StartNextMask() {
+  if (!Live()) return;
   FinishPairHealth();
   listPhase_ = true;
   state_.links.clear();  // whatever the last category left is abandoned
@@ -700,18 +940,20 @@ void GatheringWindow::StartNextMask() {
   ArmAndRequest();
 }
 
-GatheringWindow::LoadResult GatheringWindow::LoadMask(MaskPhase phase) {
+SiteLane::LoadResult SiteLane::LoadMask(MaskPhase phase) {
   mask_.reset();
   const int id = plan_.NextMaskId();
   if (id == -1) {
-    EndOfRun();
+    FinishPairHealth();
+    active_ = false;
+    window_.OnLaneDone(*this);
     return LoadResult::kFailed;
   }
   StoredMask row;
   if (OpenDatabase() != 0 || ReadStoredMask(*ProcessDatabase(), id, &row) != 0) {
     WriteEventLog(kDownloadCompleted);
-    if (engine_.runStatus_ == 32) ReportStatus(kCannotOpen);
-    Finish();
+    if (window_.runStatus() == 32) ReportStatus(kCannotOpen);
+    window_.Finish();
     return LoadResult::kFailed;
   }
   if (phase == MaskPhase::kNews && row.version == 0) {
@@ -728,14 +970,14 @@ GatheringWindow::LoadResult GatheringWindow::LoadMask(MaskPhase phase) {
     WriteEventLog(text);
     ReportStatus(text);
     ResetMask(*ProcessDatabase(), id);
-    Finish();
+    window_.Finish();
     return LoadResult::kFailed;
   }
   if (loaded.outcome != MaskLoadOutcome::kLoaded) {
     const std::string text = std::string("ERROR loading mask : ") + MaskFailureName(loaded.outcome);
     WriteEventLog(text);
     ReportStatus(text);
-    if (phase == MaskPhase::kNews && autoNews_.autoExtract) {
+    if (phase == MaskPhase::kNews && window_.autoNews_.autoExtract) {
       // An empty news mask: the pages are read by automatic extraction.
       maskRow_ = row;
       return LoadResult::kLoaded;
@@ -751,33 +993,14 @@ GatheringWindow::LoadResult GatheringWindow::LoadMask(MaskPhase phase) {
   return LoadResult::kLoaded;
 }
 
-void GatheringWindow::EndOfRun() {
-  FinishPairHealth();
-  WriteEventLog(kDownloadCompleted);
-  if (engine_.runStatus_ == 1) {
-    if (!plan_.empty()) {
-      if (Database* db = ProcessDatabase()) {
-        db->Begin();
-        db->Commit();
-      }
-      CloseDatabase();
-      ReportStatus(kDownloadCompleted);
-    } else {
-      ReportStatus(kSelectCategories);
-      WriteEventLog(kSelectCategories);
-    }
-  }
-  Finish();
-}
-
-void GatheringWindow::ArmAndRequest() {
-  pageTimer_.start(connectTimeout_ * 1000);
+void SiteLane::ArmAndRequest() {
+  pageTimer_.start(window_.connectTimeout_ * 1000);
   waitSince_ = std::chrono::steady_clock::now();
   Post([this] { Navigate(); });
 }
 
-void GatheringWindow::Navigate() {
-  if (ended_) return;
+void SiteLane::Navigate() {
+  if (!Live()) return;
   WriteEventLog("Start download site: " + currentUrl_);
   ReportStatus(ProgressText());
   if (!formFields_.empty()) {
@@ -791,12 +1014,22 @@ void GatheringWindow::Navigate() {
   }
 }
 
-void GatheringWindow::RequestFirstLink() {
+void SiteLane::RequestFirstLink() {
+  // Side by side, a page another lane has taken is passed over like a
+  // stored one.
+  if (window_.parallel()) {
+    while (!state_.links.empty() && !window_.Claim(state_.links.front().address))
+      state_.links.erase(state_.links.begin());
+    if (state_.links.empty()) {
+      StartNextMask();
+      return;
+    }
+  }
   currentUrl_ = state_.links.front().address;
   ArmAndRequest();
 }
 
-std::string GatheringWindow::ProgressText() const {
+std::string SiteLane::ProgressText() const {
   std::string text = "Site: [" + plan_.CurrentSite() + "], Category: [" + plan_.CurrentCategory() + "] ";
   if (listPhase_) {
     text += "<News searching...>";

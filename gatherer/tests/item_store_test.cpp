@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <mutex>
 
 #include "engine_home.h"
 #include "fixture_server.h"
@@ -335,6 +336,38 @@ TEST_F(ImageTest, ABusyDatabaseIsTriedAgainAndAFailureIsToldNotHidden) {
   EXPECT_FALSE(IsStoredAddress(home.db(), "http://x/2"));
   EXPECT_EQ(Files(folder), std::vector<std::string>{std::to_string(Rows(home).size()) + "_0"});
   EXPECT_NE(home.Log().find("Can not store news item http://x/2: the news database stayed busy"), std::string::npos);
+}
+
+// Two runs storing side by side: the second to bring an address stores
+// nothing and keeps no file, and a new address goes in as usual.
+TEST_F(ImageTest, SkipStoredDropsAnAddressStoredMeanwhileWithItsFiles) {
+  EngineHome home;
+  int pair = static_cast<int>(home.AddPair("S", "C", true));
+  const std::string folder = home.dir() + "/Images/";
+  std::unique_ptr<Database> other;
+  ASSERT_EQ(Database::Open(home.dbPath(), Database::Mode::kExisting, &other), 0);
+  HttpSession http;
+  ImageFetchOptions options;
+  options.folder = folder;
+  std::mutex writer;
+  SharedStore shared{&writer, true};
+
+  NewsItemRecord item = Item("http://x/1", pair);
+  item.images = {{main_.Url("/a.png"), "c"}};
+  const StoreResult first = StoreNewsItem(home.db(), item, true, http, std::time(nullptr), options, shared);
+  ASSERT_GT(first.id, 0);
+  const StoreResult again = StoreNewsItem(*other, item, true, http, std::time(nullptr), options, shared);
+  EXPECT_TRUE(again.duplicate);
+  EXPECT_EQ(again.id, -1);
+  EXPECT_EQ(home.Count("SELECT count(*) FROM newsitem"), 1);
+  EXPECT_EQ(Rows(home).size(), 1u);
+  EXPECT_EQ(Files(folder), std::vector<std::string>{std::to_string(first.id) + "_0"});
+  EXPECT_NE(home.Log().find("News item http://x/1 is stored already; it is not stored again."), std::string::npos);
+
+  NewsItemRecord fresh = Item("http://x/2", pair);
+  const StoreResult stored = StoreNewsItem(*other, fresh, true, http, std::time(nullptr), options, shared);
+  EXPECT_FALSE(stored.duplicate);
+  EXPECT_GT(stored.id, first.id);
 }
 
 TEST(OrphanImagesTest, FilesThatNoRowNamesAndLeftoverPartsGo) {

@@ -25,6 +25,27 @@ TEST(MaskPlanTest, VisitsListThenNewsMaskOfEveryCompleteCategory) {
   EXPECT_EQ(plan.NextMaskId(), -1);
 }
 
+// A site the mask order visits twice stays one unit, its visits in order, so
+// that two lanes never walk the same site at once.
+TEST(MaskPlanTest, SplittingBySiteKeepsEachSitesVisitsTogetherAndInOrder) {
+  MaskPlan plan;
+  plan.Build({{1, 0, "A", "x"}, {2, 1, "A", "x"},
+              {3, 0, "B", "y"}, {4, 1, "B", "y"},
+              {5, 0, "A", "z"}, {6, 1, "A", "z"},
+              {7, 0, "C", "only"}});
+  ASSERT_EQ(plan.sites().size(), 4u);
+  std::vector<MaskPlan> sites = plan.SplitBySite();
+  ASSERT_EQ(sites.size(), 3u);
+  EXPECT_EQ(Drain(sites[0]), (std::vector<int>{1, 2, 5, 6}));
+  EXPECT_EQ(sites[0].CurrentSite(), "GetCurSite:2 ERROR");
+  EXPECT_EQ(sites[1].NextMaskId(), 3);
+  EXPECT_EQ(sites[1].CurrentSite(), "B");
+  EXPECT_EQ(sites[1].CurrentCategory(), "y");
+  EXPECT_EQ(Drain(sites[2]), std::vector<int>{});
+  // The whole plan is left as it was.
+  EXPECT_EQ(Drain(plan), (std::vector<int>{1, 2, 3, 4, 5, 6}));
+}
+
 TEST(MaskPlanTest, SkippingTheNewsStepMovesToTheNextCategory) {
   MaskPlan plan;
   plan.Build({{1, 0, "A", "x"}, {2, 1, "A", "x"}, {3, 0, "A", "y"}, {4, 1, "A", "y"}});
