@@ -139,6 +139,12 @@ std::string Statement::Text(int column, size_t bufferSize) const {
   return bufferSize ? FitBuffer(s, bufferSize) : std::string(s);
 }
 
+std::string_view Statement::TextView(int column) const {
+  const unsigned char* p = sqlite3_column_text(stmt_, column);
+  if (!p) return {};
+  return {reinterpret_cast<const char*>(p), static_cast<size_t>(sqlite3_column_bytes(stmt_, column))};
+}
+
 std::optional<std::time_t> Statement::Time(int column) const {
   if (IsNull(column)) return std::nullopt;
   return ParseDbTime(Text(column));

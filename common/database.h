@@ -86,6 +86,8 @@ class Statement {
   int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
   bool IsNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
   std::string Text(int column, size_t bufferSize = 0) const;
+  // The same text without a copy: valid until the next Next() or Reset().
+  std::string_view TextView(int column) const;
   std::optional<std::time_t> Time(int column) const;
 
   // 0 while all is well; otherwise the first failure's code.

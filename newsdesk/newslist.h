@@ -78,6 +78,7 @@ class CNewsListLoaderThread {
 
  private:
   void Run(Vault& vault, Deliver deliver);
+  static constexpr int kRowsPerLock = 64;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };

@@ -15,6 +15,11 @@ namespace {
 constexpr int kMaxDepth = 400;
 // Shortest text a paragraph needs to count towards its block's score.
 constexpr int kMinParagraphChars = 25;
+// Elements of one kind whose text is read for a headline, byline or date:
+// a hostile page nesting thousands of them would otherwise make it quadratic.
+constexpr int kMaxCandidates = 32;
+// The composed body stops growing here; the store cuts it shorter anyway.
+constexpr size_t kFullBody = 4 * (kMaxBodyChars + 1);
 
 bool Contains(std::string_view hay, std::string_view needle) {
   return hay.find(needle) != std::string_view::npos;
@@ -136,6 +141,7 @@ struct PageFigures {
   std::vector<int> links;  // of which inside links
   std::vector<int> paragraphs;
   std::vector<int> images;
+  std::vector<int> commas;
   std::vector<unsigned char> invisible;
 };
 
@@ -146,6 +152,7 @@ PageFigures Measure(const HtmlDocument& page) {
   f.links.assign(size_t(n), 0);
   f.paragraphs.assign(size_t(n), 0);
   f.images.assign(size_t(n), 0);
+  f.commas.assign(size_t(n), 0);
   f.invisible.assign(size_t(n), 0);
   std::vector<HtmlDocument::ChildNode> kids;
   // Children have higher ids than their parents, so a reverse pass sees every
@@ -156,13 +163,15 @@ PageFigures Measure(const HtmlDocument& page) {
       f.invisible[size_t(e)] = 1;
       continue;
     }
-    int text = 0, links = 0, paragraphs = 0, images = 0;
+    int text = 0, links = 0, paragraphs = 0, images = 0, commas = 0;
     page.ChildNodes(e, kids);
     for (const auto& k : kids) {
       if (k.element < 0) {
         text += int(CountChars(k.text));
+        commas += int(std::count(k.text.begin(), k.text.end(), ','));
       } else {
         text += f.text[size_t(k.element)];
+        commas += f.commas[size_t(k.element)];
         links += f.links[size_t(k.element)];
         paragraphs += f.paragraphs[size_t(k.element)];
         images += f.images[size_t(k.element)];
@@ -175,6 +184,7 @@ PageFigures Measure(const HtmlDocument& page) {
     f.links[size_t(e)] = links;
     f.paragraphs[size_t(e)] = paragraphs;
     f.images[size_t(e)] = images;
+    f.commas[size_t(e)] = commas;
   }
   return f;
 }
@@ -273,8 +283,7 @@ int Extractor::ChooseMainBlock() {
     int chars = fig_.text[size_t(e)];
     if (chars < kMinParagraphChars) continue;
     if (tag == "TD" && HasBlockChild(page_, e)) continue;  // a layout cell, scored by its paragraphs
-    std::string text = ParagraphText(page_, e);
-    double s = 1.0 + double(std::count(text.begin(), text.end(), ',')) + std::min(chars / 100, 3);
+    double s = 1.0 + double(fig_.commas[size_t(e)]) + std::min(chars / 100, 3);
     s *= 1.0 - std::min(1.0, LinkDensity(fig_, e));
     int level = 0;
     for (int a = page_.Parent(e); a >= 0 && level < 5; a = page_.Parent(a), ++level) {
@@ -353,6 +362,7 @@ bool Extractor::Drop(int e, int main) const {
 }
 
 void Extractor::EmitText(std::string_view text) {
+  if (state_.body.size() >= kFullBody) return;
   for (size_t i = 0; i < text.size(); ++i) {
     bool nbsp = text.compare(i, 2, "\xC2\xA0") == 0;
     if (IsAsciiSpace(text[i]) || nbsp) {
@@ -758,7 +768,11 @@ bool IsSitePartOf(const std::string& h, const std::string& title) {
   return false;
 }
 
-std::string AutoTitle(const HtmlDocument& page) {
+// Whether the element holds more visible text than max characters; never,
+// without figures.
+bool Longer(const PageFigures* fig, int e, int max) { return fig && fig->text[size_t(e)] > max; }
+
+std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
   std::string title;
   std::vector<std::string> headlines;
   std::vector<std::string> thirds;  // third-level headings: mostly sections, sometimes a blog's headline
@@ -771,10 +785,10 @@ std::string AutoTitle(const HtmlDocument& page) {
       for (const auto& k : kids)
         if (k.element < 0) t += k.text;
       title = CleanText(t);
-    } else if ((tag == "H1" || tag == "H2") && headlines.size() < 16) {
+    } else if ((tag == "H1" || tag == "H2") && headlines.size() < 16 && !Longer(fig, e, 1000)) {
       std::string h = CleanText(page.InnerText(e));
       if (!h.empty()) headlines.push_back(h);
-    } else if (tag == "H3" && thirds.size() < 16) {
+    } else if (tag == "H3" && thirds.size() < 16 && !Longer(fig, e, 1000)) {
       std::string h = CleanText(page.InnerText(e));
       if (!h.empty()) thirds.push_back(h);
     }
@@ -799,14 +813,15 @@ std::string AutoTitle(const HtmlDocument& page) {
   for (const std::string& h : thirds)
     if (Utf8Length(h) >= 15 && title.rfind(h, 0) == 0 && title.size() > h.size() && title[h.size()] == ' ') return h;
   // Headlines named as such by their markup, when they agree with the title.
-  for (int e = 0; e < page.ElementCount(); ++e) {
+  for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
     std::string_view tag = page.TagName(e);
     if (!TagIn(tag, {"H1", "H2", "H3"})) continue;
     std::string h = Hints(page, e);
     bool named = page.Attribute(e, "itemprop") == "headline" ||
                  AnyOf(h, {"entry-title", "post-title", "article-title", "article__title", "headline",
                            "story-title", "news-title", "articletitle", "posttitle"});
-    if (!named || AnyOf(h, {"sub", "teaser", "related", "widget", "sidebar"})) continue;
+    if (!named || AnyOf(h, {"sub", "teaser", "related", "widget", "sidebar"}) || Longer(fig, e, 1000)) continue;
+    ++tries;
     std::string text = CleanText(page.InnerText(e));
     if (Utf8Length(text) < 3 || Utf8Length(text) > 300) continue;
     if ((title.empty() && og.empty()) || WordOverlap(text, title + " " + og) >= 0.5) return text;
@@ -820,13 +835,14 @@ std::string AutoTitle(const HtmlDocument& page) {
   return headlines.empty() ? std::string() : headlines[0];
 }
 
-std::string AutoAuthor(const HtmlDocument& page) {
+std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig) {
   // Visible bylines first: they are what the reader of the page sees.
-  for (int e = 0; e < page.ElementCount(); ++e) {
+  for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
     std::string_view tag = page.TagName(e);
     if (IsInvisibleTag(tag) && tag != "!") continue;
     std::string itemprop = page.Attribute(e, "itemprop");
-    if (itemprop == "author" || itemprop == "creator") {
+    if ((itemprop == "author" || itemprop == "creator") && !Longer(fig, e, 300)) {
+      ++tries;
       std::string name;
       if (tag == "META" || tag == "LINK") name = page.Attribute(e, "content");
       for (int c : page.Children(e))
@@ -836,11 +852,13 @@ std::string AutoAuthor(const HtmlDocument& page) {
       name = CleanByline(name);
       if (PlausibleName(name) && !LooksLikeAddress(name)) return name;
     }
-    if (tag == "BYLINE") {
+    if (tag == "BYLINE" && !Longer(fig, e, 300)) {
+      ++tries;
       std::string name = CleanByline(page.InnerText(e));
       if (PlausibleName(name)) return name;
     }
-    if (tag == "A" && AsciiLower(page.Attribute(e, "rel")) == "author") {
+    if (tag == "A" && AsciiLower(page.Attribute(e, "rel")) == "author" && !Longer(fig, e, 300)) {
+      ++tries;
       std::string name = CleanByline(page.InnerText(e));
       if (PlausibleName(name)) return name;
     }
@@ -853,10 +871,13 @@ std::string AutoAuthor(const HtmlDocument& page) {
            Contains(l, ".de") || Contains(l, ".com") || Contains(l, ".at") || Contains(l, ".ch");
   };
   if (PlausibleName(ld) && !site_like(ld)) return ld;
-  for (int e = 0; e < page.ElementCount(); ++e) {
+  for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
     std::string h = Hints(page, e);
     if (!AnyOf(h, {"byline", "author", "autor", "verfasser", "writer"})) continue;
-    if (AnyOf(h, {"comment", "authorbox", "author-box", "about", "bio", "avatar", "image", "img"})) continue;
+    if (AnyOf(h, {"comment", "authorbox", "author-box", "about", "bio", "avatar", "image", "img"}) ||
+        Longer(fig, e, 300))
+      continue;
+    ++tries;
     std::string name = CleanByline(page.InnerText(e));
     if (PlausibleName(name) && Utf8Length(name) >= 3) return name;
   }
@@ -868,7 +889,7 @@ std::string AutoAuthor(const HtmlDocument& page) {
   return {};
 }
 
-DateTime AutoDate(const HtmlDocument& page) {
+DateTime DateOf(const HtmlDocument& page, const PageFigures* fig) {
   DateTime d;
   for (const char* key : {"article:published_time", "datePublished", "og:published_time", "date", "pubdate",
                           "publishdate", "dc.date", "dcterms.date", "article:modified_time"}) {
@@ -878,9 +899,10 @@ DateTime AutoDate(const HtmlDocument& page) {
     size_t at = json.find("\"datePublished\"");
     if (at != std::string::npos && ParseIsoDate(JsonString(json, at + 15), d)) return d;
   }
-  for (int e = 0; e < page.ElementCount(); ++e) {
+  for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
     std::string_view tag = page.TagName(e);
-    if (tag == "TIME" || page.Attribute(e, "itemprop") == "datePublished") {
+    if ((tag == "TIME" || page.Attribute(e, "itemprop") == "datePublished") && !Longer(fig, e, 300)) {
+      ++tries;
       std::string v = page.Attribute(e, "datetime");
       if (v.empty()) v = page.Attribute(e, "content");
       if (ParseIsoDate(v, d)) return d;
@@ -891,6 +913,10 @@ DateTime AutoDate(const HtmlDocument& page) {
   }
   return DateTime{};
 }
+
+std::string AutoTitle(const HtmlDocument& page) { return TitleOf(page, nullptr); }
+std::string AutoAuthor(const HtmlDocument& page) { return AuthorOf(page, nullptr); }
+DateTime AutoDate(const HtmlDocument& page) { return DateOf(page, nullptr); }
 
 // Characters of a composed body that a reader sees as text.
 size_t VisibleBodyChars(std::string_view body) {
@@ -940,9 +966,9 @@ AutoExtractResult AutoExtract(const HtmlDocument& page, ExtractionState& state) 
   if (chars == 0) return result;  // pictures alone are no news text
   state = std::move(strict);
   result.found = true;
-  state.title = AutoTitle(page);
-  state.author = AutoAuthor(page);
-  result.date = AutoDate(page);
+  state.title = TitleOf(page, &fig);
+  state.author = AuthorOf(page, &fig);
+  result.date = DateOf(page, &fig);
   return result;
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "like.h"
@@ -135,6 +136,77 @@ TEST_F(DBManagerTest, NewsWithoutASiteAreListedLastInSiteAndCategorySorts) {
   }
   m_.SetSort(3);
   EXPECT_EQ(Titles().size(), 6u);
+}
+
+// The rows name their pair; the names are read once per list, so a pair
+// made while a list runs, a renamed site and a pair whose site is gone must
+// still come out right.
+TEST_F(DBManagerTest, ListedNamesFollowThePairsAsTheyAreWhenListed) {
+  auto names = [&] {
+    std::vector<std::string> out;
+    EXPECT_TRUE(m_.BeginNewsListEnum());
+    while (const CNewsListItemStruct* item = m_.EnumNextNewsListItem())
+      out.push_back(item->title + "|" + item->site + "|" + item->category);
+    m_.EndNewsListEnum();
+    return out;
+  };
+  m_.SetSort(1);  // Arts, Sport, World: World's pairs are read when its turn comes
+  m_.SetSortOrder(1);
+  ASSERT_TRUE(m_.BeginNewsListEnum());
+  const CNewsListItemStruct* first = m_.EnumNextNewsListItem();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->site + "|" + first->category, "gamma|Arts");
+  {
+    std::unique_ptr<Database> other;
+    ASSERT_EQ(Database::Open(path_, Database::Mode::kExisting, &other), 0);
+    Add(*other, EnsurePair(*other, "Delta", "World"), "Late pair", "2024-03-06 00:00:00", "x");
+  }
+  std::vector<std::string> rest;
+  while (const CNewsListItemStruct* item = m_.EnumNextNewsListItem())
+    rest.push_back(item->title + "|" + item->site + "|" + item->category);
+  m_.EndNewsListEnum();
+  ASSERT_FALSE(rest.empty());
+  EXPECT_EQ(std::count(rest.begin(), rest.end(), "Late pair|Delta|World"), 1);
+
+  ASSERT_EQ(m_.database()->Exec("UPDATE news_config SET site_name = 'Alpha Renamed' WHERE site_name = 'Alpha'"), 0);
+  m_.SetSort(3);
+  std::vector<std::string> all = names();
+  EXPECT_EQ(std::count(all.begin(), all.end(), "Storm warning|Alpha Renamed|World"), 1);
+
+  // A pair whose site is gone: no site name, and last in the site sort.
+  ASSERT_EQ(m_.database()->Exec("PRAGMA foreign_keys = OFF; DELETE FROM news_config WHERE site_name = 'gamma';"
+                                " PRAGMA foreign_keys = ON"),
+            0);
+  m_.SetSort(0);
+  m_.SetSortOrder(1);
+  all = names();
+  ASSERT_EQ(all.size(), 6u);
+  EXPECT_EQ(all.back(), "zebra painting sold||Arts");
+}
+
+// Marking many rows at once: duplicates, unknown ids and rows already in
+// that state change nothing else, and the rest all change.
+TEST_F(DBManagerTest, MarkingManyRowsChangesExactlyThoseRows) {
+  std::vector<int32_t> ids = Ids();
+  ASSERT_EQ(ids.size(), 5u);
+  ASSERT_EQ(m_.MarkAsRead(ids[2], true), 0);
+  EXPECT_EQ(m_.MarkAsRead(std::vector<int32_t>{ids[3], ids[0], ids[3], 99999, ids[2]}, true), 0);
+  auto readIds = [&] {
+    std::vector<int32_t> out;
+    EXPECT_TRUE(m_.BeginNewsListEnum());
+    while (const CNewsListItemStruct* item = m_.EnumNextNewsListItem())
+      if (item->read) out.push_back(item->id);
+    m_.EndNewsListEnum();
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  std::vector<int32_t> expected{ids[0], ids[2], ids[3]};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(readIds(), expected);
+  EXPECT_EQ(m_.MarkAsRead(std::vector<int32_t>{ids[0], ids[2]}, false), 0);
+  EXPECT_EQ(readIds(), std::vector<int32_t>{ids[3]});
+  EXPECT_EQ(m_.MarkAsRead(std::vector<int32_t>{}, true), 0);
+  EXPECT_EQ(readIds(), std::vector<int32_t>{ids[3]});
 }
 
 TEST_F(DBManagerTest, RecordCarriesNamesDateAndReadFlag) {

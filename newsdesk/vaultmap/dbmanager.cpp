@@ -24,6 +24,12 @@ int Number(std::string_view s, size_t from, size_t count) {
 
 std::string Contains(const std::string& escaped) { return "%" + escaped + "%"; }
 
+// Every pair's site and category name; a pair without one has "".
+constexpr const char* kPairNamesSql =
+    "SELECT r.id, c.site_name, k.name FROM site_cat_rel r"
+    " LEFT JOIN news_config c ON c.id = r.fk_news_config"
+    " LEFT JOIN news_cat k ON k.id = r.fk_news_cat";
+
 const char* SortExpression(int column) {
   switch (column) {
     case 1: return "k.name COLLATE NOCASE";
@@ -60,21 +66,24 @@ const bool g_locksPerOpenFile = HoldDatabaseLocksPerOpenFile();
 
 }  // namespace
 
-std::time_t CDBManager::ListTime(const Statement& s, int column) {
-  std::string text = s.Text(column);
-  std::string_view t(text);
+std::time_t CDBManager::ListTime(std::string_view t) {
   // "YYYY-MM-DD HH:MM:SS": the hour goes through mktime once, the rest is added.
   if (t.size() == 19 && Digits(t, 0, 4) && t[4] == '-' && Digits(t, 5, 2) && t[7] == '-' && Digits(t, 8, 2) &&
       t[10] == ' ' && Digits(t, 11, 2) && t[13] == ':' && Digits(t, 14, 2) && t[16] == ':' && Digits(t, 17, 2) &&
       Number(t, 14, 2) < 60 && Number(t, 17, 2) < 60) {
     int64_t hour = ((static_cast<int64_t>(Number(t, 0, 4)) * 100 + Number(t, 5, 2)) * 100 + Number(t, 8, 2)) * 100 +
                    Number(t, 11, 2);
-    auto it = hourCache_.find(hour);
-    if (it == hourCache_.end()) {
-      if (hourCache_.size() > 100000) hourCache_.clear();
-      it = hourCache_.emplace(hour, ParseDbTime(std::string(t.substr(0, 13)) + ":00:00").value_or(-1)).first;
+    // Neighbouring rows often share the hour (always in a date sort).
+    if (hour != lastHour_) {
+      auto it = hourCache_.find(hour);
+      if (it == hourCache_.end()) {
+        if (hourCache_.size() > 100000) hourCache_.clear();
+        it = hourCache_.emplace(hour, ParseDbTime(std::string(t.substr(0, 13)) + ":00:00").value_or(-1)).first;
+      }
+      lastHour_ = hour;
+      lastHourTime_ = it->second;
     }
-    if (it->second != -1) return it->second + Number(t, 14, 2) * 60 + Number(t, 17, 2);
+    if (lastHourTime_ != -1) return lastHourTime_ + Number(t, 14, 2) * 60 + Number(t, 17, 2);
   }
   return ParseDbTime(t).value_or(0);
 }
@@ -196,19 +205,17 @@ bool CDBManager::AppendFilterCondition(int32_t filterId, bool indexed, std::stri
 // title or date sort walks an index, and a site or category sort walks the
 // sites (categories) in name order, merging the date-ordered news of each
 // one's site/category pairs: the first row comes at once and nothing is sorted.
+// The rows carry their pair's id only; the few pairs' names are read once per
+// list, so a sorted list reads nothing but its covering index.
 bool CDBManager::BeginNewsListEnum() {
   streams_.clear();
   currentResult_.clear();
   groups_.clear();
   nextGroup_ = 0;
   if (!db_) return Fail(SQLITE_MISUSE);
-  std::string sql =
-      "SELECT n.id, c.site_name, k.name, n.publication_date, n.title, n.is_read"
-      " FROM newsitem n"
-      " LEFT JOIN site_cat_rel r ON r.id = n.fk_site_cat_rel"
-      " LEFT JOIN news_config c ON c.id = r.fk_news_config"
-      " LEFT JOIN news_cat k ON k.id = r.fk_news_cat"
-      " WHERE n.is_del = 0";
+  if (!LoadPairNames()) return false;
+  const std::string select = "SELECT n.id, n.fk_site_cat_rel, n.publication_date, n.title, n.is_read FROM newsitem n";
+  std::string sql = " WHERE n.is_del = 0";
   std::vector<SqlValue> params;
   if (unreadOnly) sql += " AND n.is_read = 0";
   if (!pairs_.empty()) {
@@ -245,19 +252,41 @@ bool CDBManager::BeginNewsListEnum() {
     groups_.push_back(-1);
     pairsSql_ = sortColumn_ == 0 ? "SELECT id FROM site_cat_rel WHERE fk_news_config = ? ORDER BY id"
                                  : "SELECT id FROM site_cat_rel WHERE fk_news_cat = ? ORDER BY id";
-    pairSql_ = sql + " AND n.fk_site_cat_rel = ? ORDER BY n.publication_date DESC, n.id DESC";
-    orphanSql_ = sql + " AND (r.id IS NULL OR " + (sortColumn_ == 0 ? "c.id" : "k.id") + " IS NULL)" +
-                 " ORDER BY n.publication_date DESC, n.id DESC";
+    pairSql_ = select + sql + " AND n.fk_site_cat_rel = ? ORDER BY n.publication_date DESC, n.id DESC";
+    orphanSql_ = select + sql + " AND (n.fk_site_cat_rel IS NULL OR NOT EXISTS (SELECT 1 FROM site_cat_rel r JOIN " +
+                 (sortColumn_ == 0 ? "news_config g ON g.id = r.fk_news_config" : "news_cat g ON g.id = r.fk_news_cat") +
+                 " WHERE r.id = n.fk_site_cat_rel)) ORDER BY n.publication_date DESC, n.id DESC";
     if (!OpenNextGroup()) return Fail(lastError_ ? lastError_ : SQLITE_ERROR);
   } else {
     // The tie-break runs the same way, so an index gives the rows in order.
     const char* dir = ascending_ ? " ASC" : " DESC";
     sql += std::string(" ORDER BY ") + SortExpression(sortColumn_) + dir + ", n.id" + dir;
-    if (!AddStream(sql, false, 0)) return false;
+    if (!AddStream(select + sql, false, 0)) return false;
   }
   restrictToFound_ = searchInFound;
   if (restrictToFound_) withinResult_ = std::unordered_set<int32_t>(lastResult_.begin(), lastResult_.end());
   return Fail(0);
+}
+
+bool CDBManager::LoadPairNames() {
+  pairNames_.clear();
+  Statement s(*db_, kPairNamesSql);
+  while (s.Next()) pairNames_[s.Int(0)] = PairNames{s.Text(1), s.Text(2)};
+  return s.error() ? Fail(s.error()) : true;
+}
+
+// A pair made after the list began is read when its first item comes.
+const CDBManager::PairNames& CDBManager::NamesOf(const Statement& row) {
+  int64_t pair = row.IsNull(1) ? -1 : row.Int(1);
+  auto it = pairNames_.find(pair);
+  if (it != pairNames_.end()) return it->second;
+  PairNames names;
+  if (pair != -1) {
+    Statement s(*db_, std::string(kPairNamesSql) + " WHERE r.id = ?");
+    s.Bind(1, pair);
+    if (s.Next()) names = PairNames{s.Text(1), s.Text(2)};
+  }
+  return pairNames_.emplace(pair, std::move(names)).first->second;
 }
 
 bool CDBManager::AddStream(const std::string& sql, bool withPair, int64_t pair) {
@@ -295,14 +324,20 @@ bool CDBManager::OpenNextGroup() {
   return true;
 }
 
+void CDBManager::ListStream::Advance() {
+  primed = true;
+  live = st->Next();
+  if (live) {
+    date = st->TextView(2);
+    id = st->Int(0);
+  }
+}
+
 const CNewsListItemStruct* CDBManager::EnumNextNewsListItem() {
   for (;;) {
     ListStream* best = nullptr;
     for (ListStream& s : streams_) {
-      if (!s.primed) {
-        s.primed = true;
-        s.live = s.st->Next();
-      }
+      if (!s.primed) s.Advance();
       if (int rc = s.st->error()) {
         Fail(rc);
         streams_.clear();
@@ -314,8 +349,8 @@ const CNewsListItemStruct* CDBManager::EnumNextNewsListItem() {
         best = &s;
         continue;
       }
-      int byDate = s.st->Text(3).compare(best->st->Text(3));
-      if (byDate > 0 || (byDate == 0 && s.st->Int(0) > best->st->Int(0))) best = &s;
+      int byDate = s.date.compare(best->date);
+      if (byDate > 0 || (byDate == 0 && s.id > best->id)) best = &s;
     }
     if (!best) {
       if (!grouped_ || !OpenNextGroup()) {
@@ -328,14 +363,16 @@ const CNewsListItemStruct* CDBManager::EnumNextNewsListItem() {
     int32_t id = static_cast<int32_t>(s.Int(0));
     bool take = !restrictToFound_ || withinResult_.count(id);
     if (take) {
+      const PairNames& names = NamesOf(s);
       newsItem_.id = id;
-      newsItem_.site = s.Text(1);
-      newsItem_.category = s.Text(2);
-      newsItem_.date = ListTime(s, 3);
-      newsItem_.title = s.Text(4);
-      newsItem_.read = s.Int(5) != 0;
+      newsItem_.pair = s.IsNull(1) ? -1 : s.Int(1);
+      newsItem_.site.assign(names.site);
+      newsItem_.category.assign(names.category);
+      newsItem_.date = ListTime(s.TextView(2));
+      newsItem_.title.assign(s.TextView(3));
+      newsItem_.read = s.Int(4) != 0;
     }
-    best->live = best->st->Next();
+    best->Advance();
     if (take) {
       currentResult_.push_back(id);
       return &newsItem_;
@@ -430,14 +467,23 @@ long CDBManager::MarkAsRead(int32_t id, bool read) {
 
 long CDBManager::MarkAsRead(const std::vector<int32_t>& ids, bool read) {
   if (!db_) return lastError_ = SQLITE_MISUSE;
+  // One statement over the ids in table order; rows already so are left
+  // alone (each change rewrites the item in every grid index).
+  std::vector<int32_t> sorted(ids);
+  std::sort(sorted.begin(), sorted.end());
+  sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+  std::string list = "[";
+  for (size_t i = 0; i < sorted.size(); ++i) {
+    if (i) list += ',';
+    list += std::to_string(sorted[i]);
+  }
+  list += ']';
   Savepoint sp(*db_);
   if (sp.status()) return lastError_ = sp.status();
-  Statement s(*db_, "UPDATE newsitem SET is_read = ? WHERE id = ?");
-  for (int32_t id : ids) {
-    s.Reset();
-    s.Bind(1, read ? 1 : 0).Bind(2, id);
-    if (int rc = s.Execute()) return lastError_ = rc;
-  }
+  Statement s(*db_,
+              "UPDATE newsitem SET is_read = ?1 WHERE id IN (SELECT value FROM json_each(?2)) AND is_read <> ?1");
+  s.Bind(1, read ? 1 : 0).Bind(2, list);
+  if (int rc = s.Execute()) return lastError_ = rc;
   int rc = sp.Release();
   Fail(rc);
   return rc;

@@ -126,7 +126,7 @@ class CDBManager {
   bool Fail(int rc);
   // A listed date: mktime reads the time-zone file on every call, so each
   // hour is converted once.
-  std::time_t ListTime(const Statement& s, int column);
+  std::time_t ListTime(std::string_view text);
   bool WriteLinks(int32_t filterId, const int32_t* categoryIds, const int32_t* siteIds, int count);
   // With `indexed`, the keyword tests go through the search index and
   // `candidates` narrows to the items the filter can match.
@@ -148,8 +148,19 @@ class CDBManager {
     std::unique_ptr<Statement> st;
     bool primed = false;
     bool live = false;
+    // The current row's merge key, read once per row.
+    std::string_view date;
+    int64_t id = 0;
+    void Advance();
   };
   bool AddStream(const std::string& sql, bool withPair, int64_t pair);
+  struct PairNames {
+    std::string site;
+    std::string category;
+  };
+  bool LoadPairNames();
+  const PairNames& NamesOf(const Statement& row);
+  std::unordered_map<int64_t, PairNames> pairNames_;  // -1: news without a pair
   bool OpenNextGroup();
 
   std::vector<ListStream> streams_;
@@ -167,6 +178,8 @@ class CDBManager {
   bool restrictToFound_ = false;
 
   std::unordered_map<int64_t, std::time_t> hourCache_;  // YYYYMMDDHH
+  int64_t lastHour_ = -1;
+  std::time_t lastHourTime_ = -1;
 
   CNewsInfoItemStruct info_;
   CNewsDetailItemStruct detail_;

@@ -11,6 +11,7 @@ namespace orvo {
 
 struct CNewsListItemStruct {
   int32_t id = 0;
+  int64_t pair = -1;  // site_cat_rel id; -1 when the item has none
   std::string site;
   std::string category;
   std::time_t date = 0;  // publication date; 0 when unknown

@@ -104,6 +104,22 @@ TEST(AutoExtractTest, TenMegabytesInOneElementAreCutLikeAnyBody) {
   EXPECT_EQ(e.item.body.size(), kMaxBodyChars);
 }
 
+// Thousands of nested bylines, headlines and dates, each holding all the
+// text below it: every piece reads a bounded number of them.
+TEST(AutoExtractTest, NestedCandidatesAreNotReadOverAndOver) {
+  std::string text(500, 'a'), open, close;
+  for (size_t i = 0; i < text.size(); i += 20) text[i] = ',';
+  for (int i = 0; i < 2000; ++i) {
+    open += std::string(i % 2 ? "<span class=author itemprop=author>" : "<time><span class=byline>") + text;
+    close += i % 2 ? "</span>" : "</span></time>";
+  }
+  Extracted e = Extract("<html><body><h1 class=headline>" + open + close + "</h1><div>" + open + close +
+                        "</div></body></html>");
+  ASSERT_TRUE(e.result.found);
+  EXPECT_EQ(e.item.body.size(), kMaxBodyChars);
+  EXPECT_EQ(e.item.author, "");
+}
+
 TEST(AutoExtractTest, DeepNestingIsReadWithoutExhaustingTheStack) {
   std::string open, close;
   for (int i = 0; i < 5000; ++i) {
