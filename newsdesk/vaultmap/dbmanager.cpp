@@ -236,7 +236,7 @@ bool CDBManager::BeginNewsListEnum() {
     if (lastError_ == 0) lastError_ = SQLITE_NOTFOUND;
     return false;
   }
-  if (indexed && candidates) {
+  if (indexed && candidates && !ManyCandidates(*candidates)) {
     sql += " AND " + IndexCandidatesSql("n.id");
     params.push_back(*candidates);
   }
@@ -266,6 +266,22 @@ bool CDBManager::BeginNewsListEnum() {
   restrictToFound_ = searchInFound;
   if (restrictToFound_) withinResult_ = std::unordered_set<int32_t>(lastResult_.begin(), lastResult_.end());
   return Fail(0);
+}
+
+// A common word has candidates in a large share of the items: collecting
+// and sorting them all would hold back the first row for the whole search.
+// Then the list walks its own order and the LIKE tests pick the rows, which
+// are the same rows either way. Counting stops at the threshold.
+bool CDBManager::ManyCandidates(const std::string& query) {
+  int64_t items = 0;
+  {
+    Statement s(*db_, "SELECT coalesce(max(id), 0) FROM newsitem");
+    if (s.Next()) items = s.Int(0);
+  }
+  const int64_t many = std::max<int64_t>(manyCandidatesAtLeast, items / 4);
+  Statement s(*db_, "SELECT count(*) FROM (SELECT rowid FROM newsitem_fts WHERE newsitem_fts MATCH ? LIMIT ?)");
+  s.Bind(1, query).Bind(2, many);
+  return s.Next() && s.Int(0) >= many;
 }
 
 bool CDBManager::LoadPairNames() {

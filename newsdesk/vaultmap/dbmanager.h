@@ -121,6 +121,9 @@ class CDBManager {
   // Flags the reader sets directly.
   bool unreadOnly = false;     // list only unread news
   bool searchInFound = false;  // search within the last listed result
+  // A search with at least this many candidates, and a quarter of the items,
+  // walks the list's order instead of its candidates (tests lower it).
+  int64_t manyCandidatesAtLeast = 20000;
 
  private:
   bool Fail(int rc);
@@ -159,6 +162,7 @@ class CDBManager {
     std::string category;
   };
   bool LoadPairNames();
+  bool ManyCandidates(const std::string& query);
   const PairNames& NamesOf(const Statement& row);
   std::unordered_map<int64_t, PairNames> pairNames_;  // -1: news without a pair
   bool OpenNextGroup();
