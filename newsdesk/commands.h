@@ -33,6 +33,13 @@ enum class Cmd {
   CopyAddress = 32843,
   TrayShow = 32844,
   TrayExit = 32845,
+  // Reading aids of this reader's own.
+  NextUnread = 32901,
+  PreviousUnread = 32902,
+  MarkAllRead = 32903,
+  OpenInBrowser = 32904,
+  Shortcuts = 32905,
+  SitesPane = 32906,
   About = 57664,
   Exit = 57665,
 };

@@ -92,11 +92,17 @@ CFilterEditor::CFilterEditor(Vault& vault, int32_t filterId, QWidget* parent)
 
   // Layout: what to look for on the left, where on the right.
   auto* form = new QGridLayout;
-  form->addWidget(new QLabel(tr("Filter name:")), 0, 0);
+  // Each label is its field's buddy, so screen readers name the fields.
+  auto labelFor = [](const QString& text, QWidget* field) {
+    auto* label = new QLabel(text);
+    label->setBuddy(field);
+    return label;
+  };
+  form->addWidget(labelFor(tr("Filter name:"), name_), 0, 0);
   form->addWidget(name_, 0, 1, 1, 2);
-  form->addWidget(new QLabel(tr("Search for:")), 1, 0);
+  form->addWidget(labelFor(tr("Search for:"), keywords_), 1, 0);
   form->addWidget(keywords_, 1, 1, 1, 2);
-  form->addWidget(new QLabel(tr("Search using")), 2, 0);
+  form->addWidget(labelFor(tr("Search using"), mode_), 2, 0);
   form->addWidget(mode_, 2, 1);
   auto* senseRow = new QHBoxLayout;
   senseRow->addWidget(including_);
@@ -108,18 +114,19 @@ CFilterEditor::CFilterEditor(Vault& vault, int32_t filterId, QWidget* parent)
   auto* timeLayout = new QGridLayout(time);
   timeLayout->addWidget(timeNone_, 0, 0);
   timeLayout->addWidget(timeDates_, 1, 0);
-  timeLayout->addWidget(new QLabel(tr("from:")), 1, 1);
+  timeLayout->addWidget(labelFor(tr("from:"), from_), 1, 1);
   timeLayout->addWidget(from_, 1, 2);
-  timeLayout->addWidget(new QLabel(tr("to:")), 1, 3);
+  timeLayout->addWidget(labelFor(tr("to:"), to_), 1, 3);
   timeLayout->addWidget(to_, 1, 4);
   timeLayout->addWidget(timePeriod_, 2, 0);
   auto* period = new QHBoxLayout;
+  // The unit after each number names it.
   period->addWidget(days_);
-  period->addWidget(new QLabel(tr("days")));
+  period->addWidget(labelFor(tr("days"), days_));
   period->addWidget(hours_);
-  period->addWidget(new QLabel(tr("hours")));
+  period->addWidget(labelFor(tr("hours"), hours_));
   period->addWidget(minutes_);
-  period->addWidget(new QLabel(tr("min")));
+  period->addWidget(labelFor(tr("min"), minutes_));
   timeLayout->addLayout(period, 2, 1, 1, 4);
 
   auto* left = new QVBoxLayout;
@@ -129,10 +136,12 @@ CFilterEditor::CFilterEditor(Vault& vault, int32_t filterId, QWidget* parent)
   left->addStretch();
 
   auto* trees = new QGridLayout;
-  trees->addWidget(new QLabel(tr("Search sites:")), 0, 0);
+  sitesTree_->setAccessibleName(tr("Search sites"));
+  categoriesTree_->setAccessibleName(tr("Search categories"));
+  trees->addWidget(labelFor(tr("Search sites:"), sitesTree_), 0, 0);
   trees->addWidget(allSites_, 0, 1, Qt::AlignRight);
   trees->addWidget(sitesTree_, 1, 0, 1, 2);
-  trees->addWidget(new QLabel(tr("Search categories:")), 2, 0);
+  trees->addWidget(labelFor(tr("Search categories:"), categoriesTree_), 2, 0);
   trees->addWidget(allCategories_, 2, 1, Qt::AlignRight);
   trees->addWidget(categoriesTree_, 3, 0, 1, 2);
 

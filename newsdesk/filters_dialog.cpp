@@ -41,7 +41,11 @@ CFiltersDialog::CFiltersDialog(Vault& vault, int32_t selectedId, QWidget* parent
   connect(list_, &QListWidget::itemDoubleClicked, this, &CFiltersDialog::EditFilter);
 
   auto* left = new QVBoxLayout;
-  left->addWidget(new QLabel(tr("Filter list:")));
+  auto* listLabel = new QLabel(tr("Filter list:"));
+  listLabel->setBuddy(list_);
+  list_->setAccessibleName(tr("Filter list"));
+  description_->setAccessibleName(tr("Filter description"));
+  left->addWidget(listLabel);
   left->addWidget(list_);
   auto* buttons = new QVBoxLayout;
   for (QPushButton* b : {apply_, new_, edit_, delete_}) buttons->addWidget(b);

@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include "desktop_notifier.h"
 #include "filter_editor.h"
 #include "filters_dialog.h"
 #include "mainframe.h"
@@ -30,7 +31,11 @@ struct WaitCursor {
 }  // namespace
 
 CFrameControls::CFrameControls(CMainFrame* frame, Vault& vault)
-    : QObject(frame), frame_(frame), vault_(vault), runner_(new CRunnerLink(QDBusConnection::sessionBus(), this)) {
+    : QObject(frame),
+      frame_(frame),
+      vault_(vault),
+      runner_(new CRunnerLink(QDBusConnection::sessionBus(), this)),
+      notifier_(new CDesktopNotifier(QDBusConnection::sessionBus(), this)) {
   connect(runner_, &CRunnerLink::OnProcessStatus, this, &CFrameControls::OnStatus);
   // Complite is handled once the event has been delivered, as a posted message.
   connect(runner_, &CRunnerLink::Complite, this, &CFrameControls::OnComplite, Qt::QueuedConnection);
@@ -120,7 +125,9 @@ void CFrameControls::Download() {
     QMessageBox::information(frame_, QString(), tr("Parser already started"));
     return;
   }
+  BeginSummary();
   if (!runner_->Start()) {
+    summary_ = CRunSummary();
     frame_->SetDownloadRunning(false);
     ConnectRunner(Report::kModal);
     return;
@@ -149,8 +156,41 @@ void CFrameControls::GenerateLit() {
   }
 }
 
+void CFrameControls::BeginSummary() {
+  int64_t last;
+  {
+    VaultLock lock(vault_.lock);
+    last = vault_.db.LastNewsId();
+  }
+  summary_.Begin(last);
+}
+
+void CFrameControls::FinishSummary(bool completed) {
+  if (!summary_.active()) return;
+  int64_t items = 0, sites = 0;
+  {
+    VaultLock lock(vault_.lock);
+    vault_.db.CountNewsAfter(summary_.lastNewsIdBefore(), &items, &sites);
+  }
+  summary_.Finish(items, sites);
+  emit downloadEnded();
+  if (!completed) return;
+  frame_->SetStatusText(summary_.Text());
+  // The filter applied after the download would put its own text over it.
+  frame_->SetStatusAfterFill(summary_.Text());
+  if (items > 0)
+    notifier_->Notify(items == 1 ? tr("1 new news item") : tr("%1 new news items").arg(items),
+                      summary_.Text());
+}
+
 void CFrameControls::OnStatus(const QString& text, int from, int /*nID*/) {
   frame_->SetStatusText(text);
+  if (from == CRunnerLink::kFromGathering) {
+    // A run the schedule started is summed up as well.
+    if (!summary_.active()) BeginSummary();
+    summary_.Feed(text);
+  }
+  if (from == CRunnerLink::kFromEbook) lastEbookText_ = text;
   if (from == CRunnerLink::kFromGathering && !frame_->downloadRunning()) frame_->SetDownloadRunning(true);
   if (from == CRunnerLink::kFromEbook && !frame_->generationRunning()) {
     frame_->SetGenerationRunning(true);
@@ -162,13 +202,19 @@ void CFrameControls::OnComplite(int status) {
   if (status >= CRunnerLink::kEbookEnded) {
     frame_->SetGenerationRunning(false);
     frame_->action(Cmd::GenerateLit)->setEnabled(true);
+    // The generator's last text tells how the run went.
+    if (lastEbookText_ == "*.lit files generation completed successfully")
+      notifier_->Notify(tr("eBooks are ready"), tr("The news of your filters have been written as eBooks."));
+    lastEbookText_.clear();
     return;
   }
   stopRequested_ = false;
   frame_->action(Cmd::Download)->setEnabled(true);
   frame_->SetDownloadRunning(false);
+  FinishSummary(status == CRunnerLink::kGatheringEnded);
   if (status != CRunnerLink::kGatheringEnded) return;
   if (Settings::Shared().ReadInt(kSystemSection, "FilterApply", 1) != 0) frame_->ApplySelectedFilter();
+  else frame_->SetStatusAfterFill(QString());
   bool any;
   {
     VaultLock lock(vault_.lock);

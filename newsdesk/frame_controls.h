@@ -10,10 +10,12 @@
 #include <cstdint>
 
 #include "filters_dialog.h"
+#include "run_summary.h"
 #include "vault.h"
 
 namespace orvo {
 
+class CDesktopNotifier;
 class CFilterEditor;
 class CMainFrame;
 class COptionsPropSheet;
@@ -28,6 +30,8 @@ class CFrameControls : public QObject {
   CRunnerLink* runner() const { return runner_; }
   CFiltersDialog* filtersDialog() const { return filters_; }
   bool stopRequested() const { return stopRequested_; }
+  CDesktopNotifier* notifier() const { return notifier_; }
+  const CRunSummary& summary() const { return summary_; }
 
   // How a failure to reach the service is told: not at all, in a box that
   // waits for the user, or in one that leaves the window running.
@@ -55,6 +59,8 @@ class CFrameControls : public QObject {
  signals:
   // A sheet or editor was made (tests drive them).
   void optionsCreated(COptionsPropSheet* sheet);
+  // A download has ended and stored what it found (the counts are out of date).
+  void downloadEnded();
   void filterEditorCreated(CFilterEditor* editor);
 
  private:
@@ -64,12 +70,17 @@ class CFrameControls : public QObject {
   // The service left the bus: no Complite will come for what it was doing.
   void OnServiceLost();
   void OnFiltersClosed(bool keep, int32_t filterId);
+  void BeginSummary();
+  void FinishSummary(bool completed);
 
   CMainFrame* frame_;
   Vault& vault_;
   CRunnerLink* runner_;
   QPointer<CFiltersDialog> filters_;
   bool stopRequested_ = false;
+  CDesktopNotifier* notifier_;
+  CRunSummary summary_;
+  QString lastEbookText_;
 };
 
 }  // namespace orvo

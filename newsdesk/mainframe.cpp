@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QDockWidget>
 #include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -16,16 +17,20 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTextBrowser>
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <functional>
 
 #include "frame_controls.h"
 #include "like.h"
@@ -35,6 +40,7 @@
 #include "orvo_version.h"
 #include "render.h"
 #include "settings.h"
+#include "sites_tree.h"
 #include "tipdialog.h"
 
 namespace orvo {
@@ -70,14 +76,22 @@ CMainFrame::CMainFrame(Vault& vault, bool trayAvailable, QWidget* parent)
   splitter_->setStretchFactor(2, 1);
   setCentralWidget(splitter_);
 
+  CreateSitesPane();
   CreateMenus();
   CreateToolBar();
   status_ = new QLabel(" ", this);
   statusBar()->addWidget(status_, 1);
+  count_ = new QLabel(this);
+  count_->setObjectName("NewsCount");
+  statusBar()->addPermanentWidget(count_);
+  for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+    connect(list_->model(), signal, this, &CMainFrame::UpdateCount);
+  connect(list_->model(), &QAbstractItemModel::modelReset, this, &CMainFrame::UpdateCount);
   CreateTray();
   FillFilterCombo();
   RestoreLayout();
   controls_ = new CFrameControls(this, vault_);
+  connect(controls_, &CFrameControls::downloadEnded, sites_, &CSitesTree::RefreshSoon);
 
   int last = settings.ReadInt(kSystemSection, keys::kLastFilter, 0);
   if (last >= 0 && last < filterCombo_->count()) filterCombo_->setCurrentIndex(last);
@@ -91,10 +105,13 @@ CMainFrame::CMainFrame(Vault& vault, bool trayAvailable, QWidget* parent)
     keywordsCombo_->setEnabled(false);
   });
   connect(list_, &CNewsListView::loadingFinished, this, [this] {
-    SetStatusText(tr("Filter has been applied."));
+    SetStatusText(statusAfterFill_.isEmpty() ? tr("Filter has been applied.") : statusAfterFill_);
+    statusAfterFill_.clear();
     filterCombo_->setEnabled(true);
     keywordsCombo_->setEnabled(true);
+    UpdateCount();
   });
+  connect(list_, &CNewsListView::newsChanged, sites_, &CSitesTree::RefreshSoon);
 
   trayTimer_.setInterval(1000);
   connect(&trayTimer_, &QTimer::timeout, this, &CMainFrame::OnTrayTimer);
@@ -105,6 +122,7 @@ CMainFrame::CMainFrame(Vault& vault, bool trayAvailable, QWidget* parent)
   // Started in the tray ("min"), the window is not shown: only the icon is.
   QTimer::singleShot(0, this, [this] {
     ApplySelectedFilter();
+    sites_->Refresh();
     bool inTray = !isVisible();
     if (!inTray && Settings::Shared().ReadInt(kSystemSection, keys::kStartTip, 1) != 0) ShowTipOfTheDay();
     controls_->ConnectAtStart(inTray);
@@ -134,6 +152,17 @@ void CMainFrame::CreateMenus() {
   actions_[Cmd::MarkUnread] = list_->markUnreadAction();
   actions_[Cmd::Delete] = list_->deleteAction();
   actions_[Cmd::CopyAddress] = list_->copyAddressAction();
+  actions_[Cmd::NextUnread] = list_->nextUnreadAction();
+  actions_[Cmd::PreviousUnread] = list_->previousUnreadAction();
+  actions_[Cmd::MarkAllRead] = list_->markAllReadAction();
+  actions_[Cmd::OpenInBrowser] = list_->openInBrowserAction();
+  connect(list_->nextUnreadAction(), &QAction::triggered, this, [this] {
+    if (list_->model()->rowCount() > 0 && !list_->SelectNextUnread(true)) SetStatusText(tr("No more unread news below."));
+  });
+  connect(list_->previousUnreadAction(), &QAction::triggered, this, [this] {
+    if (list_->model()->rowCount() > 0 && !list_->SelectNextUnread(false)) SetStatusText(tr("No more unread news above."));
+  });
+  actions_[Cmd::SitesPane] = sitesDock_->toggleViewAction();
 
   // The news text.
   connect(AddAction(Cmd::Copy, tr("&Copy"), "copy", QKeySequence::Copy), &QAction::triggered, detail_,
@@ -184,6 +213,8 @@ void CMainFrame::CreateMenus() {
           &CMainFrame::OpenHelp);
   connect(AddAction(Cmd::TipOfTheDay, tr("Ti&p of the day..."), "tip"), &QAction::triggered, this,
           &CMainFrame::ShowTipOfTheDay);
+  connect(AddAction(Cmd::Shortcuts, tr("&Keyboard Shortcuts...")), &QAction::triggered, this,
+          &CMainFrame::ShowShortcuts);
   connect(AddAction(Cmd::About, tr("&About ORVO"), "orvo"), &QAction::triggered, this, &CMainFrame::ShowAbout);
   connect(AddAction(Cmd::Exit, tr("E&xit")), &QAction::triggered, this, &QWidget::close);
   connect(AddAction(Cmd::TrayShow, tr("Show")), &QAction::triggered, this, &CMainFrame::ShowFromTray);
@@ -202,6 +233,9 @@ void CMainFrame::CreateMenus() {
   QMenu* news = menuBar()->addMenu(tr("&News"));
   news->addActions({action(Cmd::MarkRead), action(Cmd::MarkUnread), action(Cmd::Delete), action(Cmd::CopyAddress)});
   news->addSeparator();
+  news->addActions({action(Cmd::NextUnread), action(Cmd::PreviousUnread), action(Cmd::MarkAllRead),
+                    action(Cmd::OpenInBrowser)});
+  news->addSeparator();
   news->addActions({action(Cmd::ShowUnreadOnly), action(Cmd::ClearResults)});
 
   QMenu* search = menuBar()->addMenu(tr("&Search"));
@@ -212,6 +246,7 @@ void CMainFrame::CreateMenus() {
   QMenu* view = menuBar()->addMenu(tr("&View"));
   QMenu* size = view->addMenu(tr("Text &Size"));
   size->addActions(detail_->textSizeActions());
+  view->addAction(action(Cmd::SitesPane));
 
   QMenu* tools = menuBar()->addMenu(tr("&Tools"));
   tools->addActions({action(Cmd::Download), action(Cmd::GenerateLit)});
@@ -219,7 +254,7 @@ void CMainFrame::CreateMenus() {
   tools->addAction(action(Cmd::Options));
 
   QMenu* help = menuBar()->addMenu(tr("&Help"));
-  help->addActions({action(Cmd::Contents), action(Cmd::TipOfTheDay)});
+  help->addActions({action(Cmd::Contents), action(Cmd::Shortcuts), action(Cmd::TipOfTheDay)});
   help->addSeparator();
   help->addAction(action(Cmd::About));
 
@@ -369,6 +404,7 @@ void CMainFrame::SaveLayout() {
   settings.WriteInt(kSystemSection, keys::kShowRead, unreadOnly ? 1 : 0);
   settings.WriteInt(kSystemSection, keys::kSortColumn, list_->sortColumn());
   settings.WriteInt(kSystemSection, keys::kSortOrder, list_->sortOrder());
+  settings.WriteInt(kSystemSection, "ShowSites", sitesDock_->isHidden() ? 0 : 1);
   list_->SaveSettings();
 }
 
@@ -497,6 +533,89 @@ void CMainFrame::Search() {
 void CMainFrame::ClearResults() {
   detail_->Clear();
   list_->Clear();
+}
+
+void CMainFrame::CreateSitesPane() {
+  sites_ = new CSitesTree(vault_, this);
+  sitesDock_ = new QDockWidget(tr("Sites"), this);
+  sitesDock_->setObjectName("SitesDock");
+  sitesDock_->setFeatures(QDockWidget::DockWidgetClosable);
+  sitesDock_->setWidget(sites_);
+  sitesDock_->toggleViewAction()->setText(tr("&Sites and Categories"));
+  addDockWidget(Qt::LeftDockWidgetArea, sitesDock_);
+  resizeDocks({sitesDock_}, {170}, Qt::Horizontal);
+  sitesDock_->setVisible(Settings::Shared().ReadInt(kSystemSection, "ShowSites", 1) != 0);
+  connect(sites_, &CSitesTree::pairsChosen, this, &CMainFrame::ListPairNews);
+  connect(sites_, &CSitesTree::allChosen, this, [this] {
+    filterCombo_->setCurrentIndex(0);
+    ApplySelectedFilter();
+  });
+}
+
+void CMainFrame::ListPairNews(const std::vector<int64_t>& pairs) {
+  searchMode_ = false;
+  detail_->Clear();
+  list_->FillPairs(pairs);
+}
+
+QString CMainFrame::countText() const { return count_->text(); }
+
+void CMainFrame::UpdateCount() {
+  int rows = list_->model()->rowCount();
+  if (list_->busy()) count_->setText(tr("%1 news listed so far").arg(rows));
+  else if (rows == 0 && searchMode_) count_->setText(tr("Nothing found"));
+  else if (rows == 1) count_->setText(tr("1 news item"));
+  else count_->setText(tr("%1 news items").arg(rows));
+}
+
+QList<QPair<QString, QString>> CMainFrame::ShortcutList() const {
+  QList<QPair<QString, QString>> list;
+  QList<QAction*> seen;
+  std::function<void(const QList<QAction*>&)> walk = [&](const QList<QAction*>& actions) {
+    for (QAction* a : actions) {
+      if (a->menu()) walk(a->menu()->actions());
+      if (a->isSeparator() || a->shortcut().isEmpty() || seen.contains(a)) continue;
+      seen << a;
+      QString text = a->text();
+      text.remove(QRegularExpression("&(?!&)"));
+      list.append({text, a->shortcut().toString(QKeySequence::NativeText)});
+    }
+  };
+  walk(menuBar()->actions());
+  const QString ctrlA = QKeySequence(QKeySequence::SelectAll).toString(QKeySequence::NativeText);
+  list.append({tr("Select all rows (in the news list)"), ctrlA});
+  list.append({tr("Open the selected news item in the browser (in the news list)"), tr("Double-click")});
+  list.append({tr("Apply the chosen filter (in the Filters box)"), tr("Enter")});
+  list.append({tr("Search for the keywords (in the Keywords box)"), tr("Enter")});
+  return list;
+}
+
+void CMainFrame::ShowShortcuts() {
+  QDialog dialog(this);
+  dialog.setWindowTitle(tr("Keyboard Shortcuts"));
+  auto* table = new QTableWidget(&dialog);
+  table->setObjectName("ShortcutTable");
+  table->setAccessibleName(tr("Keyboard shortcuts"));
+  const QList<QPair<QString, QString>> list = ShortcutList();
+  table->setColumnCount(2);
+  table->setRowCount(static_cast<int>(list.size()));
+  table->setHorizontalHeaderLabels({tr("Command"), tr("Keys")});
+  for (int i = 0; i < list.size(); ++i) {
+    table->setItem(i, 0, new QTableWidgetItem(list[i].first));
+    table->setItem(i, 1, new QTableWidgetItem(list[i].second));
+  }
+  table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table->verticalHeader()->hide();
+  table->horizontalHeader()->setStretchLastSection(true);
+  table->resizeColumnToContents(0);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(table);
+  layout->addWidget(buttons);
+  dialog.resize(560, 480);
+  dialog.exec();
 }
 
 void CMainFrame::ShowTipOfTheDay() {

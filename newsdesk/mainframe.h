@@ -9,12 +9,14 @@
 
 #include <array>
 #include <map>
+#include <vector>
 
 #include "commands.h"
 #include "vault.h"
 
 class QAction;
 class QComboBox;
+class QDockWidget;
 class QLabel;
 class QMenu;
 class QSplitter;
@@ -26,6 +28,7 @@ class CFrameControls;
 class CNewsDetailView;
 class CNewsInfoView;
 class CNewsListView;
+class CSitesTree;
 
 class CMainFrame : public QMainWindow {
   Q_OBJECT
@@ -44,6 +47,10 @@ class CMainFrame : public QMainWindow {
   QComboBox* filterCombo() const { return filterCombo_; }
   QComboBox* keywordsCombo() const { return keywordsCombo_; }
   QSplitter* splitter() const { return splitter_; }
+  CSitesTree* sitesTree() const { return sites_; }
+  QDockWidget* sitesDock() const { return sitesDock_; }
+  // The status bar's count of listed news ("Nothing found" after an empty search).
+  QString countText() const;
   QSystemTrayIcon* trayIcon() const { return tray_; }
   QMenu* trayMenu() const { return trayMenu_; }
   // Filters, options, download and eBook control.
@@ -51,6 +58,9 @@ class CMainFrame : public QMainWindow {
 
   QString statusText() const;
   void SetStatusText(const QString& text);
+  // Shown instead of the fill's own text once the next fill has finished (the
+  // summary of a download, which applies the filter after it).
+  void SetStatusAfterFill(const QString& text) { statusAfterFill_ = text; }
 
   // Run state, driven by the download and generation control: the Download
   // command's text, image and check, and the tray animation follow it.
@@ -71,6 +81,15 @@ class CMainFrame : public QMainWindow {
   void ListFilterNews(int32_t filterId);
   void Search();
   void ClearResults();
+
+  // Lists the news of these site/category pairs (the side tree's choice).
+  void ListPairNews(const std::vector<int64_t>& pairs);
+
+  // Every command with its keys, from the menus themselves.
+  void ShowShortcuts();
+  // (text without "&", keys) of every command that has keys, in menu order,
+  // then the keys that belong to single boxes.
+  QList<QPair<QString, QString>> ShortcutList() const;
 
   void ShowTipOfTheDay();
   void ShowAbout();
@@ -100,6 +119,8 @@ class CMainFrame : public QMainWindow {
   void OnTrayTimer();
   void SetTrayIcon(int frame, const QString& tooltip);
   void UpdateToggleTexts();
+  void UpdateCount();
+  void CreateSitesPane();
 
   Vault& vault_;
   bool trayAvailable_;
@@ -119,6 +140,10 @@ class CMainFrame : public QMainWindow {
   QComboBox* filterCombo_ = nullptr;
   QComboBox* keywordsCombo_ = nullptr;
   QLabel* status_ = nullptr;
+  QLabel* count_ = nullptr;
+  QString statusAfterFill_;
+  CSitesTree* sites_ = nullptr;
+  QDockWidget* sitesDock_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;
   QMenu* trayMenu_ = nullptr;
   std::array<QIcon, 5> trayIcons_;

@@ -250,9 +250,25 @@ void CNewsDetailView::Render(bool withImages) {
     return;
   }
   page_ = QString::fromStdString(BuildPage(info_->titleText().toStdString(), body_));
-  browser_->setHtml(page_);
+  ShowPage();
   browser_->verticalScrollBar()->setValue(0);
   browser_->moveCursor(QTextCursor::Start);
+}
+
+void CNewsDetailView::ShowPage() {
+  browser_->setHtml(page_);
+  // The pane's own palette: on a change it reaches the browser only after this.
+  NeutraliseColours(browser_->document(), palette().color(QPalette::Link));
+}
+
+void CNewsDetailView::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  // The desktop switched between light and dark: the page takes the new colours.
+  if (event->type() == QEvent::PaletteChange && !page_.isEmpty()) {
+    int scroll = browser_->verticalScrollBar()->value();
+    ShowPage();
+    browser_->verticalScrollBar()->setValue(scroll);
+  }
 }
 
 void CNewsDetailView::SetTextSize(int size) {

@@ -91,7 +91,11 @@ class CNewsDetailView : public QWidget {
   // After a new item was shown (tests, status).
   void itemShown(int32_t id);
 
+ protected:
+  void changeEvent(QEvent* event) override;
+
  private:
+  void ShowPage();
   void Deliver(uint64_t seq, int32_t id, CNewsDetailLoaderThread::Result result);
   void Render(bool withImages);
   void ApplyTextSize();

@@ -30,7 +30,8 @@ void InfoField::setLink(bool link) {
 void InfoField::paintEvent(QPaintEvent*) {
   QPainter p(this);
   if (link_) {
-    p.setPen(QColor(0, 0, 255));
+    // The palette's link colour: blue on a light desktop, a lighter one on a dark.
+    p.setPen(palette().color(QPalette::Link));
     QFont f = font();
     f.setUnderline(true);
     p.setFont(f);

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDesktopServices>
 #include <QDateTime>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -12,6 +13,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QTableView>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -293,15 +295,29 @@ CNewsListView::CNewsListView(Vault& vault, QWidget* parent) : QWidget(parent), v
   copyAddress_ = new QAction(QIcon(":/icons/copy.svg"), tr("Copy &address"), this);
   copyAddress_->setData(static_cast<int>(Cmd::CopyAddress));
   addAction(delete_);
+  // Keyboard reading: N and Shift+N walk the unread news.
+  nextUnread_ = new QAction(tr("&Next Unread"), this);
+  nextUnread_->setShortcut(QKeySequence(Qt::Key_N));
+  previousUnread_ = new QAction(tr("&Previous Unread"), this);
+  previousUnread_->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_N));
+  markAllRead_ = new QAction(QIcon(":/icons/read.svg"), tr("Mark A&ll as Read"), this);
+  markAllRead_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+  openInBrowser_ = new QAction(tr("&Open in Browser"), this);
+  openInBrowser_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+  openUrl_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+  // Next and previous unread are wired by the frame, which tells when none is left.
+  connect(markAllRead_, &QAction::triggered, this, &CNewsListView::MarkAllRead);
+  connect(openInBrowser_, &QAction::triggered, this, &CNewsListView::OpenInBrowser);
+  connect(table_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex&) { OpenInBrowser(); });
   connect(markRead_, &QAction::triggered, this, [this] { MarkSelected(true); });
   connect(markUnread_, &QAction::triggered, this, [this] { MarkSelected(false); });
   connect(delete_, &QAction::triggered, this, &CNewsListView::DeleteSelected);
   connect(copyAddress_, &QAction::triggered, this, &CNewsListView::CopyAddress);
 
   menuUnread_ = new QMenu(this);
-  menuUnread_->addActions({markRead_, delete_, copyAddress_});
+  menuUnread_->addActions({markRead_, delete_, copyAddress_, openInBrowser_});
   menuRead_ = new QMenu(this);
-  menuRead_->addActions({markUnread_, delete_, copyAddress_});
+  menuRead_->addActions({markUnread_, delete_, copyAddress_, openInBrowser_});
   menuSeveral_ = new QMenu(this);
   menuSeveral_->addActions({markRead_, markUnread_, delete_});
 
@@ -395,6 +411,7 @@ bool CNewsListView::FillAll() {
   // database simply lists nothing).
   return Start(
       [](CDBManager& db) {
+        db.SetPairRestriction({});
         db.ClearSearchKeywords();
         db.SetSearchWithFilter(false);
         db.searchInFound = false;
@@ -410,6 +427,7 @@ bool CNewsListView::FillSearch(const std::vector<std::string>& escapedKeywords, 
   return Start(
       [escapedKeywords, withFilter, filterId, inFound](CDBManager& db) {
         db.searchInFound = inFound;
+        db.SetPairRestriction({});
         db.ClearSearchKeywords();
         for (const std::string& k : escapedKeywords)
           if (!k.empty()) db.AddSearchKeyword(k);
@@ -423,10 +441,24 @@ bool CNewsListView::FillSearch(const std::vector<std::string>& escapedKeywords, 
 bool CNewsListView::FillFilter(int32_t filterId) {
   return Start(
       [filterId](CDBManager& db) {
+        db.SetPairRestriction({});
         db.ClearSearchKeywords();
         db.searchInFound = false;
         db.SetSearchWithFilter(true);
         db.SetSearchFilter(filterId);
+        return db.BeginNewsListEnum();
+      },
+      false);
+}
+
+bool CNewsListView::FillPairs(std::vector<int64_t> pairs) {
+  if (pairs.empty()) return FillAll();
+  return Start(
+      [pairs = std::move(pairs)](CDBManager& db) {
+        db.SetPairRestriction(pairs);
+        db.ClearSearchKeywords();
+        db.searchInFound = false;
+        db.SetSearchWithFilter(false);
         return db.BeginNewsListEnum();
       },
       false);
@@ -483,7 +515,10 @@ void CNewsListView::MarkRow(int32_t id, bool read) {
     VaultLock lock(vault_.lock);
     rc = vault_.db.MarkAsRead(id, read);
   }
-  if (rc == 0) model_->SetRead(model_->RowOf(id), read);
+  if (rc == 0) {
+    model_->SetRead(model_->RowOf(id), read);
+    emit newsChanged();
+  }
 }
 
 void CNewsListView::MarkSelected(bool read) {
@@ -493,8 +528,6 @@ void CNewsListView::MarkSelected(bool read) {
     MarkRow(model_->row(selected.first().row()).id, read);
     return;
   }
-  // Many rows: one transaction on a thread of its own, so the window stays
-  // responsive; the rows change when it is done.
   std::vector<int> positions;
   std::vector<int32_t> ids;
   positions.reserve(static_cast<size_t>(selected.size()));
@@ -503,6 +536,25 @@ void CNewsListView::MarkSelected(bool read) {
     positions.push_back(i.row());
     ids.push_back(model_->row(i.row()).id);
   }
+  MarkRows(std::move(positions), std::move(ids), read);
+}
+
+void CNewsListView::MarkAllRead() {
+  // Only the rows still unread: nothing else would change.
+  std::vector<int> positions;
+  std::vector<int32_t> ids;
+  for (int i = 0; i < model_->rowCount(); ++i) {
+    if (model_->row(i).read) continue;
+    positions.push_back(i);
+    ids.push_back(model_->row(i).id);
+  }
+  if (ids.empty()) return;
+  MarkRows(std::move(positions), std::move(ids), true);
+}
+
+void CNewsListView::MarkRows(std::vector<int> positions, std::vector<int32_t> ids, bool read) {
+  // One transaction on a thread of its own, so the window stays responsive;
+  // the rows change when it is done.
   if (marker_) {
     marker_->join();
     marker_.reset();
@@ -532,7 +584,13 @@ void CNewsListView::FinishMarking(std::vector<int> positions, std::vector<int32_
     marker_.reset();
   }
   // A failure leaves every row as it was.
-  if (rc == 0) model_->SetRead(positions, ids, read);
+  if (rc == 0) {
+    model_->SetRead(positions, ids, read);
+    emit newsChanged();
+  } else {
+    QMessageBox::warning(window(), QString(),
+                         tr("The news could not be marked (database error %1). Try again later.").arg(rc));
+  }
 }
 
 bool CNewsListView::eventFilter(QObject* watched, QEvent* event) {
@@ -570,6 +628,7 @@ void CNewsListView::DeleteSelected() {
     markTimer_.stop();
     lastSelectedId_ = -1;
     model_->RemovePositions(std::move(positions));
+    emit newsChanged();
     if (model_->rowCount() > 0) {
       int row = std::min(lowest, model_->rowCount() - 1);
       table_->selectionModel()->setCurrentIndex(model_->index(row, 0),
@@ -586,6 +645,45 @@ void CNewsListView::DeleteSelected() {
 void CNewsListView::CopyAddress() {
   if (!info_) return;
   if (QClipboard* clipboard = QApplication::clipboard()) clipboard->setText(info_->linkText());
+}
+
+bool CNewsListView::SelectNextUnread(bool forward) {
+  int rows = model_->rowCount();
+  QModelIndex current = table_->selectionModel()->currentIndex();
+  int from = current.isValid() ? current.row() : (forward ? -1 : rows);
+  for (int i = from + (forward ? 1 : -1); i >= 0 && i < rows; i += forward ? 1 : -1) {
+    if (model_->row(i).read) continue;
+    table_->selectionModel()->setCurrentIndex(model_->index(i, 0),
+                                              QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    table_->scrollTo(model_->index(i, 0));
+    return true;
+  }
+  return false;
+}
+
+bool CNewsListView::OpenInBrowser() {
+  QModelIndex current = table_->selectionModel()->currentIndex();
+  if (!current.isValid()) return false;
+  QString link;
+  {
+    VaultLock lock(vault_.lock);
+    if (const CNewsInfoItemStruct* info = vault_.db.LoadNewsInfo(model_->row(current.row()).id))
+      link = QString::fromStdString(info->link).trimmed();
+  }
+  QUrl url = QUrl::fromUserInput(link);
+  // Only web pages: a stored link must not start a program or open a file.
+  if (link.isEmpty() || !url.isValid() || (url.scheme() != "http" && url.scheme() != "https")) {
+    QMessageBox::information(window(), QString(),
+                             link.isEmpty() ? tr("This news item has no address to open.")
+                                            : tr("The address of this news item is not a web page: %1").arg(link));
+    return false;
+  }
+  if (openUrl_ && openUrl_(url)) return true;
+  QMessageBox::warning(window(), QString(),
+                       tr("No web browser could open %1.\nChoose a default web browser in the desktop's settings, "
+                          "or copy the address (News, Copy address) into one.")
+                           .arg(url.toString()));
+  return false;
 }
 
 void CNewsListView::OnHeaderClicked(int column) {

@@ -21,6 +21,7 @@ class QAction;
 class QItemSelection;
 class QMenu;
 class QTableView;
+class QUrl;
 
 namespace orvo {
 
@@ -96,6 +97,8 @@ class CNewsListView : public QWidget {
   bool FillSearch(const std::vector<std::string>& escapedKeywords, bool withFilter, int32_t filterId,
                   bool inFound = false);
   bool FillFilter(int32_t filterId);
+  // All news of these site/category pairs.
+  bool FillPairs(std::vector<int64_t> pairs);
   // Fills again the way it was last filled.
   bool Refill();
   void Clear();
@@ -111,6 +114,16 @@ class CNewsListView : public QWidget {
   void MarkSelected(bool read);
   void DeleteSelected();
   void CopyAddress();
+  // Selects the next (or previous) unread row after the current one; false
+  // when there is none.
+  bool SelectNextUnread(bool forward);
+  // Marks every listed row read: one transaction, on its own thread.
+  void MarkAllRead();
+  // Opens the current item's address in the desktop's browser; says so when
+  // there is no address or nothing opens it.
+  bool OpenInBrowser();
+  // How addresses are opened (the desktop's handler unless replaced).
+  void SetUrlOpener(std::function<bool(const QUrl&)> opener) { openUrl_ = std::move(opener); }
   void OnHeaderClicked(int column);
 
   QTableView* table() const { return table_; }
@@ -119,6 +132,10 @@ class CNewsListView : public QWidget {
   QAction* markUnreadAction() const { return markUnread_; }
   QAction* deleteAction() const { return delete_; }
   QAction* copyAddressAction() const { return copyAddress_; }
+  QAction* nextUnreadAction() const { return nextUnread_; }
+  QAction* previousUnreadAction() const { return previousUnread_; }
+  QAction* markAllReadAction() const { return markAllRead_; }
+  QAction* openInBrowserAction() const { return openInBrowser_; }
   int selectedCount() const;
   // One unread row: Mark as Read, Delete, Copy address; one read row: Mark as
   // Unread instead; several rows: Mark as Read, Mark as Unread, Delete.
@@ -132,6 +149,8 @@ class CNewsListView : public QWidget {
   void loadingFinished();
   void itemSelected(int32_t id);
   void textClearRequested();
+  // Read flags or deletions were stored (counts elsewhere are out of date).
+  void newsChanged();
 
  private:
   using Setup = std::function<bool(CDBManager&)>;
@@ -144,6 +163,7 @@ class CNewsListView : public QWidget {
   void ShowSortIndicator();
   bool eventFilter(QObject* watched, QEvent* event) override;
   void FinishMarking(std::vector<int> positions, std::vector<int32_t> ids, bool read, long rc);
+  void MarkRows(std::vector<int> positions, std::vector<int32_t> ids, bool read);
 
   Vault& vault_;
   CNewsInfoView* info_ = nullptr;
@@ -166,6 +186,11 @@ class CNewsListView : public QWidget {
   QAction* markUnread_;
   QAction* delete_;
   QAction* copyAddress_;
+  QAction* nextUnread_;
+  QAction* previousUnread_;
+  QAction* markAllRead_;
+  QAction* openInBrowser_;
+  std::function<bool(const QUrl&)> openUrl_;
   QMenu* menuUnread_;
   QMenu* menuRead_;
   QMenu* menuSeveral_;

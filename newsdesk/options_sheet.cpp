@@ -27,6 +27,7 @@
 #include <algorithm>
 
 #include "check_trees.h"
+#include "desktop_notifier.h"
 #include "eventlog.h"
 #include "file_dialogs.h"
 #include "settings.h"
@@ -155,7 +156,9 @@ COptionsSitesPage::COptionsSitesPage(Vault& vault, std::function<bool()> downloa
   daysLabel->setBuddy(days_);
   bottom->addWidget(daysLabel);
   bottom->addWidget(days_);
-  bottom->addWidget(new QLabel(tr("days")));
+  auto* daysUnit = new QLabel(tr("days"));
+  daysUnit->setBuddy(days_);
+  bottom->addWidget(daysUnit);
   bottom->addStretch();
   bottom->addWidget(start_);
   auto* layout = new QVBoxLayout(this);
@@ -263,7 +266,8 @@ COptionsFontsPage::COptionsFontsPage(QWidget* parent) : OptionsPage(parent) {
   markRead_ = Spin(this, 900);
   filterApply_ = new QCheckBox(tr("Apply selected filter after news download"), this);
   autoCheck_ = new QCheckBox(tr("Always tick off your categories selection in news source updates"), this);
-  for (QCheckBox* b : {loadImages_, filterApply_, autoCheck_}) Watch(b);
+  notify_ = new QCheckBox(tr("Notify the desktop when a run brings new items"), this);
+  for (QCheckBox* b : {loadImages_, filterApply_, autoCheck_, notify_}) Watch(b);
   for (QSpinBox* s : {timeout_, maxNews_, markRead_}) Watch(s);
   auto* form = new QFormLayout;
   form->addRow(loadImages_);
@@ -273,6 +277,7 @@ COptionsFontsPage::COptionsFontsPage(QWidget* parent) : OptionsPage(parent) {
   form->addRow(tr("Mark news as read after (seconds):"), markRead_);
   form->addRow(filterApply_);
   form->addRow(autoCheck_);
+  form->addRow(notify_);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(Heading(tr("Miscellaneous settings"), this));
   layout->addLayout(form);
@@ -290,6 +295,7 @@ void COptionsFontsPage::Load() {
   ShowStored(markRead_, s.ReadInt(kSystemSection, "MarkReadTime", 3));
   filterApply_->setChecked(s.ReadInt(kSystemSection, "FilterApply", 1) != 0);
   autoCheck_->setChecked(s.ReadInt(kSystemSection, "AutoCheck", 1) != 0);
+  notify_->setChecked(s.ReadInt(kSystemSection, kNotifyKey, 1) != 0);
 }
 
 void COptionsFontsPage::Apply() {
@@ -301,6 +307,7 @@ void COptionsFontsPage::Apply() {
   s.WriteInt(kSystemSection, "MarkReadTime", ValueToWrite(markRead_));
   s.WriteInt(kSystemSection, "FilterApply", filterApply_->isChecked() ? 1 : 0);
   s.WriteInt(kSystemSection, "AutoCheck", autoCheck_->isChecked() ? 1 : 0);
+  s.WriteInt(kSystemSection, kNotifyKey, notify_->isChecked() ? 1 : 0);
   emit settingsWritten();
 }
 

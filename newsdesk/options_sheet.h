@@ -128,6 +128,7 @@ class COptionsFontsPage : public OptionsPage {
   QSpinBox* markRead() const { return markRead_; }
   QCheckBox* filterApply() const { return filterApply_; }
   QCheckBox* autoCheck() const { return autoCheck_; }
+  QCheckBox* notify() const { return notify_; }
 
  signals:
   // The grid should read MarkReadTime and its sort again.
@@ -145,6 +146,7 @@ class COptionsFontsPage : public OptionsPage {
   QSpinBox* markRead_;
   QCheckBox* filterApply_;
   QCheckBox* autoCheck_;
+  QCheckBox* notify_;
 };
 
 class COptionsSystemPage : public OptionsPage {

@@ -3,10 +3,17 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
+#include <QTextFrame>
+#include <QTextTable>
 #include <QUrl>
 
 #include <cmath>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "settings.h"
 
@@ -91,6 +98,65 @@ std::string RemovePlaceholders(std::string body) {
     body.erase(pos, end == std::string::npos ? 3 : end + 3 - pos);
   }
   return body;
+}
+
+void NeutraliseColours(QTextDocument* doc, const QColor& link) {
+  // Collected first: changing a format merges and splits the fragments walked.
+  std::vector<std::pair<int, QTextBlockFormat>> blocks;
+  std::vector<std::tuple<int, int, QTextCharFormat>> runs;
+  for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+    QTextBlockFormat bf = block.blockFormat();
+    if (bf.hasProperty(QTextFormat::BackgroundBrush)) {
+      bf.clearBackground();
+      blocks.emplace_back(block.position(), bf);
+    }
+    for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it) {
+      QTextFragment fragment = it.fragment();
+      if (!fragment.isValid()) continue;
+      QTextCharFormat cf = fragment.charFormat();
+      bool anchor = cf.isAnchor() && !cf.anchorHref().isEmpty();
+      if (!anchor && !cf.hasProperty(QTextFormat::ForegroundBrush) && !cf.hasProperty(QTextFormat::BackgroundBrush))
+        continue;
+      cf.clearBackground();
+      if (anchor) cf.setForeground(link);
+      else cf.clearForeground();
+      runs.emplace_back(fragment.position(), fragment.length(), cf);
+    }
+  }
+  QTextCursor cursor(doc);
+  for (const auto& [position, format] : blocks) {
+    cursor.setPosition(position);
+    cursor.setBlockFormat(format);
+  }
+  for (const auto& [position, length, format] : runs) {
+    cursor.setPosition(position);
+    cursor.setPosition(position + length, QTextCursor::KeepAnchor);
+    cursor.setCharFormat(format);
+  }
+  // Tables and their cells.
+  std::vector<QTextFrame*> frames = {doc->rootFrame()};
+  while (!frames.empty()) {
+    QTextFrame* frame = frames.back();
+    frames.pop_back();
+    for (QTextFrame* child : frame->childFrames()) frames.push_back(child);
+    if (frame != doc->rootFrame()) {
+      QTextFrameFormat ff = frame->frameFormat();
+      if (ff.hasProperty(QTextFormat::BackgroundBrush)) {
+        ff.clearBackground();
+        frame->setFrameFormat(ff);
+      }
+    }
+    if (auto* table = qobject_cast<QTextTable*>(frame)) {
+      for (int r = 0; r < table->rows(); ++r)
+        for (int c = 0; c < table->columns(); ++c) {
+          QTextTableCell cell = table->cellAt(r, c);
+          QTextCharFormat cf = cell.format();
+          if (!cf.hasProperty(QTextFormat::BackgroundBrush)) continue;
+          cf.clearBackground();
+          cell.setFormat(cf);
+        }
+    }
+  }
 }
 
 std::string BuildPage(const std::string& title, const std::string& body) {

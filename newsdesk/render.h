@@ -8,6 +8,8 @@
 #include <QString>
 #include <QVariant>
 
+class QColor;
+class QTextDocument;
 class QUrl;
 
 #include <array>
@@ -37,6 +39,11 @@ std::string SubstituteImages(const std::string& body, const CNewsDetailItemStruc
 
 // Deletes every "[[{...}]]" left; an unclosed "[[{" loses only those three characters.
 std::string RemovePlaceholders(std::string body);
+
+// Drops the colours a site wrote into its text (font colours, backgrounds of
+// text, paragraphs, tables and cells), so that the page takes the palette's
+// and stays readable on a dark desktop as on a light one; links get `link`.
+void NeutraliseColours(QTextDocument* doc, const QColor& link);
 
 // The page the text pane shows: the title as a heading, then the body (HTML).
 std::string BuildPage(const std::string& title, const std::string& body);

@@ -65,6 +65,13 @@ CScheduleEditorPage::CScheduleEditorPage(Which which, QWidget* parent) : Options
   everyLabel_ = new QLabel(tr("Every"), this);
   endLabel_ = new QLabel(tr("End time:"), this);
   endLabel_->setBuddy(end_);
+  // Screen readers name each field by its label.
+  everyLabel_->setBuddy(interval_);
+  atLabel_->setBuddy(interval_);
+  dayLabel_->setBuddy(monthDay_);
+  list_->setAccessibleName(tr("Schedulers"));
+  start_->setAccessibleName(tr("Start"));
+  weekday_->setAccessibleName(tr("Day of the week"));
 
   connect(new_, &QPushButton::clicked, this, &CScheduleEditorPage::NewEntry);
   connect(delete_, &QPushButton::clicked, this, &CScheduleEditorPage::DeleteSelected);

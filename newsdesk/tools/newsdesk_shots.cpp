@@ -1,9 +1,20 @@
 // Takes the reader's screenshots for the documentation: the real main window
-// over a demo folder, with a news item with pictures selected.
+// over a demo folder, with a news item with pictures selected; the same in a
+// dark palette; the unread counts; and the notification a download sends, as
+// a stand-in notification server on the session bus received it.
 //   xvfb-run -s "-screen 0 1024x720x24" newsdesk_shots DEMO_DIR OUT_DIR
 // In a translated language (LANG=ru_RU.UTF-8) the files get its suffix
-// ("newsdesk-main-ru.png").
+// ("newsdesk-main-ru.png"), and only the main window and the tip are taken.
+// The notification needs a bus of its own in ORVO_SHOTS_NOTIFY_BUS (the
+// reader itself runs without one, so that no service box shows).
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDockWidget>
+#include <QFrame>
+#include <QLabel>
+#include <QPalette>
+#include <QStyleFactory>
+#include <QVBoxLayout>
 #include <QItemSelectionModel>
 #include <QScreen>
 #include <QTableView>
@@ -12,8 +23,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
+#include "desktop_notifier.h"
+#include "frame_controls.h"
 #include "mainframe.h"
+#include "newsitems.h"
+#include "runner_link.h"
+#include "sites_tree.h"
 #include "newsdetail.h"
 #include "newslist.h"
 #include "settings.h"
@@ -32,6 +49,45 @@ bool Save(const QString& path, const QRect& area) {
   }
   std::printf("newsdesk_shots: wrote %s (%dx%d)\n", qPrintable(path), shot.width(), shot.height());
   return true;
+}
+
+// Receives the notification on the session bus, as the desktop's server would.
+class NotificationCatcher : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+ public:
+  QString app, summary, body;
+  bool received = false;
+ public Q_SLOTS:
+  uint Notify(const QString& a, uint, const QString&, const QString& s, const QString& b, const QStringList&,
+              const QVariantMap&, int) {
+    app = a;
+    summary = s;
+    body = b;
+    received = true;
+    return 1;
+  }
+};
+
+QPalette DarkPalette() {
+  QPalette p;
+  p.setColor(QPalette::Window, QColor(45, 45, 48));
+  p.setColor(QPalette::WindowText, QColor(225, 225, 225));
+  p.setColor(QPalette::Base, QColor(30, 30, 32));
+  p.setColor(QPalette::AlternateBase, QColor(40, 40, 44));
+  p.setColor(QPalette::Text, QColor(225, 225, 225));
+  p.setColor(QPalette::Button, QColor(55, 55, 60));
+  p.setColor(QPalette::ButtonText, QColor(225, 225, 225));
+  p.setColor(QPalette::Highlight, QColor(52, 101, 164));
+  p.setColor(QPalette::HighlightedText, Qt::white);
+  p.setColor(QPalette::Link, QColor(120, 170, 255));
+  p.setColor(QPalette::ToolTipBase, QColor(55, 55, 60));
+  p.setColor(QPalette::ToolTipText, QColor(225, 225, 225));
+  p.setColor(QPalette::PlaceholderText, QColor(150, 150, 150));
+  p.setColor(QPalette::Disabled, QPalette::Text, QColor(120, 120, 120));
+  p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(120, 120, 120));
+  p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 120, 120));
+  return p;
 }
 
 }  // namespace
@@ -77,9 +133,88 @@ int main(int argc, char** argv) {
   QRect area = frame.frameGeometry();
   if (!Save(out + "/newsdesk-main" + suffix + ".png", area)) return 1;
 
-  orvo::CTipDialog tip(&frame);
-  tip.show();
-  QTest::qWait(500);
-  if (!Save(out + "/newsdesk-tip" + suffix + ".png", area)) return 1;
+  // The side tree's counts, with one site opened.
+  orvo::CSitesTree* tree = frame.sitesTree();
+  if (tree->topLevelItemCount() > 1) tree->topLevelItem(1)->setExpanded(true);
+  QTest::qWait(300);
+  QRect treeArea(frame.sitesDock()->mapToGlobal(QPoint(0, 0)), frame.sitesDock()->size());
+  treeArea = treeArea.united(QRect(frame.newsList()->mapToGlobal(QPoint(0, 0)), frame.newsList()->size()));
+  if (suffix.isEmpty() && !Save(out + "/newsdesk-unread.png", treeArea)) return 1;
+
+  {
+    orvo::CTipDialog tip(&frame);
+    tip.show();
+    QTest::qWait(500);
+    if (!Save(out + "/newsdesk-tip" + suffix + ".png", area)) return 1;
+  }
+  if (!suffix.isEmpty()) return 0;
+
+  // A download that brought news, told to the desktop.
+  NotificationCatcher catcher;
+  const QString notifyBus = qEnvironmentVariable("ORVO_SHOTS_NOTIFY_BUS");
+  QDBusConnection bus = QDBusConnection::connectToBus(notifyBus, "notifications");
+  frame.controls()->notifier()->SetBus(bus);
+  if (!notifyBus.isEmpty() && bus.registerService("org.freedesktop.Notifications") &&
+      bus.registerObject("/org/freedesktop/Notifications", &catcher, QDBusConnection::ExportAllSlots)) {
+    orvo::CRunnerLink* runner = frame.controls()->runner();
+    frame.SetDownloadRunning(true);
+    emit runner->OnProcessStatus("Checking for updates...", orvo::CRunnerLink::kFromGathering, -1);
+    // The run stores two items of one of the demo's sites.
+    {
+      orvo::VaultLock lock(vault.lock);
+      orvo::Database& db = *vault.db.database();
+      int64_t pair = orvo::EnsurePair(db, "Harbour Gazette", "City");
+      for (const char* title : {"Ferry timetable changes from Monday", "Night market returns to the old quay"}) {
+        orvo::NewsRecord r;
+        r.pair = pair;
+        r.title = title;
+        r.url = "http://127.0.0.1/news";
+        r.body = "<p>" + std::string(title) + ".</p>";
+        r.published = std::time(nullptr);
+        orvo::StoreNews(db, r);
+      }
+    }
+    emit runner->OnProcessStatus("Site: [Harbour Gazette], Category: [City] <News searching...> URL: [http://127.0.0.1/]",
+                                 orvo::CRunnerLink::kFromGathering, -1);
+    emit runner->Complite(orvo::CRunnerLink::kGatheringEnded);
+    (void)QTest::qWaitFor([&] { return catcher.received; }, 5000);
+  }
+  if (catcher.received) {
+    QFrame note;
+    note.setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    note.setFrameShape(QFrame::Box);
+    auto* layout = new QVBoxLayout(&note);
+    auto* app = new QLabel(QString("<small>%1</small>").arg(catcher.app.toHtmlEscaped()), &note);
+    auto* summary = new QLabel(QString("<b>%1</b>").arg(catcher.summary.toHtmlEscaped()), &note);
+    auto* body = new QLabel(catcher.body, &note);
+    body->setWordWrap(true);
+    for (QLabel* l : {app, summary, body}) layout->addWidget(l);
+    note.setFixedWidth(360);
+    note.adjustSize();
+    QRect screenArea = QGuiApplication::primaryScreen()->geometry();
+    note.move(screenArea.right() - note.width() - 16, 16);
+    note.show();
+    QTest::qWait(400);
+    QRect noteArea(note.pos() - QPoint(8, 8), note.size() + QSize(16, 16));
+    if (!Save(out + "/newsdesk-notification.png", area.united(noteArea))) return 1;
+  } else {
+    std::fprintf(stderr, "newsdesk_shots: no session bus for the notification (ORVO_SHOTS_NOTIFY_BUS unset)\n");
+  }
+
+  // The same window in a dark palette: the grid, the tree and the news text.
+  QApplication::setStyle(QStyleFactory::create("Fusion"));
+  QApplication::setPalette(DarkPalette());
+  // The download's filter listed the news again: the item is chosen anew.
+  if (!QTest::qWaitFor([&] { return !list->busy(); }, 10000)) return 1;
+  for (int i = 0; i < list->model()->rowCount(); ++i)
+    if (list->model()->row(i).title.startsWith("New tidal bridge")) row = i;
+  shown = false;
+  list->table()->selectionModel()->setCurrentIndex(list->model()->index(row, 0),
+                                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  if (!QTest::qWaitFor([&] { return shown; }, 10000)) return 1;
+  QTest::qWait(600);
+  if (!Save(out + "/newsdesk-dark.png", area)) return 1;
   return 0;
 }
+
+#include "newsdesk_shots.moc"

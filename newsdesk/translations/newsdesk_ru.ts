@@ -2,6 +2,49 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ru_RU" sourcelanguage="en_US">
 <context>
+    <name>CRunSummary</name>
+    <message>
+        <source>1 site</source>
+        <translation>1 сайт</translation>
+    </message>
+    <message>
+        <source>%1 sites</source>
+        <translation>сайтов: %1</translation>
+    </message>
+    <message>
+        <source>no new news items</source>
+        <translation>новых новостей нет</translation>
+    </message>
+    <message>
+        <source>1 new news item</source>
+        <translation>1 новая новость</translation>
+    </message>
+    <message>
+        <source>%1 new news items</source>
+        <translation>новых новостей: %1</translation>
+    </message>
+    <message>
+        <source>Download completed: %1 from %2.</source>
+        <translation>Загрузка завершена: %1 (%2).</translation>
+    </message>
+    <message>
+        <source>Download completed: %1 (%2 visited).</source>
+        <translation>Загрузка завершена: %1 (просмотрено: %2).</translation>
+    </message>
+    <message>
+        <source>Download completed: %1.</source>
+        <translation>Загрузка завершена: %1.</translation>
+    </message>
+    <message>
+        <source>1 failure; see the event log.</source>
+        <translation>1 ошибка; подробности в журнале событий.</translation>
+    </message>
+    <message>
+        <source>%1 failures; see the event log.</source>
+        <translation>Ошибок: %1; подробности в журнале событий.</translation>
+    </message>
+</context>
+<context>
     <name>FindDialog</name>
     <message>
         <source>Find</source>
@@ -211,6 +254,14 @@
         <source>Enter name</source>
         <translation>Введите имя</translation>
     </message>
+    <message>
+        <source>Search sites</source>
+        <translation>Искать на сайтах</translation>
+    </message>
+    <message>
+        <source>Search categories</source>
+        <translation>Искать в категориях</translation>
+    </message>
 </context>
 <context>
     <name>orvo::CFiltersDialog</name>
@@ -310,6 +361,14 @@
         <source>Search using: exact phrase</source>
         <translation>Способ поиска: точная фраза</translation>
     </message>
+    <message>
+        <source>Filter list</source>
+        <translation>Список фильтров</translation>
+    </message>
+    <message>
+        <source>Filter description</source>
+        <translation>Описание фильтра</translation>
+    </message>
 </context>
 <context>
     <name>orvo::CFrameControls</name>
@@ -354,6 +413,22 @@ Press &apos;OK&apos; and select sources of your choice.
 Для загрузки не выбраны сайты и категории.
 Нажмите «ОК» и выберите нужные источники.
 </translation>
+    </message>
+    <message>
+        <source>1 new news item</source>
+        <translation>1 новая новость</translation>
+    </message>
+    <message>
+        <source>%1 new news items</source>
+        <translation>новых новостей: %1</translation>
+    </message>
+    <message>
+        <source>eBooks are ready</source>
+        <translation>Электронные книги готовы</translation>
+    </message>
+    <message>
+        <source>The news of your filters have been written as eBooks.</source>
+        <translation>Новости ваших фильтров записаны в электронные книги.</translation>
     </message>
 </context>
 <context>
@@ -554,6 +629,82 @@ Press &apos;OK&apos; and select sources of your choice.
         <source>&quot;Search in found&quot;</source>
         <translation>«Поиск в найденном»</translation>
     </message>
+    <message>
+        <source>No more unread news below.</source>
+        <translation>Ниже непрочитанных новостей нет.</translation>
+    </message>
+    <message>
+        <source>No more unread news above.</source>
+        <translation>Выше непрочитанных новостей нет.</translation>
+    </message>
+    <message>
+        <source>&amp;Keyboard Shortcuts...</source>
+        <translation>&amp;Сочетания клавиш...</translation>
+    </message>
+    <message>
+        <source>Sites</source>
+        <translation>Сайты</translation>
+    </message>
+    <message>
+        <source>&amp;Sites and Categories</source>
+        <translation>&amp;Сайты и категории</translation>
+    </message>
+    <message>
+        <source>%1 news listed so far</source>
+        <translation>Пока в списке новостей: %1</translation>
+    </message>
+    <message>
+        <source>Nothing found</source>
+        <translation>Ничего не найдено</translation>
+    </message>
+    <message>
+        <source>1 news item</source>
+        <translation>1 новость</translation>
+    </message>
+    <message>
+        <source>%1 news items</source>
+        <translation>Новостей: %1</translation>
+    </message>
+    <message>
+        <source>Select all rows (in the news list)</source>
+        <translation>Выделить все строки (в списке новостей)</translation>
+    </message>
+    <message>
+        <source>Open the selected news item in the browser (in the news list)</source>
+        <translation>Открыть выбранную новость в браузере (в списке новостей)</translation>
+    </message>
+    <message>
+        <source>Double-click</source>
+        <translation>Двойной щелчок</translation>
+    </message>
+    <message>
+        <source>Apply the chosen filter (in the Filters box)</source>
+        <translation>Применить выбранный фильтр (в поле «Фильтры»)</translation>
+    </message>
+    <message>
+        <source>Enter</source>
+        <translation>Enter</translation>
+    </message>
+    <message>
+        <source>Search for the keywords (in the Keywords box)</source>
+        <translation>Искать ключевые слова (в поле «Ключевые слова»)</translation>
+    </message>
+    <message>
+        <source>Keyboard Shortcuts</source>
+        <translation>Сочетания клавиш</translation>
+    </message>
+    <message>
+        <source>Keyboard shortcuts</source>
+        <translation>Сочетания клавиш</translation>
+    </message>
+    <message>
+        <source>Command</source>
+        <translation>Команда</translation>
+    </message>
+    <message>
+        <source>Keys</source>
+        <translation>Клавиши</translation>
+    </message>
 </context>
 <context>
     <name>orvo::CNewsDetailView</name>
@@ -677,6 +828,40 @@ Choose another folder or file name.</source>
         <source>The news could not be deleted (database error %1). Try again later.</source>
         <translation>Не удалось удалить новости (ошибка базы данных %1). Повторите попытку позже.</translation>
     </message>
+    <message>
+        <source>&amp;Next Unread</source>
+        <translation>&amp;Следующая непрочитанная</translation>
+    </message>
+    <message>
+        <source>&amp;Previous Unread</source>
+        <translation>&amp;Предыдущая непрочитанная</translation>
+    </message>
+    <message>
+        <source>Mark A&amp;ll as Read</source>
+        <translation>Отметить &amp;все как прочитанные</translation>
+    </message>
+    <message>
+        <source>&amp;Open in Browser</source>
+        <translation>&amp;Открыть в браузере</translation>
+    </message>
+    <message>
+        <source>The news could not be marked (database error %1). Try again later.</source>
+        <translation>Не удалось отметить новости (ошибка базы данных %1). Повторите попытку позже.</translation>
+    </message>
+    <message>
+        <source>This news item has no address to open.</source>
+        <translation>У этой новости нет адреса, который можно открыть.</translation>
+    </message>
+    <message>
+        <source>The address of this news item is not a web page: %1</source>
+        <translation>Адрес этой новости — не веб-страница: %1</translation>
+    </message>
+    <message>
+        <source>No web browser could open %1.
+Choose a default web browser in the desktop&apos;s settings, or copy the address (News, Copy address) into one.</source>
+        <translation>Ни один веб-браузер не смог открыть %1.
+Выберите браузер по умолчанию в настройках рабочего стола или скопируйте адрес (Новости, Копировать адрес) в браузер.</translation>
+    </message>
 </context>
 <context>
     <name>orvo::COptionsCleanupPage</name>
@@ -754,6 +939,10 @@ Choose another folder or file name.</source>
     <message>
         <source>Miscellaneous settings</source>
         <translation>Прочие настройки</translation>
+    </message>
+    <message>
+        <source>Notify the desktop when a run brings new items</source>
+        <translation>Уведомлять рабочий стол о новых материалах</translation>
     </message>
 </context>
 <context>
@@ -1025,6 +1214,33 @@ Choose another folder or file name.</source>
         <source>dddd, MMMM dd, yyyy</source>
         <comment>date format of a one-time schedule</comment>
         <translation>dddd, d MMMM yyyy</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>Начало</translation>
+    </message>
+    <message>
+        <source>Day of the week</source>
+        <translation>День недели</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::CSitesTree</name>
+    <message>
+        <source>Sites and categories</source>
+        <translation>Сайты и категории</translation>
+    </message>
+    <message>
+        <source>%1 (%2)</source>
+        <translation>%1 (%2)</translation>
+    </message>
+    <message>
+        <source>All news</source>
+        <translation>Все новости</translation>
+    </message>
+    <message>
+        <source>%1 of %2 news unread</source>
+        <translation>Не прочитано %1 из %2</translation>
     </message>
 </context>
 <context>

@@ -218,6 +218,11 @@ bool CDBManager::BeginNewsListEnum() {
   std::string sql = " WHERE n.is_del = 0";
   std::vector<SqlValue> params;
   if (unreadOnly) sql += " AND n.is_read = 0";
+  if (!pairs_.empty()) {
+    sql += " AND n.fk_site_cat_rel IN (";
+    for (size_t i = 0; i < pairs_.size(); ++i) sql += (i ? "," : "") + std::to_string(pairs_[i]);
+    sql += ")";
+  }
   // With the search index complete, the LIKE tests run on its candidates only.
   const bool indexed = (!keywords_.empty() || withFilter_) && SearchIndexReady(*db_);
   IndexQuery candidates;
@@ -713,6 +718,53 @@ bool CDBManager::DeleteFilter(int32_t id) {
   s.Bind(1, id);
   if (int rc = s.Execute()) return Fail(rc);
   return Fail(sp.Release());
+}
+
+bool CDBManager::CountNewsPerPair(std::vector<CPairCountStruct>* counts) {
+  counts->clear();
+  if (!db_) return Fail(SQLITE_MISUSE);
+  Statement s(*db_,
+              "SELECT r.id, c.id, k.id, c.site_name, k.name,"
+              " (SELECT COUNT(*) FROM newsitem n WHERE n.fk_site_cat_rel = r.id AND n.is_del = 0 AND n.is_read = 0),"
+              " (SELECT COUNT(*) FROM newsitem n WHERE n.fk_site_cat_rel = r.id AND n.is_del = 0)"
+              " FROM site_cat_rel r"
+              " JOIN news_config c ON c.id = r.fk_news_config"
+              " JOIN news_cat k ON k.id = r.fk_news_cat"
+              " ORDER BY c.site_name COLLATE NOCASE, c.id, k.name COLLATE NOCASE, k.id");
+  while (s.Next()) {
+    CPairCountStruct c;
+    c.pairId = s.Int(0);
+    c.siteId = static_cast<int32_t>(s.Int(1));
+    c.categoryId = static_cast<int32_t>(s.Int(2));
+    c.siteName = s.Text(3);
+    c.categoryName = s.Text(4);
+    c.unread = s.Int(5);
+    c.total = s.Int(6);
+    counts->push_back(std::move(c));
+  }
+  return Fail(s.error());
+}
+
+int64_t CDBManager::LastNewsId() {
+  if (!db_) return (Fail(SQLITE_MISUSE), -1);
+  Statement s(*db_, "SELECT COALESCE(MAX(id), 0) FROM newsitem");
+  int64_t id = s.Next() ? s.Int(0) : -1;
+  if (!Fail(s.error())) return -1;
+  return id;
+}
+
+bool CDBManager::CountNewsAfter(int64_t id, int64_t* items, int64_t* sites) {
+  *items = *sites = 0;
+  if (!db_) return Fail(SQLITE_MISUSE);
+  Statement s(*db_,
+              "SELECT COUNT(*), COUNT(DISTINCT r.fk_news_config) FROM newsitem n"
+              " LEFT JOIN site_cat_rel r ON r.id = n.fk_site_cat_rel WHERE n.id > ? AND n.is_del = 0");
+  s.Bind(1, id);
+  if (s.Next()) {
+    *items = s.Int(0);
+    *sites = s.Int(1);
+  }
+  return Fail(s.error());
 }
 
 long CDBManager::StartTransaction() {

@@ -101,6 +101,18 @@ class CDBManager {
   bool UpdateFilter(const CFilterStruct& filter, const int32_t* categoryIds, const int32_t* siteIds, int count);
   bool DeleteFilter(int32_t id);
 
+  // --- Counts (the reader's side tree and run summaries) -------------------------
+  // Listed (not deleted) news per site/category pair, every pair of the
+  // catalogue included; site, then category, in name order.
+  bool CountNewsPerPair(std::vector<CPairCountStruct>* counts);
+  // The highest news id (0 when there is none; -1 on failure).
+  int64_t LastNewsId();
+  // Listed news stored after `id`, and the sites they came from.
+  bool CountNewsAfter(int64_t id, int64_t* items, int64_t* sites);
+  // Only news of these site/category pairs in the next list (none: all).
+  void SetPairRestriction(std::vector<int64_t> pairs) { pairs_ = std::move(pairs); }
+  const std::vector<int64_t>& pairRestriction() const { return pairs_; }
+
   // --- Transactions ------------------------------------------------------------
   long StartTransaction();
   long Commit();
@@ -130,6 +142,7 @@ class CDBManager {
   std::vector<std::string> keywords_;
   bool withFilter_ = false;
   int32_t filterId_ = -1;
+  std::vector<int64_t> pairs_;
   int sortColumn_ = 0;
   bool ascending_ = true;
 

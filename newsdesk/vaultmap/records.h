@@ -80,4 +80,15 @@ struct CFilterSiteCatRelStruct {
   std::string siteName;
 };
 
+// News of one site/category pair, for the counts beside the sites.
+struct CPairCountStruct {
+  int64_t pairId = 0;
+  int32_t siteId = 0;
+  int32_t categoryId = 0;
+  std::string siteName;
+  std::string categoryName;
+  int64_t unread = 0;
+  int64_t total = 0;
+};
+
 }  // namespace orvo

@@ -1,0 +1,46 @@
+// CSitesTree: the sites and their categories beside the grid, each with its
+// count of unread news. Choosing one lists its news; "All news" lists all.
+#pragma once
+
+#include <QTreeWidget>
+
+#include <cstdint>
+#include <vector>
+
+#include "vault.h"
+
+namespace orvo {
+
+class CSitesTree : public QTreeWidget {
+  Q_OBJECT
+ public:
+  explicit CSitesTree(Vault& vault, QWidget* parent = nullptr);
+
+  // Reads the counts again, keeping the chosen entry.
+  void Refresh();
+  // Coalesces many changes into one refresh once the event loop runs.
+  void RefreshSoon();
+
+  int64_t totalUnread() const { return totalUnread_; }
+  // The unread count shown for a site (or, with a category, for that pair); -1
+  // when the tree has no such entry.
+  int64_t UnreadOf(const QString& site, const QString& category = QString()) const;
+  // The item of a site (and category), for tests and the keyboard.
+  QTreeWidgetItem* ItemOf(const QString& site, const QString& category = QString()) const;
+
+ signals:
+  // The user chose a site or a category: its pairs' news should be listed.
+  void pairsChosen(const std::vector<int64_t>& pairs);
+  // The user chose "All news".
+  void allChosen();
+
+ private:
+  void OnActivated(QTreeWidgetItem* item);
+  static QString Label(const QString& name, int64_t unread);
+
+  Vault& vault_;
+  bool refreshPending_ = false;
+  int64_t totalUnread_ = 0;
+};
+
+}  // namespace orvo
