@@ -248,7 +248,9 @@ class CatalogueUpdater {
 };
 
 // Fetches the noted masks of one pair and stores what came.
-void FetchMasks(Database& db, HttpSession& http, const UpdateServer& server, const MaskFetch& fetch,
+// `store` is the update of news_masks, prepared once per run:
+// "UPDATE news_masks SET mask = ?, mask_version = ? WHERE id = ?".
+void FetchMasks(Statement& store, HttpSession& http, const UpdateServer& server, const MaskFetch& fetch,
                 const StatusSink& status) {
   status("Updates for: Site [" + fetch.site + "], Category [" + fetch.category + "].");
   for (int k = 0; k < 2; ++k) {
@@ -265,10 +267,10 @@ void FetchMasks(Database& db, HttpSession& http, const UpdateServer& server, con
     }
     if (r.status != 200) text.clear();
     if (text.size() > kMaxMaskBytes) text.resize(kMaxMaskBytes);
-    Statement up(db, "UPDATE news_masks SET mask = ?, mask_version = ? WHERE id = ?");
-    up.Bind(1, ToHex(text)).Bind(2, text.empty() ? 1 : fetch.version[k]).Bind(3, fetch.rowId[k]);
-    if (int rc = up.Execute(); rc != 0)
-      WriteEventLog("Can not update mask " + std::to_string(rc) + " SQL : \n" + up.sql());
+    store.Reset();
+    store.Bind(1, ToHex(text)).Bind(2, text.empty() ? 1 : fetch.version[k]).Bind(3, fetch.rowId[k]);
+    if (int rc = store.Execute(); rc != 0)
+      WriteEventLog("Can not update mask " + std::to_string(rc) + " SQL : \n" + store.sql());
   }
 }
 
@@ -348,10 +350,11 @@ bool ApplyPairs(Database& db, HttpSession& http, const UpdateServer& server, con
       return false;
     }
   }
+  Statement store(db, "UPDATE news_masks SET mask = ?, mask_version = ? WHERE id = ?");
   for (const MaskFetch& fetch : updater.fetches) {
     if (cancelled()) return false;
     if (hooks.fetching) hooks.fetching(fetch.site, fetch.category);
-    FetchMasks(db, http, server, fetch, status);
+    FetchMasks(store, http, server, fetch, status);
   }
   return true;
 }
