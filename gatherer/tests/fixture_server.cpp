@@ -21,6 +21,14 @@ FixtureServer::~FixtureServer() {
   if (thread_.joinable()) thread_.join();
 }
 
+void FixtureServer::ServePlain() {
+  server_.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
+    const_cast<httplib::Request&>(req).headers.erase("Accept-Encoding");
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  server_.set_keep_alive_max_count(1000000);
+}
+
 void FixtureServer::Start() {
   port_ = server_.bind_to_any_port("127.0.0.1");
   thread_ = std::thread([this] { server_.listen_after_bind(); });

@@ -22,6 +22,9 @@ class FixtureServer {
   httplib::Server& server() { return server_; }
   // Starts listening on an ephemeral port; call after adding the handlers.
   void Start();
+  // Answers uncompressed on kept-alive connections, so a benchmark measures
+  // the engine rather than the fixture's compression and handshakes.
+  void ServePlain();
   int port() const { return port_; }
   std::string Url(const std::string& path) const;
 

@@ -153,13 +153,7 @@ NewsNetwork::NewsNetwork(const NewsNetworkOptions& options) : options_(options) 
                         "</p></div></body></html>",
                     "text/html");
   });
-  if (options.plain) {
-    s.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
-      const_cast<httplib::Request&>(req).headers.erase("Accept-Encoding");
-      return httplib::Server::HandlerResponse::Unhandled;
-    });
-    s.set_keep_alive_max_count(1000000);
-  }
+  if (options.plain) fx_.ServePlain();
   fx_.Start();
 }
 

@@ -88,13 +88,7 @@ SiteFarm::SiteFarm(const SiteFarmOptions& options) : options_(options) {
     Arrived(req);
     res.set_content("PNG:" + std::string(req.matches[2]) + std::string(500, '.'), "image/png");
   });
-  if (options.plain) {
-    s.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
-      const_cast<httplib::Request&>(req).headers.erase("Accept-Encoding");
-      return httplib::Server::HandlerResponse::Unhandled;
-    });
-    s.set_keep_alive_max_count(1000000);
-  }
+  if (options.plain) fx_.ServePlain();
   fx_.Start();
 }
 
