@@ -69,9 +69,13 @@ MaskLoadResult LoadCorpusMask(const std::string& name, MaskPhase phase) {
 class CorpusTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!fs::exists(CorpusDir() / "articles" / "answers.json"))
-      GTEST_SKIP() << "The shared corpus is not at " << CorpusDir()
-                   << "; set ORVO_SHARED to the shared folder to run the corpus test.";
+    const fs::path dir = CorpusDir();
+    if (dir.empty())
+      GTEST_SKIP() << "The optional shared corpus is not there (no shared/corpus beside the source tree or "
+                      "its parent folder); set ORVO_SHARED to the shared folder to run the corpus test.";
+    if (!fs::exists(dir / "articles" / "answers.json"))
+      GTEST_SKIP() << "The optional shared corpus is not at " << dir
+                   << " (no articles/answers.json there); set ORVO_SHARED to the shared folder to run the corpus test.";
   }
 };
 
