@@ -59,31 +59,19 @@ add_dependencies(gatherer_bus_tests Gatherer)
 gtest_discover_tests(gatherer_bus_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endif()
 
-# A whole download against a local site; prints its figures (not a test).
-add_executable(engine_bench
-  ${CMAKE_CURRENT_LIST_DIR}/bench/engine_bench.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/tests/news_sites.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/tests/fixture_server.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_home.cpp
-  ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp)
-target_include_directories(engine_bench PRIVATE ${CMAKE_CURRENT_LIST_DIR}/tests ${CMAKE_SOURCE_DIR}/common/tests)
-target_link_libraries(engine_bench PRIVATE orvo_gatherer_engine PkgConfig::HTTPLIB)
-
-# A download of 20 sites at a time of 1, 4 and 8 sites; prints items/s (not a test).
-add_executable(parallel_bench
-  ${CMAKE_CURRENT_LIST_DIR}/bench/parallel_bench.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/tests/site_farm.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/tests/fixture_server.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_home.cpp
-  ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp)
-target_include_directories(parallel_bench PRIVATE ${CMAKE_CURRENT_LIST_DIR}/tests ${CMAKE_SOURCE_DIR}/common/tests)
-target_link_libraries(parallel_bench PRIVATE orvo_gatherer_engine PkgConfig::HTTPLIB)
-
-# The catalogue update at 1k, 10k and 100k pairs; prints its times (not a test).
-add_executable(catalogue_bench
-  ${CMAKE_CURRENT_LIST_DIR}/bench/catalogue_bench.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/tests/fixture_server.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/tests/engine_home.cpp
-  ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp)
-target_include_directories(catalogue_bench PRIVATE ${CMAKE_CURRENT_LIST_DIR}/tests ${CMAKE_SOURCE_DIR}/common/tests)
-target_link_libraries(catalogue_bench PRIVATE orvo_gatherer_engine PkgConfig::HTTPLIB)
+# Benchmarks over the engine and the test fixtures; they print figures (not tests).
+function(orvo_engine_bench name)
+  add_executable(${name}
+    ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/bench/${name}.cpp ${ARGN}
+    ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/tests/fixture_server.cpp
+    ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/tests/engine_home.cpp
+    ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp)
+  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/tests ${CMAKE_SOURCE_DIR}/common/tests)
+  target_link_libraries(${name} PRIVATE orvo_gatherer_engine PkgConfig::HTTPLIB)
+endfunction()
+# A whole download against a local site.
+orvo_engine_bench(engine_bench ${CMAKE_CURRENT_LIST_DIR}/tests/news_sites.cpp)
+# A download of 20 sites at a time of 1, 4 and 8 sites; items/s.
+orvo_engine_bench(parallel_bench ${CMAKE_CURRENT_LIST_DIR}/tests/site_farm.cpp)
+# The catalogue update at 1k, 10k and 100k pairs.
+orvo_engine_bench(catalogue_bench)
