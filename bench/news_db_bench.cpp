@@ -158,11 +158,8 @@ struct GridFigure {
   size_t rows = 0;
 };
 
-GridFigure Grid(CDBManager& m, int column) {
-  m.ClearSearchKeywords();
-  m.SetSearchWithFilter(false);
-  if (m.sortColumn() != column) m.SetSort(column);
-  m.SetSortOrder(1);
+// The grid's list as the reader walks it: time to the first row and to the last.
+GridFigure WalkList(CDBManager& m) {
   GridFigure g;
   auto start = Clock::now();
   m.BeginNewsListEnum();
@@ -174,19 +171,20 @@ GridFigure Grid(CDBManager& m, int column) {
   return g;
 }
 
+GridFigure Grid(CDBManager& m, int column) {
+  m.ClearSearchKeywords();
+  m.SetSearchWithFilter(false);
+  if (m.sortColumn() != column) m.SetSort(column);
+  m.SetSortOrder(1);
+  return WalkList(m);
+}
+
 GridFigure Search(CDBManager& m, const std::string& keyword) {
   m.ClearSearchKeywords();
   m.AddSearchKeyword(keyword);
   m.SetSort(3);
   m.SetSortOrder(1);
-  GridFigure g;
-  auto start = Clock::now();
-  m.BeginNewsListEnum();
-  while (m.EnumNextNewsListItem()) {
-    if (g.rows++ == 0) g.first = Seconds(start);
-  }
-  m.EndNewsListEnum();
-  g.all = Seconds(start);
+  GridFigure g = WalkList(m);
   m.ClearSearchKeywords();
   return g;
 }
