@@ -88,6 +88,7 @@ bool Generate(const std::string& path, int64_t items, std::time_t now) {
   if (Database::Open(path, Database::Mode::kCreate, &db) != 0) return false;
   if (db->Exec("DROP TRIGGER newsitem_fts_insert; DROP TRIGGER newsitem_fts_delete;"
                "DROP TRIGGER newsitem_fts_update; DROP TABLE newsitem_fts; DROP TABLE newsitem_fts_fill;"
+               "DROP TABLE newsitem_fts_gone;"
                "DROP INDEX newsitem_grid_title; DROP INDEX newsitem_grid_date; DROP INDEX newsitem_grid_pair;"
                "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF") != 0)
     return false;
