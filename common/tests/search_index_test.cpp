@@ -11,6 +11,7 @@
 
 #include "database.h"
 #include "like.h"
+#include "old_search_index.h"
 #include "platform.h"
 #include "test_support.h"
 #include "text.h"
@@ -276,30 +277,11 @@ TEST_F(SearchIndexTest, DeletedItemsWaitInTheQueueWhileSearchesStayExact) {
     EXPECT_EQ(ByIndex(p), ByLike(p)) << p;
 }
 
-// The index as it was before deletes were queued.
-void MakeImmediateDeletes(Database& db) {
-  ASSERT_EQ(db.Exec("DROP TRIGGER newsitem_fts_insert; DROP TRIGGER newsitem_fts_delete; DROP TABLE newsitem_fts_gone;"
-                    "CREATE TRIGGER newsitem_fts_insert AFTER INSERT ON newsitem\n"
-                    "  WHEN new.id > (SELECT fill_end FROM newsitem_fts_fill) OR new.id <= (SELECT filled_upto FROM "
-                    "newsitem_fts_fill)\n"
-                    "BEGIN\n"
-                    "  INSERT INTO newsitem_fts(rowid, title, body) VALUES (new.id, new.title, new.body);\n"
-                    "END;\n"
-                    "CREATE TRIGGER newsitem_fts_delete AFTER DELETE ON newsitem\n"
-                    "  WHEN old.id > (SELECT fill_end FROM newsitem_fts_fill) OR old.id <= (SELECT filled_upto FROM "
-                    "newsitem_fts_fill)\n"
-                    "BEGIN\n"
-                    "  INSERT INTO newsitem_fts(newsitem_fts, rowid, title, body) VALUES ('delete', old.id, old.title, "
-                    "old.body);\n"
-                    "END;\n"),
-            0);
-}
-
 // A database whose index dropped deleted items at once gets the queue in
 // place, keeping its index; one without the index is left to the filling.
 TEST_F(SearchIndexTest, AnIndexThatDroppedDeletesAtOnceGetsTheQueueInPlace) {
   const std::set<std::string> fresh = IndexObjects(*db_);
-  MakeImmediateDeletes(*db_);
+  ASSERT_EQ(db_->Exec(testing::kImmediateIndexDeletesSql), 0);
   for (int i = 0; i < 12; ++i) AddItem("t", "kept text " + std::to_string(i));
   ASSERT_EQ(db_->Exec("DELETE FROM newsitem WHERE id = 1"), 0);
   EXPECT_EQ(IndexNames(*db_, "ept"), 11);
