@@ -65,6 +65,35 @@ TEST(AutoExtractTest, FindsTheArticleAndLeavesTheFurnitureOut) {
   EXPECT_LT(body.find("[[{0}]]"), body.find("Last words"));
 }
 
+// The standfirst kept apart from the text, in the article's header or a box
+// of its own, opens the body; teasers of other stories and leads far from
+// the text do not.
+TEST(AutoExtractTest, TheStandfirstOpensTheBodyWhereverTheSiteKeepsIt) {
+  const std::string lead = "The harbour reopens after a winter of repairs, and the boats are back.";
+  auto page = [&](const std::string& before, const std::string& inside) {
+    return "<html><body><div class=teaser><p class=teaser-text><a href=/o>Another story with a long headline "
+           "that is a link</a></p></div>" + before +
+           "<div class=entry-content>" + inside + Story("Harbour") + "</div></article></body></html>";
+  };
+  // In the article's header, past the headline and the byline.
+  Extracted e = Extract(page("<article><header><h1>Harbour</h1><p class=article-excerpt>" + lead +
+                             "</p><p class=byline>By Ann Lee, 5 March</p></header>", ""));
+  EXPECT_EQ(e.item.body.rfind(lead + kParagraphBreak1 + "Harbour paragraph 1,", 0), 0u) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Another story"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Ann Lee"), std::string::npos) << e.item.body;
+  // In the text itself, named both lead and teaser: kept, once.
+  e = Extract(page("<article>", "<p class='lead teasertext'>" + lead + "</p>"));
+  EXPECT_EQ(e.item.body.rfind(lead + kParagraphBreak1 + "Harbour paragraph 1,", 0), 0u) << e.item.body;
+  // Repeated as the first paragraph: once.
+  e = Extract(page("<article><div class=intro>" + lead + "</div>", "<p>" + lead + "</p>"));
+  EXPECT_EQ(e.item.body.find(lead), e.item.body.rfind(lead)) << e.item.body;
+  // Far from the text, with a page of other text between: not the article's.
+  std::string between;
+  for (int i = 0; i < 8; ++i) between += "<span>Opening hours of the museum, the library and the pool. </span>";
+  e = Extract(page("<div class=intro>" + lead + "</div>" + between + "<article>", ""));
+  EXPECT_EQ(e.item.body.find("winter of repairs"), std::string::npos) << e.item.body;
+}
+
 TEST(AutoExtractTest, PicturesFromSrcsetAndWithoutLoadImagesAsTheMaskWalkGivesThem) {
   std::string page = "<html><body><div class=content>" + Story("Picture") +
                      "<img srcset='/s.jpg 320w, /l.jpg 1024w, /m.jpg 640w'><p>Between, with a comma, and words.</p>"
