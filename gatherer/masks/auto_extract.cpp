@@ -477,8 +477,10 @@ bool Extractor::Within(int inner, int outer) const {
 std::vector<int> Extractor::Leads(int main, const std::vector<int>& parts) const {
   constexpr int kMaxGap = 300;  // visible characters between lead and text
   const int body = page_.Body();
+  // Where the text begins: the first of its parts.
+  const int start = parts.empty() ? main : *std::min_element(parts.begin(), parts.end());
   std::vector<int> candidates;
-  for (int e = main - 1, tries = 0; e > body && tries < kMaxCandidates; --e) {
+  for (int e = start - 1, tries = 0; e > body && tries < kMaxCandidates; --e) {
     std::string_view tag = page_.TagName(e);
     if (!TagIn(tag, {"P", "DIV", "SECTION", "H2", "H3", "H4", "SPAN", "STRONG", "B", "EM"})) continue;
     int text = fig_.text[size_t(e)];
@@ -486,7 +488,7 @@ std::vector<int> Extractor::Leads(int main, const std::vector<int>& parts) const
     std::string h = Hints(page_, e);
     if (h.size() <= 1 || !IsLeadElement(h)) continue;
     ++tries;
-    if (Within(main, e)) continue;
+    if (Within(start, e)) continue;
     bool furnished = false;
     for (int a = page_.Parent(e); a > body && !furnished; a = page_.Parent(a)) {
       if (fig_.invisible[size_t(a)]) furnished = true;
@@ -498,9 +500,9 @@ std::vector<int> Extractor::Leads(int main, const std::vector<int>& parts) const
   if (candidates.empty()) return {};
   // Visible text outside links, per element, from the first candidate on.
   const int from = candidates.back();
-  std::vector<int> own(size_t(main - from), 0);
+  std::vector<int> own(size_t(start - from), 0);
   std::vector<HtmlDocument::ChildNode> kids;
-  for (int e = from; e < main; ++e) {
+  for (int e = from; e < start; ++e) {
     bool hidden = false, link = false;
     for (int a = e; a >= 0 && !(hidden && link); a = page_.Parent(a)) {
       if (fig_.invisible[size_t(a)]) hidden = true;
@@ -518,7 +520,7 @@ std::vector<int> Extractor::Leads(int main, const std::vector<int>& parts) const
   };
   std::string text_of_main;
   std::vector<int> leads;
-  int gap_end = main;  // the text, then each lead taken, going backwards
+  int gap_end = start;  // the text, then each lead taken, going backwards
   for (int c : candidates) {
     int end = last_descendant(c);
     if (end >= gap_end) continue;  // inside a lead already taken
@@ -539,18 +541,25 @@ std::vector<int> Extractor::Leads(int main, const std::vector<int>& parts) const
 }
 
 void Extractor::Compose(int main) {
+  // A sibling that reads as article text of its own: paragraphs, few links.
+  auto article_like = [&](int s) {
+    return !inside_furniture_[size_t(s)] && !fig_.invisible[size_t(s)] && fig_.paragraphs[size_t(s)] >= 3 &&
+           fig_.text[size_t(s)] >= 400 && LinkDensity(fig_, s) < 0.2;
+  };
   // Paragraph siblings of the main block that carry on its text.
+  const int body = page_.Body();
   int parent = page_.Parent(main);
   double best = score_.empty() ? 0 : score_[size_t(main)];
   std::vector<int> parts;
-  if (parent >= 0 && main != page_.Body()) {
+  if (parent >= 0 && main != body) {
     for (int s : page_.Children(parent)) {
       if (s == main) {
         parts.push_back(s);
         continue;
       }
       if (inside_furniture_[size_t(s)] || fig_.invisible[size_t(s)]) continue;
-      bool take = score_[size_t(s)] >= std::max(10.0, best * 0.2) && LinkDensity(fig_, s) < 0.25;
+      bool take = (score_[size_t(s)] >= std::max(10.0, best * 0.2) && LinkDensity(fig_, s) < 0.25) ||
+                  article_like(s);
       if (!take && page_.TagName(s) == "P") {
         int chars = fig_.text[size_t(s)];
         double ld = LinkDensity(fig_, s);
@@ -559,6 +568,21 @@ void Extractor::Compose(int main) {
                (chars > 0 && ld == 0 && (Contains(text, ". ") || (!text.empty() && text.back() == '.')));
       }
       if (take) parts.push_back(s);
+    }
+    // Wrappers that hold little besides the block count as the block: the
+    // text of an article cut into boxes (an advertisement between) lies
+    // beside them, in blocks of paragraphs of their own.
+    int block = main;
+    for (int p = parent; p > body && fig_.text[size_t(p)] <= fig_.text[size_t(block)] * 11 / 10 + 20 &&
+                         !inside_furniture_[size_t(p)];
+         p = page_.Parent(p))
+      block = p;
+    if (block != main && page_.Parent(block) >= 0) {
+      std::vector<int> before, after;
+      for (int s : page_.Children(page_.Parent(block)))
+        if (s != block && article_like(s)) (s < block ? before : after).push_back(s);
+      parts.insert(parts.begin(), before.begin(), before.end());
+      parts.insert(parts.end(), after.begin(), after.end());
     }
   } else {
     parts.push_back(main);

@@ -94,6 +94,27 @@ TEST(AutoExtractTest, TheStandfirstOpensTheBodyWhereverTheSiteKeepsIt) {
   EXPECT_EQ(e.item.body.find("winter of repairs"), std::string::npos) << e.item.body;
 }
 
+// An article cut into boxes, an advertisement between, the longer part in
+// wrappers of its own: both parts, in their order, and nothing of the boxes
+// around them that are no text.
+TEST(AutoExtractTest, TextCutIntoBoxesIsReadWhole) {
+  std::string page = "<html><body><article><h1>Harbour</h1><div class=part>" + Story("Opening") + Story("Second") +
+                     "</div><div class=box><a href=/ad>Buy a boat today, the best boats at the best prices</a></div>"
+                     "<div class=wrap><div class=inner><div class=field>" +
+                     Story("Harbour") + Story("Quay") + Story("Boat") +
+                     "</div></div></div><div class=box><p>Write to us, with a comma, at the usual address.</p></div>"
+                     "<div class=list><p><a href=/1>First other story with a long headline</a></p><p><a href=/2>"
+                     "Second other story with a long headline</a></p><p><a href=/3>Third other story, long "
+                     "headline</a></p><p>and some words</p></div></article></body></html>";
+  Extracted e = Extract(page);
+  const std::string& body = e.item.body;
+  EXPECT_EQ(body.rfind("Opening paragraph 1,", 0), 0u) << body;
+  EXPECT_LT(body.find("Second paragraph 4"), body.find("Harbour paragraph 1"));
+  EXPECT_NE(body.find("Boat paragraph 4"), std::string::npos) << body;
+  for (const char* furniture : {"Buy a boat", "Write to us", "other story"})
+    EXPECT_EQ(body.find(furniture), std::string::npos) << furniture << " in " << body;
+}
+
 TEST(AutoExtractTest, PicturesFromSrcsetAndWithoutLoadImagesAsTheMaskWalkGivesThem) {
   std::string page = "<html><body><div class=content>" + Story("Picture") +
                      "<img srcset='/s.jpg 320w, /l.jpg 1024w, /m.jpg 640w'><p>Between, with a comma, and words.</p>"
