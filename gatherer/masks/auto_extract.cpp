@@ -534,50 +534,263 @@ std::vector<std::string> JsonLdBlocks(const HtmlDocument& page) {
   return out;
 }
 
-// Author names from structured data: "author": {"name": "..."} or
-// "author": "..." or a list of such.
-std::string JsonLdAuthor(const HtmlDocument& page) {
-  for (const std::string& json : JsonLdBlocks(page)) {
-    size_t at = json.find("\"author\"");
-    if (at == std::string::npos) continue;
-    std::string direct = JsonString(json, at + 8);
-    if (!direct.empty()) return CleanText(direct);
-    // The names inside the author's object or list, up to its end.
-    size_t open = json.find_first_of("[{", at + 8);
-    if (open == std::string::npos) continue;
-    int depth = 0;
-    size_t end = open;
-    for (; end < json.size(); ++end) {
-      char c = json[end];
-      if (c == '[' || c == '{') ++depth;
-      else if ((c == ']' || c == '}') && --depth == 0) break;
+// A value of structured data, parsed leniently: pages write JSON by hand,
+// with raw line breaks in strings and trailing commas.
+struct JsonValue {
+  enum class Kind { kNull, kString, kOther, kObject, kArray } kind = Kind::kNull;
+  std::string text;                                     // a string's value
+  std::vector<std::pair<std::string, JsonValue>> members;  // an object's
+  std::vector<JsonValue> items;                         // an array's
+
+  const JsonValue* Get(std::string_view key) const {
+    for (const auto& [k, v] : members)
+      if (k == key) return &v;
+    return nullptr;
+  }
+  std::string String(std::string_view key) const {
+    const JsonValue* v = Get(key);
+    return v && v->kind == Kind::kString ? v->text : std::string();
+  }
+};
+
+class JsonParser {
+ public:
+  explicit JsonParser(std::string_view json) : s_(json) {}
+
+  bool Parse(JsonValue& out) {
+    Skip();
+    // Some pages wrap their block in a comment or a CDATA section.
+    for (std::string_view wrap : {"//", "<!--", "<![CDATA[", "//"}) {
+      if (s_.compare(i_, wrap.size(), wrap) == 0) i_ += wrap.size();
+      Skip();
     }
-    std::string_view part = std::string_view(json).substr(open, end - open);
-    std::vector<std::string> names;
-    for (size_t p = part.find("\"name\""); p != std::string_view::npos; p = part.find("\"name\"", p + 6)) {
-      std::string name = CleanText(JsonString(part, p + 6));
-      if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    return Value(out, 0);
+  }
+
+ private:
+  // Deeper than this no honest page nests its data.
+  static constexpr int kMaxJsonDepth = 48;
+
+  void Skip() {
+    while (i_ < s_.size() && (IsAsciiSpace(s_[i_]) || s_[i_] == '\r')) ++i_;
+  }
+
+  bool Value(JsonValue& out, int depth) {
+    if (depth > kMaxJsonDepth) return false;
+    Skip();
+    if (i_ >= s_.size()) return false;
+    char c = s_[i_];
+    if (c == '{') return Object(out, depth);
+    if (c == '[') return Array(out, depth);
+    if (c == '"') {
+      out.kind = JsonValue::Kind::kString;
+      return String(out.text);
     }
-    if (names.empty()) {
-      // A graph names its people apart and the author by reference: the
-      // first person of the block.
-      size_t person = json.find("\"Person\"");
-      size_t name = person == std::string::npos ? person : json.find("\"name\"", person);
-      if (name != std::string::npos && name - person < 400) {
-        std::string n = CleanText(JsonString(json, name + 6));
-        if (!n.empty()) return n;
+    // Numbers, true, false, null: their text is not needed.
+    size_t start = i_;
+    while (i_ < s_.size() && !AnyOfChar(s_[i_], ",]}") && !IsAsciiSpace(s_[i_])) ++i_;
+    out.kind = s_.substr(start, i_ - start) == "null" ? JsonValue::Kind::kNull : JsonValue::Kind::kOther;
+    return i_ > start;
+  }
+
+  static bool AnyOfChar(char c, std::string_view set) { return set.find(c) != std::string_view::npos; }
+
+  bool Object(JsonValue& out, int depth) {
+    out.kind = JsonValue::Kind::kObject;
+    ++i_;
+    for (;;) {
+      Skip();
+      if (i_ >= s_.size()) return false;
+      if (s_[i_] == '}') {
+        ++i_;
+        return true;
       }
-      continue;
+      if (s_[i_] == ',') {
+        ++i_;
+        continue;
+      }
+      std::string key;
+      if (s_[i_] != '"' || !String(key)) return false;
+      Skip();
+      if (i_ >= s_.size() || s_[i_] != ':') return false;
+      ++i_;
+      JsonValue v;
+      if (!Value(v, depth + 1)) return false;
+      out.members.emplace_back(std::move(key), std::move(v));
     }
-    std::string joined = names[0];
-    for (size_t i = 1; i < names.size(); ++i) joined += ", " + names[i];
-    return joined;
+  }
+
+  bool Array(JsonValue& out, int depth) {
+    out.kind = JsonValue::Kind::kArray;
+    ++i_;
+    for (;;) {
+      Skip();
+      if (i_ >= s_.size()) return false;
+      if (s_[i_] == ']') {
+        ++i_;
+        return true;
+      }
+      if (s_[i_] == ',') {
+        ++i_;
+        continue;
+      }
+      JsonValue v;
+      if (!Value(v, depth + 1)) return false;
+      out.items.push_back(std::move(v));
+    }
+  }
+
+  bool String(std::string& out) {
+    for (++i_; i_ < s_.size(); ++i_) {
+      char c = s_[i_];
+      if (c == '"') {
+        ++i_;
+        return true;
+      }
+      if (c != '\\' || i_ + 1 >= s_.size()) {
+        out += c;
+        continue;
+      }
+      char x = s_[++i_];
+      if (x == 'u' && i_ + 4 < s_.size()) {
+        unsigned cp = 0;
+        bool ok = true;
+        for (size_t k = 1; k <= 4; ++k) {
+          char h = s_[i_ + k];
+          cp <<= 4;
+          if (h >= '0' && h <= '9') cp |= unsigned(h - '0');
+          else if (h >= 'a' && h <= 'f') cp |= unsigned(h - 'a' + 10);
+          else if (h >= 'A' && h <= 'F') cp |= unsigned(h - 'A' + 10);
+          else ok = false;
+        }
+        i_ += 4;
+        // A pair of surrogates makes one character.
+        if (ok && cp >= 0xD800 && cp < 0xDC00 && s_.compare(i_ + 1, 2, "\\u") == 0 && i_ + 6 < s_.size()) {
+          unsigned lo = 0;
+          for (size_t k = 3; k <= 6; ++k) {
+            char h = s_[i_ + k];
+            lo = (lo << 4) | unsigned(h >= 'a' ? h - 'a' + 10 : h >= 'A' ? h - 'A' + 10 : h - '0');
+          }
+          if (lo >= 0xDC00 && lo < 0xE000) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+            i_ += 6;
+          }
+        }
+        if (ok) AppendUtf8(out, char32_t(cp));
+      } else {
+        out += x == 'n' || x == 't' || x == 'r' ? ' ' : x;
+      }
+    }
+    return false;
+  }
+
+  std::string_view s_;
+  size_t i_ = 0;
+};
+
+// The host of an address, "" when it has none.
+std::string_view HostOf(std::string_view url) {
+  size_t start = url.find("://");
+  if (start == std::string_view::npos) return {};
+  url.remove_prefix(start + 3);
+  return url.substr(0, url.find_first_of("/:?#"));
+}
+
+bool HasType(const JsonValue& v, std::initializer_list<const char*> types) {
+  const JsonValue* t = v.Get("@type");
+  if (!t) return false;
+  auto is = [&](const std::string& name) {
+    for (const char* want : types)
+      if (Contains(name, want)) return true;
+    return false;
+  };
+  if (t->kind == JsonValue::Kind::kString) return is(t->text);
+  for (const JsonValue& i : t->items)
+    if (i.kind == JsonValue::Kind::kString && is(i.text)) return true;
+  return false;
+}
+
+// Every object of a block, parents before children, the nesting bounded by the parser.
+void CollectObjects(const JsonValue& v, std::vector<const JsonValue*>& out) {
+  if (v.kind == JsonValue::Kind::kObject) out.push_back(&v);
+  for (const auto& m : v.members) CollectObjects(m.second, out);
+  for (const JsonValue& i : v.items) CollectObjects(i, out);
+}
+
+// The people of an "author" value: a name, a person, a reference to one, or
+// a list of these. The site's own organisation is its publisher, not a byline.
+template <typename Publisher>
+void AuthorNames(const JsonValue& v, const std::vector<const JsonValue*>& all, const Publisher& IsPublisher,
+                 std::vector<std::string>& names, int depth = 0) {
+  if (depth > 2) return;
+  auto add = [&](std::string name) {
+    name = CleanText(name);
+    if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+  };
+  if (v.kind == JsonValue::Kind::kString) {
+    add(v.text);
+  } else if (v.kind == JsonValue::Kind::kArray) {
+    for (const JsonValue& i : v.items) AuthorNames(i, all, IsPublisher, names, depth + 1);
+  } else if (v.kind == JsonValue::Kind::kObject) {
+    std::string name = v.String("name");
+    if (HasType(v, {"Organization", "Organisation", "Corporation"}) && !HasType(v, {"Person"}) &&
+        IsPublisher(name))
+      return;
+    if (!name.empty()) return add(name);
+    std::string id = v.String("@id");
+    if (id.empty()) return;
+    for (const JsonValue* o : all)
+      if (o != &v && o->String("@id") == id && !o->String("name").empty())
+        return AuthorNames(*o, all, IsPublisher, names, depth + 1);
+  }
+}
+
+// Author names from structured data: the author of the article the page
+// describes, not of its pictures or of the site.
+std::string JsonLdAuthor(const HtmlDocument& page) {
+  const std::string host = AsciiLower(HostOf(page.BaseUrl()));
+  for (const std::string& json : JsonLdBlocks(page)) {
+    if (json.find("\"author\"") == std::string::npos && json.find("\"creator\"") == std::string::npos) continue;
+    JsonValue root;
+    if (!JsonParser(json).Parse(root)) continue;
+    std::vector<const JsonValue*> all;
+    CollectObjects(root, all);
+    // The article first; else any work that is not a picture, a film or a comment.
+    for (int pass = 0; pass < 2; ++pass) {
+      for (const JsonValue* o : all) {
+        bool article = HasType(*o, {"Article", "Posting", "Report", "Blog"});
+        if (pass == 0 ? !article
+                      : HasType(*o, {"ImageObject", "VideoObject", "MediaObject", "Photograph", "Comment",
+                                     "Person", "Organization"}))
+          continue;
+        const JsonValue* a = o->Get("author");
+        if (!a) a = o->Get("creator");
+        if (!a) continue;
+        std::string publisher;
+        if (const JsonValue* p = o->Get("publisher")) publisher = p->kind == JsonValue::Kind::kString ? p->text : p->String("name");
+        auto is_publisher = [&](const std::string& name) {
+          std::string l = AsciiLower(name);
+          l.erase(std::remove(l.begin(), l.end(), ' '), l.end());
+          return name == publisher || (l.size() >= 3 && Contains(host, l));
+        };
+        std::vector<std::string> names;
+        AuthorNames(*a, all, is_publisher, names);
+        if (names.empty()) continue;
+        std::string joined = names[0];
+        for (size_t i = 1; i < names.size(); ++i) joined += ", " + names[i];
+        return joined;
+      }
+    }
   }
   return {};
 }
 
+// An address, not a name; "dpa/lnw" and "Text / Foto" are agency credits.
 bool LooksLikeAddress(std::string_view s) {
-  return StartsWith(s, "http://") || StartsWith(s, "https://") || StartsWith(s, "www.") || Contains(s, "/");
+  if (StartsWith(s, "http://") || StartsWith(s, "https://") || StartsWith(s, "www.") || Contains(s, "://")) return true;
+  size_t slash = s.find('/');
+  if (slash == std::string_view::npos || Contains(s, " ")) return false;
+  return Contains(s.substr(0, slash), ".");
 }
 
 bool StripPrefix(std::string& s, std::initializer_list<const char*> prefixes) {
@@ -1070,13 +1283,22 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
   return top.empty() ? std::string() : top[0]->text;
 }
 
+// Whether e stands in a picture's caption or credit, where names are of photographers.
+bool InPictureCredit(const HtmlDocument& page, int e) {
+  for (int up = 0; e >= 0 && up < 12; ++up, e = page.Parent(e)) {
+    if (TagIn(page.TagName(e), {"FIGURE", "FIGCAPTION", "PICTURE"})) return true;
+    if (AnyOf(Hints(page, e), {"caption", "credit", "copyright", "photographer"})) return true;
+  }
+  return false;
+}
+
 std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig) {
   // Visible bylines first: they are what the reader of the page sees.
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
     std::string_view tag = page.TagName(e);
     if (IsInvisibleTag(tag) && tag != "!") continue;
     std::string itemprop = page.Attribute(e, "itemprop");
-    if ((itemprop == "author" || itemprop == "creator") && !Longer(fig, e, 300)) {
+    if ((itemprop == "author" || itemprop == "creator") && !Longer(fig, e, 300) && !InPictureCredit(page, e)) {
       ++tries;
       std::string name;
       if (tag == "META" || tag == "LINK") name = page.Attribute(e, "content");

@@ -264,6 +264,47 @@ TEST(AutoExtractTest, TitleFromTheOneFirstLevelHeadingOverTheTitleInOtherWords) 
             "Harbour news");
 }
 
+TEST(AutoExtractTest, StructuredDataNamesTheArticlesAuthorNotThePicturesOrTheSite) {
+  auto page = [](const std::string& json, const std::string& body = "") {
+    return HtmlDocument::Parse("<html><head><script type='application/ld+json'>" + json +
+                                   "</script></head><body>" + body + "</body></html>",
+                               "https://news.example.test/a/1.html");
+  };
+  // The picture's credit comes first in the text; the article's author counts.
+  EXPECT_EQ(AutoAuthor(page("{\"@type\":\"NewsArticle\",\"image\":{\"@type\":\"ImageObject\",\"author\":\"Berg\"},"
+                            "\"author\":[{\"@type\":\"Person\",\"name\":\"Tom Berg\"}]}")),
+            "Tom Berg");
+  // The site as its own author is its publisher, not a byline.
+  EXPECT_EQ(AutoAuthor(page("{\"@type\":\"Article\",\"author\":{\"@type\":\"Organization\",\"name\":\"Daily Example\"},"
+                            "\"publisher\":{\"@type\":\"Organization\",\"name\":\"Daily Example\"}}")),
+            "");
+  EXPECT_EQ(AutoAuthor(page("{\"@type\":\"Article\",\"author\":{\"@type\":\"Organization\",\"name\":\"example.test\"}}")),
+            "");
+  EXPECT_EQ(AutoAuthor(page("{\"@type\":\"Article\",\"author\":{\"@type\":\"Organization\",\"name\":\"Volunteer Editors\"},"
+                            "\"publisher\":{\"@type\":\"Organization\",\"name\":\"Example Foundation\"}}")),
+            "Volunteer Editors");
+  // Wrapped in CDATA, escaped, spread over lines, with a trailing comma.
+  EXPECT_EQ(AutoAuthor(page("<![CDATA[ {\"@type\": \"BlogPosting\",\n \"author\": {\"name\": \"J\\u00e9r\\u00f4me Roy\"},} ]]>")),
+            "Jérôme Roy");
+  // Broken structured data gives nothing and breaks nothing.
+  EXPECT_EQ(AutoAuthor(page("{\"@type\":\"Article\",\"author\":{\"name\":\"Cut Off")), "");
+  EXPECT_EQ(AutoAuthor(page(std::string(5000, '[') + "\"author\"" + std::string(5000, ']'))), "");
+}
+
+TEST(AutoExtractTest, AgencyCreditsAreNamesAndPictureCreditsAreNot) {
+  auto page = [](const std::string& head, const std::string& body) {
+    return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + "</body></html>", "http://s.test/");
+  };
+  EXPECT_EQ(AutoAuthor(page("", "<p>Von: <span itemprop=author>det/dpa</span></p>")), "det/dpa");
+  EXPECT_EQ(AutoAuthor(page("<meta name=author content='MDR AKTUELL/ls'>", "")), "MDR AKTUELL/ls");
+  EXPECT_EQ(AutoAuthor(page("<meta name=author content='example.test/staff'>", "")), "");
+  // The photographer of the lead picture is not the author.
+  EXPECT_EQ(AutoAuthor(page("<meta name=author content='Sarah Ash'>",
+                            "<figure><img src=a.jpg><figcaption><span itemprop=creator>Ben Tess</span>"
+                            "</figcaption></figure><h1>Neon</h1>")),
+            "Sarah Ash");
+}
+
 TEST(FeedTest, ReadsRssAndAtomLinksWithDates) {
   const std::string rss =
       "<?xml version='1.0'?><rss version='2.0'><channel><title>T</title>"
