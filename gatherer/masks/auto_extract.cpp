@@ -1292,6 +1292,159 @@ bool InPictureCredit(const HtmlDocument& page, int e) {
   return false;
 }
 
+size_t VisibleChars(const HtmlDocument& page, const PageFigures* fig, int e) {
+  return fig ? size_t(fig->text[size_t(e)]) : CountChars(page.InnerText(e));
+}
+
+// Whether a class or id names a list of other articles: "teaser-list",
+// "related_posts", "c-sidebar", but not a state such as "has-sidebar".
+bool NamesTeaser(std::string_view hints) {
+  size_t pos = 0;
+  while (pos < hints.size()) {
+    size_t end = hints.find(' ', pos);
+    if (end == std::string_view::npos) end = hints.size();
+    std::string_view token = hints.substr(pos, end - pos);
+    pos = end + 1;
+    if (token.empty() || StartsWith(token, "has-") || StartsWith(token, "no-") || StartsWith(token, "is-") ||
+        StartsWith(token, "with-"))
+      continue;
+    for (std::string_view word : {"teaser", "related", "recommend", "popular", "most-read", "sidebar", "widget"}) {
+      size_t at = token.find(word);
+      if (at == 0 || (at != std::string_view::npos && (token[at - 1] == '-' || token[at - 1] == '_')))
+        return true;
+    }
+  }
+  return false;
+}
+
+// Whether e stands in a teaser of another article (a link holding more than
+// the name, a list of related or recommended pieces) or in the page's
+// furniture, where bylines are of other pages.
+bool InTeaser(const HtmlDocument& page, const PageFigures* fig, int e) {
+  const size_t own = VisibleChars(page, fig, e);
+  for (int up = 0, a = page.Parent(e); a >= 0 && up < 12; ++up, a = page.Parent(a)) {
+    std::string_view tag = page.TagName(a);
+    if (tag == "BODY") break;  // its classes describe the layout of the whole page
+    if (TagIn(tag, {"ASIDE", "NAV", "FOOTER"})) return true;
+    if (tag == "A" && VisibleChars(page, fig, a) > own + 40) return true;
+    if (NamesTeaser(Hints(page, a))) return true;
+  }
+  return false;
+}
+
+// The words a byline begins with, in the languages of the sites read most.
+constexpr std::array<std::string_view, 24> kBylineWords = {
+    "By ",       "by ",          "BY ",       "Von ",     "von ",         "VON ",
+    "Von: ",     "Text: ",       "Text von ", "Autor: ",  "Autorin: ",    "Author: ",
+    "Posted by ", "Written by ", "Geschrieben von ", "Verfasst von ", "Ein Beitrag von ", "Par ",
+    "Por ",      "Door ",        "Di ",       "Redaktion: ", "Reporter: ", "Quelle: "};
+
+bool IsMonthWord(std::string w) {
+  while (!w.empty() && (w.back() == '.' || w.back() == ',')) w.pop_back();
+  w = AsciiLower(w);
+  for (const char* m : {"jan", "january", "januar", "feb", "february", "februar", "mar", "march", "märz", "apr",
+                        "april", "may", "mai", "jun", "june", "juni", "jul", "july", "juli", "aug", "august", "sep",
+                        "sept", "september", "oct", "october", "okt", "oktober", "nov", "november", "dec", "december",
+                        "dez", "dezember"})
+    if (w == m) return true;
+  return false;
+}
+
+// Whether the words of s read as people's names: each begins with a capital,
+// save the joining words and the particles of names ("Anna von Berg").
+bool NamesPeople(std::string_view s) {
+  size_t pos = 0;
+  int words = 0;
+  while (pos < s.size()) {
+    size_t end = s.find(' ', pos);
+    if (end == std::string_view::npos) end = s.size();
+    std::string_view w = s.substr(pos, end - pos);
+    pos = end + 1;
+    if (w.empty()) continue;
+    ++words;
+    unsigned char c = static_cast<unsigned char>(w[0]);
+    if ((c >= 'A' && c <= 'Z') || c >= 0x80) continue;
+    bool joining = false;
+    for (const char* j : {"und", "and", "y", "et", "e", "en", "&", "von", "van", "de", "der", "den", "da", "di", "du",
+                          "le", "la", "del", "dos", "bin", "al", "zu", "mit", "from"})
+      joining = joining || w == j;
+    if (!joining) return false;
+  }
+  return words > 0;
+}
+
+// A name after a byline word at the start of a short line of text:
+// "Von Lisa Berg", "Posted by Konstantin", "Author: Ann Lee, March 3, 2024".
+std::string NameOfBylineText(std::string_view line) {
+  line = TrimView(line);
+  for (std::string_view w : kBylineWords) {
+    if (!StartsWith(line, w)) continue;
+    std::string_view rest = TrimView(line.substr(w.size()));
+    // A name begins with a capital (or a letter outside ASCII); "by the way" is no byline.
+    unsigned char c = rest.empty() ? 0 : static_cast<unsigned char>(rest[0]);
+    if (!((c >= 'A' && c <= 'Z') || c >= 0x80)) return {};
+    std::string name = CleanByline(std::string(rest));
+    // The date that often follows: from the first word with a digit, and a month before it.
+    std::vector<std::string> words;
+    for (size_t pos = 0; pos < name.size();) {
+      size_t end = std::min(name.find(' ', pos), name.size());
+      std::string word = name.substr(pos, end - pos);
+      pos = end + 1;
+      // A digit begins the date; a word with a colon is the label of the next field.
+      if (word.find_first_of("0123456789") != std::string::npos || word.back() == ':') break;
+      words.push_back(std::move(word));
+    }
+    while (!words.empty() && IsMonthWord(words.back())) words.pop_back();
+    name.clear();
+    for (const std::string& word : words) name += (name.empty() ? "" : " ") + word;
+    for (const char* cut : {" , ", ";", " ·"})
+      if (size_t p = name.find(cut); p != std::string::npos) name.erase(p);
+    while (!name.empty() && (name.back() == ',' || name.back() == ' ')) name.pop_back();
+    if (Utf8Length(name) < 3 || !PlausibleName(name) || LooksLikeAddress(name) || !NamesPeople(name)) return {};
+    return name;
+  }
+  return {};
+}
+
+// Whether e stands in a comment, whose "by" lines name the commenters.
+bool InComment(const HtmlDocument& page, int e) {
+  for (int up = 0; e >= 0 && up < 16; ++up, e = page.Parent(e)) {
+    if (page.TagName(e) == "BODY") return false;
+    if (AnyOf(Hints(page, e), {"comment", "kommentar", "respond", "reply"})) return true;
+  }
+  return false;
+}
+
+// A short visible line that is a byline by its words.
+std::string BylineTextOf(const HtmlDocument& page, const PageFigures& fig) {
+  std::vector<HtmlDocument::ChildNode> kids;
+  for (int e = 0, tries = 0; e < page.ElementCount() && tries < 4 * kMaxCandidates; ++e) {
+    int chars = fig.text[size_t(e)];
+    if (fig.invisible[size_t(e)] || chars < 5 || chars > 150) continue;
+    std::string_view tag = page.TagName(e);
+    if (TagIn(tag, {"A", "H1", "H2", "TITLE", "OPTION", "LABEL", "BUTTON"})) continue;
+    // The byline word stands in the element's own first text, not in a link or heading in it.
+    page.ChildNodes(e, kids);
+    size_t first = 0;
+    while (first < kids.size() && kids[first].element < 0 && TrimView(kids[first].text).empty()) ++first;
+    if (first == kids.size() || kids[first].element >= 0) continue;
+    std::string_view own = TrimView(kids[first].text);
+    bool word = false;
+    for (std::string_view w : kBylineWords)
+      word = word || StartsWith(own, w) || (own.size() + 1 == w.size() && StartsWith(w, own));
+    if (!word) continue;
+    std::string text = page.InnerText(e);
+    size_t start = text.find_first_not_of(" \t\r\n");
+    if (start == std::string::npos) continue;
+    std::string_view line = std::string_view(text).substr(start);
+    line = line.substr(0, line.find('\n'));
+    ++tries;
+    std::string name = NameOfBylineText(CleanText(line));
+    if (!name.empty() && !InTeaser(page, &fig, e) && !InPictureCredit(page, e) && !InComment(page, e)) return name;
+  }
+  return {};
+}
+
 std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig) {
   // Visible bylines first: they are what the reader of the page sees.
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
@@ -1328,11 +1481,15 @@ std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig) {
            Contains(l, ".de") || Contains(l, ".com") || Contains(l, ".at") || Contains(l, ".ch");
   };
   if (PlausibleName(ld) && !site_like(ld)) return ld;
+  if (fig) {
+    std::string text = BylineTextOf(page, *fig);
+    if (!text.empty()) return text;
+  }
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
     std::string h = Hints(page, e);
     if (!AnyOf(h, {"byline", "author", "autor", "verfasser", "writer"})) continue;
     if (AnyOf(h, {"comment", "authorbox", "author-box", "about", "bio", "avatar", "image", "img"}) ||
-        Longer(fig, e, 300))
+        Longer(fig, e, 300) || InTeaser(page, fig, e))
       continue;
     ++tries;
     std::string name = CleanByline(page.InnerText(e));
@@ -1372,7 +1529,10 @@ DateTime DateOf(const HtmlDocument& page, const PageFigures* fig) {
 }
 
 std::string AutoTitle(const HtmlDocument& page) { return TitleOf(page, nullptr); }
-std::string AutoAuthor(const HtmlDocument& page) { return AuthorOf(page, nullptr); }
+std::string AutoAuthor(const HtmlDocument& page) {
+  const PageFigures fig = Measure(page);
+  return AuthorOf(page, &fig);
+}
 DateTime AutoDate(const HtmlDocument& page) { return DateOf(page, nullptr); }
 
 // Characters of a composed body that a reader sees as text.

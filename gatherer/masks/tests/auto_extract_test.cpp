@@ -305,6 +305,44 @@ TEST(AutoExtractTest, AgencyCreditsAreNamesAndPictureCreditsAreNot) {
             "Sarah Ash");
 }
 
+TEST(AutoExtractTest, BylinesOfOtherArticlesAndOfCommentersAreNotTheAuthors) {
+  auto page = [](const std::string& body) {
+    return HtmlDocument::Parse("<html><body>" + body + "</body></html>", "http://s.test/");
+  };
+  // A teaser links a headline and its byline to another article.
+  EXPECT_EQ(AutoAuthor(page("<h1>Rain</h1><p>Text of the piece.</p><ul><li><a href=/2><h3>Snow in the hills, and the roads are closed "
+                            "for the rest of the week</h3><span class=author>Von Clara Berg</span></a></li></ul>")),
+            "");
+  EXPECT_EQ(AutoAuthor(page("<div class='related-articles'><div class=author-name>Ann Lee</div></div>")), "");
+  EXPECT_EQ(AutoAuthor(page("<aside><span class=byline>Ann Lee</span></aside>")), "");
+  // The layout's classes on the body and "has-sidebar" on a wrapper name no teaser.
+  HtmlDocument laid_out = HtmlDocument::Parse(
+      "<html><body class='single content-sidebar-active'><div class='layout has-sidebar'>"
+      "<div class=post-author>Joe S.</div></div></body></html>",
+      "http://s.test/");
+  EXPECT_EQ(AutoAuthor(laid_out), "Joe S.");
+  // "By" lines in the comments name the commenters.
+  EXPECT_EQ(AutoAuthor(page("<h1>Rain</h1><div id=comments><p>Posted by Tom Reader</p></div>")), "");
+}
+
+TEST(AutoExtractTest, BylinesReadFromTheirWordsWhenNoMarkupNamesThem) {
+  auto page = [](const std::string& body) {
+    return HtmlDocument::Parse("<html><body><h1>Rain at last</h1>" + body + "</body></html>", "http://s.test/");
+  };
+  EXPECT_EQ(AutoAuthor(page("<p>Von <strong><a href=/a>Roland Berg</a></strong> und <a href=/b>Sebastian Dorn</a>"
+                            "<br>Kakuma</p><p>The text begins.</p>")),
+            "Roland Berg und Sebastian Dorn");
+  EXPECT_EQ(AutoAuthor(page("<span class=category>Posted by Konstantin</span>")), "Konstantin");
+  EXPECT_EQ(AutoAuthor(page("<li class=submitted><span>Author: <a href=/g>Gàbor Muniér</a>, Datum: 03.Mär.19</span>")),
+            "Gàbor Muniér");
+  EXPECT_EQ(AutoAuthor(page("<p class=date>By JEFFREY GETTLE JAN. 13, 2017</p>")), "JEFFREY GETTLE");
+  EXPECT_EQ(AutoAuthor(page("<p><em>Quelle: MDR AKTUELL/ls</em></p>")), "MDR AKTUELL/ls");
+  // Lines that only begin like a byline.
+  EXPECT_EQ(AutoAuthor(page("<p>Von Einheimischen, Gästen und ganz viel Kühen wird der Brunnen genutzt.</p>")), "");
+  EXPECT_EQ(AutoAuthor(page("<p>By the way, it rained.</p><p>Von (Strato) gemietet</p>")), "");
+  EXPECT_EQ(AutoAuthor(page("<ul><li><a href=/x>Von Ast getroffen: Waldarbeiter verunglückt</a></li></ul>")), "");
+}
+
 TEST(FeedTest, ReadsRssAndAtomLinksWithDates) {
   const std::string rss =
       "<?xml version='1.0'?><rss version='2.0'><channel><title>T</title>"
