@@ -185,6 +185,85 @@ TEST(AutoExtractTest, BlogTitlesAndBylinesAsReadersSeeThem) {
             "Evan Symon");
 }
 
+// Headline pages as news sites set them: the title texts name the headline
+// and the site, the headings name the headline, a kicker, the site's logo.
+TEST(AutoExtractTest, TitleIsTheHeadingThatTheTitleTextsAgreeWith) {
+  auto page = [](const std::string& head, const std::string& body) {
+    return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + "</body></html>",
+                               "http://www.paper.test/a/1.html");
+  };
+  // Typographic quotes in the heading, plain ones in the title: the heading as written.
+  EXPECT_EQ(AutoTitle(page("<title>A strike, and lots of actions - Paper</title>",
+                           "<h1>A strike, and lots of \xE2\x80\x98" "actions\xE2\x80\x99</h1><h2>More</h2><h2>Other</h2>")),
+            "A strike, and lots of \xE2\x80\x98" "actions\xE2\x80\x99");
+  // A headline shorter than the site's name after it is still the headline.
+  EXPECT_EQ(AutoTitle(page("<title>Fair supply chains - Protestant Youth Work in the South (pyw) - PYW</title>",
+                           "<h1>Fair supply chains</h1>")),
+            "Fair supply chains");
+  EXPECT_EQ(AutoTitle(page("<title>Fair chains - Protestant Youth Work in the South - PYW</title>"
+                           "<meta property=og:site_name content='Protestant Youth Work in the South'>",
+                           "<h1>Fair chains</h1><h2>Background</h2>")),
+            "Fair chains");
+  // A title that is site, section and headline; the site's name in the first heading.
+  EXPECT_EQ(AutoTitle(page("<title>Time for talks \xC2\xBB Blog Archive \xC2\xBB More cinemas go digital</title>",
+                           "<h1>Time for talks</h1><h2 class=widgettitle>Links</h2><h2>More cinemas go digital</h2>")),
+            "More cinemas go digital");
+  // A breadcrumb heading repeats the title; the heading named the headline says what og:title says.
+  EXPECT_EQ(AutoTitle(page("<title>North: The ruler is back, and happy | Politics</title>"
+                           "<meta property=og:title content='The ruler is back - and the neighbour is happy'>",
+                           "<ol class=crumbs><li><h1>North: The ruler is back, and happy</h1></ol>"
+                           "<h2 class=article-headline>The ruler is back - and the neighbour is happy</h2>")),
+            "The ruler is back - and the neighbour is happy");
+  // A heading that goes on with the site's name.
+  EXPECT_EQ(AutoTitle(page("<meta property=og:title content='What we will not hear about us'>",
+                           "<h1 class=title>What we will not hear about us | OTHER.NET</h1><h2>Topics</h2>")),
+            "What we will not hear about us");
+  // The logo's heading is no headline, nor is a heading that is the site's host.
+  EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1 class=site-logo>Paper Daily</h1><h2>PAPER.test</h2>"
+                                                   "<h1>Harbour opens its new quay</h1>")),
+            "Harbour opens its new quay");
+}
+
+TEST(AutoExtractTest, TitleWithoutTheKickerItsHeadingHolds) {
+  auto page = [](const std::string& head, const std::string& body) {
+    return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + "</body></html>",
+                               "http://www.paper.test/a/1.html");
+  };
+  // og:title says the headline without the kicker.
+  EXPECT_EQ(AutoTitle(page("<meta property=og:title content='Retention of title: what buyers should know'>",
+                           "<h1 class=entry-title><span class=toptitle>Avoid losses</span> "
+                           "Retention of title: what buyers should know</h1><h2>Section</h2><h2>Other</h2>")),
+            "Retention of title: what buyers should know");
+  // The title says "Topic: Headline", the heading "Kicker Headline".
+  EXPECT_EQ(AutoTitle(page("<title>Reopening: Car dealers expect a slow start to business | PAPER.TEST</title>",
+                           "<h2>Paper Region</h2><h1><span class=dachzeile>After the reopening</span>"
+                           "<span class=headline>Car dealers expect a slow start to business</span></h1>")),
+            "Car dealers expect a slow start to business");
+  // A kicker the markup names as such goes even where the title says nothing.
+  EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1><span class=kicker>Harbour</span> New quay opens in May</h1>")),
+            "New quay opens in May");
+  // Words in a span at a heading's start are no kicker when they are most of it.
+  EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1><em>Quay</em> opens</h1><h2>Other</h2>")), "Quay opens");
+}
+
+TEST(AutoExtractTest, TitleFromTheOneFirstLevelHeadingOverTheTitleInOtherWords) {
+  auto page = [](const std::string& head, const std::string& body) {
+    return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + "</body></html>",
+                               "http://www.paper.test/a/1.html");
+  };
+  EXPECT_EQ(AutoTitle(page("<title>Car finance - loan or rather leasing?</title>",
+                           "<h1>Financing your car</h1><h2>Loan comparison</h2><h2>What leasing costs</h2>")),
+            "Financing your car");
+  // The title is only the site's name; the headline the one first-level heading.
+  EXPECT_EQ(AutoTitle(page("<title>.:: PAPER-MEDIA ::. Templates and designs</title>"
+                           "<meta property=og:site_name content='.:: PAPER-MEDIA ::. Templates and designs'>",
+                           "<h2>Shop</h2><h1 itemprop=headline>Privacy changes to our templates</h1>")),
+            "Privacy changes to our templates");
+  // Two first-level headings that the title does not repeat: the title decides.
+  EXPECT_EQ(AutoTitle(page("<title>Harbour news - Paper</title>", "<h1>First story</h1><h1>Second story</h1>")),
+            "Harbour news");
+}
+
 TEST(AutoExtractTest, StructuredDataNamesTheArticlesAuthorNotThePicturesOrTheSite) {
   auto page = [](const std::string& json, const std::string& body = "") {
     return HtmlDocument::Parse("<html><head><script type='application/ld+json'>" + json +
