@@ -1322,7 +1322,7 @@ bool NamesTeaser(std::string_view hints) {
     if (token.empty() || StartsWith(token, "has-") || StartsWith(token, "no-") || StartsWith(token, "is-") ||
         StartsWith(token, "with-"))
       continue;
-    for (std::string_view word : {"teaser", "related", "recommend", "popular", "most-read", "sidebar", "widget"}) {
+    for (std::string_view word : {"teaser", "related", "recommend", "popular", "most-read", "sidebar"}) {
       size_t at = token.find(word);
       if (at == 0 || (at != std::string_view::npos && (token[at - 1] == '-' || token[at - 1] == '_')))
         return true;
@@ -1339,7 +1339,7 @@ bool InTeaser(const HtmlDocument& page, const PageFigures* fig, int e) {
   for (int up = 0, a = page.Parent(e); a >= 0 && up < 12; ++up, a = page.Parent(a)) {
     std::string_view tag = page.TagName(a);
     if (tag == "BODY") break;  // its classes describe the layout of the whole page
-    if (TagIn(tag, {"ASIDE", "NAV", "FOOTER"})) return true;
+    if (TagIn(tag, {"ASIDE", "NAV"})) return true;
     if (tag == "A" && VisibleChars(page, fig, a) > own + 40) return true;
     if (NamesTeaser(Hints(page, a))) return true;
   }
@@ -1459,33 +1459,72 @@ std::string BylineTextOf(const HtmlDocument& page, const PageFigures& fig) {
   return {};
 }
 
+bool HasToken(std::string_view list, std::string_view word) {
+  size_t pos = 0;
+  while (pos <= list.size()) {
+    size_t end = std::min(list.find(' ', pos), list.size());
+    if (list.substr(pos, end - pos) == word) return true;
+    pos = end + 1;
+  }
+  return false;
+}
+
+// Elements the markup names as the author's: itemprop author or creator,
+// rel author (not on a <link>, whose address is no name), <byline>.
+bool MarkedAsAuthor(const HtmlDocument& page, int e) {
+  std::string_view tag = page.TagName(e);
+  if (tag == "BYLINE") return true;
+  if (IsInvisibleTag(tag) && tag != "META") return false;
+  std::string itemprop = page.Attribute(e, "itemprop");
+  if (HasToken(itemprop, "author") || HasToken(itemprop, "creator")) return true;
+  return tag != "META" && HasToken(AsciiLower(page.Attribute(e, "rel")), "author");
+}
+
+std::string MarkedName(const HtmlDocument& page, int e) {
+  std::string name;
+  if (page.TagName(e) == "META") name = page.Attribute(e, "content");
+  for (int c : page.Children(e))
+    if (name.empty() && page.Attribute(c, "itemprop") == "name")
+      name = page.TagName(c) == "META" ? page.Attribute(c, "content") : page.InnerText(c);
+  if (name.empty()) name = page.InnerText(e);
+  return CleanByline(name);
+}
+
+// Several authors marked one by one in one byline: the byline as written
+// ("Von Ann Lee und Tom Berg"), else the names joined.
+std::string JointByline(const HtmlDocument& page, const PageFigures* fig, int e, const std::string& name) {
+  for (int other = e + 1, seen = 0; other < page.ElementCount() && seen < 80; ++other, ++seen) {
+    if (!MarkedAsAuthor(page, other)) continue;
+    std::string second = MarkedName(page, other);
+    if (second == name || !PlausibleName(second) || Contains(name, second)) continue;
+    // The two share a short ancestor: one byline, not two articles.
+    for (int up = 0, a = page.Parent(e); a >= 0 && up < 4; ++up, a = page.Parent(a)) {
+      if (VisibleChars(page, fig, a) > 200) break;
+      int b = other;
+      while (b > a) b = page.Parent(b);
+      if (b != a) continue;
+      std::string line = CleanByline(page.InnerText(a));
+      if (Contains(line, name) && Contains(line, second) && PlausibleName(line)) return line;
+      return name + ", " + second;
+    }
+    break;
+  }
+  return name;
+}
+
 std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig) {
   // Visible bylines first: they are what the reader of the page sees.
+  std::string organisation;  // an organisation named as author, when no person is
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
-    std::string_view tag = page.TagName(e);
-    if (IsInvisibleTag(tag) && tag != "!") continue;
-    std::string itemprop = page.Attribute(e, "itemprop");
-    if ((itemprop == "author" || itemprop == "creator") && !Longer(fig, e, 300) && !InPictureCredit(page, e)) {
-      ++tries;
-      std::string name;
-      if (tag == "META" || tag == "LINK") name = page.Attribute(e, "content");
-      for (int c : page.Children(e))
-        if (name.empty() && page.Attribute(c, "itemprop") == "name")
-          name = page.TagName(c) == "META" ? page.Attribute(c, "content") : page.InnerText(c);
-      if (name.empty()) name = page.InnerText(e);
-      name = CleanByline(name);
-      if (PlausibleName(name) && !LooksLikeAddress(name)) return name;
+    if (!MarkedAsAuthor(page, e) || Longer(fig, e, 300)) continue;
+    ++tries;
+    std::string name = MarkedName(page, e);
+    if (!PlausibleName(name) || LooksLikeAddress(name) || InPictureCredit(page, e) || InTeaser(page, fig, e)) continue;
+    if (Contains(page.Attribute(e, "itemtype"), "Organization")) {
+      if (organisation.empty()) organisation = name;
+      continue;
     }
-    if (tag == "BYLINE" && !Longer(fig, e, 300)) {
-      ++tries;
-      std::string name = CleanByline(page.InnerText(e));
-      if (PlausibleName(name)) return name;
-    }
-    if (tag == "A" && AsciiLower(page.Attribute(e, "rel")) == "author" && !Longer(fig, e, 300)) {
-      ++tries;
-      std::string name = CleanByline(page.InnerText(e));
-      if (PlausibleName(name)) return name;
-    }
+    return JointByline(page, fig, e, name);
   }
   std::string ld = JsonLdAuthor(page);
   std::string site = AsciiLower(MetaContent(page, {"og:site_name", "application-name"}));
@@ -1514,6 +1553,7 @@ std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig) {
   meta = CleanByline(meta);
   if (PlausibleName(meta) && !site_like(meta)) return meta;
   if (PlausibleName(ld) && !LooksLikeAddress(ld)) return ld;
+  if (!site_like(organisation)) return organisation;
   return {};
 }
 

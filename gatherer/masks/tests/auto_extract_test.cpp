@@ -311,6 +311,36 @@ TEST(AutoExtractTest, AgencyCreditsAreNamesAndPictureCreditsAreNot) {
             "Sarah Ash");
 }
 
+TEST(AutoExtractTest, SeveralAuthorsOfOneBylineAndOrganisationsLast) {
+  auto page = [](const std::string& head, const std::string& body) {
+    return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + "</body></html>", "http://s.test/");
+  };
+  // Marked one by one: the byline as written.
+  EXPECT_EQ(AutoAuthor(page("", "<h1>Streaming</h1><ul><li rel=author><span>Von</span> <a href=/a>Ben Fischer</a> und "
+                                "<a href=/b>Marc Theurer</a></li></ul><div class=author-box><a rel=author href=/a>"
+                                "Ben Fischer</a></div>")),
+            "Ben Fischer und Marc Theurer");
+  EXPECT_EQ(AutoAuthor(page("", "<p class=by><span itemprop=author>Ann Lee</span>, <span itemprop=author>Tom Berg</span> "
+                                "y <span itemprop=author>Eva Ruiz</span></p>")),
+            "Ann Lee, Tom Berg y Eva Ruiz");
+  // Two articles' bylines are not one.
+  EXPECT_EQ(AutoAuthor(page("", "<div><p itemprop='author creator'>Ann Lee</p><p>" + std::string(300, 'x') +
+                                "</p><p itemprop=author>Tom Berg</p></div>")),
+            "Ann Lee");
+  // The organisation marked as author yields to a person named elsewhere.
+  EXPECT_EQ(AutoAuthor(page("<meta name=dc.creator content='Eliza Gibb'>",
+                            "<div itemprop=author itemscope itemtype='https://schema.org/Organization'>"
+                            "<meta itemprop=name content='Nature Desk'></div>")),
+            "Eliza Gibb");
+  EXPECT_EQ(AutoAuthor(page("", "<div itemprop=author itemscope itemtype='https://schema.org/Organization'>"
+                                "<meta itemprop=name content='Nature Desk'></div>")),
+            "Nature Desk");
+  // A post's own footer and a blog's "widget" hold the post's byline.
+  EXPECT_EQ(AutoAuthor(page("", "<div class='widget Blog'><article><p>Text.</p><footer class=post-footer>Posted by "
+                                "<a rel=author href=/g>Günter W. Kienitz</a> at 18:52</footer></article></div>")),
+            "Günter W. Kienitz");
+}
+
 TEST(AutoExtractTest, BylinesOfOtherArticlesAndOfCommentersAreNotTheAuthors) {
   auto page = [](const std::string& body) {
     return HtmlDocument::Parse("<html><body>" + body + "</body></html>", "http://s.test/");
