@@ -1036,10 +1036,12 @@ std::string HostOf(const std::string& url) {
 struct SiteNames {
   std::string name;  // folded
   std::string host;  // "mdr.de"
+  std::vector<std::string> logos;  // folded texts of the headings that name the site
   bool Is(std::string_view text) const {
     std::string f = FoldTitle(text);
     if (f.empty()) return false;
     if (!name.empty() && f == name) return true;
+    if (std::find(logos.begin(), logos.end(), f) != logos.end()) return true;
     if (host.empty()) return false;
     std::string compact;
     for (char c : f)
@@ -1203,7 +1205,7 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
       candidates.push_back(e);
     }
   }
-  SiteNames site{FoldTitle(site_name.empty() ? app_name : site_name), HostOf(page.Url())};
+  SiteNames site{FoldTitle(site_name.empty() ? app_name : site_name), HostOf(page.Url()), {}};
   for (int e : candidates) {
     std::string_view tag = page.TagName(e);
     int level = tag == "H1" ? 1 : tag == "H2" ? 2 : 3;
@@ -1213,7 +1215,11 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
     Heading h = ReadHeading(page, e, level);
     if (h.text.empty()) continue;
     ++count;
-    if (IsSiteHeading(page, e) || site.Is(h.text)) continue;
+    if (IsSiteHeading(page, e)) {
+      if (site.logos.size() < 4) site.logos.push_back(FoldTitle(h.text));
+      continue;
+    }
+    if (site.Is(h.text)) continue;
     h.rank = IsNamedHeadline(page, e) ? 0 : level;
     h.folded_text = FoldTitle(h.text);
     if (!h.rest.empty()) h.folded_rest = FoldTitle(h.rest);
@@ -1284,6 +1290,14 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
     if (h.level == 3 && Utf8Length(h.text) >= 15 && title.rfind(h.text, 0) == 0 && title.size() > h.text.size() &&
         title[h.text.size()] == ' ')
       return h.text;
+  // A title that names nothing but the site and a section leaves the
+  // headline to the heading the markup names so.
+  bool says_nothing = true;
+  for (const std::string& part : TitleParts(!og.empty() ? og : title))
+    if (HeadlineSized(part) && !site.Is(part)) says_nothing = false;
+  if (says_nothing)
+    for (const Heading& h : headings)
+      if (h.rank == 0) return h.text;
   // The one first-level heading of a page is what its reader takes for the
   // headline, even where the title says it in other words.
   if (first_levels.size() == 1) {

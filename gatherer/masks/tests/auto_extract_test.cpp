@@ -259,6 +259,12 @@ TEST(AutoExtractTest, TitleFromTheOneFirstLevelHeadingOverTheTitleInOtherWords) 
                            "<meta property=og:site_name content='.:: PAPER-MEDIA ::. Templates and designs'>",
                            "<h2>Shop</h2><h1 itemprop=headline>Privacy changes to our templates</h1>")),
             "Privacy changes to our templates");
+  // A title of section and site (the site's name as its logo says it): the
+  // heading named the headline, not a first-level heading of search words.
+  EXPECT_EQ(AutoTitle(page("<title>blog | Harbour Voices</title>",
+                           "<h1 id=site-title><a href=/>Harbour Voices</a></h1><h1>harbour voices quay shirts</h1>"
+                           "<h2 class=entry-title>Dear neighbours</h2><h2 class=entry-title>Second post</h2>")),
+            "Dear neighbours");
   // Two first-level headings that the title does not repeat: the title decides.
   EXPECT_EQ(AutoTitle(page("<title>Harbour news - Paper</title>", "<h1>First story</h1><h1>Second story</h1>")),
             "Harbour news");
