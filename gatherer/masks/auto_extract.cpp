@@ -934,9 +934,33 @@ void StripPunctuation(std::string& s) {
   while (!s.empty() && (s[0] == ':' || s[0] == '|' || s[0] == '-' || s[0] == ' ')) s.erase(0, 1);
 }
 
+// The first line of a byline's text, where the name stands; what follows
+// on other lines (a date, a role, buttons) is not. A line of only "By" or
+// "Von" takes the next one with it.
+std::string FirstLine(std::string_view s) {
+  std::string out;
+  size_t pos = 0;
+  while (pos < s.size()) {
+    size_t end = std::min(s.find('\n', pos), s.size());
+    std::string line = CleanText(s.substr(pos, end - pos));
+    pos = end + 1;
+    if (line.empty()) continue;
+    out += out.empty() ? line : " " + line;
+    std::string lower = AsciiLower(out);
+    while (!lower.empty() && (lower.back() == ':' || lower.back() == ' ')) lower.pop_back();
+    size_t sp = lower.rfind(' ');
+    std::string last = sp == std::string::npos ? lower : lower.substr(sp + 1);
+    if (!TagIn(last, {"by", "von", "par", "por", "door", "text", "autor", "autorin", "author", "redaktion"})) break;
+  }
+  return out;
+}
+
 // Strips "By", "Von", "Text:" and the like from a byline.
 std::string CleanByline(std::string s) {
-  s = CleanText(s);
+  // Soft hyphens and zero-width spaces split a name only for the eye of the reader.
+  for (const char* invisible : {"\xC2\xAD", "\xE2\x80\x8B"})
+    for (size_t p; (p = s.find(invisible)) != std::string::npos;) s.erase(p, std::strlen(invisible));
+  s = FirstLine(s);
   StripPunctuation(s);
   // "Redaktion：Name" and the like, with a full-width colon.
   if (size_t colon = s.find("\xEF\xBC\x9A"); colon != std::string::npos && colon < 40) s = TrimCopy(s.substr(colon + 3));
@@ -1639,9 +1663,9 @@ std::string JointByline(const HtmlDocument& page, const PageFigures* fig, int e,
   return name;
 }
 
-std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig) {
-  // Visible bylines first: they are what the reader of the page sees.
-  std::string organisation;  // an organisation named as author, when no person is
+// The byline the markup names: itemprop, rel or <byline>. An organisation
+// marked so goes to organisation, for when no person is named anywhere.
+std::string MarkedAuthor(const HtmlDocument& page, const PageFigures* fig, std::string& organisation) {
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
     if (!MarkedAsAuthor(page, e) || Longer(fig, e, 300)) continue;
     ++tries;
@@ -1653,6 +1677,48 @@ std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig) {
     }
     return JointByline(page, fig, e, name);
   }
+  return {};
+}
+
+// The formatted name inside an hCard ("vom <span class=fn>Name</span>"), else e.
+int FormattedName(const HtmlDocument& page, int e) {
+  for (int c = e + 1, seen = 0; c < page.ElementCount() && seen < 24; ++c, ++seen) {
+    int up = c;
+    for (int depth = 0; up > e && depth < 8; ++depth) up = page.Parent(up);
+    if (up != e) break;  // past e's descendants
+    if (HasToken(AsciiLower(page.Attribute(c, "class")), "fn")) return c;
+  }
+  return e;
+}
+
+// The text of an element whose class or id calls it a byline.
+std::string HintedAuthor(const HtmlDocument& page, const PageFigures* fig) {
+  for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
+    std::string h = Hints(page, e);
+    if (!AnyOf(h, {"byline", "author", "autor", "verfasser", "writer"})) continue;
+    // A first-level heading so named is the site's or an author page's, not a byline.
+    if (AnyOf(h, {"comment", "authorbox", "author-box", "about", "bio", "avatar", "image", "img"}) ||
+        page.TagName(e) == "H1" || Longer(fig, e, 300) || InTeaser(page, fig, e))
+      continue;
+    ++tries;
+    std::string name = CleanByline(page.InnerText(FormattedName(page, e)));
+    // A handle is one word, often lower-case; longer texts read as names or are labels.
+    if (PlausibleName(name) && Utf8Length(name) >= 3 && (name.find(' ') == std::string::npos || NamesPeople(name)))
+      return name;
+  }
+  return {};
+}
+
+std::string MetaAuthor(const HtmlDocument& page) {
+  return CleanByline(MetaContent(page, {"author", "article:author", "dc.creator", "byl", "sailthru.author",
+                                        "parsely-author", "dcterms.creator"}));
+}
+
+std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig) {
+  // Visible bylines first: they are what the reader of the page sees.
+  std::string organisation;
+  std::string marked = MarkedAuthor(page, fig, organisation);
+  if (!marked.empty()) return marked;
   std::string ld = JsonLdAuthor(page);
   std::string site = AsciiLower(MetaContent(page, {"og:site_name", "application-name"}));
   auto site_like = [&](const std::string& name) {
@@ -1665,19 +1731,9 @@ std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig) {
     std::string text = BylineTextOf(page, *fig);
     if (!text.empty()) return text;
   }
-  for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
-    std::string h = Hints(page, e);
-    if (!AnyOf(h, {"byline", "author", "autor", "verfasser", "writer"})) continue;
-    if (AnyOf(h, {"comment", "authorbox", "author-box", "about", "bio", "avatar", "image", "img"}) ||
-        Longer(fig, e, 300) || InTeaser(page, fig, e))
-      continue;
-    ++tries;
-    std::string name = CleanByline(page.InnerText(e));
-    if (PlausibleName(name) && Utf8Length(name) >= 3) return name;
-  }
-  std::string meta = MetaContent(page, {"author", "article:author", "dc.creator", "byl", "sailthru.author",
-                                        "parsely-author", "dcterms.creator"});
-  meta = CleanByline(meta);
+  std::string hinted = HintedAuthor(page, fig);
+  if (!hinted.empty()) return hinted;
+  std::string meta = MetaAuthor(page);
   if (PlausibleName(meta) && !site_like(meta)) return meta;
   if (PlausibleName(ld) && !LooksLikeAddress(ld)) return ld;
   if (!site_like(organisation)) return organisation;

@@ -391,6 +391,27 @@ TEST(AutoExtractTest, SeveralAuthorsOfOneBylineAndOrganisationsLast) {
             "Günter W. Kienitz");
 }
 
+TEST(AutoExtractTest, BylineTextCleanedToTheName) {
+  auto page = [](const std::string& body) {
+    return HtmlDocument::Parse("<html><body><h1>Rain at last</h1>" + body + "</body></html>", "http://s.test/");
+  };
+  // Soft hyphens break a name only on screen.
+  EXPECT_EQ(AutoAuthor(page("<p>Von Mat\u00ADthi\u00ADas Lau\u00ADerer</p>")), "Matthias Lauerer");
+  // The name's line, not the buttons, roles or headlines on the lines after it.
+  EXPECT_EQ(AutoAuthor(page("<div class=author><span>Patrick Allan</span><div>Profile</div><div>Follow</div></div>")),
+            "Patrick Allan");
+  EXPECT_EQ(AutoAuthor(page("<div class=byline>By\n\t\t<span>Scott Cunning</span></div>")), "Scott Cunning");
+  // A label is no name.
+  EXPECT_EQ(AutoAuthor(page("<div class=author-date><p>Zuletzt geändert am</p><p>Montag</p></div>")), "");
+  EXPECT_EQ(AutoAuthor(page("<span class=author>zahlenzauberin</span>")), "zahlenzauberin");
+  // The site's name in a heading styled as an hCard; the post's hCard names the author.
+  EXPECT_EQ(AutoAuthor(HtmlDocument::Parse("<html><body><h1 class='vcard author'><a class=fn href=/>Crime Blog</a>"
+                                           "</h1><h3>Post</h3><h4 class='vcard author'>vom <span class=fn>Krimi"
+                                           "blogger</span></h4></body></html>",
+                                           "http://s.test/")),
+            "Krimiblogger");
+}
+
 TEST(AutoExtractTest, BylinesOfOtherArticlesAndOfCommentersAreNotTheAuthors) {
   auto page = [](const std::string& body) {
     return HtmlDocument::Parse("<html><body>" + body + "</body></html>", "http://s.test/");
