@@ -50,7 +50,7 @@ constexpr const char* kGridIndexesSql =
 // the index's delete tokenises the old text again, which made a clean-up ten
 // times slower. An insert with the id of a waiting item (ids are never reused
 // unless given by hand) drops the old text first, so no id is indexed twice.
-#define ORVO_FTS_WHEN(row)                                                                           \
+#define ORVO_FTS_WHEN(row)                                                                             \
   "  WHEN " row ".id > (SELECT fill_end FROM newsitem_fts_fill) OR " row ".id <= (SELECT filled_upto " \
   "FROM newsitem_fts_fill)\n"
 #define ORVO_FTS_GONE_TABLE \
@@ -63,9 +63,9 @@ constexpr const char* kGridIndexesSql =
   "  DELETE FROM newsitem_fts_gone WHERE id = new.id;\n"                                                \
   "  INSERT INTO newsitem_fts(rowid, title, body) VALUES (new.id, new.title, new.body);\n"              \
   "END;\n"
-#define ORVO_FTS_DELETE_TRIGGER                                                         \
-  "CREATE TRIGGER newsitem_fts_delete AFTER DELETE ON newsitem\n" ORVO_FTS_WHEN("old") \
-  "BEGIN\n"                                                                             \
+#define ORVO_FTS_DELETE_TRIGGER                                                              \
+  "CREATE TRIGGER newsitem_fts_delete AFTER DELETE ON newsitem\n" ORVO_FTS_WHEN("old")      \
+  "BEGIN\n"                                                                                  \
   "  INSERT INTO newsitem_fts_gone(id, title, body) VALUES (old.id, old.title, old.body);\n" \
   "END;\n"
 
@@ -352,13 +352,15 @@ bool IndexUpgrade::Done() {
 bool IndexUpgrade::DropStep() {
   what_ = "drain";
   if (dropFrom_ < 0) {
-    Statement s(db_, "SELECT min(id), max(id) FROM newsitem_fts_gone");
-    if (!s.Next()) {
-      error_ = s.error() ? s.error() : SQLITE_CORRUPT;
+    // Apart: min and max in one query would scan the queue.
+    Statement lo(db_, "SELECT min(id) FROM newsitem_fts_gone");
+    Statement hi(db_, "SELECT max(id) FROM newsitem_fts_gone");
+    if (!lo.Next() || !hi.Next()) {
+      error_ = lo.error() ? lo.error() : hi.error() ? hi.error() : SQLITE_CORRUPT;
       return false;
     }
-    dropFrom_ = s.Int(0);
-    dropTo_ = s.Int(1);
+    dropFrom_ = lo.Int(0);
+    dropTo_ = hi.Int(0);
   }
   int dropped = 0;
   if ((error_ = DropDeletedFromIndex(db_, dropBatch_, &dropped)) != 0) return false;
