@@ -568,7 +568,10 @@ void Extractor::Compose(int main) {
       if (inside_furniture_[size_t(s)] || fig_.invisible[size_t(s)]) continue;
       bool take = (score_[size_t(s)] >= std::max(10.0, best * 0.2) && LinkDensity(fig_, s) < 0.25) ||
                   article_like(s);
-      if (!take && page_.TagName(s) == "P") {
+      // A paragraph, or a box of running text without blocks inside.
+      std::string_view tag = page_.TagName(s);
+      if (!take && (tag == "P" || (TagIn(tag, {"DIV", "SECTION"}) && !HasBlockChild(page_, s) &&
+                                   fig_.text[size_t(s)] >= 150))) {
         int chars = fig_.text[size_t(s)];
         double ld = LinkDensity(fig_, s);
         std::string text = ParagraphText(page_, s);
@@ -588,7 +591,9 @@ void Extractor::Compose(int main) {
     if (block != main && page_.Parent(block) >= 0) {
       std::vector<int> before, after;
       for (int s : page_.Children(page_.Parent(block)))
-        if (s != block && article_like(s)) (s < block ? before : after).push_back(s);
+        if (s != block && (article_like(s) || (page_.TagName(s) == "P" && !inside_furniture_[size_t(s)] &&
+                                               fig_.text[size_t(s)] >= 300 && LinkDensity(fig_, s) < 0.2)))
+          (s < block ? before : after).push_back(s);
       parts.insert(parts.begin(), before.begin(), before.end());
       parts.insert(parts.end(), after.begin(), after.end());
     }
