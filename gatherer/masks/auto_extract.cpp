@@ -399,12 +399,28 @@ bool Extractor::Drop(int e, int main) const {
 
 void Extractor::EmitText(std::string_view text) {
   if (state_.body.size() >= kFullBody) return;
+  std::string whole;
   for (size_t i = 0; i < text.size(); ++i) {
     bool nbsp = IsNbspAt(text, i);
     if (IsAsciiSpace(text[i]) || nbsp) {
       if (nbsp) ++i;
       pending_space_ = true;
       continue;
+    }
+    size_t j = i;
+    while (j < text.size() && !IsAsciiSpace(text[j]) && !IsNbspAt(text, j)) ++j;
+    std::string_view word = text.substr(i, j - i);
+    i = j - 1;
+    if (word.find("\xC2\xAD") != std::string_view::npos) {
+      // Soft hyphens only tell a browser where it may break a word; kept,
+      // they would hide the word from a search of the stored text.
+      whole.clear();
+      for (size_t k = 0; k < word.size(); ++k) {
+        if (word.compare(k, 2, "\xC2\xAD") == 0) ++k;
+        else whole += word[k];
+      }
+      if (whole.empty()) continue;
+      word = whole;
     }
     if (pending_break_) {
       if (!at_start_) AddParagraph(state_, "1");
@@ -414,10 +430,7 @@ void Extractor::EmitText(std::string_view text) {
     }
     pending_space_ = false;
     at_start_ = false;
-    size_t j = i;
-    while (j < text.size() && !IsAsciiSpace(text[j]) && !IsNbspAt(text, j)) ++j;
-    AppendEscapedBodyText(state_.body, text.substr(i, j - i));
-    i = j - 1;
+    AppendEscapedBodyText(state_.body, word);
   }
 }
 

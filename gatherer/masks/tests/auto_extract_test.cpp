@@ -135,6 +135,15 @@ TEST(AutoExtractTest, TextCutIntoBoxesIsReadWhole) {
   EXPECT_EQ(e.item.body.find("Write to us"), std::string::npos) << e.item.body;
 }
 
+TEST(AutoExtractTest, SoftHyphensLeaveTheWordsWhole) {
+  Extracted e = Extract("<html><body><div class=text>" + Story("Harbour") +
+                        "<p>Ann Kiess&shy;ling hat vie&shy;le wich&shy;ti\xC2\xADge Ent&shy;de&shy;ckun&shy;gen "
+                        "gemacht, &shy; sagt man.</p></div></body></html>");
+  EXPECT_NE(e.item.body.find("Ann Kiessling hat viele wichtige Entdeckungen gemacht, sagt man."), std::string::npos)
+      << e.item.body;
+  EXPECT_EQ(e.item.body.find("\xC2\xAD"), std::string::npos);
+}
+
 TEST(AutoExtractTest, PicturesFromSrcsetAndWithoutLoadImagesAsTheMaskWalkGivesThem) {
   std::string page = "<html><body><div class=content>" + Story("Picture") +
                      "<img srcset='/s.jpg 320w, /l.jpg 1024w, /m.jpg 640w'><p>Between, with a comma, and words.</p>"
