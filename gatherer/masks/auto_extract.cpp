@@ -951,14 +951,16 @@ std::string FoldTitle(std::string_view s) {
   std::string lower = Utf8Lower(CleanText(s)), out;
   out.reserve(lower.size());
   for (size_t i = 0; i < lower.size();) {
+    const unsigned char c = static_cast<unsigned char>(lower[i]);
     bool folded = false;
-    for (const auto& [from, to] : kFolds)
-      if (lower.compare(i, from.size(), from) == 0) {
-        out += to;
-        i += from.size();
-        folded = true;
-        break;
-      }
+    if (c == 0xC2 || c == 0xE2 || c == '`')
+      for (const auto& [from, to] : kFolds)
+        if (lower.compare(i, from.size(), from) == 0) {
+          out += to;
+          i += from.size();
+          folded = true;
+          break;
+        }
     if (!folded) out += lower[i++];
   }
   return out;
@@ -979,22 +981,28 @@ int WordCount(std::string_view s) {
 // written without spaces.
 bool HeadlineSized(std::string_view s) { return WordCount(s) >= 2 || Utf8Length(s) >= 8; }
 
-// The pieces of a title between its separators, in order.
+// The pieces of a title between its separators, in order; one pass, and no
+// more pieces than a title of people has.
 std::vector<std::string> TitleParts(const std::string& title) {
   static constexpr std::string_view kSeps[] = {" | ", " – ", " — ", " - ", " :: ", " : ", " » ", " « ", " · ", " / "};
+  constexpr size_t kMaxParts = 16;
   std::vector<std::string> parts;
-  size_t from = 0;
-  while (from < title.size()) {
-    size_t best = std::string::npos, len = 0;
-    for (std::string_view sep : kSeps) {
-      size_t p = title.find(sep, from);
-      if (p < best) best = p, len = sep.size();
-    }
-    std::string part = TrimCopy(title.substr(from, best == std::string::npos ? std::string::npos : best - from));
+  auto add = [&](size_t from, size_t to) {
+    std::string part = TrimCopy(std::string_view(title).substr(from, to - from));
     if (!part.empty()) parts.push_back(std::move(part));
-    if (best == std::string::npos) break;
-    from = best + len;
+  };
+  size_t from = 0;
+  for (size_t i = 0; i < title.size() && parts.size() + 1 < kMaxParts; ++i) {
+    if (title[i] != ' ') continue;
+    for (std::string_view sep : kSeps)
+      if (title.compare(i, sep.size(), sep) == 0) {
+        add(from, i);
+        from = i + sep.size();
+        i = from - 1;
+        break;
+      }
   }
+  add(from, title.size());
   return parts;
 }
 
@@ -1209,8 +1217,9 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
   // First the whole texts, the share texts before the title: headings named
   // headlines by their markup, then by level.
   std::vector<std::pair<std::string, std::string>> whole, pieces;  // folded, as written
+  // (No heading of a thousand characters is read, nor a title text longer.)
   auto want = [&](std::vector<std::pair<std::string, std::string>>& into, const std::string& t) {
-    if (!t.empty() && !site.Is(t)) into.emplace_back(FoldTitle(t), t);
+    if (!t.empty() && t.size() <= 4000 && !site.Is(t)) into.emplace_back(FoldTitle(t), t);
   };
   for (const std::string* t :
        std::initializer_list<const std::string*>{&og, &twitter, &ld, &title, &cut_og, &cut_title})

@@ -104,6 +104,17 @@ TEST(AutoExtractTest, TenMegabytesInOneElementAreCutLikeAnyBody) {
   EXPECT_EQ(e.item.body.size(), kMaxBodyChars);
 }
 
+// A title of megabytes, cut into pieces by separators everywhere, is read
+// once over, not once per piece.
+TEST(AutoExtractTest, HugeTitlesFullOfSeparatorsAreReadInBoundedTime) {
+  std::string title;
+  for (int i = 0; i < 400000; ++i) title += "ab c | ";
+  HtmlDocument page = HtmlDocument::Parse("<html><head><title>" + title + "</title></head><body><h1>Story</h1>"
+                                          "<h2>Other</h2><h3>x y z</h3></body></html>");
+  std::string t = AutoTitle(page);
+  EXPECT_EQ(t.rfind("ab c", 0), 0u);
+}
+
 // Thousands of nested bylines, headlines and dates, each holding all the
 // text below it: every piece reads a bounded number of them.
 TEST(AutoExtractTest, NestedCandidatesAreNotReadOverAndOver) {
