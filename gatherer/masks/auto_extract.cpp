@@ -1033,8 +1033,14 @@ struct SiteNames {
     // "MDR.de", or "Example" on example.com.
     return compact == host || (compact.size() >= 3 && StartsWith(host, compact + "."));
   }
-  // Whether text holds the declared site name.
-  bool Within(std::string_view text) const { return !name.empty() && Contains(FoldTitle(text), name); }
+  // Whether text holds the site's declared name or its logo's text.
+  bool Within(std::string_view text) const {
+    std::string f = FoldTitle(text);
+    if (!name.empty() && Contains(f, name)) return true;
+    for (const std::string& logo : logos)
+      if (Contains(f, logo)) return true;
+    return false;
+  }
 };
 
 // "Headline | Site" without the site's name; empty when nothing is cut.
@@ -1117,10 +1123,29 @@ bool IsKickerHint(std::string_view h) {
                    "supertitle", "spitzmarke", "highline", "overhead"});
 }
 
-// Logos and site titles are set in headings too; they name the site.
-bool IsSiteHeading(const HtmlDocument& page, int e) {
+// Whether an address is the home page of the page's site.
+bool IsHomeAddress(const HtmlDocument& page, const std::string& href) {
+  std::string host = HostOf(page.Url());
+  if (host.empty() || HostOf(href) != host) return false;
+  size_t path = href.find('/', href.find("://") == std::string::npos ? 0 : href.find("://") + 3);
+  if (path == std::string::npos) return true;
+  std::string_view rest = std::string_view(href).substr(path);
+  return rest == "/" || rest == "/index.html" || rest == "/index.php";
+}
+
+// Logos and site titles are set in headings too; they name the site, and
+// link to its home page.
+bool IsSiteHeading(const HtmlDocument& page, int e, const std::string& text) {
   for (int x = e, up = 0; x >= 0 && up < 2; x = page.Parent(x), ++up)
     if (AnyOf(Hints(page, x), {"logo", "site-title", "site-name", "sitename", "site_title", "brand"})) return true;
+  // The heading is one link, home.
+  for (int x = e, down = 0; down < 3; ++down) {
+    std::span<const int> kids = page.Children(x);
+    if (kids.size() != 1) return false;
+    x = kids[0];
+    if (page.TagName(x) == "A")
+      return IsHomeAddress(page, page.Attribute(x, "href")) && CleanText(page.InnerText(x)) == text;
+  }
   return false;
 }
 
@@ -1199,7 +1224,7 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
     Heading h = ReadHeading(page, e, level);
     if (h.text.empty()) continue;
     ++count;
-    if (IsSiteHeading(page, e)) {
+    if (IsSiteHeading(page, e, h.text)) {
       if (site.logos.size() < 4) site.logos.push_back(FoldTitle(h.text));
       continue;
     }
@@ -1288,7 +1313,9 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
   if (first_levels.size() == 1) {
     const Heading& h = headings[size_t(first_levels[0])];
     const std::string& text = h.named_kicker ? h.rest : h.text;
-    if (HeadlineSized(text) && Utf8Length(text) <= 300 && !IsSitePartOf(text, title, site)) return text;
+    if ((WordCount(text) >= 3 || (WordCount(text) == 1 && Utf8Length(text) >= 8)) && Utf8Length(text) <= 300 &&
+        !IsSitePartOf(text, title, site))
+      return text;
   }
   // Headlines named as such by their markup, when they agree with the title.
   for (const Heading& h : headings) {

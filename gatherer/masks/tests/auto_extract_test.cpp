@@ -229,6 +229,11 @@ TEST(AutoExtractTest, TitleIsTheHeadingThatTheTitleTextsAgreeWith) {
   EXPECT_EQ(AutoTitle(page("<meta property=og:title content='What we will not hear about us'>",
                            "<h1 class=title>What we will not hear about us | OTHER.NET</h1><h2>Topics</h2>")),
             "What we will not hear about us");
+  // A heading that is one link to the home page names the site, however long.
+  EXPECT_EQ(AutoTitle(page("<title>The quay | Harbour Voices of the Northern Coast</title>",
+                           "<h2><a href='http://www.paper.test/'>Harbour Voices of the Northern Coast</a></h2>"
+                           "<h1>The quay</h1><h2>More</h2>")),
+            "The quay");
   // The logo's heading is no headline, nor is a heading that is the site's host.
   EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1 class=site-logo>Paper Daily</h1><h2>PAPER.test</h2>"
                                                    "<h1>Harbour opens its new quay</h1>")),
@@ -253,8 +258,9 @@ TEST(AutoExtractTest, TitleWithoutTheKickerItsHeadingHolds) {
   // A kicker the markup names as such goes even where the title says nothing.
   EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1><span class=kicker>Harbour</span> New quay opens in May</h1>")),
             "New quay opens in May");
-  // Words in a span at a heading's start are no kicker when they are most of it.
-  EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1><em>Quay</em> opens</h1><h2>Other</h2>")), "Quay opens");
+  // Words set apart at a heading's start stay when neither the markup nor the title says they are a kicker.
+  EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1><em>Quay</em> opens in May</h1><h2>Other</h2>")),
+            "Quay opens in May");
 }
 
 TEST(AutoExtractTest, TitleFromTheOneFirstLevelHeadingOverTheTitleInOtherWords) {
@@ -262,6 +268,9 @@ TEST(AutoExtractTest, TitleFromTheOneFirstLevelHeadingOverTheTitleInOtherWords) 
     return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + "</body></html>",
                                "http://www.paper.test/a/1.html");
   };
+  // Not when it is two words, as a section's name is.
+  EXPECT_EQ(AutoTitle(page("<title>Harbour opens new quay - Paper</title>", "<h1>Local news</h1><h2>Weather</h2>")),
+            "Harbour opens new quay");
   EXPECT_EQ(AutoTitle(page("<title>Car finance - loan or rather leasing?</title>",
                            "<h1>Financing your car</h1><h2>Loan comparison</h2><h2>What leasing costs</h2>")),
             "Financing your car");
