@@ -103,6 +103,31 @@ bool IsFurnitureHint(std::string_view h) {
                    "readmore", "weitere", "mehr-zum", "lesen-sie", "infobox", "copyright"});
 }
 
+// Names of a standfirst: the lead paragraph that opens an article, often
+// kept apart from its text (in the article's header, or a box of its own).
+// Read word by word, so that "leader" or "introduction-video" do not count.
+bool IsLeadHint(std::string_view h) {
+  size_t i = 0;
+  while (i < h.size()) {
+    size_t j = i;
+    while (j < h.size() && ((h[j] >= 'a' && h[j] <= 'z') || (h[j] >= '0' && h[j] <= '9'))) ++j;
+    std::string_view word = h.substr(i, j - i);
+    if (TagIn(word, {"intro", "introtext", "lead", "lede", "leadtext", "chapo", "chapeau", "standfirst", "excerpt",
+                     "summary", "dek", "teaser", "teasertext", "description"}))
+      return true;
+    i = j + 1;
+  }
+  return false;
+}
+
+// Lead names that are not worth a furniture hint of the same element: the
+// lead of a teaser box, a related story or a picture is no standfirst.
+bool IsLeadElement(std::string_view h) {
+  return IsLeadHint(h) && !AnyOf(h, {"related", "comment", "share", "newsletter", "promo", "advert", "sidebar",
+                                     "nav", "menu", "caption", "image", "img", "photo", "bild", "media", "credit",
+                                     "author", "list", "recommend", "popular", "more"});
+}
+
 int ClassWeight(std::string_view h) {
   int w = 0;
   if (IsPositiveHint(h)) w += 25;
@@ -223,6 +248,8 @@ class Extractor {
 
  private:
   bool Excluded(int e) const;  // furniture seen from the hints, before scoring
+  bool Within(int inner, int outer) const;
+  std::vector<int> Leads(int main, const std::vector<int>& parts) const;
   bool Drop(int e, int main) const;
   void Emit(int e, int main, int depth);
   void EmitText(std::string_view text);
@@ -250,7 +277,8 @@ bool Extractor::Excluded(int e) const {
   if (tag == "BODY" || tag == "HTML" || tag == "MAIN" || tag == "ARTICLE") return false;
   std::string h = Hints(page_, e);
   if (h.size() <= 1) return false;
-  return IsFurnitureHint(h) && !AnyOf(h, {"article", "content", "main", "body", "entry", "story"});
+  return IsFurnitureHint(h) && !AnyOf(h, {"article", "content", "main", "body", "entry", "story"}) &&
+         !IsLeadElement(h);
 }
 
 int Extractor::ChooseMainBlock() {
@@ -347,7 +375,7 @@ bool Extractor::Drop(int e, int main) const {
   if (TagIn(tag, {"NAV", "ASIDE", "FOOTER", "FORM", "HEADER", "H1"})) return true;
   std::string h = Hints(page_, e);
   if (strict_ && h.size() > 1 && IsFurnitureHint(h) &&
-      !AnyOf(h, {"article", "content", "body", "entry", "story"}))
+      !AnyOf(h, {"article", "content", "body", "entry", "story"}) && !IsLeadElement(h))
     return true;
   int text = fig_.text[size_t(e)];
   double ld = LinkDensity(fig_, e);
@@ -438,19 +466,102 @@ void Extractor::Emit(int e, int main, int depth) {
   else if (tag == "TD" || tag == "TH") pending_space_ = true;
 }
 
+bool Extractor::Within(int inner, int outer) const {
+  for (int a = inner; a >= 0; a = page_.Parent(a))
+    if (a == outer) return true;
+  return false;
+}
+
+// The standfirst of the article when it lies before the chosen text, outside
+// it: an element named as a lead, with little text between it and the text
+// (a headline, a byline, a date), and no furniture around it other than the
+// header that articles keep their headline and lead in.
+std::vector<int> Extractor::Leads(int main, const std::vector<int>& parts) const {
+  constexpr int kMaxGap = 300;  // visible characters between lead and text
+  const int body = page_.Body();
+  // Where the text begins: the first of its parts.
+  const int start = parts.empty() ? main : *std::min_element(parts.begin(), parts.end());
+  std::vector<int> candidates;
+  for (int e = start - 1, tries = 0; e > body && tries < kMaxCandidates; --e) {
+    std::string_view tag = page_.TagName(e);
+    if (!TagIn(tag, {"P", "DIV", "SECTION", "H2", "H3", "H4", "SPAN", "STRONG", "B", "EM"})) continue;
+    int text = fig_.text[size_t(e)];
+    if (text < 30 || text > 1500 || LinkDensity(fig_, e) >= 0.2 || fig_.invisible[size_t(e)]) continue;
+    std::string h = Hints(page_, e);
+    if (h.size() <= 1 || !IsLeadElement(h)) continue;
+    ++tries;
+    if (Within(start, e)) continue;
+    bool furnished = false;
+    for (int a = page_.Parent(e); a > body && !furnished; a = page_.Parent(a)) {
+      if (fig_.invisible[size_t(a)]) furnished = true;
+      else if (strict_ && page_.TagName(a) != "HEADER" && page_.Attribute(a, "role") != "banner" && Excluded(a))
+        furnished = true;
+    }
+    if (!furnished) candidates.push_back(e);
+  }
+  if (candidates.empty()) return {};
+  // Visible text outside links, per element, from the first candidate on.
+  const int from = candidates.back();
+  std::vector<int> own(size_t(start - from), 0);
+  std::vector<HtmlDocument::ChildNode> kids;
+  for (int e = from; e < start; ++e) {
+    bool hidden = false, link = false;
+    for (int a = e; a >= 0 && !(hidden && link); a = page_.Parent(a)) {
+      if (fig_.invisible[size_t(a)]) hidden = true;
+      if (page_.TagName(a) == "A") link = true;
+      if (a < from) break;  // ancestors before the range: their figures say enough
+    }
+    if (hidden || link) continue;
+    page_.ChildNodes(e, kids);
+    for (const auto& k : kids)
+      if (k.element < 0) own[size_t(e - from)] += int(CountChars(k.text));
+  }
+  auto last_descendant = [&](int e) {
+    for (auto kids_of = page_.Children(e); !kids_of.empty(); kids_of = page_.Children(e)) e = kids_of.back();
+    return e;
+  };
+  std::string text_of_main;
+  std::vector<int> leads;
+  int gap_end = start;  // the text, then each lead taken, going backwards
+  for (int c : candidates) {
+    int end = last_descendant(c);
+    if (end >= gap_end) continue;  // inside a lead already taken
+    int gap = 0;
+    for (int e = end + 1; e < gap_end; ++e) gap += own[size_t(e - from)];
+    if (gap > kMaxGap) break;
+    bool taken = false;
+    for (int p : parts) taken = taken || Within(c, p);
+    if (taken) continue;
+    // Sites that repeat their lead as the first paragraph need it once.
+    std::string lead = ParagraphText(page_, c);
+    if (text_of_main.empty()) text_of_main = CleanText(page_.InnerText(main));
+    if (Contains(text_of_main, Utf8CutChars(lead, 60))) continue;
+    leads.insert(leads.begin(), c);
+    gap_end = c;
+  }
+  return leads;
+}
+
 void Extractor::Compose(int main) {
+  // A sibling that reads as article text of its own: paragraphs, few links.
+  auto article_like = [&](int s) {
+    return !inside_furniture_[size_t(s)] && !fig_.invisible[size_t(s)] && fig_.paragraphs[size_t(s)] >= 3 &&
+           fig_.text[size_t(s)] >= 400 && LinkDensity(fig_, s) < 0.2;
+  };
   // Paragraph siblings of the main block that carry on its text.
+  const int body = page_.Body();
   int parent = page_.Parent(main);
   double best = score_.empty() ? 0 : score_[size_t(main)];
   std::vector<int> parts;
-  if (parent >= 0 && main != page_.Body()) {
+  if (parent >= 0 && main != body) {
     for (int s : page_.Children(parent)) {
       if (s == main) {
         parts.push_back(s);
         continue;
       }
       if (inside_furniture_[size_t(s)] || fig_.invisible[size_t(s)]) continue;
-      bool take = score_[size_t(s)] >= std::max(10.0, best * 0.2) && LinkDensity(fig_, s) < 0.25;
+      bool take = (score_[size_t(s)] >= std::max(10.0, best * 0.2) && LinkDensity(fig_, s) < 0.25) ||
+                  article_like(s);
       if (!take && page_.TagName(s) == "P") {
         int chars = fig_.text[size_t(s)];
         double ld = LinkDensity(fig_, s);
@@ -460,9 +571,25 @@ void Extractor::Compose(int main) {
       }
       if (take) parts.push_back(s);
     }
+    // Wrappers that hold little besides the block count as the block: the
+    // text of an article cut into boxes (an advertisement between) lies
+    // beside them, in blocks of paragraphs of their own.
+    int block = main;
+    for (int p = parent; p > body && fig_.text[size_t(p)] <= fig_.text[size_t(block)] * 11 / 10 + 20 &&
+                         !inside_furniture_[size_t(p)];
+         p = page_.Parent(p))
+      block = p;
+    if (block != main && page_.Parent(block) >= 0) {
+      std::vector<int> before, after;
+      for (int s : page_.Children(page_.Parent(block)))
+        if (s != block && article_like(s)) (s < block ? before : after).push_back(s);
+      parts.insert(parts.begin(), before.begin(), before.end());
+      parts.insert(parts.end(), after.begin(), after.end());
+    }
   } else {
     parts.push_back(main);
   }
+  for (int lead : Leads(main, parts)) Emit(lead, lead, 0);
   for (int p : parts) Emit(p, p, 0);
 }
 

@@ -65,6 +65,56 @@ TEST(AutoExtractTest, FindsTheArticleAndLeavesTheFurnitureOut) {
   EXPECT_LT(body.find("[[{0}]]"), body.find("Last words"));
 }
 
+// The standfirst kept apart from the text, in the article's header or a box
+// of its own, opens the body; teasers of other stories and leads far from
+// the text do not.
+TEST(AutoExtractTest, TheStandfirstOpensTheBodyWhereverTheSiteKeepsIt) {
+  const std::string lead = "The harbour reopens after a winter of repairs, and the boats are back.";
+  auto page = [&](const std::string& before, const std::string& inside) {
+    return "<html><body><div class=teaser><p class=teaser-text><a href=/o>Another story with a long headline "
+           "that is a link</a></p></div>" + before +
+           "<div class=entry-content>" + inside + Story("Harbour") + "</div></article></body></html>";
+  };
+  // In the article's header, past the headline and the byline.
+  Extracted e = Extract(page("<article><header><h1>Harbour</h1><p class=article-excerpt>" + lead +
+                             "</p><p class=byline>By Ann Lee, 5 March</p></header>", ""));
+  EXPECT_EQ(e.item.body.rfind(lead + kParagraphBreak1 + "Harbour paragraph 1,", 0), 0u) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Another story"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Ann Lee"), std::string::npos) << e.item.body;
+  // In the text itself, named both lead and teaser: kept, once.
+  e = Extract(page("<article>", "<p class='lead teasertext'>" + lead + "</p>"));
+  EXPECT_EQ(e.item.body.rfind(lead + kParagraphBreak1 + "Harbour paragraph 1,", 0), 0u) << e.item.body;
+  // Repeated as the first paragraph: once.
+  e = Extract(page("<article><div class=intro>" + lead + "</div>", "<p>" + lead + "</p>"));
+  EXPECT_EQ(e.item.body.find(lead), e.item.body.rfind(lead)) << e.item.body;
+  // Far from the text, with a page of other text between: not the article's.
+  std::string between;
+  for (int i = 0; i < 8; ++i) between += "<span>Opening hours of the museum, the library and the pool. </span>";
+  e = Extract(page("<div class=intro>" + lead + "</div>" + between + "<article>", ""));
+  EXPECT_EQ(e.item.body.find("winter of repairs"), std::string::npos) << e.item.body;
+}
+
+// An article cut into boxes, an advertisement between, the longer part in
+// wrappers of its own: both parts, in their order, and nothing of the boxes
+// around them that are no text.
+TEST(AutoExtractTest, TextCutIntoBoxesIsReadWhole) {
+  std::string page = "<html><body><article><h1>Harbour</h1><div class=part>" + Story("Opening") + Story("Second") +
+                     "</div><div class=box><a href=/ad>Buy a boat today, the best boats at the best prices</a></div>"
+                     "<div class=wrap><div class=inner><div class=field>" +
+                     Story("Harbour") + Story("Quay") + Story("Boat") +
+                     "</div></div></div><div class=box><p>Write to us, with a comma, at the usual address.</p></div>"
+                     "<div class=list><p><a href=/1>First other story with a long headline</a></p><p><a href=/2>"
+                     "Second other story with a long headline</a></p><p><a href=/3>Third other story, long "
+                     "headline</a></p><p>and some words</p></div></article></body></html>";
+  Extracted e = Extract(page);
+  const std::string& body = e.item.body;
+  EXPECT_EQ(body.rfind("Opening paragraph 1,", 0), 0u) << body;
+  EXPECT_LT(body.find("Second paragraph 4"), body.find("Harbour paragraph 1"));
+  EXPECT_NE(body.find("Boat paragraph 4"), std::string::npos) << body;
+  for (const char* furniture : {"Buy a boat", "Write to us", "other story"})
+    EXPECT_EQ(body.find(furniture), std::string::npos) << furniture << " in " << body;
+}
+
 TEST(AutoExtractTest, PicturesFromSrcsetAndWithoutLoadImagesAsTheMaskWalkGivesThem) {
   std::string page = "<html><body><div class=content>" + Story("Picture") +
                      "<img srcset='/s.jpg 320w, /l.jpg 1024w, /m.jpg 640w'><p>Between, with a comma, and words.</p>"
