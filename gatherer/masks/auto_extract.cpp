@@ -27,14 +27,20 @@ bool Contains(std::string_view hay, std::string_view needle) {
   return hay.find(needle) != std::string_view::npos;
 }
 
-bool AnyOf(std::string_view hay, std::initializer_list<const char*> needles) {
-  for (const char* n : needles)
+// A no-break space (U+00A0) at i; tested byte by byte, as this runs for
+// every character of a page's text.
+bool IsNbspAt(std::string_view s, size_t i) { return s[i] == '\xC2' && i + 1 < s.size() && s[i + 1] == '\xA0'; }
+
+// Lists of string views: their lengths are known when compiled, not counted
+// at every call (these run for every element of a page).
+bool AnyOf(std::string_view hay, std::initializer_list<std::string_view> needles) {
+  for (std::string_view n : needles)
     if (Contains(hay, n)) return true;
   return false;
 }
 
-bool TagIn(std::string_view tag, std::initializer_list<const char*> tags) {
-  for (const char* t : tags)
+bool TagIn(std::string_view tag, std::initializer_list<std::string_view> tags) {
+  for (std::string_view t : tags)
     if (tag == t) return true;
   return false;
 }
@@ -147,7 +153,7 @@ std::string CleanText(std::string_view s) {
   std::string out;
   bool space = false;
   for (size_t i = 0; i < s.size(); ++i) {
-    bool nbsp = s.compare(i, 2, "\xC2\xA0") == 0;
+    bool nbsp = IsNbspAt(s, i);
     if (IsAsciiSpace(s[i]) || nbsp) {
       if (nbsp) ++i;
       space = true;
@@ -394,7 +400,7 @@ bool Extractor::Drop(int e, int main) const {
 void Extractor::EmitText(std::string_view text) {
   if (state_.body.size() >= kFullBody) return;
   for (size_t i = 0; i < text.size(); ++i) {
-    bool nbsp = text.compare(i, 2, "\xC2\xA0") == 0;
+    bool nbsp = IsNbspAt(text, i);
     if (IsAsciiSpace(text[i]) || nbsp) {
       if (nbsp) ++i;
       pending_space_ = true;
@@ -409,7 +415,7 @@ void Extractor::EmitText(std::string_view text) {
     pending_space_ = false;
     at_start_ = false;
     size_t j = i;
-    while (j < text.size() && !IsAsciiSpace(text[j]) && text.compare(j, 2, "\xC2\xA0") != 0) ++j;
+    while (j < text.size() && !IsAsciiSpace(text[j]) && !IsNbspAt(text, j)) ++j;
     AppendEscapedBodyText(state_.body, text.substr(i, j - i));
     i = j - 1;
   }
@@ -1832,7 +1838,7 @@ DateTime AutoDate(const HtmlDocument& page) { return DateOf(page, nullptr); }
 size_t VisibleBodyChars(std::string_view body) {
   size_t n = 0;
   for (size_t i = 0; i < body.size(); ++i) {
-    if (body.compare(i, 3, "[[{") == 0) {
+    if (body[i] == '[' && body.compare(i, 3, "[[{") == 0) {
       size_t end = body.find("}]]", i);
       if (end != std::string::npos) i = end + 2;
       continue;
@@ -1842,7 +1848,7 @@ size_t VisibleBodyChars(std::string_view body) {
       if (end != std::string::npos) i = end;
       continue;
     }
-    if (body.compare(i, 6, "&#160;") == 0) {
+    if (body[i] == '&' && body.compare(i, 6, "&#160;") == 0) {
       i += 5;
       continue;
     }
