@@ -983,7 +983,7 @@ std::string CleanByline(std::string s) {
     }
   }
   // A byline often ends in its date, a separator or a handle.
-  for (const char* cut : {" | ", " – ", " - ", " — ", "\n", " am ", " on ", ", updated", " Updated", " @", " (",
+  for (const char* cut : {" | ", " – ", " - ", " — ", " \xE2\x80\xA2", " \xC2\xB7", " am ", " on ", ", updated", " Updated", " @", " (",
                           ", dpa", ", AFP", ", Reuters", ", AP", ", KNA", ", epd"}) {
     size_t p = s.find(cut);
     if (p != std::string::npos && p > 2) s.erase(p);
@@ -1613,6 +1613,30 @@ std::string NameOfBylineText(std::string_view line) {
   return {};
 }
 
+// Where a byline begins in a line of text: at its start, after a separator
+// ("- Redaktion: Name"), or after the date ("06.11.2023 13:30 von Name");
+// empty when the line is no byline.
+std::string_view BylineStart(std::string_view line) {
+  auto starts_byline = [](std::string_view s) {
+    for (std::string_view w : kBylineWords)
+      if (StartsWith(s, w) || (s.size() + 1 == w.size() && StartsWith(w, s))) return true;
+    return false;
+  };
+  while (!line.empty()) {
+    if (line[0] == '-' || line[0] == '|' || line[0] == ' ' || line[0] == '/') line.remove_prefix(1);
+    else if (StartsWith(line, "\xC2\xB7") || StartsWith(line, "\xE2\x80\x93") || StartsWith(line, "\xE2\x80\x94"))
+      line.remove_prefix(StartsWith(line, "\xC2\xB7") ? 2 : 3);
+    else break;
+  }
+  if (starts_byline(line)) return line;
+  if (line.empty() || line[0] < '0' || line[0] > '9') return {};
+  for (std::string_view w : {" von ", " by ", " Von ", " By "}) {
+    size_t at = line.find(w);
+    if (at != std::string_view::npos && starts_byline(line.substr(at + 1))) return line.substr(at + 1);
+  }
+  return {};
+}
+
 // Whether e stands in a comment, whose "by" lines name the commenters.
 bool InComment(const HtmlDocument& page, int e) {
   for (int up = 0; e >= 0 && up < 16; ++up, e = page.Parent(e)) {
@@ -1635,18 +1659,17 @@ std::string BylineTextOf(const HtmlDocument& page, const PageFigures& fig) {
     size_t first = 0;
     while (first < kids.size() && kids[first].element < 0 && TrimView(kids[first].text).empty()) ++first;
     if (first == kids.size() || kids[first].element >= 0) continue;
+    // Most texts are ruled out by their first letter, before any copying.
     std::string_view own = TrimView(kids[first].text);
-    bool word = false;
-    for (std::string_view w : kBylineWords)
-      word = word || StartsWith(own, w) || (own.size() + 1 == w.size() && StartsWith(w, own));
-    if (!word) continue;
+    if (own.empty() || !std::strchr("BbVvTAaPWGEDRQpd-|/\xC2\xE2" "0123456789", own[0])) continue;
+    if (BylineStart(CleanText(own)).empty()) continue;
     std::string text = page.InnerText(e);
     size_t start = text.find_first_not_of(" \t\r\n");
     if (start == std::string::npos) continue;
-    std::string_view line = std::string_view(text).substr(start);
-    line = line.substr(0, line.find('\n'));
+    std::string_view rest = std::string_view(text).substr(start);
+    std::string line = CleanText(rest.substr(0, rest.find('\n')));
     ++tries;
-    std::string name = NameOfBylineText(CleanText(line));
+    std::string name = NameOfBylineText(BylineStart(CleanText(line)));
     if (!name.empty() && !InTeaser(page, &fig, e) && !InPictureCredit(page, e) && !InComment(page, e)) return name;
   }
   return {};
@@ -1756,7 +1779,39 @@ std::string MetaAuthor(const HtmlDocument& page) {
                                         "parsely-author", "dcterms.creator"}));
 }
 
-std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig) {
+// The agency credit closing a news text: "... hieß es. (FR mit dpa)".
+std::string AgencyCredit(const HtmlDocument& page, const PageFigures& fig, int root) {
+  if (root < 0) root = page.Body();
+  if (root < 0) return {};
+  // The last paragraphs of the text, in the order they come.
+  std::vector<int> last;
+  for (int e = root + 1; e < page.ElementCount(); ++e) {
+    int up = e;
+    while (up > root) up = page.Parent(up);
+    if (up != root) break;  // past the text's elements
+    if (page.TagName(e) == "P" && !fig.invisible[size_t(e)] && fig.text[size_t(e)] > 0) {
+      if (last.size() == 3) last.erase(last.begin());
+      last.push_back(e);
+    }
+  }
+  for (auto it = last.rbegin(); it != last.rend(); ++it) {
+    if (fig.text[size_t(*it)] > 20000) continue;
+    std::string text = CleanText(page.InnerText(*it));
+    if (text.size() < 4 || text.back() != ')') continue;
+    size_t open = text.rfind('(');
+    if (open == std::string::npos || text.size() - open > 42) continue;
+    std::string credit = TrimCopy(text.substr(open + 1, text.size() - open - 2));
+    std::string lower = AsciiLower(credit);
+    for (char& c : lower)
+      if (c == '/' || c == ',' || c == ';') c = ' ';
+    for (const char* agency : {"dpa", "afp", "ap", "reuters", "kna", "epd", "apa", "sda", "sid", "ddp", "dapd", "ots",
+                               "ansa", "efe", "red"})
+      if (HasToken(lower, agency)) return credit;
+  }
+  return {};
+}
+
+std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig, int main_block) {
   // Visible bylines first: they are what the reader of the page sees.
   std::string organisation;
   std::string marked = MarkedAuthor(page, fig, organisation);
@@ -1778,7 +1833,8 @@ std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig) {
   std::string meta = MetaAuthor(page);
   if (PlausibleName(meta) && !site_like(meta)) return meta;
   if (PlausibleName(ld) && !LooksLikeAddress(ld)) return ld;
-  if (!site_like(organisation)) return organisation;
+  if (!organisation.empty() && !site_like(organisation)) return organisation;
+  if (fig) return AgencyCredit(page, *fig, main_block);
   return {};
 }
 
@@ -1810,7 +1866,7 @@ DateTime DateOf(const HtmlDocument& page, const PageFigures* fig) {
 std::string AutoTitle(const HtmlDocument& page) { return TitleOf(page, nullptr); }
 std::string AutoAuthor(const HtmlDocument& page) {
   const PageFigures fig = Measure(page);
-  return AuthorOf(page, &fig);
+  return AuthorOf(page, &fig, -1);
 }
 DateTime AutoDate(const HtmlDocument& page) { return DateOf(page, nullptr); }
 
@@ -1863,7 +1919,7 @@ AutoExtractResult AutoExtract(const HtmlDocument& page, ExtractionState& state) 
   state = std::move(strict);
   result.found = true;
   state.title = TitleOf(page, &fig);
-  state.author = AuthorOf(page, &fig);
+  state.author = AuthorOf(page, &fig, main);
   result.date = DateOf(page, &fig);
   return result;
 }

@@ -432,6 +432,19 @@ TEST(AutoExtractTest, BylineTextCleanedToTheName) {
             "Krimiblogger");
 }
 
+TEST(AutoExtractTest, TheAgencyCreditClosingTheTextWhenNoBylineIsThere) {
+  const std::string story = Story("Nordkorea");
+  Extracted e = Extract("<html><body><h1>Kim</h1><div class=article>" + story +
+                        "<p>Die Zyste könne sich jederzeit neu bilden, hieß es. (FR mit dpa)</p></div></body></html>");
+  EXPECT_EQ(e.item.author, "FR mit dpa");
+  // A byline wins; a remark in brackets is no credit.
+  e = Extract("<html><body><h1>Kim</h1><p class=byline>Von Anna Berg</p><div class=article>" + story +
+              "<p>So war es. (dpa)</p></div></body></html>");
+  EXPECT_EQ(e.item.author, "Anna Berg");
+  e = Extract("<html><body><h1>Kim</h1><div class=article>" + story + "<p>Mehr dazu später (siehe unten)</p></div></body></html>");
+  EXPECT_EQ(e.item.author, "");
+}
+
 TEST(AutoExtractTest, BylinesOfOtherArticlesAndOfCommentersAreNotTheAuthors) {
   auto page = [](const std::string& body) {
     return HtmlDocument::Parse("<html><body>" + body + "</body></html>", "http://s.test/");
@@ -464,6 +477,10 @@ TEST(AutoExtractTest, BylinesReadFromTheirWordsWhenNoMarkupNamesThem) {
             "Gàbor Muniér");
   EXPECT_EQ(AutoAuthor(page("<p class=date>By JEFFREY GETTLE JAN. 13, 2017</p>")), "JEFFREY GETTLE");
   EXPECT_EQ(AutoAuthor(page("<p><em>Quelle: MDR AKTUELL/ls</em></p>")), "MDR AKTUELL/ls");
+  EXPECT_EQ(AutoAuthor(page("<div class=timedata>05.02.2020 <span>- Redaktion: Eberhard Fuhr (Sprecher)</span></div>")),
+            "Eberhard Fuhr");
+  EXPECT_EQ(AutoAuthor(page("<h2>Stars <span>06.11.2023 13:30 von Olga </span></h2>")), "Olga");
+  EXPECT_EQ(AutoAuthor(page("<p>By Arun Sai Krishnan • March 1</p>")), "Arun Sai Krishnan");
   // Lines that only begin like a byline.
   EXPECT_EQ(AutoAuthor(page("<p>Von Einheimischen, Gästen und ganz viel Kühen wird der Brunnen genutzt.</p>")), "");
   EXPECT_EQ(AutoAuthor(page("<p>By the way, it rained.</p><p>Von (Strato) gemietet</p>")), "");
