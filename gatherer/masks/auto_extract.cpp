@@ -1001,7 +1001,7 @@ std::string CleanByline(std::string s) {
     }
   }
   // A byline often ends in its date, a separator or a handle.
-  for (const char* cut : {" | ", " – ", " - ", " — ", "\n", " am ", " on ", ", updated", " Updated", " @", " (",
+  for (const char* cut : {" | ", " – ", " - ", " — ", " \xE2\x80\xA2", " \xC2\xB7", " am ", " on ", ", updated", " Updated", " @", " (",
                           ", dpa", ", AFP", ", Reuters", ", AP", ", KNA", ", epd"}) {
     size_t p = s.find(cut);
     if (p != std::string::npos && p > 2) s.erase(p);
@@ -1126,14 +1126,16 @@ std::string FoldTitle(std::string_view s) {
   std::string lower = Utf8Lower(CleanText(s)), out;
   out.reserve(lower.size());
   for (size_t i = 0; i < lower.size();) {
+    const unsigned char c = static_cast<unsigned char>(lower[i]);
     bool folded = false;
-    for (const auto& [from, to] : kFolds)
-      if (lower.compare(i, from.size(), from) == 0) {
-        out += to;
-        i += from.size();
-        folded = true;
-        break;
-      }
+    if (c == 0xC2 || c == 0xE2 || c == '`')
+      for (const auto& [from, to] : kFolds)
+        if (lower.compare(i, from.size(), from) == 0) {
+          out += to;
+          i += from.size();
+          folded = true;
+          break;
+        }
     if (!folded) out += lower[i++];
   }
   return out;
@@ -1154,22 +1156,28 @@ int WordCount(std::string_view s) {
 // written without spaces.
 bool HeadlineSized(std::string_view s) { return WordCount(s) >= 2 || Utf8Length(s) >= 8; }
 
-// The pieces of a title between its separators, in order.
+// The pieces of a title between its separators, in order; one pass, and no
+// more pieces than a title of people has.
 std::vector<std::string> TitleParts(const std::string& title) {
   static constexpr std::string_view kSeps[] = {" | ", " – ", " — ", " - ", " :: ", " : ", " » ", " « ", " · ", " / "};
+  constexpr size_t kMaxParts = 16;
   std::vector<std::string> parts;
-  size_t from = 0;
-  while (from < title.size()) {
-    size_t best = std::string::npos, len = 0;
-    for (std::string_view sep : kSeps) {
-      size_t p = title.find(sep, from);
-      if (p < best) best = p, len = sep.size();
-    }
-    std::string part = TrimCopy(title.substr(from, best == std::string::npos ? std::string::npos : best - from));
+  auto add = [&](size_t from, size_t to) {
+    std::string part = TrimCopy(std::string_view(title).substr(from, to - from));
     if (!part.empty()) parts.push_back(std::move(part));
-    if (best == std::string::npos) break;
-    from = best + len;
+  };
+  size_t from = 0;
+  for (size_t i = 0; i < title.size() && parts.size() + 1 < kMaxParts; ++i) {
+    if (title[i] != ' ') continue;
+    for (std::string_view sep : kSeps)
+      if (title.compare(i, sep.size(), sep) == 0) {
+        add(from, i);
+        from = i + sep.size();
+        i = from - 1;
+        break;
+      }
   }
+  add(from, title.size());
   return parts;
 }
 
@@ -1200,8 +1208,14 @@ struct SiteNames {
     // "MDR.de", or "Example" on example.com.
     return compact == host || (compact.size() >= 3 && StartsWith(host, compact + "."));
   }
-  // Whether text holds the declared site name.
-  bool Within(std::string_view text) const { return !name.empty() && Contains(FoldTitle(text), name); }
+  // Whether text holds the site's declared name or its logo's text.
+  bool Within(std::string_view text) const {
+    std::string f = FoldTitle(text);
+    if (!name.empty() && Contains(f, name)) return true;
+    for (const std::string& logo : logos)
+      if (Contains(f, logo)) return true;
+    return false;
+  }
 };
 
 // "Headline | Site" without the site's name; empty when nothing is cut.
@@ -1284,10 +1298,29 @@ bool IsKickerHint(std::string_view h) {
                    "supertitle", "spitzmarke", "highline", "overhead"});
 }
 
-// Logos and site titles are set in headings too; they name the site.
-bool IsSiteHeading(const HtmlDocument& page, int e) {
+// Whether an address is the home page of the page's site.
+bool IsHomeAddress(const HtmlDocument& page, const std::string& href) {
+  std::string host = HostOf(page.Url());
+  if (host.empty() || HostOf(href) != host) return false;
+  size_t path = href.find('/', href.find("://") == std::string::npos ? 0 : href.find("://") + 3);
+  if (path == std::string::npos) return true;
+  std::string_view rest = std::string_view(href).substr(path);
+  return rest == "/" || rest == "/index.html" || rest == "/index.php";
+}
+
+// Logos and site titles are set in headings too; they name the site, and
+// link to its home page.
+bool IsSiteHeading(const HtmlDocument& page, int e, const std::string& text) {
   for (int x = e, up = 0; x >= 0 && up < 2; x = page.Parent(x), ++up)
     if (AnyOf(Hints(page, x), {"logo", "site-title", "site-name", "sitename", "site_title", "brand"})) return true;
+  // The heading is one link, home.
+  for (int x = e, down = 0; down < 3; ++down) {
+    std::span<const int> kids = page.Children(x);
+    if (kids.size() != 1) return false;
+    x = kids[0];
+    if (page.TagName(x) == "A")
+      return IsHomeAddress(page, page.Attribute(x, "href")) && CleanText(page.InnerText(x)) == text;
+  }
   return false;
 }
 
@@ -1366,7 +1399,7 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
     Heading h = ReadHeading(page, e, level);
     if (h.text.empty()) continue;
     ++count;
-    if (IsSiteHeading(page, e)) {
+    if (IsSiteHeading(page, e, h.text)) {
       if (site.logos.size() < 4) site.logos.push_back(FoldTitle(h.text));
       continue;
     }
@@ -1384,8 +1417,9 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
   // First the whole texts, the share texts before the title: headings named
   // headlines by their markup, then by level.
   std::vector<std::pair<std::string, std::string>> whole, pieces;  // folded, as written
+  // (No heading of a thousand characters is read, nor a title text longer.)
   auto want = [&](std::vector<std::pair<std::string, std::string>>& into, const std::string& t) {
-    if (!t.empty() && !site.Is(t)) into.emplace_back(FoldTitle(t), t);
+    if (!t.empty() && t.size() <= 4000 && !site.Is(t)) into.emplace_back(FoldTitle(t), t);
   };
   for (const std::string* t :
        std::initializer_list<const std::string*>{&og, &twitter, &ld, &title, &cut_og, &cut_title})
@@ -1454,7 +1488,9 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
   if (first_levels.size() == 1) {
     const Heading& h = headings[size_t(first_levels[0])];
     const std::string& text = h.named_kicker ? h.rest : h.text;
-    if (HeadlineSized(text) && Utf8Length(text) <= 300 && !IsSitePartOf(text, title, site)) return text;
+    if ((WordCount(text) >= 3 || (WordCount(text) == 1 && Utf8Length(text) >= 8)) && Utf8Length(text) <= 300 &&
+        !IsSitePartOf(text, title, site))
+      return text;
   }
   // Headlines named as such by their markup, when they agree with the title.
   for (const Heading& h : headings) {
@@ -1595,6 +1631,30 @@ std::string NameOfBylineText(std::string_view line) {
   return {};
 }
 
+// Where a byline begins in a line of text: at its start, after a separator
+// ("- Redaktion: Name"), or after the date ("06.11.2023 13:30 von Name");
+// empty when the line is no byline.
+std::string_view BylineStart(std::string_view line) {
+  auto starts_byline = [](std::string_view s) {
+    for (std::string_view w : kBylineWords)
+      if (StartsWith(s, w) || (s.size() + 1 == w.size() && StartsWith(w, s))) return true;
+    return false;
+  };
+  while (!line.empty()) {
+    if (line[0] == '-' || line[0] == '|' || line[0] == ' ' || line[0] == '/') line.remove_prefix(1);
+    else if (StartsWith(line, "\xC2\xB7") || StartsWith(line, "\xE2\x80\x93") || StartsWith(line, "\xE2\x80\x94"))
+      line.remove_prefix(StartsWith(line, "\xC2\xB7") ? 2 : 3);
+    else break;
+  }
+  if (starts_byline(line)) return line;
+  if (line.empty() || line[0] < '0' || line[0] > '9') return {};
+  for (std::string_view w : {" von ", " by ", " Von ", " By "}) {
+    size_t at = line.find(w);
+    if (at != std::string_view::npos && starts_byline(line.substr(at + 1))) return line.substr(at + 1);
+  }
+  return {};
+}
+
 // Whether e stands in a comment, whose "by" lines name the commenters.
 bool InComment(const HtmlDocument& page, int e) {
   for (int up = 0; e >= 0 && up < 16; ++up, e = page.Parent(e)) {
@@ -1617,18 +1677,17 @@ std::string BylineTextOf(const HtmlDocument& page, const PageFigures& fig) {
     size_t first = 0;
     while (first < kids.size() && kids[first].element < 0 && TrimView(kids[first].text).empty()) ++first;
     if (first == kids.size() || kids[first].element >= 0) continue;
+    // Most texts are ruled out by their first letter, before any copying.
     std::string_view own = TrimView(kids[first].text);
-    bool word = false;
-    for (std::string_view w : kBylineWords)
-      word = word || StartsWith(own, w) || (own.size() + 1 == w.size() && StartsWith(w, own));
-    if (!word) continue;
+    if (own.empty() || !std::strchr("BbVvTAaPWGEDRQpd-|/\xC2\xE2" "0123456789", own[0])) continue;
+    if (BylineStart(CleanText(own)).empty()) continue;
     std::string text = page.InnerText(e);
     size_t start = text.find_first_not_of(" \t\r\n");
     if (start == std::string::npos) continue;
-    std::string_view line = std::string_view(text).substr(start);
-    line = line.substr(0, line.find('\n'));
+    std::string_view rest = std::string_view(text).substr(start);
+    std::string line = CleanText(rest.substr(0, rest.find('\n')));
     ++tries;
-    std::string name = NameOfBylineText(CleanText(line));
+    std::string name = NameOfBylineText(BylineStart(CleanText(line)));
     if (!name.empty() && !InTeaser(page, &fig, e) && !InPictureCredit(page, e) && !InComment(page, e)) return name;
   }
   return {};
@@ -1738,7 +1797,39 @@ std::string MetaAuthor(const HtmlDocument& page) {
                                         "parsely-author", "dcterms.creator"}));
 }
 
-std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig) {
+// The agency credit closing a news text: "... hieß es. (FR mit dpa)".
+std::string AgencyCredit(const HtmlDocument& page, const PageFigures& fig, int root) {
+  if (root < 0) root = page.Body();
+  if (root < 0) return {};
+  // The last paragraphs of the text, in the order they come.
+  std::vector<int> last;
+  for (int e = root + 1; e < page.ElementCount(); ++e) {
+    int up = e;
+    while (up > root) up = page.Parent(up);
+    if (up != root) break;  // past the text's elements
+    if (page.TagName(e) == "P" && !fig.invisible[size_t(e)] && fig.text[size_t(e)] > 0) {
+      if (last.size() == 3) last.erase(last.begin());
+      last.push_back(e);
+    }
+  }
+  for (auto it = last.rbegin(); it != last.rend(); ++it) {
+    if (fig.text[size_t(*it)] > 20000) continue;
+    std::string text = CleanText(page.InnerText(*it));
+    if (text.size() < 4 || text.back() != ')') continue;
+    size_t open = text.rfind('(');
+    if (open == std::string::npos || text.size() - open > 42) continue;
+    std::string credit = TrimCopy(text.substr(open + 1, text.size() - open - 2));
+    std::string lower = AsciiLower(credit);
+    for (char& c : lower)
+      if (c == '/' || c == ',' || c == ';') c = ' ';
+    for (const char* agency : {"dpa", "afp", "ap", "reuters", "kna", "epd", "apa", "sda", "sid", "ddp", "dapd", "ots",
+                               "ansa", "efe", "red"})
+      if (HasToken(lower, agency)) return credit;
+  }
+  return {};
+}
+
+std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig, int main_block) {
   // Visible bylines first: they are what the reader of the page sees.
   std::string organisation;
   std::string marked = MarkedAuthor(page, fig, organisation);
@@ -1760,7 +1851,8 @@ std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig) {
   std::string meta = MetaAuthor(page);
   if (PlausibleName(meta) && !site_like(meta)) return meta;
   if (PlausibleName(ld) && !LooksLikeAddress(ld)) return ld;
-  if (!site_like(organisation)) return organisation;
+  if (!organisation.empty() && !site_like(organisation)) return organisation;
+  if (fig) return AgencyCredit(page, *fig, main_block);
   return {};
 }
 
@@ -1792,7 +1884,7 @@ DateTime DateOf(const HtmlDocument& page, const PageFigures* fig) {
 std::string AutoTitle(const HtmlDocument& page) { return TitleOf(page, nullptr); }
 std::string AutoAuthor(const HtmlDocument& page) {
   const PageFigures fig = Measure(page);
-  return AuthorOf(page, &fig);
+  return AuthorOf(page, &fig, -1);
 }
 DateTime AutoDate(const HtmlDocument& page) { return DateOf(page, nullptr); }
 
@@ -1845,7 +1937,7 @@ AutoExtractResult AutoExtract(const HtmlDocument& page, ExtractionState& state) 
   state = std::move(strict);
   result.found = true;
   state.title = TitleOf(page, &fig);
-  state.author = AuthorOf(page, &fig);
+  state.author = AuthorOf(page, &fig, main);
   result.date = DateOf(page, &fig);
   return result;
 }
