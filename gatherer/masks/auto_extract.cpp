@@ -1138,14 +1138,16 @@ std::string FoldTitle(std::string_view s) {
   std::string lower = Utf8Lower(CleanText(s)), out;
   out.reserve(lower.size());
   for (size_t i = 0; i < lower.size();) {
+    const unsigned char c = static_cast<unsigned char>(lower[i]);
     bool folded = false;
-    for (const auto& [from, to] : kFolds)
-      if (lower.compare(i, from.size(), from) == 0) {
-        out += to;
-        i += from.size();
-        folded = true;
-        break;
-      }
+    if (c == 0xC2 || c == 0xE2 || c == '`')
+      for (const auto& [from, to] : kFolds)
+        if (lower.compare(i, from.size(), from) == 0) {
+          out += to;
+          i += from.size();
+          folded = true;
+          break;
+        }
     if (!folded) out += lower[i++];
   }
   return out;
@@ -1166,22 +1168,28 @@ int WordCount(std::string_view s) {
 // written without spaces.
 bool HeadlineSized(std::string_view s) { return WordCount(s) >= 2 || Utf8Length(s) >= 8; }
 
-// The pieces of a title between its separators, in order.
+// The pieces of a title between its separators, in order; one pass, and no
+// more pieces than a title of people has.
 std::vector<std::string> TitleParts(const std::string& title) {
   static constexpr std::string_view kSeps[] = {" | ", " – ", " — ", " - ", " :: ", " : ", " » ", " « ", " · ", " / "};
+  constexpr size_t kMaxParts = 16;
   std::vector<std::string> parts;
-  size_t from = 0;
-  while (from < title.size()) {
-    size_t best = std::string::npos, len = 0;
-    for (std::string_view sep : kSeps) {
-      size_t p = title.find(sep, from);
-      if (p < best) best = p, len = sep.size();
-    }
-    std::string part = TrimCopy(title.substr(from, best == std::string::npos ? std::string::npos : best - from));
+  auto add = [&](size_t from, size_t to) {
+    std::string part = TrimCopy(std::string_view(title).substr(from, to - from));
     if (!part.empty()) parts.push_back(std::move(part));
-    if (best == std::string::npos) break;
-    from = best + len;
+  };
+  size_t from = 0;
+  for (size_t i = 0; i < title.size() && parts.size() + 1 < kMaxParts; ++i) {
+    if (title[i] != ' ') continue;
+    for (std::string_view sep : kSeps)
+      if (title.compare(i, sep.size(), sep) == 0) {
+        add(from, i);
+        from = i + sep.size();
+        i = from - 1;
+        break;
+      }
   }
+  add(from, title.size());
   return parts;
 }
 
@@ -1212,8 +1220,14 @@ struct SiteNames {
     // "MDR.de", or "Example" on example.com.
     return compact == host || (compact.size() >= 3 && StartsWith(host, compact + "."));
   }
-  // Whether text holds the declared site name.
-  bool Within(std::string_view text) const { return !name.empty() && Contains(FoldTitle(text), name); }
+  // Whether text holds the site's declared name or its logo's text.
+  bool Within(std::string_view text) const {
+    std::string f = FoldTitle(text);
+    if (!name.empty() && Contains(f, name)) return true;
+    for (const std::string& logo : logos)
+      if (Contains(f, logo)) return true;
+    return false;
+  }
 };
 
 // "Headline | Site" without the site's name; empty when nothing is cut.
@@ -1296,10 +1310,29 @@ bool IsKickerHint(std::string_view h) {
                    "supertitle", "spitzmarke", "highline", "overhead"});
 }
 
-// Logos and site titles are set in headings too; they name the site.
-bool IsSiteHeading(const HtmlDocument& page, int e) {
+// Whether an address is the home page of the page's site.
+bool IsHomeAddress(const HtmlDocument& page, const std::string& href) {
+  std::string host = HostOf(page.Url());
+  if (host.empty() || HostOf(href) != host) return false;
+  size_t path = href.find('/', href.find("://") == std::string::npos ? 0 : href.find("://") + 3);
+  if (path == std::string::npos) return true;
+  std::string_view rest = std::string_view(href).substr(path);
+  return rest == "/" || rest == "/index.html" || rest == "/index.php";
+}
+
+// Logos and site titles are set in headings too; they name the site, and
+// link to its home page.
+bool IsSiteHeading(const HtmlDocument& page, int e, const std::string& text) {
   for (int x = e, up = 0; x >= 0 && up < 2; x = page.Parent(x), ++up)
     if (AnyOf(Hints(page, x), {"logo", "site-title", "site-name", "sitename", "site_title", "brand"})) return true;
+  // The heading is one link, home.
+  for (int x = e, down = 0; down < 3; ++down) {
+    std::span<const int> kids = page.Children(x);
+    if (kids.size() != 1) return false;
+    x = kids[0];
+    if (page.TagName(x) == "A")
+      return IsHomeAddress(page, page.Attribute(x, "href")) && CleanText(page.InnerText(x)) == text;
+  }
   return false;
 }
 
@@ -1378,7 +1411,7 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
     Heading h = ReadHeading(page, e, level);
     if (h.text.empty()) continue;
     ++count;
-    if (IsSiteHeading(page, e)) {
+    if (IsSiteHeading(page, e, h.text)) {
       if (site.logos.size() < 4) site.logos.push_back(FoldTitle(h.text));
       continue;
     }
@@ -1396,8 +1429,9 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
   // First the whole texts, the share texts before the title: headings named
   // headlines by their markup, then by level.
   std::vector<std::pair<std::string, std::string>> whole, pieces;  // folded, as written
+  // (No heading of a thousand characters is read, nor a title text longer.)
   auto want = [&](std::vector<std::pair<std::string, std::string>>& into, const std::string& t) {
-    if (!t.empty() && !site.Is(t)) into.emplace_back(FoldTitle(t), t);
+    if (!t.empty() && t.size() <= 4000 && !site.Is(t)) into.emplace_back(FoldTitle(t), t);
   };
   for (const std::string* t :
        std::initializer_list<const std::string*>{&og, &twitter, &ld, &title, &cut_og, &cut_title})
@@ -1466,7 +1500,9 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
   if (first_levels.size() == 1) {
     const Heading& h = headings[size_t(first_levels[0])];
     const std::string& text = h.named_kicker ? h.rest : h.text;
-    if (HeadlineSized(text) && Utf8Length(text) <= 300 && !IsSitePartOf(text, title, site)) return text;
+    if ((WordCount(text) >= 3 || (WordCount(text) == 1 && Utf8Length(text) >= 8)) && Utf8Length(text) <= 300 &&
+        !IsSitePartOf(text, title, site))
+      return text;
   }
   // Headlines named as such by their markup, when they agree with the title.
   for (const Heading& h : headings) {

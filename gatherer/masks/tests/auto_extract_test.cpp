@@ -154,6 +154,17 @@ TEST(AutoExtractTest, TenMegabytesInOneElementAreCutLikeAnyBody) {
   EXPECT_EQ(e.item.body.size(), kMaxBodyChars);
 }
 
+// A title of megabytes, cut into pieces by separators everywhere, is read
+// once over, not once per piece.
+TEST(AutoExtractTest, HugeTitlesFullOfSeparatorsAreReadInBoundedTime) {
+  std::string title;
+  for (int i = 0; i < 400000; ++i) title += "ab c | ";
+  HtmlDocument page = HtmlDocument::Parse("<html><head><title>" + title + "</title></head><body><h1>Story</h1>"
+                                          "<h2>Other</h2><h3>x y z</h3></body></html>");
+  std::string t = AutoTitle(page);
+  EXPECT_EQ(t.rfind("ab c", 0), 0u);
+}
+
 // Thousands of nested bylines, headlines and dates, each holding all the
 // text below it: every piece reads a bounded number of them.
 TEST(AutoExtractTest, NestedCandidatesAreNotReadOverAndOver) {
@@ -268,6 +279,11 @@ TEST(AutoExtractTest, TitleIsTheHeadingThatTheTitleTextsAgreeWith) {
   EXPECT_EQ(AutoTitle(page("<meta property=og:title content='What we will not hear about us'>",
                            "<h1 class=title>What we will not hear about us | OTHER.NET</h1><h2>Topics</h2>")),
             "What we will not hear about us");
+  // A heading that is one link to the home page names the site, however long.
+  EXPECT_EQ(AutoTitle(page("<title>The quay | Harbour Voices of the Northern Coast</title>",
+                           "<h2><a href='http://www.paper.test/'>Harbour Voices of the Northern Coast</a></h2>"
+                           "<h1>The quay</h1><h2>More</h2>")),
+            "The quay");
   // The logo's heading is no headline, nor is a heading that is the site's host.
   EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1 class=site-logo>Paper Daily</h1><h2>PAPER.test</h2>"
                                                    "<h1>Harbour opens its new quay</h1>")),
@@ -292,8 +308,9 @@ TEST(AutoExtractTest, TitleWithoutTheKickerItsHeadingHolds) {
   // A kicker the markup names as such goes even where the title says nothing.
   EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1><span class=kicker>Harbour</span> New quay opens in May</h1>")),
             "New quay opens in May");
-  // Words in a span at a heading's start are no kicker when they are most of it.
-  EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1><em>Quay</em> opens</h1><h2>Other</h2>")), "Quay opens");
+  // Words set apart at a heading's start stay when neither the markup nor the title says they are a kicker.
+  EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1><em>Quay</em> opens in May</h1><h2>Other</h2>")),
+            "Quay opens in May");
 }
 
 TEST(AutoExtractTest, TitleFromTheOneFirstLevelHeadingOverTheTitleInOtherWords) {
@@ -301,6 +318,9 @@ TEST(AutoExtractTest, TitleFromTheOneFirstLevelHeadingOverTheTitleInOtherWords) 
     return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + "</body></html>",
                                "http://www.paper.test/a/1.html");
   };
+  // Not when it is two words, as a section's name is.
+  EXPECT_EQ(AutoTitle(page("<title>Harbour opens new quay - Paper</title>", "<h1>Local news</h1><h2>Weather</h2>")),
+            "Harbour opens new quay");
   EXPECT_EQ(AutoTitle(page("<title>Car finance - loan or rather leasing?</title>",
                            "<h1>Financing your car</h1><h2>Loan comparison</h2><h2>What leasing costs</h2>")),
             "Financing your car");
