@@ -979,6 +979,35 @@ std::string FirstLine(std::string_view s) {
   return out;
 }
 
+bool IsMonthWord(std::string w) {
+  while (!w.empty() && (w.back() == '.' || w.back() == ',')) w.pop_back();
+  w = AsciiLower(w);
+  for (const char* m : {"jan", "january", "januar", "feb", "february", "februar", "mar", "march", "märz", "apr",
+                        "april", "may", "mai", "jun", "june", "juni", "jul", "july", "juli", "aug", "august", "sep",
+                        "sept", "september", "oct", "october", "okt", "oktober", "nov", "november", "dec", "december",
+                        "dez", "dezember"})
+    if (w == m) return true;
+  return false;
+}
+
+// Cuts what follows a name in its byline: from the first later word with a
+// digit (the date, "52m ago") or a colon (the label of the next field), and
+// a month name before it. A name of one word ("Marianne1") stays whole.
+void CutTrailingFields(std::string& name) {
+  std::vector<std::string> words;
+  for (size_t pos = 0; pos < name.size();) {
+    size_t end = std::min(name.find(' ', pos), name.size());
+    std::string word = name.substr(pos, end - pos);
+    pos = end + 1;
+    if (word.empty()) continue;
+    if (!words.empty() && (word.find_first_of("0123456789") != std::string::npos || word.back() == ':')) break;
+    words.push_back(std::move(word));
+  }
+  while (words.size() > 1 && IsMonthWord(words.back())) words.pop_back();
+  name.clear();
+  for (const std::string& word : words) name += (name.empty() ? "" : " ") + word;
+}
+
 // Strips "By", "Von", "Text:" and the like from a byline.
 std::string CleanByline(std::string s) {
   // Soft hyphens and zero-width spaces split a name only for the eye of the reader.
@@ -990,7 +1019,7 @@ std::string CleanByline(std::string s) {
   if (size_t colon = s.find("\xEF\xBC\x9A"); colon != std::string::npos && colon < 40) s = TrimCopy(s.substr(colon + 3));
   StripPrefix(s, {"By: ", "by: ", "BY: ", "Von: ", "von: ", "By ", "by ", "BY ", "Von ", "von ", "VON ", "Par ", "par ",
                   "Text: ", "Text:", "Autor: ", "Autorin: ", "Author: ", "Redaktion: ", "Written by ", "Posted by ",
-                  "Door ", "Di ", "Por "});
+                  "Door ", "Di ", "Por ", "Av ", "Af ", "Tekst: ", "Texte: ", "Autore: ", "Auteur: "});
   StripPunctuation(s);
   // "Kicker Von Name": the name follows the word.
   for (const char* inner : {" Von ", " von ", " By ", " by "}) {
@@ -1010,6 +1039,7 @@ std::string CleanByline(std::string s) {
     size_t n = std::strlen(tail);
     if (s.size() > n && s.compare(s.size() - n, n, tail) == 0) s.erase(s.size() - n);
   }
+  CutTrailingFields(s);
   while (!s.empty() && (s.back() == ',' || s.back() == '|' || s.back() == ':' || s.back() == ' ')) s.pop_back();
   return TrimCopy(s);
 }
@@ -1558,22 +1588,12 @@ bool InTeaser(const HtmlDocument& page, const PageFigures* fig, int e) {
 }
 
 // The words a byline begins with, in the languages of the sites read most.
-constexpr std::array<std::string_view, 24> kBylineWords = {
-    "By ",       "by ",          "BY ",       "Von ",     "von ",         "VON ",
-    "Von: ",     "Text: ",       "Text von ", "Autor: ",  "Autorin: ",    "Author: ",
-    "Posted by ", "Written by ", "Geschrieben von ", "Verfasst von ", "Ein Beitrag von ", "Par ",
-    "Por ",      "Door ",        "Di ",       "Redaktion: ", "Reporter: ", "Quelle: "};
-
-bool IsMonthWord(std::string w) {
-  while (!w.empty() && (w.back() == '.' || w.back() == ',')) w.pop_back();
-  w = AsciiLower(w);
-  for (const char* m : {"jan", "january", "januar", "feb", "february", "februar", "mar", "march", "märz", "apr",
-                        "april", "may", "mai", "jun", "june", "juni", "jul", "july", "juli", "aug", "august", "sep",
-                        "sept", "september", "oct", "october", "okt", "oktober", "nov", "november", "dec", "december",
-                        "dez", "dezember"})
-    if (w == m) return true;
-  return false;
-}
+constexpr std::string_view kBylineWords[] = {
+    "By ",          "by ",          "BY ",        "Von ",        "von ",       "VON ",         "Von: ",
+    "Text: ",       "Text von ",    "Autor: ",    "Autorin: ",   "Author: ",   "Posted by ",   "Written by ",
+    "Geschrieben von ", "Verfasst von ", "Ein Beitrag von ", "Par ", "Por ",   "Door ",        "Di ",
+    "Redaktion: ",  "Reporter: ",   "Quelle: ",   "Av ",         "Af ",        "Tekst: ",      "Texte: ",
+    "Autore: ",     "Auteur: "};
 
 // Whether the words of s read as people's names: each begins with a capital,
 // save the joining words and the particles of names ("Anna von Berg").
@@ -1609,19 +1629,6 @@ std::string NameOfBylineText(std::string_view line) {
     unsigned char c = rest.empty() ? 0 : static_cast<unsigned char>(rest[0]);
     if (!((c >= 'A' && c <= 'Z') || c >= 0x80)) return {};
     std::string name = CleanByline(std::string(rest));
-    // The date that often follows: from the first word with a digit, and a month before it.
-    std::vector<std::string> words;
-    for (size_t pos = 0; pos < name.size();) {
-      size_t end = std::min(name.find(' ', pos), name.size());
-      std::string word = name.substr(pos, end - pos);
-      pos = end + 1;
-      // A digit begins the date; a word with a colon is the label of the next field.
-      if (word.find_first_of("0123456789") != std::string::npos || word.back() == ':') break;
-      words.push_back(std::move(word));
-    }
-    while (!words.empty() && IsMonthWord(words.back())) words.pop_back();
-    name.clear();
-    for (const std::string& word : words) name += (name.empty() ? "" : " ") + word;
     for (const char* cut : {" , ", ";", " ·"})
       if (size_t p = name.find(cut); p != std::string::npos) name.erase(p);
     while (!name.empty() && (name.back() == ',' || name.back() == ' ')) name.pop_back();

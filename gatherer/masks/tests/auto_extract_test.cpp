@@ -450,6 +450,11 @@ TEST(AutoExtractTest, BylineTextCleanedToTheName) {
   EXPECT_EQ(AutoAuthor(page("<div class=author><span>Patrick Allan</span><div>Profile</div><div>Follow</div></div>")),
             "Patrick Allan");
   EXPECT_EQ(AutoAuthor(page("<div class=byline>By\n\t\t<span>Scott Cunning</span></div>")), "Scott Cunning");
+  // The date, the time ago and the next field's label go; a handle with a digit stays.
+  EXPECT_EQ(AutoAuthor(page("<div class=author>Jane Doe 12 hours ago</div>")), "Jane Doe");
+  EXPECT_EQ(AutoAuthor(page("<div class=author>R. England, 52m ago</div>")), "R. England");
+  EXPECT_EQ(AutoAuthor(page("<span class=autor>Marianne1</span>")), "Marianne1");
+  EXPECT_EQ(AutoAuthor(page("<span class=byline>Av Lars Berg</span>")), "Lars Berg");
   // A label is no name.
   EXPECT_EQ(AutoAuthor(page("<div class=author-date><p>Zuletzt geändert am</p><p>Montag</p></div>")), "");
   EXPECT_EQ(AutoAuthor(page("<span class=author>zahlenzauberin</span>")), "zahlenzauberin");
