@@ -27,14 +27,20 @@ bool Contains(std::string_view hay, std::string_view needle) {
   return hay.find(needle) != std::string_view::npos;
 }
 
-bool AnyOf(std::string_view hay, std::initializer_list<const char*> needles) {
-  for (const char* n : needles)
+// A no-break space (U+00A0) at i; tested byte by byte, as this runs for
+// every character of a page's text.
+bool IsNbspAt(std::string_view s, size_t i) { return s[i] == '\xC2' && i + 1 < s.size() && s[i + 1] == '\xA0'; }
+
+// Lists of string views: their lengths are known when compiled, not counted
+// at every call (these run for every element of a page).
+bool AnyOf(std::string_view hay, std::initializer_list<std::string_view> needles) {
+  for (std::string_view n : needles)
     if (Contains(hay, n)) return true;
   return false;
 }
 
-bool TagIn(std::string_view tag, std::initializer_list<const char*> tags) {
-  for (const char* t : tags)
+bool TagIn(std::string_view tag, std::initializer_list<std::string_view> tags) {
+  for (std::string_view t : tags)
     if (tag == t) return true;
   return false;
 }
@@ -147,7 +153,7 @@ std::string CleanText(std::string_view s) {
   std::string out;
   bool space = false;
   for (size_t i = 0; i < s.size(); ++i) {
-    bool nbsp = s.compare(i, 2, "\xC2\xA0") == 0;
+    bool nbsp = IsNbspAt(s, i);
     if (IsAsciiSpace(s[i]) || nbsp) {
       if (nbsp) ++i;
       space = true;
@@ -393,12 +399,28 @@ bool Extractor::Drop(int e, int main) const {
 
 void Extractor::EmitText(std::string_view text) {
   if (state_.body.size() >= kFullBody) return;
+  std::string whole;
   for (size_t i = 0; i < text.size(); ++i) {
-    bool nbsp = text.compare(i, 2, "\xC2\xA0") == 0;
+    bool nbsp = IsNbspAt(text, i);
     if (IsAsciiSpace(text[i]) || nbsp) {
       if (nbsp) ++i;
       pending_space_ = true;
       continue;
+    }
+    size_t j = i;
+    while (j < text.size() && !IsAsciiSpace(text[j]) && !IsNbspAt(text, j)) ++j;
+    std::string_view word = text.substr(i, j - i);
+    i = j - 1;
+    if (word.find("\xC2\xAD") != std::string_view::npos) {
+      // Soft hyphens only tell a browser where it may break a word; kept,
+      // they would hide the word from a search of the stored text.
+      whole.clear();
+      for (size_t k = 0; k < word.size(); ++k) {
+        if (word.compare(k, 2, "\xC2\xAD") == 0) ++k;
+        else whole += word[k];
+      }
+      if (whole.empty()) continue;
+      word = whole;
     }
     if (pending_break_) {
       if (!at_start_) AddParagraph(state_, "1");
@@ -408,10 +430,7 @@ void Extractor::EmitText(std::string_view text) {
     }
     pending_space_ = false;
     at_start_ = false;
-    size_t j = i;
-    while (j < text.size() && !IsAsciiSpace(text[j]) && text.compare(j, 2, "\xC2\xA0") != 0) ++j;
-    AppendEscapedBodyText(state_.body, text.substr(i, j - i));
-    i = j - 1;
+    AppendEscapedBodyText(state_.body, word);
   }
 }
 
@@ -562,7 +581,10 @@ void Extractor::Compose(int main) {
       if (inside_furniture_[size_t(s)] || fig_.invisible[size_t(s)]) continue;
       bool take = (score_[size_t(s)] >= std::max(10.0, best * 0.2) && LinkDensity(fig_, s) < 0.25) ||
                   article_like(s);
-      if (!take && page_.TagName(s) == "P") {
+      // A paragraph, or a box of running text without blocks inside.
+      std::string_view tag = page_.TagName(s);
+      if (!take && (tag == "P" || (TagIn(tag, {"DIV", "SECTION"}) && !HasBlockChild(page_, s) &&
+                                   fig_.text[size_t(s)] >= 150))) {
         int chars = fig_.text[size_t(s)];
         double ld = LinkDensity(fig_, s);
         std::string text = ParagraphText(page_, s);
@@ -582,7 +604,9 @@ void Extractor::Compose(int main) {
     if (block != main && page_.Parent(block) >= 0) {
       std::vector<int> before, after;
       for (int s : page_.Children(page_.Parent(block)))
-        if (s != block && article_like(s)) (s < block ? before : after).push_back(s);
+        if (s != block && (article_like(s) || (page_.TagName(s) == "P" && !inside_furniture_[size_t(s)] &&
+                                               fig_.text[size_t(s)] >= 300 && LinkDensity(fig_, s) < 0.2)))
+          (s < block ? before : after).push_back(s);
       parts.insert(parts.begin(), before.begin(), before.end());
       parts.insert(parts.end(), after.begin(), after.end());
     }
@@ -955,6 +979,35 @@ std::string FirstLine(std::string_view s) {
   return out;
 }
 
+bool IsMonthWord(std::string w) {
+  while (!w.empty() && (w.back() == '.' || w.back() == ',')) w.pop_back();
+  w = AsciiLower(w);
+  for (const char* m : {"jan", "january", "januar", "feb", "february", "februar", "mar", "march", "märz", "apr",
+                        "april", "may", "mai", "jun", "june", "juni", "jul", "july", "juli", "aug", "august", "sep",
+                        "sept", "september", "oct", "october", "okt", "oktober", "nov", "november", "dec", "december",
+                        "dez", "dezember"})
+    if (w == m) return true;
+  return false;
+}
+
+// Cuts what follows a name in its byline: from the first later word with a
+// digit (the date, "52m ago") or a colon (the label of the next field), and
+// a month name before it. A name of one word ("Marianne1") stays whole.
+void CutTrailingFields(std::string& name) {
+  std::vector<std::string> words;
+  for (size_t pos = 0; pos < name.size();) {
+    size_t end = std::min(name.find(' ', pos), name.size());
+    std::string word = name.substr(pos, end - pos);
+    pos = end + 1;
+    if (word.empty()) continue;
+    if (!words.empty() && (word.find_first_of("0123456789") != std::string::npos || word.back() == ':')) break;
+    words.push_back(std::move(word));
+  }
+  while (words.size() > 1 && IsMonthWord(words.back())) words.pop_back();
+  name.clear();
+  for (const std::string& word : words) name += (name.empty() ? "" : " ") + word;
+}
+
 // Strips "By", "Von", "Text:" and the like from a byline.
 std::string CleanByline(std::string s) {
   // Soft hyphens and zero-width spaces split a name only for the eye of the reader.
@@ -966,7 +1019,7 @@ std::string CleanByline(std::string s) {
   if (size_t colon = s.find("\xEF\xBC\x9A"); colon != std::string::npos && colon < 40) s = TrimCopy(s.substr(colon + 3));
   StripPrefix(s, {"By: ", "by: ", "BY: ", "Von: ", "von: ", "By ", "by ", "BY ", "Von ", "von ", "VON ", "Par ", "par ",
                   "Text: ", "Text:", "Autor: ", "Autorin: ", "Author: ", "Redaktion: ", "Written by ", "Posted by ",
-                  "Door ", "Di ", "Por "});
+                  "Door ", "Di ", "Por ", "Av ", "Af ", "Tekst: ", "Texte: ", "Autore: ", "Auteur: "});
   StripPunctuation(s);
   // "Kicker Von Name": the name follows the word.
   for (const char* inner : {" Von ", " von ", " By ", " by "}) {
@@ -977,7 +1030,7 @@ std::string CleanByline(std::string s) {
     }
   }
   // A byline often ends in its date, a separator or a handle.
-  for (const char* cut : {" | ", " – ", " - ", " — ", "\n", " am ", " on ", ", updated", " Updated", " @", " (",
+  for (const char* cut : {" | ", " – ", " - ", " — ", " \xE2\x80\xA2", " \xC2\xB7", " am ", " on ", ", updated", " Updated", " @", " (",
                           ", dpa", ", AFP", ", Reuters", ", AP", ", KNA", ", epd"}) {
     size_t p = s.find(cut);
     if (p != std::string::npos && p > 2) s.erase(p);
@@ -986,6 +1039,7 @@ std::string CleanByline(std::string s) {
     size_t n = std::strlen(tail);
     if (s.size() > n && s.compare(s.size() - n, n, tail) == 0) s.erase(s.size() - n);
   }
+  CutTrailingFields(s);
   while (!s.empty() && (s.back() == ',' || s.back() == '|' || s.back() == ':' || s.back() == ' ')) s.pop_back();
   return TrimCopy(s);
 }
@@ -1102,14 +1156,16 @@ std::string FoldTitle(std::string_view s) {
   std::string lower = Utf8Lower(CleanText(s)), out;
   out.reserve(lower.size());
   for (size_t i = 0; i < lower.size();) {
+    const unsigned char c = static_cast<unsigned char>(lower[i]);
     bool folded = false;
-    for (const auto& [from, to] : kFolds)
-      if (lower.compare(i, from.size(), from) == 0) {
-        out += to;
-        i += from.size();
-        folded = true;
-        break;
-      }
+    if (c == 0xC2 || c == 0xE2 || c == '`')
+      for (const auto& [from, to] : kFolds)
+        if (lower.compare(i, from.size(), from) == 0) {
+          out += to;
+          i += from.size();
+          folded = true;
+          break;
+        }
     if (!folded) out += lower[i++];
   }
   return out;
@@ -1130,22 +1186,28 @@ int WordCount(std::string_view s) {
 // written without spaces.
 bool HeadlineSized(std::string_view s) { return WordCount(s) >= 2 || Utf8Length(s) >= 8; }
 
-// The pieces of a title between its separators, in order.
+// The pieces of a title between its separators, in order; one pass, and no
+// more pieces than a title of people has.
 std::vector<std::string> TitleParts(const std::string& title) {
   static constexpr std::string_view kSeps[] = {" | ", " – ", " — ", " - ", " :: ", " : ", " » ", " « ", " · ", " / "};
+  constexpr size_t kMaxParts = 16;
   std::vector<std::string> parts;
-  size_t from = 0;
-  while (from < title.size()) {
-    size_t best = std::string::npos, len = 0;
-    for (std::string_view sep : kSeps) {
-      size_t p = title.find(sep, from);
-      if (p < best) best = p, len = sep.size();
-    }
-    std::string part = TrimCopy(title.substr(from, best == std::string::npos ? std::string::npos : best - from));
+  auto add = [&](size_t from, size_t to) {
+    std::string part = TrimCopy(std::string_view(title).substr(from, to - from));
     if (!part.empty()) parts.push_back(std::move(part));
-    if (best == std::string::npos) break;
-    from = best + len;
+  };
+  size_t from = 0;
+  for (size_t i = 0; i < title.size() && parts.size() + 1 < kMaxParts; ++i) {
+    if (title[i] != ' ') continue;
+    for (std::string_view sep : kSeps)
+      if (title.compare(i, sep.size(), sep) == 0) {
+        add(from, i);
+        from = i + sep.size();
+        i = from - 1;
+        break;
+      }
   }
+  add(from, title.size());
   return parts;
 }
 
@@ -1176,8 +1238,14 @@ struct SiteNames {
     // "MDR.de", or "Example" on example.com.
     return compact == host || (compact.size() >= 3 && StartsWith(host, compact + "."));
   }
-  // Whether text holds the declared site name.
-  bool Within(std::string_view text) const { return !name.empty() && Contains(FoldTitle(text), name); }
+  // Whether text holds the site's declared name or its logo's text.
+  bool Within(std::string_view text) const {
+    std::string f = FoldTitle(text);
+    if (!name.empty() && Contains(f, name)) return true;
+    for (const std::string& logo : logos)
+      if (Contains(f, logo)) return true;
+    return false;
+  }
 };
 
 // "Headline | Site" without the site's name; empty when nothing is cut.
@@ -1260,10 +1328,29 @@ bool IsKickerHint(std::string_view h) {
                    "supertitle", "spitzmarke", "highline", "overhead"});
 }
 
-// Logos and site titles are set in headings too; they name the site.
-bool IsSiteHeading(const HtmlDocument& page, int e) {
+// Whether an address is the home page of the page's site.
+bool IsHomeAddress(const HtmlDocument& page, const std::string& href) {
+  std::string host = HostOf(page.Url());
+  if (host.empty() || HostOf(href) != host) return false;
+  size_t path = href.find('/', href.find("://") == std::string::npos ? 0 : href.find("://") + 3);
+  if (path == std::string::npos) return true;
+  std::string_view rest = std::string_view(href).substr(path);
+  return rest == "/" || rest == "/index.html" || rest == "/index.php";
+}
+
+// Logos and site titles are set in headings too; they name the site, and
+// link to its home page.
+bool IsSiteHeading(const HtmlDocument& page, int e, const std::string& text) {
   for (int x = e, up = 0; x >= 0 && up < 2; x = page.Parent(x), ++up)
     if (AnyOf(Hints(page, x), {"logo", "site-title", "site-name", "sitename", "site_title", "brand"})) return true;
+  // The heading is one link, home.
+  for (int x = e, down = 0; down < 3; ++down) {
+    std::span<const int> kids = page.Children(x);
+    if (kids.size() != 1) return false;
+    x = kids[0];
+    if (page.TagName(x) == "A")
+      return IsHomeAddress(page, page.Attribute(x, "href")) && CleanText(page.InnerText(x)) == text;
+  }
   return false;
 }
 
@@ -1342,7 +1429,7 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
     Heading h = ReadHeading(page, e, level);
     if (h.text.empty()) continue;
     ++count;
-    if (IsSiteHeading(page, e)) {
+    if (IsSiteHeading(page, e, h.text)) {
       if (site.logos.size() < 4) site.logos.push_back(FoldTitle(h.text));
       continue;
     }
@@ -1360,8 +1447,9 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
   // First the whole texts, the share texts before the title: headings named
   // headlines by their markup, then by level.
   std::vector<std::pair<std::string, std::string>> whole, pieces;  // folded, as written
+  // (No heading of a thousand characters is read, nor a title text longer.)
   auto want = [&](std::vector<std::pair<std::string, std::string>>& into, const std::string& t) {
-    if (!t.empty() && !site.Is(t)) into.emplace_back(FoldTitle(t), t);
+    if (!t.empty() && t.size() <= 4000 && !site.Is(t)) into.emplace_back(FoldTitle(t), t);
   };
   for (const std::string* t :
        std::initializer_list<const std::string*>{&og, &twitter, &ld, &title, &cut_og, &cut_title})
@@ -1430,7 +1518,9 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
   if (first_levels.size() == 1) {
     const Heading& h = headings[size_t(first_levels[0])];
     const std::string& text = h.named_kicker ? h.rest : h.text;
-    if (HeadlineSized(text) && Utf8Length(text) <= 300 && !IsSitePartOf(text, title, site)) return text;
+    if ((WordCount(text) >= 3 || (WordCount(text) == 1 && Utf8Length(text) >= 8)) && Utf8Length(text) <= 300 &&
+        !IsSitePartOf(text, title, site))
+      return text;
   }
   // Headlines named as such by their markup, when they agree with the title.
   for (const Heading& h : headings) {
@@ -1498,22 +1588,12 @@ bool InTeaser(const HtmlDocument& page, const PageFigures* fig, int e) {
 }
 
 // The words a byline begins with, in the languages of the sites read most.
-constexpr std::array<std::string_view, 24> kBylineWords = {
-    "By ",       "by ",          "BY ",       "Von ",     "von ",         "VON ",
-    "Von: ",     "Text: ",       "Text von ", "Autor: ",  "Autorin: ",    "Author: ",
-    "Posted by ", "Written by ", "Geschrieben von ", "Verfasst von ", "Ein Beitrag von ", "Par ",
-    "Por ",      "Door ",        "Di ",       "Redaktion: ", "Reporter: ", "Quelle: "};
-
-bool IsMonthWord(std::string w) {
-  while (!w.empty() && (w.back() == '.' || w.back() == ',')) w.pop_back();
-  w = AsciiLower(w);
-  for (const char* m : {"jan", "january", "januar", "feb", "february", "februar", "mar", "march", "märz", "apr",
-                        "april", "may", "mai", "jun", "june", "juni", "jul", "july", "juli", "aug", "august", "sep",
-                        "sept", "september", "oct", "october", "okt", "oktober", "nov", "november", "dec", "december",
-                        "dez", "dezember"})
-    if (w == m) return true;
-  return false;
-}
+constexpr std::string_view kBylineWords[] = {
+    "By ",          "by ",          "BY ",        "Von ",        "von ",       "VON ",         "Von: ",
+    "Text: ",       "Text von ",    "Autor: ",    "Autorin: ",   "Author: ",   "Posted by ",   "Written by ",
+    "Geschrieben von ", "Verfasst von ", "Ein Beitrag von ", "Par ", "Por ",   "Door ",        "Di ",
+    "Redaktion: ",  "Reporter: ",   "Quelle: ",   "Av ",         "Af ",        "Tekst: ",      "Texte: ",
+    "Autore: ",     "Auteur: "};
 
 // Whether the words of s read as people's names: each begins with a capital,
 // save the joining words and the particles of names ("Anna von Berg").
@@ -1549,24 +1629,35 @@ std::string NameOfBylineText(std::string_view line) {
     unsigned char c = rest.empty() ? 0 : static_cast<unsigned char>(rest[0]);
     if (!((c >= 'A' && c <= 'Z') || c >= 0x80)) return {};
     std::string name = CleanByline(std::string(rest));
-    // The date that often follows: from the first word with a digit, and a month before it.
-    std::vector<std::string> words;
-    for (size_t pos = 0; pos < name.size();) {
-      size_t end = std::min(name.find(' ', pos), name.size());
-      std::string word = name.substr(pos, end - pos);
-      pos = end + 1;
-      // A digit begins the date; a word with a colon is the label of the next field.
-      if (word.find_first_of("0123456789") != std::string::npos || word.back() == ':') break;
-      words.push_back(std::move(word));
-    }
-    while (!words.empty() && IsMonthWord(words.back())) words.pop_back();
-    name.clear();
-    for (const std::string& word : words) name += (name.empty() ? "" : " ") + word;
     for (const char* cut : {" , ", ";", " ·"})
       if (size_t p = name.find(cut); p != std::string::npos) name.erase(p);
     while (!name.empty() && (name.back() == ',' || name.back() == ' ')) name.pop_back();
     if (Utf8Length(name) < 3 || !PlausibleName(name) || LooksLikeAddress(name) || !NamesPeople(name)) return {};
     return name;
+  }
+  return {};
+}
+
+// Where a byline begins in a line of text: at its start, after a separator
+// ("- Redaktion: Name"), or after the date ("06.11.2023 13:30 von Name");
+// empty when the line is no byline.
+std::string_view BylineStart(std::string_view line) {
+  auto starts_byline = [](std::string_view s) {
+    for (std::string_view w : kBylineWords)
+      if (StartsWith(s, w) || (s.size() + 1 == w.size() && StartsWith(w, s))) return true;
+    return false;
+  };
+  while (!line.empty()) {
+    if (line[0] == '-' || line[0] == '|' || line[0] == ' ' || line[0] == '/') line.remove_prefix(1);
+    else if (StartsWith(line, "\xC2\xB7") || StartsWith(line, "\xE2\x80\x93") || StartsWith(line, "\xE2\x80\x94"))
+      line.remove_prefix(StartsWith(line, "\xC2\xB7") ? 2 : 3);
+    else break;
+  }
+  if (starts_byline(line)) return line;
+  if (line.empty() || line[0] < '0' || line[0] > '9') return {};
+  for (std::string_view w : {" von ", " by ", " Von ", " By "}) {
+    size_t at = line.find(w);
+    if (at != std::string_view::npos && starts_byline(line.substr(at + 1))) return line.substr(at + 1);
   }
   return {};
 }
@@ -1593,18 +1684,17 @@ std::string BylineTextOf(const HtmlDocument& page, const PageFigures& fig) {
     size_t first = 0;
     while (first < kids.size() && kids[first].element < 0 && TrimView(kids[first].text).empty()) ++first;
     if (first == kids.size() || kids[first].element >= 0) continue;
+    // Most texts are ruled out by their first letter, before any copying.
     std::string_view own = TrimView(kids[first].text);
-    bool word = false;
-    for (std::string_view w : kBylineWords)
-      word = word || StartsWith(own, w) || (own.size() + 1 == w.size() && StartsWith(w, own));
-    if (!word) continue;
+    if (own.empty() || !std::strchr("BbVvTAaPWGEDRQpd-|/\xC2\xE2" "0123456789", own[0])) continue;
+    if (BylineStart(CleanText(own)).empty()) continue;
     std::string text = page.InnerText(e);
     size_t start = text.find_first_not_of(" \t\r\n");
     if (start == std::string::npos) continue;
-    std::string_view line = std::string_view(text).substr(start);
-    line = line.substr(0, line.find('\n'));
+    std::string_view rest = std::string_view(text).substr(start);
+    std::string line = CleanText(rest.substr(0, rest.find('\n')));
     ++tries;
-    std::string name = NameOfBylineText(CleanText(line));
+    std::string name = NameOfBylineText(BylineStart(CleanText(line)));
     if (!name.empty() && !InTeaser(page, &fig, e) && !InPictureCredit(page, e) && !InComment(page, e)) return name;
   }
   return {};
@@ -1714,7 +1804,39 @@ std::string MetaAuthor(const HtmlDocument& page) {
                                         "parsely-author", "dcterms.creator"}));
 }
 
-std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig) {
+// The agency credit closing a news text: "... hieß es. (FR mit dpa)".
+std::string AgencyCredit(const HtmlDocument& page, const PageFigures& fig, int root) {
+  if (root < 0) root = page.Body();
+  if (root < 0) return {};
+  // The last paragraphs of the text, in the order they come.
+  std::vector<int> last;
+  for (int e = root + 1; e < page.ElementCount(); ++e) {
+    int up = e;
+    while (up > root) up = page.Parent(up);
+    if (up != root) break;  // past the text's elements
+    if (page.TagName(e) == "P" && !fig.invisible[size_t(e)] && fig.text[size_t(e)] > 0) {
+      if (last.size() == 3) last.erase(last.begin());
+      last.push_back(e);
+    }
+  }
+  for (auto it = last.rbegin(); it != last.rend(); ++it) {
+    if (fig.text[size_t(*it)] > 20000) continue;
+    std::string text = CleanText(page.InnerText(*it));
+    if (text.size() < 4 || text.back() != ')') continue;
+    size_t open = text.rfind('(');
+    if (open == std::string::npos || text.size() - open > 42) continue;
+    std::string credit = TrimCopy(text.substr(open + 1, text.size() - open - 2));
+    std::string lower = AsciiLower(credit);
+    for (char& c : lower)
+      if (c == '/' || c == ',' || c == ';') c = ' ';
+    for (const char* agency : {"dpa", "afp", "ap", "reuters", "kna", "epd", "apa", "sda", "sid", "ddp", "dapd", "ots",
+                               "ansa", "efe", "red"})
+      if (HasToken(lower, agency)) return credit;
+  }
+  return {};
+}
+
+std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig, int main_block) {
   // Visible bylines first: they are what the reader of the page sees.
   std::string organisation;
   std::string marked = MarkedAuthor(page, fig, organisation);
@@ -1736,7 +1858,8 @@ std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig) {
   std::string meta = MetaAuthor(page);
   if (PlausibleName(meta) && !site_like(meta)) return meta;
   if (PlausibleName(ld) && !LooksLikeAddress(ld)) return ld;
-  if (!site_like(organisation)) return organisation;
+  if (!organisation.empty() && !site_like(organisation)) return organisation;
+  if (fig) return AgencyCredit(page, *fig, main_block);
   return {};
 }
 
@@ -1768,7 +1891,7 @@ DateTime DateOf(const HtmlDocument& page, const PageFigures* fig) {
 std::string AutoTitle(const HtmlDocument& page) { return TitleOf(page, nullptr); }
 std::string AutoAuthor(const HtmlDocument& page) {
   const PageFigures fig = Measure(page);
-  return AuthorOf(page, &fig);
+  return AuthorOf(page, &fig, -1);
 }
 DateTime AutoDate(const HtmlDocument& page) { return DateOf(page, nullptr); }
 
@@ -1776,7 +1899,7 @@ DateTime AutoDate(const HtmlDocument& page) { return DateOf(page, nullptr); }
 size_t VisibleBodyChars(std::string_view body) {
   size_t n = 0;
   for (size_t i = 0; i < body.size(); ++i) {
-    if (body.compare(i, 3, "[[{") == 0) {
+    if (body[i] == '[' && body.compare(i, 3, "[[{") == 0) {
       size_t end = body.find("}]]", i);
       if (end != std::string::npos) i = end + 2;
       continue;
@@ -1786,7 +1909,7 @@ size_t VisibleBodyChars(std::string_view body) {
       if (end != std::string::npos) i = end;
       continue;
     }
-    if (body.compare(i, 6, "&#160;") == 0) {
+    if (body[i] == '&' && body.compare(i, 6, "&#160;") == 0) {
       i += 5;
       continue;
     }
@@ -1821,7 +1944,7 @@ AutoExtractResult AutoExtract(const HtmlDocument& page, ExtractionState& state) 
   state = std::move(strict);
   result.found = true;
   state.title = TitleOf(page, &fig);
-  state.author = AuthorOf(page, &fig);
+  state.author = AuthorOf(page, &fig, main);
   result.date = DateOf(page, &fig);
   return result;
 }

@@ -113,6 +113,35 @@ TEST(AutoExtractTest, TextCutIntoBoxesIsReadWhole) {
   EXPECT_NE(body.find("Boat paragraph 4"), std::string::npos) << body;
   for (const char* furniture : {"Buy a boat", "Write to us", "other story"})
     EXPECT_EQ(body.find(furniture), std::string::npos) << furniture << " in " << body;
+  // The facts in a box of running text before the text: the article's.
+  const std::string facts = "The facts: the harbour closed in November, the repairs cost two million euros, and "
+                            "the first ferry docked again on Monday morning at seven, watched by a crowd of "
+                            "islanders, fishermen and their children.";
+  e = Extract("<html><body><div class=item><div class=facts>" + facts + "</div><div class=text>" +
+              Story("Harbour") + Story("Quay") + "</div><div class=foot>Write to us at the usual address.</div>"
+              "</div></body></html>");
+  EXPECT_EQ(e.item.body.rfind(facts + kParagraphBreak1 + "Harbour paragraph 1", 0), 0u) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Write to us"), std::string::npos) << e.item.body;
+  // A long closing paragraph beside the text's wrappers: the article's too.
+  const std::string closing = "About the harbour: it was built in 1870, rebuilt after the storm of 1953, and "
+                              "serves the island, the fishermen and the ferries, with more than two hundred boats "
+                              "a year, many of them from abroad, and a yard that repairs them all winter, when "
+                              "the sea is rough, the days are short and the quays are empty, save for the cats "
+                              "and the old men who watch the water, the boats and the gulls.";
+  e = Extract("<html><body><div class=col><div class=wrap><div class=text>" + Story("Harbour") + Story("Quay") +
+              Story("Boat") + "</div></div><p>" + closing + "</p><p>Write to us, with a comma, at the usual "
+              "address.</p></div></body></html>");
+  EXPECT_NE(e.item.body.find(std::string(kParagraphBreak1) + closing), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Write to us"), std::string::npos) << e.item.body;
+}
+
+TEST(AutoExtractTest, SoftHyphensLeaveTheWordsWhole) {
+  Extracted e = Extract("<html><body><div class=text>" + Story("Harbour") +
+                        "<p>Ann Kiess&shy;ling hat vie&shy;le wich&shy;ti\xC2\xADge Ent&shy;de&shy;ckun&shy;gen "
+                        "gemacht, &shy; sagt man.</p></div></body></html>");
+  EXPECT_NE(e.item.body.find("Ann Kiessling hat viele wichtige Entdeckungen gemacht, sagt man."), std::string::npos)
+      << e.item.body;
+  EXPECT_EQ(e.item.body.find("\xC2\xAD"), std::string::npos);
 }
 
 TEST(AutoExtractTest, PicturesFromSrcsetAndWithoutLoadImagesAsTheMaskWalkGivesThem) {
@@ -152,6 +181,17 @@ TEST(AutoExtractTest, TenMegabytesInOneElementAreCutLikeAnyBody) {
   Extracted e = Extract("<html><body><div><p>" + big + "</p></div></body></html>");
   ASSERT_TRUE(e.result.found);
   EXPECT_EQ(e.item.body.size(), kMaxBodyChars);
+}
+
+// A title of megabytes, cut into pieces by separators everywhere, is read
+// once over, not once per piece.
+TEST(AutoExtractTest, HugeTitlesFullOfSeparatorsAreReadInBoundedTime) {
+  std::string title;
+  for (int i = 0; i < 400000; ++i) title += "ab c | ";
+  HtmlDocument page = HtmlDocument::Parse("<html><head><title>" + title + "</title></head><body><h1>Story</h1>"
+                                          "<h2>Other</h2><h3>x y z</h3></body></html>");
+  std::string t = AutoTitle(page);
+  EXPECT_EQ(t.rfind("ab c", 0), 0u);
 }
 
 // Thousands of nested bylines, headlines and dates, each holding all the
@@ -268,6 +308,11 @@ TEST(AutoExtractTest, TitleIsTheHeadingThatTheTitleTextsAgreeWith) {
   EXPECT_EQ(AutoTitle(page("<meta property=og:title content='What we will not hear about us'>",
                            "<h1 class=title>What we will not hear about us | OTHER.NET</h1><h2>Topics</h2>")),
             "What we will not hear about us");
+  // A heading that is one link to the home page names the site, however long.
+  EXPECT_EQ(AutoTitle(page("<title>The quay | Harbour Voices of the Northern Coast</title>",
+                           "<h2><a href='http://www.paper.test/'>Harbour Voices of the Northern Coast</a></h2>"
+                           "<h1>The quay</h1><h2>More</h2>")),
+            "The quay");
   // The logo's heading is no headline, nor is a heading that is the site's host.
   EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1 class=site-logo>Paper Daily</h1><h2>PAPER.test</h2>"
                                                    "<h1>Harbour opens its new quay</h1>")),
@@ -292,8 +337,9 @@ TEST(AutoExtractTest, TitleWithoutTheKickerItsHeadingHolds) {
   // A kicker the markup names as such goes even where the title says nothing.
   EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1><span class=kicker>Harbour</span> New quay opens in May</h1>")),
             "New quay opens in May");
-  // Words in a span at a heading's start are no kicker when they are most of it.
-  EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1><em>Quay</em> opens</h1><h2>Other</h2>")), "Quay opens");
+  // Words set apart at a heading's start stay when neither the markup nor the title says they are a kicker.
+  EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1><em>Quay</em> opens in May</h1><h2>Other</h2>")),
+            "Quay opens in May");
 }
 
 TEST(AutoExtractTest, TitleFromTheOneFirstLevelHeadingOverTheTitleInOtherWords) {
@@ -301,6 +347,9 @@ TEST(AutoExtractTest, TitleFromTheOneFirstLevelHeadingOverTheTitleInOtherWords) 
     return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + "</body></html>",
                                "http://www.paper.test/a/1.html");
   };
+  // Not when it is two words, as a section's name is.
+  EXPECT_EQ(AutoTitle(page("<title>Harbour opens new quay - Paper</title>", "<h1>Local news</h1><h2>Weather</h2>")),
+            "Harbour opens new quay");
   EXPECT_EQ(AutoTitle(page("<title>Car finance - loan or rather leasing?</title>",
                            "<h1>Financing your car</h1><h2>Loan comparison</h2><h2>What leasing costs</h2>")),
             "Financing your car");
@@ -401,6 +450,11 @@ TEST(AutoExtractTest, BylineTextCleanedToTheName) {
   EXPECT_EQ(AutoAuthor(page("<div class=author><span>Patrick Allan</span><div>Profile</div><div>Follow</div></div>")),
             "Patrick Allan");
   EXPECT_EQ(AutoAuthor(page("<div class=byline>By\n\t\t<span>Scott Cunning</span></div>")), "Scott Cunning");
+  // The date, the time ago and the next field's label go; a handle with a digit stays.
+  EXPECT_EQ(AutoAuthor(page("<div class=author>Jane Doe 12 hours ago</div>")), "Jane Doe");
+  EXPECT_EQ(AutoAuthor(page("<div class=author>R. England, 52m ago</div>")), "R. England");
+  EXPECT_EQ(AutoAuthor(page("<span class=autor>Marianne1</span>")), "Marianne1");
+  EXPECT_EQ(AutoAuthor(page("<span class=byline>Av Lars Berg</span>")), "Lars Berg");
   // A label is no name.
   EXPECT_EQ(AutoAuthor(page("<div class=author-date><p>Zuletzt geändert am</p><p>Montag</p></div>")), "");
   EXPECT_EQ(AutoAuthor(page("<span class=author>zahlenzauberin</span>")), "zahlenzauberin");
@@ -410,6 +464,19 @@ TEST(AutoExtractTest, BylineTextCleanedToTheName) {
                                            "blogger</span></h4></body></html>",
                                            "http://s.test/")),
             "Krimiblogger");
+}
+
+TEST(AutoExtractTest, TheAgencyCreditClosingTheTextWhenNoBylineIsThere) {
+  const std::string story = Story("Nordkorea");
+  Extracted e = Extract("<html><body><h1>Kim</h1><div class=article>" + story +
+                        "<p>Die Zyste könne sich jederzeit neu bilden, hieß es. (FR mit dpa)</p></div></body></html>");
+  EXPECT_EQ(e.item.author, "FR mit dpa");
+  // A byline wins; a remark in brackets is no credit.
+  e = Extract("<html><body><h1>Kim</h1><p class=byline>Von Anna Berg</p><div class=article>" + story +
+              "<p>So war es. (dpa)</p></div></body></html>");
+  EXPECT_EQ(e.item.author, "Anna Berg");
+  e = Extract("<html><body><h1>Kim</h1><div class=article>" + story + "<p>Mehr dazu später (siehe unten)</p></div></body></html>");
+  EXPECT_EQ(e.item.author, "");
 }
 
 TEST(AutoExtractTest, BylinesOfOtherArticlesAndOfCommentersAreNotTheAuthors) {
@@ -444,6 +511,10 @@ TEST(AutoExtractTest, BylinesReadFromTheirWordsWhenNoMarkupNamesThem) {
             "Gàbor Muniér");
   EXPECT_EQ(AutoAuthor(page("<p class=date>By JEFFREY GETTLE JAN. 13, 2017</p>")), "JEFFREY GETTLE");
   EXPECT_EQ(AutoAuthor(page("<p><em>Quelle: MDR AKTUELL/ls</em></p>")), "MDR AKTUELL/ls");
+  EXPECT_EQ(AutoAuthor(page("<div class=timedata>05.02.2020 <span>- Redaktion: Eberhard Fuhr (Sprecher)</span></div>")),
+            "Eberhard Fuhr");
+  EXPECT_EQ(AutoAuthor(page("<h2>Stars <span>06.11.2023 13:30 von Olga </span></h2>")), "Olga");
+  EXPECT_EQ(AutoAuthor(page("<p>By Arun Sai Krishnan • March 1</p>")), "Arun Sai Krishnan");
   // Lines that only begin like a byline.
   EXPECT_EQ(AutoAuthor(page("<p>Von Einheimischen, Gästen und ganz viel Kühen wird der Brunnen genutzt.</p>")), "");
   EXPECT_EQ(AutoAuthor(page("<p>By the way, it rained.</p><p>Von (Strato) gemietet</p>")), "");
