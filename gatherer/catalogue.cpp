@@ -136,8 +136,10 @@ class CatalogueUpdater {
         fetch.ident[k] = k == 0 ? listed.listMask : listed.newsMask;
         fetch.version[k] = version;
       }
-      // A mask being fetched keeps what it had until its text arrives.
-      if (row.version < 1) row.version = 1;
+      // A mask being fetched keeps what it had until its text arrives. One
+      // the server disabled stays disabled: raised to 1 it would be read
+      // again and fetched anew on every other update.
+      if (row.version < 1 && !(pair.selected && version == 0)) row.version = 1;
       updateMask_.Reset();
       updateMask_.Bind(1, row.version).Bind(2, row.type).Bind(3, row.id);
       if (int rc = updateMask_.Execute(); rc != 0) {

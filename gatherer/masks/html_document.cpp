@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 #include <deque>
 #include <string>
 #include <unordered_map>
@@ -182,6 +186,123 @@ std::string PutBack(std::string_view t, const std::vector<std::string>& aside) {
   out.append(t.substr(from));
   return out;
 }
+
+// Gumbo allocates and frees a small block for nearly every character run,
+// token and node it builds, and its tree is thrown away as soon as it is
+// copied. One parse therefore takes its memory from a pool: blocks of a few
+// sizes, each size with its list of freed blocks to serve again, larger ones
+// from malloc; all of it goes at once when the pool does, without a walk
+// over gumbo's tree.
+class ParsePool {
+ public:
+  ParsePool() = default;
+  ParsePool(const ParsePool&) = delete;
+  ParsePool& operator=(const ParsePool&) = delete;
+  ~ParsePool() {
+    for (Large* l = large_; l;) {
+      Large* next = l->next;
+      std::free(l);
+      l = next;
+    }
+    std::vector<void*>& spare = Spare().chunks;
+    for (void* c : chunks_) {
+      if (spare.size() < kSpareChunks) spare.push_back(c);
+      else std::free(c);
+    }
+  }
+
+  static void* Allocate(void* self, size_t size) { return static_cast<ParsePool*>(self)->Get(size); }
+  static void Deallocate(void* self, void* p) { static_cast<ParsePool*>(self)->Put(p); }
+
+ private:
+  // Blocks of 16 << k bytes for k below kSizes, each after an 8-byte header
+  // that names its size (or kLarge); payloads are 8-byte aligned, all gumbo needs.
+  static constexpr unsigned kSizes = 9;
+  static constexpr std::uint64_t kLarge = 0xFF;
+  static constexpr size_t kChunkBytes = size_t(256) << 10;
+  // A few chunks stay with the thread for its next parse: fresh memory from
+  // the system costs a page fault per page, about as much as the parse saves.
+  static constexpr size_t kSpareChunks = 8;
+  struct SpareChunks {
+    std::vector<void*> chunks;
+    ~SpareChunks() {
+      for (void* c : chunks) std::free(c);
+    }
+  };
+  static SpareChunks& Spare() {
+    thread_local SpareChunks spare;
+    return spare;
+  }
+
+  struct Large {
+    Large* prev;
+    Large* next;
+    std::uint64_t unused;
+    std::uint64_t header;  // right before the payload, as for small blocks
+  };
+
+  void* Get(size_t size) {
+    unsigned k = 0;
+    while (k < kSizes && (size_t(16) << k) < size) ++k;
+    if (k == kSizes) return GetLarge(size);
+    if (void* p = free_[k]) {
+      std::memcpy(&free_[k], p, sizeof(void*));
+      return p;
+    }
+    const size_t need = sizeof(std::uint64_t) + (size_t(16) << k);
+    if (size_t(end_ - next_) < need) {
+      std::vector<void*>& spare = Spare().chunks;
+      void* chunk = nullptr;
+      if (!spare.empty()) {
+        chunk = spare.back();
+        spare.pop_back();
+      } else if (!(chunk = std::malloc(kChunkBytes))) {
+        throw std::bad_alloc();
+      }
+      chunks_.push_back(chunk);
+      next_ = static_cast<char*>(chunk);
+      end_ = next_ + kChunkBytes;
+    }
+    std::uint64_t header = k;
+    std::memcpy(next_, &header, sizeof header);
+    void* p = next_ + sizeof header;
+    next_ += need;
+    return p;
+  }
+
+  void* GetLarge(size_t size) {
+    auto* l = static_cast<Large*>(std::malloc(sizeof(Large) + size));
+    if (!l) throw std::bad_alloc();
+    l->prev = nullptr;
+    l->next = large_;
+    l->header = kLarge;
+    if (large_) large_->prev = l;
+    large_ = l;
+    return l + 1;
+  }
+
+  void Put(void* p) {
+    if (!p) return;
+    std::uint64_t header;
+    std::memcpy(&header, static_cast<char*>(p) - sizeof header, sizeof header);
+    if (header == kLarge) {
+      Large* l = static_cast<Large*>(p) - 1;
+      if (l->prev) l->prev->next = l->next;
+      else large_ = l->next;
+      if (l->next) l->next->prev = l->prev;
+      std::free(l);
+      return;
+    }
+    std::memcpy(p, &free_[header], sizeof(void*));
+    free_[header] = p;
+  }
+
+  std::vector<void*> chunks_;
+  char* next_ = nullptr;
+  char* end_ = nullptr;
+  std::array<void*, kSizes> free_{};
+  Large* large_ = nullptr;
+};
 
 }  // namespace
 
@@ -670,10 +791,14 @@ HtmlDocument HtmlDocument::ParseWith(std::string utf8_text, std::string url, std
   std::vector<std::string> aside;
   if (set_aside_raw_text) utf8_text = SetAsideRawText(std::move(utf8_text), aside);
   utf8_text = CapNesting(std::move(utf8_text), kMaxNesting);
-  GumboOutput* output =
-      gumbo_parse_with_options(&Impl::Options(), utf8_text.data(), utf8_text.size());
+  ParsePool pool;
+  GumboOptions options = Impl::Options();
+  options.allocator = &ParsePool::Allocate;
+  options.deallocator = &ParsePool::Deallocate;
+  options.userdata = &pool;
+  // gumbo's output lives in the pool and goes with it.
+  GumboOutput* output = gumbo_parse_with_options(&options, utf8_text.data(), utf8_text.size());
   if (output && output->root) d.Copy(output->root, text_size, aside);
-  if (output) gumbo_destroy_output(&Impl::Options(), output);
   d.Index();
   return doc;
 }

@@ -152,6 +152,25 @@ TEST_F(CatalogueTest, UnselectedPairsAreNotFetchedButRevived) {
   EXPECT_TRUE(bodies_.empty());
 }
 
+TEST_F(CatalogueTest, AMaskTheServerDisabledStaysDisabledFromUpdateToUpdate) {
+  int64_t pair = home_.AddPair("S", "C", true);
+  home_.AddMask(pair, 0, 4, "AA");
+  home_.AddMask(pair, 1, 5, "BB");
+  for (int update = 0; update < 3; ++update) {
+    SCOPED_TRACE(update);
+    Upsert({"S", "C", "L1", 4, "N1", 0, 0});
+    // Raised back to 1 it would be read again, and fetched anew the next time.
+    EXPECT_EQ(Masks("S", "C"), "4:AA:0|0:3C623E:1");
+  }
+  EXPECT_EQ(bodies_.size(), 1u);
+  // An unselected pair the server lists disabled is still revived, as before.
+  int64_t idle = home_.AddPair("S", "Idle", false);
+  home_.AddMask(idle, 0, 0);
+  home_.AddMask(idle, 1, 0);
+  Upsert({"S", "Idle", "L1", 0, "N1", 0, 0});
+  EXPECT_EQ(Masks("S", "Idle"), "1::0|1::1");
+}
+
 TEST_F(CatalogueTest, AFailedFetchKeepsTheMaskThePairHad) {
   int64_t pair = home_.AddPair("S", "C", true);
   home_.AddMask(pair, 0, 4, "AA");

@@ -9,9 +9,13 @@ FixtureServer::FixtureServer() {
   // Headers and body leave in separate writes; without this, Nagle's
   // algorithm and delayed acknowledgements add 40 ms to every response.
   server_.set_tcp_nodelay(true);
-  server_.set_logger([this](const httplib::Request& req, const httplib::Response&) {
+  // Requests are noted before they are answered: noted by the logger, after
+  // the answer, a client could see the answer before the count moved.
+  server_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+    if (plain_) const_cast<httplib::Request&>(req).headers.erase("Accept-Encoding");
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.push_back(req.method + " " + req.path);
+    return httplib::Server::HandlerResponse::Unhandled;
   });
 }
 
@@ -22,10 +26,7 @@ FixtureServer::~FixtureServer() {
 }
 
 void FixtureServer::ServePlain() {
-  server_.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
-    const_cast<httplib::Request&>(req).headers.erase("Accept-Encoding");
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
+  plain_ = true;
   server_.set_keep_alive_max_count(1000000);
 }
 

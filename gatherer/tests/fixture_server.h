@@ -41,6 +41,7 @@ class FixtureServer {
   std::mutex mutex_;
   std::vector<std::string> requests_;
   std::atomic<bool> stopping_{false};
+  std::atomic<bool> plain_{false};
 };
 
 }  // namespace orvo::testing

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 
 #include "file_locks.h"
 #include "settings.h"
@@ -241,9 +242,21 @@ bool CDBManager::BeginNewsListEnum() {
     if (lastError_ == 0) lastError_ = SQLITE_NOTFOUND;
     return false;
   }
-  if (indexed && candidates && !ManyCandidates(*candidates)) {
-    sql += " AND " + IndexCandidatesSql("n.id");
-    params.push_back(*candidates);
+  if (indexed && candidates) {
+    switch (ChooseCandidateWay(*candidates)) {
+      case CandidateWay::kCollect:
+        sql += " AND " + IndexCandidatesSql("n.id");
+        params.push_back(*candidates);
+        break;
+      case CandidateWay::kMark:
+        if (!MarkCandidates(*candidates)) return false;
+        // The plus keeps the planner walking the list's order; the id test
+        // needs only the index, so it comes before the row's body is read.
+        sql += " AND +n.id IN temp.list_candidates";
+        break;
+      case CandidateWay::kWalk:
+        break;
+    }
   }
   listParams_ = std::move(params);
   grouped_ = sortColumn_ == 0 || sortColumn_ == 1;
@@ -271,20 +284,37 @@ bool CDBManager::BeginNewsListEnum() {
   return Fail(0);
 }
 
-// A common word has candidates in a large share of the items: collecting
-// and sorting them all would hold back the first row for the whole search.
-// Then the list walks its own order and the LIKE tests pick the rows, which
-// are the same rows either way. Counting stops at the threshold.
-bool CDBManager::ManyCandidates(const std::string& query) {
+// Collecting and sorting a search's candidates holds back the first row until
+// every candidate has passed its LIKE tests: right for a few, slow for a
+// word in thousands of items. Those are noted once by id, and the list walks
+// its own order testing each row's id, so the first row comes at once and
+// only candidates pay for the LIKE. A word in a large share of the items
+// walks the list's order with the LIKE tests alone: noting them all would
+// cost more than it saves. The rows are the same every way.
+CDBManager::CandidateWay CDBManager::ChooseCandidateWay(const std::string& query) {
   int64_t items = 0;
   {
     Statement s(*db_, "SELECT coalesce(max(id), 0) FROM newsitem");
     if (s.Next()) items = s.Int(0);
   }
-  const int64_t many = std::max<int64_t>(manyCandidatesAtLeast, items / 4);
+  const int64_t walkFrom = static_cast<int64_t>(std::ceil(static_cast<double>(items) * walkShare));
+  // Counting stops where the answer is known.
   Statement s(*db_, "SELECT count(*) FROM (SELECT rowid FROM newsitem_fts WHERE newsitem_fts MATCH ? LIMIT ?)");
-  s.Bind(1, query).Bind(2, many);
-  return s.Next() && s.Int(0) >= many;
+  s.Bind(1, query).Bind(2, std::max(manyCandidatesAtLeast, walkFrom));
+  const int64_t count = s.Next() ? s.Int(0) : 0;
+  if (count < manyCandidatesAtLeast) return CandidateWay::kCollect;
+  return count >= walkFrom ? CandidateWay::kWalk : CandidateWay::kMark;
+}
+
+bool CDBManager::MarkCandidates(const std::string& query) {
+  if (int rc = db_->Exec("CREATE TEMP TABLE IF NOT EXISTS list_candidates (id INTEGER PRIMARY KEY);"
+                         "DELETE FROM temp.list_candidates")) {
+    return Fail(rc);
+  }
+  Statement s(*db_, "INSERT INTO temp.list_candidates SELECT rowid FROM newsitem_fts WHERE newsitem_fts MATCH ?");
+  s.Bind(1, query);
+  if (int rc = s.Execute()) return Fail(rc);
+  return true;
 }
 
 bool CDBManager::LoadPairNames() {

@@ -121,9 +121,11 @@ class CDBManager {
   // Flags the reader sets directly.
   bool unreadOnly = false;     // list only unread news
   bool searchInFound = false;  // search within the last listed result
-  // A search with at least this many candidates, and a quarter of the items,
-  // walks the list's order instead of its candidates (tests lower it).
-  int64_t manyCandidatesAtLeast = 20000;
+  // A search with at least this many candidates walks the list's order and
+  // tests ids against them, rather than sorting them; from this share of the
+  // items on, it walks with the LIKE tests alone (tests move both).
+  int64_t manyCandidatesAtLeast = 500;
+  double walkShare = 0.25;
 
  private:
   bool Fail(int rc);
@@ -162,7 +164,10 @@ class CDBManager {
     std::string category;
   };
   bool LoadPairNames();
-  bool ManyCandidates(const std::string& query);
+  enum class CandidateWay { kCollect, kMark, kWalk };
+  CandidateWay ChooseCandidateWay(const std::string& query);
+  // Fills temp.list_candidates with the index's candidates for query.
+  bool MarkCandidates(const std::string& query);
   const PairNames& NamesOf(const Statement& row);
   std::unordered_map<int64_t, PairNames> pairNames_;  // -1: news without a pair
   bool OpenNextGroup();

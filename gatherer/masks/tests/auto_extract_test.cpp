@@ -65,6 +65,85 @@ TEST(AutoExtractTest, FindsTheArticleAndLeavesTheFurnitureOut) {
   EXPECT_LT(body.find("[[{0}]]"), body.find("Last words"));
 }
 
+// The standfirst kept apart from the text, in the article's header or a box
+// of its own, opens the body; teasers of other stories and leads far from
+// the text do not.
+TEST(AutoExtractTest, TheStandfirstOpensTheBodyWhereverTheSiteKeepsIt) {
+  const std::string lead = "The harbour reopens after a winter of repairs, and the boats are back.";
+  auto page = [&](const std::string& before, const std::string& inside) {
+    return "<html><body><div class=teaser><p class=teaser-text><a href=/o>Another story with a long headline "
+           "that is a link</a></p></div>" + before +
+           "<div class=entry-content>" + inside + Story("Harbour") + "</div></article></body></html>";
+  };
+  // In the article's header, past the headline and the byline.
+  Extracted e = Extract(page("<article><header><h1>Harbour</h1><p class=article-excerpt>" + lead +
+                             "</p><p class=byline>By Ann Lee, 5 March</p></header>", ""));
+  EXPECT_EQ(e.item.body.rfind(lead + kParagraphBreak1 + "Harbour paragraph 1,", 0), 0u) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Another story"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Ann Lee"), std::string::npos) << e.item.body;
+  // In the text itself, named both lead and teaser: kept, once.
+  e = Extract(page("<article>", "<p class='lead teasertext'>" + lead + "</p>"));
+  EXPECT_EQ(e.item.body.rfind(lead + kParagraphBreak1 + "Harbour paragraph 1,", 0), 0u) << e.item.body;
+  // Repeated as the first paragraph: once.
+  e = Extract(page("<article><div class=intro>" + lead + "</div>", "<p>" + lead + "</p>"));
+  EXPECT_EQ(e.item.body.find(lead), e.item.body.rfind(lead)) << e.item.body;
+  // Far from the text, with a page of other text between: not the article's.
+  std::string between;
+  for (int i = 0; i < 8; ++i) between += "<span>Opening hours of the museum, the library and the pool. </span>";
+  e = Extract(page("<div class=intro>" + lead + "</div>" + between + "<article>", ""));
+  EXPECT_EQ(e.item.body.find("winter of repairs"), std::string::npos) << e.item.body;
+}
+
+// An article cut into boxes, an advertisement between, the longer part in
+// wrappers of its own: both parts, in their order, and nothing of the boxes
+// around them that are no text.
+TEST(AutoExtractTest, TextCutIntoBoxesIsReadWhole) {
+  std::string page = "<html><body><article><h1>Harbour</h1><div class=part>" + Story("Opening") + Story("Second") +
+                     "</div><div class=box><a href=/ad>Buy a boat today, the best boats at the best prices</a></div>"
+                     "<div class=wrap><div class=inner><div class=field>" +
+                     Story("Harbour") + Story("Quay") + Story("Boat") +
+                     "</div></div></div><div class=box><p>Write to us, with a comma, at the usual address.</p></div>"
+                     "<div class=list><p><a href=/1>First other story with a long headline</a></p><p><a href=/2>"
+                     "Second other story with a long headline</a></p><p><a href=/3>Third other story, long "
+                     "headline</a></p><p>and some words</p></div></article></body></html>";
+  Extracted e = Extract(page);
+  const std::string& body = e.item.body;
+  EXPECT_EQ(body.rfind("Opening paragraph 1,", 0), 0u) << body;
+  EXPECT_LT(body.find("Second paragraph 4"), body.find("Harbour paragraph 1"));
+  EXPECT_NE(body.find("Boat paragraph 4"), std::string::npos) << body;
+  for (const char* furniture : {"Buy a boat", "Write to us", "other story"})
+    EXPECT_EQ(body.find(furniture), std::string::npos) << furniture << " in " << body;
+  // The facts in a box of running text before the text: the article's.
+  const std::string facts = "The facts: the harbour closed in November, the repairs cost two million euros, and "
+                            "the first ferry docked again on Monday morning at seven, watched by a crowd of "
+                            "islanders, fishermen and their children.";
+  e = Extract("<html><body><div class=item><div class=facts>" + facts + "</div><div class=text>" +
+              Story("Harbour") + Story("Quay") + "</div><div class=foot>Write to us at the usual address.</div>"
+              "</div></body></html>");
+  EXPECT_EQ(e.item.body.rfind(facts + kParagraphBreak1 + "Harbour paragraph 1", 0), 0u) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Write to us"), std::string::npos) << e.item.body;
+  // A long closing paragraph beside the text's wrappers: the article's too.
+  const std::string closing = "About the harbour: it was built in 1870, rebuilt after the storm of 1953, and "
+                              "serves the island, the fishermen and the ferries, with more than two hundred boats "
+                              "a year, many of them from abroad, and a yard that repairs them all winter, when "
+                              "the sea is rough, the days are short and the quays are empty, save for the cats "
+                              "and the old men who watch the water, the boats and the gulls.";
+  e = Extract("<html><body><div class=col><div class=wrap><div class=text>" + Story("Harbour") + Story("Quay") +
+              Story("Boat") + "</div></div><p>" + closing + "</p><p>Write to us, with a comma, at the usual "
+              "address.</p></div></body></html>");
+  EXPECT_NE(e.item.body.find(std::string(kParagraphBreak1) + closing), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Write to us"), std::string::npos) << e.item.body;
+}
+
+TEST(AutoExtractTest, SoftHyphensLeaveTheWordsWhole) {
+  Extracted e = Extract("<html><body><div class=text>" + Story("Harbour") +
+                        "<p>Ann Kiess&shy;ling hat vie&shy;le wich&shy;ti\xC2\xADge Ent&shy;de&shy;ckun&shy;gen "
+                        "gemacht, &shy; sagt man.</p></div></body></html>");
+  EXPECT_NE(e.item.body.find("Ann Kiessling hat viele wichtige Entdeckungen gemacht, sagt man."), std::string::npos)
+      << e.item.body;
+  EXPECT_EQ(e.item.body.find("\xC2\xAD"), std::string::npos);
+}
+
 TEST(AutoExtractTest, PicturesFromSrcsetAndWithoutLoadImagesAsTheMaskWalkGivesThem) {
   std::string page = "<html><body><div class=content>" + Story("Picture") +
                      "<img srcset='/s.jpg 320w, /l.jpg 1024w, /m.jpg 640w'><p>Between, with a comma, and words.</p>"
@@ -102,6 +181,17 @@ TEST(AutoExtractTest, TenMegabytesInOneElementAreCutLikeAnyBody) {
   Extracted e = Extract("<html><body><div><p>" + big + "</p></div></body></html>");
   ASSERT_TRUE(e.result.found);
   EXPECT_EQ(e.item.body.size(), kMaxBodyChars);
+}
+
+// A title of megabytes, cut into pieces by separators everywhere, is read
+// once over, not once per piece.
+TEST(AutoExtractTest, HugeTitlesFullOfSeparatorsAreReadInBoundedTime) {
+  std::string title;
+  for (int i = 0; i < 400000; ++i) title += "ab c | ";
+  HtmlDocument page = HtmlDocument::Parse("<html><head><title>" + title + "</title></head><body><h1>Story</h1>"
+                                          "<h2>Other</h2><h3>x y z</h3></body></html>");
+  std::string t = AutoTitle(page);
+  EXPECT_EQ(t.rfind("ab c", 0), 0u);
 }
 
 // Thousands of nested bylines, headlines and dates, each holding all the
@@ -183,6 +273,252 @@ TEST(AutoExtractTest, BlogTitlesAndBylinesAsReadersSeeThem) {
                             "</script>",
                             "")),
             "Evan Symon");
+}
+
+// Headline pages as news sites set them: the title texts name the headline
+// and the site, the headings name the headline, a kicker, the site's logo.
+TEST(AutoExtractTest, TitleIsTheHeadingThatTheTitleTextsAgreeWith) {
+  auto page = [](const std::string& head, const std::string& body) {
+    return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + "</body></html>",
+                               "http://www.paper.test/a/1.html");
+  };
+  // Typographic quotes in the heading, plain ones in the title: the heading as written.
+  EXPECT_EQ(AutoTitle(page("<title>A strike, and lots of actions - Paper</title>",
+                           "<h1>A strike, and lots of \xE2\x80\x98" "actions\xE2\x80\x99</h1><h2>More</h2><h2>Other</h2>")),
+            "A strike, and lots of \xE2\x80\x98" "actions\xE2\x80\x99");
+  // A headline shorter than the site's name after it is still the headline.
+  EXPECT_EQ(AutoTitle(page("<title>Fair supply chains - Protestant Youth Work in the South (pyw) - PYW</title>",
+                           "<h1>Fair supply chains</h1>")),
+            "Fair supply chains");
+  EXPECT_EQ(AutoTitle(page("<title>Fair chains - Protestant Youth Work in the South - PYW</title>"
+                           "<meta property=og:site_name content='Protestant Youth Work in the South'>",
+                           "<h1>Fair chains</h1><h2>Background</h2>")),
+            "Fair chains");
+  // A title that is site, section and headline; the site's name in the first heading.
+  EXPECT_EQ(AutoTitle(page("<title>Time for talks \xC2\xBB Blog Archive \xC2\xBB More cinemas go digital</title>",
+                           "<h1>Time for talks</h1><h2 class=widgettitle>Links</h2><h2>More cinemas go digital</h2>")),
+            "More cinemas go digital");
+  // A breadcrumb heading repeats the title; the heading named the headline says what og:title says.
+  EXPECT_EQ(AutoTitle(page("<title>North: The ruler is back, and happy | Politics</title>"
+                           "<meta property=og:title content='The ruler is back - and the neighbour is happy'>",
+                           "<ol class=crumbs><li><h1>North: The ruler is back, and happy</h1></ol>"
+                           "<h2 class=article-headline>The ruler is back - and the neighbour is happy</h2>")),
+            "The ruler is back - and the neighbour is happy");
+  // A heading that goes on with the site's name.
+  EXPECT_EQ(AutoTitle(page("<meta property=og:title content='What we will not hear about us'>",
+                           "<h1 class=title>What we will not hear about us | OTHER.NET</h1><h2>Topics</h2>")),
+            "What we will not hear about us");
+  // A heading that is one link to the home page names the site, however long.
+  EXPECT_EQ(AutoTitle(page("<title>The quay | Harbour Voices of the Northern Coast</title>",
+                           "<h2><a href='http://www.paper.test/'>Harbour Voices of the Northern Coast</a></h2>"
+                           "<h1>The quay</h1><h2>More</h2>")),
+            "The quay");
+  // The logo's heading is no headline, nor is a heading that is the site's host.
+  EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1 class=site-logo>Paper Daily</h1><h2>PAPER.test</h2>"
+                                                   "<h1>Harbour opens its new quay</h1>")),
+            "Harbour opens its new quay");
+}
+
+TEST(AutoExtractTest, TitleWithoutTheKickerItsHeadingHolds) {
+  auto page = [](const std::string& head, const std::string& body) {
+    return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + "</body></html>",
+                               "http://www.paper.test/a/1.html");
+  };
+  // og:title says the headline without the kicker.
+  EXPECT_EQ(AutoTitle(page("<meta property=og:title content='Retention of title: what buyers should know'>",
+                           "<h1 class=entry-title><span class=toptitle>Avoid losses</span> "
+                           "Retention of title: what buyers should know</h1><h2>Section</h2><h2>Other</h2>")),
+            "Retention of title: what buyers should know");
+  // The title says "Topic: Headline", the heading "Kicker Headline".
+  EXPECT_EQ(AutoTitle(page("<title>Reopening: Car dealers expect a slow start to business | PAPER.TEST</title>",
+                           "<h2>Paper Region</h2><h1><span class=dachzeile>After the reopening</span>"
+                           "<span class=headline>Car dealers expect a slow start to business</span></h1>")),
+            "Car dealers expect a slow start to business");
+  // A kicker the markup names as such goes even where the title says nothing.
+  EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1><span class=kicker>Harbour</span> New quay opens in May</h1>")),
+            "New quay opens in May");
+  // Words set apart at a heading's start stay when neither the markup nor the title says they are a kicker.
+  EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1><em>Quay</em> opens in May</h1><h2>Other</h2>")),
+            "Quay opens in May");
+}
+
+TEST(AutoExtractTest, TitleFromTheOneFirstLevelHeadingOverTheTitleInOtherWords) {
+  auto page = [](const std::string& head, const std::string& body) {
+    return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + "</body></html>",
+                               "http://www.paper.test/a/1.html");
+  };
+  // Not when it is two words, as a section's name is.
+  EXPECT_EQ(AutoTitle(page("<title>Harbour opens new quay - Paper</title>", "<h1>Local news</h1><h2>Weather</h2>")),
+            "Harbour opens new quay");
+  EXPECT_EQ(AutoTitle(page("<title>Car finance - loan or rather leasing?</title>",
+                           "<h1>Financing your car</h1><h2>Loan comparison</h2><h2>What leasing costs</h2>")),
+            "Financing your car");
+  // The title is only the site's name; the headline the one first-level heading.
+  EXPECT_EQ(AutoTitle(page("<title>.:: PAPER-MEDIA ::. Templates and designs</title>"
+                           "<meta property=og:site_name content='.:: PAPER-MEDIA ::. Templates and designs'>",
+                           "<h2>Shop</h2><h1 itemprop=headline>Privacy changes to our templates</h1>")),
+            "Privacy changes to our templates");
+  // A title of section and site (the site's name as its logo says it): the
+  // heading named the headline, not a first-level heading of search words.
+  EXPECT_EQ(AutoTitle(page("<title>blog | Harbour Voices</title>",
+                           "<h1 id=site-title><a href=/>Harbour Voices</a></h1><h1>harbour voices quay shirts</h1>"
+                           "<h2 class=entry-title>Dear neighbours</h2><h2 class=entry-title>Second post</h2>")),
+            "Dear neighbours");
+  // Two first-level headings that the title does not repeat: the title decides.
+  EXPECT_EQ(AutoTitle(page("<title>Harbour news - Paper</title>", "<h1>First story</h1><h1>Second story</h1>")),
+            "Harbour news");
+}
+
+TEST(AutoExtractTest, StructuredDataNamesTheArticlesAuthorNotThePicturesOrTheSite) {
+  auto page = [](const std::string& json, const std::string& body = "") {
+    return HtmlDocument::Parse("<html><head><script type='application/ld+json'>" + json +
+                                   "</script></head><body>" + body + "</body></html>",
+                               "https://news.example.test/a/1.html");
+  };
+  // The picture's credit comes first in the text; the article's author counts.
+  EXPECT_EQ(AutoAuthor(page("{\"@type\":\"NewsArticle\",\"image\":{\"@type\":\"ImageObject\",\"author\":\"Berg\"},"
+                            "\"author\":[{\"@type\":\"Person\",\"name\":\"Tom Berg\"}]}")),
+            "Tom Berg");
+  // The site as its own author is its publisher, not a byline.
+  EXPECT_EQ(AutoAuthor(page("{\"@type\":\"Article\",\"author\":{\"@type\":\"Organization\",\"name\":\"Daily Example\"},"
+                            "\"publisher\":{\"@type\":\"Organization\",\"name\":\"Daily Example\"}}")),
+            "");
+  EXPECT_EQ(AutoAuthor(page("{\"@type\":\"Article\",\"author\":{\"@type\":\"Organization\",\"name\":\"example.test\"}}")),
+            "");
+  EXPECT_EQ(AutoAuthor(page("{\"@type\":\"Article\",\"author\":{\"@type\":\"Organization\",\"name\":\"Volunteer Editors\"},"
+                            "\"publisher\":{\"@type\":\"Organization\",\"name\":\"Example Foundation\"}}")),
+            "Volunteer Editors");
+  // Wrapped in CDATA, escaped, spread over lines, with a trailing comma.
+  EXPECT_EQ(AutoAuthor(page("<![CDATA[ {\"@type\": \"BlogPosting\",\n \"author\": {\"name\": \"J\\u00e9r\\u00f4me Roy\"},} ]]>")),
+            "Jérôme Roy");
+  // Broken structured data gives nothing and breaks nothing.
+  EXPECT_EQ(AutoAuthor(page("{\"@type\":\"Article\",\"author\":{\"name\":\"Cut Off")), "");
+  EXPECT_EQ(AutoAuthor(page(std::string(5000, '[') + "\"author\"" + std::string(5000, ']'))), "");
+}
+
+TEST(AutoExtractTest, AgencyCreditsAreNamesAndPictureCreditsAreNot) {
+  auto page = [](const std::string& head, const std::string& body) {
+    return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + "</body></html>", "http://s.test/");
+  };
+  EXPECT_EQ(AutoAuthor(page("", "<p>Von: <span itemprop=author>det/dpa</span></p>")), "det/dpa");
+  EXPECT_EQ(AutoAuthor(page("<meta name=author content='MDR AKTUELL/ls'>", "")), "MDR AKTUELL/ls");
+  EXPECT_EQ(AutoAuthor(page("<meta name=author content='example.test/staff'>", "")), "");
+  // The photographer of the lead picture is not the author.
+  EXPECT_EQ(AutoAuthor(page("<meta name=author content='Sarah Ash'>",
+                            "<figure><img src=a.jpg><figcaption><span itemprop=creator>Ben Tess</span>"
+                            "</figcaption></figure><h1>Neon</h1>")),
+            "Sarah Ash");
+}
+
+TEST(AutoExtractTest, SeveralAuthorsOfOneBylineAndOrganisationsLast) {
+  auto page = [](const std::string& head, const std::string& body) {
+    return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + "</body></html>", "http://s.test/");
+  };
+  // Marked one by one: the byline as written.
+  EXPECT_EQ(AutoAuthor(page("", "<h1>Streaming</h1><ul><li rel=author><span>Von</span> <a href=/a>Ben Fischer</a> und "
+                                "<a href=/b>Marc Theurer</a></li></ul><div class=author-box><a rel=author href=/a>"
+                                "Ben Fischer</a></div>")),
+            "Ben Fischer und Marc Theurer");
+  EXPECT_EQ(AutoAuthor(page("", "<p class=by><span itemprop=author>Ann Lee</span>, <span itemprop=author>Tom Berg</span> "
+                                "y <span itemprop=author>Eva Ruiz</span></p>")),
+            "Ann Lee, Tom Berg y Eva Ruiz");
+  // Two articles' bylines are not one.
+  EXPECT_EQ(AutoAuthor(page("", "<div><p itemprop='author creator'>Ann Lee</p><p>" + std::string(300, 'x') +
+                                "</p><p itemprop=author>Tom Berg</p></div>")),
+            "Ann Lee");
+  // The organisation marked as author yields to a person named elsewhere.
+  EXPECT_EQ(AutoAuthor(page("<meta name=dc.creator content='Eliza Gibb'>",
+                            "<div itemprop=author itemscope itemtype='https://schema.org/Organization'>"
+                            "<meta itemprop=name content='Nature Desk'></div>")),
+            "Eliza Gibb");
+  EXPECT_EQ(AutoAuthor(page("", "<div itemprop=author itemscope itemtype='https://schema.org/Organization'>"
+                                "<meta itemprop=name content='Nature Desk'></div>")),
+            "Nature Desk");
+  // A post's own footer and a blog's "widget" hold the post's byline.
+  EXPECT_EQ(AutoAuthor(page("", "<div class='widget Blog'><article><p>Text.</p><footer class=post-footer>Posted by "
+                                "<a rel=author href=/g>Günter W. Kienitz</a> at 18:52</footer></article></div>")),
+            "Günter W. Kienitz");
+}
+
+TEST(AutoExtractTest, BylineTextCleanedToTheName) {
+  auto page = [](const std::string& body) {
+    return HtmlDocument::Parse("<html><body><h1>Rain at last</h1>" + body + "</body></html>", "http://s.test/");
+  };
+  // Soft hyphens break a name only on screen.
+  EXPECT_EQ(AutoAuthor(page("<p>Von Mat\u00ADthi\u00ADas Lau\u00ADerer</p>")), "Matthias Lauerer");
+  // The name's line, not the buttons, roles or headlines on the lines after it.
+  EXPECT_EQ(AutoAuthor(page("<div class=author><span>Patrick Allan</span><div>Profile</div><div>Follow</div></div>")),
+            "Patrick Allan");
+  EXPECT_EQ(AutoAuthor(page("<div class=byline>By\n\t\t<span>Scott Cunning</span></div>")), "Scott Cunning");
+  // The date, the time ago and the next field's label go; a handle with a digit stays.
+  EXPECT_EQ(AutoAuthor(page("<div class=author>Jane Doe 12 hours ago</div>")), "Jane Doe");
+  EXPECT_EQ(AutoAuthor(page("<div class=author>R. England, 52m ago</div>")), "R. England");
+  EXPECT_EQ(AutoAuthor(page("<span class=autor>Marianne1</span>")), "Marianne1");
+  EXPECT_EQ(AutoAuthor(page("<span class=byline>Av Lars Berg</span>")), "Lars Berg");
+  // A label is no name.
+  EXPECT_EQ(AutoAuthor(page("<div class=author-date><p>Zuletzt geändert am</p><p>Montag</p></div>")), "");
+  EXPECT_EQ(AutoAuthor(page("<span class=author>zahlenzauberin</span>")), "zahlenzauberin");
+  // The site's name in a heading styled as an hCard; the post's hCard names the author.
+  EXPECT_EQ(AutoAuthor(HtmlDocument::Parse("<html><body><h1 class='vcard author'><a class=fn href=/>Crime Blog</a>"
+                                           "</h1><h3>Post</h3><h4 class='vcard author'>vom <span class=fn>Krimi"
+                                           "blogger</span></h4></body></html>",
+                                           "http://s.test/")),
+            "Krimiblogger");
+}
+
+TEST(AutoExtractTest, TheAgencyCreditClosingTheTextWhenNoBylineIsThere) {
+  const std::string story = Story("Nordkorea");
+  Extracted e = Extract("<html><body><h1>Kim</h1><div class=article>" + story +
+                        "<p>Die Zyste könne sich jederzeit neu bilden, hieß es. (FR mit dpa)</p></div></body></html>");
+  EXPECT_EQ(e.item.author, "FR mit dpa");
+  // A byline wins; a remark in brackets is no credit.
+  e = Extract("<html><body><h1>Kim</h1><p class=byline>Von Anna Berg</p><div class=article>" + story +
+              "<p>So war es. (dpa)</p></div></body></html>");
+  EXPECT_EQ(e.item.author, "Anna Berg");
+  e = Extract("<html><body><h1>Kim</h1><div class=article>" + story + "<p>Mehr dazu später (siehe unten)</p></div></body></html>");
+  EXPECT_EQ(e.item.author, "");
+}
+
+TEST(AutoExtractTest, BylinesOfOtherArticlesAndOfCommentersAreNotTheAuthors) {
+  auto page = [](const std::string& body) {
+    return HtmlDocument::Parse("<html><body>" + body + "</body></html>", "http://s.test/");
+  };
+  // A teaser links a headline and its byline to another article.
+  EXPECT_EQ(AutoAuthor(page("<h1>Rain</h1><p>Text of the piece.</p><ul><li><a href=/2><h3>Snow in the hills, and the roads are closed "
+                            "for the rest of the week</h3><span class=author>Von Clara Berg</span></a></li></ul>")),
+            "");
+  EXPECT_EQ(AutoAuthor(page("<div class='related-articles'><div class=author-name>Ann Lee</div></div>")), "");
+  EXPECT_EQ(AutoAuthor(page("<aside><span class=byline>Ann Lee</span></aside>")), "");
+  // The layout's classes on the body and "has-sidebar" on a wrapper name no teaser.
+  HtmlDocument laid_out = HtmlDocument::Parse(
+      "<html><body class='single content-sidebar-active'><div class='layout has-sidebar'>"
+      "<div class=post-author>Joe S.</div></div></body></html>",
+      "http://s.test/");
+  EXPECT_EQ(AutoAuthor(laid_out), "Joe S.");
+  // "By" lines in the comments name the commenters.
+  EXPECT_EQ(AutoAuthor(page("<h1>Rain</h1><div id=comments><p>Posted by Tom Reader</p></div>")), "");
+}
+
+TEST(AutoExtractTest, BylinesReadFromTheirWordsWhenNoMarkupNamesThem) {
+  auto page = [](const std::string& body) {
+    return HtmlDocument::Parse("<html><body><h1>Rain at last</h1>" + body + "</body></html>", "http://s.test/");
+  };
+  EXPECT_EQ(AutoAuthor(page("<p>Von <strong><a href=/a>Roland Berg</a></strong> und <a href=/b>Sebastian Dorn</a>"
+                            "<br>Kakuma</p><p>The text begins.</p>")),
+            "Roland Berg und Sebastian Dorn");
+  EXPECT_EQ(AutoAuthor(page("<span class=category>Posted by Konstantin</span>")), "Konstantin");
+  EXPECT_EQ(AutoAuthor(page("<li class=submitted><span>Author: <a href=/g>Gàbor Muniér</a>, Datum: 03.Mär.19</span>")),
+            "Gàbor Muniér");
+  EXPECT_EQ(AutoAuthor(page("<p class=date>By JEFFREY GETTLE JAN. 13, 2017</p>")), "JEFFREY GETTLE");
+  EXPECT_EQ(AutoAuthor(page("<p><em>Quelle: MDR AKTUELL/ls</em></p>")), "MDR AKTUELL/ls");
+  EXPECT_EQ(AutoAuthor(page("<div class=timedata>05.02.2020 <span>- Redaktion: Eberhard Fuhr (Sprecher)</span></div>")),
+            "Eberhard Fuhr");
+  EXPECT_EQ(AutoAuthor(page("<h2>Stars <span>06.11.2023 13:30 von Olga </span></h2>")), "Olga");
+  EXPECT_EQ(AutoAuthor(page("<p>By Arun Sai Krishnan • March 1</p>")), "Arun Sai Krishnan");
+  // Lines that only begin like a byline.
+  EXPECT_EQ(AutoAuthor(page("<p>Von Einheimischen, Gästen und ganz viel Kühen wird der Brunnen genutzt.</p>")), "");
+  EXPECT_EQ(AutoAuthor(page("<p>By the way, it rained.</p><p>Von (Strato) gemietet</p>")), "");
+  EXPECT_EQ(AutoAuthor(page("<ul><li><a href=/x>Von Ast getroffen: Waldarbeiter verunglückt</a></li></ul>")), "");
 }
 
 TEST(FeedTest, ReadsRssAndAtomLinksWithDates) {
