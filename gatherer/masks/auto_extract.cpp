@@ -389,8 +389,16 @@ bool Extractor::Drop(int e, int main) const {
     int weight = ClassWeight(h);
     int images = fig_.images[size_t(e)];
     if (text < kMinParagraphChars && images == 0) return true;
-    if (weight < 25 && ld > 0.33) return true;
-    if (ld > 0.5) return true;
+    // A container of blocks whose links lie in some of them (a table of
+    // contents beside a column of text) is judged block by block.
+    auto holds_text = [&] {
+      if (tag != "DIV" && tag != "SECTION") return false;
+      for (int c : page_.Children(e))
+        if (fig_.text[size_t(c)] >= 200 && LinkDensity(fig_, c) < 0.2 && IsBlockTag(page_.TagName(c))) return true;
+      return false;
+    };
+    if (weight < 25 && ld > 0.33 && !holds_text()) return true;
+    if (ld > 0.5 && !holds_text()) return true;
     if (images > 2 && text < 50 * images && tag != "FIGURE") return true;
   }
   if (TagIn(tag, {"P", "LI", "DD", "SPAN", "STRONG", "B", "EM"}) && text > 0 && ld > 0.6) return true;

@@ -135,6 +135,25 @@ TEST(AutoExtractTest, TextCutIntoBoxesIsReadWhole) {
   EXPECT_EQ(e.item.body.find("Write to us"), std::string::npos) << e.item.body;
 }
 
+// Columns inside the text, one of them a table of contents: the column of
+// text stays, the links go.
+TEST(AutoExtractTest, AColumnOfTextBesideLinksStays) {
+  std::string toc;
+  for (int i = 1; i <= 8; ++i)
+    toc += "<li><a href=#s" + std::to_string(i) + ">" + std::to_string(i) + " A section about the harbour and its "
+           "boats</a></li>";
+  Extracted e = Extract("<html><body><div class=text>" + Story("Harbour") + "<div class=columns><div class=column>"
+                        "<h2>In short</h2><ul><li>The harbour reopens on Monday, after a winter of repairs.</li>"
+                        "<li>The ferries keep their timetable, the fishermen their quays, and the yard its "
+                        "boats.</li><li>Visitors may walk the new pier from noon to dusk, every day of the week."
+                        "</li><li>The old lighthouse, closed since the storm, opens again in the summer, with a small museum.</li>"
+                        "</ul></div><div class=column><ul class=contents>" + toc + "</ul></div></div>" +
+                        Story("Quay") + "</div></body></html>");
+  EXPECT_NE(e.item.body.find("Visitors may walk the new pier"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("A section about"), std::string::npos) << e.item.body;
+  EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos) << e.item.body;
+}
+
 TEST(AutoExtractTest, SoftHyphensLeaveTheWordsWhole) {
   Extracted e = Extract("<html><body><div class=text>" + Story("Harbour") +
                         "<p>Ann Kiess&shy;ling hat vie&shy;le wich&shy;ti\xC2\xADge Ent&shy;de&shy;ckun&shy;gen "
