@@ -87,6 +87,12 @@ TEST(AutoExtractTest, TheStandfirstOpensTheBodyWhereverTheSiteKeepsIt) {
   // Repeated as the first paragraph: once.
   e = Extract(page("<article><div class=intro>" + lead + "</div>", "<p>" + lead + "</p>"));
   EXPECT_EQ(e.item.body.find(lead), e.item.body.rfind(lead)) << e.item.body;
+  // A sentence in a heading right below the headline; a mere heading there is none.
+  e = Extract(page("<article><header><hgroup><h1>Harbour</h1><h2>" + lead + "</h2></hgroup></header>", ""));
+  EXPECT_EQ(e.item.body.rfind(lead + kParagraphBreak1 + "Harbour paragraph 1,", 0), 0u) << e.item.body;
+  e = Extract(page("<article><header><h1>Harbour</h1><h2>The harbour, the quays and the boats of the island "
+                   "in winter</h2></header>", ""));
+  EXPECT_EQ(e.item.body.rfind("Harbour paragraph 1,", 0), 0u) << e.item.body;
   // Far from the text, with a page of other text between: not the article's.
   std::string between;
   for (int i = 0; i < 8; ++i) between += "<span>Opening hours of the museum, the library and the pool. </span>";
