@@ -1706,9 +1706,14 @@ bool MarkedAsAuthor(const HtmlDocument& page, int e) {
 std::string MarkedName(const HtmlDocument& page, int e) {
   std::string name;
   if (page.TagName(e) == "META") name = page.Attribute(e, "content");
-  for (int c : page.Children(e))
-    if (name.empty() && page.Attribute(c, "itemprop") == "name")
+  // The person's name, in e or a few levels down ("<a><span itemprop=name>").
+  for (int c = e + 1, seen = 0; name.empty() && c < page.ElementCount() && seen < 24; ++c, ++seen) {
+    int up = c;
+    for (int depth = 0; up > e && depth < 6; ++depth) up = page.Parent(up);
+    if (up != e) break;  // past e's descendants
+    if (page.Attribute(c, "itemprop") == "name")
       name = page.TagName(c) == "META" ? page.Attribute(c, "content") : page.InnerText(c);
+  }
   if (name.empty()) name = page.InnerText(e);
   return CleanByline(name);
 }
@@ -1767,7 +1772,8 @@ int FormattedName(const HtmlDocument& page, int e) {
 std::string HintedAuthor(const HtmlDocument& page, const PageFigures* fig) {
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
     std::string h = Hints(page, e);
-    if (!AnyOf(h, {"byline", "author", "autor", "verfasser", "writer"})) continue;
+    if (!AnyOf(h, {"byline", "author", "autor", "verfasser", "writer", "auteur", "reporter", "redakteur", "journalist"}))
+      continue;
     // A first-level heading so named is the site's or an author page's, not a byline.
     if (AnyOf(h, {"comment", "authorbox", "author-box", "about", "bio", "avatar", "image", "img"}) ||
         page.TagName(e) == "H1" || Longer(fig, e, 300) || InTeaser(page, fig, e))
@@ -1782,8 +1788,9 @@ std::string HintedAuthor(const HtmlDocument& page, const PageFigures* fig) {
 }
 
 std::string MetaAuthor(const HtmlDocument& page) {
-  return CleanByline(MetaContent(page, {"author", "article:author", "dc.creator", "byl", "sailthru.author",
-                                        "parsely-author", "dcterms.creator"}));
+  return CleanByline(MetaContent(page, {"author", "article:author", "og:article:author", "dc.creator", "byl",
+                                        "sailthru.author", "parsely-author", "dcterms.creator", "cxenseparse:author",
+                                        "citation_author"}));
 }
 
 // The agency credit closing a news text: "... hieß es. (FR mit dpa)".
