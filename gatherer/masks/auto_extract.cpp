@@ -1653,9 +1653,18 @@ bool InComment(const HtmlDocument& page, int e) {
   return false;
 }
 
+// The page's first visible first-level heading, -1 when there is none.
+int FirstHeadline(const HtmlDocument& page, const PageFigures* fig) {
+  for (int e = 0; e < page.ElementCount(); ++e)
+    if (page.TagName(e) == "H1" && !(fig && fig->invisible[size_t(e)])) return e;
+  return -1;
+}
+
 // A short visible line that is a byline by its words.
 std::string BylineTextOf(const HtmlDocument& page, const PageFigures& fig) {
   std::vector<HtmlDocument::ChildNode> kids;
+  const int headline = FirstHeadline(page, &fig);
+  std::string before;
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < 4 * kMaxCandidates; ++e) {
     int chars = fig.text[size_t(e)];
     if (fig.invisible[size_t(e)] || chars < 5 || chars > 150) continue;
@@ -1677,9 +1686,11 @@ std::string BylineTextOf(const HtmlDocument& page, const PageFigures& fig) {
     std::string line = CleanText(rest.substr(0, rest.find('\n')));
     ++tries;
     std::string name = NameOfBylineText(BylineStart(CleanText(line)));
-    if (!name.empty() && !InTeaser(page, &fig, e) && !InPictureCredit(page, e) && !InComment(page, e)) return name;
+    if (name.empty() || InTeaser(page, &fig, e) || InPictureCredit(page, e) || InComment(page, e)) continue;
+    if (e > headline) return name;
+    if (before.empty()) before = name;
   }
-  return {};
+  return before;
 }
 
 bool HasToken(std::string_view list, std::string_view word) {
@@ -1743,6 +1754,8 @@ std::string JointByline(const HtmlDocument& page, const PageFigures* fig, int e,
 // The byline the markup names: itemprop, rel or <byline>. An organisation
 // marked so goes to organisation, for when no person is named anywhere.
 std::string MarkedAuthor(const HtmlDocument& page, const PageFigures* fig, std::string& organisation) {
+  const int headline = FirstHeadline(page, fig);
+  std::string before;
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
     if (!MarkedAsAuthor(page, e) || Longer(fig, e, 300)) continue;
     ++tries;
@@ -1752,9 +1765,10 @@ std::string MarkedAuthor(const HtmlDocument& page, const PageFigures* fig, std::
       if (organisation.empty()) organisation = name;
       continue;
     }
-    return JointByline(page, fig, e, name);
+    if (e > headline) return JointByline(page, fig, e, name);
+    if (before.empty()) before = JointByline(page, fig, e, name);
   }
-  return {};
+  return before;
 }
 
 // The formatted name inside an hCard ("vom <span class=fn>Name</span>"), else e.
@@ -1770,6 +1784,9 @@ int FormattedName(const HtmlDocument& page, int e) {
 
 // The text of an element whose class or id calls it a byline.
 std::string HintedAuthor(const HtmlDocument& page, const PageFigures* fig) {
+  // A byline stands near the headline: the first after it wins over one before.
+  const int headline = FirstHeadline(page, fig);
+  std::string before;
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
     std::string h = Hints(page, e);
     if (!AnyOf(h, {"byline", "author", "autor", "verfasser", "writer", "auteur", "reporter", "redakteur", "journalist"}))
@@ -1781,10 +1798,12 @@ std::string HintedAuthor(const HtmlDocument& page, const PageFigures* fig) {
     ++tries;
     std::string name = CleanByline(page.InnerText(FormattedName(page, e)));
     // A handle is one word, often lower-case; longer texts read as names or are labels.
-    if (PlausibleName(name) && Utf8Length(name) >= 3 && (name.find(' ') == std::string::npos || NamesPeople(name)))
-      return name;
+    if (PlausibleName(name) && Utf8Length(name) >= 3 && (name.find(' ') == std::string::npos || NamesPeople(name))) {
+      if (e > headline) return name;
+      if (before.empty()) before = name;
+    }
   }
-  return {};
+  return before;
 }
 
 std::string MetaAuthor(const HtmlDocument& page) {

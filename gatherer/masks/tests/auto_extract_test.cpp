@@ -461,6 +461,13 @@ TEST(AutoExtractTest, AuthorsInLessCommonButStandardPlaces) {
                                 "<a href=/p><span itemprop=name>Eva Ruiz</span></a>, Korrespondentin</div>")),
             "Eva Ruiz");
   EXPECT_EQ(AutoAuthor(page("", "<p class=article-reporter>Jonas Kern</p>")), "Jonas Kern");
+  // Near the headline: a byline after it wins over a name in the page's head.
+  EXPECT_EQ(AutoAuthor(page("", "<div class=author-name>News Desk</div><h1>Rain</h1><p class=byline>Ann Lee</p>")),
+            "Ann Lee");
+  EXPECT_EQ(AutoAuthor(page("", "<span itemprop=author>News Desk</span><h1>Rain</h1><span itemprop=author>Ann Lee</span>")),
+            "Ann Lee");
+  EXPECT_EQ(AutoAuthor(page("", "<p>By News Desk</p><h1>Rain</h1><p>By Ann Lee</p>")), "Ann Lee");
+  EXPECT_EQ(AutoAuthor(page("", "<p class=byline>Ann Lee</p><h1>Rain</h1><p>Text.</p>")), "Ann Lee");
 }
 
 TEST(AutoExtractTest, BylinesOfOtherArticlesAndOfCommentersAreNotTheAuthors) {
