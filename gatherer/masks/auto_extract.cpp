@@ -399,12 +399,28 @@ bool Extractor::Drop(int e, int main) const {
 
 void Extractor::EmitText(std::string_view text) {
   if (state_.body.size() >= kFullBody) return;
+  std::string whole;
   for (size_t i = 0; i < text.size(); ++i) {
     bool nbsp = IsNbspAt(text, i);
     if (IsAsciiSpace(text[i]) || nbsp) {
       if (nbsp) ++i;
       pending_space_ = true;
       continue;
+    }
+    size_t j = i;
+    while (j < text.size() && !IsAsciiSpace(text[j]) && !IsNbspAt(text, j)) ++j;
+    std::string_view word = text.substr(i, j - i);
+    i = j - 1;
+    if (word.find("\xC2\xAD") != std::string_view::npos) {
+      // Soft hyphens only tell a browser where it may break a word; kept,
+      // they would hide the word from a search of the stored text.
+      whole.clear();
+      for (size_t k = 0; k < word.size(); ++k) {
+        if (word.compare(k, 2, "\xC2\xAD") == 0) ++k;
+        else whole += word[k];
+      }
+      if (whole.empty()) continue;
+      word = whole;
     }
     if (pending_break_) {
       if (!at_start_) AddParagraph(state_, "1");
@@ -414,10 +430,7 @@ void Extractor::EmitText(std::string_view text) {
     }
     pending_space_ = false;
     at_start_ = false;
-    size_t j = i;
-    while (j < text.size() && !IsAsciiSpace(text[j]) && !IsNbspAt(text, j)) ++j;
-    AppendEscapedBodyText(state_.body, text.substr(i, j - i));
-    i = j - 1;
+    AppendEscapedBodyText(state_.body, word);
   }
 }
 
@@ -568,7 +581,10 @@ void Extractor::Compose(int main) {
       if (inside_furniture_[size_t(s)] || fig_.invisible[size_t(s)]) continue;
       bool take = (score_[size_t(s)] >= std::max(10.0, best * 0.2) && LinkDensity(fig_, s) < 0.25) ||
                   article_like(s);
-      if (!take && page_.TagName(s) == "P") {
+      // A paragraph, or a box of running text without blocks inside.
+      std::string_view tag = page_.TagName(s);
+      if (!take && (tag == "P" || (TagIn(tag, {"DIV", "SECTION"}) && !HasBlockChild(page_, s) &&
+                                   fig_.text[size_t(s)] >= 150))) {
         int chars = fig_.text[size_t(s)];
         double ld = LinkDensity(fig_, s);
         std::string text = ParagraphText(page_, s);
@@ -588,7 +604,9 @@ void Extractor::Compose(int main) {
     if (block != main && page_.Parent(block) >= 0) {
       std::vector<int> before, after;
       for (int s : page_.Children(page_.Parent(block)))
-        if (s != block && article_like(s)) (s < block ? before : after).push_back(s);
+        if (s != block && (article_like(s) || (page_.TagName(s) == "P" && !inside_furniture_[size_t(s)] &&
+                                               fig_.text[size_t(s)] >= 300 && LinkDensity(fig_, s) < 0.2)))
+          (s < block ? before : after).push_back(s);
       parts.insert(parts.begin(), before.begin(), before.end());
       parts.insert(parts.end(), after.begin(), after.end());
     }

@@ -113,6 +113,35 @@ TEST(AutoExtractTest, TextCutIntoBoxesIsReadWhole) {
   EXPECT_NE(body.find("Boat paragraph 4"), std::string::npos) << body;
   for (const char* furniture : {"Buy a boat", "Write to us", "other story"})
     EXPECT_EQ(body.find(furniture), std::string::npos) << furniture << " in " << body;
+  // The facts in a box of running text before the text: the article's.
+  const std::string facts = "The facts: the harbour closed in November, the repairs cost two million euros, and "
+                            "the first ferry docked again on Monday morning at seven, watched by a crowd of "
+                            "islanders, fishermen and their children.";
+  e = Extract("<html><body><div class=item><div class=facts>" + facts + "</div><div class=text>" +
+              Story("Harbour") + Story("Quay") + "</div><div class=foot>Write to us at the usual address.</div>"
+              "</div></body></html>");
+  EXPECT_EQ(e.item.body.rfind(facts + kParagraphBreak1 + "Harbour paragraph 1", 0), 0u) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Write to us"), std::string::npos) << e.item.body;
+  // A long closing paragraph beside the text's wrappers: the article's too.
+  const std::string closing = "About the harbour: it was built in 1870, rebuilt after the storm of 1953, and "
+                              "serves the island, the fishermen and the ferries, with more than two hundred boats "
+                              "a year, many of them from abroad, and a yard that repairs them all winter, when "
+                              "the sea is rough, the days are short and the quays are empty, save for the cats "
+                              "and the old men who watch the water, the boats and the gulls.";
+  e = Extract("<html><body><div class=col><div class=wrap><div class=text>" + Story("Harbour") + Story("Quay") +
+              Story("Boat") + "</div></div><p>" + closing + "</p><p>Write to us, with a comma, at the usual "
+              "address.</p></div></body></html>");
+  EXPECT_NE(e.item.body.find(std::string(kParagraphBreak1) + closing), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Write to us"), std::string::npos) << e.item.body;
+}
+
+TEST(AutoExtractTest, SoftHyphensLeaveTheWordsWhole) {
+  Extracted e = Extract("<html><body><div class=text>" + Story("Harbour") +
+                        "<p>Ann Kiess&shy;ling hat vie&shy;le wich&shy;ti\xC2\xADge Ent&shy;de&shy;ckun&shy;gen "
+                        "gemacht, &shy; sagt man.</p></div></body></html>");
+  EXPECT_NE(e.item.body.find("Ann Kiessling hat viele wichtige Entdeckungen gemacht, sagt man."), std::string::npos)
+      << e.item.body;
+  EXPECT_EQ(e.item.body.find("\xC2\xAD"), std::string::npos);
 }
 
 TEST(AutoExtractTest, PicturesFromSrcsetAndWithoutLoadImagesAsTheMaskWalkGivesThem) {
