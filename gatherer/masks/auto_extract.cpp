@@ -1696,9 +1696,18 @@ bool InComment(const HtmlDocument& page, int e) {
   return false;
 }
 
+// The page's first visible first-level heading, -1 when there is none.
+int FirstHeadline(const HtmlDocument& page, const PageFigures* fig) {
+  for (int e = 0; e < page.ElementCount(); ++e)
+    if (page.TagName(e) == "H1" && !(fig && fig->invisible[size_t(e)])) return e;
+  return -1;
+}
+
 // A short visible line that is a byline by its words.
 std::string BylineTextOf(const HtmlDocument& page, const PageFigures& fig) {
   std::vector<HtmlDocument::ChildNode> kids;
+  const int headline = FirstHeadline(page, &fig);
+  std::string before;
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < 4 * kMaxCandidates; ++e) {
     int chars = fig.text[size_t(e)];
     if (fig.invisible[size_t(e)] || chars < 5 || chars > 150) continue;
@@ -1720,9 +1729,11 @@ std::string BylineTextOf(const HtmlDocument& page, const PageFigures& fig) {
     std::string line = CleanText(rest.substr(0, rest.find('\n')));
     ++tries;
     std::string name = NameOfBylineText(BylineStart(CleanText(line)));
-    if (!name.empty() && !InTeaser(page, &fig, e) && !InPictureCredit(page, e) && !InComment(page, e)) return name;
+    if (name.empty() || InTeaser(page, &fig, e) || InPictureCredit(page, e) || InComment(page, e)) continue;
+    if (e > headline) return name;
+    if (before.empty()) before = name;
   }
-  return {};
+  return before;
 }
 
 bool HasToken(std::string_view list, std::string_view word) {
@@ -1749,9 +1760,14 @@ bool MarkedAsAuthor(const HtmlDocument& page, int e) {
 std::string MarkedName(const HtmlDocument& page, int e) {
   std::string name;
   if (page.TagName(e) == "META") name = page.Attribute(e, "content");
-  for (int c : page.Children(e))
-    if (name.empty() && page.Attribute(c, "itemprop") == "name")
+  // The person's name, in e or a few levels down ("<a><span itemprop=name>").
+  for (int c = e + 1, seen = 0; name.empty() && c < page.ElementCount() && seen < 24; ++c, ++seen) {
+    int up = c;
+    for (int depth = 0; up > e && depth < 6; ++depth) up = page.Parent(up);
+    if (up != e) break;  // past e's descendants
+    if (page.Attribute(c, "itemprop") == "name")
       name = page.TagName(c) == "META" ? page.Attribute(c, "content") : page.InnerText(c);
+  }
   if (name.empty()) name = page.InnerText(e);
   return CleanByline(name);
 }
@@ -1781,6 +1797,8 @@ std::string JointByline(const HtmlDocument& page, const PageFigures* fig, int e,
 // The byline the markup names: itemprop, rel or <byline>. An organisation
 // marked so goes to organisation, for when no person is named anywhere.
 std::string MarkedAuthor(const HtmlDocument& page, const PageFigures* fig, std::string& organisation) {
+  const int headline = FirstHeadline(page, fig);
+  std::string before;
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
     if (!MarkedAsAuthor(page, e) || Longer(fig, e, 300)) continue;
     ++tries;
@@ -1790,9 +1808,10 @@ std::string MarkedAuthor(const HtmlDocument& page, const PageFigures* fig, std::
       if (organisation.empty()) organisation = name;
       continue;
     }
-    return JointByline(page, fig, e, name);
+    if (e > headline) return JointByline(page, fig, e, name);
+    if (before.empty()) before = JointByline(page, fig, e, name);
   }
-  return {};
+  return before;
 }
 
 // The formatted name inside an hCard ("vom <span class=fn>Name</span>"), else e.
@@ -1808,9 +1827,13 @@ int FormattedName(const HtmlDocument& page, int e) {
 
 // The text of an element whose class or id calls it a byline.
 std::string HintedAuthor(const HtmlDocument& page, const PageFigures* fig) {
+  // A byline stands near the headline: the first after it wins over one before.
+  const int headline = FirstHeadline(page, fig);
+  std::string before;
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
     std::string h = Hints(page, e);
-    if (!AnyOf(h, {"byline", "author", "autor", "verfasser", "writer"})) continue;
+    if (!AnyOf(h, {"byline", "author", "autor", "verfasser", "writer", "auteur", "reporter", "redakteur", "journalist"}))
+      continue;
     // A first-level heading so named is the site's or an author page's, not a byline.
     if (AnyOf(h, {"comment", "authorbox", "author-box", "about", "bio", "avatar", "image", "img"}) ||
         page.TagName(e) == "H1" || Longer(fig, e, 300) || InTeaser(page, fig, e))
@@ -1818,15 +1841,18 @@ std::string HintedAuthor(const HtmlDocument& page, const PageFigures* fig) {
     ++tries;
     std::string name = CleanByline(page.InnerText(FormattedName(page, e)));
     // A handle is one word, often lower-case; longer texts read as names or are labels.
-    if (PlausibleName(name) && Utf8Length(name) >= 3 && (name.find(' ') == std::string::npos || NamesPeople(name)))
-      return name;
+    if (PlausibleName(name) && Utf8Length(name) >= 3 && (name.find(' ') == std::string::npos || NamesPeople(name))) {
+      if (e > headline) return name;
+      if (before.empty()) before = name;
+    }
   }
-  return {};
+  return before;
 }
 
 std::string MetaAuthor(const HtmlDocument& page) {
-  return CleanByline(MetaContent(page, {"author", "article:author", "dc.creator", "byl", "sailthru.author",
-                                        "parsely-author", "dcterms.creator"}));
+  return CleanByline(MetaContent(page, {"author", "article:author", "og:article:author", "dc.creator", "byl",
+                                        "sailthru.author", "parsely-author", "dcterms.creator", "cxenseparse:author",
+                                        "citation_author"}));
 }
 
 // The agency credit closing a news text: "... hieß es. (FR mit dpa)".

@@ -504,6 +504,26 @@ TEST(AutoExtractTest, TheAgencyCreditClosingTheTextWhenNoBylineIsThere) {
   EXPECT_EQ(e.item.author, "");
 }
 
+TEST(AutoExtractTest, AuthorsInLessCommonButStandardPlaces) {
+  auto page = [](const std::string& head, const std::string& body) {
+    return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + "</body></html>", "http://s.test/");
+  };
+  EXPECT_EQ(AutoAuthor(page("<meta property='cXenseParse:author' content='Lisa Petri'>", "")), "Lisa Petri");
+  EXPECT_EQ(AutoAuthor(page("<meta name=citation_author content='Ada Byron'>", "")), "Ada Byron");
+  // The person's name a level or two below the author's element, not its whole text.
+  EXPECT_EQ(AutoAuthor(page("", "<div itemprop=author itemscope itemtype='https://schema.org/Person'>Ein Bericht "
+                                "<a href=/p><span itemprop=name>Eva Ruiz</span></a>, Korrespondentin</div>")),
+            "Eva Ruiz");
+  EXPECT_EQ(AutoAuthor(page("", "<p class=article-reporter>Jonas Kern</p>")), "Jonas Kern");
+  // Near the headline: a byline after it wins over a name in the page's head.
+  EXPECT_EQ(AutoAuthor(page("", "<div class=author-name>News Desk</div><h1>Rain</h1><p class=byline>Ann Lee</p>")),
+            "Ann Lee");
+  EXPECT_EQ(AutoAuthor(page("", "<span itemprop=author>News Desk</span><h1>Rain</h1><span itemprop=author>Ann Lee</span>")),
+            "Ann Lee");
+  EXPECT_EQ(AutoAuthor(page("", "<p>By News Desk</p><h1>Rain</h1><p>By Ann Lee</p>")), "Ann Lee");
+  EXPECT_EQ(AutoAuthor(page("", "<p class=byline>Ann Lee</p><h1>Rain</h1><p>Text.</p>")), "Ann Lee");
+}
+
 TEST(AutoExtractTest, BylinesOfOtherArticlesAndOfCommentersAreNotTheAuthors) {
   auto page = [](const std::string& body) {
     return HtmlDocument::Parse("<html><body>" + body + "</body></html>", "http://s.test/");
