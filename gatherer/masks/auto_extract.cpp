@@ -255,6 +255,7 @@ class Extractor {
  private:
   bool Excluded(int e) const;  // furniture seen from the hints, before scoring
   bool Within(int inner, int outer) const;
+  bool MuchPlainText(int e, std::string_view hints) const;
   bool IsDek(int e) const;
   std::vector<int> Leads(int main, const std::vector<int>& parts) const;
   bool Drop(int e, int main) const;
@@ -274,6 +275,15 @@ class Extractor {
   bool at_start_ = true;
 };
 
+// Pages of running text with few links are no furniture, whatever their
+// names say: names are made of layouts ("two-col-sidebar"), of headings
+// ("sharing-with-a-team") or of the widgets the text came with. Comments
+// are the exception: they are long texts too.
+bool Extractor::MuchPlainText(int e, std::string_view hints) const {
+  return fig_.text[size_t(e)] >= 1000 && LinkDensity(fig_, e) < 0.15 &&
+         !AnyOf(hints, {"comment", "kommentar", "respond", "disqus", "discussion", "reply", "replies", "forum"});
+}
+
 bool Extractor::Excluded(int e) const {
   if (!strict_) return false;
   std::string_view tag = page_.TagName(e);
@@ -285,7 +295,7 @@ bool Extractor::Excluded(int e) const {
   std::string h = Hints(page_, e);
   if (h.size() <= 1) return false;
   return IsFurnitureHint(h) && !AnyOf(h, {"article", "content", "main", "body", "entry", "story"}) &&
-         !IsLeadElement(h);
+         !IsLeadElement(h) && !MuchPlainText(e, h);
 }
 
 int Extractor::ChooseMainBlock() {
@@ -382,7 +392,7 @@ bool Extractor::Drop(int e, int main) const {
   if (TagIn(tag, {"NAV", "ASIDE", "FOOTER", "FORM", "HEADER", "H1"})) return true;
   std::string h = Hints(page_, e);
   if (strict_ && h.size() > 1 && IsFurnitureHint(h) &&
-      !AnyOf(h, {"article", "content", "body", "entry", "story"}) && !IsLeadElement(h))
+      !AnyOf(h, {"article", "content", "body", "entry", "story"}) && !IsLeadElement(h) && !MuchPlainText(e, h))
     return true;
   int text = fig_.text[size_t(e)];
   double ld = LinkDensity(fig_, e);

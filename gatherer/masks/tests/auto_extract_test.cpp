@@ -160,6 +160,22 @@ TEST(AutoExtractTest, AColumnOfTextBesideLinksStays) {
   EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos) << e.item.body;
 }
 
+// Names made of headings or layouts are no furniture when they hold pages
+// of running text; comments stay out however long they are.
+TEST(AutoExtractTest, LongTextIsKeptWhateverItsName) {
+  std::string comments;
+  for (int i = 0; i < 6; ++i)
+    comments += "<div class=comment-body><p>Reader " + std::to_string(i) + " says: a fine harbour, with a "
+                "comma, a long opinion, many words about boats and a full stop at the end of it all.</p></div>";
+  Extracted e = Extract("<html><body><article class=post>" + Story("Harbour") +
+                        "<section id=sharing-the-quays-with-the-ferries>" + Story("Ferry") + Story("Quay") +
+                        Story("Yard") + Story("Pier") + Story("Boat") + "</section><div class=comments>" + comments +
+                        "</div></article></body></html>");
+  EXPECT_NE(e.item.body.find("Ferry paragraph 1"), std::string::npos) << e.item.body;
+  EXPECT_NE(e.item.body.find("Boat paragraph 4"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Reader"), std::string::npos) << e.item.body;
+}
+
 TEST(AutoExtractTest, SoftHyphensLeaveTheWordsWhole) {
   Extracted e = Extract("<html><body><div class=text>" + Story("Harbour") +
                         "<p>Ann Kiess&shy;ling hat vie&shy;le wich&shy;ti\xC2\xADge Ent&shy;de&shy;ckun&shy;gen "
