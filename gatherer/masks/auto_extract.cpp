@@ -255,6 +255,7 @@ class Extractor {
  private:
   bool Excluded(int e) const;  // furniture seen from the hints, before scoring
   bool Within(int inner, int outer) const;
+  bool IsDek(int e) const;
   std::vector<int> Leads(int main, const std::vector<int>& parts) const;
   bool Drop(int e, int main) const;
   void Emit(int e, int main, int depth);
@@ -389,8 +390,16 @@ bool Extractor::Drop(int e, int main) const {
     int weight = ClassWeight(h);
     int images = fig_.images[size_t(e)];
     if (text < kMinParagraphChars && images == 0) return true;
-    if (weight < 25 && ld > 0.33) return true;
-    if (ld > 0.5) return true;
+    // A container of blocks whose links lie in some of them (a table of
+    // contents beside a column of text) is judged block by block.
+    auto holds_text = [&] {
+      if (tag != "DIV" && tag != "SECTION") return false;
+      for (int c : page_.Children(e))
+        if (fig_.text[size_t(c)] >= 200 && LinkDensity(fig_, c) < 0.2 && IsBlockTag(page_.TagName(c))) return true;
+      return false;
+    };
+    if (weight < 25 && ld > 0.33 && !holds_text()) return true;
+    if (ld > 0.5 && !holds_text()) return true;
     if (images > 2 && text < 50 * images && tag != "FIGURE") return true;
   }
   if (TagIn(tag, {"P", "LI", "DD", "SPAN", "STRONG", "B", "EM"}) && text > 0 && ld > 0.6) return true;
@@ -491,6 +500,22 @@ bool Extractor::Within(int inner, int outer) const {
   return false;
 }
 
+// A second-level heading right below the headline that reads as a sentence:
+// the standfirst of sites that mark it up as a heading.
+bool Extractor::IsDek(int e) const {
+  if (page_.TagName(e) != "H2" || fig_.text[size_t(e)] < 50) return false;
+  int parent = page_.Parent(e);
+  if (parent < 0) return false;
+  int before = -1;
+  for (int c : page_.Children(parent)) {
+    if (c == e) break;
+    if (!page_.IsComment(c)) before = c;
+  }
+  if (before < 0 || page_.TagName(before) != "H1") return false;
+  std::string text = ParagraphText(page_, e);
+  return !text.empty() && (text.back() == '.' || text.back() == '!' || text.back() == '?' || Contains(text, ", "));
+}
+
 // The standfirst of the article when it lies before the chosen text, outside
 // it: an element named as a lead, with little text between it and the text
 // (a headline, a byline, a date), and no furniture around it other than the
@@ -507,7 +532,7 @@ std::vector<int> Extractor::Leads(int main, const std::vector<int>& parts) const
     int text = fig_.text[size_t(e)];
     if (text < 30 || text > 1500 || LinkDensity(fig_, e) >= 0.2 || fig_.invisible[size_t(e)]) continue;
     std::string h = Hints(page_, e);
-    if (h.size() <= 1 || !IsLeadElement(h)) continue;
+    if ((h.size() <= 1 || !IsLeadElement(h)) && !IsDek(e)) continue;
     ++tries;
     if (Within(start, e)) continue;
     bool furnished = false;

@@ -87,6 +87,12 @@ TEST(AutoExtractTest, TheStandfirstOpensTheBodyWhereverTheSiteKeepsIt) {
   // Repeated as the first paragraph: once.
   e = Extract(page("<article><div class=intro>" + lead + "</div>", "<p>" + lead + "</p>"));
   EXPECT_EQ(e.item.body.find(lead), e.item.body.rfind(lead)) << e.item.body;
+  // A sentence in a heading right below the headline; a mere heading there is none.
+  e = Extract(page("<article><header><hgroup><h1>Harbour</h1><h2>" + lead + "</h2></hgroup></header>", ""));
+  EXPECT_EQ(e.item.body.rfind(lead + kParagraphBreak1 + "Harbour paragraph 1,", 0), 0u) << e.item.body;
+  e = Extract(page("<article><header><h1>Harbour</h1><h2>The harbour, the quays and the boats of the island "
+                   "in winter</h2></header>", ""));
+  EXPECT_EQ(e.item.body.rfind("Harbour paragraph 1,", 0), 0u) << e.item.body;
   // Far from the text, with a page of other text between: not the article's.
   std::string between;
   for (int i = 0; i < 8; ++i) between += "<span>Opening hours of the museum, the library and the pool. </span>";
@@ -133,6 +139,25 @@ TEST(AutoExtractTest, TextCutIntoBoxesIsReadWhole) {
               "address.</p></div></body></html>");
   EXPECT_NE(e.item.body.find(std::string(kParagraphBreak1) + closing), std::string::npos) << e.item.body;
   EXPECT_EQ(e.item.body.find("Write to us"), std::string::npos) << e.item.body;
+}
+
+// Columns inside the text, one of them a table of contents: the column of
+// text stays, the links go.
+TEST(AutoExtractTest, AColumnOfTextBesideLinksStays) {
+  std::string toc;
+  for (int i = 1; i <= 8; ++i)
+    toc += "<li><a href=#s" + std::to_string(i) + ">" + std::to_string(i) + " A section about the harbour and its "
+           "boats</a></li>";
+  Extracted e = Extract("<html><body><div class=text>" + Story("Harbour") + "<div class=columns><div class=column>"
+                        "<h2>In short</h2><ul><li>The harbour reopens on Monday, after a winter of repairs.</li>"
+                        "<li>The ferries keep their timetable, the fishermen their quays, and the yard its "
+                        "boats.</li><li>Visitors may walk the new pier from noon to dusk, every day of the week."
+                        "</li><li>The old lighthouse, closed since the storm, opens again in the summer, with a small museum.</li>"
+                        "</ul></div><div class=column><ul class=contents>" + toc + "</ul></div></div>" +
+                        Story("Quay") + "</div></body></html>");
+  EXPECT_NE(e.item.body.find("Visitors may walk the new pier"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("A section about"), std::string::npos) << e.item.body;
+  EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos) << e.item.body;
 }
 
 TEST(AutoExtractTest, SoftHyphensLeaveTheWordsWhole) {
