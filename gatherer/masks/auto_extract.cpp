@@ -1056,8 +1056,8 @@ std::string CleanByline(std::string s) {
                   "Text: ", "Text:", "Autor: ", "Autorin: ", "Author: ", "Redaktion: ", "Written by ", "Posted by ",
                   "Door ", "Di ", "Por ", "Av ", "Af ", "Tekst: ", "Texte: ", "Autore: ", "Auteur: "});
   StripPunctuation(s);
-  // "Kicker Von Name": the name follows the word.
-  for (const char* inner : {" Von ", " von ", " By ", " by "}) {
+  // "Kicker Von Name": the name follows the word; a lower-case "von" is part of a name.
+  for (const char* inner : {" Von ", " By "}) {
     size_t p = s.find(inner);
     if (p != std::string::npos && p > 0 && s.find(' ') == p) {
       s = TrimCopy(s.substr(p + std::strlen(inner)));
@@ -1788,7 +1788,7 @@ std::string JointByline(const HtmlDocument& page, const PageFigures* fig, int e,
   for (int other = e + 1, seen = 0; other < page.ElementCount() && seen < 80; ++other, ++seen) {
     if (!MarkedAsAuthor(page, other)) continue;
     std::string second = MarkedName(page, other);
-    if (second == name || !PlausibleName(second) || Contains(name, second)) continue;
+    if (second == name || !PlausibleName(second) || Contains(name, second) || Contains(second, name)) continue;
     // The two share a short ancestor: one byline, not two articles.
     for (int up = 0, a = page.Parent(e); a >= 0 && up < 4; ++up, a = page.Parent(a)) {
       if (VisibleChars(page, fig, a) > 200) break;
@@ -1824,6 +1824,10 @@ std::string MarkedAuthor(const HtmlDocument& page, const PageFigures* fig, std::
   return before;
 }
 
+bool IsBylineHint(std::string_view h) {
+  return AnyOf(h, {"byline", "author", "autor", "verfasser", "writer", "auteur", "reporter", "redakteur", "journalist"});
+}
+
 // The formatted name inside an hCard ("vom <span class=fn>Name</span>"), else e.
 int FormattedName(const HtmlDocument& page, int e) {
   for (int c = e + 1, seen = 0; c < page.ElementCount() && seen < 24; ++c, ++seen) {
@@ -1842,8 +1846,7 @@ std::string HintedAuthor(const HtmlDocument& page, const PageFigures* fig) {
   std::string before;
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
     std::string h = Hints(page, e);
-    if (!AnyOf(h, {"byline", "author", "autor", "verfasser", "writer", "auteur", "reporter", "redakteur", "journalist"}))
-      continue;
+    if (!IsBylineHint(h)) continue;
     // A first-level heading so named is the site's or an author page's, not a byline.
     if (AnyOf(h, {"comment", "authorbox", "author-box", "about", "bio", "avatar", "image", "img"}) ||
         page.TagName(e) == "H1" || Longer(fig, e, 300) || InTeaser(page, fig, e))

@@ -463,6 +463,10 @@ TEST(AutoExtractTest, SeveralAuthorsOfOneBylineAndOrganisationsLast) {
   EXPECT_EQ(AutoAuthor(page("", "<p class=by><span itemprop=author>Ann Lee</span>, <span itemprop=author>Tom Berg</span> "
                                 "y <span itemprop=author>Eva Ruiz</span></p>")),
             "Ann Lee, Tom Berg y Eva Ruiz");
+  // A link to the author's other pieces names the same person again.
+  EXPECT_EQ(AutoAuthor(page("", "<div><a rel=author href=/l>Logan Ritch</a> <p>Logan writes features. <a rel=author "
+                                "href=/l>More by Logan Ritch</a></p></div>")),
+            "Logan Ritch");
   // Two articles' bylines are not one.
   EXPECT_EQ(AutoAuthor(page("", "<div><p itemprop='author creator'>Ann Lee</p><p>" + std::string(300, 'x') +
                                 "</p><p itemprop=author>Tom Berg</p></div>")),
@@ -496,6 +500,9 @@ TEST(AutoExtractTest, BylineTextCleanedToTheName) {
   EXPECT_EQ(AutoAuthor(page("<div class=author>R. England, 52m ago</div>")), "R. England");
   EXPECT_EQ(AutoAuthor(page("<span class=autor>Marianne1</span>")), "Marianne1");
   EXPECT_EQ(AutoAuthor(page("<span class=byline>Av Lars Berg</span>")), "Lars Berg");
+  // A lower-case "von" is part of the name; a capital one begins the byline after a kicker.
+  EXPECT_EQ(AutoAuthor(page("<span class=author>Christoph von Ritter</span>")), "Christoph von Ritter");
+  EXPECT_EQ(AutoAuthor(page("<div class=byline>Disko Von Ernst Lohoff</div>")), "Ernst Lohoff");
   // A label is no name.
   EXPECT_EQ(AutoAuthor(page("<div class=author-date><p>Zuletzt geändert am</p><p>Montag</p></div>")), "");
   EXPECT_EQ(AutoAuthor(page("<span class=author>zahlenzauberin</span>")), "zahlenzauberin");
