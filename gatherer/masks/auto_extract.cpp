@@ -255,6 +255,8 @@ class Extractor {
  private:
   bool Excluded(int e) const;  // furniture seen from the hints, before scoring
   bool Within(int inner, int outer) const;
+  bool MuchPlainText(int e, std::string_view hints) const;
+  bool IsDek(int e) const;
   std::vector<int> Leads(int main, const std::vector<int>& parts) const;
   bool Drop(int e, int main) const;
   void Emit(int e, int main, int depth);
@@ -273,6 +275,15 @@ class Extractor {
   bool at_start_ = true;
 };
 
+// Pages of running text with few links are no furniture, whatever their
+// names say: names are made of layouts ("two-col-sidebar"), of headings
+// ("sharing-with-a-team") or of the widgets the text came with. Comments
+// are the exception: they are long texts too.
+bool Extractor::MuchPlainText(int e, std::string_view hints) const {
+  return fig_.text[size_t(e)] >= 1000 && LinkDensity(fig_, e) < 0.15 &&
+         !AnyOf(hints, {"comment", "kommentar", "respond", "disqus", "discussion", "reply", "replies", "forum"});
+}
+
 bool Extractor::Excluded(int e) const {
   if (!strict_) return false;
   std::string_view tag = page_.TagName(e);
@@ -284,7 +295,7 @@ bool Extractor::Excluded(int e) const {
   std::string h = Hints(page_, e);
   if (h.size() <= 1) return false;
   return IsFurnitureHint(h) && !AnyOf(h, {"article", "content", "main", "body", "entry", "story"}) &&
-         !IsLeadElement(h);
+         !IsLeadElement(h) && !MuchPlainText(e, h);
 }
 
 int Extractor::ChooseMainBlock() {
@@ -381,7 +392,7 @@ bool Extractor::Drop(int e, int main) const {
   if (TagIn(tag, {"NAV", "ASIDE", "FOOTER", "FORM", "HEADER", "H1"})) return true;
   std::string h = Hints(page_, e);
   if (strict_ && h.size() > 1 && IsFurnitureHint(h) &&
-      !AnyOf(h, {"article", "content", "body", "entry", "story"}) && !IsLeadElement(h))
+      !AnyOf(h, {"article", "content", "body", "entry", "story"}) && !IsLeadElement(h) && !MuchPlainText(e, h))
     return true;
   int text = fig_.text[size_t(e)];
   double ld = LinkDensity(fig_, e);
@@ -389,8 +400,16 @@ bool Extractor::Drop(int e, int main) const {
     int weight = ClassWeight(h);
     int images = fig_.images[size_t(e)];
     if (text < kMinParagraphChars && images == 0) return true;
-    if (weight < 25 && ld > 0.33) return true;
-    if (ld > 0.5) return true;
+    // A container of blocks whose links lie in some of them (a table of
+    // contents beside a column of text) is judged block by block.
+    auto holds_text = [&] {
+      if (tag != "DIV" && tag != "SECTION") return false;
+      for (int c : page_.Children(e))
+        if (fig_.text[size_t(c)] >= 200 && LinkDensity(fig_, c) < 0.2 && IsBlockTag(page_.TagName(c))) return true;
+      return false;
+    };
+    if (weight < 25 && ld > 0.33 && !holds_text()) return true;
+    if (ld > 0.5 && !holds_text()) return true;
     if (images > 2 && text < 50 * images && tag != "FIGURE") return true;
   }
   if (TagIn(tag, {"P", "LI", "DD", "SPAN", "STRONG", "B", "EM"}) && text > 0 && ld > 0.6) return true;
@@ -399,12 +418,28 @@ bool Extractor::Drop(int e, int main) const {
 
 void Extractor::EmitText(std::string_view text) {
   if (state_.body.size() >= kFullBody) return;
+  std::string whole;
   for (size_t i = 0; i < text.size(); ++i) {
     bool nbsp = IsNbspAt(text, i);
     if (IsAsciiSpace(text[i]) || nbsp) {
       if (nbsp) ++i;
       pending_space_ = true;
       continue;
+    }
+    size_t j = i;
+    while (j < text.size() && !IsAsciiSpace(text[j]) && !IsNbspAt(text, j)) ++j;
+    std::string_view word = text.substr(i, j - i);
+    i = j - 1;
+    if (word.find("\xC2\xAD") != std::string_view::npos) {
+      // Soft hyphens only tell a browser where it may break a word; kept,
+      // they would hide the word from a search of the stored text.
+      whole.clear();
+      for (size_t k = 0; k < word.size(); ++k) {
+        if (word.compare(k, 2, "\xC2\xAD") == 0) ++k;
+        else whole += word[k];
+      }
+      if (whole.empty()) continue;
+      word = whole;
     }
     if (pending_break_) {
       if (!at_start_) AddParagraph(state_, "1");
@@ -414,10 +449,7 @@ void Extractor::EmitText(std::string_view text) {
     }
     pending_space_ = false;
     at_start_ = false;
-    size_t j = i;
-    while (j < text.size() && !IsAsciiSpace(text[j]) && !IsNbspAt(text, j)) ++j;
-    AppendEscapedBodyText(state_.body, text.substr(i, j - i));
-    i = j - 1;
+    AppendEscapedBodyText(state_.body, word);
   }
 }
 
@@ -478,6 +510,22 @@ bool Extractor::Within(int inner, int outer) const {
   return false;
 }
 
+// A second-level heading right below the headline that reads as a sentence:
+// the standfirst of sites that mark it up as a heading.
+bool Extractor::IsDek(int e) const {
+  if (page_.TagName(e) != "H2" || fig_.text[size_t(e)] < 50) return false;
+  int parent = page_.Parent(e);
+  if (parent < 0) return false;
+  int before = -1;
+  for (int c : page_.Children(parent)) {
+    if (c == e) break;
+    if (!page_.IsComment(c)) before = c;
+  }
+  if (before < 0 || page_.TagName(before) != "H1") return false;
+  std::string text = ParagraphText(page_, e);
+  return !text.empty() && (text.back() == '.' || text.back() == '!' || text.back() == '?' || Contains(text, ", "));
+}
+
 // The standfirst of the article when it lies before the chosen text, outside
 // it: an element named as a lead, with little text between it and the text
 // (a headline, a byline, a date), and no furniture around it other than the
@@ -494,7 +542,7 @@ std::vector<int> Extractor::Leads(int main, const std::vector<int>& parts) const
     int text = fig_.text[size_t(e)];
     if (text < 30 || text > 1500 || LinkDensity(fig_, e) >= 0.2 || fig_.invisible[size_t(e)]) continue;
     std::string h = Hints(page_, e);
-    if (h.size() <= 1 || !IsLeadElement(h)) continue;
+    if ((h.size() <= 1 || !IsLeadElement(h)) && !IsDek(e)) continue;
     ++tries;
     if (Within(start, e)) continue;
     bool furnished = false;
@@ -568,7 +616,10 @@ void Extractor::Compose(int main) {
       if (inside_furniture_[size_t(s)] || fig_.invisible[size_t(s)]) continue;
       bool take = (score_[size_t(s)] >= std::max(10.0, best * 0.2) && LinkDensity(fig_, s) < 0.25) ||
                   article_like(s);
-      if (!take && page_.TagName(s) == "P") {
+      // A paragraph, or a box of running text without blocks inside.
+      std::string_view tag = page_.TagName(s);
+      if (!take && (tag == "P" || (TagIn(tag, {"DIV", "SECTION"}) && !HasBlockChild(page_, s) &&
+                                   fig_.text[size_t(s)] >= 150))) {
         int chars = fig_.text[size_t(s)];
         double ld = LinkDensity(fig_, s);
         std::string text = ParagraphText(page_, s);
@@ -588,7 +639,9 @@ void Extractor::Compose(int main) {
     if (block != main && page_.Parent(block) >= 0) {
       std::vector<int> before, after;
       for (int s : page_.Children(page_.Parent(block)))
-        if (s != block && article_like(s)) (s < block ? before : after).push_back(s);
+        if (s != block && (article_like(s) || (page_.TagName(s) == "P" && !inside_furniture_[size_t(s)] &&
+                                               fig_.text[size_t(s)] >= 300 && LinkDensity(fig_, s) < 0.2)))
+          (s < block ? before : after).push_back(s);
       parts.insert(parts.begin(), before.begin(), before.end());
       parts.insert(parts.end(), after.begin(), after.end());
     }
@@ -961,6 +1014,35 @@ std::string FirstLine(std::string_view s) {
   return out;
 }
 
+bool IsMonthWord(std::string w) {
+  while (!w.empty() && (w.back() == '.' || w.back() == ',')) w.pop_back();
+  w = AsciiLower(w);
+  for (const char* m : {"jan", "january", "januar", "feb", "february", "februar", "mar", "march", "märz", "apr",
+                        "april", "may", "mai", "jun", "june", "juni", "jul", "july", "juli", "aug", "august", "sep",
+                        "sept", "september", "oct", "october", "okt", "oktober", "nov", "november", "dec", "december",
+                        "dez", "dezember"})
+    if (w == m) return true;
+  return false;
+}
+
+// Cuts what follows a name in its byline: from the first later word with a
+// digit (the date, "52m ago") or a colon (the label of the next field), and
+// a month name before it. A name of one word ("Marianne1") stays whole.
+void CutTrailingFields(std::string& name) {
+  std::vector<std::string> words;
+  for (size_t pos = 0; pos < name.size();) {
+    size_t end = std::min(name.find(' ', pos), name.size());
+    std::string word = name.substr(pos, end - pos);
+    pos = end + 1;
+    if (word.empty()) continue;
+    if (!words.empty() && (word.find_first_of("0123456789") != std::string::npos || word.back() == ':')) break;
+    words.push_back(std::move(word));
+  }
+  while (words.size() > 1 && IsMonthWord(words.back())) words.pop_back();
+  name.clear();
+  for (const std::string& word : words) name += (name.empty() ? "" : " ") + word;
+}
+
 // Strips "By", "Von", "Text:" and the like from a byline.
 std::string CleanByline(std::string s) {
   // Soft hyphens and zero-width spaces split a name only for the eye of the reader.
@@ -972,10 +1054,10 @@ std::string CleanByline(std::string s) {
   if (size_t colon = s.find("\xEF\xBC\x9A"); colon != std::string::npos && colon < 40) s = TrimCopy(s.substr(colon + 3));
   StripPrefix(s, {"By: ", "by: ", "BY: ", "Von: ", "von: ", "By ", "by ", "BY ", "Von ", "von ", "VON ", "Par ", "par ",
                   "Text: ", "Text:", "Autor: ", "Autorin: ", "Author: ", "Redaktion: ", "Written by ", "Posted by ",
-                  "Door ", "Di ", "Por "});
+                  "Door ", "Di ", "Por ", "Av ", "Af ", "Tekst: ", "Texte: ", "Autore: ", "Auteur: "});
   StripPunctuation(s);
-  // "Kicker Von Name": the name follows the word.
-  for (const char* inner : {" Von ", " von ", " By ", " by "}) {
+  // "Kicker Von Name": the name follows the word; a lower-case "von" is part of a name.
+  for (const char* inner : {" Von ", " By "}) {
     size_t p = s.find(inner);
     if (p != std::string::npos && p > 0 && s.find(' ') == p) {
       s = TrimCopy(s.substr(p + std::strlen(inner)));
@@ -992,6 +1074,7 @@ std::string CleanByline(std::string s) {
     size_t n = std::strlen(tail);
     if (s.size() > n && s.compare(s.size() - n, n, tail) == 0) s.erase(s.size() - n);
   }
+  CutTrailingFields(s);
   while (!s.empty() && (s.back() == ',' || s.back() == '|' || s.back() == ':' || s.back() == ' ')) s.pop_back();
   return TrimCopy(s);
 }
@@ -1559,22 +1642,12 @@ bool InTeaser(const HtmlDocument& page, const PageFigures* fig, int e) {
 }
 
 // The words a byline begins with, in the languages of the sites read most.
-constexpr std::array<std::string_view, 24> kBylineWords = {
-    "By ",       "by ",          "BY ",       "Von ",     "von ",         "VON ",
-    "Von: ",     "Text: ",       "Text von ", "Autor: ",  "Autorin: ",    "Author: ",
-    "Posted by ", "Written by ", "Geschrieben von ", "Verfasst von ", "Ein Beitrag von ", "Par ",
-    "Por ",      "Door ",        "Di ",       "Redaktion: ", "Reporter: ", "Quelle: "};
-
-bool IsMonthWord(std::string w) {
-  while (!w.empty() && (w.back() == '.' || w.back() == ',')) w.pop_back();
-  w = AsciiLower(w);
-  for (const char* m : {"jan", "january", "januar", "feb", "february", "februar", "mar", "march", "märz", "apr",
-                        "april", "may", "mai", "jun", "june", "juni", "jul", "july", "juli", "aug", "august", "sep",
-                        "sept", "september", "oct", "october", "okt", "oktober", "nov", "november", "dec", "december",
-                        "dez", "dezember"})
-    if (w == m) return true;
-  return false;
-}
+constexpr std::string_view kBylineWords[] = {
+    "By ",          "by ",          "BY ",        "Von ",        "von ",       "VON ",         "Von: ",
+    "Text: ",       "Text von ",    "Autor: ",    "Autorin: ",   "Author: ",   "Posted by ",   "Written by ",
+    "Geschrieben von ", "Verfasst von ", "Ein Beitrag von ", "Par ", "Por ",   "Door ",        "Di ",
+    "Redaktion: ",  "Reporter: ",   "Quelle: ",   "Av ",         "Af ",        "Tekst: ",      "Texte: ",
+    "Autore: ",     "Auteur: "};
 
 // Whether the words of s read as people's names: each begins with a capital,
 // save the joining words and the particles of names ("Anna von Berg").
@@ -1610,19 +1683,6 @@ std::string NameOfBylineText(std::string_view line) {
     unsigned char c = rest.empty() ? 0 : static_cast<unsigned char>(rest[0]);
     if (!((c >= 'A' && c <= 'Z') || c >= 0x80)) return {};
     std::string name = CleanByline(std::string(rest));
-    // The date that often follows: from the first word with a digit, and a month before it.
-    std::vector<std::string> words;
-    for (size_t pos = 0; pos < name.size();) {
-      size_t end = std::min(name.find(' ', pos), name.size());
-      std::string word = name.substr(pos, end - pos);
-      pos = end + 1;
-      // A digit begins the date; a word with a colon is the label of the next field.
-      if (word.find_first_of("0123456789") != std::string::npos || word.back() == ':') break;
-      words.push_back(std::move(word));
-    }
-    while (!words.empty() && IsMonthWord(words.back())) words.pop_back();
-    name.clear();
-    for (const std::string& word : words) name += (name.empty() ? "" : " ") + word;
     for (const char* cut : {" , ", ";", " ·"})
       if (size_t p = name.find(cut); p != std::string::npos) name.erase(p);
     while (!name.empty() && (name.back() == ',' || name.back() == ' ')) name.pop_back();
@@ -1665,9 +1725,18 @@ bool InComment(const HtmlDocument& page, int e) {
   return false;
 }
 
+// The page's first visible first-level heading, -1 when there is none.
+int FirstHeadline(const HtmlDocument& page, const PageFigures* fig) {
+  for (int e = 0; e < page.ElementCount(); ++e)
+    if (page.TagName(e) == "H1" && !(fig && fig->invisible[size_t(e)])) return e;
+  return -1;
+}
+
 // A short visible line that is a byline by its words.
 std::string BylineTextOf(const HtmlDocument& page, const PageFigures& fig) {
   std::vector<HtmlDocument::ChildNode> kids;
+  const int headline = FirstHeadline(page, &fig);
+  std::string before;
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < 4 * kMaxCandidates; ++e) {
     int chars = fig.text[size_t(e)];
     if (fig.invisible[size_t(e)] || chars < 5 || chars > 150) continue;
@@ -1689,9 +1758,11 @@ std::string BylineTextOf(const HtmlDocument& page, const PageFigures& fig) {
     std::string line = CleanText(rest.substr(0, rest.find('\n')));
     ++tries;
     std::string name = NameOfBylineText(BylineStart(CleanText(line)));
-    if (!name.empty() && !InTeaser(page, &fig, e) && !InPictureCredit(page, e) && !InComment(page, e)) return name;
+    if (name.empty() || InTeaser(page, &fig, e) || InPictureCredit(page, e) || InComment(page, e)) continue;
+    if (e > headline) return name;
+    if (before.empty()) before = name;
   }
-  return {};
+  return before;
 }
 
 bool HasToken(std::string_view list, std::string_view word) {
@@ -1718,9 +1789,14 @@ bool MarkedAsAuthor(const HtmlDocument& page, int e) {
 std::string MarkedName(const HtmlDocument& page, int e) {
   std::string name;
   if (page.TagName(e) == "META") name = page.Attribute(e, "content");
-  for (int c : page.Children(e))
-    if (name.empty() && page.Attribute(c, "itemprop") == "name")
+  // The person's name, in e or a few levels down ("<a><span itemprop=name>").
+  for (int c = e + 1, seen = 0; name.empty() && c < page.ElementCount() && seen < 24; ++c, ++seen) {
+    int up = c;
+    for (int depth = 0; up > e && depth < 6; ++depth) up = page.Parent(up);
+    if (up != e) break;  // past e's descendants
+    if (page.Attribute(c, "itemprop") == "name")
       name = page.TagName(c) == "META" ? page.Attribute(c, "content") : page.InnerText(c);
+  }
   if (name.empty()) name = page.InnerText(e);
   return CleanByline(name);
 }
@@ -1731,7 +1807,7 @@ std::string JointByline(const HtmlDocument& page, const PageFigures* fig, int e,
   for (int other = e + 1, seen = 0; other < page.ElementCount() && seen < 80; ++other, ++seen) {
     if (!MarkedAsAuthor(page, other)) continue;
     std::string second = MarkedName(page, other);
-    if (second == name || !PlausibleName(second) || Contains(name, second)) continue;
+    if (second == name || !PlausibleName(second) || Contains(name, second) || Contains(second, name)) continue;
     // The two share a short ancestor: one byline, not two articles.
     for (int up = 0, a = page.Parent(e); a >= 0 && up < 4; ++up, a = page.Parent(a)) {
       if (VisibleChars(page, fig, a) > 200) break;
@@ -1750,6 +1826,8 @@ std::string JointByline(const HtmlDocument& page, const PageFigures* fig, int e,
 // The byline the markup names: itemprop, rel or <byline>. An organisation
 // marked so goes to organisation, for when no person is named anywhere.
 std::string MarkedAuthor(const HtmlDocument& page, const PageFigures* fig, std::string& organisation) {
+  const int headline = FirstHeadline(page, fig);
+  std::string before;
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
     if (!MarkedAsAuthor(page, e) || Longer(fig, e, 300)) continue;
     ++tries;
@@ -1759,9 +1837,14 @@ std::string MarkedAuthor(const HtmlDocument& page, const PageFigures* fig, std::
       if (organisation.empty()) organisation = name;
       continue;
     }
-    return JointByline(page, fig, e, name);
+    if (e > headline) return JointByline(page, fig, e, name);
+    if (before.empty()) before = JointByline(page, fig, e, name);
   }
-  return {};
+  return before;
+}
+
+bool IsBylineHint(std::string_view h) {
+  return AnyOf(h, {"byline", "author", "autor", "verfasser", "writer", "auteur", "reporter", "redakteur", "journalist"});
 }
 
 // The formatted name inside an hCard ("vom <span class=fn>Name</span>"), else e.
@@ -1777,9 +1860,12 @@ int FormattedName(const HtmlDocument& page, int e) {
 
 // The text of an element whose class or id calls it a byline.
 std::string HintedAuthor(const HtmlDocument& page, const PageFigures* fig) {
+  // A byline stands near the headline: the first after it wins over one before.
+  const int headline = FirstHeadline(page, fig);
+  std::string before;
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
     std::string h = Hints(page, e);
-    if (!AnyOf(h, {"byline", "author", "autor", "verfasser", "writer"})) continue;
+    if (!IsBylineHint(h)) continue;
     // A first-level heading so named is the site's or an author page's, not a byline.
     if (AnyOf(h, {"comment", "authorbox", "author-box", "about", "bio", "avatar", "image", "img"}) ||
         page.TagName(e) == "H1" || Longer(fig, e, 300) || InTeaser(page, fig, e))
@@ -1787,15 +1873,18 @@ std::string HintedAuthor(const HtmlDocument& page, const PageFigures* fig) {
     ++tries;
     std::string name = CleanByline(page.InnerText(FormattedName(page, e)));
     // A handle is one word, often lower-case; longer texts read as names or are labels.
-    if (PlausibleName(name) && Utf8Length(name) >= 3 && (name.find(' ') == std::string::npos || NamesPeople(name)))
-      return name;
+    if (PlausibleName(name) && Utf8Length(name) >= 3 && (name.find(' ') == std::string::npos || NamesPeople(name))) {
+      if (e > headline) return name;
+      if (before.empty()) before = name;
+    }
   }
-  return {};
+  return before;
 }
 
 std::string MetaAuthor(const HtmlDocument& page) {
-  return CleanByline(MetaContent(page, {"author", "article:author", "dc.creator", "byl", "sailthru.author",
-                                        "parsely-author", "dcterms.creator"}));
+  return CleanByline(MetaContent(page, {"author", "article:author", "og:article:author", "dc.creator", "byl",
+                                        "sailthru.author", "parsely-author", "dcterms.creator", "cxenseparse:author",
+                                        "citation_author"}));
 }
 
 // The agency credit closing a news text: "... hieß es. (FR mit dpa)".
