@@ -255,6 +255,8 @@ class Extractor {
  private:
   bool Excluded(int e) const;  // furniture seen from the hints, before scoring
   bool Within(int inner, int outer) const;
+  bool MuchPlainText(int e, std::string_view hints) const;
+  bool IsDek(int e) const;
   std::vector<int> Leads(int main, const std::vector<int>& parts) const;
   bool Drop(int e, int main) const;
   void Emit(int e, int main, int depth);
@@ -273,6 +275,15 @@ class Extractor {
   bool at_start_ = true;
 };
 
+// Pages of running text with few links are no furniture, whatever their
+// names say: names are made of layouts ("two-col-sidebar"), of headings
+// ("sharing-with-a-team") or of the widgets the text came with. Comments
+// are the exception: they are long texts too.
+bool Extractor::MuchPlainText(int e, std::string_view hints) const {
+  return fig_.text[size_t(e)] >= 1000 && LinkDensity(fig_, e) < 0.15 &&
+         !AnyOf(hints, {"comment", "kommentar", "respond", "disqus", "discussion", "reply", "replies", "forum"});
+}
+
 bool Extractor::Excluded(int e) const {
   if (!strict_) return false;
   std::string_view tag = page_.TagName(e);
@@ -284,7 +295,7 @@ bool Extractor::Excluded(int e) const {
   std::string h = Hints(page_, e);
   if (h.size() <= 1) return false;
   return IsFurnitureHint(h) && !AnyOf(h, {"article", "content", "main", "body", "entry", "story"}) &&
-         !IsLeadElement(h);
+         !IsLeadElement(h) && !MuchPlainText(e, h);
 }
 
 int Extractor::ChooseMainBlock() {
@@ -381,7 +392,7 @@ bool Extractor::Drop(int e, int main) const {
   if (TagIn(tag, {"NAV", "ASIDE", "FOOTER", "FORM", "HEADER", "H1"})) return true;
   std::string h = Hints(page_, e);
   if (strict_ && h.size() > 1 && IsFurnitureHint(h) &&
-      !AnyOf(h, {"article", "content", "body", "entry", "story"}) && !IsLeadElement(h))
+      !AnyOf(h, {"article", "content", "body", "entry", "story"}) && !IsLeadElement(h) && !MuchPlainText(e, h))
     return true;
   int text = fig_.text[size_t(e)];
   double ld = LinkDensity(fig_, e);
@@ -389,8 +400,16 @@ bool Extractor::Drop(int e, int main) const {
     int weight = ClassWeight(h);
     int images = fig_.images[size_t(e)];
     if (text < kMinParagraphChars && images == 0) return true;
-    if (weight < 25 && ld > 0.33) return true;
-    if (ld > 0.5) return true;
+    // A container of blocks whose links lie in some of them (a table of
+    // contents beside a column of text) is judged block by block.
+    auto holds_text = [&] {
+      if (tag != "DIV" && tag != "SECTION") return false;
+      for (int c : page_.Children(e))
+        if (fig_.text[size_t(c)] >= 200 && LinkDensity(fig_, c) < 0.2 && IsBlockTag(page_.TagName(c))) return true;
+      return false;
+    };
+    if (weight < 25 && ld > 0.33 && !holds_text()) return true;
+    if (ld > 0.5 && !holds_text()) return true;
     if (images > 2 && text < 50 * images && tag != "FIGURE") return true;
   }
   if (TagIn(tag, {"P", "LI", "DD", "SPAN", "STRONG", "B", "EM"}) && text > 0 && ld > 0.6) return true;
@@ -491,6 +510,22 @@ bool Extractor::Within(int inner, int outer) const {
   return false;
 }
 
+// A second-level heading right below the headline that reads as a sentence:
+// the standfirst of sites that mark it up as a heading.
+bool Extractor::IsDek(int e) const {
+  if (page_.TagName(e) != "H2" || fig_.text[size_t(e)] < 50) return false;
+  int parent = page_.Parent(e);
+  if (parent < 0) return false;
+  int before = -1;
+  for (int c : page_.Children(parent)) {
+    if (c == e) break;
+    if (!page_.IsComment(c)) before = c;
+  }
+  if (before < 0 || page_.TagName(before) != "H1") return false;
+  std::string text = ParagraphText(page_, e);
+  return !text.empty() && (text.back() == '.' || text.back() == '!' || text.back() == '?' || Contains(text, ", "));
+}
+
 // The standfirst of the article when it lies before the chosen text, outside
 // it: an element named as a lead, with little text between it and the text
 // (a headline, a byline, a date), and no furniture around it other than the
@@ -507,7 +542,7 @@ std::vector<int> Extractor::Leads(int main, const std::vector<int>& parts) const
     int text = fig_.text[size_t(e)];
     if (text < 30 || text > 1500 || LinkDensity(fig_, e) >= 0.2 || fig_.invisible[size_t(e)]) continue;
     std::string h = Hints(page_, e);
-    if (h.size() <= 1 || !IsLeadElement(h)) continue;
+    if ((h.size() <= 1 || !IsLeadElement(h)) && !IsDek(e)) continue;
     ++tries;
     if (Within(start, e)) continue;
     bool furnished = false;
@@ -1021,8 +1056,8 @@ std::string CleanByline(std::string s) {
                   "Text: ", "Text:", "Autor: ", "Autorin: ", "Author: ", "Redaktion: ", "Written by ", "Posted by ",
                   "Door ", "Di ", "Por ", "Av ", "Af ", "Tekst: ", "Texte: ", "Autore: ", "Auteur: "});
   StripPunctuation(s);
-  // "Kicker Von Name": the name follows the word.
-  for (const char* inner : {" Von ", " von ", " By ", " by "}) {
+  // "Kicker Von Name": the name follows the word; a lower-case "von" is part of a name.
+  for (const char* inner : {" Von ", " By "}) {
     size_t p = s.find(inner);
     if (p != std::string::npos && p > 0 && s.find(' ') == p) {
       s = TrimCopy(s.substr(p + std::strlen(inner)));
@@ -1382,44 +1417,56 @@ Heading ReadHeading(const HtmlDocument& page, int e, int level) {
   return h;
 }
 
-std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
-  std::string title;
+// Long enough to be a headline rather than a section's name: three words,
+// or one run of a script written without spaces.
+bool HeadlineLong(std::string_view s) { return WordCount(s) >= 3 || (WordCount(s) == 1 && Utf8Length(s) >= 8); }
+
+// What a page says about its headline: the title texts of its head and its
+// headings that do not name the site.
+struct TitleTexts {
+  std::string title, og, twitter, ld;
+  SiteNames site;
   std::vector<Heading> headings;  // first- to third-level, in page order
-  int seconds_and_firsts = 0, thirds = 0;
+  std::vector<size_t> first_levels;  // indexes of the H1s among them
+};
+
+TitleTexts ReadTitleTexts(const HtmlDocument& page, const PageFigures* fig) {
+  TitleTexts t;
   std::vector<HtmlDocument::ChildNode> kids;
   auto own_text = [&](int e) {
     page.ChildNodes(e, kids);
-    std::string t;
+    std::string text;
     for (const auto& k : kids)
-      if (k.element < 0) t += k.text;
-    return t;
+      if (k.element < 0) text += k.text;
+    return text;
   };
-  // The title texts a page gives in its head, read in the one pass.
-  std::string og, twitter, ld, site_name, app_name;
-  std::vector<int> first_levels;  // H1s that do not name the site
-  std::vector<int> candidates;    // H1 to H3, in page order
+  std::string site_name, app_name;
+  std::vector<int> candidates;  // H1 to H3, in page order
   for (int e = 0; e < page.ElementCount(); ++e) {
     std::string_view tag = page.TagName(e);
-    if (tag == "TITLE" && title.empty()) {
-      title = CleanText(own_text(e));
+    if (tag == "TITLE" && t.title.empty()) {
+      t.title = CleanText(own_text(e));
     } else if (tag == "META") {
       std::string key = page.Attribute(e, "property");
       if (key.empty()) key = page.Attribute(e, "name");
       key = AsciiLower(key);
-      std::string* into = key == "og:title"           ? &og
-                          : key == "twitter:title"    ? &twitter
+      std::string* into = key == "og:title"           ? &t.og
+                          : key == "twitter:title"    ? &t.twitter
                           : key == "og:site_name"     ? &site_name
                           : key == "application-name" ? &app_name
                                                       : nullptr;
       if (into && into->empty()) *into = CleanText(page.Attribute(e, "content"));
-    } else if (tag == "SCRIPT" && ld.empty() && EqualsIgnoreCase(page.Attribute(e, "type"), "application/ld+json")) {
+    } else if (tag == "SCRIPT" && t.ld.empty() &&
+               EqualsIgnoreCase(page.Attribute(e, "type"), "application/ld+json")) {
       std::string json = own_text(e);
-      if (size_t at = json.find("\"headline\""); at != std::string::npos) ld = CleanText(JsonString(json, at + 10));
+      if (size_t at = json.find("\"headline\""); at != std::string::npos) t.ld = CleanText(JsonString(json, at + 10));
     } else if (tag == "H1" || tag == "H2" || tag == "H3") {
       candidates.push_back(e);
     }
   }
-  SiteNames site{FoldTitle(site_name.empty() ? app_name : site_name), HostOf(page.Url()), {}};
+  if (t.og.empty()) t.og = t.twitter;
+  t.site = SiteNames{FoldTitle(site_name.empty() ? app_name : site_name), HostOf(page.Url()), {}};
+  int seconds_and_firsts = 0, thirds = 0;
   for (int e : candidates) {
     std::string_view tag = page.TagName(e);
     int level = tag == "H1" ? 1 : tag == "H2" ? 2 : 3;
@@ -1430,43 +1477,44 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
     if (h.text.empty()) continue;
     ++count;
     if (IsSiteHeading(page, e, h.text)) {
-      if (site.logos.size() < 4) site.logos.push_back(FoldTitle(h.text));
+      if (t.site.logos.size() < 4) t.site.logos.push_back(FoldTitle(h.text));
       continue;
     }
-    if (site.Is(h.text)) continue;
+    if (t.site.Is(h.text)) continue;
     h.rank = IsNamedHeadline(page, e) ? 0 : level;
     h.folded_text = FoldTitle(h.text);
     if (!h.rest.empty()) h.folded_rest = FoldTitle(h.rest);
-    if (level == 1) first_levels.push_back(int(headings.size()));
-    headings.push_back(std::move(h));
+    if (level == 1) t.first_levels.push_back(t.headings.size());
+    t.headings.push_back(std::move(h));
   }
-  if (og.empty()) og = twitter;
-  const std::string cut_title = CutSiteName(title, site), cut_og = CutSiteName(og, site);
+  return t;
+}
 
-  // A heading that the page's own title texts repeat exactly is its headline.
+// The heading that the page's own title texts repeat exactly; empty when none.
+std::string HeadingTheTitleRepeats(const TitleTexts& t) {
+  const SiteNames& site = t.site;
   // First the whole texts, the share texts before the title: headings named
   // headlines by their markup, then by level.
   std::vector<std::pair<std::string, std::string>> whole, pieces;  // folded, as written
   // (No heading of a thousand characters is read, nor a title text longer.)
-  auto want = [&](std::vector<std::pair<std::string, std::string>>& into, const std::string& t) {
-    if (!t.empty() && t.size() <= 4000 && !site.Is(t)) into.emplace_back(FoldTitle(t), t);
+  auto want = [&](std::vector<std::pair<std::string, std::string>>& into, const std::string& text) {
+    if (!text.empty() && text.size() <= 4000 && !site.Is(text)) into.emplace_back(FoldTitle(text), text);
   };
-  for (const std::string* t :
-       std::initializer_list<const std::string*>{&og, &twitter, &ld, &title, &cut_og, &cut_title})
-    want(whole, *t);
+  const std::string cut_title = CutSiteName(t.title, site), cut_og = CutSiteName(t.og, site);
+  for (const std::string* text :
+       std::initializer_list<const std::string*>{&t.og, &t.twitter, &t.ld, &t.title, &cut_og, &cut_title})
+    want(whole, *text);
   // Then the pieces of the title, longest first: a headline is mostly
   // longer than the site's and section's names around it.
-  std::vector<std::string> parts = TitleParts(title);
+  std::vector<std::string> parts = TitleParts(t.title);
   std::stable_sort(parts.begin(), parts.end(),
                    [](const std::string& x, const std::string& y) { return Utf8Length(x) > Utf8Length(y); });
   for (const std::string& part : parts)
-    if ((WordCount(part) >= 3 || (WordCount(part) == 1 && Utf8Length(part) >= 8)) &&
-        !(parts.size() == 2 && IsSitePartOf(part, title, site)))
-      want(pieces, part);
+    if (HeadlineLong(part) && !(parts.size() == 2 && IsSitePartOf(part, t.title, site))) want(pieces, part);
   // "Topic: Headline" titles over headings without the topic.
-  for (const std::string* t : std::initializer_list<const std::string*>{&og, &title, &cut_title})
-    if (size_t colon = t->find(": "); colon != std::string::npos && WordCount(t->substr(colon + 2)) >= 3)
-      want(pieces, TrimCopy(t->substr(colon + 2)));
+  for (const std::string* text : std::initializer_list<const std::string*>{&t.og, &t.title, &cut_title})
+    if (size_t colon = text->find(": "); colon != std::string::npos && WordCount(text->substr(colon + 2)) >= 3)
+      want(pieces, TrimCopy(text->substr(colon + 2)));
   // The heading's text (or with its kicker cut), when it says w; a heading
   // that goes on after w with a separator ("Headline | Site") says it too.
   auto says = [](const std::string& text, const std::string& f, const std::string& w, const std::string& written,
@@ -1485,23 +1533,31 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
     };
     for (int rank = 0; rank <= 3; ++rank)
       for (const auto& [w, written] : whole)
-        for (const Heading& h : headings)
+        for (const Heading& h : t.headings)
           if (h.rank == rank)
-            if (std::string t = says_in(h, w, written, true); !t.empty()) return t;
+            if (std::string found = says_in(h, w, written, true); !found.empty()) return found;
     for (const auto& [w, written] : pieces)
-      for (const Heading& h : headings)
-        if (std::string t = says_in(h, w, written, false); !t.empty()) return t;
+      for (const Heading& h : t.headings)
+        if (std::string found = says_in(h, w, written, false); !found.empty()) return found;
   }
+  return {};
+}
+
+std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
+  const TitleTexts t = ReadTitleTexts(page, fig);
+  const std::string &title = t.title, &og = t.og;
+  const SiteNames& site = t.site;
+  if (std::string h = HeadingTheTitleRepeats(t); !h.empty()) return h;
   // A headline that the title or og:title repeats is the page's own headline,
   // unless it is the site's name there.
   std::string best;
-  for (const Heading& h : headings)
+  for (const Heading& h : t.headings)
     if (h.level < 3 && Utf8Length(h.text) >= 3 && (Contains(title, h.text) || Contains(og, h.text)) &&
         Utf8Length(h.text) > Utf8Length(best) && !IsSitePartOf(h.text, title, site) && !IsSitePartOf(h.text, og, site))
       best = h.text;
   if (!best.empty()) return best;
   // A long third-level heading that the title begins with.
-  for (const Heading& h : headings)
+  for (const Heading& h : t.headings)
     if (h.level == 3 && Utf8Length(h.text) >= 15 && title.rfind(h.text, 0) == 0 && title.size() > h.text.size() &&
         title[h.text.size()] == ' ')
       return h.text;
@@ -1511,24 +1567,22 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
   for (const std::string& part : TitleParts(!og.empty() ? og : title))
     if (HeadlineSized(part) && !site.Is(part)) says_nothing = false;
   if (says_nothing)
-    for (const Heading& h : headings)
+    for (const Heading& h : t.headings)
       if (h.rank == 0) return h.text;
   // The one first-level heading of a page is what its reader takes for the
   // headline, even where the title says it in other words.
-  if (first_levels.size() == 1) {
-    const Heading& h = headings[size_t(first_levels[0])];
+  if (t.first_levels.size() == 1) {
+    const Heading& h = t.headings[t.first_levels[0]];
     const std::string& text = h.named_kicker ? h.rest : h.text;
-    if ((WordCount(text) >= 3 || (WordCount(text) == 1 && Utf8Length(text) >= 8)) && Utf8Length(text) <= 300 &&
-        !IsSitePartOf(text, title, site))
-      return text;
+    if (HeadlineLong(text) && Utf8Length(text) <= 300 && !IsSitePartOf(text, title, site)) return text;
   }
   // Headlines named as such by their markup, when they agree with the title.
-  for (const Heading& h : headings) {
+  for (const Heading& h : t.headings) {
     if (h.rank != 0 || Utf8Length(h.text) < 3 || Utf8Length(h.text) > 300) continue;
     if ((title.empty() && og.empty()) || WordOverlap(h.text, title + " " + og) >= 0.5) return h.text;
   }
   std::vector<const Heading*> top;
-  for (const Heading& h : headings)
+  for (const Heading& h : t.headings)
     if (h.level < 3) top.push_back(&h);
   if (top.size() == 1 && Utf8Length(top[0]->text) >= 15 && !IsSitePartOf(top[0]->text, title, site)) return top[0]->text;
   std::string base = !og.empty() ? og : title;
@@ -1671,9 +1725,18 @@ bool InComment(const HtmlDocument& page, int e) {
   return false;
 }
 
+// The page's first visible first-level heading, -1 when there is none.
+int FirstHeadline(const HtmlDocument& page, const PageFigures* fig) {
+  for (int e = 0; e < page.ElementCount(); ++e)
+    if (page.TagName(e) == "H1" && !(fig && fig->invisible[size_t(e)])) return e;
+  return -1;
+}
+
 // A short visible line that is a byline by its words.
 std::string BylineTextOf(const HtmlDocument& page, const PageFigures& fig) {
   std::vector<HtmlDocument::ChildNode> kids;
+  const int headline = FirstHeadline(page, &fig);
+  std::string before;
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < 4 * kMaxCandidates; ++e) {
     int chars = fig.text[size_t(e)];
     if (fig.invisible[size_t(e)] || chars < 5 || chars > 150) continue;
@@ -1695,9 +1758,11 @@ std::string BylineTextOf(const HtmlDocument& page, const PageFigures& fig) {
     std::string line = CleanText(rest.substr(0, rest.find('\n')));
     ++tries;
     std::string name = NameOfBylineText(BylineStart(CleanText(line)));
-    if (!name.empty() && !InTeaser(page, &fig, e) && !InPictureCredit(page, e) && !InComment(page, e)) return name;
+    if (name.empty() || InTeaser(page, &fig, e) || InPictureCredit(page, e) || InComment(page, e)) continue;
+    if (e > headline) return name;
+    if (before.empty()) before = name;
   }
-  return {};
+  return before;
 }
 
 bool HasToken(std::string_view list, std::string_view word) {
@@ -1724,9 +1789,14 @@ bool MarkedAsAuthor(const HtmlDocument& page, int e) {
 std::string MarkedName(const HtmlDocument& page, int e) {
   std::string name;
   if (page.TagName(e) == "META") name = page.Attribute(e, "content");
-  for (int c : page.Children(e))
-    if (name.empty() && page.Attribute(c, "itemprop") == "name")
+  // The person's name, in e or a few levels down ("<a><span itemprop=name>").
+  for (int c = e + 1, seen = 0; name.empty() && c < page.ElementCount() && seen < 24; ++c, ++seen) {
+    int up = c;
+    for (int depth = 0; up > e && depth < 6; ++depth) up = page.Parent(up);
+    if (up != e) break;  // past e's descendants
+    if (page.Attribute(c, "itemprop") == "name")
       name = page.TagName(c) == "META" ? page.Attribute(c, "content") : page.InnerText(c);
+  }
   if (name.empty()) name = page.InnerText(e);
   return CleanByline(name);
 }
@@ -1737,7 +1807,7 @@ std::string JointByline(const HtmlDocument& page, const PageFigures* fig, int e,
   for (int other = e + 1, seen = 0; other < page.ElementCount() && seen < 80; ++other, ++seen) {
     if (!MarkedAsAuthor(page, other)) continue;
     std::string second = MarkedName(page, other);
-    if (second == name || !PlausibleName(second) || Contains(name, second)) continue;
+    if (second == name || !PlausibleName(second) || Contains(name, second) || Contains(second, name)) continue;
     // The two share a short ancestor: one byline, not two articles.
     for (int up = 0, a = page.Parent(e); a >= 0 && up < 4; ++up, a = page.Parent(a)) {
       if (VisibleChars(page, fig, a) > 200) break;
@@ -1756,6 +1826,8 @@ std::string JointByline(const HtmlDocument& page, const PageFigures* fig, int e,
 // The byline the markup names: itemprop, rel or <byline>. An organisation
 // marked so goes to organisation, for when no person is named anywhere.
 std::string MarkedAuthor(const HtmlDocument& page, const PageFigures* fig, std::string& organisation) {
+  const int headline = FirstHeadline(page, fig);
+  std::string before;
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
     if (!MarkedAsAuthor(page, e) || Longer(fig, e, 300)) continue;
     ++tries;
@@ -1765,9 +1837,14 @@ std::string MarkedAuthor(const HtmlDocument& page, const PageFigures* fig, std::
       if (organisation.empty()) organisation = name;
       continue;
     }
-    return JointByline(page, fig, e, name);
+    if (e > headline) return JointByline(page, fig, e, name);
+    if (before.empty()) before = JointByline(page, fig, e, name);
   }
-  return {};
+  return before;
+}
+
+bool IsBylineHint(std::string_view h) {
+  return AnyOf(h, {"byline", "author", "autor", "verfasser", "writer", "auteur", "reporter", "redakteur", "journalist"});
 }
 
 // The formatted name inside an hCard ("vom <span class=fn>Name</span>"), else e.
@@ -1783,9 +1860,12 @@ int FormattedName(const HtmlDocument& page, int e) {
 
 // The text of an element whose class or id calls it a byline.
 std::string HintedAuthor(const HtmlDocument& page, const PageFigures* fig) {
+  // A byline stands near the headline: the first after it wins over one before.
+  const int headline = FirstHeadline(page, fig);
+  std::string before;
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
     std::string h = Hints(page, e);
-    if (!AnyOf(h, {"byline", "author", "autor", "verfasser", "writer"})) continue;
+    if (!IsBylineHint(h)) continue;
     // A first-level heading so named is the site's or an author page's, not a byline.
     if (AnyOf(h, {"comment", "authorbox", "author-box", "about", "bio", "avatar", "image", "img"}) ||
         page.TagName(e) == "H1" || Longer(fig, e, 300) || InTeaser(page, fig, e))
@@ -1793,15 +1873,18 @@ std::string HintedAuthor(const HtmlDocument& page, const PageFigures* fig) {
     ++tries;
     std::string name = CleanByline(page.InnerText(FormattedName(page, e)));
     // A handle is one word, often lower-case; longer texts read as names or are labels.
-    if (PlausibleName(name) && Utf8Length(name) >= 3 && (name.find(' ') == std::string::npos || NamesPeople(name)))
-      return name;
+    if (PlausibleName(name) && Utf8Length(name) >= 3 && (name.find(' ') == std::string::npos || NamesPeople(name))) {
+      if (e > headline) return name;
+      if (before.empty()) before = name;
+    }
   }
-  return {};
+  return before;
 }
 
 std::string MetaAuthor(const HtmlDocument& page) {
-  return CleanByline(MetaContent(page, {"author", "article:author", "dc.creator", "byl", "sailthru.author",
-                                        "parsely-author", "dcterms.creator"}));
+  return CleanByline(MetaContent(page, {"author", "article:author", "og:article:author", "dc.creator", "byl",
+                                        "sailthru.author", "parsely-author", "dcterms.creator", "cxenseparse:author",
+                                        "citation_author"}));
 }
 
 // The agency credit closing a news text: "... hieß es. (FR mit dpa)".

@@ -87,6 +87,12 @@ TEST(AutoExtractTest, TheStandfirstOpensTheBodyWhereverTheSiteKeepsIt) {
   // Repeated as the first paragraph: once.
   e = Extract(page("<article><div class=intro>" + lead + "</div>", "<p>" + lead + "</p>"));
   EXPECT_EQ(e.item.body.find(lead), e.item.body.rfind(lead)) << e.item.body;
+  // A sentence in a heading right below the headline; a mere heading there is none.
+  e = Extract(page("<article><header><hgroup><h1>Harbour</h1><h2>" + lead + "</h2></hgroup></header>", ""));
+  EXPECT_EQ(e.item.body.rfind(lead + kParagraphBreak1 + "Harbour paragraph 1,", 0), 0u) << e.item.body;
+  e = Extract(page("<article><header><h1>Harbour</h1><h2>The harbour, the quays and the boats of the island "
+                   "in winter</h2></header>", ""));
+  EXPECT_EQ(e.item.body.rfind("Harbour paragraph 1,", 0), 0u) << e.item.body;
   // Far from the text, with a page of other text between: not the article's.
   std::string between;
   for (int i = 0; i < 8; ++i) between += "<span>Opening hours of the museum, the library and the pool. </span>";
@@ -133,6 +139,41 @@ TEST(AutoExtractTest, TextCutIntoBoxesIsReadWhole) {
               "address.</p></div></body></html>");
   EXPECT_NE(e.item.body.find(std::string(kParagraphBreak1) + closing), std::string::npos) << e.item.body;
   EXPECT_EQ(e.item.body.find("Write to us"), std::string::npos) << e.item.body;
+}
+
+// Columns inside the text, one of them a table of contents: the column of
+// text stays, the links go.
+TEST(AutoExtractTest, AColumnOfTextBesideLinksStays) {
+  std::string toc;
+  for (int i = 1; i <= 8; ++i)
+    toc += "<li><a href=#s" + std::to_string(i) + ">" + std::to_string(i) + " A section about the harbour and its "
+           "boats</a></li>";
+  Extracted e = Extract("<html><body><div class=text>" + Story("Harbour") + "<div class=columns><div class=column>"
+                        "<h2>In short</h2><ul><li>The harbour reopens on Monday, after a winter of repairs.</li>"
+                        "<li>The ferries keep their timetable, the fishermen their quays, and the yard its "
+                        "boats.</li><li>Visitors may walk the new pier from noon to dusk, every day of the week."
+                        "</li><li>The old lighthouse, closed since the storm, opens again in the summer, with a small museum.</li>"
+                        "</ul></div><div class=column><ul class=contents>" + toc + "</ul></div></div>" +
+                        Story("Quay") + "</div></body></html>");
+  EXPECT_NE(e.item.body.find("Visitors may walk the new pier"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("A section about"), std::string::npos) << e.item.body;
+  EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos) << e.item.body;
+}
+
+// Names made of headings or layouts are no furniture when they hold pages
+// of running text; comments stay out however long they are.
+TEST(AutoExtractTest, LongTextIsKeptWhateverItsName) {
+  std::string comments;
+  for (int i = 0; i < 6; ++i)
+    comments += "<div class=comment-body><p>Reader " + std::to_string(i) + " says: a fine harbour, with a "
+                "comma, a long opinion, many words about boats and a full stop at the end of it all.</p></div>";
+  Extracted e = Extract("<html><body><article class=post>" + Story("Harbour") +
+                        "<section id=sharing-the-quays-with-the-ferries>" + Story("Ferry") + Story("Quay") +
+                        Story("Yard") + Story("Pier") + Story("Boat") + "</section><div class=comments>" + comments +
+                        "</div></article></body></html>");
+  EXPECT_NE(e.item.body.find("Ferry paragraph 1"), std::string::npos) << e.item.body;
+  EXPECT_NE(e.item.body.find("Boat paragraph 4"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Reader"), std::string::npos) << e.item.body;
 }
 
 TEST(AutoExtractTest, SoftHyphensLeaveTheWordsWhole) {
@@ -422,6 +463,10 @@ TEST(AutoExtractTest, SeveralAuthorsOfOneBylineAndOrganisationsLast) {
   EXPECT_EQ(AutoAuthor(page("", "<p class=by><span itemprop=author>Ann Lee</span>, <span itemprop=author>Tom Berg</span> "
                                 "y <span itemprop=author>Eva Ruiz</span></p>")),
             "Ann Lee, Tom Berg y Eva Ruiz");
+  // A link to the author's other pieces names the same person again.
+  EXPECT_EQ(AutoAuthor(page("", "<div><a rel=author href=/l>Logan Ritch</a> <p>Logan writes features. <a rel=author "
+                                "href=/l>More by Logan Ritch</a></p></div>")),
+            "Logan Ritch");
   // Two articles' bylines are not one.
   EXPECT_EQ(AutoAuthor(page("", "<div><p itemprop='author creator'>Ann Lee</p><p>" + std::string(300, 'x') +
                                 "</p><p itemprop=author>Tom Berg</p></div>")),
@@ -455,6 +500,9 @@ TEST(AutoExtractTest, BylineTextCleanedToTheName) {
   EXPECT_EQ(AutoAuthor(page("<div class=author>R. England, 52m ago</div>")), "R. England");
   EXPECT_EQ(AutoAuthor(page("<span class=autor>Marianne1</span>")), "Marianne1");
   EXPECT_EQ(AutoAuthor(page("<span class=byline>Av Lars Berg</span>")), "Lars Berg");
+  // A lower-case "von" is part of the name; a capital one begins the byline after a kicker.
+  EXPECT_EQ(AutoAuthor(page("<span class=author>Christoph von Ritter</span>")), "Christoph von Ritter");
+  EXPECT_EQ(AutoAuthor(page("<div class=byline>Disko Von Ernst Lohoff</div>")), "Ernst Lohoff");
   // A label is no name.
   EXPECT_EQ(AutoAuthor(page("<div class=author-date><p>Zuletzt geändert am</p><p>Montag</p></div>")), "");
   EXPECT_EQ(AutoAuthor(page("<span class=author>zahlenzauberin</span>")), "zahlenzauberin");
@@ -477,6 +525,26 @@ TEST(AutoExtractTest, TheAgencyCreditClosingTheTextWhenNoBylineIsThere) {
   EXPECT_EQ(e.item.author, "Anna Berg");
   e = Extract("<html><body><h1>Kim</h1><div class=article>" + story + "<p>Mehr dazu später (siehe unten)</p></div></body></html>");
   EXPECT_EQ(e.item.author, "");
+}
+
+TEST(AutoExtractTest, AuthorsInLessCommonButStandardPlaces) {
+  auto page = [](const std::string& head, const std::string& body) {
+    return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + "</body></html>", "http://s.test/");
+  };
+  EXPECT_EQ(AutoAuthor(page("<meta property='cXenseParse:author' content='Lisa Petri'>", "")), "Lisa Petri");
+  EXPECT_EQ(AutoAuthor(page("<meta name=citation_author content='Ada Byron'>", "")), "Ada Byron");
+  // The person's name a level or two below the author's element, not its whole text.
+  EXPECT_EQ(AutoAuthor(page("", "<div itemprop=author itemscope itemtype='https://schema.org/Person'>Ein Bericht "
+                                "<a href=/p><span itemprop=name>Eva Ruiz</span></a>, Korrespondentin</div>")),
+            "Eva Ruiz");
+  EXPECT_EQ(AutoAuthor(page("", "<p class=article-reporter>Jonas Kern</p>")), "Jonas Kern");
+  // Near the headline: a byline after it wins over a name in the page's head.
+  EXPECT_EQ(AutoAuthor(page("", "<div class=author-name>News Desk</div><h1>Rain</h1><p class=byline>Ann Lee</p>")),
+            "Ann Lee");
+  EXPECT_EQ(AutoAuthor(page("", "<span itemprop=author>News Desk</span><h1>Rain</h1><span itemprop=author>Ann Lee</span>")),
+            "Ann Lee");
+  EXPECT_EQ(AutoAuthor(page("", "<p>By News Desk</p><h1>Rain</h1><p>By Ann Lee</p>")), "Ann Lee");
+  EXPECT_EQ(AutoAuthor(page("", "<p class=byline>Ann Lee</p><h1>Rain</h1><p>Text.</p>")), "Ann Lee");
 }
 
 TEST(AutoExtractTest, BylinesOfOtherArticlesAndOfCommentersAreNotTheAuthors) {
