@@ -637,10 +637,18 @@ void Extractor::Compose(int main) {
          p = page_.Parent(p))
       block = p;
     if (block != main && page_.Parent(block) >= 0) {
+      // Rows of one page builder carry one class: the text's rows.
+      const std::string row_class = page_.Attribute(block, "class");
+      auto same_row = [&](int s) {
+        return !row_class.empty() && !inside_furniture_[size_t(s)] && !fig_.invisible[size_t(s)] &&
+               page_.TagName(s) == page_.TagName(block) && page_.Attribute(s, "class") == row_class &&
+               fig_.text[size_t(s)] >= 80 && LinkDensity(fig_, s) < 0.2;
+      };
       std::vector<int> before, after;
       for (int s : page_.Children(page_.Parent(block)))
-        if (s != block && (article_like(s) || (page_.TagName(s) == "P" && !inside_furniture_[size_t(s)] &&
-                                               fig_.text[size_t(s)] >= 300 && LinkDensity(fig_, s) < 0.2)))
+        if (s != block && (article_like(s) || same_row(s) ||
+                           (page_.TagName(s) == "P" && !inside_furniture_[size_t(s)] && fig_.text[size_t(s)] >= 300 &&
+                            LinkDensity(fig_, s) < 0.2)))
           (s < block ? before : after).push_back(s);
       parts.insert(parts.begin(), before.begin(), before.end());
       parts.insert(parts.end(), after.begin(), after.end());
