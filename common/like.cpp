@@ -1,8 +1,12 @@
 #include "like.h"
 
+#include <string.h>
+
+#include <array>
 #include <memory>
 #include <vector>
 
+#include "platform.h"
 #include "text.h"
 
 namespace orvo {
@@ -121,17 +125,100 @@ bool Match(const std::vector<Token>& tokens, const std::u32string& text) {
   return t == tokens.size();
 }
 
-struct CompiledPattern {
-  std::vector<Token> tokens;
-};
-
-void FreePattern(void* p) { delete static_cast<CompiledPattern*>(p); }
-
-std::u32string FoldedText(std::string_view text) {
-  std::u32string folded = Decode(text);
-  for (auto& c : folded) c = FoldCase(c);
+// The text folded as the match folds it, into a buffer kept per thread: a
+// search calls this once per row, and the row's text is a whole body.
+const std::u32string& FoldedText(std::string_view text) {
+  thread_local std::u32string folded;
+  folded.clear();
+  folded.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+      folded.push_back(b >= 'A' && b <= 'Z' ? b + 32 : b);
+      ++i;
+    } else {
+      folded.push_back(FoldCase(NextCodePoint(text, i)));
+    }
+  }
   return folded;
 }
+
+// The same, as UTF-8. Folding maps code point to code point, and a UTF-8
+// string holds another exactly where its code points hold the other's, so a
+// "contains" pattern is a byte search here. Runs of ASCII, most of a body,
+// go through a table.
+std::string_view FoldedUtf8(std::string_view text) {
+  static const auto kLower = [] {
+    std::array<char, 128> t{};
+    for (int c = 0; c < 128; ++c) t[size_t(c)] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return t;
+  }();
+  thread_local std::string folded;
+  // A folded character takes at most twice its bytes (a stray byte is read
+  // as the character of its value).
+  folded.resize(2 * text.size() + 4);
+  char* out = folded.data();
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+      *out++ = kLower[b];
+      ++i;
+      continue;
+    }
+    char32_t c = FoldCase(NextCodePoint(text, i));
+    if (c < 0x80) {
+      *out++ = static_cast<char>(c);
+    } else if (c < 0x800) {
+      *out++ = static_cast<char>(0xC0 | (c >> 6));
+      *out++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      *out++ = static_cast<char>(0xE0 | (c >> 12));
+      *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *out++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      *out++ = static_cast<char>(0xF0 | (c >> 18));
+      *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *out++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return std::string_view(folded.data(), static_cast<size_t>(out - folded.data()));
+}
+
+struct CompiledPattern {
+  std::vector<Token> tokens;
+  // For "%literal%", the usual keyword: the literal, folded, in UTF-8.
+  bool contains = false;
+  std::string literal;
+};
+
+CompiledPattern CompilePattern(std::string_view pattern, char32_t escape) {
+  CompiledPattern c;
+  c.tokens = Compile(pattern, escape);
+  const auto& t = c.tokens;
+  if (t.size() < 2 || t.front().kind != Token::kAnySeq || t.back().kind != Token::kAnySeq) return c;
+  std::string literal;
+  for (size_t i = 1; i + 1 < t.size(); ++i) {
+    const bool single = t[i].kind == Token::kSet && !t[i].negate && t[i].ranges.size() == 1 &&
+                        t[i].ranges[0].first == t[i].ranges[0].second;
+    if (t[i].kind != Token::kChar && !single) return c;
+    AppendUtf8(literal, t[i].kind == Token::kChar ? t[i].ch : t[i].ranges[0].first);
+  }
+  c.contains = true;
+  c.literal = std::move(literal);
+  return c;
+}
+
+bool Matches(const CompiledPattern& p, std::string_view text) {
+  if (p.contains) {
+    const std::string_view folded = FoldedUtf8(text);
+    return p.literal.empty() ||
+           memmem(folded.data(), folded.size(), p.literal.data(), p.literal.size()) != nullptr;
+  }
+  return Match(p.tokens, FoldedText(text));
+}
+
+void FreePattern(void* p) { delete static_cast<CompiledPattern*>(p); }
 
 void LikeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   const unsigned char* pattern = sqlite3_value_text(argv[0]);
@@ -150,11 +237,10 @@ void LikeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
         escape = NextCodePoint(es, i);
       }
     }
-    fresh.reset(new CompiledPattern{Compile(reinterpret_cast<const char*>(pattern), escape)});
+    fresh = std::make_unique<CompiledPattern>(CompilePattern(reinterpret_cast<const char*>(pattern), escape));
     compiled = fresh.get();
   }
-  bool m = Match(compiled->tokens, FoldedText(reinterpret_cast<const char*>(text)));
-  sqlite3_result_int(ctx, m ? 1 : 0);
+  sqlite3_result_int(ctx, Matches(*compiled, reinterpret_cast<const char*>(text)) ? 1 : 0);
   // Last: SQLite may free it at once when the pattern is not a constant.
   if (fresh) sqlite3_set_auxdata(ctx, 0, fresh.release(), FreePattern);
 }
@@ -162,7 +248,7 @@ void LikeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 }  // namespace
 
 bool LikeMatch(std::string_view pattern, std::string_view text, char32_t escape) {
-  return Match(Compile(pattern, escape), FoldedText(text));
+  return Matches(CompilePattern(pattern, escape), text);
 }
 
 std::vector<std::u32string> LikeLiteralRuns(std::string_view pattern, char32_t escape) {

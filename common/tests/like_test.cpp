@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "text.h"
 
 namespace orvo {
@@ -54,6 +57,42 @@ TEST(LikeTest, SetsRangesAndBrokenBrackets) {
 TEST(LikeTest, MalformedUtf8NeverStalls) {
   EXPECT_TRUE(LikeMatch("%\xC3%", "ab\xC3"));
   EXPECT_FALSE(LikeMatch("x%", std::string("\xFF\xFE\x80", 3)));
+}
+
+// A keyword's "%word%" is searched in the folded text as bytes; it must
+// find exactly what the character-by-character definition finds: folds that
+// change a character's length in UTF-8, folds into ASCII, stray bytes, and
+// the escaped wildcards of a keyword.
+TEST(LikeTest, ContainsPatternsFindWhatTheFoldedCharactersHold) {
+  auto folded = [](std::string_view s) {
+    std::u32string out;
+    for (size_t i = 0; i < s.size();) out.push_back(FoldCase(NextCodePoint(s, i)));
+    return out;
+  };
+  const std::vector<std::string> texts = {
+      "Ⱥⱥ ȺB",             // 2-byte capital, 3-byte small letter
+      "Straẞe ẞ",          // 3-byte capital, 2-byte small letter
+      "\xE2\x84\xAA" "elvin",  // KELVIN SIGN folds to ASCII k
+      "a\xC3" "b\xFF\xFE" "c",  // stray bytes stand for their own values
+      "Ã¿x",               // what those stray bytes read as
+      "100% [sic] a_b ^x",
+      "",
+  };
+  const std::vector<std::string> words = {"ⱥ",  "Ⱥb", "ße", "ß",   "kelvin", "ELVIN", "ã",   "ÿ", "b\xFF",
+                                          "ãb", "0%", "[sic]", "a_b", "^x",   "x",      "",      "%"};
+  for (const std::string& text : texts) {
+    for (const std::string& word : words) {
+      const std::u32string needle = folded(word);
+      const bool expected = folded(text).find(needle) != std::u32string::npos;
+      EXPECT_EQ(LikeMatch("%" + LikeEscape(word) + "%", text), expected) << word << " in " << text;
+    }
+  }
+  // Not a plain "contains": the general matcher still answers.
+  EXPECT_TRUE(LikeMatch("%ẞ_%", "straße"));
+  EXPECT_FALSE(LikeMatch("%ẞ_%", "STRAẞ"));
+  // Stray bytes fold to twice their length: a whole body of them.
+  EXPECT_TRUE(LikeMatch("%ÿÿÿx%", std::string(5000, '\xFF') + "X"));
+  EXPECT_FALSE(LikeMatch("%ÿÿÿx%", std::string(5000, '\xFF')));
 }
 
 }  // namespace

@@ -27,14 +27,20 @@ bool Contains(std::string_view hay, std::string_view needle) {
   return hay.find(needle) != std::string_view::npos;
 }
 
-bool AnyOf(std::string_view hay, std::initializer_list<const char*> needles) {
-  for (const char* n : needles)
+// A no-break space (U+00A0) at i; tested byte by byte, as this runs for
+// every character of a page's text.
+bool IsNbspAt(std::string_view s, size_t i) { return s[i] == '\xC2' && i + 1 < s.size() && s[i + 1] == '\xA0'; }
+
+// Lists of string views: their lengths are known when compiled, not counted
+// at every call (these run for every element of a page).
+bool AnyOf(std::string_view hay, std::initializer_list<std::string_view> needles) {
+  for (std::string_view n : needles)
     if (Contains(hay, n)) return true;
   return false;
 }
 
-bool TagIn(std::string_view tag, std::initializer_list<const char*> tags) {
-  for (const char* t : tags)
+bool TagIn(std::string_view tag, std::initializer_list<std::string_view> tags) {
+  for (std::string_view t : tags)
     if (tag == t) return true;
   return false;
 }
@@ -147,7 +153,7 @@ std::string CleanText(std::string_view s) {
   std::string out;
   bool space = false;
   for (size_t i = 0; i < s.size(); ++i) {
-    bool nbsp = s.compare(i, 2, "\xC2\xA0") == 0;
+    bool nbsp = IsNbspAt(s, i);
     if (IsAsciiSpace(s[i]) || nbsp) {
       if (nbsp) ++i;
       space = true;
@@ -249,6 +255,8 @@ class Extractor {
  private:
   bool Excluded(int e) const;  // furniture seen from the hints, before scoring
   bool Within(int inner, int outer) const;
+  bool MuchPlainText(int e, std::string_view hints) const;
+  bool IsDek(int e) const;
   std::vector<int> Leads(int main, const std::vector<int>& parts) const;
   bool Drop(int e, int main) const;
   void Emit(int e, int main, int depth);
@@ -267,6 +275,15 @@ class Extractor {
   bool at_start_ = true;
 };
 
+// Pages of running text with few links are no furniture, whatever their
+// names say: names are made of layouts ("two-col-sidebar"), of headings
+// ("sharing-with-a-team") or of the widgets the text came with. Comments
+// are the exception: they are long texts too.
+bool Extractor::MuchPlainText(int e, std::string_view hints) const {
+  return fig_.text[size_t(e)] >= 1000 && LinkDensity(fig_, e) < 0.15 &&
+         !AnyOf(hints, {"comment", "kommentar", "respond", "disqus", "discussion", "reply", "replies", "forum"});
+}
+
 bool Extractor::Excluded(int e) const {
   if (!strict_) return false;
   std::string_view tag = page_.TagName(e);
@@ -278,7 +295,7 @@ bool Extractor::Excluded(int e) const {
   std::string h = Hints(page_, e);
   if (h.size() <= 1) return false;
   return IsFurnitureHint(h) && !AnyOf(h, {"article", "content", "main", "body", "entry", "story"}) &&
-         !IsLeadElement(h);
+         !IsLeadElement(h) && !MuchPlainText(e, h);
 }
 
 int Extractor::ChooseMainBlock() {
@@ -375,7 +392,7 @@ bool Extractor::Drop(int e, int main) const {
   if (TagIn(tag, {"NAV", "ASIDE", "FOOTER", "FORM", "HEADER", "H1"})) return true;
   std::string h = Hints(page_, e);
   if (strict_ && h.size() > 1 && IsFurnitureHint(h) &&
-      !AnyOf(h, {"article", "content", "body", "entry", "story"}) && !IsLeadElement(h))
+      !AnyOf(h, {"article", "content", "body", "entry", "story"}) && !IsLeadElement(h) && !MuchPlainText(e, h))
     return true;
   int text = fig_.text[size_t(e)];
   double ld = LinkDensity(fig_, e);
@@ -383,8 +400,16 @@ bool Extractor::Drop(int e, int main) const {
     int weight = ClassWeight(h);
     int images = fig_.images[size_t(e)];
     if (text < kMinParagraphChars && images == 0) return true;
-    if (weight < 25 && ld > 0.33) return true;
-    if (ld > 0.5) return true;
+    // A container of blocks whose links lie in some of them (a table of
+    // contents beside a column of text) is judged block by block.
+    auto holds_text = [&] {
+      if (tag != "DIV" && tag != "SECTION") return false;
+      for (int c : page_.Children(e))
+        if (fig_.text[size_t(c)] >= 200 && LinkDensity(fig_, c) < 0.2 && IsBlockTag(page_.TagName(c))) return true;
+      return false;
+    };
+    if (weight < 25 && ld > 0.33 && !holds_text()) return true;
+    if (ld > 0.5 && !holds_text()) return true;
     if (images > 2 && text < 50 * images && tag != "FIGURE") return true;
   }
   if (TagIn(tag, {"P", "LI", "DD", "SPAN", "STRONG", "B", "EM"}) && text > 0 && ld > 0.6) return true;
@@ -393,12 +418,28 @@ bool Extractor::Drop(int e, int main) const {
 
 void Extractor::EmitText(std::string_view text) {
   if (state_.body.size() >= kFullBody) return;
+  std::string whole;
   for (size_t i = 0; i < text.size(); ++i) {
-    bool nbsp = text.compare(i, 2, "\xC2\xA0") == 0;
+    bool nbsp = IsNbspAt(text, i);
     if (IsAsciiSpace(text[i]) || nbsp) {
       if (nbsp) ++i;
       pending_space_ = true;
       continue;
+    }
+    size_t j = i;
+    while (j < text.size() && !IsAsciiSpace(text[j]) && !IsNbspAt(text, j)) ++j;
+    std::string_view word = text.substr(i, j - i);
+    i = j - 1;
+    if (word.find("\xC2\xAD") != std::string_view::npos) {
+      // Soft hyphens only tell a browser where it may break a word; kept,
+      // they would hide the word from a search of the stored text.
+      whole.clear();
+      for (size_t k = 0; k < word.size(); ++k) {
+        if (word.compare(k, 2, "\xC2\xAD") == 0) ++k;
+        else whole += word[k];
+      }
+      if (whole.empty()) continue;
+      word = whole;
     }
     if (pending_break_) {
       if (!at_start_) AddParagraph(state_, "1");
@@ -408,10 +449,7 @@ void Extractor::EmitText(std::string_view text) {
     }
     pending_space_ = false;
     at_start_ = false;
-    size_t j = i;
-    while (j < text.size() && !IsAsciiSpace(text[j]) && text.compare(j, 2, "\xC2\xA0") != 0) ++j;
-    AppendEscapedBodyText(state_.body, text.substr(i, j - i));
-    i = j - 1;
+    AppendEscapedBodyText(state_.body, word);
   }
 }
 
@@ -472,6 +510,22 @@ bool Extractor::Within(int inner, int outer) const {
   return false;
 }
 
+// A second-level heading right below the headline that reads as a sentence:
+// the standfirst of sites that mark it up as a heading.
+bool Extractor::IsDek(int e) const {
+  if (page_.TagName(e) != "H2" || fig_.text[size_t(e)] < 50) return false;
+  int parent = page_.Parent(e);
+  if (parent < 0) return false;
+  int before = -1;
+  for (int c : page_.Children(parent)) {
+    if (c == e) break;
+    if (!page_.IsComment(c)) before = c;
+  }
+  if (before < 0 || page_.TagName(before) != "H1") return false;
+  std::string text = ParagraphText(page_, e);
+  return !text.empty() && (text.back() == '.' || text.back() == '!' || text.back() == '?' || Contains(text, ", "));
+}
+
 // The standfirst of the article when it lies before the chosen text, outside
 // it: an element named as a lead, with little text between it and the text
 // (a headline, a byline, a date), and no furniture around it other than the
@@ -488,7 +542,7 @@ std::vector<int> Extractor::Leads(int main, const std::vector<int>& parts) const
     int text = fig_.text[size_t(e)];
     if (text < 30 || text > 1500 || LinkDensity(fig_, e) >= 0.2 || fig_.invisible[size_t(e)]) continue;
     std::string h = Hints(page_, e);
-    if (h.size() <= 1 || !IsLeadElement(h)) continue;
+    if ((h.size() <= 1 || !IsLeadElement(h)) && !IsDek(e)) continue;
     ++tries;
     if (Within(start, e)) continue;
     bool furnished = false;
@@ -562,7 +616,10 @@ void Extractor::Compose(int main) {
       if (inside_furniture_[size_t(s)] || fig_.invisible[size_t(s)]) continue;
       bool take = (score_[size_t(s)] >= std::max(10.0, best * 0.2) && LinkDensity(fig_, s) < 0.25) ||
                   article_like(s);
-      if (!take && page_.TagName(s) == "P") {
+      // A paragraph, or a box of running text without blocks inside.
+      std::string_view tag = page_.TagName(s);
+      if (!take && (tag == "P" || (TagIn(tag, {"DIV", "SECTION"}) && !HasBlockChild(page_, s) &&
+                                   fig_.text[size_t(s)] >= 150))) {
         int chars = fig_.text[size_t(s)];
         double ld = LinkDensity(fig_, s);
         std::string text = ParagraphText(page_, s);
@@ -580,9 +637,19 @@ void Extractor::Compose(int main) {
          p = page_.Parent(p))
       block = p;
     if (block != main && page_.Parent(block) >= 0) {
+      // Rows of one page builder carry one class: the text's rows.
+      const std::string row_class = page_.Attribute(block, "class");
+      auto same_row = [&](int s) {
+        return !row_class.empty() && !inside_furniture_[size_t(s)] && !fig_.invisible[size_t(s)] &&
+               page_.TagName(s) == page_.TagName(block) && page_.Attribute(s, "class") == row_class &&
+               fig_.text[size_t(s)] >= 80 && LinkDensity(fig_, s) < 0.2;
+      };
       std::vector<int> before, after;
       for (int s : page_.Children(page_.Parent(block)))
-        if (s != block && article_like(s)) (s < block ? before : after).push_back(s);
+        if (s != block && (article_like(s) || same_row(s) ||
+                           (page_.TagName(s) == "P" && !inside_furniture_[size_t(s)] && fig_.text[size_t(s)] >= 300 &&
+                            LinkDensity(fig_, s) < 0.2)))
+          (s < block ? before : after).push_back(s);
       parts.insert(parts.begin(), before.begin(), before.end());
       parts.insert(parts.end(), after.begin(), after.end());
     }
@@ -955,6 +1022,35 @@ std::string FirstLine(std::string_view s) {
   return out;
 }
 
+bool IsMonthWord(std::string w) {
+  while (!w.empty() && (w.back() == '.' || w.back() == ',')) w.pop_back();
+  w = AsciiLower(w);
+  for (const char* m : {"jan", "january", "januar", "feb", "february", "februar", "mar", "march", "märz", "apr",
+                        "april", "may", "mai", "jun", "june", "juni", "jul", "july", "juli", "aug", "august", "sep",
+                        "sept", "september", "oct", "october", "okt", "oktober", "nov", "november", "dec", "december",
+                        "dez", "dezember"})
+    if (w == m) return true;
+  return false;
+}
+
+// Cuts what follows a name in its byline: from the first later word with a
+// digit (the date, "52m ago") or a colon (the label of the next field), and
+// a month name before it. A name of one word ("Marianne1") stays whole.
+void CutTrailingFields(std::string& name) {
+  std::vector<std::string> words;
+  for (size_t pos = 0; pos < name.size();) {
+    size_t end = std::min(name.find(' ', pos), name.size());
+    std::string word = name.substr(pos, end - pos);
+    pos = end + 1;
+    if (word.empty()) continue;
+    if (!words.empty() && (word.find_first_of("0123456789") != std::string::npos || word.back() == ':')) break;
+    words.push_back(std::move(word));
+  }
+  while (words.size() > 1 && IsMonthWord(words.back())) words.pop_back();
+  name.clear();
+  for (const std::string& word : words) name += (name.empty() ? "" : " ") + word;
+}
+
 // Strips "By", "Von", "Text:" and the like from a byline.
 std::string CleanByline(std::string s) {
   // Soft hyphens and zero-width spaces split a name only for the eye of the reader.
@@ -966,10 +1062,10 @@ std::string CleanByline(std::string s) {
   if (size_t colon = s.find("\xEF\xBC\x9A"); colon != std::string::npos && colon < 40) s = TrimCopy(s.substr(colon + 3));
   StripPrefix(s, {"By: ", "by: ", "BY: ", "Von: ", "von: ", "By ", "by ", "BY ", "Von ", "von ", "VON ", "Par ", "par ",
                   "Text: ", "Text:", "Autor: ", "Autorin: ", "Author: ", "Redaktion: ", "Written by ", "Posted by ",
-                  "Door ", "Di ", "Por "});
+                  "Door ", "Di ", "Por ", "Av ", "Af ", "Tekst: ", "Texte: ", "Autore: ", "Auteur: "});
   StripPunctuation(s);
-  // "Kicker Von Name": the name follows the word.
-  for (const char* inner : {" Von ", " von ", " By ", " by "}) {
+  // "Kicker Von Name": the name follows the word; a lower-case "von" is part of a name.
+  for (const char* inner : {" Von ", " By "}) {
     size_t p = s.find(inner);
     if (p != std::string::npos && p > 0 && s.find(' ') == p) {
       s = TrimCopy(s.substr(p + std::strlen(inner)));
@@ -977,7 +1073,7 @@ std::string CleanByline(std::string s) {
     }
   }
   // A byline often ends in its date, a separator or a handle.
-  for (const char* cut : {" | ", " – ", " - ", " — ", "\n", " am ", " on ", ", updated", " Updated", " @", " (",
+  for (const char* cut : {" | ", " – ", " - ", " — ", " \xE2\x80\xA2", " \xC2\xB7", " am ", " on ", ", updated", " Updated", " @", " (",
                           ", dpa", ", AFP", ", Reuters", ", AP", ", KNA", ", epd"}) {
     size_t p = s.find(cut);
     if (p != std::string::npos && p > 2) s.erase(p);
@@ -986,6 +1082,7 @@ std::string CleanByline(std::string s) {
     size_t n = std::strlen(tail);
     if (s.size() > n && s.compare(s.size() - n, n, tail) == 0) s.erase(s.size() - n);
   }
+  CutTrailingFields(s);
   while (!s.empty() && (s.back() == ',' || s.back() == '|' || s.back() == ':' || s.back() == ' ')) s.pop_back();
   return TrimCopy(s);
 }
@@ -1102,14 +1199,16 @@ std::string FoldTitle(std::string_view s) {
   std::string lower = Utf8Lower(CleanText(s)), out;
   out.reserve(lower.size());
   for (size_t i = 0; i < lower.size();) {
+    const unsigned char c = static_cast<unsigned char>(lower[i]);
     bool folded = false;
-    for (const auto& [from, to] : kFolds)
-      if (lower.compare(i, from.size(), from) == 0) {
-        out += to;
-        i += from.size();
-        folded = true;
-        break;
-      }
+    if (c == 0xC2 || c == 0xE2 || c == '`')
+      for (const auto& [from, to] : kFolds)
+        if (lower.compare(i, from.size(), from) == 0) {
+          out += to;
+          i += from.size();
+          folded = true;
+          break;
+        }
     if (!folded) out += lower[i++];
   }
   return out;
@@ -1130,22 +1229,28 @@ int WordCount(std::string_view s) {
 // written without spaces.
 bool HeadlineSized(std::string_view s) { return WordCount(s) >= 2 || Utf8Length(s) >= 8; }
 
-// The pieces of a title between its separators, in order.
+// The pieces of a title between its separators, in order; one pass, and no
+// more pieces than a title of people has.
 std::vector<std::string> TitleParts(const std::string& title) {
   static constexpr std::string_view kSeps[] = {" | ", " – ", " — ", " - ", " :: ", " : ", " » ", " « ", " · ", " / "};
+  constexpr size_t kMaxParts = 16;
   std::vector<std::string> parts;
-  size_t from = 0;
-  while (from < title.size()) {
-    size_t best = std::string::npos, len = 0;
-    for (std::string_view sep : kSeps) {
-      size_t p = title.find(sep, from);
-      if (p < best) best = p, len = sep.size();
-    }
-    std::string part = TrimCopy(title.substr(from, best == std::string::npos ? std::string::npos : best - from));
+  auto add = [&](size_t from, size_t to) {
+    std::string part = TrimCopy(std::string_view(title).substr(from, to - from));
     if (!part.empty()) parts.push_back(std::move(part));
-    if (best == std::string::npos) break;
-    from = best + len;
+  };
+  size_t from = 0;
+  for (size_t i = 0; i < title.size() && parts.size() + 1 < kMaxParts; ++i) {
+    if (title[i] != ' ') continue;
+    for (std::string_view sep : kSeps)
+      if (title.compare(i, sep.size(), sep) == 0) {
+        add(from, i);
+        from = i + sep.size();
+        i = from - 1;
+        break;
+      }
   }
+  add(from, title.size());
   return parts;
 }
 
@@ -1176,8 +1281,14 @@ struct SiteNames {
     // "MDR.de", or "Example" on example.com.
     return compact == host || (compact.size() >= 3 && StartsWith(host, compact + "."));
   }
-  // Whether text holds the declared site name.
-  bool Within(std::string_view text) const { return !name.empty() && Contains(FoldTitle(text), name); }
+  // Whether text holds the site's declared name or its logo's text.
+  bool Within(std::string_view text) const {
+    std::string f = FoldTitle(text);
+    if (!name.empty() && Contains(f, name)) return true;
+    for (const std::string& logo : logos)
+      if (Contains(f, logo)) return true;
+    return false;
+  }
 };
 
 // "Headline | Site" without the site's name; empty when nothing is cut.
@@ -1260,10 +1371,29 @@ bool IsKickerHint(std::string_view h) {
                    "supertitle", "spitzmarke", "highline", "overhead"});
 }
 
-// Logos and site titles are set in headings too; they name the site.
-bool IsSiteHeading(const HtmlDocument& page, int e) {
+// Whether an address is the home page of the page's site.
+bool IsHomeAddress(const HtmlDocument& page, const std::string& href) {
+  std::string host = HostOf(page.Url());
+  if (host.empty() || HostOf(href) != host) return false;
+  size_t path = href.find('/', href.find("://") == std::string::npos ? 0 : href.find("://") + 3);
+  if (path == std::string::npos) return true;
+  std::string_view rest = std::string_view(href).substr(path);
+  return rest == "/" || rest == "/index.html" || rest == "/index.php";
+}
+
+// Logos and site titles are set in headings too; they name the site, and
+// link to its home page.
+bool IsSiteHeading(const HtmlDocument& page, int e, const std::string& text) {
   for (int x = e, up = 0; x >= 0 && up < 2; x = page.Parent(x), ++up)
     if (AnyOf(Hints(page, x), {"logo", "site-title", "site-name", "sitename", "site_title", "brand"})) return true;
+  // The heading is one link, home.
+  for (int x = e, down = 0; down < 3; ++down) {
+    std::span<const int> kids = page.Children(x);
+    if (kids.size() != 1) return false;
+    x = kids[0];
+    if (page.TagName(x) == "A")
+      return IsHomeAddress(page, page.Attribute(x, "href")) && CleanText(page.InnerText(x)) == text;
+  }
   return false;
 }
 
@@ -1295,44 +1425,56 @@ Heading ReadHeading(const HtmlDocument& page, int e, int level) {
   return h;
 }
 
-std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
-  std::string title;
+// Long enough to be a headline rather than a section's name: three words,
+// or one run of a script written without spaces.
+bool HeadlineLong(std::string_view s) { return WordCount(s) >= 3 || (WordCount(s) == 1 && Utf8Length(s) >= 8); }
+
+// What a page says about its headline: the title texts of its head and its
+// headings that do not name the site.
+struct TitleTexts {
+  std::string title, og, twitter, ld;
+  SiteNames site;
   std::vector<Heading> headings;  // first- to third-level, in page order
-  int seconds_and_firsts = 0, thirds = 0;
+  std::vector<size_t> first_levels;  // indexes of the H1s among them
+};
+
+TitleTexts ReadTitleTexts(const HtmlDocument& page, const PageFigures* fig) {
+  TitleTexts t;
   std::vector<HtmlDocument::ChildNode> kids;
   auto own_text = [&](int e) {
     page.ChildNodes(e, kids);
-    std::string t;
+    std::string text;
     for (const auto& k : kids)
-      if (k.element < 0) t += k.text;
-    return t;
+      if (k.element < 0) text += k.text;
+    return text;
   };
-  // The title texts a page gives in its head, read in the one pass.
-  std::string og, twitter, ld, site_name, app_name;
-  std::vector<int> first_levels;  // H1s that do not name the site
-  std::vector<int> candidates;    // H1 to H3, in page order
+  std::string site_name, app_name;
+  std::vector<int> candidates;  // H1 to H3, in page order
   for (int e = 0; e < page.ElementCount(); ++e) {
     std::string_view tag = page.TagName(e);
-    if (tag == "TITLE" && title.empty()) {
-      title = CleanText(own_text(e));
+    if (tag == "TITLE" && t.title.empty()) {
+      t.title = CleanText(own_text(e));
     } else if (tag == "META") {
       std::string key = page.Attribute(e, "property");
       if (key.empty()) key = page.Attribute(e, "name");
       key = AsciiLower(key);
-      std::string* into = key == "og:title"           ? &og
-                          : key == "twitter:title"    ? &twitter
+      std::string* into = key == "og:title"           ? &t.og
+                          : key == "twitter:title"    ? &t.twitter
                           : key == "og:site_name"     ? &site_name
                           : key == "application-name" ? &app_name
                                                       : nullptr;
       if (into && into->empty()) *into = CleanText(page.Attribute(e, "content"));
-    } else if (tag == "SCRIPT" && ld.empty() && EqualsIgnoreCase(page.Attribute(e, "type"), "application/ld+json")) {
+    } else if (tag == "SCRIPT" && t.ld.empty() &&
+               EqualsIgnoreCase(page.Attribute(e, "type"), "application/ld+json")) {
       std::string json = own_text(e);
-      if (size_t at = json.find("\"headline\""); at != std::string::npos) ld = CleanText(JsonString(json, at + 10));
+      if (size_t at = json.find("\"headline\""); at != std::string::npos) t.ld = CleanText(JsonString(json, at + 10));
     } else if (tag == "H1" || tag == "H2" || tag == "H3") {
       candidates.push_back(e);
     }
   }
-  SiteNames site{FoldTitle(site_name.empty() ? app_name : site_name), HostOf(page.Url()), {}};
+  if (t.og.empty()) t.og = t.twitter;
+  t.site = SiteNames{FoldTitle(site_name.empty() ? app_name : site_name), HostOf(page.Url()), {}};
+  int seconds_and_firsts = 0, thirds = 0;
   for (int e : candidates) {
     std::string_view tag = page.TagName(e);
     int level = tag == "H1" ? 1 : tag == "H2" ? 2 : 3;
@@ -1342,43 +1484,45 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
     Heading h = ReadHeading(page, e, level);
     if (h.text.empty()) continue;
     ++count;
-    if (IsSiteHeading(page, e)) {
-      if (site.logos.size() < 4) site.logos.push_back(FoldTitle(h.text));
+    if (IsSiteHeading(page, e, h.text)) {
+      if (t.site.logos.size() < 4) t.site.logos.push_back(FoldTitle(h.text));
       continue;
     }
-    if (site.Is(h.text)) continue;
+    if (t.site.Is(h.text)) continue;
     h.rank = IsNamedHeadline(page, e) ? 0 : level;
     h.folded_text = FoldTitle(h.text);
     if (!h.rest.empty()) h.folded_rest = FoldTitle(h.rest);
-    if (level == 1) first_levels.push_back(int(headings.size()));
-    headings.push_back(std::move(h));
+    if (level == 1) t.first_levels.push_back(t.headings.size());
+    t.headings.push_back(std::move(h));
   }
-  if (og.empty()) og = twitter;
-  const std::string cut_title = CutSiteName(title, site), cut_og = CutSiteName(og, site);
+  return t;
+}
 
-  // A heading that the page's own title texts repeat exactly is its headline.
+// The heading that the page's own title texts repeat exactly; empty when none.
+std::string HeadingTheTitleRepeats(const TitleTexts& t) {
+  const SiteNames& site = t.site;
   // First the whole texts, the share texts before the title: headings named
   // headlines by their markup, then by level.
   std::vector<std::pair<std::string, std::string>> whole, pieces;  // folded, as written
-  auto want = [&](std::vector<std::pair<std::string, std::string>>& into, const std::string& t) {
-    if (!t.empty() && !site.Is(t)) into.emplace_back(FoldTitle(t), t);
+  // (No heading of a thousand characters is read, nor a title text longer.)
+  auto want = [&](std::vector<std::pair<std::string, std::string>>& into, const std::string& text) {
+    if (!text.empty() && text.size() <= 4000 && !site.Is(text)) into.emplace_back(FoldTitle(text), text);
   };
-  for (const std::string* t :
-       std::initializer_list<const std::string*>{&og, &twitter, &ld, &title, &cut_og, &cut_title})
-    want(whole, *t);
+  const std::string cut_title = CutSiteName(t.title, site), cut_og = CutSiteName(t.og, site);
+  for (const std::string* text :
+       std::initializer_list<const std::string*>{&t.og, &t.twitter, &t.ld, &t.title, &cut_og, &cut_title})
+    want(whole, *text);
   // Then the pieces of the title, longest first: a headline is mostly
   // longer than the site's and section's names around it.
-  std::vector<std::string> parts = TitleParts(title);
+  std::vector<std::string> parts = TitleParts(t.title);
   std::stable_sort(parts.begin(), parts.end(),
                    [](const std::string& x, const std::string& y) { return Utf8Length(x) > Utf8Length(y); });
   for (const std::string& part : parts)
-    if ((WordCount(part) >= 3 || (WordCount(part) == 1 && Utf8Length(part) >= 8)) &&
-        !(parts.size() == 2 && IsSitePartOf(part, title, site)))
-      want(pieces, part);
+    if (HeadlineLong(part) && !(parts.size() == 2 && IsSitePartOf(part, t.title, site))) want(pieces, part);
   // "Topic: Headline" titles over headings without the topic.
-  for (const std::string* t : std::initializer_list<const std::string*>{&og, &title, &cut_title})
-    if (size_t colon = t->find(": "); colon != std::string::npos && WordCount(t->substr(colon + 2)) >= 3)
-      want(pieces, TrimCopy(t->substr(colon + 2)));
+  for (const std::string* text : std::initializer_list<const std::string*>{&t.og, &t.title, &cut_title})
+    if (size_t colon = text->find(": "); colon != std::string::npos && WordCount(text->substr(colon + 2)) >= 3)
+      want(pieces, TrimCopy(text->substr(colon + 2)));
   // The heading's text (or with its kicker cut), when it says w; a heading
   // that goes on after w with a separator ("Headline | Site") says it too.
   auto says = [](const std::string& text, const std::string& f, const std::string& w, const std::string& written,
@@ -1397,23 +1541,31 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
     };
     for (int rank = 0; rank <= 3; ++rank)
       for (const auto& [w, written] : whole)
-        for (const Heading& h : headings)
+        for (const Heading& h : t.headings)
           if (h.rank == rank)
-            if (std::string t = says_in(h, w, written, true); !t.empty()) return t;
+            if (std::string found = says_in(h, w, written, true); !found.empty()) return found;
     for (const auto& [w, written] : pieces)
-      for (const Heading& h : headings)
-        if (std::string t = says_in(h, w, written, false); !t.empty()) return t;
+      for (const Heading& h : t.headings)
+        if (std::string found = says_in(h, w, written, false); !found.empty()) return found;
   }
+  return {};
+}
+
+std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
+  const TitleTexts t = ReadTitleTexts(page, fig);
+  const std::string &title = t.title, &og = t.og;
+  const SiteNames& site = t.site;
+  if (std::string h = HeadingTheTitleRepeats(t); !h.empty()) return h;
   // A headline that the title or og:title repeats is the page's own headline,
   // unless it is the site's name there.
   std::string best;
-  for (const Heading& h : headings)
+  for (const Heading& h : t.headings)
     if (h.level < 3 && Utf8Length(h.text) >= 3 && (Contains(title, h.text) || Contains(og, h.text)) &&
         Utf8Length(h.text) > Utf8Length(best) && !IsSitePartOf(h.text, title, site) && !IsSitePartOf(h.text, og, site))
       best = h.text;
   if (!best.empty()) return best;
   // A long third-level heading that the title begins with.
-  for (const Heading& h : headings)
+  for (const Heading& h : t.headings)
     if (h.level == 3 && Utf8Length(h.text) >= 15 && title.rfind(h.text, 0) == 0 && title.size() > h.text.size() &&
         title[h.text.size()] == ' ')
       return h.text;
@@ -1423,22 +1575,22 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
   for (const std::string& part : TitleParts(!og.empty() ? og : title))
     if (HeadlineSized(part) && !site.Is(part)) says_nothing = false;
   if (says_nothing)
-    for (const Heading& h : headings)
+    for (const Heading& h : t.headings)
       if (h.rank == 0) return h.text;
   // The one first-level heading of a page is what its reader takes for the
   // headline, even where the title says it in other words.
-  if (first_levels.size() == 1) {
-    const Heading& h = headings[size_t(first_levels[0])];
+  if (t.first_levels.size() == 1) {
+    const Heading& h = t.headings[t.first_levels[0]];
     const std::string& text = h.named_kicker ? h.rest : h.text;
-    if (HeadlineSized(text) && Utf8Length(text) <= 300 && !IsSitePartOf(text, title, site)) return text;
+    if (HeadlineLong(text) && Utf8Length(text) <= 300 && !IsSitePartOf(text, title, site)) return text;
   }
   // Headlines named as such by their markup, when they agree with the title.
-  for (const Heading& h : headings) {
+  for (const Heading& h : t.headings) {
     if (h.rank != 0 || Utf8Length(h.text) < 3 || Utf8Length(h.text) > 300) continue;
     if ((title.empty() && og.empty()) || WordOverlap(h.text, title + " " + og) >= 0.5) return h.text;
   }
   std::vector<const Heading*> top;
-  for (const Heading& h : headings)
+  for (const Heading& h : t.headings)
     if (h.level < 3) top.push_back(&h);
   if (top.size() == 1 && Utf8Length(top[0]->text) >= 15 && !IsSitePartOf(top[0]->text, title, site)) return top[0]->text;
   std::string base = !og.empty() ? og : title;
@@ -1498,22 +1650,12 @@ bool InTeaser(const HtmlDocument& page, const PageFigures* fig, int e) {
 }
 
 // The words a byline begins with, in the languages of the sites read most.
-constexpr std::array<std::string_view, 24> kBylineWords = {
-    "By ",       "by ",          "BY ",       "Von ",     "von ",         "VON ",
-    "Von: ",     "Text: ",       "Text von ", "Autor: ",  "Autorin: ",    "Author: ",
-    "Posted by ", "Written by ", "Geschrieben von ", "Verfasst von ", "Ein Beitrag von ", "Par ",
-    "Por ",      "Door ",        "Di ",       "Redaktion: ", "Reporter: ", "Quelle: "};
-
-bool IsMonthWord(std::string w) {
-  while (!w.empty() && (w.back() == '.' || w.back() == ',')) w.pop_back();
-  w = AsciiLower(w);
-  for (const char* m : {"jan", "january", "januar", "feb", "february", "februar", "mar", "march", "märz", "apr",
-                        "april", "may", "mai", "jun", "june", "juni", "jul", "july", "juli", "aug", "august", "sep",
-                        "sept", "september", "oct", "october", "okt", "oktober", "nov", "november", "dec", "december",
-                        "dez", "dezember"})
-    if (w == m) return true;
-  return false;
-}
+constexpr std::string_view kBylineWords[] = {
+    "By ",          "by ",          "BY ",        "Von ",        "von ",       "VON ",         "Von: ",
+    "Text: ",       "Text von ",    "Autor: ",    "Autorin: ",   "Author: ",   "Posted by ",   "Written by ",
+    "Geschrieben von ", "Verfasst von ", "Ein Beitrag von ", "Par ", "Por ",   "Door ",        "Di ",
+    "Redaktion: ",  "Reporter: ",   "Quelle: ",   "Av ",         "Af ",        "Tekst: ",      "Texte: ",
+    "Autore: ",     "Auteur: "};
 
 // Whether the words of s read as people's names: each begins with a capital,
 // save the joining words and the particles of names ("Anna von Berg").
@@ -1549,24 +1691,35 @@ std::string NameOfBylineText(std::string_view line) {
     unsigned char c = rest.empty() ? 0 : static_cast<unsigned char>(rest[0]);
     if (!((c >= 'A' && c <= 'Z') || c >= 0x80)) return {};
     std::string name = CleanByline(std::string(rest));
-    // The date that often follows: from the first word with a digit, and a month before it.
-    std::vector<std::string> words;
-    for (size_t pos = 0; pos < name.size();) {
-      size_t end = std::min(name.find(' ', pos), name.size());
-      std::string word = name.substr(pos, end - pos);
-      pos = end + 1;
-      // A digit begins the date; a word with a colon is the label of the next field.
-      if (word.find_first_of("0123456789") != std::string::npos || word.back() == ':') break;
-      words.push_back(std::move(word));
-    }
-    while (!words.empty() && IsMonthWord(words.back())) words.pop_back();
-    name.clear();
-    for (const std::string& word : words) name += (name.empty() ? "" : " ") + word;
     for (const char* cut : {" , ", ";", " ·"})
       if (size_t p = name.find(cut); p != std::string::npos) name.erase(p);
     while (!name.empty() && (name.back() == ',' || name.back() == ' ')) name.pop_back();
     if (Utf8Length(name) < 3 || !PlausibleName(name) || LooksLikeAddress(name) || !NamesPeople(name)) return {};
     return name;
+  }
+  return {};
+}
+
+// Where a byline begins in a line of text: at its start, after a separator
+// ("- Redaktion: Name"), or after the date ("06.11.2023 13:30 von Name");
+// empty when the line is no byline.
+std::string_view BylineStart(std::string_view line) {
+  auto starts_byline = [](std::string_view s) {
+    for (std::string_view w : kBylineWords)
+      if (StartsWith(s, w) || (s.size() + 1 == w.size() && StartsWith(w, s))) return true;
+    return false;
+  };
+  while (!line.empty()) {
+    if (line[0] == '-' || line[0] == '|' || line[0] == ' ' || line[0] == '/') line.remove_prefix(1);
+    else if (StartsWith(line, "\xC2\xB7") || StartsWith(line, "\xE2\x80\x93") || StartsWith(line, "\xE2\x80\x94"))
+      line.remove_prefix(StartsWith(line, "\xC2\xB7") ? 2 : 3);
+    else break;
+  }
+  if (starts_byline(line)) return line;
+  if (line.empty() || line[0] < '0' || line[0] > '9') return {};
+  for (std::string_view w : {" von ", " by ", " Von ", " By "}) {
+    size_t at = line.find(w);
+    if (at != std::string_view::npos && starts_byline(line.substr(at + 1))) return line.substr(at + 1);
   }
   return {};
 }
@@ -1580,9 +1733,18 @@ bool InComment(const HtmlDocument& page, int e) {
   return false;
 }
 
+// The page's first visible first-level heading, -1 when there is none.
+int FirstHeadline(const HtmlDocument& page, const PageFigures* fig) {
+  for (int e = 0; e < page.ElementCount(); ++e)
+    if (page.TagName(e) == "H1" && !(fig && fig->invisible[size_t(e)])) return e;
+  return -1;
+}
+
 // A short visible line that is a byline by its words.
 std::string BylineTextOf(const HtmlDocument& page, const PageFigures& fig) {
   std::vector<HtmlDocument::ChildNode> kids;
+  const int headline = FirstHeadline(page, &fig);
+  std::string before;
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < 4 * kMaxCandidates; ++e) {
     int chars = fig.text[size_t(e)];
     if (fig.invisible[size_t(e)] || chars < 5 || chars > 150) continue;
@@ -1593,21 +1755,22 @@ std::string BylineTextOf(const HtmlDocument& page, const PageFigures& fig) {
     size_t first = 0;
     while (first < kids.size() && kids[first].element < 0 && TrimView(kids[first].text).empty()) ++first;
     if (first == kids.size() || kids[first].element >= 0) continue;
+    // Most texts are ruled out by their first letter, before any copying.
     std::string_view own = TrimView(kids[first].text);
-    bool word = false;
-    for (std::string_view w : kBylineWords)
-      word = word || StartsWith(own, w) || (own.size() + 1 == w.size() && StartsWith(w, own));
-    if (!word) continue;
+    if (own.empty() || !std::strchr("BbVvTAaPWGEDRQpd-|/\xC2\xE2" "0123456789", own[0])) continue;
+    if (BylineStart(CleanText(own)).empty()) continue;
     std::string text = page.InnerText(e);
     size_t start = text.find_first_not_of(" \t\r\n");
     if (start == std::string::npos) continue;
-    std::string_view line = std::string_view(text).substr(start);
-    line = line.substr(0, line.find('\n'));
+    std::string_view rest = std::string_view(text).substr(start);
+    std::string line = CleanText(rest.substr(0, rest.find('\n')));
     ++tries;
-    std::string name = NameOfBylineText(CleanText(line));
-    if (!name.empty() && !InTeaser(page, &fig, e) && !InPictureCredit(page, e) && !InComment(page, e)) return name;
+    std::string name = NameOfBylineText(BylineStart(CleanText(line)));
+    if (name.empty() || InTeaser(page, &fig, e) || InPictureCredit(page, e) || InComment(page, e)) continue;
+    if (e > headline) return name;
+    if (before.empty()) before = name;
   }
-  return {};
+  return before;
 }
 
 bool HasToken(std::string_view list, std::string_view word) {
@@ -1634,9 +1797,14 @@ bool MarkedAsAuthor(const HtmlDocument& page, int e) {
 std::string MarkedName(const HtmlDocument& page, int e) {
   std::string name;
   if (page.TagName(e) == "META") name = page.Attribute(e, "content");
-  for (int c : page.Children(e))
-    if (name.empty() && page.Attribute(c, "itemprop") == "name")
+  // The person's name, in e or a few levels down ("<a><span itemprop=name>").
+  for (int c = e + 1, seen = 0; name.empty() && c < page.ElementCount() && seen < 24; ++c, ++seen) {
+    int up = c;
+    for (int depth = 0; up > e && depth < 6; ++depth) up = page.Parent(up);
+    if (up != e) break;  // past e's descendants
+    if (page.Attribute(c, "itemprop") == "name")
       name = page.TagName(c) == "META" ? page.Attribute(c, "content") : page.InnerText(c);
+  }
   if (name.empty()) name = page.InnerText(e);
   return CleanByline(name);
 }
@@ -1647,7 +1815,7 @@ std::string JointByline(const HtmlDocument& page, const PageFigures* fig, int e,
   for (int other = e + 1, seen = 0; other < page.ElementCount() && seen < 80; ++other, ++seen) {
     if (!MarkedAsAuthor(page, other)) continue;
     std::string second = MarkedName(page, other);
-    if (second == name || !PlausibleName(second) || Contains(name, second)) continue;
+    if (second == name || !PlausibleName(second) || Contains(name, second) || Contains(second, name)) continue;
     // The two share a short ancestor: one byline, not two articles.
     for (int up = 0, a = page.Parent(e); a >= 0 && up < 4; ++up, a = page.Parent(a)) {
       if (VisibleChars(page, fig, a) > 200) break;
@@ -1666,6 +1834,8 @@ std::string JointByline(const HtmlDocument& page, const PageFigures* fig, int e,
 // The byline the markup names: itemprop, rel or <byline>. An organisation
 // marked so goes to organisation, for when no person is named anywhere.
 std::string MarkedAuthor(const HtmlDocument& page, const PageFigures* fig, std::string& organisation) {
+  const int headline = FirstHeadline(page, fig);
+  std::string before;
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
     if (!MarkedAsAuthor(page, e) || Longer(fig, e, 300)) continue;
     ++tries;
@@ -1675,9 +1845,14 @@ std::string MarkedAuthor(const HtmlDocument& page, const PageFigures* fig, std::
       if (organisation.empty()) organisation = name;
       continue;
     }
-    return JointByline(page, fig, e, name);
+    if (e > headline) return JointByline(page, fig, e, name);
+    if (before.empty()) before = JointByline(page, fig, e, name);
   }
-  return {};
+  return before;
+}
+
+bool IsBylineHint(std::string_view h) {
+  return AnyOf(h, {"byline", "author", "autor", "verfasser", "writer", "auteur", "reporter", "redakteur", "journalist"});
 }
 
 // The formatted name inside an hCard ("vom <span class=fn>Name</span>"), else e.
@@ -1693,9 +1868,12 @@ int FormattedName(const HtmlDocument& page, int e) {
 
 // The text of an element whose class or id calls it a byline.
 std::string HintedAuthor(const HtmlDocument& page, const PageFigures* fig) {
+  // A byline stands near the headline: the first after it wins over one before.
+  const int headline = FirstHeadline(page, fig);
+  std::string before;
   for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
     std::string h = Hints(page, e);
-    if (!AnyOf(h, {"byline", "author", "autor", "verfasser", "writer"})) continue;
+    if (!IsBylineHint(h)) continue;
     // A first-level heading so named is the site's or an author page's, not a byline.
     if (AnyOf(h, {"comment", "authorbox", "author-box", "about", "bio", "avatar", "image", "img"}) ||
         page.TagName(e) == "H1" || Longer(fig, e, 300) || InTeaser(page, fig, e))
@@ -1703,18 +1881,53 @@ std::string HintedAuthor(const HtmlDocument& page, const PageFigures* fig) {
     ++tries;
     std::string name = CleanByline(page.InnerText(FormattedName(page, e)));
     // A handle is one word, often lower-case; longer texts read as names or are labels.
-    if (PlausibleName(name) && Utf8Length(name) >= 3 && (name.find(' ') == std::string::npos || NamesPeople(name)))
-      return name;
+    if (PlausibleName(name) && Utf8Length(name) >= 3 && (name.find(' ') == std::string::npos || NamesPeople(name))) {
+      if (e > headline) return name;
+      if (before.empty()) before = name;
+    }
+  }
+  return before;
+}
+
+std::string MetaAuthor(const HtmlDocument& page) {
+  return CleanByline(MetaContent(page, {"author", "article:author", "og:article:author", "dc.creator", "byl",
+                                        "sailthru.author", "parsely-author", "dcterms.creator", "cxenseparse:author",
+                                        "citation_author"}));
+}
+
+// The agency credit closing a news text: "... hieß es. (FR mit dpa)".
+std::string AgencyCredit(const HtmlDocument& page, const PageFigures& fig, int root) {
+  if (root < 0) root = page.Body();
+  if (root < 0) return {};
+  // The last paragraphs of the text, in the order they come.
+  std::vector<int> last;
+  for (int e = root + 1; e < page.ElementCount(); ++e) {
+    int up = e;
+    while (up > root) up = page.Parent(up);
+    if (up != root) break;  // past the text's elements
+    if (page.TagName(e) == "P" && !fig.invisible[size_t(e)] && fig.text[size_t(e)] > 0) {
+      if (last.size() == 3) last.erase(last.begin());
+      last.push_back(e);
+    }
+  }
+  for (auto it = last.rbegin(); it != last.rend(); ++it) {
+    if (fig.text[size_t(*it)] > 20000) continue;
+    std::string text = CleanText(page.InnerText(*it));
+    if (text.size() < 4 || text.back() != ')') continue;
+    size_t open = text.rfind('(');
+    if (open == std::string::npos || text.size() - open > 42) continue;
+    std::string credit = TrimCopy(text.substr(open + 1, text.size() - open - 2));
+    std::string lower = AsciiLower(credit);
+    for (char& c : lower)
+      if (c == '/' || c == ',' || c == ';') c = ' ';
+    for (const char* agency : {"dpa", "afp", "ap", "reuters", "kna", "epd", "apa", "sda", "sid", "ddp", "dapd", "ots",
+                               "ansa", "efe", "red"})
+      if (HasToken(lower, agency)) return credit;
   }
   return {};
 }
 
-std::string MetaAuthor(const HtmlDocument& page) {
-  return CleanByline(MetaContent(page, {"author", "article:author", "dc.creator", "byl", "sailthru.author",
-                                        "parsely-author", "dcterms.creator"}));
-}
-
-std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig) {
+std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig, int main_block) {
   // Visible bylines first: they are what the reader of the page sees.
   std::string organisation;
   std::string marked = MarkedAuthor(page, fig, organisation);
@@ -1736,7 +1949,8 @@ std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig) {
   std::string meta = MetaAuthor(page);
   if (PlausibleName(meta) && !site_like(meta)) return meta;
   if (PlausibleName(ld) && !LooksLikeAddress(ld)) return ld;
-  if (!site_like(organisation)) return organisation;
+  if (!organisation.empty() && !site_like(organisation)) return organisation;
+  if (fig) return AgencyCredit(page, *fig, main_block);
   return {};
 }
 
@@ -1768,7 +1982,7 @@ DateTime DateOf(const HtmlDocument& page, const PageFigures* fig) {
 std::string AutoTitle(const HtmlDocument& page) { return TitleOf(page, nullptr); }
 std::string AutoAuthor(const HtmlDocument& page) {
   const PageFigures fig = Measure(page);
-  return AuthorOf(page, &fig);
+  return AuthorOf(page, &fig, -1);
 }
 DateTime AutoDate(const HtmlDocument& page) { return DateOf(page, nullptr); }
 
@@ -1776,7 +1990,7 @@ DateTime AutoDate(const HtmlDocument& page) { return DateOf(page, nullptr); }
 size_t VisibleBodyChars(std::string_view body) {
   size_t n = 0;
   for (size_t i = 0; i < body.size(); ++i) {
-    if (body.compare(i, 3, "[[{") == 0) {
+    if (body[i] == '[' && body.compare(i, 3, "[[{") == 0) {
       size_t end = body.find("}]]", i);
       if (end != std::string::npos) i = end + 2;
       continue;
@@ -1786,7 +2000,7 @@ size_t VisibleBodyChars(std::string_view body) {
       if (end != std::string::npos) i = end;
       continue;
     }
-    if (body.compare(i, 6, "&#160;") == 0) {
+    if (body[i] == '&' && body.compare(i, 6, "&#160;") == 0) {
       i += 5;
       continue;
     }
@@ -1821,7 +2035,7 @@ AutoExtractResult AutoExtract(const HtmlDocument& page, ExtractionState& state) 
   state = std::move(strict);
   result.found = true;
   state.title = TitleOf(page, &fig);
-  state.author = AuthorOf(page, &fig);
+  state.author = AuthorOf(page, &fig, main);
   result.date = DateOf(page, &fig);
   return result;
 }

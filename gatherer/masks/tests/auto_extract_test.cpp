@@ -87,6 +87,12 @@ TEST(AutoExtractTest, TheStandfirstOpensTheBodyWhereverTheSiteKeepsIt) {
   // Repeated as the first paragraph: once.
   e = Extract(page("<article><div class=intro>" + lead + "</div>", "<p>" + lead + "</p>"));
   EXPECT_EQ(e.item.body.find(lead), e.item.body.rfind(lead)) << e.item.body;
+  // A sentence in a heading right below the headline; a mere heading there is none.
+  e = Extract(page("<article><header><hgroup><h1>Harbour</h1><h2>" + lead + "</h2></hgroup></header>", ""));
+  EXPECT_EQ(e.item.body.rfind(lead + kParagraphBreak1 + "Harbour paragraph 1,", 0), 0u) << e.item.body;
+  e = Extract(page("<article><header><h1>Harbour</h1><h2>The harbour, the quays and the boats of the island "
+                   "in winter</h2></header>", ""));
+  EXPECT_EQ(e.item.body.rfind("Harbour paragraph 1,", 0), 0u) << e.item.body;
   // Far from the text, with a page of other text between: not the article's.
   std::string between;
   for (int i = 0; i < 8; ++i) between += "<span>Opening hours of the museum, the library and the pool. </span>";
@@ -113,6 +119,88 @@ TEST(AutoExtractTest, TextCutIntoBoxesIsReadWhole) {
   EXPECT_NE(body.find("Boat paragraph 4"), std::string::npos) << body;
   for (const char* furniture : {"Buy a boat", "Write to us", "other story"})
     EXPECT_EQ(body.find(furniture), std::string::npos) << furniture << " in " << body;
+  // The facts in a box of running text before the text: the article's.
+  const std::string facts = "The facts: the harbour closed in November, the repairs cost two million euros, and "
+                            "the first ferry docked again on Monday morning at seven, watched by a crowd of "
+                            "islanders, fishermen and their children.";
+  e = Extract("<html><body><div class=item><div class=facts>" + facts + "</div><div class=text>" +
+              Story("Harbour") + Story("Quay") + "</div><div class=foot>Write to us at the usual address.</div>"
+              "</div></body></html>");
+  EXPECT_EQ(e.item.body.rfind(facts + kParagraphBreak1 + "Harbour paragraph 1", 0), 0u) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Write to us"), std::string::npos) << e.item.body;
+  // A long closing paragraph beside the text's wrappers: the article's too.
+  const std::string closing = "About the harbour: it was built in 1870, rebuilt after the storm of 1953, and "
+                              "serves the island, the fishermen and the ferries, with more than two hundred boats "
+                              "a year, many of them from abroad, and a yard that repairs them all winter, when "
+                              "the sea is rough, the days are short and the quays are empty, save for the cats "
+                              "and the old men who watch the water, the boats and the gulls.";
+  e = Extract("<html><body><div class=col><div class=wrap><div class=text>" + Story("Harbour") + Story("Quay") +
+              Story("Boat") + "</div></div><p>" + closing + "</p><p>Write to us, with a comma, at the usual "
+              "address.</p></div></body></html>");
+  EXPECT_NE(e.item.body.find(std::string(kParagraphBreak1) + closing), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Write to us"), std::string::npos) << e.item.body;
+}
+
+// A page builder's rows, one class for all: the short rows after the long
+// one are the text's too; a row of links, or a box of another kind, is not.
+TEST(AutoExtractTest, RowsOfOneBuilderAreReadTogether) {
+  auto row = [](const std::string& inner) {
+    return "<div class='vc_row wpb_row'><div class=vc_column><div class=inner>" + inner + "</div></div></div>";
+  };
+  Extracted e = Extract("<html><body><div class=entry>" + row(Story("Harbour") + Story("Quay")) +
+                        row("<h3>Shorter waits</h3><p>The ferries wait less at the quay, and the crews go home "
+                            "earlier in the evening, when the last boat is in.</p>") +
+                        row("<p><a href=/1>Another story with a long headline that is a link</a> <a href=/2>And "
+                            "one more story with a long headline</a></p>") +
+                        "<div class=box><div class=inner><p>Our seminar on harbours, with a comma, books up "
+                        "fast: call us today.</p></div></div></div></body></html>");
+  EXPECT_NE(e.item.body.find("The ferries wait less at the quay"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Another story"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Our seminar"), std::string::npos) << e.item.body;
+}
+
+// Columns inside the text, one of them a table of contents: the column of
+// text stays, the links go.
+TEST(AutoExtractTest, AColumnOfTextBesideLinksStays) {
+  std::string toc;
+  for (int i = 1; i <= 8; ++i)
+    toc += "<li><a href=#s" + std::to_string(i) + ">" + std::to_string(i) + " A section about the harbour and its "
+           "boats</a></li>";
+  Extracted e = Extract("<html><body><div class=text>" + Story("Harbour") + "<div class=columns><div class=column>"
+                        "<h2>In short</h2><ul><li>The harbour reopens on Monday, after a winter of repairs.</li>"
+                        "<li>The ferries keep their timetable, the fishermen their quays, and the yard its "
+                        "boats.</li><li>Visitors may walk the new pier from noon to dusk, every day of the week."
+                        "</li><li>The old lighthouse, closed since the storm, opens again in the summer, with a small museum.</li>"
+                        "</ul></div><div class=column><ul class=contents>" + toc + "</ul></div></div>" +
+                        Story("Quay") + "</div></body></html>");
+  EXPECT_NE(e.item.body.find("Visitors may walk the new pier"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("A section about"), std::string::npos) << e.item.body;
+  EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos) << e.item.body;
+}
+
+// Names made of headings or layouts are no furniture when they hold pages
+// of running text; comments stay out however long they are.
+TEST(AutoExtractTest, LongTextIsKeptWhateverItsName) {
+  std::string comments;
+  for (int i = 0; i < 6; ++i)
+    comments += "<div class=comment-body><p>Reader " + std::to_string(i) + " says: a fine harbour, with a "
+                "comma, a long opinion, many words about boats and a full stop at the end of it all.</p></div>";
+  Extracted e = Extract("<html><body><article class=post>" + Story("Harbour") +
+                        "<section id=sharing-the-quays-with-the-ferries>" + Story("Ferry") + Story("Quay") +
+                        Story("Yard") + Story("Pier") + Story("Boat") + "</section><div class=comments>" + comments +
+                        "</div></article></body></html>");
+  EXPECT_NE(e.item.body.find("Ferry paragraph 1"), std::string::npos) << e.item.body;
+  EXPECT_NE(e.item.body.find("Boat paragraph 4"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Reader"), std::string::npos) << e.item.body;
+}
+
+TEST(AutoExtractTest, SoftHyphensLeaveTheWordsWhole) {
+  Extracted e = Extract("<html><body><div class=text>" + Story("Harbour") +
+                        "<p>Ann Kiess&shy;ling hat vie&shy;le wich&shy;ti\xC2\xADge Ent&shy;de&shy;ckun&shy;gen "
+                        "gemacht, &shy; sagt man.</p></div></body></html>");
+  EXPECT_NE(e.item.body.find("Ann Kiessling hat viele wichtige Entdeckungen gemacht, sagt man."), std::string::npos)
+      << e.item.body;
+  EXPECT_EQ(e.item.body.find("\xC2\xAD"), std::string::npos);
 }
 
 TEST(AutoExtractTest, PicturesFromSrcsetAndWithoutLoadImagesAsTheMaskWalkGivesThem) {
@@ -152,6 +240,17 @@ TEST(AutoExtractTest, TenMegabytesInOneElementAreCutLikeAnyBody) {
   Extracted e = Extract("<html><body><div><p>" + big + "</p></div></body></html>");
   ASSERT_TRUE(e.result.found);
   EXPECT_EQ(e.item.body.size(), kMaxBodyChars);
+}
+
+// A title of megabytes, cut into pieces by separators everywhere, is read
+// once over, not once per piece.
+TEST(AutoExtractTest, HugeTitlesFullOfSeparatorsAreReadInBoundedTime) {
+  std::string title;
+  for (int i = 0; i < 400000; ++i) title += "ab c | ";
+  HtmlDocument page = HtmlDocument::Parse("<html><head><title>" + title + "</title></head><body><h1>Story</h1>"
+                                          "<h2>Other</h2><h3>x y z</h3></body></html>");
+  std::string t = AutoTitle(page);
+  EXPECT_EQ(t.rfind("ab c", 0), 0u);
 }
 
 // Thousands of nested bylines, headlines and dates, each holding all the
@@ -268,6 +367,11 @@ TEST(AutoExtractTest, TitleIsTheHeadingThatTheTitleTextsAgreeWith) {
   EXPECT_EQ(AutoTitle(page("<meta property=og:title content='What we will not hear about us'>",
                            "<h1 class=title>What we will not hear about us | OTHER.NET</h1><h2>Topics</h2>")),
             "What we will not hear about us");
+  // A heading that is one link to the home page names the site, however long.
+  EXPECT_EQ(AutoTitle(page("<title>The quay | Harbour Voices of the Northern Coast</title>",
+                           "<h2><a href='http://www.paper.test/'>Harbour Voices of the Northern Coast</a></h2>"
+                           "<h1>The quay</h1><h2>More</h2>")),
+            "The quay");
   // The logo's heading is no headline, nor is a heading that is the site's host.
   EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1 class=site-logo>Paper Daily</h1><h2>PAPER.test</h2>"
                                                    "<h1>Harbour opens its new quay</h1>")),
@@ -292,8 +396,9 @@ TEST(AutoExtractTest, TitleWithoutTheKickerItsHeadingHolds) {
   // A kicker the markup names as such goes even where the title says nothing.
   EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1><span class=kicker>Harbour</span> New quay opens in May</h1>")),
             "New quay opens in May");
-  // Words in a span at a heading's start are no kicker when they are most of it.
-  EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1><em>Quay</em> opens</h1><h2>Other</h2>")), "Quay opens");
+  // Words set apart at a heading's start stay when neither the markup nor the title says they are a kicker.
+  EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1><em>Quay</em> opens in May</h1><h2>Other</h2>")),
+            "Quay opens in May");
 }
 
 TEST(AutoExtractTest, TitleFromTheOneFirstLevelHeadingOverTheTitleInOtherWords) {
@@ -301,6 +406,9 @@ TEST(AutoExtractTest, TitleFromTheOneFirstLevelHeadingOverTheTitleInOtherWords) 
     return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + "</body></html>",
                                "http://www.paper.test/a/1.html");
   };
+  // Not when it is two words, as a section's name is.
+  EXPECT_EQ(AutoTitle(page("<title>Harbour opens new quay - Paper</title>", "<h1>Local news</h1><h2>Weather</h2>")),
+            "Harbour opens new quay");
   EXPECT_EQ(AutoTitle(page("<title>Car finance - loan or rather leasing?</title>",
                            "<h1>Financing your car</h1><h2>Loan comparison</h2><h2>What leasing costs</h2>")),
             "Financing your car");
@@ -373,6 +481,10 @@ TEST(AutoExtractTest, SeveralAuthorsOfOneBylineAndOrganisationsLast) {
   EXPECT_EQ(AutoAuthor(page("", "<p class=by><span itemprop=author>Ann Lee</span>, <span itemprop=author>Tom Berg</span> "
                                 "y <span itemprop=author>Eva Ruiz</span></p>")),
             "Ann Lee, Tom Berg y Eva Ruiz");
+  // A link to the author's other pieces names the same person again.
+  EXPECT_EQ(AutoAuthor(page("", "<div><a rel=author href=/l>Logan Ritch</a> <p>Logan writes features. <a rel=author "
+                                "href=/l>More by Logan Ritch</a></p></div>")),
+            "Logan Ritch");
   // Two articles' bylines are not one.
   EXPECT_EQ(AutoAuthor(page("", "<div><p itemprop='author creator'>Ann Lee</p><p>" + std::string(300, 'x') +
                                 "</p><p itemprop=author>Tom Berg</p></div>")),
@@ -401,6 +513,14 @@ TEST(AutoExtractTest, BylineTextCleanedToTheName) {
   EXPECT_EQ(AutoAuthor(page("<div class=author><span>Patrick Allan</span><div>Profile</div><div>Follow</div></div>")),
             "Patrick Allan");
   EXPECT_EQ(AutoAuthor(page("<div class=byline>By\n\t\t<span>Scott Cunning</span></div>")), "Scott Cunning");
+  // The date, the time ago and the next field's label go; a handle with a digit stays.
+  EXPECT_EQ(AutoAuthor(page("<div class=author>Jane Doe 12 hours ago</div>")), "Jane Doe");
+  EXPECT_EQ(AutoAuthor(page("<div class=author>R. England, 52m ago</div>")), "R. England");
+  EXPECT_EQ(AutoAuthor(page("<span class=autor>Marianne1</span>")), "Marianne1");
+  EXPECT_EQ(AutoAuthor(page("<span class=byline>Av Lars Berg</span>")), "Lars Berg");
+  // A lower-case "von" is part of the name; a capital one begins the byline after a kicker.
+  EXPECT_EQ(AutoAuthor(page("<span class=author>Christoph von Ritter</span>")), "Christoph von Ritter");
+  EXPECT_EQ(AutoAuthor(page("<div class=byline>Disko Von Ernst Lohoff</div>")), "Ernst Lohoff");
   // A label is no name.
   EXPECT_EQ(AutoAuthor(page("<div class=author-date><p>Zuletzt geändert am</p><p>Montag</p></div>")), "");
   EXPECT_EQ(AutoAuthor(page("<span class=author>zahlenzauberin</span>")), "zahlenzauberin");
@@ -410,6 +530,39 @@ TEST(AutoExtractTest, BylineTextCleanedToTheName) {
                                            "blogger</span></h4></body></html>",
                                            "http://s.test/")),
             "Krimiblogger");
+}
+
+TEST(AutoExtractTest, TheAgencyCreditClosingTheTextWhenNoBylineIsThere) {
+  const std::string story = Story("Nordkorea");
+  Extracted e = Extract("<html><body><h1>Kim</h1><div class=article>" + story +
+                        "<p>Die Zyste könne sich jederzeit neu bilden, hieß es. (FR mit dpa)</p></div></body></html>");
+  EXPECT_EQ(e.item.author, "FR mit dpa");
+  // A byline wins; a remark in brackets is no credit.
+  e = Extract("<html><body><h1>Kim</h1><p class=byline>Von Anna Berg</p><div class=article>" + story +
+              "<p>So war es. (dpa)</p></div></body></html>");
+  EXPECT_EQ(e.item.author, "Anna Berg");
+  e = Extract("<html><body><h1>Kim</h1><div class=article>" + story + "<p>Mehr dazu später (siehe unten)</p></div></body></html>");
+  EXPECT_EQ(e.item.author, "");
+}
+
+TEST(AutoExtractTest, AuthorsInLessCommonButStandardPlaces) {
+  auto page = [](const std::string& head, const std::string& body) {
+    return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + "</body></html>", "http://s.test/");
+  };
+  EXPECT_EQ(AutoAuthor(page("<meta property='cXenseParse:author' content='Lisa Petri'>", "")), "Lisa Petri");
+  EXPECT_EQ(AutoAuthor(page("<meta name=citation_author content='Ada Byron'>", "")), "Ada Byron");
+  // The person's name a level or two below the author's element, not its whole text.
+  EXPECT_EQ(AutoAuthor(page("", "<div itemprop=author itemscope itemtype='https://schema.org/Person'>Ein Bericht "
+                                "<a href=/p><span itemprop=name>Eva Ruiz</span></a>, Korrespondentin</div>")),
+            "Eva Ruiz");
+  EXPECT_EQ(AutoAuthor(page("", "<p class=article-reporter>Jonas Kern</p>")), "Jonas Kern");
+  // Near the headline: a byline after it wins over a name in the page's head.
+  EXPECT_EQ(AutoAuthor(page("", "<div class=author-name>News Desk</div><h1>Rain</h1><p class=byline>Ann Lee</p>")),
+            "Ann Lee");
+  EXPECT_EQ(AutoAuthor(page("", "<span itemprop=author>News Desk</span><h1>Rain</h1><span itemprop=author>Ann Lee</span>")),
+            "Ann Lee");
+  EXPECT_EQ(AutoAuthor(page("", "<p>By News Desk</p><h1>Rain</h1><p>By Ann Lee</p>")), "Ann Lee");
+  EXPECT_EQ(AutoAuthor(page("", "<p class=byline>Ann Lee</p><h1>Rain</h1><p>Text.</p>")), "Ann Lee");
 }
 
 TEST(AutoExtractTest, BylinesOfOtherArticlesAndOfCommentersAreNotTheAuthors) {
@@ -444,6 +597,10 @@ TEST(AutoExtractTest, BylinesReadFromTheirWordsWhenNoMarkupNamesThem) {
             "Gàbor Muniér");
   EXPECT_EQ(AutoAuthor(page("<p class=date>By JEFFREY GETTLE JAN. 13, 2017</p>")), "JEFFREY GETTLE");
   EXPECT_EQ(AutoAuthor(page("<p><em>Quelle: MDR AKTUELL/ls</em></p>")), "MDR AKTUELL/ls");
+  EXPECT_EQ(AutoAuthor(page("<div class=timedata>05.02.2020 <span>- Redaktion: Eberhard Fuhr (Sprecher)</span></div>")),
+            "Eberhard Fuhr");
+  EXPECT_EQ(AutoAuthor(page("<h2>Stars <span>06.11.2023 13:30 von Olga </span></h2>")), "Olga");
+  EXPECT_EQ(AutoAuthor(page("<p>By Arun Sai Krishnan • March 1</p>")), "Arun Sai Krishnan");
   // Lines that only begin like a byline.
   EXPECT_EQ(AutoAuthor(page("<p>Von Einheimischen, Gästen und ganz viel Kühen wird der Brunnen genutzt.</p>")), "");
   EXPECT_EQ(AutoAuthor(page("<p>By the way, it rained.</p><p>Von (Strato) gemietet</p>")), "");
