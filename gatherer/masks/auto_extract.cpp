@@ -1076,6 +1076,8 @@ std::string CleanByline(std::string s) {
   }
   CutTrailingFields(s);
   while (!s.empty() && (s.back() == ',' || s.back() == '|' || s.back() == ':' || s.back() == ' ')) s.pop_back();
+  // The byline's word alone, its name missing.
+  if (TagIn(AsciiLower(s), {"by", "von", "par", "por", "door", "di", "text", "autor", "author", "redaktion"})) return {};
   return TrimCopy(s);
 }
 
@@ -1874,10 +1876,13 @@ std::string AgencyCredit(const HtmlDocument& page, const PageFigures& fig, int r
   if (root < 0) return {};
   // The last paragraphs of the text, in the order they come.
   std::vector<int> last;
+  // Elements come parents first: one inside the text has its parent there too.
+  std::vector<unsigned char> inside(size_t(page.ElementCount() - root), 0);
+  inside[0] = 1;
   for (int e = root + 1; e < page.ElementCount(); ++e) {
-    int up = e;
-    while (up > root) up = page.Parent(up);
-    if (up != root) break;  // past the text's elements
+    int parent = page.Parent(e);
+    if (parent < root || !inside[size_t(parent - root)]) break;  // past the text's elements
+    inside[size_t(e - root)] = 1;
     if (page.TagName(e) == "P" && !fig.invisible[size_t(e)] && fig.text[size_t(e)] > 0) {
       if (last.size() == 3) last.erase(last.begin());
       last.push_back(e);
