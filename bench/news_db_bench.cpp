@@ -5,9 +5,16 @@
 // upgrade, and measures again.
 //
 //   news_db_bench [--items 100000,1000000] [--folder DIR]
+//   news_db_bench --generate FILE [--items N]
+//   news_db_bench --grid FILE
+//   news_db_bench --upgrade FILE [--stop-after SECONDS]
 //
 // The databases go to DIR (default: a folder under /tmp), one at a time, and
 // are removed afterwards (a million items take about 5 GB with the indexes).
+// A million items take long to generate: --generate writes one old database
+// to keep, --upgrade runs the background index upgrade on a kept file while
+// a writer stores news as a download does (and prints how long it waited),
+// and --grid measures the reader's open, grid and searches on a kept file.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,7 +25,10 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
+#include <algorithm>
+#include <atomic>
 
 #include "database.h"
 #include "gatherer/cleanup.h"
@@ -350,12 +360,101 @@ void RunSize(const std::string& folder, int64_t items) {
   std::filesystem::remove(path + "-shm");
 }
 
+int GenerateOnly(const std::string& path, int64_t items) {
+  if (std::filesystem::exists(path)) {
+    std::printf("%s exists: not generating over it\n", path.c_str());
+    return 1;
+  }
+  auto start = Clock::now();
+  if (!Generate(path, items, std::time(nullptr))) {
+    std::printf("generation failed\n");
+    return 1;
+  }
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  std::printf("%lld items generated in %.0f s, %.0f MB\n", static_cast<long long>(items), Seconds(start),
+              st.st_size / 1e6);
+  return 0;
+}
+
+// The background upgrade against a download: a writer that stores an item
+// every 50 ms (rolled back, so the file stays as generated) and notes how long
+// each store waited for the write lock. With `stopAfter`, the reader closes
+// then: the time until the upgrade returns is printed.
+int UpgradeOnly(const std::string& path, double stopAfter) {
+  std::atomic<bool> stop{false}, writing{true};
+  std::vector<double> waits;
+  int failedStores = 0;
+  std::thread writer([&] {
+    std::unique_ptr<Database> db;
+    if (Database::Open(path, Database::Mode::kExisting, &db) != 0) return;
+    while (writing) {
+      auto t = Clock::now();
+      int rc = db->Exec("BEGIN IMMEDIATE");
+      if (rc == 0) {
+        rc = db->Exec("INSERT INTO newsitem (recvdate, newsdate, publication_date, src_url, author, title, smalldescr,"
+                      " body, is_del, is_read) VALUES ('2026-01-01 00:00:00', '2026-01-01 00:00:00',"
+                      " '2026-01-01 00:00:00', 'https://w.example/', '', 'A stored item', '', 'The body.', 0, 0)");
+        db->Rollback();
+      }
+      waits.push_back(Seconds(t));
+      if (rc != 0) ++failedStores;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  });
+  auto up = Clock::now();
+  std::thread stopper;
+  if (stopAfter > 0)
+    stopper = std::thread([&] {
+      while (Seconds(up) < stopAfter) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      stop = true;
+    });
+  std::string lastWhat;
+  int lastPercent = -100;
+  double lastCall = 0, longestSilence = 0;
+  int rc = UpgradeIndexes(path, stop, [&](const std::string& what, int percent) {
+    double now = Seconds(up);
+    longestSilence = std::max(longestSilence, now - lastCall);
+    lastCall = now;
+    if (what != lastWhat || percent >= lastPercent + 10 || percent == 100) {
+      std::printf("  %6.1f s  %s %d%%\n", now, what.c_str(), percent);
+      std::fflush(stdout);
+      lastWhat = what;
+      lastPercent = percent;
+    }
+  });
+  double took = Seconds(up);
+  if (stopper.joinable()) stopper.join();
+  writing = false;
+  writer.join();
+  std::sort(waits.begin(), waits.end());
+  auto over = [&](double s) { return std::count_if(waits.begin(), waits.end(), [s](double w) { return w > s; }); };
+  std::printf("upgrade returned %d after %.1f s%s; longest time without progress %.1f s\n", rc, took,
+              stopAfter > 0 ? " (stopped)" : "", std::max(longestSilence, took - lastCall));
+  if (stopAfter > 0) std::printf("  the stop at %.1f s was honoured after %.0f ms\n", stopAfter, (took - stopAfter) * 1000);
+  if (!waits.empty())
+    std::printf("writer: %zu stores, %d failed; wait median %.1f ms, max %.0f ms, %ld over 100 ms, %ld over 1 s\n",
+                waits.size(), failedStores, waits[waits.size() / 2] * 1000, waits.back() * 1000, over(0.1), over(1.0));
+  return rc == 0 ? 0 : 1;
+}
+
+int GridOnly(const std::string& path) {
+  if (!std::filesystem::exists(path)) {
+    std::printf("%s: no such database\n", path.c_str());
+    return 1;
+  }
+  Measures m;
+  Measure(path, "", &m, false);
+  return 0;
+}
+
 }  // namespace
 }  // namespace orvo
 
 int main(int argc, char** argv) {
   std::vector<int64_t> sizes = {100000, 1000000};
-  std::string folder;
+  std::string folder, generate, grid, upgrade;
+  double stopAfter = 0;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--items" && i + 1 < argc) {
@@ -369,13 +468,27 @@ int main(int argc, char** argv) {
       }
     } else if (a == "--folder" && i + 1 < argc) {
       folder = argv[++i];
+    } else if (a == "--generate" && i + 1 < argc) {
+      generate = argv[++i];
+    } else if (a == "--grid" && i + 1 < argc) {
+      grid = argv[++i];
+    } else if (a == "--upgrade" && i + 1 < argc) {
+      upgrade = argv[++i];
+    } else if (a == "--stop-after" && i + 1 < argc) {
+      stopAfter = std::atof(argv[++i]);
     } else {
       std::printf("usage: news_db_bench [--items 100000,1000000] [--folder DIR]\n"
+                  "       news_db_bench --generate FILE [--items N]\n"
+                  "       news_db_bench --grid FILE\n"
+                  "       news_db_bench --upgrade FILE [--stop-after SECONDS]\n"
                   "Generates news databases of real-size items and prints the timings of the reader's grid and\n"
                   "searches, the eBook filter query and the clean-ups, before and after the index upgrade.\n");
       return a == "--help" || a == "-h" ? 0 : 2;
     }
   }
+  if (!generate.empty()) return orvo::GenerateOnly(generate, sizes.front());
+  if (!grid.empty()) return orvo::GridOnly(grid);
+  if (!upgrade.empty()) return orvo::UpgradeOnly(upgrade, stopAfter);
   if (folder.empty()) {
     char tmpl[] = "/tmp/news_db_bench.XXXXXX";
     if (!mkdtemp(tmpl)) return 1;

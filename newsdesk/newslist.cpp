@@ -45,15 +45,16 @@ class WaitCursor {
 // no cleaning: a row costs one conversion, of its title.
 class RowMaker {
  public:
-  NewsRow Make(const CNewsListItemStruct& item) {
+  // The labels first used since the last call go to `labels`.
+  NewsRow Make(const CNewsListItemStruct& item, std::vector<PairLabel>* labels) {
     NewsRow r;
     r.id = item.id;
-    auto it = names_.find(item.pair);
-    if (it == names_.end())
-      it = names_.emplace(item.pair, Names{QString::fromStdString(item.site), QString::fromStdString(item.category)})
-               .first;
-    r.site = it->second.site;
-    r.category = it->second.category;
+    auto it = slots_.find(item.pair);
+    if (it == slots_.end()) {
+      it = slots_.emplace(item.pair, static_cast<int32_t>(slots_.size())).first;
+      labels->push_back(PairLabel{QString::fromStdString(item.site), QString::fromStdString(item.category)});
+    }
+    r.label = it->second;
     r.date = item.date;
     const std::string& t = item.title;
     r.title = NeedsCleaning(t) ? QString::fromStdString(CleanTitle(t))
@@ -70,11 +71,7 @@ class RowMaker {
     return false;
   }
 
-  struct Names {
-    QString site;
-    QString category;
-  };
-  std::unordered_map<int64_t, Names> names_;
+  std::unordered_map<int64_t, int32_t> slots_;
 };
 
 }  // namespace
@@ -99,8 +96,8 @@ QVariant NewsListModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
       switch (index.column()) {
-        case 0: return r.site;
-        case 1: return r.category;
+        case 0: return labels_[static_cast<size_t>(r.label)].site;
+        case 1: return labels_[static_cast<size_t>(r.label)].category;
         case 2:
           return r.date ? QLocale().toString(QDateTime::fromSecsSinceEpoch(r.date), QLocale::ShortFormat)
                         : QString();
@@ -128,7 +125,10 @@ QVariant NewsListModel::headerData(int section, Qt::Orientation orientation, int
   return {};
 }
 
-void NewsListModel::Append(std::vector<NewsRow>&& rows) {
+void NewsListModel::Append(NewsBatch&& batch) {
+  labels_.insert(labels_.end(), std::make_move_iterator(batch.labels.begin()),
+                 std::make_move_iterator(batch.labels.end()));
+  std::vector<NewsRow>& rows = batch.rows;
   if (rows.empty()) return;
   int first = rowCount();
   beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.size()) - 1);
@@ -142,6 +142,7 @@ void NewsListModel::Clear() {
   // Freeing 100,000 rows takes a while: it waits until the next rows show.
   if (old_.empty()) old_.swap(rows_);
   rows_.clear();
+  labels_.clear();
   endResetModel();
   QTimer::singleShot(1000, this, &NewsListModel::FreeOldRows);  // when nothing follows
 }
@@ -204,7 +205,7 @@ CNewsListLoaderThread::~CNewsListLoaderThread() {
 void CNewsListLoaderThread::Run(Vault& vault, Deliver deliver) {
   using Clock = std::chrono::steady_clock;
   RowMaker maker;
-  std::vector<NewsRow> batch;
+  NewsBatch batch;
   bool first = true;
   bool end = false;
   size_t delivered = 0;
@@ -220,14 +221,14 @@ void CNewsListLoaderThread::Run(Vault& vault, Deliver deliver) {
           end = true;
           break;
         }
-        batch.push_back(maker.Make(*item));
+        batch.rows.push_back(maker.Make(*item, &batch.labels));
       }
     }
     if (end) break;
     // Then a screenful, then larger batches: each one repaints the view.
-    if (first || batch.size() >= 20000 || (delivered < 200 && batch.size() >= 100) ||
+    if (first || batch.rows.size() >= 20000 || (delivered < 200 && batch.rows.size() >= 100) ||
         Clock::now() - sent > std::chrono::milliseconds(100)) {
-      delivered += batch.size();
+      delivered += batch.rows.size();
       first = false;
       deliver(std::move(batch), false);
       batch = {};
@@ -385,20 +386,19 @@ bool CNewsListView::Start(Setup setup, bool ignoreFailure) {
   }
   uint64_t generation = ++generation_;
   QPointer<CNewsListView> self(this);
-  loader_ = std::make_unique<CNewsListLoaderThread>(vault_, [self, generation](std::vector<NewsRow>&& rows,
-                                                                                bool done) {
+  loader_ = std::make_unique<CNewsListLoaderThread>(vault_, [self, generation](NewsBatch&& batch, bool done) {
     QMetaObject::invokeMethod(
-        qApp, [self, generation, rows = std::move(rows), done]() mutable {
-          if (self) self->Receive(generation, std::move(rows), done);
+        qApp, [self, generation, batch = std::move(batch), done]() mutable {
+          if (self) self->Receive(generation, std::move(batch), done);
         },
         Qt::QueuedConnection);
   });
   return true;
 }
 
-void CNewsListView::Receive(uint64_t generation, std::vector<NewsRow>&& rows, bool done) {
+void CNewsListView::Receive(uint64_t generation, NewsBatch&& batch, bool done) {
   if (generation != generation_) return;
-  model_->Append(std::move(rows));
+  model_->Append(std::move(batch));
   if (done) {
     loader_.reset();
     busy_ = false;

@@ -27,13 +27,26 @@ namespace orvo {
 
 class CNewsInfoView;
 
+// A row names its site and category by a slot in the model's labels: a
+// million rows hold a few dozen names between them.
 struct NewsRow {
   int32_t id = 0;
-  QString site;
-  QString category;
+  int32_t label = 0;
   std::time_t date = 0;
   QString title;  // cleaned for one line
   bool read = false;
+};
+
+struct PairLabel {
+  QString site;
+  QString category;
+};
+
+// Rows for the model, with the labels first used by them (their slots follow
+// those of the batches before).
+struct NewsBatch {
+  std::vector<NewsRow> rows;
+  std::vector<PairLabel> labels;
 };
 
 class NewsListModel : public QAbstractTableModel {
@@ -46,7 +59,7 @@ class NewsListModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-  void Append(std::vector<NewsRow>&& rows);
+  void Append(NewsBatch&& batch);
   void Clear();
   void FreeOldRows();
   void SetRead(int row, bool read);
@@ -56,12 +69,15 @@ class NewsListModel : public QAbstractTableModel {
   // Removes the rows at the given positions (any order).
   void RemovePositions(std::vector<int> positions);
   const NewsRow& row(int i) const { return rows_[static_cast<size_t>(i)]; }
+  const QString& site(int i) const { return labels_[static_cast<size_t>(row(i).label)].site; }
+  const QString& category(int i) const { return labels_[static_cast<size_t>(row(i).label)].category; }
   int RowOf(int32_t id) const;
   void SetBoldFont(const QFont& font) { bold_ = font; }
 
  private:
   std::vector<NewsRow> rows_;
   std::vector<NewsRow> old_;  // the last list, freed once the new one shows
+  std::vector<PairLabel> labels_;
   QIcon readIcon_;
   QIcon unreadIcon_;
   QFont bold_;
@@ -72,7 +88,7 @@ class NewsListModel : public QAbstractTableModel {
 class CNewsListLoaderThread {
  public:
   // `deliver` runs on the loader thread; `done` is true with the last batch.
-  using Deliver = std::function<void(std::vector<NewsRow>&& rows, bool done)>;
+  using Deliver = std::function<void(NewsBatch&& batch, bool done)>;
   CNewsListLoaderThread(Vault& vault, Deliver deliver);
   ~CNewsListLoaderThread();  // stops and waits
 
@@ -155,7 +171,7 @@ class CNewsListView : public QWidget {
  private:
   using Setup = std::function<bool(CDBManager&)>;
   bool Start(Setup setup, bool ignoreFailure);
-  void Receive(uint64_t generation, std::vector<NewsRow>&& rows, bool done);
+  void Receive(uint64_t generation, NewsBatch&& batch, bool done);
   void OnSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
   void OnMarkReadTimer();
   void MarkRow(int32_t id, bool read);

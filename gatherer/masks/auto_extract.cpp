@@ -637,10 +637,18 @@ void Extractor::Compose(int main) {
          p = page_.Parent(p))
       block = p;
     if (block != main && page_.Parent(block) >= 0) {
+      // Rows of one page builder carry one class: the text's rows.
+      const std::string row_class = page_.Attribute(block, "class");
+      auto same_row = [&](int s) {
+        return !row_class.empty() && !inside_furniture_[size_t(s)] && !fig_.invisible[size_t(s)] &&
+               page_.TagName(s) == page_.TagName(block) && page_.Attribute(s, "class") == row_class &&
+               fig_.text[size_t(s)] >= 80 && LinkDensity(fig_, s) < 0.2;
+      };
       std::vector<int> before, after;
       for (int s : page_.Children(page_.Parent(block)))
-        if (s != block && (article_like(s) || (page_.TagName(s) == "P" && !inside_furniture_[size_t(s)] &&
-                                               fig_.text[size_t(s)] >= 300 && LinkDensity(fig_, s) < 0.2)))
+        if (s != block && (article_like(s) || same_row(s) ||
+                           (page_.TagName(s) == "P" && !inside_furniture_[size_t(s)] && fig_.text[size_t(s)] >= 300 &&
+                            LinkDensity(fig_, s) < 0.2)))
           (s < block ? before : after).push_back(s);
       parts.insert(parts.begin(), before.begin(), before.end());
       parts.insert(parts.end(), after.begin(), after.end());
@@ -1419,44 +1427,56 @@ Heading ReadHeading(const HtmlDocument& page, int e, int level) {
   return h;
 }
 
-std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
-  std::string title;
+// Long enough to be a headline rather than a section's name: three words,
+// or one run of a script written without spaces.
+bool HeadlineLong(std::string_view s) { return WordCount(s) >= 3 || (WordCount(s) == 1 && Utf8Length(s) >= 8); }
+
+// What a page says about its headline: the title texts of its head and its
+// headings that do not name the site.
+struct TitleTexts {
+  std::string title, og, twitter, ld;
+  SiteNames site;
   std::vector<Heading> headings;  // first- to third-level, in page order
-  int seconds_and_firsts = 0, thirds = 0;
+  std::vector<size_t> first_levels;  // indexes of the H1s among them
+};
+
+TitleTexts ReadTitleTexts(const HtmlDocument& page, const PageFigures* fig) {
+  TitleTexts t;
   std::vector<HtmlDocument::ChildNode> kids;
   auto own_text = [&](int e) {
     page.ChildNodes(e, kids);
-    std::string t;
+    std::string text;
     for (const auto& k : kids)
-      if (k.element < 0) t += k.text;
-    return t;
+      if (k.element < 0) text += k.text;
+    return text;
   };
-  // The title texts a page gives in its head, read in the one pass.
-  std::string og, twitter, ld, site_name, app_name;
-  std::vector<int> first_levels;  // H1s that do not name the site
-  std::vector<int> candidates;    // H1 to H3, in page order
+  std::string site_name, app_name;
+  std::vector<int> candidates;  // H1 to H3, in page order
   for (int e = 0; e < page.ElementCount(); ++e) {
     std::string_view tag = page.TagName(e);
-    if (tag == "TITLE" && title.empty()) {
-      title = CleanText(own_text(e));
+    if (tag == "TITLE" && t.title.empty()) {
+      t.title = CleanText(own_text(e));
     } else if (tag == "META") {
       std::string key = page.Attribute(e, "property");
       if (key.empty()) key = page.Attribute(e, "name");
       key = AsciiLower(key);
-      std::string* into = key == "og:title"           ? &og
-                          : key == "twitter:title"    ? &twitter
+      std::string* into = key == "og:title"           ? &t.og
+                          : key == "twitter:title"    ? &t.twitter
                           : key == "og:site_name"     ? &site_name
                           : key == "application-name" ? &app_name
                                                       : nullptr;
       if (into && into->empty()) *into = CleanText(page.Attribute(e, "content"));
-    } else if (tag == "SCRIPT" && ld.empty() && EqualsIgnoreCase(page.Attribute(e, "type"), "application/ld+json")) {
+    } else if (tag == "SCRIPT" && t.ld.empty() &&
+               EqualsIgnoreCase(page.Attribute(e, "type"), "application/ld+json")) {
       std::string json = own_text(e);
-      if (size_t at = json.find("\"headline\""); at != std::string::npos) ld = CleanText(JsonString(json, at + 10));
+      if (size_t at = json.find("\"headline\""); at != std::string::npos) t.ld = CleanText(JsonString(json, at + 10));
     } else if (tag == "H1" || tag == "H2" || tag == "H3") {
       candidates.push_back(e);
     }
   }
-  SiteNames site{FoldTitle(site_name.empty() ? app_name : site_name), HostOf(page.Url()), {}};
+  if (t.og.empty()) t.og = t.twitter;
+  t.site = SiteNames{FoldTitle(site_name.empty() ? app_name : site_name), HostOf(page.Url()), {}};
+  int seconds_and_firsts = 0, thirds = 0;
   for (int e : candidates) {
     std::string_view tag = page.TagName(e);
     int level = tag == "H1" ? 1 : tag == "H2" ? 2 : 3;
@@ -1467,43 +1487,44 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
     if (h.text.empty()) continue;
     ++count;
     if (IsSiteHeading(page, e, h.text)) {
-      if (site.logos.size() < 4) site.logos.push_back(FoldTitle(h.text));
+      if (t.site.logos.size() < 4) t.site.logos.push_back(FoldTitle(h.text));
       continue;
     }
-    if (site.Is(h.text)) continue;
+    if (t.site.Is(h.text)) continue;
     h.rank = IsNamedHeadline(page, e) ? 0 : level;
     h.folded_text = FoldTitle(h.text);
     if (!h.rest.empty()) h.folded_rest = FoldTitle(h.rest);
-    if (level == 1) first_levels.push_back(int(headings.size()));
-    headings.push_back(std::move(h));
+    if (level == 1) t.first_levels.push_back(t.headings.size());
+    t.headings.push_back(std::move(h));
   }
-  if (og.empty()) og = twitter;
-  const std::string cut_title = CutSiteName(title, site), cut_og = CutSiteName(og, site);
+  return t;
+}
 
-  // A heading that the page's own title texts repeat exactly is its headline.
+// The heading that the page's own title texts repeat exactly; empty when none.
+std::string HeadingTheTitleRepeats(const TitleTexts& t) {
+  const SiteNames& site = t.site;
   // First the whole texts, the share texts before the title: headings named
   // headlines by their markup, then by level.
   std::vector<std::pair<std::string, std::string>> whole, pieces;  // folded, as written
   // (No heading of a thousand characters is read, nor a title text longer.)
-  auto want = [&](std::vector<std::pair<std::string, std::string>>& into, const std::string& t) {
-    if (!t.empty() && t.size() <= 4000 && !site.Is(t)) into.emplace_back(FoldTitle(t), t);
+  auto want = [&](std::vector<std::pair<std::string, std::string>>& into, const std::string& text) {
+    if (!text.empty() && text.size() <= 4000 && !site.Is(text)) into.emplace_back(FoldTitle(text), text);
   };
-  for (const std::string* t :
-       std::initializer_list<const std::string*>{&og, &twitter, &ld, &title, &cut_og, &cut_title})
-    want(whole, *t);
+  const std::string cut_title = CutSiteName(t.title, site), cut_og = CutSiteName(t.og, site);
+  for (const std::string* text :
+       std::initializer_list<const std::string*>{&t.og, &t.twitter, &t.ld, &t.title, &cut_og, &cut_title})
+    want(whole, *text);
   // Then the pieces of the title, longest first: a headline is mostly
   // longer than the site's and section's names around it.
-  std::vector<std::string> parts = TitleParts(title);
+  std::vector<std::string> parts = TitleParts(t.title);
   std::stable_sort(parts.begin(), parts.end(),
                    [](const std::string& x, const std::string& y) { return Utf8Length(x) > Utf8Length(y); });
   for (const std::string& part : parts)
-    if ((WordCount(part) >= 3 || (WordCount(part) == 1 && Utf8Length(part) >= 8)) &&
-        !(parts.size() == 2 && IsSitePartOf(part, title, site)))
-      want(pieces, part);
+    if (HeadlineLong(part) && !(parts.size() == 2 && IsSitePartOf(part, t.title, site))) want(pieces, part);
   // "Topic: Headline" titles over headings without the topic.
-  for (const std::string* t : std::initializer_list<const std::string*>{&og, &title, &cut_title})
-    if (size_t colon = t->find(": "); colon != std::string::npos && WordCount(t->substr(colon + 2)) >= 3)
-      want(pieces, TrimCopy(t->substr(colon + 2)));
+  for (const std::string* text : std::initializer_list<const std::string*>{&t.og, &t.title, &cut_title})
+    if (size_t colon = text->find(": "); colon != std::string::npos && WordCount(text->substr(colon + 2)) >= 3)
+      want(pieces, TrimCopy(text->substr(colon + 2)));
   // The heading's text (or with its kicker cut), when it says w; a heading
   // that goes on after w with a separator ("Headline | Site") says it too.
   auto says = [](const std::string& text, const std::string& f, const std::string& w, const std::string& written,
@@ -1522,23 +1543,31 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
     };
     for (int rank = 0; rank <= 3; ++rank)
       for (const auto& [w, written] : whole)
-        for (const Heading& h : headings)
+        for (const Heading& h : t.headings)
           if (h.rank == rank)
-            if (std::string t = says_in(h, w, written, true); !t.empty()) return t;
+            if (std::string found = says_in(h, w, written, true); !found.empty()) return found;
     for (const auto& [w, written] : pieces)
-      for (const Heading& h : headings)
-        if (std::string t = says_in(h, w, written, false); !t.empty()) return t;
+      for (const Heading& h : t.headings)
+        if (std::string found = says_in(h, w, written, false); !found.empty()) return found;
   }
+  return {};
+}
+
+std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
+  const TitleTexts t = ReadTitleTexts(page, fig);
+  const std::string &title = t.title, &og = t.og;
+  const SiteNames& site = t.site;
+  if (std::string h = HeadingTheTitleRepeats(t); !h.empty()) return h;
   // A headline that the title or og:title repeats is the page's own headline,
   // unless it is the site's name there.
   std::string best;
-  for (const Heading& h : headings)
+  for (const Heading& h : t.headings)
     if (h.level < 3 && Utf8Length(h.text) >= 3 && (Contains(title, h.text) || Contains(og, h.text)) &&
         Utf8Length(h.text) > Utf8Length(best) && !IsSitePartOf(h.text, title, site) && !IsSitePartOf(h.text, og, site))
       best = h.text;
   if (!best.empty()) return best;
   // A long third-level heading that the title begins with.
-  for (const Heading& h : headings)
+  for (const Heading& h : t.headings)
     if (h.level == 3 && Utf8Length(h.text) >= 15 && title.rfind(h.text, 0) == 0 && title.size() > h.text.size() &&
         title[h.text.size()] == ' ')
       return h.text;
@@ -1548,24 +1577,22 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
   for (const std::string& part : TitleParts(!og.empty() ? og : title))
     if (HeadlineSized(part) && !site.Is(part)) says_nothing = false;
   if (says_nothing)
-    for (const Heading& h : headings)
+    for (const Heading& h : t.headings)
       if (h.rank == 0) return h.text;
   // The one first-level heading of a page is what its reader takes for the
   // headline, even where the title says it in other words.
-  if (first_levels.size() == 1) {
-    const Heading& h = headings[size_t(first_levels[0])];
+  if (t.first_levels.size() == 1) {
+    const Heading& h = t.headings[t.first_levels[0]];
     const std::string& text = h.named_kicker ? h.rest : h.text;
-    if ((WordCount(text) >= 3 || (WordCount(text) == 1 && Utf8Length(text) >= 8)) && Utf8Length(text) <= 300 &&
-        !IsSitePartOf(text, title, site))
-      return text;
+    if (HeadlineLong(text) && Utf8Length(text) <= 300 && !IsSitePartOf(text, title, site)) return text;
   }
   // Headlines named as such by their markup, when they agree with the title.
-  for (const Heading& h : headings) {
+  for (const Heading& h : t.headings) {
     if (h.rank != 0 || Utf8Length(h.text) < 3 || Utf8Length(h.text) > 300) continue;
     if ((title.empty() && og.empty()) || WordOverlap(h.text, title + " " + og) >= 0.5) return h.text;
   }
   std::vector<const Heading*> top;
-  for (const Heading& h : headings)
+  for (const Heading& h : t.headings)
     if (h.level < 3) top.push_back(&h);
   if (top.size() == 1 && Utf8Length(top[0]->text) >= 15 && !IsSitePartOf(top[0]->text, title, site)) return top[0]->text;
   std::string base = !og.empty() ? og : title;

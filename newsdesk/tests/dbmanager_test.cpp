@@ -496,6 +496,100 @@ TEST_F(DBManagerTest, AbortDropsWhatTheTransactionStored) {
   EXPECT_NE(m_.Abort(), 0);  // nothing to abort
 }
 
+// Every sort in both orders, over a few thousand items with the awkward
+// cases (names alike but for letter case, equal dates, deleted items,
+// news without a pair, with a vanished pair, or whose pair lost its site or
+// category), must list exactly the rows, in exactly the order, of one plain
+// sorted query.
+class ListOrderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.File("news.db");
+    std::unique_ptr<Database> db;
+    ASSERT_EQ(Database::Open(path_, Database::Mode::kCreate, &db), 0);
+    std::vector<int64_t> pairs;
+    for (const char* site : {"beta", "Alpha", "alpha", "Gamma", "delta", "Ghost"})
+      for (const char* category : {"World", "sport", "Sport", "Lost"}) pairs.push_back(EnsurePair(*db, site, category));
+    uint64_t r = 88172645463325252ull;
+    auto next = [&r] {
+      r ^= r << 13;
+      r ^= r >> 7;
+      r ^= r << 17;
+      return r;
+    };
+    ASSERT_EQ(db->Exec("PRAGMA foreign_keys = OFF"), 0);  // for the vanished pairs
+    Transaction t(*db);
+    Statement ins(*db, "INSERT INTO newsitem (recvdate, newsdate, fk_site_cat_rel, publication_date, src_url, author,"
+                       " title, smalldescr, body, is_del, is_read) VALUES (?1, ?1, ?2, ?1, 'u', 'a', ?3, '', 'b', ?4, ?5)");
+    const char* titles[] = {"Zebra", "apple", "Apple", "mango", "Ölpreis", "banana"};
+    for (int i = 0; i < 3000; ++i) {
+      ins.Reset();
+      // Few distinct dates: many ties for the id to break.
+      ins.Bind(1, FormatDbTime(1700000000 + static_cast<std::time_t>(next() % 40) * 3600));
+      uint64_t p = next() % 40;
+      if (p < static_cast<uint64_t>(pairs.size())) ins.Bind(2, pairs[p]);
+      else if (p < 36) ins.BindNull(2);
+      else ins.Bind(2, 9000 + static_cast<int64_t>(p));  // a pair that is no more
+      ins.Bind(3, std::string(titles[next() % 6]) + " " + std::to_string(next() % 50));
+      ins.Bind(4, next() % 10 == 0 ? 1 : 0).Bind(5, static_cast<int>(next() % 2));
+      ASSERT_EQ(ins.Execute(), 0);
+    }
+    ASSERT_EQ(t.Commit(), 0);
+    ASSERT_EQ(db->Exec("DELETE FROM news_config WHERE site_name = 'Ghost'; DELETE FROM news_cat WHERE name = 'Lost'"), 0);
+    db.reset();
+    ASSERT_TRUE(m_.Init(path_));
+  }
+
+  std::vector<int32_t> Listed() {
+    std::vector<int32_t> out;
+    EXPECT_TRUE(m_.BeginNewsListEnum());
+    while (const CNewsListItemStruct* item = m_.EnumNextNewsListItem()) out.push_back(item->id);
+    m_.EndNewsListEnum();
+    return out;
+  }
+
+  std::vector<int32_t> Expected(int column, bool ascending, bool unreadOnly) {
+    const char* dir = ascending ? "ASC" : "DESC";
+    std::string order;
+    if (column == 0 || column == 1) {
+      const char* g = column == 0 ? "c" : "k";
+      const char* name = column == 0 ? "c.site_name" : "k.name";
+      order = std::string(g) + ".id IS NULL, " + name + " COLLATE NOCASE " + dir + ", " + g + ".id " + dir +
+              ", n.publication_date DESC, n.id DESC";
+    } else {
+      order = std::string(column == 2 ? "n.publication_date " : "n.title COLLATE NOCASE ") + dir + ", n.id " + dir;
+    }
+    Statement s(*m_.database(), "SELECT n.id FROM newsitem n LEFT JOIN site_cat_rel r ON r.id = n.fk_site_cat_rel"
+                                " LEFT JOIN news_config c ON c.id = r.fk_news_config"
+                                " LEFT JOIN news_cat k ON k.id = r.fk_news_cat WHERE n.is_del = 0" +
+                                    std::string(unreadOnly ? " AND n.is_read = 0" : "") + " ORDER BY " + order);
+    std::vector<int32_t> out;
+    while (s.Next()) out.push_back(static_cast<int32_t>(s.Int(0)));
+    EXPECT_EQ(s.error(), 0);
+    return out;
+  }
+
+  TempDir dir_;
+  std::string path_;
+  CDBManager m_;
+};
+
+TEST_F(ListOrderTest, EverySortListsTheRowsOfOnePlainSortedQuery) {
+  for (bool unread : {false, true}) {
+    m_.unreadOnly = unread;
+    for (int column = 0; column < 4; ++column) {
+      for (bool ascending : {true, false}) {
+        if (m_.sortColumn() != column) m_.SetSort(column);
+        m_.SetSortOrder(ascending ? 1 : 0);
+        std::vector<int32_t> expected = Expected(column, ascending, unread);
+        ASSERT_GT(expected.size(), 1000u);
+        EXPECT_EQ(Listed(), expected) << "column " << column << (ascending ? " ascending" : " descending")
+                                      << (unread ? ", unread only" : "");
+      }
+    }
+  }
+}
+
 TEST(DBManagerInit, EmptyPathReadsPathDbAndMissingFileFails) {
   TempDir dir;
   std::string path = dir.File("n.db");

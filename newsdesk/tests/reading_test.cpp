@@ -142,7 +142,7 @@ TEST_F(ReadingTest, MarkAllReadMarksTheListedRowsOnlyAndTheCountsFollow) {
   ASSERT_TRUE(WaitForFills(n + 1));
   NewsListModel* model = frame_->newsList()->model();
   ASSERT_EQ(model->rowCount(), 3);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(model->row(i).site, "Beta");
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(model->site(i), "Beta");
   EXPECT_EQ(frame_->countText(), "3 news items");
 
   frame_->action(Cmd::MarkAllRead)->trigger();

@@ -40,9 +40,9 @@ TEST_F(ReaderTest, StartFillsTheGridWithEveryItem) {
   EXPECT_TRUE(frame_->keywordsCombo()->isEnabled());
   EXPECT_EQ(frame_->filterCombo()->itemText(0), "w/o filter");
   // Default sort: site ascending, newest first within a site.
-  EXPECT_EQ(model->row(0).site, "Alpha");
+  EXPECT_EQ(model->site(0), "Alpha");
   EXPECT_EQ(Title(*frame_, 0), "News 48");
-  EXPECT_EQ(model->row(49).site, "Gamma");
+  EXPECT_EQ(model->site(49), "Gamma");
   EXPECT_EQ(model->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), "Date/Time");
   // Unread rows are bold.
   QFont font = model->data(model->index(0, 3), Qt::FontRole).value<QFont>();
@@ -350,7 +350,7 @@ TEST_F(ReaderTest, FilterComboListsTheFilterNews) {
   EXPECT_EQ(frame_->filterCombo()->currentText(), "Only Beta");
   NewsListModel* model = frame_->newsList()->model();
   ASSERT_EQ(model->rowCount(), 2);
-  EXPECT_EQ(model->row(0).site, "Beta");
+  EXPECT_EQ(model->site(0), "Beta");
   frame_->filterCombo()->setCurrentIndex(0);
   int n = fills_;
   frame_->action(Cmd::SearchWithFilter)->trigger();

@@ -171,6 +171,7 @@ class CDBManager {
   const PairNames& NamesOf(const Statement& row);
   std::unordered_map<int64_t, PairNames> pairNames_;  // -1: news without a pair
   bool OpenNextGroup();
+  bool OpenOrphans();
 
   std::vector<ListStream> streams_;
   std::vector<SqlValue> listParams_;
@@ -186,7 +187,11 @@ class CDBManager {
   std::unordered_set<int32_t> withinResult_;  // search in found
   bool restrictToFound_ = false;
 
-  std::unordered_map<int64_t, std::time_t> hourCache_;  // YYYYMMDDHH
+  struct HourSlot {
+    int64_t hour = -1;  // YYYYMMDDHH
+    std::time_t time = -1;
+  };
+  std::vector<HourSlot> hourSlots_ = std::vector<HourSlot>(8192);
   int64_t lastHour_ = -1;
   std::time_t lastHourTime_ = -1;
 

@@ -141,6 +141,24 @@ TEST(AutoExtractTest, TextCutIntoBoxesIsReadWhole) {
   EXPECT_EQ(e.item.body.find("Write to us"), std::string::npos) << e.item.body;
 }
 
+// A page builder's rows, one class for all: the short rows after the long
+// one are the text's too; a row of links, or a box of another kind, is not.
+TEST(AutoExtractTest, RowsOfOneBuilderAreReadTogether) {
+  auto row = [](const std::string& inner) {
+    return "<div class='vc_row wpb_row'><div class=vc_column><div class=inner>" + inner + "</div></div></div>";
+  };
+  Extracted e = Extract("<html><body><div class=entry>" + row(Story("Harbour") + Story("Quay")) +
+                        row("<h3>Shorter waits</h3><p>The ferries wait less at the quay, and the crews go home "
+                            "earlier in the evening, when the last boat is in.</p>") +
+                        row("<p><a href=/1>Another story with a long headline that is a link</a> <a href=/2>And "
+                            "one more story with a long headline</a></p>") +
+                        "<div class=box><div class=inner><p>Our seminar on harbours, with a comma, books up "
+                        "fast: call us today.</p></div></div></div></body></html>");
+  EXPECT_NE(e.item.body.find("The ferries wait less at the quay"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Another story"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Our seminar"), std::string::npos) << e.item.body;
+}
+
 // Columns inside the text, one of them a table of contents: the column of
 // text stays, the links go.
 TEST(AutoExtractTest, AColumnOfTextBesideLinksStays) {
