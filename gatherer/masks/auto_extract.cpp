@@ -1084,6 +1084,8 @@ std::string CleanByline(std::string s) {
   }
   CutTrailingFields(s);
   while (!s.empty() && (s.back() == ',' || s.back() == '|' || s.back() == ':' || s.back() == ' ')) s.pop_back();
+  // The byline's word alone, its name missing.
+  if (TagIn(AsciiLower(s), {"by", "von", "par", "por", "door", "di", "text", "autor", "author", "redaktion"})) return {};
   return TrimCopy(s);
 }
 
@@ -1691,7 +1693,7 @@ std::string NameOfBylineText(std::string_view line) {
     unsigned char c = rest.empty() ? 0 : static_cast<unsigned char>(rest[0]);
     if (!((c >= 'A' && c <= 'Z') || c >= 0x80)) return {};
     std::string name = CleanByline(std::string(rest));
-    for (const char* cut : {" , ", ";", " ·"})
+    for (const char* cut : {" , ", ";"})
       if (size_t p = name.find(cut); p != std::string::npos) name.erase(p);
     while (!name.empty() && (name.back() == ',' || name.back() == ' ')) name.pop_back();
     if (Utf8Length(name) < 3 || !PlausibleName(name) || LooksLikeAddress(name) || !NamesPeople(name)) return {};
@@ -1901,10 +1903,13 @@ std::string AgencyCredit(const HtmlDocument& page, const PageFigures& fig, int r
   if (root < 0) return {};
   // The last paragraphs of the text, in the order they come.
   std::vector<int> last;
+  // Elements come parents first: one inside the text has its parent there too.
+  std::vector<unsigned char> inside(size_t(page.ElementCount() - root), 0);
+  inside[0] = 1;
   for (int e = root + 1; e < page.ElementCount(); ++e) {
-    int up = e;
-    while (up > root) up = page.Parent(up);
-    if (up != root) break;  // past the text's elements
+    int parent = page.Parent(e);
+    if (parent < root || !inside[size_t(parent - root)]) break;  // past the text's elements
+    inside[size_t(e - root)] = 1;
     if (page.TagName(e) == "P" && !fig.invisible[size_t(e)] && fig.text[size_t(e)] > 0) {
       if (last.size() == 3) last.erase(last.begin());
       last.push_back(e);
@@ -1927,10 +1932,12 @@ std::string AgencyCredit(const HtmlDocument& page, const PageFigures& fig, int r
   return {};
 }
 
-std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig, int main_block) {
-  // Visible bylines first: they are what the reader of the page sees.
+// The author, from the sources in the order of their trust: what the markup
+// names as the author, structured data, byline lines by their words, byline
+// classes, meta tags; last an organisation and the agency credit of the text.
+std::string AuthorOf(const HtmlDocument& page, const PageFigures& fig, int main_block) {
   std::string organisation;
-  std::string marked = MarkedAuthor(page, fig, organisation);
+  std::string marked = MarkedAuthor(page, &fig, organisation);
   if (!marked.empty()) return marked;
   std::string ld = JsonLdAuthor(page);
   std::string site = AsciiLower(MetaContent(page, {"og:site_name", "application-name"}));
@@ -1940,18 +1947,15 @@ std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig, int main_
            Contains(l, ".de") || Contains(l, ".com") || Contains(l, ".at") || Contains(l, ".ch");
   };
   if (PlausibleName(ld) && !site_like(ld)) return ld;
-  if (fig) {
-    std::string text = BylineTextOf(page, *fig);
-    if (!text.empty()) return text;
-  }
-  std::string hinted = HintedAuthor(page, fig);
+  std::string text = BylineTextOf(page, fig);
+  if (!text.empty()) return text;
+  std::string hinted = HintedAuthor(page, &fig);
   if (!hinted.empty()) return hinted;
   std::string meta = MetaAuthor(page);
   if (PlausibleName(meta) && !site_like(meta)) return meta;
   if (PlausibleName(ld) && !LooksLikeAddress(ld)) return ld;
   if (!organisation.empty() && !site_like(organisation)) return organisation;
-  if (fig) return AgencyCredit(page, *fig, main_block);
-  return {};
+  return AgencyCredit(page, fig, main_block);
 }
 
 DateTime DateOf(const HtmlDocument& page, const PageFigures* fig) {
@@ -1982,7 +1986,7 @@ DateTime DateOf(const HtmlDocument& page, const PageFigures* fig) {
 std::string AutoTitle(const HtmlDocument& page) { return TitleOf(page, nullptr); }
 std::string AutoAuthor(const HtmlDocument& page) {
   const PageFigures fig = Measure(page);
-  return AuthorOf(page, &fig, -1);
+  return AuthorOf(page, fig, -1);
 }
 DateTime AutoDate(const HtmlDocument& page) { return DateOf(page, nullptr); }
 
@@ -2035,7 +2039,7 @@ AutoExtractResult AutoExtract(const HtmlDocument& page, ExtractionState& state) 
   state = std::move(strict);
   result.found = true;
   state.title = TitleOf(page, &fig);
-  state.author = AuthorOf(page, &fig, main);
+  state.author = AuthorOf(page, fig, main);
   result.date = DateOf(page, &fig);
   return result;
 }

@@ -521,6 +521,8 @@ TEST(AutoExtractTest, BylineTextCleanedToTheName) {
   // A lower-case "von" is part of the name; a capital one begins the byline after a kicker.
   EXPECT_EQ(AutoAuthor(page("<span class=author>Christoph von Ritter</span>")), "Christoph von Ritter");
   EXPECT_EQ(AutoAuthor(page("<div class=byline>Disko Von Ernst Lohoff</div>")), "Ernst Lohoff");
+  // A byline's word without its name.
+  EXPECT_EQ(AutoAuthor(page("<span itemprop=author>By</span>")), "");
   // A label is no name.
   EXPECT_EQ(AutoAuthor(page("<div class=author-date><p>Zuletzt geändert am</p><p>Montag</p></div>")), "");
   EXPECT_EQ(AutoAuthor(page("<span class=author>zahlenzauberin</span>")), "zahlenzauberin");
