@@ -1078,9 +1078,16 @@ std::string CleanByline(std::string s) {
     size_t p = s.find(cut);
     if (p != std::string::npos && p > 2) s.erase(p);
   }
-  for (const char* tail : {", CNN", " Twitter", "Staff Writer", " eHow Contributor", " Contributor"}) {
+  for (const char* tail : {" Twitter", "Staff Writer", " Contributor"}) {
     size_t n = std::strlen(tail);
     if (s.size() > n && s.compare(s.size() - n, n, tail) == 0) s.erase(s.size() - n);
+  }
+  // "Name, CNN": the acronym of the publisher or agency after the name.
+  if (size_t comma = s.rfind(", "); comma != std::string::npos && comma > 2) {
+    std::string_view tail = std::string_view(s).substr(comma + 2);
+    bool acronym = tail.size() >= 2 && tail.size() <= 6;
+    for (char c : tail) acronym = acronym && c >= 'A' && c <= 'Z';
+    if (acronym) s.erase(comma);
   }
   CutTrailingFields(s);
   while (!s.empty() && (s.back() == ',' || s.back() == '|' || s.back() == ':' || s.back() == ' ')) s.pop_back();

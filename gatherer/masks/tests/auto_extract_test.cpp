@@ -521,6 +521,10 @@ TEST(AutoExtractTest, BylineTextCleanedToTheName) {
   // A lower-case "von" is part of the name; a capital one begins the byline after a kicker.
   EXPECT_EQ(AutoAuthor(page("<span class=author>Christoph von Ritter</span>")), "Christoph von Ritter");
   EXPECT_EQ(AutoAuthor(page("<div class=byline>Disko Von Ernst Lohoff</div>")), "Ernst Lohoff");
+  // The publisher's or agency's acronym after the name goes; a second name stays.
+  EXPECT_EQ(AutoAuthor(page("<span class=author>Rob Pich, CNN</span>")), "Rob Pich");
+  EXPECT_EQ(AutoAuthor(page("<span class=author>Sam Ode, BBC</span>")), "Sam Ode");
+  EXPECT_EQ(AutoAuthor(page("<span class=author>Ann Lee, Tom Berg</span>")), "Ann Lee, Tom Berg");
   // A byline's word without its name.
   EXPECT_EQ(AutoAuthor(page("<span itemprop=author>By</span>")), "");
   // A label is no name.
