@@ -275,6 +275,11 @@ TEST_F(SearchIndexTest, DeletedItemsWaitInTheQueueWhileSearchesStayExact) {
   EXPECT_EQ(IndexNames(*db_, "ren"), 1);  // "different", under the reused id
   for (const char* p : {"%ёлка body number 7;%", "%number 12;%", "%title 1%", "%different%", "%body%"})
     EXPECT_EQ(ByIndex(p), ByLike(p)) << p;
+
+  // The queue relies on ids never handed out again, not even the highest.
+  ASSERT_EQ(db_->Exec("DELETE FROM newsitem WHERE id = 31"), 0);
+  AddItem("after", "the highest went");
+  EXPECT_EQ(db_->LastInsertId(), 32);
 }
 
 // A database whose index dropped deleted items at once gets the queue in
