@@ -255,10 +255,13 @@ class Extractor {
  private:
   bool Excluded(int e) const;  // furniture seen from the hints, before scoring
   bool Within(int inner, int outer) const;
+  bool IntroducesNoText(int e, int main) const;
+  bool IsIntroLine(int e) const;  // short, ending in a colon or a question
   bool MuchPlainText(int e, std::string_view hints) const;
   bool IsDek(int e) const;
   std::vector<int> Leads(int main, const std::vector<int>& parts) const;
   bool Drop(int e, int main) const;
+  bool DropByLook(int e, int main) const;  // by the element's own look, not what follows it
   void Emit(int e, int main, int depth);
   void EmitText(std::string_view text);
   void EmitImage(int e);
@@ -385,7 +388,9 @@ int Extractor::ChooseMainBlock() {
 }
 
 // Elements inside the main block that are page furniture rather than text.
-bool Extractor::Drop(int e, int main) const {
+bool Extractor::Drop(int e, int main) const { return DropByLook(e, main) || IntroducesNoText(e, main); }
+
+bool Extractor::DropByLook(int e, int main) const {
   if (e == main) return false;
   if (fig_.invisible[size_t(e)]) return true;
   std::string_view tag = page_.TagName(e);
@@ -412,8 +417,42 @@ bool Extractor::Drop(int e, int main) const {
     if (ld > 0.5 && !holds_text()) return true;
     if (images > 2 && text < 50 * images && tag != "FIGURE") return true;
   }
-  if (TagIn(tag, {"P", "LI", "DD", "SPAN", "STRONG", "B", "EM"}) && text > 0 && ld > 0.6) return true;
+  if (TagIn(tag, {"P", "LI", "DD", "SPAN", "STRONG", "B", "EM", "BLOCKQUOTE"}) && text > 0 && ld > 0.6) return true;
   return false;
+}
+
+bool Extractor::IsIntroLine(int e) const {
+  int text = fig_.text[size_t(e)];
+  if (text == 0 || text > 60 || HasBlockChild(page_, e)) return false;
+  std::string line = ParagraphText(page_, e);
+  return !line.empty() && (line.back() == ':' || line.back() == '?');
+}
+
+// "Read also:", "More topics:" and the like: a short line ending in a colon
+// or a question, after which the text holds nothing but links. Text that
+// follows makes it a heading of the text and it stays.
+bool Extractor::IntroducesNoText(int e, int main) const {
+  std::string_view tag = page_.TagName(e);
+  if (!TagIn(tag, {"P", "H2", "H3", "H4", "H5", "H6", "DIV", "STRONG", "B"})) return false;
+  if (!IsIntroLine(e)) return false;
+  // What follows, up to the end of the part; a line with very much after it
+  // is left in place rather than read at length.
+  int looked = 0;
+  for (int a = e; a != main && a >= 0; a = page_.Parent(a)) {
+    int parent = page_.Parent(a);
+    if (parent < 0) return false;
+    bool after = false;
+    for (int c : page_.Children(parent)) {
+      if (c == a) {
+        after = true;
+        continue;
+      }
+      if (!after || fig_.invisible[size_t(c)] || fig_.text[size_t(c)] == 0) continue;
+      if (++looked > 64) return false;
+      if (LinkDensity(fig_, c) <= 0.5 && !DropByLook(c, main) && !IsIntroLine(c)) return false;
+    }
+  }
+  return true;
 }
 
 void Extractor::EmitText(std::string_view text) {

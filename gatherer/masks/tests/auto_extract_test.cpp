@@ -194,6 +194,25 @@ TEST(AutoExtractTest, LongTextIsKeptWhateverItsName) {
   EXPECT_EQ(e.item.body.find("Reader"), std::string::npos) << e.item.body;
 }
 
+// "Read also:" before nothing but links goes with them; a heading that
+// text follows stays, however many such lines there are.
+TEST(AutoExtractTest, ALineIntroducingOnlyLinksGoesWithThem) {
+  const std::string links = "<ul><li><a href=/1>Another story with a long headline that is a link</a></li>"
+                            "<li><a href=/2>And one more story with a long headline</a></li></ul>";
+  Extracted e = Extract("<html><body><div class=text>" + Story("Harbour") + "<h3>Background:</h3>" +
+                        Story("Quay") + "<p><strong>Read also:</strong></p>" + links + "<h3>More topics?</h3>" +
+                        "</div></body></html>");
+  EXPECT_NE(e.item.body.find("Background:"), std::string::npos) << e.item.body;
+  EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Read also"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("More topics"), std::string::npos) << e.item.body;
+  std::string lines;
+  for (int i = 0; i < 1000; ++i) lines += "<p>Note " + std::to_string(i) + ":</p>";
+  e = Extract("<html><body><div class=text>" + Story("Harbour") + lines + Story("Quay") + "</div></body></html>");
+  EXPECT_NE(e.item.body.find("Note 999:"), std::string::npos);
+  EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos);
+}
+
 TEST(AutoExtractTest, SoftHyphensLeaveTheWordsWhole) {
   Extracted e = Extract("<html><body><div class=text>" + Story("Harbour") +
                         "<p>Ann Kiess&shy;ling hat vie&shy;le wich&shy;ti\xC2\xADge Ent&shy;de&shy;ckun&shy;gen "
