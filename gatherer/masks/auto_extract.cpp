@@ -106,7 +106,10 @@ bool IsFurnitureHint(std::string_view h) {
                    "subscribe", "disqus", "outbrain", "teaser", "promo", "author-box",
                    "byline", "toolbar", "print", "rating", "signup", "tags", "consent", "gdpr",
                    "modal", "overlay", "popup", "meta", "nav", "menu", "footer", "read-more",
-                   "readmore", "weitere", "mehr-zum", "lesen-sie", "infobox", "copyright"});
+                   "readmore", "weitere", "mehr-zum", "lesen-sie", "infobox", "copyright",
+                   // Picture captions and credits outside a figure: the picture's, not the text's.
+                   "caption", "credit", "bildunterschrift", "bildnachweis", "imagedescription",
+                   "image-description"});
 }
 
 // Names of a standfirst: the lead paragraph that opens an article, often

@@ -213,6 +213,19 @@ TEST(AutoExtractTest, ALineIntroducingOnlyLinksGoesWithThem) {
   EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos);
 }
 
+// Captions and credits of pictures that stand outside a figure are the
+// picture's, not the text's.
+TEST(AutoExtractTest, CaptionsOutsideAFigureStayOutOfTheText) {
+  Extracted e = Extract("<html><body><div class=text>" + Story("Harbour") +
+                        "<p class=image><img src=/quay.jpg><span class=caption>The quay at dawn, with the first "
+                        "ferry in.</span> <span class=credits>Photo: Ann Lee</span></p><p class=photo-credit>"
+                        "AFP / JOHN DOE</p>" + Story("Quay") + "</div></body></html>");
+  EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos) << e.item.body;
+  EXPECT_NE(e.item.body.find("[[{0}]]"), std::string::npos) << e.item.body;
+  for (const char* credit : {"The quay at dawn", "Ann Lee", "JOHN DOE"})
+    EXPECT_EQ(e.item.body.find(credit), std::string::npos) << credit << " in " << e.item.body;
+}
+
 TEST(AutoExtractTest, SoftHyphensLeaveTheWordsWhole) {
   Extracted e = Extract("<html><body><div class=text>" + Story("Harbour") +
                         "<p>Ann Kiess&shy;ling hat vie&shy;le wich&shy;ti\xC2\xADge Ent&shy;de&shy;ckun&shy;gen "
