@@ -1939,6 +1939,24 @@ std::string AgencyCredit(const HtmlDocument& page, const PageFigures& fig, int r
   return {};
 }
 
+// Whether a word of s is a domain name ("katholisch.at", "Phys.org"), the
+// site rather than a person.
+bool NamesDomain(std::string_view s) {
+  size_t pos = 0;
+  while (pos < s.size()) {
+    size_t end = std::min(s.find(' ', pos), s.size());
+    std::string_view word = s.substr(pos, end - pos);
+    pos = end + 1;
+    size_t dot = word.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) continue;
+    std::string_view tld = word.substr(dot + 1);
+    bool letters = tld.size() >= 2 && tld.size() <= 6;
+    for (char c : tld) letters = letters && c >= 'a' && c <= 'z';  // "Dr.Meier" is a name
+    if (letters) return true;
+  }
+  return false;
+}
+
 // The author, from the sources in the order of their trust: what the markup
 // names as the author, structured data, byline lines by their words, byline
 // classes, meta tags; last an organisation and the agency credit of the text.
@@ -1950,8 +1968,7 @@ std::string AuthorOf(const HtmlDocument& page, const PageFigures& fig, int main_
   std::string site = AsciiLower(MetaContent(page, {"og:site_name", "application-name"}));
   auto site_like = [&](const std::string& name) {
     std::string l = AsciiLower(name);
-    return LooksLikeAddress(name) || (!site.empty() && (Contains(site, l) || Contains(l, site))) ||
-           Contains(l, ".de") || Contains(l, ".com") || Contains(l, ".at") || Contains(l, ".ch");
+    return LooksLikeAddress(name) || (!site.empty() && (Contains(site, l) || Contains(l, site))) || NamesDomain(name);
   };
   if (PlausibleName(ld) && !site_like(ld)) return ld;
   std::string text = BylineTextOf(page, fig);

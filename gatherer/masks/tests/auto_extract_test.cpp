@@ -461,6 +461,9 @@ TEST(AutoExtractTest, AgencyCreditsAreNamesAndPictureCreditsAreNot) {
   };
   EXPECT_EQ(AutoAuthor(page("", "<p>Von: <span itemprop=author>det/dpa</span></p>")), "det/dpa");
   EXPECT_EQ(AutoAuthor(page("<meta name=author content='MDR AKTUELL/ls'>", "")), "MDR AKTUELL/ls");
+  // A domain in the meta tag is the site, whatever its ending; a doctor is a person.
+  EXPECT_EQ(AutoAuthor(page("<meta name=author content='news.example.org'>", "")), "");
+  EXPECT_EQ(AutoAuthor(page("<meta name=author content='Dr.Meier'>", "")), "Dr.Meier");
   EXPECT_EQ(AutoAuthor(page("<meta name=author content='example.test/staff'>", "")), "");
   // The photographer of the lead picture is not the author.
   EXPECT_EQ(AutoAuthor(page("<meta name=author content='Sarah Ash'>",
