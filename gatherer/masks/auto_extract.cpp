@@ -1120,12 +1120,21 @@ std::string CleanByline(std::string s) {
     size_t p = s.find(cut);
     if (p != std::string::npos && p > 2) s.erase(p);
   }
-  for (const char* tail : {", CNN", " Twitter", "Staff Writer", " eHow Contributor", " Contributor"}) {
+  for (const char* tail : {" Twitter", "Staff Writer", " Contributor"}) {
     size_t n = std::strlen(tail);
     if (s.size() > n && s.compare(s.size() - n, n, tail) == 0) s.erase(s.size() - n);
   }
+  // "Name, CNN": the acronym of the publisher or agency after the name.
+  if (size_t comma = s.rfind(", "); comma != std::string::npos && comma > 2) {
+    std::string_view tail = std::string_view(s).substr(comma + 2);
+    bool acronym = tail.size() >= 2 && tail.size() <= 6;
+    for (char c : tail) acronym = acronym && c >= 'A' && c <= 'Z';
+    if (acronym) s.erase(comma);
+  }
   CutTrailingFields(s);
   while (!s.empty() && (s.back() == ',' || s.back() == '|' || s.back() == ':' || s.back() == ' ')) s.pop_back();
+  // The byline's word alone, its name missing.
+  if (TagIn(AsciiLower(s), {"by", "von", "par", "por", "door", "di", "text", "autor", "author", "redaktion"})) return {};
   return TrimCopy(s);
 }
 
@@ -1733,7 +1742,7 @@ std::string NameOfBylineText(std::string_view line) {
     unsigned char c = rest.empty() ? 0 : static_cast<unsigned char>(rest[0]);
     if (!((c >= 'A' && c <= 'Z') || c >= 0x80)) return {};
     std::string name = CleanByline(std::string(rest));
-    for (const char* cut : {" , ", ";", " ·"})
+    for (const char* cut : {" , ", ";"})
       if (size_t p = name.find(cut); p != std::string::npos) name.erase(p);
     while (!name.empty() && (name.back() == ',' || name.back() == ' ')) name.pop_back();
     if (Utf8Length(name) < 3 || !PlausibleName(name) || LooksLikeAddress(name) || !NamesPeople(name)) return {};
@@ -1943,10 +1952,13 @@ std::string AgencyCredit(const HtmlDocument& page, const PageFigures& fig, int r
   if (root < 0) return {};
   // The last paragraphs of the text, in the order they come.
   std::vector<int> last;
+  // Elements come parents first: one inside the text has its parent there too.
+  std::vector<unsigned char> inside(size_t(page.ElementCount() - root), 0);
+  inside[0] = 1;
   for (int e = root + 1; e < page.ElementCount(); ++e) {
-    int up = e;
-    while (up > root) up = page.Parent(up);
-    if (up != root) break;  // past the text's elements
+    int parent = page.Parent(e);
+    if (parent < root || !inside[size_t(parent - root)]) break;  // past the text's elements
+    inside[size_t(e - root)] = 1;
     if (page.TagName(e) == "P" && !fig.invisible[size_t(e)] && fig.text[size_t(e)] > 0) {
       if (last.size() == 3) last.erase(last.begin());
       last.push_back(e);
@@ -1969,31 +1981,47 @@ std::string AgencyCredit(const HtmlDocument& page, const PageFigures& fig, int r
   return {};
 }
 
-std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig, int main_block) {
-  // Visible bylines first: they are what the reader of the page sees.
+// Whether a word of s is a domain name ("katholisch.at", "Phys.org"), the
+// site rather than a person.
+bool NamesDomain(std::string_view s) {
+  size_t pos = 0;
+  while (pos < s.size()) {
+    size_t end = std::min(s.find(' ', pos), s.size());
+    std::string_view word = s.substr(pos, end - pos);
+    pos = end + 1;
+    size_t dot = word.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) continue;
+    std::string_view tld = word.substr(dot + 1);
+    bool letters = tld.size() >= 2 && tld.size() <= 6;
+    for (char c : tld) letters = letters && c >= 'a' && c <= 'z';  // "Dr.Meier" is a name
+    if (letters) return true;
+  }
+  return false;
+}
+
+// The author, from the sources in the order of their trust: what the markup
+// names as the author, structured data, byline lines by their words, byline
+// classes, meta tags; last an organisation and the agency credit of the text.
+std::string AuthorOf(const HtmlDocument& page, const PageFigures& fig, int main_block) {
   std::string organisation;
-  std::string marked = MarkedAuthor(page, fig, organisation);
+  std::string marked = MarkedAuthor(page, &fig, organisation);
   if (!marked.empty()) return marked;
   std::string ld = JsonLdAuthor(page);
   std::string site = AsciiLower(MetaContent(page, {"og:site_name", "application-name"}));
   auto site_like = [&](const std::string& name) {
     std::string l = AsciiLower(name);
-    return LooksLikeAddress(name) || (!site.empty() && (Contains(site, l) || Contains(l, site))) ||
-           Contains(l, ".de") || Contains(l, ".com") || Contains(l, ".at") || Contains(l, ".ch");
+    return LooksLikeAddress(name) || (!site.empty() && (Contains(site, l) || Contains(l, site))) || NamesDomain(name);
   };
   if (PlausibleName(ld) && !site_like(ld)) return ld;
-  if (fig) {
-    std::string text = BylineTextOf(page, *fig);
-    if (!text.empty()) return text;
-  }
-  std::string hinted = HintedAuthor(page, fig);
+  std::string text = BylineTextOf(page, fig);
+  if (!text.empty()) return text;
+  std::string hinted = HintedAuthor(page, &fig);
   if (!hinted.empty()) return hinted;
   std::string meta = MetaAuthor(page);
   if (PlausibleName(meta) && !site_like(meta)) return meta;
   if (PlausibleName(ld) && !LooksLikeAddress(ld)) return ld;
   if (!organisation.empty() && !site_like(organisation)) return organisation;
-  if (fig) return AgencyCredit(page, *fig, main_block);
-  return {};
+  return AgencyCredit(page, fig, main_block);
 }
 
 DateTime DateOf(const HtmlDocument& page, const PageFigures* fig) {
@@ -2024,7 +2052,7 @@ DateTime DateOf(const HtmlDocument& page, const PageFigures* fig) {
 std::string AutoTitle(const HtmlDocument& page) { return TitleOf(page, nullptr); }
 std::string AutoAuthor(const HtmlDocument& page) {
   const PageFigures fig = Measure(page);
-  return AuthorOf(page, &fig, -1);
+  return AuthorOf(page, fig, -1);
 }
 DateTime AutoDate(const HtmlDocument& page) { return DateOf(page, nullptr); }
 
@@ -2077,7 +2105,7 @@ AutoExtractResult AutoExtract(const HtmlDocument& page, ExtractionState& state) 
   state = std::move(strict);
   result.found = true;
   state.title = TitleOf(page, &fig);
-  state.author = AuthorOf(page, &fig, main);
+  state.author = AuthorOf(page, fig, main);
   result.date = DateOf(page, &fig);
   return result;
 }

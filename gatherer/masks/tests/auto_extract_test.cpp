@@ -493,6 +493,9 @@ TEST(AutoExtractTest, AgencyCreditsAreNamesAndPictureCreditsAreNot) {
   };
   EXPECT_EQ(AutoAuthor(page("", "<p>Von: <span itemprop=author>det/dpa</span></p>")), "det/dpa");
   EXPECT_EQ(AutoAuthor(page("<meta name=author content='MDR AKTUELL/ls'>", "")), "MDR AKTUELL/ls");
+  // A domain in the meta tag is the site, whatever its ending; a doctor is a person.
+  EXPECT_EQ(AutoAuthor(page("<meta name=author content='news.example.org'>", "")), "");
+  EXPECT_EQ(AutoAuthor(page("<meta name=author content='Dr.Meier'>", "")), "Dr.Meier");
   EXPECT_EQ(AutoAuthor(page("<meta name=author content='example.test/staff'>", "")), "");
   // The photographer of the lead picture is not the author.
   EXPECT_EQ(AutoAuthor(page("<meta name=author content='Sarah Ash'>",
@@ -553,6 +556,12 @@ TEST(AutoExtractTest, BylineTextCleanedToTheName) {
   // A lower-case "von" is part of the name; a capital one begins the byline after a kicker.
   EXPECT_EQ(AutoAuthor(page("<span class=author>Christoph von Ritter</span>")), "Christoph von Ritter");
   EXPECT_EQ(AutoAuthor(page("<div class=byline>Disko Von Ernst Lohoff</div>")), "Ernst Lohoff");
+  // The publisher's or agency's acronym after the name goes; a second name stays.
+  EXPECT_EQ(AutoAuthor(page("<span class=author>Rob Pich, CNN</span>")), "Rob Pich");
+  EXPECT_EQ(AutoAuthor(page("<span class=author>Sam Ode, BBC</span>")), "Sam Ode");
+  EXPECT_EQ(AutoAuthor(page("<span class=author>Ann Lee, Tom Berg</span>")), "Ann Lee, Tom Berg");
+  // A byline's word without its name.
+  EXPECT_EQ(AutoAuthor(page("<span itemprop=author>By</span>")), "");
   // A label is no name.
   EXPECT_EQ(AutoAuthor(page("<div class=author-date><p>Zuletzt geändert am</p><p>Montag</p></div>")), "");
   EXPECT_EQ(AutoAuthor(page("<span class=author>zahlenzauberin</span>")), "zahlenzauberin");
