@@ -134,7 +134,8 @@ bool IsLeadHint(std::string_view h) {
 bool IsLeadElement(std::string_view h) {
   return IsLeadHint(h) && !AnyOf(h, {"related", "comment", "share", "newsletter", "promo", "advert", "sidebar",
                                      "nav", "menu", "caption", "image", "img", "photo", "bild", "media", "credit",
-                                     "author", "list", "recommend", "popular", "more"});
+                                     "author", "list", "recommend", "popular", "more", "site", "blog-desc",
+                                     "tagline", "slogan", "brand", "logo"});
 }
 
 int ClassWeight(std::string_view h) {

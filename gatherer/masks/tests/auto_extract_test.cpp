@@ -93,6 +93,9 @@ TEST(AutoExtractTest, TheStandfirstOpensTheBodyWhereverTheSiteKeepsIt) {
   e = Extract(page("<article><header><h1>Harbour</h1><h2>The harbour, the quays and the boats of the island "
                    "in winter</h2></header>", ""));
   EXPECT_EQ(e.item.body.rfind("Harbour paragraph 1,", 0), 0u) << e.item.body;
+  // A blog's tagline in the site's header is no standfirst.
+  e = Extract(page("<header><p class=site-description>" + lead + "</p></header><article>", ""));
+  EXPECT_EQ(e.item.body.find("winter of repairs"), std::string::npos) << e.item.body;
   // Far from the text, with a page of other text between: not the article's.
   std::string between;
   for (int i = 0; i < 8; ++i) between += "<span>Opening hours of the museum, the library and the pool. </span>";
