@@ -556,7 +556,9 @@ bool Extractor::Within(int inner, int outer) const {
 // A second-level heading right below the headline that reads as a sentence:
 // the standfirst of sites that mark it up as a heading.
 bool Extractor::IsDek(int e) const {
-  if (page_.TagName(e) != "H2" || fig_.text[size_t(e)] < 50) return false;
+  // A paragraph there is often the byline: it must be longer, a sentence.
+  const bool paragraph = page_.TagName(e) == "P";
+  if ((page_.TagName(e) != "H2" && !paragraph) || fig_.text[size_t(e)] < (paragraph ? 80 : 50)) return false;
   int parent = page_.Parent(e);
   if (parent < 0) return false;
   int before = -1;
@@ -566,7 +568,8 @@ bool Extractor::IsDek(int e) const {
   }
   if (before < 0 || page_.TagName(before) != "H1") return false;
   std::string text = ParagraphText(page_, e);
-  return !text.empty() && (text.back() == '.' || text.back() == '!' || text.back() == '?' || Contains(text, ", "));
+  return !text.empty() && (text.back() == '.' || text.back() == '!' || text.back() == '?' ||
+                           (!paragraph && Contains(text, ", ")));
 }
 
 // The standfirst of the article when it lies before the chosen text, outside

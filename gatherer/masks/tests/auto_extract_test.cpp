@@ -93,6 +93,15 @@ TEST(AutoExtractTest, TheStandfirstOpensTheBodyWhereverTheSiteKeepsIt) {
   e = Extract(page("<article><header><h1>Harbour</h1><h2>The harbour, the quays and the boats of the island "
                    "in winter</h2></header>", ""));
   EXPECT_EQ(e.item.body.rfind("Harbour paragraph 1,", 0), 0u) << e.item.body;
+  // A sentence in the paragraph right below the headline, in a box of the
+  // page's top; a byline there is none.
+  const std::string long_lead = lead + " The first ferry came in at seven, watched by half the island.";
+  e = Extract(page("<div class=hero><h1>Harbour</h1><p>" + long_lead + "</p><div class=date>5 March</div></div>"
+                   "<article>", ""));
+  EXPECT_EQ(e.item.body.rfind(long_lead + kParagraphBreak1 + "Harbour paragraph 1,", 0), 0u) << e.item.body;
+  e = Extract(page("<div class=hero><h1>Harbour</h1><p>By Ann Lee and Bo Berg, 5 March 2024, in the news of the "
+                   "island and of its harbour</p></div><article>", ""));
+  EXPECT_EQ(e.item.body.rfind("Harbour paragraph 1,", 0), 0u) << e.item.body;
   // A blog's tagline in the site's header is no standfirst.
   e = Extract(page("<header><p class=site-description>" + lead + "</p></header><article>", ""));
   EXPECT_EQ(e.item.body.find("winter of repairs"), std::string::npos) << e.item.body;
