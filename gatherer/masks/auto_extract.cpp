@@ -106,7 +106,10 @@ bool IsFurnitureHint(std::string_view h) {
                    "subscribe", "disqus", "outbrain", "teaser", "promo", "author-box",
                    "byline", "toolbar", "print", "rating", "signup", "tags", "consent", "gdpr",
                    "modal", "overlay", "popup", "meta", "nav", "menu", "footer", "read-more",
-                   "readmore", "weitere", "mehr-zum", "lesen-sie", "infobox", "copyright"});
+                   "readmore", "weitere", "mehr-zum", "lesen-sie", "infobox", "copyright",
+                   // Picture captions and credits outside a figure: the picture's, not the text's.
+                   "caption", "credit", "bildunterschrift", "bildnachweis", "imagedescription",
+                   "image-description"});
 }
 
 // Names of a standfirst: the lead paragraph that opens an article, often
@@ -131,7 +134,8 @@ bool IsLeadHint(std::string_view h) {
 bool IsLeadElement(std::string_view h) {
   return IsLeadHint(h) && !AnyOf(h, {"related", "comment", "share", "newsletter", "promo", "advert", "sidebar",
                                      "nav", "menu", "caption", "image", "img", "photo", "bild", "media", "credit",
-                                     "author", "list", "recommend", "popular", "more"});
+                                     "author", "list", "recommend", "popular", "more", "site", "blog-desc",
+                                     "tagline", "slogan", "brand", "logo"});
 }
 
 int ClassWeight(std::string_view h) {
@@ -255,10 +259,13 @@ class Extractor {
  private:
   bool Excluded(int e) const;  // furniture seen from the hints, before scoring
   bool Within(int inner, int outer) const;
+  bool IntroducesNoText(int e, int main) const;
+  bool IsIntroLine(int e) const;  // short, ending in a colon or a question
   bool MuchPlainText(int e, std::string_view hints) const;
   bool IsDek(int e) const;
   std::vector<int> Leads(int main, const std::vector<int>& parts) const;
   bool Drop(int e, int main) const;
+  bool DropByLook(int e, int main) const;  // by the element's own look, not what follows it
   void Emit(int e, int main, int depth);
   void EmitText(std::string_view text);
   void EmitImage(int e);
@@ -385,7 +392,9 @@ int Extractor::ChooseMainBlock() {
 }
 
 // Elements inside the main block that are page furniture rather than text.
-bool Extractor::Drop(int e, int main) const {
+bool Extractor::Drop(int e, int main) const { return DropByLook(e, main) || IntroducesNoText(e, main); }
+
+bool Extractor::DropByLook(int e, int main) const {
   if (e == main) return false;
   if (fig_.invisible[size_t(e)]) return true;
   std::string_view tag = page_.TagName(e);
@@ -412,8 +421,42 @@ bool Extractor::Drop(int e, int main) const {
     if (ld > 0.5 && !holds_text()) return true;
     if (images > 2 && text < 50 * images && tag != "FIGURE") return true;
   }
-  if (TagIn(tag, {"P", "LI", "DD", "SPAN", "STRONG", "B", "EM"}) && text > 0 && ld > 0.6) return true;
+  if (TagIn(tag, {"P", "LI", "DD", "SPAN", "STRONG", "B", "EM", "BLOCKQUOTE"}) && text > 0 && ld > 0.6) return true;
   return false;
+}
+
+bool Extractor::IsIntroLine(int e) const {
+  int text = fig_.text[size_t(e)];
+  if (text == 0 || text > 60 || HasBlockChild(page_, e)) return false;
+  std::string line = ParagraphText(page_, e);
+  return !line.empty() && (line.back() == ':' || line.back() == '?');
+}
+
+// "Read also:", "More topics:" and the like: a short line ending in a colon
+// or a question, after which the text holds nothing but links. Text that
+// follows makes it a heading of the text and it stays.
+bool Extractor::IntroducesNoText(int e, int main) const {
+  std::string_view tag = page_.TagName(e);
+  if (!TagIn(tag, {"P", "H2", "H3", "H4", "H5", "H6", "DIV", "STRONG", "B"})) return false;
+  if (!IsIntroLine(e)) return false;
+  // What follows, up to the end of the part; a line with very much after it
+  // is left in place rather than read at length.
+  int looked = 0;
+  for (int a = e; a != main && a >= 0; a = page_.Parent(a)) {
+    int parent = page_.Parent(a);
+    if (parent < 0) return false;
+    bool after = false;
+    for (int c : page_.Children(parent)) {
+      if (c == a) {
+        after = true;
+        continue;
+      }
+      if (!after || fig_.invisible[size_t(c)] || fig_.text[size_t(c)] == 0) continue;
+      if (++looked > 64) return false;
+      if (LinkDensity(fig_, c) <= 0.5 && !DropByLook(c, main) && !IsIntroLine(c)) return false;
+    }
+  }
+  return true;
 }
 
 void Extractor::EmitText(std::string_view text) {
@@ -513,7 +556,9 @@ bool Extractor::Within(int inner, int outer) const {
 // A second-level heading right below the headline that reads as a sentence:
 // the standfirst of sites that mark it up as a heading.
 bool Extractor::IsDek(int e) const {
-  if (page_.TagName(e) != "H2" || fig_.text[size_t(e)] < 50) return false;
+  // A paragraph there is often the byline: it must be longer, a sentence.
+  const bool paragraph = page_.TagName(e) == "P";
+  if ((page_.TagName(e) != "H2" && !paragraph) || fig_.text[size_t(e)] < (paragraph ? 80 : 50)) return false;
   int parent = page_.Parent(e);
   if (parent < 0) return false;
   int before = -1;
@@ -523,7 +568,8 @@ bool Extractor::IsDek(int e) const {
   }
   if (before < 0 || page_.TagName(before) != "H1") return false;
   std::string text = ParagraphText(page_, e);
-  return !text.empty() && (text.back() == '.' || text.back() == '!' || text.back() == '?' || Contains(text, ", "));
+  return !text.empty() && (text.back() == '.' || text.back() == '!' || text.back() == '?' ||
+                           (!paragraph && Contains(text, ", ")));
 }
 
 // The standfirst of the article when it lies before the chosen text, outside
@@ -1939,6 +1985,24 @@ std::string AgencyCredit(const HtmlDocument& page, const PageFigures& fig, int r
   return {};
 }
 
+// Whether a word of s is a domain name ("katholisch.at", "Phys.org"), the
+// site rather than a person.
+bool NamesDomain(std::string_view s) {
+  size_t pos = 0;
+  while (pos < s.size()) {
+    size_t end = std::min(s.find(' ', pos), s.size());
+    std::string_view word = s.substr(pos, end - pos);
+    pos = end + 1;
+    size_t dot = word.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) continue;
+    std::string_view tld = word.substr(dot + 1);
+    bool letters = tld.size() >= 2 && tld.size() <= 6;
+    for (char c : tld) letters = letters && c >= 'a' && c <= 'z';  // "Dr.Meier" is a name
+    if (letters) return true;
+  }
+  return false;
+}
+
 // The author, from the sources in the order of their trust: what the markup
 // names as the author, structured data, byline lines by their words, byline
 // classes, meta tags; last an organisation and the agency credit of the text.
@@ -1950,8 +2014,7 @@ std::string AuthorOf(const HtmlDocument& page, const PageFigures& fig, int main_
   std::string site = AsciiLower(MetaContent(page, {"og:site_name", "application-name"}));
   auto site_like = [&](const std::string& name) {
     std::string l = AsciiLower(name);
-    return LooksLikeAddress(name) || (!site.empty() && (Contains(site, l) || Contains(l, site))) ||
-           Contains(l, ".de") || Contains(l, ".com") || Contains(l, ".at") || Contains(l, ".ch");
+    return LooksLikeAddress(name) || (!site.empty() && (Contains(site, l) || Contains(l, site))) || NamesDomain(name);
   };
   if (PlausibleName(ld) && !site_like(ld)) return ld;
   std::string text = BylineTextOf(page, fig);

@@ -93,6 +93,18 @@ TEST(AutoExtractTest, TheStandfirstOpensTheBodyWhereverTheSiteKeepsIt) {
   e = Extract(page("<article><header><h1>Harbour</h1><h2>The harbour, the quays and the boats of the island "
                    "in winter</h2></header>", ""));
   EXPECT_EQ(e.item.body.rfind("Harbour paragraph 1,", 0), 0u) << e.item.body;
+  // A sentence in the paragraph right below the headline, in a box of the
+  // page's top; a byline there is none.
+  const std::string long_lead = lead + " The first ferry came in at seven, watched by half the island.";
+  e = Extract(page("<div class=hero><h1>Harbour</h1><p>" + long_lead + "</p><div class=date>5 March</div></div>"
+                   "<article>", ""));
+  EXPECT_EQ(e.item.body.rfind(long_lead + kParagraphBreak1 + "Harbour paragraph 1,", 0), 0u) << e.item.body;
+  e = Extract(page("<div class=hero><h1>Harbour</h1><p>By Ann Lee and Bo Berg, 5 March 2024, in the news of the "
+                   "island and of its harbour</p></div><article>", ""));
+  EXPECT_EQ(e.item.body.rfind("Harbour paragraph 1,", 0), 0u) << e.item.body;
+  // A blog's tagline in the site's header is no standfirst.
+  e = Extract(page("<header><p class=site-description>" + lead + "</p></header><article>", ""));
+  EXPECT_EQ(e.item.body.find("winter of repairs"), std::string::npos) << e.item.body;
   // Far from the text, with a page of other text between: not the article's.
   std::string between;
   for (int i = 0; i < 8; ++i) between += "<span>Opening hours of the museum, the library and the pool. </span>";
@@ -192,6 +204,38 @@ TEST(AutoExtractTest, LongTextIsKeptWhateverItsName) {
   EXPECT_NE(e.item.body.find("Ferry paragraph 1"), std::string::npos) << e.item.body;
   EXPECT_NE(e.item.body.find("Boat paragraph 4"), std::string::npos) << e.item.body;
   EXPECT_EQ(e.item.body.find("Reader"), std::string::npos) << e.item.body;
+}
+
+// "Read also:" before nothing but links goes with them; a heading that
+// text follows stays, however many such lines there are.
+TEST(AutoExtractTest, ALineIntroducingOnlyLinksGoesWithThem) {
+  const std::string links = "<ul><li><a href=/1>Another story with a long headline that is a link</a></li>"
+                            "<li><a href=/2>And one more story with a long headline</a></li></ul>";
+  Extracted e = Extract("<html><body><div class=text>" + Story("Harbour") + "<h3>Background:</h3>" +
+                        Story("Quay") + "<p><strong>Read also:</strong></p>" + links + "<h3>More topics?</h3>" +
+                        "</div></body></html>");
+  EXPECT_NE(e.item.body.find("Background:"), std::string::npos) << e.item.body;
+  EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Read also"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("More topics"), std::string::npos) << e.item.body;
+  std::string lines;
+  for (int i = 0; i < 1000; ++i) lines += "<p>Note " + std::to_string(i) + ":</p>";
+  e = Extract("<html><body><div class=text>" + Story("Harbour") + lines + Story("Quay") + "</div></body></html>");
+  EXPECT_NE(e.item.body.find("Note 999:"), std::string::npos);
+  EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos);
+}
+
+// Captions and credits of pictures that stand outside a figure are the
+// picture's, not the text's.
+TEST(AutoExtractTest, CaptionsOutsideAFigureStayOutOfTheText) {
+  Extracted e = Extract("<html><body><div class=text>" + Story("Harbour") +
+                        "<p class=image><img src=/quay.jpg><span class=caption>The quay at dawn, with the first "
+                        "ferry in.</span> <span class=credits>Photo: Ann Lee</span></p><p class=photo-credit>"
+                        "AFP / JOHN DOE</p>" + Story("Quay") + "</div></body></html>");
+  EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos) << e.item.body;
+  EXPECT_NE(e.item.body.find("[[{0}]]"), std::string::npos) << e.item.body;
+  for (const char* credit : {"The quay at dawn", "Ann Lee", "JOHN DOE"})
+    EXPECT_EQ(e.item.body.find(credit), std::string::npos) << credit << " in " << e.item.body;
 }
 
 TEST(AutoExtractTest, SoftHyphensLeaveTheWordsWhole) {
@@ -461,6 +505,9 @@ TEST(AutoExtractTest, AgencyCreditsAreNamesAndPictureCreditsAreNot) {
   };
   EXPECT_EQ(AutoAuthor(page("", "<p>Von: <span itemprop=author>det/dpa</span></p>")), "det/dpa");
   EXPECT_EQ(AutoAuthor(page("<meta name=author content='MDR AKTUELL/ls'>", "")), "MDR AKTUELL/ls");
+  // A domain in the meta tag is the site, whatever its ending; a doctor is a person.
+  EXPECT_EQ(AutoAuthor(page("<meta name=author content='news.example.org'>", "")), "");
+  EXPECT_EQ(AutoAuthor(page("<meta name=author content='Dr.Meier'>", "")), "Dr.Meier");
   EXPECT_EQ(AutoAuthor(page("<meta name=author content='example.test/staff'>", "")), "");
   // The photographer of the lead picture is not the author.
   EXPECT_EQ(AutoAuthor(page("<meta name=author content='Sarah Ash'>",
