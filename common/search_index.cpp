@@ -293,7 +293,8 @@ int DeferIndexDeletes(Database& db) {
 
 int DropDeletedFromIndex(Database& db, int batch, int* dropped) {
   *dropped = 0;
-  if (!HasTable(db, "newsitem_fts_gone")) return 0;
+  // Nothing queued takes no write lock, which would wait for another writer.
+  if (!DeletedItemsWaiting(db)) return 0;
   Transaction t(db);
   if (int rc = t.status()) return rc;
   // Lowest ids first, so that a caller can tell progress from the ids.
