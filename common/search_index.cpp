@@ -48,31 +48,50 @@ constexpr const char* kGridIndexesSql =
 
 // Items with ids in (filled_upto, fill_end] are not in the index yet: the
 // triggers leave them to the filling, which reads their current text.
+// A deleted item's text waits in newsitem_fts_gone for DropDeletedFromIndex:
+// the index's delete tokenises the old text again, which made a clean-up ten
+// times slower. An insert with the id of a waiting item (ids are never reused
+// unless given by hand) drops the old text first, so no id is indexed twice.
+#define ORVO_FTS_WHEN(row)                                                                             \
+  "  WHEN " row ".id > (SELECT fill_end FROM newsitem_fts_fill) OR " row ".id <= (SELECT filled_upto " \
+  "FROM newsitem_fts_fill)\n"
+#define ORVO_FTS_GONE_TABLE \
+  "CREATE TABLE newsitem_fts_gone (id INTEGER PRIMARY KEY, title TEXT NOT NULL, body TEXT NOT NULL);\n"
+#define ORVO_FTS_INSERT_TRIGGER                                                                         \
+  "CREATE TRIGGER newsitem_fts_insert AFTER INSERT ON newsitem\n" ORVO_FTS_WHEN("new")                 \
+  "BEGIN\n"                                                                                             \
+  "  INSERT INTO newsitem_fts(newsitem_fts, rowid, title, body) SELECT 'delete', id, title, body FROM " \
+  "newsitem_fts_gone WHERE id = new.id;\n"                                                              \
+  "  DELETE FROM newsitem_fts_gone WHERE id = new.id;\n"                                                \
+  "  INSERT INTO newsitem_fts(rowid, title, body) VALUES (new.id, new.title, new.body);\n"              \
+  "END;\n"
+#define ORVO_FTS_DELETE_TRIGGER                                                              \
+  "CREATE TRIGGER newsitem_fts_delete AFTER DELETE ON newsitem\n" ORVO_FTS_WHEN("old")      \
+  "BEGIN\n"                                                                                  \
+  "  INSERT INTO newsitem_fts_gone(id, title, body) VALUES (old.id, old.title, old.body);\n" \
+  "END;\n"
+
 constexpr const char* kSearchIndexSql =
     "CREATE VIRTUAL TABLE newsitem_fts USING fts5(title, body, content='newsitem', content_rowid='id', "
     "tokenize='trigram', detail='none');\n"
     "CREATE TABLE newsitem_fts_fill (filled_upto INTEGER NOT NULL, fill_end INTEGER NOT NULL);\n"
-    "CREATE TRIGGER newsitem_fts_insert AFTER INSERT ON newsitem\n"
-    "  WHEN new.id > (SELECT fill_end FROM newsitem_fts_fill) OR new.id <= (SELECT filled_upto FROM "
-    "newsitem_fts_fill)\n"
-    "BEGIN\n"
-    "  INSERT INTO newsitem_fts(rowid, title, body) VALUES (new.id, new.title, new.body);\n"
-    "END;\n"
-    "CREATE TRIGGER newsitem_fts_delete AFTER DELETE ON newsitem\n"
-    "  WHEN old.id > (SELECT fill_end FROM newsitem_fts_fill) OR old.id <= (SELECT filled_upto FROM "
-    "newsitem_fts_fill)\n"
-    "BEGIN\n"
-    "  INSERT INTO newsitem_fts(newsitem_fts, rowid, title, body) VALUES ('delete', old.id, old.title, "
-    "old.body);\n"
-    "END;\n"
-    "CREATE TRIGGER newsitem_fts_update AFTER UPDATE OF title, body ON newsitem\n"
-    "  WHEN old.id > (SELECT fill_end FROM newsitem_fts_fill) OR old.id <= (SELECT filled_upto FROM "
-    "newsitem_fts_fill)\n"
+    ORVO_FTS_GONE_TABLE ORVO_FTS_INSERT_TRIGGER ORVO_FTS_DELETE_TRIGGER
+    "CREATE TRIGGER newsitem_fts_update AFTER UPDATE OF title, body ON newsitem\n" ORVO_FTS_WHEN("old")
     "BEGIN\n"
     "  INSERT INTO newsitem_fts(newsitem_fts, rowid, title, body) VALUES ('delete', old.id, old.title, "
     "old.body);\n"
     "  INSERT INTO newsitem_fts(rowid, title, body) VALUES (new.id, new.title, new.body);\n"
     "END;\n";
+
+// A database whose index dropped deleted items at once gets the queue.
+constexpr const char* kDeferDeletesSql =
+    ORVO_FTS_GONE_TABLE "DROP TRIGGER newsitem_fts_insert;\nDROP TRIGGER newsitem_fts_delete;\n"
+    ORVO_FTS_INSERT_TRIGGER ORVO_FTS_DELETE_TRIGGER;
+
+#undef ORVO_FTS_WHEN
+#undef ORVO_FTS_GONE_TABLE
+#undef ORVO_FTS_INSERT_TRIGGER
+#undef ORVO_FTS_DELETE_TRIGGER
 
 // --- Which characters the index folds alike ----------------------------------
 
@@ -253,6 +272,58 @@ bool SearchIndexReady(Database& db) {
   return ready;
 }
 
+namespace {
+
+// A table's presence as an answer: a database without it is no failure.
+bool HasTable(Database& db, const char* name) {
+  Statement s(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?");
+  s.Bind(1, name);
+  return s.Next() && s.Int(0) == 1;
+}
+
+}  // namespace
+
+int DeferIndexDeletes(Database& db) {
+  if (!HasTable(db, "newsitem_fts_fill") || HasTable(db, "newsitem_fts_gone")) return 0;
+  Transaction t(db);
+  if (int rc = t.status()) return rc;
+  // Looked at again under the write lock: another program may have done it.
+  if (HasTable(db, "newsitem_fts_gone")) return 0;
+  if (int rc = db.Exec(kDeferDeletesSql)) return rc;
+  return t.Commit();
+}
+
+int DropDeletedFromIndex(Database& db, int batch, int* dropped) {
+  *dropped = 0;
+  // Nothing queued takes no write lock, which would wait for another writer.
+  if (!DeletedItemsWaiting(db)) return 0;
+  Transaction t(db);
+  if (int rc = t.status()) return rc;
+  // Lowest ids first, so that a caller can tell progress from the ids.
+  Statement drop(db, "INSERT INTO newsitem_fts(newsitem_fts, rowid, title, body) SELECT 'delete', id, title, body"
+                     " FROM newsitem_fts_gone ORDER BY id LIMIT ?");
+  drop.Bind(1, batch);
+  if (int rc = drop.Execute()) return rc;
+  Statement done(db, "DELETE FROM newsitem_fts_gone WHERE id IN (SELECT id FROM newsitem_fts_gone ORDER BY id LIMIT ?)");
+  done.Bind(1, batch);
+  if (int rc = done.Execute()) return rc;
+  // The same rows as the drop's: nothing else writes under this lock.
+  const int count = db.Changes();
+  if (int rc = t.Commit()) return rc;
+  *dropped = count;
+  return 0;
+}
+
+bool DeletedItemsWaiting(Database& db) {
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db.handle(), "SELECT EXISTS (SELECT 1 FROM newsitem_fts_gone)", -1, &st, nullptr) !=
+      SQLITE_OK)
+    return false;
+  bool waiting = sqlite3_step(st) == SQLITE_ROW && sqlite3_column_int(st, 0) != 0;
+  sqlite3_finalize(st);
+  return waiting;
+}
+
 const char* GridIndexesSql() { return kGridIndexesSql; }
 const char* SearchIndexSql() { return kSearchIndexSql; }
 
@@ -272,7 +343,37 @@ bool IndexUpgrade::SearchIndexMissing() {
   return s.Next() && s.Int(0) == 0;
 }
 
-bool IndexUpgrade::Done() { return !GridIndexesMissing() && !SearchIndexMissing() && SearchIndexReady(db_); }
+bool IndexUpgrade::DeleteQueueMissing() { return !HasTable(db_, "newsitem_fts_gone"); }
+
+bool IndexUpgrade::Done() {
+  return !GridIndexesMissing() && !SearchIndexMissing() && !DeleteQueueMissing() && !DeletedItemsWaiting(db_) &&
+         SearchIndexReady(db_);
+}
+
+// Progress from the ids, which go in order: counting a queue of long texts
+// would read all of it.
+bool IndexUpgrade::DropStep() {
+  what_ = "drain";
+  if (dropFrom_ < 0) {
+    // Apart: min and max in one query would scan the queue.
+    Statement lo(db_, "SELECT min(id) FROM newsitem_fts_gone");
+    Statement hi(db_, "SELECT max(id) FROM newsitem_fts_gone");
+    if (!lo.Next() || !hi.Next()) {
+      error_ = lo.error() ? lo.error() : hi.error() ? hi.error() : SQLITE_CORRUPT;
+      return false;
+    }
+    dropFrom_ = lo.Int(0);
+    dropTo_ = hi.Int(0);
+  }
+  int dropped = 0;
+  if ((error_ = DropDeletedFromIndex(db_, dropBatch_, &dropped)) != 0) return false;
+  Statement s(db_, "SELECT min(id) FROM newsitem_fts_gone");
+  const int64_t next = s.Next() && !s.IsNull(0) ? s.Int(0) : dropTo_ + 1;
+  const int64_t span = std::max<int64_t>(dropTo_ - dropFrom_ + 1, 1);
+  percent_ = static_cast<int>(std::clamp<int64_t>((next - dropFrom_) * 100 / span, 0, 100));
+  if (next > dropTo_) dropFrom_ = -1;  // items deleted meanwhile start a new round
+  return true;
+}
 
 std::string IndexUpgrade::Next() {
   if (int made = GridIndexesMade(); made < 3) {
@@ -313,6 +414,21 @@ bool IndexUpgrade::Step() {
     error_ = t.Commit();
     return error_ == 0;
   }
+  if (DeleteQueueMissing()) {
+    what_ = "search";
+    error_ = DeferIndexDeletes(db_);
+    return error_ == 0;
+  }
+  // Deleted items leave the index once it is complete: a steady stream of
+  // deletes must not hold back the filling, which makes searches fast.
+  if (!SearchIndexReady(db_)) return FillStep();
+  if (DeletedItemsWaiting(db_)) return DropStep();
+  what_ = "search";
+  percent_ = 100;
+  return false;
+}
+
+bool IndexUpgrade::FillStep() {
   what_ = "search";
   const auto started = std::chrono::steady_clock::now();
   Transaction t(db_);
@@ -327,10 +443,7 @@ bool IndexUpgrade::Step() {
     upto = s.Int(0);
     end = s.Int(1);
   }
-  if (upto >= end) {
-    percent_ = 100;
-    return false;
-  }
+  if (upto >= end) return true;  // another connection has just finished it
   int64_t last = end;
   {
     Statement s(db_, "SELECT id FROM newsitem WHERE id > ? AND id <= ? ORDER BY id LIMIT 1 OFFSET ?");
@@ -429,6 +542,21 @@ int UpgradeIndexes(const std::string& path, const std::atomic<bool>& stop,
                   (upgrade.error() & 0xFF) == SQLITE_BUSY)
              ? 0
              : upgrade.error();
+}
+
+int DropAllDeletedFromIndex(const std::string& path, const std::atomic<bool>& stop, int64_t* dropped) {
+  if (dropped) *dropped = 0;
+  std::unique_ptr<Database> db;
+  if (int rc = Database::Open(path, Database::Mode::kExisting, &db)) return rc;
+  sqlite3_progress_handler(
+      db->handle(), 10000, [](void* flag) { return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0; },
+      const_cast<std::atomic<bool>*>(&stop));
+  int rc = DeferIndexDeletes(*db);
+  for (int n = 1; rc == 0 && n > 0 && !stop;) {
+    rc = DropDeletedFromIndex(*db, IndexUpgrade::kDropBatch, &n);
+    if (rc == 0 && dropped) *dropped += n;
+  }
+  return stop && (rc & 0xFF) == SQLITE_INTERRUPT ? 0 : rc;
 }
 
 }  // namespace orvo

@@ -9,6 +9,12 @@
 // A database made before the index existed gets it, and the grid's covering
 // indexes, from IndexUpgrade, in small steps on a connection of its own.
 // Until the index is complete, searches run on LIKE alone.
+//
+// A deleted item leaves the index later: its text waits in a queue that the
+// background work drops from the index in short transactions (the reader's
+// upgrade at its start, the Gatherer after each run). Meanwhile the index
+// still names the deleted ids, which no search can show: every candidate is
+// joined to newsitem, and AUTOINCREMENT never hands out an id again.
 #pragma once
 
 #include <atomic>
@@ -37,6 +43,19 @@ std::string IndexCandidatesSql(std::string_view idColumn);
 // True when the index holds every item and triggers keep it in step.
 bool SearchIndexReady(Database& db);
 
+// Makes a database whose index drops deleted items at once queue them
+// instead (one short transaction; nothing to do when it does already or has
+// no search index). 0, or the failure's code.
+int DeferIndexDeletes(Database& db);
+
+// Drops up to `batch` queued deleted items from the index, oldest first, in
+// one transaction; `dropped` says how many (0 when the queue is empty).
+// 0, or the failure's code.
+int DropDeletedFromIndex(Database& db, int batch, int* dropped);
+
+// True when deleted items wait to leave the index.
+bool DeletedItemsWaiting(Database& db);
+
 // Brings a database up to the current indexes, a short transaction at a
 // time, so that a download can store news meanwhile.
 class IndexUpgrade {
@@ -52,7 +71,8 @@ class IndexUpgrade {
   // failure (error() then says which).
   bool Step();
   int error() const { return error_; }
-  // How far the current part is, 0 to 100, and what it is.
+  // How far the current part is, 0 to 100, and what it is: "grid",
+  // "search", or "drain" (deleted items leaving the index).
   int percent() const { return percent_; }
   const std::string& what() const { return what_; }
 
@@ -63,16 +83,25 @@ class IndexUpgrade {
   static constexpr int kMinBatch = 50;
   static constexpr int kStepMs = 250;
   int batch() const { return batch_; }
+  // Deleted items dropped from the index per step: each is read and
+  // tokenised again, about a millisecond apiece for a real-size body, so a
+  // step holds the write lock for a tenth of a second or so.
+  static constexpr int kDropBatch = 100;
 
  private:
   int GridIndexesMade();
   bool GridIndexesMissing() { return GridIndexesMade() < 3; }
   bool SearchIndexMissing();
+  bool DeleteQueueMissing();
+  bool FillStep();
+  bool DropStep();
   bool Run(const char* sql);
 
   Database& db_;
   int batch_;
   int maxBatch_;
+  int dropBatch_ = kDropBatch;
+  int64_t dropFrom_ = -1, dropTo_ = -1;  // the ids of the queue when its round began
   int error_ = 0;
   int percent_ = 0;
   std::string what_;
@@ -96,6 +125,13 @@ struct UpgradePace {
 // after each step ("grid" or "search", percent). 0, or the failure's code.
 int UpgradeIndexes(const std::string& path, const std::atomic<bool>& stop,
                    const std::function<void(const std::string&, int)>& progress, const UpgradePace& pace = {});
+
+// Drops every queued deleted item from the index of the database at `path`
+// on its own connection, a batch per transaction, until none is left or
+// `stop` is set (which also breaks off the batch under way; it rolls back and
+// stays queued). Also gives a database the queue when it has none yet.
+// `dropped` (optional) counts the items. 0, or the failure's code.
+int DropAllDeletedFromIndex(const std::string& path, const std::atomic<bool>& stop, int64_t* dropped = nullptr);
 
 // The texts of the statements of IndexUpgrade, for comparing with the schema.
 const char* GridIndexesSql();

@@ -33,6 +33,7 @@
 #include "http_client.h"
 #include "item_store.h"
 #include "mask_plan.h"
+#include "search_index.h"
 #include "settings.h"
 
 namespace orvo {
@@ -335,6 +336,10 @@ void GatheringWindow::Start() {
   int leftover = 0;
   if (RemoveMarks(*ProcessDatabase(), &leftover) == 0 && leftover > 0)
     WriteEventLog("Took the update marks of an interrupted run off " + std::to_string(leftover) + " masks.");
+  // Before the clean-up deletes anything: an index that still drops each
+  // deleted item at once would make it ten times slower.
+  if (int rc = DeferIndexDeletes(*ProcessDatabase()); rc != 0)
+    WriteEventLog("Can not set up the search index's queue of deleted news: " + HexCode(rc));
   DeleteOldNews(Settings::Shared(), [this](const std::string& s) { ReportStatus(s); }, std::time(nullptr));
   heartbeat_.start();
   // Files a killed run left without rows go before anything new is stored.
@@ -1045,7 +1050,30 @@ GathererEngine::GathererEngine(QObject* parent) : QObject(parent), images_(std::
   SetProcessDatabasePath(dbPath_);
 }
 
-GathererEngine::~GathererEngine() = default;
+GathererEngine::~GathererEngine() { StopDropping(); }
+
+// The clean-up at a run's start only queues the deleted items' texts; after
+// the run they leave the index here, a short transaction at a time. A new
+// run or the end of the process breaks off; the rest waits for next time.
+void GathererEngine::DropDeletedInBackground() {
+  StopDropping();
+  stopDropping_ = false;
+  dropper_ = std::thread([this, path = dbPath_] {
+    int rc = DropAllDeletedFromIndex(path, stopDropping_);
+    if (rc != 0 && (rc & 0xFF) != SQLITE_CANTOPEN)
+      WriteEventLog("Can not drop the deleted news from the search index: " + HexCode(rc) +
+                    "; the next run tries again.");
+  });
+}
+
+void GathererEngine::StopDropping() {
+  stopDropping_ = true;
+  if (dropper_.joinable()) dropper_.join();
+}
+
+void GathererEngine::WaitForIndexWork() {
+  if (dropper_.joinable()) dropper_.join();
+}
 
 bool GathererEngine::running() const { return startPending_ || (window_ && !window_->ended()); }
 
@@ -1071,6 +1099,7 @@ void GathererEngine::HandleStart() {
     WriteEventLog("A download is already running; the new start request is ignored.");
     return;
   }
+  StopDropping();  // the download comes first
   if (idlePriority_) ::setpriority(PRIO_PROCESS, 0, 19);
   window_.reset();
   window_ = std::make_unique<GatheringWindow>(*this);
@@ -1085,7 +1114,10 @@ void GathererEngine::ReportStatus(const std::string& text) {
   emit OnProcessStatus(QString::fromStdString(text), -1);
 }
 
-void GathererEngine::RaiseComplite() { emit Complite(runStatus_); }
+void GathererEngine::RaiseComplite() {
+  DropDeletedInBackground();
+  emit Complite(runStatus_);
+}
 
 bool GathererEngine::EventSourceAttached() const {
   return isSignalConnected(QMetaMethod::fromSignal(&GathererEngine::Complite));

@@ -6,9 +6,11 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace orvo {
 
@@ -35,6 +37,9 @@ class GathererEngine : public QObject {
   void SetHeartbeatMs(int ms) { heartbeatMs_ = ms; }
   // How long an image server that did not answer is left alone in a run.
   void SetImageRetry(std::chrono::seconds after) { imageRetry_ = after; }
+  // Waits until the items deleted by the last run have left the search
+  // index (done on a thread of its own after each run).
+  void WaitForIndexWork();
 
  public slots:
   // Both only post the request and return at once. A start while a run is
@@ -53,6 +58,8 @@ class GathererEngine : public QObject {
   void ReportStatus(const std::string& text);
   void RaiseComplite();
   bool EventSourceAttached() const;
+  void DropDeletedInBackground();
+  void StopDropping();
 
   int runStatus_ = 1;
   bool idlePriority_ = false;
@@ -63,6 +70,8 @@ class GathererEngine : public QObject {
   std::string dbPath_;
   std::unique_ptr<HttpSession> images_;
   std::unique_ptr<GatheringWindow> window_;
+  std::thread dropper_;
+  std::atomic<bool> stopDropping_{false};
 };
 
 }  // namespace orvo

@@ -322,7 +322,8 @@ int RunNewsdesk(int argc, char** argv) {
     upgrade = std::thread([path = vault.db.database()->path(), &stopUpgrade, guard] {
       UpgradeIndexes(path, stopUpgrade, [guard](const std::string& what, int percent) {
         QString text;
-        if (percent < 100)
+        // Deleted news leaving the index change no search: nothing to show.
+        if (percent < 100 && what != "drain")
           text = (what == "grid" ? QCoreApplication::translate("Newsdesk", "Building the news list index: %1%")
                                  : QCoreApplication::translate("Newsdesk", "Building the search index: %1%"))
                      .arg(percent);

@@ -91,7 +91,10 @@ int RunInit(const Args& input) {
     rc = UpgradeIndexes(db, stop, [&](const std::string& what, int percent) {
       if (percent / 10 == last / 10 && percent != 100) return;
       last = percent;
-      std::printf("Building the %s index: %d%%\n", what == "grid" ? "news list" : "search", percent);
+      if (what == "drain")
+        std::printf("Dropping deleted news from the search index: %d%%\n", percent);
+      else
+        std::printf("Building the %s index: %d%%\n", what == "grid" ? "news list" : "search", percent);
       std::fflush(stdout);
     }, pace);
     if (rc != 0)

@@ -317,5 +317,47 @@ TEST_F(FilterQueryTest, SearchIndexSelectsTheRowsOfLike) {
   EXPECT_GT(found, lists / 2);
 }
 
+// Deleted items stay in the index until its queue is drained; the query
+// selects the rows of like meanwhile, also new items with a deleted one's
+// body, and again after the drain.
+TEST_F(FilterQueryTest, DeletedItemsStillInTheIndexAreNeverSelected) {
+  const char* words[] = {"tax", "Budget", "50%_[a]", "ПРИВЕТ", "σας", "ärger", "of"};
+  const std::time_t now = std::time(nullptr);
+  const int64_t pairs[] = {world, sport, worldB};
+  std::vector<std::string> bodies;
+  std::set<int64_t> deleted;
+  for (int i = 0; i < 60; ++i) {
+    std::string body;
+    for (int w = 0; w < 6; ++w) body += std::string(words[(i * 7 + w * 3 + i / 5) % std::size(words)]) + " ";
+    bodies.push_back(body);
+    int64_t id = News(pairs[i % 3], body, now - i * 3600);
+    if (i % 3 == 0) deleted.insert(id);
+  }
+  for (int64_t id : deleted) ASSERT_EQ(fx.db().Exec(("DELETE FROM newsitem WHERE id = " + std::to_string(id)).c_str()), 0);
+  for (int i = 0; i < 60; i += 6) News(pairs[i % 3], bodies[static_cast<size_t>(i)], now - i * 3600);
+  ASSERT_TRUE(DeletedItemsWaiting(fx.db()));
+  auto compare = [&](const std::string& when) {
+    int found = 0;
+    for (int mode = 0; mode <= 6; ++mode)
+      for (const char* k : {"tax budget", "привет σας", "50[%][_][[]a[]]", "ärger of"}) {
+        fx.db().Exec("DELETE FROM filter");
+        fx.AddFilter(Filter(mode, k));
+        std::vector<int64_t> indexed = Selected(now);
+        EXPECT_EQ(fx.db().Exec("UPDATE newsitem_fts_fill SET filled_upto = -1"), 0);
+        std::vector<int64_t> plain = Selected(now);
+        EXPECT_EQ(fx.db().Exec("UPDATE newsitem_fts_fill SET filled_upto = fill_end"), 0);
+        EXPECT_EQ(indexed, plain) << when << " mode " << mode << " " << k;
+        for (int64_t id : plain) EXPECT_EQ(deleted.count(id), 0u) << when << ": deleted item " << id;
+        found += !plain.empty();
+      }
+    EXPECT_GT(found, 14) << when;
+  };
+  compare("queued");
+  std::atomic<bool> stop{false};
+  ASSERT_EQ(DropAllDeletedFromIndex(fx.db().path(), stop), 0);
+  ASSERT_FALSE(DeletedItemsWaiting(fx.db()));
+  compare("drained");
+}
+
 }  // namespace
 }  // namespace orvo

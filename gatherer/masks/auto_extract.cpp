@@ -106,7 +106,10 @@ bool IsFurnitureHint(std::string_view h) {
                    "subscribe", "disqus", "outbrain", "teaser", "promo", "author-box",
                    "byline", "toolbar", "print", "rating", "signup", "tags", "consent", "gdpr",
                    "modal", "overlay", "popup", "meta", "nav", "menu", "footer", "read-more",
-                   "readmore", "weitere", "mehr-zum", "lesen-sie", "infobox", "copyright"});
+                   "readmore", "weitere", "mehr-zum", "lesen-sie", "infobox", "copyright",
+                   // Picture captions and credits outside a figure: the picture's, not the text's.
+                   "caption", "credit", "bildunterschrift", "bildnachweis", "imagedescription",
+                   "image-description"});
 }
 
 // Names of a standfirst: the lead paragraph that opens an article, often
@@ -131,7 +134,8 @@ bool IsLeadHint(std::string_view h) {
 bool IsLeadElement(std::string_view h) {
   return IsLeadHint(h) && !AnyOf(h, {"related", "comment", "share", "newsletter", "promo", "advert", "sidebar",
                                      "nav", "menu", "caption", "image", "img", "photo", "bild", "media", "credit",
-                                     "author", "list", "recommend", "popular", "more"});
+                                     "author", "list", "recommend", "popular", "more", "site", "blog-desc",
+                                     "tagline", "slogan", "brand", "logo"});
 }
 
 int ClassWeight(std::string_view h) {
@@ -255,10 +259,13 @@ class Extractor {
  private:
   bool Excluded(int e) const;  // furniture seen from the hints, before scoring
   bool Within(int inner, int outer) const;
+  bool IntroducesNoText(int e, int main) const;
+  bool IsIntroLine(int e) const;  // short, ending in a colon or a question
   bool MuchPlainText(int e, std::string_view hints) const;
   bool IsDek(int e) const;
   std::vector<int> Leads(int main, const std::vector<int>& parts) const;
   bool Drop(int e, int main) const;
+  bool DropByLook(int e, int main) const;  // by the element's own look, not what follows it
   void Emit(int e, int main, int depth);
   void EmitText(std::string_view text);
   void EmitImage(int e);
@@ -385,7 +392,9 @@ int Extractor::ChooseMainBlock() {
 }
 
 // Elements inside the main block that are page furniture rather than text.
-bool Extractor::Drop(int e, int main) const {
+bool Extractor::Drop(int e, int main) const { return DropByLook(e, main) || IntroducesNoText(e, main); }
+
+bool Extractor::DropByLook(int e, int main) const {
   if (e == main) return false;
   if (fig_.invisible[size_t(e)]) return true;
   std::string_view tag = page_.TagName(e);
@@ -412,8 +421,42 @@ bool Extractor::Drop(int e, int main) const {
     if (ld > 0.5 && !holds_text()) return true;
     if (images > 2 && text < 50 * images && tag != "FIGURE") return true;
   }
-  if (TagIn(tag, {"P", "LI", "DD", "SPAN", "STRONG", "B", "EM"}) && text > 0 && ld > 0.6) return true;
+  if (TagIn(tag, {"P", "LI", "DD", "SPAN", "STRONG", "B", "EM", "BLOCKQUOTE"}) && text > 0 && ld > 0.6) return true;
   return false;
+}
+
+bool Extractor::IsIntroLine(int e) const {
+  int text = fig_.text[size_t(e)];
+  if (text == 0 || text > 60 || HasBlockChild(page_, e)) return false;
+  std::string line = ParagraphText(page_, e);
+  return !line.empty() && (line.back() == ':' || line.back() == '?');
+}
+
+// "Read also:", "More topics:" and the like: a short line ending in a colon
+// or a question, after which the text holds nothing but links. Text that
+// follows makes it a heading of the text and it stays.
+bool Extractor::IntroducesNoText(int e, int main) const {
+  std::string_view tag = page_.TagName(e);
+  if (!TagIn(tag, {"P", "H2", "H3", "H4", "H5", "H6", "DIV", "STRONG", "B"})) return false;
+  if (!IsIntroLine(e)) return false;
+  // What follows, up to the end of the part; a line with very much after it
+  // is left in place rather than read at length.
+  int looked = 0;
+  for (int a = e; a != main && a >= 0; a = page_.Parent(a)) {
+    int parent = page_.Parent(a);
+    if (parent < 0) return false;
+    bool after = false;
+    for (int c : page_.Children(parent)) {
+      if (c == a) {
+        after = true;
+        continue;
+      }
+      if (!after || fig_.invisible[size_t(c)] || fig_.text[size_t(c)] == 0) continue;
+      if (++looked > 64) return false;
+      if (LinkDensity(fig_, c) <= 0.5 && !DropByLook(c, main) && !IsIntroLine(c)) return false;
+    }
+  }
+  return true;
 }
 
 void Extractor::EmitText(std::string_view text) {
@@ -513,7 +556,9 @@ bool Extractor::Within(int inner, int outer) const {
 // A second-level heading right below the headline that reads as a sentence:
 // the standfirst of sites that mark it up as a heading.
 bool Extractor::IsDek(int e) const {
-  if (page_.TagName(e) != "H2" || fig_.text[size_t(e)] < 50) return false;
+  // A paragraph there is often the byline: it must be longer, a sentence.
+  const bool paragraph = page_.TagName(e) == "P";
+  if ((page_.TagName(e) != "H2" && !paragraph) || fig_.text[size_t(e)] < (paragraph ? 80 : 50)) return false;
   int parent = page_.Parent(e);
   if (parent < 0) return false;
   int before = -1;
@@ -523,7 +568,8 @@ bool Extractor::IsDek(int e) const {
   }
   if (before < 0 || page_.TagName(before) != "H1") return false;
   std::string text = ParagraphText(page_, e);
-  return !text.empty() && (text.back() == '.' || text.back() == '!' || text.back() == '?' || Contains(text, ", "));
+  return !text.empty() && (text.back() == '.' || text.back() == '!' || text.back() == '?' ||
+                           (!paragraph && Contains(text, ", ")));
 }
 
 // The standfirst of the article when it lies before the chosen text, outside
@@ -637,10 +683,18 @@ void Extractor::Compose(int main) {
          p = page_.Parent(p))
       block = p;
     if (block != main && page_.Parent(block) >= 0) {
+      // Rows of one page builder carry one class: the text's rows.
+      const std::string row_class = page_.Attribute(block, "class");
+      auto same_row = [&](int s) {
+        return !row_class.empty() && !inside_furniture_[size_t(s)] && !fig_.invisible[size_t(s)] &&
+               page_.TagName(s) == page_.TagName(block) && page_.Attribute(s, "class") == row_class &&
+               fig_.text[size_t(s)] >= 80 && LinkDensity(fig_, s) < 0.2;
+      };
       std::vector<int> before, after;
       for (int s : page_.Children(page_.Parent(block)))
-        if (s != block && (article_like(s) || (page_.TagName(s) == "P" && !inside_furniture_[size_t(s)] &&
-                                               fig_.text[size_t(s)] >= 300 && LinkDensity(fig_, s) < 0.2)))
+        if (s != block && (article_like(s) || same_row(s) ||
+                           (page_.TagName(s) == "P" && !inside_furniture_[size_t(s)] && fig_.text[size_t(s)] >= 300 &&
+                            LinkDensity(fig_, s) < 0.2)))
           (s < block ? before : after).push_back(s);
       parts.insert(parts.begin(), before.begin(), before.end());
       parts.insert(parts.end(), after.begin(), after.end());
@@ -1070,12 +1124,21 @@ std::string CleanByline(std::string s) {
     size_t p = s.find(cut);
     if (p != std::string::npos && p > 2) s.erase(p);
   }
-  for (const char* tail : {", CNN", " Twitter", "Staff Writer", " eHow Contributor", " Contributor"}) {
+  for (const char* tail : {" Twitter", "Staff Writer", " Contributor"}) {
     size_t n = std::strlen(tail);
     if (s.size() > n && s.compare(s.size() - n, n, tail) == 0) s.erase(s.size() - n);
   }
+  // "Name, CNN": the acronym of the publisher or agency after the name.
+  if (size_t comma = s.rfind(", "); comma != std::string::npos && comma > 2) {
+    std::string_view tail = std::string_view(s).substr(comma + 2);
+    bool acronym = tail.size() >= 2 && tail.size() <= 6;
+    for (char c : tail) acronym = acronym && c >= 'A' && c <= 'Z';
+    if (acronym) s.erase(comma);
+  }
   CutTrailingFields(s);
   while (!s.empty() && (s.back() == ',' || s.back() == '|' || s.back() == ':' || s.back() == ' ')) s.pop_back();
+  // The byline's word alone, its name missing.
+  if (TagIn(AsciiLower(s), {"by", "von", "par", "por", "door", "di", "text", "autor", "author", "redaktion"})) return {};
   return TrimCopy(s);
 }
 
@@ -1683,7 +1746,7 @@ std::string NameOfBylineText(std::string_view line) {
     unsigned char c = rest.empty() ? 0 : static_cast<unsigned char>(rest[0]);
     if (!((c >= 'A' && c <= 'Z') || c >= 0x80)) return {};
     std::string name = CleanByline(std::string(rest));
-    for (const char* cut : {" , ", ";", " ·"})
+    for (const char* cut : {" , ", ";"})
       if (size_t p = name.find(cut); p != std::string::npos) name.erase(p);
     while (!name.empty() && (name.back() == ',' || name.back() == ' ')) name.pop_back();
     if (Utf8Length(name) < 3 || !PlausibleName(name) || LooksLikeAddress(name) || !NamesPeople(name)) return {};
@@ -1893,10 +1956,13 @@ std::string AgencyCredit(const HtmlDocument& page, const PageFigures& fig, int r
   if (root < 0) return {};
   // The last paragraphs of the text, in the order they come.
   std::vector<int> last;
+  // Elements come parents first: one inside the text has its parent there too.
+  std::vector<unsigned char> inside(size_t(page.ElementCount() - root), 0);
+  inside[0] = 1;
   for (int e = root + 1; e < page.ElementCount(); ++e) {
-    int up = e;
-    while (up > root) up = page.Parent(up);
-    if (up != root) break;  // past the text's elements
+    int parent = page.Parent(e);
+    if (parent < root || !inside[size_t(parent - root)]) break;  // past the text's elements
+    inside[size_t(e - root)] = 1;
     if (page.TagName(e) == "P" && !fig.invisible[size_t(e)] && fig.text[size_t(e)] > 0) {
       if (last.size() == 3) last.erase(last.begin());
       last.push_back(e);
@@ -1919,31 +1985,47 @@ std::string AgencyCredit(const HtmlDocument& page, const PageFigures& fig, int r
   return {};
 }
 
-std::string AuthorOf(const HtmlDocument& page, const PageFigures* fig, int main_block) {
-  // Visible bylines first: they are what the reader of the page sees.
+// Whether a word of s is a domain name ("katholisch.at", "Phys.org"), the
+// site rather than a person.
+bool NamesDomain(std::string_view s) {
+  size_t pos = 0;
+  while (pos < s.size()) {
+    size_t end = std::min(s.find(' ', pos), s.size());
+    std::string_view word = s.substr(pos, end - pos);
+    pos = end + 1;
+    size_t dot = word.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) continue;
+    std::string_view tld = word.substr(dot + 1);
+    bool letters = tld.size() >= 2 && tld.size() <= 6;
+    for (char c : tld) letters = letters && c >= 'a' && c <= 'z';  // "Dr.Meier" is a name
+    if (letters) return true;
+  }
+  return false;
+}
+
+// The author, from the sources in the order of their trust: what the markup
+// names as the author, structured data, byline lines by their words, byline
+// classes, meta tags; last an organisation and the agency credit of the text.
+std::string AuthorOf(const HtmlDocument& page, const PageFigures& fig, int main_block) {
   std::string organisation;
-  std::string marked = MarkedAuthor(page, fig, organisation);
+  std::string marked = MarkedAuthor(page, &fig, organisation);
   if (!marked.empty()) return marked;
   std::string ld = JsonLdAuthor(page);
   std::string site = AsciiLower(MetaContent(page, {"og:site_name", "application-name"}));
   auto site_like = [&](const std::string& name) {
     std::string l = AsciiLower(name);
-    return LooksLikeAddress(name) || (!site.empty() && (Contains(site, l) || Contains(l, site))) ||
-           Contains(l, ".de") || Contains(l, ".com") || Contains(l, ".at") || Contains(l, ".ch");
+    return LooksLikeAddress(name) || (!site.empty() && (Contains(site, l) || Contains(l, site))) || NamesDomain(name);
   };
   if (PlausibleName(ld) && !site_like(ld)) return ld;
-  if (fig) {
-    std::string text = BylineTextOf(page, *fig);
-    if (!text.empty()) return text;
-  }
-  std::string hinted = HintedAuthor(page, fig);
+  std::string text = BylineTextOf(page, fig);
+  if (!text.empty()) return text;
+  std::string hinted = HintedAuthor(page, &fig);
   if (!hinted.empty()) return hinted;
   std::string meta = MetaAuthor(page);
   if (PlausibleName(meta) && !site_like(meta)) return meta;
   if (PlausibleName(ld) && !LooksLikeAddress(ld)) return ld;
   if (!organisation.empty() && !site_like(organisation)) return organisation;
-  if (fig) return AgencyCredit(page, *fig, main_block);
-  return {};
+  return AgencyCredit(page, fig, main_block);
 }
 
 DateTime DateOf(const HtmlDocument& page, const PageFigures* fig) {
@@ -1974,7 +2056,7 @@ DateTime DateOf(const HtmlDocument& page, const PageFigures* fig) {
 std::string AutoTitle(const HtmlDocument& page) { return TitleOf(page, nullptr); }
 std::string AutoAuthor(const HtmlDocument& page) {
   const PageFigures fig = Measure(page);
-  return AuthorOf(page, &fig, -1);
+  return AuthorOf(page, fig, -1);
 }
 DateTime AutoDate(const HtmlDocument& page) { return DateOf(page, nullptr); }
 
@@ -2027,7 +2109,7 @@ AutoExtractResult AutoExtract(const HtmlDocument& page, ExtractionState& state) 
   state = std::move(strict);
   result.found = true;
   state.title = TitleOf(page, &fig);
-  state.author = AuthorOf(page, &fig, main);
+  state.author = AuthorOf(page, fig, main);
   result.date = DateOf(page, &fig);
   return result;
 }

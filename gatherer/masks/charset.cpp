@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -284,6 +285,13 @@ DecodedPage DecodePage(std::string_view bytes, std::string_view header_charset) 
     if (decoder.rfind("UTF-16", 0) == 0) decoder = "UTF-8";
   }
   if (decoder.empty()) decoder = IsValidUtf8(body) ? "UTF-8" : "WINDOWS-1252";
+  // A legacy label on bytes that are UTF-8 all through, letters beyond ASCII
+  // included, outlived a move to UTF-8 (an old template's meta, a server
+  // default): text of a legacy charset is hardly ever valid UTF-8 by chance.
+  if (bom.empty() && decoder != "UTF-8" &&
+      std::any_of(body.begin(), body.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }) &&
+      IsValidUtf8(body))
+    decoder = "UTF-8";
   if (!ConvertToUtf8(body, decoder, page.text)) {
     // Unknown to iconv: read it the way an unlabelled page is read.
     decoder = IsValidUtf8(body) ? "UTF-8" : "WINDOWS-1252";

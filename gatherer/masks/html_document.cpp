@@ -556,93 +556,101 @@ std::string CapNesting(std::string text, size_t max_depth) {
   for (char c : s) opens += c == '<';
   if (opens <= max_depth) return text;  // cannot nest that deep
 
+  // A first pass only looks for a start tag to leave out; most pages have
+  // none and pass as they are, without a copy.
   std::string out;
-  out.reserve(s.size());
-  std::vector<std::string> open;
-  std::unordered_map<std::string, size_t> dropped;
-  size_t foreign = 0;  // open svg/math elements: "/>" closes there
-  size_t i = 0;
-  auto name_at = [&](size_t at) {
-    std::string name;
-    while (at < s.size() && IsTagNameChar(s[at])) name += char(std::tolower(static_cast<unsigned char>(s[at++])));
-    return name;
-  };
-  auto pop_to = [&](size_t depth) {
-    while (open.size() > depth) {
-      if (open.back() == "svg" || open.back() == "math") --foreign;
-      open.pop_back();
-    }
-  };
-  while (i < s.size()) {
-    size_t lt = s.find('<', i);
-    if (lt == std::string_view::npos) lt = s.size();
-    out.append(s.substr(i, lt - i));
-    i = lt;
-    if (i >= s.size()) break;
-    if (s.compare(i, 4, "<!--") == 0) {
-      size_t end = s.find("-->", i + 4);
-      end = end == std::string_view::npos ? s.size() : end + 3;
-      out.append(s.substr(i, end - i));
-      i = end;
-      continue;
-    }
-    const bool closing = i + 1 < s.size() && s[i + 1] == '/';
-    const size_t name_from = i + (closing ? 2 : 1);
-    if (name_from >= s.size() || !std::isalpha(static_cast<unsigned char>(s[name_from]))) {
-      // "<!DOCTYPE ...>" and "<?...>" pass whole, "< 5" is text.
-      const bool declaration = !closing && name_from < s.size() && (s[name_from] == '!' || s[name_from] == '?');
-      const size_t end = declaration ? TagEnd(s, i) : i + 1;
-      out.append(s.substr(i, end - i));
-      i = end;
-      continue;
-    }
-    const std::string name = name_at(name_from);
-    const size_t end = TagEnd(s, i);
-    const std::string_view tag = s.substr(i, end - i);
-    i = end;
-    if (closing) {
-      if (auto it = dropped.find(name); it != dropped.end() && it->second > 0) {
-        --it->second;
+  auto run = [&](bool build) {
+    std::vector<std::string> open;
+    std::unordered_map<std::string, size_t> dropped;
+    size_t foreign = 0;  // open svg/math elements: "/>" closes there
+    size_t i = 0;
+    auto name_at = [&](size_t at) {
+      std::string name;
+      while (at < s.size() && IsTagNameChar(s[at])) name += char(std::tolower(static_cast<unsigned char>(s[at++])));
+      return name;
+    };
+    auto pop_to = [&](size_t depth) {
+      while (open.size() > depth) {
+        if (open.back() == "svg" || open.back() == "math") --foreign;
+        open.pop_back();
+      }
+    };
+    while (i < s.size()) {
+      size_t lt = s.find('<', i);
+      if (lt == std::string_view::npos) lt = s.size();
+      if (build) out.append(s.substr(i, lt - i));
+      i = lt;
+      if (i >= s.size()) break;
+      if (s.compare(i, 4, "<!--") == 0) {
+        size_t end = s.find("-->", i + 4);
+        end = end == std::string_view::npos ? s.size() : end + 3;
+        if (build) out.append(s.substr(i, end - i));
+        i = end;
         continue;
       }
-      for (size_t k = open.size(); k-- > 0;)
-        if (open[k] == name) {
-          pop_to(k);
-          break;
+      const bool closing = i + 1 < s.size() && s[i + 1] == '/';
+      const size_t name_from = i + (closing ? 2 : 1);
+      if (name_from >= s.size() || !std::isalpha(static_cast<unsigned char>(s[name_from]))) {
+        // "<!DOCTYPE ...>" and "<?...>" pass whole, "< 5" is text.
+        const bool declaration = !closing && name_from < s.size() && (s[name_from] == '!' || s[name_from] == '?');
+        const size_t end = declaration ? TagEnd(s, i) : i + 1;
+        if (build) out.append(s.substr(i, end - i));
+        i = end;
+        continue;
+      }
+      const std::string name = name_at(name_from);
+      const size_t end = TagEnd(s, i);
+      const std::string_view tag = s.substr(i, end - i);
+      i = end;
+      if (closing) {
+        if (auto it = dropped.empty() ? dropped.end() : dropped.find(name); it != dropped.end() && it->second > 0) {
+          --it->second;
+          continue;
         }
-      out.append(tag);
-      continue;
-    }
-    const bool self_closed = foreign > 0 && tag.size() >= 2 && tag[tag.size() - 2] == '/';
-    if (!Flat(name) && !self_closed) {
-      if (ClosesItsOwn(name))
         for (size_t k = open.size(); k-- > 0;)
           if (open[k] == name) {
             pop_to(k);
             break;
           }
-      if (open.size() >= max_depth && !RawText(name)) {
-        ++dropped[name];
+        if (build) out.append(tag);
         continue;
       }
-      open.push_back(name);
-      if (name == "svg" || name == "math") ++foreign;
+      const bool self_closed = foreign > 0 && tag.size() >= 2 && tag[tag.size() - 2] == '/';
+      if (!Flat(name) && !self_closed) {
+        if (ClosesItsOwn(name))
+          for (size_t k = open.size(); k-- > 0;)
+            if (open[k] == name) {
+              pop_to(k);
+              break;
+            }
+        if (open.size() >= max_depth && !RawText(name)) {
+          if (!build) return true;
+          ++dropped[name];
+          continue;
+        }
+        open.push_back(name);
+        if (name == "svg" || name == "math") ++foreign;
+      }
+      if (build) out.append(tag);
+      if (RawText(name)) {
+        // Its text is not markup: copy up to its end tag.
+        size_t close = i;
+        while ((close = s.find("</", close)) != std::string_view::npos &&
+               !EqualsIgnoreCase(s.substr(close + 2, name.size()), name))
+          close += 2;
+        if (close == std::string_view::npos) close = s.size();
+        if (build) out.append(s.substr(i, close - i));
+        i = close;
+      } else if (name == "plaintext") {
+        if (build) out.append(s.substr(i));
+        break;
+      }
     }
-    out.append(tag);
-    if (RawText(name)) {
-      // Its text is not markup: copy up to its end tag.
-      size_t close = i;
-      while ((close = s.find("</", close)) != std::string_view::npos &&
-             !EqualsIgnoreCase(s.substr(close + 2, name.size()), name))
-        close += 2;
-      if (close == std::string_view::npos) close = s.size();
-      out.append(s.substr(i, close - i));
-      i = close;
-    } else if (name == "plaintext") {
-      out.append(s.substr(i));
-      break;
-    }
-  }
+    return false;
+  };
+  if (!run(false)) return text;
+  out.reserve(s.size());
+  run(true);
   return out;
 }
 

@@ -9,6 +9,7 @@
 
 #include "engine_home.h"
 #include "news_sites.h"
+#include "old_search_index.h"
 
 namespace orvo {
 namespace {
@@ -304,6 +305,54 @@ TEST(GatheringRunTest, MarksLeftByAKilledRunAreTakenOffFirst) {
   EXPECT_EQ(home.Count("SELECT count(*) FROM filter_site_cat_rel WHERE fk_site_cat_rel = 1"), 1);
   EXPECT_EQ(home.Count("SELECT count(*) FROM site_cat_rel"), 2);
   EXPECT_NE(home.Log().find("Took the update marks of an interrupted run off 4 masks."), std::string::npos);
+}
+
+// An index from before deleted items were queued gets the queue at the
+// run's start; the clean-up's deletes, and those a killed run left queued,
+// leave the index after the run.
+TEST(GatheringRunTest, DeletedNewsLeaveTheSearchIndexAfterTheRun) {
+  EngineHome home;
+  NewsNetwork net;
+  PrepareNewsHome(home, net, 10);
+  ASSERT_EQ(home.db().Exec(testing::kImmediateIndexDeletesSql), 0);
+  Settings s = home.settings();
+  s.WriteInt(kCleanupSection, "DeleteOlder", 1);
+  s.WriteInt(kCleanupSection, "Month", 1);
+  const char* kOldItem =
+      "INSERT INTO newsitem (recvdate, newsdate, fk_site_cat_rel, publication_date, src_url, title, body)"
+      " VALUES ('2020-01-01 10:00:00', '2020-01-01 10:00:00', 1, '2020-01-01 10:00:00', 'http://old/', 'Old',"
+      " 'an outdated body')";
+  ASSERT_EQ(home.db().Exec(kOldItem), 0);
+  ASSERT_EQ(home.db().Exec(kOldItem), 0);
+  auto indexIntact = [&] {
+    return home.db().Exec("INSERT INTO newsitem_fts(newsitem_fts, rank) VALUES ('integrity-check', 1)") == 0;
+  };
+  auto indexNames = [&](const char* trigram) {
+    return home.Count(std::string("SELECT count(*) FROM newsitem_fts WHERE newsitem_fts MATCH '\"") + trigram +
+                      "\"'");
+  };
+  ASSERT_EQ(indexNames("utd"), 2);
+
+  GathererEngine engine;
+  Recorder rec(engine);
+  ASSERT_TRUE(rec.Run());
+  EXPECT_EQ(rec.complites, std::vector<int>{1});
+  engine.WaitForIndexWork();
+  EXPECT_GT(Items(home), 0);
+  EXPECT_EQ(home.Count("SELECT count(*) FROM newsitem WHERE src_url = 'http://old/'"), 0);
+  EXPECT_EQ(home.Count("SELECT count(*) FROM newsitem_fts_gone"), 0);
+  EXPECT_EQ(indexNames("utd"), 0);
+  EXPECT_TRUE(indexIntact());
+
+  // Deleted by a run that was killed before its end: still queued.
+  ASSERT_EQ(home.db().Exec(kOldItem), 0);
+  ASSERT_EQ(home.db().Exec("DELETE FROM newsitem WHERE src_url = 'http://old/'"), 0);
+  ASSERT_EQ(home.Count("SELECT count(*) FROM newsitem_fts_gone"), 1);
+  ASSERT_TRUE(rec.Run());
+  engine.WaitForIndexWork();
+  EXPECT_EQ(home.Count("SELECT count(*) FROM newsitem_fts_gone"), 0);
+  EXPECT_EQ(indexNames("utd"), 0);
+  EXPECT_TRUE(indexIntact());
 }
 
 // A time-out too large for the millisecond timer would be no time-out at

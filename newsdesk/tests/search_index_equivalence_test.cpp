@@ -148,6 +148,53 @@ TEST_F(SearchEquivalenceTest, FiltersOfEveryModeAndTimeKindMatchLike) {
   EXPECT_GT(found_, lists_ / 3);
 }
 
+// Deleted items stay in the index until the queue is drained: searches and
+// filters list the rows of LIKE meanwhile, also new items that carry a
+// deleted one's text, and again once the queue is empty.
+TEST_F(SearchEquivalenceTest, WithDeletedItemsStillInTheIndexSearchesAndFiltersMatchLike) {
+  ASSERT_EQ(raw_->Exec("CREATE TABLE copied AS SELECT * FROM newsitem WHERE id % 3 = 0;"
+                       "DELETE FROM newsitem WHERE id % 3 = 0 OR id % 7 = 0"),
+            0);
+  ASSERT_GT(raw_->Changes(), 80);
+  ASSERT_EQ(raw_->Exec("INSERT INTO newsitem (recvdate, newsdate, fk_site_cat_rel, publication_date, src_url, title,"
+                       " body) SELECT recvdate, newsdate, fk_site_cat_rel, publication_date, src_url, title, body"
+                       " FROM copied WHERE id % 2 = 0; DROP TABLE copied"),
+            0);
+  ASSERT_TRUE(DeletedItemsWaiting(*raw_));
+  CFilterStruct f;
+  f.name = "f";
+  f.keywords = LikeEscape("river ПРИВЕТ σας");
+  f.searchMode = 1;
+  const int32_t any = m_.CreateFilter(f, cats_.data(), sites_.data(), 3);
+  f.searchMode = 3;
+  const int32_t none = m_.CreateFilter(f, cats_.data(), sites_.data(), 3);
+  ASSERT_GT(any, 0);
+  ASSERT_GT(none, 0);
+  auto compare = [&](const std::string& when) {
+    m_.SetSort(3);
+    for (const char* k : {"river", "ПРИВЕТ", "50%_[a]", "ΕΥΧΑΡΙΣΤΩ", "ärger", "storm price", "ёлка"}) {
+      m_.SetSearchWithFilter(false);
+      m_.ClearSearchKeywords();
+      m_.AddSearchKeyword(LikeEscape(k));
+      ExpectSameBothWays(when + " search " + k);
+    }
+    m_.ClearSearchKeywords();
+    for (int32_t id : {any, none}) {
+      m_.SetSearchWithFilter(true);
+      m_.SetSearchFilter(id);
+      ExpectSameBothWays(when + " filter " + std::to_string(id));
+    }
+    m_.SetSearchWithFilter(false);
+  };
+  compare("queued");
+  std::atomic<bool> stop{false};
+  ASSERT_EQ(DropAllDeletedFromIndex(path_, stop), 0);
+  ASSERT_FALSE(DeletedItemsWaiting(*raw_));
+  ASSERT_EQ(raw_->Exec("INSERT INTO newsitem_fts(newsitem_fts, rank) VALUES ('integrity-check', 1)"), 0);
+  compare("drained");
+  EXPECT_GT(found_, lists_ / 2);
+}
+
 // A word in many items: the first row comes after a little of the work, not
 // after every candidate was collected and sorted, whether the list walks its
 // order with the candidates' ids noted (a word in a tenth of the items) or

@@ -54,6 +54,7 @@ TEST(OrvoInitTest, BringsAnOlderDatabaseUpToTheCurrentIndexes) {
     ASSERT_EQ(Database::Open(dir.File("news.db"), Database::Mode::kCreate, &db), 0);
     ASSERT_EQ(db->Exec("DROP TRIGGER newsitem_fts_insert; DROP TRIGGER newsitem_fts_delete;"
                        "DROP TRIGGER newsitem_fts_update; DROP TABLE newsitem_fts; DROP TABLE newsitem_fts_fill;"
+                       "DROP TABLE newsitem_fts_gone;"
                        "DROP INDEX newsitem_grid_title;"
                        "INSERT INTO newsitem (title, body) VALUES ('Old', 'an older body')"),
               0);

@@ -93,6 +93,18 @@ TEST(AutoExtractTest, TheStandfirstOpensTheBodyWhereverTheSiteKeepsIt) {
   e = Extract(page("<article><header><h1>Harbour</h1><h2>The harbour, the quays and the boats of the island "
                    "in winter</h2></header>", ""));
   EXPECT_EQ(e.item.body.rfind("Harbour paragraph 1,", 0), 0u) << e.item.body;
+  // A sentence in the paragraph right below the headline, in a box of the
+  // page's top; a byline there is none.
+  const std::string long_lead = lead + " The first ferry came in at seven, watched by half the island.";
+  e = Extract(page("<div class=hero><h1>Harbour</h1><p>" + long_lead + "</p><div class=date>5 March</div></div>"
+                   "<article>", ""));
+  EXPECT_EQ(e.item.body.rfind(long_lead + kParagraphBreak1 + "Harbour paragraph 1,", 0), 0u) << e.item.body;
+  e = Extract(page("<div class=hero><h1>Harbour</h1><p>By Ann Lee and Bo Berg, 5 March 2024, in the news of the "
+                   "island and of its harbour</p></div><article>", ""));
+  EXPECT_EQ(e.item.body.rfind("Harbour paragraph 1,", 0), 0u) << e.item.body;
+  // A blog's tagline in the site's header is no standfirst.
+  e = Extract(page("<header><p class=site-description>" + lead + "</p></header><article>", ""));
+  EXPECT_EQ(e.item.body.find("winter of repairs"), std::string::npos) << e.item.body;
   // Far from the text, with a page of other text between: not the article's.
   std::string between;
   for (int i = 0; i < 8; ++i) between += "<span>Opening hours of the museum, the library and the pool. </span>";
@@ -141,6 +153,24 @@ TEST(AutoExtractTest, TextCutIntoBoxesIsReadWhole) {
   EXPECT_EQ(e.item.body.find("Write to us"), std::string::npos) << e.item.body;
 }
 
+// A page builder's rows, one class for all: the short rows after the long
+// one are the text's too; a row of links, or a box of another kind, is not.
+TEST(AutoExtractTest, RowsOfOneBuilderAreReadTogether) {
+  auto row = [](const std::string& inner) {
+    return "<div class='vc_row wpb_row'><div class=vc_column><div class=inner>" + inner + "</div></div></div>";
+  };
+  Extracted e = Extract("<html><body><div class=entry>" + row(Story("Harbour") + Story("Quay")) +
+                        row("<h3>Shorter waits</h3><p>The ferries wait less at the quay, and the crews go home "
+                            "earlier in the evening, when the last boat is in.</p>") +
+                        row("<p><a href=/1>Another story with a long headline that is a link</a> <a href=/2>And "
+                            "one more story with a long headline</a></p>") +
+                        "<div class=box><div class=inner><p>Our seminar on harbours, with a comma, books up "
+                        "fast: call us today.</p></div></div></div></body></html>");
+  EXPECT_NE(e.item.body.find("The ferries wait less at the quay"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Another story"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Our seminar"), std::string::npos) << e.item.body;
+}
+
 // Columns inside the text, one of them a table of contents: the column of
 // text stays, the links go.
 TEST(AutoExtractTest, AColumnOfTextBesideLinksStays) {
@@ -174,6 +204,38 @@ TEST(AutoExtractTest, LongTextIsKeptWhateverItsName) {
   EXPECT_NE(e.item.body.find("Ferry paragraph 1"), std::string::npos) << e.item.body;
   EXPECT_NE(e.item.body.find("Boat paragraph 4"), std::string::npos) << e.item.body;
   EXPECT_EQ(e.item.body.find("Reader"), std::string::npos) << e.item.body;
+}
+
+// "Read also:" before nothing but links goes with them; a heading that
+// text follows stays, however many such lines there are.
+TEST(AutoExtractTest, ALineIntroducingOnlyLinksGoesWithThem) {
+  const std::string links = "<ul><li><a href=/1>Another story with a long headline that is a link</a></li>"
+                            "<li><a href=/2>And one more story with a long headline</a></li></ul>";
+  Extracted e = Extract("<html><body><div class=text>" + Story("Harbour") + "<h3>Background:</h3>" +
+                        Story("Quay") + "<p><strong>Read also:</strong></p>" + links + "<h3>More topics?</h3>" +
+                        "</div></body></html>");
+  EXPECT_NE(e.item.body.find("Background:"), std::string::npos) << e.item.body;
+  EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Read also"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("More topics"), std::string::npos) << e.item.body;
+  std::string lines;
+  for (int i = 0; i < 1000; ++i) lines += "<p>Note " + std::to_string(i) + ":</p>";
+  e = Extract("<html><body><div class=text>" + Story("Harbour") + lines + Story("Quay") + "</div></body></html>");
+  EXPECT_NE(e.item.body.find("Note 999:"), std::string::npos);
+  EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos);
+}
+
+// Captions and credits of pictures that stand outside a figure are the
+// picture's, not the text's.
+TEST(AutoExtractTest, CaptionsOutsideAFigureStayOutOfTheText) {
+  Extracted e = Extract("<html><body><div class=text>" + Story("Harbour") +
+                        "<p class=image><img src=/quay.jpg><span class=caption>The quay at dawn, with the first "
+                        "ferry in.</span> <span class=credits>Photo: Ann Lee</span></p><p class=photo-credit>"
+                        "AFP / JOHN DOE</p>" + Story("Quay") + "</div></body></html>");
+  EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos) << e.item.body;
+  EXPECT_NE(e.item.body.find("[[{0}]]"), std::string::npos) << e.item.body;
+  for (const char* credit : {"The quay at dawn", "Ann Lee", "JOHN DOE"})
+    EXPECT_EQ(e.item.body.find(credit), std::string::npos) << credit << " in " << e.item.body;
 }
 
 TEST(AutoExtractTest, SoftHyphensLeaveTheWordsWhole) {
@@ -443,6 +505,9 @@ TEST(AutoExtractTest, AgencyCreditsAreNamesAndPictureCreditsAreNot) {
   };
   EXPECT_EQ(AutoAuthor(page("", "<p>Von: <span itemprop=author>det/dpa</span></p>")), "det/dpa");
   EXPECT_EQ(AutoAuthor(page("<meta name=author content='MDR AKTUELL/ls'>", "")), "MDR AKTUELL/ls");
+  // A domain in the meta tag is the site, whatever its ending; a doctor is a person.
+  EXPECT_EQ(AutoAuthor(page("<meta name=author content='news.example.org'>", "")), "");
+  EXPECT_EQ(AutoAuthor(page("<meta name=author content='Dr.Meier'>", "")), "Dr.Meier");
   EXPECT_EQ(AutoAuthor(page("<meta name=author content='example.test/staff'>", "")), "");
   // The photographer of the lead picture is not the author.
   EXPECT_EQ(AutoAuthor(page("<meta name=author content='Sarah Ash'>",
@@ -503,6 +568,12 @@ TEST(AutoExtractTest, BylineTextCleanedToTheName) {
   // A lower-case "von" is part of the name; a capital one begins the byline after a kicker.
   EXPECT_EQ(AutoAuthor(page("<span class=author>Christoph von Ritter</span>")), "Christoph von Ritter");
   EXPECT_EQ(AutoAuthor(page("<div class=byline>Disko Von Ernst Lohoff</div>")), "Ernst Lohoff");
+  // The publisher's or agency's acronym after the name goes; a second name stays.
+  EXPECT_EQ(AutoAuthor(page("<span class=author>Rob Pich, CNN</span>")), "Rob Pich");
+  EXPECT_EQ(AutoAuthor(page("<span class=author>Sam Ode, BBC</span>")), "Sam Ode");
+  EXPECT_EQ(AutoAuthor(page("<span class=author>Ann Lee, Tom Berg</span>")), "Ann Lee, Tom Berg");
+  // A byline's word without its name.
+  EXPECT_EQ(AutoAuthor(page("<span itemprop=author>By</span>")), "");
   // A label is no name.
   EXPECT_EQ(AutoAuthor(page("<div class=author-date><p>Zuletzt geändert am</p><p>Montag</p></div>")), "");
   EXPECT_EQ(AutoAuthor(page("<span class=author>zahlenzauberin</span>")), "zahlenzauberin");

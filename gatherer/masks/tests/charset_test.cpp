@@ -78,6 +78,24 @@ TEST(DecodePage, Gb2312) {
   EXPECT_TRUE(IsValidUtf8(p.text));
 }
 
+// Pages re-saved or served as UTF-8 under their old label: read as what they
+// are. Legacy bytes, and seven-bit charsets on ASCII bytes, keep the label.
+TEST(DecodePage, ALegacyLabelOnUtf8BytesReadsUtf8) {
+  DecodedPage gb = DecodePage("<meta charset=gb2312><title>\xE4\xB8\xAD\xE6\x96\x87</title>");
+  EXPECT_EQ(gb.declared_charset, "gb2312");
+  EXPECT_EQ(gb.used_charset, "UTF-8");
+  EXPECT_NE(gb.text.find("\xE4\xB8\xAD\xE6\x96\x87"), std::string::npos);
+  DecodedPage served = DecodePage("<p>\xD0\x9D\xD0\xBE\xD0\xB2\xD0\xBE\xD1\x81\xD1\x82\xD0\xB8</p>", "windows-1251");
+  EXPECT_NE(served.text.find("\xD0\x9D\xD0\xBE\xD0\xB2\xD0\xBE\xD1\x81\xD1\x82\xD0\xB8"), std::string::npos);
+  // "Новости" in windows-1251 is no UTF-8.
+  DecodedPage legacy = DecodePage("<p>\xCD\xEE\xE2\xEE\xF1\xF2\xE8</p>", "windows-1251");
+  EXPECT_EQ(legacy.used_charset, "WINDOWS-1251");
+  EXPECT_NE(legacy.text.find("\xD0\x9D\xD0\xBE\xD0\xB2\xD0\xBE\xD1\x81\xD1\x82\xD0\xB8"), std::string::npos);
+  // "こん" in ISO-2022-JP: ASCII bytes with escapes.
+  DecodedPage jis = DecodePage("<meta charset=iso-2022-jp><p>\x1B$B$3$s\x1B(B</p>");
+  EXPECT_NE(jis.text.find("\xE3\x81\x93\xE3\x82\x93"), std::string::npos);
+}
+
 TEST(DecodePage, UndeclaredGuessesUtf8ThenWindows1252) {
   DecodedPage u = DecodePage("<p>gr\xC3\xBC\xC3\x9F</p>");
   EXPECT_TRUE(u.declared_charset.empty());
