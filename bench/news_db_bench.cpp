@@ -438,9 +438,10 @@ int GenerateOnly(const std::string& path, int64_t items) {
   return 0;
 }
 
-// The background upgrade against a download: a writer that stores an item
-// every 50 ms (rolled back, so the file stays as generated) and notes how long
-// each store waited for the write lock. With `stopAfter`, the reader closes
+// The background upgrade against downloads: a writer that stores an item
+// every 50 ms for 30 s, then pauses 8 s, as runs of a schedule do (the stores
+// are rolled back, so the file stays as generated), and notes how long each
+// store waited for the write lock. With `stopAfter`, the reader closes
 // then: the time until the upgrade returns is printed.
 int UpgradeOnly(const std::string& path, double stopAfter) {
   std::atomic<bool> stop{false}, writing{true};
@@ -461,6 +462,8 @@ int UpgradeOnly(const std::string& path, double stopAfter) {
       waits.push_back(Seconds(t));
       if (rc != 0) ++failedStores;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      if (waits.size() % 600 == 0)
+        for (int i = 0; i < 160 && writing; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
   });
   auto up = Clock::now();

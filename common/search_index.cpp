@@ -1,6 +1,8 @@
 #include "search_index.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <mutex>
 #include <set>
 #include <unordered_map>
@@ -330,10 +332,10 @@ bool IndexUpgrade::Run(const char* sql) {
   return error_ == 0;
 }
 
-bool IndexUpgrade::GridIndexesMissing() {
+int IndexUpgrade::GridIndexesMade() {
   Statement s(db_, "SELECT count(*) FROM sqlite_master WHERE type = 'index' AND name IN"
                    " ('newsitem_grid_title', 'newsitem_grid_date', 'newsitem_grid_pair')");
-  return s.Next() && s.Int(0) < 3;
+  return s.Next() ? static_cast<int>(s.Int(0)) : 3;
 }
 
 bool IndexUpgrade::SearchIndexMissing() {
@@ -371,6 +373,15 @@ bool IndexUpgrade::DropStep() {
   percent_ = static_cast<int>(std::clamp<int64_t>((next - dropFrom_) * 100 / span, 0, 100));
   if (next > dropTo_) dropFrom_ = -1;  // items deleted meanwhile start a new round
   return true;
+}
+
+std::string IndexUpgrade::Next() {
+  if (int made = GridIndexesMade(); made < 3) {
+    what_ = "grid";
+    percent_ = made * 100 / 3;
+    return what_;
+  }
+  return Done() ? "" : "search";
 }
 
 bool IndexUpgrade::Step() {
@@ -419,6 +430,7 @@ bool IndexUpgrade::Step() {
 
 bool IndexUpgrade::FillStep() {
   what_ = "search";
+  const auto started = std::chrono::steady_clock::now();
   Transaction t(db_);
   if ((error_ = t.status()) != 0) return false;
   int64_t upto = 0, end = 0;
@@ -448,11 +460,47 @@ bool IndexUpgrade::FillStep() {
   if ((error_ = mark.Execute()) != 0) return false;
   if ((error_ = t.Commit()) != 0) return false;
   percent_ = static_cast<int>(last * 100 / std::max<int64_t>(end, 1));
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+  if (ms > kStepMs) batch_ = std::max(std::min(kMinBatch, maxBatch_), batch_ / 2);
+  else if (ms < kStepMs / 4) batch_ = std::min(maxBatch_, batch_ * 2);
   return true;
 }
 
+namespace {
+
+bool Sleep(const std::atomic<bool>& stop, int ms) {
+  for (int waited = 0; waited < ms && !stop; waited += 20) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  return !stop;
+}
+
+// Until the other connections have written nothing for a while: a download
+// stores item after item, and would wait out a whole index build for each.
+void WaitForQuiet(Database& db, const std::atomic<bool>& stop, const UpgradePace& pace) {
+  using Clock = std::chrono::steady_clock;
+  auto version = [&db] {
+    Statement s(db, "PRAGMA data_version");
+    return s.Next() ? s.Int(0) : -1;
+  };
+  const auto start = Clock::now();
+  auto lastWrite = start;
+  int64_t seen = version();
+  auto since = [](Clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+  };
+  while (since(lastWrite) < pace.quietMs && since(start) < pace.quietAtMostMs && Sleep(stop, 50)) {
+    int64_t now = version();
+    if (now != seen) {
+      seen = now;
+      lastWrite = Clock::now();
+    }
+  }
+}
+
+}  // namespace
+
 int UpgradeIndexes(const std::string& path, const std::atomic<bool>& stop,
-                   const std::function<void(const std::string&, int)>& progress) {
+                   const std::function<void(const std::string&, int)>& progress, const UpgradePace& pace) {
   std::unique_ptr<Database> db;
   if (int rc = Database::Open(path, Database::Mode::kExisting, &db)) return rc;
   // A set `stop` also breaks off the statement under way (a long index
@@ -460,10 +508,40 @@ int UpgradeIndexes(const std::string& path, const std::atomic<bool>& stop,
   sqlite3_progress_handler(
       db->handle(), 10000, [](void* flag) { return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0; },
       const_cast<std::atomic<bool>*>(&stop));
+  sqlite3_busy_timeout(db->handle(), pace.busyTimeoutMs);
+  // An index's sort in memory rather than in temporary files: the build, and
+  // so its hold of the write lock, takes a fraction of the time. The memory
+  // goes with the connection.
+  db->Exec("PRAGMA cache_size = -131072; PRAGMA temp_store = MEMORY");
   IndexUpgrade upgrade(*db);
-  while (!stop && upgrade.Step())
-    if (progress) progress(upgrade.what(), upgrade.percent());
-  return stop && (upgrade.error() & 0xFF) == SQLITE_INTERRUPT ? 0 : upgrade.error();
+  std::string reported;
+  auto report = [&] {
+    std::string now = upgrade.what() + " " + std::to_string(upgrade.percent());
+    if (progress && now != reported) progress(upgrade.what(), upgrade.percent());
+    reported = now;
+  };
+  while (!stop) {
+    const std::string next = upgrade.Next();
+    if (next.empty()) break;
+    if (next == "grid") {
+      report();
+      WaitForQuiet(*db, stop, pace);
+      if (stop) break;
+    }
+    if (upgrade.Step()) {
+      report();
+      continue;
+    }
+    const int code = upgrade.error() & 0xFF;
+    // Another writer held on longer than the time-out (a large marking, say):
+    // the work is still to do, so wait and go on.
+    if ((code == SQLITE_BUSY || code == SQLITE_LOCKED) && Sleep(stop, 200)) continue;
+    break;
+  }
+  return stop && ((upgrade.error() & 0xFF) == SQLITE_INTERRUPT || upgrade.error() == 0 ||
+                  (upgrade.error() & 0xFF) == SQLITE_BUSY)
+             ? 0
+             : upgrade.error();
 }
 
 int DropAllDeletedFromIndex(const std::string& path, const std::atomic<bool>& stop, int64_t* dropped) {

@@ -60,10 +60,13 @@ bool DeletedItemsWaiting(Database& db);
 // time, so that a download can store news meanwhile.
 class IndexUpgrade {
  public:
-  explicit IndexUpgrade(Database& db, int batch = kBatch) : db_(db), batch_(batch) {}
+  explicit IndexUpgrade(Database& db, int batch = kBatch) : db_(db), batch_(batch), maxBatch_(batch) {}
 
   // Nothing left to do.
   bool Done();
+  // What the next step works on ("grid" or "search"; "" when done). Before a
+  // grid step, percent() is how far the grid part is.
+  std::string Next();
   // Does the next piece of work. False when there is nothing left or on a
   // failure (error() then says which).
   bool Step();
@@ -73,15 +76,21 @@ class IndexUpgrade {
   int percent() const { return percent_; }
   const std::string& what() const { return what_; }
 
-  // Items indexed per step.
+  // Items indexed per step at most; fewer when a step takes longer than
+  // kStepMs (large bodies, a busy machine), since a download's store waits
+  // for the step.
   static constexpr int kBatch = 2000;
+  static constexpr int kMinBatch = 50;
+  static constexpr int kStepMs = 250;
+  int batch() const { return batch_; }
   // Deleted items dropped from the index per step: each is read and
   // tokenised again, about a millisecond apiece for a real-size body, so a
   // step holds the write lock for a tenth of a second or so.
   static constexpr int kDropBatch = 100;
 
  private:
-  bool GridIndexesMissing();
+  int GridIndexesMade();
+  bool GridIndexesMissing() { return GridIndexesMade() < 3; }
   bool SearchIndexMissing();
   bool DeleteQueueMissing();
   bool FillStep();
@@ -90,6 +99,7 @@ class IndexUpgrade {
 
   Database& db_;
   int batch_;
+  int maxBatch_;
   int dropBatch_ = kDropBatch;
   int64_t dropFrom_ = -1, dropTo_ = -1;  // the ids of the queue when its round began
   int error_ = 0;
@@ -97,12 +107,24 @@ class IndexUpgrade {
   std::string what_;
 };
 
+// How the upgrade shares the database with a download.
+struct UpgradePace {
+  // A grid index is built in one statement that holds the write lock
+  // throughout (seconds at a million items): it starts once the other
+  // connections have written nothing for `quietMs`, or after `quietAtMostMs`.
+  int quietMs = 3000;
+  int quietAtMostMs = 120000;
+  // A step that finds the write lock held waits this long for it, and then
+  // tries again rather than giving up.
+  int busyTimeoutMs = 15000;
+};
+
 // Runs IndexUpgrade over the database at `path` on its own connection until
-// it is done, `stop` is set (which also breaks off the statement under way)
-// or a step fails. `progress` hears each step ("grid" or "search", percent).
-// 0, or the failure's code.
+// it is done, `stop` is set (which also breaks off the statement under way
+// and any wait) or a step fails. `progress` hears before each grid index and
+// after each step ("grid" or "search", percent). 0, or the failure's code.
 int UpgradeIndexes(const std::string& path, const std::atomic<bool>& stop,
-                   const std::function<void(const std::string&, int)>& progress);
+                   const std::function<void(const std::string&, int)>& progress, const UpgradePace& pace = {});
 
 // Drops every queued deleted item from the index of the database at `path`
 // on its own connection, a batch per transaction, until none is left or

@@ -84,7 +84,10 @@ int RunInit(const Args& input) {
     // than in the reader's background.
     database.reset();
     std::atomic<bool> stop{false};
-    int last = -1;
+    int last = -100;
+    // Someone waits at the terminal: the indexes are built at once.
+    UpgradePace pace;
+    pace.quietMs = 0;
     rc = UpgradeIndexes(db, stop, [&](const std::string& what, int percent) {
       if (percent / 10 == last / 10 && percent != 100) return;
       last = percent;
@@ -93,7 +96,7 @@ int RunInit(const Args& input) {
       else
         std::printf("Building the %s index: %d%%\n", what == "grid" ? "news list" : "search", percent);
       std::fflush(stdout);
-    });
+    }, pace);
     if (rc != 0)
       std::fprintf(stderr, "orvo init: the indexes could not be brought up to date (code %s); the reader will try again\n",
                    HexCode(rc).c_str());

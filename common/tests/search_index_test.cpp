@@ -5,7 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <random>
+#include <thread>
 #include <set>
 #include <vector>
 
@@ -214,22 +217,83 @@ TEST_F(SearchIndexTest, UpgradeOnItsOwnConnectionStopsWhenTold) {
   for (int i = 0; i < 30; ++i) AddItem("t", "body");
   std::atomic<bool> stop{false};
   std::vector<std::string> seen;
-  EXPECT_EQ(UpgradeIndexes(dir_.File("news.db"), stop,
-                           [&](const std::string& what, int percent) {
-                             seen.push_back(what + " " + std::to_string(percent));
-                           }),
+  UpgradePace pace;
+  pace.quietMs = 0;
+  EXPECT_EQ(UpgradeIndexes(
+                dir_.File("news.db"), stop,
+                [&](const std::string& what, int percent) { seen.push_back(what + " " + std::to_string(percent)); },
+                pace),
             0);
-  ASSERT_FALSE(seen.empty());
-  EXPECT_EQ(seen.front(), "grid 33");
+  ASSERT_GE(seen.size(), 4u);
+  // The grid's part shows before its first index, each step once.
+  EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + 4),
+            (std::vector<std::string>{"grid 0", "grid 33", "grid 66", "grid 100"}));
   EXPECT_EQ(seen.back(), "search 100");
   EXPECT_TRUE(SearchIndexReady(*db_));
   EXPECT_TRUE(IndexIntact(*db_));
 
   MakeOld(*db_);
   stop = true;
-  EXPECT_EQ(UpgradeIndexes(dir_.File("news.db"), stop, nullptr), 0);
+  EXPECT_EQ(UpgradeIndexes(dir_.File("news.db"), stop, nullptr), 0);  // a stop during the wait for quiet
   EXPECT_FALSE(SearchIndexReady(*db_));
   EXPECT_NE(UpgradeIndexes(dir_.File("missing.db"), stop, nullptr), 0);
+}
+
+// A writer that holds the lock past the upgrade's time-out (a large marking)
+// delays the upgrade; it does not end it with the work undone.
+TEST_F(SearchIndexTest, UpgradeWaitsOutAWriterThatHoldsTheLockLong) {
+  MakeOld(*db_);
+  for (int i = 0; i < 30; ++i) AddItem("t", "body");
+  ASSERT_EQ(db_->Exec("BEGIN IMMEDIATE"), 0);
+  std::atomic<bool> stop{false}, returned{false};
+  UpgradePace pace;
+  pace.quietMs = 0;
+  pace.busyTimeoutMs = 50;
+  int rc = -1;
+  std::thread upgrade([&] {
+    rc = UpgradeIndexes(dir_.File("news.db"), stop, nullptr, pace);
+    returned = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));  // several time-outs
+  EXPECT_FALSE(returned);
+  ASSERT_EQ(db_->Exec("COMMIT"), 0);
+  upgrade.join();
+  EXPECT_EQ(rc, 0);
+  EXPECT_TRUE(IndexUpgrade(*db_).Done());
+  EXPECT_TRUE(SearchIndexReady(*db_));
+}
+
+// While another connection keeps writing, as a download stores its items,
+// no grid index is begun: each build would hold every store back.
+TEST_F(SearchIndexTest, UpgradeBuildsTheGridIndexesWhenWritesPause) {
+  MakeOld(*db_);
+  using Clock = std::chrono::steady_clock;
+  std::atomic<bool> stop{false}, writing{true};
+  std::atomic<int64_t> lastStore{0}, firstIndex{0};
+  auto nowMs = [start = Clock::now()] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  };
+  std::thread writer([&] {
+    std::unique_ptr<Database> db;
+    ASSERT_EQ(Database::Open(dir_.File("news.db"), Database::Mode::kExisting, &db), 0);
+    Statement ins(*db, "INSERT INTO newsitem (title, body) VALUES ('stored', 'while upgrading')");
+    for (int i = 0; i < 60 && writing; ++i) {
+      ins.Reset();
+      ASSERT_EQ(ins.Execute(), 0);
+      lastStore = nowMs();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  UpgradePace pace;
+  pace.quietMs = 1500;  // far above the writer's pauses, even on a busy machine
+  int rc = UpgradeIndexes(dir_.File("news.db"), stop, [&](const std::string& what, int percent) {
+    if (what == "grid" && percent > 0 && firstIndex == 0) firstIndex = nowMs();
+  }, pace);
+  writing = false;
+  writer.join();
+  EXPECT_EQ(rc, 0);
+  EXPECT_GE(firstIndex - lastStore, 1000) << "first index at " << firstIndex << " ms, last store at " << lastStore;
+  EXPECT_TRUE(IndexUpgrade(*db_).Done());
 }
 
 int64_t Count(Database& db, const std::string& sql) {
