@@ -34,6 +34,7 @@ const char kUsage[] =
     "  --half X      only that half\n"
     "  --verbose     every miss, page by page\n"
     "  --iterations  passes for the speed figure (default 3)\n"
+    "  --show NAME   print what is extracted from that page of half A\n"
     "DIR is the shared folder holding corpus/ (default: $ORVO_SHARED, else the\n"
     "shared folder next to the source tree).\n";
 
@@ -74,6 +75,7 @@ int main(int argc, char** argv) {
   if (const char* env = std::getenv("ORVO_SHARED")) shared = env;
   char only = 0;
   bool verbose = false;
+  std::string show;
   int iterations = 3;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
@@ -83,6 +85,8 @@ int main(int argc, char** argv) {
       shared = argv[++i];
     } else if (!std::strcmp(argv[i], "--half") && i + 1 < argc) {
       only = argv[++i][0];
+    } else if (!std::strcmp(argv[i], "--show") && i + 1 < argc) {
+      show = argv[++i];
     } else if (!std::strcmp(argv[i], "--verbose")) {
       verbose = true;
     } else if (!std::strcmp(argv[i], "--iterations") && i + 1 < argc) {
@@ -113,6 +117,8 @@ int main(int argc, char** argv) {
   Score scores[2];
   for (const Page& p : pages) {
     if (only && p.half != only) continue;
+    // Only a tuning page is shown: the held-out half stays unseen.
+    if (!show.empty() && (p.a.name != show || p.half != 'A')) continue;
     Score& s = scores[p.half - 'A'];
     ++s.pages;
     const orvo::corpus::AnnotatedPage& a = p.a;
@@ -122,6 +128,10 @@ int main(int argc, char** argv) {
     orvo::AutoExtract(doc, state);
     orvo::FinishedNewsItem item = orvo::FinishNewsItem(state, a.url);
     std::string body = orvo::corpus::BodyText(item.body);
+    if (!show.empty()) {
+      std::printf("title: %s\nauthor: %s\nbody:\n%s\n", item.title.c_str(), item.author.c_str(), item.body.c_str());
+      return 0;
+    }
     using orvo::corpus::Normalise;
     if (a.has_title) {
       ++s.titles;
