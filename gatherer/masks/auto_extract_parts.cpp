@@ -108,8 +108,13 @@ int ClassWeight(std::string_view h) {
 
 size_t CountChars(std::string_view s) {
   size_t n = 0;
-  for (unsigned char c : s)
-    if ((c & 0xC0) != 0x80 && !IsAsciiSpace(char(c))) ++n;
+  for (size_t i = 0; i < s.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if ((c & 0xC0) == 0x80 || IsAsciiSpace(char(c))) continue;
+    // A no-break space is white space too: "<p>&nbsp;</p>" spaces paragraphs out.
+    if (IsNbspAt(s, i)) ++i;
+    else ++n;
+  }
   return n;
 }
 

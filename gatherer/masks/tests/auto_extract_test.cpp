@@ -218,6 +218,11 @@ TEST(AutoExtractTest, ALineIntroducingOnlyLinksGoesWithThem) {
   EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos) << e.item.body;
   EXPECT_EQ(e.item.body.find("Read also"), std::string::npos) << e.item.body;
   EXPECT_EQ(e.item.body.find("More topics"), std::string::npos) << e.item.body;
+  // Paragraphs of no-break spaces that space the links out are no text after them.
+  e = Extract("<html><body><div class=text>" + Story("Harbour") + "<p>&nbsp;</p><p><strong>Read also:</strong></p>" +
+              links + "<p>&nbsp;</p><p>\xC2\xA0 &nbsp;</p></div></body></html>");
+  EXPECT_NE(e.item.body.find("Harbour paragraph 4"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Read also"), std::string::npos) << e.item.body;
   std::string lines;
   for (int i = 0; i < 1000; ++i) lines += "<p>Note " + std::to_string(i) + ":</p>";
   e = Extract("<html><body><div class=text>" + Story("Harbour") + lines + Story("Quay") + "</div></body></html>");
