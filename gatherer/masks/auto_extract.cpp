@@ -20,6 +20,9 @@ using namespace autoextract;
 constexpr int kMaxDepth = 400;
 // Shortest text a paragraph needs to count towards its block's score.
 constexpr int kMinParagraphChars = 25;
+// Text loose in a box among blocks needs more to count: labels and dates
+// stand so too.
+constexpr int kLooseTextChars = 100;
 // The composed body stops growing here; the store cuts it shorter anyway.
 constexpr size_t kFullBody = 4 * (kMaxBodyChars + 1);
 
@@ -113,9 +116,33 @@ int Extractor::ChooseMainBlock() {
   for (int e = body; e < n; ++e) {
     if (inside_furniture_[size_t(e)] || fig_.invisible[size_t(e)]) continue;
     std::string_view tag = page_.TagName(e);
+    const bool boxes = TagIn(tag, {"DIV", "SECTION", "ARTICLE", "SPAN", "MAIN"});
+    const bool blocks = boxes && HasBlockChild(page_, e);
+    if (blocks && fig_.text[size_t(e)] >= kMinParagraphChars) {
+      // Text written straight into a box among its blocks ("text<br><br>text
+      // <div class=ad>...</div>") is paragraphs without their tags: it
+      // scores for the box itself.
+      int chars = fig_.text[size_t(e)], links = fig_.links[size_t(e)], commas = fig_.commas[size_t(e)];
+      for (int c : page_.Children(e)) {
+        if (!IsBlockTag(page_.TagName(c))) continue;
+        chars -= fig_.text[size_t(c)];
+        links -= fig_.links[size_t(c)];
+        commas -= fig_.commas[size_t(c)];
+      }
+      if (chars >= kLooseTextChars) {
+        double s = 1.0 + double(commas) + std::min(chars / 100, 3);
+        s *= 1.0 - std::min(1.0, double(links) / chars);
+        int level = 0;
+        for (int a = e; a >= 0 && level < 5; a = page_.Parent(a), ++level) {
+          if (page_.TagName(a) == "HTML") break;
+          init(a);
+          double divider = level == 0 ? 1 : level == 1 ? 2 : level * 3;
+          score_[size_t(a)] += s / divider;
+        }
+      }
+    }
     bool paragraph = TagIn(tag, {"P", "PRE", "TD", "BLOCKQUOTE"}) ||
-                     (TagIn(tag, {"DIV", "SECTION", "ARTICLE", "SPAN"}) && !HasBlockChild(page_, e) &&
-                      fig_.text[size_t(e)] >= kMinParagraphChars);
+                     (boxes && !blocks && fig_.text[size_t(e)] >= kMinParagraphChars);
     if (!paragraph) continue;
     int chars = fig_.text[size_t(e)];
     if (chars < kMinParagraphChars) continue;

@@ -68,6 +68,8 @@ bool IsFurnitureHint(std::string_view h) {
                    "byline", "toolbar", "print", "rating", "signup", "tags", "consent", "gdpr",
                    "modal", "overlay", "popup", "meta", "nav", "menu", "footer", "read-more",
                    "readmore", "weitere", "mehr-zum", "lesen-sie", "infobox", "copyright",
+                   // A person's card: the author's box, not the text.
+                   "vcard",
                    // Picture captions and credits outside a figure: the picture's, not the text's.
                    "caption", "credit", "bildunterschrift", "bildnachweis", "imagedescription",
                    "image-description"});
@@ -95,8 +97,8 @@ bool IsLeadHint(std::string_view h) {
 bool IsLeadElement(std::string_view h) {
   return IsLeadHint(h) && !AnyOf(h, {"related", "comment", "share", "newsletter", "promo", "advert", "sidebar",
                                      "nav", "menu", "caption", "image", "img", "photo", "bild", "media", "credit",
-                                     "author", "list", "recommend", "popular", "more", "site", "blog-desc",
-                                     "tagline", "slogan", "brand", "logo"});
+                                     "author", "auteur", "autor", "vcard", "list", "recommend", "popular", "more",
+                                     "site", "blog-desc", "tagline", "slogan", "brand", "logo"});
 }
 
 int ClassWeight(std::string_view h) {

@@ -153,6 +153,29 @@ TEST(AutoExtractTest, TextCutIntoBoxesIsReadWhole) {
   EXPECT_EQ(e.item.body.find("Write to us"), std::string::npos) << e.item.body;
 }
 
+// Text written straight into a box, its paragraphs only line breaks, with an
+// advertisement's block among them, is the article: not the few tagged
+// paragraphs of a box beside it. An author's card closing the text is not.
+TEST(AutoExtractTest, TextWithoutParagraphTagsAmongBlocksIsTheArticle) {
+  std::string loose;
+  for (int i = 1; i <= 5; ++i)
+    loose += "Loose paragraph " + std::to_string(i) + ", written without tags, with commas, clauses and words, "
+             "long enough to be read as the text of the page.<br><br>";
+  Extracted e = Extract("<html><body><div class=page><div class=box>" + loose +
+                        "<div class=ad><p>Buy a boat today, at the best prices.</p></div>" + loose +
+                        "</div><div class=aside><p>Another story in a short paragraph of its own.</p>"
+                        "<p>One more story in a short paragraph of its own.</p><p>And a third story in a "
+                        "short paragraph.</p></div></div></body></html>");
+  EXPECT_EQ(e.item.body.rfind("Loose paragraph 1,", 0), 0u) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Another story"), std::string::npos) << e.item.body;
+  e = Extract("<html><body><div class=text>" + Story("Harbour") +
+              "<div class='vcard description_auteur'><h2>About Ann Lee</h2><div class=bio>Ann Lee writes about "
+              "harbours, boats and the sea, and has done so, with a pause, for twenty years.</div></div>"
+              "</div></body></html>");
+  EXPECT_NE(e.item.body.find("Harbour paragraph 4"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Ann Lee"), std::string::npos) << e.item.body;
+}
+
 // A page builder's rows, one class for all: the short rows after the long
 // one are the text's too; a row of links, or a box of another kind, is not.
 TEST(AutoExtractTest, RowsOfOneBuilderAreReadTogether) {
