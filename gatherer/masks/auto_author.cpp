@@ -542,6 +542,13 @@ int FirstHeadline(const HtmlDocument& page, const PageFigures* fig) {
   return -1;
 }
 
+// Whether a text is nothing but a byline's word ("By", "Von:").
+bool IsBylineWord(std::string_view s) {
+  for (std::string_view w : kBylineWords)
+    if (s.size() + 1 == w.size() && StartsWith(w, s)) return true;
+  return false;
+}
+
 // A short visible line that is a byline by its words.
 std::string BylineTextOf(const HtmlDocument& page, const PageFigures& fig) {
   std::vector<HtmlDocument::ChildNode> kids;
@@ -556,9 +563,17 @@ std::string BylineTextOf(const HtmlDocument& page, const PageFigures& fig) {
     page.ChildNodes(e, kids);
     size_t first = 0;
     while (first < kids.size() && kids[first].element < 0 && TrimView(kids[first].text).empty()) ++first;
-    if (first == kids.size() || kids[first].element >= 0) continue;
+    if (first == kids.size()) continue;
+    std::string word;
+    if (kids[first].element >= 0) {
+      // Or alone in an inline element of its own: "<span>By</span> <a>Name</a>".
+      const int c = kids[first].element;
+      if (fig.text[size_t(c)] > 8 || !TagIn(page.TagName(c), {"SPAN", "STRONG", "B", "EM", "I", "SMALL"})) continue;
+      word = CleanText(page.InnerText(c));
+      if (!IsBylineWord(word)) continue;
+    }
     // Most texts are ruled out by their first letter, before any copying.
-    std::string_view own = TrimView(kids[first].text);
+    std::string_view own = word.empty() ? TrimView(kids[first].text) : std::string_view(word);
     if (own.empty() || !std::strchr("BbVvTAaPWGEDRQpd-|/\xC2\xE2" "0123456789", own[0])) continue;
     if (BylineStart(CleanText(own)).empty()) continue;
     std::string text = page.InnerText(e);

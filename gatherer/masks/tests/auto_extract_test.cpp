@@ -682,6 +682,9 @@ TEST(AutoExtractTest, BylinesReadFromTheirWordsWhenNoMarkupNamesThem) {
             "Eberhard Fuhr");
   EXPECT_EQ(AutoAuthor(page("<h2>Stars <span>06.11.2023 13:30 von Olga </span></h2>")), "Olga");
   EXPECT_EQ(AutoAuthor(page("<p>By Arun Sai Krishnan • March 1</p>")), "Arun Sai Krishnan");
+  // The word in an element of its own, the name beside it.
+  EXPECT_EQ(AutoAuthor(page("<p><span>By</span> <a href=/p/al>Ann Lee</a> <time>May 2</time></p>")), "Ann Lee");
+  EXPECT_EQ(AutoAuthor(page("<div><strong>Von:</strong> <em>Tom Berg</em></div>")), "Tom Berg");
   // Lines that only begin like a byline.
   EXPECT_EQ(AutoAuthor(page("<p>Von Einheimischen, Gästen und ganz viel Kühen wird der Brunnen genutzt.</p>")), "");
   EXPECT_EQ(AutoAuthor(page("<p>By the way, it rained.</p><p>Von (Strato) gemietet</p>")), "");
