@@ -85,7 +85,8 @@ bool IsLeadHint(std::string_view h) {
     while (j < h.size() && ((h[j] >= 'a' && h[j] <= 'z') || (h[j] >= '0' && h[j] <= '9'))) ++j;
     std::string_view word = h.substr(i, j - i);
     if (TagIn(word, {"intro", "introtext", "lead", "lede", "leadtext", "chapo", "chapeau", "standfirst", "excerpt",
-                     "summary", "dek", "teaser", "teasertext", "description"}))
+                     "summary", "dek", "teaser", "teasertext", "description", "verdict", "tldr", "highlights",
+                     "zusammenfassung"}))
       return true;
     i = j + 1;
   }
