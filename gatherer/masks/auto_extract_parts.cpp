@@ -86,7 +86,8 @@ bool IsLeadHint(std::string_view h) {
     std::string_view word = h.substr(i, j - i);
     if (TagIn(word, {"intro", "introtext", "lead", "lede", "leadtext", "chapo", "chapeau", "standfirst", "excerpt",
                      "summary", "dek", "teaser", "teasertext", "description", "verdict", "tldr", "highlights",
-                     "zusammenfassung"}))
+                     "zusammenfassung", "abstract", "deck", "strapline", "vorspann", "anriss", "einleitung",
+                     "perex", "bajada", "entradilla", "sumario", "catenaccio"}))
       return true;
     i = j + 1;
   }

@@ -102,6 +102,11 @@ TEST(AutoExtractTest, TheStandfirstOpensTheBodyWhereverTheSiteKeepsIt) {
   e = Extract(page("<div class=hero><h1>Harbour</h1><p>By Ann Lee and Bo Berg, 5 March 2024, in the news of the "
                    "island and of its harbour</p></div><article>", ""));
   EXPECT_EQ(e.item.body.rfind("Harbour paragraph 1,", 0), 0u) << e.item.body;
+  // Named so in the languages of the sites read.
+  for (const char* name : {"article-abstract", "story__deck", "vorspann", "bajada"}) {
+    e = Extract(page("<article><h1>Harbour</h1><div class=" + std::string(name) + ">" + lead + "</div>", ""));
+    EXPECT_EQ(e.item.body.rfind(lead + kParagraphBreak1 + "Harbour paragraph 1,", 0), 0u) << name << ": " << e.item.body;
+  }
   // A review's verdict in a box of its own before the text.
   e = Extract(page("<article><h1>Harbour</h1><div class='box verdict'><h3>Our verdict</h3><p>" + lead +
                    "</p></div>", ""));
