@@ -47,6 +47,7 @@ class Extractor {
   bool Within(int inner, int outer) const;
   bool IntroducesNoText(int e, int main) const;
   bool IsIntroLine(int e) const;  // short, ending in a colon or a question
+  bool IsPictureCredit(int e) const;
   bool MuchPlainText(int e, std::string_view hints) const;
   bool IsDek(int e) const;
   std::vector<int> Leads(int main, const std::vector<int>& parts) const;
@@ -214,6 +215,7 @@ bool Extractor::DropByLook(int e, int main) const {
       !AnyOf(h, {"article", "content", "body", "entry", "story"}) && !IsLeadElement(h) && !MuchPlainText(e, h))
     return true;
   int text = fig_.text[size_t(e)];
+  if (text > 0 && text <= 250 && IsPictureCredit(e)) return true;
   double ld = LinkDensity(fig_, e);
   if (TagIn(tag, {"DIV", "SECTION", "UL", "OL", "TABLE", "DL", "FIGURE", "CENTER"})) {
     int weight = ClassWeight(h);
@@ -233,6 +235,28 @@ bool Extractor::DropByLook(int e, int main) const {
   }
   if (TagIn(tag, {"P", "LI", "DD", "SPAN", "STRONG", "B", "EM", "BLOCKQUOTE"}) && text > 0 && ld > 0.6) return true;
   return false;
+}
+
+// A short block right after a picture that holds a copyright sign: the
+// picture's caption and credit, whatever the markup calls it.
+bool Extractor::IsPictureCredit(int e) const {
+  if (!TagIn(page_.TagName(e), {"DIV", "P", "SPAN", "SMALL", "EM"})) return false;
+  int before = -1;
+  std::vector<HtmlDocument::ChildNode> kids;
+  const int parent = page_.Parent(e);
+  if (parent < 0) return false;
+  page_.ChildNodes(parent, kids);
+  for (const auto& k : kids) {
+    if (k.element == e) break;
+    if (k.element < 0) {
+      if (!TrimView(k.text).empty()) before = -1;  // text between: no caption of it
+    } else if (!page_.IsComment(k.element) && !fig_.invisible[size_t(k.element)]) {
+      before = k.element;
+    }
+  }
+  if (before < 0 || fig_.images[size_t(before)] == 0 || fig_.text[size_t(before)] > 0) return false;
+  std::string text = page_.InnerText(e);
+  return Contains(text, "\xC2\xA9") || Contains(text, "(c)") || Contains(text, "(C)");
 }
 
 bool Extractor::IsIntroLine(int e) const {

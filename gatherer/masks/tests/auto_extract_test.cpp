@@ -274,6 +274,15 @@ TEST(AutoExtractTest, CaptionsOutsideAFigureStayOutOfTheText) {
   EXPECT_NE(e.item.body.find("[[{0}]]"), std::string::npos) << e.item.body;
   for (const char* credit : {"The quay at dawn", "Ann Lee", "JOHN DOE"})
     EXPECT_EQ(e.item.body.find(credit), std::string::npos) << credit << " in " << e.item.body;
+  // Unnamed, told by the copyright sign under the picture; text after a
+  // picture without one is text.
+  e = Extract("<html><body><div class=text>" + Story("Harbour") +
+              "<a href=/big.jpg><picture><img src=/quay.jpg></picture></a><div class=note>The quay at dawn, before the first "
+              "ferry of the day came in. | &copy; Ann Lee</div><p><img src=/ferry.jpg></p><p>The ferry came in at seven, as every day.</p>" +
+              Story("Quay") + "</div></body></html>");
+  EXPECT_EQ(e.item.body.find("The quay at dawn"), std::string::npos) << e.item.body;
+  EXPECT_NE(e.item.body.find("The ferry came in at seven"), std::string::npos) << e.item.body;
+  EXPECT_NE(e.item.body.find("[[{1}]]"), std::string::npos) << e.item.body;
 }
 
 TEST(AutoExtractTest, SoftHyphensLeaveTheWordsWhole) {
