@@ -241,18 +241,17 @@ bool Extractor::DropByLook(int e, int main) const {
 // picture's caption and credit, whatever the markup calls it.
 bool Extractor::IsPictureCredit(int e) const {
   if (!TagIn(page_.TagName(e), {"DIV", "P", "SPAN", "SMALL", "EM"})) return false;
-  int before = -1;
-  std::vector<HtmlDocument::ChildNode> kids;
   const int parent = page_.Parent(e);
-  if (parent < 0) return false;
-  page_.ChildNodes(parent, kids);
-  for (const auto& k : kids) {
-    if (k.element == e) break;
-    if (k.element < 0) {
-      if (!TrimView(k.text).empty()) before = -1;  // text between: no caption of it
-    } else if (!page_.IsComment(k.element) && !fig_.invisible[size_t(k.element)]) {
-      before = k.element;
-    }
+  if (parent < 0 || !TrimView(page_.AdjacentText(e, AdjacentPosition::kBeforeBegin)).empty()) return false;
+  // The element before it, found by its id: children come in id order.
+  std::span<const int> kids = page_.Children(parent);
+  auto at = std::lower_bound(kids.begin(), kids.end(), e);
+  int before = -1;
+  for (auto k = at; k != kids.begin();) {
+    --k;
+    if (page_.IsComment(*k) || fig_.invisible[size_t(*k)]) continue;
+    before = *k;
+    break;
   }
   if (before < 0 || fig_.images[size_t(before)] == 0 || fig_.text[size_t(before)] > 0) return false;
   std::string text = page_.InnerText(e);
