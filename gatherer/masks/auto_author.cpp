@@ -457,7 +457,8 @@ constexpr std::string_view kBylineWords[] = {
     "Text: ",       "Text von ",    "Autor: ",    "Autorin: ",   "Author: ",   "Posted by ",   "Written by ",
     "Geschrieben von ", "Verfasst von ", "Ein Beitrag von ", "Par ", "Por ",   "Door ",        "Di ",
     "Redaktion: ",  "Reporter: ",   "Quelle: ",   "Av ",         "Af ",        "Tekst: ",      "Texte: ",
-    "Autore: ",     "Auteur: "};
+    "Autore: ",     "Auteur: ",     "By: ",       "BY: ",        "by: ",       "Written By ",  "Story by ",
+    "Words by ",    "Reporting by ", "Autorka: ", "Texto: ",     "Redacción: "};
 
 // Whether the words of s read as people's names: each begins with a capital,
 // save the joining words and the particles of names ("Anna von Berg").
@@ -574,7 +575,7 @@ std::string BylineTextOf(const HtmlDocument& page, const PageFigures& fig) {
     }
     // Most texts are ruled out by their first letter, before any copying.
     std::string_view own = word.empty() ? TrimView(kids[first].text) : std::string_view(word);
-    if (own.empty() || !std::strchr("BbVvTAaPWGEDRQpd-|/\xC2\xE2" "0123456789", own[0])) continue;
+    if (own.empty() || !std::strchr("BbVvTAaPWGEDRQSpd-|/\xC2\xE2" "0123456789", own[0])) continue;
     if (BylineStart(CleanText(own)).empty()) continue;
     std::string text = page.InnerText(e);
     size_t start = text.find_first_not_of(" \t\r\n");

@@ -704,6 +704,8 @@ TEST(AutoExtractTest, BylinesReadFromTheirWordsWhenNoMarkupNamesThem) {
   // The word in an element of its own, the name beside it.
   EXPECT_EQ(AutoAuthor(page("<p><span>By</span> <a href=/p/al>Ann Lee</a> <time>May 2</time></p>")), "Ann Lee");
   EXPECT_EQ(AutoAuthor(page("<div><strong>Von:</strong> <em>Tom Berg</em></div>")), "Tom Berg");
+  EXPECT_EQ(AutoAuthor(page("<p>By: Ann Lee, May 2</p>")), "Ann Lee");
+  EXPECT_EQ(AutoAuthor(page("<p>Story by Tom Berg</p>")), "Tom Berg");
   // Lines that only begin like a byline.
   EXPECT_EQ(AutoAuthor(page("<p>Von Einheimischen, Gästen und ganz viel Kühen wird der Brunnen genutzt.</p>")), "");
   EXPECT_EQ(AutoAuthor(page("<p>By the way, it rained.</p><p>Von (Strato) gemietet</p>")), "");
