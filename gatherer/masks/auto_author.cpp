@@ -375,7 +375,8 @@ std::string CleanByline(std::string s) {
     if (acronym) s.erase(comma);
   }
   CutTrailingFields(s);
-  while (!s.empty() && (s.back() == ',' || s.back() == '|' || s.back() == ':' || s.back() == ' ')) s.pop_back();
+  while (!s.empty() && (s.back() == ',' || s.back() == '|' || s.back() == ':' || s.back() == '/' || s.back() == ' '))
+    s.pop_back();
   // The byline's word alone, its name missing.
   if (TagIn(AsciiLower(s), {"by", "von", "par", "por", "door", "di", "text", "autor", "author", "redaktion"})) return {};
   return TrimCopy(s);
@@ -503,9 +504,16 @@ std::string NameOfBylineText(std::string_view line) {
   return {};
 }
 
+// Whether a line opens with the word of its publication: "Posted on May 2 by".
+bool StartsPublished(std::string_view line) {
+  for (std::string_view w : {"Posted ", "Published ", "Veröffentlicht ", "Erstellt am ", "Publié le ", "Publicado el "})
+    if (StartsWith(line, w)) return true;
+  return false;
+}
+
 // Where a byline begins in a line of text: at its start, after a separator
-// ("- Redaktion: Name"), or after the date ("06.11.2023 13:30 von Name");
-// empty when the line is no byline.
+// ("- Redaktion: Name"), or after the date ("06.11.2023 13:30 von Name",
+// "Posted on May 2 by Name"); empty when the line is no byline.
 std::string_view BylineStart(std::string_view line) {
   auto starts_byline = [](std::string_view s) {
     for (std::string_view w : kBylineWords)
@@ -519,7 +527,7 @@ std::string_view BylineStart(std::string_view line) {
     else break;
   }
   if (starts_byline(line)) return line;
-  if (line.empty() || line[0] < '0' || line[0] > '9') return {};
+  if ((line.empty() || line[0] < '0' || line[0] > '9') && !StartsPublished(line)) return {};
   for (std::string_view w : {" von ", " by ", " Von ", " By "}) {
     size_t at = line.find(w);
     if (at != std::string_view::npos && starts_byline(line.substr(at + 1))) return line.substr(at + 1);
@@ -576,7 +584,8 @@ std::string BylineTextOf(const HtmlDocument& page, const PageFigures& fig) {
     // Most texts are ruled out by their first letter, before any copying.
     std::string_view own = word.empty() ? TrimView(kids[first].text) : std::string_view(word);
     if (own.empty() || !std::strchr("BbVvTAaPWGEDRQSpd-|/\xC2\xE2" "0123456789", own[0])) continue;
-    if (BylineStart(CleanText(own)).empty()) continue;
+    // (A line that opens with its publication has the byline word further on.)
+    if (BylineStart(CleanText(own)).empty() && !StartsPublished(own)) continue;
     std::string text = page.InnerText(e);
     size_t start = text.find_first_not_of(" \t\r\n");
     if (start == std::string::npos) continue;
@@ -673,6 +682,27 @@ bool IsBylineHint(std::string_view h) {
   return AnyOf(h, {"byline", "author", "autor", "verfasser", "writer", "auteur", "reporter", "redakteur", "journalist"});
 }
 
+// The text of a byline's element with its child elements apart:
+// "<span>Autor:</span><span>Ann Lee</span>" reads as two words, as styled.
+std::string SpacedText(const HtmlDocument& page, int e) {
+  std::vector<HtmlDocument::ChildNode> kids;
+  page.ChildNodes(e, kids);
+  std::string out;
+  for (const auto& k : kids) {
+    if (k.element < 0) {
+      // White space in the markup is no line of the text.
+      for (char c : k.text) out += IsAsciiSpace(c) ? ' ' : c;
+    } else if (!page.IsComment(k.element)) {
+      std::string_view tag = page.TagName(k.element);
+      const char* apart = IsBlockTag(tag) || tag == "BR" ? "\n" : " ";
+      out += apart;
+      out += page.InnerText(k.element);
+      out += apart;
+    }
+  }
+  return out;
+}
+
 // The formatted name inside an hCard ("vom <span class=fn>Name</span>"), else e.
 int FormattedName(const HtmlDocument& page, int e) {
   for (int c = e + 1, seen = 0; c < page.ElementCount() && seen < 24; ++c, ++seen) {
@@ -697,7 +727,7 @@ std::string HintedAuthor(const HtmlDocument& page, const PageFigures* fig) {
         page.TagName(e) == "H1" || Longer(fig, e, 300) || InTeaser(page, fig, e))
       continue;
     ++tries;
-    std::string name = CleanByline(page.InnerText(FormattedName(page, e)));
+    std::string name = CleanByline(SpacedText(page, FormattedName(page, e)));
     // A handle is one word, often lower-case; longer texts read as names or are labels.
     if (PlausibleName(name) && Utf8Length(name) >= 3 && (name.find(' ') == std::string::npos || NamesPeople(name))) {
       if (e > headline) return name;

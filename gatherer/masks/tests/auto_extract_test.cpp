@@ -706,6 +706,14 @@ TEST(AutoExtractTest, BylinesReadFromTheirWordsWhenNoMarkupNamesThem) {
   EXPECT_EQ(AutoAuthor(page("<div><strong>Von:</strong> <em>Tom Berg</em></div>")), "Tom Berg");
   EXPECT_EQ(AutoAuthor(page("<p>By: Ann Lee, May 2</p>")), "Ann Lee");
   EXPECT_EQ(AutoAuthor(page("<p>Story by Tom Berg</p>")), "Tom Berg");
+  // After the word of a publication and its date.
+  EXPECT_EQ(AutoAuthor(page("<div class=meta>Posted on <time>May 2, 2024</time> by <a href=/u/al>Ann Lee</a></div>")),
+            "Ann Lee");
+  EXPECT_EQ(AutoAuthor(page("<p class=info>Published on 3 May 2024 by Ann Lee</p>")), "Ann Lee");
+  // The writer's credit before the photographer's.
+  EXPECT_EQ(AutoAuthor(page("<p>Text: Ann Lee / Fotos: Tom Berg</p>")), "Ann Lee");
+  // A byline's label and name in elements side by side, no space between.
+  EXPECT_EQ(AutoAuthor(page("<div class=autor><span>Autor:</span><span>Ann Lee</span></div>")), "Ann Lee");
   // Lines that only begin like a byline.
   EXPECT_EQ(AutoAuthor(page("<p>Von Einheimischen, Gästen und ganz viel Kühen wird der Brunnen genutzt.</p>")), "");
   EXPECT_EQ(AutoAuthor(page("<p>By the way, it rained.</p><p>Von (Strato) gemietet</p>")), "");
