@@ -513,7 +513,7 @@ int UpgradeIndexes(const std::string& path, const std::atomic<bool>& stop,
   // so its hold of the write lock, takes a fraction of the time. The memory
   // goes with the connection.
   db->Exec("PRAGMA cache_size = -131072; PRAGMA temp_store = MEMORY");
-  IndexUpgrade upgrade(*db);
+  IndexUpgrade upgrade(*db, pace.batch);
   std::string reported;
   auto report = [&] {
     std::string now = upgrade.what() + " " + std::to_string(upgrade.percent());
@@ -528,8 +528,11 @@ int UpgradeIndexes(const std::string& path, const std::atomic<bool>& stop,
       WaitForQuiet(*db, stop, pace);
       if (stop) break;
     }
+    const auto began = std::chrono::steady_clock::now();
     if (upgrade.Step()) {
       report();
+      const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
+      if (pace.gapMs > 0) Sleep(stop, std::clamp(static_cast<int>(took.count()), 20, std::max(pace.gapMs, 20)));
       continue;
     }
     const int code = upgrade.error() & 0xFF;

@@ -117,6 +117,14 @@ struct UpgradePace {
   // A step that finds the write lock held waits this long for it, and then
   // tries again rather than giving up.
   int busyTimeoutMs = 15000;
+  // After each step the upgrade leaves the lock free as long as the step
+  // took, 20 ms at least and `gapMs` at most. SQLite's busy handler gives no
+  // turns: a store that has waited a while looks again only every 100 ms,
+  // and steps run back to back would keep it out until the whole upgrade is
+  // done (minutes at a million items). 0: no pause.
+  int gapMs = 120;
+  // Items indexed per step at most.
+  int batch = IndexUpgrade::kBatch;
 };
 
 // Runs IndexUpgrade over the database at `path` on its own connection until

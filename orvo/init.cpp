@@ -88,6 +88,7 @@ int RunInit(const Args& input) {
     // Someone waits at the terminal: the indexes are built at once.
     UpgradePace pace;
     pace.quietMs = 0;
+    pace.gapMs = 0;
     rc = UpgradeIndexes(db, stop, [&](const std::string& what, int percent) {
       if (percent / 10 == last / 10 && percent != 100) return;
       last = percent;

@@ -263,6 +263,37 @@ TEST_F(SearchIndexTest, UpgradeWaitsOutAWriterThatHoldsTheLockLong) {
   EXPECT_TRUE(SearchIndexReady(*db_));
 }
 
+// A store that comes while the search index fills gets in between two of
+// its steps, rather than waiting until the whole index is built.
+TEST_F(SearchIndexTest, AStoreDuringTheUpgradeGetsInBetweenItsSteps) {
+  MakeOld(*db_);
+  const std::string body(3000, 'x');
+  ASSERT_EQ(db_->Exec("BEGIN"), 0);
+  for (int i = 0; i < 3000; ++i) AddItem("item " + std::to_string(i), body + std::to_string(i));
+  ASSERT_EQ(db_->Exec("COMMIT"), 0);
+  std::atomic<bool> stop{false}, filling{false}, done{false}, storedBeforeTheEnd{false};
+  std::thread writer([&] {
+    std::unique_ptr<Database> db;
+    ASSERT_EQ(Database::Open(dir_.File("news.db"), Database::Mode::kExisting, &db), 0);
+    while (!filling && !done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(db->Exec("BEGIN IMMEDIATE"), 0);
+    ASSERT_EQ(db->Exec("INSERT INTO newsitem (title, body) VALUES ('stored', 'while upgrading')"), 0);
+    storedBeforeTheEnd = !SearchIndexReady(*db);
+    ASSERT_EQ(db->Exec("COMMIT"), 0);
+  });
+  UpgradePace pace;
+  pace.quietMs = 0;
+  pace.batch = 100;
+  int rc = UpgradeIndexes(dir_.File("news.db"), stop, [&](const std::string& what, int percent) {
+    if (what == "search" && percent > 0) filling = true;
+  }, pace);
+  done = true;
+  writer.join();
+  EXPECT_EQ(rc, 0);
+  EXPECT_TRUE(storedBeforeTheEnd);
+  EXPECT_TRUE(IndexIntact(*db_));
+}
+
 // While another connection keeps writing, as a download stores its items,
 // no grid index is begun: each build would hold every store back.
 TEST_F(SearchIndexTest, UpgradeBuildsTheGridIndexesWhenWritesPause) {
