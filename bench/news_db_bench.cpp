@@ -6,7 +6,7 @@
 //
 //   news_db_bench [--items 100000,1000000] [--folder DIR]
 //   news_db_bench --generate FILE [--items N]
-//   news_db_bench --grid FILE
+//   news_db_bench --grid FILE [--collect-below N]
 //   news_db_bench --upgrade FILE [--stop-after SECONDS]
 //
 // The databases go to DIR (default: a folder under /tmp), one at a time, and
@@ -239,8 +239,11 @@ struct Measures {
   GridFigure open, title, site, date, rare, fortieth, common, ebook, orphans, cleanup;
 };
 
-void Measure(const std::string& path, const char* phase, Measures* out, bool oldOpen) {
+// `collectBelow`, when set, moves the reader's threshold between collecting a
+// search's candidates and marking them (see CDBManager).
+void Measure(const std::string& path, const char* phase, Measures* out, bool oldOpen, int64_t collectBelow = 0) {
   CDBManager m;
+  if (collectBelow > 0) m.manyCandidatesAtLeast = collectBelow;
   auto start = Clock::now();
   if (!m.Init(path)) {
     std::printf("cannot open %s\n", path.c_str());
@@ -502,13 +505,13 @@ int UpgradeOnly(const std::string& path, double stopAfter) {
   return rc == 0 ? 0 : 1;
 }
 
-int GridOnly(const std::string& path) {
+int GridOnly(const std::string& path, int64_t collectBelow) {
   if (!std::filesystem::exists(path)) {
     std::printf("%s: no such database\n", path.c_str());
     return 1;
   }
   Measures m;
-  Measure(path, "", &m, false);
+  Measure(path, "", &m, false, collectBelow);
   return 0;
 }
 
@@ -519,6 +522,7 @@ int main(int argc, char** argv) {
   std::vector<int64_t> sizes = {100000, 1000000};
   std::string folder, generate, grid, upgrade;
   double stopAfter = 0;
+  int64_t collectBelow = 0;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--items" && i + 1 < argc) {
@@ -540,10 +544,12 @@ int main(int argc, char** argv) {
       upgrade = argv[++i];
     } else if (a == "--stop-after" && i + 1 < argc) {
       stopAfter = std::atof(argv[++i]);
+    } else if (a == "--collect-below" && i + 1 < argc) {
+      collectBelow = std::atoll(argv[++i]);
     } else {
       std::printf("usage: news_db_bench [--items 100000,1000000] [--folder DIR]\n"
                   "       news_db_bench --generate FILE [--items N]\n"
-                  "       news_db_bench --grid FILE\n"
+                  "       news_db_bench --grid FILE [--collect-below N]\n"
                   "       news_db_bench --upgrade FILE [--stop-after SECONDS]\n"
                   "Generates news databases of real-size items and prints the timings of the reader's grid and\n"
                   "searches, the eBook filter query and the clean-ups, before and after the index upgrade.\n");
@@ -551,7 +557,7 @@ int main(int argc, char** argv) {
     }
   }
   if (!generate.empty()) return orvo::GenerateOnly(generate, sizes.front());
-  if (!grid.empty()) return orvo::GridOnly(grid);
+  if (!grid.empty()) return orvo::GridOnly(grid, collectBelow);
   if (!upgrade.empty()) return orvo::UpgradeOnly(upgrade, stopAfter);
   if (folder.empty()) {
     char tmpl[] = "/tmp/news_db_bench.XXXXXX";
