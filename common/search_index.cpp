@@ -261,16 +261,21 @@ std::string IndexCandidatesSql(std::string_view idColumn) {
   return std::string(idColumn) + " IN (SELECT rowid FROM newsitem_fts WHERE newsitem_fts MATCH ?)";
 }
 
-bool SearchIndexReady(Database& db) {
+namespace {
+
+// A yes-or-no question about the index tables, prepared by hand: a database
+// without the table is an answer (no), not a failure.
+bool Holds(Database& db, const char* sql) {
   sqlite3_stmt* st = nullptr;
-  // Prepared by hand: a database without the table is an answer, not a failure.
-  if (sqlite3_prepare_v2(db.handle(), "SELECT filled_upto >= fill_end FROM newsitem_fts_fill", -1, &st, nullptr) !=
-      SQLITE_OK)
-    return false;
-  bool ready = sqlite3_step(st) == SQLITE_ROW && sqlite3_column_int(st, 0) != 0;
+  if (sqlite3_prepare_v2(db.handle(), sql, -1, &st, nullptr) != SQLITE_OK) return false;
+  bool yes = sqlite3_step(st) == SQLITE_ROW && sqlite3_column_int(st, 0) != 0;
   sqlite3_finalize(st);
-  return ready;
+  return yes;
 }
+
+}  // namespace
+
+bool SearchIndexReady(Database& db) { return Holds(db, "SELECT filled_upto >= fill_end FROM newsitem_fts_fill"); }
 
 namespace {
 
@@ -314,15 +319,7 @@ int DropDeletedFromIndex(Database& db, int batch, int* dropped) {
   return 0;
 }
 
-bool DeletedItemsWaiting(Database& db) {
-  sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db.handle(), "SELECT EXISTS (SELECT 1 FROM newsitem_fts_gone)", -1, &st, nullptr) !=
-      SQLITE_OK)
-    return false;
-  bool waiting = sqlite3_step(st) == SQLITE_ROW && sqlite3_column_int(st, 0) != 0;
-  sqlite3_finalize(st);
-  return waiting;
-}
+bool DeletedItemsWaiting(Database& db) { return Holds(db, "SELECT EXISTS (SELECT 1 FROM newsitem_fts_gone)"); }
 
 const char* GridIndexesSql() { return kGridIndexesSql; }
 const char* SearchIndexSql() { return kSearchIndexSql; }
