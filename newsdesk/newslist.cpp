@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <unordered_map>
 
 #include "commands.h"
@@ -42,32 +43,41 @@ class WaitCursor {
 };
 
 // The grid's rows share one copy of each pair's names, and most titles need
-// no cleaning: a row costs one conversion, of its title.
+// no cleaning: a row costs a copy of its title's bytes, nothing more.
 class RowMaker {
  public:
-  // The labels first used since the last call go to `labels`.
-  NewsRow Make(const CNewsListItemStruct& item, std::vector<PairLabel>* labels) {
+  // The labels first used since the last call go to `labels`, the title to
+  // the end of `titles`.
+  NewsRow Make(const CNewsListItemStruct& item, NewsBatch* batch) {
     NewsRow r;
     r.id = item.id;
     auto it = slots_.find(item.pair);
     if (it == slots_.end()) {
       it = slots_.emplace(item.pair, static_cast<int32_t>(slots_.size())).first;
-      labels->push_back(PairLabel{QString::fromStdString(item.site), QString::fromStdString(item.category)});
+      batch->labels.push_back(PairLabel{QString::fromStdString(item.site), QString::fromStdString(item.category)});
     }
     r.label = it->second;
     r.date = item.date;
-    const std::string& t = item.title;
-    r.title = NeedsCleaning(t) ? QString::fromStdString(CleanTitle(t))
-                               : QString::fromUtf8(t.data(), static_cast<qsizetype>(t.size()));
+    std::string& titles = batch->titles;
+    r.titleAt = static_cast<uint32_t>(titles.size());
+    // Titles are capped by the database's text columns; the cut only guards
+    // the offsets of a batch against a hostile file.
+    std::string_view t(item.title);
+    if (t.size() > kMaxTitle) t = t.substr(0, kMaxTitle);
+    if (NeedsCleaning(t)) titles += CleanTitle(t);
+    else titles.append(t);
+    r.titleSize = static_cast<uint32_t>(titles.size() - r.titleAt);
     r.read = item.read != 0;
     return r;
   }
 
  private:
-  // What CleanTitle would change (one pass; find_first_of scans the set per character).
-  static bool NeedsCleaning(const std::string& t) {
-    for (char c : t)
-      if (c == '&' || c == '\r' || c == '\n') return true;
+  static constexpr size_t kMaxTitle = 64 * 1024;
+
+  // What CleanTitle would change; memchr scans many bytes a step.
+  static bool NeedsCleaning(std::string_view t) {
+    for (char c : {'&', '\n', '\r'})
+      if (std::memchr(t.data(), c, t.size())) return true;
     return false;
   }
 
@@ -101,7 +111,7 @@ QVariant NewsListModel::data(const QModelIndex& index, int role) const {
         case 2:
           return r.date ? QLocale().toString(QDateTime::fromSecsSinceEpoch(r.date), QLocale::ShortFormat)
                         : QString();
-        default: return r.title;
+        default: return TitleOf(r);
       }
     case Qt::DecorationRole:
       if (index.column() == 0) return r.read ? readIcon_ : unreadIcon_;
@@ -110,7 +120,7 @@ QVariant NewsListModel::data(const QModelIndex& index, int role) const {
       if (!r.read) return bold_;
       return {};
     case Qt::ToolTipRole:
-      if (index.column() == 3) return r.title;
+      if (index.column() == 3) return TitleOf(r);
       return {};
     case Qt::UserRole:
       return r.id;
@@ -125,30 +135,31 @@ QVariant NewsListModel::headerData(int section, Qt::Orientation orientation, int
   return {};
 }
 
+QString NewsListModel::TitleOf(const NewsRow& r) const {
+  const std::string& text = texts_[r.text];
+  return QString::fromUtf8(text.data() + r.titleAt, static_cast<qsizetype>(r.titleSize));
+}
+
 void NewsListModel::Append(NewsBatch&& batch) {
   labels_.insert(labels_.end(), std::make_move_iterator(batch.labels.begin()),
                  std::make_move_iterator(batch.labels.end()));
   std::vector<NewsRow>& rows = batch.rows;
   if (rows.empty()) return;
+  const auto text = static_cast<uint32_t>(texts_.size());
+  texts_.push_back(std::move(batch.titles));
+  for (NewsRow& r : rows) r.text = text;
   int first = rowCount();
   beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.size()) - 1);
-  rows_.insert(rows_.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+  rows_.insert(rows_.end(), rows.begin(), rows.end());
   endInsertRows();
-  if (!old_.empty()) QTimer::singleShot(0, this, &NewsListModel::FreeOldRows);
 }
 
 void NewsListModel::Clear() {
   beginResetModel();
-  // Freeing 100,000 rows takes a while: it waits until the next rows show.
-  if (old_.empty()) old_.swap(rows_);
-  rows_.clear();
+  std::vector<NewsRow>().swap(rows_);
+  std::vector<std::string>().swap(texts_);
   labels_.clear();
   endResetModel();
-  QTimer::singleShot(1000, this, &NewsListModel::FreeOldRows);  // when nothing follows
-}
-
-void NewsListModel::FreeOldRows() {
-  std::vector<NewsRow>().swap(old_);
 }
 
 void NewsListModel::SetRead(int row, bool read) {
@@ -221,7 +232,7 @@ void CNewsListLoaderThread::Run(Vault& vault, Deliver deliver) {
           end = true;
           break;
         }
-        batch.rows.push_back(maker.Make(*item, &batch.labels));
+        batch.rows.push_back(maker.Make(*item, &batch));
       }
     }
     if (end) break;

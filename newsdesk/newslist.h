@@ -12,6 +12,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -28,12 +29,16 @@ namespace orvo {
 class CNewsInfoView;
 
 // A row names its site and category by a slot in the model's labels: a
-// million rows hold a few dozen names between them.
+// million rows hold a few dozen names between them. Its title stays UTF-8 in
+// the text of the batch it came with and becomes a QString only when shown,
+// so a row costs no allocation of its own.
 struct NewsRow {
   int32_t id = 0;
   int32_t label = 0;
   std::time_t date = 0;
-  QString title;  // cleaned for one line
+  uint32_t text = 0;  // which batch's text holds the title
+  uint32_t titleAt = 0;
+  uint32_t titleSize = 0;
   bool read = false;
 };
 
@@ -43,10 +48,12 @@ struct PairLabel {
 };
 
 // Rows for the model, with the labels first used by them (their slots follow
-// those of the batches before).
+// those of the batches before) and their titles, cleaned for one line, one
+// after another.
 struct NewsBatch {
   std::vector<NewsRow> rows;
   std::vector<PairLabel> labels;
+  std::string titles;
 };
 
 class NewsListModel : public QAbstractTableModel {
@@ -61,7 +68,6 @@ class NewsListModel : public QAbstractTableModel {
 
   void Append(NewsBatch&& batch);
   void Clear();
-  void FreeOldRows();
   void SetRead(int row, bool read);
   // The rows at `positions` whose ids are still `ids` (the list may have
   // been filled again meanwhile).
@@ -71,12 +77,15 @@ class NewsListModel : public QAbstractTableModel {
   const NewsRow& row(int i) const { return rows_[static_cast<size_t>(i)]; }
   const QString& site(int i) const { return labels_[static_cast<size_t>(row(i).label)].site; }
   const QString& category(int i) const { return labels_[static_cast<size_t>(row(i).label)].category; }
+  QString title(int i) const { return TitleOf(row(i)); }
   int RowOf(int32_t id) const;
   void SetBoldFont(const QFont& font) { bold_ = font; }
 
  private:
+  QString TitleOf(const NewsRow& r) const;
+
   std::vector<NewsRow> rows_;
-  std::vector<NewsRow> old_;  // the last list, freed once the new one shows
+  std::vector<std::string> texts_;  // the batches' titles
   std::vector<PairLabel> labels_;
   QIcon readIcon_;
   QIcon unreadIcon_;

@@ -178,7 +178,8 @@ int main(int argc, char** argv) {
               anonAfter / 1024.0, fileAfter / 1024.0);
   double load[1] = {0};
   if (getloadavg(load, 1) == 1) std::printf("load average while measuring: %.2f\n", load[0]);
-  std::printf("targets: first row within 100 ms, all rows within 2000 ms, sort and search within 500 ms\n");
+  std::printf("targets: first row within 100 ms, all rows within 2000 ms, sort and search within 500 ms;\n"
+              "  at a million items each sort's rows all within 1000 ms, heap per row not above 0.28 KB\n");
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
   return 0;

@@ -41,7 +41,7 @@ namespace {
 QStringList Titles(CMainFrame& f) {
   QStringList out;
   NewsListModel* m = f.newsList()->model();
-  for (int i = 0; i < m->rowCount(); ++i) out << m->row(i).title;
+  for (int i = 0; i < m->rowCount(); ++i) out << m->title(i);
   out.sort();
   return out;
 }

@@ -187,7 +187,7 @@ TEST_F(ReadingTest, OpensTheItemsAddressInTheBrowserOrSaysWhyNot) {
   CNewsListView* list = frame_->newsList();
   auto rowOf = [&](const QString& title) {
     for (int i = 0; i < list->model()->rowCount(); ++i)
-      if (list->model()->row(i).title == title) return i;
+      if (list->model()->title(i) == title) return i;
     return -1;
   };
 

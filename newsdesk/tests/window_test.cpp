@@ -16,11 +16,14 @@
 #include <QUrl>
 
 #include <filesystem>
+#include <map>
+#include <set>
 
 #include "commands.h"
 #include "newsdetail.h"
 #include "newsinfo.h"
 #include "newslist.h"
+#include "render.h"
 #include "text.h"
 #include "tipdialog.h"
 #include "window_fixture.h"
@@ -28,7 +31,7 @@
 namespace orvo::testing {
 namespace {
 
-QString Title(CMainFrame& f, int row) { return f.newsList()->model()->row(row).title; }
+QString Title(CMainFrame& f, int row) { return f.newsList()->model()->title(row); }
 
 TEST_F(ReaderTest, StartFillsTheGridWithEveryItem) {
   AddNews(50);
@@ -187,6 +190,59 @@ TEST_F(ReaderTest, DeletingTheLastRowsSelectsTheNewLastRow) {
   frame_->action(Cmd::SearchWithFilter)->trigger();
   ASSERT_TRUE(WaitForFills(n + 1));
   EXPECT_EQ(model->rowCount(), 8);
+}
+
+// A fill comes in many batches, each with the text of its own titles; every
+// row must still show its own title, site and category, also after rows of
+// several batches are deleted.
+TEST_F(ReaderTest, RowsOfEveryBatchShowTheirOwnTitleAndPair) {
+  const int count = 1500;
+  std::map<int32_t, std::pair<std::string, int>> expected;  // id: cleaned title, pair slot
+  {
+    Transaction t(*db_);
+    std::time_t base = *ParseDbTime("2024-05-01 08:00:00");
+    for (int i = 0; i < count; ++i) {
+      NewsRecord r;
+      r.pair = pair_[i % 3];
+      r.title = "Item " + std::to_string(i);
+      if (i % 7 == 0) r.title += " &amp; more";
+      if (i % 11 == 0) r.title += "\r\nsecond line";
+      if (i % 13 == 0) r.title += " \xd0\x9c\xd0\xb8\xd1\x80";  // Cyrillic
+      r.url = "https://example.org/item/" + std::to_string(i);
+      r.body = "<p>Body.</p>";
+      r.published = base + (i * 7919) % count * 60;  // sites and dates interleave
+      expected[static_cast<int32_t>(AddNews(r))] = {CleanTitle(r.title), i % 3};
+    }
+    ASSERT_EQ(t.Commit(), 0);
+  }
+  OpenFrame();
+  NewsListModel* model = frame_->newsList()->model();
+  ASSERT_EQ(model->rowCount(), count);
+  auto check = [&] {
+    std::set<int32_t> seen;
+    for (int row = 0; row < model->rowCount(); ++row) {
+      int32_t id = model->row(row).id;
+      ASSERT_TRUE(expected.count(id)) << id;
+      EXPECT_TRUE(seen.insert(id).second) << "listed twice: " << id;
+      const auto& [title, slot] = expected[id];
+      QString shown = model->data(model->index(row, 3), Qt::DisplayRole).toString();
+      ASSERT_EQ(shown.toStdString(), title) << "row " << row;
+      EXPECT_EQ(model->data(model->index(row, 3), Qt::ToolTipRole).toString(), shown);
+      EXPECT_EQ(model->site(row), QStringList({"Alpha", "Beta", "Gamma"})[slot]) << "row " << row;
+      EXPECT_EQ(model->category(row), QStringList({"World", "Sport", "Arts"})[slot]) << "row " << row;
+    }
+  };
+  check();
+
+  // Rows from the first batches and from the last ones.
+  QTableView* table = frame_->newsList()->table();
+  table->selectionModel()->clearSelection();
+  for (int row : {0, 1, 150, 700, count - 2})
+    table->selectionModel()->select(model->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  AnswerMessageBox(QMessageBox::Yes);
+  frame_->action(Cmd::Delete)->trigger();
+  ASSERT_EQ(model->rowCount(), count - 5);
+  check();
 }
 
 TEST_F(ReaderTest, ClosingWritesTheLayoutAndHidesIntoTheTray) {
@@ -426,7 +482,7 @@ TEST_F(ReaderTest, ContextMenusCopyAddressAndSaveFollowTheSelection) {
   QString error;
   QString text = QString::fromStdString(dir_.File("saved.txt"));
   ASSERT_TRUE(frame_->newsDetail()->SaveTo(text, &error)) << error.toStdString();
-  EXPECT_NE(ReadFile(text.toStdString()).find(list->model()->row(0).title.toStdString()), std::string::npos);
+  EXPECT_NE(ReadFile(text.toStdString()).find(list->model()->title(0).toStdString()), std::string::npos);
   QString page = QString::fromStdString(dir_.File("saved.html"));
   ASSERT_TRUE(frame_->newsDetail()->SaveTo(page, &error));
   EXPECT_NE(ReadFile(page.toStdString()).find("<html"), std::string::npos);
@@ -468,7 +524,7 @@ TEST_F(ReaderTest, TheAddressOpensInTheBrowserOnlyForWebAddresses) {
   auto show = [&](const char* title) {
     NewsListModel* model = frame_->newsList()->model();
     for (int i = 0; i < model->rowCount(); ++i)
-      if (model->row(i).title == title) SelectRow(i);
+      if (model->title(i) == title) SelectRow(i);
     return WaitFor([&] { return info->titleText() == title; });
   };
   ASSERT_TRUE(show("Web"));

@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
   if (!QTest::qWaitFor([&] { return !list->busy() && list->model()->rowCount() > 0; }, 10000)) return 1;
   int row = 0;
   for (int i = 0; i < list->model()->rowCount(); ++i)
-    if (list->model()->row(i).title.startsWith("New tidal bridge")) row = i;
+    if (list->model()->title(i).startsWith("New tidal bridge")) row = i;
   bool shown = false;
   QObject::connect(frame.newsDetail(), &orvo::CNewsDetailView::itemShown, [&] { shown = true; });
   list->table()->selectionModel()->setCurrentIndex(list->model()->index(row, 0),
@@ -207,7 +207,7 @@ int main(int argc, char** argv) {
   // The download's filter listed the news again: the item is chosen anew.
   if (!QTest::qWaitFor([&] { return !list->busy(); }, 10000)) return 1;
   for (int i = 0; i < list->model()->rowCount(); ++i)
-    if (list->model()->row(i).title.startsWith("New tidal bridge")) row = i;
+    if (list->model()->title(i).startsWith("New tidal bridge")) row = i;
   shown = false;
   list->table()->selectionModel()->setCurrentIndex(list->model()->index(row, 0),
                                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);

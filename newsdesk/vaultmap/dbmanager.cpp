@@ -318,6 +318,7 @@ bool CDBManager::MarkCandidates(const std::string& query) {
 }
 
 bool CDBManager::LoadPairNames() {
+  itemNames_ = nullptr;
   pairNames_.clear();
   Statement s(*db_, kPairNamesSql);
   while (s.Next()) pairNames_[s.Int(0)] = PairNames{s.Text(1), s.Text(2)};
@@ -325,8 +326,7 @@ bool CDBManager::LoadPairNames() {
 }
 
 // A pair made after the list began is read when its first item comes.
-const CDBManager::PairNames& CDBManager::NamesOf(const Statement& row) {
-  int64_t pair = row.IsNull(1) ? -1 : row.Int(1);
+const CDBManager::PairNames& CDBManager::NamesOf(int64_t pair) {
   auto it = pairNames_.find(pair);
   if (it != pairNames_.end()) return it->second;
   PairNames names;
@@ -442,15 +442,20 @@ const CNewsListItemStruct* CDBManager::EnumNextNewsListItem() {
       continue;
     }
     const Statement& s = *best->st;
-    int32_t id = static_cast<int32_t>(s.Int(0));
+    // Each column is read once: a row's reads cost as much as its step.
+    auto id = static_cast<int32_t>(best->id);
     bool take = !restrictToFound_ || withinResult_.count(id);
     if (take) {
-      const PairNames& names = NamesOf(s);
       newsItem_.id = id;
       newsItem_.pair = s.IsNull(1) ? -1 : s.Int(1);
-      newsItem_.site.assign(names.site);
-      newsItem_.category.assign(names.category);
-      newsItem_.date = ListTime(s.TextView(2));
+      const PairNames& names = NamesOf(newsItem_.pair);
+      // Neighbouring rows mostly share their pair: its names are copied once.
+      if (&names != itemNames_) {
+        newsItem_.site.assign(names.site);
+        newsItem_.category.assign(names.category);
+        itemNames_ = &names;
+      }
+      newsItem_.date = ListTime(best->date);
       newsItem_.title.assign(s.TextView(3));
       newsItem_.read = s.Int(4) != 0;
     }

@@ -171,8 +171,9 @@ class CDBManager {
   CandidateWay ChooseCandidateWay(const std::string& query);
   // Fills temp.list_candidates with the index's candidates for query.
   bool MarkCandidates(const std::string& query);
-  const PairNames& NamesOf(const Statement& row);
+  const PairNames& NamesOf(int64_t pair);  // -1: none
   std::unordered_map<int64_t, PairNames> pairNames_;  // -1: news without a pair
+  const PairNames* itemNames_ = nullptr;  // those in newsItem_
   bool OpenNextGroup();
   bool OpenOrphans();
 
