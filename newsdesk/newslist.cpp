@@ -241,6 +241,7 @@ void CNewsListLoaderThread::Run(Vault& vault, Deliver deliver) {
         Clock::now() - sent > std::chrono::milliseconds(100)) {
       delivered += batch.rows.size();
       first = false;
+      batch.titles.shrink_to_fit();  // the text is kept as long as its rows
       deliver(std::move(batch), false);
       batch = {};
       sent = Clock::now();
@@ -250,6 +251,7 @@ void CNewsListLoaderThread::Run(Vault& vault, Deliver deliver) {
     VaultLock lock(vault.lock);
     vault.db.EndNewsListEnum();
   }
+  batch.titles.shrink_to_fit();
   deliver(std::move(batch), true);
 }
 
