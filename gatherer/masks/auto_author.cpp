@@ -743,6 +743,25 @@ std::string MetaAuthor(const HtmlDocument& page) {
                                         "citation_author"}));
 }
 
+bool NamesDomain(std::string_view s);
+
+// The source a news text names on a line of its own: "Quelle: kathpress",
+// "Source: Reuters". A name of a few words, not a site's address.
+std::string SourceOfLine(std::string_view text) {
+  std::string lower = AsciiLower(text.substr(0, 16));
+  for (const char* label : {"quelle:", "source:", "fuente:", "fonte:", "bron:"}) {
+    if (!StartsWith(lower, label)) continue;
+    std::string name = TrimCopy(text.substr(std::strlen(label)));
+    int words = 1;
+    for (char c : name) words += c == ' ';
+    if (name.empty() || Utf8Length(name) > 40 || words > 4 || LooksLikeAddress(name) || NamesDomain(name) ||
+        name.find_first_of(".:;!?()[]") != std::string::npos)
+      return {};
+    return name;
+  }
+  return {};
+}
+
 // The agency credit closing a news text: "... hieß es. (FR mit dpa)".
 std::string AgencyCredit(const HtmlDocument& page, const PageFigures& fig, int root) {
   if (root < 0) root = page.Body();
@@ -764,6 +783,8 @@ std::string AgencyCredit(const HtmlDocument& page, const PageFigures& fig, int r
   for (auto it = last.rbegin(); it != last.rend(); ++it) {
     if (fig.text[size_t(*it)] > 20000) continue;
     std::string text = CleanText(page.InnerText(*it));
+    std::string source = SourceOfLine(text);
+    if (!source.empty()) return source;
     if (text.size() < 4 || text.back() != ')') continue;
     size_t open = text.rfind('(');
     if (open == std::string::npos || text.size() - open > 42) continue;

@@ -265,13 +265,29 @@ bool Extractor::IsIntroLine(int e) const {
   return !line.empty() && (line.back() == ':' || line.back() == '?');
 }
 
+// Lines that send the reader to other articles, whatever follows them.
+bool PointsElsewhere(std::string_view line) {
+  std::string lower = AsciiLower(line);
+  for (const char* words : {"lesen sie auch", "lesen sie mehr", "mehr zum thema", "zum weiterlesen", "weiterlesen:",
+                            "auch interessant", "das k\xC3\xB6nnte sie auch interessieren", "read also", "also read",
+                            "read more", "see also", "you may also like", "lire aussi", "\xC3\xA0 lire aussi",
+                            "\xC3\x80 lire aussi", "voir aussi", "lee tambi\xC3\xA9n", "leer tambi\xC3\xA9n",
+                            "leggi anche", "lees ook", "czytaj te\xC5\xBC", "czytaj tak\xC5\xBC" "e",
+                            "zobacz te\xC5\xBC", "zobacz tak\xC5\xBC" "e", "l\xC3\xA4s ocks\xC3\xA5",
+                            "les ogs\xC3\xA5", "l\xC3\xA6s ogs\xC3\xA5"})
+    if (StartsWith(lower, words)) return true;
+  return false;
+}
+
 // "Read also:", "More topics:" and the like: a short line ending in a colon
 // or a question, after which the text holds nothing but links. Text that
-// follows makes it a heading of the text and it stays.
+// follows makes it a heading of the text and it stays, unless the line's
+// words send the reader away (what follows is then a teaser or a note).
 bool Extractor::IntroducesNoText(int e, int main) const {
   std::string_view tag = page_.TagName(e);
   if (!TagIn(tag, {"P", "H2", "H3", "H4", "H5", "H6", "DIV", "STRONG", "B"})) return false;
   if (!IsIntroLine(e)) return false;
+  if (PointsElsewhere(ParagraphText(page_, e))) return true;
   // What follows, up to the end of the part; a line with very much after it
   // is left in place rather than read at length.
   int looked = 0;

@@ -256,6 +256,13 @@ TEST(AutoExtractTest, ALineIntroducingOnlyLinksGoesWithThem) {
               links + "<p>&nbsp;</p><p>\xC2\xA0 &nbsp;</p></div></body></html>");
   EXPECT_NE(e.item.body.find("Harbour paragraph 4"), std::string::npos) << e.item.body;
   EXPECT_EQ(e.item.body.find("Read also"), std::string::npos) << e.item.body;
+  // Words that send the reader to other articles: the line goes whatever follows it.
+  e = Extract("<html><body><div class=text>" + Story("Harbour") + "<p>Lesen Sie auch die folgenden Beiträge:</p>" +
+              "<p><img src=/teaser.jpg></p>" + Story("Quay") + "<p><b>Zum Weiterlesen:</b></p>" + Story("Pier") +
+              "</div></body></html>");
+  EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Lesen Sie auch"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Zum Weiterlesen"), std::string::npos) << e.item.body;
   std::string lines;
   for (int i = 0; i < 1000; ++i) lines += "<p>Note " + std::to_string(i) + ":</p>";
   e = Extract("<html><body><div class=text>" + Story("Harbour") + lines + Story("Quay") + "</div></body></html>");
@@ -643,6 +650,16 @@ TEST(AutoExtractTest, TheAgencyCreditClosingTheTextWhenNoBylineIsThere) {
   EXPECT_EQ(e.item.author, "Anna Berg");
   e = Extract("<html><body><h1>Kim</h1><div class=article>" + story + "<p>Mehr dazu später (siehe unten)</p></div></body></html>");
   EXPECT_EQ(e.item.author, "");
+  // The source named on a line of its own; a quotation's reference or a
+  // note on figures is none.
+  e = Extract("<html><body><h1>Kim</h1><div class=article>" + story +
+              "<p style='text-align:right'>Quelle: <a href=http://www.kathpress.at>kathpress</a></p></div></body></html>");
+  EXPECT_EQ(e.item.author, "kathpress");
+  for (const char* line : {"Quelle: (<a href=https://host.test/faq>Strato</a>)", "Quelle: www.statistik.test",
+                           "Source: Statistisches Bundesamt, eigene Berechnungen."}) {
+    e = Extract("<html><body><h1>Kim</h1><div class=article>" + story + "<p>" + line + "</p></div></body></html>");
+    EXPECT_EQ(e.item.author, "") << line;
+  }
 }
 
 TEST(AutoExtractTest, AuthorsInLessCommonButStandardPlaces) {
