@@ -752,9 +752,7 @@ std::string SourceOfLine(std::string_view text) {
   for (const char* label : {"quelle:", "source:", "fuente:", "fonte:", "bron:"}) {
     if (!StartsWith(lower, label)) continue;
     std::string name = TrimCopy(text.substr(std::strlen(label)));
-    int words = 1;
-    for (char c : name) words += c == ' ';
-    if (name.empty() || Utf8Length(name) > 40 || words > 4 || LooksLikeAddress(name) || NamesDomain(name) ||
+    if (name.empty() || Utf8Length(name) > 40 || WordCount(name) > 4 || LooksLikeAddress(name) || NamesDomain(name) ||
         name.find_first_of(".:;!?()[]") != std::string::npos)
       return {};
     return name;

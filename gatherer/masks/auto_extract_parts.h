@@ -32,6 +32,17 @@ inline bool AnyOf(std::string_view hay, std::initializer_list<std::string_view> 
   return false;
 }
 
+// Words parted by spaces.
+inline int WordCount(std::string_view s) {
+  int words = 0;
+  bool in_word = false;
+  for (char c : s) {
+    if (c == ' ') in_word = false;
+    else if (!in_word) in_word = true, ++words;
+  }
+  return words;
+}
+
 inline bool TagIn(std::string_view tag, std::initializer_list<std::string_view> tags) {
   for (std::string_view t : tags)
     if (tag == t) return true;

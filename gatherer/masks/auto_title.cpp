@@ -38,16 +38,6 @@ std::string FoldTitle(std::string_view s) {
   return out;
 }
 
-int WordCount(std::string_view s) {
-  int words = 0;
-  bool in_word = false;
-  for (char c : s) {
-    if (c == ' ') in_word = false;
-    else if (!in_word) in_word = true, ++words;
-  }
-  return words;
-}
-
 // Whether a piece of a title is long enough to be a headline rather than a
 // section's or site's name: two words, or a run of characters in a script
 // written without spaces.
