@@ -44,6 +44,7 @@ class Extractor {
 
  private:
   bool Excluded(int e) const;  // furniture seen from the hints, before scoring
+  void MarkAuthorBoxes();
   bool Within(int inner, int outer) const;
   bool IntroducesNoText(int e, int main) const;
   bool IsIntroLine(int e) const;  // short, ending in a colon or a question
@@ -64,6 +65,7 @@ class Extractor {
   bool strict_;  // furniture hints exclude whole subtrees
   std::vector<double> score_;
   std::vector<int> inside_furniture_;
+  std::vector<unsigned char> author_box_;  // an "About the author" heading and what it heads
   bool pending_break_ = false;
   bool pending_space_ = false;
   bool at_start_ = true;
@@ -92,10 +94,57 @@ bool Extractor::Excluded(int e) const {
          !IsLeadElement(h) && !MuchPlainText(e, h);
 }
 
+// Headings of the box about the writer that sites put under an article: the
+// box's paragraphs are a biography, and they can outweigh a short text.
+bool IsAuthorBoxHeading(std::string_view text) {
+  std::string t = Utf8Lower(CleanText(text));
+  while (!t.empty() && (t.back() == ':' || t.back() == ' ')) t.pop_back();
+  return TagIn(t, {"autor", "autorin", "autoren", "autorinnen", "autor:innen", "autor*innen", "autor_innen",
+                   "\xC3\xBC" "ber den autor", "\xC3\xBC" "ber die autorin", "\xC3\xBC" "ber die autoren",
+                   "zum autor", "zur autorin", "zur person", "author", "authors", "the author", "about the author",
+                   "about the authors", "about the writer", "about author", "l'auteur", "l\xE2\x80\x99" "auteur",
+                   "\xC3\xA0 propos de l'auteur", "\xC3\xA0 propos de l\xE2\x80\x99" "auteur", "sobre el autor",
+                   "sobre la autora", "sobre o autor", "over de auteur", "o autorze", "l'autore", "sull'autore"});
+}
+
+// Marks each author box heading and the siblings after it, up to the next
+// heading of its rank or higher. A heading alone in its wrapper stands for
+// the wrapper.
+void Extractor::MarkAuthorBoxes() {
+  const int n = page_.ElementCount();
+  author_box_.assign(size_t(n), 0);
+  for (int e = page_.Body(), tries = 0; e >= 0 && e < n && tries < kMaxCandidates; ++e) {
+    std::string_view tag = page_.TagName(e);
+    if (!TagIn(tag, {"H2", "H3", "H4", "H5", "H6"}) || fig_.text[size_t(e)] > 40 || fig_.invisible[size_t(e)]) continue;
+    if (!IsAuthorBoxHeading(page_.InnerText(e))) continue;
+    ++tries;
+    const int level = tag[1] - '0';
+    int head = e;
+    for (int p = page_.Parent(head); p > page_.Body() && fig_.text[size_t(p)] == fig_.text[size_t(head)];
+         p = page_.Parent(p))
+      head = p;
+    const int parent = page_.Parent(head);
+    if (parent < 0) continue;
+    bool after = false;
+    for (int c : page_.Children(parent)) {
+      if (c == head) {
+        after = true;
+      } else if (after) {
+        std::string_view t = page_.TagName(c);
+        if (t.size() == 2 && t[0] == 'H' && t[1] >= '1' && t[1] - '0' <= level) break;
+      } else {
+        continue;
+      }
+      author_box_[size_t(c)] = 1;
+    }
+  }
+}
+
 int Extractor::ChooseMainBlock() {
   const int n = page_.ElementCount();
   const int body = page_.Body();
   if (body < 0) return -1;
+  MarkAuthorBoxes();
   score_.assign(size_t(n), 0.0);
   // Furniture marks its whole subtree, so paragraphs of comments and
   // "related" boxes score nothing.
@@ -105,7 +154,7 @@ int Extractor::ChooseMainBlock() {
     int p = page_.Parent(e);
     if (p >= 0 && (inside_furniture_[size_t(p)] || fig_.invisible[size_t(p)]))
       inside_furniture_[size_t(e)] = 1;
-    else if (Excluded(e))
+    else if (author_box_[size_t(e)] || Excluded(e))
       inside_furniture_[size_t(e)] = 1;
   }
   auto init = [&](int c) {
@@ -207,7 +256,7 @@ bool Extractor::Drop(int e, int main) const { return DropByLook(e, main) || Intr
 
 bool Extractor::DropByLook(int e, int main) const {
   if (e == main) return false;
-  if (fig_.invisible[size_t(e)]) return true;
+  if (fig_.invisible[size_t(e)] || author_box_[size_t(e)]) return true;
   std::string_view tag = page_.TagName(e);
   if (TagIn(tag, {"NAV", "ASIDE", "FOOTER", "FORM", "HEADER", "H1"})) return true;
   std::string h = Hints(page_, e);

@@ -270,6 +270,29 @@ TEST(AutoExtractTest, ALineIntroducingOnlyLinksGoesWithThem) {
   EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos);
 }
 
+// The box about the writer under a short article is a biography: it neither
+// outweighs the text nor joins it, whether it stands beside the article or in it.
+TEST(AutoExtractTest, TheBoxAboutTheAuthorIsNoPartOfTheText) {
+  const std::string text = "<p>The harbour reopens today, after two years of works, with new quays and cranes.</p>"
+                           "<p>Boats may berth again from noon, the harbour master said, with a smile.</p>";
+  std::string bio;
+  for (int i = 1; i <= 3; ++i)
+    bio += "<p>Ann Lee, born 1983, has written for us since 2015, on ports, ships, trade and the sea; " +
+           std::string("she studied history, German and economics at the university of Greifswald.</p>");
+  Extracted e = Extract("<html><body><article><div class=content>" + text + "</div>"
+                        "<div class=box><h2><span>Autor:innen</span></h2><div class=cols><a href=/ann>Ann Lee</a>"
+                        "<div class=content>" + bio + "</div></div></div></article></body></html>");
+  EXPECT_NE(e.item.body.find("Boats may berth again"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("born 1983"), std::string::npos) << e.item.body;
+  e = Extract("<html><body><div class=text>" + text + "<h3>About the author</h3>" + bio +
+              "<h3>Where to park</h3><p>Cars wait at the old station, from where a bus runs to the quays.</p>"
+              "</div></body></html>");
+  EXPECT_NE(e.item.body.find("Boats may berth again"), std::string::npos) << e.item.body;
+  EXPECT_NE(e.item.body.find("Cars wait at the old station"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("born 1983"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("About the author"), std::string::npos) << e.item.body;
+}
+
 // Captions and credits of pictures that stand outside a figure are the
 // picture's, not the text's.
 TEST(AutoExtractTest, CaptionsOutsideAFigureStayOutOfTheText) {
