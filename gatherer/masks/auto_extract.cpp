@@ -76,7 +76,7 @@ class Extractor {
 // ("sharing-with-a-team") or of the widgets the text came with. Comments
 // are the exception: they are long texts too.
 bool Extractor::MuchPlainText(int e, std::string_view hints) const {
-  return fig_.text[size_t(e)] >= 1000 && LinkDensity(fig_, e) < 0.15 &&
+  return fig_.text[size_t(e)] >= 1000 && LinkDensity(fig_, e) < 0.15 && !NamesOtherArticles(hints) &&
          !AnyOf(hints, {"comment", "kommentar", "respond", "disqus", "discussion", "reply", "replies", "forum"});
 }
 
@@ -90,7 +90,8 @@ bool Extractor::Excluded(int e) const {
   if (tag == "BODY" || tag == "HTML" || tag == "MAIN" || tag == "ARTICLE") return false;
   std::string h = Hints(page_, e);
   if (h.size() <= 1) return false;
-  return IsFurnitureHint(h) && !AnyOf(h, {"article", "content", "main", "body", "entry", "story"}) &&
+  return IsFurnitureHint(h) &&
+         (!AnyOf(h, {"article", "content", "main", "body", "entry", "story"}) || NamesOtherArticles(h)) &&
          !IsLeadElement(h) && !MuchPlainText(e, h);
 }
 
@@ -261,7 +262,8 @@ bool Extractor::DropByLook(int e, int main) const {
   if (TagIn(tag, {"NAV", "ASIDE", "FOOTER", "FORM", "HEADER", "H1"})) return true;
   std::string h = Hints(page_, e);
   if (strict_ && h.size() > 1 && IsFurnitureHint(h) &&
-      !AnyOf(h, {"article", "content", "body", "entry", "story"}) && !IsLeadElement(h) && !MuchPlainText(e, h))
+      (!AnyOf(h, {"article", "content", "body", "entry", "story"}) || NamesOtherArticles(h)) && !IsLeadElement(h) &&
+      !MuchPlainText(e, h))
     return true;
   int text = fig_.text[size_t(e)];
   if (text > 0 && text <= 250 && IsPictureCredit(e)) return true;

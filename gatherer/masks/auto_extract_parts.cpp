@@ -33,9 +33,27 @@ bool IsHiddenElement(const HtmlDocument& page, int e) {
   return Contains(s, "display:none") || Contains(s, "visibility:hidden");
 }
 
-// Class and id of an element, lower-case, for the hint tests.
+// Class and id of an element, lower-case, for the hint tests. Class names
+// that say what an element holds ("has-sidebar", "with-comments",
+// "no-sidebar") are left out: they name a layout, not what the element is.
 std::string Hints(const HtmlDocument& page, int e) {
   std::string h = AsciiLower(page.Attribute(e, "class"));
+  if (AnyOf(h, {"has-", "with-", "no-"})) {
+    std::string kept;
+    size_t i = 0;
+    while (i < h.size()) {
+      size_t j = h.find_first_of(" \t\n\r\f", i);
+      if (j == std::string::npos) j = h.size();
+      std::string_view token = std::string_view(h).substr(i, j - i);
+      if (!token.empty() && !StartsWith(token, "has-") && !StartsWith(token, "with-") && !StartsWith(token, "no-") &&
+          !StartsWith(token, "without-")) {
+        if (!kept.empty()) kept += ' ';
+        kept += token;
+      }
+      i = j + 1;
+    }
+    h = std::move(kept);
+  }
   h += ' ';
   h += AsciiLower(page.Attribute(e, "id"));
   return h;
@@ -67,12 +85,26 @@ bool IsFurnitureHint(std::string_view h) {
                    "subscribe", "disqus", "outbrain", "teaser", "promo", "author-box",
                    "byline", "toolbar", "print", "rating", "signup", "tags", "consent", "gdpr",
                    "modal", "overlay", "popup", "meta", "nav", "menu", "footer", "read-more",
-                   "readmore", "weitere", "mehr-zum", "lesen-sie", "infobox", "copyright",
+                   "readmore", "weitere", "mehr-zum", "lesen-sie", "copyright",
                    // A person's card: the author's box, not the text.
                    "vcard",
                    // Picture captions and credits outside a figure: the picture's, not the text's.
                    "caption", "credit", "bildunterschrift", "bildnachweis", "imagedescription",
                    "image-description"});
+}
+
+bool NamesOtherArticles(std::string_view h) {
+  size_t i = 0;
+  while (i < h.size()) {
+    size_t j = h.find(' ', i);
+    if (j == std::string_view::npos) j = h.size();
+    std::string_view token = h.substr(i, j - i);
+    if (AnyOf(token, {"related", "recommend", "popular", "most-read", "more-", "other-", "further-", "weitere"}) &&
+        AnyOf(token, {"article", "post", "stories", "entries", "content"}))
+      return true;
+    i = j + 1;
+  }
+  return false;
 }
 
 // Names of a standfirst: the lead paragraph that opens an article, often

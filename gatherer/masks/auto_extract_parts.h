@@ -63,6 +63,9 @@ bool IsPositiveHint(std::string_view h);
 bool IsNegativeHint(std::string_view h);
 // Hints strong enough to drop an element inside the chosen block.
 bool IsFurnitureHint(std::string_view h);
+// Names of boxes that list other articles ("related-articles",
+// "recommended_posts"): the article word in them names what is listed.
+bool NamesOtherArticles(std::string_view h);
 // Names of a standfirst, read word by word.
 bool IsLeadHint(std::string_view h);
 // Lead names that are no standfirst's (a teaser's, a picture's).

@@ -270,6 +270,35 @@ TEST(AutoExtractTest, ALineIntroducingOnlyLinksGoesWithThem) {
   EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos);
 }
 
+// Class names are read for what they say the element is: "has-sidebar" is
+// a layout with a sidebar somewhere in it, "related-articles" a list of
+// other articles however plain its teasers, "infobox" a fact box of the text.
+TEST(AutoExtractTest, ClassNamesSayWhatTheElementIsNotWhatItHolds) {
+  std::string teasers;
+  for (int i = 1; i <= 4; ++i)
+    teasers += "<div class=teaser-card><h2><a href=/other/" + std::to_string(i) + ">Another story " +
+               std::to_string(i) + "</a></h2><p>Teaser " + std::to_string(i) +
+               " of another story, told in a few plain sentences, with commas, so that it reads like text, "
+               "and then some more words about boats and trains and the weather...</p></div>";
+  const std::string sidebar = "<aside class=sidebar><a href=/a>Most read</a> <a href=/b>Archive</a></aside>";
+  Extracted e = Extract("<html><body><div class='layout-container has-sidebar'>" + sidebar +
+                        "<div class=region><div class=paragraphs><div class=paragraph>" + Story("Harbour") +
+                        "</div><div class='paragraph paragraph--type--recommended-articles'>" + teasers +
+                        "</div></div></div></div></body></html>");
+  EXPECT_NE(e.item.body.find("Harbour paragraph 4"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Teaser 1"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Most read"), std::string::npos) << e.item.body;
+  e = Extract("<html><body><div class=article-body>" + Story("Harbour") + "<div class=related-articles>" + teasers +
+              teasers + "</div></div></body></html>");
+  EXPECT_NE(e.item.body.find("Harbour paragraph 4"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Teaser 1"), std::string::npos) << e.item.body;
+  e = Extract("<html><body><div class=article-body>" + Story("Harbour") +
+              "<div class=infobox><p>The harbour in figures: 40 quays, 12 cranes, two ferries a day.</p></div>" +
+              Story("Quay") + "</div></body></html>");
+  EXPECT_NE(e.item.body.find("40 quays"), std::string::npos) << e.item.body;
+  EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos) << e.item.body;
+}
+
 // The box about the writer under a short article is a biography: it neither
 // outweighs the text nor joins it, whether it stands beside the article or in it.
 TEST(AutoExtractTest, TheBoxAboutTheAuthorIsNoPartOfTheText) {
