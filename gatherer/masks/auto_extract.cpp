@@ -50,6 +50,7 @@ class Extractor {
   bool IsIntroLine(int e) const;  // short, ending in a colon or a question
   bool IsPictureCredit(int e) const;
   bool MuchPlainText(int e, std::string_view hints) const;
+  bool HoldsMostOfThePage(int e) const;
   bool IsDek(int e) const;
   std::vector<int> Leads(int main, const std::vector<int>& parts) const;
   bool Drop(int e, int main) const;
@@ -76,17 +77,29 @@ class Extractor {
 // ("sharing-with-a-team") or of the widgets the text came with. Comments
 // are the exception: they are long texts too.
 bool Extractor::MuchPlainText(int e, std::string_view hints) const {
-  return fig_.text[size_t(e)] >= 1000 && LinkDensity(fig_, e) < 0.15 && !NamesOtherArticles(hints) &&
-         !AnyOf(hints, {"comment", "kommentar", "respond", "disqus", "discussion", "reply", "replies", "forum"});
+  if (NamesOtherArticles(hints) ||
+      AnyOf(hints, {"comment", "kommentar", "respond", "disqus", "discussion", "reply", "replies", "forum"}))
+    return false;
+  if (fig_.text[size_t(e)] >= 1000 && LinkDensity(fig_, e) < 0.15) return true;
+  return HoldsMostOfThePage(e);
+}
+
+// A wrapper holding most of the page's text outside links is the page
+// ("mmenu-pagewrapper", "layout-right-sidebar", a form around everything),
+// whatever its name or tag says.
+bool Extractor::HoldsMostOfThePage(int e) const {
+  const int body = page_.Body();
+  const int plain = fig_.text[size_t(e)] - fig_.links[size_t(e)];
+  return plain >= 500 && plain * 2 > fig_.text[size_t(body)] - fig_.links[size_t(body)];
 }
 
 bool Extractor::Excluded(int e) const {
   if (!strict_) return false;
   std::string_view tag = page_.TagName(e);
-  if (TagIn(tag, {"NAV", "ASIDE", "FOOTER", "FORM", "HEADER"})) return true;
+  if (TagIn(tag, {"NAV", "ASIDE", "FOOTER", "FORM", "HEADER"})) return !HoldsMostOfThePage(e);
   std::string role = page_.Attribute(e, "role");
   if (role == "navigation" || role == "complementary" || role == "contentinfo" || role == "banner")
-    return true;
+    return !HoldsMostOfThePage(e);
   if (tag == "BODY" || tag == "HTML" || tag == "MAIN" || tag == "ARTICLE") return false;
   std::string h = Hints(page_, e);
   if (h.size() <= 1) return false;
@@ -109,35 +122,47 @@ bool IsAuthorBoxHeading(std::string_view text) {
 }
 
 // Marks each author box heading and the siblings after it, up to the next
-// heading of its rank or higher. A heading alone in its wrapper stands for
-// the wrapper.
+// heading of its rank or higher; a label in a paragraph of its own ("About
+// the author") heads a box too. A heading alone in its wrapper stands for
+// the wrapper. More text than a biography holds is left alone: a heading
+// "Author" may open a whole text.
 void Extractor::MarkAuthorBoxes() {
+  constexpr int kMaxBiography = 800;  // visible characters, about 150 words
   const int n = page_.ElementCount();
   author_box_.assign(size_t(n), 0);
+  std::vector<int> box;
   for (int e = page_.Body(), tries = 0; e >= 0 && e < n && tries < kMaxCandidates; ++e) {
     std::string_view tag = page_.TagName(e);
-    if (!TagIn(tag, {"H2", "H3", "H4", "H5", "H6"}) || fig_.text[size_t(e)] > 40 || fig_.invisible[size_t(e)]) continue;
-    if (!IsAuthorBoxHeading(page_.InnerText(e))) continue;
+    const bool heading = TagIn(tag, {"H2", "H3", "H4", "H5", "H6"});
+    if (!heading && !TagIn(tag, {"P", "DIV", "SPAN", "STRONG", "B"})) continue;
+    if (fig_.text[size_t(e)] > 40 || fig_.text[size_t(e)] == 0 || fig_.invisible[size_t(e)]) continue;
+    if (!heading && HasBlockChild(page_, e)) continue;
+    const std::string label = page_.InnerText(e);
+    if (!IsAuthorBoxHeading(label) || (!heading && WordCount(CleanText(label)) < 2)) continue;
     ++tries;
-    const int level = tag[1] - '0';
+    const int level = heading ? tag[1] - '0' : 7;
     int head = e;
     for (int p = page_.Parent(head); p > page_.Body() && fig_.text[size_t(p)] == fig_.text[size_t(head)];
          p = page_.Parent(p))
       head = p;
     const int parent = page_.Parent(head);
     if (parent < 0) continue;
+    box.assign(1, head);
+    int text = 0;
     bool after = false;
     for (int c : page_.Children(parent)) {
       if (c == head) {
         after = true;
-      } else if (after) {
-        std::string_view t = page_.TagName(c);
-        if (t.size() == 2 && t[0] == 'H' && t[1] >= '1' && t[1] - '0' <= level) break;
-      } else {
         continue;
       }
-      author_box_[size_t(c)] = 1;
+      if (!after) continue;
+      std::string_view t = page_.TagName(c);
+      if (t.size() == 2 && t[0] == 'H' && t[1] >= '1' && t[1] - '0' <= level) break;
+      box.push_back(c);
+      text += fig_.text[size_t(c)];
     }
+    if (text > kMaxBiography) continue;
+    for (int c : box) author_box_[size_t(c)] = 1;
   }
 }
 

@@ -99,7 +99,7 @@ bool NamesOtherArticles(std::string_view h) {
     size_t j = h.find(' ', i);
     if (j == std::string_view::npos) j = h.size();
     std::string_view token = h.substr(i, j - i);
-    if (AnyOf(token, {"related", "recommend", "popular", "most-read", "more-", "other-", "further-", "weitere"}) &&
+    if (AnyOf(token, {"related", "recommend", "popular", "most-read", "other-", "weitere"}) &&
         AnyOf(token, {"article", "post", "stories", "entries", "content"}))
       return true;
     i = j + 1;

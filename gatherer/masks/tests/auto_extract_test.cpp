@@ -299,6 +299,29 @@ TEST(AutoExtractTest, ClassNamesSayWhatTheElementIsNotWhatItHolds) {
   EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos) << e.item.body;
 }
 
+// A wrapper that holds most of the page's text is the page, whatever its
+// name or tag: a menu library's page wrapper, a layout named after its
+// sidebar, a form around everything. The furniture inside it stays out.
+TEST(AutoExtractTest, AWrapperHoldingMostOfThePageIsThePage) {
+  const std::string comments = "<div class=comments><p>Reader says: a fine harbour, with a comma, a long opinion, "
+                               "many words about boats and a full stop at the end.</p></div>";
+  const std::string menu = "<ul class=menu><li><a href=/a>World</a></li><li><a href=/b>Sport</a></li></ul>";
+  for (const std::string& open : {std::string("<div class=mmenu-pagewrapper>"),
+                                  std::string("<div class='container layout-right-sidebar'>"),
+                                  std::string("<form id=aspnetForm action=/news.aspx>")}) {
+    const std::string close = open[1] == 'f' ? "</form>" : "</div>";
+    Extracted e = Extract("<html><body>" + open + menu + "<div class=story>" + Story("Harbour") + Story("Quay") +
+                          comments +
+                          "</div>" + close + "</body></html>");
+    EXPECT_NE(e.item.body.find("Harbour paragraph 4"), std::string::npos) << open << e.item.body;
+    EXPECT_EQ(e.item.body.find("Reader says"), std::string::npos) << open << e.item.body;
+  }
+  // The rest of a text behind a "read more" button is the text.
+  Extracted e = Extract("<html><body><div class=story>" + Story("Harbour") + "<div class=read-more-content>" +
+                        Story("Quay") + Story("Pier") + "</div></div></body></html>");
+  EXPECT_NE(e.item.body.find("Pier paragraph 4"), std::string::npos) << e.item.body;
+}
+
 // The box about the writer under a short article is a biography: it neither
 // outweighs the text nor joins it, whether it stands beside the article or in it.
 TEST(AutoExtractTest, TheBoxAboutTheAuthorIsNoPartOfTheText) {
@@ -320,6 +343,16 @@ TEST(AutoExtractTest, TheBoxAboutTheAuthorIsNoPartOfTheText) {
   EXPECT_NE(e.item.body.find("Cars wait at the old station"), std::string::npos) << e.item.body;
   EXPECT_EQ(e.item.body.find("born 1983"), std::string::npos) << e.item.body;
   EXPECT_EQ(e.item.body.find("About the author"), std::string::npos) << e.item.body;
+  // A label in a paragraph of its own heads the box too; a heading "Author"
+  // over a whole text is no box.
+  e = Extract("<html><body><div class=text>" + Story("Harbour") + "<div class=author_section><p class=title>About "
+              "the author</p><p class=description>" + bio + "</p></div></div></body></html>");
+  EXPECT_NE(e.item.body.find("Harbour paragraph 4"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("born 1983"), std::string::npos) << e.item.body;
+  e = Extract("<html><body><div class=text><h2>Author</h2>" + Story("Harbour") + Story("Quay") + Story("Pier") +
+              Story("Yard") + "</div></body></html>");
+  EXPECT_NE(e.item.body.find("Harbour paragraph 1"), std::string::npos) << e.item.body;
+  EXPECT_NE(e.item.body.find("Yard paragraph 4"), std::string::npos) << e.item.body;
 }
 
 // Captions and credits of pictures that stand outside a figure are the
