@@ -34,19 +34,18 @@ bool IsHiddenElement(const HtmlDocument& page, int e) {
 }
 
 // Class and id of an element, lower-case, for the hint tests. Class names
-// that say what an element holds ("has-sidebar", "with-comments",
-// "no-sidebar") are left out: they name a layout, not what the element is.
+// that say what an element holds ("has-sidebar", "with-comments") are left
+// out: they name a layout, not what the element is.
 std::string Hints(const HtmlDocument& page, int e) {
   std::string h = AsciiLower(page.Attribute(e, "class"));
-  if (AnyOf(h, {"has-", "with-", "no-"})) {
+  if (AnyOf(h, {"has-", "with-"})) {
     std::string kept;
     size_t i = 0;
     while (i < h.size()) {
       size_t j = h.find_first_of(" \t\n\r\f", i);
       if (j == std::string::npos) j = h.size();
       std::string_view token = std::string_view(h).substr(i, j - i);
-      if (!token.empty() && !StartsWith(token, "has-") && !StartsWith(token, "with-") && !StartsWith(token, "no-") &&
-          !StartsWith(token, "without-")) {
+      if (!token.empty() && !StartsWith(token, "has-") && !StartsWith(token, "with-")) {
         if (!kept.empty()) kept += ' ';
         kept += token;
       }
@@ -83,7 +82,11 @@ bool IsFurnitureHint(std::string_view h) {
                    "newsletter", "cookie", "banner", "advert", "-ad-", "ad-slot", "adslot",
                    "recommend", "popular", "most-read", "breadcrumb", "pagination", "pager",
                    "subscribe", "disqus", "outbrain", "teaser", "promo", "author-box",
-                   "byline", "toolbar", "print", "rating", "signup", "tags", "consent", "gdpr",
+                   "byline", "toolbar", "rating", "signup", "tags", "consent", "gdpr",
+                   // What is not printed, or printed only (a copy of what the page shows); a text's
+                   // "print-step" blocks are the text.
+                   "noprint", "no-print", "print-none", "hidden-print", "hide-for-print", "hide-print",
+                   "print-hide", "print-only", "print-button", "print-link",
                    "modal", "overlay", "popup", "meta", "nav", "menu", "footer", "read-more",
                    "readmore", "weitere", "mehr-zum", "lesen-sie", "copyright",
                    // A person's card: the author's box, not the text.

@@ -297,6 +297,15 @@ TEST(AutoExtractTest, ClassNamesSayWhatTheElementIsNotWhatItHolds) {
               Story("Quay") + "</div></body></html>");
   EXPECT_NE(e.item.body.find("40 quays"), std::string::npos) << e.item.body;
   EXPECT_NE(e.item.body.find("Quay paragraph 4"), std::string::npos) << e.item.body;
+  // A text's steps named for their printing are the text; what is not
+  // printed is furniture.
+  std::string steps;
+  for (const char* word : {"Wash", "Cut", "Salt"}) steps += "<div class=tip-print-step>" + Story(word) + "</div>";
+  e = Extract("<html><body><div class=tip>" + steps + "<div class='box noprint'><p>Um den Tipp zu kommentieren, "
+              "melden Sie sich an, mit Ihrem Namen, Ihrer Adresse und einem Passwort.</p></div></div></body></html>");
+  EXPECT_NE(e.item.body.find("Wash paragraph 1"), std::string::npos) << e.item.body;
+  EXPECT_NE(e.item.body.find("Salt paragraph 4"), std::string::npos) << e.item.body;
+  EXPECT_EQ(e.item.body.find("Um den Tipp"), std::string::npos) << e.item.body;
 }
 
 // A wrapper that holds most of the page's text is the page, whatever its
