@@ -419,22 +419,16 @@ size_t VisibleChars(const HtmlDocument& page, const PageFigures* fig, int e) {
 // Whether a class or id names a list of other articles: "teaser-list",
 // "related_posts", "c-sidebar", but not a state such as "has-sidebar".
 bool NamesTeaser(std::string_view hints) {
-  size_t pos = 0;
-  while (pos < hints.size()) {
-    size_t end = hints.find(' ', pos);
-    if (end == std::string_view::npos) end = hints.size();
-    std::string_view token = hints.substr(pos, end - pos);
-    pos = end + 1;
-    if (token.empty() || StartsWith(token, "has-") || StartsWith(token, "no-") || StartsWith(token, "is-") ||
+  return AnyToken(hints, [](std::string_view token) {
+    if (StartsWith(token, "has-") || StartsWith(token, "no-") || StartsWith(token, "is-") ||
         StartsWith(token, "with-"))
-      continue;
+      return false;
     for (std::string_view word : {"teaser", "related", "recommend", "popular", "most-read", "sidebar"}) {
       size_t at = token.find(word);
-      if (at == 0 || (at != std::string_view::npos && (token[at - 1] == '-' || token[at - 1] == '_')))
-        return true;
+      if (at == 0 || (at != std::string_view::npos && (token[at - 1] == '-' || token[at - 1] == '_'))) return true;
     }
-  }
-  return false;
+    return false;
+  });
 }
 
 // Whether e stands in a teaser of another article (a link holding more than

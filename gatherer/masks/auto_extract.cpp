@@ -135,7 +135,9 @@ void Extractor::MarkAuthorBoxes() {
     std::string_view tag = page_.TagName(e);
     const bool heading = TagIn(tag, {"H2", "H3", "H4", "H5", "H6"});
     if (!heading && !TagIn(tag, {"P", "DIV", "SPAN", "STRONG", "B"})) continue;
-    if (fig_.text[size_t(e)] > 40 || fig_.text[size_t(e)] == 0 || fig_.invisible[size_t(e)]) continue;
+    // The labels run from "autor" to "à propos de l'auteur".
+    const int chars = fig_.text[size_t(e)];
+    if (chars < (heading ? 5 : 8) || chars > 40 || fig_.invisible[size_t(e)]) continue;
     if (!heading && HasBlockChild(page_, e)) continue;
     const std::string label = page_.InnerText(e);
     if (!IsAuthorBoxHeading(label) || (!heading && WordCount(CleanText(label)) < 2)) continue;

@@ -40,17 +40,13 @@ std::string Hints(const HtmlDocument& page, int e) {
   std::string h = AsciiLower(page.Attribute(e, "class"));
   if (AnyOf(h, {"has-", "with-"})) {
     std::string kept;
-    size_t i = 0;
-    while (i < h.size()) {
-      size_t j = h.find_first_of(" \t\n\r\f", i);
-      if (j == std::string::npos) j = h.size();
-      std::string_view token = std::string_view(h).substr(i, j - i);
-      if (!token.empty() && !StartsWith(token, "has-") && !StartsWith(token, "with-")) {
+    AnyToken(h, [&](std::string_view token) {
+      if (!StartsWith(token, "has-") && !StartsWith(token, "with-")) {
         if (!kept.empty()) kept += ' ';
         kept += token;
       }
-      i = j + 1;
-    }
+      return false;
+    });
     h = std::move(kept);
   }
   h += ' ';
@@ -78,15 +74,16 @@ bool IsNegativeHint(std::string_view h) {
 
 // Hints strong enough to drop an element inside the chosen block.
 bool IsFurnitureHint(std::string_view h) {
+  // What is not printed, or printed only (a copy of what the page shows); a
+  // text's "print-step" blocks are the text.
+  if (Contains(h, "print") && AnyOf(h, {"noprint", "no-print", "print-none", "hidden-print", "hide-for-print",
+                                        "hide-print", "print-hide", "print-only", "print-button", "print-link"}))
+    return true;
   return AnyOf(h, {"comment", "kommentar", "related", "share", "sharing", "social", "sidebar",
                    "newsletter", "cookie", "banner", "advert", "-ad-", "ad-slot", "adslot",
                    "recommend", "popular", "most-read", "breadcrumb", "pagination", "pager",
                    "subscribe", "disqus", "outbrain", "teaser", "promo", "author-box",
                    "byline", "toolbar", "rating", "signup", "tags", "consent", "gdpr",
-                   // What is not printed, or printed only (a copy of what the page shows); a text's
-                   // "print-step" blocks are the text.
-                   "noprint", "no-print", "print-none", "hidden-print", "hide-for-print", "hide-print",
-                   "print-hide", "print-only", "print-button", "print-link",
                    "modal", "overlay", "popup", "meta", "nav", "menu", "footer", "read-more",
                    "readmore", "weitere", "mehr-zum", "lesen-sie", "copyright",
                    // A person's card: the author's box, not the text.
@@ -97,17 +94,10 @@ bool IsFurnitureHint(std::string_view h) {
 }
 
 bool NamesOtherArticles(std::string_view h) {
-  size_t i = 0;
-  while (i < h.size()) {
-    size_t j = h.find(' ', i);
-    if (j == std::string_view::npos) j = h.size();
-    std::string_view token = h.substr(i, j - i);
-    if (AnyOf(token, {"related", "recommend", "popular", "most-read", "other-", "weitere"}) &&
-        AnyOf(token, {"article", "post", "stories", "entries", "content"}))
-      return true;
-    i = j + 1;
-  }
-  return false;
+  return AnyToken(h, [](std::string_view token) {
+    return AnyOf(token, {"related", "recommend", "popular", "most-read", "other-", "weitere"}) &&
+           AnyOf(token, {"article", "post", "stories", "entries", "content"});
+  });
 }
 
 // Names of a standfirst: the lead paragraph that opens an article, often

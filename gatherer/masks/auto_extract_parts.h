@@ -52,6 +52,20 @@ inline bool TagIn(std::string_view tag, std::initializer_list<std::string_view> 
 
 inline bool StartsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 
+// Whether test holds for one of the words of a class list or hints.
+template <typename Test>
+bool AnyToken(std::string_view list, Test test) {
+  size_t pos = 0;
+  while (pos < list.size()) {
+    size_t end = list.find_first_of(" \t\n\r\f", pos);
+    if (end == std::string_view::npos) end = list.size();
+    std::string_view token = list.substr(pos, end - pos);
+    pos = end + 1;
+    if (!token.empty() && test(token)) return true;
+  }
+  return false;
+}
+
 // Elements whose content a reader never sees as text.
 bool IsInvisibleTag(std::string_view tag);
 bool IsBlockTag(std::string_view tag);
