@@ -72,10 +72,11 @@ class Extractor {
   bool at_start_ = true;
 };
 
-// Pages of running text with few links are no furniture, whatever their
-// names say: names are made of layouts ("two-col-sidebar"), of headings
-// ("sharing-with-a-team") or of the widgets the text came with. Comments
-// are the exception: they are long texts too.
+// Pages of running text with few links, and wrappers of most of the page,
+// are no furniture, whatever their names say: names are made of layouts
+// ("two-col-sidebar"), of headings ("sharing-with-a-team") or of the widgets
+// the text came with. Comments and lists of other articles are the
+// exception: they are long texts too.
 bool Extractor::MuchPlainText(int e, std::string_view hints) const {
   if (NamesOtherArticles(hints) ||
       AnyOf(hints, {"comment", "kommentar", "respond", "disqus", "discussion", "reply", "replies", "forum"}))
@@ -286,7 +287,8 @@ bool Extractor::DropByLook(int e, int main) const {
   if (e == main) return false;
   if (fig_.invisible[size_t(e)] || author_box_[size_t(e)]) return true;
   std::string_view tag = page_.TagName(e);
-  if (TagIn(tag, {"NAV", "ASIDE", "FOOTER", "FORM", "HEADER", "H1"})) return true;
+  if (tag == "H1") return true;
+  if (TagIn(tag, {"NAV", "ASIDE", "FOOTER", "FORM", "HEADER"})) return !HoldsMostOfThePage(e);
   std::string h = Hints(page_, e);
   if (strict_ && h.size() > 1 && IsFurnitureHint(h) &&
       (!AnyOf(h, {"article", "content", "body", "entry", "story"}) || NamesOtherArticles(h)) && !IsLeadElement(h) &&

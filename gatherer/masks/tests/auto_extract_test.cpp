@@ -325,8 +325,13 @@ TEST(AutoExtractTest, AWrapperHoldingMostOfThePageIsThePage) {
     EXPECT_NE(e.item.body.find("Harbour paragraph 4"), std::string::npos) << open << e.item.body;
     EXPECT_EQ(e.item.body.find("Reader says"), std::string::npos) << open << e.item.body;
   }
+  // Nor does such a form go inside a block that holds it.
+  Extracted e = Extract("<html><body><div id=page>" + Story("Harbour") + "<form id=aspnetForm>" + Story("Quay") +
+                        Story("Pier") + "</form></div></body></html>");
+  EXPECT_NE(e.item.body.find("Harbour paragraph 1"), std::string::npos) << e.item.body;
+  EXPECT_NE(e.item.body.find("Pier paragraph 4"), std::string::npos) << e.item.body;
   // The rest of a text behind a "read more" button is the text.
-  Extracted e = Extract("<html><body><div class=story>" + Story("Harbour") + "<div class=read-more-content>" +
+  e = Extract("<html><body><div class=story>" + Story("Harbour") + "<div class=read-more-content>" +
                         Story("Quay") + Story("Pier") + "</div></div></body></html>");
   EXPECT_NE(e.item.body.find("Pier paragraph 4"), std::string::npos) << e.item.body;
 }
