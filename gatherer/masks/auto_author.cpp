@@ -359,13 +359,25 @@ std::string CleanByline(std::string s) {
   }
   // A byline often ends in its date, a separator or a handle.
   for (const char* cut : {" | ", " – ", " - ", " — ", " \xE2\x80\xA2", " \xC2\xB7", " am ", " on ", ", updated", " Updated", " @", " (",
-                          ", dpa", ", AFP", ", Reuters", ", AP", ", KNA", ", epd"}) {
+                          ", dpa", ", AFP", ", Reuters", ", AP", ", KNA", ", epd", ", Associated Press",
+                          ", The Associated Press", ", Bloomberg", ", published", ", Published", ", publi\xC3\xA9",
+                          ", mis \xC3\xA0 jour", ", le ", ", ver\xC3\xB6" "ffentlicht", ", aktualisiert", ", publicado",
+                          ", actualizado", ", pubblicato", ", aggiornato"}) {
     size_t p = s.find(cut);
     if (p != std::string::npos && p > 2) s.erase(p);
   }
   for (const char* tail : {" Twitter", "Staff Writer", " Contributor"}) {
     size_t n = std::strlen(tail);
     if (s.size() > n && s.compare(s.size() - n, n, tail) == 0) s.erase(s.size() - n);
+  }
+  // "Name, Senior Correspondent": the writer's role after the name.
+  if (size_t comma = s.rfind(", "); comma != std::string::npos && comma > 2) {
+    const std::string tail = Utf8Lower(s.substr(comma + 2));
+    if (WordCount(tail) <= 5 &&
+        AnyOf(tail, {"correspondent", "reporter", "editor", "writer", "columnist", "contributor", "journalist",
+                     "redakteur", "korrespondent", "reporterin", "journalistin", "r\xC3\xA9" "dact", "envoy\xC3\xA9",
+                     "corresponsal", "redactor", "periodista", "giornalista", "inviat", "redacteur", "verslaggever"}))
+      s.erase(comma);
   }
   // "Name, CNN": the acronym of the publisher or agency after the name.
   if (size_t comma = s.rfind(", "); comma != std::string::npos && comma > 2) {

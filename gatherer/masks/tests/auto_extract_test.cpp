@@ -725,6 +725,14 @@ TEST(AutoExtractTest, BylineTextCleanedToTheName) {
   EXPECT_EQ(AutoAuthor(page("<span class=author>Rob Pich, CNN</span>")), "Rob Pich");
   EXPECT_EQ(AutoAuthor(page("<span class=author>Sam Ode, BBC</span>")), "Sam Ode");
   EXPECT_EQ(AutoAuthor(page("<span class=author>Ann Lee, Tom Berg</span>")), "Ann Lee, Tom Berg");
+  // So do the agency written out, the writer's role and the publication that follow.
+  EXPECT_EQ(AutoAuthor(page("<p class=byline>By JANE DOE, Associated Press</p>")), "JANE DOE");
+  EXPECT_EQ(AutoAuthor(page("<span class=byline>Jane Doe, Senior Correspondent</span>")), "Jane Doe");
+  EXPECT_EQ(AutoAuthor(page("<span class=autor>Anna Berg, Redakteurin Politik</span>")), "Anna Berg");
+  EXPECT_EQ(AutoAuthor(page("<p class=signature>Par Jean Dupont, publi\xC3\xA9 le 3 mars 2024 \xC3\xA0 10h00</p>")),
+            "Jean Dupont");
+  EXPECT_EQ(AutoAuthor(page("<span class=author>Tom Berg, ver\xC3\xB6" "ffentlicht am 3. M\xC3\xA4rz 2024</span>")),
+            "Tom Berg");
   // A byline's word without its name.
   EXPECT_EQ(AutoAuthor(page("<span itemprop=author>By</span>")), "");
   // A label is no name.
