@@ -163,7 +163,8 @@ struct Heading {
   int level = 0;
   std::string text;
   std::string rest;           // empty when the heading has no kicker
-  std::string folded_text, folded_rest;  // as FoldTitle gives them
+  std::string first_line;     // before a line break, when the heading goes on with a subline
+  std::string folded_text, folded_rest, folded_first_line;  // as FoldTitle gives them
   bool named_kicker = false;  // the kicker's markup calls it so
   int rank = 0;               // 0 for a heading its markup names a headline, else its level
 };
@@ -215,6 +216,18 @@ Heading ReadHeading(const HtmlDocument& page, int e, int level) {
   if (kids.empty()) return h;
   std::vector<HtmlDocument::ChildNode> nodes;
   page.ChildNodes(e, nodes);
+  // "Headline<br><small>Subline</small>": the line before the break, for
+  // when the title texts say only that.
+  std::string before;
+  for (const auto& n : nodes) {
+    if (n.element >= 0 && page.TagName(n.element) == "BR") {
+      std::string line = CleanText(before);
+      if (HeadlineSized(line) && line.size() < h.text.size()) h.first_line = std::move(line);
+      break;
+    }
+    if (n.element < 0) before += n.text;
+    else if (!page.IsComment(n.element)) before += " " + page.InnerText(n.element) + " ";
+  }
   for (const auto& n : nodes) {
     if (n.element < 0) {
       if (!TrimView(n.text).empty()) return h;  // the heading opens with text: no kicker
@@ -302,6 +315,7 @@ TitleTexts ReadTitleTexts(const HtmlDocument& page, const PageFigures* fig) {
     h.rank = IsNamedHeadline(page, e) ? 0 : level;
     h.folded_text = FoldTitle(h.text);
     if (!h.rest.empty()) h.folded_rest = FoldTitle(h.rest);
+    if (!h.first_line.empty()) h.folded_first_line = FoldTitle(h.first_line);
     if (level == 1) t.first_levels.push_back(t.headings.size());
     t.headings.push_back(std::move(h));
   }
@@ -344,10 +358,12 @@ std::string HeadingTheTitleRepeats(const TitleTexts& t) {
       return written;
     return {};
   };
-  for (bool cut_kicker : {false, true}) {
+  // The heading whole, without its kicker, then its first line.
+  for (int cut : {0, 1, 2}) {
     auto says_in = [&](const Heading& h, const std::string& w, const std::string& written, bool or_more) {
-      return cut_kicker ? says(h.rest, h.folded_rest, w, written, or_more)
-                        : says(h.text, h.folded_text, w, written, or_more);
+      return cut == 0   ? says(h.text, h.folded_text, w, written, or_more)
+             : cut == 1 ? says(h.rest, h.folded_rest, w, written, or_more)
+                        : says(h.first_line, h.folded_first_line, w, written, or_more);
     };
     for (int rank = 0; rank <= 3; ++rank)
       for (const auto& [w, written] : whole)
@@ -405,8 +421,17 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
   for (const Heading& h : t.headings)
     if (h.level < 3) top.push_back(&h);
   if (top.size() == 1 && Utf8Length(top[0]->text) >= 15 && !IsSitePartOf(top[0]->text, title, site)) return top[0]->text;
-  std::string base = !og.empty() ? og : title;
+  // Structured data's headline is the article's own; a bare <title> may be the site's.
+  std::string base = !og.empty() ? og : !t.ld.empty() && !site.Is(t.ld) ? t.ld : title;
   std::string cut = CutSiteName(base, site);
+  // "Headline - Section - Site": the section's name goes too.
+  for (int i = 0; i < 2 && !cut.empty(); ++i) {
+    std::string shorter = CutSiteName(cut, site);
+    if (shorter.empty() || !StartsWith(cut, shorter) || !HeadlineLong(shorter) ||
+        WordCount(std::string_view(cut).substr(shorter.size())) > 4)
+      break;
+    cut = std::move(shorter);
+  }
   if (!cut.empty()) return cut;
   if (!base.empty()) return base;
   return top.empty() ? std::string() : top[0]->text;

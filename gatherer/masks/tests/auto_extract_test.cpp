@@ -573,6 +573,34 @@ TEST(AutoExtractTest, TitleIsTheHeadingThatTheTitleTextsAgreeWith) {
   EXPECT_EQ(AutoTitle(page("<title>Paper</title>", "<h1 class=site-logo>Paper Daily</h1><h2>PAPER.test</h2>"
                                                    "<h1>Harbour opens its new quay</h1>")),
             "Harbour opens its new quay");
+  // A heading that goes on with a subline after a break: the line the title says.
+  EXPECT_EQ(AutoTitle(page("<title>Rain at last in the valley | Paper</title>",
+                           "<h1>Rain at last in the valley<br><small>Farmers are glad</small></h1>")),
+            "Rain at last in the valley");
+  // A headline broken over two lines by the layout is read whole.
+  EXPECT_EQ(AutoTitle(page("<title>Rain at last in the valley | Paper</title>",
+                           "<h1>Rain at last<br>in the valley</h1>")),
+            "Rain at last in the valley");
+}
+
+// Pages without a heading that their title texts repeat: the headline from
+// what the head says, without the site's and the section's names.
+TEST(AutoExtractTest, TitleFromTheHeadWhenNoHeadingSaysIt) {
+  auto page = [](const std::string& head) {
+    return HtmlDocument::Parse("<html><head>" + head + "</head><body><p>Text.</p></body></html>",
+                               "http://www.paper.test/a/1.html");
+  };
+  EXPECT_EQ(AutoTitle(page("<title>Rain at last in the valley - Weather - The Paper</title>")),
+            "Rain at last in the valley");
+  EXPECT_EQ(AutoTitle(page("<title>Rain at last in the valley | Weather | The Paper</title>")),
+            "Rain at last in the valley");
+  // A second part that is no section's name stays.
+  EXPECT_EQ(AutoTitle(page("<title>Rain at last - the farmers of the valley are glad at last | The Paper</title>")),
+            "Rain at last - the farmers of the valley are glad at last");
+  // Structured data's headline over a title that names the site.
+  EXPECT_EQ(AutoTitle(page("<title>The Paper - News</title><script type='application/ld+json'>"
+                           "{\"@type\":\"NewsArticle\",\"headline\":\"Rain at last in the valley\"}</script>")),
+            "Rain at last in the valley");
 }
 
 TEST(AutoExtractTest, TitleWithoutTheKickerItsHeadingHolds) {
