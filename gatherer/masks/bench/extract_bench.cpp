@@ -25,7 +25,8 @@ const char kUsage[] =
     "Usage: extract_bench [--shared DIR] [--half A|B] [--verbose] [--iterations N]\n"
     "Runs automatic extraction over every page of corpus/articles and\n"
     "corpus/readability and prints, per half, the share of exact titles and\n"
-    "authors, of \"with\" snippets found and \"without\" snippets absent, and\n"
+    "authors, of \"with\" snippets found and \"without\" snippets absent, of\n"
+    "publication days found (where the annotators give one), and\n"
     "pages per second of CPU time. Half A is the tuning half, half B is held out.\n"
     "Titles and authors are compared as annotated: case does not count (the\n"
     "annotators copied CSS upper-casing), a byline's \"By\" does not count, and a\n"
@@ -48,6 +49,7 @@ struct Score {
   int pages = 0, titles = 0, titles_ok = 0, authors = 0, authors_ok = 0;
   int titles_strict = 0, authors_strict = 0;  // byte for byte, case and all
   int with = 0, with_ok = 0, without = 0, without_ok = 0;
+  int dates = 0, dates_ok = 0;  // the day, where the annotators give one
   double seconds = 0, parse_seconds = 0;
   int timed_pages = 0;
 };
@@ -60,9 +62,10 @@ void Print(char half, const Score& s) {
               half, s.pages, Share(s.titles_ok, s.titles), s.titles_ok, s.titles, Share(s.authors_ok, s.authors),
               s.authors_ok, s.authors, Share(s.with_ok, s.with), s.with_ok, s.with, Share(s.without_ok, s.without),
               s.without_ok, s.without, s.seconds > 0 ? s.timed_pages / s.seconds : 0.0);
-  std::printf("        byte for byte: title %5.1f%%  author %5.1f%%;  CPU: parse %.0f%%, extraction %.0f%% "
-              "(%.0f pages/s without the parse)\n",
-              Share(s.titles_strict, s.titles), Share(s.authors_strict, s.authors),
+  std::printf("        date %5.1f%% (%d/%d);  byte for byte: title %5.1f%%  author %5.1f%%;  CPU: parse %.0f%%, "
+              "extraction %.0f%% (%.0f pages/s without the parse)\n",
+              Share(s.dates_ok, s.dates), s.dates_ok, s.dates, Share(s.titles_strict, s.titles),
+              Share(s.authors_strict, s.authors),
               s.seconds > 0 ? 100 * s.parse_seconds / s.seconds : 0.0,
               s.seconds > 0 ? 100 * (s.seconds - s.parse_seconds) / s.seconds : 0.0,
               s.seconds > s.parse_seconds ? s.timed_pages / (s.seconds - s.parse_seconds) : 0.0);
@@ -125,12 +128,20 @@ int main(int argc, char** argv) {
     orvo::HtmlDocument doc = orvo::HtmlDocument::FromBytes(p.bytes, "", a.url);
     orvo::ExtractionState state;
     state.BeginPage(orvo::DateTime::Make(2024, 1, 1));
-    orvo::AutoExtract(doc, state);
+    const orvo::AutoExtractResult result = orvo::AutoExtract(doc, state);
     orvo::FinishedNewsItem item = orvo::FinishNewsItem(state, a.url);
     std::string body = orvo::corpus::BodyText(item.body);
+    const std::string day = result.date.valid() ? result.date.ToString().substr(0, 10) : std::string();
     if (!show.empty()) {
-      std::printf("title: %s\nauthor: %s\nbody:\n%s\n", item.title.c_str(), item.author.c_str(), item.body.c_str());
+      std::printf("title: %s\nauthor: %s\ndate: %s\nbody:\n%s\n", item.title.c_str(), item.author.c_str(),
+                  result.date.valid() ? result.date.ToString().c_str() : "", item.body.c_str());
       return 0;
+    }
+    if (!a.date.empty()) {
+      ++s.dates;
+      s.dates_ok += day == a.date;
+      if (day != a.date && verbose)
+        std::printf("%s: date \"%s\", wanted \"%s\"\n", a.name.c_str(), day.c_str(), a.date.c_str());
     }
     using orvo::corpus::Normalise;
     if (a.has_title) {

@@ -94,6 +94,13 @@ std::string BodyText(std::string body) {
   return Normalise(body);
 }
 
+// The day of an annotated date or time ("2015-03-21T00:00:00+11:00" is
+// "2015-03-21", as written); empty when there is none.
+std::string DayOf(const QJsonObject& o, const char* key) {
+  std::string v = o.value(key).toString().toStdString();
+  return v.size() >= 10 && v[4] == '-' && v[7] == '-' ? v.substr(0, 10) : std::string();
+}
+
 std::vector<AnnotatedPage> ReadAnnotatedPages(const fs::path& corpus) {
   std::vector<AnnotatedPage> pages;
   QJsonObject answers = ReadJson(corpus / "articles" / "answers.json");
@@ -105,6 +112,7 @@ std::vector<AnnotatedPage> ReadAnnotatedPages(const fs::path& corpus) {
     p.url = a.value("url").toString().toStdString();
     p.has_title = Text(a, "title", p.title);
     p.has_author = Text(a, "author", p.author);
+    p.date = DayOf(a, "date");
     for (const QJsonValue& w : a.value("with").toArray()) p.with.push_back(Normalise(w.toString().toStdString()));
     for (const QJsonValue& w : a.value("without").toArray())
       p.without.push_back(Normalise(w.toString().toStdString()));
@@ -120,6 +128,7 @@ std::vector<AnnotatedPage> ReadAnnotatedPages(const fs::path& corpus) {
       p.url = "http://fakehost/test/page.html";
       p.has_title = Text(m, "title", p.title);
       p.has_author = Text(m, "byline", p.author);
+      p.date = DayOf(m, "publishedTime");
       p.title_from_title_element = true;
       pages.push_back(std::move(p));
     }

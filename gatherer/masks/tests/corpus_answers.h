@@ -30,6 +30,7 @@ struct AnnotatedPage {
   std::string url;
   bool has_title = false, has_author = false;  // null: not annotated
   std::string title, author;
+  std::string date;                        // "YYYY-MM-DD"; empty when none is annotated
   std::vector<std::string> with, without;  // normalised
   bool title_from_title_element = false;   // readability: the <title> text, site name and all
 };
