@@ -541,14 +541,6 @@ std::string_view BylineStart(std::string_view line) {
   return {};
 }
 
-// Whether e stands in a comment, whose "by" lines name the commenters.
-bool InComment(const HtmlDocument& page, int e) {
-  for (int up = 0; e >= 0 && up < 16; ++up, e = page.Parent(e)) {
-    if (page.TagName(e) == "BODY") return false;
-    if (AnyOf(Hints(page, e), {"comment", "kommentar", "respond", "reply"})) return true;
-  }
-  return false;
-}
 
 // The page's first visible first-level heading, -1 when there is none.
 int FirstHeadline(const HtmlDocument& page, const PageFigures* fig) {

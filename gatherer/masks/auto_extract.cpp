@@ -664,30 +664,6 @@ std::string FromSrcset(std::string_view srcset) {
   return best;
 }
 
-DateTime DateOf(const HtmlDocument& page, const PageFigures* fig) {
-  DateTime d;
-  for (const char* key : {"article:published_time", "datePublished", "og:published_time", "date", "pubdate",
-                          "publishdate", "dc.date", "dcterms.date", "article:modified_time"}) {
-    if (ParseIsoDate(MetaContent(page, {key}), d)) return d;
-  }
-  for (const std::string& json : JsonLdBlocks(page)) {
-    size_t at = json.find("\"datePublished\"");
-    if (at != std::string::npos && ParseIsoDate(JsonString(json, at + 15), d)) return d;
-  }
-  for (int e = 0, tries = 0; e < page.ElementCount() && tries < kMaxCandidates; ++e) {
-    std::string_view tag = page.TagName(e);
-    if ((tag == "TIME" || page.Attribute(e, "itemprop") == "datePublished") && !Longer(fig, e, 300)) {
-      ++tries;
-      std::string v = page.Attribute(e, "datetime");
-      if (v.empty()) v = page.Attribute(e, "content");
-      if (ParseIsoDate(v, d)) return d;
-      DateTime t = DateTime::Make(1899, 12, 30);
-      std::string text = page.InnerText(e);
-      if (ParseDate(text, "D0*M0*Y1", {}, t) && t.valid()) return t;
-    }
-  }
-  return DateTime{};
-}
 
 // Characters of a composed body that a reader sees as text.
 size_t VisibleBodyChars(std::string_view body) {

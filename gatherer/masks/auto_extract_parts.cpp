@@ -93,6 +93,14 @@ bool IsFurnitureHint(std::string_view h) {
                    "image-description"});
 }
 
+bool InComment(const HtmlDocument& page, int e) {
+  for (int up = 0; e >= 0 && up < 16; ++up, e = page.Parent(e)) {
+    if (page.TagName(e) == "BODY") return false;
+    if (AnyOf(Hints(page, e), {"comment", "kommentar", "respond", "reply"})) return true;
+  }
+  return false;
+}
+
 bool NamesOtherArticles(std::string_view h) {
   return AnyToken(h, [](std::string_view token) {
     return AnyOf(token, {"related", "recommend", "popular", "most-read", "other-", "weitere"}) &&

@@ -80,6 +80,9 @@ bool IsFurnitureHint(std::string_view h);
 // Names of boxes that list other articles ("related-articles",
 // "recommended_posts"): the article word in them names what is listed.
 bool NamesOtherArticles(std::string_view h);
+// Whether e stands in a reader's comment, whose bylines and dates are the
+// commenter's.
+bool InComment(const HtmlDocument& page, int e);
 // Names of a standfirst, read word by word.
 bool IsLeadHint(std::string_view h);
 // Lead names that are no standfirst's (a teaser's, a picture's).
@@ -121,5 +124,9 @@ std::vector<std::string> JsonLdBlocks(const HtmlDocument& page);
 // tests read it without figures).
 std::string TitleOf(const HtmlDocument& page, const PageFigures* fig);
 std::string AuthorOf(const HtmlDocument& page, const PageFigures& fig, int main_block);
+DateTime DateOf(const HtmlDocument& page, const PageFigures* fig);
+// The first date a text shows ("21.10.2019", "5. März 2024, 14:30 Uhr",
+// "March 5th, 2024", "2024-03-05"), read through the date parser.
+bool ReadShownDate(std::string_view text, DateTime& out);
 
 }  // namespace orvo::autoextract

@@ -502,6 +502,33 @@ TEST(AutoExtractTest, TitleAuthorAndDateFromTheirUsualPlaces) {
   EXPECT_FALSE(ParseIsoDate("soon", d));
 }
 
+// Pages that only show their date: in elements named for it, in several
+// languages and orders, with the time of day when it is there; the hAtom
+// title and the page's address; never a commenter's date or a reading time.
+TEST(AutoExtractTest, TheDateAPageShows) {
+  auto date = [](const std::string& body, const std::string& url = "http://s.test/news/1.html") {
+    return AutoDate(HtmlDocument::Parse("<html><body><h1>Rain</h1>" + body + "<p>Text.</p></body></html>", url));
+  };
+  EXPECT_EQ(date("<span class=date>21.10.2019</span>"), DateTime::Make(2019, 10, 21));
+  EXPECT_EQ(date("<div class=article-date>5. M\xC3\xA4rz 2024, 14:30 Uhr</div>"), DateTime::Make(2024, 3, 5, 14, 30));
+  EXPECT_EQ(date("<p class=entry-meta>Posted on March 5th, 2024 by Ann</p>"), DateTime::Make(2024, 3, 5));
+  EXPECT_EQ(date("<p class=byline>Publi\xC3\xA9 le 3 mars 2024 \xC3\xA0 10h00</p>"), DateTime::Make(2024, 3, 3, 10, 0));
+  EXPECT_EQ(date("<div class=post-author>Autor: Bo am 29.12.2010, 13:36 Uhr</div>"),
+            DateTime::Make(2010, 12, 29, 13, 36));
+  EXPECT_EQ(date("<span class=fecha>12 de mayo de 2021</span>"), DateTime());  // "de" between: not read
+  EXPECT_EQ(date("<time>05.03.2024 14:30</time>"), DateTime::Make(2024, 3, 5, 14, 30));
+  EXPECT_EQ(date("<span class=updated title='2013-04-04T18:52:11+00:00'></span>"), DateTime::Make(2013, 4, 4, 18, 52, 11));
+  EXPECT_EQ(date("", "http://s.test/2014/05/18/moving-house/"), DateTime::Make(2014, 5, 18));
+  EXPECT_EQ(date("", "http://s.test/2014/05/182/"), DateTime());
+  // The comments' dates are the commenters'; the article's comes after them here.
+  EXPECT_EQ(date("<div class=comments><span class=date>01.01.2020</span></div><span class=date>05.03.2024</span>"),
+            DateTime::Make(2024, 3, 5));
+  // Numbers that are no dates.
+  EXPECT_EQ(date("<span class=read-time>5 min read</span><span class=date>Updated 3 hours ago</span>"), DateTime());
+  EXPECT_EQ(date("<span class=date>33.13.2020</span><span class=meta>Tel. 030 12 34 56, 10-12 Uhr</span>"),
+            DateTime());
+}
+
 TEST(AutoExtractTest, BlogTitlesAndBylinesAsReadersSeeThem) {
   auto page = [](const std::string& head, const std::string& body) {
     return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + "</body></html>", "http://s.test/");
