@@ -10,32 +10,11 @@
 #include <filesystem>
 #include <random>
 
+#include "stored_html.h"
+
 namespace orvo {
 
 namespace {
-
-void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
-  for (size_t pos = s.find(from); pos != std::string::npos; pos = s.find(from, pos + to.size()))
-    s.replace(pos, from.size(), to);
-}
-
-// Length of the well-formed UTF-8 sequence at s[i] whose code point XML
-// allows, or 0.
-size_t XmlCharLength(std::string_view s, size_t i) {
-  unsigned char b = static_cast<unsigned char>(s[i]);
-  if (b < 0x80) return (b >= 0x20 || b == '\t' || b == '\n' || b == '\r') ? 1 : 0;
-  size_t len = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
-  if (len == 0 || i + len > s.size()) return 0;
-  char32_t c = b & (0x7F >> len);
-  for (size_t k = 1; k < len; ++k) {
-    unsigned char cb = static_cast<unsigned char>(s[i + k]);
-    if ((cb & 0xC0) != 0x80) return 0;
-    c = (c << 6) | (cb & 0x3F);
-  }
-  static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (c < kMin[len] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000) || c == 0xFFFE || c == 0xFFFF) return 0;
-  return len;
-}
 
 // Text for XML: markup characters escaped, characters XML cannot carry
 // dropped, malformed UTF-8 replaced, so one bad byte never spoils a volume.
@@ -59,6 +38,9 @@ std::string Escape(std::string_view s, bool attribute = false) {
   }
   return out;
 }
+
+// A stored title or name as XHTML text: what it reads as, escaped.
+std::string Plain(std::string_view stored, bool attribute = false) { return Escape(StoredHtmlText(stored), attribute); }
 
 // A source address as a link, or empty when it is not a web address a
 // reader could open. Bytes a URL cannot hold are percent-encoded.
@@ -102,13 +84,14 @@ std::string NewIdentifier() {
 
 // The picture types every EPUB reader must show.
 bool CoreImage(const std::string& mediaType) {
-  return mediaType == "image/jpeg" || mediaType == "image/png" || mediaType == "image/gif";
+  return mediaType == "image/jpeg" || mediaType == "image/png" || mediaType == "image/gif" ||
+         mediaType == "image/svg+xml";
 }
 
 std::string XhtmlHead(const std::string& language, const std::string& title) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n"
          "<html xmlns=\"http://www.w3.org/1999/xhtml\" xmlns:epub=\"http://www.idpf.org/2007/ops\" xml:lang=\"" +
-         language + "\" lang=\"" + language + "\">\n<head>\n<meta charset=\"utf-8\"/>\n<title>" + Escape(title) +
+         language + "\" lang=\"" + language + "\">\n<head>\n<meta charset=\"utf-8\"/>\n<title>" + Plain(title) +
          "</title>\n<link rel=\"stylesheet\" type=\"text/css\" href=\"eBook.css\"/>\n</head>\n";
 }
 
@@ -186,10 +169,10 @@ std::string ChapterText(const Chapter& chapter, const VolumeModel& model, const 
   const VolumeCategory& c = *chapter.category;
   std::string x = XhtmlHead(language, c.name);
   x.reserve(4096);
-  x += "<body>\n<section id=\"" + c.anchor + "\" class=\"category\">\n<h2>" + Escape(c.name) + "</h2>\n";
+  x += "<body>\n<section id=\"" + c.anchor + "\" class=\"category\">\n<h2>" + Plain(c.name) + "</h2>\n";
   for (const VolumeNews& n : c.news) {
-    x += "<div class=\"news\">\n<div class=\"header\">" + Escape(n.header) + "</div>\n<div class=\"title\">" +
-         Escape(n.title) + "</div>\n";
+    x += "<div class=\"news\">\n<div class=\"header\">" + Plain(n.header) + "</div>\n<div class=\"title\">" +
+         Plain(n.title) + "</div>\n";
     std::string link = WebLink(n.srcUrl);
     if (!link.empty())
       x += "<div class=\"source\"><a href=\"" + Escape(link, true) + "\">" + Escape(n.srcUrl) + "</a></div>\n";
@@ -203,8 +186,8 @@ std::string ChapterText(const Chapter& chapter, const VolumeModel& model, const 
       const VolumePicture& p = model.pictures[static_cast<size_t>(s.picture)];
       if (!CoreImage(p.mediaType)) continue;
       x += "<div class=\"picture\"><img id=\"" + Escape(p.id, true) + "\" src=\"" + Escape(p.href, true) +
-           "\" alt=\"" + Escape(s.caption, true) + "\"/>";
-      if (!s.caption.empty()) x += "<div class=\"caption\">" + Escape(s.caption) + "</div>";
+           "\" alt=\"" + Plain(s.caption, true) + "\"/>";
+      if (!s.caption.empty()) x += "<div class=\"caption\">" + StoredHtmlMarkup(s.caption) + "</div>";
       x += "</div>\n";
     }
     x += "</div>\n";
@@ -217,7 +200,7 @@ std::string NavText(const std::vector<Chapter>& chapters, const std::string& lan
   std::string x = XhtmlHead(language, "Contents");
   x += "<body>\n<nav epub:type=\"toc\" id=\"toc\">\n<h1>Contents</h1>\n<ol>\n";
   for (const Chapter& c : chapters)
-    x += "<li><a href=\"" + c.file + "#" + c.category->anchor + "\">" + Escape(c.category->name) + "</a></li>\n";
+    x += "<li><a href=\"" + c.file + "#" + c.category->anchor + "\">" + Plain(c.category->name) + "</a></li>\n";
   x += "</ol>\n</nav>\n</body>\n</html>\n";
   return x;
 }
@@ -229,13 +212,13 @@ std::string NcxText(const std::vector<Chapter>& chapters, const VolumeModel& mod
       "<ncx xmlns=\"http://www.daisy.org/z3986/2005/ncx/\" version=\"2005-1\" xml:lang=\"" + language +
       "\">\n<head>\n<meta name=\"dtb:uid\" content=\"" + Escape(id, true) +
       "\"/>\n<meta name=\"dtb:depth\" content=\"1\"/>\n<meta name=\"dtb:totalPageCount\" content=\"0\"/>\n"
-      "<meta name=\"dtb:maxPageNumber\" content=\"0\"/>\n</head>\n<docTitle><text>" + Escape(model.title) +
+      "<meta name=\"dtb:maxPageNumber\" content=\"0\"/>\n</head>\n<docTitle><text>" + Plain(model.title) +
       "</text></docTitle>\n<navMap>\n";
   int order = 0;
   for (const Chapter& c : chapters) {
     ++order;
     x += "<navPoint id=\"np" + std::to_string(order) + "\" playOrder=\"" + std::to_string(order) +
-         "\"><navLabel><text>" + Escape(c.category->name) + "</text></navLabel><content src=\"" + c.file + "#" +
+         "\"><navLabel><text>" + Plain(c.category->name) + "</text></navLabel><content src=\"" + c.file + "#" +
          c.category->anchor + "\"/></navPoint>\n";
   }
   x += "</navMap>\n</ncx>\n";
@@ -244,7 +227,7 @@ std::string NcxText(const std::vector<Chapter>& chapters, const VolumeModel& mod
 
 std::string CoverText(const VolumeModel& model, const std::string& language) {
   std::string x = XhtmlHead(language, model.title);
-  x += "<body>\n<section class=\"cover\" epub:type=\"cover\">\n<h1>" + Escape(model.title) + "</h1>\n<p>" +
+  x += "<body>\n<section class=\"cover\" epub:type=\"cover\">\n<h1>" + Plain(model.title) + "</h1>\n<p>" +
        FormatTime(model.buildTime, "%d.%m.%Y %H:%M", false) + "</p>\n</section>\n</body>\n</html>\n";
   return x;
 }
@@ -257,7 +240,7 @@ std::string PackageText(const std::vector<Chapter>& chapters, const std::vector<
       "<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"3.0\" unique-identifier=\"bookid\" xml:lang=\"" +
       language +
       "\">\n<metadata xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
-      "<dc:identifier id=\"bookid\">" + Escape(id) + "</dc:identifier>\n<dc:title>" + Escape(model.title) +
+      "<dc:identifier id=\"bookid\">" + Escape(id) + "</dc:identifier>\n<dc:title>" + Plain(model.title) +
       "</dc:title>\n<dc:creator>Vantelia Inc.</dc:creator>\n<dc:language>" + language + "</dc:language>\n<dc:date>" +
       stamp + "</dc:date>\n<meta property=\"dcterms:modified\">" + stamp + "</meta>\n</metadata>\n<manifest>\n"
       "<item id=\"cover\" href=\"cover.xhtml\" media-type=\"application/xhtml+xml\"/>\n"
@@ -289,16 +272,7 @@ bool ValidLanguage(const std::string& tag) {
 
 }  // namespace
 
-std::string BodyXhtml(std::string_view stored) {
-  std::string x = Escape(stored);
-  // The same line breaks and entities take effect as in the .lit volumes;
-  // the old clear attribute has no place in XHTML 5.
-  ReplaceAll(x, "&lt;br /&gt;", "<br />");
-  ReplaceAll(x, "&lt;br clear=\"left\" /&gt;", "<br />");
-  ReplaceAll(x, "&amp;#160;", "&#160;");
-  ReplaceAll(x, "&amp;#39;", "&#39;");
-  return x;
-}
+std::string BodyXhtml(std::string_view stored) { return StoredHtmlMarkup(stored); }
 
 std::string LocaleLanguage() {
   for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {

@@ -26,8 +26,8 @@ std::string LocaleLanguage();
 int WriteEpubVolume(const VolumeModel& model, const EpubOptions& options, const std::string& outputPath,
                     std::string* error);
 
-// The XHTML text of a stored body part: markup stays escaped, except the
-// line breaks and entities that bodies carry. Exposed for tests.
+// The XHTML text of a stored body part (HTML text): its line breaks and
+// character references take effect, any other markup shows as text.
 std::string BodyXhtml(std::string_view stored);
 
 }  // namespace orvo

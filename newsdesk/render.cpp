@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "settings.h"
+#include "stored_html.h"
 
 namespace orvo {
 
@@ -74,7 +75,8 @@ std::string SubstituteImages(const std::string& body, const CNewsDetailItemStruc
   std::string out = body;
   size_t count = std::min({detail.imageSources.size(), detail.imageCaptions.size(), detail.imagePositions.size()});
   for (size_t i = 0; i < count; ++i) {
-    // Sources and captions come from the web: they are data, not markup.
+    // Sources come from the web: they are data, not markup. Captions are
+    // stored as HTML text, escaped already: only what is left bare is escaped.
     // Each picture in a paragraph of its own with its caption under it: a
     // floating picture lets the next one float up beside it on screen, and a
     // caption beside a picture is squeezed into a sliver on paper.
@@ -85,7 +87,7 @@ std::string SubstituteImages(const std::string& body, const CNewsDetailItemStruc
     if (size.width() > kMaxPictureWidth) width = " width=\"" + std::to_string(kMaxPictureWidth) + "\"";
     std::string html = "<p style=\"margin-top:10px; margin-bottom:10px;\"><img border=\"0\"" + width + " src=\"" +
                        Escape(ImageUrl(detail.imageSources[i]).toStdString()) + "\"><br /> " +
-                       Escape(detail.imageCaptions[i]) + " </p>";
+                       StoredHtmlMarkup(detail.imageCaptions[i]) + " </p>";
     ReplaceAll(out, "[[{" + std::to_string(detail.imagePositions[i]) + "}]]", html);
   }
   return out;

@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QFontMetrics>
+#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
@@ -30,6 +31,30 @@ TEST(Render, ImagesGoToTheirOwnPlaceholdersAndTheRestIsRemoved) {
   d.imagePositions = {0, 5};  // numbers with a gap: each image still finds its place
   out = SubstituteImages("[[{5}]]", d);
   EXPECT_NE(out.find("b.png"), std::string::npos);
+}
+
+// The demo's "Record field for the harbour swim" as the gatherer stores it:
+// bodies and captions are HTML text already, and read as written on screen
+// and on paper (the print layout is this document).
+TEST(Render, StoredTextReadsAsWritten) {
+  CNewsDetailItemStruct d;
+  d.imageSources = {"/pics/swim.png"};
+  d.imageCaptions = {"Last year&#39;s swimmers at the start."};
+  d.imagePositions = {0};
+  const std::string body =
+      "[[{0}]]<br />&#160;&#160;&#160;&#160;More than 400 swimmers have signed up for the New Year harbour swim, "
+      "a record. R&amp;D &lt;b&gt; stays text.";
+  QTextDocument doc;
+  doc.setHtml(QString::fromStdString(
+      BuildPage("Record field for the harbour swim", RemovePlaceholders(SubstituteImages(body, d)))));
+  const std::string text = doc.toPlainText().toStdString();
+  EXPECT_NE(text.find("Last year's swimmers at the start."), std::string::npos) << text;
+  EXPECT_NE(text.find("R&D <b> stays text."), std::string::npos) << text;
+  EXPECT_EQ(text.find("&#"), std::string::npos) << text;
+  // A caption's bare markup characters are still text, never markup.
+  d.imageCaptions = {"a <b>bold</b> & 'plain' caption"};
+  doc.setHtml(QString::fromStdString(SubstituteImages("[[{0}]]", d)));
+  EXPECT_NE(doc.toPlainText().toStdString().find("a <b>bold</b> & 'plain' caption"), std::string::npos);
 }
 
 TEST(Render, RelativeImagePathsLiveInTheImagesFolder) {
