@@ -30,11 +30,11 @@ endif()
 set(ORVO_LITGEN_INCLUDE ${CMAKE_SOURCE_DIR}/litgen/include)
 
 add_library(orvo_bookbinder_core STATIC
-  filter_query.cpp package.cpp cleanup.cpp generation_run.cpp writer_driver.cpp epub_volume.cpp
+  filter_query.cpp package.cpp pictures.cpp cleanup.cpp generation_run.cpp writer_driver.cpp epub_volume.cpp
   ${CMAKE_CURRENT_BINARY_DIR}/templates.cpp)
 target_include_directories(orvo_bookbinder_core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_include_directories(orvo_bookbinder_core PRIVATE ${ORVO_LITGEN_INCLUDE})
-target_link_libraries(orvo_bookbinder_core PUBLIC orvo_common pugixml::pugixml Qt6::Core PkgConfig::LIBZIP ${CMAKE_DL_LIBS})
+target_link_libraries(orvo_bookbinder_core PUBLIC orvo_common pugixml::pugixml Qt6::Core Qt6::Gui PkgConfig::LIBZIP ${CMAKE_DL_LIBS})
 
 if(BUILD_TESTING)
 # A writer that records what it is fed, for checking the driving order.

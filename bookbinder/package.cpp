@@ -9,6 +9,8 @@
 #include <pugixml.hpp>
 
 #include "eventlog.h"
+#include "pictures.h"
+#include "settings.h"
 
 namespace orvo {
 
@@ -111,14 +113,6 @@ int ReadPictures(Database& db, int64_t newsId, std::vector<PictureRow>* pictures
   return st.error();
 }
 
-// The extension a picture copy gets from its media type.
-const char* PictureExtension(const std::string& mediaType) {
-  if (mediaType == "image/png") return ".png";
-  if (mediaType == "image/gif") return ".gif";
-  if (mediaType == "image/bmp") return ".bmp";
-  return ".jpg";
-}
-
 // An empty folder for the volume's pictures: what an earlier volume left
 // there must not travel with this one.
 bool ResetFolder(const std::string& dir) {
@@ -127,24 +121,6 @@ bool ResetFolder(const std::string& dir) {
   // Inside the temp folder, which must exist already.
   std::filesystem::create_directory(dir, ec);
   if (ec) WriteEventLog("Can not prepare " + dir + ": " + ec.message());
-  return !ec;
-}
-
-// A picture file the package can hold: present, regular and not empty.
-bool UsablePicture(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::is_regular_file(path, ec) && std::filesystem::file_size(path, ec) > 0 && !ec;
-}
-
-// The picture inside the package folder: a hard link where the file system
-// allows one (no copying), otherwise a copy.
-bool StagePicture(const std::string& from, const std::string& to) {
-  std::error_code ec;
-  std::filesystem::create_hard_link(from, to, ec);
-  if (!ec) return true;
-  ec.clear();
-  std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
-  if (ec) WriteEventLog("Can not copy the picture " + from + " to " + to + ": " + ec.message());
   return !ec;
 }
 
@@ -160,25 +136,6 @@ PackageFiles::PackageFiles(std::string dir)
   content = tempDir + "Content.html";
   package = tempDir + "Newsdesk.opf";
   stylesheet = tempDir + "eBook.css";
-}
-
-std::string PictureMediaType(const std::string& path) {
-  unsigned char head[12] = {};
-  size_t n = 0;
-  if (FILE* f = std::fopen(path.c_str(), "rb")) {
-    n = std::fread(head, 1, sizeof head, f);
-    std::fclose(f);
-  }
-  if (n >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return "image/jpeg";
-  if (n >= 8 && std::memcmp(head, "\x89PNG\r\n\x1a\n", 8) == 0) return "image/png";
-  if (n >= 6 && (std::memcmp(head, "GIF87a", 6) == 0 || std::memcmp(head, "GIF89a", 6) == 0)) return "image/gif";
-  if (n >= 2 && head[0] == 'B' && head[1] == 'M') return "image/bmp";
-  std::string ext = std::filesystem::path(path).extension().string();
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (ext == ".png") return "image/png";
-  if (ext == ".gif") return "image/gif";
-  if (ext == ".bmp") return "image/bmp";
-  return "image/jpeg";
 }
 
 bool EnsureStylesheet(const PackageFiles& files) {
@@ -222,6 +179,9 @@ int BuildPackage(Database& db, NewsQuery& query, bool* endOfRows, const VolumeRe
   int64_t categoryId = 0;
   pugi::xml_node block, newsTemplate;
   std::vector<PictureRow> pictures;
+  // Pictures come from the program folder's Images/ only, as in the reader:
+  // a stored path cannot put any other file into a book.
+  const std::string imagesFolder = ModuleDirectory() + "Images/";
   const int maxNews = request.maxNews < 1 ? 50 : request.maxNews;
 
   while (!*endOfRows && *items < maxNews) {
@@ -272,18 +232,20 @@ int BuildPackage(Database& db, NewsQuery& query, bool* endOfRows, const VolumeRe
     for (const PictureRow& pic : pictures) {
       std::string placeholder = "[[{" + std::to_string(pic.bodyPos) + "}]]";
       size_t at = remaining.find(placeholder);
-      // A picture without its file would be a link to nothing: it goes, and
-      // so does its placeholder.
-      const std::string mediaType = pic.imagePath.empty() ? "" : PictureMediaType(pic.imagePath);
-      const std::string href = "Images/pic" + std::to_string(pic.id) + PictureExtension(mediaType);
-      if (pic.imagePath.empty() || !UsablePicture(pic.imagePath) ||
-          !StagePicture(pic.imagePath, files.tempDir + href)) {
-        if (!pic.imagePath.empty() && !UsablePicture(pic.imagePath))
-          WriteEventLog("The picture " + pic.imagePath + " of news " + std::to_string(row.id) +
-                        " is missing; the volume goes without it");
+      // A picture the volume cannot carry goes, and so does its placeholder.
+      StagedPicture staged;
+      std::string why;
+      const std::string source = pic.imagePath.empty() ? "" : PictureSource(pic.imagePath, imagesFolder, &why);
+      if (source.empty() ||
+          !StagePicture(source, files.tempDir, "Images/pic" + std::to_string(pic.id), &staged, &why)) {
+        if (!pic.imagePath.empty())
+          WriteEventLog("The picture " + pic.imagePath + " of news " + std::to_string(row.id) + " " + why +
+                        "; the volume goes without it");
         if (at != std::string::npos) remaining.erase(at, placeholder.size());
         continue;
       }
+      const std::string& href = staged.href;
+      const std::string& mediaType = staged.mediaType;
       std::string picId = "Pic_" + std::to_string(pic.id);
       pugi::xml_node entry = manifest.append_copy(pictureRow);
       SetAttribute(entry, "id", picId);
@@ -350,6 +312,11 @@ int BuildPackage(Database& db, NewsQuery& query, bool* endOfRows, const VolumeRe
   ReplaceAll(xml, "&lt;br clear=\"left\" /&gt;", "<br clear=\"left\" />");
   ReplaceAll(xml, "&amp;#160;", "&#160;");
   ReplaceAll(xml, "&amp;#39;", "&#39;");
+  // The gatherer escapes the page's own markup characters when it stores
+  // them: those references take effect too, or "R&D" would read "R&amp;D".
+  ReplaceAll(xml, "&amp;amp;", "&amp;");
+  ReplaceAll(xml, "&amp;lt;", "&lt;");
+  ReplaceAll(xml, "&amp;gt;", "&gt;");
   if (!WriteWholeFile(files.content, xml)) {
     WriteEventLog("Can not write " + files.content);
     return 1;

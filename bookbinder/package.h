@@ -46,8 +46,8 @@ struct VolumePicture {
   std::string mediaType;
 };
 
-// A run of body text (as stored: markup escaped except line breaks and
-// entities), or a picture with its caption.
+// A run of body text as stored (HTML text), or a picture with its caption
+// (HTML text too).
 struct VolumeSegment {
   std::string text;
   int picture = -1;  // index into VolumeModel::pictures
@@ -79,17 +79,14 @@ struct VolumeModel {
 // every reader's table of contents finds it.
 std::string CategoryAnchor(int64_t categoryId);
 
-// The picture's media type from its first bytes, else its name; image/jpeg
-// when neither tells.
-std::string PictureMediaType(const std::string& path);
-
 // Builds the package of one volume from the query's current row on and
 // writes its files. On return the query stands on the first row not taken,
 // or *endOfRows is set. *items is the number of news taken; with 0 nothing
 // is written. Returns 0 on success, 1 on failure (logged).
-// With `model`, the volume is also described there. Pictures are copied (or
-// linked) into files.pictureDir, so the package never points outside its
-// folder; a picture whose file is missing is left out with its placeholder.
+// With `model`, the volume is also described there. Pictures (from the
+// program folder's Images/ only) are copied, linked or converted into
+// files.pictureDir, so the package never points outside its folder; one
+// that cannot go is left out with its placeholder and a line in the log.
 int BuildPackage(Database& db, NewsQuery& query, bool* endOfRows, const VolumeRequest& request,
                  const PackageFiles& files, int* items, VolumeModel* model = nullptr);
 

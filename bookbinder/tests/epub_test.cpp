@@ -2,6 +2,7 @@
 // pictures, read back with libzip and pugixml.
 #include "epub_volume.h"
 
+#include <QImage>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
@@ -12,6 +13,7 @@
 #include "eventlog.h"
 #include "generation_run.h"
 #include "news_fixture.h"
+#include "package.h"
 
 namespace orvo {
 namespace {
@@ -171,7 +173,8 @@ TEST_F(EpubTest, PackageDocumentsAndPicturesHangTogether) {
                              n.node().select_node("*[@class='caption']").node().text().get()
                        : "text:" + std::string(n.node().child_value()));
   }
-  EXPECT_EQ(flow, (std::vector<std::string>{"text:before", "img:" + pjHref + "|Площадь", "text:middle", "text:after"}));
+  // The bitmap that is no picture goes with its placeholder.
+  EXPECT_EQ(flow, (std::vector<std::string>{"text:before", "img:" + pjHref + "|Площадь", "text:middleafter"}));
   EXPECT_NE(page.find("after<br />line"), std::string::npos);
   EXPECT_EQ(page.find("bitmap caption"), std::string::npos);
   // A web source is a link that readers can follow; anything else is text.
@@ -206,6 +209,141 @@ TEST_F(EpubTest, BothFormatsShareTheVolumeSplitAndOldEpubsAreCleanedUp) {
         ++titles;
     EXPECT_EQ(titles, expected[v]) << epub;
   }
+}
+
+// The demo's "Record field for the harbour swim" as the gatherer stores it
+// (body and caption are HTML text), and a body with an escaped "&": every
+// place a volume shows them reads as written.
+TEST_F(EpubTest, StoredTextReadsAsWrittenInBothFormats) {
+  int64_t p = fx.AddPair("The Harbour Daily", "Sport");
+  Filter({p});
+  const std::string png = "\x89PNG\r\n\x1a\n" + std::string(200, 'p');
+  testing::WriteFile(images + "swim.png", png);
+  TestNews swim{p, "Record field for the harbour swim",
+                "[[{0}]]<br />&#160;&#160;&#160;&#160;More than 400 swimmers have signed up for the New Year harbour "
+                "swim, a record."};
+  fx.AddPicture(fx.AddNews(swim), 0, images + "swim.png", "Last year&#39;s swimmers at the start.");
+  fx.AddNews(TestNews{p, "R&D at the yard", "The yard&#39;s R&amp;D team &lt;grows&gt;."});
+  fx.WriteSetting("BookFormat", "both");
+  std::vector<std::string> volumes = Run(std::nullopt);
+  ASSERT_EQ(volumes.size(), 2u);
+
+  auto entries = Entries(fx.home() + "/lit/" + volumes[0]);
+  pugi::xml_document chapter;
+  ASSERT_TRUE(chapter.load_string(entries["OEBPS/c1.xhtml"].c_str())) << entries["OEBPS/c1.xhtml"];
+  const std::string caption = "Last year's swimmers at the start.";
+  EXPECT_EQ(std::string(chapter.select_node("//*[@class='caption']").node().text().get()), caption);
+  EXPECT_EQ(std::string(chapter.select_node("//*[local-name()='img']").node().attribute("alt").value()), caption);
+  std::vector<std::string> texts;
+  for (auto& n : chapter.select_nodes("//*[@class='news_text']")) texts.push_back(n.node().text().get());
+  EXPECT_EQ(texts.back(), "The yard's R&D team <grows>.");
+  EXPECT_EQ(entries["OEBPS/c1.xhtml"].find("&amp;#"), std::string::npos);
+  EXPECT_EQ(entries["OEBPS/c1.xhtml"].find("&amp;amp;"), std::string::npos);
+  pugi::xml_document nav;
+  ASSERT_TRUE(nav.load_string(entries["OEBPS/nav.xhtml"].c_str()));
+  EXPECT_EQ(std::string(nav.select_node("//*[local-name()='nav']//*[local-name()='a']").node().text().get()), "Sport");
+
+  // The .lit volume's content document, still in temp/.
+  pugi::xml_document content;
+  ASSERT_TRUE(content.load_file((fx.home() + "/temp/Content.html").c_str()));
+  EXPECT_EQ(std::string(content.select_node("//*[@class='caption']").node().text().get()), caption);
+  texts.clear();
+  for (auto& n : content.select_nodes("//*[@class='news_text']")) texts.push_back(n.node().text().get());
+  EXPECT_EQ(texts.back(), "The yard's R&D team <grows>.");
+}
+
+// One picture of each kind a site may serve, and files that are not
+// pictures or not in the Images folder: each goes in with its own type, is
+// converted, or is left out with a line in the log that says why; the
+// volume passes epubcheck.
+TEST_F(EpubTest, PicturesOfEveryKindGoInWithTheirOwnTypesOrALogLine) {
+  int64_t p = fx.AddPair("S", "Pictures");
+  Filter({p});
+  QImage opaque(40, 30, QImage::Format_RGB32);
+  opaque.fill(Qt::darkCyan);
+  QImage clear(20, 10, QImage::Format_ARGB32);
+  clear.fill(Qt::transparent);
+  ASSERT_TRUE(opaque.save(QString::fromStdString(images + "a.jpg"), "JPG"));
+  ASSERT_TRUE(opaque.save(QString::fromStdString(images + "b"), "PNG"));
+  ASSERT_TRUE(opaque.save(QString::fromStdString(images + "c.jpg"), "WEBP"));
+  ASSERT_TRUE(clear.save(QString::fromStdString(images + "d.webp"), "WEBP"));
+  ASSERT_TRUE(opaque.save(QString::fromStdString(images + "e.jpg"), "BMP"));
+  // A 1x1 GIF.
+  testing::WriteFile(images + "f.jpg", std::string("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00!"
+                                                   "\xf9\x04\x01\x00\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00"
+                                                   "\x00\x02\x02D\x01\x00;",
+                                                   43));
+  testing::WriteFile(images + "g.jpg",
+                     "<?xml version=\"1.0\"?>\n<!DOCTYPE svg PUBLIC \"-//W3C//DTD SVG 1.1//EN\" "
+                     "\"http://www.w3.org/Graphics/SVG/1.1/DTD/svg11.dtd\">\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                     "width=\"40\" height=\"30\"><rect width=\"40\" height=\"30\" fill=\"teal\"/></svg>\n");
+  testing::WriteFile(images + "h.jpg", "<html><body>Not found</body></html>\n");
+  testing::WriteFile(images + "i.jpg", "");
+  testing::WriteFile(images + "j.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\"><script>alert(1)</script></svg>");
+  testing::WriteFile(images + "k.jpg", std::string("BM") + std::string(60, '\0'));
+  fs::create_symlink(fx.home() + "/ORVO.ini", images + "l.jpg");
+  const std::vector<std::string> paths = {
+      images + "a.jpg", images + "b", images + "c.jpg", images + "d.webp", images + "e.jpg", images + "f.jpg",
+      images + "g.jpg", images + "h.jpg", images + "i.jpg", images + "j.svg", images + "k.jpg", images + "l.jpg",
+      "/etc/passwd", "../ORVO.ini", "Images/../ORVO.ini"};
+  std::string body;
+  for (size_t i = 0; i < paths.size(); ++i) body += "t" + std::to_string(i) + "[[{" + std::to_string(i) + "}]]";
+  int64_t news = fx.AddNews(TestNews{p, "Pictures", body + "end"});
+  std::vector<int64_t> ids;
+  for (size_t i = 0; i < paths.size(); ++i) ids.push_back(fx.AddPicture(news, static_cast<int>(i), paths[i]));
+
+  std::vector<std::string> volumes = Run(BookFormat::kEpub);
+  ASSERT_EQ(volumes.size(), 1u);
+  const std::string epub = fx.home() + "/lit/" + volumes[0];
+  auto entries = Entries(epub);
+  pugi::xml_document opf;
+  ASSERT_TRUE(opf.load_string(entries["OEBPS/content.opf"].c_str()));
+  std::map<std::string, std::string> typeById, hrefById;
+  for (auto& n : opf.select_nodes("//*[local-name()='item']")) {
+    typeById[n.node().attribute("id").value()] = n.node().attribute("media-type").value();
+    hrefById[n.node().attribute("id").value()] = n.node().attribute("href").value();
+  }
+  const char* expected[] = {"image/jpeg", "image/png", "image/jpeg", "image/png", "image/jpeg", "image/gif",
+                            "image/svg+xml"};
+  const char* extension[] = {".jpg", ".png", ".jpg", ".png", ".jpg", ".gif", ".svg"};
+  for (size_t i = 0; i < paths.size(); ++i) {
+    const std::string id = "Pic_" + std::to_string(ids[i]);
+    if (i < std::size(expected)) {
+      EXPECT_EQ(typeById[id], expected[i]) << paths[i];
+      EXPECT_EQ(fs::path(hrefById[id]).extension(), extension[i]) << paths[i];
+      QImage back = QImage::fromData(QByteArray::fromStdString(entries["OEBPS/" + hrefById[id]]));
+      if (i != 6) {
+        EXPECT_FALSE(back.isNull()) << paths[i];
+      }
+    } else {
+      EXPECT_EQ(typeById.count(id), 0u) << paths[i];
+    }
+  }
+  EXPECT_EQ(entries["OEBPS/" + hrefById["Pic_" + std::to_string(ids[0])]], testing::ReadFile(images + "a.jpg"));
+  EXPECT_EQ(entries["OEBPS/" + hrefById["Pic_" + std::to_string(ids[6])]].find("DOCTYPE"), std::string::npos);
+  const std::string passwd = testing::ReadFile("/etc/passwd"), ini = testing::ReadFile(fx.home() + "/ORVO.ini");
+  for (auto& [name, bytes] : entries) {
+    EXPECT_TRUE(passwd.empty() || bytes != passwd) << name;
+    EXPECT_NE(bytes, ini) << name;
+  }
+
+  const std::string log = ReadFile(EventLogPath());
+  const std::vector<std::pair<std::string, std::string>> reasons = {
+      {images + "h.jpg", "is text, not a picture"},
+      {images + "i.jpg", "is empty"},
+      {images + "j.svg", "is an SVG that holds a <script>"},
+      {images + "k.jpg", "is a bmp picture that can not be read"},
+      {images + "l.jpg", "is not in the Images folder"},
+      {"/etc/passwd", "is missing"},
+      {"../ORVO.ini", "is not in the Images folder"},
+      {"Images/../ORVO.ini", "is missing"}};
+  for (auto& [path, why] : reasons)
+    EXPECT_NE(log.find("The picture " + path + " of news " + std::to_string(news) + " " + why), std::string::npos)
+        << path << "\n" << log;
+
+  std::optional<testing::EpubcheckReport> check = testing::RunEpubcheck(epub);
+  if (!check) GTEST_SKIP() << "epubcheck is not installed (scripts/install-deps.sh installs it): not checked";
+  EXPECT_TRUE(check->clean) << check->text;
 }
 
 TEST(BookFormat, SettingAndCodes) {

@@ -2,6 +2,9 @@
 
 #include <zip.h>
 
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -127,6 +130,26 @@ bool UnpackZip(const std::string& path, const std::string& dir) {
     WriteFile(target.string(), bytes);
   }
   return !entries.empty();
+}
+
+std::optional<EpubcheckReport> RunEpubcheck(const std::string& epub) {
+  std::error_code ec;
+  std::string jar;
+  for (const char* candidate : {"/usr/share/java/epubcheck.jar", "/usr/share/epubcheck/epubcheck.jar"})
+    if (std::filesystem::exists(candidate, ec)) jar = candidate;
+  if (jar.empty() || std::system("command -v java >/dev/null 2>&1") != 0) return std::nullopt;
+  std::string quoted = "'";
+  for (char c : epub) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  quoted += "'";
+  FILE* p = ::popen(("timeout 300 java -jar " + jar + " " + quoted + " 2>&1").c_str(), "r");
+  if (!p) return std::nullopt;
+  EpubcheckReport report;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) report.text.append(buf, n);
+  int status = ::pclose(p);
+  report.clean = WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
+                 report.text.find("No errors or warnings detected") != std::string::npos;
+  return report;
 }
 
 std::string MakePicture(const std::string& path, size_t size) {

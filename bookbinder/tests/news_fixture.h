@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,15 @@ class NewsFixture {
 std::vector<std::pair<std::string, std::string>> ReadZip(const std::string& path);
 // Writes every entry under `dir`.
 bool UnpackZip(const std::string& path, const std::string& dir);
+
+// epubcheck's report on an EPUB file, and whether it found neither errors
+// nor warnings; nullopt when epubcheck (a Java program from Debian) is not
+// installed.
+struct EpubcheckReport {
+  bool clean = false;
+  std::string text;
+};
+std::optional<EpubcheckReport> RunEpubcheck(const std::string& epub);
 
 // A small real JPEG-looking file (its magic and some bytes).
 std::string MakePicture(const std::string& path, size_t size);

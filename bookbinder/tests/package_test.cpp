@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "news_fixture.h"
+#include "pictures.h"
 
 namespace orvo {
 namespace {
@@ -282,14 +283,23 @@ TEST_F(PackageTest, UnwritableTempFolderFailsTheVolume) {
   EXPECT_EQ(BuildPackage(fx.db(), query, &endOfRows, r, missing, &items), 1);
 }
 
-TEST(PictureMediaType, FromMagicThenName) {
-  testing::TempDir dir;
-  testing::WriteFile(dir.File("p.jpg"), "\x89PNG\r\n\x1a\nrest");
-  EXPECT_EQ(PictureMediaType(dir.File("p.jpg")), "image/png");
-  testing::WriteFile(dir.File("g"), "GIF89a....");
-  EXPECT_EQ(PictureMediaType(dir.File("g")), "image/gif");
-  EXPECT_EQ(PictureMediaType(dir.File("missing.gif")), "image/gif");
-  EXPECT_EQ(PictureMediaType(dir.File("missing")), "image/jpeg");
+// The bytes tell what a picture is, never its name.
+TEST(SniffPicture, FromTheFirstBytes) {
+  const std::pair<std::string, PictureKind> cases[] = {
+      {"\xFF\xD8\xFF\xE0rest", PictureKind::kJpeg},
+      {"\x89PNG\r\n\x1a\nrest", PictureKind::kPng},
+      {"GIF87a....", PictureKind::kGif},
+      {std::string("RIFF\x10\x00\x00\x00WEBPVP8 ", 16), PictureKind::kWebp},
+      {"BM" + std::string(40, '\0'), PictureKind::kBmp},
+      {"<svg xmlns=\"http://www.w3.org/2000/svg\"/>", PictureKind::kSvg},
+      {"\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<!-- drawn -->\n<!DOCTYPE svg [<!ENTITY a \"b\">]>\n<svg>",
+       PictureKind::kSvg},
+      {"<svgfont/>", PictureKind::kUnknown},
+      {"<html><body>Not found</body></html>", PictureKind::kUnknown},
+      {"BM", PictureKind::kUnknown},
+      {"", PictureKind::kUnknown},
+  };
+  for (const auto& [head, kind] : cases) EXPECT_EQ(SniffPicture(head), kind) << head;
 }
 
 }  // namespace
