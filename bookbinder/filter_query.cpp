@@ -1,6 +1,7 @@
 #include "filter_query.h"
 
 #include "eventlog.h"
+#include "stored_html.h"
 #include "text.h"
 
 namespace orvo {
@@ -211,7 +212,18 @@ bool NewsQuery::Fetch() {
   row_.author = st.Text(6, kTextColumn);
   row_.title = st.Text(7, kTextColumn);
   row_.smallDescr = st.Text(8, kSmallDescrColumn);
-  row_.body = st.Text(9, kBodyColumn);
+  // The body buffer holds 63,499 characters; a longer body (not written by
+  // our gatherer, which stores no more) is cut where no reference or tag
+  // breaks, and the log says which.
+  std::string_view body = st.TextView(9);
+  row_.body = CutStoredHtml(body, kBodyColumn - 1);
+  if (row_.body.size() < body.size()) {
+    size_t chars = 0;
+    for (char c : row_.body) chars += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    WriteEventLog("The text of news " + std::to_string(row_.id) + " \"" + CutChars(row_.title, 80) +
+                  "\" is longer than " + std::to_string(kBodyColumn - 1) + " characters; its eBook holds the first " +
+                  std::to_string(chars));
+  }
   row_.categoryName = st.Text(10, kTextColumn);
   row_.categoryId = st.Int(11);
   return true;

@@ -266,6 +266,40 @@ TEST_F(FilterQueryTest, RowCarriesTheCategoryAndCutsTheBody) {
   EXPECT_FALSE(q.Fetch());
 }
 
+// A body longer than the buffer is cut where no reference or tag breaks, and
+// the log names the item; one that fits is never touched.
+TEST_F(FilterQueryTest, ALongBodyIsCutAtABoundaryAndTheLogSaysWhich) {
+  const size_t max = kBodyColumn - 1;
+  const std::string fits = std::string(max - 6, 'f') + "&#160;";
+  const struct {
+    std::string title, body, kept;
+  } cases[] = {
+      {"Reference", std::string(max - 4, 'r') + "&#160;tail", std::string(max - 4, 'r')},
+      {"Tag", std::string(max - 2, 't') + "<br />tail", std::string(max - 2, 't')},
+      {"Fits", fits, fits},
+  };
+  for (const auto& c : cases) {
+    TestNews s;
+    s.pair = sport;
+    s.title = c.title;
+    s.body = c.body;
+    fx.AddNews(s);
+  }
+  fx.AddFilter(Filter(7, ""));
+  NewsQuery q;
+  ASSERT_EQ(q.Open(fx.db(), std::time(nullptr)), 0);
+  for (const auto& c : cases) {
+    ASSERT_TRUE(q.Fetch());
+    EXPECT_EQ(q.row().title, c.title);
+    EXPECT_EQ(q.row().body, c.kept) << c.title;
+  }
+  const std::string log = testing::ReadFile(EventLogPath());
+  EXPECT_NE(log.find("\"Reference\" is longer than 63499 characters; its eBook holds the first 63495"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("\"Tag\" is longer than"), std::string::npos) << log;
+  EXPECT_EQ(log.find("\"Fits\""), std::string::npos) << log;
+}
+
 }  // namespace
 }  // namespace orvo
 
