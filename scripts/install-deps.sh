@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-qpa-plugins
+  qt6-image-formats-plugins  # WebP pictures in eBook volumes (converted with QImage)
   qt6-tools-dev qt6-l10n-tools qt6-translations-l10n  # the reader's translations: CMake's Linguist tools, lupdate/lrelease, Qt's own texts
   libgumbo-dev libpugixml-dev libcurl4-openssl-dev libcpp-httplib-dev
   libsqlite3-dev sqlite3 libicu-dev libzip-dev
