@@ -107,6 +107,22 @@ CREATE TABLE newsitem_auto (
   how         INTEGER NOT NULL DEFAULT 1
 );
 
+-- The user's own pairs, added from a feed's address and never touched by the
+-- catalogue update: kind 0 feed, 1 page; the feed's validators of its last
+-- answer; removed 1 keeps the pair only for its news.
+CREATE TABLE own_site (
+  fk_site_cat_rel INTEGER PRIMARY KEY REFERENCES site_cat_rel(id) ON DELETE CASCADE,
+  address         TEXT NOT NULL DEFAULT '',
+  kind            INTEGER NOT NULL DEFAULT 0,
+  page_url        TEXT NOT NULL DEFAULT '',
+  added           TEXT NOT NULL DEFAULT '',
+  feed_title      TEXT NOT NULL DEFAULT '',
+  etag            TEXT NOT NULL DEFAULT '',
+  last_modified   TEXT NOT NULL DEFAULT '',
+  removed         INTEGER NOT NULL DEFAULT 0
+);
+CREATE UNIQUE INDEX own_site_address ON own_site(address);
+
 -- The news grid's sorts (title, date, site/category pair), each covering the
 -- columns the grid reads.
 CREATE INDEX newsitem_grid_title ON newsitem(title COLLATE NOCASE, id, is_del, is_read, publication_date, fk_site_cat_rel);

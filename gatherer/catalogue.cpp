@@ -9,6 +9,7 @@
 #include "eventlog.h"
 #include "http_client.h"
 #include "like.h"
+#include "own_sites.h"
 #include "text.h"
 
 namespace orvo {
@@ -69,21 +70,26 @@ class CatalogueUpdater {
 
   int Load() {
     {
-      Statement st(db_, "SELECT id, site_name FROM news_config ORDER BY id");
+      // The user's own sites, categories and pairs are none of the
+      // catalogue's business, even under a catalogue name.
+      EnsureOwnSiteTables(db_);
+      Statement st(
+          db_, std::string("SELECT id, site_name FROM news_config WHERE id NOT IN ") + kOwnSiteIds + " ORDER BY id");
       while (st.Next()) sites_.try_emplace(st.Text(1), st.Int(0));
       if (st.error()) return st.error();
     }
     {
-      Statement st(db_, "SELECT id, name FROM news_cat ORDER BY id");
+      Statement st(db_,
+                   std::string("SELECT id, name FROM news_cat WHERE id NOT IN ") + kOwnCategoryIds + " ORDER BY id");
       while (st.Next()) cats_.try_emplace(st.Text(1), st.Int(0));
       if (st.error()) return st.error();
     }
     std::unordered_map<int64_t, PairEntry*> byId;
     {
-      Statement st(db_,
-                   "SELECT rel.id, rel.is_selected, ns.site_name, nc.name FROM site_cat_rel rel"
-                   " INNER JOIN news_config ns ON rel.fk_news_config = ns.id"
-                   " INNER JOIN news_cat nc ON rel.fk_news_cat = nc.id ORDER BY rel.id");
+      Statement st(db_, std::string("SELECT rel.id, rel.is_selected, ns.site_name, nc.name FROM site_cat_rel rel"
+                                    " INNER JOIN news_config ns ON rel.fk_news_config = ns.id"
+                                    " INNER JOIN news_cat nc ON rel.fk_news_cat = nc.id WHERE rel.id NOT IN ") +
+                            kOwnPairIds + " ORDER BY rel.id");
       while (st.Next()) {
         auto [it, added] = pairs_.try_emplace(Key(st.Text(2), st.Text(3)));
         if (!added) continue;

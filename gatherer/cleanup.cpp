@@ -5,6 +5,7 @@
 
 #include "database.h"
 #include "eventlog.h"
+#include "own_sites.h"
 #include "settings.h"
 #include "text.h"
 
@@ -135,6 +136,8 @@ void DeleteOrphanCatalogue(const StatusSink& status) {
       for (const auto& path : files) std::remove(path.c_str());
     }
   }
+  // Own pairs removed with their news kept go once the news have.
+  if (int rc = DeleteSpentOwnPairs(db); rc != 0) LogDeleteFailure(rc, "DELETE FROM site_cat_rel (own pairs)");
 }
 
 }  // namespace orvo

@@ -2,6 +2,8 @@
 
 #include "http_setup.h"
 
+#include <cctype>
+
 namespace orvo {
 
 namespace {
@@ -31,6 +33,26 @@ size_t OnData(char* data, size_t size, size_t count, void* user) {
   }
   t->received += take;
   return t->limited ? 0 : n;
+}
+
+size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+  auto* headers = static_cast<std::vector<std::pair<std::string, std::string>>*>(user);
+  std::string_view line(data, size * count);
+  // Each response of a redirect chain starts anew with its status line.
+  if (line.rfind("HTTP/", 0) == 0) {
+    headers->clear();
+    return size * count;
+  }
+  size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return size * count;
+  std::string name(line.substr(0, colon));
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string_view value = line.substr(colon + 1);
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+  while (!value.empty() && (value.back() == '\r' || value.back() == '\n' || value.back() == ' '))
+    value.remove_suffix(1);
+  headers->emplace_back(std::move(name), std::string(value));
+  return size * count;
 }
 
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
@@ -64,6 +86,8 @@ HttpResponse HttpSession::Perform(const std::string& url, const std::string_view
   curl_easy_setopt(curl_, CURLOPT_TIMEOUT, timeoutSeconds_);
   curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, OnData);
   curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &t);
+  curl_easy_setopt(curl_, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(curl_, CURLOPT_HEADERDATA, &r.headers);
   // A body announced larger than the limit is refused before it comes.
   if (refuseOversize_) curl_easy_setopt(curl_, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(bodyLimit_));
   if (cancel_) {
@@ -81,6 +105,8 @@ HttpResponse HttpSession::Perform(const std::string& url, const std::string_view
   }
   CURLcode rc = curl_easy_perform(curl_);
   curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &r.status);
+  char* effective = nullptr;
+  if (curl_easy_getinfo(curl_, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) r.finalUrl = effective;
   curl_slist_free_all(list);
   if (rc == CURLE_FILESIZE_EXCEEDED) t.limited = true;
   r.limited = t.limited;
@@ -106,6 +132,20 @@ HttpResponse HttpSession::Get(const std::string& url, std::string* out) {
     out->append(piece);
     return true;
   });
+}
+
+HttpResponse HttpSession::Get(const std::string& url, const std::vector<std::string>& headers, std::string* out) {
+  out->clear();
+  return Perform(url, nullptr, headers, [out](std::string_view piece, long) {
+    out->append(piece);
+    return true;
+  });
+}
+
+std::string HttpResponse::Header(std::string_view lowerName) const {
+  for (const auto& [name, value] : headers)
+    if (name == lowerName) return value;
+  return {};
 }
 
 HttpResponse HttpSession::Post(const std::string& url, std::string_view body,

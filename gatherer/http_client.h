@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace orvo {
@@ -19,7 +20,12 @@ struct HttpResponse {
   long status = 0;           // HTTP status, 0 when no response arrived
   std::string error;         // libcurl's message when code is not CURLE_OK
   bool limited = false;      // the body passed the size limit and was cut there
+  std::string finalUrl;      // after redirects
+  // The headers of the last response (after redirects), names lower-case.
+  std::vector<std::pair<std::string, std::string>> headers;
   bool ok() const { return code == CURLE_OK; }
+  // The value of a header; empty when it did not come.
+  std::string Header(std::string_view lowerName) const;
 };
 
 // One libcurl easy handle, reused for every request so that connections to
@@ -53,6 +59,8 @@ class HttpSession {
 
   // The same, keeping the body (at most the body limit) in *out.
   HttpResponse Get(const std::string& url, std::string* out);
+  // A GET with request headers ("If-None-Match: ...").
+  HttpResponse Get(const std::string& url, const std::vector<std::string>& headers, std::string* out);
   HttpResponse Post(const std::string& url, std::string_view body,
                     const std::vector<std::string>& headers, std::string* out);
 

@@ -84,6 +84,9 @@ HealthVerdict RecordPairRun(Database& db, const PairRun& run, std::time_t now) {
   if (!run.listLoaded) {
     // Nothing to judge: the page did not arrive, which is the network's fault.
     v = before;
+  } else if (run.linksFound == 0 && !run.feedProblem.empty()) {
+    v.symptom = run.feedProblem;
+    v.state = listYielded ? PairHealth::kBroken : PairHealth::kNeverWorked;
   } else if (run.linksFound == 0) {
     v.symptom = "the list mask found no link on its list page" +
                 std::string(run.feedLinks > 0 ? " (links taken from the site's feed)" : "");

@@ -30,6 +30,7 @@ struct PairRun {
   int itemsStored = 0;
   int autoItems = 0;        // of which stored through automatic extraction
   bool newsMaskEmpty = false;
+  std::string feedProblem;  // an own pair's feed: why it gave no entry
 };
 
 struct HealthVerdict {

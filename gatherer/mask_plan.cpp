@@ -34,6 +34,34 @@ void MaskPlan::Build(const std::vector<PlanRow>& rows) {
   Rewind();
 }
 
+void MaskPlan::AddOwn(const std::vector<PlanCategory>& own, const std::vector<std::string>& siteNames) {
+  for (size_t i = 0; i < own.size() && i < siteNames.size(); ++i) {
+    if (sites_.empty() || sites_.back().name != siteNames[i] || sites_.back().categories.empty() ||
+        sites_.back().categories.back().ownPair == 0)
+      sites_.push_back(PlanSite{siteNames[i], {}});
+    sites_.back().categories.push_back(own[i]);
+  }
+  Rewind();
+}
+
+bool MaskPlan::HasOwn() const {
+  for (const PlanSite& site : sites_)
+    for (const PlanCategory& c : site.categories)
+      if (c.ownPair != 0) return true;
+  return false;
+}
+
+void MaskPlan::KeepOwnOnly() {
+  for (PlanSite& site : sites_) std::erase_if(site.categories, [](const PlanCategory& c) { return c.ownPair == 0; });
+  std::erase_if(sites_, [](const PlanSite& s) { return s.categories.empty(); });
+  Rewind();
+}
+
+const PlanCategory* MaskPlan::Current() const {
+  if (site_ < sites_.size() && category_ < sites_[site_].categories.size()) return &sites_[site_].categories[category_];
+  return nullptr;
+}
+
 std::vector<MaskPlan> MaskPlan::SplitBySite() const {
   std::vector<MaskPlan> plans;
   for (const PlanSite& site : sites_) {

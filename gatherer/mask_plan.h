@@ -2,6 +2,7 @@
 // list and news-page masks of each, walked by a cursor one mask at a time.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,9 @@ struct PlanCategory {
   std::string name;
   int listMaskId = 0;
   int newsMaskId = 0;
+  // An own pair: no masks; its feed gives the links.
+  int64_t ownPair = 0;
+  std::string feedUrl, etag, lastModified;
 };
 
 struct PlanSite {
@@ -37,6 +41,12 @@ class MaskPlan {
   // mask replaces a withdrawn one of the same kind, never the other way round.
   void Build(const std::vector<PlanRow>& rows);
   void Clear() { sites_.clear(); Rewind(); }
+  // Appends own pairs, after the catalogue's: consecutive pairs of one site
+  // name form one site.
+  void AddOwn(const std::vector<PlanCategory>& own, const std::vector<std::string>& siteNames);
+  bool HasOwn() const;
+  // Keeps only the own pairs.
+  void KeepOwnOnly();
 
   // The next mask id (list, then news, then the next category), or -1 when
   // the plan is exhausted.
@@ -55,6 +65,8 @@ class MaskPlan {
   // Names for progress texts; "GetCurSite:index ERROR" outside the plan.
   std::string CurrentSite() const;
   std::string CurrentCategory() const;
+  // The category under the cursor; null outside the plan.
+  const PlanCategory* Current() const;
 
  private:
   void Rewind();

@@ -17,6 +17,7 @@
 #include <optional>
 #include <set>
 #include <thread>
+#include <unordered_map>
 
 #include "auto_news.h"
 #include "background.h"
@@ -25,6 +26,7 @@
 #include "cleanup.h"
 #include "database.h"
 #include "eventlog.h"
+#include "feed_fetch.h"
 #include "gatherer/masks/auto_extract.h"
 #include "gatherer/masks/charset.h"
 #include "gatherer/masks/extraction.h"
@@ -33,6 +35,7 @@
 #include "http_client.h"
 #include "item_store.h"
 #include "mask_plan.h"
+#include "own_sites.h"
 #include "search_index.h"
 #include "settings.h"
 
@@ -67,6 +70,10 @@ constexpr int kMaxParallelSites = 16;
 constexpr const char* kCannotOpen = "Can not open news database. Please check you settings.";
 constexpr const char* kDownloadError = "News downloading error";
 constexpr const char* kDownloadCompleted = "Download completed.";
+constexpr const char* kNoUpdatesServer = "No updates server is set; only your own sites are downloaded.";
+constexpr const char* kNothingToDo =
+    "No updates server is set and no own site is selected: add a site with orvo site add (or File -> Add a site "
+    "or feed... in the reader), or set the updates server (DownloadURL).";
 constexpr const char* kSelectCategories =
     "Updating is completed. Now select certain categories (menu Settings->Options->Sites/Categories) and then "
     "\"Start download\".";
@@ -121,6 +128,12 @@ class SiteLane : public QObject {
   void NoteStoredItem(int64_t id, int mark);
   void OnItemStored(const std::string& address, size_t images, const StoreResult& result);
   void NextNewsPage();
+  // Own pairs: the feed gives the links, titles, authors and dates.
+  bool OwnCategory() const;
+  void FetchOwnFeed();
+  void OnOwnFeed(FeedFetch fetched);
+  void MergeFeedEntry();
+  bool StoreFromFeedOnly();
 
   void StartNextMask();
   LoadResult LoadMask(MaskPhase phase);
@@ -153,6 +166,7 @@ class SiteLane : public QObject {
   RunHealth health_;
   int autoMark_ = 0;           // how the current item was found without its masks
   bool feedCategory_ = false;  // the current category's links came from its feed
+  std::unordered_map<std::string, FeedEntry> ownEntries_;  // the own feed's entries by address
   // Last: its thread may use the members above until it is joined.
   BackgroundJob job_;
 };
@@ -197,7 +211,8 @@ class GatheringWindow : public QObject {
   void OnHeartbeat();
   std::vector<std::string> WaitingTexts() const;
 
-  bool BuildPlan();
+  // ownOnly: the run without an updates server.
+  bool BuildPlan(bool ownOnly = false);
   // Hands the plan to the lanes: all of it to one lane, or one site to each
   // of up to ParallelSites lanes.
   void StartGathering();
@@ -227,6 +242,7 @@ class GatheringWindow : public QObject {
   Phase phase_ = Phase::kUpdates;
   bool secondAttempt_ = false;
   bool marked_ = false;  // the masks carry the update's mark
+  bool ownOnly_ = false;  // no updates server: only the own pairs
   bool ended_ = false;
   UpdateServer updates_;
   MaskPlan plan_;
@@ -354,9 +370,24 @@ void GatheringWindow::Start() {
 
 void GatheringWindow::CheckForUpdates() {
   if (ended_) return;
+  const std::string downloadUrl = Settings::Shared().ReadText(kSystemSection, "DownloadURL", "", kReaderBuffer);
+  if (downloadUrl.find_first_not_of(" \t") == std::string::npos) {
+    // Nothing to exchange: the catalogue and its masks stay as they are.
+    WriteEventLog(kNoUpdatesServer);
+    ReportStatus(kNoUpdatesServer);
+    ownOnly_ = true;
+    phase_ = Phase::kGathering;
+    if (!BuildPlan(true)) {
+      WriteEventLog(kCannotOpen);
+      Fail(kDownloadError);
+      return;
+    }
+    StartGathering();
+    return;
+  }
   ReportStatus("Checking for updates...");
   WriteEventLog("Checking for updates...");
-  updates_ = UpdateAddresses(Settings::Shared().ReadText(kSystemSection, "DownloadURL", "", kReaderBuffer));
+  updates_ = UpdateAddresses(downloadUrl);
   phase_ = Phase::kUpdates;
   RequestCatalogueWithTimer();
 }
@@ -481,6 +512,15 @@ void GatheringWindow::AfterCatalogue(bool applied) {
              : "The updates server's catalogue (" + updates_.catalogueUrl +
                    ") lists no site, so every mask was withdrawn. Check DownloadURL in the settings.";
   WriteEventLog(text);
+  if (built && plan_.HasOwn()) {
+    // The own sites owe the updates server nothing: they are gathered all
+    // the same, and the run still ends as failed.
+    engine_.runStatus_ = 32;
+    ReportStatus(text);
+    plan_.KeepOwnOnly();
+    StartGathering();
+    return;
+  }
   Fail(text);
 }
 
@@ -532,12 +572,37 @@ void GatheringWindow::OnHeartbeat() {
   for (const std::string& text : WaitingTexts()) ReportStatus(text);
 }
 
-bool GatheringWindow::BuildPlan() {
+bool GatheringWindow::BuildPlan(bool ownOnly) {
   plan_.Clear();
   if (OpenDatabase() != 0) return false;
   std::vector<PlanRow> rows;
-  if (ReadPlanRows(*ProcessDatabase(), &rows, autoNews_.autoExtract) != 0) return false;
+  if (!ownOnly && ReadPlanRows(*ProcessDatabase(), &rows, autoNews_.autoExtract) != 0) return false;
   plan_.Build(rows);
+  std::vector<OwnSite> own = OwnPlanSites(*ProcessDatabase());
+  if (own.empty()) return true;
+  if (!autoNews_.autoExtract) {
+    // Own pairs have no masks: without automatic extraction nothing of them
+    // could be read.
+    const std::string text = std::to_string(own.size()) +
+                             " own sites are not downloaded: they need automatic extraction, which is off "
+                             "(AutoExtract=0 in section Download).";
+    WriteEventLog(text);
+    ReportStatus(text);
+    return true;
+  }
+  std::vector<PlanCategory> categories;
+  std::vector<std::string> names;
+  for (const OwnSite& o : own) {
+    PlanCategory c;
+    c.name = o.category;
+    c.ownPair = o.pair;
+    c.feedUrl = o.address;
+    c.etag = o.etag;
+    c.lastModified = o.lastModified;
+    categories.push_back(std::move(c));
+    names.push_back(o.site);
+  }
+  plan_.AddOwn(categories, names);
   return true;
 }
 
@@ -603,8 +668,9 @@ void GatheringWindow::EndOfRun() {
       CloseDatabase();
       ReportStatus(kDownloadCompleted);
     } else {
-      ReportStatus(kSelectCategories);
-      WriteEventLog(kSelectCategories);
+      const char* text = ownOnly_ ? kNothingToDo : kSelectCategories;
+      ReportStatus(text);
+      WriteEventLog(text);
     }
   }
   Finish();
@@ -693,6 +759,8 @@ void SiteLane::SkipCurrentPage() {
     StartNextMask();
     return;
   }
+  // An own feed's entry still has the feed's own text.
+  if (OwnCategory() && StoreFromFeedOnly()) return;
   // Another site that lists the page may still bring it.
   if (window_.parallel()) window_.Unclaim(currentUrl_);
   if (!state_.links.empty()) state_.links.erase(state_.links.begin());
@@ -746,6 +814,14 @@ void SiteLane::ProcessPage(const BrowserDocument& doc) {
   if (mask_) WalkPage(page, *mask_, state_);
   if (listPhase_) AfterListWalk(page, doc);
   else AfterNewsWalk(*parsed, deadline);
+  if (!listPhase_ && OwnCategory()) {
+    MergeFeedEntry();
+    if (PairRun* pair = health_.Current()) {
+      ++pair->pagesWalked;
+      if (state_.body.empty()) ++pair->emptyBodies;
+      if (state_.title.empty()) ++pair->emptyTitles;
+    }
+  }
   if (!listPhase_ && !state_.body.empty()) {
     StoreItem();  // goes on with the next page once the item is stored
     return;
@@ -754,7 +830,7 @@ void SiteLane::ProcessPage(const BrowserDocument& doc) {
 
   if (listPhase_) {
     if (!state_.links.empty()) {
-      ApplyLinkDates(*mask_, Settings::Shared().ReadInt(kDownloadSection, "Days", 0), now, state_);
+      if (mask_) ApplyLinkDates(*mask_, Settings::Shared().ReadInt(kDownloadSection, "Days", 0), now, state_);
       if (Database* db = ProcessDatabase()) {
         // One compaction: erasing one by one is quadratic on long lists.
         const bool parallel = window_.parallel();
@@ -893,7 +969,9 @@ void SiteLane::AfterListWalk(const HtmlDocument& page, const BrowserDocument& do
 void SiteLane::AfterNewsWalk(const PagePtr& page, std::chrono::steady_clock::time_point deadline) {
   autoMark_ = feedCategory_ ? static_cast<int>(AutoMark::kFeedLink) : 0;
   PairRun* pair = health_.Current();
-  if (pair) {
+  // An own pair has no mask to judge: what it yields is counted once the
+  // feed's entry is merged.
+  if (pair && !OwnCategory()) {
     ++pair->pagesWalked;
     if (!mask_) pair->newsMaskEmpty = true;
     if (state_.body.empty()) ++pair->emptyBodies;
@@ -941,8 +1019,135 @@ void SiteLane::StartNextMask() {
   if (LoadMask(MaskPhase::kList) != LoadResult::kLoaded) return;
   health_.Begin(maskRow_.siteCatRel);
   feedCategory_ = false;
+  ownEntries_.clear();
+  if (OwnCategory()) {
+    FetchOwnFeed();
+    return;
+  }
   currentUrl_ = mask_->list_url;
   ArmAndRequest();
+}
+
+bool SiteLane::OwnCategory() const {
+  const PlanCategory* c = plan_.Current();
+  return c && c->ownPair != 0;
+}
+
+void SiteLane::FetchOwnFeed() {
+  const PlanCategory own = *plan_.Current();
+  currentUrl_ = own.feedUrl;
+  WriteEventLog("Start download site: " + currentUrl_);
+  ReportStatus(ProgressText());
+  job_.Run<FeedFetch>(
+      [this, own, timeout = window_.connectTimeout_](BackgroundJob& job) {
+        job.SetDoing("reading the feed [" + own.feedUrl + "]");
+        return FetchFeed(images_, own.feedUrl, own.etag, own.lastModified, timeout, &job.cancelFlag());
+      },
+      [this](FeedFetch fetched) { OnOwnFeed(std::move(fetched)); });
+}
+
+void SiteLane::OnOwnFeed(FeedFetch fetched) {
+  if (!Live()) return;
+  PairRun* pair = health_.Current();
+  const std::string where = "Site: [" + plan_.CurrentSite() + "], Category: [" + plan_.CurrentCategory() + "] ";
+  Database* db = OpenDatabase() == 0 ? ProcessDatabase() : nullptr;
+  if (fetched.outcome == FeedFetch::Outcome::kNotModified) {
+    // Nothing new, and nothing to judge the feed by.
+    WriteEventLog(where + "the feed is not modified since the last download: " + currentUrl_);
+    plan_.SkipNewsStep();
+    StartNextMask();
+    return;
+  }
+  if (fetched.outcome == FeedFetch::Outcome::kFailed) {
+    WriteEventLog("NAVIGATE ERROR, URL: " + currentUrl_ + " (" + fetched.error + ")");
+    ReportStatus("Can not read the feed [" + currentUrl_ + "]: " + fetched.error + ". What was stored before stays.");
+    if (pair) {
+      pair->listLoaded = true;
+      pair->feedProblem = fetched.error;
+    }
+    plan_.SkipNewsStep();
+    StartNextMask();
+    return;
+  }
+  if (db) SaveFeedAnswer(*db, plan_.Current()->ownPair, fetched.etag, fetched.lastModified, fetched.feed.title);
+  std::vector<FeedEntry>& entries = fetched.feed.entries;
+  if (pair) {
+    pair->listLoaded = true;
+    pair->linksFound = int(entries.size());
+    pair->feedLinks = int(entries.size());
+    if (entries.empty()) pair->feedProblem = "the feed gives no entries";
+  }
+  const int days = Settings::Shared().ReadInt(kDownloadSection, "Days", 0);
+  const DateTime now = DateTime::Now();
+  state_.links.clear();
+  const bool parallel = window_.parallel();
+  for (FeedEntry& e : entries) {
+    if (days > 0 && e.date.valid() && now.Serial() - e.date.Serial() > days) continue;
+    if ((db && IsStoredAddress(*db, e.address)) || (parallel && window_.Claimed(e.address))) continue;
+    state_.links.push_back({e.address, e.date});
+    ownEntries_.emplace(e.address, std::move(e));
+  }
+  if (state_.links.empty()) {
+    plan_.SkipNewsStep();
+    StartNextMask();
+    return;
+  }
+  feedCategory_ = true;
+  listPhase_ = false;
+  if (LoadMask(MaskPhase::kNews) != LoadResult::kLoaded) return;
+  totalLinks_ = state_.links.size();
+  RequestFirstLink();
+}
+
+namespace {
+
+// Characters of text a body shows, tags and entities aside: enough to tell
+// a page's body much shorter than the feed's own.
+size_t ShownLength(const std::string& html) {
+  size_t n = 0;
+  bool tag = false;
+  for (char c : html) {
+    if (c == '<')
+      tag = true;
+    else if (c == '>')
+      tag = false;
+    else if (!tag && (static_cast<unsigned char>(c) & 0xC0) != 0x80 && c != ' ')
+      ++n;
+  }
+  return n;
+}
+
+}  // namespace
+
+// Titles, authors and dates come from the feed; the page's body stands
+// unless it is missing or much shorter than the feed's full content.
+void SiteLane::MergeFeedEntry() {
+  auto it = ownEntries_.find(currentUrl_);
+  if (it == ownEntries_.end()) return;
+  const FeedEntry& e = it->second;
+  if (!e.title.empty()) state_.title = e.title;
+  if (!e.author.empty()) state_.author = e.author;
+  ExtractionState feed;
+  feed.load_images = state_.load_images;
+  ComposeFeedContent(e.content, currentUrl_, feed);
+  const size_t pageLength = ShownLength(state_.body), feedLength = ShownLength(feed.body);
+  if (!feed.body.empty() && (state_.body.empty() || (e.fullContent && pageLength * 2 < feedLength))) {
+    state_.body = std::move(feed.body);
+    state_.images = std::move(feed.images);
+    autoMark_ = static_cast<int>(AutoMark::kFeedLink);
+  }
+  if (!state_.body.empty()) autoMark_ |= static_cast<int>(AutoMark::kFeedLink);
+}
+
+bool SiteLane::StoreFromFeedOnly() {
+  if (state_.links.empty() || ownEntries_.find(currentUrl_) == ownEntries_.end()) return false;
+  state_.ClearNewsItem();
+  MergeFeedEntry();
+  if (state_.body.empty()) return false;
+  WriteEventLog("Site: [" + plan_.CurrentSite() + "], Category: [" + plan_.CurrentCategory() +
+                "] the page could not be read; the feed's own text is stored: " + currentUrl_);
+  StoreItem();
+  return true;
 }
 
 SiteLane::LoadResult SiteLane::LoadMask(MaskPhase phase) {
@@ -953,6 +1158,11 @@ SiteLane::LoadResult SiteLane::LoadMask(MaskPhase phase) {
     active_ = false;
     window_.OnLaneDone(*this);
     return LoadResult::kFailed;
+  }
+  if (const PlanCategory* own = plan_.Current(); own && own->ownPair != 0) {
+    maskRow_ = StoredMask{};
+    maskRow_.siteCatRel = static_cast<int>(own->ownPair);
+    return LoadResult::kLoaded;
   }
   StoredMask row;
   if (OpenDatabase() != 0 || ReadStoredMask(*ProcessDatabase(), id, &row) != 0) {

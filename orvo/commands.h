@@ -38,5 +38,6 @@ int RunSelect(const Args& args);
 int RunDownload(const Args& args);
 int RunConfig(const Args& args);
 int RunGenerate(const Args& args);
+int RunSite(const Args& args);
 
 }  // namespace orvo::cli

@@ -34,6 +34,7 @@ namespace {
 const Command kCommands[] = {
     {"init", "create ORVO.ini and an empty news database", RunInit},
     {"config", "read or write one setting of ORVO.ini", RunConfig},
+    {"site", "add, list, remove, rename, import and export your own sites", RunSite},
     {"select", "choose the site/category pairs to download", RunSelect},
     {"download", "download the news of the selected sites now", RunDownload},
     {"status", "show what the news database holds", RunStatus},

@@ -134,28 +134,33 @@ int RunStatus(const Args& input) {
   }
 
   const bool withHealth = HasTable(*db, "mask_health");
-  Statement pairs(*db,
-                  std::string("SELECT ns.site_name, nc.name, rel.is_selected, "
-                  "(SELECT COUNT(*) FROM newsitem ni WHERE ni.fk_site_cat_rel = rel.id AND ni.is_del = 0), "
-                  "(SELECT MAX(ni.publication_date) FROM newsitem ni WHERE ni.fk_site_cat_rel = rel.id), "
-                  "(SELECT COUNT(*) FROM news_masks nm WHERE nm.fk_site_cat_rel = rel.id AND nm.mask_version > 0 "
-                  "AND nm.mask <> ''), ") +
-                      (withHealth ? "lh.pair IS NOT NULL, lh.state, lh.broken_since " : "0, 0, '' ") +
-                      "FROM site_cat_rel rel JOIN news_config ns ON ns.id = rel.fk_news_config "
-                      "JOIN news_cat nc ON nc.id = rel.fk_news_cat " +
-                      (withHealth ? std::string("LEFT JOIN (") + kLatestHealth +
-                                        ") lh ON lh.pair = rel.id "
-                                  : std::string()) +
-                      "ORDER BY ns.site_name, nc.name");
+  const bool withOwn = HasTable(*db, "own_site");
+  Statement pairs(
+      *db, std::string("SELECT ns.site_name, nc.name, rel.is_selected, "
+                       "(SELECT COUNT(*) FROM newsitem ni WHERE ni.fk_site_cat_rel = rel.id AND ni.is_del = 0), "
+                       "(SELECT MAX(ni.publication_date) FROM newsitem ni WHERE ni.fk_site_cat_rel = rel.id), "
+                       "(SELECT COUNT(*) FROM news_masks nm WHERE nm.fk_site_cat_rel = rel.id AND nm.mask_version > 0 "
+                       "AND nm.mask <> ''), ") +
+               (withOwn ? "EXISTS (SELECT 1 FROM own_site o WHERE o.fk_site_cat_rel = rel.id), " : "0, ") +
+               (withHealth ? "lh.pair IS NOT NULL, lh.state, lh.broken_since " : "0, 0, '' ") +
+               "FROM site_cat_rel rel JOIN news_config ns ON ns.id = rel.fk_news_config "
+               "JOIN news_cat nc ON nc.id = rel.fk_news_cat " +
+               (withHealth ? std::string("LEFT JOIN (") + kLatestHealth + ") lh ON lh.pair = rel.id " : std::string()) +
+               "ORDER BY ns.site_name, nc.name");
   struct Row {
     std::string name, selected, items, newest, masks, health;
   };
   std::vector<Row> rows;
   size_t width = 20;
   while (pairs.Next()) {
-    Row r{pairs.Text(0) + " / " + pairs.Text(1), pairs.Int(2) ? "yes" : "no", std::to_string(pairs.Int(3)),
-          pairs.IsNull(4) ? "-" : pairs.Text(4), pairs.Int(5) == 2 ? "ready" : "not yet fetched",
-          HealthText(pairs.Int(6) != 0, pairs.Int(7), pairs.Text(8))};
+    Row r{pairs.Text(0) + " / " + pairs.Text(1),
+          pairs.Int(2) ? "yes" : "no",
+          std::to_string(pairs.Int(3)),
+          pairs.IsNull(4) ? "-" : pairs.Text(4),
+          pairs.Int(6) != 0   ? "own feed"
+          : pairs.Int(5) == 2 ? "ready"
+                              : "not yet fetched",
+          HealthText(pairs.Int(7) != 0, pairs.Int(8), pairs.Text(9))};
     size_t chars = 0;
     for (unsigned char c : r.name)
       if ((c & 0xC0) != 0x80) ++chars;
@@ -163,7 +168,9 @@ int RunStatus(const Args& input) {
     rows.push_back(r);
   }
   if (rows.empty()) {
-    std::printf("\nNo site/category pair yet: run orvo download once to fetch the catalogue of the updates server.\n");
+    std::printf(
+        "\nNo site/category pair yet: add your own with orvo site add URL, or run orvo download once to "
+        "fetch\nthe catalogue of the updates server.\n");
     return 0;
   }
   std::printf("\n%sselected  items  newest item          masks            health\n",
@@ -171,6 +178,17 @@ int RunStatus(const Args& input) {
   for (const auto& r : rows)
     std::printf("%s%s%s%s%s%s\n", Pad(r.name, width).c_str(), Pad(r.selected, 10).c_str(), Pad(r.items, 7).c_str(),
                 Pad(r.newest, 21).c_str(), Pad(r.masks, 17).c_str(), r.health.c_str());
+  if (withOwn) {
+    // An own site never merges with the catalogue's site of that name.
+    Statement same(*db,
+                   "SELECT DISTINCT ns.site_name FROM news_config ns WHERE ns.id IN (SELECT rel.fk_news_config FROM "
+                   "site_cat_rel rel JOIN own_site o ON o.fk_site_cat_rel = rel.id WHERE o.removed = 0) AND EXISTS "
+                   "(SELECT 1 FROM news_config c WHERE c.site_name = ns.site_name AND c.id NOT IN (SELECT "
+                   "rel.fk_news_config FROM site_cat_rel rel JOIN own_site o ON o.fk_site_cat_rel = rel.id)) "
+                   "ORDER BY ns.site_name");
+    while (same.Next())
+      std::printf("Your own site %s is kept apart from the catalogue's site of the same name.\n", same.Text(0).c_str());
+  }
   return 0;
 }
 

@@ -13,8 +13,10 @@
 #include "busframe.h"
 #include "busharness.h"
 #include "database.h"
+#include "fixture_server.h"
 #include "gatherer_interface.h"
 #include "news_sites.h"
+#include "settings.h"
 #include "test_support.h"
 
 namespace orvo {
@@ -260,6 +262,63 @@ TEST(GathererOnTheBus, TheEngineAnswersCallsWhileTheCatalogueUpdateWaits) {
   net.hangMasks = false;
   ASSERT_TRUE(WaitUntil([&] { return CompliteCount(events) == 1; }, 60000)) << bus.DaemonLog();
   EXPECT_EQ(CountItems(dbPath), 5);
+}
+
+// Without an updates server, only the user's own sites: their feeds through
+// the bus-activated program, and nothing asked of any catalogue.
+TEST(GathererOnTheBus, OwnSitesAloneAreDownloadedWithoutAnUpdatesServer) {
+  testing::FixtureServer site;
+  site.server().Get("/feed.xml", [&site](const httplib::Request&, httplib::Response& res) {
+    std::string items;
+    for (int n = 1; n <= 3; ++n)
+      items += "<entry><title>Entry " + std::to_string(n) + "</title><link href='" +
+               site.Url("/p/" + std::to_string(n) + ".html") + "'/><updated>2024-05-0" + std::to_string(n) +
+               "T10:00:00Z</updated></entry>";
+    res.set_content(
+        "<?xml version='1.0'?><feed xmlns='http://www.w3.org/2005/Atom'><title>Own</title>" + items + "</feed>",
+        "application/atom+xml");
+  });
+  site.server().Get(R"(/p/(\d)\.html)", [](const httplib::Request& req, httplib::Response& res) {
+    std::string p;
+    for (int k = 0; k < 4; ++k)
+      p += "<p>Sentence " + std::to_string(k) + " of page " + req.matches[1].str() +
+           ", long enough, with commas, to read as the text of a real article.</p>";
+    res.set_content("<html><body><article><h1>Page</h1>" + p + "</article></body></html>", "text/html");
+  });
+  site.Start();
+  PrivateBus bus({"Gatherer"});
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  std::filesystem::create_directories(bus.orvoHome());
+  const std::string dbPath = bus.orvoHome() + "/news.db";
+  {
+    std::unique_ptr<Database> db;
+    ASSERT_EQ(Database::Open(dbPath, Database::Mode::kCreate, &db), 0);
+    Statement st(*db, "INSERT INTO own_site (fk_site_cat_rel, address, added) VALUES (1, ?, '2024-05-01 00:00:00')");
+    ASSERT_EQ(
+        db->Exec("INSERT INTO news_config (site_name) VALUES ('Own'); INSERT INTO news_cat (name) VALUES "
+                 "('News'); INSERT INTO site_cat_rel (is_selected, fk_news_cat, fk_news_config) VALUES (1, 1, 1);"),
+        0);
+    ASSERT_EQ(st.Bind(1, site.Url("/feed.xml")).Execute(), 0);
+  }
+  Settings settings(bus.orvoHome() + "/ORVO.ini");
+  settings.WriteText(kSystemSection, "PathDB", dbPath);
+  settings.WriteText(kSystemSection, "DownloadURL", "");
+  settings.WriteInt(kDownloadSection, "ConnectTimeout", 10);
+
+  QDBusConnection client = bus.Connect("client");
+  QString error;
+  const QString path = CreateBusObject(client, kGatherer, &error).path();
+  ASSERT_FALSE(path.isEmpty()) << error.toStdString();
+  SignalLog events(client, kGatherer, path, kEvents);
+  org::orvo::IGatherer2 gatherer(kGatherer, path, client);
+  gatherer.StartProcess().waitForFinished();
+  ASSERT_TRUE(WaitUntil([&] { return CompliteCount(events) == 1; }, 60000)) << bus.DaemonLog();
+  EXPECT_EQ(events.entries().back().args, QVariantList({1}));
+  EXPECT_TRUE(HasStatus(events, QStringLiteral("No updates server is set; only your own sites are downloaded.")));
+  EXPECT_FALSE(HasStatus(events, QStringLiteral("Checking for updates...")));
+  EXPECT_TRUE(HasStatus(events, QStringLiteral("Download completed.")));
+  EXPECT_EQ(CountItems(dbPath), 3);
+  EXPECT_EQ(site.CountRequests("GET /feed.xml"), 1);
 }
 
 }  // namespace
