@@ -72,8 +72,8 @@ constexpr const char* kDownloadError = "News downloading error";
 constexpr const char* kDownloadCompleted = "Download completed.";
 constexpr const char* kNoUpdatesServer = "No updates server is set; only your own sites are downloaded.";
 constexpr const char* kNothingToDo =
-    "No updates server is set and no own site is selected: add a site with orvo site add (or File -> Add a site "
-    "or feed... in the reader), or set the updates server (DownloadURL).";
+    "No updates server is set and no own site is selected: add a site with orvo site add URL, or set the updates "
+    "server (DownloadURL).";
 constexpr const char* kSelectCategories =
     "Updating is completed. Now select certain categories (menu Settings->Options->Sites/Categories) and then "
     "\"Start download\".";
