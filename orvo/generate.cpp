@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <map>
+#include <tuple>
 
 #include "bookbinder_interface.h"
 #include "busframe.h"
@@ -42,25 +44,33 @@ const char* kGenerateHelp =
 
 const QString kService = QStringLiteral("org.orvo.OrvoConvert");
 
-// The volumes (.lit, .epub) in `dir` written since `since`, oldest name first.
-std::vector<std::string> VolumesSince(const std::string& dir, std::time_t since) {
-  std::vector<std::string> found;
+// The volumes (.lit, .epub) in a folder, each with what tells a rewrite
+// apart: a volume is renamed into place, so a new one has a new inode.
+using VolumeStamps = std::map<std::string, std::tuple<ino_t, long long, off_t>>;
+
+VolumeStamps Volumes(const std::string& dir) {
+  VolumeStamps found;
   std::error_code ec;
   for (auto& e : std::filesystem::directory_iterator(dir, ec)) {
     if (e.path().extension() != ".lit" && e.path().extension() != ".epub") continue;
     struct stat st;
-    if (::stat(e.path().c_str(), &st) == 0 && st.st_mtime >= since) found.push_back(e.path().string());
+    if (::stat(e.path().c_str(), &st) == 0)
+      found[e.path().string()] = {st.st_ino, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec, st.st_size};
   }
-  std::sort(found.begin(), found.end());
   return found;
 }
 
-// The volumes written since `started`, and the exit status from the run's
-// last status text.
-int ReportVolumes(std::time_t started, const QString& last) {
-  const RunSettings settings = RunSettings::Read();
-  std::vector<std::string> volumes = VolumesSince(settings.outputDir, started);
-  for (const std::string& v : volumes) std::printf("written: %s\n", v.c_str());
+// The output folder's volumes before the run: file times alone cannot tell
+// this run's from one that ended in the same second.
+VolumeStamps VolumesBefore() { return Volumes(RunSettings::Read().outputDir); }
+
+// The volumes this run wrote (new or rewritten since `before`), and the exit
+// status from the run's last status text.
+int ReportVolumes(const VolumeStamps& before, const QString& last) {
+  for (const auto& [path, stamp] : Volumes(RunSettings::Read().outputDir)) {
+    auto it = before.find(path);
+    if (it == before.end() || it->second != stamp) std::printf("written: %s\n", path.c_str());
+  }
   if (last != QString::fromUtf8(kRunSucceeded)) {
     std::fprintf(stderr, "orvo generate: the run failed; orvo_log.txt in the program folder says why\n");
     return 1;
@@ -70,7 +80,7 @@ int ReportVolumes(std::time_t started, const QString& last) {
 
 // The run started through Timekeeper's StartLitGen, its statuses relayed.
 int GenerateThroughTimekeeper(const QDBusConnection& bus, int timeout) {
-  const std::time_t started = std::time(nullptr);
+  const VolumeStamps before = VolumesBefore();
   QString last;
   RunnerClient client(bus);
   RunnerOutcome outcome = client.Run(
@@ -87,7 +97,7 @@ int GenerateThroughTimekeeper(const QDBusConnection& bus, int timeout) {
       std::fprintf(stderr, "Register the eBook generator with the bus first: Bookbinder -RegServer\n");
     return 1;
   }
-  return ReportVolumes(started, last);
+  return ReportVolumes(before, last);
 }
 
 }  // namespace
@@ -160,7 +170,7 @@ int RunGenerate(const Args& input) {
   });
   QTimer::singleShot(timeout * 1000, &app, [&] { app.quit(); });
 
-  const std::time_t started = std::time(nullptr);
+  const VolumeStamps before = VolumesBefore();
   QDBusPendingReply<> reply = convert.Generate(format ? BookFormatCode(*format) : 0);
   reply.waitForFinished();
   if (reply.isError()) {
@@ -176,7 +186,7 @@ int RunGenerate(const Args& input) {
     return 1;
   }
 
-  return ReportVolumes(started, last);
+  return ReportVolumes(before, last);
 }
 
 }  // namespace orvo::cli

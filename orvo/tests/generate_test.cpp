@@ -41,6 +41,12 @@ TEST(OrvoGenerate, PrintsTheStatusAndTheVolumesWritten) {
   ASSERT_TRUE(bus.ok()) << bus.error();
   FillHome(bus.orvoHome(), 7, true);
   Settings(bus.orvoHome() + "/ORVO.ini").WriteInt(kSystemSection, "MaxNewsPerLit", 5);
+  // An earlier run's volume from the same second (its time even a little
+  // ahead): not this run's.
+  const std::string earlier = bus.orvoHome() + "/lit/news.200001010000.00_0.lit";
+  fs::create_directories(bus.orvoHome() + "/lit");
+  testing::WriteFile(earlier, "earlier");
+  fs::last_write_time(earlier, fs::file_time_type::clock::now() + std::chrono::seconds(30));
   PrivateBus::Result r = bus.Run("orvo", {"generate"}, 60000);
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("*.lit files generation started\n*.lit files generation completed successfully\n"),
@@ -48,9 +54,11 @@ TEST(OrvoGenerate, PrintsTheStatusAndTheVolumesWritten) {
       << r.out;
   // Two volumes, named in the output and present in lit/ of the program folder.
   std::vector<std::string> written;
-  for (auto& e : fs::directory_iterator(bus.orvoHome() + "/lit")) written.push_back(e.path().string());
+  for (auto& e : fs::directory_iterator(bus.orvoHome() + "/lit"))
+    if (e.path() != earlier) written.push_back(e.path().string());
   ASSERT_EQ(written.size(), 2u);
   for (const std::string& v : written) EXPECT_NE(r.out.find("written: " + v + "\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(earlier), std::string::npos) << r.out;
   EXPECT_EQ(r.err, "");
 }
 
