@@ -32,6 +32,21 @@ bool TakeHome(Args& args, const char* command);
 // what to do.
 int OpenNewsDatabase(const char* command, std::unique_ptr<Database>* db);
 
+// A site/category pair of the catalogue.
+struct Pair {
+  int64_t id;
+  std::string site, category;
+  bool selected;
+  int64_t siteId = 0, categoryId = 0;
+};
+
+// Every pair, by site and category name.
+std::vector<Pair> ReadPairs(Database& db);
+
+// The pairs a name stands for: "SITE/CATEGORY" (split at any "/", since
+// names may hold one) or "SITE"; exact names first, then ignoring case.
+std::vector<int64_t> Resolve(const std::vector<Pair>& pairs, const std::string& name);
+
 int RunInit(const Args& args);
 int RunStatus(const Args& args);
 int RunSelect(const Args& args);
@@ -39,5 +54,6 @@ int RunDownload(const Args& args);
 int RunConfig(const Args& args);
 int RunGenerate(const Args& args);
 int RunSite(const Args& args);
+int RunFilter(const Args& args);
 
 }  // namespace orvo::cli

@@ -38,7 +38,8 @@ const Command kCommands[] = {
     {"select", "choose the site/category pairs to download", RunSelect},
     {"download", "download the news of the selected sites now", RunDownload},
     {"status", "show what the news database holds", RunStatus},
-    {"generate", "make .lit eBooks from the news of the eBook filters", RunGenerate},
+    {"filter", "list, add, edit or remove the news filters (and mark them for eBooks)", RunFilter},
+    {"generate", "make eBooks (.lit, .epub) from the news of the eBook filters", RunGenerate},
 };
 
 void PrintUsage(FILE* out) {

@@ -35,35 +35,6 @@ const char* kSelectHelp =
 // Exit code when the database knows no pair yet (scripts run a download then).
 constexpr int kNoPairsYet = 3;
 
-struct Pair {
-  int64_t id;
-  std::string site, category;
-  bool selected;
-};
-
-std::vector<Pair> ReadPairs(Database& db) {
-  std::vector<Pair> pairs;
-  Statement st(db,
-               "SELECT rel.id, ns.site_name, nc.name, rel.is_selected FROM site_cat_rel rel "
-               "JOIN news_config ns ON ns.id = rel.fk_news_config JOIN news_cat nc ON nc.id = rel.fk_news_cat "
-               "ORDER BY ns.site_name, nc.name");
-  while (st.Next()) pairs.push_back(Pair{st.Int(0), st.Text(1), st.Text(2), st.Int(3) != 0});
-  return pairs;
-}
-
-// The pairs a name stands for: "SITE/CATEGORY" (split at any "/", since
-// names may hold one) or "SITE"; exact names first, then ignoring case.
-std::vector<int64_t> Resolve(const std::vector<Pair>& pairs, const std::string& name) {
-  for (bool exact : {true, false}) {
-    auto same = [&](const std::string& a, const std::string& b) { return exact ? a == b : EqualsNoCase(a, b); };
-    std::vector<int64_t> found;
-    for (const auto& p : pairs)
-      if (same(p.site + "/" + p.category, name) || same(p.site, name)) found.push_back(p.id);
-    if (!found.empty()) return found;
-  }
-  return {};
-}
-
 void List(const std::vector<Pair>& pairs) {
   for (const auto& p : pairs) std::printf("[%c] %s/%s\n", p.selected ? 'x' : ' ', p.site.c_str(), p.category.c_str());
 }

@@ -182,3 +182,67 @@ TEST(StatusHealthTest, ShowsHealthyBrokenSinceAndNeverWorkedAndListsBrokenPairs)
 
 }  // namespace
 }  // namespace orvo
+
+namespace orvo {
+namespace {
+
+// orvo filter writes the rows the reader's filter editor writes: keywords
+// LIKE-escaped, search mode 0-5, time kind and its values, one link per pair.
+TEST_F(SelectStatusTest, FilterAddEditListAndRemoveWriteTheReadersRows) {
+  AddCatalogue();
+  std::string out = Run("filter add Sport --keywords \"50% swim\" --mode any --last 2:3 --sites \"The Harbour Daily/Sport\" "
+                        "--ebook on",
+                        0);
+  EXPECT_NE(out.find("Filter 1 \"Sport\" added: 1 site/category pairs, used for eBooks."), std::string::npos) << out;
+  auto row = [&](int64_t id) {
+    Statement st(*db_,
+                 "SELECT name, keywords, search_mode, time_kind, days, hours, minutes, lit_gen, "
+                 "(SELECT group_concat(x) FROM (SELECT fk_site_cat_rel x FROM filter_site_cat_rel "
+                 "WHERE fk_filter = filter.id ORDER BY x)), "
+                 "CASE time_kind WHEN 1 THEN date_from || ' ' || date_to ELSE '' END FROM filter WHERE id = ?");
+    st.Bind(1, id);
+    if (!st.Next()) return std::string("none");
+    std::string s;
+    for (int c = 0; c < 10; ++c) s += st.Text(c) + "|";
+    return s;
+  };
+  EXPECT_EQ(row(1), "Sport|50[%] swim|1|2|2|3|0|1|2||");
+
+  // Only what edit names changes; all pairs by default for a new one.
+  Run("filter edit sport --exclude --from 2026-01-02 --to 2026-01-31 --ebook off --name \"Sport, not\"", 0);
+  EXPECT_EQ(row(1), "Sport, not|50[%] swim|4|1|2|3|0|0|2|2026-01-02 00:00:00 2026-01-31 00:00:00|");
+  Run("filter add All", 0);
+  EXPECT_EQ(row(2), "All||0|0|0|0|0|0|1,2,3||");
+  out = Run("filter list", 0);
+  EXPECT_NE(out.find("2  All\n    keywords: \"\" (all); any time; sites: all 3"), std::string::npos) << out;
+  EXPECT_NE(out.find("1  Sport, not\n    keywords: \"50% swim\" (any, exclude); 2026-01-02 to 2026-01-31; sites: "
+                     "The Harbour Daily/Sport"),
+            std::string::npos)
+      << out;
+
+  // Bad values say what is wrong and change nothing.
+  const std::pair<const char*, const char*> bad[] = {
+      {"filter add X --mode some", "--mode takes all, any or phrase"},
+      {"filter add X --last 101", "--last wants DAYS[:HOURS[:MINUTES]]"},
+      {"filter add X --from 2026-02-30 --to 2026-03-01", "--from wants a date as YYYY-MM-DD"},
+      {"filter add X --from 2026-03-01", "--from and --to go together"},
+      {"filter add X --last 1 --any-time", "give one time restriction"},
+      {"filter add X --ebook maybe", "--ebook takes on or off"},
+      {"filter add X --colour red", "unknown option '--colour'"},
+  };
+  for (auto [args, message] : bad) EXPECT_NE(Run(args, 2).find(message), std::string::npos) << args;
+  EXPECT_NE(Run("filter add X --sites Nowhere", 1).find("no site or site/category is named \"Nowhere\""),
+            std::string::npos);
+  EXPECT_NE(Run("filter add All", 1).find("a filter named \"All\" exists (id 2)"), std::string::npos);
+  EXPECT_NE(Run("filter edit Missing --ebook on", 1).find("no filter is named \"Missing\""), std::string::npos);
+  EXPECT_EQ(row(3), "none");
+
+  Run("filter remove 2", 0);
+  EXPECT_EQ(row(2), "none");
+  Statement links(*db_, "SELECT COUNT(*) FROM filter_site_cat_rel WHERE fk_filter = 2");
+  ASSERT_TRUE(links.Next());
+  EXPECT_EQ(links.Int(0), 0);
+}
+
+}  // namespace
+}  // namespace orvo
