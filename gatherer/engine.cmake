@@ -1,3 +1,9 @@
+# The user's own sites and OPML: SQL and files only, so that the reader can
+# use them without the mask language.
+add_library(orvo_own_sites STATIC ${CMAKE_CURRENT_LIST_DIR}/own_sites.cpp ${CMAKE_CURRENT_LIST_DIR}/opml.cpp)
+target_include_directories(orvo_own_sites PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(orvo_own_sites PUBLIC orvo_common pugixml::pugixml)
+
 # The gathering engine: browser, item store, clean-up, catalogue updates and
 # the run driver. The Gatherer program links it.
 add_library(orvo_gatherer_engine STATIC
@@ -12,12 +18,10 @@ add_library(orvo_gatherer_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/mask_health.cpp
   ${CMAKE_CURRENT_LIST_DIR}/auto_news.cpp
   ${CMAKE_CURRENT_LIST_DIR}/run.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/own_sites.cpp
   ${CMAKE_CURRENT_LIST_DIR}/feed_fetch.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/opml.cpp
 )
 target_include_directories(orvo_gatherer_engine PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_SOURCE_DIR})
-target_link_libraries(orvo_gatherer_engine PUBLIC orvo_masks orvo_common orvo_http Qt6::Core CURL::libcurl Threads::Threads)
+target_link_libraries(orvo_gatherer_engine PUBLIC orvo_own_sites orvo_masks orvo_common orvo_http Qt6::Core CURL::libcurl Threads::Threads)
 
 # The local news sites of the tests and the benchmark.
 if(NOT TARGET PkgConfig::HTTPLIB)

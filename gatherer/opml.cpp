@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "database.h"
-#include "gatherer/masks/text_util.h"
 #include "own_sites.h"
 #include "text.h"
 
@@ -21,7 +20,7 @@ constexpr const char* kTopCategory = "News";
 std::string Attr(const pugi::xml_node& n, const char* name) {
   // Readers differ in the letter case of xmlUrl and htmlUrl.
   for (pugi::xml_attribute a = n.first_attribute(); a; a = a.next_attribute())
-    if (EqualsNoCase(a.name(), name)) return TrimCopy(a.value());
+    if (EqualsNoCase(a.name(), name)) return Trim(a.value());
   return {};
 }
 
@@ -107,7 +106,7 @@ OpmlImport ImportOpml(Database& db, std::string_view bytes, std::time_t now) {
     return result;
   }
   for (const OpmlFeed& f : read.feeds) {
-    const std::string address = TrimCopy(f.xmlUrl);
+    const std::string address = Trim(f.xmlUrl);
     if (address.rfind("http://", 0) != 0 && address.rfind("https://", 0) != 0) {
       result.error = "The feed address '" + address + "' is not an http or https address.";
       return result;
@@ -123,8 +122,8 @@ OpmlImport ImportOpml(Database& db, std::string_view bytes, std::time_t now) {
     site.category = f.category.empty() ? kTopCategory : f.category;
     site.feedTitle = f.title;
     // Two feeds of one name in one folder stay two sites.
-    const std::string base = FitBuffer(TrimCopy(site.site), kTextColumn - 8);
-    for (int n = 2; OwnNameTaken(db, FitBuffer(TrimCopy(site.site), kTextColumn), site.category) && n < 1000; ++n)
+    const std::string base = FitBuffer(Trim(site.site), kTextColumn - 8);
+    for (int n = 2; OwnNameTaken(db, FitBuffer(Trim(site.site), kTextColumn), site.category) && n < 1000; ++n)
       site.site = base + " (" + std::to_string(n) + ")";
     std::string why;
     if (!AddOwnSite(db, site, now, &why)) {

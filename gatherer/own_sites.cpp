@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "database.h"
-#include "gatherer/masks/text_util.h"
 #include "text.h"
 
 namespace orvo {
@@ -107,8 +106,8 @@ bool OwnNameTaken(Database& db, const std::string& site, const std::string& cate
 
 bool AddOwnSite(Database& db, OwnSite& site, std::time_t now, std::string* why) {
   EnsureOwnSiteTables(db);
-  site.site = FitBuffer(TrimCopy(site.site), kTextColumn);
-  site.category = FitBuffer(TrimCopy(site.category), kTextColumn);
+  site.site = FitBuffer(Trim(site.site), kTextColumn);
+  site.category = FitBuffer(Trim(site.category), kTextColumn);
   if (site.site.empty() || site.category.empty()) {
     *why = "a site and a category need a name";
     return false;
@@ -239,8 +238,8 @@ int RemoveOwnSite(Database& db, int64_t pair, bool withNews) {
 
 bool RenameOwnSite(Database& db, const OwnSite& pair, const std::string& newSite, const std::string& newCategory,
                    std::string* why) {
-  const std::string site = FitBuffer(TrimCopy(newSite), kTextColumn);
-  const std::string category = FitBuffer(TrimCopy(newCategory), kTextColumn);
+  const std::string site = FitBuffer(Trim(newSite), kTextColumn);
+  const std::string category = FitBuffer(Trim(newCategory), kTextColumn);
   if (site.empty()) {
     *why = "the new name is empty";
     return false;

@@ -40,6 +40,9 @@ enum class Cmd {
   OpenInBrowser = 32904,
   Shortcuts = 32905,
   SitesPane = 32906,
+  AddSite = 32907,
+  ImportOpml = 32908,
+  ExportOpml = 32909,
   About = 57664,
   Exit = 57665,
 };

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDBusConnection>
 #include <QMessageBox>
+#include <QTabWidget>
 #include <QTimer>
 
 #include "desktop_notifier.h"
@@ -229,8 +230,11 @@ void CFrameControls::OnComplite(int status) {
   }
 }
 
-void CFrameControls::OpenOptions() {
+void CFrameControls::OpenOptions() { OpenOptionsAt(0); }
+
+void CFrameControls::OpenOptionsAt(int page) {
   COptionsPropSheet sheet(vault_, [this] { return frame_->downloadRunning(); }, frame_);
+  sheet.tabs()->setCurrentIndex(page);
   connect(&sheet, &COptionsPropSheet::settingsWritten, frame_->newsList(), &CNewsListView::ReadSettings);
   connect(&sheet, &COptionsPropSheet::startDownloadRequested, this, [this] {
     // After the sheet has applied and closed.

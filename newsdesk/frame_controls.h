@@ -50,8 +50,9 @@ class CFrameControls : public QObject {
   void Download();
   void GenerateLit();
   void OpenFilters();
-  // Runs the Options sheet modally.
+  // Runs the Options sheet modally, on its first page or on page.
   void OpenOptions();
+  void OpenOptionsAt(int page);
 
   // The combo shows this filter (reloaded); without it "w/o filter", applied.
   void SelectFilter(int32_t filterId);

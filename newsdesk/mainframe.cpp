@@ -37,7 +37,9 @@
 #include "newsdetail.h"
 #include "newsinfo.h"
 #include "newslist.h"
+#include "options_sheet.h"
 #include "orvo_version.h"
+#include "own_sites_ui.h"
 #include "render.h"
 #include "settings.h"
 #include "sites_tree.h"
@@ -220,7 +222,13 @@ void CMainFrame::CreateMenus() {
   connect(AddAction(Cmd::TrayShow, tr("Show")), &QAction::triggered, this, &CMainFrame::ShowFromTray);
   connect(AddAction(Cmd::TrayExit, tr("Exit")), &QAction::triggered, this, &CMainFrame::ExitFromTray);
 
+  connect(AddAction(Cmd::AddSite, tr("Add a &site or feed...")), &QAction::triggered, this, [this] { AddSite(); });
+  connect(AddAction(Cmd::ImportOpml, tr("&Import OPML...")), &QAction::triggered, this, &CMainFrame::ImportOpml);
+  connect(AddAction(Cmd::ExportOpml, tr("&Export OPML...")), &QAction::triggered, this, &CMainFrame::ExportOpml);
+
   QMenu* file = menuBar()->addMenu(tr("&File"));
+  file->addActions({action(Cmd::AddSite), action(Cmd::ImportOpml), action(Cmd::ExportOpml)});
+  file->addSeparator();
   file->addActions({action(Cmd::SaveAs), action(Cmd::PrintPreview), action(Cmd::Print)});
   file->addSeparator();
   file->addAction(action(Cmd::Exit));
@@ -535,6 +543,37 @@ void CMainFrame::ClearResults() {
   list_->Clear();
 }
 
+bool CMainFrame::AddSite() {
+  CAddSiteDialog dialog(vault_, this);
+  if (dialog.exec() != QDialog::Accepted || !dialog.added()) return false;
+  sites_->Refresh();
+  SetStatusText(tr("The site was added; its news come with the next download."));
+  return true;
+}
+
+void CMainFrame::ImportOpml() {
+  if (ImportOpmlWithDialog(vault_, this)) sites_->Refresh();
+}
+
+void CMainFrame::ExportOpml() { ExportOpmlWithDialog(vault_, this); }
+
+void CMainFrame::UpdateWelcome(int pairs) {
+  if (pairs > 0) {
+    if (welcome_) welcome_->hide();
+    return;
+  }
+  if (!welcome_) {
+    welcome_ = new CWelcomePane(detail_);
+    connect(welcome_, &CWelcomePane::addSiteRequested, this, [this] { AddSite(); });
+    connect(welcome_, &CWelcomePane::importRequested, this, &CMainFrame::ImportOpml);
+    connect(welcome_, &CWelcomePane::updatesServerRequested, controls_,
+            [this] { controls_->OpenOptionsAt(COptionsPropSheet::kSystemPage); });
+  }
+  welcome_->setGeometry(detail_->rect());
+  welcome_->show();
+  welcome_->raise();
+}
+
 void CMainFrame::CreateSitesPane() {
   sites_ = new CSitesTree(vault_, this);
   sitesDock_ = new QDockWidget(tr("Sites"), this);
@@ -546,6 +585,7 @@ void CMainFrame::CreateSitesPane() {
   resizeDocks({sitesDock_}, {170}, Qt::Horizontal);
   sitesDock_->setVisible(Settings::Shared().ReadInt(kSystemSection, "ShowSites", 1) != 0);
   connect(sites_, &CSitesTree::pairsChosen, this, &CMainFrame::ListPairNews);
+  connect(sites_, &CSitesTree::refreshed, this, &CMainFrame::UpdateWelcome);
   connect(sites_, &CSitesTree::allChosen, this, [this] {
     filterCombo_->setCurrentIndex(0);
     ApplySelectedFilter();

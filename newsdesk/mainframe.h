@@ -29,6 +29,7 @@ class CNewsDetailView;
 class CNewsInfoView;
 class CNewsListView;
 class CSitesTree;
+class CWelcomePane;
 
 class CMainFrame : public QMainWindow {
   Q_OBJECT
@@ -82,6 +83,13 @@ class CMainFrame : public QMainWindow {
   void Search();
   void ClearResults();
 
+  // The welcome over the news text, while the database has no pair.
+  CWelcomePane* welcome() const { return welcome_; }
+  // File -> Add a site or feed...: the dialog, modal; true when a site was added.
+  bool AddSite();
+  void ImportOpml();
+  void ExportOpml();
+
   // Lists the news of these site/category pairs (the side tree's choice).
   void ListPairNews(const std::vector<int64_t>& pairs);
 
@@ -121,6 +129,7 @@ class CMainFrame : public QMainWindow {
   void UpdateToggleTexts();
   void UpdateCount();
   void CreateSitesPane();
+  void UpdateWelcome(int pairs);
 
   Vault& vault_;
   bool trayAvailable_;
@@ -136,6 +145,7 @@ class CMainFrame : public QMainWindow {
   CNewsListView* list_;
   CNewsInfoView* info_;
   CNewsDetailView* detail_;
+  CWelcomePane* welcome_ = nullptr;
   QSplitter* splitter_;
   QComboBox* filterCombo_ = nullptr;
   QComboBox* keywordsCombo_ = nullptr;

@@ -203,6 +203,8 @@ class COptionsPropSheet : public QDialog {
   Q_OBJECT
  public:
   COptionsPropSheet(Vault& vault, std::function<bool()> downloadRunning, QWidget* parent = nullptr);
+  // The page that holds the updates server's address (DownloadURL).
+  static constexpr int kSystemPage = 5;
 
   QTabWidget* tabs() const { return tabs_; }
   OptionsPage* page(int index) const { return pages_[static_cast<size_t>(index)]; }

@@ -1,9 +1,15 @@
 #include "sites_tree.h"
 
 #include <QHeaderView>
+#include <QInputDialog>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include <map>
+
+#include "own_sites.h"
 
 namespace orvo {
 
@@ -13,6 +19,7 @@ constexpr int kPairsRole = Qt::UserRole;
 constexpr int kNameRole = Qt::UserRole + 1;
 constexpr int kUnreadRole = Qt::UserRole + 2;
 constexpr int kAllRole = Qt::UserRole + 3;
+constexpr int kOwnRole = Qt::UserRole + 4;
 
 QVariant PairList(const std::vector<int64_t>& pairs) {
   QVariantList list;
@@ -30,6 +37,13 @@ CSitesTree::CSitesTree(Vault& vault, QWidget* parent) : QTreeWidget(parent), vau
   setUniformRowHeights(true);
   connect(this, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item, int) { OnActivated(item); });
   connect(this, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item, int) { OnActivated(item); });
+  setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    if (QMenu* menu = MenuFor(itemAt(at))) {
+      menu->exec(viewport()->mapToGlobal(at));
+      menu->deleteLater();
+    }
+  });
 }
 
 QString CSitesTree::Label(const QString& name, int64_t unread) {
@@ -47,9 +61,12 @@ void CSitesTree::RefreshSoon() {
 
 void CSitesTree::Refresh() {
   std::vector<CPairCountStruct> counts;
+  std::map<int64_t, QString> own;  // own pair -> its feed
   {
     VaultLock lock(vault_.lock);
     if (vault_.db.IsOpen()) vault_.db.CountNewsPerPair(&counts);
+    if (Database* db = vault_.db.database())
+      for (const OwnSite& o : ListOwnSites(*db, true)) own[o.pair] = QString::fromStdString(o.address);
   }
   // What was chosen and which sites were open, to keep them so.
   QString chosenSite, chosenCategory;
@@ -77,16 +94,18 @@ void CSitesTree::Refresh() {
   int32_t siteId = -1;
   std::vector<int64_t> sitePairs;
   int64_t siteUnread = 0;
+  bool siteOwn = true;
   auto closeSite = [&] {
     if (!site) return;
+    site->setData(0, kOwnRole, siteOwn);
+    if (siteOwn) site->setToolTip(0, tr("Your own site"));
     site->setData(0, kPairsRole, PairList(sitePairs));
     site->setData(0, kUnreadRole, QVariant::fromValue<qlonglong>(siteUnread));
     site->setText(0, Label(site->data(0, kNameRole).toString(), siteUnread));
-    if (siteUnread > 0) {
-      QFont f = font();
-      f.setBold(true);
-      site->setFont(0, f);
-    }
+    QFont f = font();
+    f.setBold(siteUnread > 0);
+    f.setItalic(siteOwn);
+    site->setFont(0, f);
   };
   for (const CPairCountStruct& c : counts) {
     if (!site || c.siteId != siteId) {
@@ -96,6 +115,7 @@ void CSitesTree::Refresh() {
       siteId = c.siteId;
       sitePairs.clear();
       siteUnread = 0;
+      siteOwn = true;
     }
     sitePairs.push_back(c.pairId);
     siteUnread += c.unread;
@@ -107,6 +127,17 @@ void CSitesTree::Refresh() {
     category->setData(0, kUnreadRole, QVariant::fromValue<qlonglong>(c.unread));
     category->setText(0, Label(name, c.unread));
     category->setToolTip(0, tr("%1 of %2 news unread").arg(c.unread).arg(c.total));
+    auto o = own.find(c.pairId);
+    siteOwn = siteOwn && o != own.end();
+    category->setData(0, kOwnRole, o != own.end());
+    if (o != own.end()) {
+      // Own pairs read in italics, with their feed in the tooltip.
+      QFont f = category->font(0);
+      f.setItalic(true);
+      category->setFont(0, f);
+      category->setToolTip(
+          0, tr("Your own site, read from %1; %2 of %3 news unread").arg(o->second).arg(c.unread).arg(c.total));
+    }
   }
   closeSite();
   all->setData(0, kUnreadRole, QVariant::fromValue<qlonglong>(totalUnread_));
@@ -119,6 +150,70 @@ void CSitesTree::Refresh() {
   QTreeWidgetItem* again = allChosen ? all : (chosenSite.isEmpty() ? nullptr : ItemOf(chosenSite, chosenCategory));
   if (again) setCurrentItem(again);
   blockSignals(false);
+  emit refreshed(static_cast<int>(counts.size()));
+}
+
+bool CSitesTree::IsOwn(const QTreeWidgetItem* item) { return item && item->data(0, kOwnRole).toBool(); }
+
+QMenu* CSitesTree::MenuFor(QTreeWidgetItem* item) {
+  if (!IsOwn(item)) return nullptr;
+  auto* menu = new QMenu(this);
+  menu->addAction(tr("&Rename..."), this, [this, item] { RenameOwn(item); });
+  menu->addAction(tr("Re&move..."), this, [this, item] { RemoveOwn(item); });
+  return menu;
+}
+
+void CSitesTree::RenameOwn(QTreeWidgetItem* item) {
+  if (!IsOwn(item)) return;
+  const bool category = item->parent() != nullptr;
+  const QString old = item->data(0, kNameRole).toString();
+  bool ok = false;
+  const QString name = QInputDialog::getText(this, category ? tr("Rename the category") : tr("Rename the site"),
+                                             tr("New name:"), QLineEdit::Normal, old, &ok)
+                           .trimmed();
+  if (!ok || name.isEmpty() || name == old) return;
+  const QVariantList pairs = item->data(0, kPairsRole).toList();
+  std::string why;
+  bool done = false;
+  {
+    VaultLock lock(vault_.lock);
+    if (Database* db = vault_.db.database()) {
+      for (const OwnSite& o : ListOwnSites(*db)) {
+        if (pairs.isEmpty() || o.pair != pairs.front().toLongLong()) continue;
+        done = category ? RenameOwnSite(*db, o, o.site, name.toStdString(), &why)
+                        : RenameOwnSite(*db, o, name.toStdString(), std::string(), &why);
+      }
+    }
+  }
+  if (!done) {
+    QMessageBox::warning(this, tr("Rename"), tr("Can not rename %1: %2.").arg(old, QString::fromStdString(why)));
+    return;
+  }
+  Refresh();
+  emit ownSitesChanged();
+}
+
+void CSitesTree::RemoveOwn(QTreeWidgetItem* item) {
+  if (!IsOwn(item)) return;
+  QString name = item->data(0, kNameRole).toString();
+  if (item->parent()) name = item->parent()->data(0, kNameRole).toString() + " / " + name;
+  QMessageBox box(QMessageBox::Question, tr("Remove"),
+                  tr("Remove your own site %1? It is no longer downloaded. Its news stay until they are deleted, "
+                     "unless you remove them with it.")
+                      .arg(name),
+                  QMessageBox::Cancel, this);
+  QPushButton* keep = box.addButton(tr("&Remove"), QMessageBox::AcceptRole);
+  QPushButton* withNews = box.addButton(tr("Remove with its &news"), QMessageBox::DestructiveRole);
+  box.exec();
+  if (box.clickedButton() != keep && box.clickedButton() != withNews) return;
+  {
+    VaultLock lock(vault_.lock);
+    if (Database* db = vault_.db.database())
+      for (const QVariant& p : item->data(0, kPairsRole).toList())
+        RemoveOwnSite(*db, p.toLongLong(), box.clickedButton() == withNews);
+  }
+  Refresh();
+  emit ownSitesChanged();
 }
 
 QTreeWidgetItem* CSitesTree::ItemOf(const QString& site, const QString& category) const {

@@ -4,6 +4,8 @@
 
 #include <QTreeWidget>
 
+class QMenu;
+
 #include <cstdint>
 #include <vector>
 
@@ -27,12 +29,24 @@ class CSitesTree : public QTreeWidget {
   int64_t UnreadOf(const QString& site, const QString& category = QString()) const;
   // The item of a site (and category), for tests and the keyboard.
   QTreeWidgetItem* ItemOf(const QString& site, const QString& category = QString()) const;
+  // Whether an entry stands for the user's own pairs only.
+  static bool IsOwn(const QTreeWidgetItem* item);
+  // The context menu of an entry (Rename and Remove for own sites); null
+  // for others.
+  QMenu* MenuFor(QTreeWidgetItem* item);
+  // Rename and Remove of an own entry, as the menu runs them.
+  void RenameOwn(QTreeWidgetItem* item);
+  void RemoveOwn(QTreeWidgetItem* item);
 
  signals:
   // The user chose a site or a category: its pairs' news should be listed.
   void pairsChosen(const std::vector<int64_t>& pairs);
   // The user chose "All news".
   void allChosen();
+  // Own sites were renamed or removed.
+  void ownSitesChanged();
+  // After each refresh: how many site/category pairs the database holds.
+  void refreshed(int pairs);
 
  private:
   void OnActivated(QTreeWidgetItem* item);

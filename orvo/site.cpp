@@ -19,7 +19,7 @@ namespace orvo::cli {
 namespace {
 
 const char* kSiteHelp =
-    "Usage: orvo site add URL [--site NAME] [--category NAME] [--feed N] [--home DIR]\n"
+    "Usage: orvo site add URL [--site NAME] [--category NAME] [--feed N] [--dry-run] [--home DIR]\n"
     "       orvo site list [--home DIR]\n"
     "       orvo site remove SITE[/CATEGORY] [--with-news] [--home DIR]\n"
     "       orvo site rename SITE[/CATEGORY] NEW-SITE[/NEW-CATEGORY] [--home DIR]\n"
@@ -35,7 +35,8 @@ const char* kSiteHelp =
     "           /index.xml and /feed.xml. Prints what it found and stores it as\n"
     "           a selected site/category pair. --site names the site (default:\n"
     "           the feed's title), --category the category (default: News),\n"
-    "           --feed N takes the Nth of the feeds a page advertises.\n"
+    "           --feed N takes the Nth of the feeds a page advertises;\n"
+    "           --dry-run prints what it finds and stores nothing.\n"
     "  list     the own pairs with their feeds\n"
     "  remove   a site (all its categories) or one pair; its news stay unless\n"
     "           --with-news\n"
@@ -66,6 +67,7 @@ int Timeout() {
 }
 
 int Add(Args args) {
+  const bool dryRun = TakeFlag(args, "--dry-run");
   std::string site, category = "News", feedText;
   TakeOption(args, "--site", &site);
   TakeOption(args, "--category", &category);
@@ -108,6 +110,7 @@ int Add(Args args) {
       std::printf("Automatic extraction of the first: %s; the feed's own text is stored instead.\n",
                   d.previewError.c_str());
   }
+  if (dryRun) return 0;
   OwnSite own;
   own.site = site.empty() ? (feed.title.empty() ? HttpOrigin(d.feedUrl) : feed.title) : site;
   own.category = category;

@@ -118,6 +118,41 @@
     </message>
 </context>
 <context>
+    <name>QObject</name>
+    <message>
+        <source>Import OPML</source>
+        <translation>Импорт OPML</translation>
+    </message>
+    <message>
+        <source>OPML files (*.opml *.xml);;All files (*)</source>
+        <translation>Файлы OPML (*.opml *.xml);;Все файлы (*)</translation>
+    </message>
+    <message>
+        <source>The news database is not open.</source>
+        <translation>База новостей не открыта.</translation>
+    </message>
+    <message>
+        <source>%1 Nothing was imported.</source>
+        <translation>%1 Ничего не импортировано.</translation>
+    </message>
+    <message>
+        <source>%1 feeds were added; %2 that were there already were skipped. Their news come with the next download.</source>
+        <translation>Добавлено лент: %1; уже имевшихся пропущено: %2. Их новости придут со следующей загрузкой.</translation>
+    </message>
+    <message>
+        <source>Export OPML</source>
+        <translation>Экспорт OPML</translation>
+    </message>
+    <message>
+        <source>OPML files (*.opml)</source>
+        <translation>Файлы OPML (*.opml)</translation>
+    </message>
+    <message>
+        <source>Can not write %1: %2</source>
+        <translation>Не удаётся записать %1: %2</translation>
+    </message>
+</context>
+<context>
     <name>Sites</name>
     <message>
         <source> (broken since %1)</source>
@@ -126,6 +161,61 @@
     <message>
         <source>The masks of this pair stopped working: %1. Its news come through automatic extraction until the updates server sends a mended mask.</source>
         <translation>Маски этой пары перестали работать: %1. Её новости извлекаются автоматически, пока сервер обновлений не пришлёт исправленную маску.</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::CAddSiteDialog</name>
+    <message>
+        <source>Add a site or feed</source>
+        <translation>Добавление сайта или ленты</translation>
+    </message>
+    <message>
+        <source>Address of a site or of its feed</source>
+        <translation>Адрес сайта или его ленты</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>Адрес</translation>
+    </message>
+    <message>
+        <source>&amp;Find</source>
+        <translation>&amp;Найти</translation>
+    </message>
+    <message>
+        <source>Feeds the page advertises</source>
+        <translation>Ленты, которые предлагает страница</translation>
+    </message>
+    <message>
+        <source>The feed&apos;s title</source>
+        <translation>Название ленты</translation>
+    </message>
+    <message>
+        <source>News</source>
+        <translation>Новости</translation>
+    </message>
+    <message>
+        <source>&amp;Add</source>
+        <translation>&amp;Добавить</translation>
+    </message>
+    <message>
+        <source>&amp;Site:</source>
+        <translation>&amp;Сайт:</translation>
+    </message>
+    <message>
+        <source>&amp;Category:</source>
+        <translation>&amp;Категория:</translation>
+    </message>
+    <message>
+        <source>Can not run %1. Reinstall ORVO.</source>
+        <translation>Не удаётся запустить %1. Переустановите ORVO.</translation>
+    </message>
+    <message>
+        <source>Looking at %1 ...</source>
+        <translation>Просмотр %1 ...</translation>
+    </message>
+    <message>
+        <source>Nothing was added. %1</source>
+        <translation>Ничего не добавлено. %1</translation>
     </message>
 </context>
 <context>
@@ -705,6 +795,22 @@ Press &apos;OK&apos; and select sources of your choice.
         <source>Keys</source>
         <translation>Клавиши</translation>
     </message>
+    <message>
+        <source>Add a &amp;site or feed...</source>
+        <translation>Добавить &amp;сайт или ленту...</translation>
+    </message>
+    <message>
+        <source>&amp;Import OPML...</source>
+        <translation>&amp;Импорт OPML...</translation>
+    </message>
+    <message>
+        <source>&amp;Export OPML...</source>
+        <translation>&amp;Экспорт OPML...</translation>
+    </message>
+    <message>
+        <source>The site was added; its news come with the next download.</source>
+        <translation>Сайт добавлен; его новости придут со следующей загрузкой.</translation>
+    </message>
 </context>
 <context>
     <name>orvo::CNewsDetailView</name>
@@ -1242,6 +1348,58 @@ Choose a default web browser in the desktop&apos;s settings, or copy the address
         <source>%1 of %2 news unread</source>
         <translation>Не прочитано %1 из %2</translation>
     </message>
+    <message>
+        <source>Your own site</source>
+        <translation>Ваш собственный сайт</translation>
+    </message>
+    <message>
+        <source>Your own site, read from %1; %2 of %3 news unread</source>
+        <translation>Ваш собственный сайт, читается из %1; не прочитано %2 из %3</translation>
+    </message>
+    <message>
+        <source>&amp;Rename...</source>
+        <translation>&amp;Переименовать...</translation>
+    </message>
+    <message>
+        <source>Re&amp;move...</source>
+        <translation>&amp;Удалить...</translation>
+    </message>
+    <message>
+        <source>Rename the category</source>
+        <translation>Переименование категории</translation>
+    </message>
+    <message>
+        <source>Rename the site</source>
+        <translation>Переименование сайта</translation>
+    </message>
+    <message>
+        <source>New name:</source>
+        <translation>Новое имя:</translation>
+    </message>
+    <message>
+        <source>Rename</source>
+        <translation>Переименование</translation>
+    </message>
+    <message>
+        <source>Can not rename %1: %2.</source>
+        <translation>Не удаётся переименовать %1: %2.</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>Удаление</translation>
+    </message>
+    <message>
+        <source>Remove your own site %1? It is no longer downloaded. Its news stay until they are deleted, unless you remove them with it.</source>
+        <translation>Удалить ваш собственный сайт %1? Он больше не будет загружаться. Его новости останутся, пока их не удалят, если только вы не удалите их вместе с ним.</translation>
+    </message>
+    <message>
+        <source>&amp;Remove</source>
+        <translation>&amp;Удалить</translation>
+    </message>
+    <message>
+        <source>Remove with its &amp;news</source>
+        <translation>Удалить вместе с &amp;новостями</translation>
+    </message>
 </context>
 <context>
     <name>orvo::CTipDialog</name>
@@ -1316,6 +1474,29 @@ Choose a default web browser in the desktop&apos;s settings, or copy the address
     <message>
         <source>Deleted news never come back: not in the list, not in a search and not in an eBook.</source>
         <translation>Удалённые новости больше не появляются: ни в списке, ни в поиске, ни в электронной книге.</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::CWelcomePane</name>
+    <message>
+        <source>&lt;h2&gt;Welcome to ORVO&lt;/h2&gt;</source>
+        <translation>&lt;h2&gt;Добро пожаловать в ORVO&lt;/h2&gt;</translation>
+    </message>
+    <message>
+        <source>There are no sites yet. Add the sites and feeds you read, bring them from another feed reader, or use an updates server that offers a catalogue of sites.</source>
+        <translation>Сайтов пока нет. Добавьте сайты и ленты, которые вы читаете, перенесите их из другой программы чтения лент или подключите сервер обновлений с каталогом сайтов.</translation>
+    </message>
+    <message>
+        <source>Add a site or feed...</source>
+        <translation>Добавить сайт или ленту...</translation>
+    </message>
+    <message>
+        <source>Import OPML...</source>
+        <translation>Импорт OPML...</translation>
+    </message>
+    <message>
+        <source>Use an updates server...</source>
+        <translation>Подключить сервер обновлений...</translation>
     </message>
 </context>
 <context>
