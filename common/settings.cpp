@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "eventlog.h"
 #include "platform.h"
 #include "text.h"
 
@@ -232,6 +233,32 @@ int Settings::ReadInt(const std::string& section, const std::string& key, int de
   return static_cast<int>(n);
 }
 
+Settings::IntRead Settings::ReadIntStrict(const std::string& section, const std::string& key, int* out,
+                                          std::string* text) const {
+  std::string v;
+  if (!IniText::Load(path_).Value(section, key, &v)) return IntRead::kMissing;
+  if (text) *text = v;
+  const std::string t = Trim(v);
+  const char* p = t.c_str();
+  char* end = nullptr;
+  errno = 0;
+  long long n = std::strtoll(p, &end, 10);
+  // strtoll also takes leading blanks and a "+", which Trim has dealt with.
+  if (t.empty() || end != p + t.size() || errno == ERANGE || n > INT32_MAX || n < INT32_MIN)
+    return IntRead::kInvalid;
+  *out = static_cast<int>(n);
+  return IntRead::kNumber;
+}
+
+int Settings::ReadIntChecked(const std::string& section, const std::string& key, int def) const {
+  int n = def;
+  std::string text;
+  if (ReadIntStrict(section, key, &n, &text) != IntRead::kInvalid) return n;
+  WriteEventLog("Setting " + key + " in [" + section + "] of " + path_ + " is \"" + text +
+                "\", not a whole number within 32 bits; it is read as not set. Write a number there.");
+  return def;
+}
+
 std::string Settings::ReadText(const std::string& section, const std::string& key, const std::string& def,
                                size_t bufferSize) const {
   std::string v;
@@ -330,6 +357,16 @@ bool Settings::ReplaceSection(const std::string& section, const IniEntries& entr
     ini.lines.insert(ini.lines.begin() + static_cast<long>(b), kept.begin(), kept.end());
     return true;
   });
+}
+
+int ReadConnectTimeout(const Settings& settings) {
+  const int stored = settings.ReadIntChecked(kDownloadSection, "ConnectTimeout", 0);
+  if (stored == 0) return kDefaultConnectTimeout;
+  if (stored > 0 && stored <= kMaxConnectTimeout) return stored;
+  const int used = stored < 0 ? kDefaultConnectTimeout : kMaxConnectTimeout;
+  WriteEventLog("ConnectTimeout " + std::to_string(stored) + " is out of range (1 to " +
+                std::to_string(kMaxConnectTimeout) + " s); " + std::to_string(used) + " is used.");
+  return used;
 }
 
 }  // namespace orvo

@@ -78,6 +78,17 @@ class Settings {
   // read; a missing key or a value without leading digits gives `def`.
   int ReadInt(const std::string& section, const std::string& key, int def) const;
 
+  // For settings whose misreading would delete or wait for the wrong amount:
+  // the whole value (blanks around it aside) must be an optional sign and
+  // decimal digits within 32 bits. kInvalid leaves *out alone and puts what
+  // the file holds in *text.
+  enum class IntRead { kMissing, kNumber, kInvalid };
+  IntRead ReadIntStrict(const std::string& section, const std::string& key, int* out,
+                        std::string* text = nullptr) const;
+  // ReadIntStrict, with a value that is not a number in range logged (with
+  // its section and key) and read as missing: `def` is returned.
+  int ReadIntChecked(const std::string& section, const std::string& key, int def) const;
+
   // The value cut to bufferSize - 1 bytes (on a UTF-8 character boundary);
   // `def` (cut the same way) when the key is missing.
   std::string ReadText(const std::string& section, const std::string& key,
@@ -106,5 +117,12 @@ class Settings {
  private:
   std::string path_;
 };
+
+// Download/ConnectTimeout as every program uses it, in seconds: missing, 0 or
+// not a number mean 300; below 0 is 300 and beyond a day (timers count
+// milliseconds in an int) is a day, each with a line in the log.
+inline constexpr int kDefaultConnectTimeout = 300;
+inline constexpr int kMaxConnectTimeout = 86400;
+int ReadConnectTimeout(const Settings& settings);
 
 }  // namespace orvo

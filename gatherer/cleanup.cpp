@@ -22,10 +22,18 @@ void LogDeleteFailure(int code, const std::string& sql) {
 }
 
 // A negative age puts the cut-off in the future and a huge one past what
-// the calendar holds: either would delete every item. Such a value is logged
-// and this run's clean-up is left out.
+// the calendar holds: either would delete every item, and so would a value
+// that is not a number read as 0. Such a value is logged and this run's
+// clean-up is left out. A missing key is 0.
 bool CleanupSetting(const Settings& settings, const char* key, int max, int* out) {
-  *out = settings.ReadInt(kCleanupSection, key, 0);
+  *out = 0;
+  std::string text;
+  if (settings.ReadIntStrict(kCleanupSection, key, out, &text) == Settings::IntRead::kInvalid) {
+    WriteEventLog(std::string("Cleanup setting ") + key + "=" + text + " is not a whole number; old news are not "
+                  "deleted this time. Set the age again on the reader's Options page (or orvo config Cleanup " +
+                  key + " NUMBER).");
+    return false;
+  }
   if (*out >= 0 && *out <= max) return true;
   WriteEventLog(std::string("Cleanup setting ") + key + "=" + std::to_string(*out) + " is out of range (0 to " +
                 std::to_string(max) + "); old news are not deleted this time.");
@@ -54,7 +62,7 @@ std::string CleanupCutoff(std::time_t now, int month, int day, int hour, int min
 
 void DeleteOldNews(const Settings& settings, const StatusSink& status, std::time_t now) {
   status("The old news checking and removing...");
-  const int enabled = settings.ReadInt(kCleanupSection, "DeleteOlder", 0);
+  const int enabled = settings.ReadIntChecked(kCleanupSection, "DeleteOlder", 0);
   if (OpenDatabase() != 0) {
     WriteEventLog(kCannotOpen);
     return;
@@ -68,35 +76,44 @@ void DeleteOldNews(const Settings& settings, const StatusSink& status, std::time
   const std::string cutoff = CleanupCutoff(now, month, day, hour, minute);
   Database& db = *ProcessDatabase();
 
-  std::vector<std::string> files;
-  {
-    Statement st(db,
-                 "SELECT ig.image_path FROM newsimages ig, newsitem ni"
-                 " WHERE ig.fk_newsitem = ni.id AND ni.publication_date < ?");
-    st.Bind(1, cutoff);
-    while (st.Next()) files.push_back(st.Text(0));
-    if (st.error() != 0) {
+  // In batches, each its own transaction: a download or the reader waiting
+  // for the database never waits for the whole clean-up. The rows go first
+  // and the files only once that is committed: a failure or a kill between
+  // leaves at most files without rows (the start-up sweep removes those),
+  // never rows whose pictures are gone.
+  const std::string batch =
+      "SELECT id FROM newsitem WHERE publication_date < ? ORDER BY id LIMIT " + std::to_string(kDeleteBatch);
+  Statement images(db, "SELECT image_path FROM newsimages WHERE fk_newsitem IN (" + batch + ")");
+  Statement del(db, "DELETE FROM newsitem WHERE id IN (" + batch + ")");
+  for (;;) {
+    Transaction tx(db);
+    if (tx.status() != 0) {
+      LogDeleteFailure(tx.status(), del.sql());
+      WriteEventLog("Delete error 126");
+      return;
+    }
+    std::vector<std::string> files;
+    images.Reset();
+    images.Bind(1, cutoff);
+    while (images.Next()) files.push_back(images.Text(0));
+    if (images.error() != 0) {
       WriteEventLog("Delete error 125");
       return;
     }
-  }
-  for (const auto& path : files) {
-    if (std::remove(path.c_str()) != 0) WriteEventLog("Can not delete image : " + path);
-  }
-  // In batches, each its own transaction: a download or the reader waiting
-  // for the database never waits for the whole clean-up.
-  Statement del(db,
-                "DELETE FROM newsitem WHERE id IN"
-                " (SELECT id FROM newsitem WHERE publication_date < ? LIMIT " + std::to_string(kDeleteBatch) + ")");
-  for (;;) {
     del.Reset();
     del.Bind(1, cutoff);
-    if (int rc = del.Execute(); rc != 0) {
+    int rc = del.Execute();
+    const int deleted = db.Changes();
+    if (rc == 0) rc = tx.Commit();
+    if (rc != 0) {
       LogDeleteFailure(rc, del.sql());
       WriteEventLog("Delete error 126");
       return;
     }
-    if (db.Changes() < kDeleteBatch) break;
+    for (const auto& path : files) {
+      if (std::remove(path.c_str()) != 0) WriteEventLog("Can not delete image : " + path);
+    }
+    if (deleted < kDeleteBatch) break;
   }
 }
 

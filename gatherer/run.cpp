@@ -65,7 +65,6 @@ std::optional<PagePtr> ParseWithin(const BrowserDocument& doc, std::chrono::mill
   });
 }
 
-constexpr int kMaxConnectTimeout = 86400;
 constexpr int kMaxParallelSites = 16;
 constexpr const char* kCannotOpen = "Can not open news database. Please check you settings.";
 constexpr const char* kDownloadError = "News downloading error";
@@ -266,16 +265,7 @@ GatheringWindow::GatheringWindow(GathererEngine& engine)
     : engine_(engine), imageHosts_(engine.imageRetry_), job_(this, engine.dbPath_) {
   Settings settings = Settings::Shared();
   codePage_ = settings.ReadInt(kSystemSection, "CodePage", 0);
-  connectTimeout_ = settings.ReadInt(kDownloadSection, "ConnectTimeout", 0);
-  if (connectTimeout_ == 0) connectTimeout_ = 300;
-  // The page timer counts milliseconds in an int: beyond a day it would
-  // overflow into no time-out at all.
-  if (connectTimeout_ < 0 || connectTimeout_ > kMaxConnectTimeout) {
-    const int used = connectTimeout_ < 0 ? 300 : kMaxConnectTimeout;
-    WriteEventLog("ConnectTimeout " + std::to_string(connectTimeout_) + " is out of range (1 to " +
-                  std::to_string(kMaxConnectTimeout) + " s); " + std::to_string(used) + " is used.");
-    connectTimeout_ = used;
-  }
+  connectTimeout_ = ReadConnectTimeout(settings);
   loadImages_ = settings.ReadInt(kDownloadSection, "LoadImages", 1) != 0;
   readAfterTimeout_ = settings.ReadInt(kDownloadSection, "ReadAfterTimeout", 0) != 0;
   parallelSites_ = settings.ReadInt(kDownloadSection, "ParallelSites", 1);

@@ -442,8 +442,8 @@ int RunDownload(const Args& input) {
   if (int rc = OpenNewsDatabase("download", &db)) return rc;
 
   Settings settings = Settings::Shared();
-  int pageTimeout = settings.ReadInt(kDownloadSection, "ConnectTimeout", 0);
-  if (pageTimeout <= 0) pageTimeout = 300;
+  // As the engine reads it, so the watchdog below waits as long as a page may take.
+  const int pageTimeout = ReadConnectTimeout(settings);
   std::string downloadUrl = settings.ReadText(kSystemSection, "DownloadURL", "", kReaderBuffer);
   if (check) {
     if (downloadUrl.empty()) {

@@ -24,11 +24,9 @@ Runner::Runner(EngineFactory* factory, Settings settings, Clock clock, QObject* 
 }
 
 int Runner::StallBoundSeconds(const Settings& settings) {
-  const int own = settings.ReadInt(kDownloadSection, "StallTimeout", 0);
-  if (own > 0) return own;
-  int page = settings.ReadInt(kDownloadSection, "ConnectTimeout", 0);
-  if (page <= 0) page = 300;
-  return 2 * std::min(page, 24 * 3600) + 60;
+  const int own = settings.ReadIntChecked(kDownloadSection, "StallTimeout", 0);
+  if (own > 0) return std::min(own, 2 * kMaxConnectTimeout + 60);
+  return 2 * ReadConnectTimeout(settings) + 60;
 }
 
 void Runner::Watch(EngineKind kind) {

@@ -36,6 +36,44 @@ TEST(SettingsTest, IntegerReadsFollowTheProfileRules) {
   EXPECT_EQ(s.ReadInt(kCleanupSection, "Hour", 9), 9);
 }
 
+// Where a misread number would delete news or set a wait, only a whole
+// number within 32 bits counts; anything else reads as not set.
+TEST(SettingsTest, StrictIntegerReadsTakeOnlyWholeNumbersInRange) {
+  TempDir dir;
+  Settings s(dir.File("ORVO.ini"));
+  struct Case {
+    const char* value;
+    Settings::IntRead read;
+    int number;
+    int timeout;  // ReadConnectTimeout
+  } cases[] = {
+      {"42", Settings::IntRead::kNumber, 42, 42},
+      {" -7 ", Settings::IntRead::kNumber, -7, 300},
+      {"0", Settings::IntRead::kNumber, 0, 300},
+      {"86401", Settings::IntRead::kNumber, 86401, 86400},
+      {"2147484", Settings::IntRead::kNumber, 2147484, 86400},
+      {"abc", Settings::IntRead::kInvalid, 0, 300},
+      {"12abc", Settings::IntRead::kInvalid, 0, 300},
+      {"", Settings::IntRead::kInvalid, 0, 300},
+      {"4294967297", Settings::IntRead::kInvalid, 0, 300},
+      {"-2147483649", Settings::IntRead::kInvalid, 0, 300},
+      {"99999999999999999999999", Settings::IntRead::kInvalid, 0, 300},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(s.WriteText(kDownloadSection, "ConnectTimeout", c.value));
+    int n = 0;
+    std::string text;
+    EXPECT_EQ(s.ReadIntStrict(kDownloadSection, "ConnectTimeout", &n, &text), c.read) << c.value;
+    EXPECT_EQ(n, c.number) << c.value;
+    EXPECT_EQ(s.ReadIntChecked(kDownloadSection, "ConnectTimeout", 5), c.read == Settings::IntRead::kNumber ? c.number : 5)
+        << c.value;
+    EXPECT_EQ(ReadConnectTimeout(s), c.timeout) << c.value;
+  }
+  int n = 9;
+  EXPECT_EQ(s.ReadIntStrict(kCleanupSection, "Month", &n), Settings::IntRead::kMissing);
+  EXPECT_EQ(n, 9);
+}
+
 TEST(SettingsTest, LongTextIsCutToItsBuffer) {
   TempDir dir;
   Settings s(dir.File("ORVO.ini"));

@@ -86,6 +86,58 @@ TEST_F(DeleteOldNewsTest, AnAgeOutOfRangeDeletesNothingAndIsLogged) {
   EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem"), 1);
 }
 
+// A value that does not read as a number used to count as 0, and an age of
+// 0 deletes everything.
+TEST_F(DeleteOldNewsTest, AnAgeThatIsNoNumberDeletesNothingAndIsLogged) {
+  std::time_t now = At(2024, 6, 15, 10, 30, 0);
+  AddItem("2020-01-01 00:00:00", true);
+  AddItem("2024-06-15 10:00:00", false);
+  for (const char* key : {"Month", "Day", "Hour", "Minute"}) {
+    for (const char* value : {"abc", "4294967297", "3 months"}) {
+      Configure(1, 0, 0);
+      home_.settings().WriteText(kCleanupSection, key, value);
+      DeleteOldNews(home_.settings(), sink_, now);
+      EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem"), 2) << key << "=" << value;
+      EXPECT_NE(home_.Log().find(std::string("Cleanup setting ") + key + "=" + value + " is not a whole number"),
+                std::string::npos)
+          << key << "=" << value;
+      home_.settings().RemoveKey(kCleanupSection, key);
+    }
+  }
+  // DeleteOlder itself: not a number is not set, and nothing is deleted.
+  Configure(1, 0, 0);
+  home_.settings().WriteText(kCleanupSection, "DeleteOlder", "yes");
+  DeleteOldNews(home_.settings(), sink_, now);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem"), 2);
+  EXPECT_NE(home_.Log().find("Setting DeleteOlder in [Cleanup]"), std::string::npos);
+}
+
+// The files used to go first: a clean-up that could not delete the rows
+// left them pointing at pictures that no longer existed.
+TEST_F(DeleteOldNewsTest, ALockedDatabaseKeepsBothRowsAndTheirPictures) {
+  std::time_t now = At(2024, 6, 15, 10, 30, 0);
+  std::vector<int64_t> old;
+  for (int i = 0; i < 3; ++i) old.push_back(AddItem("2020-01-0" + std::to_string(i + 1) + " 00:00:00", true));
+  Configure(1, 1, 0);
+  ASSERT_EQ(OpenDatabase(), 0);
+  sqlite3_busy_timeout(ProcessDatabase()->handle(), 100);
+  std::unique_ptr<Database> other;  // another program holding the write lock
+  ASSERT_EQ(Database::Open(home_.dbPath(), Database::Mode::kExisting, &other), 0);
+  ASSERT_EQ(other->Begin(), 0);
+  DeleteOldNews(home_.settings(), sink_, now);
+  EXPECT_NE(home_.Log().find("Delete error 126"), std::string::npos);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem"), 3);
+  for (int64_t id : old)
+    EXPECT_TRUE(std::filesystem::exists(home_.dir() + "/Images/" + std::to_string(id) + "_0")) << id;
+
+  ASSERT_EQ(other->Rollback(), 0);
+  DeleteOldNews(home_.settings(), sink_, now);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM newsitem"), 0);
+  EXPECT_EQ(home_.Count("SELECT count(*) FROM newsimages"), 0);
+  for (int64_t id : old)
+    EXPECT_FALSE(std::filesystem::exists(home_.dir() + "/Images/" + std::to_string(id) + "_0")) << id;
+}
+
 TEST_F(DeleteOldNewsTest, DeletesItemsAndImageFilesOlderThanTheAge) {
   std::time_t now = At(2024, 6, 15, 10, 30, 0);
   int64_t old1 = AddItem("2024-05-16 10:29:59", true);  // just before the 30-day cut-off
