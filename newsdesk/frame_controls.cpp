@@ -166,20 +166,23 @@ void CFrameControls::BeginSummary() {
   summary_.Begin(last);
 }
 
-void CFrameControls::FinishSummary(bool completed) {
+void CFrameControls::FinishSummary(int status) {
   if (!summary_.active()) return;
+  const bool interrupted = status == CRunnerLink::kGatheringInterrupted;
   int64_t items = 0, sites = 0;
   {
     VaultLock lock(vault_.lock);
     vault_.db.CountNewsAfter(summary_.lastNewsIdBefore(), &items, &sites);
   }
-  summary_.Finish(items, sites);
+  summary_.Finish(items, sites, interrupted);
   emit downloadEnded();
-  if (!completed) return;
+  if (status != CRunnerLink::kGatheringEnded && !interrupted) return;
   frame_->SetStatusText(summary_.Text());
   // The filter applied after the download would put its own text over it.
   frame_->SetStatusAfterFill(summary_.Text());
-  if (items > 0)
+  if (interrupted)
+    notifier_->Notify(tr("Download interrupted"), summary_.Text());
+  else if (items > 0)
     notifier_->Notify(items == 1 ? tr("1 new news item") : tr("%1 new news items").arg(items),
                       summary_.Text());
 }
@@ -212,10 +215,12 @@ void CFrameControls::OnComplite(int status) {
   stopRequested_ = false;
   frame_->action(Cmd::Download)->setEnabled(true);
   frame_->SetDownloadRunning(false);
-  FinishSummary(status == CRunnerLink::kGatheringEnded);
-  if (status != CRunnerLink::kGatheringEnded) return;
+  FinishSummary(status);
+  if (status != CRunnerLink::kGatheringEnded && status != CRunnerLink::kGatheringInterrupted) return;
+  // What an interrupted run stored before stays, and is shown.
   if (Settings::Shared().ReadInt(kSystemSection, "FilterApply", 1) != 0) frame_->ApplySelectedFilter();
   else frame_->SetStatusAfterFill(QString());
+  if (status == CRunnerLink::kGatheringInterrupted) return;
   bool any;
   {
     VaultLock lock(vault_.lock);

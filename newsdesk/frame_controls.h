@@ -72,7 +72,8 @@ class CFrameControls : public QObject {
   void OnServiceLost();
   void OnFiltersClosed(bool keep, int32_t filterId);
   void BeginSummary();
-  void FinishSummary(bool completed);
+  // The end of a download, with the status of its Complite.
+  void FinishSummary(int status);
 
   CMainFrame* frame_;
   Vault& vault_;

@@ -28,8 +28,9 @@ void CRunSummary::Feed(const QString& text) {
     ++failures_;
 }
 
-void CRunSummary::Finish(int64_t newItems, int64_t newSites) {
+void CRunSummary::Finish(int64_t newItems, int64_t newSites, bool interrupted) {
   active_ = false;
+  interrupted_ = interrupted;
   newItems_ = newItems;
   newSites_ = newSites;
 }
@@ -40,7 +41,13 @@ QString CRunSummary::Text() const {
                   : newItems_ == 1 ? tr("1 new news item")
                                    : tr("%1 new news items").arg(newItems_);
   QString text;
-  if (newItems_ > 0) text = tr("Download completed: %1 from %2.").arg(items, sites(newSites_));
+  if (interrupted_) {
+    text = newItems_ > 0 ? tr("Download interrupted: the gathering engine ended before the download was complete; "
+                              "%1 from %2 were stored before.")
+                               .arg(items, sites(newSites_))
+                         : tr("Download interrupted: the gathering engine ended before the download was complete; "
+                              "no new news items were stored.");
+  } else if (newItems_ > 0) text = tr("Download completed: %1 from %2.").arg(items, sites(newSites_));
   else if (!sites_.isEmpty()) text = tr("Download completed: %1 (%2 visited).").arg(items, sites(sitesVisited()));
   else text = tr("Download completed: %1.").arg(items);
   if (failures_ > 0)

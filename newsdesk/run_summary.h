@@ -19,14 +19,17 @@ class CRunSummary {
   int64_t lastNewsIdBefore() const { return lastId_; }
   // One status text of the gathering engine.
   void Feed(const QString& text);
-  // The run has ended with `newItems` news from `newSites` sites stored.
-  void Finish(int64_t newItems, int64_t newSites);
+  // The run has ended with `newItems` news from `newSites` sites stored;
+  // `interrupted`: before its end (the engine was lost or stalled).
+  void Finish(int64_t newItems, int64_t newSites, bool interrupted = false);
+  bool interrupted() const { return interrupted_; }
 
   int64_t newItems() const { return newItems_; }
   int64_t newSites() const { return newSites_; }
   int sitesVisited() const { return static_cast<int>(sites_.size()); }
   int failures() const { return failures_; }
   // "Download completed: 12 new news items from 3 sites; 1 failure (see the event log)."
+  // or "Download interrupted: ..." with what was stored before.
   QString Text() const;
 
  private:
@@ -36,6 +39,7 @@ class CRunSummary {
   int failures_ = 0;
   int64_t newItems_ = 0;
   int64_t newSites_ = 0;
+  bool interrupted_ = false;
 };
 
 }  // namespace orvo

@@ -23,6 +23,8 @@ class CRunnerLink : public QObject {
  public:
   // Values of Complite and of the source of OnProcessStatus.
   static constexpr int kGatheringEnded = 1;
+  // The engine was lost or stalled before the end of its run.
+  static constexpr int kGatheringInterrupted = 2;
   static constexpr int kEbookEnded = 1024;
   static constexpr int kFromGathering = 0;
   static constexpr int kFromEbook = 1;

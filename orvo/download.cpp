@@ -58,7 +58,8 @@ const char* kDownloadHelp =
     "Exit status: 0 when the download ran to its end, 1 when it failed or\n"
     "nothing at all could be read (the reason is printed), 3 when the updates\n"
     "server does not answer, 4 when the gathering engine cannot be started, stops\n"
-    "on its own or stays silent past every time-out.\n";
+    "on its own or stays silent past every time-out, 130 when interrupted (Ctrl+C:\n"
+    "a download this command started is stopped; one it joined goes on).\n";
 
 constexpr int kExitFailed = 1;
 constexpr int kExitNoUpdates = 3;
@@ -138,6 +139,12 @@ void OnSignal(int) {
   char c = 1;
   [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &c, 1);
 }
+// Read what the handler wrote, or the notifier fires again and again.
+void DrainSignalPipe() {
+  char buf[64];
+  while (::read(g_signalPipe[0], buf, sizeof buf) > 0) {
+  }
+}
 
 // One run, from activation to release.
 class DownloadRun : public QObject {
@@ -155,22 +162,29 @@ class DownloadRun : public QObject {
     bool interrupted = false;
     QSocketNotifier interrupt(g_signalPipe[0], QSocketNotifier::Read);
     connect(&interrupt, &QSocketNotifier::activated, this, [&] {
-      interrupted = true;
-      client.StopDownload();
+      DrainSignalPipe();
+      if (client.Interrupt()) interrupted = true;
     });
     RunnerOutcome outcome = client.Run(
         RunnerJob::kDownload, [this](const QString& text, int, int) { OnStatus(text.toStdString()); },
         (pageTimeout_ + 60) * 1000);
-    if (interrupted) {
-      Fail(kExitInterrupted, "interrupted; the download was told to stop");
+    if (outcome.left) {
+      Fail(kExitInterrupted, "interrupted; this command stopped following the download, which goes on for whoever "
+                             "started it (the reader, a schedule or another orvo download)");
+    } else if (interrupted) {
+      Fail(kExitInterrupted, "interrupted; the download was told to stop" + StoredBefore());
     } else if (!outcome.completed) {
       std::string why = outcome.error.toStdString();
       if (outcome.error.startsWith(QStringLiteral("Could not create instance")))
         why += "\nRegister the gathering engine with the bus first: Gatherer -RegServer (from the program folder), "
                "then run orvo download again.";
       Fail(kExitEngine, why);
+    } else if (outcome.interrupted) {
+      Fail(kExitEngine, "the gathering engine was lost before the end of the download (" +
+                            (lastStatus_.empty() ? std::string("no status came") : "last status: \"" + lastStatus_ + "\"") +
+                            "); see orvo_log.txt in the program folder, then run orvo download again" + StoredBefore());
     } else if (outcome.stopped) {
-      Fail(kExitFailed, "the download was stopped (by the reader or another orvo download)");
+      Fail(kExitFailed, "the download was stopped (by the reader or another orvo download)" + StoredBefore());
     } else {
       Finish(1);
     }
@@ -210,7 +224,7 @@ class DownloadRun : public QObject {
                                 QDBusServiceWatcher::WatchForUnregistration);
     connect(&watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
       Fail(kExitEngine, "the gathering engine stopped before the end of the download; see orvo_log.txt in the "
-                        "program folder");
+                        "program folder" + StoredBefore());
     });
 
     // Each page has its own time-out in the engine; silence for longer than
@@ -237,6 +251,8 @@ class DownloadRun : public QObject {
 
     QSocketNotifier interrupt(g_signalPipe[0], QSocketNotifier::Read);
     connect(&interrupt, &QSocketNotifier::activated, this, [this] {
+      DrainSignalPipe();
+      if (finished_) return;
       StopEngine();
       Fail(kExitInterrupted, "interrupted; the gathering engine was told to stop");
     });
@@ -291,6 +307,8 @@ class DownloadRun : public QObject {
     if (text.rfind("Can not read the page [", 0) == 0) ++pagesFailed_;
     if (text.rfind("ERROR loading mask : ", 0) == 0) ++masksFailed_;
     if (text.rfind("Can not store the news item [", 0) == 0) ++itemsFailed_;
+    if (text.rfind("Can not find the news item on the page [", 0) == 0) ++pagesEmpty_;
+    if (text.rfind("Can not visit ", 0) == 0) ++pairsLeftOut_;
     static const QRegularExpression images(R"(^(\d+) of \d+ images of \[.*\] could not be downloaded\.$)");
     if (auto im = images.match(QString::fromStdString(text)); im.hasMatch()) imagesFailed_ += im.captured(1).toLongLong();
     ShowProgress();
@@ -314,6 +332,16 @@ class DownloadRun : public QObject {
 
   int64_t StoredItems() { return Scalar(db_, "SELECT COUNT(*) FROM newsitem WHERE id > ?", lastItem_); }
 
+  // ". 12 new news items with 30 images were stored before." for a run that did not finish.
+  std::string StoredBefore() {
+    const int64_t items = StoredItems();
+    const int64_t images = Scalar(db_, "SELECT COUNT(*) FROM newsimages WHERE fk_newsitem > ?", lastItem_);
+    if (items == 0) return ". No new news item was stored before.";
+    return ". " + std::to_string(items) + (items == 1 ? " new news item with " : " new news items with ") +
+           std::to_string(images) + (images == 1 ? " image" : " images") + (items == 1 ? " was" : " were") +
+           " stored before; they stay.";
+  }
+
   void Finish(int status) {
     if (finished_) return;
     ClearProgress();
@@ -324,7 +352,7 @@ class DownloadRun : public QObject {
       if (noSelection_) {
         std::printf("No site/category pair is selected for download. Choose with orvo select --all (or orvo select "
                     "SITE/CATEGORY), then run orvo download again.\n");
-      } else if (!failures.empty() && pagesStarted_ <= pagesFailed_ && items == 0) {
+      } else if (!failures.empty() && pagesStarted_ <= pagesFailed_ + pagesEmpty_ && items == 0) {
         // Every page or mask failed: that is no success, whatever the engine's status.
         std::fprintf(stderr, "orvo download: nothing could be read: %s. See orvo_log.txt in the program folder.\n",
                      failures.c_str());
@@ -359,6 +387,11 @@ class DownloadRun : public QObject {
     if (pagesFailed_ > 0)
       parts.push_back(std::to_string(pagesFailed_) + " of " + std::to_string(pagesStarted_) +
                       (pagesStarted_ == 1 ? " page" : " pages") + " could not be read");
+    if (pagesEmpty_ > 0)
+      parts.push_back(plural(pagesEmpty_, "news page", "news pages") + " gave no news item");
+    if (pairsLeftOut_ > 0)
+      parts.push_back(plural(pairsLeftOut_, "selected site/category pair was", "selected site/category pairs were") +
+                      " not visited (withdrawn from the updates server's catalogue)");
     if (masksFailed_ > 0) parts.push_back(plural(masksFailed_, "mask", "masks") + " could not be loaded");
     if (itemsFailed_ > 0)
       parts.push_back(plural(itemsFailed_, "news item", "news items") +
@@ -412,6 +445,7 @@ class DownloadRun : public QObject {
   std::map<std::string, int64_t> newsKnown_;  // news pages announced per visit of a category
   bool noSelection_ = false;
   int64_t pagesFailed_ = 0, masksFailed_ = 0, itemsFailed_ = 0, imagesFailed_ = 0;
+  int64_t pagesEmpty_ = 0, pairsLeftOut_ = 0;
   bool finished_ = false, released_ = false;
   int exitCode_ = kExitFailed;
 };
@@ -438,6 +472,8 @@ int RunDownload(const Args& input) {
     std::fprintf(stderr, "orvo download: unexpected argument '%s'\n\n%s", args[0].c_str(), kDownloadHelp);
     return 2;
   }
+  // Each status line as it comes, also into a pipe or a log.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   std::unique_ptr<Database> db;
   if (int rc = OpenNewsDatabase("download", &db)) return rc;
 
@@ -474,7 +510,7 @@ int RunDownload(const Args& input) {
                  "set up there. To download here, register it from here: ORVO_HOME=%s Gatherer -RegServer\n",
                  engineHome.c_str(), WithoutSlash(ModuleDirectory()).c_str(), WithoutSlash(ModuleDirectory()).c_str());
 
-  if (::pipe2(g_signalPipe, O_CLOEXEC) == 0) {
+  if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
     signal(SIGINT, OnSignal);
     signal(SIGTERM, OnSignal);
   }

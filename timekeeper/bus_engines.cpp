@@ -1,5 +1,12 @@
 #include "bus_engines.h"
 
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QTimer>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -8,6 +15,7 @@
 
 #include "bookbinder_interface.h"
 #include "busframe.h"
+#include "eventlog.h"
 #include "frame_instance_interface.h"
 #include "gatherer_interface.h"
 
@@ -18,6 +26,29 @@ QString EngineBusName(EngineKind kind) {
 }
 
 namespace {
+
+constexpr int kTermGraceMs = 5000;
+
+// SIGTERM now (with SIGCONT, so a stopped process can act on it), SIGKILL
+// after the grace period if the process is still there. Through a pidfd, so
+// a pid reused meanwhile is never hit.
+bool SendSignal(int pidfd, int sig) { return ::syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0) == 0; }
+
+void EndEngineProcess(const char* engine, pid_t pid) {
+  const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  if (fd < 0) return;  // already gone
+  const std::string who = std::string(engine) + " (process " + std::to_string(pid) + ")";
+  SendSignal(fd, SIGTERM);
+  SendSignal(fd, SIGCONT);
+  WriteEventLog(who + " was asked to end (SIGTERM).");
+  QTimer::singleShot(kTermGraceMs, QCoreApplication::instance(), [fd, who] {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 0) == 0 && SendSignal(fd, SIGKILL))
+      WriteEventLog(who + " did not end within " + std::to_string(kTermGraceMs / 1000) +
+                    " s of SIGTERM and was killed (SIGKILL).");
+    ::close(fd);
+  });
+}
 
 // One engine object on the bus. Calls and events go to the process that made
 // the object (its unique name), never to whichever process owns the
@@ -60,6 +91,12 @@ class BusEngine : public Engine {
 
   void Stop() override {
     if (gatherer_) gatherer_->Stop();  // not waited for, as Release
+  }
+
+  void EndProcess() override {
+    // The pid the bus knows for the process that made our object.
+    QDBusReply<uint> pid = connection_.interface()->servicePid(owner_);
+    if (pid.isValid() && pid.value() > 0) EndEngineProcess(EngineName(kind_), static_cast<pid_t>(pid.value()));
   }
 
   // Any object on the bus answers Introspect, and it is answered on the

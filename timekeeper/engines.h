@@ -33,6 +33,9 @@ class Engine : public QObject {
   // for. answered() follows when it does. One that cannot be asked never
   // answers, and only its events show it is alive.
   virtual void Probe() {}
+  // Ends the engine's process (it stalled): asked to terminate now, killed
+  // after a grace period if still there. Logs what it did.
+  virtual void EndProcess() {}
 
  signals:
   // The engine's OnProcessStatus. nID is -1 for Bookbinder.

@@ -60,8 +60,12 @@ void Runner::EndStalled(EngineKind kind) {
   WriteEventLog(message);
   // Before the end, so a client that leaves at Complite has seen why.
   emit OnProcessStatus(QString::fromStdString(message), kFromStop, -1);
-  if (gathering) EndGathering(false);
-  else EndLitGen();
+  // A stopped or wedged process would keep its bus name, and every later
+  // run would find it instead of a fresh one.
+  Engine* engine = gathering ? gatherer_.get() : bookbinder_.get();
+  if (engine) engine->EndProcess();
+  if (gathering) EndGathering(End::kInterrupted);
+  else EndLitGen(End::kInterrupted);
 }
 
 Runner::~Runner() { Shutdown(); }
@@ -122,7 +126,7 @@ void Runner::Start() {
 }
 
 void Runner::Stop() {
-  QMetaObject::invokeMethod(this, [this] { EndGathering(true); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(this, [this] { EndGathering(End::kStopped); }, Qt::QueuedConnection);
 }
 
 void Runner::StartLitGen() {
@@ -156,14 +160,14 @@ void Runner::StartGathering() {
           [this, run](const QString& text, int nID) { OnGathererStatus(run, text, nID); }, Qt::QueuedConnection);
   connect(gatherer_.get(), &Engine::complete, this,
           [this, run](int) {
-            if (run == gatherRun_ && gatheringRunning_) EndGathering(false);
+            if (run == gatherRun_ && gatheringRunning_) EndGathering(End::kCompleted);
           },
           Qt::QueuedConnection);
   connect(gatherer_.get(), &Engine::lost, this,
           [this, run](const QString& reason) {
             if (run != gatherRun_ || !gatheringRunning_) return;
             WriteEventLog("Gatherer ended without completing its run: " + reason.toStdString());
-            EndGathering(false);
+            EndGathering(End::kInterrupted);
           },
           Qt::QueuedConnection);
   connect(gatherer_.get(), &Engine::answered, this, [this, run] {
@@ -173,11 +177,11 @@ void Runner::StartGathering() {
   QString error;
   if (!gatherer_->Begin(&error)) {
     WriteEventLog("Could not start the download in Gatherer: " + error.toStdString());
-    EndGathering(false);
+    EndGathering(End::kInterrupted);
   }
 }
 
-void Runner::EndGathering(bool stopped) {
+void Runner::EndGathering(End end) {
   std::lock_guard guard(lock_);
   if (gatherer_) {
     gatherer_->disconnect(this);
@@ -186,9 +190,9 @@ void Runner::EndGathering(bool stopped) {
   }
   gatheringRunning_ = false;
   ++gatherRun_;
-  emit Complite(kGatheringEnded);
+  emit Complite(end == End::kInterrupted ? kGatheringInterrupted : kGatheringEnded);
   if (timersOn_) gatherTimer_.start();
-  if (stopped) emit OnProcessStatus(QString::fromUtf8(kStoppedText), kFromStop, -1);
+  if (end == End::kStopped) emit OnProcessStatus(QString::fromUtf8(kStoppedText), kFromStop, -1);
 }
 
 void Runner::OnGathererStatus(unsigned run, const QString& text, int nID) {
@@ -208,14 +212,14 @@ bool Runner::StartLitGenRun() {
           [this, run](const QString& text, int) { OnLitGenStatus(run, text); }, Qt::QueuedConnection);
   connect(bookbinder_.get(), &Engine::complete, this,
           [this, run](int) {
-            if (run == litRun_ && litGenRunning_) EndLitGen();
+            if (run == litRun_ && litGenRunning_) EndLitGen(End::kCompleted);
           },
           Qt::QueuedConnection);
   connect(bookbinder_.get(), &Engine::lost, this,
           [this, run](const QString& reason) {
             if (run != litRun_ || !litGenRunning_) return;
             WriteEventLog("Bookbinder ended without completing its run: " + reason.toStdString());
-            EndLitGen();
+            EndLitGen(End::kInterrupted);
           },
           Qt::QueuedConnection);
   connect(bookbinder_.get(), &Engine::answered, this, [this, run] {
@@ -225,15 +229,15 @@ bool Runner::StartLitGenRun() {
   QString error;
   if (!bookbinder_->Begin(&error)) {
     WriteEventLog("Could not start the eBook generation in Bookbinder: " + error.toStdString());
-    EndLitGen();
+    EndLitGen(End::kInterrupted);
     return false;
   }
   return true;
 }
 
-void Runner::EndLitGen() {
+void Runner::EndLitGen(End end) {
   std::lock_guard guard(lock_);
-  emit Complite(kLitGenEnded);
+  emit Complite(end == End::kInterrupted ? kLitGenInterrupted : kLitGenEnded);
   if (bookbinder_) {
     bookbinder_->disconnect(this);
     bookbinder_.reset();

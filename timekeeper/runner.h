@@ -10,7 +10,9 @@
 //
 // An engine that stops answering (no event, and no answer to the service's
 // probe calls, for the stall bound) would hold its schedule for ever: its run
-// is ended as if it had completed, with a message, and the engine released.
+// is ended, with a message, and the engine's process ended so that the next
+// run starts a fresh one. A run whose engine was lost or stalled ends with the
+// interrupted status, never with the completed one.
 #pragma once
 
 #include <QElapsedTimer>
@@ -36,6 +38,10 @@ class Runner : public QObject {
   static constexpr int kFromStop = 50;
   static constexpr int kGatheringEnded = 1;
   static constexpr int kLitGenEnded = 1024;
+  // The engine left, crashed or stalled before its own end: what the run
+  // stored so far stays, but the run did not complete.
+  static constexpr int kGatheringInterrupted = 2;
+  static constexpr int kLitGenInterrupted = 1025;
   static constexpr int kScheduleIntervalMs = 10000;
 
   // How long an engine may stay silent: Download/StallTimeout seconds when
@@ -78,10 +84,11 @@ class Runner : public QObject {
   void terminateRequested();
 
  private:
+  enum class End { kCompleted, kStopped, kInterrupted };
   void StartGathering();
-  void EndGathering(bool stopped);
+  void EndGathering(End end);
   bool StartLitGenRun();
-  void EndLitGen();
+  void EndLitGen(End end);
   bool Create(EngineKind kind, std::unique_ptr<Engine>* engine);
   void OnGathererStatus(unsigned run, const QString& text, int nID);
   void OnLitGenStatus(unsigned run, const QString& text);

@@ -16,7 +16,9 @@ const QString kRunnerPath = QStringLiteral("/OrvoRunner");
 constexpr int kFromGathering = 0;
 constexpr int kFromLitGen = 1;
 constexpr int kFromService = 50;
+constexpr int kGatheringInterrupted = 2;
 constexpr int kLitGenEnded = 1024;
+constexpr int kLitGenInterrupted = 1025;
 }  // namespace
 
 bool TimekeeperAvailable(const QDBusConnection& bus) {
@@ -31,6 +33,17 @@ RunnerClient::RunnerClient(QDBusConnection bus, QObject* parent) : QObject(paren
 void RunnerClient::StopDownload() {
   org::orvo::IOrvoRunner runner(kRunnerName, kRunnerPath, bus_);
   runner.Stop();  // not waited for: its answer is the run's end
+}
+
+bool RunnerClient::Interrupt() {
+  if (interruptedOnce_) return false;
+  interruptedOnce_ = true;
+  if (joined_) {
+    if (leave_) leave_();
+  } else {
+    StopDownload();
+  }
+  return true;
 }
 
 RunnerOutcome RunnerClient::Run(RunnerJob job, const StatusFn& onStatus, int silenceMs) {
@@ -69,8 +82,23 @@ RunnerOutcome RunnerClient::Run(RunnerJob job, const StatusFn& onStatus, int sil
             if (onStatus) onStatus(text, from, nID);
           });
   connect(&events, &org::orvo::_IOrvoRunnerEvents::Complite, &loop, [&](int status) {
-    if (download == (status < kLitGenEnded)) finish({});
-    else silence.start();
+    if (download != (status < kLitGenEnded)) {
+      silence.start();
+      return;
+    }
+    outcome.interrupted = status == (download ? kGatheringInterrupted : kLitGenInterrupted);
+    if (!download || outcome.interrupted) {
+      finish({});
+      return;
+    }
+    // A stop sends "Download is stopped." right after this Complite. The
+    // service answers a call only after it, so once this answer is in, that
+    // message has been delivered too, if there was one.
+    auto* after = new QDBusPendingCallWatcher(runner.GetStatus(), &loop);
+    connect(after, &QDBusPendingCallWatcher::finished, &loop, [&finish](QDBusPendingCallWatcher* w) {
+      w->deleteLater();
+      finish({});
+    });
   });
   connect(&silence, &QTimer::timeout, &loop, [&] {
     finish(QStringLiteral("Timekeeper reported nothing for %1 seconds; the run may be stuck (see orvo_log.txt)")
@@ -91,8 +119,14 @@ RunnerOutcome RunnerClient::Run(RunnerJob job, const StatusFn& onStatus, int sil
           [&] { finish(QStringLiteral("Timekeeper left the bus before the end of the run")); });
 
   QDBusPendingReply<> started;
+  joined_ = false;
+  interruptedOnce_ = false;
   if (download && (status.value() & 1)) {
-    outcome.joined = true;  // follow the download already running
+    outcome.joined = joined_ = true;  // follow the download already running
+    leave_ = [&] {
+      outcome.left = true;
+      finish({});
+    };
   } else {
     started = download ? runner.Start() : runner.StartLitGen();
     started.waitForFinished();
@@ -103,6 +137,8 @@ RunnerOutcome RunnerClient::Run(RunnerJob job, const StatusFn& onStatus, int sil
   }
   silence.start();
   if (!done) loop.exec();
+  leave_ = nullptr;
+  if (outcome.left) outcome.completed = false;
   return outcome;
 }
 

@@ -17,9 +17,11 @@ bool TimekeeperAvailable(const QDBusConnection& bus);
 enum class RunnerJob { kDownload, kLitGen };
 
 struct RunnerOutcome {
-  bool completed = false;  // the run's Complite arrived
-  bool stopped = false;    // ... after "Download is stopped."
-  bool joined = false;     // a download was already running; this followed it
+  bool completed = false;    // the run's Complite arrived
+  bool stopped = false;      // ... after "Download is stopped."
+  bool interrupted = false;  // ... saying the engine was lost or stalled first
+  bool joined = false;       // a download was already running; this followed it
+  bool left = false;         // this client left a run it had joined (Interrupt)
   QString error;           // why it did not run or did not end, when it failed
 };
 
@@ -40,8 +42,16 @@ class RunnerClient : public QObject {
   // Asks the service to stop the download (Ctrl+C in a command).
   void StopDownload();
 
+  // Ctrl+C during Run: a run this client started is stopped (Run returns at
+  // its end); one it joined is left to whoever started it, and Run returns
+  // at once. Once per run; true when this call did something.
+  bool Interrupt();
+
  private:
   QDBusConnection bus_;
+  bool joined_ = false;
+  bool interruptedOnce_ = false;
+  std::function<void()> leave_;  // set while Run follows a joined download
 };
 
 }  // namespace orvo

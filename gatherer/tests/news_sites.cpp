@@ -59,9 +59,10 @@ NewsNetwork::NewsNetwork(const NewsNetworkOptions& options) : options_(options) 
     std::string rows;
     if (!empty) {
       rows = "<tr name='Site A'><td cat=News ListMask=A1 Vers=" + v + "></td><td NPMask=A2 Vers=" + v +
-             " Fdld=0></td></tr>"
-             "<tr name='Site B'><td cat='" + kWorldUtf8 + "' ListMask=B1 Vers=" + v + "></td><td NPMask=B2 Vers=" + v +
-             "></td></tr>";
+             " Fdld=0></td></tr>";
+      if (!onlySiteA)
+        rows += "<tr name='Site B'><td cat='" + kWorldUtf8 + "' ListMask=B1 Vers=" + v + "></td><td NPMask=B2 Vers=" +
+                v + "></td></tr>";
     }
     res.set_content("<html><head><meta charset=utf-8></head><body><table>" + rows + "</table></body></html>",
                     "text/html; charset=utf-8");
@@ -146,11 +147,12 @@ NewsNetwork::NewsNetwork(const NewsNetworkOptions& options) : options_(options) 
                     "<body><div class=lenta>" + links + "</div></body></html>",
                     "text/html");
   });
-  s.Get(R"(/b/(\d+)\.html)", [](const httplib::Request& req, httplib::Response& res) {
+  s.Get(R"(/b/(\d+)\.html)", [this](const httplib::Request& req, httplib::Response& res) {
     std::string n = req.matches[1];
+    const std::string block = bareArticlesB ? "section" : "div class=story";
     res.set_content("<html><head><meta http-equiv='Content-Type' content='text/html; charset=windows-1251'></head>"
-                    "<body><div class=story><h2>" + kNewsCp1251 + " " + n + "</h2><p>" + kNewsCp1251 +
-                        "</p></div></body></html>",
+                    "<body><" + block + "><h2>" + kNewsCp1251 + " " + n + "</h2><p>" + kNewsCp1251 +
+                        "</p></" + block.substr(0, block.find(' ')) + "></body></html>",
                     "text/html");
   });
   if (options.plain) fx_.ServePlain();

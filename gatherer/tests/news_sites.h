@@ -41,6 +41,8 @@ class NewsNetwork {
   // Behaviour switches, changeable between runs.
   std::atomic<bool> emptyCatalogue{false};  // a catalogue that lists no site
   std::atomic<bool> stallCatalogue{false};  // the catalogue page never answers
+  std::atomic<bool> onlySiteA{false};       // the catalogue no longer lists site B
+  std::atomic<bool> bareArticlesB{false};   // site B's stories lack the block its mask reads
   // When not 0, each run's first catalogue request lists no site and its
   // second answers with this HTTP status, or never answers when -1.
   std::atomic<int> emptyThenFail{0};

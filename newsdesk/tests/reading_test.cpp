@@ -354,6 +354,24 @@ TEST_F(NotifyingTest, DownloadEndsWithASummaryAndANotificationOfTheNewItems) {
   EXPECT_EQ(notes_.notes.size(), 1u);
 }
 
+// A killed or stalled engine used to end in "Download completed: ..." and a
+// notification of the new items as if all had come.
+TEST_F(NotifyingTest, AnInterruptedDownloadIsShownAndNotifiedAsInterrupted) {
+  OpenOnBus();
+  frame_->SetDownloadRunning(true);
+  emit runner()->OnProcessStatus("Site: [Alpha], Category: [World] <News searching...> URL: [http://a/]",
+                                 CRunnerLink::kFromGathering, -1);
+  AddNews(2);  // stored before the engine was lost
+  emit runner()->Complite(CRunnerLink::kGatheringInterrupted);
+  ASSERT_TRUE(WaitFor([&] { return notes_.notes.size() == 1; }));
+  const QString said = "Download interrupted: the gathering engine ended before the download was complete; "
+                       "2 new news items from 2 sites were stored before.";
+  EXPECT_EQ(frame_->statusText(), said);
+  EXPECT_EQ(notes_.notes[0].summary, "Download interrupted");
+  EXPECT_EQ(notes_.notes[0].body, said);
+  EXPECT_FALSE(frame_->downloadRunning());
+}
+
 TEST_F(NotifyingTest, EbookRunNotifiesOnSuccessOnlyAndTheSettingSwitchesItOff) {
   OpenOnBus();
   frame_->SetGenerationRunning(true);

@@ -27,6 +27,7 @@ class FakeEngine : public Engine {
   bool Begin(QString* error) override;
   void Stop() override;
   void Probe() override;
+  void EndProcess() override;
 
  private:
   FakeFactory* factory_;
@@ -55,6 +56,7 @@ class FakeFactory : public EngineFactory {
   int attempts = 0;
   int begins = 0;
   int stops = 0;
+  int ends = 0;  // processes ended
   int live = 0;
   FakeEngine* gatherer = nullptr;
   FakeEngine* bookbinder = nullptr;
@@ -70,6 +72,7 @@ bool FakeEngine::Begin(QString* error) {
   return !factory_->failBegin;
 }
 void FakeEngine::Stop() { ++factory_->stops; }
+void FakeEngine::EndProcess() { ++factory_->ends; }
 void FakeEngine::Probe() {
   ++factory_->probes;
   if (factory_->answers) emit answered();
@@ -192,7 +195,7 @@ TEST_F(RunnerTest, EngineThatRefusesToBeginIsReleased) {
   Drain();
   EXPECT_EQ(runner.GetStatus(), 0);
   EXPECT_EQ(factory.live, 0);
-  EXPECT_EQ(client.events, (std::vector<std::string>{"Complite 1"}));
+  EXPECT_EQ(client.events, (std::vector<std::string>{"Complite 2"}));
   EXPECT_NE(Log().find("Could not start the download in Gatherer: no reply"), std::string::npos);
 }
 
@@ -203,7 +206,7 @@ TEST_F(RunnerTest, EngineThatVanishesEndsTheRun) {
   Drain();
   EXPECT_EQ(runner.GetStatus(), 0);
   EXPECT_EQ(factory.live, 0);
-  EXPECT_EQ(client.events, (std::vector<std::string>{"Complite 1"}));
+  EXPECT_EQ(client.events, (std::vector<std::string>{"Complite 2"}));  // interrupted, not completed
   EXPECT_NE(Log().find("Gatherer ended without completing its run: the process ended"), std::string::npos);
 }
 
@@ -227,10 +230,11 @@ TEST_F(RunnerTest, SilentEngineEndsTheRunWithAMessageAndIsReleased) {
   EXPECT_EQ(client.events[0].rfind("Status Gatherer has not answered for 1 seconds: the download is ended", 0), 0u)
       << client.events[0];
   EXPECT_EQ(client.events[0].substr(client.events[0].size() - 6), " 50 -1");
-  EXPECT_EQ(client.events[1], "Complite 1");
+  EXPECT_EQ(client.events[1], "Complite 2");
   EXPECT_EQ(runner.GetStatus(), 0);
   EXPECT_EQ(factory.live, 0);
   EXPECT_EQ(factory.stops, 1);
+  EXPECT_EQ(factory.ends, 1);  // its process, which would keep the bus name
   EXPECT_GT(factory.probes, 0);
   EXPECT_NE(Log().find("Gatherer has not answered for 1 seconds"), std::string::npos);
 
@@ -254,10 +258,10 @@ TEST_F(RunnerTest, EngineThatAnswersIsKeptThroughLongSilences) {
   factory.answers = false;
   ASSERT_TRUE(QTest::qWaitFor([&] { return runner.GetStatus() == 0; }, 10000));
   Drain();
-  EXPECT_EQ(client.events.back(), "Complite 1");
+  EXPECT_EQ(client.events.back(), "Complite 2");
 }
 
-TEST_F(RunnerTest, SilentBookbinderEndsItsRunWith1024) {
+TEST_F(RunnerTest, SilentBookbinderEndsItsRunWith1025) {
   settings.WriteInt(kDownloadSection, "StallTimeout", 1);
   factory.answers = false;
   runner.StartLitGen();
@@ -268,8 +272,9 @@ TEST_F(RunnerTest, SilentBookbinderEndsItsRunWith1024) {
   ASSERT_EQ(client.events.size(), 2u);
   EXPECT_EQ(client.events[0].rfind("Status Bookbinder has not answered for 1 seconds: the eBook generation", 0), 0u)
       << client.events[0];
-  EXPECT_EQ(client.events[1], "Complite 1024");
+  EXPECT_EQ(client.events[1], "Complite 1025");
   EXPECT_EQ(factory.live, 0);
+  EXPECT_EQ(factory.ends, 1);
 }
 
 TEST_F(RunnerTest, LitGenRunRelaysWithSourceOneAndEndsWith1024) {

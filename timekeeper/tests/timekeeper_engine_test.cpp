@@ -135,6 +135,7 @@ TEST(TimekeeperWithGatherer, EngineThatDiesMidRunEndsTheRun) {
   ASSERT_TRUE(WaitUntil([&] { return client.Status() == 1 && bus.OwnerPid(kGatherer) > 0; }, 30000));
   ::kill(bus.OwnerPid(kGatherer), SIGKILL);
   ASSERT_TRUE(WaitUntil([&] { return client.Complites() == 1; }, 15000)) << client.Describe();
+  EXPECT_EQ(client.events.entries().back().args, QVariantList({2})) << "interrupted, not completed";
   EXPECT_EQ(client.Status(), 0);
   EXPECT_NE(ReadFile(bus.orvoHome() + "/orvo_log.txt").find("Gatherer ended without completing its run"),
             std::string::npos);
@@ -168,6 +169,7 @@ TEST(TimekeeperWithGatherer, EngineThatStopsAnsweringIsEndedAndReleased) {
   const auto& said = entries[entries.size() - 2];
   EXPECT_TRUE(said.args.value(0).toString().startsWith("Gatherer has not answered for 3 seconds")) << client.Describe();
   EXPECT_EQ(said.args.value(1).toInt(), 50);
+  EXPECT_EQ(entries.back().args, QVariantList({2}));
   EXPECT_EQ(client.Status(), 0);
   EXPECT_NE(ReadFile(bus.orvoHome() + "/orvo_log.txt").find("Gatherer has not answered"), std::string::npos);
   // Released: once it runs again it finds its object gone and leaves.
