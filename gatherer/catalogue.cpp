@@ -319,6 +319,18 @@ int WithdrawUnconfirmedMasks(Database& db) {
   return rc;
 }
 
+std::vector<std::string> SelectedPairsLeftOut(Database& db) {
+  Statement st(db,
+               "SELECT c.site_name, k.name FROM site_cat_rel r"
+               " JOIN news_config c ON c.id = r.fk_news_config JOIN news_cat k ON k.id = r.fk_news_cat"
+               " WHERE r.is_selected <> 0 AND EXISTS (SELECT 1 FROM news_masks m"
+               " WHERE m.fk_site_cat_rel = r.id AND m.type >= 128 AND m.mask_version > 0)"
+               " ORDER BY c.site_name, k.name");
+  std::vector<std::string> pairs;
+  while (st.Next()) pairs.push_back(st.Text(0) + " / " + st.Text(1));
+  return pairs;
+}
+
 int RemoveMarks(Database& db, int* removed) {
   // type % 128 also mends the 256/257 that marking twice once left behind.
   Statement st(db, "UPDATE news_masks SET type = type % 128 WHERE type >= 128");

@@ -63,6 +63,9 @@ int MarkAllMasks(Database& db);
 int RemoveMarks(Database& db, int* removed = nullptr);
 // Withdraws the masks no listed pair confirmed: version 0, text emptied.
 int WithdrawUnconfirmedMasks(Database& db);
+// The selected pairs ("Site / Category") that WithdrawUnconfirmedMasks is
+// about to leave without a mask, so that the run says it will not visit them.
+std::vector<std::string> SelectedPairsLeftOut(Database& db);
 
 using StatusSink = std::function<void(const std::string&)>;
 

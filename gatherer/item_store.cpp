@@ -111,6 +111,38 @@ std::string TempImageName(size_t position) {
 
 }  // namespace
 
+ImagesLeftOut LeaveOutImages(std::string_view storedBody, std::vector<ItemImage>& images, int cap) {
+  std::vector<bool> placed(images.size(), false);
+  // "[[{N}]]" placeholders, N the image's position.
+  for (size_t at = storedBody.find("[[{"); at != std::string_view::npos; at = storedBody.find("[[{", at + 3)) {
+    size_t end = storedBody.find("}]]", at + 3);
+    if (end == std::string_view::npos || end - at - 3 > 9) continue;
+    size_t n = 0;
+    bool digits = end > at + 3;
+    for (size_t i = at + 3; i < end && digits; ++i) {
+      digits = storedBody[i] >= '0' && storedBody[i] <= '9';
+      n = n * 10 + static_cast<size_t>(storedBody[i] - '0');
+    }
+    if (digits && n < placed.size()) placed[n] = true;
+  }
+  ImagesLeftOut out;
+  int kept = 0;
+  for (size_t i = 0; i < images.size(); ++i) {
+    ItemImage& image = images[i];
+    if (image.source.empty() || image.leftOut) continue;
+    if (!placed[i]) {
+      image.leftOut = true;
+      ++out.cut;
+    } else if (kept >= cap) {
+      image.leftOut = true;
+      ++out.overCap;
+    } else {
+      ++kept;
+    }
+  }
+  return out;
+}
+
 ImageFetch FetchImages(HttpSession& http, const std::vector<ItemImage>& images, const ImageFetchOptions& options) {
   ImageFetch fetch;
   ImageHosts itemHosts(std::chrono::hours(24));
@@ -122,6 +154,7 @@ ImageFetch FetchImages(HttpSession& http, const std::vector<ItemImage>& images, 
   auto cancelled = [&] { return options.cancel && options.cancel->load(); };
   for (size_t i = 0; i < images.size() && !cancelled(); ++i) {
     const ItemImage& image = images[i];
+    if (image.leftOut) continue;  // told when it was left out
     if (image.source.empty()) {  // a caption without its picture: nothing to log
       ++fetch.skipped;
       continue;

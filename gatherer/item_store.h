@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvo {
@@ -23,7 +24,21 @@ class HttpSession;
 struct ItemImage {
   std::string source;  // absolute address
   std::string caption;
+  bool leftOut = false;  // not fetched, not stored (LeaveOutImages)
 };
+
+// Defaults of Download/MaxImagesPerItem and Download/MaxLinksPerList.
+inline constexpr int kDefaultMaxImagesPerItem = 200;
+inline constexpr int kDefaultMaxLinksPerList = 1000;
+
+// Marks the images that are not worth fetching: those whose placeholder is
+// not in `storedBody` (the body as the database keeps it, cut to its column)
+// and those beyond the first `cap` of the rest.
+struct ImagesLeftOut {
+  int cut = 0;      // their placeholder fell off the stored body
+  int overCap = 0;  // beyond the cap
+};
+ImagesLeftOut LeaveOutImages(std::string_view storedBody, std::vector<ItemImage>& images, int cap);
 
 // An item as the run hands it over: texts already finished (line breaks,
 // lengths), the publication date as database text or empty when the list gave

@@ -18,6 +18,7 @@
 #include <set>
 #include <thread>
 #include <unordered_map>
+#include <tuple>
 
 #include "auto_news.h"
 #include "background.h"
@@ -27,6 +28,7 @@
 #include "database.h"
 #include "eventlog.h"
 #include "feed_fetch.h"
+#include "text.h"
 #include "gatherer/masks/auto_extract.h"
 #include "gatherer/masks/charset.h"
 #include "gatherer/masks/extraction.h"
@@ -59,10 +61,16 @@ std::optional<Result> RunWithin(std::chrono::milliseconds budget, Work work) {
 // thread after the run has given up on it.
 using PagePtr = std::shared_ptr<const HtmlDocument>;
 
+// A parse given up on is told so, and its thread ends soon after instead of
+// spending minutes of CPU on a page nobody waits for.
 std::optional<PagePtr> ParseWithin(const BrowserDocument& doc, std::chrono::milliseconds budget) {
-  return RunWithin<PagePtr>(budget, [bytes = doc.bytes, charset = doc.charset, url = doc.url] {
-    return std::make_shared<const HtmlDocument>(HtmlDocument::FromBytes(bytes, charset, url));
-  });
+  auto cancel = std::make_shared<std::atomic<bool>>(false);
+  std::optional<PagePtr> page =
+      RunWithin<PagePtr>(budget, [bytes = doc.bytes, charset = doc.charset, url = doc.url, cancel] {
+        return std::make_shared<const HtmlDocument>(HtmlDocument::FromBytes(bytes, charset, url, cancel.get()));
+      });
+  if (!page) cancel->store(true);
+  return page;
 }
 
 constexpr int kMaxParallelSites = 16;
@@ -235,6 +243,8 @@ class GatheringWindow : public QObject {
   int codePage_ = 0;
   int connectTimeout_ = 300;
   bool loadImages_ = true;
+  int maxImagesPerItem_ = kDefaultMaxImagesPerItem;
+  int maxLinksPerList_ = kDefaultMaxLinksPerList;
   bool readAfterTimeout_ = false;
   int parallelSites_ = 1;
 
@@ -267,6 +277,16 @@ GatheringWindow::GatheringWindow(GathererEngine& engine)
   codePage_ = settings.ReadInt(kSystemSection, "CodePage", 0);
   connectTimeout_ = ReadConnectTimeout(settings);
   loadImages_ = settings.ReadInt(kDownloadSection, "LoadImages", 1) != 0;
+  // Without a cap one page could queue tens of thousands of requests.
+  for (auto [key, value, def] : {std::tuple{"MaxImagesPerItem", &maxImagesPerItem_, kDefaultMaxImagesPerItem},
+                                 std::tuple{"MaxLinksPerList", &maxLinksPerList_, kDefaultMaxLinksPerList}}) {
+    *value = settings.ReadIntChecked(kDownloadSection, key, def);
+    if (*value < 1) {
+      WriteEventLog(std::string(key) + " " + std::to_string(*value) + " is below 1; " + std::to_string(def) +
+                    " is used.");
+      *value = def;
+    }
+  }
   readAfterTimeout_ = settings.ReadInt(kDownloadSection, "ReadAfterTimeout", 0) != 0;
   parallelSites_ = settings.ReadInt(kDownloadSection, "ParallelSites", 1);
   if (parallelSites_ < 1 || parallelSites_ > kMaxParallelSites) {
@@ -486,8 +506,15 @@ void GatheringWindow::AfterCatalogue(bool applied) {
     return;
   }
   if (marked_) {
+    const std::vector<std::string> cut = applied ? SelectedPairsLeftOut(*db) : std::vector<std::string>{};
     // A withdrawal that fails withdraws nothing: the marks come off unused.
-    if (WithdrawUnconfirmedMasks(*db) != 0) RemoveMarks(*db);
+    if (WithdrawUnconfirmedMasks(*db) != 0) {
+      RemoveMarks(*db);
+    } else {
+      for (const std::string& pair : cut)
+        ReportStatus("Can not visit " + pair + ": the updates server's catalogue no longer lists it, so its masks "
+                     "were withdrawn.");
+    }
     marked_ = false;
   }
   phase_ = Phase::kGathering;
@@ -797,11 +824,22 @@ void SiteLane::ProcessPage(const BrowserDocument& doc) {
   std::optional<PagePtr> parsed = ParseWithin(doc, pageBudget_);
   if (!parsed) {
     WriteEventLog("NAVIGATE ERROR, URL: " + currentUrl_ + " (timeout while reading the page)");
+    ReportStatus("Can not read the page [" + currentUrl_ + "]: reading it took longer than its time-out.");
     SkipCurrentPage();
     return;
   }
   const HtmlDocument& page = **parsed;
-  if (mask_) WalkPage(page, *mask_, state_);
+  const size_t linksBefore = state_.links.size();
+  if (mask_ && !WalkPage(page, *mask_, state_, deadline)) {
+    // What is left of the page's time-out is the walk's too: a mask that
+    // multiplies over a big page must not hold the engine for minutes.
+    WriteEventLog("NAVIGATE ERROR, URL: " + currentUrl_ + " (timeout while applying the mask)");
+    ReportStatus("Can not read the page [" + currentUrl_ + "]: applying its mask took longer than its time-out.");
+    state_.ClearNewsItem();
+    if (listPhase_) state_.links.resize(linksBefore);
+    SkipCurrentPage();
+    return;
+  }
   if (listPhase_) AfterListWalk(page, doc);
   else AfterNewsWalk(*parsed, deadline);
   if (!listPhase_ && OwnCategory()) {
@@ -816,6 +854,10 @@ void SiteLane::ProcessPage(const BrowserDocument& doc) {
     StoreItem();  // goes on with the next page once the item is stored
     return;
   }
+  if (!listPhase_)
+    ReportStatus("Can not find the news item on the page [" + currentUrl_ + "]: " +
+                 (window_.autoNews_.autoExtract ? "neither its news mask nor the automatic extraction found its text."
+                                                : "its news mask found no text."));
   state_.ClearNewsItem();
 
   if (listPhase_) {
@@ -828,6 +870,14 @@ void SiteLane::ProcessPage(const BrowserDocument& doc) {
           return IsStoredAddress(*db, link.address) || (parallel && window_.Claimed(link.address));
         });
       }
+    }
+    if (state_.links.size() > static_cast<size_t>(window_.maxLinksPerList_)) {
+      // The first ones, as the page lists them; the next run takes the rest.
+      WriteEventLog(std::to_string(state_.links.size() - window_.maxLinksPerList_) + " of " +
+                    std::to_string(state_.links.size()) + " new links of the list page [" + currentUrl_ +
+                    "] are left for a later download: beyond MaxLinksPerList (" +
+                    std::to_string(window_.maxLinksPerList_) + ").");
+      state_.links.resize(window_.maxLinksPerList_);
     }
     if (state_.links.empty()) {
       plan_.SkipNewsStep();
@@ -869,7 +919,19 @@ void SiteLane::StoreItem() {
   for (auto& image : finished.images) item->images.push_back({std::move(image.source), std::move(image.caption)});
   const std::string address = currentUrl_;
   const bool loadImages = window_.loadImages_;
-  const size_t images = loadImages ? item->images.size() : 0;
+  size_t images = 0;
+  if (loadImages) {
+    const ImagesLeftOut left =
+        LeaveOutImages(FitBuffer(item->body, kBodyColumn), item->images, window_.maxImagesPerItem_);
+    if (left.cut > 0)
+      WriteEventLog(std::to_string(left.cut) + " pictures of [" + address +
+                    "] are not fetched: their places fell off the end of the stored text.");
+    if (left.overCap > 0)
+      WriteEventLog(std::to_string(left.overCap) + " pictures of [" + address + "] are not fetched: beyond MaxImagesPerItem (" +
+                    std::to_string(window_.maxImagesPerItem_) + ").");
+    images = static_cast<size_t>(
+        std::count_if(item->images.begin(), item->images.end(), [](const ItemImage& i) { return !i.leftOut; }));
+  }
   SharedStore shared;
   shared.writer = &window_.storeWriter_;
   shared.skipStored = window_.parallel();

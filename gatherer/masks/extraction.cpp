@@ -75,16 +75,23 @@ void AppendWithSpace(std::string& field, std::string_view text) {
 
 class Walker {
  public:
-  Walker(const HtmlDocument& page, const Mask& mask, ExtractionState& state)
-      : page_(page), mdoc_(mask.document), mask_(mask), state_(state) {
+  Walker(const HtmlDocument& page, const Mask& mask, ExtractionState& state,
+         std::optional<std::chrono::steady_clock::time_point> deadline)
+      : page_(page), mdoc_(mask.document), mask_(mask), state_(state), deadline_(deadline) {
     for (const NewsLink& l : state_.links) seen_links_.insert(l.address);
   }
 
+  // The deadline passed: the walk stopped where it was.
+  bool cut() const { return cut_; }
+
   void Walk(int p, int m, int depth) {
-    if (depth > kMaxWalkDepth) return;
+    if (depth > kMaxWalkDepth || cut_) return;
     std::string_view page_tag = page_.TagName(p);
     const bool body_full = !state_.list_phase && Full(state_.body, kFullBodyBytes);
     for (int e : mdoc_.Children(m)) {
+      // A mask of many repeated nodes on a big page multiplies the work.
+      if (deadline_ && (++steps_ & 4095) == 0 && std::chrono::steady_clock::now() > *deadline_) cut_ = true;
+      if (cut_) return;
       // Nothing this part of the mask could add would still be stored.
       if (body_full && BodyOnly(e)) continue;
       std::string_view tag = mdoc_.TagName(e);
@@ -209,6 +216,9 @@ class Walker {
   ExtractionState& state_;
   std::unordered_set<std::string> seen_links_;  // a list page may hold 100,000 links
   std::vector<signed char> body_only_;          // per mask element: -1 not yet known
+  std::optional<std::chrono::steady_clock::time_point> deadline_;
+  unsigned steps_ = 0;
+  bool cut_ = false;
 };
 
 }  // namespace
@@ -231,11 +241,13 @@ bool AcceptLink(std::string_view href, std::string& accepted) {
   return true;
 }
 
-void WalkPage(const HtmlDocument& page, const Mask& mask, ExtractionState& state) {
-  if (page.Body() < 0 || mask.document.Body() < 0 || mask.head < 0) return;
-  Walker walker(page, mask, state);
+bool WalkPage(const HtmlDocument& page, const Mask& mask, ExtractionState& state,
+              std::optional<std::chrono::steady_clock::time_point> deadline) {
+  if (page.Body() < 0 || mask.document.Body() < 0 || mask.head < 0) return true;
+  Walker walker(page, mask, state, deadline);
   int mask_body = mask.document.Body();
   for (int q : page.Children(page.Body())) walker.Walk(q, mask_body, 0);
+  return !walker.cut();
 }
 
 void ApplyLinkDates(const Mask& mask, int days, const DateTime& now, ExtractionState& state) {

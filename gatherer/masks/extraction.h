@@ -3,6 +3,8 @@
 // images of one news item (news pages), plus the composition of that body.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,8 +62,10 @@ extern const char* const kExcludedLinkExtensions[8];
 bool AcceptLink(std::string_view href, std::string& accepted);
 
 // Walks page against mask into state. Nothing happens without a page body or
-// a loaded mask. Call state.BeginPage(now) first.
-void WalkPage(const HtmlDocument& page, const Mask& mask, ExtractionState& state);
+// a loaded mask. Call state.BeginPage(now) first. False when the walk passed
+// `deadline` and stopped part way (state then holds a part of the page).
+bool WalkPage(const HtmlDocument& page, const Mask& mask, ExtractionState& state,
+              std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
 
 // After a list page's walk: links without a valid date take one from their
 // address (mask.date_in_url) or now; links older than `days` days are

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
+#include <csetjmp>
 #include <cstring>
 #include <new>
 #include <deque>
@@ -211,12 +213,28 @@ class ParsePool {
     }
   }
 
-  static void* Allocate(void* self, size_t size) { return static_cast<ParsePool*>(self)->Get(size); }
+  static void* Allocate(void* self, size_t size) {
+    ParsePool* pool = static_cast<ParsePool*>(self);
+    // The parser allocates for every node and token, so this is where an
+    // abandoned parse learns of it. Nothing but the parser's C frames lies
+    // between here and the setjmp, and all it holds is in this pool.
+    if (pool->cancel_ && (++pool->calls_ & 1023) == 0 && pool->cancel_->load(std::memory_order_relaxed))
+      std::longjmp(*pool->escape_, 1);
+    return pool->Get(size);
+  }
+  // Parses check `cancel` from time to time and leave through `escape`.
+  void SetCancel(const std::atomic<bool>* cancel, std::jmp_buf* escape) {
+    cancel_ = cancel;
+    escape_ = escape;
+  }
   static void Deallocate(void* self, void* p) { static_cast<ParsePool*>(self)->Put(p); }
 
  private:
   // Blocks of 16 << k bytes for k below kSizes, each after an 8-byte header
   // that names its size (or kLarge); payloads are 8-byte aligned, all gumbo needs.
+  const std::atomic<bool>* cancel_ = nullptr;
+  std::jmp_buf* escape_ = nullptr;
+  unsigned calls_ = 0;
   static constexpr unsigned kSizes = 9;
   static constexpr std::uint64_t kLarge = 0xFF;
   static constexpr size_t kChunkBytes = size_t(256) << 10;
@@ -563,6 +581,7 @@ std::string CapNesting(std::string text, size_t max_depth) {
     std::vector<std::string> open;
     std::unordered_map<std::string, size_t> dropped;
     size_t foreign = 0;  // open svg/math elements: "/>" closes there
+    bool form_open = false;  // the tree builder's form element: until its end tag
     size_t i = 0;
     auto name_at = [&](size_t at) {
       std::string name;
@@ -582,8 +601,18 @@ std::string CapNesting(std::string text, size_t max_depth) {
       i = lt;
       if (i >= s.size()) break;
       if (s.compare(i, 4, "<!--") == 0) {
-        size_t end = s.find("-->", i + 4);
-        end = end == std::string_view::npos ? s.size() : end + 3;
+        // As the tokenizer ends a comment: "<!-->" and "<!--->" are whole
+        // ones, and "--!>" ends one as "-->" does.
+        size_t end;
+        if (s.compare(i + 4, 1, ">") == 0) {
+          end = i + 5;
+        } else if (s.compare(i + 4, 2, "->") == 0) {
+          end = i + 6;
+        } else {
+          const size_t plain = s.find("-->", i + 4), bang = s.find("--!>", i + 4);
+          end = std::min(plain == std::string_view::npos ? s.size() : plain + 3,
+                         bang == std::string_view::npos ? s.size() : bang + 4);
+        }
         if (build) out.append(s.substr(i, end - i));
         i = end;
         continue;
@@ -607,6 +636,7 @@ std::string CapNesting(std::string text, size_t max_depth) {
           --it->second;
           continue;
         }
+        if (name == "form") form_open = false;
         for (size_t k = open.size(); k-- > 0;)
           if (open[k] == name) {
             pop_to(k);
@@ -616,7 +646,9 @@ std::string CapNesting(std::string text, size_t max_depth) {
         continue;
       }
       const bool self_closed = foreign > 0 && tag.size() >= 2 && tag[tag.size() - 2] == '/';
-      if (!Flat(name) && !self_closed) {
+      // The tree builder ignores a form inside a form: it opens nothing.
+      const bool ignored = name == "form" && form_open;
+      if (!Flat(name) && !self_closed && !ignored) {
         if (ClosesItsOwn(name))
           for (size_t k = open.size(); k-- > 0;)
             if (open[k] == name) {
@@ -630,6 +662,7 @@ std::string CapNesting(std::string text, size_t max_depth) {
         }
         open.push_back(name);
         if (name == "svg" || name == "math") ++foreign;
+        if (name == "form") form_open = true;
       }
       if (build) out.append(tag);
       if (RawText(name)) {
@@ -777,6 +810,21 @@ std::string SetAsideRawText(std::string text, std::vector<std::string>& aside) {
   return out;
 }
 
+// gumbo's parse, or null when `cancel` stopped it. Its output lives in the
+// pool and goes with it, also when the parse is left half done.
+GumboOutput* ParseOrGiveUp(const GumboOptions& options, const std::string& text, ParsePool& pool,
+                           const std::atomic<bool>* cancel) {
+  std::jmp_buf escape;
+  pool.SetCancel(cancel, &escape);
+  if (setjmp(escape) != 0) {
+    pool.SetCancel(nullptr, nullptr);
+    return nullptr;
+  }
+  GumboOutput* output = gumbo_parse_with_options(&options, text.data(), text.size());
+  pool.SetCancel(nullptr, nullptr);
+  return output;
+}
+
 }  // namespace
 
 HtmlDocument::HtmlDocument() : impl_(std::make_unique<Impl>()) {}
@@ -790,7 +838,7 @@ HtmlDocument HtmlDocument::Parse(std::string utf8_text, std::string url,
 }
 
 HtmlDocument HtmlDocument::ParseWith(std::string utf8_text, std::string url, std::string declared_charset,
-                                     bool set_aside_raw_text) {
+                                     bool set_aside_raw_text, const std::atomic<bool>* cancel) {
   HtmlDocument doc;
   Impl& d = *doc.impl_;
   d.url = std::move(url);
@@ -804,17 +852,16 @@ HtmlDocument HtmlDocument::ParseWith(std::string utf8_text, std::string url, std
   options.allocator = &ParsePool::Allocate;
   options.deallocator = &ParsePool::Deallocate;
   options.userdata = &pool;
-  // gumbo's output lives in the pool and goes with it.
-  GumboOutput* output = gumbo_parse_with_options(&options, utf8_text.data(), utf8_text.size());
+  GumboOutput* output = ParseOrGiveUp(options, utf8_text, pool, cancel);
   if (output && output->root) d.Copy(output->root, text_size, aside);
   d.Index();
   return doc;
 }
 
 HtmlDocument HtmlDocument::FromBytes(std::string_view bytes, std::string_view header_charset,
-                                     std::string url) {
+                                     std::string url, const std::atomic<bool>* cancel) {
   DecodedPage page = DecodePage(bytes, header_charset);
-  return Parse(std::move(page.text), std::move(url), std::move(page.declared_charset));
+  return ParseWith(std::move(page.text), std::move(url), std::move(page.declared_charset), true, cancel);
 }
 
 bool HtmlDocument::HasTree() const { return !impl_->elements.empty(); }

@@ -4,6 +4,7 @@
 // to an element, and href/src as absolute addresses.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <span>
 #include <string>
@@ -34,11 +35,13 @@ class HtmlDocument {
                             std::string declared_charset = {});
   // As Parse; set_aside_raw_text false sends every script and style through
   // the tokenizer, which gives the same tree more slowly (for tests).
+  // A parse whose `cancel` becomes true (its caller stopped waiting) gives
+  // up soon after and returns a document without a tree.
   static HtmlDocument ParseWith(std::string utf8_text, std::string url, std::string declared_charset,
-                                bool set_aside_raw_text);
+                                bool set_aside_raw_text, const std::atomic<bool>* cancel = nullptr);
   // Decodes downloaded bytes (see DecodePage) and parses them.
   static HtmlDocument FromBytes(std::string_view bytes, std::string_view header_charset,
-                                std::string url);
+                                std::string url, const std::atomic<bool>* cancel = nullptr);
 
   bool HasTree() const;
   int Body() const;  // -1 for a frameset page or no tree

@@ -56,6 +56,33 @@ TEST(ItemStoreTest, LongFieldsAreCutByCharactersAndLongAddressesFoundAgain) {
   EXPECT_FALSE(IsStoredAddress(home.db(), "http://y/" + std::string(400, 'a')));
 }
 
+// Only pictures whose place the stored text keeps are worth a request, and
+// no more of those than the cap.
+TEST(ItemStoreTest, PicturesOutsideTheStoredBodyOrBeyondTheCapAreLeftOut) {
+  struct Case {
+    const char* body;
+    int cap;
+    const char* kept;  // one letter per image: k kept, o left out, c caption only
+    int cut, overCap;
+  } cases[] = {
+      {"a[[{0}]]b[[{1}]][[{2}]]", 200, "kkk", 0, 0},
+      {"a[[{0}]]b[[{2}]]", 200, "kok", 1, 0},
+      {"a[[{0}]][[{1}]][[{2}]][[{3}]]", 2, "kkoo", 0, 2},
+      {"[[{1}]] [[{x}]] [[{99999999999}]] [[{3", 200, "okoo", 3, 0},
+      {"[[{0}]][[{2}]]", 1, "kco", 0, 1},
+  };
+  for (const Case& c : cases) {
+    std::vector<ItemImage> images;
+    for (const char* k = c.kept; *k; ++k) images.push_back({*k == 'c' ? "" : "http://x/i.png", "cap"});
+    const ImagesLeftOut left = LeaveOutImages(c.body, images, c.cap);
+    std::string got;
+    for (const ItemImage& i : images) got += i.source.empty() ? 'c' : i.leftOut ? 'o' : 'k';
+    EXPECT_EQ(got, c.kept) << c.body;
+    EXPECT_EQ(left.cut, c.cut) << c.body;
+    EXPECT_EQ(left.overCap, c.overCap) << c.body;
+  }
+}
+
 TEST(ItemStoreTest, PublicationDateFallsBackToTheTimeOfStoring) {
   EngineHome home;
   int pair = static_cast<int>(home.AddPair("S", "C", true));

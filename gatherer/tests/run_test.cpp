@@ -102,6 +102,34 @@ TEST(GatheringRunTest, AWholeRunStoresEveryItemOnceWithImagesAndASecondRunNothin
   EXPECT_EQ(net.fixture().CountRequests("GET /upd/end.asp"), 2);
 }
 
+// A list of 100,000 links queued as many pages, and 50,000 pictures of one
+// page as many downloads.
+TEST(GatheringRunTest, LinksPerListAndPicturesPerItemAreCappedAndTheRestLogged) {
+  EngineHome home;
+  NewsNetworkOptions options;
+  options.articlesA = 12;
+  options.imagesPerArticle = 6;
+  NewsNetwork net(options);
+  PrepareNewsHome(home, net, 10);
+  home.settings().WriteInt(kDownloadSection, "MaxLinksPerList", 5);
+  home.settings().WriteInt(kDownloadSection, "MaxImagesPerItem", 2);
+  GathererEngine engine;
+  Recorder rec(engine);
+  ASSERT_TRUE(rec.Run());
+  EXPECT_EQ(home.Count("SELECT count(*) FROM newsitem WHERE src_url LIKE '%/a/%'"), 5);
+  EXPECT_EQ(home.Count("SELECT count(*) FROM newsimages"), 10);
+  EXPECT_EQ(net.fixture().CountRequests("GET /a/img/1_2.png"), 0);
+  EXPECT_NE(home.Log().find("7 of 12 new links of the list page [" + net.Url("/a/list.html") +
+                            "] are left for a later download: beyond MaxLinksPerList (5)."),
+            std::string::npos)
+      << home.Log();
+  EXPECT_NE(home.Log().find("4 pictures of [" + net.ArticleA(1) + "] are not fetched: beyond MaxImagesPerItem (2)."),
+            std::string::npos);
+  // The next download takes the next ones.
+  ASSERT_TRUE(rec.Run());
+  EXPECT_EQ(home.Count("SELECT count(*) FROM newsitem WHERE src_url LIKE '%/a/%'"), 10);
+}
+
 TEST(GatheringRunTest, FailingPagesAreSkippedWithTheirCodeOrTimeout) {
   EngineHome home;
   NewsNetworkOptions o;

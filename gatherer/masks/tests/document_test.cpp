@@ -1,6 +1,8 @@
 #include "gatherer/masks/html_document.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 #include <gumbo.h>
 
 #include <filesystem>
@@ -151,6 +153,36 @@ TEST(HtmlDocument, NestingIsCappedAndItsTextKept) {
   HtmlDocument f = HtmlDocument::Parse(fine);
   EXPECT_EQ(f.Attribute(Find(f, "DIV"), "title"), "a>b");
   EXPECT_EQ(f.InnerText(Find(f, "EM")), "ok");
+}
+
+// Markup that the cap's scan used to read otherwise than the tree builder:
+// a form inside a form opens nothing, "<!-->" is a whole comment.
+TEST(HtmlDocument, NestingCapSeesWhatTheTreeBuilderSees) {
+  std::string forms = "<html><body><form>";
+  for (int i = 0; i < 20000; ++i) forms += "<div><form>";
+  std::string comment = "<html><body><!-->";
+  for (int i = 0; i < 20000; ++i) comment += "<div>";
+  std::string bang = "<html><body><!-- x --!>";
+  for (int i = 0; i < 20000; ++i) bang += "<div>";
+  for (const std::string* page : {&forms, &comment, &bang}) {
+    HtmlDocument d = HtmlDocument::Parse(*page);
+    EXPECT_LE(MaxDepth(d), int(kMaxNesting) + 4) << page->substr(0, 30);
+  }
+  // A form after a closed one still opens, and holds its fields.
+  HtmlDocument f = HtmlDocument::Parse("<body><form id=a></form><form id=b><div><input name=q></div></form>");
+  EXPECT_EQ(f.Attribute(f.Parent(f.Parent(Find(f, "INPUT"))), "id"), "b");
+}
+
+// A parse that nobody waits for any more stops instead of running on.
+TEST(HtmlDocument, ACancelledParseStopsWithoutATree) {
+  std::string page = "<html><body>";
+  for (int i = 0; i < 5000; ++i) page += "<p>paragraph " + std::to_string(i) + "</p>";
+  std::atomic<bool> cancel{true};
+  EXPECT_FALSE(HtmlDocument::ParseWith(page, "", "", true, &cancel).HasTree());
+  cancel = false;
+  HtmlDocument d = HtmlDocument::ParseWith(page, "", "", true, &cancel);
+  EXPECT_TRUE(d.HasTree());
+  EXPECT_GT(d.ElementCount(), 5000);
 }
 
 TEST(HtmlDocument, FromBytesDecodesAndReportsTheCharset) {

@@ -46,6 +46,24 @@ TEST(WalkPage, PositionTestAndOrd) {
   EXPECT_EQ(Walk(page, kHead + "<div ord=7 role=text></div>", false).state.body, "");
 }
 
+// Many ord=-1 mask nodes over a big page multiply: the walk used to run on
+// for minutes past the page's time-out. Past its deadline it stops.
+TEST(WalkPage, StopsAtItsDeadline) {
+  std::string mask_html = kHead;
+  for (int i = 0; i < 200; ++i) mask_html += "<div ord=-1><p ord=-1></p></div>";
+  MaskLoadResult loaded = LoadMaskHtml(mask_html, MaskPhase::kNews);
+  ASSERT_EQ(loaded.outcome, MaskLoadOutcome::kLoaded);
+  std::string page_html = "<html><body>";
+  for (int i = 0; i < 200; ++i) page_html += "<div><p>t</p></div>";
+  HtmlDocument page = HtmlDocument::Parse(page_html);
+  ExtractionState state;
+  state.BeginPage(kNow);
+  EXPECT_FALSE(WalkPage(page, loaded.mask, state, std::chrono::steady_clock::now() - std::chrono::seconds(1)));
+  state.BeginPage(kNow);
+  EXPECT_TRUE(WalkPage(page, loaded.mask, state, std::chrono::steady_clock::now() + std::chrono::hours(1)));
+  EXPECT_TRUE(WalkPage(page, loaded.mask, state));
+}
+
 TEST(WalkPage, ClassMustMatchIgnoringCase) {
   const std::string page =
       "<body><div class='Story Main'>a</div><div>b</div><div class=other>c</div></body>";
