@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -614,6 +618,63 @@ TEST(DBManagerInit, EmptyPathReadsPathDbAndMissingFileFails) {
   EXPECT_EQ(s.Int(0), 4);  // the schema's own three and the pair index left
   EXPECT_FALSE(m.Init(dir.File("missing.db")));
   ::unsetenv("ORVO_HOME");
+}
+
+// The reader killed while it marks 10,000 items: the marks are all or none
+// and the file stays whole, whenever the kill comes.
+TEST(DBManagerKilled, MarksOfAKilledReaderAreAllOrNone) {
+  TempDir dir;
+  const std::string path = dir.File("news.db");
+  {
+    std::unique_ptr<Database> db;
+    ASSERT_EQ(Database::Open(path, Database::Mode::kCreate, &db), 0);
+    const int64_t pair = EnsurePair(*db, "Alpha", "World", true);
+    Statement fill(*db,
+                   "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000)"
+                   " INSERT INTO newsitem (recvdate, newsdate, fk_site_cat_rel, publication_date, src_url, title, body)"
+                   " SELECT '2024-03-01 10:00:00', '2024-03-01 10:00:00', ?, '2024-03-01 10:00:00',"
+                   " 'https://example.org/' || i, 'Item ' || i, 'Body' FROM n");
+    fill.Bind(1, pair);
+    ASSERT_EQ(fill.Execute(), 0);
+  }
+  std::vector<int32_t> ids;
+  for (int32_t i = 1; i <= 10000; ++i) ids.push_back(i);
+  for (int round = 1; round <= 4; ++round) {
+    int done[2];
+    ASSERT_EQ(::pipe(done), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // The reader: marks everything read, then unread, and so on.
+      ::close(done[0]);
+      CDBManager m;
+      if (!m.Init(path)) ::_exit(3);
+      for (bool read = true;; read = !read) {
+        if (m.MarkAsRead(ids, read) != 0) ::_exit(4);
+        char c = 1;
+        if (::write(done[1], &c, 1) != 1) ::_exit(5);
+      }
+    }
+    ::close(done[1]);
+    // Killed after a different number of whole markings each round, in the
+    // middle of the next one.
+    char c;
+    for (int k = 0; k < round; ++k) ASSERT_EQ(::read(done[0], &c, 1), 1);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(done[0]);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the marking process ended on its own: " << status;
+
+    std::unique_ptr<Database> db;
+    ASSERT_EQ(Database::Open(path, Database::Mode::kExisting, &db), 0);
+    Statement check(*db, "PRAGMA integrity_check");
+    ASSERT_TRUE(check.Next());
+    EXPECT_EQ(check.Text(0), "ok") << round;
+    Statement read(*db, "SELECT count(*) FROM newsitem WHERE is_read <> 0");
+    ASSERT_TRUE(read.Next());
+    EXPECT_TRUE(read.Int(0) == 0 || read.Int(0) == 10000) << round << ": " << read.Int(0) << " marked";
+  }
 }
 
 }  // namespace
