@@ -362,7 +362,9 @@ TEST_F(NotifyingTest, AnInterruptedDownloadIsShownAndNotifiedAsInterrupted) {
   emit runner()->OnProcessStatus("Site: [Alpha], Category: [World] <News searching...> URL: [http://a/]",
                                  CRunnerLink::kFromGathering, -1);
   AddNews(2);  // stored before the engine was lost
+  int n = fills_;
   emit runner()->Complite(CRunnerLink::kGatheringInterrupted);
+  ASSERT_TRUE(WaitForFills(n + 1));  // what was stored is listed
   ASSERT_TRUE(WaitFor([&] { return notes_.notes.size() == 1; }));
   const QString said = "Download interrupted: the gathering engine ended before the download was complete; "
                        "2 new news items from 2 sites were stored before.";
