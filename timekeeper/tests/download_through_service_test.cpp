@@ -101,7 +101,7 @@ TEST_F(DownloadThroughService, AStalledEngineIsEndedAndTheNextDownloadGetsAFresh
   Settings(bus_.orvoHome() + "/ORVO.ini").WriteInt(kDownloadSection, "StallTimeout", 3);
   net_.stallCatalogue = true;
   Command first = Download();
-  ASSERT_TRUE(WaitUntil([&] { return first.Printed("Checking for updates..."); }, 30000)) << first.Said();
+  ASSERT_TRUE(WaitUntil([&] { return RunnerStatus(bus_) == 1 && bus_.OwnerPid(kGatherer) > 0; }, 30000));
   const pid_t engine = bus_.OwnerPid(kGatherer);
   ASSERT_GT(engine, 0);
   ASSERT_EQ(::kill(engine, SIGSTOP), 0);
@@ -127,7 +127,7 @@ TEST_F(DownloadThroughService, AStalledEngineIsEndedAndTheNextDownloadGetsAFresh
 TEST_F(DownloadThroughService, ACommandThatJoinedARunLeavesItRunningOnCtrlC) {
   net_.stallCatalogue = true;
   Command starter = Download();
-  ASSERT_TRUE(WaitUntil([&] { return starter.Printed("Checking for updates..."); }, 30000)) << starter.Said();
+  ASSERT_TRUE(WaitUntil([&] { return RunnerStatus(bus_) == 1 && bus_.OwnerPid(kGatherer) > 0; }, 30000));
   Command joiner = Download();
   ASSERT_TRUE(WaitUntil([&] { return RunnerStatus(bus_) == 1 && joiner.process->state() == QProcess::Running; }, 10000));
   testing::Pump(1500);  // the joiner is following the run
