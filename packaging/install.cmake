@@ -20,10 +20,10 @@ else()
   message(WARNING "The LIT writer is not part of the build: an installed Bookbinder cannot write eBooks.")
 endif()
 
-# The two commands a user types. Relative links, so the tree can be moved
+# The commands a user types. Relative links, so the tree can be moved
 # (a package, a scratch root); the programs find their folder through
 # /proc/self/exe, which leads past the link.
-foreach(program orvo Newsdesk)
+foreach(program orvo Newsdesk orvo-updates)
   file(RELATIVE_PATH target ${CMAKE_INSTALL_FULL_BINDIR} ${ORVO_FULL_PROGRAM_DIR}/${program})
   install(CODE "
     set(link \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${program}\")
@@ -37,13 +37,40 @@ endforeach()
 # demo catalogue with its three demo sites.
 install(FILES ${PROJECT_SOURCE_DIR}/newsdesk/help/newsdesk.html DESTINATION ${ORVO_DATA_DIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/bookbinder/templates/ DESTINATION ${ORVO_DATA_DIR}/templates)
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/demo-data/ DESTINATION ${ORVO_DATA_DIR}/demo-data)
+# make-images.sh drew the demo pictures; the installed demo needs only them.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/demo-data/ DESTINATION ${ORVO_DATA_DIR}/demo-data
+  PATTERN make-images.sh EXCLUDE)
 
 # Desktop integration.
 install(FILES ${PROJECT_SOURCE_DIR}/newsdesk/icons/orvo.svg
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME org.orvo.Newsdesk.svg)
-install(FILES ${ORVO_PACKAGING}/man/orvo.1 ${ORVO_PACKAGING}/man/orvo-updates.1 ${ORVO_PACKAGING}/man/Newsdesk.1
-  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+foreach(size 16 22 24 32 48 64 128 256)
+  install(FILES ${ORVO_PACKAGING}/icons/${size}x${size}/org.orvo.Newsdesk.png
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+endforeach()
+install(FILES ${ORVO_PACKAGING}/icons/org.orvo.Newsdesk-symbolic.svg
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/symbolic/apps)
+
+# Man pages and the changelog compressed as Debian ships them (gzip -9n: no
+# name or time stamp inside, so the package is the same on every build).
+set(ORVO_GZIPPED)
+foreach(source man/orvo.1 man/orvo-updates.1 man/Newsdesk.1 doc/changelog)
+  set(output ${ORVO_PACKAGING_OUT}/${source}.gz)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${ORVO_PACKAGING_OUT}/man ${ORVO_PACKAGING_OUT}/doc
+    COMMAND gzip -9n -c ${ORVO_PACKAGING}/${source} > ${output}
+    DEPENDS ${ORVO_PACKAGING}/${source} VERBATIM)
+  list(APPEND ORVO_GZIPPED ${output})
+endforeach()
+add_custom_target(orvo_gzipped_docs ALL DEPENDS ${ORVO_GZIPPED})
+install(FILES ${ORVO_PACKAGING_OUT}/man/orvo.1.gz ${ORVO_PACKAGING_OUT}/man/orvo-updates.1.gz
+  ${ORVO_PACKAGING_OUT}/man/Newsdesk.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The package's documentation folder is named after the package, whatever the
+# project is called.
+set(ORVO_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/orvo)
+install(FILES ${ORVO_PACKAGING}/doc/copyright ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${ORVO_DOC_DIR})
+install(FILES ${ORVO_PACKAGING_OUT}/doc/changelog.gz DESTINATION ${ORVO_DOC_DIR})
+install(FILES ${ORVO_PACKAGING}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME orvo)
 
 # The files that name installed programs (the desktop entry, the bus
 # activation files, the systemd user unit) are written at install time, for
@@ -53,5 +80,6 @@ install(CODE "
   set(ORVO_LIBEXECDIR \"${CMAKE_INSTALL_LIBEXECDIR}\")
   set(ORVO_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
   set(ORVO_DATADIR \"${CMAKE_INSTALL_DATADIR}\")
-  set(PROJECT_VERSION \"${PROJECT_VERSION}\")")
+  set(PROJECT_VERSION \"${PROJECT_VERSION}\")
+  set(ORVO_HOMEPAGE \"${PROJECT_HOMEPAGE_URL}\")")
 install(SCRIPT ${ORVO_PACKAGING}/installed_files.cmake)

@@ -7,19 +7,24 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME orvo)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The ORVO developers")
-set(CPACK_PACKAGE_CONTACT "The ORVO developers <orvo@localhost>")
+set(CPACK_PACKAGE_CONTACT "The ORVO developers <maintainers@orvo.example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop news collector with an offline reader")
-set(CPACK_PACKAGE_DESCRIPTION
-  "ORVO downloads the latest news from a catalogue of news sites, extracts each item with per-site masks, "
-  "stores it in a local database, lets you read, search and filter it offline in Newsdesk, turns what your "
-  "filters choose into eBook volumes, and does all this on your schedules.")
+# One string (several would be joined with ";"); CPack wraps it to the
+# control file's lines.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "ORVO downloads the latest news from a catalogue of news sites or from the sites and feeds you add, "
+  "extracts each item with per-site masks or automatic extraction, and stores it in a local database. "
+  "Newsdesk, its reader, lists, searches and filters the news offline. What your filters choose becomes "
+  "EPUB or .lit eBook volumes, and Timekeeper runs downloads and eBook runs on your schedules.")
+set(CPACK_PACKAGE_HOMEPAGE_URL ${PROJECT_HOMEPAGE_URL})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "dbus, qt6-qpa-plugins, libqt6svg6, qt6-image-formats-plugins")
 # Qt's own texts (standard buttons, file dialogs) in the reader's languages.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
+# The systemd user unit of Timekeeper needs the user's bus to be systemd's.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, dbus-user-session")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "calibre")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/package)

@@ -38,12 +38,25 @@ fi
 appstreamcli validate --no-net --pedantic "$share/metainfo/org.orvo.Newsdesk.metainfo.xml" ||
   fail "the AppStream metainfo is not valid"
 for page in orvo orvo-updates Newsdesk; do
-  file="$share/man/man1/$page.1"
-  [ -s "$file" ] || fail "man page $page.1 was not installed"
+  file="$share/man/man1/$page.1.gz"
+  [ -s "$file" ] || fail "man page $page.1.gz was not installed"
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$file" 2>&1 >"$root/$page.txt") || fail "man -l $page.1 failed"
   [ -z "$warnings" ] || fail "man -l $page.1 warns: $warnings"
   grep -q '^NAME' "$root/$page.txt" || fail "man -l $page.1 renders no NAME section"
 done
+# Each orvo command's synopsis, as its --help gives it, is one line of the
+# rendered page (a tag spread over several source lines renders garbled).
+for command in $("$prefix/bin/orvo" --help | sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z-]*\) .*/\1/p'); do
+  synopsis=$("$prefix/bin/orvo" "$command" --help | sed -n '1s/^Usage: orvo //p')
+  sed 's/^ *//' "$root/orvo.txt" | grep -q -x -F -- "$synopsis" ||
+    fail "orvo(1) does not show \"$synopsis\" on one line"
+done
+for size in 16x16 22x22 24x24 32x32 48x48 64x64 128x128 256x256; do
+  [ -s "$share/icons/hicolor/$size/apps/org.orvo.Newsdesk.png" ] || fail "the $size icon was not installed"
+done
+[ -s "$share/icons/hicolor/symbolic/apps/org.orvo.Newsdesk-symbolic.svg" ] || fail "the symbolic icon was not installed"
+[ -s "$share/doc/orvo/copyright" ] && [ -s "$share/doc/orvo/changelog.gz" ] ||
+  fail "the copyright file or the changelog was not installed"
 grep -q "^Icon=org.orvo.Newsdesk$" "$share/applications/org.orvo.Newsdesk.desktop" || fail "the desktop entry names another icon"
 [ -s "$share/icons/hicolor/scalable/apps/org.orvo.Newsdesk.svg" ] || fail "the icon was not installed"
 grep -q "Exec='$programs/Gatherer'" "$share/dbus-1/services/org.orvo.Gatherer2.service" ||
@@ -57,7 +70,9 @@ unset ORVO_HOME
 export XDG_RUNTIME_DIR="$root/run" QT_QPA_PLATFORM=offscreen
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 orvo="$prefix/bin/orvo"
+# A version query writes nothing.
 "$orvo" --version
+[ -z "$(ls -A "$home")" ] || fail "orvo --version wrote into the home folder: $(cd "$home" && find . | head -5)"
 "$orvo" init
 [ -s "$XDG_CONFIG_HOME/orvo/ORVO.ini" ] || fail "orvo init wrote no ORVO.ini into \$XDG_CONFIG_HOME/orvo"
 
@@ -79,7 +94,7 @@ export DBUS_SESSION_BUS_ADDRESS=$(echo "$bus" | sed -n 1p)
 pids+=("$(echo "$bus" | sed -n 2p)")
 
 # The installed updates server serves the installed demo catalogue and sites.
-"$programs/orvo-updates" --port 0 --static "$share/orvo/demo-data/sites" "$share/orvo/demo-data/catalogue" \
+"$prefix/bin/orvo-updates" --port 0 --static "$share/orvo/demo-data/sites" "$share/orvo/demo-data/catalogue" \
   >"$root/updates.log" 2>&1 &
 pids+=("$!")
 address=""
@@ -108,6 +123,15 @@ cat "$root/status.txt"
 grep -q "XDG folders" "$root/status.txt" || fail "orvo status does not say it uses the XDG folders"
 items=$(sqlite3 "$XDG_DATA_HOME/orvo/news.db" 'SELECT COUNT(*) FROM newsitem')
 [ "$items" -gt 0 ] || fail "the demo download from the installed tree stored no news"
+
+# An installed Timekeeper enables the packaged unit and writes no unit or
+# activation file of its own that would shadow the packaged ones.
+"$programs/Timekeeper" -Service >"$root/service.log" 2>&1 || true
+for own in "$XDG_CONFIG_HOME/systemd/user/orvo-timekeeper.service" "$XDG_DATA_HOME/dbus-1/services/org.orvo.OrvoRunner.service"; do
+  [ ! -e "$own" ] || { cat "$root/service.log" >&2; fail "Timekeeper -Service wrote $own beside the packaged one"; }
+done
+grep -q "lib/systemd/user/orvo-timekeeper.service" "$root/service.log" ||
+  { cat "$root/service.log" >&2; fail "Timekeeper -Service did not name the packaged unit"; }
 
 # The reader: starts in the tray, answers a second start, and quits on closeall.
 "$prefix/bin/Newsdesk" --version

@@ -7,6 +7,27 @@ cd "$(dirname "$0")/.."
 deb=$(bash scripts/package.sh "${1:-build}" | tail -n 1)
 echo "check_package: $deb"
 dpkg-deb --info "$deb" | sed -n '/Depends:/p'
+dpkg-deb -f "$deb" Recommends | grep -q 'dbus-user-session' ||
+  { echo "check_package: the package does not recommend dbus-user-session, which its systemd user unit needs" >&2; exit 1; }
+if dpkg-deb -f "$deb" Description | grep -q ';'; then
+  echo "check_package: the package description holds a stray ';' (a CMake list joined):" >&2
+  dpkg-deb -f "$deb" Description >&2
+  exit 1
+fi
+# lintian as Debian's archive would run it, and pickier: every error or
+# warning fails, unless the package's own overrides name it with a reason.
+if command -v lintian >/dev/null; then
+  findings=$(lintian --pedantic --info --fail-on none "$deb" 2>&1 | grep -v -E '^(N:|$)' || true)
+  if [ -n "$findings" ]; then
+    printf '%s\n' "$findings" >&2
+    echo "check_package: lintian has findings (above); mend them or override them in packaging/lintian-overrides with a reason" >&2
+    exit 1
+  fi
+  echo "check_package: lintian --pedantic --info: no findings"
+else
+  echo "check_package: lintian is not installed (scripts/install-deps.sh installs it)" >&2
+  exit 1
+fi
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 dpkg -x "$deb" "$root/fs"

@@ -13,7 +13,7 @@ packages=(
   dbus dbus-x11
   googletest libgtest-dev libgmock-dev
   xvfb xauth imagemagick
-  appstream desktop-file-utils man-db dpkg-dev  # install check (metainfo, desktop entry, man pages), the package (dpkg-shlibdeps)
+  appstream desktop-file-utils man-db dpkg-dev lintian  # install check (metainfo, desktop entry, man pages), the package (dpkg-shlibdeps, lintian)
 )
 # The independent .lit reader used only by the writer's oracle tests; it is
 # large, so ORVO_NO_CALIBRE=1 skips it (those tests then skip themselves).

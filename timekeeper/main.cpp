@@ -107,7 +107,7 @@ int Unregister(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (!RunningAsService()) TerminateRunning();
   }
-  ServiceStep removed = RemoveServiceUnit();
+  ServiceStep removed = RemoveServiceUnit(ExecutablePath());
   if (!removed.message.empty()) Report(removed.exitCode, removed.message);
   CommandResult r = UnregisterServer("Timekeeper", kBusName);
   Report(r.exitCode, r.message);
@@ -201,6 +201,11 @@ int main(int argc, char** argv) {
       return Report(r.exitCode, r.message);
     }
     case ServerSwitch::kOther: {  // "Service"
+      // An installed copy's packaged unit comes with its activation file.
+      if (OrvoHome().empty() && !PackagedServiceUnit(ExecutablePath()).empty()) {
+        ServiceStep installed = InstallServiceUnit(ExecutablePath(), "");
+        return Report(installed.exitCode, installed.message);
+      }
       CommandResult r = RegisterForUnit();
       Report(r.exitCode, r.message);
       if (r.exitCode != 0) return r.exitCode;

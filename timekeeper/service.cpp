@@ -81,6 +81,21 @@ std::string ServiceUnitText(const std::string& programPath, const std::string& o
   return text;
 }
 
+std::string PackagedServiceUnit(const std::string& programPath) {
+  const fs::path prefix = fs::path(programPath).parent_path().parent_path().parent_path();
+  if (prefix.empty()) return "";
+  const std::string unit = (prefix / "lib/systemd/user" / kServiceUnitName).string();
+  std::ifstream in(unit);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("ExecStart=", 0) != 0) continue;
+    std::string exec = line.substr(10);
+    if (exec.size() >= 2 && exec.front() == '"' && exec.back() == '"') exec = exec.substr(1, exec.size() - 2);
+    return exec == programPath ? unit : "";
+  }
+  return "";
+}
+
 bool RunningAsService() {
   const char* v = std::getenv(kServiceEnvironment);
   return v && std::string(v) == "1";
@@ -157,13 +172,17 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output, int ti
 ServiceStep InstallServiceUnit(const std::string& programPath, const std::string& orvoHome) {
   ServiceStep step;
   std::string error;
-  const std::string path = ServiceUnitPath();
-  if (!WriteWhole(path, ServiceUnitText(programPath, orvoHome), &error)) {
+  const std::string packaged = orvoHome.empty() ? PackagedServiceUnit(programPath) : "";
+  const std::string path = packaged.empty() ? ServiceUnitPath() : packaged;
+  if (!packaged.empty()) {
+    step.message = "Using the installed systemd user unit " + packaged + ".";
+  } else if (!WriteWhole(path, ServiceUnitText(programPath, orvoHome), &error)) {
     step.exitCode = 1;
     step.message = "Couldn't create service: " + error + ". Check that " + UserUnitDirectory() + " is writable.";
     return step;
+  } else {
+    step.message = "Wrote the systemd user unit " + path + ".";
   }
-  step.message = "Wrote the systemd user unit " + path + ".";
   std::string out;
   int rc = Systemctl({"daemon-reload"}, &out);
   if (rc != 0) {
@@ -185,14 +204,21 @@ ServiceStep InstallServiceUnit(const std::string& programPath, const std::string
   return step;
 }
 
-ServiceStep RemoveServiceUnit() {
+ServiceStep RemoveServiceUnit(const std::string& programPath) {
   ServiceStep step;
   const std::string path = ServiceUnitPath();
   std::error_code ec;
-  // Only a unit this user installed is touched: never ask systemd about a
-  // unit of the same name that someone else manages.
-  if (!fs::exists(path, ec)) return step;
   std::string out;
+  if (!fs::exists(path, ec)) {
+    // Only a unit this user installed, or the packaged unit of this very
+    // program that -Service enabled, is touched: never ask systemd about a
+    // unit of the same name that someone else manages.
+    const std::string packaged = programPath.empty() ? "" : PackagedServiceUnit(programPath);
+    if (packaged.empty()) return step;
+    const int rc = Systemctl({"disable", "--now", kServiceUnitName}, &out);
+    if (rc == 0) step.message = "Stopped and disabled the installed systemd user unit " + packaged + ".";
+    return step;
+  }
   int rc = Systemctl({"disable", "--now", kServiceUnitName}, &out);
   const bool managerReachable = rc != 127 && rc != 124 && out.find("Failed to connect") == std::string::npos;
   if (!fs::remove(path, ec) && ec) {

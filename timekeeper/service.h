@@ -26,6 +26,12 @@ std::string ServiceUnitPath();
 // program folder of the one who installed it.
 std::string ServiceUnitText(const std::string& programPath, const std::string& orvoHome);
 
+// The unit an installed copy ships for the program at `programPath`
+// (<prefix>/lib/systemd/user beside <prefix>/libexec/orvo), when it is there
+// and runs that program; empty otherwise. Such a copy needs no unit of the
+// user's own, which would shadow the packaged one.
+std::string PackagedServiceUnit(const std::string& programPath);
+
 // True when this process was started as the service (by the unit).
 bool RunningAsService();
 
@@ -42,13 +48,16 @@ struct ServiceStep {
 // status (127 when it cannot be started, 124 on time-out) and what it printed.
 int RunProgram(const std::vector<std::string>& argv, std::string* output, int timeoutMs = 30000);
 
-// Writes the unit, reloads the user manager and enables and starts the unit.
-// A missing user manager is not an error: the message says so and what to do.
+// Writes the unit, reloads the user manager and enables and starts the unit;
+// with a packaged unit for the program (and no ORVO_HOME to carry), enables
+// and starts that one instead and writes nothing. A missing user manager is
+// not an error: the message says so and what to do.
 ServiceStep InstallServiceUnit(const std::string& programPath, const std::string& orvoHome);
 
 // When the unit file is installed: stops and disables the unit, removes the
-// file and reloads. Nothing installed is not an error, and then systemd is
-// not asked at all.
-ServiceStep RemoveServiceUnit();
+// file and reloads; when the user had enabled the packaged unit of
+// `programPath` instead, stops and disables that one. Nothing installed is not
+// an error, and then systemd is not asked at all.
+ServiceStep RemoveServiceUnit(const std::string& programPath = "");
 
 }  // namespace orvo

@@ -107,6 +107,37 @@ TEST_F(ServiceTest, RemovingWithoutSystemdStillRemovesTheFile) {
   EXPECT_NE(step.message.find("not reachable"), std::string::npos);
 }
 
+// An installed copy ships its unit; -Service must enable that one, not write a
+// user's copy that would shadow it, unless the user's unit has to carry ORVO_HOME.
+TEST_F(ServiceTest, AnInstalledCopyUsesItsPackagedUnitAndWritesNoOther) {
+  const std::string program = dir.File("usr") + "/libexec/orvo/Timekeeper";
+  const std::string packaged = dir.File("usr") + "/lib/systemd/user/orvo-timekeeper.service";
+  std::filesystem::create_directories(std::filesystem::path(packaged).parent_path());
+  WriteFile(packaged, "[Service]\nType=dbus\nExecStart=" + program + "\n");
+  EXPECT_EQ(PackagedServiceUnit(program), packaged);
+  EXPECT_EQ(PackagedServiceUnit(dir.File("elsewhere") + "/libexec/orvo/Timekeeper"), "");
+
+  FakeSystemctl(0);
+  ServiceStep step = InstallServiceUnit(program, "");
+  EXPECT_EQ(step.exitCode, 0) << step.message;
+  EXPECT_FALSE(std::filesystem::exists(ServiceUnitPath()));
+  EXPECT_NE(step.message.find(packaged), std::string::npos) << step.message;
+  EXPECT_EQ(Calls(), "--user daemon-reload\n--user enable --now orvo-timekeeper.service\n");
+
+  WriteFile(dir.File("calls"), "");
+  step = RemoveServiceUnit(program);
+  EXPECT_EQ(Calls(), "--user disable --now orvo-timekeeper.service\n");
+
+  // A unit that must carry ORVO_HOME, or a packaged unit of another program,
+  // is the user's own again.
+  InstallServiceUnit(program, "/srv/orvo");
+  EXPECT_NE(ReadFile(ServiceUnitPath()).find("ORVO_HOME=/srv/orvo"), std::string::npos);
+  RemoveServiceUnit(program);
+  WriteFile(packaged, "[Service]\nExecStart=/opt/other/Timekeeper\n");
+  InstallServiceUnit(program, "");
+  EXPECT_TRUE(std::filesystem::exists(ServiceUnitPath()));
+}
+
 TEST(RunProgramTest, ExitCodesOutputAndTimeOut) {
   std::string out;
   EXPECT_EQ(RunProgram({"sh", "-c", "echo hello; echo oops >&2; exit 3"}, &out), 3);
