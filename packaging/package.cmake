@@ -9,13 +9,15 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The ORVO developers")
 set(CPACK_PACKAGE_CONTACT "The ORVO developers <maintainers@orvo.example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop news collector with an offline reader")
-# One string (several would be joined with ";"); CPack wraps it to the
-# control file's lines.
+# One string (several would be joined with ";") in lines the control file
+# keeps as they are: CPack does not wrap them.
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-  "ORVO downloads the latest news from a catalogue of news sites or from the sites and feeds you add, "
-  "extracts each item with per-site masks or automatic extraction, and stores it in a local database. "
-  "Newsdesk, its reader, lists, searches and filters the news offline. What your filters choose becomes "
-  "EPUB or .lit eBook volumes, and Timekeeper runs downloads and eBook runs on your schedules.")
+  "ORVO downloads the latest news from a catalogue of news sites or from the\n"
+  "sites and feeds you add, extracts each item with per-site masks or automatic\n"
+  "extraction, and stores it in a local database. Newsdesk, its reader, lists,\n"
+  "searches and filters the news offline. What your filters choose becomes EPUB\n"
+  "or .lit eBook volumes, and Timekeeper runs downloads and eBook runs on your\n"
+  "schedules.")
 set(CPACK_PACKAGE_HOMEPAGE_URL ${PROJECT_HOMEPAGE_URL})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

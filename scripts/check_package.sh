@@ -17,7 +17,8 @@ fi
 # lintian as Debian's archive would run it, and pickier: every error or
 # warning fails, unless the package's own overrides name it with a reason.
 if command -v lintian >/dev/null; then
-  findings=$(lintian --pedantic --info --fail-on none "$deb" 2>&1 | grep -v -E '^(N:|$)' || true)
+  findings=$(lintian --pedantic --info --fail-on none "$deb" 2>&1 |
+    grep -v -E '^(N:|$)|running with root privileges is not recommended' || true)
   if [ -n "$findings" ]; then
     printf '%s\n' "$findings" >&2
     echo "check_package: lintian has findings (above); mend them or override them in packaging/lintian-overrides with a reason" >&2
@@ -31,13 +32,18 @@ fi
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 dpkg -x "$deb" "$root/fs"
-version=$("$root/fs/usr/bin/orvo" --version)
+mkdir -p "$root/home"
+version=$(env -u ORVO_HOME HOME="$root/home" XDG_DATA_HOME="$root/home/data" XDG_CONFIG_HOME="$root/home/config" \
+  XDG_STATE_HOME="$root/home/state" "$root/fs/usr/bin/orvo" --version)
+if [ -n "$(ls -A "$root/home")" ]; then
+  echo "check_package: orvo --version wrote into the home folder" >&2
+  exit 1
+fi
 expected="orvo $(sed -n 's/^project(ORVO VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
 if [ "$version" != "$expected" ]; then
   echo "check_package: orvo --version says \"$version\", expected \"$expected\"" >&2
   exit 1
 fi
-mkdir -p "$root/home"
 env -u ORVO_HOME HOME="$root/home" XDG_DATA_HOME="$root/home/data" XDG_CONFIG_HOME="$root/home/config" \
   XDG_STATE_HOME="$root/home/state" "$root/fs/usr/bin/orvo" init
 for f in "$root/home/config/orvo/ORVO.ini" "$root/home/data/orvo/news.db"; do
