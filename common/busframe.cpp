@@ -131,7 +131,8 @@ QDBusObjectPath BusServer::CreateInstance() {
   if (!object) {
     WriteEventLog("Could not create an object of " + config_.className.toStdString() + why);
     ReplyError(kErrorCreateFailed,
-               QStringLiteral("%1 could not create its object; see orvo_log.txt.").arg(config_.busName));
+               QStringLiteral("%1 could not create its object; see %2.")
+                   .arg(config_.busName, QString::fromStdString(EventLogPath())));
     return {};
   }
   QString error;

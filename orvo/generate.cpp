@@ -17,6 +17,7 @@
 #include "bookbinder_interface.h"
 #include "busframe.h"
 #include "commands.h"
+#include "eventlog.h"
 #include "generation_run.h"
 #include "runner_client.h"
 
@@ -72,7 +73,7 @@ int ReportVolumes(const VolumeStamps& before, const QString& last) {
     if (it == before.end() || it->second != stamp) std::printf("written: %s\n", path.c_str());
   }
   if (last != QString::fromUtf8(kRunSucceeded)) {
-    std::fprintf(stderr, "orvo generate: the run failed; orvo_log.txt in the program folder says why\n");
+    std::fprintf(stderr, "orvo generate: the run failed; %s says why\n", EventLogPath().c_str());
     return 1;
   }
   return 0;
@@ -181,8 +182,7 @@ int RunGenerate(const Args& input) {
   if (!completed) app.exec();
   ReleaseBusObject(bus, kService, path.path(), &error);
   if (!completed) {
-    std::fprintf(stderr, "orvo generate: no end of the run after %d s; see orvo_log.txt in the program folder\n",
-                 timeout);
+    std::fprintf(stderr, "orvo generate: no end of the run after %d s; see %s\n", timeout, EventLogPath().c_str());
     return 1;
   }
 
