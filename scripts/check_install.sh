@@ -45,10 +45,12 @@ for page in orvo orvo-updates Newsdesk; do
   grep -q '^NAME' "$root/$page.txt" || fail "man -l $page.1 renders no NAME section"
 done
 # Each orvo command's synopsis, as its --help gives it, is one line of the
-# rendered page (a tag spread over several source lines renders garbled).
+# rendered page (a tag spread over several source lines renders garbled),
+# rendered wide enough that no synopsis has to wrap.
+LC_ALL=C.UTF-8 MANWIDTH=1000 man -l "$share/man/man1/orvo.1.gz" 2>/dev/null | sed 's/^ *//' >"$root/orvo-wide.txt"
 for command in $("$prefix/bin/orvo" --help | sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z-]*\) .*/\1/p'); do
   synopsis=$("$prefix/bin/orvo" "$command" --help | sed -n '1s/^Usage: orvo //p')
-  sed 's/^ *//' "$root/orvo.txt" | grep -q -x -F -- "$synopsis" ||
+  grep -q -x -F -- "$synopsis" "$root/orvo-wide.txt" ||
     fail "orvo(1) does not show \"$synopsis\" on one line"
 done
 for size in 16x16 22x22 24x24 32x32 48x48 64x64 128x128 256x256; do
