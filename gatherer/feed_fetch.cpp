@@ -227,9 +227,21 @@ void PreviewFirstEntry(HttpSession& http, Discovery& d) {
   d.previewTitle = item.title;
   HtmlDocument body = HtmlDocument::Parse("<html><body>" + item.body + "</body></html>");
   std::string text = body.Body() >= 0 ? body.InnerText(body.Body()) : "";
-  for (char& c : text)
-    if (c == '\n') c = ' ';
-  text = TrimCopy(text);
+  // The preview is words only: no picture placeholders, no line breaks.
+  std::string words;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text.compare(i, 3, "[[{") == 0) {
+      const size_t end = text.find("}]]", i);
+      if (end != std::string::npos) {
+        i = end + 2;
+        continue;
+      }
+    }
+    const char c = text[i] == '\n' ? ' ' : text[i];
+    if (c == ' ' && (words.empty() || words.back() == ' ')) continue;
+    words += c;
+  }
+  text = TrimCopy(words);
   if (text.size() > 160) {
     size_t cut = 160;
     while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;

@@ -99,9 +99,12 @@ const char* const kOwnCategoryIds =
 int EnsureOwnSiteTables(Database& db) { return db.Exec(kOwnTables); }
 
 bool OwnNameTaken(Database& db, const std::string& site, const std::string& category) {
-  for (const OwnSite& other : Query(db, "WHERE o.removed = 0"))
-    if (other.site == site && other.category == category) return true;
-  return false;
+  Statement st(db,
+               "SELECT 1 FROM own_site o JOIN site_cat_rel rel ON rel.id = o.fk_site_cat_rel"
+               " JOIN news_config ns ON ns.id = rel.fk_news_config JOIN news_cat nc ON nc.id = rel.fk_news_cat"
+               " WHERE o.removed = 0 AND ns.site_name = ? AND nc.name = ? LIMIT 1");
+  st.Bind(1, site).Bind(2, category);
+  return st.Next();
 }
 
 bool AddOwnSite(Database& db, OwnSite& site, std::time_t now, std::string* why) {

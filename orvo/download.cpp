@@ -22,6 +22,7 @@
 
 #include "busframe.h"
 #include "commands.h"
+#include "own_sites.h"
 #include "gatherer_interface.h"
 #include "http_setup.h"
 #include "orvo_version.h"
@@ -481,11 +482,15 @@ int RunDownload(const Args& input) {
   // As the engine reads it, so the watchdog below waits as long as a page may take.
   const int pageTimeout = ReadConnectTimeout(settings);
   std::string downloadUrl = settings.ReadText(kSystemSection, "DownloadURL", "", kReaderBuffer);
-  if (check) {
+  // Without an updates server the run gathers the user's own sites alone.
+  const bool ownOnly = downloadUrl.find_first_not_of(" \t") == std::string::npos && !OwnPlanSites(*db).empty();
+  if (ownOnly) std::printf("No updates server is set; only your own sites are downloaded.\n");
+  if (check && !ownOnly) {
     if (downloadUrl.empty()) {
       std::fprintf(stderr,
                    "orvo download: no updates server is set. Set DownloadURL=HOST:PORT/catalogue.asp in the section\n"
-                   "[%s] of %s (the address orvo-updates prints when it starts).\n",
+                   "[%s] of %s (the address orvo-updates prints when it starts),\n"
+                   "or add your own sites with: orvo site add URL\n",
                    kSystemSection, settings.path().c_str());
       return kExitNoUpdates;
     }

@@ -578,9 +578,9 @@ TEST_F(OwnRunTest, HostileOpmlIsRefusedWithNothingHalfStored) {
   EXPECT_EQ(home_.Count("SELECT count(*) FROM site_cat_rel"), 0);
 }
 
-// What a user types, run as the real program.
-std::string Orvo(const std::string& home, const std::string& args, int* rc = nullptr) {
-  std::string cmd = std::string(ORVO_BIN_DIR) + "/orvo site " + args + " --home " + home + " 2>&1";
+// What a user types, run as the real program: orvo COMMAND ARGS.
+std::string OrvoCommand(const std::string& home, const std::string& args, int* rc = nullptr) {
+  std::string cmd = std::string(ORVO_BIN_DIR) + "/orvo " + args + " --home " + home + " 2>&1 < /dev/null";
   FILE* p = ::popen(cmd.c_str(), "r");
   if (!p) return "cannot run " + cmd;
   std::string out;
@@ -589,6 +589,10 @@ std::string Orvo(const std::string& home, const std::string& args, int* rc = nul
   int status = ::pclose(p);
   if (rc) *rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return out;
+}
+
+std::string Orvo(const std::string& home, const std::string& args, int* rc = nullptr) {
+  return OrvoCommand(home, "site " + args, rc);
 }
 
 TEST_F(OwnRunTest, TheSiteCommandAddsListsRenamesAndRemoves) {
@@ -614,6 +618,11 @@ TEST_F(OwnRunTest, TheSiteCommandAddsListsRenamesAndRemoves) {
   EXPECT_EQ(rc, 1);
   EXPECT_NE(out.find("No feed found"), std::string::npos) << out;
   EXPECT_EQ(home_.Count("SELECT count(*) FROM own_site"), 1);
+  // With no updates server, a download goes on with the own sites instead
+  // of refusing (here it then finds no bus to run on).
+  out = OrvoCommand(home_.dir(), "download", &rc);
+  EXPECT_NE(out.find("No updates server is set; only your own sites are downloaded."), std::string::npos) << out;
+  EXPECT_EQ(out.find("Set DownloadURL"), std::string::npos) << out;
 
   out = Orvo(home_.dir(), "rename \"Town & Country/Local\" \"Town/Around\"", &rc);
   EXPECT_EQ(rc, 0) << out;
