@@ -120,6 +120,15 @@ long PeakRssKb() {
   return ru.ru_maxrss;
 }
 
+// a / b, or why there is none: calibre's work without its start-up is a
+// difference of two runs, which a busy machine can make negative.
+std::string Ratio(double a, double b) {
+  if (a <= 0 || b <= 0) return "not measurable (calibre's run took no longer than its start-up)";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", a / b);
+  return text;
+}
+
 int RunCommand(const std::vector<std::string>& args) {
   pid_t pid = fork();
   if (pid == 0) {
@@ -305,9 +314,9 @@ int main(int argc, char** argv) {
     } else {
       std::printf("calibre ebook-convert on one volume's package: %.0f ms (%.1f KB)\n", theirs * 1000,
                   fs::file_size(home + "/calibre.lit") / 1024.0);
-      std::printf("ratio of our time per volume (in one run) to calibre's: %.3f with calibre's start-up, %.3f "
+      std::printf("ratio of our time per volume (in one run) to calibre's: %.3f with calibre's start-up, %s "
                   "without it (below 1 is faster)%s\n",
-                  perVolume / theirs, theirs > calibreLitStart ? perVolume / (theirs - calibreLitStart) : 0.0, text);
+                  perVolume / theirs, Ratio(perVolume, theirs - calibreLitStart).c_str(), text);
     }
   }
   // The same news as EPUB volumes, the whole run as the server does it.
@@ -348,10 +357,9 @@ int main(int argc, char** argv) {
       double ours = static_cast<double>(fs::file_size(lastEpub)), their = static_cast<double>(fs::file_size(home + "/calibre.epub"));
       std::printf("calibre ebook-convert to EPUB on the last volume's package: %.0f ms (%.1f KB); ours %.1f KB\n",
                   theirs * 1000, their / 1024, ours / 1024);
-      std::printf("EPUB: calibre's time / ours per volume: %.1fx faster with calibre's start-up, %.1fx without it "
+      std::printf("EPUB: calibre's time / ours per volume: %.1fx faster with calibre's start-up, %sx without it "
                   "(target 20x); size ours / calibre's: %.3f (target at most 1.1)%s\n",
-                  theirs / epubPerVolume, (theirs > calibreEpubStart ? theirs - calibreEpubStart : 0.0) / epubPerVolume,
-                  ours / their, text);
+                  theirs / epubPerVolume, Ratio(theirs - calibreEpubStart, epubPerVolume).c_str(), ours / their, text);
     }
   }
 
