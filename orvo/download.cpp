@@ -22,6 +22,7 @@
 
 #include "busframe.h"
 #include "commands.h"
+#include "eventlog.h"
 #include "own_sites.h"
 #include "gatherer_interface.h"
 #include "http_setup.h"
@@ -183,7 +184,7 @@ class DownloadRun : public QObject {
     } else if (outcome.interrupted) {
       Fail(kExitEngine, "the gathering engine was lost before the end of the download (" +
                             (lastStatus_.empty() ? std::string("no status came") : "last status: \"" + lastStatus_ + "\"") +
-                            "); see orvo_log.txt in the program folder, then run orvo download again" + StoredBefore());
+                            "); see " + EventLogPath() + ", then run orvo download again" + StoredBefore());
     } else if (outcome.stopped) {
       Fail(kExitFailed, "the download was stopped (by the reader or another orvo download)" + StoredBefore());
     } else {
@@ -224,8 +225,8 @@ class DownloadRun : public QObject {
     QDBusServiceWatcher watcher(owner_.isEmpty() ? QString(kBusName) : owner_, bus,
                                 QDBusServiceWatcher::WatchForUnregistration);
     connect(&watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
-      Fail(kExitEngine, "the gathering engine stopped before the end of the download; see orvo_log.txt in the "
-                        "program folder" + StoredBefore());
+      Fail(kExitEngine, "the gathering engine stopped before the end of the download; see " + EventLogPath() +
+                            StoredBefore());
     });
 
     // Each page has its own time-out in the engine; silence for longer than
@@ -239,7 +240,7 @@ class DownloadRun : public QObject {
                                  " s, not even that it was waiting (last status: " +
                                  (lastStatus_.empty() ? std::string("none") : "\"" + lastStatus_ + "\"") + ")";
       if (StopEngine()) {
-        Fail(kExitEngine, silent + "; it was told to stop. See orvo_log.txt in the program folder.");
+        Fail(kExitEngine, silent + "; it was told to stop. See " + EventLogPath() + ".");
         return;
       }
       const uint pid = QDBusConnection::sessionBus().interface()->servicePid(owner_.isEmpty() ? kBusName : owner_);
@@ -355,8 +356,8 @@ class DownloadRun : public QObject {
                     "SITE/CATEGORY), then run orvo download again.\n");
       } else if (!failures.empty() && pagesStarted_ <= pagesFailed_ + pagesEmpty_ && items == 0) {
         // Every page or mask failed: that is no success, whatever the engine's status.
-        std::fprintf(stderr, "orvo download: nothing could be read: %s. See orvo_log.txt in the program folder.\n",
-                     failures.c_str());
+        std::fprintf(stderr, "orvo download: nothing could be read: %s. See %s.\n", failures.c_str(),
+                     EventLogPath().c_str());
         Done(kExitFailed);
         return;
       } else if (items == 0) {
@@ -372,7 +373,7 @@ class DownloadRun : public QObject {
       Done(0);
     } else {
       std::fprintf(stderr, "orvo download: the download failed (status %d): %s\n", status,
-                   lastStatus_.empty() ? "see orvo_log.txt in the program folder" : lastStatus_.c_str());
+                   lastStatus_.empty() ? ("see " + EventLogPath()).c_str() : lastStatus_.c_str());
       if (items > 0) std::fprintf(stderr, "%lld new news items were stored before it failed.\n",
                                   static_cast<long long>(items));
       Done(kExitFailed);

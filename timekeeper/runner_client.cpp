@@ -6,6 +6,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include "eventlog.h"
 #include "timekeeper_interface.h"
 
 namespace orvo {
@@ -101,8 +102,9 @@ RunnerOutcome RunnerClient::Run(RunnerJob job, const StatusFn& onStatus, int sil
     });
   });
   connect(&silence, &QTimer::timeout, &loop, [&] {
-    finish(QStringLiteral("Timekeeper reported nothing for %1 seconds; the run may be stuck (see orvo_log.txt)")
-               .arg(silenceMs / 1000));
+    finish(QStringLiteral("Timekeeper reported nothing for %1 seconds; the run may be stuck (see %2)")
+               .arg(silenceMs / 1000)
+               .arg(QString::fromStdString(EventLogPath())));
   });
 
   // GetStatus starts the service when it does not run yet.
