@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "platform.h"
 #include "text.h"
 
 namespace orvo {
@@ -26,24 +27,6 @@ constexpr NamedReference kNamed[] = {
 bool XmlCodePoint(char32_t c) {
   if (c < 0x20) return c == '\t' || c == '\n' || c == '\r';
   return c <= 0x10FFFF && !(c >= 0xD800 && c < 0xE000) && c != 0xFFFE && c != 0xFFFF;
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 // The character reference at s[i] ("&...;"): its code point and length, or
