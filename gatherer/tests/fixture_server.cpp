@@ -28,6 +28,10 @@ FixtureServer::~FixtureServer() {
 void FixtureServer::ServePlain() {
   plain_ = true;
   server_.set_keep_alive_max_count(1000000);
+  // A kept-alive connection holds a worker until it closes: with more lanes
+  // than the default pool (8) has workers, a lane's request would wait out
+  // another's keep-alive (5 s) and the figures would measure the fixture.
+  server_.new_task_queue = [] { return new httplib::ThreadPool(64); };
 }
 
 void FixtureServer::Start() {
