@@ -57,6 +57,15 @@ int RunInit(const Args& input) {
     std::fprintf(stderr, "orvo init: unexpected argument '%s'\n\n%s", args[0].c_str(), kInitHelp);
     return 2;
   }
+  // A folder named by ORVO_HOME is set up as --home's is, made when missing.
+  if (const char* named = std::getenv("ORVO_HOME"); named && *named) {
+    std::error_code ec;
+    std::filesystem::create_directories(named, ec);
+    if (ec) {
+      std::fprintf(stderr, "orvo init: cannot create folder %s: %s\n", named, ec.message().c_str());
+      return 1;
+    }
+  }
 
   Settings settings = Settings::Shared();
   if (db.empty()) db = settings.ReadText(kSystemSection, "PathDB", "", kPathBuffer);

@@ -16,8 +16,8 @@ namespace {
 
 using testing::TempDir;
 
-int RunOrvo(const std::string& args, std::string* output = nullptr) {
-  std::string cmd = std::string(ORVO_BIN_DIR) + "/orvo " + args + " 2>&1";
+int RunOrvo(const std::string& args, std::string* output = nullptr, const std::string& env = "") {
+  std::string cmd = env + std::string(ORVO_BIN_DIR) + "/orvo " + args + " 2>&1";
   FILE* p = ::popen(cmd.c_str(), "r");
   std::string out;
   char buf[512];
@@ -45,6 +45,15 @@ TEST(OrvoInitTest, CreatesSettingsAndAnEmptyDatabaseThenKeepsThem) {
   Statement st(*db, "SELECT site_name FROM news_config");
   ASSERT_TRUE(st.Next());
   EXPECT_EQ(st.Text(0), "kept");
+}
+
+TEST(OrvoInitTest, MakesTheFolderThatOrvoHomeNames) {
+  TempDir dir;
+  const std::string home = dir.File("new folder/orvo");
+  std::string out;
+  ASSERT_EQ(RunOrvo("init", &out, "ORVO_HOME='" + home + "' "), 0) << out;
+  EXPECT_TRUE(std::filesystem::exists(home + "/news.db")) << out;
+  EXPECT_TRUE(std::filesystem::exists(home + "/ORVO.ini")) << out;
 }
 
 TEST(OrvoInitTest, BringsAnOlderDatabaseUpToTheCurrentIndexes) {
