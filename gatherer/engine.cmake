@@ -21,7 +21,7 @@ add_library(orvo_gatherer_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/feed_fetch.cpp
 )
 target_include_directories(orvo_gatherer_engine PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_SOURCE_DIR})
-target_link_libraries(orvo_gatherer_engine PUBLIC orvo_own_sites orvo_masks orvo_common orvo_http Qt6::Core CURL::libcurl Threads::Threads)
+target_link_libraries(orvo_gatherer_engine PUBLIC orvo_own_sites orvo_masks orvo_autoextract orvo_common orvo_http Qt6::Core CURL::libcurl Threads::Threads)
 
 # The local news sites of the tests and the benchmark.
 if(NOT TARGET PkgConfig::HTTPLIB)

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "gatherer/masks/auto_extract.h"
+#include "gatherer/autoextract/auto_extract.h"
 #include "gatherer/masks/html_document.h"
 #include "gatherer/masks/text_util.h"
 #include "gatherer/masks/url.h"

@@ -3,7 +3,7 @@
 
 #include "busframe.h"
 #include "gatherer_object.h"
-#include "gatherer/masks/try_mask.h"
+#include "gatherer/masks/tools/try_mask.h"
 
 int main(int argc, char** argv) {
   // Mask authors try a mask on a saved page without a bus or a database.

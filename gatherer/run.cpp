@@ -29,7 +29,7 @@
 #include "eventlog.h"
 #include "feed_fetch.h"
 #include "text.h"
-#include "gatherer/masks/auto_extract.h"
+#include "gatherer/autoextract/auto_extract.h"
 #include "gatherer/masks/charset.h"
 #include "gatherer/masks/extraction.h"
 #include "gatherer/masks/html_document.h"

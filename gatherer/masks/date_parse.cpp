@@ -204,4 +204,30 @@ bool ParseDate(std::string_view text, std::string_view pattern,
   return ParseDate(text, pattern, months, out, DateTime::Now().year);
 }
 
+bool ParseIsoDate(std::string_view text, DateTime& out) {
+  text = TrimView(text);
+  auto num = [&](size_t at, size_t len, int& v) {
+    if (at + len > text.size()) return false;
+    v = 0;
+    for (size_t i = at; i < at + len; ++i) {
+      if (text[i] < '0' || text[i] > '9') return false;
+      v = v * 10 + (text[i] - '0');
+    }
+    return true;
+  };
+  int y, mo, d, h = 0, mi = 0, s = 0;
+  if (!num(0, 4, y) || text.size() < 10 || text[4] != '-' || !num(5, 2, mo) || text[7] != '-' || !num(8, 2, d))
+    return false;
+  if (text.size() >= 16 && (text[10] == 'T' || text[10] == ' ') && num(11, 2, h) && text[13] == ':' &&
+      num(14, 2, mi)) {
+    if (text.size() >= 19 && text[16] == ':') num(17, 2, s);
+  } else {
+    h = mi = s = 0;
+  }
+  DateTime dt = DateTime::Make(y, mo, d, h, mi, s);
+  if (!dt.valid()) return false;
+  out = dt;
+  return true;
+}
+
 }  // namespace orvo

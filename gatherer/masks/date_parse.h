@@ -43,4 +43,7 @@ bool ParseDate(std::string_view text, std::string_view pattern,
 bool ParseDate(std::string_view text, std::string_view pattern,
                const std::vector<std::string>& month_names, DateTime& out);
 
+// Reads "2024-03-05", "2024-03-05T14:30:00+01:00" and the like.
+bool ParseIsoDate(std::string_view text, DateTime& out);
+
 }  // namespace orvo

@@ -5,7 +5,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "gatherer/masks/auto_extract.h"
+#include "gatherer/masks/date_parse.h"
+#include "gatherer/masks/picture_source.h"
 #include "gatherer/masks/text_util.h"
 #include "gatherer/masks/url.h"
 

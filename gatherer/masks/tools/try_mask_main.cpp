@@ -1,5 +1,5 @@
 // Standalone form of "Gatherer --try-mask".
-#include "gatherer/masks/try_mask.h"
+#include "gatherer/masks/tools/try_mask.h"
 
 #include <cstdio>
 #include <cstring>

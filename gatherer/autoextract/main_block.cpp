@@ -1,20 +1,19 @@
-#include "gatherer/masks/auto_extract.h"
+// Automatic extraction's main text: the block chosen by text and link
+// density, paragraph structure and class/id hints, and its composition into
+// a body with the standfirst and the parts beside it.
+#include "gatherer/autoextract/main_block.h"
 
 #include <algorithm>
-#include <array>
-#include <cstring>
 #include <span>
 #include <utility>
 
-#include "gatherer/masks/auto_extract_parts.h"
+#include "gatherer/autoextract/page_figures.h"
+#include "gatherer/masks/picture_source.h"
 #include "gatherer/masks/text_util.h"
-#include "gatherer/masks/url.h"
 
-namespace orvo {
+namespace orvo::autoextract {
 
 namespace {
-
-using namespace autoextract;
 
 // Deeper than this the composition stops descending; no article nests so.
 constexpr int kMaxDepth = 400;
@@ -635,121 +634,14 @@ void Extractor::Compose(int main) {
   for (int p : parts) Emit(p, p, 0);
 }
 
-bool IsPlaceholderSource(std::string_view src) {
-  if (src.empty()) return true;
-  std::string s = AsciiLower(src);
-  return StartsWith(s, "data:") || AnyOf(s, {"placeholder", "blank.gif", "spacer", "lazy", "1x1", "pixel.gif",
-                                             "transparent.gif", "grey.gif", "loading"});
-}
-
-// The largest (else the last) address of a srcset value.
-std::string FromSrcset(std::string_view srcset) {
-  std::string best;
-  int best_width = -1;
-  size_t pos = 0;
-  while (pos < srcset.size()) {
-    size_t comma = srcset.find(", ", pos);
-    std::string_view item = srcset.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos);
-    pos = comma == std::string_view::npos ? srcset.size() : comma + 2;
-    item = TrimView(item);
-    size_t sp = item.find(' ');
-    std::string_view url = item.substr(0, sp);
-    int width = sp == std::string_view::npos ? 0 : LeadingInt(TrimView(item.substr(sp)));
-    if (url.empty()) continue;
-    if (width >= best_width) {
-      best_width = width;
-      best = std::string(url);
-    }
-  }
-  return best;
-}
-
-
-// Characters of a composed body that a reader sees as text.
-size_t VisibleBodyChars(std::string_view body) {
-  size_t n = 0;
-  for (size_t i = 0; i < body.size(); ++i) {
-    if (body[i] == '[' && body.compare(i, 3, "[[{") == 0) {
-      size_t end = body.find("}]]", i);
-      if (end != std::string::npos) i = end + 2;
-      continue;
-    }
-    if (body[i] == '<') {
-      size_t end = body.find('>', i);
-      if (end != std::string::npos) i = end;
-      continue;
-    }
-    if (body[i] == '&' && body.compare(i, 6, "&#160;") == 0) {
-      i += 5;
-      continue;
-    }
-    if (!IsAsciiSpace(body[i]) && (static_cast<unsigned char>(body[i]) & 0xC0) != 0x80) ++n;
-  }
-  return n;
-}
 
 }  // namespace
 
-std::string PictureSource(const HtmlDocument& page, int img) {
-  std::string src = page.Attribute(img, "src");
-  size_t slash = src.rfind('/');
-  std::string_view file = slash == std::string::npos ? std::string_view(src) : std::string_view(src).substr(slash);
-  if (src.empty() || StartsWith(AsciiLower(src), "data:") || IsPlaceholderSource(file)) {
-    std::string lazy;
-    for (const char* a : {"data-src", "data-lazy-src", "data-original", "data-url", "data-lazy", "data-hi-res-src"}) {
-      lazy = TrimCopy(page.Attribute(img, a));
-      if (!lazy.empty()) break;
-    }
-    if (lazy.empty()) lazy = FromSrcset(page.Attribute(img, "data-srcset"));
-    if (lazy.empty()) lazy = FromSrcset(page.Attribute(img, "srcset"));
-    if (lazy.empty()) return {};
-    src = ResolveUrl(page.BaseUrl(), lazy);
-  }
-  if (src.empty() || StartsWith(AsciiLower(src), "data:")) return {};
-  // Tracking pixels and icons are no pictures of the news.
-  for (const char* dim : {"width", "height"}) {
-    std::string v = page.Attribute(img, dim);
-    if (!v.empty() && v.find('%') == std::string::npos && LeadingInt(v) > 0 && LeadingInt(v) < 50) return {};
-  }
-  return src;
+int ComposeMainText(const HtmlDocument& page, const PageFigures& fig, bool strict, ExtractionState& state) {
+  Extractor extractor(page, state, fig, strict);
+  const int main = extractor.ChooseMainBlock();
+  if (main >= 0) extractor.Compose(main);
+  return main;
 }
 
-std::string AutoTitle(const HtmlDocument& page) { return TitleOf(page, nullptr); }
-std::string AutoAuthor(const HtmlDocument& page) {
-  const PageFigures fig = Measure(page);
-  return AuthorOf(page, fig, -1);
-}
-DateTime AutoDate(const HtmlDocument& page) { return DateOf(page, nullptr); }
-
-AutoExtractResult AutoExtract(const HtmlDocument& page, ExtractionState& state) {
-  AutoExtractResult result;
-  if (page.Body() < 0) return result;
-  const PageFigures fig = Measure(page);
-  // First with the furniture hints; when they leave too little (a wrapper
-  // named like furniture), once more without them, keeping the longer text.
-  ExtractionState strict = state, relaxed = state;
-  Extractor first(page, strict, fig, true);
-  int main = first.ChooseMainBlock();
-  if (main >= 0) first.Compose(main);
-  size_t chars = VisibleBodyChars(strict.body);
-  if (chars < 250) {
-    Extractor second(page, relaxed, fig, false);
-    int other = second.ChooseMainBlock();
-    if (other >= 0) second.Compose(other);
-    if (VisibleBodyChars(relaxed.body) > chars * 2) {
-      strict = std::move(relaxed);
-      main = other;
-      chars = VisibleBodyChars(strict.body);
-    }
-  }
-  result.main_block = main;
-  if (chars == 0) return result;  // pictures alone are no news text
-  state = std::move(strict);
-  result.found = true;
-  state.title = TitleOf(page, &fig);
-  state.author = AuthorOf(page, fig, main);
-  result.date = DateOf(page, &fig);
-  return result;
-}
-
-}  // namespace orvo
+}  // namespace orvo::autoextract

@@ -1,6 +1,6 @@
 // Pieces the parts of automatic extraction share (the main text, the
-// title, the author): tag and class-name tests, the page's per-element
-// figures, and the head's meta data and structured data.
+// title, the author, the date): tag and class-name tests, the page's
+// per-element figures, and the head's meta data and structured data.
 #pragma once
 
 #include <initializer_list>
@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "gatherer/masks/auto_extract.h"
+#include "gatherer/masks/html_document.h"
 
 namespace orvo::autoextract {
 
@@ -119,14 +119,5 @@ std::string MetaContent(const HtmlDocument& page, std::initializer_list<const ch
 std::string JsonString(std::string_view json, size_t pos);
 // Texts of the page's structured data blocks.
 std::vector<std::string> JsonLdBlocks(const HtmlDocument& page);
-
-// The parts, each in a file of its own. fig may be null for the title (the
-// tests read it without figures).
-std::string TitleOf(const HtmlDocument& page, const PageFigures* fig);
-std::string AuthorOf(const HtmlDocument& page, const PageFigures& fig, int main_block);
-DateTime DateOf(const HtmlDocument& page, const PageFigures* fig);
-// The first date a text shows ("21.10.2019", "5. März 2024, 14:30 Uhr",
-// "March 5th, 2024", "2024-03-05"), read through the date parser.
-bool ReadShownDate(std::string_view text, DateTime& out);
 
 }  // namespace orvo::autoextract

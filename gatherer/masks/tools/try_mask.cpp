@@ -1,4 +1,4 @@
-#include "gatherer/masks/try_mask.h"
+#include "gatherer/masks/tools/try_mask.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "gatherer/masks/auto_extract.h"
+#include "gatherer/autoextract/auto_extract.h"
 #include "gatherer/masks/extraction.h"
 #include "gatherer/masks/html_document.h"
 #include "gatherer/masks/mask.h"

@@ -1,7 +1,7 @@
 // Automatic extraction and news feeds on small pages written for the purpose.
 #include <gtest/gtest.h>
 
-#include "gatherer/masks/auto_extract.h"
+#include "gatherer/autoextract/auto_extract.h"
 #include "gatherer/masks/feed.h"
 
 namespace orvo {

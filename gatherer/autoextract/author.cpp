@@ -1,11 +1,13 @@
 // Automatic extraction's author: structured data, author markup, bylines
 // found by their words, meta names, an agency's credit, in that order of
 // trust, each cleaned to the name.
+#include "gatherer/autoextract/author.h"
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
 
-#include "gatherer/masks/auto_extract_parts.h"
+#include "gatherer/autoextract/page_figures.h"
 #include "gatherer/masks/text_util.h"
 #include "gatherer/masks/url.h"
 

@@ -1,4 +1,4 @@
-#include "gatherer/masks/auto_extract_parts.h"
+#include "gatherer/autoextract/page_figures.h"
 
 #include <algorithm>
 

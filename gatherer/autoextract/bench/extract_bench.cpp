@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "gatherer/masks/auto_extract.h"
+#include "gatherer/autoextract/auto_extract.h"
 #include "gatherer/masks/tests/corpus_answers.h"
 
 namespace fs = std::filesystem;

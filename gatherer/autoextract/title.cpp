@@ -1,11 +1,13 @@
 // Automatic extraction's title: the page's headline as its title texts
 // (<title>, og:title, structured data) and its headings agree on it, with the
 // site's name cut off.
+#include "gatherer/autoextract/title.h"
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
 
-#include "gatherer/masks/auto_extract_parts.h"
+#include "gatherer/autoextract/page_figures.h"
 #include "gatherer/masks/text_util.h"
 #include "gatherer/masks/url.h"
 

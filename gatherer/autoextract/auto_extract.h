@@ -13,6 +13,7 @@
 #include "gatherer/masks/date_parse.h"
 #include "gatherer/masks/extraction.h"
 #include "gatherer/masks/html_document.h"
+#include "gatherer/masks/picture_source.h"
 
 namespace orvo {
 
@@ -27,14 +28,9 @@ struct AutoExtractResult {
 // pages of only links give found == false and leave the body empty.
 AutoExtractResult AutoExtract(const HtmlDocument& page, ExtractionState& state);
 
-// Pieces of the extractor, open for tests and for the list-page fallback.
+// The parts on their own, without the figures of a main block, for tests.
 std::string AutoTitle(const HtmlDocument& page);
 std::string AutoAuthor(const HtmlDocument& page);
 DateTime AutoDate(const HtmlDocument& page);
-// Reads "2024-03-05", "2024-03-05T14:30:00+01:00" and the like.
-bool ParseIsoDate(std::string_view text, DateTime& out);
-// The address of a picture: src, or a lazy-loading attribute when src is
-// missing or a placeholder; empty when the element names no usable picture.
-std::string PictureSource(const HtmlDocument& page, int img);
 
 }  // namespace orvo

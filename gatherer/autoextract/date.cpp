@@ -2,11 +2,13 @@
 // <time> elements, the hAtom "published" title, the page's address, and last
 // the date a page shows in an element named for it, read through the date
 // parser in the languages of the sites read most.
+#include "gatherer/autoextract/date.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "gatherer/masks/auto_extract_parts.h"
+#include "gatherer/autoextract/page_figures.h"
 #include "gatherer/masks/text_util.h"
 
 namespace orvo::autoextract {
@@ -212,33 +214,3 @@ DateTime DateOf(const HtmlDocument& page, const PageFigures* fig) {
 }
 
 }  // namespace orvo::autoextract
-
-namespace orvo {
-
-bool ParseIsoDate(std::string_view text, DateTime& out) {
-  text = TrimView(text);
-  auto num = [&](size_t at, size_t len, int& v) {
-    if (at + len > text.size()) return false;
-    v = 0;
-    for (size_t i = at; i < at + len; ++i) {
-      if (text[i] < '0' || text[i] > '9') return false;
-      v = v * 10 + (text[i] - '0');
-    }
-    return true;
-  };
-  int y, mo, d, h = 0, mi = 0, s = 0;
-  if (!num(0, 4, y) || text.size() < 10 || text[4] != '-' || !num(5, 2, mo) || text[7] != '-' || !num(8, 2, d))
-    return false;
-  if (text.size() >= 16 && (text[10] == 'T' || text[10] == ' ') && num(11, 2, h) && text[13] == ':' &&
-      num(14, 2, mi)) {
-    if (text.size() >= 19 && text[16] == ':') num(17, 2, s);
-  } else {
-    h = mi = s = 0;
-  }
-  DateTime dt = DateTime::Make(y, mo, d, h, mi, s);
-  if (!dt.valid()) return false;
-  out = dt;
-  return true;
-}
-
-}  // namespace orvo
