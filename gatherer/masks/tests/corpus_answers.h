@@ -25,7 +25,7 @@ std::string Normalise(std::string_view s);
 std::string BodyText(std::string body);
 
 struct AnnotatedPage {
-  std::string name;  // "articles/FILE" or "readability/CASE"
+  std::string name;  // "articles/FILE", "articles-more/FILE" or "readability/CASE"
   std::filesystem::path file;
   std::string url;
   bool has_title = false, has_author = false;  // null: not annotated
@@ -38,6 +38,9 @@ struct AnnotatedPage {
 // Every annotated page of corpus/articles (answers.json) and
 // corpus/readability (expected-metadata.json), sorted by name.
 std::vector<AnnotatedPage> ReadAnnotatedPages(const std::filesystem::path& corpus);
+// Every annotated page of corpus/articles-more, sorted by name; none when
+// the folder is missing.
+std::vector<AnnotatedPage> ReadMorePages(const std::filesystem::path& corpus);
 
 // Title and author as the annotators meant them. Both kinds were copied
 // from the rendered page, so CSS upper-casing shows in them and case does
