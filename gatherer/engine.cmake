@@ -19,6 +19,7 @@ add_library(orvo_gatherer_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/auto_news.cpp
   ${CMAKE_CURRENT_LIST_DIR}/run.cpp
   ${CMAKE_CURRENT_LIST_DIR}/feed_fetch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/work_pool.cpp
 )
 target_include_directories(orvo_gatherer_engine PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_SOURCE_DIR})
 target_link_libraries(orvo_gatherer_engine PUBLIC orvo_own_sites orvo_masks orvo_autoextract orvo_common orvo_http Qt6::Core CURL::libcurl Threads::Threads)
@@ -44,6 +45,7 @@ add_executable(gatherer_engine_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/parallel_run_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/auto_news_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/own_sites_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/work_pool_test.cpp
   ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp
 )
 target_include_directories(gatherer_engine_tests PRIVATE ${CMAKE_SOURCE_DIR}/common/tests)

@@ -40,19 +40,20 @@
 #include "own_sites.h"
 #include "search_index.h"
 #include "settings.h"
+#include "work_pool.h"
 
 namespace orvo {
 
 namespace {
 
-// Runs work on a thread of its own so that the page time-out holds over it:
-// work that outlasts what is left of the time-out is abandoned (its thread
+// Runs work on a worker of the pool so that the page time-out holds over it:
+// work that outlasts what is left of the time-out is abandoned (its worker
 // finishes on its own copies) and nothing is returned.
 template <typename Result, typename Work>
-std::optional<Result> RunWithin(std::chrono::milliseconds budget, Work work) {
+std::optional<Result> RunWithin(WorkPool& pool, std::chrono::milliseconds budget, Work work) {
   auto task = std::make_shared<std::packaged_task<Result()>>(std::move(work));
   std::future<Result> result = task->get_future();
-  std::thread([task] { (*task)(); }).detach();
+  pool.Post([task] { (*task)(); });
   if (result.wait_for(budget) != std::future_status::ready) return std::nullopt;
   return result.get();
 }
@@ -63,10 +64,10 @@ using PagePtr = std::shared_ptr<const HtmlDocument>;
 
 // A parse given up on is told so, and its thread ends soon after instead of
 // spending minutes of CPU on a page nobody waits for.
-std::optional<PagePtr> ParseWithin(const BrowserDocument& doc, std::chrono::milliseconds budget) {
+std::optional<PagePtr> ParseWithin(WorkPool& pool, const BrowserDocument& doc, std::chrono::milliseconds budget) {
   auto cancel = std::make_shared<std::atomic<bool>>(false);
   std::optional<PagePtr> page =
-      RunWithin<PagePtr>(budget, [bytes = doc.bytes, charset = doc.charset, url = doc.url, cancel] {
+      RunWithin<PagePtr>(pool, budget, [bytes = doc.bytes, charset = doc.charset, url = doc.url, cancel] {
         return std::make_shared<const HtmlDocument>(HtmlDocument::FromBytes(bytes, charset, url, cancel.get()));
       });
   if (!page) cancel->store(true);
@@ -238,6 +239,7 @@ class GatheringWindow : public QObject {
   Browser browser_;
   QTimer pageTimer_;
   HttpSession updatesHttp_;
+  WorkPool workers_;  // parses and automatic extractions of every lane
 
   // Settings read when the window is created.
   int codePage_ = 0;
@@ -821,7 +823,7 @@ void SiteLane::ProcessPage(const BrowserDocument& doc) {
   state_.BeginPage(now);
   state_.list_phase = listPhase_;
   const auto deadline = std::chrono::steady_clock::now() + pageBudget_;
-  std::optional<PagePtr> parsed = ParseWithin(doc, pageBudget_);
+  std::optional<PagePtr> parsed = ParseWithin(window_.workers_, doc, pageBudget_);
   if (!parsed) {
     WriteEventLog("NAVIGATE ERROR, URL: " + currentUrl_ + " (timeout while reading the page)");
     ReportStatus("Can not read the page [" + currentUrl_ + "]: reading it took longer than its time-out.");
@@ -1040,7 +1042,7 @@ void SiteLane::AfterNewsWalk(const PagePtr& page, std::chrono::steady_clock::tim
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
   using Extracted = std::pair<ExtractionState, AutoExtractResult>;
   std::optional<Extracted> done =
-      RunWithin<Extracted>(std::max(left, std::chrono::milliseconds(0)), [page, work = std::move(work)]() mutable {
+      RunWithin<Extracted>(window_.workers_, std::max(left, std::chrono::milliseconds(0)), [page, work = std::move(work)]() mutable {
         AutoExtractResult r = AutoExtract(*page, work);
         return Extracted(std::move(work), r);
       });
