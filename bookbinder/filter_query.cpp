@@ -116,13 +116,20 @@ SqlCondition CombineFilterConditions(const std::vector<SqlCondition>& conditions
 std::string NewsStatementText(const std::string& combinedCondition) {
   // ni.id after the category keeps a category's items in the order they were
   // stored, so volumes come out the same on every run.
-  return "SELECT ni.id, \t\tni.recvdate, \t\tni.newsdate, \t\tni.fk_site_cat_rel, "
-         "\t\tni.publication_date, \t\tni.src_url, \t\tni.author, \t\tni.title, "
-         "\t\tni.smalldescr, \t\tni.body  \t\t,nc.name,nc.id  "
-         "FROM newsitem ni, site_cat_rel rel, news_cat nc "
+  return "SELECT ni.id FROM newsitem ni, site_cat_rel rel, news_cat nc "
          "WHERE( ni.fk_site_cat_rel = rel.id AND rel.fk_news_cat = nc.id) AND ( " +
          combinedCondition + " ) AND ni.is_del=0 order by nc.id, ni.id";
 }
+
+namespace {
+
+constexpr const char* kNewsRowSql =
+    "SELECT ni.id, ni.recvdate, ni.newsdate, ni.fk_site_cat_rel, ni.publication_date, ni.src_url, ni.author, "
+    "ni.title, ni.smalldescr, ni.body, nc.name, nc.id "
+    "FROM newsitem ni, site_cat_rel rel, news_cat nc "
+    "WHERE ni.id = ? AND ni.fk_site_cat_rel = rel.id AND rel.fk_news_cat = nc.id AND ni.is_del = 0";
+
+}  // namespace
 
 void BindValues(Statement& stmt, const std::vector<SqlValue>& values) {
   int index = 1;
@@ -165,8 +172,15 @@ int ReadFilterLinks(Database& db, int64_t filterId, std::vector<int64_t>* links)
   return st.error();
 }
 
+void NewsQuery::Close() {
+  rowStmt_.reset();
+  ids_.clear();
+  next_ = 0;
+}
+
 int NewsQuery::Open(Database& db, std::time_t now) {
-  stmt_.reset();
+  Close();
+  error_ = 0;
   std::vector<FilterRow> filters;
   if (int rc = ReadMarkedFilters(db, &filters)) {
     WriteEventLog("Can not read the filters: error " + HexCode(rc));
@@ -193,16 +207,28 @@ int NewsQuery::Open(Database& db, std::time_t now) {
     all.text = "(" + all.text + ") AND " + IndexCandidatesSql("ni.id");
     all.values.emplace_back(*all.candidates);
   }
-  auto stmt = std::make_unique<Statement>(db, NewsStatementText(all.text));
-  BindValues(*stmt, all.values);
-  if (int rc = stmt->error()) return rc;
-  stmt_ = std::move(stmt);
+  Statement ids(db, NewsStatementText(all.text));
+  BindValues(ids, all.values);
+  while (ids.Next()) ids_.push_back(ids.Int(0));
+  auto rows = std::make_unique<Statement>(db, kNewsRowSql);
+  if (int rc = ids.error() ? ids.error() : rows->error()) {
+    ids_.clear();
+    return error_ = rc;
+  }
+  rowStmt_ = std::move(rows);
   return 0;
 }
 
 bool NewsQuery::Fetch() {
-  if (!stmt_ || !stmt_->Next()) return false;
-  const Statement& st = *stmt_;
+  if (!rowStmt_ || error_) return false;
+  Statement& st = *rowStmt_;
+  for (;;) {
+    if (next_ >= ids_.size()) return false;
+    st.Reset();
+    st.Bind(1, ids_[next_++]);
+    if (st.Next()) break;
+    if ((error_ = st.error()) != 0) return false;
+  }
   row_.id = st.Int(0);
   row_.recvDate = st.Time(1);
   row_.newsDate = st.Time(2);

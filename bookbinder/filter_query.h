@@ -98,7 +98,9 @@ struct NewsRow {
   int64_t categoryId = 0;
 };
 
-// The open news query of a run, with its current row.
+// The open news query of a run, with its current row. Open() sorts the
+// matching ids alone and Fetch() reads each row by id, so a run over hundreds
+// of thousands of items holds their ids, never their bodies, at once.
 class NewsQuery {
  public:
   // Result of Open() when no filter is marked for eBook generation.
@@ -113,13 +115,17 @@ class NewsQuery {
   int Open(Database& db, std::time_t now);
 
   // Moves to the next row; false at the end or on a failure (see error()).
+  // An item deleted since Open() is passed over.
   bool Fetch();
   const NewsRow& row() const { return row_; }
-  int error() const { return stmt_ ? stmt_->error() : 0; }
-  void Close() { stmt_.reset(); }
+  int error() const { return error_; }
+  void Close();
 
  private:
-  std::unique_ptr<Statement> stmt_;
+  std::vector<int64_t> ids_;
+  size_t next_ = 0;
+  std::unique_ptr<Statement> rowStmt_;
+  int error_ = 0;
   NewsRow row_;
 };
 
