@@ -15,7 +15,9 @@
 // to keep, --upgrade runs the background index upgrade on a kept file while
 // a writer stores news as a download does (and prints how long it waited),
 // and --grid measures the reader's open, grid and searches on a kept file.
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,6 +33,8 @@
 #include <algorithm>
 #include <atomic>
 
+#include <sqlite3.h>
+
 #include "database.h"
 #include "gatherer/cleanup.h"
 #include "search_index.h"
@@ -40,8 +44,9 @@
 
 namespace orvo {
 
-// In its own file: the eBook generator's names meet the reader's otherwise.
-size_t RunEbookQuery(Database& db);
+// In their own file: the eBook generator's names meet the reader's otherwise.
+size_t RunEbookQuery(const std::string& path);
+size_t RunRawEbookQuery(const std::string& path);
 
 namespace {
 
@@ -201,12 +206,54 @@ GridFigure Search(CDBManager& m, const std::string& keyword) {
   return g;
 }
 
-GridFigure FilterQuery(Database& db) {
+struct ChildFigure {
   GridFigure g;
+  double peakMb = 0;
+};
+
+// The eBook query in a process of its own, so that its peak memory is its
+// own: "generator" runs it as Bookbinder does, "raw" as SQLite alone would.
+ChildFigure EbookInChild(const std::string& path, const char* how) {
+  ChildFigure f;
+  int out[2];
+  if (::pipe(out) != 0) return f;
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out[1], STDOUT_FILENO);
+    ::close(out[0]);
+    ::close(out[1]);
+    ::execl("/proc/self/exe", "news_db_bench", "--ebook-child", path.c_str(), how, static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  std::string text;
+  char buf[256];
+  for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+  ::close(out[0]);
+  int status = 0;
+  struct rusage ru {};
+  ::wait4(pid, &status, 0, &ru);
+  unsigned long long rows = 0;
+  std::sscanf(text.c_str(), "%llu %lf", &rows, &f.g.all);
+  f.g.rows = static_cast<size_t>(rows);
+  f.peakMb = static_cast<double>(ru.ru_maxrss) / 1024.0;
+  return f;
+}
+
+int EbookChild(const std::string& path, const std::string& how) {
   auto start = Clock::now();
-  g.rows = RunEbookQuery(db);
-  g.all = Seconds(start);
-  return g;
+  size_t rows = how == "raw" ? RunRawEbookQuery(path) : RunEbookQuery(path);
+  std::printf("%zu %.6f\n", rows, Seconds(start));
+  return 0;
+}
+
+void EbookRows(const std::string& path, const char* phase, GridFigure* generator) {
+  const ChildFigure gen = EbookInChild(path, "generator");
+  const ChildFigure raw = EbookInChild(path, "raw");
+  *generator = gen.g;
+  std::printf("  %-44s %-6s all %8.3f s, %zu rows, peak %.0f MB; SQLite alone %.3f s (%.2fx), peak %.0f MB%s\n",
+              "eBook filter query, 2 filters", phase, gen.g.all, gen.g.rows, gen.peakMb, raw.g.all,
+              raw.g.all > 0 ? gen.g.all / raw.g.all : 0.0, raw.peakMb, raw.g.rows == gen.g.rows ? "" : " ROWS DIFFER");
 }
 
 GridFigure Timed(Database& db, const char* sql) {
@@ -269,8 +316,7 @@ void Measure(const std::string& path, const char* phase, Measures* out, bool old
   Row("keyword search, word in 1 of 40 items", phase, out->fortieth, true);
   out->common = Search(m, "budget");
   Row("keyword search, common word", phase, out->common, true);
-  out->ebook = FilterQuery(*m.database());
-  Row("eBook filter query, 2 filters", phase, out->ebook);
+  EbookRows(path, phase, &out->ebook);
 }
 
 void RunSize(const std::string& folder, int64_t items) {
@@ -298,16 +344,6 @@ void RunSize(const std::string& folder, int64_t items) {
     Row("orphan-pair query", "before", before.orphans);
     after.orphans = Timed(*db, kNewOrphans);
     Row("orphan-pair query", "after", after.orphans);
-    // The old clean-up: one statement over 12% of the rows, rolled back.
-    std::string cut = CleanupCutoff(now, 3, 14, 0, 0);
-    db->Begin();
-    auto t = Clock::now();
-    Statement del(*db, "DELETE FROM newsitem WHERE publication_date < ?");
-    del.Bind(1, cut).Execute();
-    before.cleanup.all = Seconds(t);
-    before.cleanup.rows = static_cast<size_t>(db->Changes());
-    db->Rollback();
-    Row("old-news clean-up (one statement)", "before", before.cleanup);
   }
 
   std::atomic<bool> stop{false};
@@ -349,7 +385,11 @@ void RunSize(const std::string& folder, int64_t items) {
     // tokenised again for the index's delete), and one whose deletes leave
     // the index alone, the floor the queue is measured against.
     db->Exec("PRAGMA wal_checkpoint(TRUNCATE)");
-    auto onCopy = [&](const char* what, const char* phase, const char* triggerSql) {
+    // Every figure is taken on the same file, committed: SQLite's own one
+    // statement, the engine's batches on copies, the engine's on the file.
+    auto engineCleanup = [&](const std::string&) { DeleteOldNews(s, [](const std::string&) {}, now); };
+    auto onCopy = [&](const char* what, const char* phase, const char* triggerSql,
+                      const std::function<void(const std::string&)>& cleanup) {
       const std::string copy = path + ".copy";
       std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing);
       {
@@ -360,7 +400,7 @@ void RunSize(const std::string& folder, int64_t items) {
       SetProcessDatabasePath(copy);
       GridFigure g;
       auto t = Clock::now();
-      DeleteOldNews(s, [](const std::string&) {}, now);
+      cleanup(copy);
       g.all = Seconds(t);
       CloseDatabase();
       {
@@ -372,19 +412,37 @@ void RunSize(const std::string& folder, int64_t items) {
       Row(what, phase, g);
       for (const char* end : {"", "-wal", "-shm"}) std::filesystem::remove(copy + end);
       SetProcessDatabasePath(path);
+      return g;
     };
+    // SQLite alone: one statement on a plain connection, the deletes queued
+    // by the same trigger as the engine's.
+    before.cleanup = onCopy("old-news clean-up (one statement, SQLite)", "floor", "", [&](const std::string& copy) {
+      sqlite3* raw = nullptr;
+      if (sqlite3_open_v2(copy.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* del = nullptr;
+        const std::string cut = CleanupCutoff(now, 3, 14, 0, 0);
+        sqlite3_prepare_v2(raw, "DELETE FROM newsitem WHERE publication_date < ?", -1, &del, nullptr);
+        sqlite3_bind_text(del, 1, cut.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_step(del);
+        sqlite3_finalize(del);
+      }
+      sqlite3_close(raw);
+    });
     onCopy("old-news clean-up (batched, index drops at once)", "before",
            "DROP TRIGGER newsitem_fts_delete;"
            "CREATE TRIGGER newsitem_fts_delete AFTER DELETE ON newsitem BEGIN"
            "  INSERT INTO newsitem_fts(newsitem_fts, rowid, title, body)"
-           "  VALUES ('delete', old.id, old.title, old.body); END");
-    onCopy("old-news clean-up (batched, no index work)", "floor", "DROP TRIGGER newsitem_fts_delete");
+           "  VALUES ('delete', old.id, old.title, old.body); END",
+           engineCleanup);
+    onCopy("old-news clean-up (batched, no index work)", "floor", "DROP TRIGGER newsitem_fts_delete", engineCleanup);
 
     auto t = Clock::now();
     DeleteOldNews(s, [](const std::string&) {}, now);
     after.cleanup.all = Seconds(t);
     after.cleanup.rows = static_cast<size_t>(total - items());
     Row("old-news clean-up (batched, deletes queued)", "after", after.cleanup);
+    if (before.cleanup.all > 0)
+      std::printf("  %-44s %-6s %8.2fx SQLite's one statement\n", "", "", after.cleanup.all / before.cleanup.all);
     CloseDatabase();
 
     // The queue leaving the index afterwards, as the Gatherer does it after
@@ -544,6 +602,8 @@ int main(int argc, char** argv) {
       upgrade = argv[++i];
     } else if (a == "--stop-after" && i + 1 < argc) {
       stopAfter = std::atof(argv[++i]);
+    } else if (a == "--ebook-child" && i + 2 < argc) {
+      return orvo::EbookChild(argv[i + 1], argv[i + 2]);
     } else if (a == "--collect-below" && i + 1 < argc) {
       collectBelow = std::atoll(argv[++i]);
     } else {
