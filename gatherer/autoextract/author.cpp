@@ -338,6 +338,46 @@ void CutTrailingFields(std::string& name) {
   for (const std::string& word : words) name += (name.empty() ? "" : " ") + word;
 }
 
+// "Text & Fotos: Name", "Words and pictures: Name": a label of what the
+// person made, before the colon; the name follows it.
+void StripCreditLabel(std::string& s) {
+  const size_t colon = s.find(": ");
+  if (colon == std::string::npos || colon > 40) return;
+  const std::string label = Utf8Lower(s.substr(0, colon));
+  int words = 0;
+  for (size_t pos = 0; pos < label.size();) {
+    size_t end = std::min(label.find_first_of(" /", pos), label.size());
+    std::string_view word = std::string_view(label).substr(pos, end - pos);
+    pos = end + 1;
+    if (word.empty()) continue;
+    if (!TagIn(word, {"text", "texte", "tekst", "words", "foto", "fotos", "photo", "photos", "pictures", "bild",
+                      "bilder", "illustration", "video", "und", "and", "&", "+", "et", "y"}))
+      return;
+    ++words;
+  }
+  if (words >= 2) s = TrimCopy(s.substr(colon + 2));
+}
+
+// What stands in a byline's place without a name in it: a label ("Autoreninfo",
+// "No Author"), a link's words ("Archiv anzeigen ->") or a byline's words whose
+// name is missing ("Beitrag von", "Text &").
+bool IsLabelNotName(std::string_view s) {
+  const std::string lower = Utf8Lower(TrimView(s));
+  if (lower.empty()) return true;
+  if (AnyOf(lower, {"->", "\xE2\x86\x92", "\xC2\xBB", "\xE2\x80\xBA", "<-", "anzeigen", "view all", "show all",
+                    "all posts", "alle beitr\xC3\xA4ge"}))
+    return true;
+  if (TagIn(lower, {"autoreninfo", "autorinfo", "autor info", "autorenprofil", "author info", "author information",
+                    "about the author", "\xC3\xBC" "ber den autor", "no author", "unknown author", "kein autor",
+                    "unbekannt", "unknown", "n/a", "none", "null", "profil", "profile", "archiv", "archive"}))
+    return true;
+  // A last word that asks for a name after it.
+  const size_t sp = lower.rfind(' ');
+  const std::string_view last = sp == std::string::npos ? std::string_view(lower) : std::string_view(lower).substr(sp + 1);
+  return sp != std::string::npos &&
+         TagIn(last, {"&", "und", "and", "von", "by", "of", "de", "par", "por", "door", "mit", "with", "+"});
+}
+
 // Strips "By", "Von", "Text:" and the like from a byline.
 std::string CleanByline(std::string s) {
   // Soft hyphens and zero-width spaces split a name only for the eye of the reader.
@@ -345,6 +385,11 @@ std::string CleanByline(std::string s) {
     for (size_t p; (p = s.find(invisible)) != std::string::npos;) s.erase(p, std::strlen(invisible));
   s = FirstLine(s);
   StripPunctuation(s);
+  // The link to an author's page says so around the name.
+  StripPrefix(s, {"View all posts by ", "View all articles by ", "See all posts by ", "All posts by ",
+                  "More posts by ", "More from ", "Alle Beitr\xC3\xA4ge von ", "Alle Artikel von ",
+                  "Weitere Artikel von ", "Mehr von ", "Tous les articles de "});
+  StripCreditLabel(s);
   // "Redaktion：Name" and the like, with a full-width colon.
   if (size_t colon = s.find("\xEF\xBC\x9A"); colon != std::string::npos && colon < 40) s = TrimCopy(s.substr(colon + 3));
   StripPrefix(s, {"By: ", "by: ", "BY: ", "Von: ", "von: ", "By ", "by ", "BY ", "Von ", "von ", "VON ", "Par ", "par ",
@@ -360,6 +405,16 @@ std::string CleanByline(std::string s) {
     }
   }
   // A byline often ends in its date, a separator or a handle.
+  // A picture's credit after the writer's name is the photographer's.
+  {
+    const std::string lower = Utf8Lower(s);
+    for (const char* credit : {" illustration", " foto:", " fotos:", " foto von ", " fotos von ", " fotografie",
+                               " photo:", " photos:", " photo by ", " photos by ", " photography", ", photo",
+                               ", foto", " / foto", " / photo", " bild:", " bilder:", " grafik:"}) {
+      size_t p = lower.find(credit);
+      if (p != std::string::npos && p > 2) s.erase(p);
+    }
+  }
   for (const char* cut : {" | ", " – ", " - ", " — ", " \xE2\x80\xA2", " \xC2\xB7", " am ", " on ", ", updated", " Updated", " @", " (",
                           ", dpa", ", AFP", ", Reuters", ", AP", ", KNA", ", epd", ", Associated Press",
                           ", The Associated Press", ", Bloomberg", ", published", ", Published", ", publi\xC3\xA9",
@@ -393,11 +448,12 @@ std::string CleanByline(std::string s) {
     s.pop_back();
   // The byline's word alone, its name missing.
   if (TagIn(AsciiLower(s), {"by", "von", "par", "por", "door", "di", "text", "autor", "author", "redaktion"})) return {};
+  if (IsLabelNotName(s)) return {};
   return TrimCopy(s);
 }
 
 bool PlausibleName(std::string_view s) {
-  if (s.empty() || Utf8Length(s) > 80) return false;
+  if (s.empty() || Utf8Length(s) > 80 || IsLabelNotName(s)) return false;
   // Picture credits and publication notes are no bylines.
   for (const char* not_a_name : {"Foto:", "Fotos:", "Bild:", "Bilder:", "Photo:", "Photos:", "Image:", "Quelle:",
                                  "Veröffentlicht", "Publiziert", "Published", "Posted", "Updated", "Aktualisiert",

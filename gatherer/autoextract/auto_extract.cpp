@@ -1,5 +1,6 @@
 #include "gatherer/autoextract/auto_extract.h"
 
+#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -40,6 +41,29 @@ size_t VisibleBodyChars(std::string_view body) {
 }
 
 
+// A body longer than the store keeps ends at the last paragraph that fits
+// whole (else the last sentence): the store would cut it mid-word. Counted as
+// the store counts, a line feed as its "<br />".
+void CutAtParagraphEnd(std::string& body) {
+  size_t chars = 0, paragraph_end = 0, sentence_end = 0;
+  const std::string_view b = body;
+  for (size_t i = 0; i < b.size(); ++i) {
+    if (b[i] == '<' && (b.compare(i, std::strlen(kParagraphBreak1), kParagraphBreak1) == 0 ||
+                        b.compare(i, std::strlen(kParagraphBreak2), kParagraphBreak2) == 0))
+      paragraph_end = i;
+    else if (b[i] == '\n')
+      paragraph_end = i;
+    else if (b[i] == ' ' && i > 0 && (b[i - 1] == '.' || b[i - 1] == '!' || b[i - 1] == '?'))
+      sentence_end = i;
+    chars += b[i] == '\n' ? 6 : (static_cast<unsigned char>(b[i]) & 0xC0) != 0x80;
+    if (chars > kMaxBodyChars) {
+      const size_t end = paragraph_end > 0 ? paragraph_end : sentence_end;
+      if (end > 0) body.erase(end);
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 std::string AutoTitle(const HtmlDocument& page) { return TitleOf(page, nullptr); }
@@ -69,6 +93,7 @@ AutoExtractResult AutoExtract(const HtmlDocument& page, ExtractionState& state) 
   result.main_block = main;
   if (chars == 0) return result;  // pictures alone are no news text
   state = std::move(strict);
+  CutAtParagraphEnd(state.body);
   result.found = true;
   state.title = TitleOf(page, &fig);
   state.author = AuthorOf(page, fig, main);

@@ -25,6 +25,25 @@ constexpr int kLooseTextChars = 100;
 // The composed body stops growing here; the store cuts it shorter anyway.
 constexpr size_t kFullBody = 4 * (kMaxBodyChars + 1);
 
+// The opening words of what sites put around a text to ask something of its
+// reader: money, an address for a newsletter, a login, consent to cookies,
+// a share of a post they liked.
+bool IsAppeal(std::string_view line) {
+  const std::string lower = Utf8Lower(line.substr(0, 80));
+  for (std::string_view words :
+       {"if you enjoyed", "if you liked", "did you enjoy", "enjoyed this post", "enjoyed this article",
+        "please log in", "please sign in", "you must be logged in", "log in to ", "sign in to ", "login to ",
+        "bitte melden sie sich an", "sign up for our newsletter", "subscribe to our newsletter",
+        "get our newsletter", "newsletter abonnieren", "abonnieren sie unseren newsletter", "we use cookies",
+        "this website uses cookies", "this site uses cookies", "our site uses cookies", "wir verwenden cookies",
+        "wir nutzen cookies", "diese website verwendet cookies", "diese webseite verwendet cookies",
+        "support independent journalism", "support our journalism", "please donate", "donate now", "donate today",
+        "jetzt spenden", "unterst\xC3\xBCtzen sie unsere arbeit", "unterst\xC3\xBCtzen sie unseren journalismus",
+        "become a patron", "become a member"})
+    if (StartsWith(lower, words)) return true;
+  return false;
+}
+
 int TagBonus(std::string_view tag) {
   if (tag == "DIV" || tag == "ARTICLE" || tag == "MAIN" || tag == "SECTION") return 5;
   if (tag == "PRE" || tag == "TD" || tag == "BLOCKQUOTE") return 3;
@@ -295,6 +314,9 @@ bool Extractor::DropByLook(int e, int main) const {
     return true;
   int text = fig_.text[size_t(e)];
   if (text > 0 && text <= 250 && IsPictureCredit(e)) return true;
+  if (text > 0 && text <= 600 && TagIn(tag, {"P", "DIV", "SECTION", "BLOCKQUOTE", "STRONG", "B", "EM", "SPAN"}) &&
+      IsAppeal(ParagraphText(page_, e)))
+    return true;
   double ld = LinkDensity(fig_, e);
   if (TagIn(tag, {"DIV", "SECTION", "UL", "OL", "TABLE", "DL", "FIGURE", "CENTER"})) {
     int weight = ClassWeight(h);

@@ -90,7 +90,11 @@ bool IsFurnitureHint(std::string_view h) {
                    "vcard",
                    // Picture captions and credits outside a figure: the picture's, not the text's.
                    "caption", "credit", "bildunterschrift", "bildnachweis", "imagedescription",
-                   "image-description"});
+                   "image-description",
+                   // Appeals around the text: for money, for a login, and the writer's biography.
+                   "donat", "spende", "support-us", "supportus", "login", "log-in", "signin", "sign-in",
+                   "author-bio", "authorbio", "about-author", "about-the-author", "author-info", "autorenbox",
+                   "author-description"});
 }
 
 bool InComment(const HtmlDocument& page, int e) {

@@ -379,10 +379,124 @@ std::string HeadingTheTitleRepeats(const TitleTexts& t) {
   return {};
 }
 
+bool IsMonthName(std::string_view word) {
+  std::string w = Utf8Lower(word);
+  while (!w.empty() && (w.back() == '.' || w.back() == ',')) w.pop_back();
+  return TagIn(w, {"jan", "january", "januar", "janvier", "feb", "february", "februar", "mar", "march",
+                   "m\xC3\xA4rz", "apr", "april", "may", "mai", "jun", "june", "juni", "jul", "july", "juli", "aug",
+                   "august", "sep", "sept", "september", "oct", "october", "okt", "oktober", "nov", "november", "dec",
+                   "december", "dez", "dezember"});
+}
+
+// A day of the month as written in a date: "17", "17.", "17,", "17th".
+bool IsDayWord(std::string_view w) {
+  size_t digits = 0;
+  while (digits < w.size() && w[digits] >= '0' && w[digits] <= '9') ++digits;
+  if (digits == 0 || digits > 2) return false;
+  std::string_view rest = w.substr(digits);
+  return rest.empty() || TagIn(rest, {".", ",", "st", "nd", "rd", "th", "st,", "nd,", "rd,", "th,"});
+}
+
+bool IsYearWord(std::string_view w) {
+  if (!w.empty() && (w.back() == ',' || w.back() == ':')) w.remove_suffix(1);
+  if (w.size() != 4) return false;
+  for (char c : w)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// "17.06.2024", "2024-06-17", "06/17/24": digits in three groups.
+bool IsNumericDate(std::string_view w) {
+  if (!w.empty() && (w.back() == ',' || w.back() == ':')) w.remove_suffix(1);
+  int groups = 1, digits = 0;
+  for (char c : w) {
+    if (c >= '0' && c <= '9') ++digits;
+    else if (c == '.' || c == '-' || c == '/') ++groups;
+    else return false;
+  }
+  return groups == 3 && digits >= 4 && w.size() >= 6 && w.size() <= 10;
+}
+
+// A date glued before a headline ("Jun 17 Rain at last", "17.06.2024 -
+// Rain"): the headline without it. A date that the sentence is about ("June
+// 17 is the longest day") stays: the headline after a date starts with a
+// capital or follows a separator.
+std::string WithoutLeadingDate(const std::string& title) {
+  std::vector<std::string_view> words;
+  std::vector<size_t> ends;
+  for (size_t pos = 0; pos < title.size() && words.size() < 3;) {
+    size_t end = std::min(title.find(' ', pos), title.size());
+    if (end > pos) {
+      words.push_back(std::string_view(title).substr(pos, end - pos));
+      ends.push_back(end);
+    }
+    pos = end + 1;
+  }
+  size_t date_end = 0;
+  if (!words.empty() && IsNumericDate(words[0])) date_end = ends[0];
+  else if (words.size() >= 2 && ((IsMonthName(words[0]) && IsDayWord(words[1])) ||
+                                 (IsDayWord(words[0]) && IsMonthName(words[1]))))
+    date_end = words.size() >= 3 && IsYearWord(words[2]) ? ends[2] : ends[1];
+  if (date_end == 0) return title;
+  size_t i = date_end;
+  bool separated = title[date_end - 1] == ':' || title[date_end - 1] == ',';
+  while (i < title.size()) {
+    if (title[i] == ' ') ++i;
+    else if (title[i] == ':' || title[i] == '-' || title[i] == '|' || title[i] == ',') ++i, separated = true;
+    else if (title.compare(i, 3, "\xE2\x80\x93") == 0 || title.compare(i, 3, "\xE2\x80\x94") == 0) i += 3, separated = true;
+    else break;
+  }
+  std::string rest = title.substr(i);
+  if (!HeadlineLong(rest)) return title;
+  const unsigned char first = static_cast<unsigned char>(rest[0]);
+  const bool capital = (first >= 'A' && first <= 'Z') || first >= 0xC0 || first == '"' || first == '\'';
+  return separated || capital ? rest : title;
+}
+
+// A character of a script written without spaces (Chinese, Japanese): the
+// lead bytes of U+3000 to U+9FFF and of the full-width forms.
+bool IsUnspacedScriptAt(std::string_view s, size_t i) {
+  const unsigned char c = static_cast<unsigned char>(s[i]);
+  return (c >= 0xE3 && c <= 0xE9) || c == 0xEF;
+}
+
+// "标题-新华网", "标题_频道_新华网": a title of a script written without spaces
+// names its site (and the site's sections) after dashes or underscores
+// without spaces around them. The last pieces go while they are short and
+// the headline stays much longer.
+std::string WithoutUnspacedSiteName(const std::string& title, const SiteNames& site) {
+  std::string head = title;
+  for (int cut = 0; cut < 3; ++cut) {
+    size_t sep = head.find_last_of("-_|");
+    size_t width = 1;
+    if (size_t fw = head.rfind("\xEF\xBD\x9C"); fw != std::string::npos && (sep == std::string::npos || fw > sep))
+      sep = fw, width = 3;  // the full-width bar
+    if (sep == std::string::npos || sep == 0 || sep + width >= head.size()) break;
+    if (head[sep - 1] == ' ' || head[sep + width] == ' ') break;
+    if (!IsUnspacedScriptAt(head, sep + width) || !IsUnspacedScriptAt(head, 0)) break;
+    const std::string tail = head.substr(sep + width), rest = head.substr(0, sep);
+    const bool names_site = site.Is(tail);
+    if (!names_site && (Utf8Length(tail) > 8 || Utf8Length(rest) < 2 * Utf8Length(tail))) break;
+    if (!HeadlineSized(rest)) break;
+    head = rest;
+  }
+  return head;
+}
+
+std::string ChooseTitle(const TitleTexts& t);
+
 }  // namespace
 
 std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
   const TitleTexts t = ReadTitleTexts(page, fig);
+  std::string title = ChooseTitle(t);
+  if (title.size() > 4000) return title;
+  return WithoutLeadingDate(WithoutUnspacedSiteName(title, t.site));
+}
+
+namespace {
+
+std::string ChooseTitle(const TitleTexts& t) {
   const std::string &title = t.title, &og = t.og;
   const SiteNames& site = t.site;
   if (std::string h = HeadingTheTitleRepeats(t); !h.empty()) return h;
@@ -438,5 +552,7 @@ std::string TitleOf(const HtmlDocument& page, const PageFigures* fig) {
   if (!base.empty()) return base;
   return top.empty() ? std::string() : top[0]->text;
 }
+
+}  // namespace
 
 }  // namespace orvo::autoextract

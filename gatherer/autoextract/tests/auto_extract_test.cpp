@@ -899,6 +899,97 @@ TEST(AutoExtractTest, BylinesReadFromTheirWordsWhenNoMarkupNamesThem) {
   EXPECT_EQ(AutoAuthor(page("<ul><li><a href=/x>Von Ast getroffen: Waldarbeiter verunglückt</a></li></ul>")), "");
 }
 
+// Labels, links and credits that stand where a byline does: the name is
+// kept when one is there, nothing when only the label is.
+TEST(AutoExtractTest, BylineLabelsFurnitureAndCreditsAreNoNames) {
+  auto page = [](const std::string& body) {
+    return HtmlDocument::Parse("<html><body><h1>Rain at last</h1>" + body + "<p>Text.</p></body></html>",
+                               "http://s.test/");
+  };
+  const std::pair<const char*, const char*> cases[] = {
+      {"<div class=author>Autoreninfo</div>", ""},
+      {"<div class=author><a href=/archiv>Archiv anzeigen -&gt;</a></div>", ""},
+      {"<p class=byline>Beitrag von</p>", ""},
+      {"<span class=author>No Author</span>", ""},
+      {"<p class=byline>Text &amp;</p>", ""},
+      {"<span class=author><a href=/u/ann title='View all posts by Ann Lee'>View all posts by Ann Lee</a></span>",
+       "Ann Lee"},
+      {"<p class=byline>Von Ann Lee Illustration von Tom Berg</p>", "Ann Lee"},
+      {"<p class=byline>Text &amp; Fotos: Ann Lee</p>", "Ann Lee"},
+      {"<p class=byline>By Ann Lee, Photos by Tom Berg</p>", "Ann Lee"},
+  };
+  for (const auto& [html, name] : cases) EXPECT_EQ(AutoAuthor(page(html)), name) << html;
+}
+
+// A title as readers see it: no date glued before it, no site name after a
+// dash in any script.
+TEST(AutoExtractTest, TitleWithoutADateBeforeItOrTheSiteNameAfterIt) {
+  auto page = [](const std::string& head, const std::string& body) {
+    return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + "<p>Text.</p></body></html>",
+                               "http://www.news.test/a/1.html");
+  };
+  EXPECT_EQ(AutoTitle(page("<title>Jun 17 Rain at last in the valley</title>", "")), "Rain at last in the valley");
+  EXPECT_EQ(AutoTitle(page("<title>17.06.2024 Rain at last in the valley</title>", "")),
+            "Rain at last in the valley");
+  EXPECT_EQ(AutoTitle(page("", "<h1>June 17, 2024: Rain at last in the valley</h1>")), "Rain at last in the valley");
+  // A date that is the headline's subject stays.
+  EXPECT_EQ(AutoTitle(page("<title>June 17 is the longest day</title>", "")), "June 17 is the longest day");
+  // "-新华网": the site's name after a dash without spaces, in its own script.
+  EXPECT_EQ(AutoTitle(page("<title>\xE5\x9B\xBD\xE5\xAE\xB6\xE7\xBB\x9F\xE8\xAE\xA1\xE5\xB1\x80\xE5\x8F\x91\xE5\xB8\x83"
+                           "\xE6\x9C\x80\xE6\x96\xB0\xE6\x95\xB0\xE6\x8D\xAE-\xE6\x96\xB0\xE5\x8D\x8E\xE7\xBD\x91</title>"
+                           "<meta property=og:site_name content='\xE6\x96\xB0\xE5\x8D\x8E\xE7\xBD\x91'>",
+                           "")),
+            "\xE5\x9B\xBD\xE5\xAE\xB6\xE7\xBB\x9F\xE8\xAE\xA1\xE5\xB1\x80\xE5\x8F\x91\xE5\xB8\x83"
+            "\xE6\x9C\x80\xE6\x96\xB0\xE6\x95\xB0\xE6\x8D\xAE");
+  EXPECT_EQ(AutoTitle(page("<title>\xE5\x9B\xBD\xE5\xAE\xB6\xE7\xBB\x9F\xE8\xAE\xA1\xE5\xB1\x80\xE5\x8F\x91\xE5\xB8\x83"
+                           "\xE6\x9C\x80\xE6\x96\xB0\xE6\x95\xB0\xE6\x8D\xAE_\xE6\x96\xB0\xE9\x97\xBB\xE9\xA2\x91"
+                           "\xE9\x81\x93_\xE6\x96\xB0\xE5\x8D\x8E\xE7\xBD\x91</title>"
+                           "<meta property=og:site_name content='\xE6\x96\xB0\xE5\x8D\x8E\xE7\xBD\x91'>",
+                           "")),
+            "\xE5\x9B\xBD\xE5\xAE\xB6\xE7\xBB\x9F\xE8\xAE\xA1\xE5\xB1\x80\xE5\x8F\x91\xE5\xB8\x83"
+            "\xE6\x9C\x80\xE6\x96\xB0\xE6\x95\xB0\xE6\x8D\xAE");
+}
+
+// Boxes that ask the reader for something (money, an address, a login, a
+// cookie's consent) and the notes after the text are no part of it.
+TEST(AutoExtractTest, AppealsBiosAndNoticesAroundTheTextStayOut) {
+  const std::string text = Story("Harbour");
+  const std::string boxes[] = {
+      "<div class=donation-box><p>Support independent journalism, donate today so that we can keep writing.</p></div>",
+      "<div class=spendenaufruf><p>Unterst\xC3\xBCtzen Sie unsere Arbeit mit einer Spende, damit wir weiter berichten.</p></div>",
+      "<div class=box><p>Sign up for our newsletter and get the best stories of the week in your inbox, free.</p>"
+      "<input type=email name=email></div>",
+      "<p>If you enjoyed reading this post, please share it with your friends and subscribe to the blog.</p>",
+      "<p>Please log in or register to read the rest and to comment on the stories of this site.</p>",
+      "<div class=notice><p>We use cookies to give you the best experience on our website. By continuing you accept "
+      "them.</p></div>",
+      "<div class=author-bio><p>Ann Lee writes about harbours, boats and the people who work there, since 2004.</p></div>",
+  };
+  for (const std::string& box : boxes) {
+    for (bool before : {true, false}) {
+      Extracted e = Extract("<html><body><article><h1>The harbour</h1>" + (before ? box + text : text + box) +
+                            "</article></body></html>");
+      EXPECT_NE(e.item.body.find("Harbour paragraph 4"), std::string::npos) << box;
+      for (const char* word : {"donate", "Spende", "newsletter", "enjoyed", "log in", "cookies", "since 2004"})
+        EXPECT_EQ(e.item.body.find(word), std::string::npos) << word << " kept from " << box;
+    }
+  }
+}
+
+// A long article stored up to the last whole paragraph that fits, and none of
+// a picture whose place falls after it.
+TEST(AutoExtractTest, ALongTextIsCutAtTheEndOfAParagraph) {
+  std::string text;
+  for (int i = 0; i < 400; ++i)
+    text += "<p>Paragraph " + std::to_string(i) + " of a long report" + std::string(200, 'x') + " ends here.</p>";
+  Extracted e = Extract("<html><body><article><h1>Long</h1>" + text + "</article></body></html>");
+  const std::string& body = e.item.body;
+  ASSERT_GT(body.size(), kMaxBodyChars / 2);
+  EXPECT_LE(body.size(), kMaxBodyChars);
+  const std::string tail = body.substr(body.size() - 10);
+  EXPECT_EQ(tail, "ends here.") << tail;
+}
+
 TEST(FeedTest, ReadsRssAndAtomLinksWithDates) {
   const std::string rss =
       "<?xml version='1.0'?><rss version='2.0'><channel><title>T</title>"
