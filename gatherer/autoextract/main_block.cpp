@@ -39,7 +39,12 @@ bool IsAppeal(std::string_view line) {
         "wir nutzen cookies", "diese website verwendet cookies", "diese webseite verwendet cookies",
         "support independent journalism", "support our journalism", "please donate", "donate now", "donate today",
         "jetzt spenden", "unterst\xC3\xBCtzen sie unsere arbeit", "unterst\xC3\xBCtzen sie unseren journalismus",
-        "become a patron", "become a member"})
+        "become a patron", "become a member",
+        // The consent an embedded post or video waits for.
+        "um deine pers\xC3\xB6nlichen daten zu sch\xC3\xBCtzen", "um ihre pers\xC3\xB6nlichen daten zu sch\xC3\xBCtzen",
+        "to protect your personal data", "to protect your privacy", "ich bin einverstanden, dass",
+        "mit dem laden des inhalts akzeptieren", "wir ben\xC3\xB6tigen ihre zustimmung", "we need your consent",
+        "an dieser stelle findest du einen externen inhalt", "an dieser stelle finden sie einen externen inhalt"})
     if (StartsWith(lower, words)) return true;
   return false;
 }
@@ -244,6 +249,8 @@ int Extractor::ChooseMainBlock() {
     int chars = fig_.text[size_t(e)];
     if (chars < kMinParagraphChars) continue;
     if (tag == "TD" && HasBlockChild(page_, e)) continue;  // a layout cell, scored by its paragraphs
+    // An appeal or a consent notice is written in sentences too.
+    if (chars <= 600 && IsAppeal(ParagraphText(page_, e))) continue;
     double s = 1.0 + double(fig_.commas[size_t(e)]) + std::min(chars / 100, 3);
     s *= 1.0 - std::min(1.0, LinkDensity(fig_, e));
     int level = 0;

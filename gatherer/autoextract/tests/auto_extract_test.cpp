@@ -964,13 +964,17 @@ TEST(AutoExtractTest, AppealsBiosAndNoticesAroundTheTextStayOut) {
       "<div class=notice><p>We use cookies to give you the best experience on our website. By continuing you accept "
       "them.</p></div>",
       "<div class=author-bio><p>Ann Lee writes about harbours, boats and the people who work there, since 2004.</p></div>",
+      "<div><p>Um Deine pers\xC3\xB6nlichen Daten zu sch\xC3\xBCtzen, haben wir das Laden der Inhalte von "
+      "video.test blockiert, bis Du zustimmst.</p><p>Ich bin einverstanden, dass mir externe Inhalte angezeigt "
+      "werden.</p></div>",
   };
   for (const std::string& box : boxes) {
     for (bool before : {true, false}) {
       Extracted e = Extract("<html><body><article><h1>The harbour</h1>" + (before ? box + text : text + box) +
                             "</article></body></html>");
       EXPECT_NE(e.item.body.find("Harbour paragraph 4"), std::string::npos) << box;
-      for (const char* word : {"donate", "Spende", "newsletter", "enjoyed", "log in", "cookies", "since 2004"})
+      for (const char* word : {"donate", "Spende", "newsletter", "enjoyed", "log in", "cookies", "since 2004", "blockiert",
+                               "einverstanden"})
         EXPECT_EQ(e.item.body.find(word), std::string::npos) << word << " kept from " << box;
     }
   }
