@@ -30,7 +30,7 @@ endif()
 set(ORVO_LITGEN_INCLUDE ${CMAKE_SOURCE_DIR}/litgen/include)
 
 add_library(orvo_bookbinder_core STATIC
-  filter_query.cpp package.cpp pictures.cpp cleanup.cpp generation_run.cpp writer_driver.cpp epub_volume.cpp
+  filter_query.cpp package.cpp pictures.cpp cover.cpp cleanup.cpp generation_run.cpp writer_driver.cpp epub_volume.cpp
   ${CMAKE_CURRENT_BINARY_DIR}/templates.cpp)
 target_include_directories(orvo_bookbinder_core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_include_directories(orvo_bookbinder_core PRIVATE ${ORVO_LITGEN_INCLUDE})

@@ -16,6 +16,8 @@ namespace orvo {
 
 namespace {
 
+constexpr const char* kCoverHref = "cover.png";
+
 // Text for XML: markup characters escaped, characters XML cannot carry
 // dropped, malformed UTF-8 replaced, so one bad byte never spoils a volume.
 std::string Escape(std::string_view s, bool attribute = false) {
@@ -225,15 +227,24 @@ std::string NcxText(const std::vector<Chapter>& chapters, const VolumeModel& mod
   return x;
 }
 
-std::string CoverText(const VolumeModel& model, const std::string& language) {
+std::string CoverText(const VolumeModel& model, const std::string& language, bool picture) {
   std::string x = XhtmlHead(language, model.title);
+  if (picture) {
+    // The picture carries the title and date; sized to the page whatever
+    // stylesheet the installation has.
+    x += "<body style=\"margin:0;padding:0\">\n<section class=\"cover\" epub:type=\"cover\" "
+         "style=\"text-align:center;height:100%\">\n<img src=\"" + std::string(kCoverHref) + "\" alt=\"" +
+         Plain(model.title, true) + "\" style=\"max-width:100%;max-height:100%\"/>\n</section>\n</body>\n</html>\n";
+    return x;
+  }
   x += "<body>\n<section class=\"cover\" epub:type=\"cover\">\n<h1>" + Plain(model.title) + "</h1>\n<p>" +
        FormatTime(model.buildTime, "%d.%m.%Y %H:%M", false) + "</p>\n</section>\n</body>\n</html>\n";
   return x;
 }
 
 std::string PackageText(const std::vector<Chapter>& chapters, const std::vector<const VolumePicture*>& pictures,
-                        const VolumeModel& model, const std::string& id, const std::string& language) {
+                        const VolumeModel& model, const std::string& id, const std::string& language,
+                        bool cover) {
   const std::string stamp = FormatTime(model.buildTime, "%Y-%m-%dT%H:%M:%SZ", true);
   std::string x =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -242,7 +253,10 @@ std::string PackageText(const std::vector<Chapter>& chapters, const std::vector<
       "\">\n<metadata xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
       "<dc:identifier id=\"bookid\">" + Escape(id) + "</dc:identifier>\n<dc:title>" + Plain(model.title) +
       "</dc:title>\n<dc:creator>Vantelia Inc.</dc:creator>\n<dc:language>" + language + "</dc:language>\n<dc:date>" +
-      stamp + "</dc:date>\n<meta property=\"dcterms:modified\">" + stamp + "</meta>\n</metadata>\n<manifest>\n"
+      stamp + "</dc:date>\n<meta property=\"dcterms:modified\">" + stamp + "</meta>\n";
+  // EPUB 3 readers find the cover by its property, older ones by this meta.
+  if (cover) x += "<meta name=\"cover\" content=\"cover-image\"/>\n";
+  x += "</metadata>\n<manifest>\n"
       "<item id=\"cover\" href=\"cover.xhtml\" media-type=\"application/xhtml+xml\"/>\n"
       "<item id=\"nav\" href=\"nav.xhtml\" media-type=\"application/xhtml+xml\" properties=\"nav\"/>\n"
       "<item id=\"ncx\" href=\"toc.ncx\" media-type=\"application/x-dtbncx+xml\"/>\n"
@@ -253,9 +267,14 @@ std::string PackageText(const std::vector<Chapter>& chapters, const std::vector<
   for (const VolumePicture* p : pictures)
     x += "<item id=\"" + Escape(p->id, true) + "\" href=\"" + Escape(p->href, true) + "\" media-type=\"" +
          p->mediaType + "\"/>\n";
+  if (cover)
+    x += "<item id=\"cover-image\" href=\"" + std::string(kCoverHref) +
+         "\" media-type=\"image/png\" properties=\"cover-image\"/>\n";
   x += "</manifest>\n<spine toc=\"ncx\">\n<itemref idref=\"cover\"/>\n<itemref idref=\"nav\"/>\n";
   for (size_t i = 0; i < chapters.size(); ++i) x += "<itemref idref=\"c" + std::to_string(i + 1) + "\"/>\n";
-  x += "</spine>\n</package>\n";
+  x += "</spine>\n";
+  if (cover) x += "<guide>\n<reference type=\"cover\" title=\"Cover\" href=\"cover.xhtml\"/>\n</guide>\n";
+  x += "</package>\n";
   return x;
 }
 
@@ -307,6 +326,7 @@ int WriteEpubVolume(const VolumeModel& model, const EpubOptions& options, const 
   for (size_t i = 0; i < model.pictures.size(); ++i)
     if (shown[i]) pictures.push_back(&model.pictures[i]);
 
+  const bool cover = !options.coverPng.empty();
   const std::string temp = outputPath + ".part";
   {
     ZipWriter zip(temp);
@@ -317,8 +337,9 @@ int WriteEpubVolume(const VolumeModel& model, const EpubOptions& options, const 
                 "<container version=\"1.0\" xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\">\n"
                 "<rootfiles><rootfile full-path=\"OEBPS/content.opf\" media-type=\"application/oebps-package+xml\"/>"
                 "</rootfiles>\n</container>\n");
-    zip.AddText("OEBPS/content.opf", PackageText(chapters, pictures, model, id, language));
-    zip.AddText("OEBPS/cover.xhtml", CoverText(model, language));
+    zip.AddText("OEBPS/content.opf", PackageText(chapters, pictures, model, id, language, cover));
+    zip.AddText("OEBPS/cover.xhtml", CoverText(model, language, cover));
+    if (cover) zip.AddText("OEBPS/" + std::string(kCoverHref), options.coverPng, true);
     zip.AddText("OEBPS/nav.xhtml", NavText(chapters, language));
     zip.AddText("OEBPS/toc.ncx", NcxText(chapters, model, id, language));
     zip.AddText("OEBPS/eBook.css", options.stylesheet);

@@ -14,6 +14,7 @@ struct EpubOptions {
   std::string stylesheet;  // the CSS text
   std::string language;    // BCP 47; empty: from the user's locale
   std::string identifier;  // empty: a fresh urn:uuid
+  std::string coverPng;    // the cover picture; empty: a cover page of text only
 };
 
 // The language the volumes are marked with: the locale's (LC_ALL,

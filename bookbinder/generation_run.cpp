@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "cleanup.h"
+#include "cover.h"
 #include "database.h"
 #include "epub_volume.h"
 #include "eventlog.h"
@@ -196,6 +197,7 @@ void GenerationRun::Generate() {
       success = false;
       endOfRows = true;
     }
+    bool coverToldWhy = false;
     while (!endOfRows) {
       if (cancel_) {
         WriteEventLog("Lit generation stopped: its client went away");
@@ -227,7 +229,12 @@ void GenerationRun::Generate() {
         std::string output = EpubVolumePath(settings.outputDir, baseName, volumes_);
         EpubOptions options;
         options.stylesheet = ReadStylesheet(files);
-        std::string error;
+        std::string error, why;
+        options.coverPng = DrawCoverPng(model, &why);
+        if (options.coverPng.empty() && !coverToldWhy) {
+          WriteEventLog("The EPUB volumes get " + why);
+          coverToldWhy = true;
+        }
         if (WriteEpubVolume(model, options, output, &error) != 0) {
           WriteEventLog(error);
           success = false;

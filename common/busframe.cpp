@@ -335,7 +335,9 @@ int RunServerProgram(int argc, char** argv, ServerProgram program) {
       break;
   }
 
-  QCoreApplication app(argc, argv);
+  std::unique_ptr<QCoreApplication> application =
+      program.makeApplication ? program.makeApplication(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+  QCoreApplication& app = *application;
   BusServer server(program.config);
   QString error;
   if (!server.Start(&error)) {

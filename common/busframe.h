@@ -30,6 +30,7 @@
 //   }
 #pragma once
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusObjectPath>
@@ -175,6 +176,8 @@ struct ServerProgram {
   std::vector<std::string> extraWords;
   // Called for one of extraWords; returns the exit code.
   std::function<int(const std::string& word)> onExtraWord;
+  // Makes the application object the server runs in; empty: a QCoreApplication.
+  std::function<std::unique_ptr<QCoreApplication>(int& argc, char** argv)> makeApplication;
 };
 
 // The whole program: --help, -RegServer, -UnregServer, or run as a server

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <map>
+#include <set>
 
 #include "eventlog.h"
 #include "generation_run.h"
@@ -344,6 +345,52 @@ TEST_F(EpubTest, PicturesOfEveryKindGoInWithTheirOwnTypesOrALogLine) {
   std::optional<testing::EpubcheckReport> check = testing::RunEpubcheck(epub);
   if (!check) GTEST_SKIP() << "epubcheck is not installed (scripts/install-deps.sh installs it): not checked";
   EXPECT_TRUE(check->clean) << check->text;
+}
+
+// E-readers show a volume by its cover in their library views: a drawn
+// picture that EPUB 3 readers find by its property and older ones by the
+// meta, shown on the first page too; its text is the volume's, so two
+// volumes' covers differ. (epubcheck reads covers in the picture-kinds
+// test and calibre's.)
+TEST_F(EpubTest, EveryVolumeHasADrawnCoverPicture) {
+  std::vector<int64_t> pairs;
+  for (const char* name : {"World", "Город", "Sport & \"Fun\"", "Arts", "Science", "Weather", "Travel", "Food"})
+    pairs.push_back(fx.AddPair("S", name));
+  Filter(pairs);
+  for (int64_t p : pairs) fx.AddNews(TestNews{p, "News", "Text"});
+  fx.AddNews(TestNews{pairs[0], "Again", "Text"});
+  fx.WriteSetting("MaxNewsPerLit", "8");
+  std::vector<std::string> volumes = Run(BookFormat::kEpub);
+  ASSERT_EQ(volumes.size(), 2u);
+
+  std::vector<QImage> covers;
+  for (const std::string& volume : volumes) {
+    auto entries = Entries(fx.home() + "/lit/" + volume);
+    pugi::xml_document opf;
+    ASSERT_TRUE(opf.load_string(entries["OEBPS/content.opf"].c_str()));
+    pugi::xml_node item = opf.select_node("//*[local-name()='item'][@properties='cover-image']").node();
+    ASSERT_TRUE(item) << entries["OEBPS/content.opf"];
+    EXPECT_EQ(std::string(item.attribute("media-type").value()), "image/png");
+    EXPECT_EQ(std::string(opf.select_node("//*[local-name()='meta'][@name='cover']").node().attribute("content").value()),
+              item.attribute("id").value());
+    const std::string href = item.attribute("href").value();
+    EXPECT_NE(entries["OEBPS/cover.xhtml"].find("src=\"" + href + "\""), std::string::npos);
+    QImage cover = QImage::fromData(QByteArray::fromStdString(entries["OEBPS/" + href]), "PNG");
+    ASSERT_EQ(cover.size(), QSize(1200, 1600)) << volume;
+    covers.push_back(cover);
+
+  }
+  // Text was drawn in the band and under it: not one flat colour.
+  auto colours = [](const QImage& image, QRect area) {
+    std::set<QRgb> seen;
+    for (int y = area.top(); y <= area.bottom(); y += 2)
+      for (int x = area.left(); x <= area.right(); x += 2) seen.insert(image.pixel(x, y));
+    return seen.size();
+  };
+  EXPECT_GT(colours(covers[0], QRect(0, 150, 1200, 480)), 10u);   // the title
+  EXPECT_GT(colours(covers[0], QRect(0, 900, 1200, 500)), 10u);   // the categories
+  EXPECT_GT(colours(covers[1], QRect(0, 900, 1200, 500)), 10u);
+  EXPECT_NE(covers[0], covers[1]);  // "Vol.1" and "Vol.2", other categories
 }
 
 TEST(BookFormat, SettingAndCodes) {
