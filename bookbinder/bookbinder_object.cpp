@@ -17,6 +17,7 @@ void BookbinderObject::Generate(int format) {
   if (run_) return;
   run_ = std::make_unique<GenerationRun>();
   run_->setFormat(BookFormatFromCode(format));
+  run_->setSendNow((format & kSendNowFlag) != 0);
   // The run reports on this thread; the events are its reports as they come.
   connect(run_.get(), &GenerationRun::statusChanged, this, &BookbinderObject::OnProcessStatus);
   connect(run_.get(), &GenerationRun::complete, this, &BookbinderObject::Complite);

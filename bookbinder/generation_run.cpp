@@ -69,6 +69,7 @@ const char* BookFormatName(BookFormat format) {
 int BookFormatCode(BookFormat format) { return static_cast<int>(format) + 1; }
 
 std::optional<BookFormat> BookFormatFromCode(int code) {
+  code &= ~kSendNowFlag;
   if (code < 1 || code > 3) return std::nullopt;
   return static_cast<BookFormat>(code - 1);
 }
@@ -171,6 +172,7 @@ void GenerationRun::Generate() {
 
   bool success = true;
   std::string baseName;
+  std::vector<std::string> written;
   NewsQuery query;
   if (OpenDatabase() != 0) {
     WriteEventLog("Can not open news database");
@@ -224,6 +226,7 @@ void GenerationRun::Generate() {
           break;
         }
         WriteEventLog("Written " + output + " (" + std::to_string(items) + " news)");
+        written.push_back(output);
       }
       if (epub) {
         std::string output = EpubVolumePath(settings.outputDir, baseName, volumes_);
@@ -241,6 +244,7 @@ void GenerationRun::Generate() {
           break;
         }
         WriteEventLog("Written " + output + " (" + std::to_string(items) + " news)");
+        written.push_back(output);
       }
       ++volumes_;
     }
@@ -257,6 +261,9 @@ void GenerationRun::Generate() {
   library.reset();
 
   if (!baseName.empty()) DeleteOldVolumes(settings.outputDir, baseName);
+  // Only a whole run travels; each step shows as it happens.
+  if (success && !cancel_)
+    DeliverVolumes(written, DeliverySettings::Read(), sendNow_, delivery_, [this](const std::string& line) { Report(line); });
   Report(success ? kRunSucceeded : kRunFailed);
 }
 

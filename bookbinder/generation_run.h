@@ -15,6 +15,9 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "delivery.h"
 
 namespace orvo {
 
@@ -35,6 +38,9 @@ inline bool WritesEpub(BookFormat f) { return f != BookFormat::kLit; }
 // The Generate argument that asks for a format (0: as the settings say).
 int BookFormatCode(BookFormat format);
 std::optional<BookFormat> BookFormatFromCode(int code);
+// Added to the Generate argument: deliver the volumes whatever the
+// after-run switches say (orvo generate --send).
+inline constexpr int kSendNowFlag = 0x100;
 
 // What the run reads from the settings file.
 struct RunSettings {
@@ -63,6 +69,10 @@ class GenerationRun : public QObject {
   void setWriterLibraryPath(const std::string& path) { writerLibrary_ = path; }
   // Writes this format instead of the one the settings name.
   void setFormat(std::optional<BookFormat> format) { formatOverride_ = format; }
+  // Delivers this run's volumes even where the settings do not ask for it.
+  void setSendNow(bool send) { sendNow_ = send; }
+  // What delivery uses (tests give drives laid out in a folder).
+  void setDeliveryTools(DeliveryTools tools) { delivery_ = std::move(tools); }
 
   // Starts the run on its worker thread. An object runs once: a second call
   // starts nothing and returns false.
@@ -84,6 +94,8 @@ class GenerationRun : public QObject {
 
   std::string writerLibrary_;
   std::optional<BookFormat> formatOverride_;
+  bool sendNow_ = false;
+  DeliveryTools delivery_;
   bool started_ = false;
   std::thread worker_;
   std::atomic<bool> cancel_{false};

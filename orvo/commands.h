@@ -21,6 +21,9 @@ struct Command {
 // True when args ask for help ("--help" or "-h").
 bool WantsHelp(const Args& args);
 
+// Takes "--flag" out of args; true when it was there.
+bool TakeFlag(Args& args, const std::string& flag);
+
 // Takes "--flag VALUE" or "--flag=VALUE" out of args; true when present.
 bool TakeOption(Args& args, const std::string& flag, std::string* value);
 

@@ -26,7 +26,7 @@ namespace orvo::cli {
 namespace {
 
 const char* kGenerateHelp =
-    "Usage: orvo generate [--format lit|epub|both] [--timeout SECONDS]\n"
+    "Usage: orvo generate [--format lit|epub|both] [--send] [--timeout SECONDS]\n"
     "\n"
     "Asks the eBook generator (Bookbinder, started by the session bus) for one\n"
     "run over the filters marked \"Use filter in .lit files generation\", prints\n"
@@ -35,13 +35,16 @@ const char* kGenerateHelp =
     "\n"
     "  --format FORMAT     write .lit, .epub or both kinds of volume this time,\n"
     "                      whatever the BookFormat setting says (default: it)\n"
+    "  --send              deliver this run's volumes to the reader's device:\n"
+    "                      copied to a connected e-reader, mailed when a device\n"
+    "                      address is set, whatever the after-run switches say\n"
     "  --timeout SECONDS   give up waiting after this long (default 3600)\n"
     "\n"
     "The generator must be registered with the bus once: Bookbinder -RegServer.\n"
     "When the scheduling service (Timekeeper) is registered or running, the run\n"
     "goes through it, as the reader's does, so it never overlaps a scheduled one;\n"
-    "a run with --format asks the generator itself, which still runs one\n"
-    "generation at a time.\n";
+    "a run with --format or --send asks the generator itself, which still runs\n"
+    "one generation at a time.\n";
 
 const QString kService = QStringLiteral("org.orvo.OrvoConvert");
 
@@ -112,6 +115,7 @@ int RunGenerate(const Args& input) {
   std::string timeoutText = "3600", formatText;
   TakeOption(args, "--timeout", &timeoutText);
   const bool formatGiven = TakeOption(args, "--format", &formatText);
+  const bool send = TakeFlag(args, "--send");
   std::optional<BookFormat> format = formatGiven ? ParseBookFormat(formatText) : std::nullopt;
   if (formatGiven && !format) {
     std::fprintf(stderr, "orvo generate: --format takes lit, epub or both, not '%s'\n\n%s", formatText.c_str(),
@@ -136,9 +140,9 @@ int RunGenerate(const Args& input) {
                  bus.lastError().message().toLocal8Bit().constData());
     return 1;
   }
-  // Timekeeper's StartLitGen carries no format: a chosen one goes straight
-  // to the generator.
-  if (!format && TimekeeperAvailable(bus)) return GenerateThroughTimekeeper(bus, timeout);
+  // Timekeeper's StartLitGen carries no format and no delivery: a run that
+  // asks for either goes straight to the generator.
+  if (!format && !send && TimekeeperAvailable(bus)) return GenerateThroughTimekeeper(bus, timeout);
 
   QString error;
   QDBusObjectPath path = CreateBusObject(bus, kService, &error);
@@ -172,7 +176,7 @@ int RunGenerate(const Args& input) {
   QTimer::singleShot(timeout * 1000, &app, [&] { app.quit(); });
 
   const VolumeStamps before = VolumesBefore();
-  QDBusPendingReply<> reply = convert.Generate(format ? BookFormatCode(*format) : 0);
+  QDBusPendingReply<> reply = convert.Generate((format ? BookFormatCode(*format) : 0) | (send ? kSendNowFlag : 0));
   reply.waitForFinished();
   if (reply.isError()) {
     std::fprintf(stderr, "orvo generate: Generate failed: %s\n", reply.error().message().toLocal8Bit().constData());

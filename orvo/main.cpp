@@ -13,6 +13,15 @@ bool WantsHelp(const Args& args) {
   return false;
 }
 
+bool TakeFlag(Args& args, const std::string& flag) {
+  for (auto it = args.begin(); it != args.end(); ++it)
+    if (*it == flag) {
+      args.erase(it);
+      return true;
+    }
+  return false;
+}
+
 bool TakeOption(Args& args, const std::string& flag, std::string* value) {
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == flag && i + 1 < args.size()) {

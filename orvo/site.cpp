@@ -52,15 +52,6 @@ int Usage(const char* what) {
   return 2;
 }
 
-bool TakeFlag(Args& args, const std::string& flag) {
-  for (auto it = args.begin(); it != args.end(); ++it)
-    if (*it == flag) {
-      args.erase(it);
-      return true;
-    }
-  return false;
-}
-
 int Timeout() {
   const int t = Settings::Shared().ReadInt(kDownloadSection, "ConnectTimeout", 0);
   return t <= 0 || t > 300 ? 60 : t;

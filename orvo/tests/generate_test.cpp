@@ -82,6 +82,23 @@ TEST(OrvoGenerate, FormatChoosesTheVolumesOfThisRun) {
   EXPECT_NE(bad.err.find("lit, epub or both"), std::string::npos) << bad.err;
 }
 
+// --send asks the generator itself for delivery (Timekeeper's StartLitGen
+// carries none) and shows each step; here no system bus answers, which the
+// run says and still ends as a success.
+TEST(OrvoGenerate, SendDeliversThisRunsVolumes) {
+  PrivateBus bus({"Bookbinder", "Timekeeper"}, {{"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/bus"}});
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  FillHome(bus.orvoHome(), 2, true);
+  Settings(bus.orvoHome() + "/ORVO.ini").WriteText(kSystemSection, "BookFormat", "epub");
+  PrivateBus::Result plain = bus.Run("orvo", {"generate"}, 60000);
+  EXPECT_EQ(plain.exitCode, 0) << plain.out << plain.err;
+  EXPECT_EQ(plain.out.find("e-reader"), std::string::npos) << plain.out;
+  PrivateBus::Result r = bus.Run("orvo", {"generate", "--send"}, 60000);
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("Can not look for a connected e-reader: no system bus"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("written: "), std::string::npos) << r.out;
+}
+
 TEST(OrvoGenerate, AFailedRunSaysSoAndExitsNonZero) {
   PrivateBus bus({"Bookbinder"});
   ASSERT_TRUE(bus.ok()) << bus.error();
