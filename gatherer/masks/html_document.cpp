@@ -810,6 +810,65 @@ std::string SetAsideRawText(std::string text, std::vector<std::string>& aside) {
   return out;
 }
 
+// Runs of white space between tags are most of a page's text nodes after its
+// scripts, and the tokenizer reads them character by character while the
+// document layer shows each run as one space, or one line feed when it held
+// one. They are shortened so before the parse. Tags, comments and the text of
+// elements that keep their white space (pre, textarea, raw text) pass whole.
+std::string CollapseSpaceRuns(std::string text) {
+  const std::string_view s(text);
+  auto space = [](char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\f'; };
+  auto keeps_spaces = [](std::string_view n) {
+    return RawText(n) || OneOf(n, {"pre", "listing", "plaintext", "noscript"});
+  };
+  std::string out;
+  size_t copied = 0;  // s up to here is in out
+  size_t i = 0;
+  while (i < s.size()) {
+    const char c = s[i];
+    if (c == '<') {
+      if (s.compare(i, 4, "<!--") == 0) {
+        const size_t end = s.find("-->", i + 4);
+        if (end == std::string_view::npos) break;
+        i = end + 3;
+        continue;
+      }
+      const bool closing = i + 1 < s.size() && s[i + 1] == '/';
+      const size_t name_from = i + (closing ? 2 : 1);
+      if (name_from >= s.size()) break;
+      if (!std::isalpha(static_cast<unsigned char>(s[name_from]))) {
+        const bool declaration = !closing && (s[name_from] == '!' || s[name_from] == '?');
+        i = declaration ? TagEnd(s, i) : i + 1;
+        continue;
+      }
+      std::string name;
+      for (size_t at = name_from; at < s.size() && IsTagNameChar(s[at]) && name.size() < 16; ++at)
+        name += char(std::tolower(static_cast<unsigned char>(s[at])));
+      i = TagEnd(s, i);
+      if (closing || !keeps_spaces(name)) continue;
+      if (name == "plaintext") break;
+      const size_t close = RawTextEnd(s, i, name);
+      if (close == std::string_view::npos) break;
+      i = close;
+      continue;
+    }
+    if (!space(c) || i + 1 >= s.size() || !space(s[i + 1])) {
+      ++i;
+      continue;
+    }
+    size_t end = i;
+    bool line = false;
+    while (end < s.size() && space(s[end])) line |= s[end] == '\n' || s[end] == '\r', ++end;
+    if (out.empty()) out.reserve(s.size());
+    out.append(s.substr(copied, i - copied));
+    out += line ? '\n' : ' ';
+    copied = i = end;
+  }
+  if (copied == 0) return text;
+  out.append(s.substr(copied));
+  return out;
+}
+
 // gumbo's parse, or null when `cancel` stopped it. Its output lives in the
 // pool and goes with it, also when the parse is left half done.
 GumboOutput* ParseOrGiveUp(const GumboOptions& options, const std::string& text, ParsePool& pool,
@@ -846,6 +905,7 @@ HtmlDocument HtmlDocument::ParseWith(std::string utf8_text, std::string url, std
   const size_t text_size = utf8_text.size();
   std::vector<std::string> aside;
   if (set_aside_raw_text) utf8_text = SetAsideRawText(std::move(utf8_text), aside);
+  utf8_text = CollapseSpaceRuns(std::move(utf8_text));
   utf8_text = CapNesting(std::move(utf8_text), kMaxNesting);
   ParsePool pool;
   GumboOptions options = Impl::Options();

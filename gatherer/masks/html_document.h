@@ -78,7 +78,9 @@ class HtmlDocument {
 
   // The element's child nodes in document order, for code that weighs text
   // against markup: an element (comments included) comes as its id with
-  // empty text, a text node as -1 with its raw text. Fills out (cleared first).
+  // empty text, a text node as -1 with its raw text, except that runs of
+  // white space outside pre, textarea and raw text elements are one space
+  // (one line feed when they held one). Fills out (cleared first).
   struct ChildNode {
     int element;
     std::string_view text;

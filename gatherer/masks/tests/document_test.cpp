@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <thread>
 
 #include "gatherer/masks/charset.h"
@@ -231,13 +232,33 @@ namespace orvo {
 namespace {
 
 // Every element with its parent and its child nodes' texts, one line each.
+// A text node as the document layer keeps it: each run of white space one
+// space, or one line feed when it held one (outside pre and raw text, where
+// both parses keep the text as it is).
+std::string RunsShortened(std::string_view t) {
+  auto space = [](char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\f'; };
+  std::string out;
+  for (size_t i = 0; i < t.size();) {
+    if (!space(t[i])) {
+      out += t[i++];
+      continue;
+    }
+    size_t end = i;
+    bool line = false;
+    while (end < t.size() && space(t[end])) line |= t[end] == '\n' || t[end] == '\r', ++end;
+    out += end - i == 1 ? (t[i] == '\r' ? '\n' : t[i]) : line ? '\n' : ' ';
+    i = end;
+  }
+  return out;
+}
+
 std::string Dump(const HtmlDocument& d) {
   std::string out;
   std::vector<HtmlDocument::ChildNode> kids;
   for (int e = 0; e < d.ElementCount(); ++e) {
     out += std::string(d.TagName(e)) + " in " + std::to_string(d.Parent(e)) + ":";
     d.ChildNodes(e, kids);
-    for (const auto& k : kids) out += k.element < 0 ? "[" + std::string(k.text) + "]" : " " + std::to_string(k.element);
+    for (const auto& k : kids) out += k.element < 0 ? "[" + RunsShortened(k.text) + "]" : " " + std::to_string(k.element);
     out += '\n';
   }
   return out;
@@ -324,7 +345,7 @@ std::string GumboDump(const std::string& page) {
         if (k->type == GUMBO_NODE_ELEMENT || k->type == GUMBO_NODE_TEMPLATE || k->type == GUMBO_NODE_COMMENT)
           dump += " " + std::to_string(std::find(order.begin(), order.end(), k) - order.begin());
         else if (k->type != GUMBO_NODE_DOCUMENT)
-          dump += "[" + std::string(k->v.text.text) + "]";
+          dump += "[" + RunsShortened(k->v.text.text) + "]";
       }
     }
     dump += '\n';
@@ -346,6 +367,31 @@ std::vector<std::string> AllocationPages() {
           "<body><p data-x='" + long_value + "'>" + long_text + "</p><table><tr><td>a</td>stray " + long_text +
               "<div>moved</div></table>" + many.substr(0, 20000),
           "<body><ul><li>one<li>two<li>" + long_text.substr(0, 5000) + "</ul><b><i>mis</b>nested</i></body>"};
+}
+
+// Runs of white space are shortened before the parse (the tokenizer reads
+// them one by one); where white space is kept, it is kept exactly.
+TEST(HtmlDocument, WhiteSpaceRunsAreShortenedOnlyWhereTheyShowAsOne) {
+  const std::string script = "var  s = '  two  ';" + std::string(40, ' ');
+  HtmlDocument d = HtmlDocument::Parse("<body><p>a   \n\n  b \t c</p><pre>x   \n\n  y</pre><textarea>u    v</textarea>"
+                                       "<script>" + script + "</script><p title='t   u'>e  f</p></body>");
+  std::map<std::string, std::vector<int>> by_tag;
+  for (int e = 0; e < d.ElementCount(); ++e) by_tag[std::string(d.TagName(e))].push_back(e);
+  std::vector<HtmlDocument::ChildNode> kids;
+  auto text_of = [&](int e) {
+    d.ChildNodes(e, kids);
+    std::string t;
+    for (const auto& k : kids) t += k.text;
+    return t;
+  };
+  ASSERT_EQ(by_tag["P"].size(), 2u);
+  EXPECT_EQ(text_of(by_tag["P"][0]), "a\nb c");
+  EXPECT_EQ(d.InnerText(by_tag["P"][0]), "a b c");
+  EXPECT_EQ(text_of(by_tag["PRE"][0]), "x   \n\n  y");
+  EXPECT_EQ(text_of(by_tag["TEXTAREA"][0]), "u    v");
+  EXPECT_EQ(text_of(by_tag["SCRIPT"][0]), script);
+  EXPECT_EQ(d.Attribute(by_tag["P"][1], "title"), "t   u");
+  EXPECT_EQ(text_of(by_tag["P"][1]), "e f");
 }
 
 TEST(HtmlDocument, TheTreeIsGumbosOwnWhateverTheParseAllocates) {
