@@ -10,6 +10,7 @@ packages=(
   qt6-tools-dev qt6-l10n-tools qt6-translations-l10n  # the reader's translations: CMake's Linguist tools, lupdate/lrelease, Qt's own texts
   libgumbo-dev libpugixml-dev libcurl4-openssl-dev libcpp-httplib-dev
   libsqlite3-dev sqlite3 libicu-dev libzip-dev
+  libsecret-1-dev  # the mail password in the desktop's Secret Service
   dbus dbus-x11
   googletest libgtest-dev libgmock-dev
   xvfb xauth imagemagick

@@ -154,7 +154,7 @@ TEST(DeviceCopyRun, ASuccessfulRunCopiesItsVolumesWhenAsked) {
     GenerationRun r;
     r.setFormat(BookFormat::kEpub);
     r.setSendNow(send);
-    r.setDeliveryTools(DeliveryTools{std::make_shared<FolderDrives>(media)});
+    r.setDeliveryTools(DeliveryTools{std::make_shared<FolderDrives>(media), {}});
     QSignalSpy status(&r, &GenerationRun::statusChanged), complete(&r, &GenerationRun::complete);
     EXPECT_TRUE(r.start());
     EXPECT_TRUE(complete.wait(60000));

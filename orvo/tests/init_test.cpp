@@ -162,5 +162,23 @@ TEST(OrvoHomeFoldersTest, ACopyInAWritableFolderKeepsEverythingBesideIt) {
   EXPECT_NE(out.find("ORVO files: the program folder " + root.File("portable/")), std::string::npos) << out;
 }
 
+// The mail password goes only to the Secret Service: without one the
+// command says what to do, and no form of orvo config puts it in ORVO.ini.
+TEST(OrvoConfigTest, TheMailPasswordNeverLandsInTheSettingsFile) {
+  TempDir dir;
+  const std::string env = "ORVO_HOME=" + dir.path() + " DBUS_SESSION_BUS_ADDRESS=unix:path=" + dir.File("no-bus") + " ";
+  std::string out;
+  EXPECT_EQ(RunOrvo("config --mail-password </dev/null", &out, env), 1);
+  EXPECT_NE(out.find("set the mail server and login first"), std::string::npos) << out;
+  ASSERT_EQ(RunOrvo("config Delivery SmtpServer smtp.example.org", &out, env), 0) << out;
+  ASSERT_EQ(RunOrvo("config Delivery SmtpUser me@example.org", &out, env), 0) << out;
+  EXPECT_EQ(RunOrvo("config --mail-password", &out, "printf 'pa55word\\n' | " + env), 1);
+  EXPECT_NE(out.find("no Secret Service answers"), std::string::npos) << out;
+  EXPECT_NE(out.find("gnome-keyring"), std::string::npos) << out;
+  EXPECT_EQ(RunOrvo("config Delivery MailPassword pa55word", &out, env), 2);
+  EXPECT_NE(out.find("never kept in ORVO.ini"), std::string::npos) << out;
+  EXPECT_EQ(testing::ReadFile(dir.File("ORVO.ini")).find("pa55word"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace orvo
