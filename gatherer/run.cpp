@@ -28,6 +28,7 @@
 #include "database.h"
 #include "eventlog.h"
 #include "feed_fetch.h"
+#include "http_setup.h"
 #include "text.h"
 #include "gatherer/autoextract/auto_extract.h"
 #include "gatherer/masks/charset.h"
@@ -79,6 +80,8 @@ constexpr const char* kCannotOpen = "Can not open news database. Please check yo
 constexpr const char* kDownloadError = "News downloading error";
 constexpr const char* kDownloadCompleted = "Download completed.";
 constexpr const char* kNoUpdatesServer = "No updates server is set; only your own sites are downloaded.";
+constexpr const char* kUpdatesOff =
+    "Site template updates are switched off (DownloadUpdates=0): downloading with the stored catalogue and masks.";
 constexpr const char* kNothingToDo =
     "No updates server is set and no own site is selected: add a site with orvo site add URL, or set the updates "
     "server (DownloadURL).";
@@ -382,6 +385,11 @@ void GatheringWindow::Start() {
 
 void GatheringWindow::CheckForUpdates() {
   if (ended_) return;
+  const ProxySetting proxy = ReadProxySetting();
+  if (!proxy.problem.empty()) WriteEventLog(proxy.problem);
+  if (proxy.on)
+    WriteEventLog("Every request goes through the proxy " + proxy.address +
+                  (proxy.port > 0 ? ":" + std::to_string(proxy.port) : std::string()) + " (UseProxy=1).");
   const std::string downloadUrl = Settings::Shared().ReadText(kSystemSection, "DownloadURL", "", kReaderBuffer);
   if (downloadUrl.find_first_not_of(" \t") == std::string::npos) {
     // Nothing to exchange: the catalogue and its masks stay as they are.
@@ -390,6 +398,18 @@ void GatheringWindow::CheckForUpdates() {
     ownOnly_ = true;
     phase_ = Phase::kGathering;
     if (!BuildPlan(true)) {
+      WriteEventLog(kCannotOpen);
+      Fail(kDownloadError);
+      return;
+    }
+    StartGathering();
+    return;
+  }
+  if (Settings::Shared().ReadInt(kSystemSection, "DownloadUpdates", 1) == 0) {
+    WriteEventLog(kUpdatesOff);
+    ReportStatus(kUpdatesOff);
+    phase_ = Phase::kGathering;
+    if (!BuildPlan()) {
       WriteEventLog(kCannotOpen);
       Fail(kDownloadError);
       return;

@@ -6,8 +6,12 @@
 #include <QTest>
 
 #include <filesystem>
+#include <mutex>
 
 #include "engine_home.h"
+#include "fixture_server.h"
+#include "http_client.h"
+#include "http_setup.h"
 #include "news_sites.h"
 #include "old_search_index.h"
 
@@ -433,6 +437,84 @@ TEST(GatheringRunTest, AnUnreachableUpdatesServerLeavesTheStoredMasksInUse) {
   EXPECT_EQ(Items(home), 5);
   EXPECT_NE(home.Log().find("NAVIGATE ERROR, URL: http://127.0.0.1:1/upd/catalog.asp Error code: 7"),
             std::string::npos);
+}
+
+// The Options sheet wrote DownloadUpdates and no program read it.
+TEST(GatheringRunTest, WithUpdatesSwitchedOffTheRunUsesTheStoredCatalogueWithoutTheExchange) {
+  EngineHome home;
+  NewsNetwork net;
+  PrepareNewsHome(home, net, 10);
+  {
+    GathererEngine engine;
+    Recorder rec(engine);
+    ASSERT_TRUE(rec.Run());
+  }
+  home.db().Exec("DELETE FROM newsitem");
+  home.settings().WriteInt(kSystemSection, "DownloadUpdates", 0);
+  auto exchanges = [&] {
+    int n = 0;
+    for (const std::string& r : net.fixture().Requests()) n += r.find(" /upd/") != std::string::npos;
+    return n;
+  };
+  const int before = exchanges();
+  GathererEngine engine;
+  Recorder rec(engine);
+  ASSERT_TRUE(rec.Run());
+  EXPECT_EQ(rec.complites, std::vector<int>{1});
+  EXPECT_EQ(Items(home), 5);
+  EXPECT_EQ(exchanges(), before);
+  const std::string said =
+      "Site template updates are switched off (DownloadUpdates=0): downloading with the stored catalogue and masks.";
+  EXPECT_TRUE(rec.Saw(said));
+  EXPECT_NE(home.Log().find(said), std::string::npos);
+}
+
+// UseProxy, ProxyAddress and ProxyPort were written and never used.
+TEST(GatheringRunTest, RequestsGoThroughTheProxyOfTheSettingsOrElseTheSystemOne) {
+  EngineHome home;
+  testing::FixtureServer proxy;
+  std::mutex mutex;
+  std::vector<std::string> hosts;
+  proxy.server().Get(".*", [&](const httplib::Request& req, httplib::Response& res) {
+    std::lock_guard<std::mutex> lock(mutex);
+    hosts.push_back(req.get_header_value("Host"));
+    res.set_content("through the proxy", "text/plain");
+  });
+  proxy.Start();
+  Settings s = home.settings();
+  s.WriteInt(kSystemSection, "UseProxy", 1);
+  s.WriteText(kSystemSection, "ProxyAddress", " 127.0.0.1 ");
+  s.WriteText(kSystemSection, "ProxyPort", std::to_string(proxy.port()));
+  ::unsetenv("no_proxy");
+  ::unsetenv("NO_PROXY");
+  auto fetch = [](const std::string& url) {
+    HttpSession http;
+    std::string body;
+    HttpResponse r = http.Get(url, &body);
+    return r.ok() && r.status == 200 ? body : "failed: " + r.error;
+  };
+  EXPECT_EQ(fetch("http://news.invalid/page.html"), "through the proxy");
+
+  // Off: the system's proxy variables, as libcurl reads them.
+  s.WriteInt(kSystemSection, "UseProxy", 0);
+  ::setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(proxy.port())).c_str(), 1);
+  EXPECT_EQ(fetch("http://pictures.invalid/1.png"), "through the proxy");
+  ::unsetenv("http_proxy");
+  EXPECT_NE(fetch("http://pictures.invalid/2.png"), "through the proxy");
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(hosts, (std::vector<std::string>{"news.invalid", "pictures.invalid"}));
+  }
+
+  // Values it cannot take are said, with what is done instead.
+  s.WriteInt(kSystemSection, "UseProxy", 1);
+  s.WriteText(kSystemSection, "ProxyPort", "80a");
+  const ProxySetting bad = ReadProxySetting();
+  EXPECT_TRUE(bad.on);
+  EXPECT_EQ(bad.port, 0);
+  EXPECT_NE(bad.problem.find("ProxyPort \"80a\" is not a port number"), std::string::npos) << bad.problem;
+  s.WriteText(kSystemSection, "ProxyAddress", "");
+  EXPECT_FALSE(ReadProxySetting().on);
 }
 
 TEST(GatheringRunTest, AnEmptyMaskIsSkippedAndAnUnparsableOneEndsTheRun) {
