@@ -43,6 +43,9 @@ enum class Cmd {
   AddSite = 32907,
   ImportOpml = 32908,
   ExportOpml = 32909,
+  NextPane = 32910,
+  PreviousPane = 32911,
+  Quit = 32912,
   About = 57664,
   Exit = 57665,
 };

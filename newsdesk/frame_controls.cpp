@@ -4,11 +4,15 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDBusConnection>
+#include <QFile>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTimer>
 
 #include "desktop_notifier.h"
+#include "engine_texts.h"
+#include "eventlog.h"
 #include "filter_editor.h"
 #include "filters_dialog.h"
 #include "mainframe.h"
@@ -24,6 +28,25 @@ namespace {
 const char* const kAttention = QT_TRANSLATE_NOOP("orvo::CFrameControls",
                                                  "ATTENTION!\nNo sites and categories are selected for download.\n"
                                                  "Press 'OK' and select sources of your choice.\n");
+
+// The generator says only "Lit generation Failed"; why is in the event log,
+// as the last record of its run before that text.
+QString FailedEbookReason() {
+  QFile log(QString::fromStdString(EventLogPath()));
+  if (!log.open(QIODevice::ReadOnly)) return QString();
+  const qint64 tail = 256 * 1024;
+  if (log.size() > tail) log.seek(log.size() - tail);
+  const QString text = QString::fromUtf8(log.readAll());
+  static const QRegularExpression record(QStringLiteral("Message: (.*) \n-{25}\n"));
+  QStringList messages;
+  for (auto it = record.globalMatch(text); it.hasNext();) messages << it.next().captured(1);
+  qsizetype end = messages.lastIndexOf(QStringLiteral("Lit generation Failed"));
+  for (qsizetype i = end - 1; i >= 0; --i) {
+    if (messages[i] == QStringLiteral("*.lit files generation started")) break;
+    if (!messages[i].trimmed().isEmpty()) return messages[i].trimmed();
+  }
+  return QString();
+}
 
 struct WaitCursor {
   WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -183,12 +206,18 @@ void CFrameControls::FinishSummary(int status) {
   if (interrupted)
     notifier_->Notify(tr("Download interrupted"), summary_.Text());
   else if (items > 0)
-    notifier_->Notify(items == 1 ? tr("1 new news item") : tr("%1 new news items").arg(items),
+    notifier_->Notify(items == 1 ? tr("1 new news item") : tr("%n new news items", nullptr, static_cast<int>(items)),
                       summary_.Text());
 }
 
 void CFrameControls::OnStatus(const QString& text, int from, int /*nID*/) {
-  frame_->SetStatusText(text);
+  QString reason;
+  if (from == CRunnerLink::kFromEbook && text == QStringLiteral("Lit generation Failed"))
+    reason = FailedEbookReason();
+  // Shown in the reader's language; the log keeps the engine's own words.
+  frame_->SetStatusText(reason.isEmpty() ? TranslateEngineText(text)
+                                         : tr("Lit generation Failed: %1").arg(TranslateEngineText(reason)));
+  if (from == CRunnerLink::kFromGathering) frame_->ShowProgress(ParseEngineProgress(text));
   if (from == CRunnerLink::kFromGathering) {
     // A run the schedule started is summed up as well.
     if (!summary_.active()) BeginSummary();

@@ -17,8 +17,11 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -30,8 +33,10 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <functional>
 
+#include "desktop_notifier.h"
 #include "frame_controls.h"
 #include "like.h"
 #include "newsdetail.h"
@@ -50,6 +55,9 @@ namespace orvo {
 namespace {
 const char* const kTrayTooltip =
     QT_TRANSLATE_NOOP("orvo::CMainFrame", "ORVO is checking for updates and is downloading the news");
+// Set once the user has been told that closing the window leaves ORVO running.
+constexpr const char* kTrayNoticeKey = "TrayNoticeShown";
+constexpr const char* kSitesWidthKey = "SitesWidth";
 const char* const kSearchInFoundText = QT_TRANSLATE_NOOP("orvo::CMainFrame", "\"Search in found\"");
 }  // namespace
 
@@ -83,6 +91,12 @@ CMainFrame::CMainFrame(Vault& vault, bool trayAvailable, QWidget* parent)
   CreateToolBar();
   status_ = new QLabel(" ", this);
   statusBar()->addWidget(status_, 1);
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName("CategoryProgress");
+  progress_->setMaximumWidth(320);
+  progress_->setMinimumWidth(220);
+  progress_->hide();
+  statusBar()->addPermanentWidget(progress_);
   count_ = new QLabel(this);
   count_->setObjectName("NewsCount");
   statusBar()->addPermanentWidget(count_);
@@ -90,6 +104,7 @@ CMainFrame::CMainFrame(Vault& vault, bool trayAvailable, QWidget* parent)
     connect(list_->model(), signal, this, &CMainFrame::UpdateCount);
   connect(list_->model(), &QAbstractItemModel::modelReset, this, &CMainFrame::UpdateCount);
   CreateTray();
+  SetUpKeyboard();
   FillFilterCombo();
   RestoreLayout();
   controls_ = new CFrameControls(this, vault_);
@@ -107,13 +122,21 @@ CMainFrame::CMainFrame(Vault& vault, bool trayAvailable, QWidget* parent)
     keywordsCombo_->setEnabled(false);
   });
   connect(list_, &CNewsListView::loadingFinished, this, [this] {
-    SetStatusText(statusAfterFill_.isEmpty() ? tr("Filter has been applied.") : statusAfterFill_);
+    QString done = tr("Filter has been applied.");
+    const int rows = list_->model()->rowCount();
+    // A search says what it looked for and what it found.
+    if (searchMode_ && !searchedFor_.isEmpty())
+      done = rows == 0   ? tr("Nothing found for \"%1\".").arg(searchedFor_)
+             : rows == 1 ? tr("1 news item found for \"%1\".").arg(searchedFor_)
+                         : tr("%1 news items found for \"%2\".").arg(rows).arg(searchedFor_);
+    SetStatusText(statusAfterFill_.isEmpty() ? done : statusAfterFill_);
     statusAfterFill_.clear();
     filterCombo_->setEnabled(true);
     keywordsCombo_->setEnabled(true);
     UpdateCount();
   });
   connect(list_, &CNewsListView::newsChanged, sites_, &CSitesTree::RefreshSoon);
+  connect(list_, &CNewsListView::databaseFileChanged, this, [this] { CheckDatabaseFile(true); });
 
   trayTimer_.setInterval(1000);
   connect(&trayTimer_, &QTimer::timeout, this, &CMainFrame::OnTrayTimer);
@@ -219,6 +242,9 @@ void CMainFrame::CreateMenus() {
           &CMainFrame::ShowShortcuts);
   connect(AddAction(Cmd::About, tr("&About ORVO"), "orvo"), &QAction::triggered, this, &CMainFrame::ShowAbout);
   connect(AddAction(Cmd::Exit, tr("E&xit")), &QAction::triggered, this, &QWidget::close);
+  // Exit only closes the window into the notification area; Quit ends the program.
+  connect(AddAction(Cmd::Quit, tr("&Quit"), QString(), QKeySequence::Quit), &QAction::triggered, this,
+          &CMainFrame::ExitFromTray);
   connect(AddAction(Cmd::TrayShow, tr("Show")), &QAction::triggered, this, &CMainFrame::ShowFromTray);
   connect(AddAction(Cmd::TrayExit, tr("Exit")), &QAction::triggered, this, &CMainFrame::ExitFromTray);
 
@@ -232,6 +258,7 @@ void CMainFrame::CreateMenus() {
   file->addActions({action(Cmd::SaveAs), action(Cmd::PrintPreview), action(Cmd::Print)});
   file->addSeparator();
   file->addAction(action(Cmd::Exit));
+  file->addAction(action(Cmd::Quit));
 
   QMenu* edit = menuBar()->addMenu(tr("&Edit"));
   edit->addActions({action(Cmd::Copy), action(Cmd::SelectAll)});
@@ -251,10 +278,18 @@ void CMainFrame::CreateMenus() {
   search->addSeparator();
   search->addAction(action(Cmd::Filters));
 
+  QAction* next = AddAction(Cmd::NextPane, tr("Ne&xt Pane"), QString(), QKeySequence(Qt::Key_F6));
+  QAction* previous =
+      AddAction(Cmd::PreviousPane, tr("Pre&vious Pane"), QString(), QKeySequence(Qt::SHIFT | Qt::Key_F6));
+  connect(next, &QAction::triggered, this, [this] { CyclePanes(true); });
+  connect(previous, &QAction::triggered, this, [this] { CyclePanes(false); });
+
   QMenu* view = menuBar()->addMenu(tr("&View"));
-  QMenu* size = view->addMenu(tr("Text &Size"));
+  QMenu* size = view->addMenu(tr("&Text Size"));
   size->addActions(detail_->textSizeActions());
   view->addAction(action(Cmd::SitesPane));
+  view->addSeparator();
+  view->addActions({action(Cmd::NextPane), action(Cmd::PreviousPane)});
 
   QMenu* tools = menuBar()->addMenu(tr("&Tools"));
   tools->addActions({action(Cmd::Download), action(Cmd::GenerateLit)});
@@ -340,7 +375,59 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
       return true;
     }
   }
+  if ((watched == list_->table() || watched == detail_->browser()) && event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
+      ReadOn();
+      return true;
+    }
+  }
   return QMainWindow::eventFilter(watched, event);
+}
+
+void CMainFrame::SetUpKeyboard() {
+  // Tab leaves the grid for the next pane instead of walking its cells.
+  QTableView* table = list_->table();
+  table->setTabKeyNavigation(false);
+  QTextBrowser* text = detail_->browser();
+  text->setTabChangesFocus(true);
+  text->setFocusPolicy(Qt::StrongFocus);
+  QWidget::setTabOrder(sites_, table);
+  QWidget::setTabOrder(table, text);
+  QWidget::setTabOrder(text, filterCombo_);
+  QWidget::setTabOrder(filterCombo_, keywordsCombo_);
+  table->installEventFilter(this);
+  text->installEventFilter(this);
+
+}
+
+QList<QWidget*> CMainFrame::Panes() const {
+  QList<QWidget*> panes;
+  for (QWidget* w : {static_cast<QWidget*>(sites_), static_cast<QWidget*>(list_->table()),
+                     static_cast<QWidget*>(detail_->browser()), static_cast<QWidget*>(keywordsCombo_)})
+    if (w->isVisibleTo(const_cast<CMainFrame*>(this)) && w->isEnabled()) panes << w;
+  return panes;
+}
+
+void CMainFrame::CyclePanes(bool forward) {
+  const QList<QWidget*> panes = Panes();
+  if (panes.isEmpty()) return;
+  QWidget* focus = QApplication::focusWidget();
+  qsizetype at = -1;
+  for (qsizetype i = 0; i < panes.size(); ++i)
+    if (focus && (focus == panes[i] || panes[i]->isAncestorOf(focus))) at = i;
+  const qsizetype n = panes.size();
+  const qsizetype to = at < 0 ? 0 : (at + (forward ? 1 : n - 1)) % n;
+  panes[to]->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+}
+
+void CMainFrame::ReadOn() {
+  QScrollBar* bar = detail_->browser()->verticalScrollBar();
+  if (bar->value() < bar->maximum()) {
+    bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    return;
+  }
+  action(Cmd::NextUnread)->trigger();
 }
 
 void CMainFrame::CreateTray() {
@@ -367,7 +454,9 @@ void CMainFrame::SetTrayIcon(int frame, const QString& tooltip) {
 
 void CMainFrame::OnTrayTimer() {
   int frame = downloadRunning_ || generationRunning_ ? trayFrame_ % 4 + 1 : 0;
-  SetTrayIcon(frame, statusText());
+  // The unread count first: the tooltip is cut at its limit.
+  const int64_t unread = sites_->totalUnread();
+  SetTrayIcon(frame, unread > 0 ? tr("%1 unread - %2").arg(unread).arg(statusText()) : statusText());
 }
 
 void CMainFrame::RestoreLayout() {
@@ -375,10 +464,19 @@ void CMainFrame::RestoreLayout() {
   QRect avail = screen() ? screen()->availableGeometry() : QRect(0, 0, 1024, 768);
   int defLeft = avail.left() + std::max(0, (avail.width() - 750) / 2);
   int defTop = avail.top() + std::max(0, (avail.height() - 500) / 2);
+  // A first start takes most of the screen rather than 750 by 500.
+  const bool firstStart = !settings.HasKey(kSystemSection, keys::kLeftPos);
+  if (firstStart) {
+    const QSize size(std::max(750, avail.width() * 4 / 5), std::max(500, avail.height() * 4 / 5));
+    defLeft = avail.left() + std::max(0, (avail.width() - size.width()) / 2);
+    defTop = avail.top() + std::max(0, (avail.height() - size.height()) / 2);
+  }
   int left = settings.ReadInt(kSystemSection, keys::kLeftPos, defLeft);
   int top = settings.ReadInt(kSystemSection, keys::kTopPos, defTop);
-  int right = settings.ReadInt(kSystemSection, keys::kRightPos, left + 750);
-  int bottom = settings.ReadInt(kSystemSection, keys::kBottomPos, top + 500);
+  int right = settings.ReadInt(kSystemSection, keys::kRightPos,
+                               firstStart ? left + std::max(750, avail.width() * 4 / 5) : left + 750);
+  int bottom = settings.ReadInt(kSystemSection, keys::kBottomPos,
+                                firstStart ? top + std::max(500, avail.height() * 4 / 5) : top + 500);
   QRect r(QPoint(left, top), QPoint(right - 1, bottom - 1));
   // A rectangle from another screen layout, or a broken one, must not hide
   // the window: keep a usable size on a screen that exists.
@@ -389,6 +487,10 @@ void CMainFrame::RestoreLayout() {
   if (!onScreen) r.moveTopLeft(QPoint(defLeft, defTop));
   setGeometry(r);
 
+  // Without a stored height the list and the text share the panes 40 to 60
+  // (the window's bars take about 120 pixels).
+  if (!settings.HasKey(kSystemSection, keys::kListHeight))
+    listHeight_ = std::max(100, (r.height() - 120 - info_->height()) * 2 / 5);
   int rest = std::max(100, r.height() - listHeight_ - info_->height());
   splitter_->setSizes({std::max(20, listHeight_), info_->height(), rest});
 }
@@ -413,6 +515,7 @@ void CMainFrame::SaveLayout() {
   settings.WriteInt(kSystemSection, keys::kSortColumn, list_->sortColumn());
   settings.WriteInt(kSystemSection, keys::kSortOrder, list_->sortOrder());
   settings.WriteInt(kSystemSection, "ShowSites", sitesDock_->isHidden() ? 0 : 1);
+  if (!sitesDock_->isHidden()) settings.WriteInt(kSystemSection, kSitesWidthKey, sitesDock_->width());
   list_->SaveSettings();
 }
 
@@ -424,9 +527,75 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     emit quitRequested();
     return;
   }
-  // The program goes on in the notification area.
+  // The program goes on in the notification area; the first time, it says so.
   event->ignore();
   hide();
+  Settings settings = Settings::Shared();
+  if (settings.ReadInt(kSystemSection, kTrayNoticeKey, 0) == 0 && controls_) {
+    controls_->notifier()->Notify(tr("ORVO keeps running"),
+                                  tr("ORVO keeps running in the notification area; Quit from its menu"));
+    settings.WriteInt(kSystemSection, kTrayNoticeKey, 1);
+  }
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  // Coming back to the window is when a file changed meanwhile is noticed.
+  if (event->type() == QEvent::ActivationChange && isActiveWindow())
+    QTimer::singleShot(0, this, [this] { CheckDatabaseFile(); });
+}
+
+bool CMainFrame::CheckDatabaseFile(bool writeFailed) {
+  QString path;
+  {
+    VaultLock lock(vault_.lock);
+    if (!vault_.db.FileChanged()) return false;
+    path = QString::fromStdString(vault_.db.database()->path());
+  }
+  const QString notStored = tr("Not stored: the news database %1 was deleted or replaced while the reader was "
+                               "running. Reopen it to go on.")
+                                .arg(path);
+  if (askingAboutDatabase_) return true;
+  SetStatusText(notStored);
+  askingAboutDatabase_ = true;
+  QMessageBox box(QMessageBox::Warning, tr("News database"),
+                  tr("The news database %1 was deleted or replaced by another program while the reader was "
+                     "running.")
+                      .arg(path),
+                  QMessageBox::NoButton, this);
+  box.setInformativeText(
+      (writeFailed ? tr("The last marks or deletions were not stored. ") : QString()) +
+      tr("Until the database is opened again, nothing you mark or delete is stored. Reopen it now?"));
+  box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+  box.button(QMessageBox::Ok)->setText(tr("&Reopen"));
+  box.button(QMessageBox::Cancel)->setText(tr("&Later"));
+  box.setDefaultButton(QMessageBox::Ok);
+  const int answer = box.exec();
+  askingAboutDatabase_ = false;
+  if (answer == QMessageBox::Ok) ReopenDatabase();
+  return true;
+}
+
+bool CMainFrame::ReopenDatabase() {
+  QString error;
+  bool opened;
+  {
+    VaultLock lock(vault_.lock);
+    opened = vault_.db.Init("");
+    if (!opened) error = QString::fromStdString(Settings::Shared().ReadText(kSystemSection, "PathDB", ""));
+  }
+  if (!opened) {
+    QMessageBox::warning(this, QString(), tr("Can not open DB"));
+    SetStatusText(tr("The news database %1 cannot be opened. Make one with orvo init, or choose another in "
+                     "Tools -> Options -> System, then restart the reader.")
+                      .arg(error));
+    return false;
+  }
+  SetStatusText(tr("The news database was opened again."));
+  FillFilterCombo(filterCombo_->currentData().toInt());
+  ApplySelectedFilter();
+  sites_->Refresh();
+  return true;
 }
 
 void CMainFrame::ShowFromTray() {
@@ -446,7 +615,24 @@ void CMainFrame::CloseAll() { ExitFromTray(); }
 QString CMainFrame::statusText() const { return status_->text(); }
 void CMainFrame::SetStatusText(const QString& text) { status_->setText(text); }
 
+void CMainFrame::ShowProgress(const EngineProgress& p) {
+  if (!p.valid) return;
+  // One arg() call each: a "%1" inside a site's name stays text.
+  const QString where = tr("%1 / %2").arg(p.site, p.category);
+  if (p.searching || p.total <= 0) {
+    progress_->setRange(0, 0);
+    progress_->setFormat(tr("%1: looking for news").arg(where));
+  } else {
+    progress_->setRange(0, p.total);
+    progress_->setValue(std::clamp(p.done, 0, p.total));
+    progress_->setFormat(tr("%1: news item %2 of %3").arg(where, QString::number(p.done), QString::number(p.total)));
+  }
+  progress_->setToolTip(progress_->format());
+  progress_->show();
+}
+
 void CMainFrame::SetDownloadRunning(bool running) {
+  if (!running) progress_->hide();
   downloadRunning_ = running;
   UpdateToggleTexts();
 }
@@ -534,6 +720,7 @@ void CMainFrame::Search() {
   bool withFilter = filterCombo_->currentIndex() > 0 && filterId >= 0;
   std::vector<std::string> keywords;
   if (!text.isEmpty()) keywords.push_back(LikeEscape(text.toStdString()));
+  searchedFor_ = text;
   detail_->Clear();
   list_->FillSearch(keywords, withFilter, filterId, searchInFound_);
 }
@@ -582,7 +769,8 @@ void CMainFrame::CreateSitesPane() {
   sitesDock_->setWidget(sites_);
   sitesDock_->toggleViewAction()->setText(tr("&Sites and Categories"));
   addDockWidget(Qt::LeftDockWidgetArea, sitesDock_);
-  resizeDocks({sitesDock_}, {170}, Qt::Horizontal);
+  resizeDocks({sitesDock_}, {std::clamp(Settings::Shared().ReadInt(kSystemSection, kSitesWidthKey, 200), 80, 800)},
+              Qt::Horizontal);
   sitesDock_->setVisible(Settings::Shared().ReadInt(kSystemSection, "ShowSites", 1) != 0);
   connect(sites_, &CSitesTree::pairsChosen, this, &CMainFrame::ListPairNews);
   connect(sites_, &CSitesTree::refreshed, this, &CMainFrame::UpdateWelcome);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "engine_texts.h"
 #include "vault.h"
 
 class QAction;
@@ -19,6 +20,7 @@ class QComboBox;
 class QDockWidget;
 class QLabel;
 class QMenu;
+class QProgressBar;
 class QSplitter;
 class QSystemTrayIcon;
 
@@ -66,6 +68,10 @@ class CMainFrame : public QMainWindow {
   // Run state, driven by the download and generation control: the Download
   // command's text, image and check, and the tray animation follow it.
   void SetDownloadRunning(bool running);
+  // The current category's progress from the engine's "N from M" (hidden
+  // when the download ends).
+  void ShowProgress(const EngineProgress& progress);
+  QProgressBar* progressBar() const { return progress_; }
   bool downloadRunning() const { return downloadRunning_; }
   void SetGenerationRunning(bool running);
   bool generationRunning() const { return generationRunning_; }
@@ -99,6 +105,14 @@ class CMainFrame : public QMainWindow {
   // then the keys that belong to single boxes.
   QList<QPair<QString, QString>> ShortcutList() const;
 
+  // The panes Tab and F6 walk, in order: sites, list, text, keywords box
+  // (those shown).
+  QList<QWidget*> Panes() const;
+  // F6 / Shift+F6: the focus to the next (previous) pane.
+  void CyclePanes(bool forward);
+  // Space: the text a page on; at its end, the next unread item.
+  void ReadOn();
+
   void ShowTipOfTheDay();
   void ShowAbout();
   void OpenHelp();
@@ -108,6 +122,12 @@ class CMainFrame : public QMainWindow {
   // A second start with "closeall".
   void CloseAll();
   void SaveLayout();
+  // The news database's file was deleted or replaced while the reader ran:
+  // says so and offers to open it again. `writeFailed`: a mark or a deletion
+  // has just not been stored. False when the file is still the one opened.
+  bool CheckDatabaseFile(bool writeFailed = false);
+  // Opens the news database again and lists its news.
+  bool ReopenDatabase();
 
  signals:
   // The frame has closed for good: the program should end.
@@ -115,6 +135,7 @@ class CMainFrame : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -129,11 +150,13 @@ class CMainFrame : public QMainWindow {
   void UpdateToggleTexts();
   void UpdateCount();
   void CreateSitesPane();
+  void SetUpKeyboard();
   void UpdateWelcome(int pairs);
 
   Vault& vault_;
   bool trayAvailable_;
   bool exiting_ = false;
+  bool askingAboutDatabase_ = false;
   bool downloadRunning_ = false;
   bool generationRunning_ = false;
   bool searchMode_ = false;
@@ -151,7 +174,9 @@ class CMainFrame : public QMainWindow {
   QComboBox* keywordsCombo_ = nullptr;
   QLabel* status_ = nullptr;
   QLabel* count_ = nullptr;
+  QProgressBar* progress_ = nullptr;
   QString statusAfterFill_;
+  QString searchedFor_;  // the keywords of the last search
   CSitesTree* sites_ = nullptr;
   QDockWidget* sitesDock_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;

@@ -76,9 +76,7 @@ void CNewsInfoView::SetInfo(const CNewsInfoItemStruct& info) {
   if (info.foundWithoutMask == 2) category += tr(" (link from the site's feed)");
   else if (info.foundWithoutMask != 0) category += tr(" (found by automatic extraction)");
   values_[4]->setText(category);
-  values_[5]->setText(info.published
-                          ? QLocale().toString(QDateTime::fromSecsSinceEpoch(info.published), QLocale::ShortFormat)
-                          : QString());
+  values_[5]->setText(PublishedText(info.published));
 }
 
 void CNewsInfoView::Clear() {

@@ -16,6 +16,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -109,8 +111,7 @@ QVariant NewsListModel::data(const QModelIndex& index, int role) const {
         case 0: return labels_[static_cast<size_t>(r.label)].site;
         case 1: return labels_[static_cast<size_t>(r.label)].category;
         case 2:
-          return r.date ? QLocale().toString(QDateTime::fromSecsSinceEpoch(r.date), QLocale::ShortFormat)
-                        : QString();
+          return PublishedText(r.date);
         default: return TitleOf(r);
       }
     case Qt::DecorationRole:
@@ -531,6 +532,8 @@ void CNewsListView::MarkRow(int32_t id, bool read) {
   if (rc == 0) {
     model_->SetRead(model_->RowOf(id), read);
     emit newsChanged();
+  } else if (rc == SQLITE_READONLY_DBMOVED) {
+    emit databaseFileChanged();
   }
 }
 
@@ -600,6 +603,8 @@ void CNewsListView::FinishMarking(std::vector<int> positions, std::vector<int32_
   if (rc == 0) {
     model_->SetRead(positions, ids, read);
     emit newsChanged();
+  } else if (rc == SQLITE_READONLY_DBMOVED) {
+    emit databaseFileChanged();
   } else {
     QMessageBox::warning(window(), QString(),
                          tr("The news could not be marked (database error %1). Try again later.").arg(rc));
@@ -612,6 +617,21 @@ bool CNewsListView::eventFilter(QObject* watched, QEvent* event) {
     auto* key = static_cast<QKeyEvent*>(event);
     if (key->matches(QKeySequence::SelectAll)) event->accept();
   }
+  // Home and End go to the first and the last row, as in a list, rather than
+  // to the first and the last column.
+  if (watched == table_ && event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    if ((key->key() == Qt::Key_End || key->key() == Qt::Key_Home) &&
+        (mods == Qt::NoModifier || mods == Qt::ControlModifier) && model_->rowCount() > 0) {
+      const int row = key->key() == Qt::Key_End ? model_->rowCount() - 1 : 0;
+      table_->selectionModel()->setCurrentIndex(model_->index(row, 0),
+                                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+      table_->scrollTo(model_->index(row, 0));
+      return true;
+    }
+  }
+  if (watched == table_ && (event->type() == QEvent::Resize || event->type() == QEvent::Show)) ClampColumns();
   return QWidget::eventFilter(watched, event);
 }
 
@@ -648,11 +668,26 @@ void CNewsListView::DeleteSelected() {
                                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
       table_->scrollTo(model_->index(row, 0));
     }
+  } else if (rc == SQLITE_READONLY_DBMOVED) {
+    emit databaseFileChanged();
   } else {
     QMessageBox::warning(window(), QString(),
                          tr("The news could not be deleted (database error %1). Try again later.").arg(rc));
   }
   table_->setFocus();
+}
+
+void CNewsListView::ClampColumns() {
+  // A width saved in a larger window must not push the other columns out of
+  // sight: no column wider than the view leaves room for the other three.
+  // Once, when the view first has its size on screen: later the user's own
+  // widths stand.
+  const int view = table_->viewport()->width();
+  if (columnsClamped_ || !table_->isVisible() || view < 6 * kMinColumnWidth) return;
+  columnsClamped_ = true;
+  const int most = view - 3 * kMinColumnWidth;
+  for (int i = 0; i < 4; ++i)
+    if (table_->columnWidth(i) > most) table_->setColumnWidth(i, most);
 }
 
 void CNewsListView::CopyAddress() {

@@ -150,6 +150,9 @@ class CNewsListView : public QWidget {
   // How addresses are opened (the desktop's handler unless replaced).
   void SetUrlOpener(std::function<bool(const QUrl&)> opener) { openUrl_ = std::move(opener); }
   void OnHeaderClicked(int column);
+  // Narrows columns wider than the view allows (kept from a larger window).
+  void ClampColumns();
+  static constexpr int kMinColumnWidth = 60;
 
   QTableView* table() const { return table_; }
   NewsListModel* model() const { return model_; }
@@ -176,6 +179,9 @@ class CNewsListView : public QWidget {
   void textClearRequested();
   // Read flags or deletions were stored (counts elsewhere are out of date).
   void newsChanged();
+  // A mark or a deletion was not stored: the database file was deleted or
+  // replaced under the reader.
+  void databaseFileChanged();
 
  private:
   using Setup = std::function<bool(CDBManager&)>;
@@ -204,6 +210,7 @@ class CNewsListView : public QWidget {
   QTimer markTimer_;
   int markReadMs_ = 5000;
   int32_t lastSelectedId_ = -1;
+  bool columnsClamped_ = false;
   int sortColumn_ = 0;
   int sortOrder_ = 0;
 

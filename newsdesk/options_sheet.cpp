@@ -25,6 +25,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <limits>
 
 #include "check_trees.h"
 #include "desktop_notifier.h"
@@ -129,7 +130,9 @@ COptionsSitesPage::COptionsSitesPage(Vault& vault, std::function<bool()> downloa
   allSites_ = new QCheckBox(tr("All"), this);
   allCategories_ = new QCheckBox(tr("All"), this);
   trees_ = new CheckTrees(sites_, categories_, allSites_, allCategories_, this);
-  days_ = Spin(this, 100);
+  // The engine takes any number of days; 0 means no limit.
+  days_ = Spin(this, std::numeric_limits<int>::max());
+  days_->setSpecialValueText(tr("no limit"));
   start_ = new QPushButton(tr("Start download"), this);
   Watch(days_);
   connect(trees_, &CheckTrees::changed, this, [this] {
@@ -383,7 +386,8 @@ void COptionsSystemPage::Load() {
   Settings s = Settings::Shared();
   pathDb_->setText(QString::fromStdString(s.ReadText(kSystemSection, "PathDB", "", kReaderBuffer)));
   pathPc_->setText(QString::fromStdString(s.ReadText(kSystemSection, "PathPC", "", kPathBuffer)));
-  downloadUpdates_->setChecked(s.ReadInt(kSystemSection, "DownloadUpdates", 0) != 0);
+  // Missing, the engine brings the catalogue up to date: the box says so.
+  downloadUpdates_->setChecked(s.ReadInt(kSystemSection, "DownloadUpdates", 1) != 0);
   url_->setText(QString::fromStdString(s.ReadText(kSystemSection, "DownloadURL", "", kReaderBuffer)));
   useProxy_->setChecked(s.ReadInt(kSystemSection, "UseProxy", 0) != 0);
   proxyAddress_->setText(QString::fromStdString(s.ReadText(kSystemSection, "ProxyAddress")));

@@ -1,8 +1,10 @@
 #include "render.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QLocale>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -44,6 +46,13 @@ std::string CleanTitle(std::string_view title) {
 namespace {
 QString ImagesFolder() { return QString::fromStdString(ModuleDirectory()) + "Images/"; }
 }  // namespace
+
+QString PublishedText(std::time_t when) {
+  if (!when) return QString();
+  const QDateTime at = QDateTime::fromSecsSinceEpoch(when);
+  if (at.time() == QTime(0, 0)) return QLocale().toString(at.date(), QLocale::ShortFormat);
+  return QLocale().toString(at, QLocale::ShortFormat);
+}
 
 QString ImageUrl(const std::string& path) {
   QString p = QString::fromStdString(path);

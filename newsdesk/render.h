@@ -6,6 +6,8 @@
 #include <QFontMetrics>
 #include <QRect>
 #include <QString>
+
+#include <ctime>
 #include <QVariant>
 
 class QColor;
@@ -26,6 +28,10 @@ std::string CleanTitle(std::string_view title);
 // folder's "Images/": a relative path there, an absolute one there as it is,
 // and an absolute path elsewhere (a moved program folder) by its file name.
 QString ImageUrl(const std::string& path);
+
+// A publication time in the user's locale: the date alone when the item has
+// no time of day (stored as 00:00:00); empty for none.
+QString PublishedText(std::time_t when);
 
 // The resources the news text may load: pictures from the Images folder and
 // nothing else (a stored body, or a tampered image row, may name any file or

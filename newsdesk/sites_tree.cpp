@@ -1,12 +1,15 @@
 #include "sites_tree.h"
 
+#include <QCollator>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QTimer>
 
+#include <algorithm>
 #include <map>
 
 #include "own_sites.h"
@@ -28,7 +31,29 @@ QVariant PairList(const std::vector<int64_t>& pairs) {
 }
 }  // namespace
 
+namespace {
+// A name too long for the pane is cut, its unread count "(12)" never.
+class CountKeepingDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    const QFontMetrics fm(option->font);
+    int room = option->rect.width() - 8;
+    if (!option->icon.isNull()) room -= option->decorationSize.width() + 4;
+    const qsizetype cut = option->text.lastIndexOf(QStringLiteral(" ("));
+    if (cut <= 0 || !option->text.endsWith(')') || fm.horizontalAdvance(option->text) <= room) return;
+    const QString count = option->text.mid(cut);
+    option->text = fm.elidedText(option->text.left(cut), Qt::ElideRight, room - fm.horizontalAdvance(count)) + count;
+    option->textElideMode = Qt::ElideNone;
+  }
+};
+}  // namespace
+
 CSitesTree::CSitesTree(Vault& vault, QWidget* parent) : QTreeWidget(parent), vault_(vault) {
+  setItemDelegate(new CountKeepingDelegate(this));
   setObjectName("CSitesTree");
   setAccessibleName(tr("Sites and categories"));
   setHeaderHidden(true);
@@ -44,6 +69,14 @@ CSitesTree::CSitesTree(Vault& vault, QWidget* parent) : QTreeWidget(parent), vau
       menu->deleteLater();
     }
   });
+}
+
+void CSitesTree::keyPressEvent(QKeyEvent* event) {
+  // The arrow keys (and Page Up/Down, Home, End) choose as a click does;
+  // only moving into the pane does not.
+  QTreeWidgetItem* before = currentItem();
+  QTreeWidget::keyPressEvent(event);
+  if (currentItem() && currentItem() != before) OnActivated(currentItem());
 }
 
 QString CSitesTree::Label(const QString& name, int64_t unread) {
@@ -68,6 +101,18 @@ void CSitesTree::Refresh() {
     if (Database* db = vault_.db.database())
       for (const OwnSite& o : ListOwnSites(*db, true)) own[o.pair] = QString::fromStdString(o.address);
   }
+  // In the user's order: their locale's, with numbers by value ("Site 2"
+  // before "Site 10"); a site's pairs stay together.
+  QCollator collator;
+  collator.setNumericMode(true);
+  collator.setCaseSensitivity(Qt::CaseInsensitive);
+  std::stable_sort(counts.begin(), counts.end(), [&](const CPairCountStruct& a, const CPairCountStruct& b) {
+    if (a.siteId != b.siteId) {
+      const int bySite = collator.compare(QString::fromStdString(a.siteName), QString::fromStdString(b.siteName));
+      return bySite != 0 ? bySite < 0 : a.siteId < b.siteId;
+    }
+    return collator.compare(QString::fromStdString(a.categoryName), QString::fromStdString(b.categoryName)) < 0;
+  });
   // What was chosen and which sites were open, to keep them so.
   QString chosenSite, chosenCategory;
   bool allChosen = false;

@@ -48,6 +48,9 @@ class CSitesTree : public QTreeWidget {
   // After each refresh: how many site/category pairs the database holds.
   void refreshed(int pairs);
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   void OnActivated(QTreeWidgetItem* item);
   static QString Label(const QString& name, int64_t unread);

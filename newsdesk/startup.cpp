@@ -6,6 +6,7 @@
 #include <QDBusInterface>
 #include <QDBusReply>
 #include <QFile>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
@@ -184,29 +185,35 @@ bool SingleInstance::NotifyFirst(bool closeAll, QString* error) {
 void SingleInstance::Activate() { QTimer::singleShot(0, this, &SingleInstance::activateRequested); }
 void SingleInstance::CloseAll() { QTimer::singleShot(0, this, &SingleInstance::closeAllRequested); }
 
-namespace {
-
 QPixmap SplashPixmap() {
-  QPixmap pixmap(360, 160);
+  const QString title = QStringLiteral("ORVO Newsdesk");
+  const QString line = QCoreApplication::translate("Newsdesk", "Opening the news...");
+  QFont big = QGuiApplication::font();
+  big.setPointSize(20);
+  big.setBold(true);
+  QFont small = QGuiApplication::font();
+  small.setPointSize(10);
+  // As wide as the name and the line need, whatever the desktop's font.
+  const int textWidth =
+      std::max(QFontMetrics(big).horizontalAdvance(title), QFontMetrics(small).horizontalAdvance(line)) + 8;
+  QPixmap pixmap(std::max(360, 120 + textWidth + 24), 160);
   pixmap.fill(QColor(0x1f, 0x3a, 0x5f));
   QPainter p(&pixmap);
   p.setRenderHint(QPainter::Antialiasing);
   QIcon(":/icons/orvo.svg").paint(&p, QRect(24, 40, 80, 80));
   p.setPen(Qt::white);
-  QFont f = p.font();
-  f.setPointSize(20);
-  f.setBold(true);
-  p.setFont(f);
-  p.drawText(QRect(120, 40, 230, 40), Qt::AlignLeft | Qt::AlignVCenter, "ORVO Newsdesk");
-  f.setPointSize(10);
-  f.setBold(false);
-  p.setFont(f);
-  p.drawText(QRect(120, 84, 230, 30), Qt::AlignLeft | Qt::AlignVCenter,
-             QCoreApplication::translate("Newsdesk", "Opening the news..."));
+  p.setFont(big);
+  p.drawText(QRect(120, 40, textWidth, 40), Qt::AlignLeft | Qt::AlignVCenter, title);
+  p.setFont(small);
+  p.drawText(QRect(120, 84, textWidth, 30), Qt::AlignLeft | Qt::AlignVCenter, line);
   return pixmap;
 }
 
-}  // namespace
+void ShowMainWindow(CMainFrame& frame, QSplashScreen* splash, bool minimized, bool tray) {
+  if (!minimized) frame.show();
+  else if (!tray) frame.showMinimized();  // no notification area to live in
+  if (splash) splash->close();
+}
 
 int RunNewsdesk(int argc, char** argv) {
   EnsureResources();
@@ -306,9 +313,7 @@ int RunNewsdesk(int argc, char** argv) {
   QObject::connect(&frame, &CMainFrame::quitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
   QObject::connect(&instance, &SingleInstance::activateRequested, &frame, &CMainFrame::ShowFromTray);
   QObject::connect(&instance, &SingleInstance::closeAllRequested, &frame, &CMainFrame::CloseAll);
-  if (!words.minimized) frame.show();
-  else if (!tray) frame.showMinimized();  // no notification area to live in
-  if (splash) splash->finish(&frame);
+  ShowMainWindow(frame, splash.get(), words.minimized, tray);
 
   // An older database gets the grid's and the search's indexes on a thread
   // of its own; the status bar shows how far it is.

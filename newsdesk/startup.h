@@ -3,9 +3,12 @@
 #pragma once
 
 #include <QObject>
+#include <QPixmap>
 #include <QStringList>
 
 #include <string>
+
+class QSplashScreen;
 
 namespace orvo {
 
@@ -52,6 +55,15 @@ class SingleInstance : public QObject {
   void activateRequested();
   void closeAllRequested();
 };
+
+class CMainFrame;
+
+// The splash's picture: the program's name, whole, and a line under it.
+QPixmap SplashPixmap();
+// Shows the main window (or, started "min", only its tray icon) and closes
+// the splash at once: the tip of the day and the boxes that follow the
+// first show must not find it still open.
+void ShowMainWindow(CMainFrame& frame, QSplashScreen* splash, bool minimized, bool tray);
 
 // The whole program; main() only calls this.
 int RunNewsdesk(int argc, char** argv);

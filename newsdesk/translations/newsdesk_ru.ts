@@ -43,6 +43,14 @@
         <source>%1 failures; see the event log.</source>
         <translation>Ошибок: %1; подробности в журнале событий.</translation>
     </message>
+    <message>
+        <source>Download interrupted: the gathering engine ended before the download was complete; %1 from %2 were stored before.</source>
+        <translation>Загрузка прервана: сборщик новостей завершился до конца загрузки; до этого сохранено: %1 с %2.</translation>
+    </message>
+    <message>
+        <source>Download interrupted: the gathering engine ended before the download was complete; no new news items were stored.</source>
+        <translation>Загрузка прервана: сборщик новостей завершился до конца загрузки; новых новостей не сохранено.</translation>
+    </message>
 </context>
 <context>
     <name>FindDialog</name>
@@ -509,16 +517,28 @@ Press &apos;OK&apos; and select sources of your choice.
         <translation>1 новая новость</translation>
     </message>
     <message>
-        <source>%1 new news items</source>
-        <translation>новых новостей: %1</translation>
-    </message>
-    <message>
         <source>eBooks are ready</source>
         <translation>Электронные книги готовы</translation>
     </message>
     <message>
         <source>The news of your filters have been written as eBooks.</source>
         <translation>Новости ваших фильтров записаны в электронные книги.</translation>
+    </message>
+    <message>
+        <source>Download interrupted</source>
+        <translation>Загрузка прервана</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n new news items</source>
+        <translation>
+            <numerusform>%n новая новость</numerusform>
+            <numerusform>%n новые новости</numerusform>
+            <numerusform>%n новых новостей</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Lit generation Failed: %1</source>
+        <translation>Создание электронных книг не удалось: %1</translation>
     </message>
 </context>
 <context>
@@ -634,10 +654,6 @@ Press &apos;OK&apos; and select sources of your choice.
     <message>
         <source>&amp;View</source>
         <translation>&amp;Вид</translation>
-    </message>
-    <message>
-        <source>Text &amp;Size</source>
-        <translation>&amp;Размер текста</translation>
     </message>
     <message>
         <source>&amp;Tools</source>
@@ -810,6 +826,98 @@ Press &apos;OK&apos; and select sources of your choice.
     <message>
         <source>The site was added; its news come with the next download.</source>
         <translation>Сайт добавлен; его новости придут со следующей загрузкой.</translation>
+    </message>
+    <message>
+        <source>Nothing found for &quot;%1&quot;.</source>
+        <translation>По запросу «%1» ничего не найдено.</translation>
+    </message>
+    <message>
+        <source>1 news item found for &quot;%1&quot;.</source>
+        <translation>По запросу «%1» найдена 1 новость.</translation>
+    </message>
+    <message>
+        <source>%1 news items found for &quot;%2&quot;.</source>
+        <translation>По запросу «%2» найдено новостей: %1.</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>В&amp;ыход из программы</translation>
+    </message>
+    <message>
+        <source>Ne&amp;xt Pane</source>
+        <translation>С&amp;ледующая панель</translation>
+    </message>
+    <message>
+        <source>Pre&amp;vious Pane</source>
+        <translation>П&amp;редыдущая панель</translation>
+    </message>
+    <message>
+        <source>&amp;Text Size</source>
+        <translation>&amp;Размер текста</translation>
+    </message>
+    <message>
+        <source>%1 unread - %2</source>
+        <translation>Непрочитанных: %1 - %2</translation>
+    </message>
+    <message>
+        <source>ORVO keeps running</source>
+        <translation>ORVO продолжает работать</translation>
+    </message>
+    <message>
+        <source>ORVO keeps running in the notification area; Quit from its menu</source>
+        <translation>ORVO продолжает работать в области уведомлений; выход — из её меню</translation>
+    </message>
+    <message>
+        <source>Not stored: the news database %1 was deleted or replaced while the reader was running. Reopen it to go on.</source>
+        <translation>Не сохранено: база новостей %1 была удалена или заменена во время работы программы. Откройте её заново, чтобы продолжить.</translation>
+    </message>
+    <message>
+        <source>News database</source>
+        <translation>База новостей</translation>
+    </message>
+    <message>
+        <source>The news database %1 was deleted or replaced by another program while the reader was running.</source>
+        <translation>База новостей %1 была удалена или заменена другой программой во время работы читалки.</translation>
+    </message>
+    <message>
+        <source>The last marks or deletions were not stored. </source>
+        <translation>Последние отметки или удаления не сохранены. </translation>
+    </message>
+    <message>
+        <source>Until the database is opened again, nothing you mark or delete is stored. Reopen it now?</source>
+        <translation>Пока база не открыта заново, отметки и удаления не сохраняются. Открыть её сейчас?</translation>
+    </message>
+    <message>
+        <source>&amp;Reopen</source>
+        <translation>&amp;Открыть заново</translation>
+    </message>
+    <message>
+        <source>&amp;Later</source>
+        <translation>&amp;Позже</translation>
+    </message>
+    <message>
+        <source>Can not open DB</source>
+        <translation>Не удаётся открыть базу данных</translation>
+    </message>
+    <message>
+        <source>The news database %1 cannot be opened. Make one with orvo init, or choose another in Tools -&gt; Options -&gt; System, then restart the reader.</source>
+        <translation>Не удаётся открыть базу новостей %1. Создайте её командой orvo init или выберите другую в меню Сервис -&gt; Параметры -&gt; Система, затем перезапустите программу.</translation>
+    </message>
+    <message>
+        <source>The news database was opened again.</source>
+        <translation>База новостей открыта заново.</translation>
+    </message>
+    <message>
+        <source>%1 / %2</source>
+        <translation>%1 / %2</translation>
+    </message>
+    <message>
+        <source>%1: looking for news</source>
+        <translation>%1: поиск новостей</translation>
+    </message>
+    <message>
+        <source>%1: news item %2 of %3</source>
+        <translation>%1: новость %2 из %3</translation>
     </message>
 </context>
 <context>
@@ -1138,6 +1246,10 @@ Choose a default web browser in the desktop&apos;s settings, or copy the address
     <message>
         <source>days</source>
         <translation>дн.</translation>
+    </message>
+    <message>
+        <source>no limit</source>
+        <translation>без ограничения</translation>
     </message>
 </context>
 <context>
@@ -1497,6 +1609,77 @@ Choose a default web browser in the desktop&apos;s settings, or copy the address
     <message>
         <source>Use an updates server...</source>
         <translation>Подключить сервер обновлений...</translation>
+    </message>
+</context>
+<context>
+    <name>orvo::EngineTexts</name>
+    <message>
+        <source>Site: [%1], Category: [%2] &lt;News searching...&gt; URL: [%3]</source>
+        <translation>Сайт: [%1], рубрика: [%2] &lt;Поиск новостей...&gt; Адрес: [%3]</translation>
+    </message>
+    <message>
+        <source>Site: [%1], Category: [%2] &lt;News: %3 from %4&gt; URL: [%5]</source>
+        <translation>Сайт: [%1], рубрика: [%2] &lt;Новость %3 из %4&gt; Адрес: [%5]</translation>
+    </message>
+    <message>
+        <source>Checking for updates...</source>
+        <translation>Проверка обновлений...</translation>
+    </message>
+    <message>
+        <source>Updates for: Site [%1], Category [%2].</source>
+        <translation>Обновления для: сайт [%1], рубрика [%2].</translation>
+    </message>
+    <message>
+        <source>Updating news database</source>
+        <translation>Обновление базы новостей</translation>
+    </message>
+    <message>
+        <source>Download completed.</source>
+        <translation>Загрузка завершена.</translation>
+    </message>
+    <message>
+        <source>News downloading error</source>
+        <translation>Ошибка загрузки новостей</translation>
+    </message>
+    <message>
+        <source>Stop download</source>
+        <translation>Остановка загрузки</translation>
+    </message>
+    <message>
+        <source>No updates server is set; only your own sites are downloaded.</source>
+        <translation>Сервер обновлений не задан; загружаются только ваши собственные сайты.</translation>
+    </message>
+    <message>
+        <source>Site template updates are switched off (DownloadUpdates=0): downloading with the stored catalogue and masks.</source>
+        <translation>Обновление шаблонов сайтов отключено (DownloadUpdates=0): загрузка по сохранённому каталогу и маскам.</translation>
+    </message>
+    <message>
+        <source>Can not get updates from %1; downloading with the stored masks.</source>
+        <translation>Не удаётся получить обновления с %1; загрузка по сохранённым маскам.</translation>
+    </message>
+    <message>
+        <source>Can not read the page [%1]: %2.</source>
+        <translation>Не удаётся прочитать страницу [%1]: %2.</translation>
+    </message>
+    <message>
+        <source>Can not open news database. Please check you settings.</source>
+        <translation>Не удаётся открыть базу новостей. Проверьте настройки.</translation>
+    </message>
+    <message>
+        <source>*.lit files generation started</source>
+        <translation>Создание файлов *.lit начато</translation>
+    </message>
+    <message>
+        <source>*.lit files generation completed successfully</source>
+        <translation>Создание файлов *.lit успешно завершено</translation>
+    </message>
+    <message>
+        <source>Lit generation Failed</source>
+        <translation>Создание электронных книг не удалось</translation>
+    </message>
+    <message>
+        <source>Can not store the news item [%1]: %2.</source>
+        <translation>Не удаётся сохранить новость [%1]: %2.</translation>
     </message>
 </context>
 <context>

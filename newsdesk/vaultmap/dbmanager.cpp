@@ -4,6 +4,11 @@
 #include <climits>
 #include <cmath>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "file_locks.h"
 #include "settings.h"
 #include "text.h"
@@ -102,6 +107,46 @@ bool CDBManager::Fail(int rc) {
   return rc == 0;
 }
 
+namespace {
+struct HeldFile {
+  std::string name;
+  dev_t device;
+  ino_t inode;
+};
+
+// The "-wal" and "-shm" files of `dbPath` that this process has open.
+std::vector<HeldFile> JournalFilesHeldHere(const std::string& dbPath) {
+  std::vector<HeldFile> held;
+  for (const char* suffix : {"-wal", "-shm"}) {
+    const std::string name = dbPath + suffix;
+    struct stat file {};
+    if (::stat(name.c_str(), &file) != 0) continue;
+    std::error_code ec;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+      struct stat open {};
+      if (::stat(fd.path().c_str(), &open) == 0 && open.st_dev == file.st_dev && open.st_ino == file.st_ino) {
+        held.push_back({name, file.st_dev, file.st_ino});
+        break;
+      }
+    }
+  }
+  return held;
+}
+}  // namespace
+
+bool CDBManager::FileChanged() const {
+  if (!db_) return false;
+  struct stat st {};
+  if (::stat(db_->path().c_str(), &st) != 0) return true;
+  return static_cast<uint64_t>(st.st_dev) != fileDevice_ || static_cast<uint64_t>(st.st_ino) != fileInode_;
+}
+
+bool CDBManager::Writable() {
+  if (!db_) return Fail(SQLITE_MISUSE);
+  if (FileChanged()) return Fail(SQLITE_READONLY_DBMOVED);
+  return true;
+}
+
 bool CDBManager::Init(const std::string& path) {
   (void)g_locksPerOpenFile;
   streams_.clear();
@@ -109,10 +154,24 @@ bool CDBManager::Init(const std::string& path) {
   filterEnum_.reset();
   linkEnum_.reset();
   lastDetail = nullptr;
+  // The journal files beside a file that was deleted or replaced are the old
+  // file's, held open here: left behind, the next open would read the old
+  // file's pages into the new one. They go with the old connection.
+  std::vector<HeldFile> stale;
+  if (db_ && FileChanged()) stale = JournalFilesHeldHere(db_->path());
   db_.reset();
+  for (const HeldFile& f : stale) {
+    struct stat now {};
+    if (::stat(f.name.c_str(), &now) == 0 && now.st_dev == f.device && now.st_ino == f.inode) ::unlink(f.name.c_str());
+  }
   std::string file = path;
   if (file.empty()) file = Settings::Shared().ReadText(kSystemSection, "PathDB", "", kReaderBuffer);
   if (!Fail(Database::Open(file, Database::Mode::kExisting, &db_))) return false;
+  struct stat st {};
+  if (::stat(db_->path().c_str(), &st) == 0) {
+    fileDevice_ = static_cast<uint64_t>(st.st_dev);
+    fileInode_ = static_cast<uint64_t>(st.st_ino);
+  }
   // The grid's and the search's indexes come with the schema, or for an
   // older database from the background upgrade: start-up builds none.
   // The reader walks the whole news table for every list: read it through a
@@ -543,7 +602,7 @@ const CNewsDetailItemStruct* CDBManager::LoadNewsDetail(int32_t id) {
 }
 
 long CDBManager::MarkAsRead(int32_t id, bool read) {
-  if (!db_) return lastError_ = SQLITE_MISUSE;
+  if (!Writable()) return lastError_;
   Statement s(*db_, "UPDATE newsitem SET is_read = ? WHERE id = ?");
   s.Bind(1, read ? 1 : 0).Bind(2, id);
   int rc = s.Execute();
@@ -553,7 +612,7 @@ long CDBManager::MarkAsRead(int32_t id, bool read) {
 }
 
 long CDBManager::MarkAsRead(const std::vector<int32_t>& ids, bool read) {
-  if (!db_) return lastError_ = SQLITE_MISUSE;
+  if (!Writable()) return lastError_;
   // One statement over the ids in table order; rows already so are left
   // alone (each change rewrites the item in every grid index).
   std::vector<int32_t> sorted(ids);
@@ -577,7 +636,7 @@ long CDBManager::MarkAsRead(const std::vector<int32_t>& ids, bool read) {
 }
 
 long CDBManager::DeleteNewItems(const std::vector<int32_t>& ids) {
-  if (!db_) return lastError_ = SQLITE_MISUSE;
+  if (!Writable()) return lastError_;
   Savepoint sp(*db_);
   if (sp.status()) return lastError_ = sp.status();
   Statement s(*db_, "UPDATE newsitem SET is_del = 1 WHERE id = ?");
@@ -622,7 +681,7 @@ const CNewsCategoryStruct* CDBManager::EnumNextNewsCategory() {
 void CDBManager::EndNewsCategoryEnum() { categoryEnum_.reset(); }
 
 bool CDBManager::UpdateCategories(const int32_t* categoryIds, const int32_t* siteIds, int count, bool selected) {
-  if (!db_) return Fail(SQLITE_MISUSE);
+  if (!Writable()) return false;
   Savepoint sp(*db_);
   if (sp.status()) return Fail(sp.status());
   Statement s(*db_, "UPDATE site_cat_rel SET is_selected = ? WHERE fk_news_cat = ? AND fk_news_config = ?");
@@ -747,7 +806,7 @@ void BindFilter(Statement& s, const CFilterStruct& f) {
 
 int32_t CDBManager::CreateFilter(const CFilterStruct& filter, const int32_t* categoryIds, const int32_t* siteIds,
                                  int count) {
-  if (!db_) return (Fail(SQLITE_MISUSE), -1);
+  if (!Writable()) return -1;
   Savepoint sp(*db_);
   if (sp.status()) return (Fail(sp.status()), -1);
   Statement s(*db_,
@@ -764,7 +823,7 @@ int32_t CDBManager::CreateFilter(const CFilterStruct& filter, const int32_t* cat
 
 bool CDBManager::UpdateFilter(const CFilterStruct& filter, const int32_t* categoryIds, const int32_t* siteIds,
                               int count) {
-  if (!db_) return Fail(SQLITE_MISUSE);
+  if (!Writable()) return false;
   Savepoint sp(*db_);
   if (sp.status()) return Fail(sp.status());
   Statement s(*db_,
@@ -779,7 +838,7 @@ bool CDBManager::UpdateFilter(const CFilterStruct& filter, const int32_t* catego
 }
 
 bool CDBManager::DeleteFilter(int32_t id) {
-  if (!db_) return Fail(SQLITE_MISUSE);
+  if (!Writable()) return false;
   Savepoint sp(*db_);
   if (sp.status()) return Fail(sp.status());
   Statement links(*db_, "DELETE FROM filter_site_cat_rel WHERE fk_filter = ?");
@@ -839,7 +898,7 @@ bool CDBManager::CountNewsAfter(int64_t id, int64_t* items, int64_t* sites) {
 }
 
 long CDBManager::StartTransaction() {
-  if (!db_) return lastError_ = SQLITE_MISUSE;
+  if (!Writable()) return lastError_;
   return lastError_ = db_->Begin();
 }
 

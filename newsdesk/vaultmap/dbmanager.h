@@ -39,6 +39,10 @@ class CDBManager {
   bool Init(const std::string& path);
   bool IsOpen() const { return db_ != nullptr; }
   Database* database() { return db_.get(); }
+  // True when the file at the opened path is no longer the one opened
+  // (deleted, or replaced by another file): writes would go to a file nobody
+  // reads. Each write checks it first and fails with SQLITE_READONLY_DBMOVED.
+  bool FileChanged() const;
   // SQLite's code of the last failed operation (0 after success).
   int lastError() const { return lastError_; }
 
@@ -132,6 +136,9 @@ class CDBManager {
 
  private:
   bool Fail(int rc);
+  // False (with SQLITE_READONLY_DBMOVED as the last error) when nothing may
+  // be written: no database, or its file changed under it.
+  bool Writable();
   // A listed date: mktime reads the time-zone file on every call, so each
   // hour is converted once.
   std::time_t ListTime(std::string_view text);
@@ -143,6 +150,9 @@ class CDBManager {
 
   std::unique_ptr<Database> db_;
   int lastError_ = 0;
+  // The opened file's identity.
+  uint64_t fileDevice_ = 0;
+  uint64_t fileInode_ = 0;
 
   std::vector<std::string> keywords_;
   bool withFilter_ = false;
