@@ -397,6 +397,8 @@ struct HtmlDocument::Impl {
         for (unsigned i = 0; i < av.length; ++i) {
           auto* a = static_cast<const GumboAttribute*>(av.data[i]);
           std::string_view name(a->name), value(a->value);
+          std::string restored;
+          if (!aside.empty() && value.find(kMarkerTag) != std::string_view::npos) value = restored = PutBack(value, aside);
           unsigned name_off = Append(name);
           unsigned value_off = Append(value);
           attrs.push_back({name_off, unsigned(name.size()), value_off, unsigned(value.size())});
@@ -747,6 +749,50 @@ std::string AsTokenized(std::string_view raw) {
   return out;
 }
 
+// Long attribute values (addresses, srcsets, drawings' paths, data for
+// scripts) cost the tokenizer a step per character too; a quoted one that
+// holds no character reference and nothing the tokenizer would change is set
+// aside as well. Appends the tag [from, end) to out; false when none was.
+constexpr size_t kValueAsideMin = 32;
+
+bool SetAsideValues(std::string_view s, size_t from, size_t end, std::string& out, size_t& copied,
+                    std::vector<std::string>& aside) {
+  bool any = false;
+  for (size_t i = from + 1; i < end; ++i) {
+    const char q = s[i];
+    if (q != '"' && q != '\'') continue;
+    size_t k = i;
+    while (k > from && IsAsciiSpace(s[k - 1])) --k;
+    if (k <= from || s[k - 1] != '=') continue;
+    // The '=' follows a name that white space opens ("a=b='c'" is one
+    // unquoted value to the tokenizer).
+    size_t n = k - 1;
+    while (n > from && IsAsciiSpace(s[n - 1])) --n;
+    const size_t name_end = n;
+    while (n > from && !IsAsciiSpace(s[n - 1]) && !std::strchr("\"'=<>/", s[n - 1])) --n;
+    const bool named = n < name_end && n > from && IsAsciiSpace(s[n - 1]);
+    const size_t close = s.find(q, i + 1);
+    if (!named) return any;  // the rest of the tag is left to the tokenizer
+    if (close == std::string_view::npos || close >= end) return any;
+    const std::string_view value = s.substr(i + 1, close - i - 1);
+    if (value.size() >= kValueAsideMin && value.find('&') == std::string_view::npos && IsValidUtf8(value)) {
+      std::string tokenized = AsTokenized(value);
+      if (tokenized == value) {
+        if (out.empty()) out.reserve(s.size());
+        out.append(s.substr(copied, i + 1 - copied));
+        out.append(kMarkerTag);
+        out.append(std::to_string(aside.size()));
+        out.append(kMarker);
+        aside.push_back(std::move(tokenized));
+        copied = close;
+        any = true;
+      }
+    }
+    i = close;
+  }
+  return any;
+}
+
 std::string SetAsideRawText(std::string text, std::vector<std::string>& aside) {
   const std::string_view s(text);
   if (s.find(kMarkerTag) != std::string_view::npos) return text;  // markers must be ours alone
@@ -778,6 +824,7 @@ std::string SetAsideRawText(std::string text, std::vector<std::string>& aside) {
     const size_t end = TagEnd(s, i);
     if (end >= s.size()) break;
     const bool self_closed = s[end - 2] == '/';
+    if (!closing && end - i > kValueAsideMin) SetAsideValues(s, i, end, out, copied, aside);
     i = end;
     if (closing) {
       if ((name == "svg" || name == "math") && foreign > 0) --foreign;

@@ -394,6 +394,30 @@ TEST(HtmlDocument, WhiteSpaceRunsAreShortenedOnlyWhereTheyShowAsOne) {
   EXPECT_EQ(text_of(by_tag["P"][1]), "e f");
 }
 
+// Long attribute values set aside before the parse come back as the
+// tokenizer reads them: those with references, line ends or controls are
+// left to it.
+TEST(HtmlDocument, LongAttributeValuesSetAsideReadAsTheTokenizerReadsThem) {
+  const std::string url = "http://site.test/a/b/", long_path = std::string(60, 'p');
+  std::vector<std::string> pages = {
+      "<body><a href='/" + long_path + "' title=\"" + long_path + " &amp; more " + long_path + "\">x</a>"
+      "<img src=\"img/" + long_path + ".jpg\" srcset='a.jpg 1x, " + long_path + ".jpg 2x' alt='" + long_path +
+          "\r\nline'>"
+      "<div class='" + long_path + " \xC3\xA9t\xC3\xA9 " + long_path + "' data-x='" + long_path + "\x01" + "'"
+      " id=\"" + long_path + " > still the value\" style='a:b'></div>"
+      "<svg><path d='M 0 0 L " + long_path + " Z'/></svg><p title=\"" + long_path + "'quoted'\">y</p></body>"};
+  for (const std::string& page : AllocationPages()) pages.push_back(page);
+  ForEachCorpusPage([&](const std::string& text, const std::filesystem::path&) { pages.push_back(text); });
+  for (const std::string& page : pages) {
+    HtmlDocument fast = HtmlDocument::Parse(page, url), slow = HtmlDocument::ParseWith(page, url, "", false);
+    ASSERT_EQ(fast.ElementCount(), slow.ElementCount());
+    for (int e = 0; e < fast.ElementCount(); ++e)
+      for (const char* name : {"href", "src", "srcset", "title", "alt", "class", "id", "data-x", "style", "d",
+                               "content", "value"})
+        ASSERT_EQ(fast.Attribute(e, name), slow.Attribute(e, name)) << name << " of element " << e;
+  }
+}
+
 TEST(HtmlDocument, TheTreeIsGumbosOwnWhateverTheParseAllocates) {
   const std::vector<std::string> pages = AllocationPages();
   std::vector<std::string> wanted;
