@@ -93,8 +93,8 @@ CMainFrame::CMainFrame(Vault& vault, bool trayAvailable, QWidget* parent)
   statusBar()->addWidget(status_, 1);
   progress_ = new QProgressBar(this);
   progress_->setObjectName("CategoryProgress");
-  progress_->setMaximumWidth(320);
-  progress_->setMinimumWidth(220);
+  progress_->setMaximumWidth(420);
+  progress_->setMinimumWidth(300);
   progress_->hide();
   statusBar()->addPermanentWidget(progress_);
   count_ = new QLabel(this);
@@ -625,7 +625,7 @@ void CMainFrame::ShowProgress(const EngineProgress& p) {
   } else {
     progress_->setRange(0, p.total);
     progress_->setValue(std::clamp(p.done, 0, p.total));
-    progress_->setFormat(tr("%1: news item %2 of %3").arg(where, QString::number(p.done), QString::number(p.total)));
+    progress_->setFormat(tr("%1: %2 of %3").arg(where, QString::number(p.done), QString::number(p.total)));
   }
   progress_->setToolTip(progress_->format());
   progress_->show();

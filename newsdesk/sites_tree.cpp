@@ -32,6 +32,33 @@ QVariant PairList(const std::vector<int64_t>& pairs) {
 }  // namespace
 
 namespace {
+// Runs of digits compare by value, the rest by the locale's collation (the
+// collator's own numeric mode needs ICU, which the C locale does not use).
+int NaturalCompare(const QCollator& collator, const QString& a, const QString& b) {
+  qsizetype i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    const bool da = a[i].isDigit(), db = b[j].isDigit();
+    qsizetype ei = i, ej = j;
+    while (ei < a.size() && a[ei].isDigit() == da) ++ei;
+    while (ej < b.size() && b[ej].isDigit() == db) ++ej;
+    const QStringView pa = QStringView(a).mid(i, ei - i), pb = QStringView(b).mid(j, ej - j);
+    int c = 0;
+    if (da && db) {
+      // By value: without leading zeros, the longer number is the larger.
+      QStringView na = pa, nb = pb;
+      while (na.size() > 1 && na.front() == u'0') na = na.mid(1);
+      while (nb.size() > 1 && nb.front() == u'0') nb = nb.mid(1);
+      c = na.size() != nb.size() ? (na.size() < nb.size() ? -1 : 1) : na.compare(nb);
+    } else {
+      c = collator.compare(pa, pb);
+    }
+    if (c != 0) return c;
+    i = ei;
+    j = ej;
+  }
+  return (a.size() - i > 0) - (b.size() - j > 0);
+}
+
 // A name too long for the pane is cut, its unread count "(12)" never.
 class CountKeepingDelegate : public QStyledItemDelegate {
  public:
@@ -40,13 +67,9 @@ class CountKeepingDelegate : public QStyledItemDelegate {
  protected:
   void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
     QStyledItemDelegate::initStyleOption(option, index);
-    const QFontMetrics fm(option->font);
     int room = option->rect.width() - 8;
     if (!option->icon.isNull()) room -= option->decorationSize.width() + 4;
-    const qsizetype cut = option->text.lastIndexOf(QStringLiteral(" ("));
-    if (cut <= 0 || !option->text.endsWith(')') || fm.horizontalAdvance(option->text) <= room) return;
-    const QString count = option->text.mid(cut);
-    option->text = fm.elidedText(option->text.left(cut), Qt::ElideRight, room - fm.horizontalAdvance(count)) + count;
+    option->text = CSitesTree::ElideKeepingCount(option->text, QFontMetrics(option->font), room);
     option->textElideMode = Qt::ElideNone;
   }
 };
@@ -69,6 +92,14 @@ CSitesTree::CSitesTree(Vault& vault, QWidget* parent) : QTreeWidget(parent), vau
       menu->deleteLater();
     }
   });
+}
+
+QString CSitesTree::ElideKeepingCount(const QString& text, const QFontMetrics& fm, int width) {
+  const qsizetype cut = text.lastIndexOf(QStringLiteral(" ("));
+  if (fm.horizontalAdvance(text) <= width) return text;
+  if (cut <= 0 || !text.endsWith(')')) return fm.elidedText(text, Qt::ElideRight, width);
+  const QString count = text.mid(cut);
+  return fm.elidedText(text.left(cut), Qt::ElideRight, std::max(0, width - fm.horizontalAdvance(count))) + count;
 }
 
 void CSitesTree::keyPressEvent(QKeyEvent* event) {
@@ -104,14 +135,15 @@ void CSitesTree::Refresh() {
   // In the user's order: their locale's, with numbers by value ("Site 2"
   // before "Site 10"); a site's pairs stay together.
   QCollator collator;
-  collator.setNumericMode(true);
   collator.setCaseSensitivity(Qt::CaseInsensitive);
   std::stable_sort(counts.begin(), counts.end(), [&](const CPairCountStruct& a, const CPairCountStruct& b) {
     if (a.siteId != b.siteId) {
-      const int bySite = collator.compare(QString::fromStdString(a.siteName), QString::fromStdString(b.siteName));
+      const int bySite =
+          NaturalCompare(collator, QString::fromStdString(a.siteName), QString::fromStdString(b.siteName));
       return bySite != 0 ? bySite < 0 : a.siteId < b.siteId;
     }
-    return collator.compare(QString::fromStdString(a.categoryName), QString::fromStdString(b.categoryName)) < 0;
+    return NaturalCompare(collator, QString::fromStdString(a.categoryName), QString::fromStdString(b.categoryName)) <
+           0;
   });
   // What was chosen and which sites were open, to keep them so.
   QString chosenSite, chosenCategory;

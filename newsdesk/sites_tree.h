@@ -4,6 +4,7 @@
 
 #include <QTreeWidget>
 
+class QFontMetrics;
 class QMenu;
 
 #include <cstdint>
@@ -29,6 +30,8 @@ class CSitesTree : public QTreeWidget {
   int64_t UnreadOf(const QString& site, const QString& category = QString()) const;
   // The item of a site (and category), for tests and the keyboard.
   QTreeWidgetItem* ItemOf(const QString& site, const QString& category = QString()) const;
+  // "Name (12)" cut to `width` pixels: the name shortened, the count kept.
+  static QString ElideKeepingCount(const QString& text, const QFontMetrics& fm, int width);
   // Whether an entry stands for the user's own pairs only.
   static bool IsOwn(const QTreeWidgetItem* item);
   // The context menu of an entry (Rename and Remove for own sites); null

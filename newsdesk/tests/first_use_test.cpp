@@ -12,11 +12,13 @@
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QSplashScreen>
+#include <QSplitter>
 #include <QTableView>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <filesystem>
 
@@ -279,7 +281,7 @@ TEST_F(FirstUseTest, EngineProgressIsShownInTheReadersLanguageWithABarAndPluralT
   EXPECT_TRUE(bar->isVisibleTo(frame_.get()));
   EXPECT_EQ(bar->maximum(), 30);
   EXPECT_EQ(bar->value(), 24);
-  EXPECT_EQ(bar->text(), QString::fromUtf8("Daily %1 / World: новость 24 из 30"));
+  EXPECT_EQ(bar->text(), QString::fromUtf8("Daily %1 / World: 24 из 30"));
   emit runner->OnProcessStatus("Checking for updates...", CRunnerLink::kFromGathering, -1);
   EXPECT_EQ(frame_->statusText(), QString::fromUtf8("Проверка обновлений..."));
   emit runner->OnProcessStatus("A text the reader does not know", CRunnerLink::kFromGathering, -1);
@@ -296,6 +298,70 @@ TEST_F(FirstUseTest, EngineProgressIsShownInTheReadersLanguageWithABarAndPluralT
               QString::fromUtf8(t.title));
   frame_.reset();
   russian.Remove();
+}
+
+// What a first-time user met: a three-row list, "Site 10" before "Site 2"
+// with its count cut off, a window that vanished without a word, raw search
+// and date texts.
+TEST_F(FirstUseTest, LayoutSitesOrderTrayAndSearchTextsAreWhatADesktopReaderShows) {
+  NewsRecord r;
+  r.pair = EnsurePair(*db_, "Site 10", "News");
+  r.title = "Midnight item";
+  r.url = "https://example.org/midnight";
+  r.published = *ParseDbTime("2024-05-02 00:00:00");
+  AddNews(r);
+  r.pair = EnsurePair(*db_, "Site 2", "News");
+  r.title = "Morning item";
+  r.url = "https://example.org/morning";
+  r.published = *ParseDbTime("2024-05-02 08:30:00");
+  AddNews(r);
+  r.pair = EnsurePair(*db_, "The Harbour Daily of the Northern Coast and Islands", "News");
+  r.url = "https://example.org/harbour";
+  AddNews(r);
+  OpenFrame(/*trayAvailable=*/true);
+  // No layout stored: the list takes about 40 % of the list and the text.
+  const QList<int> sizes = frame_->splitter()->sizes();
+  const double share = double(sizes[0]) / (sizes[0] + sizes[2]);
+  EXPECT_GT(share, 0.3);
+  EXPECT_LT(share, 0.5);
+
+  CSitesTree* tree = frame_->sitesTree();
+  ASSERT_TRUE(WaitFor([&] { return tree->topLevelItemCount() == 7; }));
+  QStringList sites;
+  for (int i = 1; i < tree->topLevelItemCount(); ++i) sites << tree->topLevelItem(i)->text(0);
+  EXPECT_LT(sites.indexOf("Site 2 (1)"), sites.indexOf("Site 10 (1)")) << sites.join(", ").toStdString();
+  QTreeWidgetItem* harbour = tree->ItemOf("The Harbour Daily of the Northern Coast and Islands");
+  ASSERT_NE(harbour, nullptr);
+  // What the pane draws at 120 pixels keeps "(1)".
+  const QString drawn = CSitesTree::ElideKeepingCount(harbour->text(0), tree->fontMetrics(), 120);
+  EXPECT_TRUE(drawn.endsWith("(1)")) << drawn.toStdString();
+  EXPECT_LE(tree->fontMetrics().horizontalAdvance(drawn), 120);
+
+  // The date alone for an item without a time of day.
+  NewsListModel* model = frame_->newsList()->model();
+  int midnight = -1;
+  for (int i = 0; i < model->rowCount(); ++i)
+    if (model->title(i) == "Midnight item") midnight = i;
+  ASSERT_GE(midnight, 0);
+  EXPECT_EQ(model->data(model->index(midnight, 2), Qt::DisplayRole).toString(),
+            QLocale().toString(QDate(2024, 5, 2), QLocale::ShortFormat));
+
+  // A search says what it looked for and how many it found.
+  frame_->keywordsCombo()->setEditText("item");
+  int n = fills_;
+  frame_->action(Cmd::Search)->trigger();
+  ASSERT_TRUE(WaitForFills(n + 1));
+  EXPECT_EQ(frame_->statusText(), "3 news items found for \"item\".");
+
+  // Ctrl+Q quits; closing the window tells once that ORVO goes on.
+  EXPECT_EQ(frame_->action(Cmd::Quit)->shortcut(), QKeySequence(QKeySequence::Quit));
+  frame_->close();
+  EXPECT_FALSE(frame_->isVisible());
+  EXPECT_EQ(settings().ReadInt(kSystemSection, "TrayNoticeShown", 0), 1);
+  bool quit = false;
+  QObject::connect(frame_.get(), &CMainFrame::quitRequested, [&] { quit = true; });
+  frame_->action(Cmd::Quit)->trigger();
+  EXPECT_TRUE(quit);
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <QDockWidget>
 #include <QFrame>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPalette>
 #include <QStyleFactory>
 #include <QVBoxLayout>
@@ -105,17 +107,31 @@ int main(int argc, char** argv) {
   const QString suffix = language.isEmpty() ? QString() : "-" + language;
   orvo::Settings settings = orvo::Settings::Shared();
   settings.WriteInt(orvo::kSystemSection, "StartTip", 0);
-  settings.WriteInt(orvo::kSystemSection, "LHeight", 210);
-  settings.WriteInt(orvo::kSystemSection, "LeftPos", 0);
-  settings.WriteInt(orvo::kSystemSection, "TopPos", 0);
-  settings.WriteInt(orvo::kSystemSection, "RightPos", 1024);
-  settings.WriteInt(orvo::kSystemSection, "BottomPos", 720);
 
   orvo::Vault vault;
   if (!vault.db.Init("")) {
     std::fprintf(stderr, "newsdesk_shots: cannot open the demo database in %s\n", argv[1]);
     return 1;
   }
+  // A first start: no layout kept yet, so the window takes most of the screen
+  // and the list and the text share it 40 to 60.
+  if (suffix.isEmpty()) {
+    for (const char* key : {"LHeight", "LeftPos", "TopPos", "RightPos", "BottomPos", "SitesWidth"})
+      settings.RemoveKey(orvo::kSystemSection, key);
+    orvo::CMainFrame first(vault, false);
+    first.show();
+    orvo::CNewsListView* firstList = first.newsList();
+    if (!QTest::qWaitFor([&] { return !firstList->busy() && firstList->model()->rowCount() > 0; }, 10000)) return 1;
+    QTest::qWait(500);
+    if (!Save(out + "/newsdesk-first-start.png", first.frameGeometry())) return 1;
+    first.hide();
+  }
+  settings.WriteInt(orvo::kSystemSection, "LHeight", 210);
+  settings.WriteInt(orvo::kSystemSection, "LeftPos", 0);
+  settings.WriteInt(orvo::kSystemSection, "TopPos", 0);
+  settings.WriteInt(orvo::kSystemSection, "RightPos", 1024);
+  settings.WriteInt(orvo::kSystemSection, "BottomPos", 720);
+
   orvo::CMainFrame frame(vault, false);
   frame.show();
   orvo::CNewsListView* list = frame.newsList();
@@ -140,6 +156,32 @@ int main(int argc, char** argv) {
   QRect treeArea(frame.sitesDock()->mapToGlobal(QPoint(0, 0)), frame.sitesDock()->size());
   treeArea = treeArea.united(QRect(frame.newsList()->mapToGlobal(QPoint(0, 0)), frame.newsList()->size()));
   if (suffix.isEmpty() && !Save(out + "/newsdesk-unread.png", treeArea)) return 1;
+
+  if (suffix.isEmpty()) {
+    // The keyboard: F6 (or Tab) has moved from the list to the news text,
+    // and the View menu lists the pane keys.
+    QTest::keyClick(list->table(), Qt::Key_F6);
+    QTest::qWait(200);
+    QMenu* view = nullptr;
+    for (QAction* a : frame.menuBar()->actions())
+      if (a->menu() && a->menu()->actions().contains(frame.action(orvo::Cmd::NextPane))) view = a->menu();
+    if (view) {
+      view->popup(frame.menuBar()->mapToGlobal(frame.menuBar()->actionGeometry(view->menuAction()).bottomLeft()));
+      QTest::qWait(500);
+    }
+    if (!Save(out + "/newsdesk-keyboard.png", area)) return 1;
+    if (view) view->hide();
+
+    // A download under way: the category's bar and the engine's text.
+    frame.SetDownloadRunning(true);
+    emit frame.controls()->runner()->OnProcessStatus(
+        "Site: [Harbour Gazette], Category: [City] <News: 5 from 8> URL: [http://127.0.0.1:8642/gazette/city/5.html]",
+        orvo::CRunnerLink::kFromGathering, -1);
+    QTest::qWait(1200);
+    if (!Save(out + "/newsdesk-progress.png", area)) return 1;
+    frame.SetDownloadRunning(false);
+    list->table()->setFocus();
+  }
 
   {
     orvo::CTipDialog tip(&frame);

@@ -916,8 +916,8 @@ Press &apos;OK&apos; and select sources of your choice.
         <translation>%1: поиск новостей</translation>
     </message>
     <message>
-        <source>%1: news item %2 of %3</source>
-        <translation>%1: новость %2 из %3</translation>
+        <source>%1: %2 of %3</source>
+        <translation>%1: %2 из %3</translation>
     </message>
 </context>
 <context>
