@@ -249,8 +249,9 @@ int Extractor::ChooseMainBlock() {
     int chars = fig_.text[size_t(e)];
     if (chars < kMinParagraphChars) continue;
     if (tag == "TD" && HasBlockChild(page_, e)) continue;  // a layout cell, scored by its paragraphs
-    // An appeal or a consent notice is written in sentences too.
-    if (chars <= 600 && IsAppeal(ParagraphText(page_, e))) continue;
+    // An appeal or a consent notice is written in sentences too; the boxes
+    // they come in are read, not every paragraph of the page.
+    if (boxes && chars <= 600 && IsAppeal(ParagraphText(page_, e))) continue;
     double s = 1.0 + double(fig_.commas[size_t(e)]) + std::min(chars / 100, 3);
     s *= 1.0 - std::min(1.0, LinkDensity(fig_, e));
     int level = 0;
