@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <vector>
@@ -143,46 +144,73 @@ const std::u32string& FoldedText(std::string_view text) {
   return folded;
 }
 
-// The same, as UTF-8. Folding maps code point to code point, and a UTF-8
-// string holds another exactly where its code points hold the other's, so a
-// "contains" pattern is a byte search here. Runs of ASCII, most of a body,
-// go through a table.
-std::string_view FoldedUtf8(std::string_view text) {
+// Appends c to out as UTF-8; returns the new end.
+char* PutUtf8(char* out, char32_t c) {
+  if (c < 0x80) {
+    *out++ = static_cast<char>(c);
+  } else if (c < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (c >> 6));
+    *out++ = static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    *out++ = static_cast<char>(0xE0 | (c >> 12));
+    *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xF0 | (c >> 18));
+    *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return out;
+}
+
+// Whether text, folded, holds literal (folded, UTF-8). Folding maps code
+// point to code point, and a UTF-8 string holds another exactly where its
+// code points hold the other's, so this is a byte search of the folded
+// text. The text is folded a stretch at a time and searched as it goes, so
+// a word near the start costs only that much of a body; ASCII and the
+// two-byte scripts (Cyrillic, Greek, Latin with accents: most bodies) go
+// through tables.
+bool ContainsFolded(std::string_view text, std::string_view literal) {
+  if (literal.empty()) return true;
   static const auto kLower = [] {
     std::array<char, 128> t{};
     for (int c = 0; c < 128; ++c) t[size_t(c)] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
     return t;
   }();
-  thread_local std::string folded;
+  static const auto kTwoByte = [] {
+    auto t = std::make_unique<char32_t[]>(0x800);
+    for (char32_t c = 0; c < 0x800; ++c) t[c] = FoldCase(c);
+    return t;
+  }();
   // A folded character takes at most twice its bytes (a stray byte is read
-  // as the character of its value).
-  folded.resize(2 * text.size() + 4);
-  char* out = folded.data();
+  // as the character of its value); the buffer only grows.
+  thread_local std::vector<char> folded;
+  if (folded.size() < 2 * text.size() + 8) folded.resize(2 * text.size() + 8);
+  constexpr size_t kStretch = 1024;
+  char* const begin = folded.data();
+  char* out = begin;
+  const char* unsearched = begin;  // where a match not yet ruled out may start
+  const size_t n = literal.size();
   for (size_t i = 0; i < text.size();) {
-    const unsigned char b = static_cast<unsigned char>(text[i]);
-    if (b < 0x80) {
-      *out++ = kLower[b];
-      ++i;
-      continue;
+    for (const size_t stop = std::min(text.size(), i + kStretch); i < stop;) {
+      const unsigned char b = static_cast<unsigned char>(text[i]);
+      if (b < 0x80) {
+        *out++ = kLower[b];
+        ++i;
+      } else if ((b >> 5) == 6 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80) {
+        out = PutUtf8(out, kTwoByte[((b & 0x1Fu) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu)]);
+        i += 2;
+      } else {
+        out = PutUtf8(out, FoldCase(NextCodePoint(text, i)));
+      }
     }
-    char32_t c = FoldCase(NextCodePoint(text, i));
-    if (c < 0x80) {
-      *out++ = static_cast<char>(c);
-    } else if (c < 0x800) {
-      *out++ = static_cast<char>(0xC0 | (c >> 6));
-      *out++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      *out++ = static_cast<char>(0xE0 | (c >> 12));
-      *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *out++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      *out++ = static_cast<char>(0xF0 | (c >> 18));
-      *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *out++ = static_cast<char>(0x80 | (c & 0x3F));
-    }
+    const size_t have = static_cast<size_t>(out - unsearched);
+    if (have < n) continue;
+    if (memmem(unsearched, have, literal.data(), n) != nullptr) return true;
+    unsearched = out - (n - 1);
   }
-  return std::string_view(folded.data(), static_cast<size_t>(out - folded.data()));
+  return false;
 }
 
 struct CompiledPattern {
@@ -210,11 +238,7 @@ CompiledPattern CompilePattern(std::string_view pattern, char32_t escape) {
 }
 
 bool Matches(const CompiledPattern& p, std::string_view text) {
-  if (p.contains) {
-    const std::string_view folded = FoldedUtf8(text);
-    return p.literal.empty() ||
-           memmem(folded.data(), folded.size(), p.literal.data(), p.literal.size()) != nullptr;
-  }
+  if (p.contains) return ContainsFolded(text, p.literal);
   return Match(p.tokens, FoldedText(text));
 }
 

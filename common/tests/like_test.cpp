@@ -77,9 +77,14 @@ TEST(LikeTest, ContainsPatternsFindWhatTheFoldedCharactersHold) {
       "Ã¿x",               // what those stray bytes read as
       "100% [sic] a_b ^x",
       "",
+      // Long texts are folded and searched a stretch at a time: words and
+      // characters across the stretches' ends.
+      std::string(1023, '-') + "ȺBC ẞe \xE2\x84\xAA" "ELVIN",
+      std::string(1022, '.') + "Ж" + std::string(2000, 'y') + "Гравитация КОНЕЦ",
   };
   const std::vector<std::string> words = {"ⱥ",  "Ⱥb", "ße", "ß",   "kelvin", "ELVIN", "ã",   "ÿ", "b\xFF",
-                                          "ãb", "0%", "[sic]", "a_b", "^x",   "x",      "",      "%"};
+                                          "ãb", "0%", "[sic]", "a_b", "^x",   "x",      "",      "%",
+                                          "гравитация", "конец", "-ⱥb", "yyyг", "..ж"};
   for (const std::string& text : texts) {
     for (const std::string& word : words) {
       const std::u32string needle = folded(word);
