@@ -6,7 +6,7 @@
 //
 //   news_db_bench [--items 100000,1000000] [--folder DIR]
 //   news_db_bench --generate FILE [--items N]
-//   news_db_bench --grid FILE [--collect-below N]
+//   news_db_bench --grid FILE [--collect-below N] [--walk-share S]
 //   news_db_bench --upgrade FILE [--stop-after SECONDS]
 //
 // The databases go to DIR (default: a folder under /tmp), one at a time, and
@@ -214,6 +214,7 @@ struct ChildFigure {
 // The eBook query in a process of its own, so that its peak memory is its
 // own: "generator" runs it as Bookbinder does, "raw" as SQLite alone would.
 ChildFigure EbookInChild(const std::string& path, const char* how) {
+  std::fflush(stdout);
   ChildFigure f;
   int out[2];
   if (::pipe(out) != 0) return f;
@@ -231,19 +232,29 @@ ChildFigure EbookInChild(const std::string& path, const char* how) {
   for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
   ::close(out[0]);
   int status = 0;
-  struct rusage ru {};
-  ::wait4(pid, &status, 0, &ru);
+  ::waitpid(pid, &status, 0);
   unsigned long long rows = 0;
-  std::sscanf(text.c_str(), "%llu %lf", &rows, &f.g.all);
+  double peakKb = 0;
+  std::sscanf(text.c_str(), "%llu %lf %lf", &rows, &f.g.all, &peakKb);
   f.g.rows = static_cast<size_t>(rows);
-  f.peakMb = static_cast<double>(ru.ru_maxrss) / 1024.0;
+  f.peakMb = peakKb / 1024.0;
   return f;
 }
 
 int EbookChild(const std::string& path, const std::string& how) {
   auto start = Clock::now();
   size_t rows = how == "raw" ? RunRawEbookQuery(path) : RunEbookQuery(path);
-  std::printf("%zu %.6f\n", rows, Seconds(start));
+  const double seconds = Seconds(start);
+  // The peak of this process's own memory since its exec (a forked copy of
+  // the bench would count the parent's).
+  long peakKb = 0;
+  if (FILE* f = std::fopen("/proc/self/status", "r")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, f))
+      if (std::sscanf(line, "VmHWM: %ld kB", &peakKb) == 1) break;
+    std::fclose(f);
+  }
+  std::printf("%zu %.6f %ld\n", rows, seconds, peakKb);
   return 0;
 }
 
@@ -288,9 +299,11 @@ struct Measures {
 
 // `collectBelow`, when set, moves the reader's threshold between collecting a
 // search's candidates and marking them (see CDBManager).
-void Measure(const std::string& path, const char* phase, Measures* out, bool oldOpen, int64_t collectBelow = 0) {
+void Measure(const std::string& path, const char* phase, Measures* out, bool oldOpen, int64_t collectBelow = 0,
+             double walkShare = 0) {
   CDBManager m;
   if (collectBelow > 0) m.manyCandidatesAtLeast = collectBelow;
+  if (walkShare > 0) m.walkShare = walkShare;
   auto start = Clock::now();
   if (!m.Init(path)) {
     std::printf("cannot open %s\n", path.c_str());
@@ -419,6 +432,8 @@ void RunSize(const std::string& folder, int64_t items) {
     before.cleanup = onCopy("old-news clean-up (one statement, SQLite)", "floor", "", [&](const std::string& copy) {
       sqlite3* raw = nullptr;
       if (sqlite3_open_v2(copy.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        // The pictures' rows go with their items, as on the engine's connection.
+        sqlite3_exec(raw, "PRAGMA foreign_keys = ON", nullptr, nullptr, nullptr);
         sqlite3_stmt* del = nullptr;
         const std::string cut = CleanupCutoff(now, 3, 14, 0, 0);
         sqlite3_prepare_v2(raw, "DELETE FROM newsitem WHERE publication_date < ?", -1, &del, nullptr);
@@ -563,13 +578,13 @@ int UpgradeOnly(const std::string& path, double stopAfter) {
   return rc == 0 ? 0 : 1;
 }
 
-int GridOnly(const std::string& path, int64_t collectBelow) {
+int GridOnly(const std::string& path, int64_t collectBelow, double walkShare) {
   if (!std::filesystem::exists(path)) {
     std::printf("%s: no such database\n", path.c_str());
     return 1;
   }
   Measures m;
-  Measure(path, "", &m, false, collectBelow);
+  Measure(path, "", &m, false, collectBelow, walkShare);
   return 0;
 }
 
@@ -581,6 +596,7 @@ int main(int argc, char** argv) {
   std::string folder, generate, grid, upgrade;
   double stopAfter = 0;
   int64_t collectBelow = 0;
+  double walkShare = 0;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--items" && i + 1 < argc) {
@@ -604,12 +620,14 @@ int main(int argc, char** argv) {
       stopAfter = std::atof(argv[++i]);
     } else if (a == "--ebook-child" && i + 2 < argc) {
       return orvo::EbookChild(argv[i + 1], argv[i + 2]);
+    } else if (a == "--walk-share" && i + 1 < argc) {
+      walkShare = std::atof(argv[++i]);
     } else if (a == "--collect-below" && i + 1 < argc) {
       collectBelow = std::atoll(argv[++i]);
     } else {
       std::printf("usage: news_db_bench [--items 100000,1000000] [--folder DIR]\n"
                   "       news_db_bench --generate FILE [--items N]\n"
-                  "       news_db_bench --grid FILE [--collect-below N]\n"
+                  "       news_db_bench --grid FILE [--collect-below N] [--walk-share S]\n"
                   "       news_db_bench --upgrade FILE [--stop-after SECONDS]\n"
                   "Generates news databases of real-size items and prints the timings of the reader's grid and\n"
                   "searches, the eBook filter query and the clean-ups, before and after the index upgrade.\n");
@@ -617,7 +635,7 @@ int main(int argc, char** argv) {
     }
   }
   if (!generate.empty()) return orvo::GenerateOnly(generate, sizes.front());
-  if (!grid.empty()) return orvo::GridOnly(grid, collectBelow);
+  if (!grid.empty()) return orvo::GridOnly(grid, collectBelow, walkShare);
   if (!upgrade.empty()) return orvo::UpgradeOnly(upgrade, stopAfter);
   if (folder.empty()) {
     char tmpl[] = "/tmp/news_db_bench.XXXXXX";

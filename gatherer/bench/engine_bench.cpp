@@ -17,8 +17,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "database.h"
 #include "engine_home.h"
 #include "news_sites.h"
 #include "run.h"
@@ -32,6 +36,38 @@ void Usage() {
       "usage: engine_bench [--items N] [--images K]\n"
       "Runs one whole download against a local site of N stories (default 1000)\n"
       "with K images each (default 2) and prints items/s, pages/s and peak memory.\n");
+}
+
+// curl alone fetching the same pages and images over one kept-alive
+// connection, each written to a file of its own: the floor of the network
+// and file work the engine does. Seconds, or 0 without curl.
+double CurlSameFiles(const std::vector<std::string>& pages, int port, int images) {
+  if (pages.empty() || std::system("command -v curl >/dev/null 2>&1") != 0) return 0;
+  char tmpl[] = "/tmp/engine_bench_curl.XXXXXX";
+  if (!::mkdtemp(tmpl)) return 0;
+  const std::string dir = tmpl;
+  std::string config;
+  int n = 0;
+  for (const std::string& page : pages) {
+    config += "url = \"" + page + "\"\noutput = \"" + dir + "/p" + std::to_string(n++) + ".html\"\n";
+    const size_t slash = page.rfind('/'), dot = page.rfind('.');
+    if (slash == std::string::npos || dot == std::string::npos || dot < slash) continue;
+    const std::string story = page.substr(slash + 1, dot - slash - 1);
+    for (int k = 0; k < images; ++k)
+      config += "url = \"http://127.0.0.1:" + std::to_string(port) + "/a/img/" + story + "_" + std::to_string(k) +
+                ".png\"\noutput = \"" + dir + "/i" + std::to_string(n++) + ".png\"\n";
+  }
+  const std::string cfg = dir + "/curl.cfg";
+  if (FILE* f = std::fopen(cfg.c_str(), "w")) {
+    std::fwrite(config.data(), 1, config.size(), f);
+    std::fclose(f);
+  }
+  QElapsedTimer timer;
+  timer.start();
+  const int rc = std::system(("curl -s -K '" + cfg + "'").c_str());
+  const double seconds = timer.nsecsElapsed() / 1e9;
+  std::filesystem::remove_all(dir);
+  return rc == 0 ? seconds : 0;
 }
 
 }  // namespace
@@ -78,6 +114,7 @@ int main(int argc, char** argv) {
   int status = -1;
   double seconds = 0;
   int64_t stored = 0, storedImages = 0;
+  std::vector<std::string> storyUrls;
   {
     testing::EngineHome home;
     Settings s = home.settings();
@@ -100,9 +137,15 @@ int main(int argc, char** argv) {
     app.exec();
     stored = home.Count("SELECT count(*) FROM newsitem");
     storedImages = home.Count("SELECT count(*) FROM newsimages");
+    std::unique_ptr<Database> db;
+    if (Database::Open(home.dbPath(), Database::Mode::kExisting, &db) == 0) {
+      Statement st(*db, "SELECT src_url FROM newsitem ORDER BY id");
+      while (st.Next()) storyUrls.push_back(st.Text(0));
+    }
   }
   struct rusage ru {}, site {};
   ::getrusage(RUSAGE_SELF, &ru);
+  const double curlSeconds = CurlSameFiles(storyUrls, port, images);
   ::kill(child, SIGTERM);
   ::wait4(child, nullptr, 0, &site);
   auto cpu = [](const struct rusage& r) {
@@ -119,5 +162,10 @@ int main(int argc, char** argv) {
     std::printf("fixture site CPU per item: %.2f ms\n", cpu(site) * 1000 / stored);
   }
   std::printf("peak memory (max RSS): %.1f MiB\n", ru.ru_maxrss / 1024.0);
+  if (curlSeconds > 0)
+    std::printf("curl writing the same %zu pages and their images to files: %.2f s, %.1f items/s; the engine at %.2fx\n",
+                storyUrls.size(), curlSeconds, storyUrls.size() / curlSeconds, curlSeconds / seconds);
+  else
+    std::printf("curl writing the same files: not measured (no curl program)\n");
   return status == 1 && stored == items ? 0 : 1;
 }
