@@ -7,14 +7,47 @@ namespace orvo {
 
 BackgroundJob::BackgroundJob(QObject* context, std::string dbPath) : context_(context), dbPath_(std::move(dbPath)) {}
 
-BackgroundJob::~BackgroundJob() { Cancel(); }
+BackgroundJob::~BackgroundJob() {
+  Cancel();
+  {
+    std::lock_guard<std::mutex> lock(workMutex_);
+    quit_ = true;
+  }
+  wake_.notify_one();
+  if (thread_.joinable()) thread_.join();
+}
 
 void BackgroundJob::Start(std::function<void()> body) {
-  if (thread_.joinable()) thread_.join();  // its result was delivered already
+  std::unique_lock<std::mutex> lock(workMutex_);
+  // The last run's result was delivered already; only its end may be left.
+  idle_.wait(lock, [this] { return !running_ && !next_; });
   cancel_ = false;
   busy_ = true;
   SetDoing("");
-  thread_ = std::thread(std::move(body));
+  next_ = std::move(body);
+  if (!thread_.joinable()) thread_ = std::thread([this] { Serve(); });
+  lock.unlock();
+  wake_.notify_one();
+}
+
+void BackgroundJob::Serve() {
+  std::unique_lock<std::mutex> lock(workMutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return next_ || quit_; });
+    if (!next_) break;
+    std::function<void()> body = std::move(next_);
+    next_ = nullptr;
+    running_ = true;
+    lock.unlock();
+    body();
+    body = nullptr;
+    lock.lock();
+    running_ = false;
+    idle_.notify_all();
+  }
+  // The connection belongs to this thread: it closes here.
+  std::lock_guard<std::mutex> dbLock(mutex_);
+  db_.reset();
 }
 
 void BackgroundJob::Cancel() {
@@ -23,7 +56,11 @@ void BackgroundJob::Cancel() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (db_) sqlite3_interrupt(db_->handle());
   }
-  if (thread_.joinable()) thread_.join();
+  {
+    std::unique_lock<std::mutex> lock(workMutex_);
+    next_ = nullptr;  // a run not begun is dropped: its result would be too
+    idle_.wait(lock, [this] { return !running_; });
+  }
   busy_ = false;
 }
 

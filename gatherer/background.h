@@ -1,6 +1,8 @@
 // Work of the gathering run that waits on the network or the database (image
 // passes, catalogue updates) runs here, on a thread of its own, so that the
-// main thread keeps answering bus calls and raising progress meanwhile.
+// main thread keeps answering bus calls and raising progress meanwhile. A job
+// keeps one thread for all its runs: a download stores every item through
+// it, and a thread started per item costs more than the store.
 #pragma once
 
 #include <QMetaObject>
@@ -8,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -25,12 +28,12 @@ class BackgroundJob {
   // Results are delivered on the thread of `context`; dbPath is the news
   // database the job's own connection opens.
   BackgroundJob(QObject* context, std::string dbPath);
-  // Cancels the job in progress and waits for its thread.
+  // Cancels the job in progress, waits for it, and ends the thread.
   ~BackgroundJob();
   BackgroundJob(const BackgroundJob&) = delete;
   BackgroundJob& operator=(const BackgroundJob&) = delete;
 
-  // Runs work on a new thread, then done(result) on the context's thread,
+  // Runs work on the job's thread, then done(result) on the context's thread,
   // unless the job was cancelled meanwhile. One job at a time.
   template <typename R>
   void Run(std::function<R(BackgroundJob&)> work, std::function<void(R)> done) {
@@ -47,7 +50,7 @@ class BackgroundJob {
   }
 
   bool busy() const { return busy_; }
-  // Asks the job to end soon, and waits for its thread.
+  // Asks the job to end soon, and waits until it has.
   void Cancel();
   const std::atomic<bool>& cancelFlag() const { return cancel_; }
   bool cancelled() const { return cancel_; }
@@ -63,11 +66,17 @@ class BackgroundJob {
 
  private:
   void Start(std::function<void()> body);
+  void Serve();
 
   QObject* context_;
   std::string dbPath_;
   std::unique_ptr<Database> db_;
   std::thread thread_;
+  std::mutex workMutex_;
+  std::condition_variable wake_, idle_;
+  std::function<void()> next_;  // a run the thread has not begun
+  bool running_ = false;
+  bool quit_ = false;
   std::atomic<bool> cancel_{false};
   bool busy_ = false;
   mutable std::mutex mutex_;

@@ -1,10 +1,17 @@
 #include "work_pool.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <future>
 #include <thread>
+#include <vector>
+
+#include "background.h"
 
 namespace orvo {
 namespace {
@@ -72,6 +79,38 @@ TEST(WorkPool, IdleWorkersEnd) {
   EXPECT_EQ(pool.threadsStarted(), 3u);
   a.set_value();
   EXPECT_TRUE(Eventually([&] { return done == 3 && pool.threadsAlive() == 0; }));
+}
+
+}  // namespace
+}  // namespace orvo
+
+namespace orvo {
+namespace {
+
+// A download stores every item through its lane's job: all on one thread,
+// each result still delivered on the lane's own.
+TEST(BackgroundJobTest, RunsOneAfterAnotherShareTheJobsThread) {
+  QObject context;
+  // Kernel thread ids: a joined thread's std::thread::id is often reused.
+  std::vector<pid_t> workers;
+  {
+    BackgroundJob job(&context, "");
+    for (int i = 0; i < 5; ++i) {
+      bool delivered = false;
+      job.Run<pid_t>([](BackgroundJob&) { return ::gettid(); },
+                               [&](pid_t id) {
+                                 EXPECT_EQ(QThread::currentThread(), context.thread());
+                                 workers.push_back(id);
+                                 delivered = true;
+                               });
+      for (int spin = 0; spin < 20000 && !delivered; ++spin)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+      ASSERT_TRUE(delivered) << "run " << i;
+    }
+  }
+  ASSERT_EQ(workers.size(), 5u);
+  for (const auto& id : workers) EXPECT_EQ(id, workers.front());
+  EXPECT_NE(workers.front(), ::gettid());
 }
 
 }  // namespace
