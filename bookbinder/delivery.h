@@ -13,8 +13,6 @@
 
 namespace orvo {
 
-inline constexpr const char* kDeliverySection = "Delivery";
-
 struct DeliverySettings {
   bool copyToReader = false;  // CopyToReader: after every successful run
   std::string readerFolder;   // ReaderFolder: the folder picked on a drive of another kind

@@ -86,11 +86,6 @@ size_t ReadUpload(char* buffer, size_t size, size_t count, void* user) {
 
 }  // namespace
 
-std::string SmtpUrl(const std::string& server) {
-  if (server.find("://") != std::string::npos) return server;
-  return "smtps://" + server;
-}
-
 bool PlainAddress(const std::string& address) {
   const size_t at = address.find('@');
   return at != std::string::npos && at > 0 && at + 1 < address.size() && address.find('@', at + 1) == std::string::npos &&

@@ -5,6 +5,8 @@
 #include <ctime>
 #include <string>
 
+#include "secret_store.h"  // SmtpUrl
+
 namespace orvo {
 
 struct MailSettings {
@@ -15,9 +17,6 @@ struct MailSettings {
   int limitMb = 25;    // MailLimitMB: largest mail, as sent (base64 makes it a third larger)
   bool configured() const { return !to.empty() && !from.empty() && !server.empty(); }
 };
-
-// The server as libcurl takes it: a host alone becomes smtps://host.
-std::string SmtpUrl(const std::string& server);
 
 // An address that can stand in a header: one "@", no spaces, line breaks
 // or angle brackets.

@@ -28,6 +28,11 @@ std::string Failure(GError* error) {
 
 }  // namespace
 
+std::string SmtpUrl(const std::string& server) {
+  if (server.find("://") != std::string::npos) return server;
+  return "smtps://" + server;
+}
+
 bool StoreMailPassword(const std::string& server, const std::string& user, const std::string& password,
                        std::string* error) {
   GError* e = nullptr;

@@ -12,6 +12,10 @@ inline constexpr const char* kNoSecretServiceAdvice =
     "start the desktop's keyring (GNOME Keyring: apt install gnome-keyring; or KeePassXC with its "
     "Secret Service integration on) and give the password again with orvo config --mail-password";
 
+// The mail server as libcurl takes it and as its password is filed: a host
+// alone becomes smtps://host.
+std::string SmtpUrl(const std::string& server);
+
 // Keeps `password` for the login `user` at `server`. false with *error.
 bool StoreMailPassword(const std::string& server, const std::string& user, const std::string& password,
                        std::string* error);

@@ -54,6 +54,7 @@ std::string SettingsPath();
 inline constexpr const char* kSystemSection = "Software\\Vantelia\\ORVO\\Settings\\System";
 inline constexpr const char* kDownloadSection = "Download";
 inline constexpr const char* kCleanupSection = "Cleanup";
+inline constexpr const char* kDeliverySection = "Delivery";  // the volumes to the reader's device
 inline constexpr const char* kParserScheduleSection = "ParserSchedule";
 inline constexpr const char* kLitScheduleSection = "LitSchedule";
 

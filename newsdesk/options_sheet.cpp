@@ -16,6 +16,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -31,6 +32,7 @@
 #include "desktop_notifier.h"
 #include "eventlog.h"
 #include "file_dialogs.h"
+#include "secret_store.h"
 #include "settings.h"
 #ifdef ORVO_HAVE_SCHEDULE
 #include "schedule_page.h"
@@ -284,7 +286,85 @@ COptionsFontsPage::COptionsFontsPage(QWidget* parent) : OptionsPage(parent) {
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(Heading(tr("Miscellaneous settings"), this));
   layout->addLayout(form);
+  layout->addWidget(DeliveryBox());
   layout->addStretch();
+}
+
+QWidget* COptionsFontsPage::DeliveryBox() {
+  auto* box = new QGroupBox(tr("Delivery to the reader's device"), this);
+  copyToReader_ = new QCheckBox(tr("Copy new eBooks to a connected e-reader (Kobo, PocketBook)"), box);
+  readerFolder_ = new QLineEdit(box);
+  readerFolder_->setPlaceholderText(tr("a folder on another drive, if any"));
+  auto* browse = new QPushButton(tr("Browse..."), box);
+  connect(browse, &QPushButton::clicked, this, [this] {
+    QString dir = AskExistingDirectory(this, tr("Folder for the eBooks on the device"), readerFolder_->text());
+    if (dir.isEmpty()) return;
+    readerFolder_->setText(dir);
+    SetModified();
+  });
+  mailAfterRun_ = new QCheckBox(tr("Mail new eBooks to a device address (Send to Kindle)"), box);
+  mailTo_ = new QLineEdit(box);
+  mailFrom_ = new QLineEdit(box);
+  smtpServer_ = new QLineEdit(box);
+  smtpServer_->setPlaceholderText(QStringLiteral("smtps://smtp.example.org"));
+  smtpUser_ = new QLineEdit(box);
+  mailPassword_ = new QLineEdit(box);
+  mailPassword_->setEchoMode(QLineEdit::Password);
+  mailPassword_->setPlaceholderText(tr("kept in the desktop's Secret Service"));
+  mailLimit_ = Spin(box, 1000);
+  mailLimit_->setMinimum(1);
+  for (QCheckBox* b : {copyToReader_, mailAfterRun_}) Watch(b);
+  for (QLineEdit* e : {readerFolder_, mailTo_, mailFrom_, smtpServer_, smtpUser_, mailPassword_}) Watch(e);
+  Watch(mailLimit_);
+  auto* folder = new QHBoxLayout;
+  folder->addWidget(readerFolder_);
+  folder->addWidget(browse);
+  auto* form = new QFormLayout(box);
+  form->addRow(copyToReader_);
+  form->addRow(tr("Other drive's folder:"), folder);
+  form->addRow(mailAfterRun_);
+  form->addRow(tr("Device address:"), mailTo_);
+  form->addRow(tr("Sender address:"), mailFrom_);
+  form->addRow(tr("Mail server:"), smtpServer_);
+  form->addRow(tr("Login:"), smtpUser_);
+  form->addRow(tr("Password:"), mailPassword_);
+  form->addRow(tr("Largest mail (MB):"), mailLimit_);
+  return box;
+}
+
+void COptionsFontsPage::LoadDelivery(const Settings& s) {
+  copyToReader_->setChecked(s.ReadInt(kDeliverySection, "CopyToReader", 0) == 1);
+  readerFolder_->setText(QString::fromStdString(s.ReadText(kDeliverySection, "ReaderFolder", "", kPathBuffer)));
+  mailAfterRun_->setChecked(s.ReadInt(kDeliverySection, "MailAfterRun", 0) == 1);
+  mailTo_->setText(QString::fromStdString(s.ReadText(kDeliverySection, "MailTo", "")));
+  mailFrom_->setText(QString::fromStdString(s.ReadText(kDeliverySection, "MailFrom", "")));
+  smtpServer_->setText(QString::fromStdString(s.ReadText(kDeliverySection, "SmtpServer", "")));
+  smtpUser_->setText(QString::fromStdString(s.ReadText(kDeliverySection, "SmtpUser", "")));
+  mailPassword_->clear();
+  ShowStored(mailLimit_, s.ReadInt(kDeliverySection, "MailLimitMB", 25));
+}
+
+void COptionsFontsPage::ApplyDelivery(const Settings& s) {
+  s.WriteInt(kDeliverySection, "CopyToReader", copyToReader_->isChecked() ? 1 : 0);
+  s.WriteText(kDeliverySection, "ReaderFolder", readerFolder_->text().trimmed().toStdString());
+  s.WriteInt(kDeliverySection, "MailAfterRun", mailAfterRun_->isChecked() ? 1 : 0);
+  const std::pair<const char*, QLineEdit*> texts[] = {
+      {"MailTo", mailTo_}, {"MailFrom", mailFrom_}, {"SmtpServer", smtpServer_}, {"SmtpUser", smtpUser_}};
+  for (const auto& [key, edit] : texts) s.WriteText(kDeliverySection, key, edit->text().simplified().toStdString());
+  s.WriteInt(kDeliverySection, "MailLimitMB", ValueToWrite(mailLimit_));
+  // The password goes only to the Secret Service, and only when typed.
+  const QString password = mailPassword_->text();
+  mailPassword_->clear();
+  if (password.isEmpty()) return;
+  const std::string server = SmtpUrl(smtpServer_->text().simplified().toStdString()),
+                    user = smtpUser_->text().simplified().toStdString();
+  std::string error;
+  if (user.empty() || smtpServer_->text().simplified().isEmpty())
+    error = tr("Give the mail server and the login with the password.").toStdString();
+  else if (StoreMailPassword(server, user, password.toStdString(), &error))
+    return;
+  QMessageBox::warning(this, tr("Mail password"),
+                       tr("The mail password was not kept: %1").arg(QString::fromStdString(error)));
 }
 
 void COptionsFontsPage::Load() {
@@ -299,6 +379,7 @@ void COptionsFontsPage::Load() {
   filterApply_->setChecked(s.ReadInt(kSystemSection, "FilterApply", 1) != 0);
   autoCheck_->setChecked(s.ReadInt(kSystemSection, "AutoCheck", 1) != 0);
   notify_->setChecked(s.ReadInt(kSystemSection, kNotifyKey, 1) != 0);
+  LoadDelivery(s);
 }
 
 void COptionsFontsPage::Apply() {
@@ -311,6 +392,7 @@ void COptionsFontsPage::Apply() {
   s.WriteInt(kSystemSection, "FilterApply", filterApply_->isChecked() ? 1 : 0);
   s.WriteInt(kSystemSection, "AutoCheck", autoCheck_->isChecked() ? 1 : 0);
   s.WriteInt(kSystemSection, kNotifyKey, notify_->isChecked() ? 1 : 0);
+  ApplyDelivery(s);
   emit settingsWritten();
 }
 

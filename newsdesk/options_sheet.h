@@ -10,6 +10,7 @@
 #include <map>
 #include <vector>
 
+#include "settings.h"
 #include "vault.h"
 
 class QCheckBox;
@@ -129,6 +130,11 @@ class COptionsFontsPage : public OptionsPage {
   QCheckBox* filterApply() const { return filterApply_; }
   QCheckBox* autoCheck() const { return autoCheck_; }
   QCheckBox* notify() const { return notify_; }
+  QCheckBox* copyToReader() const { return copyToReader_; }
+  QLineEdit* readerFolder() const { return readerFolder_; }
+  QCheckBox* mailAfterRun() const { return mailAfterRun_; }
+  QLineEdit* mailTo() const { return mailTo_; }
+  QLineEdit* mailPassword() const { return mailPassword_; }
 
  signals:
   // The grid should read MarkReadTime and its sort again.
@@ -147,6 +153,19 @@ class COptionsFontsPage : public OptionsPage {
   QCheckBox* filterApply_;
   QCheckBox* autoCheck_;
   QCheckBox* notify_;
+  // Delivery of the volumes to the reader's device (section Delivery).
+  QWidget* DeliveryBox();
+  void LoadDelivery(const Settings& s);
+  void ApplyDelivery(const Settings& s);
+  QCheckBox* copyToReader_;
+  QLineEdit* readerFolder_;
+  QCheckBox* mailAfterRun_;
+  QLineEdit* mailTo_;
+  QLineEdit* mailFrom_;
+  QLineEdit* smtpServer_;
+  QLineEdit* smtpUser_;
+  QLineEdit* mailPassword_;  // never shown filled: the Secret Service keeps it
+  QSpinBox* mailLimit_;
 };
 
 class COptionsSystemPage : public OptionsPage {

@@ -7,8 +7,6 @@
 #include <iostream>
 
 #include "commands.h"
-#include "delivery.h"
-#include "mail.h"
 #include "secret_store.h"
 #include "settings.h"
 #include "text.h"

@@ -351,6 +351,41 @@ TEST_F(ControlsTest, OptionPagesReadDefaultsAndWriteOnlyWhenShown) {
   EXPECT_FALSE(s.HasKey(kSystemSection, "UseProxy"));
 }
 
+// The delivery settings on the Miscellaneous page: shown as stored, written
+// back to section Delivery; a typed password goes to the Secret Service only
+// (here it cannot: no server and login are given, which the reader says) and
+// never into ORVO.ini.
+TEST_F(ControlsTest, DeliverySettingsOnTheMiscPageKeepThePasswordOutOfTheSettings) {
+  settings().WriteInt(kDeliverySection, "CopyToReader", 1);
+  settings().WriteText(kDeliverySection, "MailTo", "reader_42@kindle.example");
+  const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+  qputenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + dir_.File("no-bus")).c_str());
+  OpenFrame();
+  COptionsPropSheet sheet(*vault_, [] { return false; }, frame_.get());
+  sheet.show();
+  for (int i = 0; i < sheet.tabs()->count(); ++i)
+    if (sheet.tabs()->tabText(i) == "Miscellaneous") sheet.tabs()->setCurrentIndex(i);
+  COptionsFontsPage* misc = sheet.miscPage();
+  EXPECT_TRUE(misc->copyToReader()->isChecked());
+  EXPECT_FALSE(misc->mailAfterRun()->isChecked());
+  EXPECT_EQ(misc->mailTo()->text(), "reader_42@kindle.example");
+  misc->mailAfterRun()->setChecked(true);
+  misc->readerFolder()->setText("/media/me/SDCARD/Books");
+  misc->mailPassword()->setText("pa55word");
+  QString warning;
+  AnswerMessageBox(QMessageBox::Ok, &warning);
+  sheet.okButton()->click();
+  qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+  Settings s = settings();
+  EXPECT_EQ(s.ReadInt(kDeliverySection, "MailAfterRun", -1), 1);
+  EXPECT_EQ(s.ReadText(kDeliverySection, "ReaderFolder"), "/media/me/SDCARD/Books");
+  EXPECT_EQ(s.ReadInt(kDeliverySection, "MailLimitMB", -1), 25);
+  // Without a server and a login the password cannot be filed: said so.
+  EXPECT_TRUE(warning.contains("The mail password was not kept")) << warning.toStdString();
+  EXPECT_EQ(ReadFile(dir_.File("ORVO.ini")).find("pa55word"), std::string::npos);
+  EXPECT_TRUE(misc->mailPassword()->text().isEmpty());
+}
+
 TEST_F(ControlsTest, LogPageShowsTheLastHundredThousandBytesAndFollowsTheFile) {
   std::string line(99, 'x');
   std::string log;

@@ -101,6 +101,10 @@ int main(int argc, char** argv) {
 #endif
       }
     if (!Save(out + "/newsdesk-options-schedule" + suffix + ".png", &sheet)) return 1;
+    for (int i = 0; i < sheet.tabs()->count(); ++i)
+      if (sheet.tabs()->tabText(i) == "Miscellaneous") sheet.tabs()->setCurrentIndex(i);
+    sheet.resize(900, 760);
+    if (!Save(out + "/newsdesk-options-misc" + suffix + ".png", &sheet)) return 1;
   }
   {
     orvo::CFilterEditor editor(vault, -1, &frame);

@@ -1158,6 +1158,74 @@ Choose a default web browser in the desktop&apos;s settings, or copy the address
         <source>Notify the desktop when a run brings new items</source>
         <translation>Уведомлять рабочий стол о новых материалах</translation>
     </message>
+    <message>
+        <source>Delivery to the reader&apos;s device</source>
+        <translation>Доставка на устройство для чтения</translation>
+    </message>
+    <message>
+        <source>Copy new eBooks to a connected e-reader (Kobo, PocketBook)</source>
+        <translation>Копировать новые книги на подключённую электронную книгу (Kobo, PocketBook)</translation>
+    </message>
+    <message>
+        <source>a folder on another drive, if any</source>
+        <translation>папка на другом диске, если нужна</translation>
+    </message>
+    <message>
+        <source>Browse...</source>
+        <translation>Обзор...</translation>
+    </message>
+    <message>
+        <source>Folder for the eBooks on the device</source>
+        <translation>Папка для книг на устройстве</translation>
+    </message>
+    <message>
+        <source>Mail new eBooks to a device address (Send to Kindle)</source>
+        <translation>Отправлять новые книги почтой на адрес устройства (Send to Kindle)</translation>
+    </message>
+    <message>
+        <source>kept in the desktop&apos;s Secret Service</source>
+        <translation>хранится в Secret Service рабочего стола</translation>
+    </message>
+    <message>
+        <source>Other drive&apos;s folder:</source>
+        <translation>Папка на другом диске:</translation>
+    </message>
+    <message>
+        <source>Device address:</source>
+        <translation>Адрес устройства:</translation>
+    </message>
+    <message>
+        <source>Sender address:</source>
+        <translation>Адрес отправителя:</translation>
+    </message>
+    <message>
+        <source>Mail server:</source>
+        <translation>Почтовый сервер:</translation>
+    </message>
+    <message>
+        <source>Login:</source>
+        <translation>Имя входа:</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>Пароль:</translation>
+    </message>
+    <message>
+        <source>Largest mail (MB):</source>
+        <translation>Наибольшее письмо (МБ):</translation>
+    </message>
+    <message>
+        <source>Give the mail server and the login with the password.</source>
+        <translation>Укажите вместе с паролем почтовый сервер и имя входа.</translation>
+    </message>
+    <message>
+        <source>Mail password</source>
+        <translation>Почтовый пароль</translation>
+    </message>
+    <message>
+        <source>The mail password was not kept: %1</source>
+        <translation>Почтовый пароль не сохранён: %1</translation>
+    </message>
 </context>
 <context>
     <name>orvo::COptionsPLogPage</name>
