@@ -619,15 +619,19 @@ void CMainFrame::ShowProgress(const EngineProgress& p) {
   if (!p.valid) return;
   // One arg() call each: a "%1" inside a site's name stays text.
   const QString where = tr("%1 / %2").arg(p.site, p.category);
+  QString text;
   if (p.searching || p.total <= 0) {
     progress_->setRange(0, 0);
-    progress_->setFormat(tr("%1: looking for news").arg(where));
+    text = tr("%1: looking for news").arg(where);
   } else {
     progress_->setRange(0, p.total);
     progress_->setValue(std::clamp(p.done, 0, p.total));
-    progress_->setFormat(tr("%1: %2 of %3").arg(where, QString::number(p.done), QString::number(p.total)));
+    text = tr("%1: %2 of %3").arg(where, QString::number(p.done), QString::number(p.total));
   }
-  progress_->setToolTip(progress_->format());
+  // The bar puts its figures for %p, %v and %m and knows no escape: an
+  // invisible word joiner after a name's own % keeps it text.
+  progress_->setFormat(QString(text).replace(QLatin1Char('%'), QStringLiteral("%\u2060")));
+  progress_->setToolTip(text);
   progress_->show();
 }
 
