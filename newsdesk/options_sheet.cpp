@@ -321,7 +321,10 @@ QWidget* COptionsFontsPage::DeliveryBox() {
   folder->addWidget(browse);
   auto* form = new QFormLayout(box);
   form->addRow(copyToReader_);
-  form->addRow(tr("Other drive's folder:"), folder);
+  // A label beside a row of two widgets names its field itself.
+  auto* folderLabel = new QLabel(tr("Other drive's folder:"), box);
+  folderLabel->setBuddy(readerFolder_);
+  form->addRow(folderLabel, folder);
   form->addRow(mailAfterRun_);
   form->addRow(tr("Device address:"), mailTo_);
   form->addRow(tr("Sender address:"), mailFrom_);
