@@ -26,20 +26,8 @@ size_t RunEbookQuery(const std::string& path) {
 size_t RunRawEbookQuery(const std::string& path) {
   std::unique_ptr<Database> db;
   if (Database::Open(path, Database::Mode::kExisting, &db) != 0) return 0;
-  std::vector<FilterRow> filters;
-  if (ReadMarkedFilters(*db, &filters) != 0) return 0;
-  const bool indexed = SearchIndexReady(*db);
-  std::vector<SqlCondition> conditions;
-  for (const FilterRow& f : filters) {
-    std::vector<int64_t> links;
-    ReadFilterLinks(*db, f.id, &links);
-    conditions.push_back(BuildFilterCondition(f, links, std::time(nullptr), indexed));
-  }
-  SqlCondition all = CombineFilterConditions(conditions);
-  if (indexed && all.candidates) {
-    all.text = "(" + all.text + ") AND " + IndexCandidatesSql("ni.id");
-    all.values.emplace_back(*all.candidates);
-  }
+  SqlCondition all;
+  if (MarkedFiltersCondition(*db, std::time(nullptr), &all) != 0) return 0;
   db.reset();
   std::string sql = NewsStatementText(all.text);
   const std::string idsOnly = "SELECT ni.id FROM";

@@ -178,9 +178,7 @@ void NewsQuery::Close() {
   next_ = 0;
 }
 
-int NewsQuery::Open(Database& db, std::time_t now) {
-  Close();
-  error_ = 0;
+int MarkedFiltersCondition(Database& db, std::time_t now, SqlCondition* all) {
   std::vector<FilterRow> filters;
   if (int rc = ReadMarkedFilters(db, &filters)) {
     WriteEventLog("Can not read the filters: error " + HexCode(rc));
@@ -200,13 +198,21 @@ int NewsQuery::Open(Database& db, std::time_t now) {
   }
   if (conditions.empty()) {
     WriteEventLog("No filters for .lit files generator.");
-    return kNoMarkedFilters;
+    return NewsQuery::kNoMarkedFilters;
   }
-  SqlCondition all = CombineFilterConditions(conditions);
-  if (indexed && all.candidates) {
-    all.text = "(" + all.text + ") AND " + IndexCandidatesSql("ni.id");
-    all.values.emplace_back(*all.candidates);
+  *all = CombineFilterConditions(conditions);
+  if (indexed && all->candidates) {
+    all->text = "(" + all->text + ") AND " + IndexCandidatesSql("ni.id");
+    all->values.emplace_back(*all->candidates);
   }
+  return 0;
+}
+
+int NewsQuery::Open(Database& db, std::time_t now) {
+  Close();
+  error_ = 0;
+  SqlCondition all;
+  if (int rc = MarkedFiltersCondition(db, now, &all)) return rc;
   Statement ids(db, NewsStatementText(all.text));
   BindValues(ids, all.values);
   while (ids.Next()) ids_.push_back(ids.Int(0));

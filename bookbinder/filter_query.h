@@ -129,4 +129,9 @@ class NewsQuery {
   NewsRow row_;
 };
 
+// The condition of every filter marked for eBooks, the search index's
+// candidates included when the index is complete: 0, NewsQuery's
+// kNoMarkedFilters or the database's code, each logged.
+int MarkedFiltersCondition(Database& db, std::time_t now, SqlCondition* all);
+
 }  // namespace orvo

@@ -4,6 +4,7 @@
 
 #include "orvo_version.h"
 #include "settings.h"
+#include "text.h"
 
 namespace orvo {
 
@@ -16,13 +17,8 @@ ProxySetting ReadProxySetting() {
   ProxySetting proxy;
   const Settings settings = Settings::Shared();
   if (settings.ReadInt(kSystemSection, "UseProxy", 0) == 0) return proxy;
-  auto trim = [](std::string s) {
-    const size_t from = s.find_first_not_of(" \t");
-    if (from == std::string::npos) return std::string();
-    return s.substr(from, s.find_last_not_of(" \t") - from + 1);
-  };
-  proxy.address = trim(settings.ReadText(kSystemSection, "ProxyAddress", ""));
-  const std::string port = trim(settings.ReadText(kSystemSection, "ProxyPort", ""));
+  proxy.address = Trim(settings.ReadText(kSystemSection, "ProxyAddress", ""));
+  const std::string port = Trim(settings.ReadText(kSystemSection, "ProxyPort", ""));
   if (proxy.address.empty()) {
     proxy.problem = "UseProxy is set but ProxyAddress is empty: the proxy is not used.";
     return proxy;
