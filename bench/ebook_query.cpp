@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "database.h"
-#include "filter_query.h"
+#include "store/filter_query.h"
 
 namespace orvo {
 

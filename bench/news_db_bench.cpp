@@ -36,8 +36,8 @@
 #include <sqlite3.h>
 
 #include "database.h"
-#include "gatherer/cleanup.h"
-#include "search_index.h"
+#include "store/cleanup.h"
+#include "store/search_index.h"
 #include "settings.h"
 #include "text.h"
 #include "vaultmap/dbmanager.h"

@@ -30,11 +30,11 @@ endif()
 set(ORVO_LITGEN_INCLUDE ${CMAKE_SOURCE_DIR}/litgen/include)
 
 add_library(orvo_bookbinder_core STATIC
-  filter_query.cpp package.cpp pictures.cpp cover.cpp device_copy.cpp delivery.cpp mail.cpp cleanup.cpp generation_run.cpp writer_driver.cpp epub_volume.cpp
+  package.cpp pictures.cpp cover.cpp device_copy.cpp delivery.cpp mail.cpp cleanup.cpp generation_run.cpp writer_driver.cpp epub_volume.cpp
   ${CMAKE_CURRENT_BINARY_DIR}/templates.cpp)
 target_include_directories(orvo_bookbinder_core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_include_directories(orvo_bookbinder_core PRIVATE ${ORVO_LITGEN_INCLUDE})
-target_link_libraries(orvo_bookbinder_core PUBLIC orvo_common orvo_drives orvo_secrets orvo_http pugixml::pugixml Qt6::Core Qt6::Gui PkgConfig::LIBZIP ${CMAKE_DL_LIBS})
+target_link_libraries(orvo_bookbinder_core PUBLIC orvo_store orvo_common orvo_drives orvo_secrets orvo_http pugixml::pugixml Qt6::Core Qt6::Gui PkgConfig::LIBZIP ${CMAKE_DL_LIBS})
 
 if(BUILD_TESTING)
 # A writer that records what it is fed, for checking the driving order.
@@ -44,7 +44,7 @@ set_target_properties(bookbinder_recording_writer PROPERTIES
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 
 add_executable(bookbinder_core_tests
-  tests/filter_query_test.cpp tests/package_test.cpp tests/cleanup_test.cpp
+  tests/package_test.cpp tests/cleanup_test.cpp
   tests/writer_driver_test.cpp tests/generation_run_test.cpp tests/calibre_test.cpp tests/epub_test.cpp tests/device_copy_test.cpp tests/mail_test.cpp
   tests/news_fixture.cpp tests/qt_main.cpp ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp)
 target_include_directories(bookbinder_core_tests PRIVATE ${CMAKE_SOURCE_DIR}/common/tests ${ORVO_LITGEN_INCLUDE})

@@ -13,7 +13,7 @@
 #include "database.h"
 #include "epub_volume.h"
 #include "eventlog.h"
-#include "filter_query.h"
+#include "store/filter_query.h"
 #include "package.h"
 #include "text.h"
 #include "settings.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "database.h"
-#include "filter_query.h"
+#include "store/filter_query.h"
 
 namespace orvo {
 

@@ -12,7 +12,7 @@
 
 #include "gatherer/masks/extraction.h"
 #include "gatherer/masks/html_document.h"
-#include "mask_health.h"
+#include "store/mask_health.h"
 
 namespace orvo {
 

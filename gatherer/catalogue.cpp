@@ -9,7 +9,7 @@
 #include "eventlog.h"
 #include "http_client.h"
 #include "like.h"
-#include "own_sites.h"
+#include "store/own_sites.h"
 #include "text.h"
 
 namespace orvo {

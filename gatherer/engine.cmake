@@ -1,8 +1,8 @@
-# The user's own sites and OPML: SQL and files only, so that the reader can
+# OPML import and export of the own sites (store/own_sites.h): files only, so that the reader can
 # use them without the mask language.
-add_library(orvo_own_sites STATIC ${CMAKE_CURRENT_LIST_DIR}/own_sites.cpp ${CMAKE_CURRENT_LIST_DIR}/opml.cpp)
+add_library(orvo_own_sites STATIC ${CMAKE_CURRENT_LIST_DIR}/opml.cpp)
 target_include_directories(orvo_own_sites PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(orvo_own_sites PUBLIC orvo_common pugixml::pugixml)
+target_link_libraries(orvo_own_sites PUBLIC orvo_store pugixml::pugixml)
 
 # The gathering engine: browser, item store, clean-up, catalogue updates and
 # the run driver. The Gatherer program links it.
@@ -12,17 +12,15 @@ add_library(orvo_gatherer_engine STATIC
   ${CMAKE_CURRENT_LIST_DIR}/mask_plan.cpp
   ${CMAKE_CURRENT_LIST_DIR}/item_store.cpp
   ${CMAKE_CURRENT_LIST_DIR}/background.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/cleanup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/catalogue.cpp
   ${CMAKE_CURRENT_LIST_DIR}/catalogue_page.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/mask_health.cpp
   ${CMAKE_CURRENT_LIST_DIR}/auto_news.cpp
   ${CMAKE_CURRENT_LIST_DIR}/run.cpp
   ${CMAKE_CURRENT_LIST_DIR}/feed_fetch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/work_pool.cpp
 )
 target_include_directories(orvo_gatherer_engine PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_SOURCE_DIR})
-target_link_libraries(orvo_gatherer_engine PUBLIC orvo_own_sites orvo_masks orvo_autoextract orvo_common orvo_http Qt6::Core CURL::libcurl Threads::Threads)
+target_link_libraries(orvo_gatherer_engine PUBLIC orvo_store orvo_own_sites orvo_masks orvo_autoextract orvo_common orvo_http Qt6::Core CURL::libcurl Threads::Threads)
 
 # The local news sites of the tests and the benchmark.
 if(NOT TARGET PkgConfig::HTTPLIB)
@@ -37,7 +35,6 @@ add_executable(gatherer_engine_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/browser_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/mask_plan_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/item_store_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/tests/cleanup_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/catalogue_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/news_sites.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/run_test.cpp

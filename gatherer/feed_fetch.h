@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "gatherer/masks/feed.h"
-#include "own_sites.h"
+#include "store/own_sites.h"
 
 namespace orvo {
 

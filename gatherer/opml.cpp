@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "database.h"
-#include "own_sites.h"
+#include "store/own_sites.h"
 #include "text.h"
 
 namespace orvo {

@@ -18,7 +18,7 @@
 
 #include "file_dialogs.h"
 #include "opml.h"
-#include "own_sites.h"
+#include "store/own_sites.h"
 #include "platform.h"
 #include "settings.h"
 

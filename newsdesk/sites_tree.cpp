@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <map>
 
-#include "own_sites.h"
+#include "store/own_sites.h"
 
 namespace orvo {
 

@@ -30,7 +30,7 @@
 #include "orvo_version.h"
 #include "platform.h"
 #include "render.h"
-#include "search_index.h"
+#include "store/search_index.h"
 #include "settings.h"
 #include "text.h"
 #include "translator.h"

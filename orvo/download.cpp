@@ -23,7 +23,7 @@
 #include "busframe.h"
 #include "commands.h"
 #include "eventlog.h"
-#include "own_sites.h"
+#include "store/own_sites.h"
 #include "gatherer_interface.h"
 #include "http_setup.h"
 #include "orvo_version.h"

@@ -10,7 +10,7 @@
 
 #include "commands.h"
 #include "database.h"
-#include "search_index.h"
+#include "store/search_index.h"
 #include "settings.h"
 
 namespace orvo::cli {

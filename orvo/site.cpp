@@ -9,7 +9,7 @@
 #include "feed_fetch.h"
 #include "http_client.h"
 #include "opml.h"
-#include "own_sites.h"
+#include "store/own_sites.h"
 #include "platform.h"
 #include "settings.h"
 #include "text.h"

@@ -15,7 +15,7 @@
 #include "engine_home.h"
 #include "fixture_server.h"
 #include "gatherer/masks/extraction.h"
-#include "mask_health.h"
+#include "store/mask_health.h"
 #include "run.h"
 
 namespace orvo {

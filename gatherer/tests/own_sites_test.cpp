@@ -14,15 +14,15 @@
 #include <ctime>
 
 #include "catalogue.h"
-#include "cleanup.h"
+#include "store/cleanup.h"
 #include "engine_home.h"
 #include "feed_fetch.h"
 #include "fixture_server.h"
 #include "gatherer/masks/feed.h"
 #include "http_client.h"
-#include "mask_health.h"
+#include "store/mask_health.h"
 #include "opml.h"
-#include "own_sites.h"
+#include "store/own_sites.h"
 #include "run.h"
 
 namespace orvo {

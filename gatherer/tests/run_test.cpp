@@ -13,7 +13,7 @@
 #include "http_client.h"
 #include "http_setup.h"
 #include "news_sites.h"
-#include "old_search_index.h"
+#include "store/tests/old_search_index.h"
 
 namespace orvo {
 namespace {

@@ -18,7 +18,7 @@
 #include "frame_controls.h"
 #include "newsdetail.h"
 #include "options_sheet.h"
-#include "own_sites.h"
+#include "store/own_sites.h"
 #include "own_sites_ui.h"
 #include "sites_tree.h"
 #include "window_fixture.h"

@@ -6,7 +6,7 @@
 
 #include "like.h"
 #include "newsitems.h"
-#include "search_index.h"
+#include "store/search_index.h"
 #include "test_support.h"
 #include "text.h"
 #include "vaultmap/dbmanager.h"

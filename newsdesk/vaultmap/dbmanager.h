@@ -14,7 +14,7 @@
 
 #include "database.h"
 #include "records.h"
-#include "search_index.h"
+#include "store/search_index.h"
 
 namespace orvo {
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "database.h"
-#include "search_index.h"
+#include "store/search_index.h"
 #include "settings.h"
 #include "test_support.h"
 

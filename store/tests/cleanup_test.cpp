@@ -1,11 +1,11 @@
-#include "cleanup.h"
+#include "store/cleanup.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "engine_home.h"
-#include "search_index.h"
+#include "store/search_index.h"
 #include "text.h"
 
 namespace orvo {

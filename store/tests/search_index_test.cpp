@@ -1,4 +1,4 @@
-#include "search_index.h"
+#include "store/search_index.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -14,7 +14,7 @@
 
 #include "database.h"
 #include "like.h"
-#include "old_search_index.h"
+#include "store/tests/old_search_index.h"
 #include "platform.h"
 #include "test_support.h"
 #include "text.h"

@@ -1,4 +1,4 @@
-#include "filter_query.h"
+#include "store/filter_query.h"
 
 #include <gtest/gtest.h>
 
