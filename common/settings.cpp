@@ -9,6 +9,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <sstream>
 
 #include "eventlog.h"
@@ -180,6 +183,55 @@ struct IniText {
   }
 };
 
+// The last reading of each file, kept while the file is the same one with the
+// same size and times: the engine reads its settings at every request (the
+// proxy), thousands of times a run. A write replaces the file (a new inode),
+// and an editor's write in place changes its times, so a change is always
+// read. A file that cannot be looked at is read afresh.
+class ReadCache {
+ public:
+  static ReadCache& Shared() {
+    static ReadCache cache;
+    return cache;
+  }
+
+  std::shared_ptr<const IniText> Load(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return std::make_shared<const IniText>(IniText::Load(path));
+    const Stamp stamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
+                      st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto it = files_.find(path);
+      if (it != files_.end() && it->second.stamp == stamp) return it->second.text;
+    }
+    auto text = std::make_shared<const IniText>(IniText::Load(path));
+    std::lock_guard<std::mutex> lock(mutex_);
+    files_[path] = Entry{stamp, text};
+    return text;
+  }
+
+ private:
+  struct Stamp {
+    dev_t device;
+    ino_t inode;
+    off_t size;
+    time_t mtime;
+    long mtimeNs;
+    time_t ctime;
+    long ctimeNs;
+    bool operator==(const Stamp&) const = default;
+  };
+  struct Entry {
+    Stamp stamp;
+    std::shared_ptr<const IniText> text;
+  };
+  std::mutex mutex_;
+  std::map<std::string, Entry> files_;
+};
+
+std::shared_ptr<const IniText> ReadIni(const std::string& path) { return ReadCache::Shared().Load(path); }
+
 // Holds the sidecar lock for one read-modify-write. The lock cannot be on the
 // ini itself: the atomic rename replaces that inode.
 class WriteLock {
@@ -223,7 +275,7 @@ bool Modify(const std::string& path, Edit edit) {
 
 int Settings::ReadInt(const std::string& section, const std::string& key, int def) const {
   std::string v;
-  if (!IniText::Load(path_).Value(section, key, &v)) return def;
+  if (!ReadIni(path_)->Value(section, key, &v)) return def;
   const char* p = v.c_str();
   char* end = nullptr;
   errno = 0;
@@ -236,7 +288,7 @@ int Settings::ReadInt(const std::string& section, const std::string& key, int de
 Settings::IntRead Settings::ReadIntStrict(const std::string& section, const std::string& key, int* out,
                                           std::string* text) const {
   std::string v;
-  if (!IniText::Load(path_).Value(section, key, &v)) return IntRead::kMissing;
+  if (!ReadIni(path_)->Value(section, key, &v)) return IntRead::kMissing;
   if (text) *text = v;
   const std::string t = Trim(v);
   const char* p = t.c_str();
@@ -262,13 +314,13 @@ int Settings::ReadIntChecked(const std::string& section, const std::string& key,
 std::string Settings::ReadText(const std::string& section, const std::string& key, const std::string& def,
                                size_t bufferSize) const {
   std::string v;
-  if (!IniText::Load(path_).Value(section, key, &v)) return FitBuffer(def, bufferSize);
+  if (!ReadIni(path_)->Value(section, key, &v)) return FitBuffer(def, bufferSize);
   return FitBuffer(v, bufferSize);
 }
 
 bool Settings::HasKey(const std::string& section, const std::string& key) const {
   std::string v;
-  return IniText::Load(path_).Value(section, key, &v) != nullptr;
+  return ReadIni(path_)->Value(section, key, &v) != nullptr;
 }
 
 bool Settings::WriteText(const std::string& section, const std::string& key, const std::string& value) const {
@@ -332,13 +384,13 @@ bool Settings::RemoveKey(const std::string& section, const std::string& key) con
 }
 
 IniEntries Settings::ReadSection(const std::string& section) const {
-  IniText ini = IniText::Load(path_);
+  const auto ini = ReadIni(path_);
   IniEntries out;
-  auto [b, e] = ini.Find(section);
+  auto [b, e] = ini->Find(section);
   if (b == std::string::npos) return out;
   for (size_t i = b; i < e; ++i) {
     std::string k, v;
-    if (IniText::IsKey(ini.lines[i], &k, &v)) out.emplace_back(k, v);
+    if (IniText::IsKey(ini->lines[i], &k, &v)) out.emplace_back(k, v);
   }
   return out;
 }

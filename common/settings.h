@@ -1,8 +1,8 @@
 // The shared settings file (ORVO.ini) and the program folder it lives in.
 //
-// All four programs read a setting at the moment they need it, straight from
-// the file, so a change one program writes is seen by the others at their next
-// read. Writes are read-modify-write under an advisory lock and replace the file
+// All four programs read a setting at the moment they need it, from the file,
+// so a change one program writes is seen by the others at their next read (a
+// file whose identity, size and times have not changed is not read again). Writes are read-modify-write under an advisory lock and replace the file
 // atomically, so concurrent writers never lose each other's keys.
 #pragma once
 

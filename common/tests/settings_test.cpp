@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 
 #include "test_support.h"
 
@@ -161,6 +166,56 @@ TEST(SettingsTest, ConcurrentWritersLoseNoKey) {
   EXPECT_EQ(s.ReadSection("Keys").size(), 1000u);
   EXPECT_EQ(s.ReadInt("Keys", "P0K499", -1), 499);
   EXPECT_EQ(s.ReadInt("Keys", "P1K0", -1), 0);
+}
+
+// Bytes this process has read through read() and its kind so far.
+long long BytesReadSoFar() {
+  std::ifstream io("/proc/self/io");
+  std::string name;
+  long long value = 0;
+  while (io >> name >> value)
+    if (name == "rchar:") return value;
+  return -1;
+}
+
+// The engine reads its settings at every request, so an unchanged file is
+// not read again; any change to it, by a write or an editor, is.
+TEST(SettingsTest, AnUnchangedFileIsReadOnceAndEveryChangeIsReadAtTheNextRead) {
+  TempDir dir;
+  const std::string path = dir.File("ORVO.ini");
+  WriteFile(path, "[S]\nA=1\n" + std::string(4000, ';') + "\n");
+  Settings s(path);
+  ASSERT_EQ(s.ReadInt("S", "A", 0), 1);
+  const long long before = BytesReadSoFar();
+  ASSERT_GE(before, 0) << "no /proc/self/io";
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(s.ReadInt("S", "A", 0), 1);
+  EXPECT_LT(BytesReadSoFar() - before, 4000) << "the unchanged file was read again";
+
+  // Another program's write replaces the file.
+  ASSERT_TRUE(Settings(path).WriteInt("S", "A", 2));
+  EXPECT_EQ(s.ReadInt("S", "A", 0), 2);
+  // An editor's write in place, of the same size; its time differs.
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  const std::string same = ReadFile(path);
+  std::string edited = same;
+  edited.replace(edited.find("A=2"), 3, "A=3");
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+    out << edited;
+  }
+  struct timespec times[2] = {st.st_atim, st.st_mtim};
+  times[1].tv_sec += 1;
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  EXPECT_EQ(s.ReadInt("S", "A", 0), 3);
+  // Longer, in place.
+  WriteFile(path, edited + "B=4\n");
+  EXPECT_EQ(s.ReadInt("S", "B", 0), 4);
+  // Gone: every default again.
+  std::remove(path.c_str());
+  EXPECT_EQ(s.ReadInt("S", "A", 7), 7);
+  WriteFile(path, "[S]\nA=5\n");
+  EXPECT_EQ(s.ReadInt("S", "A", 7), 5);
 }
 
 TEST(SettingsTest, ModuleDirectoryFollowsOrvoHome) {
