@@ -1,5 +1,6 @@
 #include "item_store.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -148,6 +149,7 @@ ImageFetch FetchImages(HttpSession& http, const std::vector<ItemImage>& images, 
   ImageHosts itemHosts(std::chrono::hours(24));
   ImageHosts& hosts = options.hosts ? *options.hosts : itemHosts;
   const long timeout = http.timeoutSeconds();
+  size_t inMemory = 0;  // bytes of this item's images held for the commit
   http.SetBodyLimit(options.sizeLimit);
   http.SetRefuseOversize(true);
   http.SetCancelFlag(options.cancel);
@@ -179,26 +181,42 @@ ImageFetch FetchImages(HttpSession& http, const std::vector<ItemImage>& images, 
     }
     WriteEventLog("Download Image " + image.source);
     if (options.onImage) options.onImage(i, image.source);
-    const std::string path = options.folder + TempImageName(i);
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-      WriteEventLog("General Error download image : " + std::to_string(errno) + " (" + path + ")");
-      ++fetch.failed;
-      continue;
-    }
+    // In memory while the item's images fit; a file of its own from there on.
+    FetchedImage fetched{i, {}, {}, image.caption};
+    std::FILE* file = nullptr;
     bool writeFailed = false;
+    int writeErrno = 0;
+    auto spill = [&] {
+      fetched.tempPath = options.folder + TempImageName(i);
+      file = std::fopen(fetched.tempPath.c_str(), "wb");
+      if (!file || std::fwrite(fetched.bytes.data(), 1, fetched.bytes.size(), file) != fetched.bytes.size()) {
+        writeFailed = true;
+        writeErrno = errno;
+        return false;
+      }
+      fetched.bytes = std::string();
+      return true;
+    };
     http.SetTimeoutSeconds(use == ImageHosts::Use::kRetry ? std::min(timeout, options.retryTimeoutSeconds) : timeout);
     HttpResponse r = http.Get(image.source, [&](std::string_view piece, long status) {
       if (status != 200) return true;  // the row is kept, the file stays empty
+      if (!file && inMemory + fetched.bytes.size() + piece.size() > options.memoryLimit && !spill()) return false;
+      if (!file) {
+        fetched.bytes.append(piece);
+        return true;
+      }
       if (std::fwrite(piece.data(), 1, piece.size(), file) != piece.size()) {
         writeFailed = true;
+        writeErrno = errno;
         return false;
       }
       return true;
     });
     http.SetTimeoutSeconds(timeout);
-    const int writeErrno = errno;
-    const bool closeFailed = std::fclose(file) != 0;
+    if (file && std::fclose(file) != 0 && !writeFailed) {
+      writeFailed = true;
+      writeErrno = errno;
+    }
     bool keep = false;
     if (cancelled()) {
       // Stopped: nothing of this item is kept.
@@ -212,19 +230,20 @@ ImageFetch FetchImages(HttpSession& http, const std::vector<ItemImage>& images, 
     } else if (r.limited) {
       hosts.MarkAlive(origin);
       WriteEventLog("Image larger than " + std::to_string(options.sizeLimit) + " bytes, dropped: " + image.source);
-    } else if (writeFailed || closeFailed) {
+    } else if (writeFailed) {
       hosts.MarkAlive(origin);
-      WriteEventLog("General Error download image : " + std::to_string(writeErrno) + " (" + path + ")");
+      WriteEventLog("General Error download image : " + std::to_string(writeErrno) + " (" + fetched.tempPath + ")");
     } else {
       hosts.MarkAlive(origin);
       keep = true;
     }
     if (!keep) {
-      std::remove(path.c_str());
+      if (!fetched.tempPath.empty()) std::remove(fetched.tempPath.c_str());
       if (!cancelled()) ++fetch.failed;
       continue;
     }
-    fetch.files.push_back({i, path, image.caption});
+    inMemory += fetched.bytes.size();
+    fetch.files.push_back(std::move(fetched));
   }
   http.SetRefuseOversize(false);
   http.SetCancelFlag(nullptr);
@@ -232,7 +251,8 @@ ImageFetch FetchImages(HttpSession& http, const std::vector<ItemImage>& images, 
 }
 
 void DiscardImages(ImageFetch& fetch) {
-  for (const FetchedImage& f : fetch.files) std::remove(f.tempPath.c_str());
+  for (const FetchedImage& f : fetch.files)
+    if (!f.tempPath.empty()) std::remove(f.tempPath.c_str());
   fetch.files.clear();
 }
 
@@ -242,6 +262,30 @@ namespace {
 // On failure everything is rolled back and the files carry their temporary
 // names again.
 constexpr int kStoredAlready = -1;
+
+// A new file holding bytes; false with errno set, and no file left by it.
+bool WriteWhole(const std::string& path, const std::string& bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int err = n < 0 ? errno : ENOSPC;
+      ::close(fd);
+      ::unlink(path.c_str());
+      errno = err;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::close(fd) == 0) return true;
+  const int err = errno;
+  ::unlink(path.c_str());
+  errno = err;
+  return false;
+}
 
 int TryCommit(Database& db, const NewsItemRecord& item, ImageFetch& fetch, const std::string& folder,
               const std::string& recv, const std::string& published, bool skipStored, int64_t* id) {
@@ -270,20 +314,25 @@ int TryCommit(Database& db, const NewsItemRecord& item, ImageFetch& fetch, const
     return rc;
   }
   *id = db.LastInsertId();
-  std::vector<std::pair<std::string, std::string>> renamed;  // final, temporary
+  // What the files were before, to undo: a temporary name, or nothing.
+  std::vector<std::pair<std::string, const FetchedImage*>> placed;
   auto undo = [&] {
-    for (const auto& [final, temp] : renamed) std::rename(final.c_str(), temp.c_str());
+    for (const auto& [final, f] : placed)
+      f->tempPath.empty() ? ::unlink(final.c_str()) : std::rename(final.c_str(), f->tempPath.c_str());
   };
   Statement row(db, "INSERT INTO newsimages (bodypos, image_path, imagetext, fk_newsitem) VALUES(?,?,?,?)");
   for (const FetchedImage& f : fetch.files) {
     const std::string path = folder + std::to_string(*id) + "_" + std::to_string(f.position);
-    if (std::rename(f.tempPath.c_str(), path.c_str()) != 0) {
+    // Written once, under the name the row gives it: a kill before the
+    // commit leaves a file that no row names, which the next run removes.
+    const bool ok = f.tempPath.empty() ? WriteWhole(path, f.bytes) : std::rename(f.tempPath.c_str(), path.c_str()) == 0;
+    if (!ok) {
       const int err = errno;
       WriteEventLog("General Error download image : " + std::to_string(err) + " (" + path + ")");
       undo();
       return SQLITE_IOERR;
     }
-    renamed.emplace_back(path, f.tempPath);
+    placed.emplace_back(path, &f);
     row.Reset();
     row.Bind(1, static_cast<int64_t>(f.position))
         .BindText(2, path, kImagePathColumn)

@@ -94,13 +94,18 @@ class ImageHosts {
   std::map<std::string, Entry> hosts_;
 };
 
-// What fetching an item's images left: files under temporary names, to be
-// given their final names when the item is committed.
+// What fetching an item's images left: the bytes in memory, written once
+// under their final names when the item is committed, or (past the memory an
+// item may hold) a file under a temporary name, renamed then.
 struct FetchedImage {
   size_t position = 0;
-  std::string tempPath;
+  std::string tempPath;  // empty: the bytes are in `bytes`
+  std::string bytes;
   std::string caption;
 };
+
+// Image bytes one item keeps in memory until its commit; the rest go to files.
+inline constexpr size_t kImageMemoryPerItem = 8u << 20;
 
 struct ImageFetch {
   std::vector<FetchedImage> files;
@@ -111,6 +116,7 @@ struct ImageFetch {
 struct ImageFetchOptions {
   std::string folder;  // with a trailing "/"
   size_t sizeLimit = kImageSizeLimit;
+  size_t memoryLimit = kImageMemoryPerItem;
   long retryTimeoutSeconds = 15;  // for a server that was dead before
   ImageHosts* hosts = nullptr;    // run-wide memory; null: per item only
   const std::atomic<bool>* cancel = nullptr;
@@ -118,8 +124,9 @@ struct ImageFetchOptions {
   std::function<void(size_t position, const std::string& url)> onImage;
 };
 
-// Downloads the images in list order into temporary files of the folder.
-// A response other than 200 keeps an empty file (its row is still stored).
+// Downloads the images in list order, into memory while the item's images fit
+// in memoryLimit, then into temporary files of the folder. A response other
+// than 200 keeps an empty file (its row is still stored).
 ImageFetch FetchImages(HttpSession& http, const std::vector<ItemImage>& images, const ImageFetchOptions& options);
 
 // Removes the temporary files a fetch left.
@@ -143,8 +150,8 @@ struct SharedStore {
 };
 
 // Writes the item and the rows of its fetched images in one transaction,
-// giving each file its final name "<id>_<position>" before the commit (with
-// skipStored, inside the same transaction, only when the address is not
+// writing (or renaming) each file to its final name "<id>_<position>" before
+// the commit, where a file that cannot be written fails it (with skipStored, inside the same transaction, only when the address is not
 // stored yet; otherwise duplicate is set and the files go). A busy
 // database is tried again (attempts in all); onBusy runs before each retry
 // (by default a pause of a second) and gives up by returning false.

@@ -237,6 +237,36 @@ std::vector<std::string> Files(const std::string& folder) {
   return names;
 }
 
+// An item's images wait in memory for the commit up to a limit; the rest
+// (one that grows past it half way included) wait in files. Each ends under
+// its own name either way, and nothing temporary is left.
+TEST_F(ImageTest, ImagesPastTheItemsMemoryWaitInFilesAndAllEndUnderTheirNames) {
+  EngineHome home;
+  int pair = static_cast<int>(home.AddPair("S", "C", true));
+  const std::string folder = home.dir() + "/Images/";
+  NewsItemRecord item = Item("http://x/1", pair);
+  item.images = {{main_.Url("/a.png"), ""}, {main_.Url("/stream.png"), ""}, {main_.Url("/huge.png"), ""},
+                 {other_.Url("/b.jpg"), ""}};
+  HttpSession http;
+  ImageFetchOptions options;
+  options.folder = folder;
+  options.memoryLimit = 8 + 600 + 6;  // a.png and b.jpg fit; the stream passes it in its second piece
+  ImageFetch fetch = FetchImages(http, item.images, options);
+  ASSERT_EQ(fetch.files.size(), 4u);
+  std::vector<std::string> waiting = Files(folder);
+  ASSERT_EQ(waiting.size(), 2u);
+  for (const std::string& name : waiting) EXPECT_EQ(name.rfind(".part-", 0), 0u) << name;
+  StoreResult stored = CommitNewsItem(home.db(), item, fetch, folder, std::time(nullptr));
+  ASSERT_GT(stored.id, 0);
+  EXPECT_EQ(stored.images, 4);
+  const std::string n = std::to_string(stored.id);
+  EXPECT_EQ(Files(folder), (std::vector<std::string>{n + "_0", n + "_1", n + "_2", n + "_3"}));
+  EXPECT_EQ(ReadFile(folder + n + "_0"), std::string("PNG-A\0\1\2", 8));
+  EXPECT_EQ(ReadFile(folder + n + "_1"), std::string(5000, 's'));
+  EXPECT_EQ(ReadFile(folder + n + "_2"), std::string(5000, 'h'));
+  EXPECT_EQ(ReadFile(folder + n + "_3"), "JPEG-B");
+}
+
 TEST_F(ImageTest, OversizedImagesAreDroppedWithALogLine) {
   EngineHome home;
   int pair = static_cast<int>(home.AddPair("S", "C", true));
