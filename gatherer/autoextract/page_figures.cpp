@@ -10,7 +10,9 @@ namespace orvo::autoextract {
 bool IsInvisibleTag(std::string_view tag) {
   return TagIn(tag, {"SCRIPT", "STYLE", "NOSCRIPT", "TEMPLATE", "HEAD", "TITLE", "IFRAME", "OBJECT",
                      "EMBED", "NOFRAMES", "NOEMBED", "AUDIO", "VIDEO", "CANVAS", "SELECT", "META",
-                     "LINK", "SVG", "BUTTON", "INPUT", "TEXTAREA", "!"});
+                     "LINK", "SVG", "BUTTON", "INPUT", "TEXTAREA", "!",
+                     // A ruby's reading aid is said over the text, not part of it.
+                     "RT", "RP"});
 }
 
 bool IsBlockTag(std::string_view tag) {
@@ -20,6 +22,19 @@ bool IsBlockTag(std::string_view tag) {
                      "TD",      "TH",     "TBODY",   "THEAD",   "TFOOT",      "FIGURE",     "FIGCAPTION",
                      "HEADER",  "FOOTER", "ADDRESS", "CENTER",  "HR",         "FORM",       "NAV",
                      "ASIDE",   "DETAILS", "SUMMARY", "CAPTION", "FIELDSET"});
+}
+
+// Text that sites set for screen readers only ("Headline:", "opens in a new
+// window"): the common utility classes that clip an element out of sight.
+bool IsScreenReaderOnly(const HtmlDocument& page, int e) {
+  const std::string cls = AsciiLower(page.Attribute(e, "class"));
+  if (cls.empty()) return false;
+  return AnyToken(cls, [](std::string_view t) {
+    return TagIn(t, {"sr-only", "visually-hidden", "visuallyhidden", "screen-reader-text", "screen-reader-only",
+                     "screenreader", "screenreader-only", "sr-text", "show-for-sr", "aural", "element-invisible",
+                     "hidden-visually", "u-visually-hidden", "u-hidden-visually", "a11y-hidden", "assistive-text",
+                     "is-visually-hidden", "visually-hidden-focusable"});
+  });
 }
 
 bool IsHiddenElement(const HtmlDocument& page, int e) {

@@ -70,6 +70,7 @@ bool AnyToken(std::string_view list, Test test) {
 bool IsInvisibleTag(std::string_view tag);
 bool IsBlockTag(std::string_view tag);
 bool IsHiddenElement(const HtmlDocument& page, int e);
+bool IsScreenReaderOnly(const HtmlDocument& page, int e);
 // Class and id of an element, lower-case, for the hint tests.
 std::string Hints(const HtmlDocument& page, int e);
 bool IsPositiveHint(std::string_view h);

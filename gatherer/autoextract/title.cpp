@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <utility>
 
 #include "gatherer/autoextract/page_figures.h"
@@ -108,11 +109,15 @@ struct SiteNames {
 };
 
 // "Headline | Site" without the site's name; empty when nothing is cut.
+// The site's name follows the last separator, whichever kind it is: in
+// "Headline – Subline - Site" the dash before the subline is the headline's.
 std::string CutSiteName(const std::string& base, const SiteNames& site) {
-  for (const char* sep : {" | ", " – ", " — ", " - ", " :: ", " » ", " · ", " / "}) {
-    size_t p = base.rfind(sep);
-    if (p == std::string::npos || p == 0) continue;
-    std::string head = base.substr(0, p), tail = base.substr(p + std::strlen(sep));
+  std::vector<std::pair<size_t, size_t>> cuts;  // at, separator's size
+  for (const char* sep : {" | ", " – ", " — ", " - ", " :: ", " » ", " · ", " / "})
+    if (size_t p = base.rfind(sep); p != std::string::npos && p != 0) cuts.emplace_back(p, std::strlen(sep));
+  std::sort(cuts.begin(), cuts.end(), std::greater<>());
+  for (const auto& [p, n] : cuts) {
+    std::string head = base.substr(0, p), tail = base.substr(p + n);
     // The side that names the site goes; else the site's name is the shorter.
     std::string pick = site.Is(tail)                                       ? head
                        : site.Is(head)                                     ? tail
@@ -210,10 +215,42 @@ bool IsSiteHeading(const HtmlDocument& page, int e, const std::string& text) {
   return false;
 }
 
+// Within a heading: a headline set for screen readers alone is still the
+// page's headline, but a label inside the visible one is not.
+bool Unseen(const HtmlDocument& page, int e) {
+  return IsInvisibleTag(page.TagName(e)) || IsHiddenElement(page, e) || IsScreenReaderOnly(page, e);
+}
+
+// An element's text as a reader sees it: without what is hidden in it (a
+// screen reader's "Headline:", a ruby's reading aid).
+std::string SeenText(const HtmlDocument& page, int e, int depth = 0) {
+  bool all_seen = true;
+  std::vector<int> todo(page.Children(e).begin(), page.Children(e).end());
+  for (size_t i = 0; i < todo.size() && all_seen; ++i) {
+    if (Unseen(page, todo[i])) all_seen = false;
+    for (int k : page.Children(todo[i])) todo.push_back(k);
+  }
+  if (all_seen || depth > 64) return page.InnerText(e);
+  std::vector<HtmlDocument::ChildNode> nodes;
+  page.ChildNodes(e, nodes);
+  std::string text;
+  for (const auto& n : nodes) {
+    if (n.element < 0) {
+      text += n.text;
+    } else if (!page.IsComment(n.element) && !Unseen(page, n.element)) {
+      const bool block = IsBlockTag(page.TagName(n.element)) || page.TagName(n.element) == "BR";
+      if (block) text += ' ';
+      text += SeenText(page, n.element, depth + 1);
+      if (block) text += ' ';
+    }
+  }
+  return text;
+}
+
 Heading ReadHeading(const HtmlDocument& page, int e, int level) {
   Heading h;
   h.level = level;
-  h.text = CleanText(page.InnerText(e));
+  h.text = CleanText(SeenText(page, e));
   std::span<const int> kids = page.Children(e);
   if (kids.empty()) return h;
   std::vector<HtmlDocument::ChildNode> nodes;
@@ -228,16 +265,16 @@ Heading ReadHeading(const HtmlDocument& page, int e, int level) {
       break;
     }
     if (n.element < 0) before += n.text;
-    else if (!page.IsComment(n.element)) before += " " + page.InnerText(n.element) + " ";
+    else if (!page.IsComment(n.element) && !Unseen(page, n.element)) before += " " + SeenText(page, n.element) + " ";
   }
   for (const auto& n : nodes) {
     if (n.element < 0) {
       if (!TrimView(n.text).empty()) return h;  // the heading opens with text: no kicker
       continue;
     }
-    if (page.IsComment(n.element)) continue;
+    if (page.IsComment(n.element) || Unseen(page, n.element)) continue;
     if (!TagIn(page.TagName(n.element), {"SPAN", "SMALL", "STRONG", "B", "EM", "I", "DIV", "P", "MARK"})) return h;
-    std::string kicker = CleanText(page.InnerText(n.element));
+    std::string kicker = CleanText(SeenText(page, n.element));
     if (kicker.empty() || kicker.size() * 2 > h.text.size() || !StartsWith(h.text, kicker)) return h;
     std::string rest = TrimCopy(h.text.substr(kicker.size()));
     while (!rest.empty() && (rest[0] == ':' || rest[0] == '-' || rest[0] == '|' || rest[0] == ' ')) rest.erase(0, 1);

@@ -950,6 +950,40 @@ TEST(AutoExtractTest, TitleWithoutADateBeforeItOrTheSiteNameAfterIt) {
             "\xE6\x9C\x80\xE6\x96\xB0\xE6\x95\xB0\xE6\x8D\xAE");
 }
 
+// A headline is what its reader sees: not a label set for screen readers,
+// not a ruby's reading aid, and not cut at a dash that is its own.
+TEST(AutoExtractTest, HeadlineAndTextAsTheirReaderSeesThem) {
+  auto page = [](const std::string& head, const std::string& body) {
+    return HtmlDocument::Parse("<html><head>" + head + "</head><body>" + body + Story("Some") + "</body></html>",
+                               "http://www.news.test/a/1.html");
+  };
+  EXPECT_EQ(AutoTitle(page("<title>Energy and society | Institute</title>",
+                           "<h1><div><span class=visuallyhidden>Headline:</span> Energy and society</div></h1>")),
+            "Energy and society");
+  // A headline set for screen readers alone is still the headline.
+  EXPECT_EQ(AutoTitle(page("<title>Energy and society | Institute</title>",
+                           "<h1 class=sr-only>Energy and society</h1><img src=/e.png alt=''>")),
+            "Energy and society");
+  // 子どもへの体罰を禁止する法律ができる, its readings in <rt>.
+  EXPECT_EQ(AutoTitle(page("<title>NEWS EASY</title>",
+                           "<h1><ruby>\xE5\xAD\x90<rt>\xE3\x81\x93</rt></ruby>\xE3\x81\xA9\xE3\x82\x82"
+                           "\xE3\x81\xB8\xE3\x81\xAE<ruby>\xE4\xBD\x93\xE7\xBD\xB0<rp>(</rp><rt>"
+                           "\xE3\x81\x9F\xE3\x81\x84\xE3\x81\xB0\xE3\x81\xA4</rt><rp>)</rp></ruby>"
+                           "\xE3\x82\x92\xE7\xA6\x81\xE6\xAD\xA2\xE3\x81\x99\xE3\x82\x8B</h1>")),
+            "\xE5\xAD\x90\xE3\x81\xA9\xE3\x82\x82\xE3\x81\xB8\xE3\x81\xAE\xE4\xBD\x93\xE7\xBD\xB0"
+            "\xE3\x82\x92\xE7\xA6\x81\xE6\xAD\xA2\xE3\x81\x99\xE3\x82\x8B");
+  // The site's name follows the last separator; the dash before it is the headline's.
+  EXPECT_EQ(AutoTitle(page("<meta property=og:title content='A new venue in the hills \xE2\x80\x93 a hidden gem - "
+                           "pastor.example'>",
+                           "<h1 class=entry-title>A new venue in the hills \xE2\x80\x93 a hidden gem</h1>")),
+            "A new venue in the hills \xE2\x80\x93 a hidden gem");
+  // 漢字 with its reading かんじ: the text keeps the word alone.
+  const Extracted e = Extract("<html><body><article><h1>Reading aids</h1>" + Story("Ruby") +
+                              "<p>The word <ruby>\xE6\xBC\xA2\xE5\xAD\x97<rt>\xE3\x81\x8B\xE3\x82\x93\xE3\x81"
+                              "\x98</rt></ruby> is written so, in a paragraph long enough to count.</p></article></body></html>");
+  EXPECT_NE(e.item.body.find("The word \xE6\xBC\xA2\xE5\xAD\x97 is written so"), std::string::npos) << e.item.body;
+}
+
 // Boxes that ask the reader for something (money, an address, a login, a
 // cookie's consent) and the notes after the text are no part of it.
 TEST(AutoExtractTest, AppealsBiosAndNoticesAroundTheTextStayOut) {
