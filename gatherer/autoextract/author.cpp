@@ -600,13 +600,6 @@ std::string_view BylineStart(std::string_view line) {
 }
 
 
-// The page's first visible first-level heading, -1 when there is none.
-int FirstHeadline(const HtmlDocument& page, const PageFigures* fig) {
-  for (int e = 0; e < page.ElementCount(); ++e)
-    if (page.TagName(e) == "H1" && !(fig && fig->invisible[size_t(e)])) return e;
-  return -1;
-}
-
 // Whether a text is nothing but a byline's word ("By", "Von:").
 bool IsBylineWord(std::string_view s) {
   for (std::string_view w : kBylineWords)

@@ -167,6 +167,41 @@ bool DateOfAddress(std::string_view url, DateTime& out) {
 }
 
 
+// Whether e lies inside the element within.
+bool Inside(const HtmlDocument& page, int e, int within) {
+  for (int x = page.Parent(e), up = 0; x >= 0 && up < 64; x = page.Parent(x), ++up)
+    if (x == within) return true;
+  return false;
+}
+
+// The date a reader sees beside the headline: a short line among the few
+// elements after the first-level heading ("Stand: 12.11.2021", a date under
+// the headline), else the nearest few before it (a date above it).
+bool DateBesideHeadline(const HtmlDocument& page, const PageFigures* fig, DateTime& out) {
+  const int h1 = FirstHeadline(page, fig);
+  if (h1 < 0) return false;
+  auto shows = [&](int e) {
+    if (page.IsComment(e) || (fig && fig->invisible[size_t(e)]) || Longer(fig, e, 80)) return false;
+    const std::string text = page.InnerText(e);
+    DateTime d;
+    if (text.size() > 240 || !ReadShownDate(text, d) || InComment(page, e)) return false;  // a commenter's date
+    out = d;
+    return true;
+  };
+  const int n = page.ElementCount();
+  for (int e = h1 + 1, seen = 0; e < n && seen < 24; ++e) {
+    if (Inside(page, e, h1)) continue;
+    ++seen;
+    if (shows(e)) return true;
+  }
+  for (int e = h1 - 1, seen = 0; e > page.Body() && seen < 8; --e) {
+    if (Inside(page, h1, e)) continue;  // the heading's own wrappers hold more than a line
+    ++seen;
+    if (shows(e)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 DateTime DateOf(const HtmlDocument& page, const PageFigures* fig) {
@@ -198,6 +233,7 @@ DateTime DateOf(const HtmlDocument& page, const PageFigures* fig) {
     if (ParseIsoDate(page.Attribute(e, "title"), d)) return d;
   }
   if (DateOfAddress(page.Url(), d)) return d;
+  if (DateBesideHeadline(page, fig, d)) return d;
   // The date a page shows, in the first short element named for it outside
   // the comments.
   for (int e = page.Body(), tries = 0; e >= 0 && e < page.ElementCount() && tries < kMaxCandidates; ++e) {

@@ -69,6 +69,12 @@ std::string Hints(const HtmlDocument& page, int e) {
   return h;
 }
 
+int FirstHeadline(const HtmlDocument& page, const PageFigures* fig) {
+  for (int e = 0; e < page.ElementCount(); ++e)
+    if (page.TagName(e) == "H1" && !(fig && fig->invisible[size_t(e)])) return e;
+  return -1;
+}
+
 bool IsPositiveHint(std::string_view h) {
   return AnyOf(h, {"article", "body", "content", "entry", "main", "post", "text", "story", "blog",
                    "artikel", "beitrag", "inhalt", "news-detail", "single"});

@@ -109,6 +109,9 @@ double LinkDensity(const PageFigures& f, int e);
 // Whether the element holds more visible text than max characters; never,
 // without figures.
 inline bool Longer(const PageFigures* fig, int e, int max) { return fig && fig->text[size_t(e)] > max; }
+
+// The page's first visible first-level heading, -1 when there is none.
+int FirstHeadline(const HtmlDocument& page, const PageFigures* fig);
 bool HasBlockChild(const HtmlDocument& page, int e);
 // The text of an element's own text nodes and inline children, as one run.
 std::string ParagraphText(const HtmlDocument& page, int e);

@@ -523,6 +523,15 @@ TEST(AutoExtractTest, TheDateAPageShows) {
   // The comments' dates are the commenters'; the article's comes after them here.
   EXPECT_EQ(date("<div class=comments><span class=date>01.01.2020</span></div><span class=date>05.03.2024</span>"),
             DateTime::Make(2024, 3, 5));
+  // Unnamed, the date beside the headline: under it, or else above it, over
+  // a named date of another story further away.
+  EXPECT_EQ(date("<p><em>10.11.2021</em></p>"), DateTime::Make(2021, 11, 10));
+  EXPECT_EQ(date("<div class=doc><span>Stand:</span> <span>18.10.2021</span></div>"), DateTime::Make(2021, 10, 18));
+  EXPECT_EQ(AutoDate(HtmlDocument::Parse("<html><body><div class=teaser><span class=date>01.01.2020</span> <a "
+                                         "href=/o>Older story</a></div><h3>21.01.2022</h3><h1>Rain</h1><p>Text.</p>"
+                                         "</body></html>",
+                                         "http://s.test/news/1.html")),
+            DateTime::Make(2022, 1, 21));
   // Numbers that are no dates.
   EXPECT_EQ(date("<span class=read-time>5 min read</span><span class=date>Updated 3 hours ago</span>"), DateTime());
   EXPECT_EQ(date("<span class=date>33.13.2020</span><span class=meta>Tel. 030 12 34 56, 10-12 Uhr</span>"),
