@@ -40,6 +40,15 @@ bool IsAppeal(std::string_view line) {
         "support independent journalism", "support our journalism", "please donate", "donate now", "donate today",
         "jetzt spenden", "unterst\xC3\xBCtzen sie unsere arbeit", "unterst\xC3\xBCtzen sie unseren journalismus",
         "become a patron", "become a member",
+        // A paywall's and an app's prompts.
+        "to view the full story", "to read the full story", "to read the full article", "to continue reading",
+        "subscribe now", "subscribe to continue", "subscribe to read", "first-time subscribers", "already a subscriber",
+        "if you're already a subscriber", "if you\xE2\x80\x99re already a subscriber", "jetzt abonnieren",
+        "weiterlesen mit", "for the latest stories", "for the latest news", "download our app", "download the app",
+        "get our app", "suscr\xC3\xAD" "bete", "\xC2\xA1mira lo que tiene nuestro canal", "\xC3\xBA" "nete a nuestro canal",
+        // Disclosures of advertising.
+        "*werbung", "*anzeige", "dieser beitrag enth\xC3\xA4lt werbung", "dieser artikel enth\xC3\xA4lt werbung",
+        "this post contains affiliate", "this post may contain affiliate", "this article contains affiliate",
         // The consent an embedded post or video waits for.
         "um deine pers\xC3\xB6nlichen daten zu sch\xC3\xBCtzen", "um ihre pers\xC3\xB6nlichen daten zu sch\xC3\xBCtzen",
         "to protect your personal data", "to protect your privacy", "ich bin einverstanden, dass",

@@ -1010,6 +1010,10 @@ TEST(AutoExtractTest, AppealsBiosAndNoticesAroundTheTextStayOut) {
       "<div><p>Um Deine pers\xC3\xB6nlichen Daten zu sch\xC3\xBCtzen, haben wir das Laden der Inhalte von "
       "video.test blockiert, bis Du zustimmst.</p><p>Ich bin einverstanden, dass mir externe Inhalte angezeigt "
       "werden.</p></div>",
+      "<div><p>To view the full story, please subscribe to The Harbour Times today.</p><p>If you\xE2\x80\x99re already "
+      "a subscriber, you can log in for immediate access to this story.</p></div>",
+      "<p>For the latest stories and breaking news download our apps for your phone and tablet.</p>",
+      "<p>*Werbung. Dieser Beitrag enth\xC3\xA4lt Werbung f\xC3\xBCr eine Marke, die uns bezahlt hat.</p>",
   };
   for (const std::string& box : boxes) {
     for (bool before : {true, false}) {
@@ -1017,7 +1021,7 @@ TEST(AutoExtractTest, AppealsBiosAndNoticesAroundTheTextStayOut) {
                             "</article></body></html>");
       EXPECT_NE(e.item.body.find("Harbour paragraph 4"), std::string::npos) << box;
       for (const char* word : {"donate", "Spende", "newsletter", "enjoyed", "log in", "cookies", "since 2004", "blockiert",
-                               "einverstanden"})
+                               "einverstanden", "full story", "apps", "Werbung"})
         EXPECT_EQ(e.item.body.find(word), std::string::npos) << word << " kept from " << box;
     }
   }
