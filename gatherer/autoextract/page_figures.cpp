@@ -200,7 +200,9 @@ std::string CleanText(std::string_view s) {
 
 
 
-PageFigures Measure(const HtmlDocument& page) {
+namespace {
+
+PageFigures MeasureOnce(const HtmlDocument& page, bool noscript_seen) {
   const int n = page.ElementCount();
   PageFigures f;
   f.text.assign(size_t(n), 0);
@@ -214,7 +216,7 @@ PageFigures Measure(const HtmlDocument& page) {
   // child before its parent.
   for (int e = n; e-- > 0;) {
     std::string_view tag = page.TagName(e);
-    if (IsInvisibleTag(tag) || IsHiddenElement(page, e)) {
+    if ((IsInvisibleTag(tag) && !(noscript_seen && tag == "NOSCRIPT")) || IsHiddenElement(page, e)) {
       f.invisible[size_t(e)] = 1;
       continue;
     }
@@ -242,6 +244,21 @@ PageFigures Measure(const HtmlDocument& page) {
     f.commas[size_t(e)] = commas;
   }
   return f;
+}
+
+}  // namespace
+
+PageFigures Measure(const HtmlDocument& page) {
+  PageFigures f = MeasureOnce(page, false);
+  // Some sites serve the whole page inside <noscript> for readers without
+  // scripts, which is what this reader is; there the page is its text.
+  const int body = page.Body();
+  if (body < 0 || f.text[size_t(body)] >= 500) return f;
+  bool noscript = false;
+  for (int e = body; e < page.ElementCount() && !noscript; ++e) noscript = page.TagName(e) == "NOSCRIPT";
+  if (!noscript) return f;
+  PageFigures g = MeasureOnce(page, true);
+  return g.text[size_t(body)] > 4 * f.text[size_t(body)] + 250 ? g : f;
 }
 
 double LinkDensity(const PageFigures& f, int e) {

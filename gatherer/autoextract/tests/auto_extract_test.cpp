@@ -959,6 +959,19 @@ TEST(AutoExtractTest, TitleWithoutADateBeforeItOrTheSiteNameAfterIt) {
             "\xE6\x9C\x80\xE6\x96\xB0\xE6\x95\xB0\xE6\x8D\xAE");
 }
 
+// A page served whole inside <noscript> is read there, as a reader without
+// scripts sees it; a <noscript> beside the text stays out.
+TEST(AutoExtractTest, APageInsideNoscriptIsThePage) {
+  Extracted whole = Extract("<html><body><noscript><div id=page><h1>Bears</h1>" + Story("Bear") +
+                            "</div></noscript><script>render()</script></body></html>");
+  EXPECT_TRUE(whole.result.found);
+  EXPECT_NE(whole.item.body.find("Bear paragraph 4"), std::string::npos) << whole.item.body;
+  Extracted beside = Extract("<html><body><article><h1>Bears</h1>" + Story("Bear") +
+                             "</article><noscript><p>Please switch on scripts to see the comments under this story."
+                             "</p></noscript></body></html>");
+  EXPECT_EQ(beside.item.body.find("switch on scripts"), std::string::npos) << beside.item.body;
+}
+
 // A headline is what its reader sees: not a label set for screen readers,
 // not a ruby's reading aid, and not cut at a dash that is its own.
 TEST(AutoExtractTest, HeadlineAndTextAsTheirReaderSeesThem) {
