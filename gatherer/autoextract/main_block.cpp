@@ -666,6 +666,23 @@ void Extractor::Compose(int main) {
       parts.insert(parts.begin(), before.begin(), before.end());
       parts.insert(parts.end(), after.begin(), after.end());
     }
+    // The builder's rows may lie further up, past wrappers that hold more
+    // than the text (an accordion, a picture's zoom box repeating its
+    // caption): rows of an ancestor's own class beside it, level by level.
+    const auto row_of = [&](int a, int s) {
+      const std::string cls = page_.Attribute(a, "class");
+      return !cls.empty() && s != a && !inside_furniture_[size_t(s)] && !fig_.invisible[size_t(s)] &&
+             page_.TagName(s) == page_.TagName(a) && page_.Attribute(s, "class") == cls &&
+             fig_.text[size_t(s)] >= 80 && LinkDensity(fig_, s) < 0.2;
+    };
+    for (int a = page_.Parent(block), up = 0; a > body && page_.Parent(a) >= 0 && up < 6 && !inside_furniture_[size_t(a)];
+         a = page_.Parent(a), ++up) {
+      std::vector<int> before, after;
+      for (int s : page_.Children(page_.Parent(a)))
+        if (row_of(a, s)) (s < a ? before : after).push_back(s);
+      parts.insert(parts.begin(), before.begin(), before.end());
+      parts.insert(parts.end(), after.begin(), after.end());
+    }
   } else {
     parts.push_back(main);
   }

@@ -202,6 +202,23 @@ TEST(AutoExtractTest, RowsOfOneBuilderAreReadTogether) {
   EXPECT_NE(e.item.body.find("The ferries wait less at the quay"), std::string::npos) << e.item.body;
   EXPECT_EQ(e.item.body.find("Another story"), std::string::npos) << e.item.body;
   EXPECT_EQ(e.item.body.find("Our seminar"), std::string::npos) << e.item.body;
+  // The longest text in an accordion of one row: its panels and the rows
+  // around it are one text, past the zoom box that repeats a caption.
+  auto panel = [](const std::string& word, int stories) {
+    std::string text;
+    for (int i = 0; i < stories; ++i) text += Story(word);
+    return "<div class=panel><h4>" + word + "</h4><div class=collapse><div class=split>" + text +
+           "</div><div class=zoom>&times; A picture of the " + word + " and its caption, shown again when zoomed "
+           "into.</div></div></div>";
+  };
+  Extracted rows = Extract("<html><body><div class=text><div class=outer><p>The opening row tells what the "
+                           "article is about, at some length, with a comma or two in it, as openings do.</p></div><div class=outer><div "
+                           "class=container><div class=accordion>" +
+                           panel("Pellets", 3) + panel("Pumps", 1) +
+                           "</div></div></div><div class=outer><p>The closing row says what it all comes to, "
+                           "at some length, with a comma or two in it, as the endings of such articles do.</p></div></div></body></html>");
+  for (const char* want : {"The opening row", "Pellets paragraph 4", "Pumps paragraph 4", "The closing row"})
+    EXPECT_NE(rows.item.body.find(want), std::string::npos) << want << " missing from " << rows.item.body;
 }
 
 // Columns inside the text, one of them a table of contents: the column of
