@@ -1,8 +1,12 @@
 // The news database: one SQLite file shared by the reader, the gathering
-// engine and the eBook generator (WAL journal plus a busy time-out).
+// engine and the eBook generator (WAL journal plus a busy time-out), or a
+// PostgreSQL database shared by several machines when the location is a
+// postgresql:// address.
 //
-// Every value goes in as a bound parameter. Result codes are SQLite's extended
-// result codes; 0 is success.
+// Every value goes in as a bound parameter; statements are written with "?"
+// or "?N" placeholders on both back ends. Result codes are SQLite's extended
+// result codes on both (PostgreSQL's errors are mapped onto them); 0 is
+// success.
 #pragma once
 
 #include <sqlite3.h>
@@ -15,6 +19,8 @@
 #include <string_view>
 
 namespace orvo {
+
+class Settings;
 
 // Buffer sizes of the text columns: a stored text carries at most size - 1 bytes.
 inline constexpr size_t kTextColumn = 255;        // titles, names, addresses, authors
@@ -30,17 +36,29 @@ const char* NewsSchemaSql();
 class Database {
  public:
   enum class Mode { kExisting, kCreate };
+  enum class Backend { kSqlite, kPostgres };
 
-  // Opens `path`. kExisting fails on a missing file or on a file that is not
-  // a news database (SQLITE_NOTADB); kCreate makes a new file (mode 0600)
-  // from the schema and fails when the path already exists.
-  static int Open(const std::string& path, Mode mode, std::unique_ptr<Database>* out);
+  // Opens `path`: a file, or a postgresql:// address. kExisting fails on a
+  // missing file or on one that is not a news database (SQLITE_NOTADB);
+  // kCreate makes a new file (mode 0600) from the schema and fails when the
+  // path already exists. On PostgreSQL the database must exist; kCreate puts
+  // the schema into it and fails when it already holds the news tables. A
+  // server that cannot be reached gives SQLITE_CANTOPEN after a time-out.
+  // `error`, when given, receives the reason of a failure (without password).
+  static int Open(const std::string& path, Mode mode, std::unique_ptr<Database>* out, std::string* error = nullptr);
   ~Database();
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
 
+  Backend backend() const { return pg_ ? Backend::kPostgres : Backend::kSqlite; }
+  // The SQLite connection, for what only SQLite has (the FTS5 search index,
+  // hooks); null on PostgreSQL.
   sqlite3* handle() const { return db_; }
+  // The file, or the address as given (it may hold a password: show
+  // Describe() instead).
   const std::string& path() const { return path_; }
+  // For messages: "SQLite file <path>" or "PostgreSQL server <host:port/db>".
+  std::string Describe() const;
 
   // Runs statements that return no rows and take no values.
   int Exec(const char* sql);
@@ -49,13 +67,21 @@ class Database {
   int Commit();
   int Rollback();
 
-  int64_t LastInsertId() const { return sqlite3_last_insert_rowid(db_); }
-  int Changes() const { return sqlite3_changes(db_); }
-  std::string ErrorMessage() const { return sqlite3_errmsg(db_); }
+  // Breaks off the statement under way from another thread (it fails with
+  // SQLITE_INTERRUPT).
+  void Interrupt();
+
+  int64_t LastInsertId() const;
+  int Changes() const;
+  std::string ErrorMessage() const;
 
  private:
-  Database(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
-  sqlite3* db_;
+  friend class Statement;
+  struct Pg;
+  static int OpenPostgres(const std::string& url, Mode mode, std::unique_ptr<Database>* out, std::string* error);
+  Database(sqlite3* db, std::unique_ptr<Pg> pg, std::string path);
+  sqlite3* db_ = nullptr;
+  std::unique_ptr<Pg> pg_;
   std::string path_;
 };
 
@@ -83,8 +109,8 @@ class Statement {
   int Execute();
   int Reset();  // for running again with new values
 
-  int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
-  bool IsNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+  int64_t Int(int column) const;
+  bool IsNull(int column) const;
   std::string Text(int column, size_t bufferSize = 0) const;
   // The same text without a copy: valid until the next Next() or Reset().
   std::string_view TextView(int column) const;
@@ -95,10 +121,15 @@ class Statement {
   const std::string& sql() const { return sql_; }
 
  private:
+  friend class Database;
+  friend struct Database::Pg;
+  struct PgRows;
   void Fail(int rc) {
     if (error_ == 0) error_ = rc;
   }
+  bool PgNext();
   sqlite3_stmt* stmt_ = nullptr;
+  std::unique_ptr<PgRows> pg_;
   Database& db_;
   std::string sql_;
   int error_ = 0;
@@ -122,6 +153,13 @@ class Transaction {
   int status_;
   bool done_ = false;
 };
+
+// Where the news database is: ORVO_DATABASE in the environment, else Url in
+// the [Database] section of ORVO.ini, else PathDB. A postgresql:// address
+// is a PostgreSQL database; anything else is a SQLite file.
+inline constexpr const char* kDatabaseSection = "Database";
+inline constexpr size_t kDatabaseUrlBuffer = 1024;
+std::string NewsDatabaseLocation(const Settings& settings, size_t pathBuffer);
 
 // The connection of an engine process: opened on first use at the path given
 // by SetProcessDatabasePath (the engines read PathDB once at start-up).

@@ -54,7 +54,7 @@ void BackgroundJob::Cancel() {
   cancel_ = true;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (db_) sqlite3_interrupt(db_->handle());
+    if (db_) db_->Interrupt();
   }
   {
     std::unique_lock<std::mutex> lock(workMutex_);

@@ -23,7 +23,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "dbus, qt6-qpa-plugins, libqt6svg6, qt6-image-formats-plugins, libsecret-1-0")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "dbus, qt6-qpa-plugins, libqt6svg6, qt6-image-formats-plugins, libsecret-1-0, libpq5")
 # Qt's own texts (standard buttons, file dialogs) in the reader's languages.
 # The systemd user unit of Timekeeper needs the user's bus to be systemd's.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, dbus-user-session")

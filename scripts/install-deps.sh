@@ -11,6 +11,7 @@ packages=(
   libgumbo-dev libpugixml-dev libcurl4-openssl-dev libcpp-httplib-dev
   libsqlite3-dev sqlite3 libicu-dev libzip-dev
   libsecret-1-dev  # the mail password in the desktop's Secret Service
+  libpq-dev postgresql postgresql-contrib  # the PostgreSQL back end; the tests start a server of their own (pg_trgm from contrib)
   dbus dbus-x11
   googletest libgtest-dev libgmock-dev
   xvfb xauth imagemagick

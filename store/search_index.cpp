@@ -265,7 +265,10 @@ namespace {
 
 // A yes-or-no question about the index tables, prepared by hand: a database
 // without the table is an answer (no), not a failure.
+// PostgreSQL has no FTS5 index (its trigram indexes come with the schema):
+// there the answer is no.
 bool Holds(Database& db, const char* sql) {
+  if (!db.handle()) return false;
   sqlite3_stmt* st = nullptr;
   if (sqlite3_prepare_v2(db.handle(), sql, -1, &st, nullptr) != SQLITE_OK) return false;
   bool yes = sqlite3_step(st) == SQLITE_ROW && sqlite3_column_int(st, 0) != 0;
@@ -500,6 +503,7 @@ int UpgradeIndexes(const std::string& path, const std::atomic<bool>& stop,
                    const std::function<void(const std::string&, int)>& progress, const UpgradePace& pace) {
   std::unique_ptr<Database> db;
   if (int rc = Database::Open(path, Database::Mode::kExisting, &db)) return rc;
+  if (!db->handle()) return 0;  // PostgreSQL: its indexes are made with the schema
   // A set `stop` also breaks off the statement under way (a long index
   // build): its transaction rolls back and the next run does it again.
   sqlite3_progress_handler(
@@ -548,6 +552,7 @@ int DropAllDeletedFromIndex(const std::string& path, const std::atomic<bool>& st
   if (dropped) *dropped = 0;
   std::unique_ptr<Database> db;
   if (int rc = Database::Open(path, Database::Mode::kExisting, &db)) return rc;
+  if (!db->handle()) return 0;  // PostgreSQL: no FTS5 index to drop from
   sqlite3_progress_handler(
       db->handle(), 10000, [](void* flag) { return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0; },
       const_cast<std::atomic<bool>*>(&stop));
