@@ -8,8 +8,7 @@
 
 int main(int argc, char** argv) {
   // The database path is read once, at start; a change reaches the next process.
-  orvo::SetProcessDatabasePath(
-      orvo::Settings::Shared().ReadText(orvo::kSystemSection, "PathDB", "", orvo::kPathBuffer));
+  orvo::SetProcessDatabasePath(orvo::NewsDatabaseLocation(orvo::Settings::Shared(), orvo::kPathBuffer));
 
   orvo::ServerProgram program;
   program.name = "Bookbinder";

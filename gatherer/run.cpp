@@ -1330,7 +1330,7 @@ std::string SiteLane::ProgressText() const {
 }
 
 GathererEngine::GathererEngine(QObject* parent) : QObject(parent), images_(std::make_unique<HttpSession>()) {
-  dbPath_ = Settings::Shared().ReadText(kSystemSection, "PathDB", "", kPathBuffer);
+  dbPath_ = NewsDatabaseLocation(Settings::Shared(), kPathBuffer);
   SetProcessDatabasePath(dbPath_);
 }
 

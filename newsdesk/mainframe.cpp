@@ -45,6 +45,7 @@
 #include "options_sheet.h"
 #include "orvo_version.h"
 #include "own_sites_ui.h"
+#include "pg.h"
 #include "render.h"
 #include "settings.h"
 #include "sites_tree.h"
@@ -582,7 +583,7 @@ bool CMainFrame::ReopenDatabase() {
   {
     VaultLock lock(vault_.lock);
     opened = vault_.db.Init("");
-    if (!opened) error = QString::fromStdString(Settings::Shared().ReadText(kSystemSection, "PathDB", ""));
+    if (!opened) error = QString::fromStdString(pg::RedactUrl(NewsDatabaseLocation(Settings::Shared(), kPathBuffer)));
   }
   if (!opened) {
     QMessageBox::warning(this, QString(), tr("Can not open DB"));

@@ -10,6 +10,7 @@
 
 #include "commands.h"
 #include "database.h"
+#include "pg.h"
 #include "store/search_index.h"
 #include "settings.h"
 
@@ -18,20 +19,64 @@ namespace orvo::cli {
 namespace {
 
 const char* kInitHelp =
-    "Usage: orvo init [--home DIR] [--db PATH]\n"
+    "Usage: orvo init [--home DIR] [--db PATH] [--database URL]\n"
     "\n"
     "Writes ORVO.ini into the program folder (keeping what is already there) and\n"
     "creates an empty news database when none exists.\n"
     "\n"
-    "  --home DIR   program folder to set up (default: ORVO_HOME, else the folder\n"
-    "               of the orvo program, or the XDG folders for an installed copy)\n"
-    "  --db PATH    news database file (default: the PathDB already set, else\n"
-    "               news.db in the program folder)\n";
+    "  --home DIR      program folder to set up (default: ORVO_HOME, else the\n"
+    "                  folder of the orvo program, or the XDG folders for an\n"
+    "                  installed copy)\n"
+    "  --db PATH       news database file (default: the PathDB already set, else\n"
+    "                  news.db in the program folder)\n"
+    "  --database URL  a postgresql:// address: the news database on a PostgreSQL\n"
+    "                  server, shared by several machines. The database must exist\n"
+    "                  (createdb); its tables are made when it has none. The address\n"
+    "                  goes into Url in the [Database] section; keep a password in\n"
+    "                  ~/.pgpass rather than in the address. A file path here is the\n"
+    "                  same as --db.\n"
+    "\n"
+    "ORVO_DATABASE in the environment overrides the [Database] Url for every program.\n";
 
 std::string Absolute(const std::string& p) {
   std::error_code ec;
   auto abs = std::filesystem::absolute(p, ec);
   return ec ? p : abs.lexically_normal().string();
+}
+
+// A news database on a PostgreSQL server: used when it holds one, else given
+// the schema. `store` writes the address into ORVO.ini.
+int InitPostgres(Settings& settings, const std::string& url, bool store) {
+  std::unique_ptr<Database> database;
+  std::string why;
+  int rc = Database::Open(url, Database::Mode::kExisting, &database, &why);
+  if (rc == SQLITE_NOTADB) {
+    rc = Database::Open(url, Database::Mode::kCreate, &database, &why);
+    if (rc != 0) {
+      std::fprintf(stderr, "orvo init: cannot create the news database: %s (code %s)\n", why.c_str(),
+                   HexCode(rc).c_str());
+      return 1;
+    }
+    std::printf("Created the news database on %s\n", database->Describe().c_str());
+  } else if (rc != 0) {
+    std::fprintf(stderr, "orvo init: %s (code %s); check the address, that the server runs and ~/.pgpass\n",
+                 why.c_str(), HexCode(rc).c_str());
+    return 1;
+  } else {
+    std::printf("Using the news database on %s\n", database->Describe().c_str());
+  }
+  if (store) {
+    if (!settings.WriteText(kDatabaseSection, "Url", url)) {
+      std::fprintf(stderr, "orvo init: cannot write %s; check that the folder is writable\n",
+                   settings.path().c_str());
+      return 1;
+    }
+    if (pg::RedactUrl(url) != url)
+      std::printf("Note: the address holds a password, now in %s; a ~/.pgpass entry keeps it out\n",
+                  settings.path().c_str());
+  }
+  std::printf("Settings in %s\n", settings.path().c_str());
+  return 0;
 }
 
 }  // namespace
@@ -53,6 +98,11 @@ int RunInit(const Args& input) {
     ::setenv("ORVO_HOME", Absolute(home).c_str(), 1);
   }
   TakeOption(args, "--db", &db);
+  std::string url;
+  if (TakeOption(args, "--database", &url) && !pg::IsUrl(url)) {
+    if (db.empty()) db = url;
+    url.clear();
+  }
   if (!args.empty()) {
     std::fprintf(stderr, "orvo init: unexpected argument '%s'\n\n%s", args[0].c_str(), kInitHelp);
     return 2;
@@ -68,7 +118,12 @@ int RunInit(const Args& input) {
   }
 
   Settings settings = Settings::Shared();
-  if (db.empty()) db = settings.ReadText(kSystemSection, "PathDB", "", kPathBuffer);
+  if (!url.empty()) return InitPostgres(settings, url, true);
+  if (db.empty()) {
+    std::string location = NewsDatabaseLocation(settings, kPathBuffer);
+    if (pg::IsUrl(location)) return InitPostgres(settings, location, false);
+    db = location;
+  }
   if (db.empty()) db = ModuleDirectory() + "news.db";
   db = Absolute(db);
   if (db.size() >= kPathBuffer) {
@@ -120,7 +175,9 @@ int RunInit(const Args& input) {
     std::printf("Created the news database %s\n", db.c_str());
   }
 
-  if (!settings.WriteText(kSystemSection, "PathDB", db)) {
+  // A file set up here is the database from now on, not a server named before.
+  if (!settings.WriteText(kSystemSection, "PathDB", db) ||
+      (!settings.ReadText(kDatabaseSection, "Url", "").empty() && !settings.WriteText(kDatabaseSection, "Url", ""))) {
     std::fprintf(stderr, "orvo init: cannot write %s; check that the folder is writable\n", settings.path().c_str());
     return 1;
   }

@@ -108,7 +108,9 @@ int RunStatus(const Args& input) {
   if (brokenOnly) return ListBroken(*db);
 
   std::printf("ORVO files: %s\n", DescribeHomeFolders(ResolveHomeFolders()).c_str());
-  std::printf("News database: %s\n", db->path().c_str());
+  std::printf("News database: %s\n", db->backend() == Database::Backend::kSqlite
+                                         ? db->path().c_str()
+                                         : db->Describe().c_str());
   std::printf("Sites: %lld, categories: %lld, site/category pairs: %lld (%lld selected)\n",
               static_cast<long long>(Count(*db, "SELECT COUNT(*) FROM news_config")),
               static_cast<long long>(Count(*db, "SELECT COUNT(*) FROM news_cat")),

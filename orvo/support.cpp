@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "commands.h"
+#include "pg.h"
 #include "settings.h"
 #include "text.h"
 
@@ -25,13 +26,21 @@ bool TakeHome(Args& args, const char* command) {
 
 int OpenNewsDatabase(const char* command, std::unique_ptr<Database>* db) {
   Settings settings = Settings::Shared();
-  std::string path = settings.ReadText(kSystemSection, "PathDB", "", kPathBuffer);
+  std::string path = NewsDatabaseLocation(settings, kPathBuffer);
   if (path.empty()) {
     std::fprintf(stderr, "orvo %s: %s names no news database (PathDB); set one up with: orvo init\n", command,
                  settings.path().c_str());
     return 1;
   }
-  int rc = Database::Open(path, Database::Mode::kExisting, db);
+  std::string why;
+  int rc = Database::Open(path, Database::Mode::kExisting, db, &why);
+  if (rc != 0 && pg::IsUrl(path)) {
+    std::fprintf(stderr,
+                 "orvo %s: %s (code %s); check the address (ORVO_DATABASE, or Url in the [Database] section of %s),"
+                 " the server and ~/.pgpass, or run orvo init --database\n",
+                 command, why.c_str(), HexCode(rc).c_str(), settings.path().c_str());
+    return 1;
+  }
   if (rc != 0) {
     std::fprintf(stderr, "orvo %s: cannot open the news database %s (code %s); check PathDB in %s or run orvo init\n",
                  command, path.c_str(), HexCode(rc).c_str(), settings.path().c_str());

@@ -135,7 +135,7 @@ std::vector<HeldFile> JournalFilesHeldHere(const std::string& dbPath) {
 }  // namespace
 
 bool CDBManager::FileChanged() const {
-  if (!db_) return false;
+  if (!db_ || db_->backend() != Database::Backend::kSqlite) return false;  // a server's database is no file
   struct stat st {};
   if (::stat(db_->path().c_str(), &st) != 0) return true;
   return static_cast<uint64_t>(st.st_dev) != fileDevice_ || static_cast<uint64_t>(st.st_ino) != fileInode_;
@@ -165,7 +165,7 @@ bool CDBManager::Init(const std::string& path) {
     if (::stat(f.name.c_str(), &now) == 0 && now.st_dev == f.device && now.st_ino == f.inode) ::unlink(f.name.c_str());
   }
   std::string file = path;
-  if (file.empty()) file = Settings::Shared().ReadText(kSystemSection, "PathDB", "", kReaderBuffer);
+  if (file.empty()) file = NewsDatabaseLocation(Settings::Shared(), kReaderBuffer);
   if (!Fail(Database::Open(file, Database::Mode::kExisting, &db_))) return false;
   struct stat st {};
   if (::stat(db_->path().c_str(), &st) == 0) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "database.h"
+#include "pg_server.h"
 #include "store/search_index.h"
 #include "settings.h"
 #include "test_support.h"
@@ -178,6 +179,47 @@ TEST(OrvoConfigTest, TheMailPasswordNeverLandsInTheSettingsFile) {
   EXPECT_EQ(RunOrvo("config Delivery MailPassword pa55word", &out, env), 2);
   EXPECT_NE(out.find("never kept in ORVO.ini"), std::string::npos) << out;
   EXPECT_EQ(testing::ReadFile(dir.File("ORVO.ini")).find("pa55word"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace orvo
+
+namespace orvo {
+namespace {
+
+// orvo init --database puts the schema on the server and the address into
+// ORVO.ini; status then names the server, never the password; the
+// environment's address wins over the file's.
+TEST(OrvoInitTest, DatabaseOnAPostgresServer) {
+  ORVO_NEED_POSTGRES(server);
+  TempDir dir;
+  const std::string url = server->NewDatabase();
+  ASSERT_FALSE(url.empty());
+  // libpq ignores a password under trust, so one in the address shows where it leaks.
+  const std::string withPassword = "postgresql://orvo:hush-9481@/" + url.substr(std::string("postgresql:///").size());
+  std::string out;
+  ASSERT_EQ(RunOrvo("init --home " + dir.path() + " --database '" + withPassword + "'", &out), 0) << out;
+  EXPECT_NE(out.find("Created the news database on PostgreSQL server " + server->socketDir()), std::string::npos)
+      << out;
+  Settings s(dir.File("ORVO.ini"));
+  EXPECT_EQ(s.ReadText(kDatabaseSection, "Url", "", kDatabaseUrlBuffer), withPassword);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("news.db")));
+
+  ASSERT_EQ(RunOrvo("init --home " + dir.path(), &out), 0) << out;  // a second run keeps it
+  EXPECT_NE(out.find("Using the news database on PostgreSQL server"), std::string::npos) << out;
+  ASSERT_EQ(RunOrvo("status --home " + dir.path(), &out), 0) << out;
+  EXPECT_NE(out.find("News database: PostgreSQL server " + server->socketDir()), std::string::npos) << out;
+  EXPECT_NE(out.find("News items: 0"), std::string::npos) << out;
+  EXPECT_EQ(out.find("hush-9481"), std::string::npos) << out;
+
+  // ORVO_DATABASE wins: a dead server is named in the error, without its password.
+  TempDir nowhere;
+  const std::string dead = "postgresql://orvo:hush-9481@/news?host=" + nowhere.path();
+  EXPECT_EQ(RunOrvo("status --home " + dir.path(), &out, "ORVO_DATABASE='" + dead + "' "), 1);
+  EXPECT_NE(out.find(nowhere.path()), std::string::npos) << out;
+  EXPECT_EQ(out.find("hush-9481"), std::string::npos) << out;
+  std::string log = testing::ReadFile(dir.File("orvo_log.txt"));
+  EXPECT_EQ(log.find("hush-9481"), std::string::npos) << log;
 }
 
 }  // namespace
