@@ -472,7 +472,7 @@ std::string_view Statement::TextView(int column) const {
 
 std::optional<std::time_t> Statement::Time(int column) const {
   if (IsNull(column)) return std::nullopt;
-  return ParseDbTime(Text(column));
+  return ParseStoredTime(TextView(column));
 }
 
 namespace {

@@ -1,6 +1,8 @@
 #include "text.h"
 
 #include <cctype>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 
 #include <unicode/uchar.h>
@@ -53,6 +55,61 @@ std::optional<std::time_t> ParseDbTime(std::string_view s) {
   tm.tm_isdst = -1;
   std::time_t t = std::mktime(&tm);
   if (t == static_cast<std::time_t>(-1)) return std::nullopt;
+  return t;
+}
+
+namespace {
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+int64_t DaysFromCivil(int64_t y, int m, int d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+bool IsDigits(std::string_view s, size_t at, size_t n) {
+  for (size_t i = at; i < at + n; ++i)
+    if (s[i] < '0' || s[i] > '9') return false;
+  return true;
+}
+
+int Number(std::string_view s, size_t at, size_t n) {
+  int v = 0;
+  for (size_t i = at; i < at + n; ++i) v = v * 10 + (s[i] - '0');
+  return v;
+}
+
+long OffsetAt(std::time_t t) {
+  std::tm tm{};
+  return localtime_r(&t, &tm) ? tm.tm_gmtoff : LONG_MIN;
+}
+
+}  // namespace
+
+std::optional<std::time_t> ParseStoredTime(std::string_view s) {
+  if (s.size() != 19 || !IsDigits(s, 0, 4) || s[4] != '-' || !IsDigits(s, 5, 2) || s[7] != '-' ||
+      !IsDigits(s, 8, 2) || s[10] != ' ' || !IsDigits(s, 11, 2) || s[13] != ':' || !IsDigits(s, 14, 2) ||
+      s[16] != ':' || !IsDigits(s, 17, 2))
+    return ParseDbTime(s);
+  const int y = Number(s, 0, 4), mo = Number(s, 5, 2), d = Number(s, 8, 2);
+  const int h = Number(s, 11, 2), mi = Number(s, 14, 2), se = Number(s, 17, 2);
+  // Days past a month's end roll over in mktime; those go to it.
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
+  const int monthDays = kDays[(mo >= 1 && mo <= 12 ? mo : 1) - 1] + (mo == 2 && leap);
+  if (mo < 1 || mo > 12 || d < 1 || d > monthDays || h > 23 || mi > 59 || se > 59) return ParseDbTime(s);
+  const std::time_t wall = static_cast<std::time_t>(DaysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + se);
+  // One offset over more than a day around the moment: no change of the
+  // clocks is near, so the wall-clock time names that one moment and no other.
+  constexpr std::time_t kNear = 26 * 3600;
+  const long offset = OffsetAt(wall);
+  const std::time_t t = wall - offset;
+  if (offset == LONG_MIN || OffsetAt(t) != offset || OffsetAt(t - kNear) != offset || OffsetAt(t + kNear) != offset)
+    return ParseDbTime(s);
+  if (t == static_cast<std::time_t>(-1)) return std::nullopt;  // mktime's failure value, as ParseDbTime reads it
   return t;
 }
 

@@ -28,6 +28,12 @@ std::string FormatLocalTime(std::time_t t, const char* format);
 // Database date-times are local time as "YYYY-MM-DD HH:MM:SS".
 std::string FormatDbTime(std::time_t t);
 std::optional<std::time_t> ParseDbTime(std::string_view s);
+// ParseDbTime for the stored form exactly ("YYYY-MM-DD HH:MM:SS"), without
+// mktime, which looks at the time-zone file on every call: a grid or an eBook
+// reads a date a row. Within a few hours of a change of the clocks, and for
+// any other text, it is ParseDbTime itself, so the two always agree. Like
+// localtime_r, it sees a change of TZ after tzset().
+std::optional<std::time_t> ParseStoredTime(std::string_view s);
 
 // Unicode case folding of one character, the one folding of every
 // case-insensitive match: LIKE, keyword search, mask classes, settings keys.
