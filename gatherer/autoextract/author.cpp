@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "gatherer/autoextract/date.h"
 #include "gatherer/autoextract/page_figures.h"
 #include "gatherer/masks/text_util.h"
 #include "gatherer/masks/url.h"
@@ -594,7 +595,11 @@ std::string_view BylineStart(std::string_view line) {
   if ((line.empty() || line[0] < '0' || line[0] > '9') && !StartsPublished(line)) return {};
   for (std::string_view w : {" von ", " by ", " Von ", " By "}) {
     size_t at = line.find(w);
-    if (at != std::string_view::npos && starts_byline(line.substr(at + 1))) return line.substr(at + 1);
+    if (at == std::string_view::npos || !starts_byline(line.substr(at + 1))) continue;
+    // After a date or the word of the publication; "1. Data kept by
+    // cookies" is a numbered heading, not a byline.
+    DateTime day;
+    if (StartsPublished(line) || ReadShownDate(line.substr(0, at), day)) return line.substr(at + 1);
   }
   return {};
 }

@@ -923,6 +923,7 @@ TEST(AutoExtractTest, BylinesReadFromTheirWordsWhenNoMarkupNamesThem) {
   EXPECT_EQ(AutoAuthor(page("<p>Von Einheimischen, Gästen und ganz viel Kühen wird der Brunnen genutzt.</p>")), "");
   EXPECT_EQ(AutoAuthor(page("<p>By the way, it rained.</p><p>Von (Strato) gemietet</p>")), "");
   EXPECT_EQ(AutoAuthor(page("<ul><li><a href=/x>Von Ast getroffen: Waldarbeiter verunglückt</a></li></ul>")), "");
+  EXPECT_EQ(AutoAuthor(page("<p><strong>1. Verarbeitung personenbezogener Daten mithilfe von Cookies</strong></p>")), "");
 }
 
 // Labels, links and credits that stand where a byline does: the name is
