@@ -1,6 +1,18 @@
 -- The news database. Column order matters: statements read "*" and bind by
 -- position. Dates are local time as 'YYYY-MM-DD HH:MM:SS', booleans 0/1.
+--
+-- A new file runs all of this file. Its first part is the schema of version 1;
+-- each "-- Upgrade N" part after it brings a database of version N - 1 to N
+-- (store/schema.h runs them on older files). An upgrade may meet a database
+-- that already holds some of its objects (older versions made tables in code,
+-- and recorded no version), so its statements say IF NOT EXISTS, and it ends by
+-- recording its number. "SQLite only" parts have no meaning elsewhere; "in the
+-- background" parts may take long on a large file and are left to the index
+-- upgrade of the reader, the Gatherer and orvo init, as are the parts after them.
 PRAGMA foreign_keys = ON;
+
+CREATE TABLE schema_version (version INTEGER NOT NULL);
+INSERT INTO schema_version VALUES (1);
 
 CREATE TABLE news_config (
   id        INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -80,9 +92,10 @@ CREATE INDEX news_masks_fk_site_cat_rel ON news_masks(fk_site_cat_rel);
 CREATE INDEX filter_site_cat_rel_fk_filter ON filter_site_cat_rel(fk_filter);
 CREATE INDEX filter_site_cat_rel_fk_site_cat_rel ON filter_site_cat_rel(fk_site_cat_rel);
 
+-- Upgrade 2: mask health and the news found without masks.
 -- Mask health: what each pair's masks yielded per run (state 0 healthy,
 -- 1 broken, 2 never worked). Kept beside the tables above, which stay as they are.
-CREATE TABLE mask_health (
+CREATE TABLE IF NOT EXISTS mask_health (
   id              INTEGER PRIMARY KEY AUTOINCREMENT,
   fk_site_cat_rel INTEGER REFERENCES site_cat_rel(id) ON DELETE CASCADE,
   run_time        TEXT NOT NULL DEFAULT '',
@@ -98,19 +111,21 @@ CREATE TABLE mask_health (
   symptom         TEXT NOT NULL DEFAULT '',
   broken_since    TEXT
 );
-CREATE INDEX mask_health_pair ON mask_health(fk_site_cat_rel, id);
+CREATE INDEX IF NOT EXISTS mask_health_pair ON mask_health(fk_site_cat_rel, id);
 
 -- News found without the pair's masks: how 1 = body by automatic extraction,
 -- 2 = link from the site's feed, 3 = both.
-CREATE TABLE newsitem_auto (
+CREATE TABLE IF NOT EXISTS newsitem_auto (
   fk_newsitem INTEGER PRIMARY KEY REFERENCES newsitem(id) ON DELETE CASCADE,
   how         INTEGER NOT NULL DEFAULT 1
 );
+UPDATE schema_version SET version = 2 WHERE version = 1;
 
+-- Upgrade 3: the user's own sites.
 -- The user's own pairs, added from a feed's address and never touched by the
 -- catalogue update: kind 0 feed, 1 page; the feed's validators of its last
 -- answer; removed 1 keeps the pair only for its news.
-CREATE TABLE own_site (
+CREATE TABLE IF NOT EXISTS own_site (
   fk_site_cat_rel INTEGER PRIMARY KEY REFERENCES site_cat_rel(id) ON DELETE CASCADE,
   address         TEXT NOT NULL DEFAULT '',
   kind            INTEGER NOT NULL DEFAULT 0,
@@ -121,14 +136,21 @@ CREATE TABLE own_site (
   last_modified   TEXT NOT NULL DEFAULT '',
   removed         INTEGER NOT NULL DEFAULT 0
 );
-CREATE UNIQUE INDEX own_site_address ON own_site(address);
+CREATE UNIQUE INDEX IF NOT EXISTS own_site_address ON own_site(address);
+UPDATE schema_version SET version = 3 WHERE version = 2;
 
+-- Upgrade 4, in the background: the news grid's covering indexes.
 -- The news grid's sorts (title, date, site/category pair), each covering the
 -- columns the grid reads.
-CREATE INDEX newsitem_grid_title ON newsitem(title COLLATE NOCASE, id, is_del, is_read, publication_date, fk_site_cat_rel);
-CREATE INDEX newsitem_grid_date ON newsitem(publication_date, id, is_del, is_read, title, fk_site_cat_rel);
-CREATE INDEX newsitem_grid_pair ON newsitem(fk_site_cat_rel, publication_date, id, is_del, is_read, title);
+CREATE INDEX IF NOT EXISTS newsitem_grid_title ON newsitem(title COLLATE NOCASE, id, is_del, is_read, publication_date, fk_site_cat_rel);
+CREATE INDEX IF NOT EXISTS newsitem_grid_date ON newsitem(publication_date, id, is_del, is_read, title, fk_site_cat_rel);
+CREATE INDEX IF NOT EXISTS newsitem_grid_pair ON newsitem(fk_site_cat_rel, publication_date, id, is_del, is_read, title);
+-- Indexes the reader made at start-up before; the grid's indexes cover them.
+DROP INDEX IF EXISTS newsitem_title_nocase;
+DROP INDEX IF EXISTS newsitem_pair_date;
+UPDATE schema_version SET version = 4 WHERE version = 3;
 
+-- Upgrade 5, SQLite only: keyword search through an FTS5 trigram index.
 -- Keyword search: a trigram index of titles and bodies that narrows LIKE
 -- searches to candidates. Items with ids in (filled_upto, fill_end] are still
 -- to be indexed by the background filling of an older database; the triggers
@@ -136,10 +158,23 @@ CREATE INDEX newsitem_grid_pair ON newsitem(fk_site_cat_rel, publication_date, i
 -- the background drops it from the index: re-reading the old text there costs
 -- far more than the delete itself. Searches stay exact meanwhile, as every
 -- candidate is joined to newsitem, and ids are never used twice.
-CREATE VIRTUAL TABLE newsitem_fts USING fts5(title, body, content='newsitem', content_rowid='id', tokenize='trigram', detail='none');
-CREATE TABLE newsitem_fts_fill (filled_upto INTEGER NOT NULL, fill_end INTEGER NOT NULL);
-INSERT INTO newsitem_fts_fill VALUES (0, 0);
-CREATE TABLE newsitem_fts_gone (id INTEGER PRIMARY KEY, title TEXT NOT NULL, body TEXT NOT NULL);
+CREATE VIRTUAL TABLE IF NOT EXISTS newsitem_fts USING fts5(title, body, content='newsitem', content_rowid='id', tokenize='trigram', detail='none');
+CREATE TABLE IF NOT EXISTS newsitem_fts_fill (filled_upto INTEGER NOT NULL, fill_end INTEGER NOT NULL);
+-- An older database's items are the background's to fill: all ids so far.
+INSERT INTO newsitem_fts_fill SELECT 0, coalesce(max(id), 0) FROM newsitem WHERE NOT EXISTS (SELECT 1 FROM newsitem_fts_fill);
+CREATE TRIGGER IF NOT EXISTS newsitem_fts_update AFTER UPDATE OF title, body ON newsitem
+  WHEN old.id > (SELECT fill_end FROM newsitem_fts_fill) OR old.id <= (SELECT filled_upto FROM newsitem_fts_fill)
+BEGIN
+  INSERT INTO newsitem_fts(newsitem_fts, rowid, title, body) VALUES ('delete', old.id, old.title, old.body);
+  INSERT INTO newsitem_fts(rowid, title, body) VALUES (new.id, new.title, new.body);
+END;
+UPDATE schema_version SET version = 5 WHERE version = 4;
+
+-- Upgrade 6, SQLite only: deleted items queue their text for the index. An index
+-- of version 5 dropped them at once: its triggers are replaced.
+CREATE TABLE IF NOT EXISTS newsitem_fts_gone (id INTEGER PRIMARY KEY, title TEXT NOT NULL, body TEXT NOT NULL);
+DROP TRIGGER IF EXISTS newsitem_fts_insert;
+DROP TRIGGER IF EXISTS newsitem_fts_delete;
 CREATE TRIGGER newsitem_fts_insert AFTER INSERT ON newsitem
   WHEN new.id > (SELECT fill_end FROM newsitem_fts_fill) OR new.id <= (SELECT filled_upto FROM newsitem_fts_fill)
 BEGIN
@@ -152,9 +187,4 @@ CREATE TRIGGER newsitem_fts_delete AFTER DELETE ON newsitem
 BEGIN
   INSERT INTO newsitem_fts_gone(id, title, body) VALUES (old.id, old.title, old.body);
 END;
-CREATE TRIGGER newsitem_fts_update AFTER UPDATE OF title, body ON newsitem
-  WHEN old.id > (SELECT fill_end FROM newsitem_fts_fill) OR old.id <= (SELECT filled_upto FROM newsitem_fts_fill)
-BEGIN
-  INSERT INTO newsitem_fts(newsitem_fts, rowid, title, body) VALUES ('delete', old.id, old.title, old.body);
-  INSERT INTO newsitem_fts(rowid, title, body) VALUES (new.id, new.title, new.body);
-END;
+UPDATE schema_version SET version = 6 WHERE version = 5;

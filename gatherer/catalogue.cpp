@@ -10,6 +10,7 @@
 #include "http_client.h"
 #include "like.h"
 #include "store/own_sites.h"
+#include "store/schema.h"
 #include "text.h"
 
 namespace orvo {
@@ -72,7 +73,7 @@ class CatalogueUpdater {
     {
       // The user's own sites, categories and pairs are none of the
       // catalogue's business, even under a catalogue name.
-      EnsureOwnSiteTables(db_);
+      UpgradeSchema(db_);
       Statement st(
           db_, std::string("SELECT id, site_name FROM news_config WHERE id NOT IN ") + kOwnSiteIds + " ORDER BY id");
       while (st.Next()) sites_.try_emplace(st.Text(1), st.Int(0));

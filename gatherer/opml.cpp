@@ -8,6 +8,7 @@
 
 #include "database.h"
 #include "store/own_sites.h"
+#include "store/schema.h"
 #include "text.h"
 
 namespace orvo {
@@ -99,7 +100,7 @@ OpmlImport ImportOpml(Database& db, std::string_view bytes, std::time_t now) {
     result.error = read.error;
     return result;
   }
-  EnsureOwnSiteTables(db);
+  UpgradeSchema(db);
   Transaction tx(db);
   if (tx.status() != 0) {
     result.error = "Can not write the news database: " + db.ErrorMessage() + ".";

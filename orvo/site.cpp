@@ -10,6 +10,7 @@
 #include "http_client.h"
 #include "opml.h"
 #include "store/own_sites.h"
+#include "store/schema.h"
 #include "platform.h"
 #include "settings.h"
 #include "text.h"
@@ -226,7 +227,7 @@ int RunSite(const Args& input) {
   if (action != "list" && action != "remove" && action != "rename" && action != "import" && action != "export")
     return Usage(("unknown action '" + action + "'").c_str());
   if (int rc = OpenNewsDatabase("site", &db)) return rc;
-  EnsureOwnSiteTables(*db);
+  UpgradeSchema(*db);
   if (action == "list") return args.empty() ? List(*db) : Usage("list takes no argument");
   if (action == "remove") return Remove(*db, args);
   if (action == "rename") return Rename(*db, args);

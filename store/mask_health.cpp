@@ -2,32 +2,12 @@
 
 #include "database.h"
 #include "eventlog.h"
+#include "schema.h"
 #include "text.h"
 
 namespace orvo {
 
 namespace {
-
-constexpr const char* kHealthTables =
-    "CREATE TABLE IF NOT EXISTS mask_health ("
-    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    " fk_site_cat_rel INTEGER REFERENCES site_cat_rel(id) ON DELETE CASCADE,"
-    " run_time TEXT NOT NULL DEFAULT '',"
-    " list_loaded INTEGER NOT NULL DEFAULT 0,"
-    " links_found INTEGER NOT NULL DEFAULT 0,"
-    " feed_links INTEGER NOT NULL DEFAULT 0,"
-    " pages_walked INTEGER NOT NULL DEFAULT 0,"
-    " empty_bodies INTEGER NOT NULL DEFAULT 0,"
-    " empty_titles INTEGER NOT NULL DEFAULT 0,"
-    " items_stored INTEGER NOT NULL DEFAULT 0,"
-    " auto_items INTEGER NOT NULL DEFAULT 0,"
-    " state INTEGER NOT NULL DEFAULT 0,"
-    " symptom TEXT NOT NULL DEFAULT '',"
-    " broken_since TEXT);"
-    "CREATE INDEX IF NOT EXISTS mask_health_pair ON mask_health(fk_site_cat_rel, id);"
-    "CREATE TABLE IF NOT EXISTS newsitem_auto ("
-    " fk_newsitem INTEGER PRIMARY KEY REFERENCES newsitem(id) ON DELETE CASCADE,"
-    " how INTEGER NOT NULL DEFAULT 1);";
 
 // The news mask failed this run: the body stayed empty on at least half of
 // the pages walked, and on at least two of them.
@@ -37,8 +17,6 @@ bool NewsMaskFailed(const PairRun& run) {
 }
 
 }  // namespace
-
-int EnsureHealthTables(Database& db) { return db.Exec(kHealthTables); }
 
 std::string PairName(Database& db, int siteCatRel) {
   Statement st(db,
@@ -65,7 +43,7 @@ HealthVerdict LatestHealth(Database& db, int siteCatRel) {
 }
 
 HealthVerdict RecordPairRun(Database& db, const PairRun& run, std::time_t now) {
-  EnsureHealthTables(db);
+  UpgradeSchema(db);
   const HealthVerdict before = LatestHealth(db, run.siteCatRel);
   bool listYielded = false, newsYielded = false;
   {
@@ -135,7 +113,7 @@ HealthVerdict RecordPairRun(Database& db, const PairRun& run, std::time_t now) {
 }
 
 int MarkAutoItem(Database& db, int64_t newsId, AutoMark how) {
-  EnsureHealthTables(db);
+  UpgradeSchema(db);
   Statement st(db, "INSERT OR REPLACE INTO newsitem_auto (fk_newsitem, how) VALUES (?, ?)");
   st.Bind(1, newsId).Bind(2, static_cast<int>(how));
   return st.Execute();

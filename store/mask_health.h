@@ -40,9 +40,6 @@ struct HealthVerdict {
   bool known = false;       // false when this run could judge nothing and nothing was known before
 };
 
-// Creates the health tables in a database made before they existed.
-int EnsureHealthTables(Database& db);
-
 // Judges run against the pair's earlier runs and records it. A run that could
 // judge nothing (its list page never arrived) keeps the earlier verdict.
 HealthVerdict RecordPairRun(Database& db, const PairRun& run, std::time_t now);

@@ -3,24 +3,12 @@
 #include <cstdio>
 
 #include "database.h"
+#include "schema.h"
 #include "text.h"
 
 namespace orvo {
 
 namespace {
-
-constexpr const char* kOwnTables =
-    "CREATE TABLE IF NOT EXISTS own_site ("
-    " fk_site_cat_rel INTEGER PRIMARY KEY REFERENCES site_cat_rel(id) ON DELETE CASCADE,"
-    " address TEXT NOT NULL DEFAULT '',"
-    " kind INTEGER NOT NULL DEFAULT 0,"
-    " page_url TEXT NOT NULL DEFAULT '',"
-    " added TEXT NOT NULL DEFAULT '',"
-    " feed_title TEXT NOT NULL DEFAULT '',"
-    " etag TEXT NOT NULL DEFAULT '',"
-    " last_modified TEXT NOT NULL DEFAULT '',"
-    " removed INTEGER NOT NULL DEFAULT 0);"
-    "CREATE UNIQUE INDEX IF NOT EXISTS own_site_address ON own_site(address);";
 
 constexpr const char* kSelectOwn =
     "SELECT o.fk_site_cat_rel, ns.site_name, nc.name, o.address, o.kind, o.page_url, o.added, o.feed_title,"
@@ -45,7 +33,7 @@ OwnSite ReadRow(const Statement& st) {
 }
 
 std::vector<OwnSite> Query(Database& db, const std::string& where, const std::string& bind = {}) {
-  EnsureOwnSiteTables(db);
+  UpgradeSchema(db);
   std::vector<OwnSite> out;
   Statement st(db, std::string(kSelectOwn) + where + " ORDER BY ns.site_name, nc.name, o.fk_site_cat_rel");
   if (!bind.empty()) st.Bind(1, bind);
@@ -96,8 +84,6 @@ const char* const kOwnSiteIds =
 const char* const kOwnCategoryIds =
     "(SELECT rel.fk_news_cat FROM site_cat_rel rel JOIN own_site o ON o.fk_site_cat_rel = rel.id)";
 
-int EnsureOwnSiteTables(Database& db) { return db.Exec(kOwnTables); }
-
 bool OwnNameTaken(Database& db, const std::string& site, const std::string& category) {
   Statement st(db,
                "SELECT 1 FROM own_site o JOIN site_cat_rel rel ON rel.id = o.fk_site_cat_rel"
@@ -108,7 +94,7 @@ bool OwnNameTaken(Database& db, const std::string& site, const std::string& cate
 }
 
 bool AddOwnSite(Database& db, OwnSite& site, std::time_t now, std::string* why) {
-  EnsureOwnSiteTables(db);
+  UpgradeSchema(db);
   site.site = FitBuffer(Trim(site.site), kTextColumn);
   site.category = FitBuffer(Trim(site.category), kTextColumn);
   if (site.site.empty() || site.category.empty()) {
@@ -289,7 +275,7 @@ int SaveFeedAnswer(Database& db, int64_t pair, const std::string& etag, const st
 }
 
 int DeleteSpentOwnPairs(Database& db) {
-  EnsureOwnSiteTables(db);
+  UpgradeSchema(db);
   return db.Exec(
       "DELETE FROM site_cat_rel WHERE id IN (SELECT fk_site_cat_rel FROM own_site WHERE removed <> 0)"
       " AND NOT EXISTS (SELECT 1 FROM newsitem n WHERE n.fk_site_cat_rel = site_cat_rel.id AND n.is_del = 0)");

@@ -27,9 +27,6 @@ struct OwnSite {
   bool selected = true;
 };
 
-// Creates the own-site table in a database made before it existed.
-int EnsureOwnSiteTables(Database& db);
-
 // Stores a new own pair (selected) under site and category, reusing an own
 // site or category of the same name, never a catalogue one. False with
 // *why when the address is there already or the pair's names are taken by

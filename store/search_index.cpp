@@ -10,88 +10,29 @@
 
 #include "like.h"
 #include "platform.h"
+#include "schema.h"
 #include "text.h"
 
 namespace orvo {
 
 namespace {
 
-// The grid's sorts (title, date, site/category pair then date), each with
-// every column the grid reads, so a sorted list never touches the rows.
+// The grid's covering indexes, one statement each, from the schema source.
 struct NamedSql {
-  const char* name;
-  const char* sql;
+  std::string name;
+  std::string sql;
 };
-constexpr NamedSql kGridIndexes[] = {
-    {"newsitem_grid_title",
-     "CREATE INDEX newsitem_grid_title ON newsitem(title COLLATE NOCASE, id, is_del, is_read, "
-     "publication_date, fk_site_cat_rel)"},
-    {"newsitem_grid_date",
-     "CREATE INDEX newsitem_grid_date ON newsitem(publication_date, id, is_del, is_read, title, "
-     "fk_site_cat_rel)"},
-    {"newsitem_grid_pair",
-     "CREATE INDEX newsitem_grid_pair ON newsitem(fk_site_cat_rel, publication_date, id, is_del, is_read, "
-     "title)"},
-};
-
-// Indexes the reader used to make at start-up; the grid indexes cover them.
-constexpr const char* kOldReaderIndexes =
-    "DROP INDEX IF EXISTS newsitem_title_nocase; DROP INDEX IF EXISTS newsitem_pair_date";
-
-constexpr const char* kGridIndexesSql =
-    "CREATE INDEX newsitem_grid_title ON newsitem(title COLLATE NOCASE, id, is_del, is_read, "
-    "publication_date, fk_site_cat_rel);\n"
-    "CREATE INDEX newsitem_grid_date ON newsitem(publication_date, id, is_del, is_read, title, "
-    "fk_site_cat_rel);\n"
-    "CREATE INDEX newsitem_grid_pair ON newsitem(fk_site_cat_rel, publication_date, id, is_del, is_read, "
-    "title);\n";
-
-// Items with ids in (filled_upto, fill_end] are not in the index yet: the
-// triggers leave them to the filling, which reads their current text.
-// A deleted item's text waits in newsitem_fts_gone for DropDeletedFromIndex:
-// the index's delete tokenises the old text again, which made a clean-up ten
-// times slower. An insert with the id of a waiting item (ids are never reused
-// unless given by hand) drops the old text first, so no id is indexed twice.
-#define ORVO_FTS_WHEN(row)                                                                             \
-  "  WHEN " row ".id > (SELECT fill_end FROM newsitem_fts_fill) OR " row ".id <= (SELECT filled_upto " \
-  "FROM newsitem_fts_fill)\n"
-#define ORVO_FTS_GONE_TABLE \
-  "CREATE TABLE newsitem_fts_gone (id INTEGER PRIMARY KEY, title TEXT NOT NULL, body TEXT NOT NULL);\n"
-#define ORVO_FTS_INSERT_TRIGGER                                                                         \
-  "CREATE TRIGGER newsitem_fts_insert AFTER INSERT ON newsitem\n" ORVO_FTS_WHEN("new")                 \
-  "BEGIN\n"                                                                                             \
-  "  INSERT INTO newsitem_fts(newsitem_fts, rowid, title, body) SELECT 'delete', id, title, body FROM " \
-  "newsitem_fts_gone WHERE id = new.id;\n"                                                              \
-  "  DELETE FROM newsitem_fts_gone WHERE id = new.id;\n"                                                \
-  "  INSERT INTO newsitem_fts(rowid, title, body) VALUES (new.id, new.title, new.body);\n"              \
-  "END;\n"
-#define ORVO_FTS_DELETE_TRIGGER                                                              \
-  "CREATE TRIGGER newsitem_fts_delete AFTER DELETE ON newsitem\n" ORVO_FTS_WHEN("old")      \
-  "BEGIN\n"                                                                                  \
-  "  INSERT INTO newsitem_fts_gone(id, title, body) VALUES (old.id, old.title, old.body);\n" \
-  "END;\n"
-
-constexpr const char* kSearchIndexSql =
-    "CREATE VIRTUAL TABLE newsitem_fts USING fts5(title, body, content='newsitem', content_rowid='id', "
-    "tokenize='trigram', detail='none');\n"
-    "CREATE TABLE newsitem_fts_fill (filled_upto INTEGER NOT NULL, fill_end INTEGER NOT NULL);\n"
-    ORVO_FTS_GONE_TABLE ORVO_FTS_INSERT_TRIGGER ORVO_FTS_DELETE_TRIGGER
-    "CREATE TRIGGER newsitem_fts_update AFTER UPDATE OF title, body ON newsitem\n" ORVO_FTS_WHEN("old")
-    "BEGIN\n"
-    "  INSERT INTO newsitem_fts(newsitem_fts, rowid, title, body) VALUES ('delete', old.id, old.title, "
-    "old.body);\n"
-    "  INSERT INTO newsitem_fts(rowid, title, body) VALUES (new.id, new.title, new.body);\n"
-    "END;\n";
-
-// A database whose index dropped deleted items at once gets the queue.
-constexpr const char* kDeferDeletesSql =
-    ORVO_FTS_GONE_TABLE "DROP TRIGGER newsitem_fts_insert;\nDROP TRIGGER newsitem_fts_delete;\n"
-    ORVO_FTS_INSERT_TRIGGER ORVO_FTS_DELETE_TRIGGER;
-
-#undef ORVO_FTS_WHEN
-#undef ORVO_FTS_GONE_TABLE
-#undef ORVO_FTS_INSERT_TRIGGER
-#undef ORVO_FTS_DELETE_TRIGGER
+const std::vector<NamedSql>& GridIndexes() {
+  static const std::vector<NamedSql> indexes = [] {
+    constexpr std::string_view kCreate = "CREATE INDEX IF NOT EXISTS ";
+    std::vector<NamedSql> out;
+    for (const std::string& sql : SchemaStatements(SchemaUpgradeTo(kGridIndexesVersion).sql))
+      if (sql.compare(0, kCreate.size(), kCreate) == 0)
+        out.push_back({sql.substr(kCreate.size(), sql.find(' ', kCreate.size()) - kCreate.size()), sql});
+    return out;
+  }();
+  return indexes;
+}
 
 // --- Which characters the index folds alike ----------------------------------
 
@@ -297,7 +238,7 @@ int DeferIndexDeletes(Database& db) {
   if (int rc = t.status()) return rc;
   // Looked at again under the write lock: another program may have done it.
   if (HasTable(db, "newsitem_fts_gone")) return 0;
-  if (int rc = db.Exec(kDeferDeletesSql)) return rc;
+  if (int rc = RunSchemaUpgrades(db, kIndexDeleteQueueVersion, kIndexDeleteQueueVersion)) return rc;
   return t.Commit();
 }
 
@@ -324,18 +265,29 @@ int DropDeletedFromIndex(Database& db, int batch, int* dropped) {
 
 bool DeletedItemsWaiting(Database& db) { return Holds(db, "SELECT EXISTS (SELECT 1 FROM newsitem_fts_gone)"); }
 
-const char* GridIndexesSql() { return kGridIndexesSql; }
-const char* SearchIndexSql() { return kSearchIndexSql; }
-
 bool IndexUpgrade::Run(const char* sql) {
   error_ = db_.Exec(sql);
   return error_ == 0;
 }
 
 int IndexUpgrade::GridIndexesMade() {
-  Statement s(db_, "SELECT count(*) FROM sqlite_master WHERE type = 'index' AND name IN"
-                   " ('newsitem_grid_title', 'newsitem_grid_date', 'newsitem_grid_pair')");
-  return s.Next() ? static_cast<int>(s.Int(0)) : 3;
+  int made = 0;
+  for (const NamedSql& index : GridIndexes()) {
+    Statement s(db_, "SELECT count(*) FROM sqlite_master WHERE type = 'index' AND name = ?");
+    s.Bind(1, index.name);
+    if (!s.Next()) return GridIndexCount();
+    made += static_cast<int>(s.Int(0));
+  }
+  return made;
+}
+
+int IndexUpgrade::GridIndexCount() { return static_cast<int>(GridIndexes().size()); }
+
+bool IndexUpgrade::SchemaBehind() { return SchemaVersion(db_) < LatestSchemaVersion(); }
+
+bool IndexUpgrade::RunUpgrades(int from, int through) {
+  error_ = RunSchemaUpgrades(db_, std::min(SchemaVersion(db_) + 1, from), through);
+  return error_ == 0;
 }
 
 bool IndexUpgrade::SearchIndexMissing() {
@@ -346,8 +298,8 @@ bool IndexUpgrade::SearchIndexMissing() {
 bool IndexUpgrade::DeleteQueueMissing() { return !HasTable(db_, "newsitem_fts_gone"); }
 
 bool IndexUpgrade::Done() {
-  return !GridIndexesMissing() && !SearchIndexMissing() && !DeleteQueueMissing() && !DeletedItemsWaiting(db_) &&
-         SearchIndexReady(db_);
+  return !GridIndexesMissing() && !SearchIndexMissing() && !DeleteQueueMissing() && !SchemaBehind() &&
+         !DeletedItemsWaiting(db_) && SearchIndexReady(db_);
 }
 
 // Progress from the ids, which go in order: counting a queue of long texts
@@ -376,9 +328,9 @@ bool IndexUpgrade::DropStep() {
 }
 
 std::string IndexUpgrade::Next() {
-  if (int made = GridIndexesMade(); made < 3) {
+  if (int made = GridIndexesMade(); made < GridIndexCount()) {
     what_ = "grid";
-    percent_ = made * 100 / 3;
+    percent_ = made * 100 / GridIndexCount();
     return what_;
   }
   return Done() ? "" : "search";
@@ -390,7 +342,7 @@ bool IndexUpgrade::Step() {
     what_ = "grid";
     int made = 0;
     const NamedSql* next = nullptr;
-    for (const NamedSql& index : kGridIndexes) {
+    for (const NamedSql& index : GridIndexes()) {
       Statement has(db_, "SELECT count(*) FROM sqlite_master WHERE type = 'index' AND name = ?");
       has.Bind(1, index.name);
       if (has.Next() && has.Int(0) == 1)
@@ -398,26 +350,29 @@ bool IndexUpgrade::Step() {
       else if (!next)
         next = &index;
     }
-    // One index per step: each is one long write on a large database.
-    if (!Run(next->sql)) return false;
-    percent_ = (made + 1) * 100 / 3;
-    return made + 1 < 3 || Run(kOldReaderIndexes);
+    // One index per step: each is one long write on a large database. The
+    // rest of the grid's upgrade (its record, the old indexes' drop) goes
+    // with the last.
+    if (!Run(next->sql.c_str())) return false;
+    percent_ = (made + 1) * 100 / GridIndexCount();
+    return made + 1 < GridIndexCount() || RunUpgrades(kGridIndexesVersion, kGridIndexesVersion);
   }
   if (SearchIndexMissing()) {
     what_ = "search";
     percent_ = 0;
-    Transaction t(db_);
-    if ((error_ = t.status()) != 0) return false;
-    if (!Run(kSearchIndexSql) ||
-        !Run("INSERT INTO newsitem_fts_fill SELECT 0, coalesce(max(id), 0) FROM newsitem"))
-      return false;
-    error_ = t.Commit();
-    return error_ == 0;
+    // The table, its filling's range and all its triggers in one
+    // transaction: an item stored in between would be missed.
+    return RunUpgrades(kSearchIndexVersion, kIndexDeleteQueueVersion);
   }
   if (DeleteQueueMissing()) {
     what_ = "search";
     error_ = DeferIndexDeletes(db_);
     return error_ == 0;
+  }
+  // A file whose objects are all there, from before versions were recorded.
+  if (SchemaBehind()) {
+    what_ = "search";
+    return RunUpgrades(LatestSchemaVersion(), LatestSchemaVersion());
   }
   // Deleted items leave the index once it is complete: a steady stream of
   // deletes must not hold back the filling, which makes searches fast.
@@ -514,6 +469,7 @@ int UpgradeIndexes(const std::string& path, const std::atomic<bool>& stop,
   // so its hold of the write lock, takes a fraction of the time. The memory
   // goes with the connection.
   db->Exec("PRAGMA cache_size = -131072; PRAGMA temp_store = MEMORY");
+  UpgradeSchema(*db);  // failing, the steps below say why
   IndexUpgrade upgrade(*db, pace.batch);
   std::string reported;
   auto report = [&] {

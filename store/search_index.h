@@ -7,7 +7,8 @@
 // IndexQueryForLike builds its query to keep that promise.
 //
 // A database made before the index existed gets it, and the grid's covering
-// indexes, from IndexUpgrade, in small steps on a connection of its own.
+// indexes, from IndexUpgrade, in small steps on a connection of its own: the
+// background upgrades of the schema source (store/schema.h).
 // Until the index is complete, searches run on LIKE alone.
 //
 // A deleted item leaves the index later: its text waits in a queue that the
@@ -90,7 +91,11 @@ class IndexUpgrade {
 
  private:
   int GridIndexesMade();
-  bool GridIndexesMissing() { return GridIndexesMade() < 3; }
+  static int GridIndexCount();
+  bool GridIndexesMissing() { return GridIndexesMade() < GridIndexCount(); }
+  bool SchemaBehind();
+  // Upgrades `from` (or the first the file lacks, when lower) to `through`.
+  bool RunUpgrades(int from, int through);
   bool SearchIndexMissing();
   bool DeleteQueueMissing();
   bool FillStep();
@@ -140,9 +145,5 @@ int UpgradeIndexes(const std::string& path, const std::atomic<bool>& stop,
 // stays queued). Also gives a database the queue when it has none yet.
 // `dropped` (optional) counts the items. 0, or the failure's code.
 int DropAllDeletedFromIndex(const std::string& path, const std::atomic<bool>& stop, int64_t* dropped = nullptr);
-
-// The texts of the statements of IndexUpgrade, for comparing with the schema.
-const char* GridIndexesSql();
-const char* SearchIndexSql();
 
 }  // namespace orvo

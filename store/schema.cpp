@@ -1,0 +1,152 @@
+#include "schema.h"
+
+#include <algorithm>
+#include <memory>
+#include <stdexcept>
+
+namespace orvo {
+
+namespace {
+
+std::string_view TrimView(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+struct ParsedSchema {
+  std::string base;
+  std::vector<SchemaUpgrade> upgrades;
+};
+
+// "-- Upgrade N[, SQLite only][, in the background]: what" starts a part.
+bool ParseMarker(std::string_view line, SchemaUpgrade* out) {
+  constexpr std::string_view kMarker = "-- Upgrade ";
+  if (line.substr(0, kMarker.size()) != kMarker) return false;
+  line.remove_prefix(kMarker.size());
+  const size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return false;
+  const std::string_view head = line.substr(0, colon);
+  const size_t comma = head.find(',');
+  const std::string number(head.substr(0, comma));
+  if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) return false;
+  out->version = std::stoi(number);
+  const std::string_view flags = comma == std::string_view::npos ? std::string_view() : head.substr(comma);
+  out->sqliteOnly = flags.find("SQLite only") != std::string_view::npos;
+  out->background = flags.find("in the background") != std::string_view::npos;
+  out->what = std::string(TrimView(line.substr(colon + 1)));
+  return true;
+}
+
+ParsedSchema Parse(std::string_view text) {
+  ParsedSchema parsed;
+  std::string* into = &parsed.base;
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    SchemaUpgrade upgrade;
+    if (ParseMarker(line, &upgrade)) {
+      // The source is ours: a gap or a repeat is a fault of the build.
+      const int expected = parsed.upgrades.empty() ? 2 : parsed.upgrades.back().version + 1;
+      if (upgrade.version != expected) throw std::logic_error("schema.sql: upgrade " + std::to_string(expected) + " expected");
+      parsed.upgrades.push_back(std::move(upgrade));
+      into = &parsed.upgrades.back().sql;
+      continue;
+    }
+    into->append(line);
+    into->push_back('\n');
+  }
+  return parsed;
+}
+
+const ParsedSchema& Schema() {
+  static const ParsedSchema parsed = Parse(NewsSchemaSql());
+  return parsed;
+}
+
+bool HasVersionTable(Database& db) {
+  Statement s(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'schema_version'");
+  return s.Next() && s.Int(0) == 1;
+}
+
+// The base's own statements about the version table, for a file made before
+// it existed: such a file is of version 1.
+std::string VersionTableSql() {
+  std::string sql;
+  for (const std::string& s : SchemaStatements(Schema().base))
+    if (s.find("schema_version") != std::string::npos) sql += s + "\n";
+  return sql;
+}
+
+}  // namespace
+
+const std::vector<SchemaUpgrade>& SchemaUpgrades() { return Schema().upgrades; }
+
+const SchemaUpgrade& SchemaUpgradeTo(int version) {
+  const auto& all = SchemaUpgrades();
+  if (version < 2 || version > LatestSchemaVersion()) throw std::out_of_range("no schema upgrade " + std::to_string(version));
+  return all[static_cast<size_t>(version - 2)];
+}
+
+int LatestSchemaVersion() { return 1 + static_cast<int>(SchemaUpgrades().size()); }
+
+std::vector<std::string> SchemaStatements(std::string_view sql) {
+  std::vector<std::string> out;
+  std::string current;
+  bool trigger = false;
+  while (!sql.empty()) {
+    const size_t end = sql.find('\n');
+    const std::string_view line = sql.substr(0, end);
+    sql.remove_prefix(end == std::string_view::npos ? sql.size() : end + 1);
+    const std::string_view bare = TrimView(line);
+    if (bare.empty() || bare.substr(0, 2) == "--") continue;
+    if (current.empty()) trigger = bare.substr(0, 14) == "CREATE TRIGGER";
+    current.append(line);
+    // A trigger's body holds statements of its own: it ends at its END.
+    if (bare.back() == ';' && (!trigger || bare == "END;")) {
+      out.push_back(std::move(current));
+      current.clear();
+    } else {
+      current.push_back('\n');
+    }
+  }
+  if (!TrimView(current).empty()) out.push_back(std::move(current));
+  return out;
+}
+
+int SchemaVersion(Database& db) {
+  if (!HasVersionTable(db)) return 1;
+  Statement s(db, "SELECT max(version) FROM schema_version");
+  return s.Next() && !s.IsNull(0) ? static_cast<int>(s.Int(0)) : 0;
+}
+
+int RunSchemaUpgrades(Database& db, int from, int through) {
+  from = std::max(from, 2);
+  through = std::min(through, LatestSchemaVersion());
+  std::unique_ptr<Transaction> own;
+  if (sqlite3_get_autocommit(db.handle())) {
+    own = std::make_unique<Transaction>(db);
+    if (int rc = own->status()) return rc;
+  }
+  if (!HasVersionTable(db))
+    if (int rc = db.Exec(VersionTableSql().c_str())) return rc;
+  for (int v = from; v <= through; ++v)
+    if (int rc = db.Exec(SchemaUpgradeTo(v).sql.c_str())) return rc;
+  return own ? own->Commit() : 0;
+}
+
+int UpgradeSchema(Database& db) {
+  int through = LatestSchemaVersion();
+  for (const SchemaUpgrade& u : SchemaUpgrades())
+    if (u.background) {
+      through = u.version - 1;
+      break;
+    }
+  const int version = SchemaVersion(db);
+  if (version == 0) return SQLITE_CORRUPT;
+  if (version >= through && HasVersionTable(db)) return 0;
+  return RunSchemaUpgrades(db, version + 1, through);
+}
+
+}  // namespace orvo

@@ -1,0 +1,112 @@
+-- The news database's schema as made by commit 0767116 of common/schema.sql.
+-- The news database. Column order matters: statements read "*" and bind by
+-- position. Dates are local time as 'YYYY-MM-DD HH:MM:SS', booleans 0/1.
+PRAGMA foreign_keys = ON;
+
+CREATE TABLE news_config (
+  id        INTEGER PRIMARY KEY AUTOINCREMENT,
+  site_name TEXT NOT NULL DEFAULT ''
+);
+
+CREATE TABLE news_cat (
+  id   INTEGER PRIMARY KEY AUTOINCREMENT,
+  name TEXT NOT NULL DEFAULT ''
+);
+
+CREATE TABLE site_cat_rel (
+  id             INTEGER PRIMARY KEY AUTOINCREMENT,
+  is_selected    INTEGER NOT NULL DEFAULT 0,
+  fk_news_cat    INTEGER REFERENCES news_cat(id),
+  fk_news_config INTEGER REFERENCES news_config(id)
+);
+
+-- A withdrawn pair goes with its masks, its user-deleted news and its filter links.
+CREATE TABLE newsitem (
+  id               INTEGER PRIMARY KEY AUTOINCREMENT,
+  recvdate         TEXT,
+  newsdate         TEXT,
+  fk_site_cat_rel  INTEGER REFERENCES site_cat_rel(id) ON DELETE CASCADE,
+  publication_date TEXT,
+  src_url          TEXT NOT NULL DEFAULT '',
+  author           TEXT NOT NULL DEFAULT '',
+  title            TEXT NOT NULL DEFAULT '',
+  smalldescr       TEXT NOT NULL DEFAULT '',
+  body             TEXT NOT NULL DEFAULT '',
+  is_del           INTEGER NOT NULL DEFAULT 0,
+  is_read          INTEGER NOT NULL DEFAULT 0
+);
+
+CREATE TABLE newsimages (
+  id          INTEGER PRIMARY KEY AUTOINCREMENT,
+  bodypos     INTEGER NOT NULL DEFAULT 0,
+  image_path  TEXT NOT NULL DEFAULT '',
+  imagetext   TEXT NOT NULL DEFAULT '',
+  fk_newsitem INTEGER REFERENCES newsitem(id) ON DELETE CASCADE
+);
+
+CREATE TABLE news_masks (
+  id              INTEGER PRIMARY KEY AUTOINCREMENT,
+  mask            TEXT NOT NULL DEFAULT '',
+  mask_version    INTEGER NOT NULL DEFAULT 0,
+  type            INTEGER NOT NULL DEFAULT 0,
+  fk_site_cat_rel INTEGER REFERENCES site_cat_rel(id) ON DELETE CASCADE
+);
+
+CREATE TABLE filter (
+  id           INTEGER PRIMARY KEY AUTOINCREMENT,
+  name         TEXT NOT NULL DEFAULT '',
+  keywords     TEXT NOT NULL DEFAULT '',
+  search_mode  INTEGER NOT NULL DEFAULT 0,
+  time_kind    INTEGER NOT NULL DEFAULT 0,
+  date_from    TEXT,
+  date_to      TEXT,
+  days         INTEGER NOT NULL DEFAULT 0,
+  hours        INTEGER NOT NULL DEFAULT 0,
+  minutes      INTEGER NOT NULL DEFAULT 0,
+  lit_gen      INTEGER NOT NULL DEFAULT 0
+);
+
+CREATE TABLE filter_site_cat_rel (
+  fk_filter       INTEGER REFERENCES filter(id) ON DELETE CASCADE,
+  fk_site_cat_rel INTEGER REFERENCES site_cat_rel(id) ON DELETE CASCADE
+);
+
+CREATE INDEX newsitem_src_url ON newsitem(src_url);
+CREATE INDEX newsitem_fk_site_cat_rel ON newsitem(fk_site_cat_rel);
+CREATE INDEX newsitem_publication_date ON newsitem(publication_date);
+CREATE INDEX newsimages_fk_newsitem ON newsimages(fk_newsitem);
+CREATE INDEX site_cat_rel_fk_news_cat ON site_cat_rel(fk_news_cat);
+CREATE INDEX site_cat_rel_fk_news_config ON site_cat_rel(fk_news_config);
+CREATE INDEX news_masks_fk_site_cat_rel ON news_masks(fk_site_cat_rel);
+CREATE INDEX filter_site_cat_rel_fk_filter ON filter_site_cat_rel(fk_filter);
+CREATE INDEX filter_site_cat_rel_fk_site_cat_rel ON filter_site_cat_rel(fk_site_cat_rel);
+
+-- The news grid's sorts (title, date, site/category pair), each covering the
+-- columns the grid reads.
+CREATE INDEX newsitem_grid_title ON newsitem(title COLLATE NOCASE, id, is_del, is_read, publication_date, fk_site_cat_rel);
+CREATE INDEX newsitem_grid_date ON newsitem(publication_date, id, is_del, is_read, title, fk_site_cat_rel);
+CREATE INDEX newsitem_grid_pair ON newsitem(fk_site_cat_rel, publication_date, id, is_del, is_read, title);
+
+-- Keyword search: a trigram index of titles and bodies that narrows LIKE
+-- searches to candidates. Items with ids in (filled_upto, fill_end] are still
+-- to be indexed by the background filling of an older database; the triggers
+-- leave those to it.
+CREATE VIRTUAL TABLE newsitem_fts USING fts5(title, body, content='newsitem', content_rowid='id', tokenize='trigram', detail='none');
+CREATE TABLE newsitem_fts_fill (filled_upto INTEGER NOT NULL, fill_end INTEGER NOT NULL);
+INSERT INTO newsitem_fts_fill VALUES (0, 0);
+CREATE TRIGGER newsitem_fts_insert AFTER INSERT ON newsitem
+  WHEN new.id > (SELECT fill_end FROM newsitem_fts_fill) OR new.id <= (SELECT filled_upto FROM newsitem_fts_fill)
+BEGIN
+  INSERT INTO newsitem_fts(rowid, title, body) VALUES (new.id, new.title, new.body);
+END;
+CREATE TRIGGER newsitem_fts_delete AFTER DELETE ON newsitem
+  WHEN old.id > (SELECT fill_end FROM newsitem_fts_fill) OR old.id <= (SELECT filled_upto FROM newsitem_fts_fill)
+BEGIN
+  INSERT INTO newsitem_fts(newsitem_fts, rowid, title, body) VALUES ('delete', old.id, old.title, old.body);
+END;
+CREATE TRIGGER newsitem_fts_update AFTER UPDATE OF title, body ON newsitem
+  WHEN old.id > (SELECT fill_end FROM newsitem_fts_fill) OR old.id <= (SELECT filled_upto FROM newsitem_fts_fill)
+BEGIN
+  INSERT INTO newsitem_fts(newsitem_fts, rowid, title, body) VALUES ('delete', old.id, old.title, old.body);
+  INSERT INTO newsitem_fts(rowid, title, body) VALUES (new.id, new.title, new.body);
+END;

@@ -1,0 +1,178 @@
+#include "store/schema.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <atomic>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "database.h"
+#include "store/search_index.h"
+#include "test_support.h"
+
+namespace orvo {
+namespace {
+
+using testing::ReadFile;
+using testing::TempDir;
+
+// Tables the old code made itself, beside the schema of its time.
+constexpr const char* kReaderStartupIndexes =
+    "CREATE INDEX IF NOT EXISTS newsitem_title_nocase ON newsitem(title COLLATE NOCASE);"
+    "CREATE INDEX IF NOT EXISTS newsitem_pair_date ON newsitem(fk_site_cat_rel, publication_date);";
+constexpr const char* kEngineHealthTables =
+    "CREATE TABLE IF NOT EXISTS mask_health ( id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " fk_site_cat_rel INTEGER REFERENCES site_cat_rel(id) ON DELETE CASCADE, run_time TEXT NOT NULL DEFAULT '',"
+    " list_loaded INTEGER NOT NULL DEFAULT 0, links_found INTEGER NOT NULL DEFAULT 0,"
+    " feed_links INTEGER NOT NULL DEFAULT 0, pages_walked INTEGER NOT NULL DEFAULT 0,"
+    " empty_bodies INTEGER NOT NULL DEFAULT 0, empty_titles INTEGER NOT NULL DEFAULT 0,"
+    " items_stored INTEGER NOT NULL DEFAULT 0, auto_items INTEGER NOT NULL DEFAULT 0,"
+    " state INTEGER NOT NULL DEFAULT 0, symptom TEXT NOT NULL DEFAULT '', broken_since TEXT);"
+    "CREATE INDEX IF NOT EXISTS mask_health_pair ON mask_health(fk_site_cat_rel, id);"
+    "CREATE TABLE IF NOT EXISTS newsitem_auto ( fk_newsitem INTEGER PRIMARY KEY REFERENCES newsitem(id)"
+    " ON DELETE CASCADE, how INTEGER NOT NULL DEFAULT 1);"
+    "INSERT INTO mask_health (fk_site_cat_rel, run_time, links_found, state) VALUES (1, '2026-01-02 03:04:05', 7, 0);";
+
+// Rows every version's tables take.
+constexpr const char* kStoredRows =
+    "INSERT INTO news_config (site_name) VALUES ('Harbour Gazette');"
+    "INSERT INTO news_cat (name) VALUES ('City');"
+    "INSERT INTO site_cat_rel (is_selected, fk_news_cat, fk_news_config) VALUES (1, 1, 1);"
+    "INSERT INTO newsitem (recvdate, newsdate, fk_site_cat_rel, publication_date, src_url, title, body, is_read)"
+    " VALUES ('2026-01-02 03:04:05', '2026-01-02 03:04:05', 1, '2026-01-02 03:04:05', 'http://h.example/1',"
+    " 'Ferry timetable', 'The lighthouse keeper retires', 1),"
+    " ('2026-01-03 03:04:05', '2026-01-03 03:04:05', 1, '2026-01-03 03:04:05', 'http://h.example/2',"
+    " 'Market day', 'Fish and bread', 0);"
+    "INSERT INTO newsimages (bodypos, image_path, imagetext, fk_newsitem) VALUES (4, 'Images/1_0.jpg', 'Pier', 1);"
+    "INSERT INTO news_masks (mask, mask_version, type, fk_site_cat_rel) VALUES ('<mask/>', 3, 1, 1);"
+    "INSERT INTO filter (name, keywords, search_mode) VALUES ('Sea', 'lighthouse', 0);"
+    "INSERT INTO filter_site_cat_rel (fk_filter, fk_site_cat_rel) VALUES (1, 1);";
+
+struct OldFile {
+  const char* script;  // under old_schemas/; empty: a file of the current schema
+  const char* byCode;  // what that version's code added to it
+};
+
+std::set<std::pair<std::string, std::string>> Objects(Database& db) {
+  std::set<std::pair<std::string, std::string>> out;
+  Statement s(db, "SELECT type, name FROM sqlite_master WHERE name NOT LIKE 'sqlite[_]%' ESCAPE '['");
+  while (s.Next()) out.emplace(s.Text(0), s.Text(1));
+  return out;
+}
+
+std::set<std::string> TriggerSql(Database& db) {
+  std::set<std::string> out;
+  Statement s(db, "SELECT sql FROM sqlite_master WHERE type = 'trigger'");
+  while (s.Next()) out.insert(s.Text(0));
+  return out;
+}
+
+int64_t Count(Database& db, const std::string& sql) {
+  Statement s(db, sql);
+  return s.Next() ? s.Int(0) : -1;
+}
+
+int64_t Found(Database& db, const char* like) {
+  Statement s(db, "SELECT count(*) FROM newsitem WHERE " + IndexCandidatesSql("id") + " AND body LIKE ?");
+  s.Bind(1, *IndexQueryForLike(like)).Bind(2, like);
+  return s.Next() ? s.Int(0) : -1;
+}
+
+// A file made by every earlier version opens, takes the upgrades that do not
+// wait for the background at once, the rest from the index upgrade, and ends
+// as a new file would be, with its rows.
+TEST(SchemaUpgradeTest, AFileOfEveryEarlierVersionIsUpgradedWithItsRows) {
+  const OldFile kFiles[] = {
+      {"2_0_base.sql", ""},
+      {"2_0_base.sql", kReaderStartupIndexes},
+      {"mask_health.sql", kReaderStartupIndexes},
+      {"search_index.sql", kEngineHealthTables},
+      {"index_delete_queue.sql", ""},
+      {"own_sites.sql", ""},
+      {"", ""},
+  };
+  TempDir dir;
+  std::unique_ptr<Database> fresh;
+  ASSERT_EQ(Database::Open(dir.File("fresh.db"), Database::Mode::kCreate, &fresh), 0);
+  EXPECT_EQ(SchemaVersion(*fresh), LatestSchemaVersion());
+  EXPECT_EQ(LatestSchemaVersion(), kIndexDeleteQueueVersion);
+  int n = 0;
+  for (const OldFile& old : kFiles) {
+    SCOPED_TRACE(std::string(*old.script ? old.script : "current") + (*old.byCode ? " and its code's tables" : ""));
+    const std::string path = dir.File("old" + std::to_string(++n) + ".db");
+    if (*old.script) {
+      const std::string sql = ReadFile(std::string(ORVO_OLD_SCHEMAS) + "/" + old.script);
+      ASSERT_FALSE(sql.empty());
+      sqlite3* raw = nullptr;
+      ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+      char* error = nullptr;
+      for (const char* part : {sql.c_str(), kStoredRows, old.byCode})
+        EXPECT_EQ(sqlite3_exec(raw, part, nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
+      sqlite3_close(raw);
+    } else {
+      std::unique_ptr<Database> made;
+      ASSERT_EQ(Database::Open(path, Database::Mode::kCreate, &made), 0);
+      ASSERT_EQ(made->Exec(kStoredRows), 0);
+    }
+
+    std::unique_ptr<Database> db;
+    ASSERT_EQ(Database::Open(path, Database::Mode::kExisting, &db), 0);
+    const bool current = !*old.script;
+    EXPECT_EQ(SchemaVersion(*db), current ? LatestSchemaVersion() : 1);
+    EXPECT_EQ(UpgradeSchema(*db), 0);
+    EXPECT_EQ(SchemaVersion(*db), current ? LatestSchemaVersion() : kGridIndexesVersion - 1);
+    EXPECT_EQ(Count(*db, "SELECT count(*) FROM own_site"), 0);  // the tables the layer needs at once
+    EXPECT_EQ(Count(*db, "SELECT count(*) FROM newsitem_auto"), 0);
+
+    std::atomic<bool> stop{false};
+    UpgradePace pace;
+    pace.quietMs = 0;
+    pace.gapMs = 0;
+    EXPECT_EQ(UpgradeIndexes(path, stop, nullptr, pace), 0);
+    EXPECT_EQ(SchemaVersion(*db), LatestSchemaVersion());
+    EXPECT_TRUE(IndexUpgrade(*db).Done());
+    EXPECT_EQ(Objects(*db), Objects(*fresh));
+    EXPECT_EQ(TriggerSql(*db), TriggerSql(*fresh));
+
+    EXPECT_EQ(Count(*db, "SELECT count(*) FROM newsitem WHERE is_read = 1 AND title = 'Ferry timetable'"), 1);
+    EXPECT_EQ(Count(*db, "SELECT count(*) FROM newsimages WHERE fk_newsitem = 1 AND imagetext = 'Pier'"), 1);
+    EXPECT_EQ(Count(*db, "SELECT count(*) FROM news_masks WHERE mask_version = 3"), 1);
+    EXPECT_EQ(Count(*db, "SELECT count(*) FROM filter_site_cat_rel WHERE fk_filter = 1"), 1);
+    EXPECT_EQ(Count(*db, "SELECT count(*) FROM mask_health WHERE links_found = 7"), old.byCode == kEngineHealthTables ? 1 : 0);
+    // The index holds the old items and keeps up with new ones and deletes.
+    EXPECT_EQ(Found(*db, "%lighthouse%"), 1);
+    ASSERT_EQ(db->Exec("INSERT INTO newsitem (fk_site_cat_rel, title, body) VALUES (1, 'New', 'a lighthouse again')"), 0);
+    EXPECT_EQ(Found(*db, "%lighthouse%"), 2);
+    ASSERT_EQ(db->Exec("DELETE FROM newsitem WHERE title = 'Market day'"), 0);
+    EXPECT_EQ(Count(*db, "SELECT count(*) FROM newsitem_fts_gone"), 1);
+    EXPECT_EQ(Database::Open(path, Database::Mode::kExisting, &db), 0);  // and opens again
+  }
+}
+
+// The source's parts: numbered without gaps, each recording its own number,
+// and a statement split that keeps a trigger whole.
+TEST(SchemaUpgradeTest, EachUpgradeRecordsItsVersionAndSplitsIntoStatements) {
+  int expected = 2;
+  for (const SchemaUpgrade& u : SchemaUpgrades()) {
+    SCOPED_TRACE(u.what);
+    EXPECT_EQ(u.version, expected++);
+    const std::vector<std::string> statements = SchemaStatements(u.sql);
+    ASSERT_FALSE(statements.empty());
+    EXPECT_EQ(statements.back(), "UPDATE schema_version SET version = " + std::to_string(u.version) +
+                                     " WHERE version = " + std::to_string(u.version - 1) + ";");
+  }
+  EXPECT_TRUE(SchemaUpgradeTo(kGridIndexesVersion).background);
+  EXPECT_FALSE(SchemaUpgradeTo(kGridIndexesVersion - 1).background);
+  EXPECT_TRUE(SchemaUpgradeTo(kSearchIndexVersion).sqliteOnly);
+  const auto split = SchemaStatements(
+      "-- a comment; with a semicolon\nCREATE TABLE a (x);\nCREATE TRIGGER t AFTER INSERT ON a\nBEGIN\n"
+      "  DELETE FROM a;\n  DELETE FROM a;\nEND;\nDROP TABLE a;");
+  ASSERT_EQ(split.size(), 3u);
+  EXPECT_EQ(split[1], "CREATE TRIGGER t AFTER INSERT ON a\nBEGIN\n  DELETE FROM a;\n  DELETE FROM a;\nEND;");
+}
+
+}  // namespace
+}  // namespace orvo
