@@ -93,7 +93,7 @@ bool TranslateDdlToPostgres(std::string_view sqlite, std::string* out, std::stri
       virtualTables.insert(m[2].str());
       continue;
     }
-    if (head.rfind("CREATE TRIGGER ", 0) == 0) {
+    if (head.rfind("CREATE TRIGGER ", 0) == 0 || head.rfind("DROP TRIGGER ", 0) == 0) {
       bool feedsVirtual = false;
       for (const auto& name : virtualTables) feedsVirtual = feedsVirtual || Mentions(st, name);
       if (feedsVirtual) continue;

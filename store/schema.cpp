@@ -4,6 +4,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "pg_schema.h"
+
 namespace orvo {
 
 namespace {
@@ -65,9 +67,23 @@ const ParsedSchema& Schema() {
   return parsed;
 }
 
+bool Postgres(Database& db) { return db.backend() == Database::Backend::kPostgres; }
+
 bool HasVersionTable(Database& db) {
-  Statement s(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'schema_version'");
+  Statement s(db, Postgres(db) ? "SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema()"
+                                 " AND table_name = 'schema_version'"
+                               : "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'schema_version'");
   return s.Next() && s.Int(0) == 1;
+}
+
+// An upgrade's statements for the database's back end: PostgreSQL's are
+// translated, and a SQLite-only part has none there.
+int RunPart(Database& db, const std::string& sql, bool sqliteOnly) {
+  if (!Postgres(db)) return db.Exec(sql.c_str());
+  if (sqliteOnly) return 0;
+  std::string pg, error;
+  if (!TranslateDdlToPostgres(sql, &pg, &error)) return SQLITE_ERROR;
+  return db.Exec(pg.c_str());
 }
 
 // The base's own statements about the version table, for a file made before
@@ -125,14 +141,16 @@ int RunSchemaUpgrades(Database& db, int from, int through) {
   from = std::max(from, 2);
   through = std::min(through, LatestSchemaVersion());
   std::unique_ptr<Transaction> own;
-  if (sqlite3_get_autocommit(db.handle())) {
+  // PostgreSQL's schema is made whole by orvo init; an upgrade there runs in
+  // a transaction of its own.
+  if (Postgres(db) || sqlite3_get_autocommit(db.handle())) {
     own = std::make_unique<Transaction>(db);
     if (int rc = own->status()) return rc;
   }
   if (!HasVersionTable(db))
-    if (int rc = db.Exec(VersionTableSql().c_str())) return rc;
+    if (int rc = RunPart(db, VersionTableSql(), false)) return rc;
   for (int v = from; v <= through; ++v)
-    if (int rc = db.Exec(SchemaUpgradeTo(v).sql.c_str())) return rc;
+    if (int rc = RunPart(db, SchemaUpgradeTo(v).sql, SchemaUpgradeTo(v).sqliteOnly)) return rc;
   return own ? own->Commit() : 0;
 }
 
