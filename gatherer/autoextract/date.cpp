@@ -167,13 +167,6 @@ bool DateOfAddress(std::string_view url, DateTime& out) {
 }
 
 
-// Whether e lies inside the element within.
-bool Inside(const HtmlDocument& page, int e, int within) {
-  for (int x = page.Parent(e), up = 0; x >= 0 && up < 64; x = page.Parent(x), ++up)
-    if (x == within) return true;
-  return false;
-}
-
 // The date a reader sees beside the headline: a short line among the few
 // elements after the first-level heading ("Stand: 12.11.2021", a date under
 // the headline), else the nearest few before it (a date above it).
@@ -188,14 +181,14 @@ bool DateBesideHeadline(const HtmlDocument& page, const PageFigures* fig, DateTi
     out = d;
     return true;
   };
+  // The heading's elements follow it in one run.
   const int n = page.ElementCount();
-  for (int e = h1 + 1, seen = 0; e < n && seen < 24; ++e) {
-    if (Inside(page, e, h1)) continue;
-    ++seen;
+  int after = h1 + 1;
+  while (after < n && IsWithin(page, after, h1)) ++after;
+  for (int e = after; e < n && e < after + 24; ++e)
     if (shows(e)) return true;
-  }
   for (int e = h1 - 1, seen = 0; e > page.Body() && seen < 8; --e) {
-    if (Inside(page, h1, e)) continue;  // the heading's own wrappers hold more than a line
+    if (IsWithin(page, h1, e)) continue;  // the heading's own wrappers hold more than a line
     ++seen;
     if (shows(e)) return true;
   }

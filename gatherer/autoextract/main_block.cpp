@@ -514,11 +514,7 @@ void Extractor::Emit(int e, int main, int depth) {
   else if (tag == "TD" || tag == "TH") pending_space_ = true;
 }
 
-bool Extractor::Within(int inner, int outer) const {
-  for (int a = inner; a >= 0; a = page_.Parent(a))
-    if (a == outer) return true;
-  return false;
-}
+bool Extractor::Within(int inner, int outer) const { return IsWithin(page_, inner, outer); }
 
 // A second-level heading right below the headline that reads as a sentence:
 // the standfirst of sites that mark it up as a heading.

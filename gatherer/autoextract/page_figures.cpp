@@ -69,6 +69,12 @@ std::string Hints(const HtmlDocument& page, int e) {
   return h;
 }
 
+bool IsWithin(const HtmlDocument& page, int inner, int outer) {
+  for (int a = inner; a >= 0; a = page.Parent(a))
+    if (a == outer) return true;
+  return false;
+}
+
 int FirstHeadline(const HtmlDocument& page, const PageFigures* fig) {
   for (int e = 0; e < page.ElementCount(); ++e)
     if (page.TagName(e) == "H1" && !(fig && fig->invisible[size_t(e)])) return e;

@@ -110,6 +110,9 @@ double LinkDensity(const PageFigures& f, int e);
 // without figures.
 inline bool Longer(const PageFigures* fig, int e, int max) { return fig && fig->text[size_t(e)] > max; }
 
+// Whether inner is outer or lies inside it.
+bool IsWithin(const HtmlDocument& page, int inner, int outer);
+
 // The page's first visible first-level heading, -1 when there is none.
 int FirstHeadline(const HtmlDocument& page, const PageFigures* fig);
 bool HasBlockChild(const HtmlDocument& page, int e);
