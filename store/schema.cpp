@@ -5,16 +5,11 @@
 #include <stdexcept>
 
 #include "pg_schema.h"
+#include "text.h"
 
 namespace orvo {
 
 namespace {
-
-std::string_view TrimView(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
-  return s;
-}
 
 struct ParsedSchema {
   std::string base;
@@ -36,7 +31,7 @@ bool ParseMarker(std::string_view line, SchemaUpgrade* out) {
   const std::string_view flags = comma == std::string_view::npos ? std::string_view() : head.substr(comma);
   out->sqliteOnly = flags.find("SQLite only") != std::string_view::npos;
   out->background = flags.find("in the background") != std::string_view::npos;
-  out->what = std::string(TrimView(line.substr(colon + 1)));
+  out->what = Trim(line.substr(colon + 1));
   return true;
 }
 
@@ -115,7 +110,7 @@ std::vector<std::string> SchemaStatements(std::string_view sql) {
     const size_t end = sql.find('\n');
     const std::string_view line = sql.substr(0, end);
     sql.remove_prefix(end == std::string_view::npos ? sql.size() : end + 1);
-    const std::string_view bare = TrimView(line);
+    const std::string bare = Trim(line);
     if (bare.empty() || bare.substr(0, 2) == "--") continue;
     if (current.empty()) trigger = bare.substr(0, 14) == "CREATE TRIGGER";
     current.append(line);
@@ -127,14 +122,24 @@ std::vector<std::string> SchemaStatements(std::string_view sql) {
       current.push_back('\n');
     }
   }
-  if (!TrimView(current).empty()) out.push_back(std::move(current));
+  if (!Trim(current).empty()) out.push_back(std::move(current));
   return out;
 }
 
-int SchemaVersion(Database& db) {
-  if (!HasVersionTable(db)) return 1;
+namespace {
+// The recorded version; 1 for a file made before versions were recorded
+// (then `table` is false), 0 for an empty version table.
+int ReadVersion(Database& db, bool* table) {
+  *table = HasVersionTable(db);
+  if (!*table) return 1;
   Statement s(db, "SELECT max(version) FROM schema_version");
   return s.Next() && !s.IsNull(0) ? static_cast<int>(s.Int(0)) : 0;
+}
+}  // namespace
+
+int SchemaVersion(Database& db) {
+  bool table = false;
+  return ReadVersion(db, &table);
 }
 
 int RunSchemaUpgrades(Database& db, int from, int through) {
@@ -161,9 +166,10 @@ int UpgradeSchema(Database& db) {
       through = u.version - 1;
       break;
     }
-  const int version = SchemaVersion(db);
+  bool table = false;
+  const int version = ReadVersion(db, &table);
   if (version == 0) return SQLITE_CORRUPT;
-  if (version >= through && HasVersionTable(db)) return 0;
+  if (version >= through && table) return 0;
   return RunSchemaUpgrades(db, version + 1, through);
 }
 
