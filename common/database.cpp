@@ -276,6 +276,13 @@ int Database::Rollback() {
   return pg_->Run("ROLLBACK");
 }
 
+bool Database::InTransaction() const {
+  if (!pg_) return sqlite3_get_autocommit(db_) == 0;
+  pg_->Settle();
+  PGTransactionStatusType st = PQtransactionStatus(pg_->conn.get());
+  return st == PQTRANS_INTRANS || st == PQTRANS_INERROR;
+}
+
 void Database::Interrupt() {
   if (!pg_) {
     sqlite3_interrupt(db_);

@@ -66,6 +66,9 @@ class Database {
   int Begin();
   int Commit();
   int Rollback();
+  // True inside a transaction, whoever began it (a savepoint outside one
+  // begins one on SQLite; PostgreSQL refuses it there).
+  bool InTransaction() const;
 
   // Breaks off the statement under way from another thread (it fails with
   // SQLITE_INTERRUPT).

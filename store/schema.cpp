@@ -64,12 +64,7 @@ const ParsedSchema& Schema() {
 
 bool Postgres(Database& db) { return db.backend() == Database::Backend::kPostgres; }
 
-bool HasVersionTable(Database& db) {
-  Statement s(db, Postgres(db) ? "SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema()"
-                                 " AND table_name = 'schema_version'"
-                               : "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'schema_version'");
-  return s.Next() && s.Int(0) == 1;
-}
+bool HasVersionTable(Database& db) { return TableExists(db, "schema_version"); }
 
 // An upgrade's statements for the database's back end: PostgreSQL's are
 // translated, and a SQLite-only part has none there.
@@ -137,6 +132,14 @@ int ReadVersion(Database& db, bool* table) {
 }
 }  // namespace
 
+bool TableExists(Database& db, std::string_view name) {
+  Statement s(db, Postgres(db) ? "SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema()"
+                                 " AND table_name = ?"
+                               : "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?");
+  s.Bind(1, name);
+  return s.Next() && s.Int(0) == 1;
+}
+
 int SchemaVersion(Database& db) {
   bool table = false;
   return ReadVersion(db, &table);
@@ -148,7 +151,7 @@ int RunSchemaUpgrades(Database& db, int from, int through) {
   std::unique_ptr<Transaction> own;
   // PostgreSQL's schema is made whole by orvo init; an upgrade there runs in
   // a transaction of its own.
-  if (Postgres(db) || sqlite3_get_autocommit(db.handle())) {
+  if (Postgres(db) || !db.InTransaction()) {
     own = std::make_unique<Transaction>(db);
     if (int rc = own->status()) return rc;
   }

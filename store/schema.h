@@ -39,6 +39,10 @@ int LatestSchemaVersion();
 // stays with its trigger), without comments.
 std::vector<std::string> SchemaStatements(std::string_view sql);
 
+// True when the database has a table of that name: sqlite_master on SQLite,
+// information_schema (the current schema) on PostgreSQL.
+bool TableExists(Database& db, std::string_view name);
+
 // The version the database records; 1 for a file from before versions were
 // recorded; 0 when it cannot be read.
 int SchemaVersion(Database& db);
