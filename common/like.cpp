@@ -1,9 +1,11 @@
 #include "like.h"
 
 #include <string.h>
+#include <unicode/uset.h>
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -164,25 +166,41 @@ char* PutUtf8(char* out, char32_t c) {
   return out;
 }
 
-// Whether text, folded, holds literal (folded, UTF-8). Folding maps code
-// point to code point, and a UTF-8 string holds another exactly where its
-// code points hold the other's, so this is a byte search of the folded
-// text. The text is folded a stretch at a time and searched as it goes, so
-// a word near the start costs only that much of a body; ASCII and the
-// two-byte scripts (Cyrillic, Greek, Latin with accents: most bodies) go
-// through tables.
-bool ContainsFolded(std::string_view text, std::string_view literal) {
-  if (literal.empty()) return true;
-  static const auto kLower = [] {
-    std::array<char, 128> t{};
-    for (int c = 0; c < 128; ++c) t[size_t(c)] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return t;
-  }();
+constexpr std::array<char, 128> kLower = [] {
+  std::array<char, 128> t{};
+  for (int c = 0; c < 128; ++c) t[size_t(c)] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return t;
+}();
+
+// The fold of the character at text[i], in UTF-8, into buf; i moves past it.
+// ASCII and the two-byte scripts (Cyrillic, Greek, Latin with accents: most
+// bodies) go through tables.
+size_t FoldNext(std::string_view text, size_t& i, char* buf) {
   static const auto kTwoByte = [] {
     auto t = std::make_unique<char32_t[]>(0x800);
     for (char32_t c = 0; c < 0x800; ++c) t[c] = FoldCase(c);
     return t;
   }();
+  const unsigned char b = static_cast<unsigned char>(text[i]);
+  if (b < 0x80) {
+    buf[0] = kLower[b];
+    ++i;
+    return 1;
+  }
+  if ((b >> 5) == 6 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80) {
+    const char32_t c = kTwoByte[((b & 0x1Fu) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu)];
+    i += 2;
+    return static_cast<size_t>(PutUtf8(buf, c) - buf);
+  }
+  return static_cast<size_t>(PutUtf8(buf, FoldCase(NextCodePoint(text, i))) - buf);
+}
+
+// Whether text, folded, holds literal (folded, UTF-8). Folding maps code
+// point to code point, and a UTF-8 string holds another exactly where its
+// code points hold the other's, so this is a byte search of the folded
+// text. The text is folded a stretch at a time and searched as it goes, so
+// a word near the start costs only that much of a body.
+bool ContainsFoldedByStretch(std::string_view text, std::string_view literal) {
   // A folded character takes at most twice its bytes (a stray byte is read
   // as the character of its value); the buffer only grows.
   thread_local std::vector<char> folded;
@@ -193,22 +211,100 @@ bool ContainsFolded(std::string_view text, std::string_view literal) {
   const char* unsearched = begin;  // where a match not yet ruled out may start
   const size_t n = literal.size();
   for (size_t i = 0; i < text.size();) {
-    for (const size_t stop = std::min(text.size(), i + kStretch); i < stop;) {
-      const unsigned char b = static_cast<unsigned char>(text[i]);
-      if (b < 0x80) {
-        *out++ = kLower[b];
-        ++i;
-      } else if ((b >> 5) == 6 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80) {
-        out = PutUtf8(out, kTwoByte[((b & 0x1Fu) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu)]);
-        i += 2;
-      } else {
-        out = PutUtf8(out, FoldCase(NextCodePoint(text, i)));
-      }
-    }
+    for (const size_t stop = std::min(text.size(), i + kStretch); i < stop;) out += FoldNext(text, i, out);
     const size_t have = static_cast<size_t>(out - unsearched);
     if (have < n) continue;
     if (memmem(unsearched, have, literal.data(), n) != nullptr) return true;
     unsearched = out - (n - 1);
+  }
+  return false;
+}
+
+// Whether the folded text from text[i], a character's start, begins with literal.
+bool FoldedStartsWith(std::string_view text, size_t i, std::string_view literal) {
+  char buf[4];
+  for (size_t j = 0; j < literal.size();) {
+    if (i >= text.size()) return false;
+    const size_t len = FoldNext(text, i, buf);
+    if (j + len > literal.size() || memcmp(buf, literal.data() + j, len) != 0) return false;
+    j += len;
+  }
+  return true;
+}
+
+// The bytes a character whose fold is `first` can start with: every lead
+// byte NextCodePoint reads such a character from (overlong forms too) and
+// its stray byte. With them the search skips, eight bytes at a time, all
+// text that cannot start a match, and folds only where one may start, as
+// SQLite's own LIKE does for ASCII. Every such byte starts a character when
+// the text is read from its start (ASCII and lead bytes are never part of
+// another), except a stray continuation byte: a first character that can be
+// one (U+0080 to U+00BF) leaves the search to ContainsFoldedByStretch.
+struct FirstBytes {
+  bool usable = false;
+  std::array<bool, 256> starts{};
+  std::vector<unsigned char> ascii;  // the ASCII ones
+  bool high = false;                 // any of 0x80 and up
+};
+
+FirstBytes FirstBytesOf(char32_t first) {
+  std::vector<char32_t> chars;
+  UErrorCode ec = U_ZERO_ERROR;
+  USet* set = uset_open(static_cast<UChar32>(first), static_cast<UChar32>(first));
+  uset_closeOver(set, USET_CASE_INSENSITIVE);
+  for (int32_t r = 0, n = uset_getRangeCount(set); r < n; ++r) {
+    UChar32 lo = 0, hi = 0;
+    if (uset_getItem(set, r, &lo, &hi, nullptr, 0, &ec) != 0 || U_FAILURE(ec)) break;
+    for (UChar32 c = lo; c <= hi; ++c)
+      if (FoldCase(static_cast<char32_t>(c)) == first) chars.push_back(static_cast<char32_t>(c));
+  }
+  uset_close(set);
+  if (U_FAILURE(ec)) return {};
+  chars.push_back(first);
+  FirstBytes f;
+  for (char32_t c : chars) {
+    if (c >= 0x80 && c <= 0xBF) return {};
+    if (c < 0x80) f.starts[c] = true;
+    if (c >= 0x80 && c <= 0xFF) f.starts[c] = true;  // a stray byte
+    if (c < 0x800) f.starts[0xC0 | (c >> 6)] = true;
+    if (c < 0x10000) f.starts[0xE0 | (c >> 12)] = true;
+    if (c < 0x200000) f.starts[0xF0 | (c >> 18)] = true;
+  }
+  for (int b = 0; b < 256; ++b) {
+    if (!f.starts[size_t(b)]) continue;
+    if (b < 0x80) f.ascii.push_back(static_cast<unsigned char>(b));
+    else f.high = true;
+  }
+  f.usable = true;
+  return f;
+}
+
+// The first position from i whose byte may start a match, or text.size().
+size_t NextStart(std::string_view text, size_t i, const FirstBytes& f) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull, kLow = 0x7F7F7F7F7F7F7F7Full;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  while (i + 8 <= n) {
+    uint64_t w;
+    memcpy(&w, p + i, 8);
+    uint64_t hits = f.high ? (w & kHigh) : 0;
+    for (unsigned char a : f.ascii) {
+      const uint64_t x = w ^ (kOnes * a);
+      hits |= ~(((x & kLow) + kLow) | x | kLow);  // 0x80 in each byte equal to a
+    }
+    if (hits != 0) break;
+    i += 8;
+  }
+  while (i < n && !f.starts[p[i]]) ++i;
+  return i;
+}
+
+bool ContainsFolded(std::string_view text, std::string_view literal, const FirstBytes& first) {
+  if (literal.empty()) return true;
+  if (!first.usable) return ContainsFoldedByStretch(text, literal);
+  for (size_t i = NextStart(text, 0, first); i < text.size(); i = NextStart(text, i, first)) {
+    if (FoldedStartsWith(text, i, literal)) return true;
+    NextCodePoint(text, i);
   }
   return false;
 }
@@ -218,6 +314,7 @@ struct CompiledPattern {
   // For "%literal%", the usual keyword: the literal, folded, in UTF-8.
   bool contains = false;
   std::string literal;
+  FirstBytes first;
 };
 
 CompiledPattern CompilePattern(std::string_view pattern, char32_t escape) {
@@ -233,12 +330,16 @@ CompiledPattern CompilePattern(std::string_view pattern, char32_t escape) {
     AppendUtf8(literal, t[i].kind == Token::kChar ? t[i].ch : t[i].ranges[0].first);
   }
   c.contains = true;
+  if (!literal.empty()) {
+    size_t i = 0;
+    c.first = FirstBytesOf(NextCodePoint(literal, i));
+  }
   c.literal = std::move(literal);
   return c;
 }
 
 bool Matches(const CompiledPattern& p, std::string_view text) {
-  if (p.contains) return ContainsFolded(text, p.literal);
+  if (p.contains) return ContainsFolded(text, p.literal, p.first);
   return Match(p.tokens, FoldedText(text));
 }
 
