@@ -9,8 +9,6 @@
 #include "eventlog.h"
 #include "http_client.h"
 #include "like.h"
-#include "store/own_sites.h"
-#include "store/schema.h"
 #include "text.h"
 
 namespace orvo {
@@ -54,60 +52,27 @@ struct MaskFetch {
 // something. Names are compared in their stored form.
 class CatalogueUpdater {
  public:
-  CatalogueUpdater(Database& db, bool autoCheck)
-      : db_(db),
-        autoCheck_(autoCheck),
-        insertSite_(db, "INSERT INTO news_config (site_name) VALUES(?)"),
-        insertCat_(db, "INSERT INTO news_cat (name) VALUES(?)"),
-        insertPair_(db, "INSERT INTO site_cat_rel (is_selected, fk_news_cat, fk_news_config) VALUES(?,?,?)"),
-        insertMask_(db, "INSERT INTO news_masks (mask, mask_version, type, fk_site_cat_rel) VALUES('', 1, ?, ?)"),
-        filtersOf_(db,
-                   "SELECT DISTINCT fr.fk_filter FROM filter_site_cat_rel fr"
-                   " INNER JOIN site_cat_rel sc ON fr.fk_site_cat_rel = sc.id"
-                   " INNER JOIN news_config s ON sc.fk_news_config = s.id"
-                   " INNER JOIN news_cat c ON sc.fk_news_cat = c.id WHERE c.name LIKE ?"),
-        insertLink_(db, "INSERT INTO filter_site_cat_rel (fk_filter, fk_site_cat_rel) VALUES(?, ?)"),
-        updateMask_(db, "UPDATE news_masks SET mask_version = ?, type = ? WHERE id = ?") {}
+  CatalogueUpdater(Database& db, bool autoCheck) : autoCheck_(autoCheck), write_(db) {}
 
-  int Load() {
-    {
-      // The user's own sites, categories and pairs are none of the
-      // catalogue's business, even under a catalogue name.
-      UpgradeSchema(db_);
-      Statement st(
-          db_, std::string("SELECT id, site_name FROM news_config WHERE id NOT IN ") + kOwnSiteIds + " ORDER BY id");
-      while (st.Next()) sites_.try_emplace(st.Text(1), st.Int(0));
-      if (st.error()) return st.error();
-    }
-    {
-      Statement st(db_,
-                   std::string("SELECT id, name FROM news_cat WHERE id NOT IN ") + kOwnCategoryIds + " ORDER BY id");
-      while (st.Next()) cats_.try_emplace(st.Text(1), st.Int(0));
-      if (st.error()) return st.error();
-    }
+  int Load(Database& db) {
+    CatalogueRows rows;
+    if (int rc = ReadCatalogueRows(db, &rows); rc != 0) return rc;
+    for (auto& [name, id] : rows.sites) sites_.try_emplace(std::move(name), id);
+    for (auto& [name, id] : rows.categories) cats_.try_emplace(std::move(name), id);
     std::unordered_map<int64_t, PairEntry*> byId;
-    {
-      Statement st(db_, std::string("SELECT rel.id, rel.is_selected, ns.site_name, nc.name FROM site_cat_rel rel"
-                                    " INNER JOIN news_config ns ON rel.fk_news_config = ns.id"
-                                    " INNER JOIN news_cat nc ON rel.fk_news_cat = nc.id WHERE rel.id NOT IN ") +
-                            kOwnPairIds + " ORDER BY rel.id");
-      while (st.Next()) {
-        auto [it, added] = pairs_.try_emplace(Key(st.Text(2), st.Text(3)));
-        if (!added) continue;
-        it->second.id = st.Int(0);
-        it->second.selected = st.Int(1) != 0;
-        byId[it->second.id] = &it->second;
-        if (it->second.selected) selectedCats_.insert(st.Text(3));
-      }
-      if (st.error()) return st.error();
+    for (const CataloguePairRow& row : rows.pairs) {
+      auto [it, added] = pairs_.try_emplace(Key(row.site, row.category));
+      if (!added) continue;
+      it->second.id = row.id;
+      it->second.selected = row.selected;
+      byId[it->second.id] = &it->second;
+      if (it->second.selected) selectedCats_.insert(row.category);
     }
-    Statement st(db_, "SELECT id, mask_version, type, fk_site_cat_rel FROM news_masks ORDER BY type, id");
-    while (st.Next()) {
-      auto it = byId.find(st.Int(3));
-      if (it != byId.end())
-        it->second->masks.push_back({st.Int(0), static_cast<int>(st.Int(1)), static_cast<int>(st.Int(2))});
+    for (const CatalogueMaskRow& mask : rows.masks) {
+      auto it = byId.find(mask.pair);
+      if (it != byId.end()) it->second->masks.push_back({mask.id, mask.version, mask.type});
     }
-    return st.error();
+    return 0;
   }
 
   // Inside the caller's transaction: creates the pair when it is new, takes
@@ -119,14 +84,13 @@ class CatalogueUpdater {
     if (it == pairs_.end()) {
       // A pair that AutoCheck selects gets its masks in this same update, so
       // its news come with this very run.
-      db_.Exec("SAVEPOINT new_pair");
+      write_.BeginPair();
       PairEntry created;
       if (!Create(site, category, &created)) {
-        db_.Exec("ROLLBACK TO new_pair");
-        db_.Exec("RELEASE new_pair");
+        write_.DropPair();
         return;
       }
-      db_.Exec("RELEASE new_pair");
+      write_.KeepPair();
       it = pairs_.emplace(Key(site, category), std::move(created)).first;
     }
     PairEntry& pair = it->second;
@@ -147,10 +111,8 @@ class CatalogueUpdater {
       // the server disabled stays disabled: raised to 1 it would be read
       // again and fetched anew on every other update.
       if (row.version < 1 && !(pair.selected && version == 0)) row.version = 1;
-      updateMask_.Reset();
-      updateMask_.Bind(1, row.version).Bind(2, row.type).Bind(3, row.id);
-      if (int rc = updateMask_.Execute(); rc != 0) {
-        WriteEventLog("Can not update mask " + std::to_string(rc) + " SQL : \n" + updateMask_.sql());
+      if (int rc = write_.SetMaskVersion(row.id, row.version, row.type); rc != 0) {
+        WriteEventLog("Can not update mask " + std::to_string(rc) + " SQL : \n" + write_.failedSql());
         return;
       }
     }
@@ -178,37 +140,29 @@ class CatalogueUpdater {
     int64_t siteId = 0;
     if (auto s = sites_.find(site); s != sites_.end()) {
       siteId = s->second;
-    } else {
-      insertSite_.Reset();
-      if (insertSite_.Bind(1, site).Execute() != 0) return false;
-      siteId = db_.LastInsertId();
+    } else if (write_.AddSite(site, &siteId) != 0) {
+      return false;
     }
     int64_t catId = 0;
     if (auto c = cats_.find(category); c != cats_.end()) {
       catId = c->second;
-    } else {
-      insertCat_.Reset();
-      if (insertCat_.Bind(1, category).Execute() != 0) return false;
-      catId = db_.LastInsertId();
+    } else if (write_.AddCategory(category, &catId) != 0) {
+      return false;
     }
     const bool select = autoCheck_ && CategorySelected(category);
-    insertPair_.Reset();
-    if (insertPair_.Bind(1, select ? 1 : 0).Bind(2, catId).Bind(3, siteId).Execute() != 0) return false;
-    pair->id = db_.LastInsertId();
+    if (write_.AddPair(select, catId, siteId, &pair->id) != 0) return false;
     pair->selected = select;
     if (select) {
       // The new pair joins every filter that holds a pair of a category of that name.
       const std::vector<int64_t>* filters = FiltersOf(category);
       if (!filters) return false;
-      for (int64_t filter : *filters) {
-        insertLink_.Reset();
-        if (insertLink_.Bind(1, filter).Bind(2, pair->id).Execute() != 0) return false;
-      }
+      for (int64_t filter : *filters)
+        if (write_.AddFilterLink(filter, pair->id) != 0) return false;
     }
     for (int type = 0; type < 2; ++type) {
-      insertMask_.Reset();
-      if (insertMask_.Bind(1, type).Bind(2, pair->id).Execute() != 0) return false;
-      pair->masks.push_back({db_.LastInsertId(), 1, type});
+      int64_t mask = 0;
+      if (write_.AddMask(type, pair->id, &mask) != 0) return false;
+      pair->masks.push_back({mask, 1, type});
     }
     // Only now is the creation sure to stand (a failure rolls it all back).
     sites_.try_emplace(site, siteId);
@@ -234,32 +188,24 @@ class CatalogueUpdater {
 
   const std::vector<int64_t>* FiltersOf(const std::string& category) {
     auto [it, added] = filtersByName_.try_emplace(category);
-    if (added) {
-      filtersOf_.Reset();
-      filtersOf_.Bind(1, category);
-      while (filtersOf_.Next()) it->second.push_back(filtersOf_.Int(0));
-      if (filtersOf_.error() != 0) {
-        filtersByName_.erase(it);
-        return nullptr;
-      }
+    if (added && write_.FiltersOfCategory(category, &it->second) != 0) {
+      filtersByName_.erase(it);
+      return nullptr;
     }
     return &it->second;
   }
 
-  Database& db_;
   bool autoCheck_;
   std::unordered_map<std::string, int64_t> sites_, cats_;
   std::unordered_map<std::string, PairEntry> pairs_;
   std::unordered_set<std::string> selectedCats_;
   std::unordered_map<std::string, bool> selectedByName_;
   std::unordered_map<std::string, std::vector<int64_t>> filtersByName_;
-  Statement insertSite_, insertCat_, insertPair_, insertMask_, filtersOf_, insertLink_, updateMask_;
+  CatalogueWriter write_;
 };
 
 // Fetches the noted masks of one pair and stores what came.
-// `store` is the update of news_masks, prepared once per run:
-// "UPDATE news_masks SET mask = ?, mask_version = ? WHERE id = ?".
-void FetchMasks(Statement& store, HttpSession& http, const UpdateServer& server, const MaskFetch& fetch,
+void FetchMasks(MaskTextWriter& store, HttpSession& http, const UpdateServer& server, const MaskFetch& fetch,
                 const StatusSink& status) {
   status("Updates for: Site [" + fetch.site + "], Category [" + fetch.category + "].");
   for (int k = 0; k < 2; ++k) {
@@ -276,9 +222,7 @@ void FetchMasks(Statement& store, HttpSession& http, const UpdateServer& server,
     }
     if (r.status != 200) text.clear();
     if (text.size() > kMaxMaskBytes) text.resize(kMaxMaskBytes);
-    store.Reset();
-    store.Bind(1, ToHex(text)).Bind(2, text.empty() ? 1 : fetch.version[k]).Bind(3, fetch.rowId[k]);
-    if (int rc = store.Execute(); rc != 0)
+    if (int rc = store.Store(fetch.rowId[k], ToHex(text), text.empty() ? 1 : fetch.version[k]); rc != 0)
       WriteEventLog("Can not update mask " + std::to_string(rc) + " SQL : \n" + store.sql());
   }
 }
@@ -304,43 +248,6 @@ void RequestCatalogue(Browser& browser, const UpdateServer& server) {
   browser.Navigate(server.catalogueUrl, body, {"Content-Type:application/x-www-form-urlencoded"});
 }
 
-int MarkAllMasks(Database& db) {
-  // A mask that carries a mark already keeps that one: a mark applied twice
-  // would survive its withdrawal and withdraw the mask on the next run.
-  Statement st(db, "UPDATE news_masks SET type = type + 128 WHERE type < 128");
-  int rc = st.Execute();
-  if (rc != 0) WriteEventLog("Can not delete news items " + std::to_string(rc) + " SQL : \n" + st.sql());
-  return rc;
-}
-
-int WithdrawUnconfirmedMasks(Database& db) {
-  Statement st(db, "UPDATE news_masks SET mask_version = 0, mask = '', type = type - 128 WHERE type >= 128");
-  int rc = st.Execute();
-  if (rc != 0) WriteEventLog("Can not delete news items " + std::to_string(rc) + " SQL : \n" + st.sql());
-  return rc;
-}
-
-std::vector<std::string> SelectedPairsLeftOut(Database& db) {
-  Statement st(db,
-               "SELECT c.site_name, k.name FROM site_cat_rel r"
-               " JOIN news_config c ON c.id = r.fk_news_config JOIN news_cat k ON k.id = r.fk_news_cat"
-               " WHERE r.is_selected <> 0 AND EXISTS (SELECT 1 FROM news_masks m"
-               " WHERE m.fk_site_cat_rel = r.id AND m.type >= 128 AND m.mask_version > 0)"
-               " ORDER BY c.site_name, k.name");
-  std::vector<std::string> pairs;
-  while (st.Next()) pairs.push_back(st.Text(0) + " / " + st.Text(1));
-  return pairs;
-}
-
-int RemoveMarks(Database& db, int* removed) {
-  // type % 128 also mends the 256/257 that marking twice once left behind.
-  Statement st(db, "UPDATE news_masks SET type = type % 128 WHERE type >= 128");
-  int rc = st.Execute();
-  if (rc != 0) WriteEventLog("Can not update mask " + std::to_string(rc) + " SQL : \n" + st.sql());
-  if (removed) *removed = rc == 0 ? db.Changes() : 0;
-  return rc;
-}
-
 namespace {
 
 // The pairs go in with one transaction; the masks are fetched afterwards,
@@ -351,7 +258,7 @@ bool ApplyPairs(Database& db, HttpSession& http, const UpdateServer& server, con
   CatalogueUpdater updater(db, autoCheck);
   {
     Transaction tx(db);
-    if (tx.status() != 0 || updater.Load() != 0) {
+    if (tx.status() != 0 || updater.Load(db) != 0) {
       WriteEventLog("Can not update the catalogue: " + db.ErrorMessage());
       return false;
     }
@@ -371,7 +278,7 @@ bool ApplyPairs(Database& db, HttpSession& http, const UpdateServer& server, con
       return false;
     }
   }
-  Statement store(db, "UPDATE news_masks SET mask = ?, mask_version = ? WHERE id = ?");
+  MaskTextWriter store(db);
   for (const MaskFetch& fetch : updater.fetches) {
     if (cancelled()) return false;
     if (hooks.fetching) hooks.fetching(fetch.site, fetch.category);

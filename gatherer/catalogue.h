@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "orvo_version.h"
+#include "store/catalogue_rows.h"  // the marks and the withdrawal
 
 namespace orvo {
 
@@ -54,18 +55,6 @@ Catalogue ReadCatalogue(const HtmlDocument& page);
 
 // Posts "_Ver=<version>" (with its terminating zero byte) for the catalogue page.
 void RequestCatalogue(Browser& browser, const UpdateServer& server);
-
-// Marks every mask (type + 128) before the catalogue is applied.
-int MarkAllMasks(Database& db);
-// Takes every mark off without withdrawing anything: for an update that
-// ends before its withdrawal step, and for marks a killed run left behind.
-// *removed (when given) is the number of masks that carried a mark.
-int RemoveMarks(Database& db, int* removed = nullptr);
-// Withdraws the masks no listed pair confirmed: version 0, text emptied.
-int WithdrawUnconfirmedMasks(Database& db);
-// The selected pairs ("Site / Category") that WithdrawUnconfirmedMasks is
-// about to leave without a mask, so that the run says it will not visit them.
-std::vector<std::string> SelectedPairsLeftOut(Database& db);
 
 using StatusSink = std::function<void(const std::string&)>;
 

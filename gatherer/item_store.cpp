@@ -15,6 +15,7 @@
 #include "eventlog.h"
 #include "http_client.h"
 #include "settings.h"
+#include "store/items.h"
 #include "text.h"
 
 namespace orvo {
@@ -35,14 +36,6 @@ bool EnsureFolder(const std::string& folder) {
 }
 
 }  // namespace
-
-bool IsStoredAddress(Database& db, const std::string& address) {
-  // Compared in the form it is stored in: an address longer than the column
-  // is stored cut, and would otherwise never be found again.
-  Statement st(db, "SELECT id FROM newsitem WHERE src_url = ? LIMIT 1");
-  st.BindText(1, address, kTextColumn);
-  return st.Next();
-}
 
 int64_t InsertNewsItem(Database& db, const NewsItemRecord& item, std::time_t now) {
   ImageFetch none;
@@ -289,38 +282,23 @@ bool WriteWhole(const std::string& path, const std::string& bytes) {
 
 int TryCommit(Database& db, const NewsItemRecord& item, ImageFetch& fetch, const std::string& folder,
               const std::string& recv, const std::string& published, bool skipStored, int64_t* id) {
-  Transaction tx(db);
-  if (tx.status() != 0) {
-    LogInsertFailure(tx.status(), "BEGIN IMMEDIATE");
-    return tx.status();
+  ItemWrite write(db);
+  if (write.status() != 0) {
+    LogInsertFailure(write.status(), write.failedSql());
+    return write.status();
   }
-  // Under the write lock: no other writer can store the address between this
-  // look and the insert.
-  if (skipStored && IsStoredAddress(db, item.address)) return kStoredAlready;
-  Statement st(db,
-               "INSERT INTO newsitem (recvdate, newsdate, fk_site_cat_rel, publication_date, src_url,"
-               " author, title, smalldescr, body) VALUES(?,?,?,?,?,?,?,?,?)");
-  st.Bind(1, recv)
-      .Bind(2, published)
-      .Bind(3, item.siteCatRel)
-      .Bind(4, published)
-      .BindText(5, item.address, kTextColumn)
-      .BindText(6, item.author, kTextColumn)
-      .BindText(7, item.title, kTextColumn)
-      .Bind(8, "")
-      .BindText(9, item.body, kBodyColumn);
-  if (int rc = st.Execute(); rc != 0) {
-    LogInsertFailure(rc, st.sql());
+  const ItemRow row{recv, published, item.siteCatRel, item.address, item.author, item.title, item.body};
+  if (int rc = write.Insert(row, skipStored, id); rc != 0) {
+    if (rc == ItemWrite::kStoredAlready) return kStoredAlready;
+    LogInsertFailure(rc, write.failedSql());
     return rc;
   }
-  *id = db.LastInsertId();
   // What the files were before, to undo: a temporary name, or nothing.
   std::vector<std::pair<std::string, const FetchedImage*>> placed;
   auto undo = [&] {
     for (const auto& [final, f] : placed)
       f->tempPath.empty() ? ::unlink(final.c_str()) : std::rename(final.c_str(), f->tempPath.c_str());
   };
-  Statement row(db, "INSERT INTO newsimages (bodypos, image_path, imagetext, fk_newsitem) VALUES(?,?,?,?)");
   for (const FetchedImage& f : fetch.files) {
     const std::string path = folder + std::to_string(*id) + "_" + std::to_string(f.position);
     // Written once, under the name the row gives it: a kill before the
@@ -333,21 +311,16 @@ int TryCommit(Database& db, const NewsItemRecord& item, ImageFetch& fetch, const
       return SQLITE_IOERR;
     }
     placed.emplace_back(path, &f);
-    row.Reset();
-    row.Bind(1, static_cast<int64_t>(f.position))
-        .BindText(2, path, kImagePathColumn)
-        .Bind(3, StoredCaption(f.caption))
-        .Bind(4, *id);
-    if (int rc = row.Execute(); rc != 0) {
-      LogInsertFailure(rc, row.sql());
+    if (int rc = write.AddPicture(*id, static_cast<int64_t>(f.position), path, StoredCaption(f.caption), {});
+        rc != 0) {
+      LogInsertFailure(rc, write.failedSql());
       WriteEventLog("Can not insert image");
       undo();
       return rc;
     }
   }
-  if (int rc = tx.Commit(); rc != 0) {
-    LogInsertFailure(rc, "COMMIT");
-    db.Rollback();
+  if (int rc = write.Commit(); rc != 0) {
+    LogInsertFailure(rc, write.failedSql());
     undo();
     return rc;
   }
@@ -432,7 +405,7 @@ int RemoveOrphanImages(Database& db, const std::string& folder) {
   std::error_code ec;
   fs::directory_iterator it(folder, ec);
   if (ec) return 0;
-  Statement named(db, "SELECT 1 FROM newsimages WHERE fk_newsitem = ? AND bodypos = ? LIMIT 1");
+  PictureRowLookup named(db);
   int removed = 0;
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     if (ec) break;
@@ -448,9 +421,7 @@ int RemoveOrphanImages(Database& db, const std::string& folder) {
       if (std::from_chars(name.data(), name.data() + bar, id).ec != std::errc() ||
           std::from_chars(name.data() + bar + 1, name.data() + name.size(), position).ec != std::errc())
         continue;
-      named.Reset();
-      named.Bind(1, id).Bind(2, position);
-      orphan = !named.Next() && named.error() == 0;
+      orphan = !named.Exists(id, position) && named.error() == 0;
     }
     if (orphan && fs::remove(it->path(), ec)) ++removed;
   }

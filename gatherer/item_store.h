@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "store/items.h"  // IsStoredAddress
+
 namespace orvo {
 
 class Database;
@@ -55,10 +57,6 @@ struct NewsItemRecord {
 
 // Largest image kept; a bigger one is dropped as if it had failed.
 inline constexpr size_t kImageSizeLimit = 20u << 20;
-
-// True when an item with exactly this src_url is stored. A failing look-up
-// counts as not stored.
-bool IsStoredAddress(Database& db, const std::string& address);
 
 // Inserts the item alone in its own transaction. Returns the new id, or -1
 // after logging the failure.
