@@ -36,6 +36,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "database.h"
 #include "desktop_notifier.h"
 #include "frame_controls.h"
 #include "like.h"

@@ -26,6 +26,7 @@
 #include <QTextFrame>
 #include <QVBoxLayout>
 
+#include "database.h"
 #include "file_dialogs.h"
 #include "newsinfo.h"
 #include "render.h"

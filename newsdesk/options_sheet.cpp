@@ -1,5 +1,6 @@
 #include "options_sheet.h"
 
+#include "database.h"
 #include "pair_health.h"
 
 #include <QApplication>

@@ -16,6 +16,7 @@
 
 #include <ctime>
 
+#include "database.h"
 #include "file_dialogs.h"
 #include "opml.h"
 #include "store/own_sites.h"

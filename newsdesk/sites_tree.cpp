@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <map>
 
+#include "database.h"
 #include "store/own_sites.h"
 
 namespace orvo {

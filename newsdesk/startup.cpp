@@ -26,6 +26,7 @@
 #include <iostream>
 #include <thread>
 
+#include "database.h"
 #include "mainframe.h"
 #include "orvo_version.h"
 #include "platform.h"

@@ -157,6 +157,7 @@ int ReadMarkedFilters(Database& db, std::vector<FilterRow>* filters) {
     f.days = static_cast<int>(st.Int(7));
     f.hours = static_cast<int>(st.Int(8));
     f.minutes = static_cast<int>(st.Int(9));
+    f.litGen = st.Int(10) != 0;
     filters->push_back(std::move(f));
   }
   return st.error();

@@ -47,6 +47,7 @@ struct FilterRow {
   int days = 0;
   int hours = 0;
   int minutes = 0;
+  bool litGen = false;  // used for eBook generation
 };
 
 using SqlValue = std::variant<int64_t, std::string>;

@@ -22,7 +22,9 @@
 #include <fstream>
 #include <string>
 
-#include "newsitems.h"
+#include "database.h"
+#include "store/news_items.h"
+#include "store/pairs.h"
 #include "newslist.h"
 #include "settings.h"
 

@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "database.h"
 #include "like.h"
-#include "newsitems.h"
+#include "store/news_items.h"
+#include "store/pairs.h"
 #include "settings.h"
 #include "test_support.h"
 #include "text.h"

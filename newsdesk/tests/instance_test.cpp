@@ -11,7 +11,8 @@
 #include <fstream>
 
 #include "database.h"
-#include "newsitems.h"
+#include "store/news_items.h"
+#include "store/pairs.h"
 #include "settings.h"
 #include "startup.h"
 #include "test_support.h"

@@ -26,6 +26,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "database.h"
 #include "newsdetail.h"
 #include "newsinfo.h"
 #include "newslist.h"

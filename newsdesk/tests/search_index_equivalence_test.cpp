@@ -4,8 +4,10 @@
 
 #include <random>
 
+#include "database.h"
 #include "like.h"
-#include "newsitems.h"
+#include "store/news_items.h"
+#include "store/pairs.h"
 #include "store/search_index.h"
 #include "test_support.h"
 #include "text.h"

@@ -11,7 +11,8 @@
 #include <string>
 
 #include "mainframe.h"
-#include "newsitems.h"
+#include "store/news_items.h"
+#include "store/pairs.h"
 #include "settings.h"
 #include "test_support.h"
 #include "vault.h"

@@ -19,6 +19,7 @@
 #include <map>
 #include <set>
 
+#include "database.h"
 #include "commands.h"
 #include "newsdetail.h"
 #include "newsinfo.h"

@@ -12,7 +12,8 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "newsitems.h"
+#include "store/news_items.h"
+#include "store/pairs.h"
 #include "settings.h"
 #include "text.h"
 

@@ -27,10 +27,12 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "database.h"
 #include "desktop_notifier.h"
 #include "frame_controls.h"
 #include "mainframe.h"
-#include "newsitems.h"
+#include "store/news_items.h"
+#include "store/pairs.h"
 #include "runner_link.h"
 #include "sites_tree.h"
 #include "newsdetail.h"

@@ -6,26 +6,21 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
-#include "database.h"
 #include "records.h"
-#include "store/search_index.h"
 
 namespace orvo {
 
-// A value bound into a built statement: text, or a number when isNumber.
-struct SqlValue {
-  SqlValue(std::string t) : text(std::move(t)) {}
-  SqlValue(int64_t n) : number(n), isNumber(true) {}
-  std::string text;
-  int64_t number = 0;
-  bool isNumber = false;
-};
+class Database;
+class NewsList;
+struct PairRow;
+struct FilterName;
 
 class CDBManager {
  public:
@@ -125,19 +120,8 @@ class CDBManager {
   // Flags the reader sets directly.
   bool unreadOnly = false;     // list only unread news
   bool searchInFound = false;  // search within the last listed result
-  // A search with at least this many candidates walks the list's order and
-  // tests ids against them, rather than sorting them; from this share of the
-  // items on, it walks with the LIKE tests alone (tests move both). Sorting
-  // costs about 20 us a candidate before the first row (each body is read
-  // and tested), so a couple of thousand come within about 50 ms, while the
-  // walk of the list's order alone takes about 0.4 s at a million items.
-  //
-  // The LIKE alone wins only when nearly every item is a candidate: noting
-  // a candidate costs about 4 us, while the LIKE spares each item that is
-  // not one a whole body's scan (about 30 us on a 4 KB body; a candidate's
-  // stops at the word). Measured with news_db_bench --grid --walk-share: a
-  // word in 60% of 100,000 items took 1.86 s on LIKE alone, 0.96 s with its
-  // candidates noted first; the two meet near 90%.
+  // How a search chooses its way (NewsListQuery in store/news_list.h says
+  // why; tests move both).
   int64_t manyCandidatesAtLeast = 2500;
   double walkShare = 0.9;
 
@@ -149,11 +133,6 @@ class CDBManager {
   // A listed date: mktime reads the time-zone file on every call, so each
   // hour is converted once.
   std::time_t ListTime(std::string_view text);
-  bool WriteLinks(int32_t filterId, const int32_t* categoryIds, const int32_t* siteIds, int count);
-  // With `indexed`, the keyword tests go through the search index and
-  // `candidates` narrows to the items the filter can match.
-  bool AppendFilterCondition(int32_t filterId, bool indexed, std::string* sql, std::vector<SqlValue>* params,
-                             IndexQuery* candidates);
 
   std::unique_ptr<Database> db_;
   int lastError_ = 0;
@@ -168,41 +147,10 @@ class CDBManager {
   int sortColumn_ = 0;
   bool ascending_ = true;
 
-  // One ordered query of the news list; a site or category sort merges several.
-  struct ListStream {
-    std::unique_ptr<Statement> st;
-    bool primed = false;
-    bool live = false;
-    // The current row's merge key, read once per row.
-    std::string_view date;
-    int64_t id = 0;
-    void Advance();
-  };
-  bool AddStream(const std::string& sql, bool withPair, int64_t pair);
-  struct PairNames {
-    std::string site;
-    std::string category;
-  };
-  bool LoadPairNames();
-  enum class CandidateWay { kCollect, kMark, kWalk };
-  CandidateWay ChooseCandidateWay(const std::string& query);
-  // Fills temp.list_candidates with the index's candidates for query.
-  bool MarkCandidates(const std::string& query);
-  const PairNames& NamesOf(int64_t pair);  // -1: none
-  std::unordered_map<int64_t, PairNames> pairNames_;  // -1: news without a pair
-  const PairNames* itemNames_ = nullptr;  // those in newsItem_
-  bool OpenNextGroup();
-  bool OpenOrphans();
-
-  std::vector<ListStream> streams_;
-  std::vector<SqlValue> listParams_;
-  bool grouped_ = false;
-  std::vector<int64_t> groups_;  // sites or categories in order; -1: news without one
-  size_t nextGroup_ = 0;
-  std::string pairsSql_;
-  std::string pairSql_;
-  std::string orphanSql_;
+  std::unique_ptr<NewsList> list_;
   CNewsListItemStruct newsItem_;
+  const std::string* itemSite_ = nullptr;  // the names in newsItem_
+  const std::string* itemCategory_ = nullptr;
   std::vector<int32_t> currentResult_;
   std::vector<int32_t> lastResult_;
   std::unordered_set<int32_t> withinResult_;  // search in found
@@ -219,11 +167,18 @@ class CDBManager {
   CNewsInfoItemStruct info_;
   CNewsDetailItemStruct detail_;
 
-  std::unique_ptr<Statement> categoryEnum_;
+  // The enumerations: read whole at their start, handed out one at a time.
+  std::vector<PairRow> categories_;
+  size_t nextCategory_ = 0;
+  bool categoriesOpen_ = false;
   CNewsCategoryStruct category_;
-  std::unique_ptr<Statement> filterEnum_;
+  std::vector<FilterName> filters_;
+  size_t nextFilter_ = 0;
+  bool filtersOpen_ = false;
   CFilterListItemStruct filterItem_;
-  std::unique_ptr<Statement> linkEnum_;
+  std::vector<PairRow> links_;
+  size_t nextLink_ = 0;
+  bool linksOpen_ = false;
   CFilterSiteCatRelStruct link_;
   CFilterStruct filter_;
 };

@@ -1,0 +1,367 @@
+#include "news_list.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <unordered_set>
+
+#include "store/search_index.h"
+#include "text.h"
+
+namespace orvo {
+
+namespace {
+
+std::string Contains(const std::string& escaped) { return "%" + escaped + "%"; }
+
+// Every pair's site and category name; a pair without one has "".
+constexpr const char* kPairNamesSql =
+    "SELECT r.id, c.site_name, k.name FROM site_cat_rel r"
+    " LEFT JOIN news_config c ON c.id = r.fk_news_config"
+    " LEFT JOIN news_cat k ON k.id = r.fk_news_cat";
+
+const char* SortExpression(int column) {
+  switch (column) {
+    case kSortByCategory: return "k.name COLLATE NOCASE";
+    case kSortByDate: return "n.publication_date";
+    case kSortByTitle: return "n.title COLLATE NOCASE";
+    default: return "c.site_name COLLATE NOCASE";
+  }
+}
+
+// The filter's keywords, time and site/category pairs as one condition, with
+// its values appended to `params` in order. With `indexed`, the keyword
+// tests go through the search index and `candidates` narrows to the items
+// the filter can match.
+void AppendReaderFilterCondition(const FilterRow& f, bool indexed, std::string* sql, std::vector<SqlValue>* params,
+                                 IndexQuery* candidates) {
+  std::vector<std::string> words = SplitWords(f.keywords);
+  // An excluding test through the index: NOT (candidate AND LIKE), so that
+  // only candidates pay for the LIKE.
+  auto notLike = [&](const std::string& pattern) {
+    IndexQuery q = indexed ? IndexQueryForLike(pattern) : std::nullopt;
+    if (!q) {
+      params->push_back(pattern);
+      return std::string("n.body NOT LIKE ?");
+    }
+    params->push_back(*q);
+    params->push_back(pattern);
+    return "NOT (" + IndexCandidatesSql("n.id") + " AND n.body LIKE ?)";
+  };
+  auto join = [&](bool exclude, const char* glue) {
+    std::string part = " AND (";
+    IndexQuery all;
+    for (size_t i = 0; i < words.size(); ++i) {
+      if (i) part += glue;
+      std::string pattern = Contains(words[i]);
+      if (exclude) {
+        part += notLike(pattern);
+        continue;
+      }
+      part += "n.body LIKE ?";
+      params->push_back(pattern);
+      IndexQuery q = IndexQueryForLike(pattern);
+      all = i == 0 ? q : (std::string(glue) == " AND " ? IndexAnd(all, q) : IndexOr(all, q));
+    }
+    *sql += part + ")";
+    if (!exclude) *candidates = IndexAnd(*candidates, all);
+  };
+  switch (f.searchMode) {
+    case 0: if (!words.empty()) join(false, " AND "); break;
+    case 1: if (!words.empty()) join(false, " OR "); break;
+    // An item is dropped only when it holds every word.
+    case 3: if (!words.empty()) join(true, " OR "); break;
+    case 4: if (!words.empty()) join(true, " AND "); break;
+    case 2:
+      *sql += " AND n.body LIKE ?";
+      params->push_back(Contains(f.keywords));
+      *candidates = IndexAnd(*candidates, IndexQueryForLike(Contains(f.keywords)));
+      break;
+    case 5:
+      *sql += " AND " + notLike(Contains(f.keywords));
+      break;
+    default: break;
+  }
+  if (f.timeKind == 1) {
+    // The editor picks whole days: from the start of one to the end of the other.
+    std::string from = FormatDbTime(f.dateFrom.value_or(0)).substr(0, 10) + " 00:00:00";
+    std::string to = FormatDbTime(f.dateTo.value_or(0)).substr(0, 10) + " 23:59:59";
+    *sql += " AND n.publication_date >= ? AND n.publication_date <= ?";
+    params->push_back(from);
+    params->push_back(to);
+  } else if (f.timeKind == 2) {
+    std::time_t start = std::time(nullptr) - (static_cast<std::time_t>(f.days) * 86400 +
+                                              static_cast<std::time_t>(f.hours) * 3600 + f.minutes * 60);
+    *sql += " AND n.publication_date >= ?";
+    params->push_back(FormatDbTime(start));
+  }
+  // A filter without pairs matches nothing, as in the eBooks.
+  *sql += " AND n.fk_site_cat_rel IN (SELECT fk_site_cat_rel FROM filter_site_cat_rel WHERE fk_filter = ?)";
+  params->emplace_back(f.id);
+}
+
+}  // namespace
+
+void PrepareForLists(Database& db) {
+  if (db.backend() == Database::Backend::kSqlite) db.Exec("PRAGMA mmap_size = 268435456; PRAGMA temp_store = MEMORY");
+}
+
+// One ordered query of the news list; a site or category sort merges several.
+struct NewsList::Stream {
+  std::unique_ptr<Statement> st;
+  bool primed = false;
+  bool live = false;
+  // The current row's merge key, read once per row.
+  std::string_view date;
+  int64_t id = 0;
+  void Advance() {
+    primed = true;
+    live = st->Next();
+    if (live) {
+      date = st->TextView(2);
+      id = st->Int(0);
+    }
+  }
+};
+
+NewsList::NewsList() = default;
+NewsList::~NewsList() = default;
+
+void NewsList::Close() {
+  pending_ = nullptr;
+  streams_.clear();
+}
+
+int NewsList::Open(Database& db, const NewsListQuery& q) {
+  Close();
+  groups_.clear();
+  nextGroup_ = 0;
+  error_ = 0;
+  db_ = &db;
+  sort_ = q.sort;
+  if (int rc = LoadPairNames()) return rc;
+  const std::string select = "SELECT n.id, n.fk_site_cat_rel, n.publication_date, n.title, n.is_read FROM newsitem n";
+  std::string sql = " WHERE n.is_del = 0";
+  std::vector<SqlValue> params;
+  if (q.unreadOnly) sql += " AND n.is_read = 0";
+  if (!q.pairs.empty()) {
+    sql += " AND n.fk_site_cat_rel IN (";
+    for (size_t i = 0; i < q.pairs.size(); ++i) sql += (i ? "," : "") + std::to_string(q.pairs[i]);
+    sql += ")";
+  }
+  // With the search index complete, the LIKE tests run on its candidates only.
+  const bool indexed = (!q.keywords.empty() || q.filter) && SearchIndexReady(db);
+  IndexQuery candidates;
+  for (const std::string& k : q.keywords) {
+    sql += " AND (n.title LIKE ? OR n.body LIKE ?)";
+    params.push_back(Contains(k));
+    params.push_back(Contains(k));
+    candidates = IndexAnd(candidates, IndexQueryForLike(Contains(k)));
+  }
+  if (q.filter) AppendReaderFilterCondition(*q.filter, indexed, &sql, &params, &candidates);
+  if (indexed && candidates) {
+    switch (ChooseCandidateWay(*candidates, q)) {
+      case CandidateWay::kCollect:
+        sql += " AND " + IndexCandidatesSql("n.id");
+        params.push_back(*candidates);
+        break;
+      case CandidateWay::kMark:
+        if (int rc = MarkCandidates(*candidates)) return rc;
+        // The plus keeps the planner walking the list's order; the id test
+        // needs only the index, so it comes before the row's body is read.
+        sql += " AND +n.id IN temp.list_candidates";
+        break;
+      case CandidateWay::kWalk:
+        break;
+    }
+  }
+  params_ = std::move(params);
+  grouped_ = q.sort == kSortBySite || q.sort == kSortByCategory;
+  if (grouped_) {
+    // The groups in name order; news without a site or category come last.
+    Statement g(db, q.sort == kSortBySite ? "SELECT id FROM news_config ORDER BY site_name COLLATE NOCASE, id"
+                                          : "SELECT id FROM news_cat ORDER BY name COLLATE NOCASE, id");
+    while (g.Next()) groups_.push_back(g.Int(0));
+    if (g.error()) return Fail(g.error());
+    if (!q.ascending) std::reverse(groups_.begin(), groups_.end());
+    groups_.push_back(-1);
+    pairsSql_ = q.sort == kSortBySite ? "SELECT id FROM site_cat_rel WHERE fk_news_config = ? ORDER BY id"
+                                      : "SELECT id FROM site_cat_rel WHERE fk_news_cat = ? ORDER BY id";
+    pairSql_ = select + sql + " AND n.fk_site_cat_rel = ? ORDER BY n.publication_date DESC, n.id DESC";
+    orphanSql_ = select + sql + " AND n.fk_site_cat_rel IS NULL ORDER BY n.publication_date DESC, n.id DESC";
+    if (!OpenNextGroup()) return Fail(error_ ? error_ : SQLITE_ERROR);
+  } else {
+    // The tie-break runs the same way, so an index gives the rows in order.
+    const char* dir = q.ascending ? " ASC" : " DESC";
+    sql += std::string(" ORDER BY ") + SortExpression(q.sort) + dir + ", n.id" + dir;
+    if (!AddStream(select + sql, false, 0)) return error_;
+  }
+  return 0;
+}
+
+// Collecting and sorting a search's candidates holds back the first row until
+// every candidate has passed its LIKE tests: right for a few, slow for a
+// word in thousands of items. Those are noted once by id, and the list walks
+// its own order testing each row's id, so the first row comes at once and
+// only candidates pay for the LIKE. A word in a large share of the items
+// walks the list's order with the LIKE tests alone: noting them all would
+// cost more than it saves. The rows are the same every way.
+NewsList::CandidateWay NewsList::ChooseCandidateWay(const std::string& query, const NewsListQuery& q) {
+  int64_t items = 0;
+  {
+    Statement s(*db_, "SELECT coalesce(max(id), 0) FROM newsitem");
+    if (s.Next()) items = s.Int(0);
+  }
+  const int64_t walkFrom = static_cast<int64_t>(std::ceil(static_cast<double>(items) * q.walkShare));
+  // Counting stops where the answer is known.
+  Statement s(*db_, "SELECT count(*) FROM (SELECT rowid FROM newsitem_fts WHERE newsitem_fts MATCH ? LIMIT ?)");
+  s.Bind(1, query).Bind(2, std::max(q.manyCandidatesAtLeast, walkFrom));
+  const int64_t count = s.Next() ? s.Int(0) : 0;
+  if (count < q.manyCandidatesAtLeast) return CandidateWay::kCollect;
+  return count >= walkFrom ? CandidateWay::kWalk : CandidateWay::kMark;
+}
+
+int NewsList::MarkCandidates(const std::string& query) {
+  if (int rc = db_->Exec("CREATE TEMP TABLE IF NOT EXISTS list_candidates (id INTEGER PRIMARY KEY);"
+                         "DELETE FROM temp.list_candidates")) {
+    return Fail(rc);
+  }
+  Statement s(*db_, "INSERT INTO temp.list_candidates SELECT rowid FROM newsitem_fts WHERE newsitem_fts MATCH ?");
+  s.Bind(1, query);
+  if (int rc = s.Execute()) return Fail(rc);
+  return 0;
+}
+
+int NewsList::LoadPairNames() {
+  pairNames_.clear();
+  Statement s(*db_, kPairNamesSql);
+  while (s.Next()) pairNames_[s.Int(0)] = PairNames{s.Text(1), s.Text(2)};
+  return Fail(s.error());
+}
+
+// A pair made after the list began is read when its first item comes.
+const NewsList::PairNames& NewsList::NamesOf(int64_t pair) {
+  auto it = pairNames_.find(pair);
+  if (it != pairNames_.end()) return it->second;
+  PairNames names;
+  if (pair != -1) {
+    Statement s(*db_, std::string(kPairNamesSql) + " WHERE r.id = ?");
+    s.Bind(1, pair);
+    if (s.Next()) names = PairNames{s.Text(1), s.Text(2)};
+  }
+  return pairNames_.emplace(pair, std::move(names)).first->second;
+}
+
+bool NewsList::AddStream(const std::string& sql, bool withPair, int64_t pair) {
+  Stream stream;
+  stream.st = std::make_unique<Statement>(*db_, sql);
+  BindValues(*stream.st, params_);
+  if (withPair) stream.st->Bind(static_cast<int>(params_.size() + 1), pair);
+  if (int rc = stream.st->error()) {
+    streams_.clear();
+    Fail(rc);
+    return false;
+  }
+  streams_.push_back(std::move(stream));
+  return true;
+}
+
+// The streams of the next site or category. Their first rows are read later,
+// on the loader thread.
+bool NewsList::OpenNextGroup() {
+  streams_.clear();
+  if (nextGroup_ >= groups_.size()) return false;
+  int64_t group = groups_[nextGroup_++];
+  if (group == -1) return OpenOrphans();
+  std::vector<int64_t> pairs;
+  {
+    Statement p(*db_, pairsSql_);
+    p.Bind(1, group);
+    while (p.Next()) pairs.push_back(p.Int(0));
+    if (p.error()) return Fail(p.error()), false;
+  }
+  for (int64_t pair : pairs)
+    if (!AddStream(pairSql_, true, pair)) return false;
+  return true;
+}
+
+// News without a site (category) last: those without a pair, and those of
+// the pairs that name none or a missing one. Testing each item for that
+// would read the whole table; instead the pair ids the news use are walked
+// through the pair index, one seek per id, and each orphaned one gets a
+// stream like a group's pair.
+bool NewsList::OpenOrphans() {
+  std::unordered_set<int64_t> grouped;
+  {
+    Statement g(*db_, sort_ == kSortBySite ? "SELECT r.id FROM site_cat_rel r JOIN news_config g ON g.id = r.fk_news_config"
+                                           : "SELECT r.id FROM site_cat_rel r JOIN news_cat g ON g.id = r.fk_news_cat");
+    while (g.Next()) grouped.insert(g.Int(0));
+    if (g.error()) return Fail(g.error()), false;
+  }
+  std::vector<int64_t> orphans;
+  {
+    Statement used(*db_, "SELECT fk_site_cat_rel FROM newsitem WHERE fk_site_cat_rel > ?"
+                         " ORDER BY fk_site_cat_rel LIMIT 1");
+    int64_t after = INT64_MIN;
+    for (;;) {
+      used.Reset();
+      used.Bind(1, after);
+      if (!used.Next()) break;
+      after = used.Int(0);
+      if (!grouped.count(after)) orphans.push_back(after);
+    }
+    if (used.error()) return Fail(used.error()), false;
+  }
+  if (!AddStream(orphanSql_, false, 0)) return false;
+  for (int64_t pair : orphans)
+    if (!AddStream(pairSql_, true, pair)) return false;
+  return true;
+}
+
+bool NewsList::Next(NewsListRow* row) {
+  if (pending_) {
+    pending_->Advance();
+    pending_ = nullptr;
+  }
+  for (;;) {
+    Stream* best = nullptr;
+    for (Stream& s : streams_) {
+      if (!s.primed) s.Advance();
+      if (int rc = s.st->error()) {
+        Fail(rc);
+        streams_.clear();
+        return false;
+      }
+      if (!s.live) continue;
+      // Newest first, then the higher id, as the single-pair queries order.
+      if (!best) {
+        best = &s;
+        continue;
+      }
+      int byDate = s.date.compare(best->date);
+      if (byDate > 0 || (byDate == 0 && s.id > best->id)) best = &s;
+    }
+    if (!best) {
+      if (!grouped_ || !OpenNextGroup()) {
+        streams_.clear();
+        return false;
+      }
+      continue;
+    }
+    // Each column is read once: a row's reads cost as much as its step.
+    const Statement& s = *best->st;
+    row->id = best->id;
+    row->pair = s.IsNull(1) ? -1 : s.Int(1);
+    const PairNames& names = NamesOf(row->pair);
+    row->site = &names.site;
+    row->category = &names.category;
+    row->date = best->date;
+    row->title = s.TextView(3);
+    row->read = s.Int(4) != 0;
+    // The views point into the stream's row: it moves on at the next call.
+    pending_ = best;
+    return true;
+  }
+}
+
+}  // namespace orvo
