@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -39,13 +40,10 @@ void Usage() {
 }
 
 // curl alone fetching the same pages and images over one kept-alive
-// connection, each written to a file of its own: the floor of the network
-// and file work the engine does. Seconds, or 0 without curl.
-double CurlSameFiles(const std::vector<std::string>& pages, int port, int images) {
+// connection, each written to a file of its own in `dir`: the floor of the
+// network and file work the engine does. Seconds, or 0 without curl.
+double CurlSameFiles(const std::vector<std::string>& pages, int port, int images, const std::string& dir) {
   if (pages.empty() || std::system("command -v curl >/dev/null 2>&1") != 0) return 0;
-  char tmpl[] = "/tmp/engine_bench_curl.XXXXXX";
-  if (!::mkdtemp(tmpl)) return 0;
-  const std::string dir = tmpl;
   std::string config;
   int n = 0;
   for (const std::string& page : pages) {
@@ -66,7 +64,6 @@ double CurlSameFiles(const std::vector<std::string>& pages, int port, int images
   timer.start();
   const int rc = std::system(("curl -s -K '" + cfg + "'").c_str());
   const double seconds = timer.nsecsElapsed() / 1e9;
-  std::filesystem::remove_all(dir);
   return rc == 0 ? seconds : 0;
 }
 
@@ -115,6 +112,12 @@ int main(int argc, char** argv) {
   double seconds = 0;
   int64_t stored = 0, storedImages = 0;
   std::vector<std::string> storyUrls;
+  // curl runs twice after the engine, and no file is deleted until all three
+  // are done: on ext4 creating files soon after many were deleted is slow
+  // (the allocator checks each recently freed inode), and whoever ran right
+  // after a deletion paid for it.
+  double curlSeconds = 0;
+  std::vector<double> curlRuns;
   {
     testing::EngineHome home;
     Settings s = home.settings();
@@ -142,10 +145,18 @@ int main(int argc, char** argv) {
       Statement st(*db, "SELECT src_url FROM newsitem ORDER BY id");
       while (st.Next()) storyUrls.push_back(st.Text(0));
     }
+    testing::TempDir curlDir;
+    for (int run = 0; run < 2; ++run) {
+      const std::string dir = curlDir.File("run" + std::to_string(run));
+      std::filesystem::create_directory(dir);
+      const double t = CurlSameFiles(storyUrls, port, images, dir);
+      if (t <= 0) break;
+      curlRuns.push_back(t);
+      curlSeconds = curlSeconds > 0 ? std::min(curlSeconds, t) : t;
+    }
   }
   struct rusage ru {}, site {};
   ::getrusage(RUSAGE_SELF, &ru);
-  const double curlSeconds = CurlSameFiles(storyUrls, port, images);
   ::kill(child, SIGTERM);
   ::wait4(child, nullptr, 0, &site);
   auto cpu = [](const struct rusage& r) {
@@ -163,8 +174,10 @@ int main(int argc, char** argv) {
   }
   std::printf("peak memory (max RSS): %.1f MiB\n", ru.ru_maxrss / 1024.0);
   if (curlSeconds > 0)
-    std::printf("curl writing the same %zu pages and their images to files: %.2f s, %.1f items/s; the engine at %.2fx\n",
-                storyUrls.size(), curlSeconds, storyUrls.size() / curlSeconds, curlSeconds / seconds);
+    std::printf("curl writing the same %zu pages and their images to files: %.2f s (runs %.2f, %.2f s), %.1f items/s; "
+                "the engine at %.2fx\n",
+                storyUrls.size(), curlSeconds, curlRuns.front(), curlRuns.back(), storyUrls.size() / curlSeconds,
+                curlSeconds / seconds);
   else
     std::printf("curl writing the same files: not measured (no curl program)\n");
   return status == 1 && stored == items ? 0 : 1;
