@@ -18,22 +18,40 @@ std::string LikeAnywhere(const std::string& text) { return "%" + text + "%"; }
 
 std::vector<std::string> SplitKeywords(const std::string& keywords) { return SplitWords(keywords); }
 
-SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int64_t>& links,
-                                  std::time_t now, bool indexed) {
+FilterSqlStyle EbookFilterStyle(bool indexed) {
+  FilterSqlStyle style;
+  style.indexed = indexed;
+  return style;
+}
+
+FilterSqlStyle ReaderFilterStyle(bool indexed) {
+  FilterSqlStyle style;
+  style.dates = FilterDates::kWholeDays;
+  style.news = "n";
+  style.pairColumn = "n.fk_site_cat_rel";
+  style.indexed = indexed;
+  return style;
+}
+
+SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int64_t>& links, std::time_t now,
+                                  const FilterSqlStyle& style) {
   SqlCondition c;
   bool keywordPart = false;
   const int mode = filter.searchMode;
+  const std::string body = style.news + ".body";
+  const std::string id = style.news + ".id";
+  const std::string date = style.news + ".publication_date";
   // An excluding test through the index: NOT (candidate AND like), so that
   // only candidates pay for the like.
   auto notLike = [&](const std::string& pattern) {
-    IndexQuery q = indexed ? IndexQueryForLike(pattern) : std::nullopt;
+    IndexQuery q = style.indexed ? IndexQueryForLike(pattern) : std::nullopt;
     if (!q) {
       c.values.emplace_back(pattern);
-      return std::string(" ni.body NOT like ? ");
+      return " " + body + " NOT like ? ";
     }
     c.values.emplace_back(*q);
     c.values.emplace_back(pattern);
-    return " NOT ( " + IndexCandidatesSql("ni.id") + " AND ni.body like ? ) ";
+    return " NOT ( " + IndexCandidatesSql(id) + " AND " + body + " like ? ) ";
   };
 
   if (mode == kAllWords || mode == kAnyWord) {
@@ -42,7 +60,7 @@ SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int
       c.text += " ( ";
       for (size_t i = 0; i < words.size(); ++i) {
         if (i > 0) c.text += mode == kAllWords ? " and " : " or ";
-        c.text += " ni.body like ? ";
+        c.text += " " + body + " like ? ";
         c.values.emplace_back(LikeAnywhere(words[i]));
         IndexQuery q = IndexQueryForLike(LikeAnywhere(words[i]));
         c.candidates = i == 0 ? q : mode == kAllWords ? IndexAnd(c.candidates, q) : IndexOr(c.candidates, q);
@@ -52,11 +70,12 @@ SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int
     }
   } else if (mode == kExactPhrase) {
     // Empty keywords give '%%', which every item satisfies.
-    c.text += " ni.body like ? ";
+    c.text += " " + body + " like ? ";
     c.values.emplace_back(LikeAnywhere(filter.keywords));
     c.candidates = IndexQueryForLike(LikeAnywhere(filter.keywords));
     keywordPart = true;
   } else if (mode == kExcludeAllWords || mode == kExcludeAnyWord) {
+    // Excluding all words drops an item only when it holds every word.
     std::vector<std::string> words = SplitKeywords(filter.keywords);
     if (!words.empty()) {
       c.text += " ( (";
@@ -72,23 +91,26 @@ SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int
     keywordPart = true;
   }
 
+  const bool wholeDays = style.dates == FilterDates::kWholeDays;
   if (filter.timeKind == kBetweenDates) {
     if (keywordPart) c.text += " and ";
-    c.text += " ni.publication_date >= ? and ni.publication_date <= ?";
+    c.text += " " + date + " >= ? and " + date + " <= ?";
     // A missing bound leaves that side open.
     c.values.emplace_back(filter.dateFrom ? DayStart(*filter.dateFrom) : std::string("0000-01-01 00:00:00"));
-    c.values.emplace_back(filter.dateTo ? DayStart(*filter.dateTo) : std::string("9999-12-31 23:59:59"));
+    c.values.emplace_back(!filter.dateTo ? std::string("9999-12-31 23:59:59")
+                          : wholeDays    ? FormatLocalTime(*filter.dateTo, "%Y-%m-%d 23:59:59")
+                                         : DayStart(*filter.dateTo));
   } else if (filter.timeKind == kLastPeriod) {
     std::time_t start = now - static_cast<std::time_t>(filter.days) * 86400 -
                         static_cast<std::time_t>(filter.hours) * 3600 -
                         static_cast<std::time_t>(filter.minutes) * 60;
     if (keywordPart) c.text += " and ";
-    c.text += " ni.publication_date >= ?";
-    c.values.emplace_back(DayStart(start));
+    c.text += " " + date + " >= ?";
+    c.values.emplace_back(wholeDays ? FormatDbTime(start) : DayStart(start));
   }
 
   if (!c.text.empty()) c.text += " AND ";
-  c.text += " rel.id in(";
+  c.text += " " + style.pairColumn + " in(";
   if (links.empty()) {
     c.text += "0) ";
   } else {
@@ -195,7 +217,7 @@ int MarkedFiltersCondition(Database& db, std::time_t now, SqlCondition* all) {
       WriteEventLog("Can not read the sites of filter " + std::to_string(f.id) + ": error " + HexCode(rc));
       return rc;
     }
-    conditions.push_back(BuildFilterCondition(f, links, now, indexed));
+    conditions.push_back(BuildFilterCondition(f, links, now, EbookFilterStyle(indexed)));
   }
   if (conditions.empty()) {
     WriteEventLog("No filters for .lit files generator.");

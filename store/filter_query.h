@@ -63,11 +63,31 @@ struct SqlCondition {
 // The words of a keywords text: cut at spaces, trimmed, empty pieces dropped.
 std::vector<std::string> SplitKeywords(const std::string& keywords);
 
+// How a filter's dates are read. The two differ on purpose:
+enum class FilterDates {
+  // The eBooks: the dates are cut to midnight, so a range ends at the start
+  // of its last day and a period reaches back to the start of its first day.
+  kDayStarts,
+  // The reader's grid: a range takes both its days whole (to 23:59:59 of the
+  // last), and a period counts back from now to the second.
+  kWholeDays,
+};
+
+// Everything in which the reader's grid and the eBooks build one filter's
+// condition differently.
+struct FilterSqlStyle {
+  FilterDates dates = FilterDates::kDayStarts;
+  std::string news = "ni";            // the news table's alias
+  std::string pairColumn = "rel.id";  // what the filter's pairs are tested on
+  bool indexed = false;               // excluding tests go through the search index
+};
+FilterSqlStyle EbookFilterStyle(bool indexed);
+FilterSqlStyle ReaderFilterStyle(bool indexed);
+
 // The condition of one filter. `links` are its site/category pair ids; an
 // empty list matches nothing. `now` anchors a "last period" restriction.
-// `indexed`: excluding tests go through the search index.
-SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int64_t>& links,
-                                  std::time_t now, bool indexed = false);
+SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int64_t>& links, std::time_t now,
+                                  const FilterSqlStyle& style = {});
 
 // The conditions of all marked filters, each in parentheses, joined by OR.
 // Empty when `filters` is empty.

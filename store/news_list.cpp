@@ -29,77 +29,6 @@ const char* SortExpression(int column) {
   }
 }
 
-// The filter's keywords, time and site/category pairs as one condition, with
-// its values appended to `params` in order. With `indexed`, the keyword
-// tests go through the search index and `candidates` narrows to the items
-// the filter can match.
-void AppendReaderFilterCondition(const FilterRow& f, bool indexed, std::string* sql, std::vector<SqlValue>* params,
-                                 IndexQuery* candidates) {
-  std::vector<std::string> words = SplitWords(f.keywords);
-  // An excluding test through the index: NOT (candidate AND LIKE), so that
-  // only candidates pay for the LIKE.
-  auto notLike = [&](const std::string& pattern) {
-    IndexQuery q = indexed ? IndexQueryForLike(pattern) : std::nullopt;
-    if (!q) {
-      params->push_back(pattern);
-      return std::string("n.body NOT LIKE ?");
-    }
-    params->push_back(*q);
-    params->push_back(pattern);
-    return "NOT (" + IndexCandidatesSql("n.id") + " AND n.body LIKE ?)";
-  };
-  auto join = [&](bool exclude, const char* glue) {
-    std::string part = " AND (";
-    IndexQuery all;
-    for (size_t i = 0; i < words.size(); ++i) {
-      if (i) part += glue;
-      std::string pattern = Contains(words[i]);
-      if (exclude) {
-        part += notLike(pattern);
-        continue;
-      }
-      part += "n.body LIKE ?";
-      params->push_back(pattern);
-      IndexQuery q = IndexQueryForLike(pattern);
-      all = i == 0 ? q : (std::string(glue) == " AND " ? IndexAnd(all, q) : IndexOr(all, q));
-    }
-    *sql += part + ")";
-    if (!exclude) *candidates = IndexAnd(*candidates, all);
-  };
-  switch (f.searchMode) {
-    case 0: if (!words.empty()) join(false, " AND "); break;
-    case 1: if (!words.empty()) join(false, " OR "); break;
-    // An item is dropped only when it holds every word.
-    case 3: if (!words.empty()) join(true, " OR "); break;
-    case 4: if (!words.empty()) join(true, " AND "); break;
-    case 2:
-      *sql += " AND n.body LIKE ?";
-      params->push_back(Contains(f.keywords));
-      *candidates = IndexAnd(*candidates, IndexQueryForLike(Contains(f.keywords)));
-      break;
-    case 5:
-      *sql += " AND " + notLike(Contains(f.keywords));
-      break;
-    default: break;
-  }
-  if (f.timeKind == 1) {
-    // The editor picks whole days: from the start of one to the end of the other.
-    std::string from = FormatDbTime(f.dateFrom.value_or(0)).substr(0, 10) + " 00:00:00";
-    std::string to = FormatDbTime(f.dateTo.value_or(0)).substr(0, 10) + " 23:59:59";
-    *sql += " AND n.publication_date >= ? AND n.publication_date <= ?";
-    params->push_back(from);
-    params->push_back(to);
-  } else if (f.timeKind == 2) {
-    std::time_t start = std::time(nullptr) - (static_cast<std::time_t>(f.days) * 86400 +
-                                              static_cast<std::time_t>(f.hours) * 3600 + f.minutes * 60);
-    *sql += " AND n.publication_date >= ?";
-    params->push_back(FormatDbTime(start));
-  }
-  // A filter without pairs matches nothing, as in the eBooks.
-  *sql += " AND n.fk_site_cat_rel IN (SELECT fk_site_cat_rel FROM filter_site_cat_rel WHERE fk_filter = ?)";
-  params->emplace_back(f.id);
-}
-
 }  // namespace
 
 void PrepareForLists(Database& db) {
@@ -158,7 +87,12 @@ int NewsList::Open(Database& db, const NewsListQuery& q) {
     params.push_back(Contains(k));
     candidates = IndexAnd(candidates, IndexQueryForLike(Contains(k)));
   }
-  if (q.filter) AppendReaderFilterCondition(*q.filter, indexed, &sql, &params, &candidates);
+  if (q.filter) {
+    SqlCondition c = BuildFilterCondition(*q.filter, q.filterPairs, q.now, ReaderFilterStyle(indexed));
+    sql += " AND (" + c.text + ")";
+    params.insert(params.end(), c.values.begin(), c.values.end());
+    candidates = IndexAnd(candidates, c.candidates);
+  }
   if (indexed && candidates) {
     switch (ChooseCandidateWay(*candidates, q)) {
       case CandidateWay::kCollect:

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,7 +31,11 @@ struct NewsListQuery {
   std::vector<std::string> keywords;
   bool unreadOnly = false;
   std::vector<int64_t> pairs;  // only news of these site/category pairs; none: all
+  // And what this filter selects (a range's last day whole, a period to the
+  // second from `now`: ReaderFilterStyle), on its site/category pairs.
   std::optional<FilterRow> filter;
+  std::vector<int64_t> filterPairs;
+  std::time_t now = 0;
   int sort = kSortBySite;
   bool ascending = true;
   // A search with at least this many candidates walks the list's order and

@@ -182,6 +182,8 @@ bool CDBManager::BeginNewsListEnum() {
     row.hours = f->hours;
     row.minutes = f->minutes;
     q.filter = row;
+    q.now = std::time(nullptr);
+    if (!Fail(ReadFilterLinks(*db_, filterId_, &q.filterPairs))) return false;
   }
   if (!list_) list_ = std::make_unique<NewsList>();
   if (!Fail(list_->Open(*db_, q))) {

@@ -79,6 +79,40 @@ TEST(FilterConditionText, PeriodCountsBackFromNowToTheStartOfThatDay) {
   EXPECT_EQ(std::get<std::string>(BuildFilterCondition(f, {1}, now).values[2]), "2024-03-10 00:00:00");
 }
 
+// The one builder serves the reader's grid and the eBooks, which read a
+// filter's dates differently on purpose; everything else is the same text.
+TEST(FilterConditionText, TheReadersStyleTakesWholeDaysAndPeriodsToTheSecond) {
+  FilterRow f;
+  f.searchMode = kExcludePhrase;
+  f.keywords = "tax";
+  f.dateFrom = Local(2024, 3, 2, 15);
+  f.dateTo = Local(2024, 3, 5, 9);
+  f.hours = 2;
+  const std::time_t now = Local(2024, 3, 10, 1, 30);
+  struct Case {
+    int kind;
+    FilterSqlStyle style;
+    std::vector<std::string> dates;
+  } cases[] = {
+      {kBetweenDates, EbookFilterStyle(false), {"2024-03-02 00:00:00", "2024-03-05 00:00:00"}},
+      {kBetweenDates, ReaderFilterStyle(false), {"2024-03-02 00:00:00", "2024-03-05 23:59:59"}},
+      {kLastPeriod, EbookFilterStyle(false), {"2024-03-09 00:00:00"}},
+      {kLastPeriod, ReaderFilterStyle(false), {"2024-03-09 23:30:00"}},
+  };
+  for (const Case& c : cases) {
+    f.timeKind = c.kind;
+    SqlCondition built = BuildFilterCondition(f, {7}, now, c.style);
+    std::vector<std::string> dates;
+    for (size_t i = 1; i + 1 < built.values.size(); ++i) dates.push_back(std::get<std::string>(built.values[i]));
+    EXPECT_EQ(dates, c.dates) << built.text;
+    std::string text = built.text;
+    if (c.style.news == "n") {
+      EXPECT_EQ(text.find("ni."), std::string::npos) << text;
+      EXPECT_NE(text.find(" n.fk_site_cat_rel in(?) "), std::string::npos) << text;
+    }
+  }
+}
+
 TEST(FilterConditionText, ExcludingModesNegateEachWord) {
   FilterRow f;
   f.keywords = "x y";
