@@ -1,5 +1,6 @@
 #include "package.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -11,6 +12,8 @@
 #include "eventlog.h"
 #include "pictures.h"
 #include "settings.h"
+#include "store/images.h"
+#include "text.h"
 
 namespace orvo {
 
@@ -89,28 +92,6 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
   return !out.fail();
-}
-
-struct PictureRow {
-  int64_t id = 0;
-  int64_t bodyPos = 0;
-  std::string imagePath;
-  std::string imageText;
-};
-
-int ReadPictures(Database& db, int64_t newsId, std::vector<PictureRow>* pictures) {
-  pictures->clear();
-  Statement st(db, "SELECT * FROM newsimages WHERE fk_newsitem= ? ORDER BY id");
-  st.Bind(1, newsId);
-  while (st.Next()) {
-    PictureRow p;
-    p.id = st.Int(0);
-    p.bodyPos = st.Int(1);
-    p.imagePath = st.Text(2, kImagePathColumn);
-    p.imageText = st.Text(3, kImageTextColumn);
-    pictures->push_back(std::move(p));
-  }
-  return st.error();
 }
 
 // An empty folder for the volume's pictures: what an earlier volume left
@@ -227,19 +208,25 @@ int BuildPackage(Database& db, NewsQuery& query, bool* endOfRows, const VolumeRe
 
     // Cut the body at each picture's placeholder and put the picture there.
     std::string remaining = row.body;
-    if (int rc = ReadPictures(db, row.id, &pictures))
+    int rc = 0;
+    pictures = ItemPictures(db, row.id, &rc);
+    if (rc != 0)
       WriteEventLog("Can not read the pictures of news " + std::to_string(row.id) + ": error " + HexCode(rc));
-    for (const PictureRow& pic : pictures) {
-      std::string placeholder = "[[{" + std::to_string(pic.bodyPos) + "}]]";
+    // In the order they were stored: a placeholder that comes twice takes the first.
+    std::sort(pictures.begin(), pictures.end(), [](const PictureRow& a, const PictureRow& b) { return a.id < b.id; });
+    for (PictureRow& pic : pictures) {
+      pic.path = FitBuffer(pic.path, kImagePathColumn);
+      pic.caption = FitBuffer(pic.caption, kImageTextColumn);
+      std::string placeholder = "[[{" + std::to_string(pic.position) + "}]]";
       size_t at = remaining.find(placeholder);
       // A picture the volume cannot carry goes, and so does its placeholder.
       StagedPicture staged;
       std::string why;
-      const std::string source = pic.imagePath.empty() ? "" : PictureSource(pic.imagePath, imagesFolder, &why);
+      const std::string source = pic.path.empty() ? "" : PictureSource(pic.path, imagesFolder, &why);
       if (source.empty() ||
           !StagePicture(source, files.tempDir, "Images/pic" + std::to_string(pic.id), &staged, &why)) {
-        if (!pic.imagePath.empty())
-          WriteEventLog("The picture " + pic.imagePath + " of news " + std::to_string(row.id) + " " + why +
+        if (!pic.path.empty())
+          WriteEventLog("The picture " + pic.path + " of news " + std::to_string(row.id) + " " + why +
                         "; the volume goes without it");
         if (at != std::string::npos) remaining.erase(at, placeholder.size());
         continue;
@@ -263,16 +250,16 @@ int BuildPackage(Database& db, NewsQuery& query, bool* endOfRows, const VolumeRe
       SetAttribute(img, "id", picId);
       SetAttribute(img, "src", href);
       SetAttribute(img, "align", "bottom");
-      SetText(img, pic.imageText);
+      SetText(img, pic.caption);
       // No reader shows an img's own text: the caption also goes under it.
-      if (!pic.imageText.empty()) {
+      if (!pic.caption.empty()) {
         pugi::xml_node caption = frame.append_child("div");
         SetAttribute(caption, "class", "caption");
-        SetText(caption, pic.imageText);
+        SetText(caption, pic.caption);
       }
       if (news)
         news->segments.push_back(
-            VolumeSegment{{}, static_cast<int>(model->pictures.size()) - 1, pic.imageText});
+            VolumeSegment{{}, static_cast<int>(model->pictures.size()) - 1, pic.caption});
       textDiv = item.append_copy(textDiv);
     }
     SetText(textDiv, remaining);

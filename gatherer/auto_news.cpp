@@ -1,6 +1,7 @@
 #include "auto_news.h"
 
 #include <ctime>
+#include <optional>
 
 #include "catalogue.h"
 #include "database.h"
@@ -8,6 +9,8 @@
 #include "gatherer/masks/feed.h"
 #include "http_client.h"
 #include "settings.h"
+#include "store/masks.h"
+#include "store/pairs.h"
 
 namespace orvo {
 
@@ -32,27 +35,12 @@ std::string FormEscape(std::string_view s) {
   return out;
 }
 
-// The mask versions of a pair, "list/news".
-std::string MaskVersions(Database& db, int siteCatRel) {
-  Statement st(db, "SELECT type, mask_version FROM news_masks WHERE fk_site_cat_rel = ? ORDER BY type");
-  st.Bind(1, siteCatRel);
-  std::string list = "0", news = "0";
-  while (st.Next()) (st.Int(0) % 128 == 0 ? list : news) = std::to_string(st.Int(1));
-  return list + "/" + news;
-}
-
 void SendReport(Database& db, HttpSession& http, const UpdateServer& server, int siteCatRel,
                 const HealthVerdict& verdict) {
   std::string site, category;
-  {
-    Statement st(db,
-                 "SELECT ns.site_name, nc.name FROM site_cat_rel rel JOIN news_config ns ON ns.id = rel.fk_news_config "
-                 "JOIN news_cat nc ON nc.id = rel.fk_news_cat WHERE rel.id = ?");
-    st.Bind(1, siteCatRel);
-    if (st.Next()) {
-      site = st.Text(0);
-      category = st.Text(1);
-    }
+  if (std::optional<SitePair> pair = ReadSitePair(db, siteCatRel)) {
+    site = pair->site;
+    category = pair->category;
   }
   const std::string body = "site=" + FormEscape(site) + "&category=" + FormEscape(category) +
                            "&versions=" + FormEscape(MaskVersions(db, siteCatRel)) +

@@ -8,21 +8,22 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "database.h"
+#include "store/mask_health.h"
 
 namespace orvo {
 
 int MarkBrokenPairs(Database& db, QTreeWidget* sites) {
-  Statement has(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'mask_health'");
-  if (!has.Next() || has.Int(0) == 0) return 0;
   // (site id, category id) -> (since, symptom) of the pairs whose latest verdict is broken.
   std::map<std::pair<int64_t, int64_t>, std::pair<std::string, std::string>> broken;
-  Statement st(db,
-               "SELECT r.fk_news_config, r.fk_news_cat, COALESCE(h.broken_since, ''), h.symptom FROM mask_health h"
-               " JOIN site_cat_rel r ON r.id = h.fk_site_cat_rel WHERE h.state = 1 AND h.id ="
-               " (SELECT MAX(x.id) FROM mask_health x WHERE x.fk_site_cat_rel = h.fk_site_cat_rel)");
-  while (st.Next()) broken[{st.Int(0), st.Int(1)}] = {st.Text(2), st.Text(3)};
+  std::vector<PairVerdict> verdicts;
+  LatestVerdicts(db, &verdicts);
+  for (const PairVerdict& p : verdicts)
+    if (p.verdict.state == PairHealth::kBroken)
+      broken[{p.siteId, p.categoryId}] = {p.verdict.brokenSince, p.verdict.symptom};
+  if (broken.empty()) return 0;
   int marked = 0;
   // The check trees take every item change for a click: the marks must not
   // reach them.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "database.h"
+#include "store/pairs.h"
 
 namespace orvo::cli {
 
@@ -35,16 +36,7 @@ bool TakeHome(Args& args, const char* command);
 // what to do.
 int OpenNewsDatabase(const char* command, std::unique_ptr<Database>* db);
 
-// A site/category pair of the catalogue.
-struct Pair {
-  int64_t id;
-  std::string site, category;
-  bool selected;
-  int64_t siteId = 0, categoryId = 0;
-};
-
-// Every pair, by site and category name.
-std::vector<Pair> ReadPairs(Database& db);
+using Pair = SitePair;
 
 // The pairs a name stands for: "SITE/CATEGORY" (split at any "/", since
 // names may hold one) or "SITE"; exact names first, then ignoring case.

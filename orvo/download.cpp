@@ -23,6 +23,7 @@
 #include "busframe.h"
 #include "commands.h"
 #include "eventlog.h"
+#include "store/news_items.h"
 #include "store/own_sites.h"
 #include "gatherer_interface.h"
 #include "http_setup.h"
@@ -129,12 +130,6 @@ std::string RegisteredEngineHome() {
   return {};
 }
 
-int64_t Scalar(Database& db, const char* sql, int64_t arg = 0) {
-  Statement st(db, sql);
-  if (std::string_view(sql).find('?') != std::string_view::npos) st.Bind(1, arg);
-  return st.Next() ? st.Int(0) : 0;
-}
-
 // Ctrl+C asks the engine to stop before orvo leaves.
 int g_signalPipe[2] = {-1, -1};
 void OnSignal(int) {
@@ -152,7 +147,7 @@ void DrainSignalPipe() {
 class DownloadRun : public QObject {
  public:
   DownloadRun(Database& db, int pageTimeout) : db_(db), pageTimeout_(pageTimeout) {
-    lastItem_ = Scalar(db_, "SELECT COALESCE(MAX(id), 0) FROM newsitem");
+    LastNewsId(db_, &lastItem_);
     progress_ = ::isatty(1) != 0;
   }
 
@@ -292,10 +287,7 @@ class DownloadRun : public QObject {
     pageInFlight_ = m.hasMatch();
     if (m.hasMatch()) {
       if (pagesStarted_ == 0)
-        plannedLists_ = Scalar(db_,
-                               "SELECT COUNT(*) FROM site_cat_rel rel WHERE rel.is_selected <> 0 AND "
-                               "(SELECT COUNT(*) FROM news_masks nm WHERE nm.fk_site_cat_rel = rel.id AND "
-                               "nm.mask_version > 0) >= 2");
+        plannedLists_ = CountPairsToVisit(db_);
       ++pagesStarted_;
       if (m.captured(4).isEmpty()) {
         ++listsStarted_;
@@ -332,12 +324,16 @@ class DownloadRun : public QObject {
     progressShown_ = false;
   }
 
-  int64_t StoredItems() { return Scalar(db_, "SELECT COUNT(*) FROM newsitem WHERE id > ?", lastItem_); }
+  int64_t StoredItems() {
+    int64_t items = 0, sites = 0;
+    CountNewsAfter(db_, lastItem_, &items, &sites);
+    return items;
+  }
 
   // ". 12 new news items with 30 images were stored before." for a run that did not finish.
   std::string StoredBefore() {
     const int64_t items = StoredItems();
-    const int64_t images = Scalar(db_, "SELECT COUNT(*) FROM newsimages WHERE fk_newsitem > ?", lastItem_);
+    const int64_t images = CountImagesOfItemsAbove(db_, lastItem_);
     if (items == 0) return ". No new news item was stored before.";
     return ". " + std::to_string(items) + (items == 1 ? " new news item with " : " new news items with ") +
            std::to_string(images) + (images == 1 ? " image" : " images") + (items == 1 ? " was" : " were") +
@@ -348,7 +344,7 @@ class DownloadRun : public QObject {
     if (finished_) return;
     ClearProgress();
     int64_t items = StoredItems();
-    int64_t images = Scalar(db_, "SELECT COUNT(*) FROM newsimages WHERE fk_newsitem > ?", lastItem_);
+    int64_t images = CountImagesOfItemsAbove(db_, lastItem_);
     const std::string failures = Failures();
     if (status == 1) {
       if (noSelection_) {

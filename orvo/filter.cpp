@@ -338,7 +338,7 @@ int RunFilter(const Args& input) {
 
   std::unique_ptr<Database> db;
   if (int rc = OpenNewsDatabase("filter", &db)) return rc;
-  const std::vector<Pair> pairs = ReadPairs(*db);
+  const std::vector<Pair> pairs = ReadSitePairs(*db);
   db.reset();
   CDBManager dbm;
   if (!dbm.Init("")) {

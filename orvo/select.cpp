@@ -71,7 +71,7 @@ int RunSelect(const Args& input) {
 
   std::unique_ptr<Database> db;
   if (int rc = OpenNewsDatabase("select", &db)) return rc;
-  std::vector<Pair> pairs = ReadPairs(*db);
+  std::vector<Pair> pairs = ReadSitePairs(*db);
   if (pairs.empty()) {
     std::fprintf(stderr,
                  "orvo select: the database knows no site yet. Run orvo download once to fetch the catalogue of the "
@@ -95,9 +95,8 @@ int RunSelect(const Args& input) {
     named.insert(ids.begin(), ids.end());
   }
 
-  Transaction tx(*db);
-  Statement update(*db, "UPDATE site_cat_rel SET is_selected = ? WHERE id = ?");
-  int changed = 0;
+  // Both selections change in one transaction: all or nothing.
+  std::vector<PairKey> on, offKeys;
   for (auto& p : pairs) {
     bool want = p.selected;
     if (all) want = true;
@@ -106,13 +105,15 @@ int RunSelect(const Args& input) {
     else if (only) want = named.count(p.id) > 0;
     else want = named.count(p.id) ? true : p.selected;
     if (want == p.selected) continue;
-    update.Bind(1, want ? 1 : 0).Bind(2, p.id);
-    update.Execute();
-    update.Reset();
+    (want ? on : offKeys).push_back(PairKey{static_cast<int32_t>(p.categoryId), static_cast<int32_t>(p.siteId)});
     p.selected = want;
-    ++changed;
   }
-  int rc = update.error() ? update.error() : tx.Commit();
+  const int changed = static_cast<int>(on.size() + offKeys.size());
+  Transaction tx(*db);
+  int rc = tx.status();
+  if (rc == 0 && !on.empty()) rc = SelectPairs(*db, on, true);
+  if (rc == 0 && !offKeys.empty()) rc = SelectPairs(*db, offKeys, false);
+  if (rc == 0) rc = tx.Commit();
   if (rc != 0) {
     std::fprintf(stderr, "orvo select: the database refused the change (code %s: %s); nothing was changed\n",
                  HexCode(rc).c_str(), db->ErrorMessage().c_str());

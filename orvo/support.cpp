@@ -49,16 +49,6 @@ int OpenNewsDatabase(const char* command, std::unique_ptr<Database>* db) {
   return 0;
 }
 
-std::vector<Pair> ReadPairs(Database& db) {
-  std::vector<Pair> pairs;
-  Statement st(db,
-               "SELECT rel.id, ns.site_name, nc.name, rel.is_selected, ns.id, nc.id FROM site_cat_rel rel "
-               "JOIN news_config ns ON ns.id = rel.fk_news_config JOIN news_cat nc ON nc.id = rel.fk_news_cat "
-               "ORDER BY ns.site_name, nc.name");
-  while (st.Next()) pairs.push_back(Pair{st.Int(0), st.Text(1), st.Text(2), st.Int(3) != 0, st.Int(4), st.Int(5)});
-  return pairs;
-}
-
 std::vector<int64_t> Resolve(const std::vector<Pair>& pairs, const std::string& name) {
   for (bool exact : {true, false}) {
     auto same = [&](const std::string& a, const std::string& b) { return exact ? a == b : EqualsNoCase(a, b); };

@@ -1,5 +1,8 @@
 #include "mask_health.h"
 
+#include <algorithm>
+#include <tuple>
+
 #include "database.h"
 #include "eventlog.h"
 #include "schema.h"
@@ -28,18 +31,53 @@ std::string PairName(Database& db, int siteCatRel) {
   return st.Text(0) + " / " + st.Text(1);
 }
 
+namespace {
+
+// A pair's verdict is the one of its latest recorded run: the one place that
+// says so. Columns: pair, state, symptom, broken_since, site id, category id,
+// site name, category name.
+std::string LatestVerdictSql(const char* condition) {
+  return std::string(
+             "SELECT h.fk_site_cat_rel, h.state, h.symptom, h.broken_since, rel.fk_news_config, rel.fk_news_cat, "
+             "ns.site_name, nc.name FROM mask_health h "
+             "LEFT JOIN site_cat_rel rel ON rel.id = h.fk_site_cat_rel "
+             "LEFT JOIN news_config ns ON ns.id = rel.fk_news_config LEFT JOIN news_cat nc ON nc.id = rel.fk_news_cat "
+             "WHERE h.id = (SELECT MAX(x.id) FROM mask_health x WHERE x.fk_site_cat_rel = h.fk_site_cat_rel)") +
+         condition;
+}
+
+PairVerdict ReadVerdict(const Statement& st) {
+  PairVerdict p;
+  p.siteCatRel = static_cast<int>(st.Int(0));
+  p.verdict.known = true;
+  p.verdict.state = static_cast<PairHealth>(st.Int(1));
+  p.verdict.symptom = st.Text(2);
+  p.verdict.brokenSince = st.IsNull(3) ? std::string() : st.Text(3);
+  p.siteId = st.Int(4);
+  p.categoryId = st.Int(5);
+  p.site = st.Text(6);
+  p.category = st.Text(7);
+  return p;
+}
+
+}  // namespace
+
 HealthVerdict LatestHealth(Database& db, int siteCatRel) {
-  HealthVerdict v;
-  Statement st(db,
-               "SELECT state, symptom, broken_since FROM mask_health WHERE fk_site_cat_rel = ? "
-               "ORDER BY id DESC LIMIT 1");
+  Statement st(db, LatestVerdictSql(" AND h.fk_site_cat_rel = ?"));
   st.Bind(1, siteCatRel);
-  if (!st.Next()) return v;
-  v.known = true;
-  v.state = static_cast<PairHealth>(st.Int(0));
-  v.symptom = st.Text(1);
-  v.brokenSince = st.IsNull(2) ? std::string() : st.Text(2);
-  return v;
+  return st.Next() ? ReadVerdict(st).verdict : HealthVerdict{};
+}
+
+int LatestVerdicts(Database& db, std::vector<PairVerdict>* verdicts) {
+  verdicts->clear();
+  if (!TableExists(db, "mask_health")) return 0;
+  // A pair the catalogue no longer has is shown nowhere.
+  Statement st(db, LatestVerdictSql(" AND ns.id IS NOT NULL AND nc.id IS NOT NULL"));
+  while (st.Next()) verdicts->push_back(ReadVerdict(st));
+  std::sort(verdicts->begin(), verdicts->end(), [](const PairVerdict& a, const PairVerdict& b) {
+    return std::tie(a.site, a.category, a.siteCatRel) < std::tie(b.site, b.category, b.siteCatRel);
+  });
+  return st.error();
 }
 
 HealthVerdict RecordPairRun(Database& db, const PairRun& run, std::time_t now) {

@@ -47,6 +47,21 @@ HealthVerdict RecordPairRun(Database& db, const PairRun& run, std::time_t now);
 // The latest verdict of a pair; known == false when it was never judged.
 HealthVerdict LatestHealth(Database& db, int siteCatRel);
 
+// A judged pair's latest verdict, with the names and ids it is shown under.
+struct PairVerdict {
+  int siteCatRel = 0;
+  int64_t siteId = 0;
+  int64_t categoryId = 0;
+  std::string site;
+  std::string category;
+  HealthVerdict verdict;
+};
+
+// The latest verdict of every judged pair, by site and category name (byte
+// order); none for a database from before mask health was recorded. Returns
+// 0 or the database's code.
+int LatestVerdicts(Database& db, std::vector<PairVerdict>* verdicts);
+
 // "Site / Category" of a pair, for messages.
 std::string PairName(Database& db, int siteCatRel);
 
