@@ -48,7 +48,7 @@ add_executable(bookbinder_core_tests
   tests/writer_driver_test.cpp tests/generation_run_test.cpp tests/calibre_test.cpp tests/epub_test.cpp tests/device_copy_test.cpp tests/mail_test.cpp
   tests/news_fixture.cpp tests/qt_main.cpp ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp)
 target_include_directories(bookbinder_core_tests PRIVATE ${CMAKE_SOURCE_DIR}/common/tests ${ORVO_LITGEN_INCLUDE})
-target_link_libraries(bookbinder_core_tests PRIVATE orvo_bookbinder_core GTest::gtest Qt6::Test)
+target_link_libraries(bookbinder_core_tests PRIVATE orvo_bookbinder_core orvo_pg_testing GTest::gtest Qt6::Test)
 target_compile_definitions(bookbinder_core_tests PRIVATE
   ORVO_BIN_DIR="${ORVO_BIN_DIR}"
   LITGEN_ORACLE="${CMAKE_SOURCE_DIR}/litgen/tests/oracle.py"

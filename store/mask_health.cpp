@@ -86,7 +86,8 @@ HealthVerdict RecordPairRun(Database& db, const PairRun& run, std::time_t now) {
   bool listYielded = false, newsYielded = false;
   {
     Statement st(db,
-                 "SELECT COALESCE(MAX(links_found > 0), 0), COALESCE(MAX(pages_walked > empty_bodies), 0) "
+                 "SELECT COALESCE(MAX(CASE WHEN links_found > 0 THEN 1 ELSE 0 END), 0), "
+                 "COALESCE(MAX(CASE WHEN pages_walked > empty_bodies THEN 1 ELSE 0 END), 0) "
                  "FROM mask_health WHERE fk_site_cat_rel = ?");
     st.Bind(1, run.siteCatRel);
     if (st.Next()) {
@@ -152,7 +153,8 @@ HealthVerdict RecordPairRun(Database& db, const PairRun& run, std::time_t now) {
 
 int MarkAutoItem(Database& db, int64_t newsId, AutoMark how) {
   UpgradeSchema(db);
-  Statement st(db, "INSERT OR REPLACE INTO newsitem_auto (fk_newsitem, how) VALUES (?, ?)");
+  Statement st(db, "INSERT INTO newsitem_auto (fk_newsitem, how) VALUES (?, ?) "
+                   "ON CONFLICT (fk_newsitem) DO UPDATE SET how = excluded.how");
   st.Bind(1, newsId).Bind(2, static_cast<int>(how));
   return st.Execute();
 }

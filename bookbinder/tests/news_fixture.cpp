@@ -24,6 +24,13 @@ NewsFixture::NewsFixture() {
   Settings::Shared().WriteText(kSystemSection, "PathDB", dbPath());
 }
 
+bool NewsFixture::UsePostgres(const std::string& url) {
+  std::unique_ptr<Database> db;
+  if (url.empty() || Database::Open(url, Database::Mode::kCreate, &db) != 0) return false;
+  db_ = std::move(db);
+  return Settings::Shared().WriteText(kDatabaseSection, "Url", url);
+}
+
 NewsFixture::~NewsFixture() {
   db_.reset();
   if (hadHome_)

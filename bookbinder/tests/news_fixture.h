@@ -39,6 +39,10 @@ class NewsFixture {
   NewsFixture();
   ~NewsFixture();
 
+  // Moves the fixture to an empty database on a PostgreSQL server (made
+  // with the schema here) and names it in ORVO.ini; false when it fails.
+  bool UsePostgres(const std::string& url);
+
   const std::string& home() const { return home_.path(); }
   Database& db() { return *db_; }
   std::string dbPath() const { return home_.File("news.db"); }

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "news_fixture.h"
+#include "pg_server.h"
 #include "pictures.h"
 
 namespace orvo {
@@ -27,9 +28,17 @@ std::time_t Local(int y, int mo, int d, int h, int mi) {
   return std::mktime(&tm);
 }
 
-class PackageTest : public ::testing::Test {
+// On both back ends: the eBook query and the image rows come through the
+// storage layer.
+class PackageTest : public ::testing::TestWithParam<Database::Backend> {
  protected:
   PackageTest() : files(fx.home() + "/temp") { std::filesystem::create_directories(files.tempDir); }
+
+  void SetUp() override {
+    if (GetParam() != Database::Backend::kPostgres) return;
+    ORVO_NEED_POSTGRES(server);
+    ASSERT_TRUE(fx.UsePostgres(server->NewDatabase()));
+  }
 
   int64_t News(int64_t pair, const std::string& title, const std::string& body = "text") {
     TestNews s;
@@ -86,7 +95,14 @@ class PackageTest : public ::testing::Test {
   pugi::xml_document content, opf, toc;
 };
 
-TEST_F(PackageTest, CategoriesBecomeTocRowsAndBlocks) {
+INSTANTIATE_TEST_SUITE_P(Backends, PackageTest,
+                         ::testing::Values(Database::Backend::kSqlite, Database::Backend::kPostgres),
+                         [](const auto& info) {
+                           return info.param == Database::Backend::kSqlite ? std::string("Sqlite")
+                                                                           : std::string("Postgres");
+                         });
+
+TEST_P(PackageTest, CategoriesBecomeTocRowsAndBlocks) {
   int64_t a = fx.AddPair("S", "Alpha"), b = fx.AddPair("S", "Beta");
   pairs = {a, b};
   for (const char* t : {"a1", "a2", "a3"}) News(a, t);
@@ -123,7 +139,7 @@ TEST_F(PackageTest, CategoriesBecomeTocRowsAndBlocks) {
   EXPECT_EQ(all.find("pic_N"), std::string::npos);
 }
 
-TEST_F(PackageTest, PicturesAreCutIntoTheTextAtTheirPlaceholders) {
+TEST_P(PackageTest, PicturesAreCutIntoTheTextAtTheirPlaceholders) {
   int64_t p = fx.AddPair("S", "World");
   pairs = {p};
   int64_t id = News(p, "pics", "one[[{1}]]two[[{2}]]thr[[{3}]]ee[[{4}]]!");
@@ -168,7 +184,7 @@ TEST_F(PackageTest, PicturesAreCutIntoTheTextAtTheirPlaceholders) {
   EXPECT_FALSE(content.select_node(("//img[@id='Pic_" + std::to_string(orphan) + "']").c_str()));
 }
 
-TEST_F(PackageTest, PicturesOutOfOrderLeaveTheEarlierPlaceholderInTheText) {
+TEST_P(PackageTest, PicturesOutOfOrderLeaveTheEarlierPlaceholderInTheText) {
   int64_t p = fx.AddPair("S", "World");
   pairs = {p};
   int64_t id = News(p, "pics", "one[[{1}]]two[[{2}]]three");
@@ -184,7 +200,7 @@ TEST_F(PackageTest, PicturesOutOfOrderLeaveTheEarlierPlaceholderInTheText) {
   EXPECT_EQ(content.select_nodes("//img").size(), 1u);
 }
 
-TEST_F(PackageTest, LineBreaksTakeEffectOtherMarkupStaysText) {
+TEST_P(PackageTest, LineBreaksTakeEffectOtherMarkupStaysText) {
   int64_t p = fx.AddPair("S", "World");
   pairs = {p};
   News(p, "t", "<br />&#160;&#160;Para<br clear=\"left\" />It&#39;s <b>bold</b> \x01 & more");
@@ -197,7 +213,7 @@ TEST_F(PackageTest, LineBreaksTakeEffectOtherMarkupStaysText) {
   EXPECT_EQ(html.find("<?xml"), std::string::npos);
 }
 
-TEST_F(PackageTest, TextInAnyScriptIsWrittenAsUtf8) {
+TEST_P(PackageTest, TextInAnyScriptIsWrittenAsUtf8) {
   int64_t p = fx.AddPair("S", "Мир");
   pairs = {p};
   std::string body = "新聞の本文 — Ελληνικά € 😀";
@@ -210,7 +226,7 @@ TEST_F(PackageTest, TextInAnyScriptIsWrittenAsUtf8) {
   EXPECT_NE(ReadFile(files.toc).find(">Мир<"), std::string::npos);
 }
 
-TEST_F(PackageTest, VolumesTakeAtMostMaxNewsAndACategoryRunsOn) {
+TEST_P(PackageTest, VolumesTakeAtMostMaxNewsAndACategoryRunsOn) {
   int64_t a = fx.AddPair("S", "Alpha"), b = fx.AddPair("S", "Beta");
   pairs = {a, b};
   for (const char* t : {"a1", "a2", "a3"}) News(a, t);
@@ -231,7 +247,7 @@ TEST_F(PackageTest, VolumesTakeAtMostMaxNewsAndACategoryRunsOn) {
   EXPECT_EQ(Texts("//div[@class='title']", content), (std::vector<std::string>{"b2"}));
 }
 
-TEST_F(PackageTest, EachVolumeCarriesOnlyItsOwnPictures) {
+TEST_P(PackageTest, EachVolumeCarriesOnlyItsOwnPictures) {
   int64_t p = fx.AddPair("S", "World");
   pairs = {p};
   std::filesystem::create_directories(fx.home() + "/Images");
@@ -246,7 +262,7 @@ TEST_F(PackageTest, EachVolumeCarriesOnlyItsOwnPictures) {
   EXPECT_TRUE(std::filesystem::is_empty(files.pictureDir));
 }
 
-TEST_F(PackageTest, AVolumeWithoutFilesStillDescribesItselfAndStagesItsPictures) {
+TEST_P(PackageTest, AVolumeWithoutFilesStillDescribesItselfAndStagesItsPictures) {
   int64_t p = fx.AddPair("S", "World");
   pairs = {p};
   std::filesystem::create_directories(fx.home() + "/Images");
@@ -272,7 +288,7 @@ TEST_F(PackageTest, AVolumeWithoutFilesStillDescribesItselfAndStagesItsPictures)
   EXPECT_EQ(ReadFile(model.pictures[0].file), bytes);
 }
 
-TEST_F(PackageTest, UnwritableTempFolderFailsTheVolume) {
+TEST_P(PackageTest, UnwritableTempFolderFailsTheVolume) {
   int64_t p = fx.AddPair("S", "World");
   pairs = {p};
   News(p, "t");

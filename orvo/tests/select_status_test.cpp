@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "database.h"
+#include "pg_server.h"
 #include "settings.h"
 #include "test_support.h"
 
@@ -24,13 +25,28 @@ int Orvo(const std::string& args, std::string* output) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// A program folder whose news database is a file or on a PostgreSQL server.
+void InitFolder(const TempDir& dir, Database::Backend backend, std::unique_ptr<Database>* db) {
+  std::string location = dir.File("news.db"), out;
+  if (backend == Database::Backend::kPostgres) {
+    ORVO_NEED_POSTGRES(server);
+    location = server->NewDatabase();
+    ASSERT_FALSE(location.empty());
+    ASSERT_EQ(Orvo("init --home " + dir.path() + " --database '" + location + "'", &out), 0) << out;
+  } else {
+    ASSERT_EQ(Orvo("init --home " + dir.path(), &out), 0) << out;
+  }
+  std::string why;
+  ASSERT_EQ(Database::Open(location, Database::Mode::kExisting, db, &why), 0) << why;
+}
+
+std::string BackendName(const ::testing::TestParamInfo<Database::Backend>& info) {
+  return info.param == Database::Backend::kSqlite ? "Sqlite" : "Postgres";
+}
+
 class SelectStatusTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string out;
-    ASSERT_EQ(Orvo("init --home " + dir_.path(), &out), 0) << out;
-    ASSERT_EQ(Database::Open(dir_.File("news.db"), Database::Mode::kExisting, &db_), 0);
-  }
+  void SetUp() override { InitFolder(dir_, Database::Backend::kSqlite, &db_); }
   void AddCatalogue() {
     ASSERT_EQ(db_->Exec("INSERT INTO news_config(site_name) VALUES ('The Harbour Daily'), "
                         "('\xD0\xA0\xD0\xB5\xD1\x87\xD0\xBD\xD0\xBE\xD0\xB9 \xD0\xB2\xD0\xB5\xD1\x81\xD1\x82\xD0\xBD\xD0\xB8\xD0\xBA');"  // Речной вестник
@@ -56,7 +72,16 @@ class SelectStatusTest : public ::testing::Test {
   std::unique_ptr<Database> db_;
 };
 
-TEST_F(SelectStatusTest, NewDatabaseSaysToDownloadFirst) {
+// What select and status do, on both back ends.
+class SelectStatusOnBothTest : public SelectStatusTest, public ::testing::WithParamInterface<Database::Backend> {
+ protected:
+  void SetUp() override { InitFolder(dir_, GetParam(), &db_); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Backends, SelectStatusOnBothTest,
+                         ::testing::Values(Database::Backend::kSqlite, Database::Backend::kPostgres), BackendName);
+
+TEST_P(SelectStatusOnBothTest, NewDatabaseSaysToDownloadFirst) {
   std::string out = Run("select --all", 3);
   EXPECT_NE(out.find("Run orvo download once"), std::string::npos) << out;
   out = Run("status", 0);
@@ -65,7 +90,7 @@ TEST_F(SelectStatusTest, NewDatabaseSaysToDownloadFirst) {
   EXPECT_NE(out.find("run orvo download once"), std::string::npos) << out;
 }
 
-TEST_F(SelectStatusTest, SelectsByPairSiteAndLetterCase) {
+TEST_P(SelectStatusOnBothTest, SelectsByPairSiteAndLetterCase) {
   AddCatalogue();
   Run("select The\\ Harbour\\ Daily/Sport", 0);
   EXPECT_EQ(Selected(), "2");
@@ -85,7 +110,7 @@ TEST_F(SelectStatusTest, SelectsByPairSiteAndLetterCase) {
   EXPECT_NE(out.find("[ ] The Harbour Daily/World"), std::string::npos) << out;
 }
 
-TEST_F(SelectStatusTest, UnknownNameChangesNothing) {
+TEST_P(SelectStatusOnBothTest, UnknownNameChangesNothing) {
   AddCatalogue();
   Run("select 'The Harbour Daily/World'", 0);
   std::string out = Run("select 'The Harbour Daily/Sport' 'Nowhere/World'", 1);
@@ -96,7 +121,7 @@ TEST_F(SelectStatusTest, UnknownNameChangesNothing) {
   Run("select --bogus", 2);
 }
 
-TEST_F(SelectStatusTest, StatusCountsWhatIsStored) {
+TEST_P(SelectStatusOnBothTest, StatusCountsWhatIsStored) {
   AddCatalogue();
   ASSERT_EQ(db_->Exec("UPDATE site_cat_rel SET is_selected = 1 WHERE id = 1;"
                       "INSERT INTO newsitem(fk_site_cat_rel, publication_date, src_url, title, is_del) VALUES "
@@ -142,12 +167,17 @@ TEST_F(SelectStatusTest, MissingDatabaseSaysWhatToDo) {
 
 // The health column and --broken follow the latest verdict of each pair; a
 // database made before the health table existed still answers.
-TEST(StatusHealthTest, ShowsHealthyBrokenSinceAndNeverWorkedAndListsBrokenPairs) {
+class StatusHealthTest : public ::testing::TestWithParam<Database::Backend> {};
+
+INSTANTIATE_TEST_SUITE_P(Backends, StatusHealthTest,
+                         ::testing::Values(Database::Backend::kSqlite, Database::Backend::kPostgres), BackendName);
+
+TEST_P(StatusHealthTest, ShowsHealthyBrokenSinceAndNeverWorkedAndListsBrokenPairs) {
   TempDir dir;
   std::string out;
-  ASSERT_EQ(Orvo("init --home " + dir.path(), &out), 0) << out;
   std::unique_ptr<Database> db;
-  ASSERT_EQ(Database::Open(dir.File("news.db"), Database::Mode::kExisting, &db), 0);
+  InitFolder(dir, GetParam(), &db);
+  if (HasFatalFailure() || IsSkipped()) return;
   ASSERT_EQ(db->Exec("INSERT INTO news_config(site_name) VALUES ('Daily');"
                      "INSERT INTO news_cat(name) VALUES ('World'), ('Sport'), ('Arts'), ('Food');"
                      "INSERT INTO site_cat_rel(is_selected, fk_news_cat, fk_news_config) VALUES (1,1,1),(1,2,1),(1,3,1),(0,4,1);"
