@@ -188,3 +188,13 @@ BEGIN
   INSERT INTO newsitem_fts_gone(id, title, body) VALUES (old.id, old.title, old.body);
 END;
 UPDATE schema_version SET version = 6 WHERE version = 5;
+
+-- Upgrade 7, in the background: one item per stored address, so that engines
+-- sharing one database store each address once. A file from before may hold
+-- an address more than once (two engines once stored side by side); the
+-- oldest item of each address stays, the later copies go (their pictures'
+-- files are swept at the next download). Items without an address are left
+-- out of the key.
+DELETE FROM newsitem WHERE src_url <> '' AND EXISTS (SELECT 1 FROM newsitem o WHERE o.src_url = newsitem.src_url AND o.id < newsitem.id);
+CREATE UNIQUE INDEX IF NOT EXISTS newsitem_src_url_once ON newsitem(src_url) WHERE src_url <> '';
+UPDATE schema_version SET version = 7 WHERE version = 6;

@@ -281,14 +281,14 @@ bool WriteWhole(const std::string& path, const std::string& bytes) {
 }
 
 int TryCommit(Database& db, const NewsItemRecord& item, ImageFetch& fetch, const std::string& folder,
-              const std::string& recv, const std::string& published, bool skipStored, int64_t* id) {
+              const std::string& recv, const std::string& published, int64_t* id) {
   ItemWrite write(db);
   if (write.status() != 0) {
     LogInsertFailure(write.status(), write.failedSql());
     return write.status();
   }
   const ItemRow row{recv, published, item.siteCatRel, item.address, item.author, item.title, item.body};
-  if (int rc = write.Insert(row, skipStored, id); rc != 0) {
+  if (int rc = write.Insert(row, true, id); rc != 0) {
     if (rc == ItemWrite::kStoredAlready) return kStoredAlready;
     LogInsertFailure(rc, write.failedSql());
     return rc;
@@ -330,7 +330,7 @@ int TryCommit(Database& db, const NewsItemRecord& item, ImageFetch& fetch, const
 }  // namespace
 
 StoreResult CommitNewsItem(Database& db, const NewsItemRecord& item, ImageFetch& fetch, const std::string& folder,
-                           std::time_t now, int attempts, const std::function<bool()>& onBusy, bool skipStored) {
+                           std::time_t now, int attempts, const std::function<bool()>& onBusy) {
   StoreResult result;
   result.imagesFailed = fetch.failed + fetch.skipped;
   const std::string recv = FormatDbTime(now);
@@ -338,7 +338,7 @@ StoreResult CommitNewsItem(Database& db, const NewsItemRecord& item, ImageFetch&
   int rc = 0;
   for (int attempt = 1; attempt <= std::max(attempts, 1); ++attempt) {
     int64_t id = -1;
-    rc = TryCommit(db, item, fetch, folder, recv, published, skipStored, &id);
+    rc = TryCommit(db, item, fetch, folder, recv, published, &id);
     if (rc == kStoredAlready) {
       DiscardImages(fetch);
       result.duplicate = true;
@@ -389,8 +389,7 @@ StoreResult StoreNewsItem(Database& db, const NewsItemRecord& item, bool loadIma
           std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         return true;
-      },
-      shared.skipStored);
+      });
 }
 
 StoreResult StoreNewsItem(Database& db, const NewsItemRecord& item, bool loadImages, HttpSession& http,

@@ -136,26 +136,25 @@ struct StoreResult {
   int imagesFailed = 0;  // images that could not be fetched
   int error = 0;         // database code when the item was not stored
   std::string why;       // in words, for the status line
-  bool duplicate = false;  // skipStored found the address stored already
+  bool duplicate = false;  // the address was stored already (by another run or engine)
 };
 
 // For runs that store side by side in one process: the commit is taken under
-// writer, so that there is one writer at a time, and with skipStored an
-// address that another run stored meanwhile is not stored a second time.
+// writer, so that there is one writer at a time.
 struct SharedStore {
   std::mutex* writer = nullptr;
-  bool skipStored = false;
 };
 
 // Writes the item and the rows of its fetched images in one transaction,
 // writing (or renaming) each file to its final name "<id>_<position>" before
-// the commit, where a file that cannot be written fails it (with skipStored, inside the same transaction, only when the address is not
-// stored yet; otherwise duplicate is set and the files go). A busy
+// the commit, where a file that cannot be written fails it. Only an address
+// not stored yet is stored: the look is inside the same transaction, and an
+// engine that stores the address meanwhile meets the unique key; then
+// duplicate is set and the files go. A busy
 // database is tried again (attempts in all); onBusy runs before each retry
 // (by default a pause of a second) and gives up by returning false.
 StoreResult CommitNewsItem(Database& db, const NewsItemRecord& item, ImageFetch& fetch, const std::string& folder,
-                           std::time_t now, int attempts = 3, const std::function<bool()>& onBusy = {},
-                           bool skipStored = false);
+                           std::time_t now, int attempts = 3, const std::function<bool()>& onBusy = {});
 
 // The whole store step: the images (when loadImages is set), then the item
 // with its rows.

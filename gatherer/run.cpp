@@ -956,7 +956,6 @@ void SiteLane::StoreItem() {
   }
   SharedStore shared;
   shared.writer = &window_.storeWriter_;
-  shared.skipStored = window_.parallel();
   // Images and the database wait off the main thread, so that bus calls are
   // answered and progress is raised meanwhile. The images come over the
   // lane's own connection; only the commit waits for the other lanes.

@@ -34,7 +34,12 @@ int ItemWrite::Insert(const ItemRow& row, bool checkStored, int64_t* id) {
       .BindText(9, row.body, kBodyColumn);
   if (int rc = st.Execute(); rc != 0) {
     failedSql_ = st.sql();
-    return rc;
+    if (rc != SQLITE_CONSTRAINT_UNIQUE) return rc;
+    // Another engine stored the address after the look (on PostgreSQL the
+    // insert waited for its commit). The transaction is spoiled there: it
+    // ends here, and the address is looked at again outside it.
+    Rollback();
+    return IsStoredAddress(db_, row.address) ? kStoredAlready : rc;
   }
   *id = db_.LastInsertId();
   return 0;

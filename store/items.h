@@ -43,9 +43,9 @@ class ItemWrite {
 
   int status() const { return status_; }
   // Inserts the item and gives its id. With checkStored, an address that is
-  // stored already gives kStoredAlready; so does the store's unique key when
-  // another program stored the address after the look (then the transaction
-  // is over). Otherwise 0, or the failure's code.
+  // stored already gives kStoredAlready; so does the unique key on the
+  // address when another engine stored it after the look (then the
+  // transaction is over). Otherwise 0, or the failure's code.
   int Insert(const ItemRow& row, bool checkStored, int64_t* id);
   // A picture's row; `bytes` go into the database where it keeps them
   // (PostgreSQL; see store/images.h) and are ignored elsewhere.

@@ -32,6 +32,7 @@ const std::vector<SchemaUpgrade>& SchemaUpgrades();
 inline constexpr int kGridIndexesVersion = 4;
 inline constexpr int kSearchIndexVersion = 5;
 inline constexpr int kIndexDeleteQueueVersion = 6;
+inline constexpr int kUniqueAddressVersion = 7;
 const SchemaUpgrade& SchemaUpgradeTo(int version);
 int LatestSchemaVersion();
 

@@ -274,7 +274,7 @@ TEST_F(CalibreRunTest, EpubVolumesPassEpubcheckAndCalibreReadsThem) {
     s.pair = pair;
     s.title = Headline(i);
     s.body = "Text &amp; more<br />next line&#160;with <i>markup</i> \x01 kept as text, 中文.";
-    s.srcUrl = "http://example.org/a b?x=\"1\"&y=<2>";
+    s.srcUrl = "http://example.org/a b?x=\"1\"&y=<2>&n=" + std::to_string(i);
     fx.AddNews(s);
   }
   fx.WriteSetting("BookFormat", "both");

@@ -73,7 +73,9 @@ int64_t NewsFixture::AddNews(const TestNews& news) {
                "INSERT INTO newsitem(recvdate, newsdate, fk_site_cat_rel, publication_date, src_url, author, title, "
                "smalldescr, body, is_del) VALUES(?, ?, ?, ?, ?, '', ?, '', ?, ?)");
   st.BindTime(1, now).BindTime(2, published).Bind(3, news.pair).BindTime(4, published);
-  st.Bind(5, news.srcUrl).Bind(6, news.title).Bind(7, news.body).Bind(8, news.deleted ? 1 : 0);
+  // Every address is stored once.
+  ++added_;
+  st.Bind(5, news.srcUrl == kOwnAddress ? news.srcUrl + "/" + std::to_string(added_) : news.srcUrl).Bind(6, news.title).Bind(7, news.body).Bind(8, news.deleted ? 1 : 0);
   if (st.Execute() != 0) throw std::runtime_error("insert news: " + db_->ErrorMessage());
   return db_->LastInsertId();
 }

@@ -14,11 +14,13 @@
 
 namespace orvo::testing {
 
+inline constexpr const char* kOwnAddress = "http://example.org/news";
+
 struct TestNews {
   int64_t pair = 0;
   std::string title = "A title";
   std::string body = "Some text";
-  std::string srcUrl = "http://example.org/news";
+  std::string srcUrl = kOwnAddress;  // this one: an address of its own, kOwnAddress + "/N"
   std::time_t published = 0;  // 0: now
   bool deleted = false;
 };
@@ -61,6 +63,7 @@ class NewsFixture {
   std::string oldHome_;
   bool hadHome_ = false;
   std::unique_ptr<Database> db_;
+  int added_ = 0;  // news added, for their own addresses
 };
 
 // The entries of a zip file (an EPUB volume), name to bytes, in the order

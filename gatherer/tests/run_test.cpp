@@ -355,6 +355,7 @@ TEST(GatheringRunTest, DeletedNewsLeaveTheSearchIndexAfterTheRun) {
       " VALUES ('2020-01-01 10:00:00', '2020-01-01 10:00:00', 1, '2020-01-01 10:00:00', 'http://old/', 'Old',"
       " 'an outdated body')";
   ASSERT_EQ(home.db().Exec(kOldItem), 0);
+  ASSERT_EQ(home.db().Exec("UPDATE newsitem SET src_url = 'http://old/1' WHERE src_url = 'http://old/'"), 0);
   ASSERT_EQ(home.db().Exec(kOldItem), 0);
   auto indexIntact = [&] {
     return home.db().Exec("INSERT INTO newsitem_fts(newsitem_fts, rank) VALUES ('integrity-check', 1)") == 0;
@@ -371,7 +372,7 @@ TEST(GatheringRunTest, DeletedNewsLeaveTheSearchIndexAfterTheRun) {
   EXPECT_EQ(rec.complites, std::vector<int>{1});
   engine.WaitForIndexWork();
   EXPECT_GT(Items(home), 0);
-  EXPECT_EQ(home.Count("SELECT count(*) FROM newsitem WHERE src_url = 'http://old/'"), 0);
+  EXPECT_EQ(home.Count("SELECT count(*) FROM newsitem WHERE src_url LIKE 'http://old/%'"), 0);
   EXPECT_EQ(home.Count("SELECT count(*) FROM newsitem_fts_gone"), 0);
   EXPECT_EQ(indexNames("utd"), 0);
   EXPECT_TRUE(indexIntact());

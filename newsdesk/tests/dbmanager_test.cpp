@@ -526,7 +526,7 @@ class ListOrderTest : public ::testing::Test {
     ASSERT_EQ(db->Exec("PRAGMA foreign_keys = OFF"), 0);  // for the vanished pairs
     Transaction t(*db);
     Statement ins(*db, "INSERT INTO newsitem (recvdate, newsdate, fk_site_cat_rel, publication_date, src_url, author,"
-                       " title, smalldescr, body, is_del, is_read) VALUES (?1, ?1, ?2, ?1, 'u', 'a', ?3, '', 'b', ?4, ?5)");
+                       " title, smalldescr, body, is_del, is_read) VALUES (?1, ?1, ?2, ?1, ?6, 'a', ?3, '', 'b', ?4, ?5)");
     const char* titles[] = {"Zebra", "apple", "Apple", "mango", "Ölpreis", "banana"};
     for (int i = 0; i < 3000; ++i) {
       ins.Reset();
@@ -537,7 +537,7 @@ class ListOrderTest : public ::testing::Test {
       else if (p < 36) ins.BindNull(2);
       else ins.Bind(2, 9000 + static_cast<int64_t>(p));  // a pair that is no more
       ins.Bind(3, std::string(titles[next() % 6]) + " " + std::to_string(next() % 50));
-      ins.Bind(4, next() % 10 == 0 ? 1 : 0).Bind(5, static_cast<int>(next() % 2));
+      ins.Bind(4, next() % 10 == 0 ? 1 : 0).Bind(5, static_cast<int>(next() % 2)).Bind(6, "u" + std::to_string(i));
       ASSERT_EQ(ins.Execute(), 0);
     }
     ASSERT_EQ(t.Commit(), 0);
@@ -617,7 +617,7 @@ TEST(DBManagerInit, EmptyPathReadsPathDbAndMissingFileFails) {
   Statement s(*m.database(), "SELECT count(*) FROM sqlite_master WHERE type = 'index' AND name LIKE 'newsitem[_]%'"
                              " AND name NOT LIKE 'newsitem[_]fts%'");
   ASSERT_TRUE(s.Next());
-  EXPECT_EQ(s.Int(0), 4);  // the schema's own three and the pair index left
+  EXPECT_EQ(s.Int(0), 5);  // the schema's own three, the unique address and the pair index left
   EXPECT_FALSE(m.Init(dir.File("missing.db")));
   ::unsetenv("ORVO_HOME");
 }

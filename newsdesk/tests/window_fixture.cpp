@@ -43,7 +43,7 @@ std::vector<int64_t> ReaderTest::AddNews(int count) {
     std::snprintf(title, sizeof title, "News %02d", i);
     r.title = title;
     r.author = "Author " + std::to_string(i);
-    r.url = "https://example.org/news/" + std::to_string(i);
+    r.url = "https://example.org/news/" + std::to_string(added_++);
     r.body = "<p>Body of " + r.title + ".</p>";
     r.published = base + i * 60;
     ids.push_back(AddNews(r));

@@ -45,6 +45,7 @@ class ReaderTest : public ::testing::Test {
   std::unique_ptr<Database> db_;  // the test's own connection, for checks
   std::unique_ptr<Vault> vault_;
   std::unique_ptr<CMainFrame> frame_;
+  int added_ = 0;  // news added by count, each with an address of its own
   int fills_ = 0;
   int64_t pair_[3] = {0, 0, 0};
 };

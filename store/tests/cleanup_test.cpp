@@ -42,7 +42,7 @@ class DeleteOldNewsTest : public ::testing::Test {
                  "INSERT INTO newsitem (recvdate, newsdate, fk_site_cat_rel, publication_date, src_url, is_del)"
                  " VALUES(?,?,?,?,?,?)");
     st.Bind(1, FormatDbTime(std::time(nullptr))).Bind(2, published).Bind(3, pair_).Bind(4, published)
-        .Bind(5, "http://x/" + published).Bind(6, 0).Execute();
+        .Bind(5, "http://x/" + published + "/" + std::to_string(++added_)).Bind(6, 0).Execute();
     int64_t id = home_.db().LastInsertId();
     if (withImage) {
       std::filesystem::create_directories(home_.dir() + "/Images");
@@ -64,6 +64,7 @@ class DeleteOldNewsTest : public ::testing::Test {
   int64_t pair_ = home_.AddPair("S", "C", true);
   std::vector<std::string> statuses_;
   StatusSink sink_ = [this](const std::string& s) { statuses_.push_back(s); };
+  int added_ = 0;  // every address is stored once
 };
 
 TEST_F(DeleteOldNewsTest, AnAgeOutOfRangeDeletesNothingAndIsLogged) {

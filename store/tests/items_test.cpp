@@ -6,6 +6,7 @@
 #include "database.h"
 #include "pg_server.h"
 #include "store/images.h"
+#include "store/items.h"
 #include "test_support.h"
 
 namespace orvo {
@@ -80,6 +81,45 @@ TEST_P(BothBackends, APicturesBytesComeBackByItsRowWhereverTheBackEndKeepsThem) 
   // The bytes go with their item.
   ASSERT_EQ(db_->Exec(("DELETE FROM newsitem WHERE id = " + std::to_string(item)).c_str()), 0);
   EXPECT_EQ(ReadPictureBytes(*db_, first, &read), SQLITE_NOTFOUND);
+}
+
+// Two engines on one database: the second looked before the first committed
+// and goes on to its insert. The unique key on the address turns that into
+// "stored already", with the address stored once and the database usable.
+TEST_P(BothBackends, AnAddressAnotherEngineStoredAfterTheLookCountsAsStoredOnce) {
+  std::unique_ptr<Database> other;
+  ASSERT_EQ(Database::Open(location_, Database::Mode::kExisting, &other), 0);
+  const ItemRow row{"2026-01-02 03:04:05", "2026-01-02 03:04:05", 1, "http://x/same", "", "Title", "Body"};
+  int64_t id = -1;
+  {
+    ItemWrite first(*other);
+    ASSERT_EQ(first.Insert(row, true, &id), 0);
+    ASSERT_EQ(first.Commit(), 0);
+  }
+  {
+    ItemWrite second(*db_);
+    int64_t again = -1;
+    EXPECT_EQ(second.Insert(row, false, &again), ItemWrite::kStoredAlready);
+    EXPECT_EQ(again, -1);
+  }
+  {
+    ItemWrite checked(*db_);
+    int64_t again = -1;
+    EXPECT_EQ(checked.Insert(row, true, &again), ItemWrite::kStoredAlready);
+  }
+  ItemWrite next(*db_);
+  ItemRow fresh = row;
+  fresh.address = "http://x/other";
+  ASSERT_EQ(next.Insert(fresh, true, &id), 0) << db_->ErrorMessage();
+  ItemRow unaddressed = row;
+  unaddressed.address.clear();
+  ASSERT_EQ(next.Insert(unaddressed, false, &id), 0);
+  ASSERT_EQ(next.Insert(unaddressed, false, &id), 0);  // items without an address may repeat
+  ASSERT_EQ(next.Commit(), 0);
+  Statement count(*db_, "SELECT count(*), count(DISTINCT src_url) FROM newsitem");
+  ASSERT_TRUE(count.Next());
+  EXPECT_EQ(count.Int(0), 4);
+  EXPECT_EQ(count.Int(1), 3);
 }
 
 }  // namespace

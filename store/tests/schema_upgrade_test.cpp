@@ -51,6 +51,12 @@ constexpr const char* kStoredRows =
     "INSERT INTO filter (name, keywords, search_mode) VALUES ('Sea', 'lighthouse', 0);"
     "INSERT INTO filter_site_cat_rel (fk_filter, fk_site_cat_rel) VALUES (1, 1);";
 
+// What an older file may hold that a new one refuses: an address stored
+// twice (the later copy goes), and items without an address (they stay).
+constexpr const char* kOldOnlyRows =
+    "INSERT INTO newsitem (fk_site_cat_rel, src_url, title) VALUES (1, 'http://h.example/1', 'Ferry again'),"
+    " (1, '', 'No address'), (1, '', 'No address either');";
+
 struct OldFile {
   const char* script;  // under old_schemas/; empty: a file of the current schema
   const char* byCode;  // what that version's code added to it
@@ -98,7 +104,7 @@ TEST(SchemaUpgradeTest, AFileOfEveryEarlierVersionIsUpgradedWithItsRows) {
   std::unique_ptr<Database> fresh;
   ASSERT_EQ(Database::Open(dir.File("fresh.db"), Database::Mode::kCreate, &fresh), 0);
   EXPECT_EQ(SchemaVersion(*fresh), LatestSchemaVersion());
-  EXPECT_EQ(LatestSchemaVersion(), kIndexDeleteQueueVersion);
+  EXPECT_EQ(LatestSchemaVersion(), kUniqueAddressVersion);
   int n = 0;
   for (const OldFile& old : kFiles) {
     SCOPED_TRACE(std::string(*old.script ? old.script : "current") + (*old.byCode ? " and its code's tables" : ""));
@@ -109,13 +115,14 @@ TEST(SchemaUpgradeTest, AFileOfEveryEarlierVersionIsUpgradedWithItsRows) {
       sqlite3* raw = nullptr;
       ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
       char* error = nullptr;
-      for (const char* part : {sql.c_str(), kStoredRows, old.byCode})
+      for (const char* part : {sql.c_str(), kStoredRows, kOldOnlyRows, old.byCode})
         EXPECT_EQ(sqlite3_exec(raw, part, nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
       sqlite3_close(raw);
     } else {
       std::unique_ptr<Database> made;
       ASSERT_EQ(Database::Open(path, Database::Mode::kCreate, &made), 0);
       ASSERT_EQ(made->Exec(kStoredRows), 0);
+      EXPECT_EQ(made->Exec(kOldOnlyRows), SQLITE_CONSTRAINT_UNIQUE);
     }
 
     std::unique_ptr<Database> db;
@@ -139,6 +146,10 @@ TEST(SchemaUpgradeTest, AFileOfEveryEarlierVersionIsUpgradedWithItsRows) {
 
     EXPECT_EQ(Count(*db, "SELECT count(*) FROM newsitem WHERE is_read = 1 AND title = 'Ferry timetable'"), 1);
     EXPECT_EQ(Count(*db, "SELECT count(*) FROM newsimages WHERE fk_newsitem = 1 AND imagetext = 'Pier'"), 1);
+    EXPECT_EQ(Count(*db, "SELECT count(*) FROM newsitem WHERE src_url = 'http://h.example/1'"), 1);
+    EXPECT_EQ(Count(*db, "SELECT count(*) FROM newsitem WHERE title LIKE 'No address%'"), current ? 0 : 2);
+    EXPECT_EQ(db->Exec("INSERT INTO newsitem (fk_site_cat_rel, src_url) VALUES (1, 'http://h.example/2')"),
+              SQLITE_CONSTRAINT_UNIQUE);
     EXPECT_EQ(Count(*db, "SELECT count(*) FROM news_masks WHERE mask_version = 3"), 1);
     EXPECT_EQ(Count(*db, "SELECT count(*) FROM filter_site_cat_rel WHERE fk_filter = 1"), 1);
     EXPECT_EQ(Count(*db, "SELECT count(*) FROM mask_health WHERE links_found = 7"), old.byCode == kEngineHealthTables ? 1 : 0);
