@@ -1,7 +1,6 @@
 #include "like.h"
 
 #include <string.h>
-#include <unicode/uset.h>
 
 #include <algorithm>
 #include <array>
@@ -248,18 +247,7 @@ struct FirstBytes {
 };
 
 FirstBytes FirstBytesOf(char32_t first) {
-  std::vector<char32_t> chars;
-  UErrorCode ec = U_ZERO_ERROR;
-  USet* set = uset_open(static_cast<UChar32>(first), static_cast<UChar32>(first));
-  uset_closeOver(set, USET_CASE_INSENSITIVE);
-  for (int32_t r = 0, n = uset_getRangeCount(set); r < n; ++r) {
-    UChar32 lo = 0, hi = 0;
-    if (uset_getItem(set, r, &lo, &hi, nullptr, 0, &ec) != 0 || U_FAILURE(ec)) break;
-    for (UChar32 c = lo; c <= hi; ++c)
-      if (FoldCase(static_cast<char32_t>(c)) == first) chars.push_back(static_cast<char32_t>(c));
-  }
-  uset_close(set);
-  if (U_FAILURE(ec)) return {};
+  std::vector<char32_t> chars = FoldPreimages(first);
   chars.push_back(first);
   FirstBytes f;
   for (char32_t c : chars) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include <unicode/uchar.h>
+#include <unicode/uset.h>
 
 namespace orvo {
 
@@ -119,6 +120,25 @@ char32_t FoldCase(char32_t c) {
   if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
   if (c > 0x10FFFF) return c;
   return static_cast<char32_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT));
+}
+
+std::vector<char32_t> FoldPreimages(char32_t folded) {
+  std::vector<char32_t> out;
+  if (FoldCase(folded) == folded) out.push_back(folded);
+  if (folded > 0x10FFFF) return out;
+  // The characters case-equivalent to it, narrowed to those that fold to it.
+  UErrorCode ec = U_ZERO_ERROR;
+  USet* set = uset_open(static_cast<UChar32>(folded), static_cast<UChar32>(folded));
+  uset_closeOver(set, USET_CASE_INSENSITIVE);
+  for (int32_t r = 0, n = uset_getRangeCount(set); r < n && U_SUCCESS(ec); ++r) {
+    UChar32 lo = 0, hi = 0;
+    if (uset_getItem(set, r, &lo, &hi, nullptr, 0, &ec) != 0) continue;
+    for (UChar32 c = lo; c <= hi; ++c)
+      if (static_cast<char32_t>(c) != folded && FoldCase(static_cast<char32_t>(c)) == folded)
+        out.push_back(static_cast<char32_t>(c));
+  }
+  uset_close(set);
+  return out;
 }
 
 char32_t NextCodePoint(std::string_view s, size_t& i) {

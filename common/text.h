@@ -38,6 +38,9 @@ std::optional<std::time_t> ParseStoredTime(std::string_view s);
 // Unicode case folding of one character, the one folding of every
 // case-insensitive match: LIKE, keyword search, mask classes, settings keys.
 char32_t FoldCase(char32_t c);
+// Every character that FoldCase maps to `folded`, `folded` first when it is
+// its own fold (an unfolded character has none but itself).
+std::vector<char32_t> FoldPreimages(char32_t folded);
 
 // Decodes one UTF-8 sequence at s[i], advancing i; a malformed byte yields
 // itself (as if Latin-1) so matching never stalls on broken input.

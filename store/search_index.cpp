@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 #include <mutex>
 #include <set>
@@ -50,9 +51,8 @@ class FoldGroups {
   std::vector<char32_t> Representatives(char32_t folded) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (auto it = cache_.find(folded); it != cache_.end()) return it->second;
-    if (!preimagesBuilt_) BuildPreimages();
-    std::vector<char32_t> members{folded};
-    if (auto it = preimages_.find(folded); it != preimages_.end()) members = it->second;
+    std::vector<char32_t> members = FoldPreimages(folded);
+    if (members.empty()) members.push_back(folded);
     std::vector<char32_t> reps = members.size() > 1 ? Split(members) : members;
     cache_.emplace(folded, reps);
     return reps;
@@ -68,18 +68,6 @@ class FoldGroups {
     }
   }
   ~FoldGroups() { sqlite3_close(scratch_); }
-
-  void BuildPreimages() {
-    preimagesBuilt_ = true;
-    // Case exists only in the first two planes.
-    for (char32_t c = 1; c < 0x20000; ++c) {
-      if (c >= 0xD800 && c <= 0xDFFF) continue;
-      char32_t f = FoldCase(c);
-      if (f != c) preimages_[f].push_back(c);
-    }
-    for (auto& [f, members] : preimages_)
-      if (FoldCase(f) == f) members.insert(members.begin(), f);
-  }
 
   static std::string Triple(char32_t c) {
     std::string one = EncodeUtf8(c);
@@ -139,8 +127,6 @@ class FoldGroups {
  private:
   std::mutex mutex_;
   sqlite3* scratch_ = nullptr;
-  bool preimagesBuilt_ = false;
-  std::unordered_map<char32_t, std::vector<char32_t>> preimages_;
   std::unordered_map<char32_t, std::vector<char32_t>> cache_;
 };
 
@@ -218,6 +204,59 @@ bool Holds(Database& db, const char* sql) {
 }
 
 }  // namespace
+
+std::shared_ptr<CandidateMarks> CandidateMarks::On(Database& db) {
+  if (!db.handle()) return nullptr;
+  auto marks = std::make_shared<CandidateMarks>();
+  char name[48];
+  std::snprintf(name, sizeof name, "orvo_candidate_%llx",
+                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(marks.get())));
+  marks->name_ = name;
+  auto* held = new std::shared_ptr<CandidateMarks>(marks);
+  auto test = [](sqlite3_context* ctx, int, sqlite3_value** argv) {
+    const auto& m = *static_cast<std::shared_ptr<CandidateMarks>*>(sqlite3_user_data(ctx));
+    sqlite3_result_int(ctx, m->Has(sqlite3_value_int64(argv[0])) ? 1 : 0);
+  };
+  auto drop = [](void* p) { delete static_cast<std::shared_ptr<CandidateMarks>*>(p); };
+  // On failure SQLite calls drop itself.
+  if (sqlite3_create_function_v2(db.handle(), name, 1, SQLITE_UTF8, held, test, nullptr, nullptr, drop) != SQLITE_OK)
+    return nullptr;
+  return marks;
+}
+
+bool CandidateMarks::RegisteredOn(Database& db) const {
+  sqlite3_stmt* st = nullptr;
+  const std::string sql = "SELECT " + Test("0");
+  const bool ok = db.handle() && sqlite3_prepare_v2(db.handle(), sql.c_str(), -1, &st, nullptr) == SQLITE_OK;
+  sqlite3_finalize(st);
+  return ok;
+}
+
+std::string CandidateMarks::Test(std::string_view idColumn) const {
+  return name_ + "(" + std::string(idColumn) + ")";
+}
+
+void CandidateMarks::Clear() {
+  bits_.clear();
+  bits_.shrink_to_fit();
+  count_ = 0;
+}
+
+int CandidateMarks::Fill(Database& db, const std::string& query) {
+  bits_.clear();
+  count_ = 0;
+  Statement s(db, "SELECT rowid FROM newsitem_fts WHERE newsitem_fts MATCH ?");
+  s.Bind(1, query);
+  while (s.Next()) {
+    const int64_t id = s.Int(0);
+    if (id < 0) continue;
+    const size_t word = static_cast<size_t>(id >> 6);
+    if (word >= bits_.size()) bits_.resize(std::max(word + 1, bits_.size() * 2), 0);
+    bits_[word] |= uint64_t{1} << (id & 63);
+    ++count_;
+  }
+  return s.error();
+}
 
 bool SearchIndexReady(Database& db) { return Holds(db, "SELECT filled_upto >= fill_end FROM newsitem_fts_fill"); }
 

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 
 namespace orvo {
@@ -70,6 +72,25 @@ TEST(StoredTime, AgreesWithMktimeInEveryZoneAcrossTheChangesOfTheClocks) {
       }
     EXPECT_GT(checked, 20000);
   }
+}
+
+// The search and the LIKE find a character's other cases through
+// FoldPreimages: it must give exactly what a walk over every character gives.
+TEST(FoldPreimages, EveryCharacterThatFoldsToOneIsFound) {
+  std::map<char32_t, std::set<char32_t>> expected;
+  for (char32_t c = 0; c <= 0x10FFFF; ++c)
+    if (const char32_t f = FoldCase(c); f != c) expected[f].insert({c, f});
+  size_t checked = 0;
+  for (const auto& [folded, members] : expected) {
+    const std::vector<char32_t> got = FoldPreimages(folded);
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got.front(), folded);
+    EXPECT_EQ(std::set<char32_t>(got.begin(), got.end()), members) << std::hex << uint32_t(folded);
+    ++checked;
+  }
+  EXPECT_GT(checked, 1000u);
+  EXPECT_EQ(FoldPreimages(U'1'), std::vector<char32_t>{U'1'});
+  EXPECT_TRUE(FoldPreimages(U'A').empty());  // not a fold
 }
 
 }  // namespace
