@@ -6,7 +6,7 @@
 //
 //   news_db_bench [--items 100000,1000000] [--folder DIR]
 //   news_db_bench --generate FILE [--items N]
-//   news_db_bench --grid FILE [--collect-below N] [--walk-share S]
+//   news_db_bench --grid FILE [--way collect|mark|walk]
 //   news_db_bench --upgrade FILE [--stop-after SECONDS]
 //
 // The databases go to DIR (default: a folder under /tmp), one at a time, and
@@ -38,6 +38,7 @@
 #include "database.h"
 #include "like.h"
 #include "store/cleanup.h"
+#include "store/news_list.h"
 #include "store/search_index.h"
 #include "settings.h"
 #include "text.h"
@@ -174,7 +175,23 @@ bool Generate(const std::string& path, int64_t items, std::time_t now) {
 struct GridFigure {
   double first = 0, all = 0;
   size_t rows = 0;
+  SearchWay way = SearchWay::kChosen;
 };
+
+const char* WayName(SearchWay way) {
+  switch (way) {
+    case SearchWay::kCollect: return "collect";
+    case SearchWay::kMark: return "mark";
+    case SearchWay::kWalk: return "walk";
+    default: return "-";
+  }
+}
+
+SearchWay WayNamed(std::string_view name) {
+  for (SearchWay w : {SearchWay::kCollect, SearchWay::kMark, SearchWay::kWalk})
+    if (name == WayName(w)) return w;
+  return SearchWay::kChosen;
+}
 
 // The grid's list as the reader walks it: time to the first row and to the last.
 GridFigure WalkList(CDBManager& m) {
@@ -203,6 +220,7 @@ GridFigure Search(CDBManager& m, const std::string& keyword) {
   m.SetSort(3);
   m.SetSortOrder(1);
   GridFigure g = WalkList(m);
+  g.way = m.lastSearchWay();
   m.ClearSearchKeywords();
   return g;
 }
@@ -256,8 +274,10 @@ GridFigure SearchBeside(CDBManager& m, const std::string& path, const char* what
   const GridFigure ours = Search(m, keyword);
   const GridFigure raw = RawSearch(path, keyword, false);
   const GridFigure rawOurLike = RawSearch(path, keyword, true);
-  std::printf("  %-44s %-6s first row %8.1f ms, all %8.3f s, %zu rows; SQLite alone %.3f s (%.2fx), with our LIKE %.3f s%s\n",
-              what, phase, ours.first * 1000, ours.all, ours.rows, raw.all, raw.all > 0 ? ours.all / raw.all : 0.0,
+  std::printf("  %-44s %-6s first row %8.1f ms, all %8.3f s, %zu rows (%s); SQLite alone %.3f s (%.2fx), with our LIKE "
+              "%.3f s%s\n",
+              what, phase, ours.first * 1000, ours.all, ours.rows, WayName(ours.way), raw.all,
+              raw.all > 0 ? ours.all / raw.all : 0.0,
               rawOurLike.all, raw.rows == ours.rows && rawOurLike.rows == ours.rows ? "" : " ROWS DIFFER");
   return ours;
 }
@@ -353,13 +373,12 @@ struct Measures {
   GridFigure open, title, site, date, rare, fortieth, common, ebook, orphans, cleanup;
 };
 
-// `collectBelow`, when set, moves the reader's threshold between collecting a
-// search's candidates and marking them (see CDBManager).
-void Measure(const std::string& path, const char* phase, Measures* out, bool oldOpen, int64_t collectBelow = 0,
-             double walkShare = 0) {
+// `way`, when set, is every search's way through the index's candidates
+// (see store/news_list.h) instead of the one the reader chooses.
+void Measure(const std::string& path, const char* phase, Measures* out, bool oldOpen,
+             SearchWay way = SearchWay::kChosen) {
   CDBManager m;
-  if (collectBelow > 0) m.manyCandidatesAtLeast = collectBelow;
-  if (walkShare > 0) m.walkShare = walkShare;
+  m.searchWay = way;
   auto start = Clock::now();
   if (!m.Init(path)) {
     std::printf("cannot open %s\n", path.c_str());
@@ -631,13 +650,13 @@ int UpgradeOnly(const std::string& path, double stopAfter) {
   return rc == 0 ? 0 : 1;
 }
 
-int GridOnly(const std::string& path, int64_t collectBelow, double walkShare) {
+int GridOnly(const std::string& path, SearchWay way) {
   if (!std::filesystem::exists(path)) {
     std::printf("%s: no such database\n", path.c_str());
     return 1;
   }
   Measures m;
-  Measure(path, "", &m, false, collectBelow, walkShare);
+  Measure(path, "", &m, false, way);
   return 0;
 }
 
@@ -648,8 +667,7 @@ int main(int argc, char** argv) {
   std::vector<int64_t> sizes = {100000, 1000000};
   std::string folder, generate, grid, upgrade;
   double stopAfter = 0;
-  int64_t collectBelow = 0;
-  double walkShare = 0;
+  orvo::SearchWay way = orvo::SearchWay::kChosen;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--items" && i + 1 < argc) {
@@ -673,14 +691,12 @@ int main(int argc, char** argv) {
       stopAfter = std::atof(argv[++i]);
     } else if (a == "--ebook-child" && i + 2 < argc) {
       return orvo::EbookChild(argv[i + 1], argv[i + 2]);
-    } else if (a == "--walk-share" && i + 1 < argc) {
-      walkShare = std::atof(argv[++i]);
-    } else if (a == "--collect-below" && i + 1 < argc) {
-      collectBelow = std::atoll(argv[++i]);
+    } else if (a == "--way" && i + 1 < argc && (orvo::WayNamed(argv[i + 1]) != orvo::SearchWay::kChosen)) {
+      way = orvo::WayNamed(argv[++i]);
     } else {
       std::printf("usage: news_db_bench [--items 100000,1000000] [--folder DIR]\n"
                   "       news_db_bench --generate FILE [--items N]\n"
-                  "       news_db_bench --grid FILE [--collect-below N] [--walk-share S]\n"
+                  "       news_db_bench --grid FILE [--way collect|mark|walk]\n"
                   "       news_db_bench --upgrade FILE [--stop-after SECONDS]\n"
                   "Generates news databases of real-size items and prints the timings of the reader's grid and\n"
                   "searches, the eBook filter query and the clean-ups, before and after the index upgrade.\n");
@@ -688,7 +704,7 @@ int main(int argc, char** argv) {
     }
   }
   if (!generate.empty()) return orvo::GenerateOnly(generate, sizes.front());
-  if (!grid.empty()) return orvo::GridOnly(grid, collectBelow, walkShare);
+  if (!grid.empty()) return orvo::GridOnly(grid, way);
   if (!upgrade.empty()) return orvo::UpgradeOnly(upgrade, stopAfter);
   if (folder.empty()) {
     char tmpl[] = "/tmp/news_db_bench.XXXXXX";

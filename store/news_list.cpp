@@ -54,7 +54,10 @@ struct NewsList::Stream {
 };
 
 NewsList::NewsList() = default;
-NewsList::~NewsList() = default;
+NewsList::~NewsList() {
+  // The connection keeps the marks' object as long as it lives: free its bits now.
+  if (marks_) marks_->Clear();
+}
 
 void NewsList::Close() {
   pending_ = nullptr;
@@ -93,24 +96,31 @@ int NewsList::Open(Database& db, const NewsListQuery& q) {
     params.insert(params.end(), c.values.begin(), c.values.end());
     candidates = IndexAnd(candidates, c.candidates);
   }
+  way_ = SearchWay::kChosen;
+  grouped_ = q.sort == kSortBySite || q.sort == kSortByCategory;
   if (indexed && candidates) {
-    switch (ChooseCandidateWay(*candidates, q)) {
-      case CandidateWay::kCollect:
+    way_ = q.way == SearchWay::kChosen ? ChooseSearchWay(*candidates) : q.way;
+    if (way_ == SearchWay::kMark) {
+      if (!marks_ || !marks_->RegisteredOn(db)) marks_ = CandidateMarks::On(db);
+      // Without the marks' function the LIKE alone gives the same rows.
+      if (!marks_) way_ = SearchWay::kWalk;
+      else if (int rc = marks_->Fill(db, *candidates)) return Fail(rc);
+    }
+    switch (way_) {
+      case SearchWay::kCollect:
         sql += " AND " + IndexCandidatesSql("n.id");
         params.push_back(*candidates);
         break;
-      case CandidateWay::kMark:
-        if (int rc = MarkCandidates(*candidates)) return rc;
-        // The plus keeps the planner walking the list's order; the id test
-        // needs only the index, so it comes before the row's body is read.
-        sql += " AND +n.id IN temp.list_candidates";
+      case SearchWay::kMark:
+        // The test needs only the id, which every index holds, so it comes
+        // before the row's body is read.
+        sql += " AND " + marks_->Test("n.id");
         break;
-      case CandidateWay::kWalk:
+      default:
         break;
     }
   }
   params_ = std::move(params);
-  grouped_ = q.sort == kSortBySite || q.sort == kSortByCategory;
   if (grouped_) {
     // The groups in name order; news without a site or category come last.
     Statement g(db, q.sort == kSortBySite ? "SELECT id FROM news_config ORDER BY site_name COLLATE NOCASE, id"
@@ -133,37 +143,56 @@ int NewsList::Open(Database& db, const NewsListQuery& q) {
   return 0;
 }
 
-// Collecting and sorting a search's candidates holds back the first row until
-// every candidate has passed its LIKE tests: right for a few, slow for a
-// word in thousands of items. Those are noted once by id, and the list walks
-// its own order testing each row's id, so the first row comes at once and
-// only candidates pay for the LIKE. A word in a large share of the items
-// walks the list's order with the LIKE tests alone: noting them all would
-// cost more than it saves. The rows are the same every way.
-NewsList::CandidateWay NewsList::ChooseCandidateWay(const std::string& query, const NewsListQuery& q) {
+// What each way costs, in microseconds a row, measured with news_db_bench
+// --grid --way on 100,000 items of 4 KB bodies (a real-size news body):
+// a candidate read and tested by the LIKE (it stops at the word)
+constexpr double kCheckUs = 9;
+// a row of the list's own order passed over, its id tested
+constexpr double kWalkUs = 1.0;
+// a candidate noted from the index
+constexpr double kNoteUs = 0.3;
+// a row that is no candidate, its body scanned whole by the LIKE
+constexpr double kScanUs = 6;
+// A search with fewer candidates collects them: the first row comes within
+// a few tens of milliseconds anyway.
+constexpr int64_t kCollectBelow = 2500;
+// Collecting never holds the first row back longer than this.
+constexpr double kFirstRowAtMostUs = 1e6;
+
+// The first row comes at once when the list walks its own order, but the
+// whole list then costs the walk of every item, while collecting reads the
+// candidates alone. So a search walks (noting the candidates first unless
+// nearly every item is one) as long as that costs at most half again what
+// collecting would; otherwise it collects, unless its first row would wait
+// longer than a second. A site or category list runs one query per site or
+// category pair, and each would gather the candidates again: it collects
+// only the few.
+SearchWay NewsList::ChooseSearchWay(const std::string& query) {
   int64_t items = 0;
   {
     Statement s(*db_, "SELECT coalesce(max(id), 0) FROM newsitem");
     if (s.Next()) items = s.Int(0);
   }
-  const int64_t walkFrom = static_cast<int64_t>(std::ceil(static_cast<double>(items) * q.walkShare));
-  // Counting stops where the answer is known.
+  const double n = static_cast<double>(items);
+  // Where the answers change: walking costs less than 1.5x collecting from
+  // `walkWorth` candidates on, and noting them costs more than the LIKE
+  // alone from `noteWorth` on. Counting stops past both.
+  const double margin = 0.5 * kCheckUs - kNoteUs;
+  const double walkWorth = margin > 0 ? n * kWalkUs / margin : n;
+  const double noteWorth = n * kScanUs / (kScanUs + kNoteUs);
+  const double collectAtMost = kFirstRowAtMostUs / kCheckUs;
+  const int64_t limit =
+      static_cast<int64_t>(std::min(n, std::max({walkWorth, noteWorth, collectAtMost, double(kCollectBelow)}))) + 1;
   Statement s(*db_, "SELECT count(*) FROM (SELECT rowid FROM newsitem_fts WHERE newsitem_fts MATCH ? LIMIT ?)");
-  s.Bind(1, query).Bind(2, std::max(q.manyCandidatesAtLeast, walkFrom));
-  const int64_t count = s.Next() ? s.Int(0) : 0;
-  if (count < q.manyCandidatesAtLeast) return CandidateWay::kCollect;
-  return count >= walkFrom ? CandidateWay::kWalk : CandidateWay::kMark;
-}
-
-int NewsList::MarkCandidates(const std::string& query) {
-  if (int rc = db_->Exec("CREATE TEMP TABLE IF NOT EXISTS list_candidates (id INTEGER PRIMARY KEY);"
-                         "DELETE FROM temp.list_candidates")) {
-    return Fail(rc);
-  }
-  Statement s(*db_, "INSERT INTO temp.list_candidates SELECT rowid FROM newsitem_fts WHERE newsitem_fts MATCH ?");
-  s.Bind(1, query);
-  if (int rc = s.Execute()) return Fail(rc);
-  return 0;
+  s.Bind(1, query).Bind(2, limit);
+  const double c = s.Next() ? static_cast<double>(s.Int(0)) : 0;
+  if (c < kCollectBelow) return SearchWay::kCollect;
+  const double collect = c * kCheckUs;
+  const double mark = c * (kNoteUs + kCheckUs) + n * kWalkUs;
+  const double walk = c * kCheckUs + std::max(0.0, n - c) * kScanUs + n * kWalkUs;
+  const SearchWay stream = mark <= walk ? SearchWay::kMark : SearchWay::kWalk;
+  if (grouped_ || collect > kFirstRowAtMostUs) return stream;
+  return std::min(mark, walk) <= 1.5 * collect ? stream : SearchWay::kCollect;
 }
 
 int NewsList::LoadPairNames() {

@@ -23,7 +23,16 @@
 
 namespace orvo {
 
+class CandidateMarks;
+
 enum NewsSort { kSortBySite = 0, kSortByCategory = 1, kSortByDate = 2, kSortByTitle = 3 };
+
+// A search's ways through the index's candidates; the rows are the same
+// every way. kCollect reads and sorts the candidates: nothing else is read,
+// but the first row waits for all of them. kMark notes them in memory and
+// walks the list's own order testing each row's id: the first row comes at
+// once. kWalk walks the list's order with the LIKE tests alone.
+enum class SearchWay : int { kChosen, kCollect, kMark, kWalk };
 
 struct NewsListQuery {
   // LIKE-escaped ([%] [_] [[] []] [^] stand for themselves); each must be
@@ -38,21 +47,9 @@ struct NewsListQuery {
   std::time_t now = 0;
   int sort = kSortBySite;
   bool ascending = true;
-  // A search with at least this many candidates walks the list's order and
-  // tests ids against them, rather than sorting them; from this share of the
-  // items on, it walks with the LIKE tests alone (tests move both). Sorting
-  // costs about 20 us a candidate before the first row (each body is read
-  // and tested), so a couple of thousand come within about 50 ms, while the
-  // walk of the list's order alone takes about 0.4 s at a million items.
-  //
-  // The LIKE alone wins only when nearly every item is a candidate: noting
-  // a candidate costs about 4 us, while the LIKE spares each item that is
-  // not one a whole body's scan (about 30 us on a 4 KB body; a candidate's
-  // stops at the word). Measured with news_db_bench --grid --walk-share: a
-  // word in 60% of 100,000 items took 1.86 s on LIKE alone, 0.96 s with its
-  // candidates noted first; the two meet near 90%.
-  int64_t manyCandidatesAtLeast = 2500;
-  double walkShare = 0.9;
+  // How a search goes through the index's candidates (store/news_list.cpp
+  // says how the way is chosen); tests and benchmarks set one.
+  SearchWay way = SearchWay::kChosen;
 };
 
 // One listed item. The views stay valid until the next row; the names as
@@ -85,6 +82,8 @@ class NewsList {
   // False at the end or on a failure (error() then says which).
   bool Next(NewsListRow* row);
   int error() const { return error_; }
+  // The way the last search went (kChosen for a list without keywords).
+  SearchWay way() const { return way_; }
   void Close();
 
  private:
@@ -95,9 +94,7 @@ class NewsList {
   };
   int LoadPairNames();
   const PairNames& NamesOf(int64_t pair);  // -1: none
-  enum class CandidateWay { kCollect, kMark, kWalk };
-  CandidateWay ChooseCandidateWay(const std::string& query, const NewsListQuery& q);
-  int MarkCandidates(const std::string& query);
+  SearchWay ChooseSearchWay(const std::string& query);
   bool AddStream(const std::string& sql, bool withPair, int64_t pair);
   bool OpenNextGroup();
   bool OpenOrphans();
@@ -108,6 +105,8 @@ class NewsList {
 
   Database* db_ = nullptr;
   int error_ = 0;
+  SearchWay way_ = SearchWay::kChosen;
+  std::shared_ptr<CandidateMarks> marks_;
   int sort_ = kSortBySite;
   std::vector<Stream> streams_;
   Stream* pending_ = nullptr;  // gave the last row; moves on at the next call

@@ -19,10 +19,13 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "database.h"
 
@@ -40,6 +43,36 @@ IndexQuery IndexQueryForLike(std::string_view pattern);
 
 // "<idColumn> IN (...)" over the candidates; the query is bound to its "?".
 std::string IndexCandidatesSql(std::string_view idColumn);
+
+// The index's candidates for a query held in memory as one bit per id, for
+// a list that walks its own order and tests each row's id with the SQL
+// function Test() names. A test costs a function call where a temporary
+// table's costs a B-tree look-up, which at a million walked rows was most of
+// such a list's time. SQLite only.
+class CandidateMarks {
+ public:
+  // Marks of their own, tested by a function registered on `db` under a
+  // name of their own (so that two lists on one connection never share
+  // them). The connection keeps the marks alive as long as it lives, so its
+  // statements may outlive the caller's pointer. Null on failure.
+  static std::shared_ptr<CandidateMarks> On(Database& db);
+  // Whether the marks' function is registered on `db`.
+  bool RegisteredOn(Database& db) const;
+  // "<function>(<idColumn>)": true for a marked id.
+  std::string Test(std::string_view idColumn) const;
+  // Replaces the marks with the candidates of `query`. 0, or the failure's code.
+  int Fill(Database& db, const std::string& query);
+  void Clear();
+  bool Has(int64_t id) const {
+    return id >= 0 && static_cast<uint64_t>(id >> 6) < bits_.size() && (bits_[size_t(id >> 6)] >> (id & 63) & 1) != 0;
+  }
+  int64_t count() const { return count_; }
+
+ private:
+  std::string name_;
+  std::vector<uint64_t> bits_;
+  int64_t count_ = 0;
+};
 
 // True when the index holds every item and triggers keep it in step.
 bool SearchIndexReady(Database& db);

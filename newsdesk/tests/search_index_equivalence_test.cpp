@@ -7,6 +7,7 @@
 #include "database.h"
 #include "like.h"
 #include "store/news_items.h"
+#include "store/news_list.h"
 #include "store/pairs.h"
 #include "store/search_index.h"
 #include "test_support.h"
@@ -68,21 +69,21 @@ class SearchEquivalenceTest : public ::testing::Test {
   // order with the candidates' ids noted, through the list's order with the
   // LIKE tests alone, then with the index set aside.
   void ExpectSameBothWays(const std::string& what) {
-    m_.manyCandidatesAtLeast = 1 << 30;
+    m_.searchWay = SearchWay::kCollect;
     std::vector<int32_t> indexed = Ids();
-    m_.manyCandidatesAtLeast = 1;
-    m_.walkShare = 2;
+    m_.searchWay = SearchWay::kMark;
     std::vector<int32_t> marked = Ids();
-    m_.walkShare = 0;
+    m_.searchWay = SearchWay::kWalk;
     std::vector<int32_t> walked = Ids();
-    m_.manyCandidatesAtLeast = 1 << 30;
-    m_.walkShare = 0.25;
+    m_.searchWay = SearchWay::kChosen;
+    std::vector<int32_t> chosen = Ids();
     ASSERT_EQ(raw_->Exec("UPDATE newsitem_fts_fill SET filled_upto = -1"), 0);
     std::vector<int32_t> plain = Ids();
     ASSERT_EQ(raw_->Exec("UPDATE newsitem_fts_fill SET filled_upto = fill_end"), 0);
     EXPECT_EQ(indexed, plain) << what;
     EXPECT_EQ(marked, plain) << what;
     EXPECT_EQ(walked, plain) << what;
+    EXPECT_EQ(chosen, plain) << what;
     found_ += !plain.empty();
     ++lists_;
   }
@@ -225,10 +226,10 @@ TEST(CommonWordSearch, FirstRowComesBeforeTheWholeSearchIsDone) {
     int64_t first = -1, all = 0;
     size_t rows = 0;
   };
-  auto stepsToFirstAndAll = [&](const char* word, int64_t manyAtLeast) {
+  auto stepsToFirstAndAll = [&](const char* word, SearchWay way) {
     CDBManager m;
     EXPECT_TRUE(m.Init(path));
-    m.manyCandidatesAtLeast = manyAtLeast;
+    m.searchWay = way;
     m.SetSort(3);
     m.AddSearchKeyword(word);
     static thread_local int64_t steps;
@@ -246,10 +247,13 @@ TEST(CommonWordSearch, FirstRowComesBeforeTheWholeSearchIsDone) {
   };
   for (const char* word : {"budget", "harbour"}) {
     SCOPED_TRACE(word);
-    const Steps walked = stepsToFirstAndAll(word, 10);
-    const Steps collected = stepsToFirstAndAll(word, 1 << 30);
+    const Steps marked = stepsToFirstAndAll(word, SearchWay::kMark);
+    const Steps walked = stepsToFirstAndAll(word, SearchWay::kWalk);
+    const Steps collected = stepsToFirstAndAll(word, SearchWay::kCollect);
     EXPECT_EQ(walked.rows, word[0] == 'b' ? 320u : 40u);
+    EXPECT_EQ(marked.rows, walked.rows);
     EXPECT_EQ(collected.rows, walked.rows);
+    EXPECT_LT(marked.first * 5, marked.all);
     EXPECT_LT(walked.first * 5, walked.all);
     // The candidates' way does most of its work before its first row.
     EXPECT_GT(collected.first * 2, collected.all);

@@ -152,6 +152,8 @@ void CDBManager::SetSort(int column) {
   }
 }
 
+SearchWay CDBManager::lastSearchWay() const { return list_ ? list_->way() : SearchWay::kChosen; }
+
 bool CDBManager::BeginNewsListEnum() {
   if (list_) list_->Close();
   currentResult_.clear();
@@ -163,8 +165,7 @@ bool CDBManager::BeginNewsListEnum() {
   q.pairs = pairs_;
   q.sort = sortColumn_;
   q.ascending = ascending_;
-  q.manyCandidatesAtLeast = manyCandidatesAtLeast;
-  q.walkShare = walkShare;
+  q.way = searchWay;
   if (withFilter_) {
     const CFilterStruct* f = FetchFilter(filterId_);
     if (!f) {

@@ -19,6 +19,7 @@ namespace orvo {
 
 class Database;
 class NewsList;
+enum class SearchWay : int;  // store/news_list.h
 struct PairRow;
 struct FilterName;
 
@@ -120,10 +121,11 @@ class CDBManager {
   // Flags the reader sets directly.
   bool unreadOnly = false;     // list only unread news
   bool searchInFound = false;  // search within the last listed result
-  // How a search chooses its way (NewsListQuery in store/news_list.h says
-  // why; tests move both).
-  int64_t manyCandidatesAtLeast = 2500;
-  double walkShare = 0.9;
+  // How a search goes through the index's candidates (store/news_list.h);
+  // tests and benchmarks set one.
+  SearchWay searchWay{};  // kChosen
+  // The way the last list's search went.
+  SearchWay lastSearchWay() const;
 
  private:
   bool Fail(int rc);
