@@ -287,6 +287,79 @@ size_t NextStart(std::string_view text, size_t i, const FirstBytes& f) {
   return i;
 }
 
+// Sixteen bytes at a time, in the compiler's portable vectors (SSE2 or NEON).
+using Bytes16 = unsigned char __attribute__((vector_size(16)));
+
+Bytes16 Load16(const unsigned char* p) {
+  Bytes16 v;
+  memcpy(&v, p, sizeof v);
+  return v;
+}
+
+template <typename V>
+bool Any(V v) {
+  uint64_t half[2];
+  memcpy(half, &v, sizeof half);
+  return (half[0] | half[1]) != 0;
+}
+
+// The first byte from i of 0x80 or above, or n.
+size_t NextHigh(const unsigned char* p, size_t i, size_t n) {
+  for (; i + 16 <= n && !Any(Load16(p + i) & 0x80); i += 16) {
+  }
+  while (i < n && p[i] < 0x80) ++i;
+  return i;
+}
+
+// Whether the ASCII text s[0, len) holds lit (folded ASCII, two bytes or
+// more): ASCII folds byte for byte, so this is a case-blind byte search. It
+// tests a literal's first and last bytes sixteen places at a time and looks
+// closer only where both agree, so a frequent first letter costs little.
+bool AsciiHolds(const unsigned char* s, size_t len, std::string_view lit) {
+  const size_t n = lit.size();
+  if (len < n) return false;
+  // Or-ing 0x20 lowers a letter; other bytes must be equal as they are.
+  auto caseBit = [](char c) { return static_cast<unsigned char>(c >= 'a' && c <= 'z' ? 0x20 : 0); };
+  const unsigned char firstBit = caseBit(lit.front()), lastBit = caseBit(lit.back());
+  const Bytes16 first = Bytes16{} + static_cast<unsigned char>(lit.front());
+  const Bytes16 last = Bytes16{} + static_cast<unsigned char>(lit.back());
+  auto at = [&](size_t p) {
+    for (size_t k = 0; k < n; ++k)
+      if (kLower[s[p + k]] != lit[k]) return false;
+    return true;
+  };
+  size_t p = 0;
+  for (; p + 16 + n - 1 <= len; p += 16) {
+    const auto hit = ((Load16(s + p) | firstBit) == first) & ((Load16(s + p + n - 1) | lastBit) == last);
+    if (!Any(hit)) continue;
+    for (size_t j = 0; j < 16; ++j)
+      if (hit[j] && at(p + j)) return true;
+  }
+  for (; p + n <= len; ++p)
+    if (at(p)) return true;
+  return false;
+}
+
+// ContainsFolded for an ASCII literal of two bytes or more, the usual
+// keyword. A match wholly inside a run of ASCII text is found by the byte
+// search; one that may start in or take in other characters (a KELVIN SIGN
+// for k, an overlong form) is tested from each such start by folding.
+bool ContainsAscii(std::string_view text, std::string_view literal, const FirstBytes& first) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size(), len = literal.size();
+  for (size_t i = 0; i < n;) {
+    const size_t high = NextHigh(p, i, n);
+    if (high - i >= len && AsciiHolds(p + i, high - i, literal)) return true;
+    if (high == n) return false;
+    // The ASCII starts whose match would reach the character at `high`, and it.
+    for (size_t q = high - i >= len ? high - len + 1 : i; q <= high; ++q)
+      if (first.starts[p[q]] && FoldedStartsWith(text, q, literal)) return true;
+    i = high;
+    NextCodePoint(text, i);
+  }
+  return false;
+}
+
 bool ContainsFolded(std::string_view text, std::string_view literal, const FirstBytes& first) {
   if (literal.empty()) return true;
   if (!first.usable) return ContainsFoldedByStretch(text, literal);
@@ -303,6 +376,7 @@ struct CompiledPattern {
   bool contains = false;
   std::string literal;
   FirstBytes first;
+  bool asciiLiteral = false;  // of two bytes or more, for ContainsAscii
 };
 
 CompiledPattern CompilePattern(std::string_view pattern, char32_t escape) {
@@ -321,12 +395,15 @@ CompiledPattern CompilePattern(std::string_view pattern, char32_t escape) {
   if (!literal.empty()) {
     size_t i = 0;
     c.first = FirstBytesOf(NextCodePoint(literal, i));
+    c.asciiLiteral = c.first.usable && literal.size() >= 2 &&
+                     std::all_of(literal.begin(), literal.end(), [](char ch) { return (ch & 0x80) == 0; });
   }
   c.literal = std::move(literal);
   return c;
 }
 
 bool Matches(const CompiledPattern& p, std::string_view text) {
+  if (p.asciiLiteral) return ContainsAscii(text, p.literal, p.first);
   if (p.contains) return ContainsFolded(text, p.literal, p.first);
   return Match(p.tokens, FoldedText(text));
 }

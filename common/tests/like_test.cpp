@@ -99,17 +99,34 @@ TEST(LikeTest, ContainsPatternsFindWhatTheFoldedCharactersHold) {
   const std::vector<std::string> pieces = {
       "k", "K", "\xE2\x84\xAA", "s", "S", "\xC5\xBF", "\xC1\xAB", "\xE0\x81\xAB", "\xF0\x80\x81\xAB",
       "\xB5", "\xC2\xB5", "\xCE\xBC", "\xD0\xB5", "\xD0", "\xE2\x84", "\xFF", "\xC3\xBF", "\xC5\xB8",
-      "e", " ", "\xF0\x9F\x98\x80", "ks", "Ж"};
+      "e", " ", "\xF0\x9F\x98\x80", "ks", "Ж",
+      // ASCII runs long enough for the sixteen-byte search, matches across their ends
+      "KsKsKsKsKsKsKsKsKsKs", "eeeeeeeeeeeeeeeeeeeeeeeee"};
   const std::vector<std::string> needles = {"k", "ks", "sk", "s", "kk", "\xCE\xBC", "\xCE\xBC" "e", "e" "\xCE\xBC",
-                                            "\xC3\xBF", "\xC3\xBF" "k", "\xD0\xB5", "ж", "\xC2\xB5", "\xF0\x9F\x98\x80"};
+                                            "\xC3\xBF", "\xC3\xBF" "k", "\xD0\xB5", "ж", "\xC2\xB5", "\xF0\x9F\x98\x80",
+                                            "sksksksksksksksksk", "kskskskskskskskskskskskskskskskk", "eeeeeeeeeeeeeeeeeeek",
+                                            "ke", "e k"};
   uint32_t seed = 12345;
   auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
   for (int round = 0; round < 3000; ++round) {
     std::string text;
-    for (uint32_t n = next() % 12; n > 0; --n) text += pieces[next() % pieces.size()];
+    for (uint32_t n = next() % 16; n > 0; --n) text += pieces[next() % pieces.size()];
     for (const std::string& word : needles) {
       const bool expected = folded(text).find(folded(word)) != std::u32string::npos;
       ASSERT_EQ(LikeMatch("%" + LikeEscape(word) + "%", text), expected) << word << " in " << ::testing::PrintToString(text);
+    }
+  }
+  // Every ASCII byte first and last in a literal, in either case, in a text long enough to be
+  // searched sixteen bytes at a time.
+  for (int c = 1; c < 128; ++c) {
+    const std::string word = std::string(1, char(c)) + "q" + std::string(1, char(c));
+    for (int upper = 0; upper < 2; ++upper) {
+      std::string text = std::string(30, '.') + word + std::string(20, '.');
+      if (upper) for (char& ch : text) ch = ch >= 'a' && ch <= 'z' ? char(ch - 32) : ch;
+      const bool expected = folded(text).find(folded(word)) != std::u32string::npos;
+      EXPECT_EQ(LikeMatch("%" + LikeEscape(word) + "%", text), expected) << c << " upper " << upper;
+      const std::string same(40, char(c));  // the first and last byte everywhere, the middle nowhere
+      EXPECT_EQ(LikeMatch("%" + LikeEscape(word) + "%", same), c == 'q' || c == 'Q') << c;
     }
   }
   // Not a plain "contains": the general matcher still answers.
