@@ -46,7 +46,7 @@ add_executable(gatherer_engine_tests
   ${CMAKE_SOURCE_DIR}/common/tests/test_support.cpp
 )
 target_include_directories(gatherer_engine_tests PRIVATE ${CMAKE_SOURCE_DIR}/common/tests)
-target_link_libraries(gatherer_engine_tests PRIVATE orvo_gatherer_engine Qt6::Test GTest::gtest PkgConfig::HTTPLIB)
+target_link_libraries(gatherer_engine_tests PRIVATE orvo_gatherer_engine orvo_pg_testing Qt6::Test GTest::gtest PkgConfig::HTTPLIB)
 # The mask health tests read what orvo status shows of a run.
 target_compile_definitions(gatherer_engine_tests PRIVATE ORVO_BIN_DIR="${ORVO_BIN_DIR}")
 add_dependencies(gatherer_engine_tests orvo)

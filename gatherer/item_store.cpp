@@ -15,6 +15,7 @@
 #include "eventlog.h"
 #include "http_client.h"
 #include "settings.h"
+#include "store/images.h"
 #include "store/items.h"
 #include "text.h"
 
@@ -280,6 +281,20 @@ bool WriteWhole(const std::string& path, const std::string& bytes) {
   return false;
 }
 
+// The whole of a file; false with errno set.
+bool ReadWhole(const std::string& path, std::string* bytes) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char buffer[1 << 16];
+  ssize_t n = 0;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+    if (n > 0) bytes->append(buffer, static_cast<size_t>(n));
+  const int err = errno;
+  ::close(fd);
+  errno = err;
+  return n == 0;
+}
+
 int TryCommit(Database& db, const NewsItemRecord& item, ImageFetch& fetch, const std::string& folder,
               const std::string& recv, const std::string& published, int64_t* id) {
   ItemWrite write(db);
@@ -299,19 +314,31 @@ int TryCommit(Database& db, const NewsItemRecord& item, ImageFetch& fetch, const
     for (const auto& [final, f] : placed)
       f->tempPath.empty() ? ::unlink(final.c_str()) : std::rename(final.c_str(), f->tempPath.c_str());
   };
+  // A database other machines share keeps the bytes in the item's own
+  // transaction, and the row names no file.
+  const bool inDatabase = PicturesInDatabase(db);
   for (const FetchedImage& f : fetch.files) {
-    const std::string path = folder + std::to_string(*id) + "_" + std::to_string(f.position);
-    // Written once, under the name the row gives it: a kill before the
-    // commit leaves a file that no row names, which the next run removes.
-    const bool ok = f.tempPath.empty() ? WriteWhole(path, f.bytes) : std::rename(f.tempPath.c_str(), path.c_str()) == 0;
+    const std::string name = std::to_string(*id) + "_" + std::to_string(f.position);
+    const std::string path = inDatabase ? name : folder + name;
+    std::string spilled;
+    bool ok = true;
+    if (inDatabase) {
+      ok = f.tempPath.empty() || ReadWhole(f.tempPath, &spilled);
+    } else {
+      // Written once, under the name the row gives it: a kill before the
+      // commit leaves a file that no row names, which the next run removes.
+      ok = f.tempPath.empty() ? WriteWhole(path, f.bytes) : std::rename(f.tempPath.c_str(), path.c_str()) == 0;
+    }
     if (!ok) {
       const int err = errno;
-      WriteEventLog("General Error download image : " + std::to_string(err) + " (" + path + ")");
+      WriteEventLog("General Error download image : " + std::to_string(err) + " (" +
+                    (inDatabase ? f.tempPath : path) + ")");
       undo();
       return SQLITE_IOERR;
     }
-    placed.emplace_back(path, &f);
-    if (int rc = write.AddPicture(*id, static_cast<int64_t>(f.position), path, StoredCaption(f.caption), {});
+    if (!inDatabase) placed.emplace_back(path, &f);
+    const std::string_view bytes = f.tempPath.empty() ? std::string_view(f.bytes) : std::string_view(spilled);
+    if (int rc = write.AddPicture(*id, static_cast<int64_t>(f.position), path, StoredCaption(f.caption), bytes);
         rc != 0) {
       LogInsertFailure(rc, write.failedSql());
       WriteEventLog("Can not insert image");
@@ -349,6 +376,7 @@ StoreResult CommitNewsItem(Database& db, const NewsItemRecord& item, ImageFetch&
     if (rc == 0) {
       result.id = id;
       result.images = static_cast<int>(fetch.files.size());
+      if (PicturesInDatabase(db)) DiscardImages(fetch);  // the bytes are in the database now
       fetch.files.clear();  // they belong to the item now
       return result;
     }
@@ -410,7 +438,9 @@ int RemoveOrphanImages(Database& db, const std::string& folder) {
     if (ec) break;
     const std::string name = it->path().filename().string();
     bool orphan = name.rfind(kTempImagePrefix, 0) == 0;
-    if (!orphan) {
+    // With the pictures in a shared database, files named like stored ones
+    // belong to some other (SQLite) database of this folder: left alone.
+    if (!orphan && !PicturesInDatabase(db)) {
       // Only the engine's own names "<id>_<position>" are judged.
       const size_t bar = name.find('_');
       if (bar == 0 || bar == std::string::npos || bar + 1 == name.size() ||

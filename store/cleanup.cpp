@@ -1,5 +1,7 @@
 #include "cleanup.h"
 
+#include "store/images.h"
+
 #include <cstdio>
 #include <vector>
 
@@ -97,7 +99,8 @@ void DeleteOldNews(const Settings& settings, const StatusSink& status, std::time
     std::vector<std::string> files;
     images.Reset();
     images.Bind(1, cutoff);
-    while (images.Next()) files.push_back(images.Text(0));
+    // On PostgreSQL the bytes go with their rows; a row names no file there.
+    while (!PicturesInDatabase(db) && images.Next()) files.push_back(images.Text(0));
     if (images.error() != 0) {
       WriteEventLog("Delete error 125");
       return;
@@ -138,7 +141,7 @@ void DeleteOrphanCatalogue(const StatusSink& status) {
     Statement st(db, std::string("SELECT ig.image_path FROM newsimages ig, newsitem ni"
                                  " WHERE ig.fk_newsitem = ni.id AND ni.fk_site_cat_rel IN (") +
                          kOrphanPairs + ")");
-    while (st.Next()) files.push_back(st.Text(0));
+    while (!PicturesInDatabase(db) && st.Next()) files.push_back(st.Text(0));
   }
   const std::string statements[] = {
       std::string("DELETE FROM site_cat_rel WHERE id IN (") + kOrphanPairs + ")",

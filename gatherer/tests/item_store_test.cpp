@@ -10,6 +10,8 @@
 #include "fixture_server.h"
 #include "gatherer/masks/html_document.h"
 #include "http_client.h"
+#include "pg_server.h"
+#include "store/images.h"
 #include "text.h"
 
 namespace orvo {
@@ -446,6 +448,55 @@ TEST(OrphanImagesTest, FilesThatNoRowNamesAndLeftoverPartsGo) {
   EXPECT_EQ(Files(folder), (std::vector<std::string>{"12_3_4", n + "_0", "99999999999999999999_1", "notes.txt"}));
   EXPECT_NE(home.Log().find("Removed 3 image files that no news item names"), std::string::npos);
   EXPECT_EQ(RemoveOrphanImages(home.db(), home.dir() + "/missing/"), 0);
+}
+
+}  // namespace
+}  // namespace orvo
+
+namespace orvo {
+namespace {
+
+// A database other machines share holds the pictures itself, written with
+// their item: nothing under Images/, the bytes by their row, a picture that
+// waited in a temporary file as well; an address stored already leaves
+// nothing behind either.
+TEST(PicturesOnPostgres, TravelInTheItemsTransactionAndLeaveNoFile) {
+  ORVO_NEED_POSTGRES(server);
+  const std::string url = server->NewDatabase();
+  std::unique_ptr<Database> db;
+  ASSERT_EQ(Database::Open(url, Database::Mode::kCreate, &db), 0);
+  ASSERT_EQ(db->Exec("INSERT INTO news_config(site_name) VALUES ('S'); INSERT INTO news_cat(name) VALUES ('C');"
+                     "INSERT INTO site_cat_rel(is_selected, fk_news_cat, fk_news_config) VALUES (1, 1, 1)"),
+            0);
+  testing::TempDir dir;
+  const std::string folder = dir.File("Images/");
+  std::filesystem::create_directories(folder);
+  const std::string inMemory("pic\0ture\xff", 9), spilled(300000, '\x89');
+  auto fetchOf = [&] {
+    ImageFetch fetch;
+    fetch.files.push_back({0, {}, inMemory, "Quay's end"});
+    const std::string part = folder + ".part-test-1";
+    testing::WriteFile(part, spilled);
+    fetch.files.push_back({1, part, {}, ""});
+    return fetch;
+  };
+  ImageFetch fetch = fetchOf();
+  const StoreResult stored = CommitNewsItem(*db, Item("http://x/pg", 1), fetch, folder, std::time(nullptr));
+  ASSERT_GT(stored.id, 0) << stored.why;
+  EXPECT_EQ(stored.images, 2);
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
+  const std::vector<PictureRow> rows = ItemPictures(*db, stored.id);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].caption, "Quay&#39;s end");
+  std::string bytes;
+  ASSERT_EQ(ReadPictureBytes(*db, rows[0].id, &bytes), 0);
+  EXPECT_EQ(bytes, inMemory);
+  ASSERT_EQ(ReadPictureBytes(*db, rows[1].id, &bytes), 0);
+  EXPECT_EQ(bytes, spilled);
+
+  ImageFetch again = fetchOf();
+  EXPECT_TRUE(CommitNewsItem(*db, Item("http://x/pg", 1), again, folder, std::time(nullptr)).duplicate);
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
 }
 
 }  // namespace
