@@ -5,7 +5,7 @@
 // serves its pages uncompressed over kept-alive connections, so that its own
 // work (it runs in a child process, counted apart) does not set the pace.
 //
-//   engine_bench [--items N] [--images K] [--keep]
+//   engine_bench [--items N] [--images K]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,8 +35,9 @@ namespace {
 void Usage() {
   std::printf(
       "usage: engine_bench [--items N] [--images K]\n"
-      "Runs one whole download against a local site of N stories (default 1000)\n"
-      "with K images each (default 2) and prints items/s, pages/s and peak memory.\n");
+      "Runs a whole download against a local site of N stories (default 1000)\n"
+      "with K images each (default 2), twice, each time beside curl fetching the\n"
+      "same files, and prints the faster run's items/s, pages/s and peak memory.\n");
 }
 
 // curl alone fetching the same pages and images over one kept-alive
@@ -108,18 +109,20 @@ int main(int argc, char** argv) {
   }
 
   QCoreApplication app(argc, argv);
-  int status = -1;
-  double seconds = 0;
-  int64_t stored = 0, storedImages = 0;
-  std::vector<std::string> storyUrls;
-  // curl runs twice after the engine, and no file is deleted until all three
-  // are done: on ext4 creating files soon after many were deleted is slow
-  // (the allocator checks each recently freed inode), and whoever ran right
-  // after a deletion paid for it.
-  double curlSeconds = 0;
-  std::vector<double> curlRuns;
-  {
-    testing::EngineHome home;
+  auto cpu = [](const struct rusage& r) {
+    return r.ru_utime.tv_sec + r.ru_utime.tv_usec / 1e6 + r.ru_stime.tv_sec + r.ru_stime.tv_usec / 1e6;
+  };
+  // One whole download into a program folder of its own, kept until the end.
+  struct EngineRun {
+    std::unique_ptr<testing::EngineHome> home;
+    int status = -1;
+    double seconds = 0, cpuSeconds = 0;
+    int64_t stored = 0, storedImages = 0;
+  };
+  auto runEngine = [&] {
+    EngineRun r;
+    r.home = std::make_unique<testing::EngineHome>();
+    testing::EngineHome& home = *r.home;
     Settings s = home.settings();
     s.WriteText(kSystemSection, "PathDB", home.dbPath());
     s.WriteText(kSystemSection, "DownloadURL", "127.0.0.1:" + std::to_string(port) + "/upd/catalog.asp");
@@ -127,50 +130,68 @@ int main(int argc, char** argv) {
     int64_t a = home.AddPair("Site A", "News", true);
     home.AddMask(a, 0, 1);
     home.AddMask(a, 1, 1);
-
+    struct rusage before {}, after {};
+    ::getrusage(RUSAGE_SELF, &before);
     GathererEngine engine;
     QElapsedTimer timer;
     QObject::connect(&engine, &GathererEngine::Complite, [&](int st) {
-      status = st;
-      seconds = timer.nsecsElapsed() / 1e9;
+      r.status = st;
+      r.seconds = timer.nsecsElapsed() / 1e9;
       app.quit();
     });
     timer.start();
     engine.StartProcess();
     app.exec();
-    stored = home.Count("SELECT count(*) FROM newsitem");
-    storedImages = home.Count("SELECT count(*) FROM newsimages");
-    std::unique_ptr<Database> db;
-    if (Database::Open(home.dbPath(), Database::Mode::kExisting, &db) == 0) {
-      Statement st(*db, "SELECT src_url FROM newsitem ORDER BY id");
-      while (st.Next()) storyUrls.push_back(st.Text(0));
+    ::getrusage(RUSAGE_SELF, &after);
+    r.cpuSeconds = cpu(after) - cpu(before);
+    r.stored = home.Count("SELECT count(*) FROM newsitem");
+    r.storedImages = home.Count("SELECT count(*) FROM newsimages");
+    return r;
+  };
+  // The engine and curl take turns, twice each, and no file is deleted until
+  // all four are done: on ext4 creating files soon after many were deleted
+  // is slow (the allocator checks each recently freed inode), so whoever ran
+  // right after a deletion, or first into a fresh folder, would pay for it.
+  // Each is judged by its faster run.
+  std::vector<EngineRun> engineRuns;
+  std::vector<double> curlRuns;
+  std::vector<std::string> storyUrls;
+  testing::TempDir curlDir;
+  for (int run = 0; run < 2; ++run) {
+    engineRuns.push_back(runEngine());
+    if (run == 0) {
+      std::unique_ptr<Database> db;
+      if (Database::Open(engineRuns[0].home->dbPath(), Database::Mode::kExisting, &db) == 0) {
+        Statement st(*db, "SELECT src_url FROM newsitem ORDER BY id");
+        while (st.Next()) storyUrls.push_back(st.Text(0));
+      }
     }
-    testing::TempDir curlDir;
-    for (int run = 0; run < 2; ++run) {
-      const std::string dir = curlDir.File("run" + std::to_string(run));
-      std::filesystem::create_directory(dir);
-      const double t = CurlSameFiles(storyUrls, port, images, dir);
-      if (t <= 0) break;
-      curlRuns.push_back(t);
-      curlSeconds = curlSeconds > 0 ? std::min(curlSeconds, t) : t;
-    }
+    const std::string dir = curlDir.File("run" + std::to_string(run));
+    std::filesystem::create_directory(dir);
+    const double t = CurlSameFiles(storyUrls, port, images, dir);
+    if (t > 0) curlRuns.push_back(t);
   }
+  const EngineRun& best = *std::min_element(engineRuns.begin(), engineRuns.end(), [](const EngineRun& x, const EngineRun& y) {
+    return x.seconds < y.seconds;
+  });
+  const int status = best.status;
+  const double seconds = best.seconds;
+  const int64_t stored = best.stored, storedImages = best.storedImages;
+  const double curlSeconds = curlRuns.empty() ? 0 : *std::min_element(curlRuns.begin(), curlRuns.end());
   struct rusage ru {}, site {};
   ::getrusage(RUSAGE_SELF, &ru);
   ::kill(child, SIGTERM);
   ::wait4(child, nullptr, 0, &site);
-  auto cpu = [](const struct rusage& r) {
-    return r.ru_utime.tv_sec + r.ru_utime.tv_usec / 1e6 + r.ru_stime.tv_sec + r.ru_stime.tv_usec / 1e6;
-  };
   const int pages = items + 2;  // news pages, the list page and the catalogue
-  std::printf("status %d, %lld items and %lld images stored in %.2f s\n", status, static_cast<long long>(stored),
-              static_cast<long long>(storedImages), seconds);
+  std::printf("status %d, %lld items and %lld images stored in %.2f s (runs %.2f, %.2f s)\n", status,
+              static_cast<long long>(stored), static_cast<long long>(storedImages), seconds, engineRuns.front().seconds,
+              engineRuns.back().seconds);
   std::printf("items per second: %.1f\n", stored / seconds);
   std::printf("pages per second: %.1f\n", pages / seconds);
   std::printf("images per second: %.1f\n", storedImages / seconds);
   if (stored > 0) {
-    std::printf("engine CPU per item: %.2f ms (user + system, whole process)\n", cpu(ru) * 1000 / stored);
-    std::printf("fixture site CPU per item: %.2f ms\n", cpu(site) * 1000 / stored);
+    std::printf("engine CPU per item: %.2f ms (user + system, the faster run)\n", best.cpuSeconds * 1000 / stored);
+    std::printf("fixture site CPU per item: %.2f ms\n", cpu(site) * 1000 / (stored * 2));
   }
   std::printf("peak memory (max RSS): %.1f MiB\n", ru.ru_maxrss / 1024.0);
   if (curlSeconds > 0)
@@ -180,5 +201,7 @@ int main(int argc, char** argv) {
                 curlSeconds / seconds);
   else
     std::printf("curl writing the same files: not measured (no curl program)\n");
-  return status == 1 && stored == items ? 0 : 1;
+  const bool allStored = std::all_of(engineRuns.begin(), engineRuns.end(),
+                                     [&](const EngineRun& r) { return r.status == 1 && r.stored == items; });
+  return allStored ? 0 : 1;
 }
