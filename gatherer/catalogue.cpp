@@ -252,12 +252,44 @@ namespace {
 
 // The pairs go in with one transaction; the masks are fetched afterwards,
 // so that no write lock is held while the updates server answers.
+// Inside the update's transaction where engines share the database: takes the
+// catalogue lock, waiting a while for another engine's update, and marks the
+// masks. False when the update is not to go on.
+bool BeginSharedUpdate(Database& db, SharedUpdate& shared, const StatusSink& status) {
+  bool held = false;
+  if (int rc = TryLockCatalogue(db, &held); rc != 0) {
+    WriteEventLog("Can not lock the catalogue of " + db.Describe() + ": " + db.ErrorMessage());
+    return false;
+  }
+  if (!held) {
+    const std::string waiting = "Another engine is updating the catalogue of " + db.Describe() +
+                                "; waiting for it (at most " + std::to_string(shared.lockWaitSeconds) + " s).";
+    WriteEventLog(waiting);
+    status(waiting);
+    if (int rc = WaitForCatalogueLock(db, shared.lockWaitSeconds); rc != 0) {
+      shared.skipped = true;
+      const std::string text =
+          rc == SQLITE_BUSY
+              ? "Another engine kept the catalogue of " + db.Describe() + " for more than " +
+                    std::to_string(shared.lockWaitSeconds) + " s; this run downloads with the stored masks."
+              : "Can not lock the catalogue of " + db.Describe() + ": " + db.ErrorMessage() +
+                    "; this run downloads with the stored masks.";
+      WriteEventLog(text);
+      status(text);
+      return false;
+    }
+    WriteEventLog("The other engine's catalogue update is over; this one goes on.");
+  }
+  return MarkAllMasks(db) == 0;
+}
+
 bool ApplyPairs(Database& db, HttpSession& http, const UpdateServer& server, const std::vector<CataloguePair>& pairs,
-                bool autoCheck, const StatusSink& status, const CatalogueHooks& hooks) {
+                bool listed, bool autoCheck, const StatusSink& status, const CatalogueHooks& hooks) {
   auto cancelled = [&] { return hooks.cancel && hooks.cancel->load(); };
   CatalogueUpdater updater(db, autoCheck);
   {
     Transaction tx(db);
+    if (tx.status() == 0 && hooks.shared && !BeginSharedUpdate(db, *hooks.shared, status)) return false;
     if (tx.status() != 0 || updater.Load(db) != 0) {
       WriteEventLog("Can not update the catalogue: " + db.ErrorMessage());
       return false;
@@ -272,9 +304,20 @@ bool ApplyPairs(Database& db, HttpSession& http, const UpdateServer& server, con
       updater.Apply(pair);
       if (hooks.progress && (i % 500 == 0 || i + 1 == pairs.size())) hooks.progress(i + 1, pairs.size());
     }
+    if (SharedUpdate* shared = hooks.shared) {
+      // A first empty answer is asked again, with nothing changed meanwhile.
+      if (!listed && !shared->lastTry) return false;
+      shared->leftOut = listed ? SelectedPairsLeftOut(db) : std::vector<std::string>{};
+      if (WithdrawUnconfirmedMasks(db) != 0) return false;
+      shared->withdrawn = true;
+    }
     if (int rc = tx.Commit(); rc != 0) {
       WriteEventLog("Can not update the catalogue " + std::to_string(rc) + ": " + db.ErrorMessage());
       db.Rollback();
+      if (hooks.shared) {
+        hooks.shared->withdrawn = false;
+        hooks.shared->leftOut.clear();
+      }
       return false;
     }
   }
@@ -291,14 +334,14 @@ bool ApplyPairs(Database& db, HttpSession& http, const UpdateServer& server, con
 
 void UpsertPair(Database& db, HttpSession& http, const UpdateServer& server, const CataloguePair& pair,
                 bool autoCheck, const StatusSink& status) {
-  ApplyPairs(db, http, server, {pair}, autoCheck, status, {});
+  ApplyPairs(db, http, server, {pair}, true, autoCheck, status, {});
 }
 
 bool ApplyCatalogue(Database& db, HttpSession& http, const UpdateServer& server, const Catalogue& catalogue,
                     bool autoCheck, const StatusSink& status, const CatalogueHooks& hooks) {
   if (HttpOrigin(server.endUrl).empty()) return false;
   http.SetCancelFlag(hooks.cancel);
-  ApplyPairs(db, http, server, catalogue.pairs, autoCheck, status, hooks);
+  ApplyPairs(db, http, server, catalogue.pairs, catalogue.siteRows > 0, autoCheck, status, hooks);
   if (!hooks.cancel || !hooks.cancel->load()) {
     std::string ignored;
     http.SetBodyLimit(1 << 16);

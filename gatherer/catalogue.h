@@ -65,6 +65,24 @@ using StatusSink = std::function<void(const std::string&)>;
 void UpsertPair(Database& db, HttpSession& http, const UpdateServer& server, const CataloguePair& pair,
                 bool autoCheck, const StatusSink& status);
 
+// The update of a database that engines on other machines share
+// (PostgreSQL): the marks, the pairs and the withdrawal are one transaction
+// under the catalogue lock, so no other connection ever sees a mark, a second
+// engine's update waits for this one, and nothing is withdrawn before the
+// whole catalogue is in. The masks are fetched after its commit.
+struct SharedUpdate {
+  // How long to wait for another engine's update before going on with the
+  // stored masks.
+  int lockWaitSeconds = 60;
+  // A catalogue that lists no site withdraws every mask only on the run's
+  // last try; before that the update is rolled back whole.
+  bool lastTry = false;
+  // What happened:
+  bool skipped = false;               // the lock did not come in time
+  bool withdrawn = false;             // the unconfirmed masks were withdrawn
+  std::vector<std::string> leftOut;   // selected pairs withdrawn ("Site / Category")
+};
+
 struct CatalogueHooks {
   // Called now and then with the pairs done and the pairs listed.
   std::function<void(size_t done, size_t total)> progress;
@@ -72,11 +90,14 @@ struct CatalogueHooks {
   std::function<void(const std::string& site, const std::string& category)> fetching;
   // While true the update ends as soon as it can, rolling back what it did.
   const std::atomic<bool>* cancel = nullptr;
+  // Set where several engines share the database (see SharedUpdate).
+  SharedUpdate* shared = nullptr;
 };
 
 // Applies every pair of the catalogue (one transaction for the pairs, then
 // the fetches), then tells the server the update is over. True when the
-// catalogue listed at least one site.
+// catalogue listed at least one site. With hooks.shared the marks and the
+// withdrawal are part of the pairs' transaction.
 bool ApplyCatalogue(Database& db, HttpSession& http, const UpdateServer& server, const Catalogue& catalogue,
                     bool autoCheck, const StatusSink& status, const CatalogueHooks& hooks = {});
 

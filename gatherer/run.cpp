@@ -216,7 +216,8 @@ class GatheringWindow : public QObject {
   void OnPageTimer();
   void HandleCatalogue();
   void TakeMarksOff();
-  void AfterCatalogue(bool applied);
+  // shared: what the update did where engines share the database.
+  void AfterCatalogue(bool applied, const SharedUpdate* shared = nullptr);
   void HandleNavigationError(bool timeout);
   void CheckForUpdates();
   void OnHeartbeat();
@@ -467,23 +468,35 @@ void GatheringWindow::HandleCatalogue() {
     Fail(kDownloadError);
     return;
   }
-  if (!marked_ && MarkAllMasks(*db) == 0) marked_ = true;
+  // Where other engines share the database, the marks are set inside the
+  // update's own transaction instead (see SharedUpdate).
+  const bool shared = db->backend() == Database::Backend::kPostgres;
+  if (!shared && !marked_ && MarkAllMasks(*db) == 0) marked_ = true;
   const BrowserDocument* doc = browser_.Document();
-  if (!doc) {
+  if (!doc && !shared) {
     AfterCatalogue(false);
     return;
   }
   struct Outcome {
     int codePage = 0;
     bool applied = false;
+    std::optional<SharedUpdate> shared;
   };
-  auto page = std::make_shared<BrowserDocument>(*doc);
+  // With nothing arrived a shared update reads an empty catalogue.
+  auto page = doc ? std::make_shared<BrowserDocument>(*doc) : std::make_shared<BrowserDocument>();
   const bool autoCheck = Settings::Shared().ReadInt(kSystemSection, "AutoCheck", 1) != 0;
+  std::optional<SharedUpdate> sharedUpdate;
+  if (shared) {
+    sharedUpdate.emplace();
+    sharedUpdate->lastTry = secondAttempt_;
+    sharedUpdate->lockWaitSeconds = std::max(60, connectTimeout_);
+  }
   // A catalogue of many thousand pairs takes a while: it is read and applied
   // off the main thread, which goes on answering calls and telling progress.
   job_.Run<Outcome>(
-      [this, page, autoCheck](BackgroundJob& job) {
+      [this, page, autoCheck, sharedUpdate](BackgroundJob& job) {
         Outcome out;
+        out.shared = sharedUpdate;
         job.SetDoing("reading the catalogue of the updates server");
         HtmlDocument html = HtmlDocument::FromBytes(page->bytes, page->charset, page->url);
         out.codePage = CodePageForCharset(!page->charset.empty() ? page->charset : html.DeclaredCharset());
@@ -503,6 +516,7 @@ void GatheringWindow::HandleCatalogue() {
         auto status = [this](const std::string& text) {
           QMetaObject::invokeMethod(this, [this, text] { if (!ended_) ReportStatus(text); }, Qt::QueuedConnection);
         };
+        if (out.shared) hooks.shared = &*out.shared;
         out.applied = ApplyCatalogue(*db, updatesHttp_, updates_, catalogue, autoCheck, status, hooks);
         return out;
       },
@@ -510,11 +524,11 @@ void GatheringWindow::HandleCatalogue() {
         codePage_ = out.codePage;
         if (!Settings::Shared().WriteInt(kSystemSection, "CodePage", codePage_))
           WriteEventLog("Can not write dinamic settings");
-        AfterCatalogue(out.applied);
+        AfterCatalogue(out.applied, out.shared ? &*out.shared : nullptr);
       });
 }
 
-void GatheringWindow::AfterCatalogue(bool applied) {
+void GatheringWindow::AfterCatalogue(bool applied, const SharedUpdate* shared) {
   if (ended_) return;
   Database* db = OpenDatabase() == 0 ? ProcessDatabase() : nullptr;
   if (!db) {
@@ -527,7 +541,12 @@ void GatheringWindow::AfterCatalogue(bool applied) {
     RequestCatalogueWithTimer();
     return;
   }
-  if (marked_) {
+  if (shared) {
+    // Withdrawn, if at all, with the update's own commit.
+    for (const std::string& pair : shared->leftOut)
+      ReportStatus("Can not visit " + pair + ": the updates server's catalogue no longer lists it, so its masks "
+                   "were withdrawn.");
+  } else if (marked_) {
     const std::vector<std::string> cut = applied ? SelectedPairsLeftOut(*db) : std::vector<std::string>{};
     // A withdrawal that fails withdraws nothing: the marks come off unused.
     if (WithdrawUnconfirmedMasks(*db) != 0) {

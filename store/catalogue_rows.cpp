@@ -1,5 +1,7 @@
 #include "catalogue_rows.h"
 
+#include <algorithm>
+
 #include "eventlog.h"
 #include "store/own_sites.h"
 #include "store/schema.h"
@@ -153,6 +155,30 @@ int RemoveMarks(Database& db, int* removed) {
   if (rc != 0) WriteEventLog("Can not update mask " + std::to_string(rc) + " SQL : \n" + st.sql());
   if (removed) *removed = rc == 0 ? db.Changes() : 0;
   return rc;
+}
+
+namespace {
+// The advisory lock's key: any number, the same in every engine.
+constexpr const char* kCatalogueLockKey = "4837461002";
+}  // namespace
+
+int TryLockCatalogue(Database& db, bool* held) {
+  *held = true;
+  if (db.backend() != Database::Backend::kPostgres) return 0;
+  Statement st(db, std::string("SELECT pg_try_advisory_xact_lock(") + kCatalogueLockKey + ")");
+  if (!st.Next()) return st.error() ? st.error() : SQLITE_ERROR;
+  *held = st.Int(0) != 0;
+  return 0;
+}
+
+int WaitForCatalogueLock(Database& db, int seconds) {
+  if (db.backend() != Database::Backend::kPostgres) return 0;
+  const std::string limit = "SET LOCAL lock_timeout = '" + std::to_string(std::max(seconds, 1)) + "s'";
+  if (int rc = db.Exec(limit.c_str()); rc != 0) return rc;
+  if (int rc = db.Exec((std::string("SELECT pg_advisory_xact_lock(") + kCatalogueLockKey + ")").c_str()); rc != 0)
+    return rc;
+  // The update's own row locks wait as long as they must.
+  return db.Exec("SET LOCAL lock_timeout = DEFAULT");
 }
 
 }  // namespace orvo

@@ -92,4 +92,13 @@ int WithdrawUnconfirmedMasks(Database& db);
 // about to leave without a mask, so that the run says it will not visit them.
 std::vector<std::string> SelectedPairsLeftOut(Database& db);
 
+// One catalogue update at a time among the engines that share a database
+// (PostgreSQL): a lock of the caller's transaction, gone with its commit or
+// rollback. On SQLite the update's write transaction is that lock already,
+// and *held is true at once.
+int TryLockCatalogue(Database& db, bool* held);
+// Waits at most `seconds` for that lock; SQLITE_BUSY when it did not come in
+// time (the transaction is spoiled then: roll it back).
+int WaitForCatalogueLock(Database& db, int seconds);
+
 }  // namespace orvo

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <mutex>
+#include <thread>
 
 #include "engine_home.h"
 #include "gatherer/masks/html_document.h"
 #include "fixture_server.h"
 #include "http_client.h"
+#include "pg_server.h"
 
 namespace orvo {
 namespace {
@@ -290,6 +293,99 @@ TEST_F(CatalogueTest, AWholeCatalogueSharesSitesAndCategoriesAndListsAPairTwiceO
   EXPECT_TRUE(ApplyCatalogue(home_.db(), http_, server_, cat, true, [](const std::string&) {}, hooks));
   EXPECT_EQ(home_.Count("SELECT count(*) FROM site_cat_rel"), 7);
   EXPECT_EQ(bodies_.size(), 6u);
+}
+
+// Two engines sharing a PostgreSQL database: an update waits for the other
+// engine's, or gives up after its time and keeps the stored masks; while it
+// runs nobody sees a mark, and what it withdraws goes with the same commit
+// that confirmed the rest.
+TEST(SharedCatalogueTest, OneUpdateAtATimeAndNoMarkOrHalfWithdrawalEverShows) {
+  ORVO_NEED_POSTGRES(server);
+  EngineHome home;  // the log
+  const std::string url = server->NewDatabase();
+  std::unique_ptr<Database> engine, other, observer;
+  ASSERT_EQ(Database::Open(url, Database::Mode::kCreate, &engine), 0);
+  ASSERT_EQ(Database::Open(url, Database::Mode::kExisting, &other), 0);
+  ASSERT_EQ(Database::Open(url, Database::Mode::kExisting, &observer), 0);
+  ASSERT_EQ(engine->Exec("INSERT INTO news_config (site_name) VALUES ('S');"
+                         "INSERT INTO news_cat (name) VALUES ('Listed'), ('Dropped');"
+                         "INSERT INTO site_cat_rel (is_selected, fk_news_cat, fk_news_config) VALUES (1, 1, 1), (1, 2, 1);"
+                         "INSERT INTO news_masks (mask, mask_version, type, fk_site_cat_rel) VALUES"
+                         " ('AA', 4, 0, 1), ('BB', 5, 1, 1), ('CC', 2, 0, 2), ('DD', 2, 1, 2)"),
+            0);
+  FixtureServer fx;
+  fx.server().Get("/upd/end.asp", [](const httplib::Request&, httplib::Response& res) { res.set_content("", "text/plain"); });
+  fx.Start();
+  const UpdateServer updates = UpdateAddresses("127.0.0.1:" + std::to_string(fx.port()) + "/upd/catalog.asp");
+  Catalogue cat;
+  cat.siteRows = 1;
+  cat.pairs = {{"S", "Listed", "L1", 4, "N1", 5, 0}};
+  auto masks = [&] {
+    Statement st(*observer, "SELECT type, mask_version, mask FROM news_masks ORDER BY id");
+    std::string out;
+    while (st.Next()) out += std::to_string(st.Int(0)) + ":" + std::to_string(st.Int(1)) + ":" + st.Text(2) + " ";
+    return out;
+  };
+  const std::string before = "0:4:AA 1:5:BB 0:2:CC 1:2:DD ";
+  std::mutex mutex;
+  std::vector<std::string> statuses;
+  auto status = [&](const std::string& s) {
+    std::lock_guard<std::mutex> lock(mutex);
+    statuses.push_back(s);
+  };
+  auto saw = [&](const std::string& start) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return std::any_of(statuses.begin(), statuses.end(), [&](const std::string& s) { return s.rfind(start, 0) == 0; });
+  };
+  HttpSession http;
+
+  // The other engine holds the catalogue longer than this one waits.
+  ASSERT_EQ(other->Begin(), 0);
+  bool held = false;
+  ASSERT_EQ(TryLockCatalogue(*other, &held), 0);
+  ASSERT_TRUE(held);
+  {
+    SharedUpdate shared;
+    shared.lockWaitSeconds = 1;
+    CatalogueHooks hooks;
+    hooks.shared = &shared;
+    EXPECT_TRUE(ApplyCatalogue(*engine, http, updates, cat, true, status, hooks));
+    EXPECT_TRUE(shared.skipped);
+    EXPECT_FALSE(shared.withdrawn);
+    EXPECT_TRUE(saw("Another engine kept the catalogue of PostgreSQL server "));
+    EXPECT_EQ(masks(), before);
+  }
+
+  // Now it waits, and goes on once the other engine's update is over.
+  SharedUpdate shared;
+  shared.lockWaitSeconds = 60;
+  std::string during;
+  bool lockedDuring = true;
+  CatalogueHooks hooks;
+  hooks.shared = &shared;
+  hooks.progress = [&](size_t, size_t) {
+    // Inside the update, marks set and pairs applied: from outside nothing of
+    // it shows, and a third engine would not get the lock.
+    during = masks();
+    Transaction tx(*observer);
+    TryLockCatalogue(*observer, &lockedDuring);
+  };
+  std::thread update([&] { ApplyCatalogue(*engine, http, updates, cat, true, status, hooks); });
+  bool waited = false;
+  for (int i = 0; i < 1000 && !(waited = saw("Another engine is updating the catalogue of PostgreSQL server ")); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(waited);
+  EXPECT_TRUE(during.empty());  // not begun while the other engine holds the lock
+  EXPECT_EQ(masks(), before);
+  EXPECT_EQ(other->Commit(), 0);
+  update.join();
+  EXPECT_FALSE(shared.skipped);
+  EXPECT_TRUE(shared.withdrawn);
+  EXPECT_EQ(during, before);
+  EXPECT_FALSE(lockedDuring);
+  EXPECT_EQ(shared.leftOut, std::vector<std::string>{"S / Dropped"});
+  EXPECT_EQ(masks(), "0:4:AA 1:5:BB 0:0: 1:0: ");
+  EXPECT_NE(home.Log().find("The other engine's catalogue update is over; this one goes on."), std::string::npos);
 }
 
 }  // namespace
