@@ -2,21 +2,35 @@
 // end: as the generator runs it, and as SQLite alone runs the same rows.
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <ctime>
+#include <optional>
 
 #include "database.h"
 #include "store/filter_query.h"
 
 namespace orvo {
 
-// On a connection opened as the generator opens its own.
-size_t RunEbookQuery(const std::string& path) {
+// On a connection opened as the generator opens its own; nullopt, with the
+// reason on standard error, when the query fails.
+std::optional<size_t> RunEbookQuery(const std::string& location) {
   std::unique_ptr<Database> db;
-  if (Database::Open(path, Database::Mode::kExisting, &db) != 0) return 0;
+  std::string why;
+  if (Database::Open(location, Database::Mode::kExisting, &db, &why) != 0) {
+    std::fprintf(stderr, "eBook query: %s\n", why.c_str());
+    return std::nullopt;
+  }
   NewsQuery q;
-  if (q.Open(*db, std::time(nullptr)) != 0) return 0;
   size_t rows = 0;
-  while (q.Fetch()) ++rows;
+  int rc = q.Open(*db, std::time(nullptr));
+  if (rc == 0) {
+    while (q.Fetch()) ++rows;
+    rc = q.error();
+  }
+  if (rc != 0) {
+    std::fprintf(stderr, "eBook query on %s: %s\n", db->Describe().c_str(), db->ErrorMessage().c_str());
+    return std::nullopt;
+  }
   return rows;
 }
 

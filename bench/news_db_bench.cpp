@@ -27,6 +27,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,6 +37,8 @@
 #include <sqlite3.h>
 
 #include "database.h"
+#include "bench/backends.h"
+#include "bench/news_data.h"
 #include "like.h"
 #include "store/cleanup.h"
 #include "store/news_list.h"
@@ -47,130 +50,13 @@
 namespace orvo {
 
 // In their own file: the eBook generator's names meet the reader's otherwise.
-size_t RunEbookQuery(const std::string& path);
+std::optional<size_t> RunEbookQuery(const std::string& location);
 size_t RunRawEbookQuery(const std::string& path);
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
-
-struct Random {
-  uint64_t s = 0x9E3779B97F4A7C15ull;
-  uint64_t Next() {
-    s ^= s << 13;
-    s ^= s >> 7;
-    s ^= s << 17;
-    return s;
-  }
-  size_t Below(size_t n) { return static_cast<size_t>(Next() % n); }
-  // Skewed towards 0, as word frequencies are.
-  size_t Skewed(size_t n) {
-    double u = static_cast<double>(Next() % 1000000) / 1e6;
-    return static_cast<size_t>(u * u * u * static_cast<double>(n));
-  }
-};
-
-constexpr int kSites = 30, kCategories = 5;
-constexpr int kDays = 120;
-
-std::vector<std::string> Vocabulary(Random& r) {
-  const char* syllables[] = {"ka", "lo", "men", "ti", "ra", "sto", "ve", "un", "der", "pol", "is", "an", "gre",
-                             "ment", "or", "ex", "bu", "dget", "tax", "ri", "ver", "no", "wa", "che"};
-  std::vector<std::string> words;
-  for (int i = 0; i < 6000; ++i) {
-    std::string w;
-    int n = 1 + static_cast<int>(r.Below(4));
-    for (int k = 0; k < n; ++k) w += syllables[r.Below(std::size(syllables))];
-    words.push_back(w);
-  }
-  // Some Cyrillic and Greek, in both cases, for the case-folding paths.
-  for (const char* w : {"новости", "Правительство", "ЭКОНОМИКА", "выборы", "Αθήνα", "ΚΥΒΕΡΝΗΣΗ", "οικονομία"})
-    words.push_back(w);
-  return words;
-}
-
-std::string Sentence(Random& r, const std::vector<std::string>& words, int count) {
-  std::string s;
-  for (int i = 0; i < count; ++i) {
-    if (i) s += ' ';
-    s += words[r.Skewed(words.size())];
-  }
-  return s;
-}
-
-// An old database: the schema of today less the search and grid indexes,
-// with the two indexes the reader used to add at its first start.
-bool Generate(const std::string& path, int64_t items, std::time_t now) {
-  std::unique_ptr<Database> db;
-  if (Database::Open(path, Database::Mode::kCreate, &db) != 0) return false;
-  if (db->Exec("DROP TRIGGER newsitem_fts_insert; DROP TRIGGER newsitem_fts_delete;"
-               "DROP TRIGGER newsitem_fts_update; DROP TABLE newsitem_fts; DROP TABLE newsitem_fts_fill;"
-               "DROP TABLE newsitem_fts_gone;"
-               "DROP INDEX newsitem_grid_title; DROP INDEX newsitem_grid_date; DROP INDEX newsitem_grid_pair;"
-               "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF") != 0)
-    return false;
-  Random r;
-  std::vector<std::string> words = Vocabulary(r);
-  std::vector<int64_t> pairs;
-  {
-    Transaction t(*db);
-    for (int s = 0; s < kSites; ++s) {
-      Statement site(*db, "INSERT INTO news_config (site_name) VALUES (?)");
-      site.Bind(1, "Site " + std::to_string(s)).Execute();
-      int64_t siteId = db->LastInsertId();
-      for (int c = 0; c < kCategories; ++c) {
-        if (s == 0) {
-          Statement cat(*db, "INSERT INTO news_cat (name) VALUES (?)");
-          cat.Bind(1, "Category " + std::to_string(c)).Execute();
-        }
-        Statement rel(*db, "INSERT INTO site_cat_rel (is_selected, fk_news_cat, fk_news_config) VALUES (1, ?, ?)");
-        rel.Bind(1, c + 1).Bind(2, siteId).Execute();
-        int64_t pair = db->LastInsertId();
-        pairs.push_back(pair);
-        // A tenth of the pairs have withdrawn masks but live news: the
-        // orphan query must look at their news and keep them.
-        Statement mask(*db, "INSERT INTO news_masks (mask, mask_version, type, fk_site_cat_rel) VALUES ('', ?, ?, ?)");
-        for (int type = 0; type < 2; ++type) {
-          mask.Reset();
-          mask.Bind(1, pairs.size() % 10 == 0 ? 0 : 3).Bind(2, type).Bind(3, pair).Execute();
-        }
-      }
-    }
-    if (t.Commit() != 0) return false;
-  }
-  Statement ins(*db,
-                "INSERT INTO newsitem (recvdate, newsdate, fk_site_cat_rel, publication_date, src_url, author, title,"
-                " smalldescr, body, is_del, is_read) VALUES (?, ?, ?, ?, ?, ?, ?, '', ?, ?, ?)");
-  db->Begin();
-  for (int64_t i = 0; i < items; ++i) {
-    std::time_t published = now - static_cast<std::time_t>(r.Below(kDays * 86400));
-    std::string date = FormatDbTime(published);
-    std::string body;
-    while (body.size() < 3800) body += "<p>" + Sentence(r, words, 12 + static_cast<int>(r.Below(20))) + ".</p>";
-    if (i % 500 == 7) body += "<p>Die Gravitationswelle und гравитация.</p>";
-    if (i % 40 == 3) body += "<p>The budget and the tax.</p>";
-    ins.Reset();
-    ins.Bind(1, date).Bind(2, date).Bind(3, pairs[r.Below(pairs.size())]).Bind(4, date);
-    ins.Bind(5, "https://site" + std::to_string(i % kSites) + ".example/news/" + std::to_string(i));
-    ins.Bind(6, "Desk").Bind(7, Sentence(r, words, 6 + static_cast<int>(r.Below(6)))).Bind(8, body);
-    ins.Bind(9, r.Below(20) == 0 ? 1 : 0).Bind(10, static_cast<int>(r.Below(2)));
-    if (ins.Execute() != 0) return false;
-    if (i % 20000 == 19999) {
-      db->Commit();
-      db->Begin();
-    }
-  }
-  if (db->Commit() != 0) return false;
-  // Two marked eBook filters: all words over every pair, any word within
-  // the last 30 days.
-  Statement f(*db, "INSERT INTO filter (name, keywords, search_mode, time_kind, days, lit_gen) VALUES (?, ?, ?, ?, ?, 1)");
-  f.Bind(1, "all").Bind(2, "budget tax").Bind(3, 0).Bind(4, 0).Bind(5, 0).Execute();
-  f.Reset();
-  f.Bind(1, "any").Bind(2, "гравитация Gravitationswelle").Bind(3, 1).Bind(4, 2).Bind(5, 30).Execute();
-  db->Exec("INSERT INTO filter_site_cat_rel SELECT f.id, r.id FROM filter f, site_cat_rel r");
-  return db->Exec("ANALYZE") == 0;
-}
 
 struct GridFigure {
   double first = 0, all = 0;
@@ -282,16 +168,13 @@ GridFigure SearchBeside(CDBManager& m, const std::string& path, const char* what
   return ours;
 }
 
-struct ChildFigure {
-  GridFigure g;
-  double peakMb = 0;
-};
+}  // namespace
 
 // The eBook query in a process of its own, so that its peak memory is its
 // own: "generator" runs it as Bookbinder does, "raw" as SQLite alone would.
-ChildFigure EbookInChild(const std::string& path, const char* how) {
+bench::EbookFigure bench::EbookInChild(const std::string& location, const char* how) {
   std::fflush(stdout);
-  ChildFigure f;
+  EbookFigure f;
   int out[2];
   if (::pipe(out) != 0) return f;
   pid_t pid = ::fork();
@@ -299,7 +182,7 @@ ChildFigure EbookInChild(const std::string& path, const char* how) {
     ::dup2(out[1], STDOUT_FILENO);
     ::close(out[0]);
     ::close(out[1]);
-    ::execl("/proc/self/exe", "news_db_bench", "--ebook-child", path.c_str(), how, static_cast<char*>(nullptr));
+    ::execl("/proc/self/exe", "news_db_bench", "--ebook-child", location.c_str(), how, static_cast<char*>(nullptr));
     ::_exit(127);
   }
   ::close(out[1]);
@@ -311,15 +194,20 @@ ChildFigure EbookInChild(const std::string& path, const char* how) {
   ::waitpid(pid, &status, 0);
   unsigned long long rows = 0;
   double peakKb = 0;
-  std::sscanf(text.c_str(), "%llu %lf %lf", &rows, &f.g.all, &peakKb);
-  f.g.rows = static_cast<size_t>(rows);
+  if (std::sscanf(text.c_str(), "%llu %lf %lf", &rows, &f.seconds, &peakKb) == 3 && WIFEXITED(status) &&
+      WEXITSTATUS(status) == 0)
+    f.ran = true;
+  f.rows = static_cast<size_t>(rows);
   f.peakMb = peakKb / 1024.0;
   return f;
 }
 
+namespace {
+
 int EbookChild(const std::string& path, const std::string& how) {
   auto start = Clock::now();
-  size_t rows = how == "raw" ? RunRawEbookQuery(path) : RunEbookQuery(path);
+  const std::optional<size_t> rows = how == "raw" ? RunRawEbookQuery(path) : RunEbookQuery(path);
+  if (!rows) return 1;
   const double seconds = Seconds(start);
   // The peak of this process's own memory since its exec (a forked copy of
   // the bench would count the parent's).
@@ -330,17 +218,18 @@ int EbookChild(const std::string& path, const std::string& how) {
       if (std::sscanf(line, "VmHWM: %ld kB", &peakKb) == 1) break;
     std::fclose(f);
   }
-  std::printf("%zu %.6f %ld\n", rows, seconds, peakKb);
+  std::printf("%zu %.6f %ld\n", *rows, seconds, peakKb);
   return 0;
 }
 
 void EbookRows(const std::string& path, const char* phase, GridFigure* generator) {
-  const ChildFigure gen = EbookInChild(path, "generator");
-  const ChildFigure raw = EbookInChild(path, "raw");
-  *generator = gen.g;
+  const bench::EbookFigure gen = bench::EbookInChild(path, "generator");
+  const bench::EbookFigure raw = bench::EbookInChild(path, "raw");
+  generator->all = gen.seconds;
+  generator->rows = gen.rows;
   std::printf("  %-44s %-6s all %8.3f s, %zu rows, peak %.0f MB; SQLite alone %.3f s (%.2fx), peak %.0f MB%s\n",
-              "eBook filter query, 2 filters", phase, gen.g.all, gen.g.rows, gen.peakMb, raw.g.all,
-              raw.g.all > 0 ? gen.g.all / raw.g.all : 0.0, raw.peakMb, raw.g.rows == gen.g.rows ? "" : " ROWS DIFFER");
+              "eBook filter query, 2 filters", phase, gen.seconds, gen.rows, gen.peakMb, raw.seconds,
+              raw.seconds > 0 ? gen.seconds / raw.seconds : 0.0, raw.peakMb, raw.rows == gen.rows ? "" : " ROWS DIFFER");
 }
 
 GridFigure Timed(Database& db, const char* sql) {
@@ -398,7 +287,7 @@ void Measure(const std::string& path, const char* phase, Measures* out, bool old
   out->date = Grid(m, 2);
   Row("grid, all rows by date", phase, out->date, true);
   out->rare = SearchBeside(m, path, "keyword search, rare word", phase, "гравитация");
-  // "the tax" stands in one item of 40 only (see Generate).
+  // "the tax" stands in one item of 40 only (see bench/news_data.cpp).
   out->fortieth = SearchBeside(m, path, "keyword search, word in 1 of 40 items", phase, "the tax");
   out->common = SearchBeside(m, path, "keyword search, common word", phase, "budget");
   EbookRows(path, phase, &out->ebook);
@@ -412,7 +301,7 @@ void RunSize(const std::string& folder, int64_t items) {
   std::printf("%lld items\n", static_cast<long long>(items));
   auto start = Clock::now();
   std::time_t now = std::time(nullptr);
-  if (!Generate(path, items, now)) {
+  if (!bench::GenerateSqlite(path, items, now)) {
     std::printf("generation failed\n");
     std::exit(1);
   }
@@ -575,7 +464,7 @@ int GenerateOnly(const std::string& path, int64_t items) {
     return 1;
   }
   auto start = Clock::now();
-  if (!Generate(path, items, std::time(nullptr))) {
+  if (!bench::GenerateSqlite(path, items, std::time(nullptr))) {
     std::printf("generation failed\n");
     return 1;
   }
@@ -667,6 +556,8 @@ int main(int argc, char** argv) {
   std::vector<int64_t> sizes = {100000, 1000000};
   std::string folder, generate, grid, upgrade;
   double stopAfter = 0;
+  bool backends = false;
+  orvo::bench::BackendsRun both;
   orvo::SearchWay way = orvo::SearchWay::kChosen;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -687,6 +578,15 @@ int main(int argc, char** argv) {
       grid = argv[++i];
     } else if (a == "--upgrade" && i + 1 < argc) {
       upgrade = argv[++i];
+    } else if (a == "--postgres") {
+      backends = true;
+    } else if (a == "--database" && i + 1 < argc) {
+      backends = true;
+      both.url = argv[++i];
+    } else if (a == "--sqlite" && i + 1 < argc) {
+      both.sqliteFile = argv[++i];
+    } else if (a == "--runs" && i + 1 < argc && std::atoi(argv[i + 1]) > 0) {
+      both.runs = std::atoi(argv[++i]);
     } else if (a == "--stop-after" && i + 1 < argc) {
       stopAfter = std::atof(argv[++i]);
     } else if (a == "--ebook-child" && i + 2 < argc) {
@@ -698,8 +598,15 @@ int main(int argc, char** argv) {
                   "       news_db_bench --generate FILE [--items N]\n"
                   "       news_db_bench --grid FILE [--way collect|mark|walk]\n"
                   "       news_db_bench --upgrade FILE [--stop-after SECONDS]\n"
+                  "       news_db_bench --postgres [--items 100000,1000000] [--folder DIR] [--sqlite FILE] [--runs N]\n"
+                  "       news_db_bench --database postgresql://... [--items N] [--folder DIR] [--sqlite FILE] [--runs N]\n"
                   "Generates news databases of real-size items and prints the timings of the reader's grid and\n"
-                  "searches, the eBook filter query and the clean-ups, before and after the index upgrade.\n");
+                  "searches, the eBook filter query and the clean-ups, before and after the index upgrade.\n"
+                  "--postgres (a server of its own in DIR/postgres, run as nobody under root) or --database (an\n"
+                  "empty database of a server, its schema made here) stores the same items on PostgreSQL and\n"
+                  "prints each figure on SQLite and PostgreSQL side by side, the fastest of N runs (default 2);\n"
+                  "--sqlite takes SQLite's reads from a file made by --generate (kept, not written) and the\n"
+                  "clean-up from a new file of the same items.\n");
       return a == "--help" || a == "-h" ? 0 : 2;
     }
   }
@@ -710,10 +617,16 @@ int main(int argc, char** argv) {
     char tmpl[] = "/tmp/news_db_bench.XXXXXX";
     if (!mkdtemp(tmpl)) return 1;
     folder = tmpl;
+    // A server of our own may run as another user, who must reach it.
+    ::chmod(folder.c_str(), 0711);
   }
   std::filesystem::create_directories(folder);
   // The engine's clean-up logs to the program folder: keep it in ours.
   ::setenv("ORVO_HOME", folder.c_str(), 1);
+  if (backends) {
+    both.folder = folder;
+    return orvo::bench::RunBackends(both, sizes);
+  }
   for (int64_t n : sizes) orvo::RunSize(folder, n);
   return 0;
 }

@@ -1,0 +1,32 @@
+// The reader's grid and searches, the eBook query and the clean-up on
+// SQLite and on PostgreSQL, the same items on both, side by side.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orvo::bench {
+
+struct EbookFigure {
+  bool ran = false;
+  size_t rows = 0;
+  double seconds = 0;
+  double peakMb = 0;
+};
+// The eBook generator's query over every marked filter at `location` (a
+// file or a postgresql:// address), in a process of its own so that its
+// peak memory is its own; `how` is "generator" or "raw" (SQLite alone).
+EbookFigure EbookInChild(const std::string& location, const char* how);
+
+struct BackendsRun {
+  std::string folder;      // SQLite files, the own server, ORVO.ini and the log
+  std::string url;         // a PostgreSQL database to fill; empty: a server of our own in folder/postgres
+  std::string sqliteFile;  // a kept file made by --generate for SQLite's reads; empty: a new one
+  int runs = 2;            // each figure is the fastest of this many
+};
+
+// 0 when every figure was taken.
+int RunBackends(const BackendsRun& run, const std::vector<int64_t>& sizes);
+
+}  // namespace orvo::bench
