@@ -177,7 +177,7 @@ struct Sides {
   std::time_t now = 0;
 };
 
-void Measure(const Sides& sides, int runs, const std::string& folder) {
+void Measure(const Sides& sides, int runs, bool readsOnly, const std::string& folder) {
   std::unique_ptr<Database> db[2];
   std::string why;
   if (Database::Open(sides.sqlite, Database::Mode::kExisting, &db[0], &why) != 0 ||
@@ -237,6 +237,7 @@ void Measure(const Sides& sides, int runs, const std::string& folder) {
     Line("eBook filter query, 2 filters", s, p, false);
   }
   for (auto& d : db) d.reset();
+  if (readsOnly) return;
 
   Settings settings((fs::path(folder) / "ORVO.ini").string());
   settings.WriteInt(kCleanupSection, "DeleteOlder", 1);
@@ -302,14 +303,18 @@ int RunSize(const BackendsRun& run, const ScratchServer* server, int64_t items) 
   // The clean-up deletes: on a kept file it runs on a new one of the same items.
   sides.cleanup = sides.ownSqlite ? sides.sqlite
                                   : (fs::path(run.folder) / ("cleanup_" + std::to_string(items) + ".db")).string();
-  for (const char* end : {"", "-wal", "-shm"}) fs::remove(sides.cleanup + end);
-  auto t = Clock::now();
-  if (!GenerateSqlite(sides.cleanup, items, sides.now)) {
-    std::printf("SQLite: generation of %s failed\n", sides.cleanup.c_str());
-    return 1;
+  if (sides.ownSqlite || !run.readsOnly) {
+    for (const char* end : {"", "-wal", "-shm"}) fs::remove(sides.cleanup + end);
+    auto t = Clock::now();
+    if (!GenerateSqlite(sides.cleanup, items, sides.now)) {
+      std::printf("SQLite: generation of %s failed\n", sides.cleanup.c_str());
+      return 1;
+    }
+    std::printf("  SQLite: %s generated in %.0f s\n", sides.cleanup.c_str(), Since(t));
+    if (!UpgradeSqlite(sides.cleanup, !sides.ownSqlite)) return 1;
+  } else {
+    sides.cleanup.clear();
   }
-  std::printf("  SQLite: %s generated in %.0f s\n", sides.cleanup.c_str(), Since(t));
-  if (!UpgradeSqlite(sides.cleanup, !sides.ownSqlite)) return 1;
 
   const std::string name = "orvo_bench_" + std::to_string(items);
   std::string why;
@@ -323,12 +328,25 @@ int RunSize(const BackendsRun& run, const ScratchServer* server, int64_t items) 
   } else {
     sides.url = run.url;
   }
-  if (!FillPostgres(sides.url, items, sides.now, &why)) {
+  std::unique_ptr<Database> given;
+  if (!server && Database::Open(sides.url, Database::Mode::kExisting, &given, &why) == 0) {
+    // Filled before: usable only with SQLite's very items.
+    std::unique_ptr<Database> sqlite;
+    if (Database::Open(sides.sqlite, Database::Mode::kExisting, &sqlite, &why) != 0 ||
+        Signature(*given) != Signature(*sqlite)) {
+      std::printf("PostgreSQL: %s holds other news than %s: give an empty database\n", given->Describe().c_str(),
+                  sides.sqlite.c_str());
+      return 1;
+    }
+    std::printf("  PostgreSQL: %s holds these items already: used as it is\n", given->Describe().c_str());
+  } else if (!FillPostgres(sides.url, items, sides.now, &why)) {
     std::printf("PostgreSQL: the load failed: %s\n", why.c_str());
     return 1;
   }
-  Measure(sides, run.runs, run.folder);
-  for (const char* end : {"", "-wal", "-shm"}) fs::remove(sides.cleanup + end);
+  given.reset();
+  Measure(sides, run.runs, run.readsOnly, run.folder);
+  if (!sides.cleanup.empty())
+    for (const char* end : {"", "-wal", "-shm"}) fs::remove(sides.cleanup + end);
   if (server) server->DropDatabase(name);
   std::printf("  %lld items done in %.0f s\n", static_cast<long long>(items), Since(start));
   return 0;

@@ -20,10 +20,14 @@ struct EbookFigure {
 EbookFigure EbookInChild(const std::string& location, const char* how);
 
 struct BackendsRun {
-  std::string folder;      // SQLite files, the own server, ORVO.ini and the log
-  std::string url;         // a PostgreSQL database to fill; empty: a server of our own in folder/postgres
+  std::string folder;  // SQLite files, the own server, ORVO.ini and the log
+  // A PostgreSQL database: filled when it holds no news, used as it is when
+  // it holds the same items as SQLite's side. Empty: a server of our own in
+  // folder/postgres.
+  std::string url;
   std::string sqliteFile;  // a kept file made by --generate for SQLite's reads; empty: a new one
   int runs = 2;            // each figure is the fastest of this many
+  bool readsOnly = false;  // no clean-up: the database keeps its items for another run
 };
 
 // 0 when every figure was taken.

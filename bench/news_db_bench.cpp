@@ -585,6 +585,8 @@ int main(int argc, char** argv) {
       both.url = argv[++i];
     } else if (a == "--sqlite" && i + 1 < argc) {
       both.sqliteFile = argv[++i];
+    } else if (a == "--reads-only") {
+      both.readsOnly = true;
     } else if (a == "--runs" && i + 1 < argc && std::atoi(argv[i + 1]) > 0) {
       both.runs = std::atoi(argv[++i]);
     } else if (a == "--stop-after" && i + 1 < argc) {
@@ -600,13 +602,15 @@ int main(int argc, char** argv) {
                   "       news_db_bench --upgrade FILE [--stop-after SECONDS]\n"
                   "       news_db_bench --postgres [--items 100000,1000000] [--folder DIR] [--sqlite FILE] [--runs N]\n"
                   "       news_db_bench --database postgresql://... [--items N] [--folder DIR] [--sqlite FILE] [--runs N]\n"
+                  "                     [--reads-only]\n"
                   "Generates news databases of real-size items and prints the timings of the reader's grid and\n"
                   "searches, the eBook filter query and the clean-ups, before and after the index upgrade.\n"
                   "--postgres (a server of its own in DIR/postgres, run as nobody under root) or --database (an\n"
                   "empty database of a server, its schema made here) stores the same items on PostgreSQL and\n"
                   "prints each figure on SQLite and PostgreSQL side by side, the fastest of N runs (default 2);\n"
                   "--sqlite takes SQLite's reads from a file made by --generate (kept, not written) and the\n"
-                  "clean-up from a new file of the same items.\n");
+                  "clean-up from a new file of the same items. A --database that holds the same items already is\n"
+                  "used as it is; --reads-only leaves the clean-up out, so that it still does next time.\n");
       return a == "--help" || a == "-h" ? 0 : 2;
     }
   }
