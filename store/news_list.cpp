@@ -99,17 +99,26 @@ int NewsList::Open(Database& db, const NewsListQuery& q) {
   way_ = SearchWay::kChosen;
   grouped_ = q.sort == kSortBySite || q.sort == kSortByCategory;
   if (indexed && candidates) {
-    way_ = q.way == SearchWay::kChosen ? ChooseSearchWay(*candidates) : q.way;
+    // Choosing reads the candidates when they are few enough to count.
+    std::vector<int64_t> ids;
+    bool read = false;
+    way_ = q.way == SearchWay::kChosen ? ChooseSearchWay(*candidates, &ids, &read) : q.way;
     if (way_ == SearchWay::kMark) {
       if (!marks_ || !marks_->RegisteredOn(db)) marks_ = CandidateMarks::On(db);
       // Without the marks' function the LIKE alone gives the same rows.
       if (!marks_) way_ = SearchWay::kWalk;
+      else if (read) marks_->Fill(ids);
       else if (int rc = marks_->Fill(db, *candidates)) return Fail(rc);
     }
     switch (way_) {
       case SearchWay::kCollect:
-        sql += " AND " + IndexCandidatesSql("n.id");
-        params.push_back(*candidates);
+        if (read) {
+          sql += " AND " + IdListSql("n.id");
+          params.push_back(IdListText(ids));
+        } else {
+          sql += " AND " + IndexCandidatesSql("n.id");
+          params.push_back(*candidates);
+        }
         break;
       case SearchWay::kMark:
         // The test needs only the id, which every index holds, so it comes
@@ -167,7 +176,7 @@ constexpr double kFirstRowAtMostUs = 1e6;
 // longer than a second. A site or category list runs one query per site or
 // category pair, and each would gather the candidates again: it collects
 // only the few.
-SearchWay NewsList::ChooseSearchWay(const std::string& query) {
+SearchWay NewsList::ChooseSearchWay(const std::string& query, std::vector<int64_t>* ids, bool* read) {
   int64_t items = 0;
   {
     Statement s(*db_, "SELECT coalesce(max(id), 0) FROM newsitem");
@@ -183,9 +192,10 @@ SearchWay NewsList::ChooseSearchWay(const std::string& query) {
   const double collectAtMost = kFirstRowAtMostUs / kCheckUs;
   const int64_t limit =
       static_cast<int64_t>(std::min(n, std::max({walkWorth, noteWorth, collectAtMost, double(kCollectBelow)}))) + 1;
-  Statement s(*db_, "SELECT count(*) FROM (SELECT rowid FROM newsitem_fts WHERE newsitem_fts MATCH ? LIMIT ?)");
-  s.Bind(1, query).Bind(2, limit);
-  const double c = s.Next() ? static_cast<double>(s.Int(0)) : 0;
+  // A failure here shows in the search's own statement, which asks again.
+  *read = ReadCandidates(*db_, query, limit, ids) == 0 && static_cast<int64_t>(ids->size()) < limit;
+  const double c = static_cast<double>(ids->size());
+  if (!*read) std::vector<int64_t>().swap(*ids);
   if (c < kCollectBelow) return SearchWay::kCollect;
   const double collect = c * kCheckUs;
   const double mark = c * (kNoteUs + kCheckUs) + n * kWalkUs;

@@ -94,7 +94,8 @@ class NewsList {
   };
   int LoadPairNames();
   const PairNames& NamesOf(int64_t pair);  // -1: none
-  SearchWay ChooseSearchWay(const std::string& query);
+  // `read`: whether `ids` holds every candidate (when there are few enough to count).
+  SearchWay ChooseSearchWay(const std::string& query, std::vector<int64_t>* ids, bool* read);
   bool AddStream(const std::string& sql, bool withPair, int64_t pair);
   bool OpenNextGroup();
   bool OpenOrphans();

@@ -188,6 +188,28 @@ std::string IndexCandidatesSql(std::string_view idColumn) {
   return std::string(idColumn) + " IN (SELECT rowid FROM newsitem_fts WHERE newsitem_fts MATCH ?)";
 }
 
+int ReadCandidates(Database& db, const std::string& query, int64_t limit, std::vector<int64_t>* ids) {
+  ids->clear();
+  Statement s(db, "SELECT rowid FROM newsitem_fts WHERE newsitem_fts MATCH ? LIMIT ?");
+  s.Bind(1, query).Bind(2, limit);
+  while (s.Next()) ids->push_back(s.Int(0));
+  return s.error();
+}
+
+std::string IdListSql(std::string_view idColumn) {
+  return std::string(idColumn) + " IN (SELECT value FROM json_each(?))";
+}
+
+std::string IdListText(const std::vector<int64_t>& ids) {
+  std::string text = "[";
+  text.reserve(ids.size() * 8 + 2);
+  for (size_t i = 0; i < ids.size(); ++i) {
+    if (i) text += ',';
+    text += std::to_string(ids[i]);
+  }
+  return text + "]";
+}
+
 namespace {
 
 // A yes-or-no question about the index tables, prepared by hand: a database
@@ -243,19 +265,24 @@ void CandidateMarks::Clear() {
 }
 
 int CandidateMarks::Fill(Database& db, const std::string& query) {
-  bits_.clear();
-  count_ = 0;
+  Clear();
   Statement s(db, "SELECT rowid FROM newsitem_fts WHERE newsitem_fts MATCH ?");
   s.Bind(1, query);
-  while (s.Next()) {
-    const int64_t id = s.Int(0);
-    if (id < 0) continue;
-    const size_t word = static_cast<size_t>(id >> 6);
-    if (word >= bits_.size()) bits_.resize(std::max(word + 1, bits_.size() * 2), 0);
-    bits_[word] |= uint64_t{1} << (id & 63);
-    ++count_;
-  }
+  while (s.Next()) Mark(s.Int(0));
   return s.error();
+}
+
+void CandidateMarks::Fill(const std::vector<int64_t>& ids) {
+  Clear();
+  for (int64_t id : ids) Mark(id);
+}
+
+void CandidateMarks::Mark(int64_t id) {
+  if (id < 0) return;
+  const size_t word = static_cast<size_t>(id >> 6);
+  if (word >= bits_.size()) bits_.resize(std::max(word + 1, bits_.size() * 2), 0);
+  bits_[word] |= uint64_t{1} << (id & 63);
+  ++count_;
 }
 
 bool SearchIndexReady(Database& db) { return Holds(db, "SELECT filled_upto >= fill_end FROM newsitem_fts_fill"); }

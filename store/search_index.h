@@ -44,6 +44,14 @@ IndexQuery IndexQueryForLike(std::string_view pattern);
 // "<idColumn> IN (...)" over the candidates; the query is bound to its "?".
 std::string IndexCandidatesSql(std::string_view idColumn);
 
+// Up to `limit` of the candidates for `query`, read once, so that a search
+// that counts them to choose its way need not ask the index again.
+// 0, or the failure's code.
+int ReadCandidates(Database& db, const std::string& query, int64_t limit, std::vector<int64_t>* ids);
+// "<idColumn> IN (...)" over ids read before; IdListText(ids) is bound to its "?". SQLite only.
+std::string IdListSql(std::string_view idColumn);
+std::string IdListText(const std::vector<int64_t>& ids);
+
 // The index's candidates for a query held in memory as one bit per id, for
 // a list that walks its own order and tests each row's id with the SQL
 // function Test() names. A test costs a function call where a temporary
@@ -62,6 +70,8 @@ class CandidateMarks {
   std::string Test(std::string_view idColumn) const;
   // Replaces the marks with the candidates of `query`. 0, or the failure's code.
   int Fill(Database& db, const std::string& query);
+  // Replaces the marks with `ids`.
+  void Fill(const std::vector<int64_t>& ids);
   void Clear();
   bool Has(int64_t id) const {
     return id >= 0 && static_cast<uint64_t>(id >> 6) < bits_.size() && (bits_[size_t(id >> 6)] >> (id & 63) & 1) != 0;
@@ -69,6 +79,8 @@ class CandidateMarks {
   int64_t count() const { return count_; }
 
  private:
+  void Mark(int64_t id);
+
   std::string name_;
   std::vector<uint64_t> bits_;
   int64_t count_ = 0;
