@@ -965,6 +965,11 @@ HtmlDocument HtmlDocument::ParseWith(std::string utf8_text, std::string url, std
   return doc;
 }
 
+std::string HtmlDocument::TextForParser(std::string utf8_text) {
+  std::vector<std::string> aside;
+  return CapNesting(CollapseSpaceRuns(SetAsideRawText(std::move(utf8_text), aside)), kMaxNesting);
+}
+
 HtmlDocument HtmlDocument::FromBytes(std::string_view bytes, std::string_view header_charset,
                                      std::string url, const std::atomic<bool>* cancel) {
   DecodedPage page = DecodePage(bytes, header_charset);

@@ -39,6 +39,9 @@ class HtmlDocument {
   // up soon after and returns a document without a tree.
   static HtmlDocument ParseWith(std::string utf8_text, std::string url, std::string declared_charset,
                                 bool set_aside_raw_text, const std::atomic<bool>* cancel = nullptr);
+  // The text ParseWith gives gumbo, with the raw text set aside and dropped:
+  // for measuring gumbo's own part of a parse.
+  static std::string TextForParser(std::string utf8_text);
   // Decodes downloaded bytes (see DecodePage) and parses them.
   static HtmlDocument FromBytes(std::string_view bytes, std::string_view header_charset,
                                 std::string url, const std::atomic<bool>* cancel = nullptr);
