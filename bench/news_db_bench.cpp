@@ -15,6 +15,8 @@
 // to keep, --upgrade runs the background index upgrade on a kept file while
 // a writer stores news as a download does (and prints how long it waited),
 // and --grid measures the reader's open, grid and searches on a kept file.
+#include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -50,7 +52,7 @@
 namespace orvo {
 
 // In their own file: the eBook generator's names meet the reader's otherwise.
-std::optional<size_t> RunEbookQuery(const std::string& location);
+std::optional<size_t> RunEbookQuery(const std::string& location, double* openSeconds);
 size_t RunRawEbookQuery(const std::string& path);
 
 namespace {
@@ -172,11 +174,12 @@ GridFigure SearchBeside(CDBManager& m, const std::string& path, const char* what
 
 // The eBook query in a process of its own, so that its peak memory is its
 // own: "generator" runs it as Bookbinder does, "raw" as SQLite alone would.
-bench::EbookFigure bench::EbookInChild(const std::string& location, const char* how) {
+bench::EbookFigure bench::EbookInChild(const std::string& location, const char* how, double limitSeconds) {
   std::fflush(stdout);
   EbookFigure f;
   int out[2];
   if (::pipe(out) != 0) return f;
+  const auto start = Clock::now();
   pid_t pid = ::fork();
   if (pid == 0) {
     ::dup2(out[1], STDOUT_FILENO);
@@ -188,14 +191,34 @@ bench::EbookFigure bench::EbookInChild(const std::string& location, const char* 
   ::close(out[1]);
   std::string text;
   char buf[256];
-  for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+  for (;;) {
+    int wait = -1;
+    if (limitSeconds > 0) {
+      const double left = limitSeconds - Seconds(start);
+      if (left <= 0) {
+        ::kill(pid, SIGKILL);
+        f.stopped = true;
+        break;
+      }
+      wait = static_cast<int>(left * 1000) + 1;
+    }
+    pollfd p{out[0], POLLIN, 0};
+    if (::poll(&p, 1, wait) == 0) continue;
+    ssize_t n = ::read(out[0], buf, sizeof buf);
+    if (n <= 0) break;
+    text.append(buf, static_cast<size_t>(n));
+  }
   ::close(out[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);
+  if (f.stopped) {
+    f.seconds = Seconds(start);
+    return f;
+  }
   unsigned long long rows = 0;
   double peakKb = 0;
-  if (std::sscanf(text.c_str(), "%llu %lf %lf", &rows, &f.seconds, &peakKb) == 3 && WIFEXITED(status) &&
-      WEXITSTATUS(status) == 0)
+  if (std::sscanf(text.c_str(), "%llu %lf %lf %lf", &rows, &f.seconds, &peakKb, &f.openSeconds) >= 3 &&
+      WIFEXITED(status) && WEXITSTATUS(status) == 0)
     f.ran = true;
   f.rows = static_cast<size_t>(rows);
   f.peakMb = peakKb / 1024.0;
@@ -206,7 +229,8 @@ namespace {
 
 int EbookChild(const std::string& path, const std::string& how) {
   auto start = Clock::now();
-  const std::optional<size_t> rows = how == "raw" ? RunRawEbookQuery(path) : RunEbookQuery(path);
+  double openSeconds = 0;
+  const std::optional<size_t> rows = how == "raw" ? RunRawEbookQuery(path) : RunEbookQuery(path, &openSeconds);
   if (!rows) return 1;
   const double seconds = Seconds(start);
   // The peak of this process's own memory since its exec (a forked copy of
@@ -218,7 +242,7 @@ int EbookChild(const std::string& path, const std::string& how) {
       if (std::sscanf(line, "VmHWM: %ld kB", &peakKb) == 1) break;
     std::fclose(f);
   }
-  std::printf("%zu %.6f %ld\n", *rows, seconds, peakKb);
+  std::printf("%zu %.6f %ld %.6f\n", *rows, seconds, peakKb, openSeconds);
   return 0;
 }
 
@@ -585,6 +609,8 @@ int main(int argc, char** argv) {
       both.url = argv[++i];
     } else if (a == "--sqlite" && i + 1 < argc) {
       both.sqliteFile = argv[++i];
+    } else if (a == "--ebook-limit" && i + 1 < argc && std::atof(argv[i + 1]) > 0) {
+      both.ebookLimit = std::atof(argv[++i]);
     } else if (a == "--reads-only") {
       both.readsOnly = true;
     } else if (a == "--runs" && i + 1 < argc && std::atoi(argv[i + 1]) > 0) {
@@ -602,7 +628,7 @@ int main(int argc, char** argv) {
                   "       news_db_bench --upgrade FILE [--stop-after SECONDS]\n"
                   "       news_db_bench --postgres [--items 100000,1000000] [--folder DIR] [--sqlite FILE] [--runs N]\n"
                   "       news_db_bench --database postgresql://... [--items N] [--folder DIR] [--sqlite FILE] [--runs N]\n"
-                  "                     [--reads-only]\n"
+                  "                     [--reads-only] [--ebook-limit SECONDS]\n"
                   "Generates news databases of real-size items and prints the timings of the reader's grid and\n"
                   "searches, the eBook filter query and the clean-ups, before and after the index upgrade.\n"
                   "--postgres (a server of its own in DIR/postgres, run as nobody under root) or --database (an\n"
@@ -610,7 +636,8 @@ int main(int argc, char** argv) {
                   "prints each figure on SQLite and PostgreSQL side by side, the fastest of N runs (default 2);\n"
                   "--sqlite takes SQLite's reads from a file made by --generate (kept, not written) and the\n"
                   "clean-up from a new file of the same items. A --database that holds the same items already is\n"
-                  "used as it is; --reads-only leaves the clean-up out, so that it still does next time.\n");
+                  "used as it is; --reads-only leaves the clean-up out, so that it still does next time;\n"
+                  "--ebook-limit ends an eBook query that takes longer and prints how long it ran.\n");
       return a == "--help" || a == "-h" ? 0 : 2;
     }
   }
