@@ -109,6 +109,16 @@ std::string Signature(Database& db) {
   return s.error() ? "(" + db.ErrorMessage() + ")" : out;
 }
 
+// A file of a run broken off before its clean-up serves the next one; with
+// `indexed`, only once its upgrade has ended.
+bool SameItems(const std::string& path, const std::string& kept, bool indexed) {
+  std::unique_ptr<Database> a, b;
+  if (!fs::exists(path) || Database::Open(path, Database::Mode::kExisting, &a) != 0 ||
+      Database::Open(kept, Database::Mode::kExisting, &b) != 0)
+    return false;
+  return (!indexed || SearchIndexReady(*a)) && Signature(*a) == Signature(*b);
+}
+
 int64_t ItemCount(const std::string& location) {
   std::unique_ptr<Database> db;
   if (Database::Open(location, Database::Mode::kExisting, &db) != 0) return -1;
@@ -309,7 +319,9 @@ int RunSize(const BackendsRun& run, const ScratchServer* server, int64_t items) 
   // The clean-up deletes: on a kept file it runs on a new one of the same items.
   sides.cleanup = sides.ownSqlite ? sides.sqlite
                                   : (fs::path(run.folder) / ("cleanup_" + std::to_string(items) + ".db")).string();
-  if (sides.ownSqlite || !run.readsOnly) {
+  if (!sides.ownSqlite && !run.readsOnly && SameItems(sides.cleanup, sides.sqlite, true)) {
+    std::printf("  SQLite: %s holds these items already, its indexes made: used as it is\n", sides.cleanup.c_str());
+  } else if (sides.ownSqlite || !run.readsOnly) {
     for (const char* end : {"", "-wal", "-shm"}) fs::remove(sides.cleanup + end);
     auto t = Clock::now();
     if (!GenerateSqlite(sides.cleanup, items, sides.now)) {
