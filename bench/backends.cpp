@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -99,14 +100,19 @@ void Line(const char* what, const Figure& s, const Figure& p, bool firstToo, con
   std::fflush(stdout);
 }
 
+// Read once per database and run: it walks every item, and nothing is
+// changed before the clean-up, the last step.
 std::string Signature(Database& db) {
+  static std::map<std::string, std::string> known;
+  if (auto it = known.find(db.path()); it != known.end()) return it->second;
   Statement s(db,
               "SELECT count(*), sum(is_del), sum(is_read), sum(fk_site_cat_rel), sum(length(title)),"
               " sum(length(body)), min(publication_date), max(publication_date), max(id) FROM newsitem");
   std::string out;
   if (s.Next())
     for (int c = 0; c < 9; ++c) out += (c ? " " : "") + s.Text(c);
-  return s.error() ? "(" + db.ErrorMessage() + ")" : out;
+  if (s.error()) return "(" + db.ErrorMessage() + ")";
+  return known[db.path()] = out;
 }
 
 // A file of a run broken off before its clean-up serves the next one; with
