@@ -1,6 +1,7 @@
 #include "filter_query.h"
 
 #include "eventlog.h"
+#include "store/dialect.h"
 #include "stored_html.h"
 #include "text.h"
 
@@ -43,14 +44,21 @@ SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int
   const std::string date = style.news + ".publication_date";
   // An excluding test through the index: NOT (candidate AND like), so that
   // only candidates pay for the like.
-  auto notLike = [&](const std::string& pattern) {
-    IndexQuery q = style.indexed ? IndexQueryForLike(pattern) : std::nullopt;
+  const bool sqlite = style.backend == Database::Backend::kSqlite;
+  // The statement's own spelling on SQLite; PostgreSQL's ILIKE elsewhere.
+  auto like = [&](bool negated) {
+    return sqlite ? " " + body + (negated ? " NOT like ? " : " like ? ")
+                  : " " + dialect::Like(style.backend, body, negated) + " ";
+  };
+  auto pattern = [&](const std::string& p) { return dialect::LikePattern(style.backend, p); };
+  auto notLike = [&](const std::string& p) {
+    IndexQuery q = style.indexed ? IndexQueryForLike(p) : std::nullopt;
     if (!q) {
-      c.values.emplace_back(pattern);
-      return " " + body + " NOT like ? ";
+      c.values.emplace_back(pattern(p));
+      return like(true);
     }
     c.values.emplace_back(*q);
-    c.values.emplace_back(pattern);
+    c.values.emplace_back(p);
     return " NOT ( " + IndexCandidatesSql(id) + " AND " + body + " like ? ) ";
   };
 
@@ -60,8 +68,8 @@ SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int
       c.text += " ( ";
       for (size_t i = 0; i < words.size(); ++i) {
         if (i > 0) c.text += mode == kAllWords ? " and " : " or ";
-        c.text += " " + body + " like ? ";
-        c.values.emplace_back(LikeAnywhere(words[i]));
+        c.text += like(false);
+        c.values.emplace_back(pattern(LikeAnywhere(words[i])));
         IndexQuery q = IndexQueryForLike(LikeAnywhere(words[i]));
         c.candidates = i == 0 ? q : mode == kAllWords ? IndexAnd(c.candidates, q) : IndexOr(c.candidates, q);
       }
@@ -70,8 +78,8 @@ SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int
     }
   } else if (mode == kExactPhrase) {
     // Empty keywords give '%%', which every item satisfies.
-    c.text += " " + body + " like ? ";
-    c.values.emplace_back(LikeAnywhere(filter.keywords));
+    c.text += like(false);
+    c.values.emplace_back(pattern(LikeAnywhere(filter.keywords)));
     c.candidates = IndexQueryForLike(LikeAnywhere(filter.keywords));
     keywordPart = true;
   } else if (mode == kExcludeAllWords || mode == kExcludeAnyWord) {
@@ -208,7 +216,7 @@ int MarkedFiltersCondition(Database& db, std::time_t now, SqlCondition* all) {
     return rc;
   }
   // With the search index complete, the like tests run on its candidates only.
-  const bool indexed = SearchIndexReady(db);
+  const bool indexed = db.backend() == Database::Backend::kSqlite && SearchIndexReady(db);
   std::vector<SqlCondition> conditions;
   for (const FilterRow& f : filters) {
     std::vector<int64_t> links;
@@ -217,7 +225,9 @@ int MarkedFiltersCondition(Database& db, std::time_t now, SqlCondition* all) {
       WriteEventLog("Can not read the sites of filter " + std::to_string(f.id) + ": error " + HexCode(rc));
       return rc;
     }
-    conditions.push_back(BuildFilterCondition(f, links, now, EbookFilterStyle(indexed)));
+    FilterSqlStyle style = EbookFilterStyle(indexed);
+    style.backend = db.backend();
+    conditions.push_back(BuildFilterCondition(f, links, now, style));
   }
   if (conditions.empty()) {
     WriteEventLog("No filters for .lit files generator.");

@@ -80,6 +80,7 @@ struct FilterSqlStyle {
   std::string news = "ni";            // the news table's alias
   std::string pairColumn = "rel.id";  // what the filter's pairs are tested on
   bool indexed = false;               // excluding tests go through the search index
+  Database::Backend backend = Database::Backend::kSqlite;  // how LIKE is written
 };
 FilterSqlStyle EbookFilterStyle(bool indexed);
 FilterSqlStyle ReaderFilterStyle(bool indexed);

@@ -1,12 +1,15 @@
 #include "filters.h"
 
+#include "dialect.h"
 #include "savepoint.h"
 
 namespace orvo {
 
 int ListFilters(Database& db, std::vector<FilterName>* filters) {
   filters->clear();
-  Statement s(db, "SELECT id, name FROM filter ORDER BY name COLLATE NOCASE, id");
+  const Database::Backend b = db.backend();
+  Statement s(db, "SELECT id, name FROM filter ORDER BY " + dialect::NoCase(b, "name") + dialect::Direction(b, true) +
+                      ", id");
   while (s.Next()) filters->push_back({s.Int(0), s.Text(1)});
   return s.error();
 }
@@ -38,8 +41,8 @@ int ListFilterPairs(Database& db, int64_t filterId, std::vector<PairRow>* pairs)
               " JOIN site_cat_rel r ON r.id = l.fk_site_cat_rel"
               " JOIN news_config c ON c.id = r.fk_news_config"
               " JOIN news_cat k ON k.id = r.fk_news_cat"
-              " WHERE l.fk_filter = ?"
-              " ORDER BY c.site_name COLLATE NOCASE, c.id, k.name COLLATE NOCASE, k.id");
+              " WHERE l.fk_filter = ?" +
+                  SiteThenCategoryOrder(db.backend()));
   s.Bind(1, filterId);
   while (s.Next()) {
     PairRow p;

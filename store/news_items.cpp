@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "dialect.h"
 #include "savepoint.h"
 #include "schema.h"
 #include "store/pairs.h"
@@ -67,16 +68,11 @@ int MarkNewsRead(Database& db, const std::vector<int32_t>& ids, bool read) {
   std::vector<int32_t> sorted(ids);
   std::sort(sorted.begin(), sorted.end());
   sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
-  std::string list = "[";
-  for (size_t i = 0; i < sorted.size(); ++i) {
-    if (i) list += ',';
-    list += std::to_string(sorted[i]);
-  }
-  list += ']';
   Savepoint sp(db);
   if (sp.status()) return sp.status();
-  Statement s(db, "UPDATE newsitem SET is_read = ?1 WHERE id IN (SELECT value FROM json_each(?2)) AND is_read <> ?1");
-  s.Bind(1, read ? 1 : 0).Bind(2, list);
+  const Database::Backend b = db.backend();
+  Statement s(db, "UPDATE newsitem SET is_read = ?1 WHERE " + dialect::InIdList(b, "id", 2) + " AND is_read <> ?1");
+  s.Bind(1, read ? 1 : 0).Bind(2, dialect::IdList(b, sorted));
   if (int rc = s.Execute()) return rc;
   return sp.Release();
 }
@@ -101,8 +97,8 @@ int CountNewsPerPair(Database& db, std::vector<PairNewsCount>* counts) {
               " (SELECT COUNT(*) FROM newsitem n WHERE n.fk_site_cat_rel = r.id AND n.is_del = 0)"
               " FROM site_cat_rel r"
               " JOIN news_config c ON c.id = r.fk_news_config"
-              " JOIN news_cat k ON k.id = r.fk_news_cat"
-              " ORDER BY c.site_name COLLATE NOCASE, c.id, k.name COLLATE NOCASE, k.id");
+              " JOIN news_cat k ON k.id = r.fk_news_cat" +
+                  SiteThenCategoryOrder(db.backend()));
   while (s.Next()) {
     PairNewsCount c;
     c.pairId = s.Int(0);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <unordered_set>
 
+#include "store/dialect.h"
 #include "store/search_index.h"
 #include "text.h"
 
@@ -20,12 +21,12 @@ constexpr const char* kPairNamesSql =
     " LEFT JOIN news_config c ON c.id = r.fk_news_config"
     " LEFT JOIN news_cat k ON k.id = r.fk_news_cat";
 
-const char* SortExpression(int column) {
+std::string SortExpression(dialect::Backend b, int column) {
   switch (column) {
-    case kSortByCategory: return "k.name COLLATE NOCASE";
+    case kSortByCategory: return dialect::NoCase(b, "k.name");
     case kSortByDate: return "n.publication_date";
-    case kSortByTitle: return "n.title COLLATE NOCASE";
-    default: return "c.site_name COLLATE NOCASE";
+    case kSortByTitle: return dialect::NoCase(b, "n.title");
+    default: return dialect::NoCase(b, "c.site_name");
   }
 }
 
@@ -81,17 +82,22 @@ int NewsList::Open(Database& db, const NewsListQuery& q) {
     for (size_t i = 0; i < q.pairs.size(); ++i) sql += (i ? "," : "") + std::to_string(q.pairs[i]);
     sql += ")";
   }
-  // With the search index complete, the LIKE tests run on its candidates only.
-  const bool indexed = (!q.keywords.empty() || q.filter) && SearchIndexReady(db);
+  // With the search index complete, the LIKE tests run on its candidates
+  // only. PostgreSQL's trigram indexes serve the LIKE tests themselves.
+  const dialect::Backend b = db.backend();
+  const bool indexed =
+      b == dialect::Backend::kSqlite && (!q.keywords.empty() || q.filter) && SearchIndexReady(db);
   IndexQuery candidates;
   for (const std::string& k : q.keywords) {
-    sql += " AND (n.title LIKE ? OR n.body LIKE ?)";
-    params.push_back(Contains(k));
-    params.push_back(Contains(k));
+    sql += " AND (" + dialect::Like(b, "n.title") + " OR " + dialect::Like(b, "n.body") + ")";
+    params.push_back(dialect::LikePattern(b, Contains(k)));
+    params.push_back(dialect::LikePattern(b, Contains(k)));
     candidates = IndexAnd(candidates, IndexQueryForLike(Contains(k)));
   }
   if (q.filter) {
-    SqlCondition c = BuildFilterCondition(*q.filter, q.filterPairs, q.now, ReaderFilterStyle(indexed));
+    FilterSqlStyle style = ReaderFilterStyle(indexed);
+    style.backend = b;
+    SqlCondition c = BuildFilterCondition(*q.filter, q.filterPairs, q.now, style);
     sql += " AND (" + c.text + ")";
     params.insert(params.end(), c.values.begin(), c.values.end());
     candidates = IndexAnd(candidates, c.candidates);
@@ -114,7 +120,7 @@ int NewsList::Open(Database& db, const NewsListQuery& q) {
       case SearchWay::kCollect:
         if (read) {
           sql += " AND " + IdListSql("n.id");
-          params.push_back(IdListText(ids));
+          params.emplace_back(IdListText(ids));
         } else {
           sql += " AND " + IndexCandidatesSql("n.id");
           params.push_back(*candidates);
@@ -132,21 +138,23 @@ int NewsList::Open(Database& db, const NewsListQuery& q) {
   params_ = std::move(params);
   if (grouped_) {
     // The groups in name order; news without a site or category come last.
-    Statement g(db, q.sort == kSortBySite ? "SELECT id FROM news_config ORDER BY site_name COLLATE NOCASE, id"
-                                          : "SELECT id FROM news_cat ORDER BY name COLLATE NOCASE, id");
+    Statement g(db, q.sort == kSortBySite
+                        ? "SELECT id FROM news_config ORDER BY " + dialect::NoCase(b, "site_name") + dialect::Direction(b, true) + ", id"
+                        : "SELECT id FROM news_cat ORDER BY " + dialect::NoCase(b, "name") + dialect::Direction(b, true) + ", id");
     while (g.Next()) groups_.push_back(g.Int(0));
     if (g.error()) return Fail(g.error());
     if (!q.ascending) std::reverse(groups_.begin(), groups_.end());
     groups_.push_back(-1);
     pairsSql_ = q.sort == kSortBySite ? "SELECT id FROM site_cat_rel WHERE fk_news_config = ? ORDER BY id"
                                       : "SELECT id FROM site_cat_rel WHERE fk_news_cat = ? ORDER BY id";
-    pairSql_ = select + sql + " AND n.fk_site_cat_rel = ? ORDER BY n.publication_date DESC, n.id DESC";
-    orphanSql_ = select + sql + " AND n.fk_site_cat_rel IS NULL ORDER BY n.publication_date DESC, n.id DESC";
+    const std::string newestFirst = " ORDER BY n.publication_date" + dialect::Direction(b, false) + ", n.id DESC";
+    pairSql_ = select + sql + " AND n.fk_site_cat_rel = ?" + newestFirst;
+    orphanSql_ = select + sql + " AND n.fk_site_cat_rel IS NULL" + newestFirst;
     if (!OpenNextGroup()) return Fail(error_ ? error_ : SQLITE_ERROR);
   } else {
     // The tie-break runs the same way, so an index gives the rows in order.
-    const char* dir = q.ascending ? " ASC" : " DESC";
-    sql += std::string(" ORDER BY ") + SortExpression(q.sort) + dir + ", n.id" + dir;
+    sql += " ORDER BY " + SortExpression(b, q.sort) + dialect::Direction(b, q.ascending) + ", n.id" +
+           (q.ascending ? " ASC" : " DESC");
     if (!AddStream(select + sql, false, 0)) return error_;
   }
   return 0;

@@ -4,18 +4,25 @@
 #include <optional>
 #include <tuple>
 
+#include "dialect.h"
 #include "savepoint.h"
 #include "schema.h"
 
 namespace orvo {
+
+std::string SiteThenCategoryOrder(Database::Backend b) {
+  const std::string up = dialect::Direction(b, true);
+  return " ORDER BY " + dialect::NoCase(b, "c.site_name") + up + ", c.id, " + dialect::NoCase(b, "k.name") + up +
+         ", k.id";
+}
 
 int ListPairs(Database& db, std::vector<PairRow>* pairs) {
   pairs->clear();
   Statement s(db,
               "SELECT k.id, c.id, k.name, c.site_name, r.is_selected FROM site_cat_rel r"
               " JOIN news_config c ON c.id = r.fk_news_config"
-              " JOIN news_cat k ON k.id = r.fk_news_cat"
-              " ORDER BY c.site_name COLLATE NOCASE, c.id, k.name COLLATE NOCASE, k.id");
+              " JOIN news_cat k ON k.id = r.fk_news_cat" +
+                  SiteThenCategoryOrder(db.backend()));
   while (s.Next()) {
     PairRow p;
     p.categoryId = static_cast<int32_t>(s.Int(0));

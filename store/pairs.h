@@ -29,6 +29,10 @@ struct PairKey {
   int32_t siteId = 0;
 };
 
+// " ORDER BY" the pairs' site name, then category name (case-insensitive),
+// for a statement over news_config c and news_cat k.
+std::string SiteThenCategoryOrder(Database::Backend b);
+
 // Every pair with a site and a category, site then category in name order.
 int ListPairs(Database& db, std::vector<PairRow>* pairs);
 

@@ -11,6 +11,7 @@
 
 #include "database.h"
 #include "like.h"
+#include "pg_server.h"
 #include "store/news_items.h"
 #include "store/pairs.h"
 #include "settings.h"
@@ -677,6 +678,70 @@ TEST(DBManagerKilled, MarksOfAKilledReaderAreAllOrNone) {
     ASSERT_TRUE(read.Next());
     EXPECT_TRUE(read.Int(0) == 0 || read.Int(0) == 10000) << round << ": " << read.Int(0) << " marked";
   }
+}
+
+}  // namespace
+}  // namespace orvo
+
+namespace orvo {
+namespace {
+
+// The reader's manager on a PostgreSQL server: it lists, marks read and
+// deletes as on the file.
+TEST(DBManagerOnPostgres, ListsMarksReadAndDeletes) {
+  ORVO_NEED_POSTGRES(server);
+  const std::string url = server->NewDatabase();
+  ASSERT_FALSE(url.empty());
+  {
+    std::unique_ptr<Database> db;
+    ASSERT_EQ(Database::Open(url, Database::Mode::kCreate, &db), 0);
+    const int64_t pair = EnsurePair(*db, "Alpha", "World", true);
+    for (const char* title : {"Bridge opens", "Storm warning", "Cup draw"}) {
+      NewsRecord n;
+      n.pair = pair;
+      n.title = title;
+      n.body = std::string("About the ") + title;
+      n.published = At("2024-03-02 10:00:00");
+      n.url = std::string("https://example.org/") + title;
+      ASSERT_GT(StoreNews(*db, n), 0);
+    }
+  }
+  CDBManager m;
+  ASSERT_TRUE(m.Init(url));
+  auto titles = [&] {
+    std::vector<std::string> out;
+    EXPECT_TRUE(m.BeginNewsListEnum()) << m.lastError();
+    while (const CNewsListItemStruct* item = m.EnumNextNewsListItem()) out.push_back(item->title + "@" + item->site);
+    m.EndNewsListEnum();
+    return out;
+  };
+  m.SetSort(3);
+  EXPECT_EQ(titles(), (std::vector<std::string>{"Bridge opens@Alpha", "Cup draw@Alpha", "Storm warning@Alpha"}));
+  m.AddSearchKeyword("STORM");
+  EXPECT_EQ(titles(), (std::vector<std::string>{"Storm warning@Alpha"}));
+  const int32_t storm = 2;
+  m.ClearSearchKeywords();
+  EXPECT_EQ(m.MarkAsRead(std::vector<int32_t>{storm, 3}, true), 0);
+  m.unreadOnly = true;
+  EXPECT_EQ(titles(), (std::vector<std::string>{"Bridge opens@Alpha"}));
+  m.unreadOnly = false;
+  EXPECT_EQ(m.DeleteNewItems({1}), 0);
+  EXPECT_EQ(titles(), (std::vector<std::string>{"Cup draw@Alpha", "Storm warning@Alpha"}));
+  EXPECT_EQ(m.LoadNewsInfo(1), nullptr);
+  const CNewsDetailItemStruct* detail = m.LoadNewsDetail(storm);
+  ASSERT_NE(detail, nullptr);
+  EXPECT_EQ(detail->body, "About the Storm warning");
+
+  CFilterStruct f;
+  f.name = "Cups";
+  f.keywords = "cup";
+  f.searchMode = 0;
+  const int32_t category = 1, site = 1;
+  const int32_t id = m.CreateFilter(f, &category, &site, 1);
+  ASSERT_GT(id, 0) << m.lastError();
+  m.SetSearchWithFilter(true);
+  m.SetSearchFilter(id);
+  EXPECT_EQ(titles(), (std::vector<std::string>{"Cup draw@Alpha"}));
 }
 
 }  // namespace

@@ -1,0 +1,61 @@
+#include "dialect.h"
+
+namespace orvo::dialect {
+
+namespace {
+bool Pg(Backend b) { return b == Backend::kPostgres; }
+}  // namespace
+
+std::string NoCase(Backend b, std::string_view expr) {
+  return Pg(b) ? "lower(" + std::string(expr) + ")" : std::string(expr) + " COLLATE NOCASE";
+}
+
+std::string Direction(Backend b, bool ascending) {
+  if (!Pg(b)) return ascending ? " ASC" : " DESC";
+  return ascending ? " ASC NULLS FIRST" : " DESC NULLS LAST";
+}
+
+std::string Like(Backend b, std::string_view expr, bool negated) {
+  std::string out(expr);
+  if (Pg(b)) return out + (negated ? " NOT ILIKE ? ESCAPE '\\'" : " ILIKE ? ESCAPE '\\'");
+  return out + (negated ? " NOT LIKE ?" : " LIKE ?");
+}
+
+std::string LikePattern(Backend b, std::string_view pattern) {
+  if (!Pg(b)) return std::string(pattern);
+  std::string out;
+  auto literal = [&out](char c) {
+    if (c == '%' || c == '_' || c == '\\') out += '\\';
+    out += c;
+  };
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    const char c = pattern[i];
+    if (c == '\\') {
+      literal(c);
+    } else if (c == '[' && i + 2 < pattern.size() && pattern[i + 2] == ']') {
+      // A set of one character ([%], []], [^]) stands for that character.
+      literal(pattern[i + 1]);
+      i += 2;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string InIdList(Backend b, std::string_view column, int index) {
+  const std::string at = "?" + std::to_string(index);
+  return Pg(b) ? std::string(column) + " = ANY(" + at + ")"
+               : std::string(column) + " IN (SELECT value FROM json_each(" + at + "))";
+}
+
+std::string IdList(Backend b, const std::vector<int32_t>& ids) {
+  std::string list = Pg(b) ? "{" : "[";
+  for (size_t i = 0; i < ids.size(); ++i) {
+    if (i) list += ',';
+    list += std::to_string(ids[i]);
+  }
+  return list + (Pg(b) ? "}" : "]");
+}
+
+}  // namespace orvo::dialect

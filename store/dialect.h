@@ -1,0 +1,40 @@
+// Where the layer's statements differ between SQLite and PostgreSQL: every
+// switch on the back end that the reader's statements need is here, so the
+// statements themselves are written once.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "database.h"
+
+namespace orvo::dialect {
+
+using Backend = Database::Backend;
+
+// A case-insensitive sort key: SQLite's NOCASE, lower() on PostgreSQL (what
+// the schema's NOCASE indexes become there).
+std::string NoCase(Backend b, std::string_view expr);
+
+// " ASC" or " DESC", with NULLs where SQLite puts them (first going up, last
+// going down); PostgreSQL puts them the other way by default.
+std::string Direction(Backend b, bool ascending);
+
+// "expr LIKE ?" with the reader's LIKE: bracket escapes, case-insensitive.
+// SQLite has it as its like(); PostgreSQL gets ILIKE with a backslash escape,
+// over the pg_trgm indexes, and the pattern from LikePattern.
+std::string Like(Backend b, std::string_view expr, bool negated = false);
+// A pattern with the reader's bracket escapes ([%] [_] [[] []] [^]) in the
+// form Like() binds. On PostgreSQL a set of several characters ([abc], [a-z],
+// [!x]) has no ILIKE form; the reader never writes one (its keywords are
+// escaped), and its characters are then matched as written.
+std::string LikePattern(Backend b, std::string_view pattern);
+
+// "column IN (the ids bound to ?index)", and the value to bind there:
+// json_each over a JSON array on SQLite, = ANY over an array on PostgreSQL.
+std::string InIdList(Backend b, std::string_view column, int index);
+std::string IdList(Backend b, const std::vector<int32_t>& ids);
+
+}  // namespace orvo::dialect

@@ -1,0 +1,224 @@
+// The reader's layer functions on both back ends, with the same rows
+// expected of each: the grid's orders, keyword searches (case, the reader's
+// escapes), filters, marks, deletions, the pair tree and the filters' pairs.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "pg_server.h"
+#include "store/filters.h"
+#include "store/news_items.h"
+#include "store/news_list.h"
+#include "store/pairs.h"
+#include "store/savepoint.h"
+#include "store/schema.h"
+#include "test_support.h"
+#include "text.h"
+
+namespace orvo {
+namespace {
+
+using Backend = Database::Backend;
+using testing::TempDir;
+using Titles = std::vector<std::string>;
+
+class ReaderStoreTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    std::string location = dir_.File("news.db");
+    if (GetParam() == Backend::kPostgres) {
+      ORVO_NEED_POSTGRES(server);
+      location = server->NewDatabase();
+      ASSERT_FALSE(location.empty());
+    }
+    std::string why;
+    ASSERT_EQ(Database::Open(location, Database::Mode::kCreate, &db_, &why), 0) << why;
+    alpha_ = EnsurePair(*db_, "alpha", "World", true);
+    beta_ = EnsurePair(*db_, "Beta", "Sport");
+    gamma_ = EnsurePair(*db_, "gamma", "Arts");
+    Add(alpha_, "Mayor opens bridge", "2024-03-02 10:00:00", "The bridge over the RIVER opened.");
+    Add(beta_, "Derby ends level", "2024-03-05 18:30:00", "A derby without goals.");
+    Add(gamma_, "zebra painting sold", "2024-03-01 09:00:00", "A painting of a zebra, 50%_[a] off.");
+    Add(alpha_, "Storm warning", "2024-03-04 07:15:00", "Storm and rain over the river.");
+    Add(beta_, "Cup draw", "2024-03-03 12:00:00", "Sale 50 percent a cup.");
+    Add(gamma_, "Ёлка на площади", "2024-03-06 08:00:00", "ПРАЗДНИК и ёлка.");
+  }
+
+  void Add(int64_t pair, const char* title, const char* when, const char* body) {
+    NewsRecord n;
+    n.pair = pair;
+    n.title = title;
+    n.body = body;
+    n.published = *ParseDbTime(when);
+    n.url = std::string("https://example.org/") + title;
+    int64_t id = StoreNews(*db_, n);
+    ASSERT_GT(id, 0) << db_->ErrorMessage();
+    ids_[title] = static_cast<int32_t>(id);
+  }
+
+  Titles List(const NewsListQuery& q) {
+    NewsList list;
+    EXPECT_EQ(list.Open(*db_, q), 0) << db_->ErrorMessage();
+    Titles out;
+    NewsListRow row;
+    while (list.Next(&row)) out.emplace_back(row.title);
+    EXPECT_EQ(list.error(), 0) << db_->ErrorMessage();
+    return out;
+  }
+
+  FilterRow Filter(int mode, const std::string& keywords, int kind = kNoTimeLimit) {
+    FilterRow f;
+    f.searchMode = mode;
+    f.keywords = keywords;
+    f.timeKind = kind;
+    return f;
+  }
+
+  TempDir dir_;
+  std::unique_ptr<Database> db_;
+  int64_t alpha_ = 0, beta_ = 0, gamma_ = 0;
+  std::map<std::string, int32_t> ids_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Backends, ReaderStoreTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),
+                         [](const auto& info) { return info.param == Backend::kSqlite ? "Sqlite" : "Postgres"; });
+
+TEST_P(ReaderStoreTest, ListsGiveTheSameRowsOnBothBackEnds) {
+  const std::vector<int64_t> all = {alpha_, beta_, gamma_};
+  struct Case {
+    const char* what;
+    NewsListQuery q;
+    Titles expected;
+  };
+  auto query = [](int sort, bool up) {
+    NewsListQuery q;
+    q.sort = sort;
+    q.ascending = up;
+    return q;
+  };
+  auto search = [&](std::vector<std::string> words) {
+    NewsListQuery q = query(kSortByDate, false);
+    q.keywords = std::move(words);
+    return q;
+  };
+  auto filtered = [&](FilterRow f, std::vector<int64_t> pairs) {
+    NewsListQuery q = query(kSortByDate, false);
+    f.dateFrom = *ParseDbTime("2024-03-02 15:00:00");
+    f.dateTo = *ParseDbTime("2024-03-04 06:00:00");
+    q.filter = f;
+    q.filterPairs = std::move(pairs);
+    q.now = *ParseDbTime("2024-03-05 20:00:00");
+    return q;
+  };
+  NewsListQuery onePair = query(kSortByTitle, true);
+  onePair.pairs = {beta_};
+  FilterRow period = Filter(7, "", kLastPeriod);
+  period.hours = 2;
+  std::vector<Case> cases = {
+      {"date, newest first", query(kSortByDate, false),
+       {"Ёлка на площади", "Derby ends level", "Storm warning", "Cup draw", "Mayor opens bridge",
+        "zebra painting sold"}},
+      {"title, case-insensitive", query(kSortByTitle, true),
+       {"Cup draw", "Derby ends level", "Mayor opens bridge", "Storm warning", "zebra painting sold",
+        "Ёлка на площади"}},
+      {"title, backwards", query(kSortByTitle, false),
+       {"Ёлка на площади", "zebra painting sold", "Storm warning", "Mayor opens bridge", "Derby ends level",
+        "Cup draw"}},
+      {"site, each newest first", query(kSortBySite, true),
+       {"Storm warning", "Mayor opens bridge", "Derby ends level", "Cup draw", "Ёлка на площади",
+        "zebra painting sold"}},
+      {"category, backwards", query(kSortByCategory, false),
+       {"Storm warning", "Mayor opens bridge", "Derby ends level", "Cup draw", "Ёлка на площади",
+        "zebra painting sold"}},
+      {"one pair", onePair, {"Cup draw", "Derby ends level"}},
+      {"a word in any case", search({"river"}), {"Storm warning", "Mayor opens bridge"}},
+      {"escaped wildcards are literal", search({"50[%][_][[]a[]]"}), {"zebra painting sold"}},
+      {"every word", search({"storm", "RAIN"}), {"Storm warning"}},
+      {"Cyrillic in another case", search({"ёЛКА"}), {"Ёлка на площади"}},
+      {"a wildcard keyword", search({"d_rby"}), {"Derby ends level"}},
+      {"filter: any word", filtered(Filter(kAnyWord, "derby ZEBRA"), all), {"Derby ends level", "zebra painting sold"}},
+      {"filter: excluding any word on two pairs", filtered(Filter(kExcludeAnyWord, "river zebra"), {alpha_, gamma_}),
+       {"Ёлка на площади"}},
+      {"filter: excluding all words", filtered(Filter(kExcludeAllWords, "storm rain"), {alpha_}), {"Mayor opens bridge"}},
+      {"filter: a phrase", filtered(Filter(kExactPhrase, "50 percent"), all), {"Cup draw"}},
+      {"filter: whole days", filtered(Filter(7, "", kBetweenDates), all),
+       {"Storm warning", "Cup draw", "Mayor opens bridge"}},
+      {"filter: a period to the second", filtered(period, all), {"Ёлка на площади", "Derby ends level"}},
+      {"filter: no pairs", filtered(Filter(7, ""), {}), {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(List(c.q), c.expected) << c.what;
+}
+
+TEST_P(ReaderStoreTest, MarksAndDeletionsAreAllOrNoneAndShowInTheLists) {
+  ASSERT_EQ(MarkNewsRead(*db_, {ids_["Cup draw"], ids_["Storm warning"], ids_["Cup draw"]}, true), 0);
+  EXPECT_EQ(MarkNewsRead(*db_, ids_["Derby ends level"], true), 0);
+  EXPECT_EQ(MarkNewsRead(*db_, 9999, true), SQLITE_NOTFOUND);
+  NewsListQuery unread;
+  unread.sort = kSortByTitle;
+  unread.unreadOnly = true;
+  EXPECT_EQ(List(unread), (Titles{"Mayor opens bridge", "zebra painting sold", "Ёлка на площади"}));
+
+  // Inside the caller's transaction a failed write rolls back only its own part.
+  ASSERT_EQ(db_->Begin(), 0);
+  ASSERT_TRUE(db_->InTransaction());
+  ASSERT_EQ(DeleteNews(*db_, {ids_["Mayor opens bridge"]}), 0);
+  {
+    Savepoint sp(*db_);
+    ASSERT_EQ(sp.status(), 0);
+    Statement bad(*db_, "UPDATE newsitem SET no_such_column = 1");
+    EXPECT_NE(bad.Execute(), 0);
+  }
+  ASSERT_EQ(db_->Commit(), 0);
+  EXPECT_FALSE(db_->InTransaction());
+  EXPECT_EQ(List(unread), (Titles{"zebra painting sold", "Ёлка на площади"}));
+
+  NewsInfo info;
+  EXPECT_EQ(ReadNewsInfo(*db_, ids_["Mayor opens bridge"], &info), SQLITE_NOTFOUND);
+  ASSERT_EQ(ReadNewsInfo(*db_, ids_["Cup draw"], &info), 0);
+  EXPECT_EQ(info.site + "/" + info.category, "Beta/Sport");
+  std::vector<PairNewsCount> counts;
+  ASSERT_EQ(CountNewsPerPair(*db_, &counts), 0);
+  std::string seen;
+  for (const PairNewsCount& c : counts)
+    seen += c.siteName + ":" + std::to_string(c.unread) + "/" + std::to_string(c.total) + " ";
+  EXPECT_EQ(seen, "alpha:0/1 Beta:0/2 gamma:2/2 ");
+}
+
+TEST_P(ReaderStoreTest, PairsAndFiltersComeInNameOrderWithTheirPairs) {
+  EXPECT_TRUE(TableExists(*db_, "newsitem_auto"));
+  EXPECT_FALSE(TableExists(*db_, "no_such_table"));
+  ASSERT_EQ(SelectPairs(*db_, {{2, 2}, {3, 3}}, true), 0);
+  std::vector<PairRow> pairs;
+  ASSERT_EQ(ListPairs(*db_, &pairs), 0);
+  std::string tree;
+  for (const PairRow& p : pairs) tree += p.siteName + "/" + p.categoryName + (p.selected ? "+ " : " ");
+  EXPECT_EQ(tree, "alpha/World+ Beta/Sport+ gamma/Arts+ ");
+
+  FilterRow f = Filter(kAnyWord, "it's 50[%]");
+  f.name = "beta news";
+  int64_t second = 0, first = 0;
+  // The second pair named does not exist: the filter keeps the others.
+  ASSERT_EQ(CreateFilter(*db_, f, {{3, 3}, {9, 9}, {1, 1}}, &second), 0);
+  f.name = "Alpha news";
+  f.litGen = true;
+  ASSERT_EQ(CreateFilter(*db_, f, {}, &first), 0);
+  std::vector<FilterName> names;
+  ASSERT_EQ(ListFilters(*db_, &names), 0);
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_EQ(names[0].id, first);
+  FilterRow back;
+  ASSERT_EQ(ReadFilter(*db_, first, &back), 0);
+  EXPECT_EQ(back.keywords, "it's 50[%]");
+  EXPECT_TRUE(back.litGen);
+  ASSERT_EQ(ListFilterPairs(*db_, second, &pairs), 0);
+  tree.clear();
+  for (const PairRow& p : pairs) tree += p.siteName + "/" + p.categoryName + " ";
+  EXPECT_EQ(tree, "alpha/World gamma/Arts ");
+  back.id = 9999;
+  EXPECT_EQ(UpdateFilter(*db_, back, {}), SQLITE_NOTFOUND);
+  ASSERT_EQ(DeleteFilter(*db_, second), 0);
+  EXPECT_EQ(ReadFilter(*db_, second, &back), SQLITE_NOTFOUND);
+}
+
+}  // namespace
+}  // namespace orvo
