@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <cctype>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -453,6 +454,76 @@ std::vector<std::u32string> LikeLiteralRuns(std::string_view pattern, char32_t e
   }
   if (runs.back().empty()) runs.pop_back();
   return runs;
+}
+
+namespace {
+
+// One character of a regular expression, outside or inside brackets: ASCII
+// other than letters and digits behind a backslash, which makes it literal.
+void AppendRegexChar(std::string& out, char32_t c) {
+  if (c < 0x80 && !std::isalnum(static_cast<int>(c))) out += '\\';
+  AppendUtf8(out, c);
+}
+
+// The characters that fold to one of `folded`'s, in brackets, or the one
+// character itself when nothing else folds to it.
+void AppendFoldClass(std::string& out, const std::vector<std::pair<char32_t, char32_t>>& folded, bool negate) {
+  constexpr char32_t kEnumerateAtMost = 512;
+  std::string members;
+  size_t count = 0;
+  char32_t only = 0;
+  for (auto [lo, hi] : folded) {
+    if (hi - lo >= kEnumerateAtMost) {
+      AppendRegexChar(members, lo);
+      members += '-';
+      AppendRegexChar(members, hi);
+      count += 2;
+      continue;
+    }
+    for (char32_t f = lo;; ++f) {
+      for (char32_t c : FoldPreimages(f)) {
+        AppendRegexChar(members, c);
+        only = c;
+        ++count;
+      }
+      if (f == hi) break;
+    }
+  }
+  if (count == 1 && !negate) {
+    AppendRegexChar(out, only);
+    return;
+  }
+  // An empty set matches nothing, as LikeMatch's does ("^" inside is an anchor).
+  if (count == 0) {
+    out += negate ? "." : ".^";
+    return;
+  }
+  out += negate ? "[^" : "[";
+  out += members;
+  out += ']';
+}
+
+}  // namespace
+
+std::string LikeToRegex(std::string_view pattern, char32_t escape) {
+  const std::vector<Token> tokens = Compile(pattern, escape);
+  // "%" at either end leaves that end free rather than writing ".*".
+  const bool openStart = !tokens.empty() && tokens.front().kind == Token::kAnySeq;
+  const bool openEnd = !tokens.empty() && tokens.back().kind == Token::kAnySeq;
+  const size_t begin = openStart ? 1 : 0;
+  const size_t end = std::max(begin, tokens.size() - (openEnd ? 1 : 0));
+  std::string out = openStart ? "" : "^";
+  for (size_t i = begin; i < end; ++i) {
+    const Token& t = tokens[i];
+    switch (t.kind) {
+      case Token::kAnySeq: out += ".*"; break;
+      case Token::kAnyOne: out += '.'; break;
+      case Token::kChar: AppendFoldClass(out, {{t.ch, t.ch}}, false); break;
+      case Token::kSet: AppendFoldClass(out, t.ranges, t.negate); break;
+    }
+  }
+  if (!openEnd) out += '$';
+  return out;
 }
 
 int RegisterLike(sqlite3* db) {

@@ -19,6 +19,12 @@ bool LikeMatch(std::string_view pattern, std::string_view text, char32_t escape 
 // sets of more than one character end a run.
 std::vector<std::u32string> LikeLiteralRuns(std::string_view pattern, char32_t escape = 0);
 
+// The pattern as a regular expression of PostgreSQL's (~) that matches the
+// texts LikeMatch does: each character becomes the class of the characters
+// that fold to its fold, so the match does not hang on the server's locale.
+// A range of more than a few hundred characters keeps its bounds only.
+std::string LikeToRegex(std::string_view pattern, char32_t escape = 0);
+
 // Replaces SQLite's like() (2 and 3 arguments) on a connection.
 int RegisterLike(sqlite3* db);
 

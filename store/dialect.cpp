@@ -1,5 +1,7 @@
 #include "dialect.h"
 
+#include "like.h"
+
 namespace orvo::dialect {
 
 namespace {
@@ -17,30 +19,12 @@ std::string Direction(Backend b, bool ascending) {
 
 std::string Like(Backend b, std::string_view expr, bool negated) {
   std::string out(expr);
-  if (Pg(b)) return out + (negated ? " NOT ILIKE ? ESCAPE '\\'" : " ILIKE ? ESCAPE '\\'");
+  if (Pg(b)) return out + (negated ? " !~ ?" : " ~ ?");
   return out + (negated ? " NOT LIKE ?" : " LIKE ?");
 }
 
 std::string LikePattern(Backend b, std::string_view pattern) {
-  if (!Pg(b)) return std::string(pattern);
-  std::string out;
-  auto literal = [&out](char c) {
-    if (c == '%' || c == '_' || c == '\\') out += '\\';
-    out += c;
-  };
-  for (size_t i = 0; i < pattern.size(); ++i) {
-    const char c = pattern[i];
-    if (c == '\\') {
-      literal(c);
-    } else if (c == '[' && i + 2 < pattern.size() && pattern[i + 2] == ']') {
-      // A set of one character ([%], []], [^]) stands for that character.
-      literal(pattern[i + 1]);
-      i += 2;
-    } else {
-      out += c;
-    }
-  }
-  return out;
+  return Pg(b) ? LikeToRegex(pattern) : std::string(pattern);
 }
 
 std::string InIdList(Backend b, std::string_view column, int index) {

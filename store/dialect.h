@@ -22,14 +22,13 @@ std::string NoCase(Backend b, std::string_view expr);
 // going down); PostgreSQL puts them the other way by default.
 std::string Direction(Backend b, bool ascending);
 
-// "expr LIKE ?" with the reader's LIKE: bracket escapes, case-insensitive.
-// SQLite has it as its like(); PostgreSQL gets ILIKE with a backslash escape,
-// over the pg_trgm indexes, and the pattern from LikePattern.
+// "expr LIKE ?" with the reader's LIKE: bracket escapes, case folded by
+// the characters' own folding. SQLite has it as its like(); on PostgreSQL it
+// is a regular expression (LikeToRegex) with every character's case forms
+// spelled out, since ILIKE folds by the server's locale (none at all under
+// C); the pg_trgm indexes serve it as they serve ILIKE. The pattern to bind
+// comes from LikePattern.
 std::string Like(Backend b, std::string_view expr, bool negated = false);
-// A pattern with the reader's bracket escapes ([%] [_] [[] []] [^]) in the
-// form Like() binds. On PostgreSQL a set of several characters ([abc], [a-z],
-// [!x]) has no ILIKE form; the reader never writes one (its keywords are
-// escaped), and its characters are then matched as written.
 std::string LikePattern(Backend b, std::string_view pattern);
 
 // "column IN (the ids bound to ?index)", and the value to bind there:

@@ -45,7 +45,7 @@ SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int
   // An excluding test through the index: NOT (candidate AND like), so that
   // only candidates pay for the like.
   const bool sqlite = style.backend == Database::Backend::kSqlite;
-  // The statement's own spelling on SQLite; PostgreSQL's ILIKE elsewhere.
+  // The statement's own spelling on SQLite; the dialect's regular expression on PostgreSQL.
   auto like = [&](bool negated) {
     return sqlite ? " " + body + (negated ? " NOT like ? " : " like ? ")
                   : " " + dialect::Like(style.backend, body, negated) + " ";

@@ -178,7 +178,7 @@ std::string PgServer::Url(const std::string& name) const {
   return "postgresql:///" + name + "?host=" + socketDir_ + "&user=orvo";
 }
 
-std::string PgServer::NewDatabase() const {
+std::string PgServer::NewDatabase(const std::string& options) const {
   static std::mutex mutex;
   static int counter = 0;
   std::lock_guard<std::mutex> lock(mutex);
@@ -186,7 +186,7 @@ std::string PgServer::NewDatabase() const {
   PGconn* conn = PQconnectdb(Url("postgres").c_str());
   bool ok = PQstatus(conn) == CONNECTION_OK;
   if (ok) {
-    PGresult* res = PQexec(conn, ("CREATE DATABASE " + name + " TEMPLATE template0 ENCODING 'UTF8'").c_str());
+    PGresult* res = PQexec(conn, ("CREATE DATABASE " + name + " TEMPLATE template0 ENCODING 'UTF8' " + options).c_str());
     ok = PQresultStatus(res) == PGRES_COMMAND_OK;
     PQclear(res);
   }

@@ -31,7 +31,8 @@ class PgServer {
   // A postgresql:// address of database `name` on this server.
   std::string Url(const std::string& name) const;
   // Creates a new empty database and returns its address; "" on failure.
-  std::string NewDatabase() const;
+  // `options` go into its CREATE DATABASE (a locale, say).
+  std::string NewDatabase(const std::string& options = {}) const;
 
  private:
   std::string socketDir_;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 #include "pg_server.h"
 #include "store/filters.h"
@@ -149,6 +150,74 @@ TEST_P(ReaderStoreTest, ListsGiveTheSameRowsOnBothBackEnds) {
   for (const Case& c : cases) EXPECT_EQ(List(c.q), c.expected) << c.what;
 }
 
+// The one filter builder, read by the grid and by the eBook query, with
+// keywords that hold LIKE's and SQL's own characters and case pairs that
+// the server's lower() does not fold alike (final sigma, micro sign) or
+// folds where the reader does not (dotted capital I).
+TEST_P(ReaderStoreTest, FilterKeywordsSelectTheSameRowsInTheGridAndTheEbooks) {
+  const int64_t misc = EnsurePair(*db_, "delta", "Misc");
+  const std::vector<std::pair<const char*, const char*>> items = {
+      {"Percent", "Prices up 50% today"},      {"Percent words", "Prices up 50 percent today"},
+      {"Underscore", "file_name.txt found"},   {"No underscore", "filexname.txt found"},
+      {"Bracket", "see [note] here"},          {"Quote", "Interview with O'Brien"},
+      {"Sigma", "\u039F\u0394\u039F\u03A3 \u039A\u039B\u0395\u0399\u03A3\u03A4\u0397"},
+      {"Micro", "5 \u00B5m wide"},             {"Dotted", "\u0130stanbul"},
+      {"Cyrillic", "\u041F\u0420\u0410\u0417\u0414\u041D\u0418\u041A"},
+  };
+  for (const auto& [title, body] : items) Add(misc, title, "2024-03-07 10:00:00", body);
+  struct Case {
+    int mode;
+    const char* keywords;  // as the reader stores them, escaped
+    std::set<std::string> expected;
+  };
+  const std::set<std::string> everything = {"Percent", "Percent words", "Underscore", "No underscore", "Bracket",
+                                            "Quote", "Sigma", "Micro", "Dotted", "Cyrillic"};
+  auto allBut = [&](std::set<std::string> out) {
+    std::set<std::string> rest;
+    for (const std::string& t : everything)
+      if (!out.count(t)) rest.insert(t);
+    return rest;
+  };
+  const std::vector<Case> cases = {
+      {kExactPhrase, "50[%] today", {"Percent"}},
+      {kExactPhrase, "50% today", {"Percent", "Percent words"}},
+      {kAllWords, "file[_]name", {"Underscore"}},
+      {kAnyWord, "file_name", {"Underscore", "No underscore"}},
+      {kExactPhrase, "[[]note[]]", {"Bracket"}},
+      {kAllWords, "o'brien", {"Quote"}},
+      {kAnyWord, "\u03BF\u03B4\u03BF\u03C2 \u03BCm", {"Sigma", "Micro"}},
+      {kAllWords, "\u043F\u0440\u0430\u0437\u0434\u043D\u0438\u043A", {"Cyrillic"}},
+      {kAllWords, "istanbul", {}},
+      {kAllWords, "\u0130STANBUL", {"Dotted"}},
+      {kExcludeAnyWord, "\u043F\u0440\u0430\u0437\u0434\u043D\u0438\u043A \u03BF\u03B4\u03BF\u03C2",
+       allBut({"Cyrillic", "Sigma"})},
+      {kExcludeAllWords, "prices percent", allBut({"Percent words"})},
+      {kExcludePhrase, "50[%]", allBut({"Percent"})},
+  };
+  std::map<int64_t, std::string> titles;
+  for (const auto& [title, id] : ids_) titles[id] = title;
+  for (const Case& c : cases) {
+    FilterRow f = Filter(c.mode, c.keywords);
+    f.name = "case";
+    f.litGen = true;
+    int64_t id = 0;
+    ASSERT_EQ(CreateFilter(*db_, f, {{4, 4}}, &id), 0) << db_->ErrorMessage();
+    NewsListQuery q;
+    q.filter = f;
+    q.filterPairs = {misc};
+    q.now = *ParseDbTime("2024-03-08 00:00:00");
+    const Titles grid = List(q);
+    EXPECT_EQ(std::set<std::string>(grid.begin(), grid.end()), c.expected) << "grid: " << c.keywords;
+    NewsQuery ebook;
+    ASSERT_EQ(ebook.Open(*db_, q.now), 0) << db_->ErrorMessage();
+    std::set<std::string> books;
+    while (ebook.Fetch()) books.insert(titles[ebook.row().id]);
+    EXPECT_EQ(ebook.error(), 0);
+    EXPECT_EQ(books, c.expected) << "eBook: " << c.keywords;
+    ASSERT_EQ(DeleteFilter(*db_, id), 0);
+  }
+}
+
 TEST_P(ReaderStoreTest, MarksAndDeletionsAreAllOrNoneAndShowInTheLists) {
   ASSERT_EQ(MarkNewsRead(*db_, {ids_["Cup draw"], ids_["Storm warning"], ids_["Cup draw"]}, true), 0);
   EXPECT_EQ(MarkNewsRead(*db_, ids_["Derby ends level"], true), 0);
@@ -218,6 +287,31 @@ TEST_P(ReaderStoreTest, PairsAndFiltersComeInNameOrderWithTheirPairs) {
   EXPECT_EQ(UpdateFilter(*db_, back, {}), SQLITE_NOTFOUND);
   ASSERT_EQ(DeleteFilter(*db_, second), 0);
   EXPECT_EQ(ReadFilter(*db_, second, &back), SQLITE_NOTFOUND);
+}
+
+// ILIKE and lower() fold by the server's locale, and under C by ASCII alone.
+TEST(ReaderStoreOnPostgres, KeywordsFoldCaseOnAServerWithTheCLocale) {
+  ORVO_NEED_POSTGRES(server);
+  const std::string url = server->NewDatabase("LC_COLLATE 'C' LC_CTYPE 'C'");
+  ASSERT_FALSE(url.empty());
+  std::unique_ptr<Database> db;
+  std::string why;
+  ASSERT_EQ(Database::Open(url, Database::Mode::kCreate, &db, &why), 0) << why;
+  NewsRecord n;
+  n.pair = EnsurePair(*db, "site", "Category");
+  n.title = "Ёлка";
+  n.body = "ПРАЗДНИК";
+  n.published = *ParseDbTime("2024-03-06 08:00:00");
+  ASSERT_GT(StoreNews(*db, n), 0) << db->ErrorMessage();
+  for (const char* word : {"ёЛКА", "праздник"}) {
+    NewsListQuery q;
+    q.keywords = {word};
+    NewsList list;
+    ASSERT_EQ(list.Open(*db, q), 0) << db->ErrorMessage();
+    NewsListRow row;
+    ASSERT_TRUE(list.Next(&row)) << word;
+    EXPECT_EQ(row.title, n.title);
+  }
 }
 
 }  // namespace
