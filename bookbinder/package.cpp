@@ -19,6 +19,30 @@ namespace orvo {
 
 namespace {
 
+// Where a picture's bytes are kept in the database (PostgreSQL, which other
+// machines share), they are written into the volume's folder as `scratch`
+// and staged from there like a file of Images/. "" when the database holds
+// none for it (the file is then looked for, as an item stored before the
+// bytes went into the database has one); a failure also sets *why.
+std::string PictureFromDatabase(Database& db, int64_t pictureId, const std::string& scratch, std::string* why) {
+  if (!PicturesInDatabase(db)) return {};
+  std::string bytes;
+  const int rc = ReadPictureBytes(db, pictureId, &bytes);
+  if (rc == SQLITE_NOTFOUND) return {};
+  if (rc != 0) {
+    *why = "can not be read from the database (error " + HexCode(rc) + ")";
+    return {};
+  }
+  std::ofstream out(scratch, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) {
+    *why = "can not be written to " + scratch;
+    return {};
+  }
+  return scratch;
+}
+
 void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
   if (from.empty()) return;
   for (size_t pos = s.find(from); pos != std::string::npos; pos = s.find(from, pos + to.size()))
@@ -160,8 +184,10 @@ int BuildPackage(Database& db, NewsQuery& query, bool* endOfRows, const VolumeRe
   int64_t categoryId = 0;
   pugi::xml_node block, newsTemplate;
   std::vector<PictureRow> pictures;
-  // Pictures come from the program folder's Images/ only, as in the reader:
-  // a stored path cannot put any other file into a book.
+  std::error_code ignored;
+  // Pictures come from the database where it keeps them, otherwise from the
+  // program folder's Images/ only, as in the reader: a stored path cannot put
+  // any other file into a book.
   const std::string imagesFolder = ModuleDirectory() + "Images/";
   const int maxNews = request.maxNews < 1 ? 50 : request.maxNews;
 
@@ -222,12 +248,17 @@ int BuildPackage(Database& db, NewsQuery& query, bool* endOfRows, const VolumeRe
       // A picture the volume cannot carry goes, and so does its placeholder.
       StagedPicture staged;
       std::string why;
-      const std::string source = pic.path.empty() ? "" : PictureSource(pic.path, imagesFolder, &why);
-      if (source.empty() ||
-          !StagePicture(source, files.tempDir, "Images/pic" + std::to_string(pic.id), &staged, &why)) {
-        if (!pic.path.empty())
-          WriteEventLog("The picture " + pic.path + " of news " + std::to_string(row.id) + " " + why +
-                        "; the volume goes without it");
+      const std::string base = "Images/pic" + std::to_string(pic.id);
+      const std::string scratch = files.tempDir + base + ".stored";
+      std::string source = PictureFromDatabase(db, pic.id, scratch, &why);
+      const bool fromDatabase = !source.empty();
+      if (!fromDatabase && why.empty() && !pic.path.empty()) source = PictureSource(pic.path, imagesFolder, &why);
+      const bool placed = !source.empty() && StagePicture(source, files.tempDir, base, &staged, &why);
+      if (fromDatabase) std::filesystem::remove(scratch, ignored);
+      if (!placed) {
+        if (!why.empty())
+          WriteEventLog("The picture " + (pic.path.empty() ? "#" + std::to_string(pic.id) : pic.path) + " of news " +
+                        std::to_string(row.id) + " " + why + "; the volume goes without it");
         if (at != std::string::npos) remaining.erase(at, placeholder.size());
         continue;
       }

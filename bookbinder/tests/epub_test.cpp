@@ -15,6 +15,8 @@
 #include "generation_run.h"
 #include "news_fixture.h"
 #include "package.h"
+#include "pg_server.h"
+#include "store/images.h"
 
 namespace orvo {
 namespace {
@@ -184,6 +186,35 @@ TEST_F(EpubTest, PackageDocumentsAndPicturesHangTogether) {
       << page;
   EXPECT_EQ(entries["OEBPS/" + navLinks[1].substr(0, navLinks[1].find('#'))].find("href=\"javascript"),
             std::string::npos);
+}
+
+// Another machine gathered the item: its picture's row names a file of that
+// machine, and the bytes are only in the shared database.
+TEST_F(EpubTest, OnPostgresAPictureKeptAsBytesInTheDatabaseGoesIntoTheBook) {
+  ORVO_NEED_POSTGRES(server);
+  const std::string url = server->NewDatabase();
+  ASSERT_TRUE(fx.UsePostgres(url));
+  CloseDatabase();
+  SetProcessDatabasePath(url);
+  int64_t p = fx.AddPair("S", "World");
+  Filter({p});
+  int64_t item = fx.AddNews(TestNews{p, "Shared", "before[[{1}]]after"});
+  const std::string jpeg = testing::MakePicture(fx.home() + "/elsewhere.jpg", 700);
+  fs::remove(fx.home() + "/elsewhere.jpg");
+  int64_t pic = fx.AddPicture(item, 1, "/home/gatherer/.orvo/Images/7_0", "Caption");
+  ASSERT_EQ(StorePictureBytes(fx.db(), pic, jpeg), 0) << fx.db().ErrorMessage();
+
+  std::vector<std::string> volumes = Run(BookFormat::kEpub);
+  ASSERT_EQ(volumes.size(), 1u);
+  auto entries = Entries(fx.home() + "/lit/" + volumes[0]);
+  const std::string href = "Images/pic" + std::to_string(pic) + ".jpg";
+  EXPECT_EQ(entries["OEBPS/" + href], jpeg);
+  bool shown = false;
+  for (auto& [name, text] : entries) shown |= name.find(".xhtml") != std::string::npos &&
+                                             text.find("src=\"" + href + "\"") != std::string::npos;
+  EXPECT_TRUE(shown);
+  // Nothing of the picture is left beside the book.
+  for (auto& [name, text] : entries) EXPECT_EQ(name.find(".stored"), std::string::npos) << name;
 }
 
 TEST_F(EpubTest, BothFormatsShareTheVolumeSplitAndOldEpubsAreCleanedUp) {
