@@ -43,19 +43,25 @@ const char* const kSizeNames[5] = {
 }  // namespace
 
 // The text pane's browser and the printed page load their pictures only
-// from the Images folder.
+// from the Images folder, or from the shown item's bytes.
 class NewsBrowser : public QTextBrowser {
  public:
-  using QTextBrowser::QTextBrowser;
-  QVariant loadResource(int type, const QUrl& name) override { return LoadNewsResource(type, name); }
+  NewsBrowser(const CNewsDetailItemStruct* shown, QWidget* parent) : QTextBrowser(parent), shown_(shown) {}
+  QVariant loadResource(int type, const QUrl& name) override { return LoadNewsResource(type, name, shown_); }
+
+ private:
+  const CNewsDetailItemStruct* shown_;
 };
 
 class NewsDocument : public QTextDocument {
  public:
-  using QTextDocument::QTextDocument;
+  explicit NewsDocument(const CNewsDetailItemStruct* shown) : shown_(shown) {}
 
  protected:
-  QVariant loadResource(int type, const QUrl& name) override { return LoadNewsResource(type, name); }
+  QVariant loadResource(int type, const QUrl& name) override { return LoadNewsResource(type, name, shown_); }
+
+ private:
+  const CNewsDetailItemStruct* shown_;
 };
 
 // Search in the news text: find next or previous, with or without case.
@@ -170,7 +176,7 @@ void CNewsDetailLoaderThread::Run(Vault& vault, int32_t id, int delayMs, Deliver
 
 CNewsDetailView::CNewsDetailView(Vault& vault, CNewsInfoView* info, QWidget* parent)
     : QWidget(parent), vault_(vault), info_(info) {
-  browser_ = new NewsBrowser(this);
+  browser_ = new NewsBrowser(&images_, this);
   browser_->setOpenLinks(false);
   browser_->setAccessibleName(tr("News text"));
   browser_->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -297,7 +303,7 @@ void CNewsDetailView::FindInText() {
 std::unique_ptr<QTextDocument> CNewsDetailView::PrintDocument(QPagedPaintDevice* printer) const {
   // Laid out on the printer itself (its resolution, its page) from the
   // page the pane shows, with 2 cm margins.
-  auto doc = std::make_unique<NewsDocument>();
+  auto doc = std::make_unique<NewsDocument>(&images_);
   doc->setDefaultStyleSheet(browser_->document()->defaultStyleSheet());
   doc->setDefaultFont(browser_->document()->defaultFont());
   doc->documentLayout()->setPaintDevice(printer);

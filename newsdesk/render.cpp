@@ -1,5 +1,6 @@
 #include "render.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QImage>
@@ -13,6 +14,8 @@
 #include <QUrl>
 
 #include <cmath>
+#include <functional>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -45,6 +48,12 @@ std::string CleanTitle(std::string_view title) {
 
 namespace {
 QString ImagesFolder() { return QString::fromStdString(ModuleDirectory()) + "Images/"; }
+
+constexpr char kPictureScheme[] = "orvo-picture";
+
+const std::string* PictureBytes(const CNewsDetailItemStruct& detail, size_t i) {
+  return i < detail.imageBytes.size() && !detail.imageBytes[i].empty() ? &detail.imageBytes[i] : nullptr;
+}
 }  // namespace
 
 QString PublishedText(std::time_t when) {
@@ -62,10 +71,15 @@ QString ImageUrl(const std::string& path) {
   return QUrl::fromLocalFile(p).toString(QUrl::FullyEncoded);
 }
 
-QVariant LoadNewsResource(int type, const QUrl& url) {
+QVariant LoadNewsResource(int type, const QUrl& url, const CNewsDetailItemStruct* shown) {
   if (type != QTextDocument::ImageResource) return QVariant(QString());
   QImage image;
-  if (url.isLocalFile()) {
+  if (url.scheme() == kPictureScheme) {
+    bool ok = false;
+    const int i = url.path().toInt(&ok);
+    const std::string* bytes = shown && ok && i >= 0 ? PictureBytes(*shown, static_cast<size_t>(i)) : nullptr;
+    if (bytes) image.loadFromData(reinterpret_cast<const uchar*>(bytes->data()), static_cast<int>(bytes->size()));
+  } else if (url.isLocalFile()) {
     QString folder = QFileInfo(ImagesFolder()).canonicalFilePath();
     QString file = QFileInfo(url.toLocalFile()).canonicalFilePath();
     // Links and ".." are resolved first: what counts is where the file is.
@@ -91,11 +105,23 @@ std::string SubstituteImages(const std::string& body, const CNewsDetailItemStruc
     // caption beside a picture is squeezed into a sliver on paper.
     // Wide pictures are shown narrower, so that a caption keeps its room on paper.
     std::string width;
-    QUrl url(ImageUrl(detail.imageSources[i]));
-    QSize size = QImageReader(url.toLocalFile()).size();
+    QString src;
+    QSize size;
+    if (const std::string* bytes = PictureBytes(detail, i)) {
+      // The document keeps what it loaded by address: the bytes' hash tells
+      // this item's first picture from the last one's.
+      src = QString(kPictureScheme) + ":" + QString::number(i) + "?" +
+            QString::number(std::hash<std::string_view>()(*bytes), 16);
+      QByteArray data = QByteArray::fromRawData(bytes->data(), static_cast<qsizetype>(bytes->size()));
+      QBuffer buffer(&data);
+      size = QImageReader(&buffer).size();
+    } else {
+      src = ImageUrl(detail.imageSources[i]);
+      size = QImageReader(QUrl(src).toLocalFile()).size();
+    }
     if (size.width() > kMaxPictureWidth) width = " width=\"" + std::to_string(kMaxPictureWidth) + "\"";
     std::string html = "<p style=\"margin-top:10px; margin-bottom:10px;\"><img border=\"0\"" + width + " src=\"" +
-                       Escape(ImageUrl(detail.imageSources[i]).toStdString()) + "\"><br /> " +
+                       Escape(src.toStdString()) + "\"><br /> " +
                        StoredHtmlMarkup(detail.imageCaptions[i]) + " </p>";
     ReplaceAll(out, "[[{" + std::to_string(detail.imagePositions[i]) + "}]]", html);
   }

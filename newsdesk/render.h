@@ -33,14 +33,17 @@ QString ImageUrl(const std::string& path);
 // no time of day (stored as 00:00:00); empty for none.
 QString PublishedText(std::time_t when);
 
-// The resources the news text may load: pictures from the Images folder and
-// nothing else (a stored body, or a tampered image row, may name any file or
-// address). A refused picture is an empty image, so nothing else is tried.
-QVariant LoadNewsResource(int type, const QUrl& url);
+// The resources the news text may load: pictures from the Images folder, or
+// those of `shown` that the database keeps, and nothing else (a stored body,
+// or a tampered image row, may name any file or address). A refused picture
+// is an empty image, so nothing else is tried.
+QVariant LoadNewsResource(int type, const QUrl& url, const CNewsDetailItemStruct* shown = nullptr);
 
 inline constexpr int kMaxPictureWidth = 480;
 
-// Puts each image of `detail` where its placeholder "[[{N}]]" stands.
+// Puts each image of `detail` where its placeholder "[[{N}]]" stands: its
+// file, or its bytes from the database as "orvo-picture:I" (the I-th image),
+// which LoadNewsResource gives with the same detail.
 std::string SubstituteImages(const std::string& body, const CNewsDetailItemStruct& detail);
 
 // Deletes every "[[{...}]]" left; an unclosed "[[{" loses only those three characters.

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSplashScreen>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
@@ -29,6 +30,7 @@
 #include "database.h"
 #include "mainframe.h"
 #include "orvo_version.h"
+#include "pg.h"
 #include "platform.h"
 #include "render.h"
 #include "store/search_index.h"
@@ -92,11 +94,37 @@ const char* const kUsage =
     "  --help        show this text\n"
     "  --version     print the version\n"
     "\n"
-    "Files: ORVO.ini and the news database named by its PathDB key, in\n"
-    "$ORVO_HOME when that is set, else in the program folder, or for an installed\n"
-    "copy in $XDG_CONFIG_HOME/orvo/ (settings) and $XDG_DATA_HOME/orvo/ (news).\n";
+    "Files: ORVO.ini and the news database named by $ORVO_DATABASE, else by its\n"
+    "[Database] Url (a postgresql:// server) or its PathDB key, in $ORVO_HOME when\n"
+    "that is set, else in the program folder, or for an installed copy in\n"
+    "$XDG_CONFIG_HOME/orvo/ (settings) and $XDG_DATA_HOME/orvo/ (news).\n";
 
 }  // namespace
+
+std::unique_ptr<QMessageBox> DatabaseFailureBox(const std::string& location, const std::string& why) {
+  auto box = std::make_unique<QMessageBox>(QMessageBox::Warning, "Newsdesk",
+                                           QCoreApplication::translate("Newsdesk", "Can not open DB"), QMessageBox::Ok);
+  if (pg::IsUrl(location)) {
+    // The reason names the server (its address without a password) and
+    // what libpq found, on lines of its own.
+    QString reason = QString::fromStdString(why.empty() ? pg::RedactUrl(location) : why).trimmed();
+    reason.replace(QRegularExpression("\\s*\\n\\s*"), "\n");
+    box->setInformativeText(
+        QCoreApplication::translate("Newsdesk",
+                                    "The news database on a PostgreSQL server could not be opened: %1\n\nStart the "
+                                    "server, or correct its address in [Database] Url of %2 (ORVO_DATABASE, when "
+                                    "set, comes first; \"orvo init --database\" makes a new database there), then "
+                                    "start Newsdesk again.")
+            .arg(reason, QString::fromStdString(SettingsPath())));
+  } else {
+    box->setInformativeText(QCoreApplication::translate("Newsdesk",
+                                                        "The news database named by PathDB in %1 could not be "
+                                                        "opened. Set PathDB to an existing database (\"orvo init\" "
+                                                        "creates one) and start Newsdesk again.")
+                                .arg(QString::fromStdString(SettingsPath())));
+  }
+  return box;
+}
 
 std::string DesktopEntryPath() { return XdgDataHome() + "/applications/org.orvo.Newsdesk.desktop"; }
 std::string DesktopIconPath() { return XdgDataHome() + "/icons/hicolor/scalable/apps/org.orvo.Newsdesk.svg"; }
@@ -299,14 +327,9 @@ int RunNewsdesk(int argc, char** argv) {
   }
   if (!opened) {
     if (splash) splash->hide();
-    QMessageBox box(QMessageBox::Warning, "Newsdesk", QCoreApplication::translate("Newsdesk", "Can not open DB"),
-                    QMessageBox::Ok);
-    box.setInformativeText(QCoreApplication::translate("Newsdesk",
-                                                       "The news database named by PathDB in %1 could not be "
-                                                       "opened. Set PathDB to an existing database (\"orvo init\" "
-                                                       "creates one) and start Newsdesk again.")
-                               .arg(QString::fromStdString(SettingsPath())));
-    box.exec();
+    std::unique_ptr<QMessageBox> box =
+        DatabaseFailureBox(NewsDatabaseLocation(Settings::Shared(), kPathBuffer), vault.db.openError());
+    box->exec();
   }
 
   bool tray = QSystemTrayIcon::isSystemTrayAvailable();

@@ -6,8 +6,10 @@
 #include <QPixmap>
 #include <QStringList>
 
+#include <memory>
 #include <string>
 
+class QMessageBox;
 class QSplashScreen;
 
 namespace orvo {
@@ -64,6 +66,10 @@ QPixmap SplashPixmap();
 // the splash at once: the tip of the day and the boxes that follow the
 // first show must not find it still open.
 void ShowMainWindow(CMainFrame& frame, QSplashScreen* splash, bool minimized, bool tray);
+
+// The warning when the news database does not open: for a PostgreSQL
+// server, `why` (which names it) and what to do.
+std::unique_ptr<QMessageBox> DatabaseFailureBox(const std::string& location, const std::string& why);
 
 // The whole program; main() only calls this.
 int RunNewsdesk(int argc, char** argv);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "dialect.h"
+#include "images.h"
 #include "savepoint.h"
 #include "schema.h"
 #include "store/pairs.h"
@@ -43,15 +44,24 @@ int ReadNewsText(Database& db, int64_t id, NewsText* text) {
   if (!s.Next()) return s.error() ? s.error() : SQLITE_NOTFOUND;
   text->body = s.Text(0);
   Statement images(db,
-                   "SELECT bodypos, image_path, imagetext FROM newsimages WHERE fk_newsitem = ?"
+                   "SELECT bodypos, image_path, imagetext, id FROM newsimages WHERE fk_newsitem = ?"
                    " ORDER BY bodypos, id");
   images.Bind(1, id);
+  std::vector<int64_t> pictureIds;
   while (images.Next()) {
     text->imagePositions.push_back(static_cast<int>(images.Int(0)));
     text->imageSources.push_back(images.Text(1));
     text->imageCaptions.push_back(images.Text(2));
+    pictureIds.push_back(images.Int(3));
   }
-  return images.error();
+  if (images.error() || !PicturesInDatabase(db)) return images.error();
+  // A picture that cannot be read leaves its place empty, not the text.
+  for (int64_t picture : pictureIds) {
+    std::string bytes;
+    if (ReadPictureBytes(db, picture, &bytes) != 0) bytes.clear();
+    text->imageBytes.push_back(std::move(bytes));
+  }
+  return 0;
 }
 
 int MarkNewsRead(Database& db, int64_t id, bool read) {

@@ -36,6 +36,10 @@ struct NewsText {
   std::vector<int> imagePositions;
   std::vector<std::string> imageSources;
   std::vector<std::string> imageCaptions;
+  // Where the database keeps the pictures (PostgreSQL), each one's bytes, in
+  // the same order; "" for one it has none of (its file is then shown).
+  // Empty on SQLite, whose pictures are the files.
+  std::vector<std::string> imageBytes;
 };
 int ReadNewsText(Database& db, int64_t id, NewsText* text);
 

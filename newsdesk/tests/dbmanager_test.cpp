@@ -12,6 +12,7 @@
 #include "database.h"
 #include "like.h"
 #include "pg_server.h"
+#include "store/images.h"
 #include "store/news_items.h"
 #include "store/pairs.h"
 #include "settings.h"
@@ -705,6 +706,11 @@ TEST(DBManagerOnPostgres, ListsMarksReadAndDeletes) {
       n.url = std::string("https://example.org/") + title;
       ASSERT_GT(StoreNews(*db, n), 0);
     }
+    // A picture another machine gathered: its bytes are in the database.
+    Statement pic(*db, "INSERT INTO newsimages(bodypos, image_path, imagetext, fk_newsitem)"
+                       " VALUES(0, '/home/gatherer/.orvo/Images/2_0', 'Caption', 2)");
+    ASSERT_EQ(pic.Execute(), 0);
+    ASSERT_EQ(StorePictureBytes(*db, db->LastInsertId(), std::string("\x89PNG\0bytes", 10)), 0);
   }
   CDBManager m;
   ASSERT_TRUE(m.Init(url));
@@ -731,6 +737,7 @@ TEST(DBManagerOnPostgres, ListsMarksReadAndDeletes) {
   const CNewsDetailItemStruct* detail = m.LoadNewsDetail(storm);
   ASSERT_NE(detail, nullptr);
   EXPECT_EQ(detail->body, "About the Storm warning");
+  EXPECT_EQ(detail->imageBytes, std::vector<std::string>{std::string("\x89PNG\0bytes", 10)});
 
   CFilterStruct f;
   f.name = "Cups";
@@ -742,6 +749,69 @@ TEST(DBManagerOnPostgres, ListsMarksReadAndDeletes) {
   m.SetSearchWithFilter(true);
   m.SetSearchFilter(id);
   EXPECT_EQ(titles(), (std::vector<std::string>{"Cup draw@Alpha"}));
+}
+
+}  // namespace
+}  // namespace orvo
+
+namespace orvo {
+namespace {
+
+// Two readers of two machines (two program folders, one server): what one
+// marks read, deletes or marks unread again, the other lists at its next
+// refresh, in the grid and in the side tree's counts.
+TEST(DBManagerOnPostgres, TwoReadersSeeEachOthersMarksAndDeletionsAtTheirNextRefresh) {
+  ORVO_NEED_POSTGRES(server);
+  const std::string url = server->NewDatabase();
+  ASSERT_FALSE(url.empty());
+  {
+    std::unique_ptr<Database> db;
+    ASSERT_EQ(Database::Open(url, Database::Mode::kCreate, &db), 0);
+    const int64_t pair = EnsurePair(*db, "Alpha", "World", true);
+    for (const char* title : {"Bridge opens", "Storm warning", "Cup draw"}) {
+      NewsRecord n;
+      n.pair = pair;
+      n.title = title;
+      n.published = At("2024-03-02 10:00:00");
+      n.url = std::string("https://example.org/") + title;
+      ASSERT_GT(StoreNews(*db, n), 0);
+    }
+  }
+  // Each folder's ORVO.ini names the server, as on two machines.
+  TempDir desk, laptop;
+  CDBManager a, b;
+  for (auto [folder, m] : {std::pair{&desk, &a}, std::pair{&laptop, &b}}) {
+    ::setenv("ORVO_HOME", folder->path().c_str(), 1);
+    ASSERT_TRUE(Settings::Shared().WriteText(kDatabaseSection, "Url", url));
+    ASSERT_TRUE(m->Init("")) << m->lastError();
+  }
+  ::unsetenv("ORVO_HOME");
+  auto rows = [](CDBManager& m) {
+    std::vector<std::string> out;
+    EXPECT_TRUE(m.BeginNewsListEnum()) << m.lastError();
+    while (const CNewsListItemStruct* item = m.EnumNextNewsListItem())
+      out.push_back(item->title + (item->read ? " read" : ""));
+    m.EndNewsListEnum();
+    return out;
+  };
+  auto counts = [](CDBManager& m) {
+    std::vector<CPairCountStruct> c;
+    EXPECT_TRUE(m.CountNewsPerPair(&c));
+    return c.size() == 1 ? std::to_string(c[0].unread) + "/" + std::to_string(c[0].total) : "?";
+  };
+  a.SetSort(3);
+  b.SetSort(3);
+  EXPECT_EQ(rows(b), (std::vector<std::string>{"Bridge opens", "Cup draw", "Storm warning"}));
+
+  ASSERT_EQ(a.MarkAsRead(std::vector<int32_t>{2, 3}, true), 0);
+  ASSERT_EQ(a.DeleteNewItems({1}), 0);
+  EXPECT_EQ(rows(b), (std::vector<std::string>{"Cup draw read", "Storm warning read"}));
+  EXPECT_EQ(counts(b), "0/2");
+  EXPECT_EQ(b.LoadNewsDetail(1), nullptr);
+
+  ASSERT_EQ(b.MarkAsRead(2, false), 0);
+  EXPECT_EQ(rows(a), (std::vector<std::string>{"Cup draw read", "Storm warning"}));
+  EXPECT_EQ(counts(a), "1/2");
 }
 
 }  // namespace

@@ -3,11 +3,13 @@
 // page layout on screen and on paper, and a start in the tray.
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
+#include <QBuffer>
 #include <QComboBox>
 #include <QDialog>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPrinter>
 #include <QTableView>
 #include <QTest>
@@ -31,6 +33,9 @@
 #include "newsinfo.h"
 #include "newslist.h"
 #include "options_sheet.h"
+#include "pg_server.h"
+#include "store/images.h"
+#include "startup.h"
 #include "text.h"
 #include "window_fixture.h"
 
@@ -174,6 +179,41 @@ TEST_F(ReaderTest, PicturesComeOnlyFromTheImagesFolder) {
   EXPECT_EQ(refused, 3);
 }
 
+// The reader on a PostgreSQL server shows a picture another machine gathered:
+// its row names that machine's file, its bytes are in the database.
+TEST_F(ReaderTest, OnPostgresAnItemShowsThePictureTheDatabaseKeeps) {
+  ORVO_NEED_POSTGRES(server);
+  const std::string url = server->NewDatabase();
+  ASSERT_EQ(Database::Open(url, Database::Mode::kCreate, &db_), 0);
+  settings().WriteText(kDatabaseSection, "Url", url);
+  NewsRecord r;
+  r.pair = EnsurePair(*db_, "Alpha", "World");
+  r.title = "Shared";
+  r.published = *ParseDbTime("2024-01-01 00:00:00");
+  r.body = "<p>Gathered elsewhere.</p>[[{0}]]";
+  r.images = {{0, "/home/gatherer/.orvo/Images/1_0", "From the database"}};
+  const int64_t id = AddNews(r);
+  QImage picture(40, 20, QImage::Format_RGB32);
+  picture.fill(Qt::darkGreen);
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  picture.save(&buffer, "PNG");
+  ASSERT_EQ(StorePictureBytes(*db_, ItemPictures(*db_, id).at(0).id, png.toStdString()), 0);
+  OpenFrame();
+  ShowItem(*frame_, id);
+  QTextDocument* doc = frame_->newsDetail()->browser()->document();
+  std::vector<int> widths;
+  for (QTextBlock b = doc->begin(); b != doc->end(); b = b.next())
+    for (auto it = b.begin(); !it.atEnd(); ++it)
+      if (it.fragment().charFormat().isImageFormat())
+        widths.push_back(doc->resource(QTextDocument::ImageResource, QUrl(it.fragment().charFormat().toImageFormat().name()))
+                             .value<QImage>()
+                             .width());
+  EXPECT_EQ(widths, std::vector<int>{40});
+  EXPECT_NE(doc->toPlainText().toStdString().find("From the database"), std::string::npos);
+}
+
 // Rectangles of the images of a laid-out document, in document order.
 std::vector<QRectF> ImageRects(QTextDocument* doc) {
   std::vector<QRectF> out;
@@ -314,6 +354,35 @@ TEST_F(ReaderTest, FindDialogLabelIsTheBuddyOfItsField) {
   }
   EXPECT_EQ(labels, 1);
   find->close();
+}
+
+}  // namespace
+}  // namespace orvo::testing
+
+namespace orvo::testing {
+namespace {
+
+// The reader started on a PostgreSQL server that is down (nothing listens on
+// its socket): the manager gives up at once, and the warning names the
+// server, without its password, and says what to do.
+TEST(ReaderOnPostgres, AServerThatIsDownGetsAWarningThatNamesIt) {
+  TempDir socketDir;
+  const std::string url = "postgresql:///news?host=" + socketDir.path() + "&user=orvo&password=s3cret";
+  ::setenv("ORVO_DATABASE", url.c_str(), 1);
+  CDBManager m;
+  EXPECT_FALSE(m.Init(""));
+  ::unsetenv("ORVO_DATABASE");
+  EXPECT_FALSE(m.IsOpen());
+  EXPECT_FALSE(m.BeginNewsListEnum());
+
+  std::unique_ptr<QMessageBox> box = DatabaseFailureBox(url, m.openError());
+  const std::string text = box->informativeText().toStdString();
+  EXPECT_NE(text.find(socketDir.path()), std::string::npos) << text;
+  EXPECT_NE(text.find("Start the server, or correct its address in [Database] Url"), std::string::npos) << text;
+  EXPECT_EQ(text.find("s3cret"), std::string::npos) << text;
+  box->show();
+  QApplication::processEvents();
+  EXPECT_TRUE(box->isVisible());
 }
 
 }  // namespace

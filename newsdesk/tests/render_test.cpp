@@ -1,6 +1,9 @@
 #include "render.h"
 
+#include <QBuffer>
 #include <QFont>
+#include <QImage>
+#include <QRegularExpression>
 #include <QFontMetrics>
 #include <QTextDocument>
 
@@ -55,6 +58,48 @@ TEST(Render, StoredTextReadsAsWritten) {
   d.imageCaptions = {"a <b>bold</b> & 'plain' caption"};
   doc.setHtml(QString::fromStdString(SubstituteImages("[[{0}]]", d)));
   EXPECT_NE(doc.toPlainText().toStdString().find("a <b>bold</b> & 'plain' caption"), std::string::npos);
+}
+
+// Pictures the database keeps come from the shown item's bytes, and the next
+// item's first picture is its own, not the one the document loaded before.
+TEST(Render, PicturesFromTheDatabaseShowTheShownItemsBytes) {
+  class Page : public QTextDocument {
+   public:
+    explicit Page(const CNewsDetailItemStruct* shown) : shown_(shown) {}
+    QVariant loadResource(int type, const QUrl& name) override { return LoadNewsResource(type, name, shown_); }
+    const CNewsDetailItemStruct* shown_;
+  };
+  auto item = [](int width) {
+    QImage image(width, 10, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    CNewsDetailItemStruct d;
+    d.imageSources = {"/home/gatherer/.orvo/Images/1_0"};  // another machine's file
+    d.imageCaptions = {""};
+    d.imagePositions = {0};
+    d.imageBytes = {png.toStdString()};
+    return d;
+  };
+  CNewsDetailItemStruct shown = item(600);
+  Page page(&shown);
+  auto pictureWidth = [&] {
+    page.setHtml(QString::fromStdString(SubstituteImages("a[[{0}]]b", shown)));
+    page.setTextWidth(800);
+    page.size();  // lays the page out, which loads its pictures
+    const QRegularExpressionMatch src = QRegularExpression("src=\"([^\"]+)\"").match(page.toHtml());
+    EXPECT_TRUE(src.hasMatch());
+    return page.resource(QTextDocument::ImageResource, QUrl(src.captured(1))).value<QImage>().width();
+  };
+  EXPECT_EQ(pictureWidth(), 600);
+  EXPECT_NE(SubstituteImages("[[{0}]]", shown).find("width=\"480\""), std::string::npos);  // shown narrower
+  shown = item(300);
+  EXPECT_EQ(pictureWidth(), 300);
+  // An address of the scheme for another index, or with no item, is refused.
+  EXPECT_EQ(LoadNewsResource(QTextDocument::ImageResource, QUrl("orvo-picture:5"), &shown).value<QImage>().width(), 1);
+  EXPECT_EQ(LoadNewsResource(QTextDocument::ImageResource, QUrl("orvo-picture:0")).value<QImage>().width(), 1);
 }
 
 TEST(Render, RelativeImagePathsLiveInTheImagesFolder) {

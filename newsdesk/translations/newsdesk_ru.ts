@@ -102,6 +102,14 @@
         <translation>Не удалось открыть базу новостей, заданную ключом PathDB в %1. Укажите в PathDB существующую базу (её создаёт «orvo init») и снова запустите Newsdesk.</translation>
     </message>
     <message>
+        <source>The news database on a PostgreSQL server could not be opened: %1
+
+Start the server, or correct its address in [Database] Url of %2 (ORVO_DATABASE, when set, comes first; &quot;orvo init --database&quot; makes a new database there), then start Newsdesk again.</source>
+        <translation>Не удалось открыть базу новостей на сервере PostgreSQL: %1
+
+Запустите сервер или исправьте его адрес в [Database] Url файла %2 (переменная ORVO_DATABASE, если задана, важнее; «orvo init --database» создаёт там новую базу) и снова запустите Newsdesk.</translation>
+    </message>
+    <message>
         <source>Building the news list index: %1%</source>
         <translation>Построение индекса списка новостей: %1%</translation>
     </message>

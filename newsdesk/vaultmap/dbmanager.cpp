@@ -126,7 +126,8 @@ bool CDBManager::Init(const std::string& path) {
   }
   std::string file = path;
   if (file.empty()) file = NewsDatabaseLocation(Settings::Shared(), kReaderBuffer);
-  if (!Fail(Database::Open(file, Database::Mode::kExisting, &db_))) return false;
+  openError_.clear();
+  if (!Fail(Database::Open(file, Database::Mode::kExisting, &db_, &openError_))) return false;
   struct stat st {};
   if (::stat(db_->path().c_str(), &st) == 0) {
     fileDevice_ = static_cast<uint64_t>(st.st_dev);
@@ -260,6 +261,7 @@ const CNewsDetailItemStruct* CDBManager::LoadNewsDetail(int32_t id) {
   detail_.imagePositions = std::move(text.imagePositions);
   detail_.imageSources = std::move(text.imageSources);
   detail_.imageCaptions = std::move(text.imageCaptions);
+  detail_.imageBytes = std::move(text.imageBytes);
   lastDetail = &detail_;
   return lastDetail;
 }

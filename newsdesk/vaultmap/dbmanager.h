@@ -41,6 +41,8 @@ class CDBManager {
   bool FileChanged() const;
   // SQLite's code of the last failed operation (0 after success).
   int lastError() const { return lastError_; }
+  // Why the last Init failed, as the database said it (a server's reason names it).
+  const std::string& openError() const { return openError_; }
 
   // --- News list ---------------------------------------------------------
   // Query state, set before BeginNewsListEnum.
@@ -138,6 +140,7 @@ class CDBManager {
 
   std::unique_ptr<Database> db_;
   int lastError_ = 0;
+  std::string openError_;
   // The opened file's identity.
   uint64_t fileDevice_ = 0;
   uint64_t fileInode_ = 0;

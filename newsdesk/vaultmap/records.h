@@ -40,6 +40,9 @@ struct CNewsDetailItemStruct {
   // The placeholder number ("[[{N}]]") of each image, same order. An image
   // goes where its own number stands, even when numbers have gaps.
   std::vector<int> imagePositions;
+  // Pictures the database keeps (PostgreSQL): each one's bytes, same order;
+  // "" where the file is shown. Empty on SQLite.
+  std::vector<std::string> imageBytes;
 };
 
 struct CNewsCategoryStruct {
