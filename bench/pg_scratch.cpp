@@ -1,6 +1,7 @@
 #include "pg_scratch.h"
 
 #include <fcntl.h>
+#include <glob.h>
 #include <grp.h>
 #include <libpq-fe.h>
 #include <pwd.h>
@@ -14,7 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <vector>
 
 namespace orvo::bench {
@@ -23,25 +24,32 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The newest installed server's programs.
+// The programs of the newest server installed (Debian keeps each version
+// in a folder of its own).
 std::string ServerBinDir() {
-  std::vector<fs::path> found;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator("/usr/lib/postgresql", ec))
-    if (fs::exists(e.path() / "bin" / "initdb") && fs::exists(e.path() / "bin" / "pg_ctl")) found.push_back(e.path());
-  if (found.empty()) return {};
-  std::sort(found.begin(), found.end(), [](const fs::path& a, const fs::path& b) {
-    return std::atoi(a.filename().c_str()) < std::atoi(b.filename().c_str());
-  });
-  return (found.back() / "bin").string();
+  glob_t g{};
+  std::string best;
+  int bestVersion = -1;
+  if (::glob("/usr/lib/postgresql/*/bin/pg_ctl", 0, nullptr, &g) == 0) {
+    for (size_t i = 0; i < g.gl_pathc; ++i) {
+      const fs::path bin = fs::path(g.gl_pathv[i]).parent_path();
+      const int version = std::atoi(bin.parent_path().filename().c_str());
+      if (version > bestVersion && fs::exists(bin / "initdb")) {
+        best = bin.string();
+        bestVersion = version;
+      }
+    }
+  }
+  ::globfree(&g);
+  return best;
 }
 
+// The end of a log, for a message.
 std::string LogTail(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  std::string s = ss.str();
-  return s.size() > 400 ? s.substr(s.size() - 400) : s;
+  std::ifstream in(path, std::ios::ate);
+  const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : 0;
+  in.seekg(std::max<std::streamoff>(0, size - 400));
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // The folder a user other than root must reach: every folder above it
