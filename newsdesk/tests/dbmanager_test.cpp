@@ -687,6 +687,21 @@ TEST(DBManagerKilled, MarksOfAKilledReaderAreAllOrNone) {
 namespace orvo {
 namespace {
 
+// A new database on the server with three items of one pair: ids 1
+// "Bridge opens", 2 "Storm warning", 3 "Cup draw".
+void StoreThreeItems(Database& db) {
+  const int64_t pair = EnsurePair(db, "Alpha", "World", true);
+  for (const char* title : {"Bridge opens", "Storm warning", "Cup draw"}) {
+    NewsRecord n;
+    n.pair = pair;
+    n.title = title;
+    n.body = std::string("About the ") + title;
+    n.published = At("2024-03-02 10:00:00");
+    n.url = std::string("https://example.org/") + title;
+    ASSERT_GT(StoreNews(db, n), 0);
+  }
+}
+
 // The reader's manager on a PostgreSQL server: it lists, marks read and
 // deletes as on the file.
 TEST(DBManagerOnPostgres, ListsMarksReadAndDeletes) {
@@ -696,16 +711,7 @@ TEST(DBManagerOnPostgres, ListsMarksReadAndDeletes) {
   {
     std::unique_ptr<Database> db;
     ASSERT_EQ(Database::Open(url, Database::Mode::kCreate, &db), 0);
-    const int64_t pair = EnsurePair(*db, "Alpha", "World", true);
-    for (const char* title : {"Bridge opens", "Storm warning", "Cup draw"}) {
-      NewsRecord n;
-      n.pair = pair;
-      n.title = title;
-      n.body = std::string("About the ") + title;
-      n.published = At("2024-03-02 10:00:00");
-      n.url = std::string("https://example.org/") + title;
-      ASSERT_GT(StoreNews(*db, n), 0);
-    }
+    StoreThreeItems(*db);
     // A picture another machine gathered: its bytes are in the database.
     Statement pic(*db, "INSERT INTO newsimages(bodypos, image_path, imagetext, fk_newsitem)"
                        " VALUES(0, '/home/gatherer/.orvo/Images/2_0', 'Caption', 2)");
@@ -767,15 +773,7 @@ TEST(DBManagerOnPostgres, TwoReadersSeeEachOthersMarksAndDeletionsAtTheirNextRef
   {
     std::unique_ptr<Database> db;
     ASSERT_EQ(Database::Open(url, Database::Mode::kCreate, &db), 0);
-    const int64_t pair = EnsurePair(*db, "Alpha", "World", true);
-    for (const char* title : {"Bridge opens", "Storm warning", "Cup draw"}) {
-      NewsRecord n;
-      n.pair = pair;
-      n.title = title;
-      n.published = At("2024-03-02 10:00:00");
-      n.url = std::string("https://example.org/") + title;
-      ASSERT_GT(StoreNews(*db, n), 0);
-    }
+    StoreThreeItems(*db);
   }
   // Each folder's ORVO.ini names the server, as on two machines.
   TempDir desk, laptop;
