@@ -105,6 +105,7 @@ struct Database::Pg {
   int64_t lastId = 0;
   bool inTransaction = false;
   int abortedBy = 0;  // the failure that spoiled the open transaction
+  bool lost = false;  // the server went away
 
   // Frees the connection for another statement.
   void Settle() {
@@ -162,8 +163,14 @@ bool IsOk(const PGresult* r) {
 // The code of a failed result; a lost connection is an I/O error.
 int Database::Pg::Failure(const PGresult* r) {
   error = pg::Message(conn.get(), r);
-  int code = PQstatus(conn.get()) == CONNECTION_BAD ? SQLITE_IOERR
-                                                   : (r ? CodeOfState(PQresultErrorField(r, PG_DIAG_SQLSTATE)) : SQLITE_IOERR);
+  // The first statement after the server went away may fail before libpq has
+  // marked the connection bad: libpq's own failures carry no state, the
+  // server's last words a class 08 (but a protocol violation) or 57P one.
+  const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+  if (PQstatus(conn.get()) == CONNECTION_BAD || !state ||
+      (std::strncmp(state, "08", 2) == 0 && std::strcmp(state, "08P01") != 0) || std::strncmp(state, "57P", 3) == 0)
+    lost = true;
+  int code = lost ? SQLITE_IOERR : CodeOfState(state);
   if (inTransaction && abortedBy == 0) abortedBy = code;
   return code;
 }
@@ -291,6 +298,8 @@ void Database::Interrupt() {
   char why[256];
   if (pg_->cancel) PQcancel(pg_->cancel.get(), why, sizeof why);
 }
+
+bool Database::Lost() const { return pg_ && (pg_->lost || PQstatus(pg_->conn.get()) == CONNECTION_BAD); }
 
 int64_t Database::LastInsertId() const {
   if (!pg_) return sqlite3_last_insert_rowid(db_);

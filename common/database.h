@@ -74,6 +74,10 @@ class Database {
   // SQLITE_INTERRUPT).
   void Interrupt();
 
+  // True once the server has gone away (PostgreSQL): every statement fails
+  // from then on, until the database is opened again. Never on SQLite.
+  bool Lost() const;
+
   int64_t LastInsertId() const;
   int Changes() const;
   std::string ErrorMessage() const;

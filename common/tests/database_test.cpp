@@ -410,6 +410,22 @@ TEST(PostgresDatabaseTest, EmptyDatabasesAndDeadServersAreRefusedWithTheReason) 
   EXPECT_EQ(db, nullptr);
   EXPECT_NE(why.find(nowhere.path()), std::string::npos) << why;
   EXPECT_EQ(why.find("topsecret"), std::string::npos) << why;
+
+  // A connection the server drops (waited for until it is gone) is lost for
+  // good, and says so.
+  const std::string url = server->NewDatabase();
+  std::unique_ptr<Database> admin;
+  ASSERT_EQ(Database::Open(url, Database::Mode::kCreate, &db), 0);
+  ASSERT_EQ(Database::Open(url, Database::Mode::kExisting, &admin), 0);
+  Statement pid(*db, "SELECT pg_backend_pid()");
+  ASSERT_TRUE(pid.Next());
+  Statement end(*admin, "SELECT pg_terminate_backend(CAST(? AS integer), 5000)");
+  end.Bind(1, pid.Int(0));
+  ASSERT_TRUE(end.Next());
+  EXPECT_FALSE(db->Lost());
+  EXPECT_EQ(db->Exec("SELECT 1") & 0xFF, SQLITE_IOERR);
+  EXPECT_TRUE(db->Lost());
+  EXPECT_FALSE(admin->Lost());
 }
 
 }  // namespace
