@@ -391,7 +391,10 @@ StoreResult CommitNewsItem(Database& db, const NewsItemRecord& item, ImageFetch&
   }
   DiscardImages(fetch);
   result.error = rc;
-  result.why = IsBusy(rc) ? "the news database stayed busy" : "database error " + std::to_string(rc);
+  if (db.Lost()) result.lostServer = db.Describe();
+  result.why = !result.lostServer.empty() ? "the connection to " + result.lostServer + " was lost"
+               : IsBusy(rc)                 ? "the news database stayed busy"
+                                            : "database error " + std::to_string(rc);
   WriteEventLog("Can not store news item " + item.address + ": " + result.why);
   return result;
 }

@@ -137,6 +137,9 @@ struct StoreResult {
   int error = 0;         // database code when the item was not stored
   std::string why;       // in words, for the status line
   bool duplicate = false;  // the address was stored already (by another run or engine)
+  // The database server that went away ("PostgreSQL server ..."): nothing
+  // more can be stored over that connection.
+  std::string lostServer;
 };
 
 // For runs that store side by side in one process: the commit is taken under

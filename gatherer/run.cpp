@@ -209,6 +209,8 @@ class GatheringWindow : public QObject {
   int runStatus() const { return engine_.runStatus_; }
   void Fail(const std::string& status);
   void Finish();
+  // Ends the run as failed: the database server went away.
+  void FailLost(const std::string& server);
 
   void RequestCatalogueWithTimer();
   void OnDocumentComplete();
@@ -340,6 +342,15 @@ void GatheringWindow::Fail(const std::string& status) {
   engine_.runStatus_ = 32;
   ReportStatus(status);
   Finish();
+}
+
+// Every later statement would fail too: the run ends instead of visiting page
+// after page it cannot store. What was committed stays.
+void GatheringWindow::FailLost(const std::string& server) {
+  const std::string text =
+      "The connection to " + server + " was lost; the download ends. Start it again once the server is back.";
+  WriteEventLog(text);
+  Fail(text);
 }
 
 void GatheringWindow::Finish() {
@@ -1011,6 +1022,10 @@ void SiteLane::OnItemStored(const std::string& address, size_t images, const Sto
   if (!Live()) return;
   if (result.id < 0 && !result.duplicate) {
     ReportStatus("Can not store the news item [" + address + "]: " + result.why + ".");
+    if (!result.lostServer.empty()) {
+      window_.FailLost(result.lostServer);
+      return;
+    }
     if (window_.parallel()) window_.Unclaim(address);
   }
   if (result.imagesFailed > 0 && !result.duplicate)
@@ -1258,6 +1273,10 @@ SiteLane::LoadResult SiteLane::LoadMask(MaskPhase phase) {
   }
   StoredMask row;
   if (OpenDatabase() != 0 || ReadStoredMask(*ProcessDatabase(), id, &row) != 0) {
+    if (Database* db = ProcessDatabase(); db && db->Lost()) {
+      window_.FailLost(db->Describe());
+      return LoadResult::kFailed;
+    }
     WriteEventLog(kDownloadCompleted);
     if (window_.runStatus() == 32) ReportStatus(kCannotOpen);
     window_.Finish();

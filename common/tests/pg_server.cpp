@@ -138,12 +138,45 @@ class Cluster {
                          "--no-sync", "--no-instructions"},
                         who, log, false));
     if (rc != 0) return "initdb exited " + std::to_string(rc) + ": " + Tail(log);
-    postmaster_ = Spawn({bin + "/postgres", "-D", data, "-k", root_, "-c", "listen_addresses=", "-c", "fsync=off",
-                         "-c", "synchronous_commit=off", "-c", "full_page_writes=off", "-c", "max_connections=40",
-                         "-c", "shared_buffers=16MB"},
-                        who, log, true);
-    if (postmaster_ < 0) return "cannot start postgres";
+    bin_ = bin;
+    who_ = who;
     server_.emplace(root_);
+    return Launch();
+  }
+
+ public:
+  bool StopNow(std::string* why) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (postmaster_ <= 0) return Fails(why, "no server is running");
+    const std::string log = root_ + "/server.log";
+    int rc = Wait(Spawn({bin_ + "/pg_ctl", "-D", root_ + "/data", "stop", "-m", "immediate", "-w"}, who_, log, false));
+    if (rc != 0) return Fails(why, "pg_ctl stop exited " + std::to_string(rc) + ": " + Tail(log));
+    Wait(postmaster_);
+    postmaster_ = -1;
+    return true;
+  }
+
+  bool Restart(std::string* why) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!server_ || postmaster_ > 0) return Fails(why, "the server is not stopped");
+    const std::string failed = Launch();
+    return failed.empty() || Fails(why, failed);
+  }
+
+ private:
+  static bool Fails(std::string* why, const std::string& text) {
+    if (why) *why = text;
+    return false;
+  }
+
+  // Starts the postmaster on the cluster and waits until it answers.
+  std::string Launch() {
+    const std::string log = root_ + "/server.log";
+    postmaster_ = Spawn({bin_ + "/postgres", "-D", root_ + "/data", "-k", root_, "-c", "listen_addresses=", "-c",
+                         "fsync=off", "-c", "synchronous_commit=off", "-c", "full_page_writes=off", "-c",
+                         "max_connections=40", "-c", "shared_buffers=16MB"},
+                        who_, log, true);
+    if (postmaster_ < 0) return "cannot start postgres";
     const std::string conninfo = server_->Url("postgres") + "&connect_timeout=2";
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (PQping(conninfo.c_str()) != PQPING_OK) {
@@ -159,6 +192,8 @@ class Cluster {
   }
 
   std::mutex mutex_;
+  std::string bin_;
+  std::optional<Account> who_;
   bool tried_ = false;
   pid_t owner_ = 0;
   pid_t postmaster_ = -1;
@@ -195,6 +230,10 @@ std::string PgServer::NewDatabase(const std::string& options) const {
 }
 
 const PgServer* SharedPgServer(std::string* why) { return TheCluster().Get(why); }
+
+bool StopPgServerNow(std::string* why) { return TheCluster().StopNow(why); }
+
+bool RestartPgServer(std::string* why) { return TheCluster().Restart(why); }
 
 bool PostgresRequired() {
   const char* ci = std::getenv("CI");

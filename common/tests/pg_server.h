@@ -45,6 +45,12 @@ const PgServer* SharedPgServer(std::string* why);
 // True when a missing server must fail the tests (CI=true).
 bool PostgresRequired();
 
+// The server of this test binary goes away at once, as in a crash or a power
+// cut (pg_ctl stop -m immediate), and later comes back on the same data.
+// False with `why` set when that could not be done.
+bool StopPgServerNow(std::string* why);
+bool RestartPgServer(std::string* why);
+
 }  // namespace orvo::testing
 
 #define ORVO_NEED_POSTGRES(server)                                                   \
