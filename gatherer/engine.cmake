@@ -56,12 +56,14 @@ gtest_discover_tests(gatherer_engine_tests DISCOVERY_TIMEOUT 60
 # The Gatherer program on a private bus.
 add_executable(gatherer_bus_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/gatherer_bus_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/shared_database_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/news_sites.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/site_farm.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/fixture_server.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/engine_home.cpp)
-target_include_directories(gatherer_bus_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/tests)
-target_link_libraries(gatherer_bus_tests PRIVATE orvo_bus_testing orvo_idl_gatherer orvo_common
-  PkgConfig::HTTPLIB GTest::gtest_main)
+target_include_directories(gatherer_bus_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/tests ${CMAKE_SOURCE_DIR})
+target_link_libraries(gatherer_bus_tests PRIVATE orvo_bus_testing orvo_pg_testing orvo_idl_gatherer orvo_store
+  orvo_common PkgConfig::HTTPLIB GTest::gtest_main)
 add_dependencies(gatherer_bus_tests Gatherer)
 gtest_discover_tests(gatherer_bus_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endif()

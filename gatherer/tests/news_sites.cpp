@@ -114,8 +114,10 @@ NewsNetwork::NewsNetwork(const NewsNetworkOptions& options) : options_(options) 
   });
   s.Get(R"(/a/img/(\w+)\.png)", [this](const httplib::Request& req, httplib::Response& res) {
     if (req.matches[1] == hangingImage) {
+      imageHanging = hangImage.load();
       for (int i = 0; i < 1200 && hangImage && !fx_.stopping(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      imageHanging = false;
     }
     res.set_content("PNG:" + std::string(req.matches[1]) + std::string(2000, '.'), "image/png");
   });
@@ -189,11 +191,14 @@ void PrepareNewsHome(EngineHome& home, NewsNetwork& net, int connectTimeout) {
   AddNewsPairs(home.db());
 }
 
-std::string PrepareNewsFolder(const std::string& folder, NewsNetwork& net, int connectTimeout) {
-  const std::string dbPath = folder + "/news.db";
+std::string PrepareNewsFolder(const std::string& folder, NewsNetwork& net, int connectTimeout,
+                              const std::string& database) {
+  const std::string dbPath = database.empty() ? folder + "/news.db" : database;
   std::unique_ptr<Database> db;
   if (Database::Open(dbPath, Database::Mode::kCreate, &db) == 0) AddNewsPairs(*db);
-  WriteNewsSettings(Settings(folder + "/ORVO.ini"), dbPath, net, connectTimeout);
+  const Settings settings(folder + "/ORVO.ini");
+  WriteNewsSettings(settings, database.empty() ? dbPath : std::string(), net, connectTimeout);
+  if (!database.empty()) settings.WriteText(kDatabaseSection, "Url", database);
   return dbPath;
 }
 

@@ -50,6 +50,7 @@ class NewsNetwork {
   // While set, this image of site A ("2_1" for story 2's second) takes its
   // request and does not answer.
   std::atomic<bool> hangImage{false};
+  std::atomic<bool> imageHanging{false};  // the hanging image's request is being held
   // While set, mask fetches take their request and do not answer.
   std::atomic<bool> hangMasks{false};
   std::string hangingImage = "2_1";
@@ -66,7 +67,10 @@ class NewsNetwork {
 class EngineHome;
 void PrepareNewsHome(EngineHome& home, NewsNetwork& net, int connectTimeout);
 // The same for another program folder (a server's on a private bus): creates
-// folder/news.db too. Returns the database path.
-std::string PrepareNewsFolder(const std::string& folder, NewsNetwork& net, int connectTimeout);
+// folder/news.db too. Returns the database path. With a postgresql://
+// `database` the folder's [Database] Url names it instead, and the pairs go
+// into it unless it holds the news tables already.
+std::string PrepareNewsFolder(const std::string& folder, NewsNetwork& net, int connectTimeout,
+                              const std::string& database = {});
 
 }  // namespace orvo::testing
