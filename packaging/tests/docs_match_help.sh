@@ -39,7 +39,7 @@ for c in $commands; do
   fi
   for o in $(printf '%s\n' "$help" | options); do
     [ "$o" = --help ] && continue
-    printf '%s\n' "$entry" | grep -q -F -- "$o" || fault "orvo.1's entry for $c does not name $o"
+    grep -q -F -- "$o" <<<"$entry" || fault "orvo.1's entry for $c does not name $o"
   done
 done
 
@@ -48,7 +48,7 @@ for program in orvo-updates Newsdesk; do
   [ -n "$text" ] || { fault "$program.1 does not render"; continue; }
   help=$("$bin/$program" --help 2>&1) || fault "$program --help fails"
   for o in $(printf '%s\n' "$help" | options); do
-    printf '%s\n' "$text" | grep -q -F -- "$o" || fault "$program.1 does not name $o, which $program --help gives"
+    grep -q -F -- "$o" <<<"$text" || fault "$program.1 does not name $o, which $program --help gives"
   done
 done
 
