@@ -88,3 +88,6 @@ target_compile_definitions(own_sites_bench PRIVATE ORVO_BIN_DIR="${ORVO_BIN_DIR}
 add_dependencies(own_sites_bench orvo)
 # The catalogue update at 1k, 10k and 100k pairs.
 orvo_engine_bench(catalogue_bench)
+# Storing 10,000 items with pictures, one engine against two, on SQLite and PostgreSQL; items/s.
+orvo_engine_bench(store_bench)
+target_link_libraries(store_bench PRIVATE orvo_pg_testing)

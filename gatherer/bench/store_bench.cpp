@@ -1,0 +1,148 @@
+// Benchmark of the engine's store step: N news items with their pictures
+// committed as a download commits them (one transaction per item, the look
+// for the address inside it), by one engine and then by two engines at once,
+// each with its own connection and its own addresses, on a SQLite file and on
+// a PostgreSQL server. Prints items a second and how much two engines store
+// beside one.
+//
+//   store_bench [--items N] [--pictures P] [--picture-bytes B] [--database postgresql://...]
+//
+// Without --database the PostgreSQL figures come from a server of its own
+// (initdb and pg_ctl in a temporary folder, as the tests start theirs).
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "database.h"
+#include "item_store.h"
+#include "pg_server.h"
+#include "test_support.h"
+
+using namespace orvo;
+
+namespace {
+
+struct Options {
+  int items = 10000;
+  int pictures = 2;
+  size_t pictureBytes = 20000;
+  std::string database;  // a PostgreSQL database to use instead of a server of our own
+};
+
+// One engine's share: items `first` .. first + count - 1, each with its pictures.
+int StoreShare(const std::string& location, const std::string& folder, const Options& o, int first, int count) {
+  std::unique_ptr<Database> db;
+  std::string why;
+  if (Database::Open(location, Database::Mode::kExisting, &db, &why) != 0) {
+    std::fprintf(stderr, "cannot open %s: %s\n", location.c_str(), why.c_str());
+    return 0;
+  }
+  db->Exec("PRAGMA synchronous = NORMAL");  // as the engine runs (SQLite only)
+  const std::string body(1500, 'x');
+  int stored = 0;
+  for (int n = first; n < first + count; ++n) {
+    NewsItemRecord item;
+    item.address = "http://bench.example/story/" + std::to_string(n) + ".html";
+    item.title = "Story " + std::to_string(n);
+    item.body = body;
+    item.siteCatRel = 1;
+    ImageFetch fetch;
+    for (int p = 0; p < o.pictures; ++p) {
+      item.body += "[[{" + std::to_string(p) + "}]]";
+      fetch.files.push_back({static_cast<size_t>(p), {}, std::string(o.pictureBytes, static_cast<char>('a' + p)), ""});
+    }
+    if (CommitNewsItem(*db, item, fetch, folder, std::time(nullptr)).id > 0) ++stored;
+  }
+  return stored;
+}
+
+// Items a second of `engines` engines storing o.items each at once.
+double Run(const std::string& location, const std::string& folder, const Options& o, int engines, int round) {
+  std::vector<std::thread> threads;
+  std::vector<int> stored(engines, 0);
+  const auto start = std::chrono::steady_clock::now();
+  for (int e = 0; e < engines; ++e)
+    threads.emplace_back([&, e] {
+      stored[e] = StoreShare(location, folder, o, (round * 2 + e) * o.items, o.items);
+    });
+  for (auto& t : threads) t.join();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  int total = 0;
+  for (int s : stored) total += s;
+  if (total != engines * o.items) std::fprintf(stderr, "only %d of %d items stored\n", total, engines * o.items);
+  return total / seconds;
+}
+
+bool Prepare(const std::string& location, std::string* why) {
+  std::unique_ptr<Database> db;
+  if (Database::Open(location, Database::Mode::kCreate, &db, why) != 0) return false;
+  return db->Exec("INSERT INTO news_config(site_name) VALUES ('Bench'); INSERT INTO news_cat(name) VALUES ('News');"
+                  "INSERT INTO site_cat_rel(is_selected, fk_news_cat, fk_news_config) VALUES (1, 1, 1)") == 0;
+}
+
+void Report(const char* backend, const std::string& location, const std::string& folder, const Options& o) {
+  const double one = Run(location, folder, o, 1, 0);
+  const double two = Run(location, folder, o, 2, 1);
+  std::printf("%-10s  one engine %8.0f items/s   two engines %8.0f items/s   two/one %.2fx\n", backend, one, two,
+              two / one);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    auto value = [&] { return i + 1 < argc ? argv[++i] : ""; };
+    if (!std::strcmp(argv[i], "--items")) {
+      o.items = std::max(1, std::atoi(value()));
+    } else if (!std::strcmp(argv[i], "--pictures")) {
+      o.pictures = std::max(0, std::atoi(value()));
+    } else if (!std::strcmp(argv[i], "--picture-bytes")) {
+      o.pictureBytes = static_cast<size_t>(std::max(1, std::atoi(value())));
+    } else if (!std::strcmp(argv[i], "--database")) {
+      o.database = value();
+    } else {
+      std::printf(
+          "Usage: store_bench [--items N] [--pictures P] [--picture-bytes B] [--database postgresql://...]\n"
+          "Stores N news items (default 10000) of P pictures of B bytes each (default 2 of 20000) as\n"
+          "a download does, by one engine and then by two engines at once (N each), into a new SQLite\n"
+          "file and into an empty PostgreSQL database (--database, else a server of its own), and\n"
+          "prints items a second.\n");
+      return std::strcmp(argv[i], "--help") == 0 ? 0 : 2;
+    }
+  }
+  std::printf("%d items of %d pictures of %zu bytes, per engine\n", o.items, o.pictures, o.pictureBytes);
+  testing::TempDir dir;
+  const std::string folder = dir.File("Images/");
+  std::filesystem::create_directories(folder);
+  std::string why;
+  const std::string file = dir.File("news.db");
+  if (!Prepare(file, &why)) {
+    std::fprintf(stderr, "cannot create %s: %s\n", file.c_str(), why.c_str());
+    return 1;
+  }
+  Report("SQLite", file, folder, o);
+
+  std::string url = o.database;
+  if (url.empty()) {
+    const testing::PgServer* server = testing::SharedPgServer(&why);
+    if (!server) {
+      std::fprintf(stderr, "no PostgreSQL figures: %s\n", why.c_str());
+      return 1;
+    }
+    url = server->NewDatabase();
+  }
+  if (!Prepare(url, &why)) {
+    std::fprintf(stderr, "cannot use %s: %s\n", url.c_str(), why.c_str());
+    return 1;
+  }
+  Report("PostgreSQL", url, folder, o);
+  return 0;
+}
