@@ -34,9 +34,8 @@ const char* kInitHelp =
     "                  (createdb); its tables are made when it has none. The address\n"
     "                  goes into Url in the [Database] section; keep a password in\n"
     "                  ~/.pgpass rather than in the address. A file path here is the\n"
-    "                  same as --db. A preview: orvo init, status and select work\n"
-    "                  on it; downloads, the reader, orvo filter, orvo site and\n"
-    "                  eBooks do not yet.\n"
+    "                  same as --db. Every machine whose ORVO.ini names the same\n"
+    "                  address shares the news, pictures, catalogue and filters.\n"
     "\n"
     "ORVO_DATABASE in the environment overrides the [Database] Url.\n";
 
@@ -67,9 +66,6 @@ int InitPostgres(Settings& settings, const std::string& url, bool store) {
   } else {
     std::printf("Using the news database on %s\n", database->Describe().c_str());
   }
-  std::printf("Note: so far orvo init, orvo status and orvo select use a database on a PostgreSQL server;\n"
-              "downloads, the reader, orvo filter, orvo site and eBooks do not yet. To go on with the file:\n"
-              "orvo config Database Url \"\"\n");
   if (store) {
     if (!settings.WriteText(kDatabaseSection, "Url", url)) {
       std::fprintf(stderr, "orvo init: cannot write %s; check that the folder is writable\n",

@@ -52,20 +52,27 @@ int64_t OwnNameId(Database& db, bool site, const std::string& name) {
   return st.Next() ? st.Int(0) : 0;
 }
 
+// A savepoint inside the caller's transaction, or a transaction of its own:
+// PostgreSQL knows savepoints only within one.
 class Savepoint {
  public:
-  explicit Savepoint(Database& db) : db_(db), status_(db.Exec("SAVEPOINT own_site_add")) {}
+  explicit Savepoint(Database& db)
+      : db_(db), own_(!db.InTransaction()), status_(own_ ? db.Begin() : db.Exec("SAVEPOINT own_site_add")) {}
   ~Savepoint() {
-    if (status_ == 0 && !done_) db_.Exec("ROLLBACK TO own_site_add; RELEASE own_site_add");
+    if (status_ != 0 || done_) return;
+    if (own_) db_.Rollback();
+    else db_.Exec("ROLLBACK TO own_site_add; RELEASE own_site_add");
   }
   int status() const { return status_; }
   int Commit() {
     done_ = true;
-    return status_ == 0 ? db_.Exec("RELEASE own_site_add") : status_;
+    if (status_ != 0) return status_;
+    return own_ ? db_.Commit() : db_.Exec("RELEASE own_site_add");
   }
 
  private:
   Database& db_;
+  const bool own_;
   int status_;
   bool done_ = false;
 };

@@ -10,6 +10,7 @@
 #include "pg_server.h"
 #include "store/mask_health.h"
 #include "store/masks.h"
+#include "store/own_sites.h"
 #include "store/pairs.h"
 #include "store/schema.h"
 #include "test_support.h"
@@ -172,6 +173,31 @@ TEST_P(LayerTest, MaskHealthVerdictsAndTheLatestPerPair) {
   ASSERT_TRUE(how.Next());
   EXPECT_EQ(how.Int(0), 1);
   EXPECT_EQ(how.Int(1), static_cast<int>(AutoMark::kFeedLinkAndBody));
+}
+
+// Alone (orvo site add) and inside a caller's transaction alike: PostgreSQL
+// refused the savepoint outside a transaction, and nothing was stored.
+TEST_P(LayerTest, AnOwnSiteIsAddedAloneOrInsideATransaction) {
+  std::string why;
+  OwnSite alone;
+  alone.site = "Mine";
+  alone.category = "Feed";
+  alone.address = "http://127.0.0.1/feed.xml";
+  ASSERT_TRUE(AddOwnSite(*db_, alone, 1764000000, &why)) << why;
+  EXPECT_FALSE(db_->InTransaction());
+
+  ASSERT_EQ(db_->Begin(), 0);
+  OwnSite inside = alone;
+  inside.category = "Other";
+  inside.address = "http://127.0.0.1/other.xml";
+  ASSERT_TRUE(AddOwnSite(*db_, inside, 1764000000, &why)) << why;
+  OwnSite again = alone;  // refused, and the caller's transaction goes on
+  EXPECT_FALSE(AddOwnSite(*db_, again, 1764000000, &why));
+  ASSERT_EQ(db_->Commit(), 0) << db_->ErrorMessage();
+
+  std::vector<std::string> stored;
+  for (const OwnSite& o : ListOwnSites(*db_)) stored.push_back(o.site + "/" + o.category + " " + o.address);
+  EXPECT_EQ(stored, (std::vector<std::string>{"Mine/Feed http://127.0.0.1/feed.xml", "Mine/Other http://127.0.0.1/other.xml"}));
 }
 
 }  // namespace
