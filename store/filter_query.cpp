@@ -1,5 +1,8 @@
 #include "filter_query.h"
 
+#include <algorithm>
+#include <unordered_map>
+
 #include "eventlog.h"
 #include "store/dialect.h"
 #include "stored_html.h"
@@ -153,11 +156,37 @@ std::string NewsStatementText(const std::string& combinedCondition) {
 
 namespace {
 
-constexpr const char* kNewsRowSql =
+constexpr const char* kNewsRowColumns =
     "SELECT ni.id, ni.recvdate, ni.newsdate, ni.fk_site_cat_rel, ni.publication_date, ni.src_url, ni.author, "
     "ni.title, ni.smalldescr, ni.body, nc.name, nc.id "
     "FROM newsitem ni, site_cat_rel rel, news_cat nc "
-    "WHERE ni.id = ? AND ni.fk_site_cat_rel = rel.id AND rel.fk_news_cat = nc.id AND ni.is_del = 0";
+    "WHERE ni.fk_site_cat_rel = rel.id AND rel.fk_news_cat = nc.id AND ni.is_del = 0 AND ";
+
+void ReadNewsRow(const Statement& st, NewsRow* row) {
+  row->id = st.Int(0);
+  row->recvDate = st.Time(1);
+  row->newsDate = st.Time(2);
+  row->siteCatRel = st.Int(3);
+  row->publicationDate = st.Time(4);
+  row->srcUrl = st.Text(5, kTextColumn);
+  row->author = st.Text(6, kTextColumn);
+  row->title = st.Text(7, kTextColumn);
+  row->smallDescr = st.Text(8, kSmallDescrColumn);
+  // The body buffer holds 63,499 characters; a longer body (not written by
+  // our gatherer, which stores no more) is cut where no reference or tag
+  // breaks, and the log says which.
+  std::string_view body = st.TextView(9);
+  row->body = CutStoredHtml(body, kBodyColumn - 1);
+  if (row->body.size() < body.size()) {
+    size_t chars = 0;
+    for (char c : row->body) chars += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    WriteEventLog("The text of news " + std::to_string(row->id) + " \"" + CutChars(row->title, 80) +
+                  "\" is longer than " + std::to_string(kBodyColumn - 1) + " characters; its eBook holds the first " +
+                  std::to_string(chars));
+  }
+  row->categoryName = st.Text(10, kTextColumn);
+  row->categoryId = st.Int(11);
+}
 
 }  // namespace
 
@@ -206,6 +235,7 @@ int ReadFilterLinks(Database& db, int64_t filterId, std::vector<int64_t>* links)
 void NewsQuery::Close() {
   rowStmt_.reset();
   ids_.clear();
+  batch_.clear();
   next_ = 0;
 }
 
@@ -249,7 +279,8 @@ int NewsQuery::Open(Database& db, std::time_t now) {
   Statement ids(db, NewsStatementText(all.text));
   BindValues(ids, all.values);
   while (ids.Next()) ids_.push_back(ids.Int(0));
-  auto rows = std::make_unique<Statement>(db, kNewsRowSql);
+  batched_ = db.backend() == Database::Backend::kPostgres;
+  auto rows = std::make_unique<Statement>(db, std::string(kNewsRowColumns) + (batched_ ? "ni.id = ANY(?)" : "ni.id = ?"));
   if (int rc = ids.error() ? ids.error() : rows->error()) {
     ids_.clear();
     return error_ = rc;
@@ -260,6 +291,12 @@ int NewsQuery::Open(Database& db, std::time_t now) {
 
 bool NewsQuery::Fetch() {
   if (!rowStmt_ || error_) return false;
+  if (batched_) {
+    if (batch_.empty() && !FetchBatch()) return false;
+    row_ = std::move(batch_.front());
+    batch_.pop_front();
+    return true;
+  }
   Statement& st = *rowStmt_;
   for (;;) {
     if (next_ >= ids_.size()) return false;
@@ -268,30 +305,33 @@ bool NewsQuery::Fetch() {
     if (st.Next()) break;
     if ((error_ = st.error()) != 0) return false;
   }
-  row_.id = st.Int(0);
-  row_.recvDate = st.Time(1);
-  row_.newsDate = st.Time(2);
-  row_.siteCatRel = st.Int(3);
-  row_.publicationDate = st.Time(4);
-  row_.srcUrl = st.Text(5, kTextColumn);
-  row_.author = st.Text(6, kTextColumn);
-  row_.title = st.Text(7, kTextColumn);
-  row_.smallDescr = st.Text(8, kSmallDescrColumn);
-  // The body buffer holds 63,499 characters; a longer body (not written by
-  // our gatherer, which stores no more) is cut where no reference or tag
-  // breaks, and the log says which.
-  std::string_view body = st.TextView(9);
-  row_.body = CutStoredHtml(body, kBodyColumn - 1);
-  if (row_.body.size() < body.size()) {
-    size_t chars = 0;
-    for (char c : row_.body) chars += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    WriteEventLog("The text of news " + std::to_string(row_.id) + " \"" + CutChars(row_.title, 80) +
-                  "\" is longer than " + std::to_string(kBodyColumn - 1) + " characters; its eBook holds the first " +
-                  std::to_string(chars));
-  }
-  row_.categoryName = st.Text(10, kTextColumn);
-  row_.categoryId = st.Int(11);
+  ReadNewsRow(st, &row_);
   return true;
+}
+
+// The rows of the next ids that are still there, in the ids' order; false
+// at the end or on a failure.
+bool NewsQuery::FetchBatch() {
+  Statement& st = *rowStmt_;
+  while (batch_.empty() && next_ < ids_.size()) {
+    const size_t end = std::min(ids_.size(), next_ + kFetchBatch);
+    std::string list = "{";
+    for (size_t i = next_; i < end; ++i) list += (i > next_ ? "," : "") + std::to_string(ids_[i]);
+    list += "}";
+    st.Reset();
+    st.Bind(1, list);
+    std::unordered_map<int64_t, NewsRow> found;
+    while (st.Next()) {
+      NewsRow row;
+      ReadNewsRow(st, &row);
+      found.emplace(row.id, std::move(row));
+    }
+    if ((error_ = st.error()) != 0) return false;
+    for (size_t i = next_; i < end; ++i)
+      if (auto it = found.find(ids_[i]); it != found.end()) batch_.push_back(std::move(it->second));
+    next_ = end;
+  }
+  return !batch_.empty();
 }
 
 }  // namespace orvo

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -122,7 +123,9 @@ struct NewsRow {
 
 // The open news query of a run, with its current row. Open() sorts the
 // matching ids alone and Fetch() reads each row by id, so a run over hundreds
-// of thousands of items holds their ids, never their bodies, at once.
+// of thousands of items holds their ids, never their bodies, at once. On a
+// PostgreSQL server, where each statement is a round trip, rows are read
+// kFetchBatch ids at a time.
 class NewsQuery {
  public:
   // Result of Open() when no filter is marked for eBook generation.
@@ -143,10 +146,16 @@ class NewsQuery {
   int error() const { return error_; }
   void Close();
 
+  static constexpr size_t kFetchBatch = 64;
+
  private:
+  bool FetchBatch();
+
   std::vector<int64_t> ids_;
   size_t next_ = 0;
   std::unique_ptr<Statement> rowStmt_;
+  bool batched_ = false;
+  std::deque<NewsRow> batch_;  // read ahead, in ids_' order
   int error_ = 0;
   NewsRow row_;
 };
