@@ -33,13 +33,20 @@ std::string InIdList(Backend b, std::string_view column, int index) {
                : std::string(column) + " IN (SELECT value FROM json_each(" + at + "))";
 }
 
-std::string IdList(Backend b, const std::vector<int32_t>& ids) {
+namespace {
+template <typename Id>
+std::string ListOf(Backend b, const std::vector<Id>& ids) {
   std::string list = Pg(b) ? "{" : "[";
+  list.reserve(ids.size() * 8 + 2);
   for (size_t i = 0; i < ids.size(); ++i) {
     if (i) list += ',';
     list += std::to_string(ids[i]);
   }
   return list + (Pg(b) ? "}" : "]");
 }
+}  // namespace
+
+std::string IdList(Backend b, const std::vector<int32_t>& ids) { return ListOf(b, ids); }
+std::string IdList(Backend b, const std::vector<int64_t>& ids) { return ListOf(b, ids); }
 
 }  // namespace orvo::dialect

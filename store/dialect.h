@@ -35,5 +35,6 @@ std::string LikePattern(Backend b, std::string_view pattern);
 // json_each over a JSON array on SQLite, = ANY over an array on PostgreSQL.
 std::string InIdList(Backend b, std::string_view column, int index);
 std::string IdList(Backend b, const std::vector<int32_t>& ids);
+std::string IdList(Backend b, const std::vector<int64_t>& ids);
 
 }  // namespace orvo::dialect

@@ -280,7 +280,9 @@ int NewsQuery::Open(Database& db, std::time_t now) {
   BindValues(ids, all.values);
   while (ids.Next()) ids_.push_back(ids.Int(0));
   batched_ = db.backend() == Database::Backend::kPostgres;
-  auto rows = std::make_unique<Statement>(db, std::string(kNewsRowColumns) + (batched_ ? "ni.id = ANY(?)" : "ni.id = ?"));
+  const Database::Backend b = db.backend();
+  auto rows =
+      std::make_unique<Statement>(db, std::string(kNewsRowColumns) + (batched_ ? dialect::InIdList(b, "ni.id", 1) : "ni.id = ?"));
   if (int rc = ids.error() ? ids.error() : rows->error()) {
     ids_.clear();
     return error_ = rc;
@@ -315,11 +317,10 @@ bool NewsQuery::FetchBatch() {
   Statement& st = *rowStmt_;
   while (batch_.empty() && next_ < ids_.size()) {
     const size_t end = std::min(ids_.size(), next_ + kFetchBatch);
-    std::string list = "{";
-    for (size_t i = next_; i < end; ++i) list += (i > next_ ? "," : "") + std::to_string(ids_[i]);
-    list += "}";
     st.Reset();
-    st.Bind(1, list);
+    st.Bind(1, dialect::IdList(Database::Backend::kPostgres,
+                               std::vector<int64_t>(ids_.begin() + static_cast<std::ptrdiff_t>(next_),
+                                                    ids_.begin() + static_cast<std::ptrdiff_t>(end))));
     std::unordered_map<int64_t, NewsRow> found;
     while (st.Next()) {
       NewsRow row;

@@ -119,8 +119,8 @@ int NewsList::Open(Database& db, const NewsListQuery& q) {
     switch (way_) {
       case SearchWay::kCollect:
         if (read) {
-          sql += " AND " + IdListSql("n.id");
-          params.emplace_back(IdListText(ids));
+          sql += " AND " + dialect::InIdList(b, "n.id", static_cast<int>(params.size()) + 1);
+          params.emplace_back(dialect::IdList(b, ids));
         } else {
           sql += " AND " + IndexCandidatesSql("n.id");
           params.push_back(*candidates);

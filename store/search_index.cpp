@@ -196,20 +196,6 @@ int ReadCandidates(Database& db, const std::string& query, int64_t limit, std::v
   return s.error();
 }
 
-std::string IdListSql(std::string_view idColumn) {
-  return std::string(idColumn) + " IN (SELECT value FROM json_each(?))";
-}
-
-std::string IdListText(const std::vector<int64_t>& ids) {
-  std::string text = "[";
-  text.reserve(ids.size() * 8 + 2);
-  for (size_t i = 0; i < ids.size(); ++i) {
-    if (i) text += ',';
-    text += std::to_string(ids[i]);
-  }
-  return text + "]";
-}
-
 namespace {
 
 // A yes-or-no question about the index tables, prepared by hand: a database

@@ -48,9 +48,6 @@ std::string IndexCandidatesSql(std::string_view idColumn);
 // that counts them to choose its way need not ask the index again.
 // 0, or the failure's code.
 int ReadCandidates(Database& db, const std::string& query, int64_t limit, std::vector<int64_t>* ids);
-// "<idColumn> IN (...)" over ids read before; IdListText(ids) is bound to its "?". SQLite only.
-std::string IdListSql(std::string_view idColumn);
-std::string IdListText(const std::vector<int64_t>& ids);
 
 // The index's candidates for a query held in memory as one bit per id, for
 // a list that walks its own order and tests each row's id with the SQL
