@@ -1,5 +1,6 @@
 #include "pg.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -20,6 +21,16 @@ struct Bound {
 };
 
 bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+
+// The server's NOTICEs ("index ... does not exist, skipping" from the schema's
+// own DROP INDEX IF EXISTS) are chatter on the programs' terminals; WARNINGs
+// and worse still reach stderr, as libpq's default receiver would print them.
+void ReceiveNotice(void*, const PGresult* res) {
+  const char* severity = PQresultErrorField(res, PG_DIAG_SEVERITY_NONLOCALIZED);
+  const std::string_view level = severity ? severity : "";
+  if (level == "NOTICE" || level == "INFO" || level == "DEBUG" || level == "LOG") return;
+  std::fputs(PQresultErrorMessage(res), stderr);
+}
 
 }  // namespace
 
@@ -109,10 +120,17 @@ std::string ServerName(PGconn* conn) {
 
 std::string Message(PGconn* conn, const PGresult* result) {
   const char* m = result ? PQresultErrorMessage(result) : nullptr;
-  std::string s = m && *m ? m : (conn ? PQerrorMessage(conn) : "");
-  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-  for (char& c : s)
-    if (c == '\n') c = ' ';
+  const std::string_view raw = m && *m ? m : (conn ? PQerrorMessage(conn) : "");
+  // One line for the log: libpq indents its hint lines with a tab.
+  std::string s;
+  for (char c : raw) {
+    const bool blank = c == '\n' || c == '\t' || c == '\r' || c == ' ';
+    if (!blank)
+      s += c;
+    else if (!s.empty() && s.back() != ' ')
+      s += ' ';
+  }
+  while (!s.empty() && s.back() == ' ') s.pop_back();
   return s;
 }
 
@@ -128,6 +146,8 @@ Connection Connection::Open(const std::string& url, int timeoutSeconds, std::str
   if (!c.conn_ || PQstatus(c.conn_.get()) != CONNECTION_OK) {
     if (error) *error = c.conn_ ? Message(c.conn_.get(), nullptr) : "out of memory";
     c.conn_.reset();
+  } else {
+    PQsetNoticeReceiver(c.conn_.get(), ReceiveNotice, nullptr);
   }
   return c;
 }

@@ -410,6 +410,10 @@ TEST(PostgresDatabaseTest, EmptyDatabasesAndDeadServersAreRefusedWithTheReason) 
   EXPECT_EQ(db, nullptr);
   EXPECT_NE(why.find(nowhere.path()), std::string::npos) << why;
   EXPECT_EQ(why.find("topsecret"), std::string::npos) << why;
+  // One line for the log, though libpq puts its hint on a tab-indented second one.
+  EXPECT_NE(why.find("Is the server running"), std::string::npos) << why;
+  EXPECT_EQ(why.find_first_of("\t\n"), std::string::npos) << why;
+  EXPECT_EQ(why.find("  "), std::string::npos) << why;
 
   // A connection the server drops (waited for until it is gone) is lost for
   // good, and says so.
@@ -417,6 +421,14 @@ TEST(PostgresDatabaseTest, EmptyDatabasesAndDeadServersAreRefusedWithTheReason) 
   std::unique_ptr<Database> admin;
   ASSERT_EQ(Database::Open(url, Database::Mode::kCreate, &db), 0);
   ASSERT_EQ(Database::Open(url, Database::Mode::kExisting, &admin), 0);
+  // The server's notices stay off the terminal; its warnings do not.
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(db->Exec("DROP INDEX IF EXISTS no_such_index"), 0);
+  EXPECT_EQ(db->Exec("DO $$ BEGIN RAISE WARNING 'disk nearly full'; END $$"), 0);
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(said.find("no_such_index"), std::string::npos) << said;
+  EXPECT_NE(said.find("disk nearly full"), std::string::npos) << said;
+
   Statement pid(*db, "SELECT pg_backend_pid()");
   ASSERT_TRUE(pid.Next());
   Statement end(*admin, "SELECT pg_terminate_backend(CAST(? AS integer), 5000)");
