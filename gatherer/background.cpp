@@ -73,7 +73,7 @@ Database* BackgroundJob::db() {
       return nullptr;
     }
     // As on the main connection: WAL with NORMAL never corrupts the file.
-    db_->Exec("PRAGMA synchronous = NORMAL");
+    if (db_->backend() == Database::Backend::kSqlite) db_->Exec("PRAGMA synchronous = NORMAL");
   }
   return db_.get();
 }

@@ -374,7 +374,8 @@ void GatheringWindow::Start() {
   // In WAL mode NORMAL never corrupts the file; a power cut can only lose the
   // last items, which the next run simply fetches again. FULL would wait for
   // the disk three times per item.
-  ProcessDatabase()->Exec("PRAGMA synchronous = NORMAL");
+  if (ProcessDatabase()->backend() == Database::Backend::kSqlite)
+    ProcessDatabase()->Exec("PRAGMA synchronous = NORMAL");
   // Marks found now were left by a run that was killed during its update.
   int leftover = 0;
   if (RemoveMarks(*ProcessDatabase(), &leftover) == 0 && leftover > 0)
