@@ -11,13 +11,26 @@ namespace orvo {
 // a shared server every machine needs the pictures, not just their paths.
 inline constexpr const char* kImageBytesTable = "newsimage_bytes";
 
+// SQLite's NOCASE order of `expr` on PostgreSQL, on a server of any locale:
+// the ASCII letters folded (and nothing else, as NOCASE folds), then the
+// bytes compared, which in UTF-8 is code point order. The sorts and the
+// indexes that serve them are both written with it, so that they match.
+std::string NoCaseKey(std::string_view expr);
+
+// The reader's sort indexes: their keys keep SQLite's NULL order (first going
+// up), which PostgreSQL's default reverses, so that the sorts walk them
+// forwards or backwards with nothing to sort.
+inline constexpr std::string_view kSortIndexPrefix = "newsitem_grid_";
+
 // Translates SQLite DDL to PostgreSQL: PRAGMAs dropped; INTEGER as BIGINT and
 // INTEGER PRIMARY KEY AUTOINCREMENT as an identity column; an index key
-// "x COLLATE NOCASE" as lower(x); virtual tables (the FTS5 search index) and
-// the triggers that feed them or their companion tables (<name>_...) stay on
-// SQLite. A statement it does not know
-// how to carry over gives false with `error` naming it, so a new kind of
-// statement in the schema cannot slip past unnoticed.
+// "x COLLATE NOCASE" as NoCaseKey(x), with x itself included so that the
+// index still holds the text, as SQLite's does; the keys of a sort index
+// (kSortIndexPrefix) in SQLite's NULL order; virtual tables (the FTS5 search
+// index) and the triggers that feed them or their companion tables
+// (<name>_...) stay on SQLite. A statement it does not know how to carry over
+// gives false with `error` naming it, so a new kind of statement in the schema
+// cannot slip past unnoticed.
 bool TranslateDdlToPostgres(std::string_view sqlite, std::string* out, std::string* error);
 
 // The whole schema for a new PostgreSQL database: the translated schema.sql

@@ -198,3 +198,17 @@ UPDATE schema_version SET version = 6 WHERE version = 5;
 DELETE FROM newsitem WHERE src_url <> '' AND EXISTS (SELECT 1 FROM newsitem o WHERE o.src_url = newsitem.src_url AND o.id < newsitem.id);
 CREATE UNIQUE INDEX IF NOT EXISTS newsitem_src_url_once ON newsitem(src_url) WHERE src_url <> '';
 UPDATE schema_version SET version = 7 WHERE version = 6;
+
+-- Upgrade 8, PostgreSQL only: the grid's indexes in the reader's sort order.
+-- Made there before this version, they folded titles by the server's locale
+-- and kept NULLs last, so the sorts could not walk them; their PostgreSQL form
+-- now keeps SQLite's order (common/pg_schema.h), and they are made again. A
+-- SQLite file has them as they should be: it only records the version (a new
+-- file runs this part too, on no rows).
+DROP INDEX IF EXISTS newsitem_grid_title;
+DROP INDEX IF EXISTS newsitem_grid_date;
+DROP INDEX IF EXISTS newsitem_grid_pair;
+CREATE INDEX newsitem_grid_title ON newsitem(title COLLATE NOCASE, id, is_del, is_read, publication_date, fk_site_cat_rel);
+CREATE INDEX newsitem_grid_date ON newsitem(publication_date, id, is_del, is_read, title, fk_site_cat_rel);
+CREATE INDEX newsitem_grid_pair ON newsitem(fk_site_cat_rel, publication_date, id, is_del, is_read, title);
+UPDATE schema_version SET version = 8 WHERE version = 7;

@@ -1,6 +1,7 @@
 #include "dialect.h"
 
 #include "like.h"
+#include "pg_schema.h"
 
 namespace orvo::dialect {
 
@@ -9,7 +10,7 @@ bool Pg(Backend b) { return b == Backend::kPostgres; }
 }  // namespace
 
 std::string NoCase(Backend b, std::string_view expr) {
-  return Pg(b) ? "lower(" + std::string(expr) + ")" : std::string(expr) + " COLLATE NOCASE";
+  return Pg(b) ? NoCaseKey(expr) : std::string(expr) + " COLLATE NOCASE";
 }
 
 std::string Direction(Backend b, bool ascending) {

@@ -14,12 +14,14 @@ namespace orvo::dialect {
 
 using Backend = Database::Backend;
 
-// A case-insensitive sort key: SQLite's NOCASE, lower() on PostgreSQL (what
-// the schema's NOCASE indexes become there).
+// A case-insensitive sort key: SQLite's NOCASE, and its order on PostgreSQL
+// (NoCaseKey, what the schema's NOCASE indexes become there).
 std::string NoCase(Backend b, std::string_view expr);
 
 // " ASC" or " DESC", with NULLs where SQLite puts them (first going up, last
-// going down); PostgreSQL puts them the other way by default.
+// going down); PostgreSQL puts them the other way by default. Every key of a
+// sort that an index serves takes it, the tie-break too, as the sort
+// indexes' keys keep that order (kSortIndexPrefix).
 std::string Direction(Backend b, bool ascending);
 
 // "expr LIKE ?" with the reader's LIKE: bracket escapes, case folded by

@@ -147,14 +147,15 @@ int NewsList::Open(Database& db, const NewsListQuery& q) {
     groups_.push_back(-1);
     pairsSql_ = q.sort == kSortBySite ? "SELECT id FROM site_cat_rel WHERE fk_news_config = ? ORDER BY id"
                                       : "SELECT id FROM site_cat_rel WHERE fk_news_cat = ? ORDER BY id";
-    const std::string newestFirst = " ORDER BY n.publication_date" + dialect::Direction(b, false) + ", n.id DESC";
+    const std::string newestFirst =
+        " ORDER BY n.publication_date" + dialect::Direction(b, false) + ", n.id" + dialect::Direction(b, false);
     pairSql_ = select + sql + " AND n.fk_site_cat_rel = ?" + newestFirst;
     orphanSql_ = select + sql + " AND n.fk_site_cat_rel IS NULL" + newestFirst;
     if (!OpenNextGroup()) return Fail(error_ ? error_ : SQLITE_ERROR);
   } else {
     // The tie-break runs the same way, so an index gives the rows in order.
     sql += " ORDER BY " + SortExpression(b, q.sort) + dialect::Direction(b, q.ascending) + ", n.id" +
-           (q.ascending ? " ASC" : " DESC");
+           dialect::Direction(b, q.ascending);
     if (!AddStream(select + sql, false, 0)) return error_;
   }
   return 0;

@@ -16,7 +16,8 @@ struct ParsedSchema {
   std::vector<SchemaUpgrade> upgrades;
 };
 
-// "-- Upgrade N[, SQLite only][, in the background]: what" starts a part.
+// "-- Upgrade N[, SQLite only|, PostgreSQL only][, in the background]: what"
+// starts a part.
 bool ParseMarker(std::string_view line, SchemaUpgrade* out) {
   constexpr std::string_view kMarker = "-- Upgrade ";
   if (line.substr(0, kMarker.size()) != kMarker) return false;
@@ -30,6 +31,7 @@ bool ParseMarker(std::string_view line, SchemaUpgrade* out) {
   out->version = std::stoi(number);
   const std::string_view flags = comma == std::string_view::npos ? std::string_view() : head.substr(comma);
   out->sqliteOnly = flags.find("SQLite only") != std::string_view::npos;
+  out->postgresOnly = flags.find("PostgreSQL only") != std::string_view::npos;
   out->background = flags.find("in the background") != std::string_view::npos;
   out->what = Trim(line.substr(colon + 1));
   return true;
@@ -64,26 +66,39 @@ const ParsedSchema& Schema() {
 
 bool Postgres(Database& db) { return db.backend() == Database::Backend::kPostgres; }
 
+// The key of the upgrade's advisory lock on PostgreSQL: any number, the same
+// in every program.
+constexpr const char* kSchemaLockKey = "4837461003";
+
 bool HasVersionTable(Database& db) { return TableExists(db, "schema_version"); }
 
-// An upgrade's statements for the database's back end: PostgreSQL's are
-// translated, and a SQLite-only part has none there.
-int RunPart(Database& db, const std::string& sql, bool sqliteOnly) {
+// The statements of `sql` about the version table.
+std::string VersionStatements(const std::string& sql) {
+  std::string out;
+  for (const std::string& s : SchemaStatements(sql))
+    if (s.find("schema_version") != std::string::npos) out += s + "\n";
+  return out;
+}
+
+// Statements of the schema source, translated for PostgreSQL.
+int RunSql(Database& db, const std::string& sql) {
   if (!Postgres(db)) return db.Exec(sql.c_str());
-  if (sqliteOnly) return 0;
   std::string pg, error;
   if (!TranslateDdlToPostgres(sql, &pg, &error)) return SQLITE_ERROR;
   return db.Exec(pg.c_str());
 }
 
+// An upgrade's statements for the database's back end: a SQLite-only part has
+// none on PostgreSQL, a PostgreSQL-only part only its version's record on SQLite.
+int RunPart(Database& db, const SchemaUpgrade& part) {
+  if (Postgres(db) && part.sqliteOnly) return 0;
+  if (!Postgres(db) && part.postgresOnly) return RunSql(db, VersionStatements(part.sql));
+  return RunSql(db, part.sql);
+}
+
 // The base's own statements about the version table, for a file made before
 // it existed: such a file is of version 1.
-std::string VersionTableSql() {
-  std::string sql;
-  for (const std::string& s : SchemaStatements(Schema().base))
-    if (s.find("schema_version") != std::string::npos) sql += s + "\n";
-  return sql;
-}
+std::string VersionTableSql() { return VersionStatements(Schema().base); }
 
 }  // namespace
 
@@ -155,17 +170,24 @@ int RunSchemaUpgrades(Database& db, int from, int through) {
     own = std::make_unique<Transaction>(db);
     if (int rc = own->status()) return rc;
   }
+  if (Postgres(db)) {
+    // Several machines may open an older database at once: one upgrades it,
+    // the others wait and then find it done.
+    if (int rc = db.Exec((std::string("SELECT pg_advisory_xact_lock(") + kSchemaLockKey + ")").c_str())) return rc;
+    bool table = false;
+    from = std::max(from, ReadVersion(db, &table) + 1);
+  }
   if (!HasVersionTable(db))
-    if (int rc = RunPart(db, VersionTableSql(), false)) return rc;
+    if (int rc = RunSql(db, VersionTableSql())) return rc;
   for (int v = from; v <= through; ++v)
-    if (int rc = RunPart(db, SchemaUpgradeTo(v).sql, SchemaUpgradeTo(v).sqliteOnly)) return rc;
+    if (int rc = RunPart(db, SchemaUpgradeTo(v))) return rc;
   return own ? own->Commit() : 0;
 }
 
 int UpgradeSchema(Database& db) {
   int through = LatestSchemaVersion();
   for (const SchemaUpgrade& u : SchemaUpgrades())
-    if (u.background) {
+    if (u.background && !Postgres(db)) {
       through = u.version - 1;
       break;
     }

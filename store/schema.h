@@ -7,7 +7,9 @@
 // The upgrades up to the first one marked "in the background" run whenever
 // the layer is used (UpgradeSchema); that one and those after it may take
 // long on a large file and are left to IndexUpgrade (store/search_index.h),
-// which builds them a step at a time beside a download.
+// which builds them a step at a time beside a download. A PostgreSQL server
+// builds an index without stopping the readers, and has no IndexUpgrade:
+// there UpgradeSchema runs them all.
 #pragma once
 
 #include <string>
@@ -22,6 +24,7 @@ struct SchemaUpgrade {
   int version = 0;
   std::string what;
   bool sqliteOnly = false;
+  bool postgresOnly = false;
   bool background = false;
   std::string sql;  // the part's statements, its version's record last
 };
@@ -33,6 +36,7 @@ inline constexpr int kGridIndexesVersion = 4;
 inline constexpr int kSearchIndexVersion = 5;
 inline constexpr int kIndexDeleteQueueVersion = 6;
 inline constexpr int kUniqueAddressVersion = 7;
+inline constexpr int kSortOrderVersion = 8;
 const SchemaUpgrade& SchemaUpgradeTo(int version);
 int LatestSchemaVersion();
 

@@ -510,7 +510,15 @@ int UpgradeIndexes(const std::string& path, const std::atomic<bool>& stop,
                    const std::function<void(const std::string&, int)>& progress, const UpgradePace& pace) {
   std::unique_ptr<Database> db;
   if (int rc = Database::Open(path, Database::Mode::kExisting, &db)) return rc;
-  if (!db->handle()) return 0;  // PostgreSQL: its indexes are made with the schema
+  if (!db->handle()) {
+    // PostgreSQL: the schema's upgrades in one go, as the server builds an
+    // index while others read; its search indexes come with the schema.
+    if (SchemaVersion(*db) >= LatestSchemaVersion()) return 0;
+    if (progress) progress("grid", 0);
+    const int rc = UpgradeSchema(*db);
+    if (rc == 0 && progress) progress("grid", 100);
+    return rc;
+  }
   // A set `stop` also breaks off the statement under way (a long index
   // build): its transaction rolls back and the next run does it again.
   sqlite3_progress_handler(

@@ -8,8 +8,10 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "database.h"
+#include "pg_server.h"
 #include "store/search_index.h"
 #include "test_support.h"
 
@@ -104,7 +106,7 @@ TEST(SchemaUpgradeTest, AFileOfEveryEarlierVersionIsUpgradedWithItsRows) {
   std::unique_ptr<Database> fresh;
   ASSERT_EQ(Database::Open(dir.File("fresh.db"), Database::Mode::kCreate, &fresh), 0);
   EXPECT_EQ(SchemaVersion(*fresh), LatestSchemaVersion());
-  EXPECT_EQ(LatestSchemaVersion(), kUniqueAddressVersion);
+  EXPECT_EQ(LatestSchemaVersion(), kSortOrderVersion);
   int n = 0;
   for (const OldFile& old : kFiles) {
     SCOPED_TRACE(std::string(*old.script ? old.script : "current") + (*old.byCode ? " and its code's tables" : ""));
@@ -183,6 +185,73 @@ TEST(SchemaUpgradeTest, EachUpgradeRecordsItsVersionAndSplitsIntoStatements) {
       "  DELETE FROM a;\n  DELETE FROM a;\nEND;\nDROP TABLE a;");
   ASSERT_EQ(split.size(), 3u);
   EXPECT_EQ(split[1], "CREATE TRIGGER t AFTER INSERT ON a\nBEGIN\n  DELETE FROM a;\n  DELETE FROM a;\nEND;");
+}
+
+// A PostgreSQL database made before the grid's indexes kept the sorts' order
+// (lower() in the server's collation, NULLs last) gets them made again when a
+// program opens it, after which every grid sort walks an index, either way,
+// with nothing left to sort.
+TEST(SchemaUpgradeOnPostgres, TheGridIndexesOfAnOlderDatabaseAreMadeAgainForItsSorts) {
+  ORVO_NEED_POSTGRES(server);
+  const std::string url = server->NewDatabase();
+  ASSERT_FALSE(url.empty());
+  std::unique_ptr<Database> db;
+  std::string why;
+  ASSERT_EQ(Database::Open(url, Database::Mode::kCreate, &db, &why), 0) << why;
+  auto definitions = [&] {
+    std::string out;
+    Statement s(*db, "SELECT indexdef FROM pg_indexes WHERE tablename = 'newsitem' ORDER BY indexname");
+    while (s.Next()) out += s.Text(0) + "\n";
+    return out;
+  };
+  const std::string fresh = definitions();
+  ASSERT_EQ(db->Exec("DROP INDEX newsitem_grid_title; DROP INDEX newsitem_grid_date; DROP INDEX newsitem_grid_pair;"
+                     "CREATE INDEX newsitem_grid_title ON newsitem(lower(title), id, is_del, is_read,"
+                     " publication_date, fk_site_cat_rel);"
+                     "CREATE INDEX newsitem_grid_date ON newsitem(publication_date, id, is_del, is_read, title,"
+                     " fk_site_cat_rel);"
+                     "CREATE INDEX newsitem_grid_pair ON newsitem(fk_site_cat_rel, publication_date, id, is_del,"
+                     " is_read, title);"
+                     "UPDATE schema_version SET version = 7"),
+            0)
+      << db->ErrorMessage();
+  // The grid's statements as the list writes them, the planner told to sort
+  // only where no index gives the order.
+  const std::string columns = "SELECT n.id, n.fk_site_cat_rel, n.publication_date, n.title, n.is_read FROM newsitem n";
+  const std::string title = "translate(n.title, 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', 'abcdefghijklmnopqrstuvwxyz') COLLATE \"C\"";
+  const std::vector<std::string> sorts = {
+      columns + " WHERE n.is_del = 0 ORDER BY " + title + " ASC NULLS FIRST, n.id ASC NULLS FIRST",
+      columns + " WHERE n.is_del = 0 ORDER BY " + title + " DESC NULLS LAST, n.id DESC NULLS LAST",
+      columns + " WHERE n.is_del = 0 ORDER BY n.publication_date ASC NULLS FIRST, n.id ASC NULLS FIRST",
+      columns + " WHERE n.is_del = 0 ORDER BY n.publication_date DESC NULLS LAST, n.id DESC NULLS LAST",
+      columns + " WHERE n.is_del = 0 AND n.fk_site_cat_rel = 1 ORDER BY n.publication_date DESC NULLS LAST,"
+                " n.id DESC NULLS LAST",
+  };
+  ASSERT_EQ(db->Exec("SET enable_sort = off"), 0);
+  auto sorted = [&](const std::string& sql) {
+    Statement s(*db, "EXPLAIN " + sql);
+    std::string plan;
+    while (s.Next()) plan += s.Text(0) + "\n";
+    EXPECT_EQ(s.error(), 0) << db->ErrorMessage();
+    return plan.find("Sort") != std::string::npos ? plan : std::string();
+  };
+  int sortedBefore = 0;
+  for (const std::string& sql : sorts) sortedBefore += sorted(sql).empty() ? 0 : 1;
+  EXPECT_EQ(sortedBefore, 5);
+
+  std::atomic<bool> stop{false};
+  std::vector<std::string> heard;
+  EXPECT_EQ(UpgradeIndexes(url, stop, [&](const std::string& what, int percent) {
+              heard.push_back(what + " " + std::to_string(percent));
+            }),
+            0);
+  EXPECT_EQ(heard, (std::vector<std::string>{"grid 0", "grid 100"}));
+  EXPECT_EQ(SchemaVersion(*db), LatestSchemaVersion());
+  EXPECT_EQ(definitions(), fresh);
+  for (const std::string& sql : sorts) EXPECT_EQ(sorted(sql), "") << sql;
+  heard.clear();
+  EXPECT_EQ(UpgradeIndexes(url, stop, [&](const std::string& what, int) { heard.push_back(what); }), 0);
+  EXPECT_TRUE(heard.empty());  // nothing more to do
 }
 
 }  // namespace
