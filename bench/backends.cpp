@@ -17,6 +17,7 @@
 #include "settings.h"
 #include "store/cleanup.h"
 #include "store/news_list.h"
+#include "store/schema.h"
 #include "store/search_index.h"
 
 namespace orvo::bench {
@@ -363,6 +364,17 @@ int RunSize(const BackendsRun& run, const ScratchServer* server, int64_t items) 
       return 1;
     }
     std::printf("  PostgreSQL: %s holds these items already: used as it is\n", given->Describe().c_str());
+    // A database of an older schema gets what a program opening it would do.
+    if (const int version = SchemaVersion(*given); version < LatestSchemaVersion()) {
+      std::atomic<bool> stop{false};
+      auto t = Clock::now();
+      if (int rc = UpgradeIndexes(sides.url, stop, nullptr); rc != 0) {
+        std::printf("PostgreSQL: the schema upgrade failed (%s)\n", HexCode(rc).c_str());
+        return 1;
+      }
+      std::printf("  PostgreSQL: schema upgraded from version %d to %d in %.1f s\n", version, LatestSchemaVersion(),
+                  Since(t));
+    }
   } else if (!FillPostgres(sides.url, items, sides.now, &why)) {
     std::printf("PostgreSQL: the load failed: %s\n", why.c_str());
     return 1;
