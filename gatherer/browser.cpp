@@ -190,6 +190,24 @@ Browser::~Browser() {
 
 void Browser::Navigate(const std::string& url, const std::string& postBody,
                        const std::vector<std::string>& headers) {
+  const bool readAhead = ahead_ && !adopted_ && postBody.empty() && aheadUrl_ == url &&
+                         (aheadState_ == Ahead::kLoading || aheadState_ == Ahead::kArrived);
+  if (!readAhead) DropPrefetch();
+  if (readAhead) {
+    AbandonOwnLoad();
+    ++serial_;
+    busy_ = true;
+    location_ = url;
+    if (aheadState_ == Ahead::kArrived) {
+      // Delivered from the event loop, as a load would be.
+      aheadState_ = Ahead::kNone;
+      pendingTake_ = true;
+      QMetaObject::invokeMethod(this, [this, serial = serial_] { TakeAhead(serial); }, Qt::QueuedConnection);
+    } else {
+      adopted_ = true;
+    }
+    return;
+  }
   Job job;
   job.serial = ++serial_;
   job.url = url;
@@ -208,6 +226,18 @@ void Browser::Navigate(const std::string& url, const std::string& postBody,
 
 void Browser::Stop() {
   if (!busy_) return;
+  if (adopted_ || pendingTake_) {
+    if (adopted_) ahead_->Stop();
+    if (ahead_->document_ && ahead_->document_->requestedUrl == location_) {
+      document_ = std::move(*ahead_->document_);
+      ahead_->document_.reset();
+    }
+    adopted_ = pendingTake_ = false;
+    aheadState_ = Ahead::kNone;
+    ++serial_;
+    busy_ = false;
+    return;
+  }
   {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     shared_->pending.reset();
@@ -222,6 +252,75 @@ void Browser::Stop() {
   ++serial_;  // whatever the worker still reports of the old load is stale
   curl_multi_wakeup(shared_->multi);
   busy_ = false;
+}
+
+void Browser::AbandonOwnLoad() {
+  {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->pending.reset();
+    shared_->cancel = shared_->activeSerial;
+  }
+  curl_multi_wakeup(shared_->multi);
+}
+
+void Browser::Prefetch(const std::string& url) {
+  if (adopted_ || pendingTake_) return;  // the read-ahead's connection serves the current page
+  if (!ahead_) {
+    ahead_ = std::make_unique<Browser>();
+    connect(ahead_.get(), &Browser::DocumentComplete, this, [this](const std::string&) { OnAheadComplete(); });
+    connect(ahead_.get(), &Browser::NavigateError, this,
+            [this](const std::string& url, int code, const std::string& reason) { OnAheadError(url, code, reason); });
+  }
+  ahead_->SetBodyLimit(bodyLimit_);
+  aheadUrl_ = url;
+  aheadState_ = Ahead::kLoading;
+  ahead_->Navigate(url);
+}
+
+void Browser::DropPrefetch() {
+  if (!ahead_) return;
+  if (adopted_ || pendingTake_) {
+    ++serial_;
+    busy_ = false;
+  }
+  ahead_->Stop();
+  aheadState_ = Ahead::kNone;
+  adopted_ = pendingTake_ = false;
+}
+
+void Browser::TakeAhead(uint64_t serial) {
+  if (serial != serial_ || !pendingTake_) return;
+  pendingTake_ = false;
+  busy_ = false;
+  document_ = std::move(*ahead_->document_);
+  ahead_->document_.reset();
+  location_ = document_->url;
+  emit DocumentComplete(document_->url);
+}
+
+void Browser::OnAheadComplete() {
+  if (!adopted_) {
+    if (aheadState_ == Ahead::kLoading) aheadState_ = Ahead::kArrived;
+    return;
+  }
+  adopted_ = false;
+  aheadState_ = Ahead::kNone;
+  busy_ = false;
+  document_ = std::move(*ahead_->document_);
+  ahead_->document_.reset();
+  location_ = document_->url;
+  emit DocumentComplete(document_->url);
+}
+
+void Browser::OnAheadError(const std::string& url, int statusCode, const std::string& reason) {
+  if (!adopted_) {
+    if (aheadState_ == Ahead::kLoading) aheadState_ = Ahead::kFailed;
+    return;
+  }
+  adopted_ = false;
+  aheadState_ = Ahead::kNone;
+  busy_ = false;
+  emit NavigateError(url, statusCode, reason);
 }
 
 void Browser::Deliver(const std::shared_ptr<Result>& r) {

@@ -49,6 +49,15 @@ class Browser : public QObject {
   // it becomes the current document.
   void Stop();
 
+  // Starts loading url (a GET) before it is asked for, on a connection of its
+  // own, the way a browser reads ahead; no event follows. A Navigate to the
+  // same address takes over what arrived, or the load still under way; a
+  // read-ahead that failed is forgotten and the page is loaded afresh, so
+  // its failure is seen as any other.
+  void Prefetch(const std::string& url);
+  // Abandons the read-ahead.
+  void DropPrefetch();
+
   // The current document, or null when none has arrived yet.
   const BrowserDocument* Document() const { return document_ ? &*document_ : nullptr; }
   // Address the browser shows: the page being loaded, or the last one loaded.
@@ -67,6 +76,10 @@ class Browser : public QObject {
   struct Job;
   struct Result;
   void Deliver(const std::shared_ptr<Result>& result);
+  void AbandonOwnLoad();
+  void TakeAhead(uint64_t serial);
+  void OnAheadComplete();
+  void OnAheadError(const std::string& url, int statusCode, const std::string& reason);
 
   std::shared_ptr<Shared> shared_;
   std::thread worker_;
@@ -75,6 +88,14 @@ class Browser : public QObject {
   bool busy_ = false;
   std::optional<BrowserDocument> document_;
   std::string location_;
+
+  // The read-ahead: its own browser, and what became of its page.
+  enum class Ahead { kNone, kLoading, kArrived, kFailed };
+  std::unique_ptr<Browser> ahead_;
+  std::string aheadUrl_;
+  Ahead aheadState_ = Ahead::kNone;
+  bool adopted_ = false;      // the current page is the read-ahead still loading
+  bool pendingTake_ = false;  // the current page is the read-ahead that arrived
 };
 
 }  // namespace orvo

@@ -779,6 +779,7 @@ void SiteLane::Begin(MaskPlan plan) {
 void SiteLane::Halt() {
   pageTimer_.stop();
   browser_.Stop();
+  browser_.DropPrefetch();
 }
 
 void SiteLane::OnDocumentComplete(const std::string& url) {
@@ -1017,6 +1018,11 @@ void SiteLane::StoreItem() {
         NoteStoredItem(result.id, mark);
         OnItemStored(address, images, result);
       });
+  // While the item is stored the next page is already on its way; it is
+  // still asked for, logged and timed in its turn. Side by side, the next
+  // link may yet be taken by another lane.
+  if (!window_.parallel() && state_.links.size() > 1 && formFields_.empty())
+    browser_.Prefetch(state_.links[1].address);
 }
 
 void SiteLane::OnItemStored(const std::string& address, size_t images, const StoreResult& result) {

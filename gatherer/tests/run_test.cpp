@@ -608,6 +608,41 @@ TEST(GatheringRunTest, WhileAnImageHangsTheRunSaysSoAndStopLeavesNothingHalfStor
   EXPECT_EQ(files, 6u);
 }
 
+// While an item's pictures come, the next page is read ahead, one page and
+// no more; it is still logged and stored in its turn.
+TEST(GatheringRunTest, TheNextPageIsReadAheadWhileAnItemIsStoredAndTakenInItsTurn) {
+  EngineHome home;
+  NewsNetworkOptions o;
+  o.articlesA = 4;
+  o.articlesB = 0;
+  NewsNetwork net(o);
+  PrepareNewsHome(home, net, 30);
+  net.hangImage = true;  // story 2's second picture
+  GathererEngine engine;
+  Recorder rec(engine);
+  engine.StartProcess();
+  for (int i = 0; i < 400 && !net.imageHanging; ++i) QTest::qWait(50);
+  ASSERT_TRUE(net.imageHanging);
+  for (int i = 0; i < 400 && net.fixture().CountRequests("GET /a/3.html") == 0; ++i) QTest::qWait(50);
+  EXPECT_EQ(net.fixture().CountRequests("GET /a/3.html"), 1);
+  QTest::qWait(300);
+  EXPECT_EQ(net.fixture().CountRequests("GET /a/4.html"), 0);
+  EXPECT_EQ(net.fixture().CountRequests("GET /a/img/3_0.png"), 0);
+  EXPECT_EQ(Items(home), 1);  // story 3 waits for story 2
+  net.hangImage = false;
+  for (int i = 0; i < 400 && rec.complites.empty(); ++i) QTest::qWait(50);
+  EXPECT_EQ(rec.complites, std::vector<int>{1});
+  std::string order;
+  Statement st(home.db(), "SELECT src_url FROM newsitem ORDER BY id");
+  while (st.Next()) order += st.Text(0) + " ";
+  EXPECT_EQ(order, net.ArticleA(1) + " " + net.ArticleA(2) + " " + net.ArticleA(3) + " " + net.ArticleA(4) + " ");
+  EXPECT_EQ(home.Count("SELECT count(*) FROM newsimages"), 8);
+  EXPECT_EQ(home.Count("SELECT count(*) FROM mask_health WHERE items_stored = 4"), 1);
+  EXPECT_EQ(net.fixture().CountRequests("GET /a/3.html"), 1);  // read once, ahead
+  const std::string log = home.Log();
+  EXPECT_LT(log.find("Download Image " + net.Url("/a/img/2_1.png")), log.find("Start download site: " + net.ArticleA(3)));
+}
+
 TEST(GatheringRunTest, ADeadImageServerCostsOneAttemptPerRunAndIsReported) {
   EngineHome home;
   NewsNetworkOptions o;
