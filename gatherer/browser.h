@@ -57,6 +57,8 @@ class Browser : public QObject {
   void Prefetch(const std::string& url);
   // Abandons the read-ahead.
   void DropPrefetch();
+  // The read-ahead has arrived or failed, and no Navigate has taken it yet.
+  bool PrefetchSettled() const { return aheadState_ == Ahead::kArrived || aheadState_ == Ahead::kFailed; }
 
   // The current document, or null when none has arrived yet.
   const BrowserDocument* Document() const { return document_ ? &*document_ : nullptr; }

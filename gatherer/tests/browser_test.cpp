@@ -144,5 +144,58 @@ TEST_F(BrowserTest, ANewNavigationAbandonsTheOneInProgress) {
   EXPECT_EQ(failed.count(), 0);
 }
 
+// A page read ahead is taken over by its Navigate without a second request;
+// one whose read-ahead failed is loaded again and fails as any other; a stop
+// ends a read-ahead the page waits for, and a dropped one raises nothing.
+TEST_F(BrowserTest, AReadAheadIsTakenOverAndAFailedOneLoadedAgain) {
+  Browser b;
+  QSignalSpy done(&b, &Browser::DocumentComplete);
+  QSignalSpy failed(&b, &Browser::NavigateError);
+  auto settle = [&b] {
+    for (int i = 0; i < 200 && !b.PrefetchSettled(); ++i) QTest::qWait(50);
+    return b.PrefetchSettled();
+  };
+
+  b.Prefetch(fx_.Url("/moved"));
+  EXPECT_FALSE(b.Busy());
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(done.count(), 0);
+  b.Navigate(fx_.Url("/moved"));
+  EXPECT_TRUE(b.Busy());
+  ASSERT_TRUE(done.wait(10000));
+  EXPECT_EQ(b.Document()->url, fx_.Url("/page"));
+  EXPECT_EQ(b.Document()->bytes, "<html><body>\xcf\xf0\xe8</body></html>");
+  EXPECT_EQ(b.LocationUrl(), fx_.Url("/page"));
+  EXPECT_EQ(fx_.CountRequests("GET /moved"), 1);
+
+  b.Prefetch(fx_.Url("/missing"));
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(failed.count(), 0);
+  b.Navigate(fx_.Url("/missing"));
+  ASSERT_TRUE(failed.wait(10000));
+  EXPECT_EQ(failed.last().at(1).toInt(), 404);
+  EXPECT_EQ(fx_.CountRequests("GET /missing"), 2);
+
+  // Taken over while it still loads, then stopped: what arrived stays.
+  b.Prefetch(fx_.Url("/stalled"));
+  b.Navigate(fx_.Url("/stalled"));
+  for (int i = 0; i < 200 && fx_.CountRequests("GET /stalled") == 0; ++i) QTest::qWait(50);
+  QTest::qWait(700);
+  b.Stop();
+  EXPECT_FALSE(b.Busy());
+  ASSERT_NE(b.Document(), nullptr);
+  EXPECT_EQ(b.Document()->requestedUrl, fx_.Url("/stalled"));
+  EXPECT_FALSE(b.Document()->complete);
+
+  // A read-ahead that is dropped, or that no Navigate asks for, raises nothing.
+  b.Prefetch(fx_.Url("/stalled"));
+  b.DropPrefetch();
+  b.Prefetch(fx_.Url("/page"));
+  ASSERT_TRUE(settle());
+  QTest::qWait(200);
+  EXPECT_EQ(done.count(), 1);
+  EXPECT_EQ(failed.count(), 1);
+}
+
 }  // namespace
 }  // namespace orvo
