@@ -138,7 +138,7 @@ CMainFrame::CMainFrame(Vault& vault, bool trayAvailable, QWidget* parent)
     UpdateCount();
   });
   connect(list_, &CNewsListView::newsChanged, sites_, &CSitesTree::RefreshSoon);
-  connect(list_, &CNewsListView::databaseFileChanged, this, [this] { CheckDatabaseFile(true); });
+  connect(list_, &CNewsListView::databaseGone, this, [this](bool writeFailed) { CheckDatabaseFile(writeFailed); });
 
   trayTimer_.setInterval(1000);
   connect(&trayTimer_, &QTimer::timeout, this, &CMainFrame::OnTrayTimer);
@@ -551,9 +551,16 @@ bool CMainFrame::CheckDatabaseFile(bool writeFailed) {
   QString path;
   {
     VaultLock lock(vault_.lock);
-    if (!vault_.db.FileChanged()) return false;
-    path = QString::fromStdString(vault_.db.database()->path());
+    // A server that could not be reached again stays lost until it can.
+    serverLost_ = vault_.db.ConnectionLost() || (serverLost_ && !vault_.db.IsOpen());
+    if (!serverLost_ && !vault_.db.FileChanged()) return false;
+    if (vault_.db.IsOpen()) {
+      path = QString::fromStdString(serverLost_ ? vault_.db.database()->Describe() : vault_.db.database()->path());
+    } else {
+      path = QString::fromStdString(pg::RedactUrl(NewsDatabaseLocation(Settings::Shared(), kPathBuffer)));
+    }
   }
+  if (serverLost_) return AskAboutLostServer(writeFailed, path);
   const QString notStored = tr("Not stored: the news database %1 was deleted or replaced while the reader was "
                                "running. Reopen it to go on.")
                                 .arg(path);
@@ -578,21 +585,53 @@ bool CMainFrame::CheckDatabaseFile(bool writeFailed) {
   return true;
 }
 
+bool CMainFrame::AskAboutLostServer(bool writeFailed, const QString& server) {
+  if (askingAboutDatabase_) return true;
+  SetStatusText(tr("Not stored: the connection to the news database on %1 was lost. Reopen it to go on.").arg(server));
+  askingAboutDatabase_ = true;
+  QMessageBox box(QMessageBox::Warning, tr("News database"),
+                  tr("The connection to the news database on %1 was lost while the reader was running.").arg(server),
+                  QMessageBox::NoButton, this);
+  box.setInformativeText((writeFailed ? tr("The last marks or deletions were not stored. ") : QString()) +
+                         tr("Start the server if it has stopped. Until the database is opened again, nothing you "
+                            "mark or delete is stored. Reopen it now?"));
+  box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+  box.button(QMessageBox::Ok)->setText(tr("&Reopen"));
+  box.button(QMessageBox::Cancel)->setText(tr("&Later"));
+  box.setDefaultButton(QMessageBox::Ok);
+  const int answer = box.exec();
+  askingAboutDatabase_ = false;
+  if (answer == QMessageBox::Ok) ReopenDatabase();
+  return true;
+}
+
 bool CMainFrame::ReopenDatabase() {
-  QString error;
+  QString error, why;
   bool opened;
+  const std::string location = NewsDatabaseLocation(Settings::Shared(), kPathBuffer);
   {
     VaultLock lock(vault_.lock);
     opened = vault_.db.Init("");
-    if (!opened) error = QString::fromStdString(pg::RedactUrl(NewsDatabaseLocation(Settings::Shared(), kPathBuffer)));
+    if (!opened) {
+      error = QString::fromStdString(pg::RedactUrl(location));
+      why = QString::fromStdString(vault_.db.openError());
+    }
   }
   if (!opened) {
     QMessageBox::warning(this, QString(), tr("Can not open DB"));
-    SetStatusText(tr("The news database %1 cannot be opened. Make one with orvo init, or choose another in "
-                     "Tools -> Options -> System, then restart the reader.")
-                      .arg(error));
+    if (pg::IsUrl(location)) {
+      serverLost_ = true;
+      SetStatusText(tr("The news database on %1 cannot be reached (%2). Start the server, or correct its address "
+                       "in [Database] Url of %3; coming back to this window tries again.")
+                        .arg(error, why, QString::fromStdString(SettingsPath())));
+    } else {
+      SetStatusText(tr("The news database %1 cannot be opened. Make one with orvo init, or choose another in "
+                       "Tools -> Options -> System, then restart the reader.")
+                        .arg(error));
+    }
     return false;
   }
+  serverLost_ = false;
   SetStatusText(tr("The news database was opened again."));
   FillFilterCombo(filterCombo_->currentData().toInt());
   ApplySelectedFilter();

@@ -122,10 +122,12 @@ class CMainFrame : public QMainWindow {
   // A second start with "closeall".
   void CloseAll();
   void SaveLayout();
-  // The news database's file was deleted or replaced while the reader ran:
-  // says so and offers to open it again. `writeFailed`: a mark or a deletion
-  // has just not been stored. False when the file is still the one opened.
+  // The news database's file was deleted or replaced while the reader ran,
+  // or its server went away: says so and offers to open it again.
+  // `writeFailed`: a mark or a deletion has just not been stored. False when
+  // the database is still the one opened.
   bool CheckDatabaseFile(bool writeFailed = false);
+  bool AskAboutLostServer(bool writeFailed, const QString& server);
   // Opens the news database again and lists its news.
   bool ReopenDatabase();
 
@@ -157,6 +159,7 @@ class CMainFrame : public QMainWindow {
   bool trayAvailable_;
   bool exiting_ = false;
   bool askingAboutDatabase_ = false;
+  bool serverLost_ = false;  // until the server's database is opened again
   bool downloadRunning_ = false;
   bool generationRunning_ = false;
   bool searchMode_ = false;

@@ -393,6 +393,7 @@ bool CNewsListView::Start(Setup setup, bool ignoreFailure) {
     VaultLock lock(vault_.lock);
     began = setup(vault_.db);
   }
+  if (!began && DatabaseGone(0)) QTimer::singleShot(0, this, [this] { emit databaseGone(false); });
   if (!began && !ignoreFailure) {
     busy_ = false;
     emit loadingFinished();
@@ -523,6 +524,12 @@ void CNewsListView::OnMarkReadTimer() {
   if (lastSelectedId_ >= 0) MarkRow(lastSelectedId_, true);
 }
 
+bool CNewsListView::DatabaseGone(long rc) {
+  if (rc == SQLITE_READONLY_DBMOVED) return true;
+  VaultLock lock(vault_.lock);
+  return vault_.db.ConnectionLost();
+}
+
 void CNewsListView::MarkRow(int32_t id, bool read) {
   long rc;
   {
@@ -532,8 +539,8 @@ void CNewsListView::MarkRow(int32_t id, bool read) {
   if (rc == 0) {
     model_->SetRead(model_->RowOf(id), read);
     emit newsChanged();
-  } else if (rc == SQLITE_READONLY_DBMOVED) {
-    emit databaseFileChanged();
+  } else if (DatabaseGone(rc)) {
+    emit databaseGone(true);
   }
 }
 
@@ -603,8 +610,8 @@ void CNewsListView::FinishMarking(std::vector<int> positions, std::vector<int32_
   if (rc == 0) {
     model_->SetRead(positions, ids, read);
     emit newsChanged();
-  } else if (rc == SQLITE_READONLY_DBMOVED) {
-    emit databaseFileChanged();
+  } else if (DatabaseGone(rc)) {
+    emit databaseGone(true);
   } else {
     QMessageBox::warning(window(), QString(),
                          tr("The news could not be marked (database error %1). Try again later.").arg(rc));
@@ -668,8 +675,8 @@ void CNewsListView::DeleteSelected() {
                                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
       table_->scrollTo(model_->index(row, 0));
     }
-  } else if (rc == SQLITE_READONLY_DBMOVED) {
-    emit databaseFileChanged();
+  } else if (DatabaseGone(rc)) {
+    emit databaseGone(true);
   } else {
     QMessageBox::warning(window(), QString(),
                          tr("The news could not be deleted (database error %1). Try again later.").arg(rc));

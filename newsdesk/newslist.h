@@ -179,9 +179,9 @@ class CNewsListView : public QWidget {
   void textClearRequested();
   // Read flags or deletions were stored (counts elsewhere are out of date).
   void newsChanged();
-  // A mark or a deletion was not stored: the database file was deleted or
-  // replaced under the reader.
-  void databaseFileChanged();
+  // The database file was deleted or replaced under the reader, or its
+  // server went away; `writeFailed`: a mark or a deletion was not stored.
+  void databaseGone(bool writeFailed);
 
  private:
   using Setup = std::function<bool(CDBManager&)>;
@@ -190,6 +190,8 @@ class CNewsListView : public QWidget {
   void OnSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
   void OnMarkReadTimer();
   void MarkRow(int32_t id, bool read);
+  // `rc` failed because the database is gone (see databaseGone).
+  bool DatabaseGone(long rc);
   void ShowContextMenu(const QPoint& pos);
   void ShowSortIndicator();
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -214,6 +214,68 @@ TEST_F(ReaderTest, OnPostgresAnItemShowsThePictureTheDatabaseKeeps) {
   EXPECT_NE(doc->toPlainText().toStdString().find("From the database"), std::string::npos);
 }
 
+// A server gone under the reader: a mark failed without a word, and the
+// only advice was to make a new database with orvo init.
+TEST_F(ReaderTest, OnPostgresAServerGoneIsToldAndTheDatabaseReopenedWhenItIsBack) {
+  ORVO_NEED_POSTGRES(server);
+  const std::string url = server->NewDatabase();
+  ASSERT_EQ(Database::Open(url, Database::Mode::kCreate, &db_), 0);
+  settings().WriteText(kDatabaseSection, "Url", url);
+  settings().WriteInt(kSystemSection, keys::kMarkReadTime, 0);
+  NewsRecord r;
+  r.pair = EnsurePair(*db_, "Alpha", "World");
+  for (int i = 0; i < 3; ++i) {
+    r.title = "Shared " + std::to_string(i);
+    r.url = "https://example.org/shared/" + std::to_string(i);
+    r.published = *ParseDbTime("2024-01-01 00:00:00") + i;
+    AddNews(r);
+  }
+  OpenFrame();
+  NewsListModel* model = frame_->newsList()->model();
+  ASSERT_EQ(model->rowCount(), 3);
+  auto dropReader = [&] {
+    Statement end(*db_,
+                  "SELECT count(pg_terminate_backend(pid, 5000)) FROM pg_stat_activity"
+                  " WHERE datname = current_database() AND pid <> pg_backend_pid()");
+    return end.Next() ? end.Int(0) : -1;
+  };
+  auto unread = [&] { return QueryInt("SELECT count(*) FROM newsitem WHERE is_read = 0"); };
+
+  ASSERT_GE(dropReader(), 1);
+  QString told;
+  AnswerMessageBox(QMessageBox::Ok, &told);  // Reopen
+  int fills = fills_;
+  SelectRow(0);  // marked at once: the write finds the connection gone
+  ASSERT_TRUE(WaitFor([&] { return !told.isEmpty(); })) << frame_->statusText().toStdString();
+  EXPECT_TRUE(told.contains("connection to the news database on")) << told.toStdString();
+  EXPECT_FALSE(told.contains("topsecret"));
+  ASSERT_TRUE(WaitFor([&] { return fills_ > fills && model->rowCount() == 3; })) << frame_->statusText().toStdString();
+  SelectRow(1);
+  ASSERT_TRUE(WaitFor([&] { return unread() == 2; })) << frame_->statusText().toStdString();
+
+  // Still down when the user says Reopen: the status says what to do, and
+  // coming back to the window asks again.
+  ASSERT_GE(dropReader(), 1);
+  TempDir nowhere;
+  settings().WriteText(kDatabaseSection, "Url", "postgresql:///news?host=" + nowhere.path());
+  AnswerMessageBox(QMessageBox::Ok);  // Reopen
+  AnswerMessageBox(QMessageBox::Ok);  // Can not open DB
+  SelectRow(2);
+  ASSERT_TRUE(WaitFor([&] { return frame_->statusText().contains("cannot be reached"); }))
+      << frame_->statusText().toStdString();
+  EXPECT_TRUE(frame_->statusText().contains("Start the server")) << frame_->statusText().toStdString();
+  EXPECT_FALSE(frame_->statusText().contains("orvo init")) << frame_->statusText().toStdString();
+  settings().WriteText(kDatabaseSection, "Url", url);
+  told.clear();
+  AnswerMessageBox(QMessageBox::Ok, &told);
+  fills = fills_;
+  EXPECT_TRUE(frame_->CheckDatabaseFile());
+  EXPECT_TRUE(told.contains("was lost")) << told.toStdString();
+  ASSERT_TRUE(WaitFor([&] { return fills_ > fills && model->rowCount() == 3; })) << frame_->statusText().toStdString();
+  EXPECT_FALSE(frame_->CheckDatabaseFile());
+  EXPECT_EQ(unread(), 2);
+}
+
 // Rectangles of the images of a laid-out document, in document order.
 std::vector<QRectF> ImageRects(QTextDocument* doc) {
   std::vector<QRectF> out;

@@ -908,6 +908,22 @@ Press &apos;OK&apos; and select sources of your choice.
         <translation>Не удаётся открыть базу данных</translation>
     </message>
     <message>
+        <source>Not stored: the connection to the news database on %1 was lost. Reopen it to go on.</source>
+        <translation>Не сохранено: связь с базой новостей на %1 потеряна. Откройте её заново, чтобы продолжить.</translation>
+    </message>
+    <message>
+        <source>The connection to the news database on %1 was lost while the reader was running.</source>
+        <translation>Связь с базой новостей на %1 потеряна во время работы читалки.</translation>
+    </message>
+    <message>
+        <source>Start the server if it has stopped. Until the database is opened again, nothing you mark or delete is stored. Reopen it now?</source>
+        <translation>Запустите сервер, если он остановлен. Пока база не открыта заново, отметки и удаления не сохраняются. Открыть её сейчас?</translation>
+    </message>
+    <message>
+        <source>The news database on %1 cannot be reached (%2). Start the server, or correct its address in [Database] Url of %3; coming back to this window tries again.</source>
+        <translation>База новостей на %1 недоступна (%2). Запустите сервер или исправьте его адрес в [Database] Url файла %3; при возврате в это окно попытка повторится.</translation>
+    </message>
+    <message>
         <source>The news database %1 cannot be opened. Make one with orvo init, or choose another in Tools -&gt; Options -&gt; System, then restart the reader.</source>
         <translation>Не удаётся открыть базу новостей %1. Создайте её командой orvo init или выберите другую в меню Сервис -&gt; Параметры -&gt; Система, затем перезапустите программу.</translation>
     </message>

@@ -103,6 +103,8 @@ bool CDBManager::FileChanged() const {
   return static_cast<uint64_t>(st.st_dev) != fileDevice_ || static_cast<uint64_t>(st.st_ino) != fileInode_;
 }
 
+bool CDBManager::ConnectionLost() const { return db_ && db_->Lost(); }
+
 bool CDBManager::Writable() {
   if (!db_) return Fail(SQLITE_MISUSE);
   if (FileChanged()) return Fail(SQLITE_READONLY_DBMOVED);

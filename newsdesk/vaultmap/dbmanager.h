@@ -39,6 +39,9 @@ class CDBManager {
   // (deleted, or replaced by another file): writes would go to a file nobody
   // reads. Each write checks it first and fails with SQLITE_READONLY_DBMOVED.
   bool FileChanged() const;
+  // True when the database's server went away (PostgreSQL): every operation
+  // fails until Init opens it again.
+  bool ConnectionLost() const;
   // SQLite's code of the last failed operation (0 after success).
   int lastError() const { return lastError_; }
   // Why the last Init failed, as the database said it (a server's reason names it).
