@@ -1,7 +1,6 @@
 #include "news_list.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <unordered_set>
 
@@ -156,7 +155,7 @@ int NewsList::Open(Database& db, const NewsListQuery& q) {
     // The tie-break runs the same way, so an index gives the rows in order.
     sql += " ORDER BY " + SortExpression(b, q.sort) + dialect::Direction(b, q.ascending) + ", n.id" +
            dialect::Direction(b, q.ascending);
-    if (!AddStream(select + sql, false, 0)) return error_;
+    if (!AddStream(select + sql, std::nullopt)) return error_;
   }
   return 0;
 }
@@ -234,11 +233,17 @@ const NewsList::PairNames& NewsList::NamesOf(int64_t pair) {
   return pairNames_.emplace(pair, std::move(names)).first->second;
 }
 
-bool NewsList::AddStream(const std::string& sql, bool withPair, int64_t pair) {
+bool NewsList::AddStream(const std::string& sql, const std::optional<SqlValue>& last) {
   Stream stream;
   stream.st = std::make_unique<Statement>(*db_, sql);
   BindValues(*stream.st, params_);
-  if (withPair) stream.st->Bind(static_cast<int>(params_.size() + 1), pair);
+  if (last) {
+    const int at = static_cast<int>(params_.size()) + 1;
+    if (const int64_t* n = std::get_if<int64_t>(&*last))
+      stream.st->Bind(at, *n);
+    else
+      stream.st->Bind(at, std::get<std::string>(*last));
+  }
   if (int rc = stream.st->error()) {
     streams_.clear();
     Fail(rc);
@@ -263,7 +268,7 @@ bool NewsList::OpenNextGroup() {
     if (p.error()) return Fail(p.error()), false;
   }
   for (int64_t pair : pairs)
-    if (!AddStream(pairSql_, true, pair)) return false;
+    if (!AddStream(pairSql_, SqlValue(pair))) return false;
   return true;
 }
 
@@ -282,21 +287,19 @@ bool NewsList::OpenOrphans() {
   }
   std::vector<int64_t> orphans;
   {
-    Statement used(*db_, "SELECT fk_site_cat_rel FROM newsitem WHERE fk_site_cat_rel > ?"
-                         " ORDER BY fk_site_cat_rel LIMIT 1");
-    int64_t after = INT64_MIN;
-    for (;;) {
-      used.Reset();
-      used.Bind(1, after);
-      if (!used.Next()) break;
-      after = used.Int(0);
-      if (!grouped.count(after)) orphans.push_back(after);
-    }
+    // One statement: each is a round trip to a server.
+    Statement used(*db_,
+                   "WITH RECURSIVE used(v) AS (SELECT (SELECT fk_site_cat_rel FROM newsitem WHERE fk_site_cat_rel"
+                   " IS NOT NULL ORDER BY fk_site_cat_rel LIMIT 1) UNION ALL SELECT (SELECT fk_site_cat_rel FROM"
+                   " newsitem WHERE fk_site_cat_rel > used.v ORDER BY fk_site_cat_rel LIMIT 1) FROM used"
+                   " WHERE used.v IS NOT NULL) SELECT v FROM used WHERE v IS NOT NULL");
+    while (used.Next())
+      if (!grouped.count(used.Int(0))) orphans.push_back(used.Int(0));
     if (used.error()) return Fail(used.error()), false;
   }
-  if (!AddStream(orphanSql_, false, 0)) return false;
+  if (!AddStream(orphanSql_, std::nullopt)) return false;
   for (int64_t pair : orphans)
-    if (!AddStream(pairSql_, true, pair)) return false;
+    if (!AddStream(pairSql_, SqlValue(pair))) return false;
   return true;
 }
 

@@ -96,7 +96,8 @@ class NewsList {
   const PairNames& NamesOf(int64_t pair);  // -1: none
   // `read`: whether `ids` holds every candidate (when there are few enough to count).
   SearchWay ChooseSearchWay(const std::string& query, std::vector<int64_t>* ids, bool* read);
-  bool AddStream(const std::string& sql, bool withPair, int64_t pair);
+  // `last`, when given, is bound after the list's own values.
+  bool AddStream(const std::string& sql, const std::optional<SqlValue>& last);
   bool OpenNextGroup();
   bool OpenOrphans();
   int Fail(int rc) {
