@@ -9,11 +9,16 @@
 //
 // Without --database the PostgreSQL figures come from a server of its own
 // (initdb and pg_ctl in a temporary folder, as the tests start theirs).
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -35,15 +40,46 @@ struct Options {
   std::string database;  // a PostgreSQL database to use instead of a server of our own
 };
 
-// One engine's share: items `first` .. first + count - 1, each with its pictures.
-int StoreShare(const std::string& location, const std::string& folder, const Options& o, int first, int count) {
+// CPU seconds (user + system) a process of this machine has used so far: the
+// server's backend of a connection, whose work is part of the store's cost.
+double ProcessCpuSeconds(int64_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t close = stat.rfind(')');  // the name may hold spaces
+  if (close == std::string::npos) return 0;
+  std::istringstream fields(stat.substr(close + 2));
+  std::string skip;
+  for (int i = 3; i < 14; ++i) fields >> skip;  // state .. cmajflt
+  double user = 0, system = 0;
+  fields >> user >> system;
+  return (user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+double SelfCpuSeconds() {
+  struct rusage r {};
+  ::getrusage(RUSAGE_SELF, &r);
+  auto s = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  return s(r.ru_utime) + s(r.ru_stime);
+}
+
+// One engine's share: items `first` .. first + count - 1, each with its
+// pictures. `serverCpu` gets what its server backend spent meanwhile.
+int StoreShare(const std::string& location, const std::string& folder, const Options& o, int first, int count,
+               double* serverCpu) {
   std::unique_ptr<Database> db;
   std::string why;
   if (Database::Open(location, Database::Mode::kExisting, &db, &why) != 0) {
     std::fprintf(stderr, "cannot open %s: %s\n", location.c_str(), why.c_str());
     return 0;
   }
-  db->Exec("PRAGMA synchronous = NORMAL");  // as the engine runs (SQLite only)
+  int64_t backend = 0;
+  if (db->backend() == Database::Backend::kSqlite) {
+    db->Exec("PRAGMA synchronous = NORMAL");  // as the engine runs
+  } else {
+    Statement pid(*db, "SELECT pg_backend_pid()");
+    if (pid.Next()) backend = pid.Int(0);
+  }
+  const double serverBefore = backend ? ProcessCpuSeconds(backend) : 0;
   const std::string body(1500, 'x');
   int stored = 0;
   for (int n = first; n < first + count; ++n) {
@@ -59,24 +95,45 @@ int StoreShare(const std::string& location, const std::string& folder, const Opt
     }
     if (CommitNewsItem(*db, item, fetch, folder, std::time(nullptr)).id > 0) ++stored;
   }
+  *serverCpu = backend ? ProcessCpuSeconds(backend) - serverBefore : 0;
   return stored;
 }
 
-// Items a second of `engines` engines storing o.items each at once.
-double Run(const std::string& location, const std::string& folder, const Options& o, int engines, int round) {
+struct Figures {
+  double itemsPerSecond = 0;
+  double engineMsPerItem = 0;  // this process's CPU
+  double serverMsPerItem = 0;  // the server's backends' CPU
+  double coresBusy = 0;        // both over the wall time
+};
+
+// `engines` engines storing o.items each at once.
+Figures Run(const std::string& location, const std::string& folder, const Options& o, int engines, int round) {
   std::vector<std::thread> threads;
   std::vector<int> stored(engines, 0);
+  std::vector<double> serverCpu(engines, 0);
+  const double cpuBefore = SelfCpuSeconds();
   const auto start = std::chrono::steady_clock::now();
   for (int e = 0; e < engines; ++e)
     threads.emplace_back([&, e] {
-      stored[e] = StoreShare(location, folder, o, (round * 2 + e) * o.items, o.items);
+      stored[e] = StoreShare(location, folder, o, (round * 2 + e) * o.items, o.items, &serverCpu[e]);
     });
   for (auto& t : threads) t.join();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double engineCpu = SelfCpuSeconds() - cpuBefore;
   int total = 0;
-  for (int s : stored) total += s;
+  double server = 0;
+  for (int e = 0; e < engines; ++e) {
+    total += stored[e];
+    server += serverCpu[e];
+  }
   if (total != engines * o.items) std::fprintf(stderr, "only %d of %d items stored\n", total, engines * o.items);
-  return total / seconds;
+  Figures f;
+  if (total == 0) return f;
+  f.itemsPerSecond = total / seconds;
+  f.engineMsPerItem = engineCpu * 1000 / total;
+  f.serverMsPerItem = server * 1000 / total;
+  f.coresBusy = (engineCpu + server) / seconds;
+  return f;
 }
 
 bool Prepare(const std::string& location, std::string* why) {
@@ -87,10 +144,15 @@ bool Prepare(const std::string& location, std::string* why) {
 }
 
 void Report(const char* backend, const std::string& location, const std::string& folder, const Options& o) {
-  const double one = Run(location, folder, o, 1, 0);
-  const double two = Run(location, folder, o, 2, 1);
-  std::printf("%-10s  one engine %8.0f items/s   two engines %8.0f items/s   two/one %.2fx\n", backend, one, two,
-              two / one);
+  const Figures one = Run(location, folder, o, 1, 0);
+  const Figures two = Run(location, folder, o, 2, 1);
+  std::printf("%-10s  one engine %8.0f items/s   two engines %8.0f items/s   two/one %.2fx\n", backend,
+              one.itemsPerSecond, two.itemsPerSecond, one.itemsPerSecond > 0 ? two.itemsPerSecond / one.itemsPerSecond : 0);
+  // What bounds two/one on this machine: the CPU an item costs, here and in
+  // the server, against the cores there are.
+  for (const auto& [name, f] : {std::pair{"one", one}, std::pair{"two", two}})
+    std::printf("%-10s  %s: CPU per item %.3f ms engine + %.3f ms server, %.2f of %ld cores busy\n", "", name,
+                f.engineMsPerItem, f.serverMsPerItem, f.coresBusy, ::sysconf(_SC_NPROCESSORS_ONLN));
   std::fflush(stdout);
 }
 
