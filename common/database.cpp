@@ -366,6 +366,17 @@ Statement& Statement::BindText(int index, std::string_view text, size_t bufferSi
 
 Statement& Statement::BindTime(int index, std::time_t t) { return Bind(index, FormatDbTime(t)); }
 
+Statement& Statement::BindBytes(int index, std::string_view bytes) {
+  if (pg_) {
+    pg::Param p{std::string(bytes), false, true};
+    if (!PgBind(pg_->values, index, std::move(p))) Fail(SQLITE_RANGE);
+  } else if (stmt_ && sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT) !=
+                          SQLITE_OK) {
+    Fail(SQLITE_RANGE);
+  }
+  return *this;
+}
+
 Statement& Statement::BindNull(int index) {
   if (pg_) {
     if (!PgBind(pg_->values, index, {})) Fail(SQLITE_RANGE);

@@ -111,6 +111,8 @@ class Statement {
   Statement& BindText(int index, std::string_view text, size_t bufferSize);
   Statement& BindTime(int index, std::time_t t);
   Statement& BindNull(int index);
+  // Raw bytes: a blob on SQLite, a binary bytea on PostgreSQL.
+  Statement& BindBytes(int index, std::string_view bytes);
 
   bool Next();
   int Execute();

@@ -13,11 +13,17 @@ struct Bound {
   explicit Bound(const std::vector<Param>& params) {
     for (const auto& p : params) {
       values.push_back(p.text ? p.text->c_str() : nullptr);
-      types.push_back(p.int8 ? 20 : 0);  // int8, or let the server infer the type
+      // int8, bytea, or let the server infer the type. Bytes go as they are:
+      // as hex text they would cost twice the size and the server's decoding.
+      types.push_back(p.int8 ? 20 : p.bytes ? 17 : 0);
+      lengths.push_back(p.bytes && p.text ? static_cast<int>(p.text->size()) : 0);
+      formats.push_back(p.bytes ? 1 : 0);
     }
   }
   std::vector<const char*> values;
   std::vector<Oid> types;
+  std::vector<int> lengths;
+  std::vector<int> formats;
 };
 
 bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
@@ -156,14 +162,14 @@ Result Connection::Exec(std::string_view sql, const std::vector<Param>& params) 
   Bound b(params);
   std::string text(sql);
   return Result(PQexecParams(conn_.get(), text.c_str(), static_cast<int>(params.size()), b.types.data(),
-                             b.values.data(), nullptr, nullptr, 0));
+                             b.values.data(), b.lengths.data(), b.formats.data(), 0));
 }
 
 bool Connection::SendRowByRow(std::string_view sql, const std::vector<Param>& params) const {
   Bound b(params);
   std::string text(sql);
   if (!PQsendQueryParams(conn_.get(), text.c_str(), static_cast<int>(params.size()), b.types.data(), b.values.data(),
-                         nullptr, nullptr, 0))
+                         b.lengths.data(), b.formats.data(), 0))
     return false;
   PQsetSingleRowMode(conn_.get());
   return true;

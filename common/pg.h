@@ -43,6 +43,7 @@ std::string Message(PGconn* conn, const PGresult* result);
 struct Param {
   std::optional<std::string> text;
   bool int8 = false;
+  bool bytes = false;  // `text` holds raw bytes, sent as a binary bytea
 };
 
 class Connection {

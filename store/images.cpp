@@ -12,18 +12,8 @@ namespace orvo {
 
 namespace {
 
-// bytea travels as hex text: Statement binds and reads text on both back ends.
-std::string ToHex(std::string_view bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (unsigned char c : bytes) {
-    out.push_back(kDigits[c >> 4]);
-    out.push_back(kDigits[c & 15]);
-  }
-  return out;
-}
-
+// bytea is read back as hex text (encode(bytes, 'hex')): Statement reads
+// text on both back ends. It is written as binary (BindBytes).
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -82,8 +72,8 @@ int ReadPictureBytes(Database& db, int64_t pictureId, std::string* bytes) {
 }
 
 int StorePictureBytes(Database& db, int64_t pictureId, std::string_view bytes) {
-  Statement st(db, std::string("INSERT INTO ") + kImageBytesTable + " (fk_newsimages, bytes) VALUES(?, decode(?, 'hex'))");
-  st.Bind(1, pictureId).Bind(2, ToHex(bytes));
+  Statement st(db, std::string("INSERT INTO ") + kImageBytesTable + " (fk_newsimages, bytes) VALUES(?, ?)");
+  st.Bind(1, pictureId).BindBytes(2, bytes);
   return st.Execute();
 }
 
