@@ -185,9 +185,13 @@ int RunSchemaUpgrades(Database& db, int from, int through) {
 }
 
 int UpgradeSchema(Database& db) {
+  // PostgreSQL has no background builder and runs them all, but not inside a
+  // caller's transaction (an engine's item, say), which they would hold
+  // their locks to the end of, or commit half-done.
+  const bool all = Postgres(db) && !db.InTransaction();
   int through = LatestSchemaVersion();
   for (const SchemaUpgrade& u : SchemaUpgrades())
-    if (u.background && !Postgres(db)) {
+    if (u.background && !all) {
       through = u.version - 1;
       break;
     }

@@ -9,7 +9,7 @@
 // long on a large file and are left to IndexUpgrade (store/search_index.h),
 // which builds them a step at a time beside a download. A PostgreSQL server
 // builds an index without stopping the readers, and has no IndexUpgrade:
-// there UpgradeSchema runs them all.
+// there UpgradeSchema runs them all when called outside a transaction.
 #pragma once
 
 #include <string>

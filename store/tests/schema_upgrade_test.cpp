@@ -12,6 +12,7 @@
 
 #include "database.h"
 #include "pg_server.h"
+#include "store/pairs.h"
 #include "store/search_index.h"
 #include "test_support.h"
 
@@ -238,6 +239,15 @@ TEST(SchemaUpgradeOnPostgres, TheGridIndexesOfAnOlderDatabaseAreMadeAgainForItsS
   int sortedBefore = 0;
   for (const std::string& sql : sorts) sortedBefore += sorted(sql).empty() ? 0 : 1;
   EXPECT_EQ(sortedBefore, 5);
+
+  // Inside an engine's transaction the upgrade waits: it would commit the
+  // caller's half-done work.
+  ASSERT_EQ(db->Begin(), 0);
+  const int64_t pair = EnsurePair(*db, "site", "category");
+  EXPECT_EQ(UpgradeSchema(*db), 0);
+  EXPECT_EQ(SchemaVersion(*db), kSortOrderVersion - 1);
+  ASSERT_EQ(db->Rollback(), 0);
+  EXPECT_EQ(Count(*db, "SELECT count(*) FROM site_cat_rel WHERE id = " + std::to_string(pair)), 0);
 
   std::atomic<bool> stop{false};
   std::vector<std::string> heard;
