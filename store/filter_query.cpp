@@ -154,6 +154,20 @@ std::string NewsStatementText(const std::string& combinedCondition) {
          combinedCondition + " ) AND ni.is_del=0 order by nc.id, ni.id";
 }
 
+std::string NewsStatementTextByFilter(const std::vector<SqlCondition>& conditions) {
+  // UNION drops an item that two filters match; each arm carries the
+  // category, so the rows are sorted without reading the items again.
+  std::string matching;
+  for (size_t i = 0; i < conditions.size(); ++i) {
+    if (i > 0) matching += " UNION ";
+    matching +=
+        "SELECT ni.id, nc.id AS category FROM newsitem ni, site_cat_rel rel, news_cat nc "
+        "WHERE ni.fk_site_cat_rel = rel.id AND rel.fk_news_cat = nc.id AND ni.is_del = 0 AND ( " +
+        conditions[i].text + " )";
+  }
+  return "SELECT id FROM ( " + matching + " ) matching ORDER BY category, id";
+}
+
 namespace {
 
 constexpr const char* kNewsRowColumns =
@@ -239,7 +253,7 @@ void NewsQuery::Close() {
   next_ = 0;
 }
 
-int MarkedFiltersCondition(Database& db, std::time_t now, SqlCondition* all) {
+int MarkedFiltersCondition(Database& db, std::time_t now, SqlCondition* all, std::vector<SqlCondition>* each) {
   std::vector<FilterRow> filters;
   if (int rc = ReadMarkedFilters(db, &filters)) {
     WriteEventLog("Can not read the filters: error " + HexCode(rc));
@@ -264,6 +278,7 @@ int MarkedFiltersCondition(Database& db, std::time_t now, SqlCondition* all) {
     return NewsQuery::kNoMarkedFilters;
   }
   *all = CombineFilterConditions(conditions);
+  if (each) *each = std::move(conditions);
   if (indexed && all->candidates) {
     all->text = "(" + all->text + ") AND " + IndexCandidatesSql("ni.id");
     all->values.emplace_back(*all->candidates);
@@ -275,12 +290,14 @@ int NewsQuery::Open(Database& db, std::time_t now) {
   Close();
   error_ = 0;
   SqlCondition all;
-  if (int rc = MarkedFiltersCondition(db, now, &all)) return rc;
-  Statement ids(db, NewsStatementText(all.text));
+  std::vector<SqlCondition> each;
+  if (int rc = MarkedFiltersCondition(db, now, &all, &each)) return rc;
+  const Database::Backend b = db.backend();
+  batched_ = b == Database::Backend::kPostgres;
+  // Both forms take the filters' values in the same order.
+  Statement ids(db, batched_ ? NewsStatementTextByFilter(each) : NewsStatementText(all.text));
   BindValues(ids, all.values);
   while (ids.Next()) ids_.push_back(ids.Int(0));
-  batched_ = db.backend() == Database::Backend::kPostgres;
-  const Database::Backend b = db.backend();
   auto rows =
       std::make_unique<Statement>(db, std::string(kNewsRowColumns) + (batched_ ? dialect::InIdList(b, "ni.id", 1) : "ni.id = ?"));
   if (int rc = ids.error() ? ids.error() : rows->error()) {

@@ -97,6 +97,13 @@ SqlCondition CombineFilterConditions(const std::vector<SqlCondition>& conditions
 
 // The full news statement around a combined condition.
 std::string NewsStatementText(const std::string& combinedCondition);
+// The same rows in the same order with each filter's condition a query of
+// its own, joined by UNION: PostgreSQL's form. There a filter's keyword
+// tests are then just what its trigram index scan rechecks, so each body is
+// matched once per test; under one OR the server rechecks them for the index
+// and tests them all again for the whole condition, unpacking the body each
+// time.
+std::string NewsStatementTextByFilter(const std::vector<SqlCondition>& conditions);
 
 // Binds `values` to positions 1.. of `stmt`.
 void BindValues(Statement& stmt, const std::vector<SqlValue>& values);
@@ -162,7 +169,9 @@ class NewsQuery {
 
 // The condition of every filter marked for eBooks, the search index's
 // candidates included when the index is complete: 0, NewsQuery's
-// kNoMarkedFilters or the database's code, each logged.
-int MarkedFiltersCondition(Database& db, std::time_t now, SqlCondition* all);
+// kNoMarkedFilters or the database's code, each logged. `each`, when given,
+// receives every filter's own condition, in the order of `all`'s values.
+int MarkedFiltersCondition(Database& db, std::time_t now, SqlCondition* all,
+                           std::vector<SqlCondition>* each = nullptr);
 
 }  // namespace orvo

@@ -258,6 +258,30 @@ TEST_P(ReaderStoreTest, TheEbookQueryReadsEveryRowInOrderAcrossBatches) {
   EXPECT_EQ(read, expected);
 }
 
+// Several marked filters: an item two of them match comes once, and the
+// rows come by category, then as stored.
+TEST_P(ReaderStoreTest, TheEbookQueryGivesAnItemOfTwoFiltersOnceInCategoryOrder) {
+  FilterRow words = Filter(kAnyWord, "river storm");
+  words.name = "words";
+  words.litGen = true;
+  FilterRow dates = Filter(kExcludeAnyWord, "derby", kBetweenDates);
+  dates.name = "dates";
+  dates.litGen = true;
+  dates.dateFrom = ParseDbTime("2024-03-03 00:00:00");
+  dates.dateTo = ParseDbTime("2024-03-06 00:00:00");
+  int64_t id = 0;
+  ASSERT_EQ(CreateFilter(*db_, words, {{1, 1}, {3, 3}}, &id), 0) << db_->ErrorMessage();
+  ASSERT_EQ(CreateFilter(*db_, dates, {{1, 1}, {2, 2}}, &id), 0) << db_->ErrorMessage();
+  ASSERT_EQ(DeleteNews(*db_, {ids_["Mayor opens bridge"]}), 0);
+  Add(alpha_, "River rises", "2024-03-05 06:00:00", "The river rises.");
+  NewsQuery q;
+  ASSERT_EQ(q.Open(*db_, *ParseDbTime("2024-03-08 00:00:00")), 0) << db_->ErrorMessage();
+  std::vector<int32_t> read;
+  while (q.Fetch()) read.push_back(static_cast<int32_t>(q.row().id));
+  EXPECT_EQ(q.error(), 0);
+  EXPECT_EQ(read, (std::vector<int32_t>{ids_["Storm warning"], ids_["River rises"], ids_["Cup draw"]}));
+}
+
 TEST_P(ReaderStoreTest, MarksAndDeletionsAreAllOrNoneAndShowInTheLists) {
   ASSERT_EQ(MarkNewsRead(*db_, {ids_["Cup draw"], ids_["Storm warning"], ids_["Cup draw"]}, true), 0);
   EXPECT_EQ(MarkNewsRead(*db_, ids_["Derby ends level"], true), 0);
