@@ -144,13 +144,32 @@ std::string NoCaseKey(std::string_view expr) {
   return "translate(" + std::string(expr) + ", 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', 'abcdefghijklmnopqrstuvwxyz') COLLATE \"C\"";
 }
 
+namespace {
+// A line "-- PostgreSQL: statement" is a comment to SQLite and a statement
+// here: what SQLite has no form of (a column's compression).
+std::string WithPostgresLines(std::string_view sql) {
+  constexpr std::string_view kPrefix = "-- PostgreSQL: ";
+  std::string out;
+  out.reserve(sql.size());
+  while (!sql.empty()) {
+    const size_t end = std::min(sql.find('\n'), sql.size());
+    std::string_view line = sql.substr(0, end);
+    if (line.substr(0, kPrefix.size()) == kPrefix) line.remove_prefix(kPrefix.size());
+    out.append(line);
+    out.push_back('\n');
+    sql.remove_prefix(std::min(end + 1, sql.size()));
+  }
+  return out;
+}
+}  // namespace
+
 bool TranslateDdlToPostgres(std::string_view sqlite, std::string* out, std::string* error) {
   static const std::regex identity("\\bINTEGER\\s+PRIMARY\\s+KEY\\s+AUTOINCREMENT\\b", std::regex::icase);
   static const std::regex integer("\\bINTEGER\\b", std::regex::icase);
   static const std::regex virtualTable("^CREATE VIRTUAL TABLE (IF NOT EXISTS )?(\\w+)", std::regex::icase);
   std::set<std::string> virtualTables;
   std::string result;
-  for (const std::string& st : SplitStatements(sqlite)) {
+  for (const std::string& st : SplitStatements(WithPostgresLines(sqlite))) {
     const std::string head = Upper(st.substr(0, 40));
     std::smatch m;
     if (head.rfind("PRAGMA ", 0) == 0) continue;

@@ -28,7 +28,8 @@ inline constexpr std::string_view kSortIndexPrefix = "newsitem_grid_";
 // index still holds the text, as SQLite's does; the keys of a sort index
 // (kSortIndexPrefix) in SQLite's NULL order; virtual tables (the FTS5 search
 // index) and the triggers that feed them or their companion tables
-// (<name>_...) stay on SQLite. A statement it does not know how to carry over
+// (<name>_...) stay on SQLite; a line "-- PostgreSQL: statement", a comment
+// to SQLite, is a statement here. A statement it does not know how to carry over
 // gives false with `error` naming it, so a new kind of statement in the schema
 // cannot slip past unnoticed.
 bool TranslateDdlToPostgres(std::string_view sqlite, std::string* out, std::string* error);

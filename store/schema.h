@@ -37,6 +37,7 @@ inline constexpr int kSearchIndexVersion = 5;
 inline constexpr int kIndexDeleteQueueVersion = 6;
 inline constexpr int kUniqueAddressVersion = 7;
 inline constexpr int kSortOrderVersion = 8;
+inline constexpr int kLz4BodiesVersion = 9;
 const SchemaUpgrade& SchemaUpgradeTo(int version);
 int LatestSchemaVersion();
 

@@ -107,7 +107,7 @@ TEST(SchemaUpgradeTest, AFileOfEveryEarlierVersionIsUpgradedWithItsRows) {
   std::unique_ptr<Database> fresh;
   ASSERT_EQ(Database::Open(dir.File("fresh.db"), Database::Mode::kCreate, &fresh), 0);
   EXPECT_EQ(SchemaVersion(*fresh), LatestSchemaVersion());
-  EXPECT_EQ(LatestSchemaVersion(), kSortOrderVersion);
+  EXPECT_EQ(LatestSchemaVersion(), kLz4BodiesVersion);
   int n = 0;
   for (const OldFile& old : kFiles) {
     SCOPED_TRACE(std::string(*old.script ? old.script : "current") + (*old.byCode ? " and its code's tables" : ""));
@@ -262,6 +262,42 @@ TEST(SchemaUpgradeOnPostgres, TheGridIndexesOfAnOlderDatabaseAreMadeAgainForItsS
   heard.clear();
   EXPECT_EQ(UpgradeIndexes(url, stop, [&](const std::string& what, int) { heard.push_back(what); }), 0);
   EXPECT_TRUE(heard.empty());  // nothing more to do
+}
+
+// A PostgreSQL database of before lz4: opened, it compresses the bodies it
+// stores from then on with lz4, and the bodies it held read as before.
+TEST(SchemaUpgradeOnPostgres, BodiesStoredAfterTheUpgradeAreCompressedWithLz4AndEarlierOnesKept) {
+  ORVO_NEED_POSTGRES(server);
+  const std::string url = server->NewDatabase();
+  ASSERT_FALSE(url.empty());
+  std::unique_ptr<Database> db;
+  std::string why;
+  ASSERT_EQ(Database::Open(url, Database::Mode::kCreate, &db, &why), 0) << why;
+  std::string body;
+  for (int i = 0; body.size() < 6000; ++i) body += "<p>Paragraph " + std::to_string(i * 7919 % 1000) + " of the news.</p>";
+  auto store = [&](const char* title) {
+    Statement s(*db, "INSERT INTO newsitem (title, body) VALUES (?, ?)");
+    s.Bind(1, title).Bind(2, body);
+    EXPECT_EQ(s.Execute(), 0) << db->ErrorMessage();
+  };
+  auto compression = [&](const char* title) {
+    Statement s(*db, "SELECT pg_column_compression(body), body FROM newsitem WHERE title = ?");
+    s.Bind(1, title);
+    if (!s.Next()) return std::string("no row");
+    return s.Text(1) == body ? s.Text(0) : "another body";
+  };
+  ASSERT_EQ(db->Exec("ALTER TABLE newsitem ALTER COLUMN body SET COMPRESSION pglz;"
+                     "UPDATE schema_version SET version = 8"),
+            0)
+      << db->ErrorMessage();
+  store("before");
+  ASSERT_EQ(compression("before"), "pglz");
+  std::atomic<bool> stop{false};
+  EXPECT_EQ(UpgradeIndexes(url, stop, nullptr), 0);
+  EXPECT_EQ(SchemaVersion(*db), LatestSchemaVersion());
+  store("after");
+  EXPECT_EQ(compression("after"), "lz4");
+  EXPECT_EQ(compression("before"), "pglz");
 }
 
 }  // namespace
