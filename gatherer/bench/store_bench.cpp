@@ -8,7 +8,7 @@
 //   store_bench [--items N] [--pictures P] [--picture-bytes B] [--database postgresql://...]
 //
 // Without --database the PostgreSQL figures come from a server of its own
-// (initdb and pg_ctl in a temporary folder, as the tests start theirs).
+// (initdb and pg_ctl in a temporary folder) with the default settings.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -27,7 +27,7 @@
 
 #include "database.h"
 #include "item_store.h"
-#include "pg_server.h"
+#include "pg_scratch.h"
 #include "test_support.h"
 
 using namespace orvo;
@@ -203,13 +203,19 @@ int main(int argc, char** argv) {
   Report("SQLite", file, folder, o);
 
   std::string url = o.database;
+  std::unique_ptr<bench::ScratchServer> server;
   if (url.empty()) {
-    const testing::PgServer* server = testing::SharedPgServer(&why);
-    if (!server) {
+    // The server's default settings: it syncs every commit to disk, as a
+    // user's server does, and what two engines overlap depends on that.
+    // Under root the server runs as another user, who must reach its folder.
+    std::filesystem::permissions(dir.File(""), std::filesystem::perms::others_exec,
+                                 std::filesystem::perm_options::add);
+    server = bench::ScratchServer::Start(dir.File("postgres"), &why);
+    if (!server || !server->CreateDatabase("store", &why)) {
       std::fprintf(stderr, "no PostgreSQL figures: %s\n", why.c_str());
       return 1;
     }
-    url = server->NewDatabase();
+    url = server->Url("store");
   }
   if (!Prepare(url, &why)) {
     std::fprintf(stderr, "cannot use %s: %s\n", url.c_str(), why.c_str());
