@@ -560,41 +560,31 @@ bool CMainFrame::CheckDatabaseFile(bool writeFailed) {
       path = QString::fromStdString(pg::RedactUrl(NewsDatabaseLocation(Settings::Shared(), kPathBuffer)));
     }
   }
-  if (serverLost_) return AskAboutLostServer(writeFailed, path);
-  const QString notStored = tr("Not stored: the news database %1 was deleted or replaced while the reader was "
-                               "running. Reopen it to go on.")
-                                .arg(path);
-  if (askingAboutDatabase_) return true;
-  SetStatusText(notStored);
-  askingAboutDatabase_ = true;
-  QMessageBox box(QMessageBox::Warning, tr("News database"),
-                  tr("The news database %1 was deleted or replaced by another program while the reader was "
-                     "running.")
-                      .arg(path),
-                  QMessageBox::NoButton, this);
-  box.setInformativeText(
-      (writeFailed ? tr("The last marks or deletions were not stored. ") : QString()) +
-      tr("Until the database is opened again, nothing you mark or delete is stored. Reopen it now?"));
-  box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-  box.button(QMessageBox::Ok)->setText(tr("&Reopen"));
-  box.button(QMessageBox::Cancel)->setText(tr("&Later"));
-  box.setDefaultButton(QMessageBox::Ok);
-  const int answer = box.exec();
-  askingAboutDatabase_ = false;
-  if (answer == QMessageBox::Ok) ReopenDatabase();
-  return true;
+  if (serverLost_) {
+    return AskToReopen(
+        tr("Not stored: the connection to the news database on %1 was lost. Reopen it to go on.").arg(path),
+        tr("The connection to the news database on %1 was lost while the reader was running.").arg(path),
+        (writeFailed ? tr("The last marks or deletions were not stored. ") : QString()) +
+            tr("Start the server if it has stopped. Until the database is opened again, nothing you "
+               "mark or delete is stored. Reopen it now?"));
+  }
+  return AskToReopen(tr("Not stored: the news database %1 was deleted or replaced while the reader was "
+                        "running. Reopen it to go on.")
+                         .arg(path),
+                     tr("The news database %1 was deleted or replaced by another program while the reader was "
+                        "running.")
+                         .arg(path),
+                     (writeFailed ? tr("The last marks or deletions were not stored. ") : QString()) +
+                         tr("Until the database is opened again, nothing you mark or delete is stored. Reopen it "
+                            "now?"));
 }
 
-bool CMainFrame::AskAboutLostServer(bool writeFailed, const QString& server) {
+bool CMainFrame::AskToReopen(const QString& status, const QString& text, const QString& details) {
   if (askingAboutDatabase_) return true;
-  SetStatusText(tr("Not stored: the connection to the news database on %1 was lost. Reopen it to go on.").arg(server));
+  SetStatusText(status);
   askingAboutDatabase_ = true;
-  QMessageBox box(QMessageBox::Warning, tr("News database"),
-                  tr("The connection to the news database on %1 was lost while the reader was running.").arg(server),
-                  QMessageBox::NoButton, this);
-  box.setInformativeText((writeFailed ? tr("The last marks or deletions were not stored. ") : QString()) +
-                         tr("Start the server if it has stopped. Until the database is opened again, nothing you "
-                            "mark or delete is stored. Reopen it now?"));
+  QMessageBox box(QMessageBox::Warning, tr("News database"), text, QMessageBox::NoButton, this);
+  box.setInformativeText(details);
   box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
   box.button(QMessageBox::Ok)->setText(tr("&Reopen"));
   box.button(QMessageBox::Cancel)->setText(tr("&Later"));

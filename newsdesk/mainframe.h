@@ -127,7 +127,8 @@ class CMainFrame : public QMainWindow {
   // `writeFailed`: a mark or a deletion has just not been stored. False when
   // the database is still the one opened.
   bool CheckDatabaseFile(bool writeFailed = false);
-  bool AskAboutLostServer(bool writeFailed, const QString& server);
+  // Tells, once at a time, that the database must be opened again, and offers to.
+  bool AskToReopen(const QString& status, const QString& text, const QString& details);
   // Opens the news database again and lists its news.
   bool ReopenDatabase();
 
