@@ -410,6 +410,7 @@ StoreResult StoreNewsItem(Database& db, const NewsItemRecord& item, bool loadIma
     stopped.why = "stopped";
     return stopped;
   }
+  if (options.onFetched) options.onFetched(fetch.failed + fetch.skipped);
   std::unique_lock<std::mutex> writer;
   if (shared.writer) writer = std::unique_lock<std::mutex>(*shared.writer);
   return CommitNewsItem(

@@ -120,6 +120,9 @@ struct ImageFetchOptions {
   const std::atomic<bool>* cancel = nullptr;
   // Called before each request with the image's position and address.
   std::function<void(size_t position, const std::string& url)> onImage;
+  // Called once every picture of the item is in, before the item is written,
+  // with how many of them could not be had.
+  std::function<void(int failed)> onFetched;
 };
 
 // Downloads the images in list order, into memory while the item's images fit

@@ -131,13 +131,23 @@ class SiteLane : public QObject {
   void HandlePageComplete();
   void SkipCurrentPage();
   void ProcessPage(const BrowserDocument& doc);
+  // An item walked and finished, on its way to the database.
+  struct PendingStore {
+    std::shared_ptr<NewsItemRecord> item;
+    std::string address;
+    size_t images = 0;  // pictures to fetch
+    int mark = 0;       // how it was found without its masks
+  };
   void StoreItem();
+  void BeginStore(PendingStore store);
+  void OnPicturesIn(const std::string& address, size_t images, int failed);
+  void OnStoreDone(const PendingStore& store, const StoreResult& result);
   // Mask health and the fallbacks for masks that stopped yielding.
   void AfterListWalk(const HtmlDocument& page, const BrowserDocument& doc);
   void AfterNewsWalk(const PagePtr& page, std::chrono::steady_clock::time_point deadline);
   void FinishPairHealth();
   void NoteStoredItem(int64_t id, int mark);
-  void OnItemStored(const std::string& address, size_t images, const StoreResult& result);
+  void OnItemStored(const std::string& address, const StoreResult& result);
   void NextNewsPage();
   // Own pairs: the feed gives the links, titles, authors and dates.
   bool OwnCategory() const;
@@ -178,6 +188,12 @@ class SiteLane : public QObject {
   int autoMark_ = 0;           // how the current item was found without its masks
   bool feedCategory_ = false;  // the current category's links came from its feed
   std::unordered_map<std::string, FeedEntry> ownEntries_;  // the own feed's entries by address
+  // Once an item's pictures are in, the lane goes on with the next page while
+  // the item is written; an item walked meanwhile waits here for that write,
+  // so items are stored in the plan's order and one at a time.
+  std::optional<PendingStore> waitingStore_;
+  bool nextMaskAfterStore_ = false;  // the category is done once its last item is written
+  bool picturesIn_ = false;          // the lane went on from the item being stored
   // Last: its thread may use the members above until it is joined.
   BackgroundJob job_;
 };
@@ -773,6 +789,7 @@ void SiteLane::ReportStatus(const std::string& text) { window_.ReportStatus(text
 void SiteLane::Begin(MaskPlan plan) {
   plan_ = std::move(plan);
   active_ = true;
+  nextMaskAfterStore_ = false;
   StartNextMask();
 }
 
@@ -905,7 +922,7 @@ void SiteLane::ProcessPage(const BrowserDocument& doc) {
     }
   }
   if (!listPhase_ && !state_.body.empty()) {
-    StoreItem();  // goes on with the next page once the item is stored
+    StoreItem();  // goes on with the next page once the item's pictures are in
     return;
   }
   if (!listPhase_)
@@ -986,13 +1003,31 @@ void SiteLane::StoreItem() {
     images = static_cast<size_t>(
         std::count_if(item->images.begin(), item->images.end(), [](const ItemImage& i) { return !i.leftOut; }));
   }
+  PendingStore store{std::move(item), address, images, autoMark_};
+  // While the item is stored the next page is already on its way; it is
+  // still asked for, logged and timed in its turn. Side by side, the next
+  // link may yet be taken by another lane.
+  if (!window_.parallel() && state_.links.size() > 1 && formFields_.empty()) browser_.Prefetch(state_.links[1].address);
+  if (job_.busy()) {
+    waitingStore_ = std::move(store);  // begins once the item before it is written
+    return;
+  }
+  BeginStore(std::move(store));
+}
+
+void SiteLane::BeginStore(PendingStore store) {
   SharedStore shared;
   shared.writer = &window_.storeWriter_;
   // Images and the database wait off the main thread, so that bus calls are
   // answered and progress is raised meanwhile. The images come over the
   // lane's own connection; only the commit waits for the other lanes.
+  auto item = store.item;
+  const std::string address = store.address;
+  const size_t images = store.images;
+  picturesIn_ = false;
   job_.Run<StoreResult>(
-      [this, item, loadImages, shared, timeout = window_.connectTimeout_](BackgroundJob& job) {
+      [this, item, address, images, loadImages = window_.loadImages_, shared,
+       timeout = window_.connectTimeout_](BackgroundJob& job) {
         job.SetDoing("storing the news item [" + item->address + "]");
         Database* db = job.db();
         if (!db) {
@@ -1012,20 +1047,52 @@ void SiteLane::StoreItem() {
           job.SetDoing("downloading image " + std::to_string(i + 1) + " from " + std::to_string(count) + " [" +
                        url + "]");
         };
+        options.onFetched = [this, &job, item, address, images](int failed) {
+          job.SetDoing("storing the news item [" + item->address + "]");
+          QMetaObject::invokeMethod(
+              this, [this, address, images, failed] { OnPicturesIn(address, images, failed); }, Qt::QueuedConnection);
+        };
         return StoreNewsItem(*db, *item, loadImages, images_, std::time(nullptr), options, shared);
       },
-      [this, address, images, mark = autoMark_](StoreResult result) {
-        NoteStoredItem(result.id, mark);
-        OnItemStored(address, images, result);
-      });
-  // While the item is stored the next page is already on its way; it is
-  // still asked for, logged and timed in its turn. Side by side, the next
-  // link may yet be taken by another lane.
-  if (!window_.parallel() && state_.links.size() > 1 && formFields_.empty())
-    browser_.Prefetch(state_.links[1].address);
+      [this, store = std::move(store)](StoreResult result) { OnStoreDone(store, result); });
 }
 
-void SiteLane::OnItemStored(const std::string& address, size_t images, const StoreResult& result) {
+// The pictures are in: what is left is the write, which needs the network no
+// more, so the next page is asked for meanwhile. Missing pictures are told
+// first, so that the status names the next page while it is read.
+void SiteLane::OnPicturesIn(const std::string& address, size_t images, int failed) {
+  if (!Live() || picturesIn_) return;
+  picturesIn_ = true;
+  if (failed > 0)
+    ReportStatus(std::to_string(failed) + " of " + std::to_string(images) + " images of [" + address +
+                 "] could not be downloaded.");
+  NextNewsPage();
+}
+
+void SiteLane::OnStoreDone(const PendingStore& store, const StoreResult& result) {
+  NoteStoredItem(result.id, store.mark);
+  OnItemStored(store.address, result);
+  if (!Live()) {
+    waitingStore_.reset();
+    return;
+  }
+  if (!picturesIn_) {
+    // It failed before its pictures (no database): the lane goes on now.
+    picturesIn_ = true;
+    NextNewsPage();
+    return;
+  }
+  if (waitingStore_) {
+    PendingStore next = std::move(*waitingStore_);
+    waitingStore_.reset();
+    BeginStore(std::move(next));
+  } else if (nextMaskAfterStore_) {
+    nextMaskAfterStore_ = false;
+    StartNextMask();
+  }
+}
+
+void SiteLane::OnItemStored(const std::string& address, const StoreResult& result) {
   if (!Live()) return;
   if (result.id < 0 && !result.duplicate) {
     ReportStatus("Can not store the news item [" + address + "]: " + result.why + ".");
@@ -1035,10 +1102,6 @@ void SiteLane::OnItemStored(const std::string& address, size_t images, const Sto
     }
     if (window_.parallel()) window_.Unclaim(address);
   }
-  if (result.imagesFailed > 0 && !result.duplicate)
-    ReportStatus(std::to_string(result.imagesFailed) + " of " + std::to_string(images) + " images of [" + address +
-                 "] could not be downloaded.");
-  NextNewsPage();
 }
 
 std::string SiteLane::WaitingText() const {
@@ -1127,6 +1190,11 @@ void SiteLane::FinishPairHealth() {
 
 void SiteLane::StartNextMask() {
   if (!Live()) return;
+  // The pair's health counts its stored items: its last write ends it.
+  if (job_.busy() || waitingStore_) {
+    nextMaskAfterStore_ = true;
+    return;
+  }
   FinishPairHealth();
   listPhase_ = true;
   state_.links.clear();  // whatever the last category left is abandoned

@@ -643,6 +643,52 @@ TEST(GatheringRunTest, TheNextPageIsReadAheadWhileAnItemIsStoredAndTakenInItsTur
   EXPECT_LT(log.find("Download Image " + net.Url("/a/img/2_1.png")), log.find("Start download site: " + net.ArticleA(3)));
 }
 
+// Once an item's pictures are in, the lane reads the next page while the
+// item's rows are written; the item walked meanwhile waits for that write, and
+// the category's health and the run's end wait for the last one.
+TEST(GatheringRunTest, TheNextPageIsReadWhileAnItemIsWrittenAndItsItemWaitsItsTurn) {
+  EngineHome home;
+  NewsNetworkOptions o;
+  o.articlesA = 4;
+  o.articlesB = 0;
+  o.deadImagePort = 1;  // every story's second picture fails
+  NewsNetwork net(o);
+  PrepareNewsHome(home, net, 30);
+  net.hangingImage = "3_0";
+  net.hangImage = true;
+  GathererEngine engine;
+  Recorder rec(engine);
+  engine.StartProcess();
+  for (int i = 0; i < 400 && !net.imageHanging; ++i) QTest::qWait(50);
+  ASSERT_TRUE(net.imageHanging);
+  // Another writer holds the database: story 3's pictures come, its rows wait.
+  ASSERT_EQ(home.db().Exec("BEGIN IMMEDIATE"), 0);
+  net.hangImage = false;
+  const std::string next = "Site: [Site A], Category: [News] <News: 4 from 4> URL: [" + net.ArticleA(4) + "]";
+  for (int i = 0; i < 200 && !rec.Saw(next); ++i) QTest::qWait(50);
+  ASSERT_TRUE(rec.Saw(next));
+  QTest::qWait(500);
+  EXPECT_EQ(Items(home), 2);
+  EXPECT_EQ(net.fixture().CountRequests("GET /a/img/4_0.png"), 0);  // story 4 waits for story 3
+  EXPECT_TRUE(rec.complites.empty());
+  EXPECT_EQ(home.Count("SELECT count(*) FROM mask_health"), 0);
+  // The missing picture is told before the next page's progress, which stays on show.
+  const auto at = [&rec](const std::string& text) {
+    return std::find(rec.statuses.begin(), rec.statuses.end(), text) - rec.statuses.begin();
+  };
+  EXPECT_LT(at("1 of 2 images of [" + net.ArticleA(3) + "] could not be downloaded."), at(next));
+  ASSERT_EQ(home.db().Exec("COMMIT"), 0);
+  for (int i = 0; i < 400 && rec.complites.empty(); ++i) QTest::qWait(50);
+  EXPECT_EQ(rec.complites, std::vector<int>{1});
+  std::string order;
+  Statement st(home.db(), "SELECT src_url FROM newsitem ORDER BY id");
+  while (st.Next()) order += st.Text(0) + " ";
+  EXPECT_EQ(order, net.ArticleA(1) + " " + net.ArticleA(2) + " " + net.ArticleA(3) + " " + net.ArticleA(4) + " ");
+  EXPECT_EQ(home.Count("SELECT count(*) FROM newsimages"), 4);
+  EXPECT_EQ(home.Count("SELECT count(*) FROM mask_health WHERE items_stored = 4"), 1);
+  EXPECT_TRUE(rec.Saw("1 of 2 images of [" + net.ArticleA(4) + "] could not be downloaded."));
+}
+
 TEST(GatheringRunTest, ADeadImageServerCostsOneAttemptPerRunAndIsReported) {
   EngineHome home;
   NewsNetworkOptions o;
