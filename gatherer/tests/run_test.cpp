@@ -60,6 +60,14 @@ class Recorder {
 
 int64_t Items(EngineHome& home) { return home.Count("SELECT count(*) FROM newsitem"); }
 
+// The stored addresses in the order they were stored, each followed by a space.
+std::string StoredOrder(EngineHome& home) {
+  std::string order;
+  Statement st(home.db(), "SELECT src_url FROM newsitem ORDER BY id");
+  while (st.Next()) order += st.Text(0) + " ";
+  return order;
+}
+
 TEST(GatheringRunTest, AWholeRunStoresEveryItemOnceWithImagesAndASecondRunNothing) {
   EngineHome home;
   NewsNetwork net;
@@ -632,10 +640,7 @@ TEST(GatheringRunTest, TheNextPageIsReadAheadWhileAnItemIsStoredAndTakenInItsTur
   net.hangImage = false;
   for (int i = 0; i < 400 && rec.complites.empty(); ++i) QTest::qWait(50);
   EXPECT_EQ(rec.complites, std::vector<int>{1});
-  std::string order;
-  Statement st(home.db(), "SELECT src_url FROM newsitem ORDER BY id");
-  while (st.Next()) order += st.Text(0) + " ";
-  EXPECT_EQ(order, net.ArticleA(1) + " " + net.ArticleA(2) + " " + net.ArticleA(3) + " " + net.ArticleA(4) + " ");
+  EXPECT_EQ(StoredOrder(home), net.ArticleA(1) + " " + net.ArticleA(2) + " " + net.ArticleA(3) + " " + net.ArticleA(4) + " ");
   EXPECT_EQ(home.Count("SELECT count(*) FROM newsimages"), 8);
   EXPECT_EQ(home.Count("SELECT count(*) FROM mask_health WHERE items_stored = 4"), 1);
   EXPECT_EQ(net.fixture().CountRequests("GET /a/3.html"), 1);  // read once, ahead
@@ -680,10 +685,7 @@ TEST(GatheringRunTest, TheNextPageIsReadWhileAnItemIsWrittenAndItsItemWaitsItsTu
   ASSERT_EQ(home.db().Exec("COMMIT"), 0);
   for (int i = 0; i < 400 && rec.complites.empty(); ++i) QTest::qWait(50);
   EXPECT_EQ(rec.complites, std::vector<int>{1});
-  std::string order;
-  Statement st(home.db(), "SELECT src_url FROM newsitem ORDER BY id");
-  while (st.Next()) order += st.Text(0) + " ";
-  EXPECT_EQ(order, net.ArticleA(1) + " " + net.ArticleA(2) + " " + net.ArticleA(3) + " " + net.ArticleA(4) + " ");
+  EXPECT_EQ(StoredOrder(home), net.ArticleA(1) + " " + net.ArticleA(2) + " " + net.ArticleA(3) + " " + net.ArticleA(4) + " ");
   EXPECT_EQ(home.Count("SELECT count(*) FROM newsimages"), 4);
   EXPECT_EQ(home.Count("SELECT count(*) FROM mask_health WHERE items_stored = 4"), 1);
   EXPECT_TRUE(rec.Saw("1 of 2 images of [" + net.ArticleA(4) + "] could not be downloaded."));

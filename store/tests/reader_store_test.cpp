@@ -23,6 +23,17 @@ using Backend = Database::Backend;
 using testing::TempDir;
 using Titles = std::vector<std::string>;
 
+// The titles the grid's list gives for `q`, in its order.
+Titles ListTitles(Database& db, const NewsListQuery& q) {
+  NewsList list;
+  EXPECT_EQ(list.Open(db, q), 0) << db.ErrorMessage();
+  Titles out;
+  NewsListRow row;
+  while (list.Next(&row)) out.emplace_back(row.title);
+  EXPECT_EQ(list.error(), 0) << db.ErrorMessage();
+  return out;
+}
+
 class ReaderStoreTest : public ::testing::TestWithParam<Backend> {
  protected:
   void SetUp() override {
@@ -57,15 +68,7 @@ class ReaderStoreTest : public ::testing::TestWithParam<Backend> {
     ids_[title] = static_cast<int32_t>(id);
   }
 
-  Titles List(const NewsListQuery& q) {
-    NewsList list;
-    EXPECT_EQ(list.Open(*db_, q), 0) << db_->ErrorMessage();
-    Titles out;
-    NewsListRow row;
-    while (list.Next(&row)) out.emplace_back(row.title);
-    EXPECT_EQ(list.error(), 0) << db_->ErrorMessage();
-    return out;
-  }
+  Titles List(const NewsListQuery& q) { return ListTitles(*db_, q); }
 
   FilterRow Filter(int mode, const std::string& keywords, int kind = kNoTimeLimit) {
     FilterRow f;
@@ -451,13 +454,7 @@ TEST_P(SortOrderTest, NamesSortAsSqlitesNocaseInEveryList) {
     NewsListQuery q;
     q.sort = sort;
     q.ascending = ascending;
-    NewsList list;
-    EXPECT_EQ(list.Open(*db_, q), 0) << db_->ErrorMessage();
-    Titles out;
-    NewsListRow row;
-    while (list.Next(&row)) out.emplace_back(row.title);
-    EXPECT_EQ(list.error(), 0) << db_->ErrorMessage();
-    return out;
+    return ListTitles(*db_, q);
   };
   struct Case {
     const char* what;
