@@ -809,6 +809,7 @@ void CMainFrame::CreateSitesPane() {
   sitesDock_->setVisible(Settings::Shared().ReadInt(kSystemSection, "ShowSites", 1) != 0);
   connect(sites_, &CSitesTree::pairsChosen, this, &CMainFrame::ListPairNews);
   connect(sites_, &CSitesTree::refreshed, this, &CMainFrame::UpdateWelcome);
+  connect(sites_, &CSitesTree::databaseGone, this, [this] { CheckDatabaseFile(); });
   connect(sites_, &CSitesTree::allChosen, this, [this] {
     filterCombo_->setCurrentIndex(0);
     ApplySelectedFilter();

@@ -127,12 +127,19 @@ void CSitesTree::RefreshSoon() {
 void CSitesTree::Refresh() {
   std::vector<CPairCountStruct> counts;
   std::map<int64_t, QString> own;  // own pair -> its feed
+  bool read;
   {
     VaultLock lock(vault_.lock);
-    if (vault_.db.IsOpen()) vault_.db.CountNewsPerPair(&counts);
-    if (Database* db = vault_.db.database())
+    read = vault_.db.IsOpen() && vault_.db.CountNewsPerPair(&counts);
+    if (Database* db = vault_.db.database(); read && db)
       for (const OwnSite& o : ListOwnSites(*db, true)) own[o.pair] = QString::fromStdString(o.address);
   }
+  // An empty tree would tell the user they have no sites yet.
+  if (!read && filled_) {
+    emit databaseGone();
+    return;
+  }
+  filled_ = filled_ || read;
   // In the user's order: their locale's, with numbers by value ("Site 2"
   // before "Site 10"); a site's pairs stay together.
   QCollator collator;

@@ -50,6 +50,9 @@ class CSitesTree : public QTreeWidget {
   void ownSitesChanged();
   // After each refresh: how many site/category pairs the database holds.
   void refreshed(int pairs);
+  // A refresh could not read the database (a server gone, say); the pane
+  // still shows what it read last.
+  void databaseGone();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -60,6 +63,7 @@ class CSitesTree : public QTreeWidget {
 
   Vault& vault_;
   bool refreshPending_ = false;
+  bool filled_ = false;  // a refresh has read the database once
   int64_t totalUnread_ = 0;
 };
 

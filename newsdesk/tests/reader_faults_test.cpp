@@ -33,7 +33,9 @@
 #include "newsinfo.h"
 #include "newslist.h"
 #include "options_sheet.h"
+#include "own_sites_ui.h"
 #include "pg_server.h"
+#include "sites_tree.h"
 #include "store/images.h"
 #include "startup.h"
 #include "text.h"
@@ -265,6 +267,14 @@ TEST_F(ReaderTest, OnPostgresAServerGoneIsToldAndTheDatabaseReopenedWhenItIsBack
       << frame_->statusText().toStdString();
   EXPECT_TRUE(frame_->statusText().contains("Start the server")) << frame_->statusText().toStdString();
   EXPECT_FALSE(frame_->statusText().contains("orvo init")) << frame_->statusText().toStdString();
+  // Meanwhile the Sites pane keeps its sites, with no welcome to a new user.
+  told.clear();
+  AnswerMessageBox(QMessageBox::Cancel, &told);  // Later
+  frame_->sitesTree()->Refresh();
+  EXPECT_TRUE(told.contains("was lost")) << told.toStdString();
+  ASSERT_EQ(frame_->sitesTree()->topLevelItemCount(), 2);
+  EXPECT_TRUE(frame_->sitesTree()->topLevelItem(1)->text(0).startsWith("Alpha"));
+  EXPECT_TRUE(!frame_->welcome() || frame_->welcome()->isHidden());
   settings().WriteText(kDatabaseSection, "Url", url);
   told.clear();
   AnswerMessageBox(QMessageBox::Ok, &told);
