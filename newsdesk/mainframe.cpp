@@ -644,7 +644,11 @@ void CMainFrame::ExitFromTray() {
 void CMainFrame::CloseAll() { ExitFromTray(); }
 
 QString CMainFrame::statusText() const { return status_->text(); }
-void CMainFrame::SetStatusText(const QString& text) { status_->setText(text); }
+void CMainFrame::SetStatusText(const QString& text) {
+  status_->setText(text);
+  // A long line (a server address, say) is cut at the window's edge.
+  status_->setToolTip(text);
+}
 
 void CMainFrame::ShowProgress(const EngineProgress& p) {
   if (!p.valid) return;
