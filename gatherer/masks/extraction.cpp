@@ -77,9 +77,7 @@ class Walker {
  public:
   Walker(const HtmlDocument& page, const Mask& mask, ExtractionState& state,
          std::optional<std::chrono::steady_clock::time_point> deadline)
-      : page_(page), mdoc_(mask.document), mask_(mask), state_(state), deadline_(deadline) {
-    for (const NewsLink& l : state_.links) seen_links_.insert(l.address);
-  }
+      : page_(page), mdoc_(mask.document), mask_(mask), state_(state), deadline_(deadline) {}
 
   // The deadline passed: the walk stopped where it was.
   bool cut() const { return cut_; }
@@ -191,6 +189,12 @@ class Walker {
       if (!state_.last_parse_ok && !mask_.date_in_url.empty())
         link.date.status = DateTime::Status::kNull;
     }
+    // Filled at the first link: a news page walked with a long list in hand
+    // captures none, and would pay for the whole set at every item.
+    if (!seen_filled_) {
+      for (const NewsLink& l : state_.links) seen_links_.insert(l.address);
+      seen_filled_ = true;
+    }
     if (!seen_links_.insert(link.address).second) return;
     state_.links.push_back(std::move(link));
   }
@@ -219,6 +223,7 @@ class Walker {
   std::optional<std::chrono::steady_clock::time_point> deadline_;
   unsigned steps_ = 0;
   bool cut_ = false;
+  bool seen_filled_ = false;
 };
 
 }  // namespace
