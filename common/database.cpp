@@ -229,11 +229,48 @@ int Database::OpenPostgres(const std::string& url, Mode mode, std::unique_ptr<Da
 
 // ---- both ------------------------------------------------------------------
 
+struct Database::Kept {
+  static constexpr size_t kMost = 16;
+  bool open = true;
+  std::vector<std::pair<std::string, sqlite3_stmt*>> statements;  // the latest last
+
+  sqlite3_stmt* Take(const std::string& sql) {
+    for (auto it = statements.rbegin(); it != statements.rend(); ++it) {
+      if (it->first != sql) continue;
+      sqlite3_stmt* st = it->second;
+      statements.erase(std::next(it).base());
+      return st;
+    }
+    return nullptr;
+  }
+  void Keep(std::string sql, sqlite3_stmt* st) {
+    if (!open) {
+      sqlite3_finalize(st);
+      return;
+    }
+    sqlite3_reset(st);
+    sqlite3_clear_bindings(st);
+    if (statements.size() == kMost) {
+      sqlite3_finalize(statements.front().second);
+      statements.erase(statements.begin());
+    }
+    statements.emplace_back(std::move(sql), st);
+  }
+  void Close() {
+    open = false;
+    for (auto& kept : statements) sqlite3_finalize(kept.second);
+    statements.clear();
+  }
+};
+
 Database::Database(sqlite3* db, std::unique_ptr<Pg> pg, std::string path)
-    : db_(db), pg_(std::move(pg)), path_(std::move(path)) {}
+    : db_(db), pg_(std::move(pg)), path_(std::move(path)) {
+  if (db_) kept_ = std::make_shared<Kept>();
+}
 
 Database::~Database() {
   if (pg_ && pg_->streaming) pg_->Discard(*pg_->streaming->pg_);
+  if (kept_) kept_->Close();
   if (db_) sqlite3_close_v2(db_);
 }
 
@@ -324,13 +361,16 @@ Statement::Statement(Database& db, std::string_view sql) : db_(db), sql_(sql) {
     pg_->values.resize(static_cast<size_t>(pg_->params));
     return;
   }
+  kept_ = db.kept_;
+  stmt_ = kept_->Take(sql_);
+  if (stmt_) return;
   int rc = sqlite3_prepare_v2(db.handle(), sql_.c_str(), static_cast<int>(sql_.size()), &stmt_, nullptr);
   if (rc != SQLITE_OK) Fail(sqlite3_extended_errcode(db.handle()));
 }
 
 Statement::~Statement() {
   if (pg_) db_.pg_->Discard(*pg_);
-  sqlite3_finalize(stmt_);
+  if (stmt_) kept_->Keep(std::move(sql_), stmt_);
 }
 
 namespace {

@@ -85,11 +85,17 @@ class Database {
  private:
   friend class Statement;
   struct Pg;
+  struct Kept;
   static int OpenPostgres(const std::string& url, Mode mode, std::unique_ptr<Database>* out, std::string* error);
   Database(sqlite3* db, std::unique_ptr<Pg> pg, std::string path);
   sqlite3* db_ = nullptr;
   std::unique_ptr<Pg> pg_;
   std::string path_;
+  // SQLite: statements done with, kept for their next use with the same
+  // text. Preparing the engine's insert, with its search index triggers,
+  // costs more than running it. Shared with the statements, which may outlive
+  // the connection.
+  std::shared_ptr<Kept> kept_;
 };
 
 // One prepared statement. Bind values by 1-based position, then Next() walks
@@ -139,6 +145,7 @@ class Statement {
   bool PgNext();
   sqlite3_stmt* stmt_ = nullptr;
   std::unique_ptr<PgRows> pg_;
+  std::shared_ptr<Database::Kept> kept_;
   Database& db_;
   std::string sql_;
   int error_ = 0;
