@@ -90,8 +90,10 @@ struct Statement::PgRows {
   bool started = false;
   bool finished = false;
   bool streaming = false;  // its rows are still arriving on the connection
+  bool whole = false;      // all rows in `row`, one result
   std::deque<pg::Result> pending;
   pg::Result row;
+  int index = 0;  // of the current row in `row`
 };
 
 struct Database::Pg {
@@ -417,6 +419,11 @@ Statement& Statement::BindBytes(int index, std::string_view bytes) {
   return *this;
 }
 
+Statement& Statement::ReadWhole() {
+  if (pg_) pg_->whole = true;
+  return *this;
+}
+
 Statement& Statement::BindNull(int index) {
   if (pg_) {
     if (!PgBind(pg_->values, index, {})) Fail(SQLITE_RANGE);
@@ -429,6 +436,25 @@ Statement& Statement::BindNull(int index) {
 bool Statement::PgNext() {
   Database::Pg& db = *db_.pg_;
   PgRows& rows = *pg_;
+  if (rows.whole) {
+    if (!rows.started) {
+      if (error_) return false;
+      db.Settle();
+      rows.started = true;
+      rows.index = -1;
+      rows.row = db.conn.Exec(rows.sql, rows.values);
+      if (PQresultStatus(rows.row.get()) == PGRES_TUPLES_OK || PQresultStatus(rows.row.get()) == PGRES_COMMAND_OK) {
+        db.Completed(rows.row.get());
+      } else {
+        Fail(db.Failure(rows.row.get()));
+        rows.row.reset();
+      }
+    }
+    if (rows.row && ++rows.index < PQntuples(rows.row.get())) return true;
+    rows.row.reset();
+    rows.finished = true;
+    return false;
+  }
   rows.row.reset();
   if (!rows.started) {
     if (error_) return false;
@@ -488,6 +514,7 @@ int Statement::Reset() {
   if (pg_) {
     db_.pg_->Discard(*pg_);
     pg_->row.reset();
+    pg_->index = 0;
     pg_->started = pg_->finished = false;
     pg_->values.assign(pg_->values.size(), pg::Param{});
     error_ = 0;
@@ -502,15 +529,15 @@ int Statement::Reset() {
 
 namespace {
 // The value of a row's column, or null for SQL NULL or no such column.
-const char* PgValue(const PGresult* row, int column) {
-  if (!row || column < 0 || column >= PQnfields(row) || PQgetisnull(row, 0, column)) return nullptr;
-  return PQgetvalue(row, 0, column);
+const char* PgValue(const PGresult* row, int index, int column) {
+  if (!row || column < 0 || column >= PQnfields(row) || PQgetisnull(row, index, column)) return nullptr;
+  return PQgetvalue(row, index, column);
 }
 }  // namespace
 
 int64_t Statement::Int(int column) const {
   if (!pg_) return sqlite3_column_int64(stmt_, column);
-  const char* v = PgValue(pg_->row.get(), column);
+  const char* v = PgValue(pg_->row.get(), pg_->index, column);
   if (!v) return 0;
   if (v[0] == 't' && v[1] == '\0') return 1;  // a boolean
   return std::strtoll(v, nullptr, 10);
@@ -518,7 +545,7 @@ int64_t Statement::Int(int column) const {
 
 bool Statement::IsNull(int column) const {
   if (!pg_) return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
-  return PgValue(pg_->row.get(), column) == nullptr;
+  return PgValue(pg_->row.get(), pg_->index, column) == nullptr;
 }
 
 std::string Statement::Text(int column, size_t bufferSize) const {
@@ -528,9 +555,9 @@ std::string Statement::Text(int column, size_t bufferSize) const {
 
 std::string_view Statement::TextView(int column) const {
   if (pg_) {
-    const char* v = PgValue(pg_->row.get(), column);
+    const char* v = PgValue(pg_->row.get(), pg_->index, column);
     if (!v) return {};
-    return {v, static_cast<size_t>(PQgetlength(pg_->row.get(), 0, column))};
+    return {v, static_cast<size_t>(PQgetlength(pg_->row.get(), pg_->index, column))};
   }
   const unsigned char* p = sqlite3_column_text(stmt_, column);
   if (!p) return {};

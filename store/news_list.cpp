@@ -233,9 +233,10 @@ const NewsList::PairNames& NewsList::NamesOf(int64_t pair) {
   return pairNames_.emplace(pair, std::move(names)).first->second;
 }
 
-bool NewsList::AddStream(const std::string& sql, const std::optional<SqlValue>& last) {
+bool NewsList::AddStream(const std::string& sql, const std::optional<SqlValue>& last, bool whole) {
   Stream stream;
   stream.st = std::make_unique<Statement>(*db_, sql);
+  if (whole) stream.st->ReadWhole();
   BindValues(*stream.st, params_);
   if (last) {
     const int at = static_cast<int>(params_.size()) + 1;
@@ -267,8 +268,10 @@ bool NewsList::OpenNextGroup() {
     while (p.Next()) pairs.push_back(p.Int(0));
     if (p.error()) return Fail(p.error()), false;
   }
-  for (int64_t pair : pairs)
-    if (!AddStream(pairSql_, SqlValue(pair))) return false;
+  // On PostgreSQL, one statement's rows at a time come on the connection:
+  // those of all but the last are read away whole when the next starts.
+  for (size_t i = 0; i < pairs.size(); ++i)
+    if (!AddStream(pairSql_, SqlValue(pairs[i]), i + 1 < pairs.size())) return false;
   return true;
 }
 
@@ -297,9 +300,9 @@ bool NewsList::OpenOrphans() {
       if (!grouped.count(used.Int(0))) orphans.push_back(used.Int(0));
     if (used.error()) return Fail(used.error()), false;
   }
-  if (!AddStream(orphanSql_, std::nullopt)) return false;
-  for (int64_t pair : orphans)
-    if (!AddStream(pairSql_, SqlValue(pair))) return false;
+  if (!AddStream(orphanSql_, std::nullopt, !orphans.empty())) return false;
+  for (size_t i = 0; i < orphans.size(); ++i)
+    if (!AddStream(pairSql_, SqlValue(orphans[i]), i + 1 < orphans.size())) return false;
   return true;
 }
 

@@ -97,7 +97,7 @@ class NewsList {
   // `read`: whether `ids` holds every candidate (when there are few enough to count).
   SearchWay ChooseSearchWay(const std::string& query, std::vector<int64_t>* ids, bool* read);
   // `last`, when given, is bound after the list's own values.
-  bool AddStream(const std::string& sql, const std::optional<SqlValue>& last);
+  bool AddStream(const std::string& sql, const std::optional<SqlValue>& last, bool whole = false);
   bool OpenNextGroup();
   bool OpenOrphans();
   int Fail(int rc) {

@@ -265,29 +265,46 @@ TEST(PgLayerTest, AddressesLoseTheirPasswordForMessages) {
   EXPECT_FALSE(pg::IsUrl("/home/ann/news.db"));
 }
 
-// Reading a result row by row while other statements use the connection:
-// the rest of the rows must be kept, not lost or mixed up.
+// Reading a result while other statements use the connection, row by row or
+// whole: the rest of the rows must be kept, not lost or mixed up, and a reset
+// statement gives them again.
 TEST_P(StatementTest, RowsSurviveOtherStatementsInTheirMidst) {
   int64_t pair = AddPair();
   for (int i = 0; i < 50; ++i) AddItem(pair, "u" + std::to_string(i), "t", "b");
-  Statement items(*db_, "SELECT id, src_url FROM newsitem ORDER BY id");
-  Statement image(*db_, "INSERT INTO newsimages(bodypos, image_path, fk_newsitem) VALUES (?, ?, ?)");
-  int seen = 0;
-  while (items.Next()) {
-    ASSERT_EQ(items.Text(1), "u" + std::to_string(seen));
-    image.Reset();
-    image.Bind(1, seen).Bind(2, items.Text(1)).Bind(3, items.Int(0));
-    ASSERT_EQ(image.Execute(), 0) << db_->ErrorMessage();
-    EXPECT_EQ(db_->Changes(), 1);
-    ++seen;
+  for (bool whole : {false, true}) {
+    SCOPED_TRACE(whole ? "whole" : "row by row");
+    ASSERT_EQ(db_->Exec("DELETE FROM newsimages"), 0);
+    Statement items(*db_, "SELECT id, src_url FROM newsitem ORDER BY id");
+    if (whole) items.ReadWhole();
+    Statement image(*db_, "INSERT INTO newsimages(bodypos, image_path, fk_newsitem) VALUES (?, ?, ?)");
+    int seen = 0;
+    while (items.Next()) {
+      ASSERT_EQ(items.Text(1), "u" + std::to_string(seen));
+      image.Reset();
+      image.Bind(1, seen).Bind(2, items.Text(1)).Bind(3, items.Int(0));
+      ASSERT_EQ(image.Execute(), 0) << db_->ErrorMessage();
+      EXPECT_EQ(db_->Changes(), 1);
+      ++seen;
+    }
+    EXPECT_EQ(items.error(), 0);
+    EXPECT_EQ(seen, 50);
+    Statement check(*db_, "SELECT count(*), sum(bodypos) FROM newsimages i JOIN newsitem n ON n.id = i.fk_newsitem"
+                          " WHERE n.src_url = i.image_path");
+    ASSERT_TRUE(check.Next());
+    EXPECT_EQ(check.Int(0), 50);
+    EXPECT_EQ(check.Int(1), 49 * 50 / 2);
+    items.Reset();
+    for (seen = 0; items.Next(); ++seen) EXPECT_EQ(items.Text(1), "u" + std::to_string(seen));
+    EXPECT_EQ(seen, 50);
   }
-  EXPECT_EQ(items.error(), 0);
-  EXPECT_EQ(seen, 50);
-  Statement check(*db_, "SELECT count(*), sum(bodypos) FROM newsimages i JOIN newsitem n ON n.id = i.fk_newsitem"
-                        " WHERE n.src_url = i.image_path");
-  ASSERT_TRUE(check.Next());
-  EXPECT_EQ(check.Int(0), 50);
-  EXPECT_EQ(check.Int(1), 49 * 50 / 2);
+  // A whole read that fails says so, as a row-by-row one does.
+  Statement bad(*db_, "SELECT 1 / (id - id) FROM newsitem");
+  bad.ReadWhole();
+  if (GetParam() == Database::Backend::kPostgres) {
+    EXPECT_FALSE(bad.Next());
+    EXPECT_NE(bad.error(), 0);
+    EXPECT_NE(db_->ErrorMessage().find("division by zero"), std::string::npos) << db_->ErrorMessage();
+  }
 }
 
 TEST_P(StatementTest, InsertIdsChangesNullsAndTimesReadBack) {
