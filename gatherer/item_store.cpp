@@ -411,6 +411,11 @@ StoreResult StoreNewsItem(Database& db, const NewsItemRecord& item, bool loadIma
     return stopped;
   }
   if (options.onFetched) options.onFetched(fetch.failed + fetch.skipped);
+  return StoreFetchedItem(db, item, fetch, now, options, shared);
+}
+
+StoreResult StoreFetchedItem(Database& db, const NewsItemRecord& item, ImageFetch& fetch, std::time_t now,
+                             const ImageFetchOptions& options, const SharedStore& shared) {
   std::unique_lock<std::mutex> writer;
   if (shared.writer) writer = std::unique_lock<std::mutex>(*shared.writer);
   return CommitNewsItem(

@@ -162,6 +162,11 @@ struct SharedStore {
 StoreResult CommitNewsItem(Database& db, const NewsItemRecord& item, ImageFetch& fetch, const std::string& folder,
                            std::time_t now, int attempts = 3, const std::function<bool()>& onBusy = {});
 
+// The write of an item whose images are in: under the shared writer lock,
+// with a busy database tried again while options.cancel is not set.
+StoreResult StoreFetchedItem(Database& db, const NewsItemRecord& item, ImageFetch& fetch, std::time_t now,
+                             const ImageFetchOptions& options, const SharedStore& shared = {});
+
 // The whole store step: the images (when loadImages is set), then the item
 // with its rows.
 StoreResult StoreNewsItem(Database& db, const NewsItemRecord& item, bool loadImages, HttpSession& http,

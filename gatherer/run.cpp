@@ -110,7 +110,7 @@ class SiteLane : public QObject {
   // The run ended: no request stays open.
   void Halt();
   bool active() const { return active_; }
-  bool busy() const { return job_.busy(); }
+  bool busy() const { return job_.busy() || fetchJob_.busy(); }
   // What the lane waits for, when it waits; empty otherwise.
   std::string WaitingText() const;
 
@@ -139,7 +139,10 @@ class SiteLane : public QObject {
     int mark = 0;       // how it was found without its masks
   };
   void StoreItem();
-  void BeginStore(PendingStore store);
+  void MoveStoresOn();
+  void BeginFetch(PendingStore store);
+  void OnFetched(PendingStore store, std::shared_ptr<ImageFetch> fetch);
+  void BeginWrite(PendingStore store, std::shared_ptr<ImageFetch> fetch);
   void OnPicturesIn(const std::string& address, size_t images, int failed);
   void OnStoreDone(const PendingStore& store, const StoreResult& result);
   // Mask health and the fallbacks for masks that stopped yielding.
@@ -189,13 +192,21 @@ class SiteLane : public QObject {
   bool feedCategory_ = false;  // the current category's links came from its feed
   std::unordered_map<std::string, FeedEntry> ownEntries_;  // the own feed's entries by address
   // Once an item's pictures are in, the lane goes on with the next page while
-  // the item is written; an item walked meanwhile waits here for that write,
-  // so items are stored in the plan's order and one at a time.
+  // the item is written, and the next item's pictures come meanwhile. Items
+  // are written in the plan's order and one at a time: one whose pictures
+  // are in waits in fetched_ for the write before it, one walked meanwhile in
+  // waitingStore_ for its turn to fetch.
+  struct FetchedStore {
+    PendingStore store;
+    std::shared_ptr<ImageFetch> fetch;
+  };
   std::optional<PendingStore> waitingStore_;
+  std::optional<FetchedStore> fetched_;
   bool nextMaskAfterStore_ = false;  // the category is done once its last item is written
-  bool picturesIn_ = false;          // the lane went on from the item being stored
-  // Last: its thread may use the members above until it is joined.
-  BackgroundJob job_;
+  bool picturesIn_ = false;          // the lane went on from the item being fetched
+  // Last: their threads may use the members above until they are joined.
+  BackgroundJob job_;       // writes the items
+  BackgroundJob fetchJob_;  // fetches their pictures
 };
 
 // The hidden window of one run: the update exchange with its browser and
@@ -768,7 +779,8 @@ SiteLane::SiteLane(GatheringWindow& window, Browser* browser, HttpSession* image
       ownImages_(images ? nullptr : std::make_unique<HttpSession>()),
       browser_(browser ? *browser : *ownBrowser_),
       images_(images ? *images : *ownImages_),
-      job_(this, window.dbPath()) {
+      job_(this, window.dbPath()),
+      fetchJob_(this, window.dbPath()) {
   if (ownImages_) ownImages_->SetTimeoutSeconds(window.connectTimeout_);
   state_.load_images = window.loadImages_;
   pageTimer_.setSingleShot(true);
@@ -778,7 +790,11 @@ SiteLane::SiteLane(GatheringWindow& window, Browser* browser, HttpSession* image
           [this](const std::string& url, int code, const std::string& reason) { OnNavigateError(url, code, reason); });
 }
 
-SiteLane::~SiteLane() { job_.Cancel(); }
+SiteLane::~SiteLane() {
+  fetchJob_.Cancel();
+  job_.Cancel();
+  if (fetched_) DiscardImages(*fetched_->fetch);
+}
 
 bool SiteLane::Live() const {
   return active_ && !window_.ended_ && window_.phase_ == GatheringWindow::Phase::kGathering;
@@ -1008,35 +1024,40 @@ void SiteLane::StoreItem() {
   // still asked for, logged and timed in its turn. Side by side, the next
   // link may yet be taken by another lane.
   if (!window_.parallel() && state_.links.size() > 1 && formFields_.empty()) browser_.Prefetch(state_.links[1].address);
-  if (job_.busy()) {
-    waitingStore_ = std::move(store);  // begins once the item before it is written
-    return;
-  }
-  BeginStore(std::move(store));
+  waitingStore_ = std::move(store);
+  MoveStoresOn();
 }
 
-void SiteLane::BeginStore(PendingStore store) {
-  SharedStore shared;
-  shared.writer = &window_.storeWriter_;
-  // Images and the database wait off the main thread, so that bus calls are
-  // answered and progress is raised meanwhile. The images come over the
-  // lane's own connection; only the commit waits for the other lanes.
+// An item whose pictures are in is written once the one before it is; the
+// pictures of the item walked after it come meanwhile, and the category ends
+// with the last write.
+void SiteLane::MoveStoresOn() {
+  if (fetched_ && !job_.busy()) {
+    FetchedStore next = std::move(*fetched_);
+    fetched_.reset();
+    BeginWrite(std::move(next.store), std::move(next.fetch));
+  }
+  if (waitingStore_ && !fetched_ && !fetchJob_.busy()) {
+    PendingStore next = std::move(*waitingStore_);
+    waitingStore_.reset();
+    BeginFetch(std::move(next));
+  }
+  if (nextMaskAfterStore_ && !job_.busy() && !fetchJob_.busy() && !fetched_ && !waitingStore_) {
+    nextMaskAfterStore_ = false;
+    StartNextMask();
+  }
+}
+
+void SiteLane::BeginFetch(PendingStore store) {
+  // The pictures come off the main thread, over the lane's own connection,
+  // so that bus calls are answered and progress is raised meanwhile.
   auto item = store.item;
-  const std::string address = store.address;
-  const size_t images = store.images;
   picturesIn_ = false;
-  job_.Run<StoreResult>(
-      [this, item, address, images, loadImages = window_.loadImages_, shared,
-       timeout = window_.connectTimeout_](BackgroundJob& job) {
+  fetchJob_.Run<std::shared_ptr<ImageFetch>>(
+      [this, item, loadImages = window_.loadImages_, timeout = window_.connectTimeout_](BackgroundJob& job) {
         job.SetDoing("storing the news item [" + item->address + "]");
-        Database* db = job.db();
-        if (!db) {
-          WriteEventLog(kCannotOpen);
-          StoreResult failed;
-          failed.error = SQLITE_CANTOPEN;
-          failed.why = kCannotOpen;
-          return failed;
-        }
+        auto fetch = std::make_shared<ImageFetch>();
+        if (!loadImages || item->images.empty()) return fetch;
         ImageFetchOptions options;
         options.folder = ImagesFolder();
         options.hosts = &window_.imageHosts_;
@@ -1047,12 +1068,48 @@ void SiteLane::BeginStore(PendingStore store) {
           job.SetDoing("downloading image " + std::to_string(i + 1) + " from " + std::to_string(count) + " [" +
                        url + "]");
         };
-        options.onFetched = [this, &job, item, address, images](int failed) {
-          job.SetDoing("storing the news item [" + item->address + "]");
-          QMetaObject::invokeMethod(
-              this, [this, address, images, failed] { OnPicturesIn(address, images, failed); }, Qt::QueuedConnection);
-        };
-        return StoreNewsItem(*db, *item, loadImages, images_, std::time(nullptr), options, shared);
+        *fetch = FetchImages(images_, item->images, options);
+        if (job.cancelled()) DiscardImages(*fetch);
+        return fetch;
+      },
+      [this, store = std::move(store)](std::shared_ptr<ImageFetch> fetch) { OnFetched(store, std::move(fetch)); });
+}
+
+void SiteLane::OnFetched(PendingStore store, std::shared_ptr<ImageFetch> fetch) {
+  if (!Live()) {
+    DiscardImages(*fetch);
+    waitingStore_.reset();
+    return;
+  }
+  const std::string address = store.address;
+  const size_t images = store.images;
+  const int failed = fetch->failed + fetch->skipped;
+  fetched_ = FetchedStore{std::move(store), std::move(fetch)};
+  MoveStoresOn();
+  OnPicturesIn(address, images, failed);
+}
+
+void SiteLane::BeginWrite(PendingStore store, std::shared_ptr<ImageFetch> fetch) {
+  SharedStore shared;
+  shared.writer = &window_.storeWriter_;
+  // Only the commit waits for the other lanes.
+  auto item = store.item;
+  job_.Run<StoreResult>(
+      [item, fetch, shared](BackgroundJob& job) {
+        job.SetDoing("storing the news item [" + item->address + "]");
+        Database* db = job.db();
+        if (!db) {
+          DiscardImages(*fetch);
+          WriteEventLog(kCannotOpen);
+          StoreResult failed;
+          failed.error = SQLITE_CANTOPEN;
+          failed.why = kCannotOpen;
+          return failed;
+        }
+        ImageFetchOptions options;
+        options.folder = ImagesFolder();
+        options.cancel = &job.cancelFlag();
+        return StoreFetchedItem(*db, *item, *fetch, std::time(nullptr), options, shared);
       },
       [this, store = std::move(store)](StoreResult result) { OnStoreDone(store, result); });
 }
@@ -1074,22 +1131,11 @@ void SiteLane::OnStoreDone(const PendingStore& store, const StoreResult& result)
   OnItemStored(store.address, result);
   if (!Live()) {
     waitingStore_.reset();
+    if (fetched_) DiscardImages(*fetched_->fetch);
+    fetched_.reset();
     return;
   }
-  if (!picturesIn_) {
-    // It failed before its pictures (no database): the lane goes on now.
-    picturesIn_ = true;
-    NextNewsPage();
-    return;
-  }
-  if (waitingStore_) {
-    PendingStore next = std::move(*waitingStore_);
-    waitingStore_.reset();
-    BeginStore(std::move(next));
-  } else if (nextMaskAfterStore_) {
-    nextMaskAfterStore_ = false;
-    StartNextMask();
-  }
+  MoveStoresOn();
 }
 
 void SiteLane::OnItemStored(const std::string& address, const StoreResult& result) {
@@ -1106,9 +1152,11 @@ void SiteLane::OnItemStored(const std::string& address, const StoreResult& resul
 
 std::string SiteLane::WaitingText() const {
   using namespace std::chrono;
-  if (job_.busy()) {
+  // A picture that does not come says more than the write waiting for it.
+  for (const BackgroundJob* job : {&fetchJob_, &job_}) {
+    if (!job->busy()) continue;
     steady_clock::duration since{};
-    const std::string doing = job_.Doing(&since);
+    const std::string doing = job->Doing(&since);
     if (doing.empty()) return {};
     return "Still " + doing + " (" + std::to_string(duration_cast<seconds>(since).count()) + " s).";
   }
@@ -1191,7 +1239,7 @@ void SiteLane::FinishPairHealth() {
 void SiteLane::StartNextMask() {
   if (!Live()) return;
   // The pair's health counts its stored items: its last write ends it.
-  if (job_.busy() || waitingStore_) {
+  if (job_.busy() || fetchJob_.busy() || fetched_ || waitingStore_) {
     nextMaskAfterStore_ = true;
     return;
   }

@@ -649,9 +649,10 @@ TEST(GatheringRunTest, TheNextPageIsReadAheadWhileAnItemIsStoredAndTakenInItsTur
 }
 
 // Once an item's pictures are in, the lane reads the next page while the
-// item's rows are written; the item walked meanwhile waits for that write, and
-// the category's health and the run's end wait for the last one.
-TEST(GatheringRunTest, TheNextPageIsReadWhileAnItemIsWrittenAndItsItemWaitsItsTurn) {
+// item's rows are written, and the next item's pictures come meanwhile; its
+// rows wait for that write, and the category's health and the run's end wait
+// for the last one.
+TEST(GatheringRunTest, TheNextPageAndItsPicturesComeWhileAnItemIsWrittenAndItsRowsWaitTheirTurn) {
   EngineHome home;
   NewsNetworkOptions o;
   o.articlesA = 4;
@@ -674,7 +675,7 @@ TEST(GatheringRunTest, TheNextPageIsReadWhileAnItemIsWrittenAndItsItemWaitsItsTu
   ASSERT_TRUE(rec.Saw(next));
   QTest::qWait(500);
   EXPECT_EQ(Items(home), 2);
-  EXPECT_EQ(net.fixture().CountRequests("GET /a/img/4_0.png"), 0);  // story 4 waits for story 3
+  EXPECT_EQ(net.fixture().CountRequests("GET /a/img/4_0.png"), 1);  // its rows wait for story 3's
   EXPECT_TRUE(rec.complites.empty());
   EXPECT_EQ(home.Count("SELECT count(*) FROM mask_health"), 0);
   // The missing picture is told before the next page's progress, which stays on show.
