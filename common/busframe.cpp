@@ -288,6 +288,8 @@ void PrintHelp(const ServerProgram& p) {
   std::printf(
       "\nEnvironment:\n"
       "  ORVO_HOME             program folder (ORVO.ini, orvo_log.txt); kept in the registration\n"
+      "  ORVO_DATABASE         news database, over ORVO.ini's; kept in the registration (a\n"
+      "                        password is refused there: put it in ~/.pgpass)\n"
       "  XDG_DATA_HOME         where the registration goes (default ~/.local/share)\n"
       "  ORVO_ORPHAN_GRACE_MS  grace for objects whose client has left the bus\n"
       "\nTry it:\n"

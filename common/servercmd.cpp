@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
+#include "pg.h"
 #include "text.h"
 
 namespace orvo {
@@ -70,9 +72,11 @@ std::string ErrnoText(int err) { return std::strerror(err); }
 }  // namespace
 
 std::string ActivationFileText(const std::string& busName, const std::string& programPath,
-                               const std::string& orvoHome) {
+                               const std::string& orvoHome, const std::string& database) {
   std::string exec;
-  if (!orvoHome.empty()) exec = "/usr/bin/env " + QuoteExecArg("ORVO_HOME=" + orvoHome) + " ";
+  if (!orvoHome.empty() || !database.empty()) exec = "/usr/bin/env ";
+  if (!orvoHome.empty()) exec += QuoteExecArg("ORVO_HOME=" + orvoHome) + " ";
+  if (!database.empty()) exec += QuoteExecArg("ORVO_DATABASE=" + database) + " ";
   exec += QuoteExecArg(programPath);
   // The file itself unescapes backslashes before the Exec line is split.
   std::string escaped;
@@ -84,7 +88,7 @@ std::string ActivationFileText(const std::string& busName, const std::string& pr
 }
 
 CommandResult RegisterServer(const std::string& programName, const std::string& busName,
-                             const std::string& programPath) {
+                             const std::string& programPath, bool withDatabase) {
   if (programPath.empty() || programPath.find_first_of("\r\n") != std::string::npos ||
       programPath.front() != '/') {
     return {1, programName + ": cannot register: the program's own path is unknown (\"" + programPath +
@@ -100,6 +104,21 @@ CommandResult RegisterServer(const std::string& programName, const std::string& 
     std::error_code ec;
     orvoHome = fs::absolute(orvoHome, ec).string();
   }
+  const char* env = withDatabase ? std::getenv("ORVO_DATABASE") : nullptr;
+  std::string database = env ? env : "";
+  if (database.find_first_of("\r\n") != std::string::npos) {
+    return {1, programName + ": cannot register: ORVO_DATABASE contains a line break. Fix ORVO_DATABASE and try "
+                             "again."};
+  }
+  if (pg::IsUrl(database) && pg::RedactUrl(database) != database) {
+    // The activation file is not a place for secrets.
+    return {1, programName + ": cannot register: ORVO_DATABASE holds a password. Put the password in ~/.pgpass "
+                             "(or a service in ~/.pg_service.conf), take it out of the address and try again."};
+  }
+  if (!database.empty() && !pg::IsUrl(database) && database.front() != '/') {
+    std::error_code ec;
+    database = fs::absolute(database, ec).string();
+  }
 
   const std::string dir = ServiceDirectory();
   const std::string path = dir + "/" + busName + ".service";
@@ -112,14 +131,51 @@ CommandResult RegisterServer(const std::string& programName, const std::string& 
 
   // Temp file + rename, so the bus never reads half a file.
   std::string error;
-  if (!WriteFileAtomically(path, ActivationFileText(busName, programPath, orvoHome), &error)) {
+  if (!WriteFileAtomically(path, ActivationFileText(busName, programPath, orvoHome, database), &error)) {
     return {1, programName + ": cannot register " + busName + ": " + error +
                    ". Make the folder writable, or set XDG_DATA_HOME to a writable folder."};
   }
   std::string msg = programName + ": registered " + busName + " in " + path + "\n" + programName +
                     " now starts on demand: " + programPath;
   if (!orvoHome.empty()) msg += " (ORVO_HOME=" + orvoHome + ")";
+  if (!database.empty()) msg += " (ORVO_DATABASE=" + database + ")";
   return {0, msg};
+}
+
+std::optional<std::string> RegisteredEnvironment(const std::string& busName, const std::string& name) {
+  std::ifstream in(ActivationFilePath(busName));
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("Exec=", 0) != 0) continue;
+    // The file's own escape first, then the words as the bus splits them
+    // (single quotes, a backslash for the next character outside them).
+    std::string exec;
+    for (size_t i = 5; i < line.size(); ++i) {
+      if (line[i] == '\\' && i + 1 < line.size()) ++i;
+      exec += line[i];
+    }
+    std::vector<std::string> words;
+    bool quoted = false, inWord = false;
+    for (size_t i = 0; i < exec.size(); ++i) {
+      const char c = exec[i];
+      if (c == ' ' && !quoted) {
+        inWord = false;
+        continue;
+      }
+      if (!inWord) words.emplace_back();
+      inWord = true;
+      if (c == '\'') quoted = !quoted;
+      else if (c == '\\' && !quoted && i + 1 < exec.size()) words.back() += exec[++i];
+      else words.back() += c;
+    }
+    if (words.empty() || words.front() != "/usr/bin/env") return std::nullopt;
+    for (size_t i = 1; i < words.size(); ++i) {
+      if (words[i].find('=') == std::string::npos) break;  // the program
+      if (words[i].rfind(name + "=", 0) == 0) return words[i].substr(name.size() + 1);
+    }
+    return std::nullopt;
+  }
+  return std::nullopt;
 }
 
 CommandResult UnregisterServer(const std::string& programName, const std::string& busName) {

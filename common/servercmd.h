@@ -8,6 +8,7 @@
 // first time a client calls its bus name.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,12 +49,18 @@ ServerCommand ParseServerCommand(std::string_view commandLine,
 std::string ServiceDirectory();
 std::string ActivationFilePath(const std::string& busName);
 
-// The activation file's text. When `orvoHome` is not empty the program is
-// started through env(1) with ORVO_HOME set, so the activated server uses the
-// same program folder as the one that registered it. Arguments are quoted for
-// the bus's shell-like Exec parser when needed.
+// The activation file's text. When `orvoHome` or `database` is not empty the
+// program is started through env(1) with ORVO_HOME or ORVO_DATABASE set, so
+// the activated server uses the program folder and the news database of the
+// shell that registered it: the bus does not pass on its callers'
+// environment. Arguments are quoted for the bus's shell-like Exec parser when
+// needed.
 std::string ActivationFileText(const std::string& busName, const std::string& programPath,
-                               const std::string& orvoHome);
+                               const std::string& orvoHome, const std::string& database = {});
+
+// The value a registration's activation file gives `name` (ORVO_HOME,
+// ORVO_DATABASE); nullopt when it sets none or there is no such file.
+std::optional<std::string> RegisteredEnvironment(const std::string& busName, const std::string& name);
 
 // Outcome of a command-line action: what to print and the exit code.
 struct CommandResult {
@@ -63,8 +70,10 @@ struct CommandResult {
 
 // Writes (atomically) or removes the activation file of `busName`.
 // `programName` is used in the messages.
+// `withDatabase`: ORVO_DATABASE goes into the file too (for the programs that
+// open the news database).
 CommandResult RegisterServer(const std::string& programName, const std::string& busName,
-                             const std::string& programPath);
+                             const std::string& programPath, bool withDatabase = true);
 CommandResult UnregisterServer(const std::string& programName, const std::string& busName);
 
 }  // namespace orvo

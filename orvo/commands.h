@@ -36,6 +36,11 @@ bool TakeHome(Args& args, const char* command);
 // what to do.
 int OpenNewsDatabase(const char* command, std::unique_ptr<Database>* db);
 
+// The bus starts `program` with the environment of its registration, not
+// this one's: says so on stderr when the news database it would use is not
+// the one this command uses.
+void NoteRegisteredDatabase(const std::string& program, const std::string& busName);
+
 using Pair = SitePair;
 
 // The pairs a name stands for: "SITE/CATEGORY" (split at any "/", since

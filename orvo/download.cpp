@@ -109,16 +109,11 @@ std::string WithoutSlash(std::string path) {
 // The program folder the Gatherer registered on this bus works in, read from
 // its activation file; empty when unknown.
 std::string RegisteredEngineHome() {
+  if (std::optional<std::string> home = RegisteredEnvironment(kBusName, "ORVO_HOME")) return *home;
   std::ifstream in(ActivationFilePath(kBusName));
   std::string line;
   while (std::getline(in, line)) {
     if (line.rfind("Exec=", 0) != 0) continue;
-    size_t at = line.find("ORVO_HOME=");
-    if (at != std::string::npos) {
-      bool quoted = at > 0 && line[at - 1] == '\'';
-      size_t end = line.find(quoted ? '\'' : ' ', at);
-      return line.substr(at + 10, end == std::string::npos ? std::string::npos : end - at - 10);
-    }
     // No ORVO_HOME: the folder of the program itself.
     std::string program = line.substr(line.rfind(' ') == std::string::npos ? 5 : line.rfind(' ') + 1);
     std::string folder = program.substr(0, program.rfind('/'));
@@ -511,6 +506,8 @@ int RunDownload(const Args& input) {
                  "Note: the Gatherer registered on this bus works in %s, not in %s, so the news go to the database\n"
                  "set up there. To download here, register it from here: ORVO_HOME=%s Gatherer -RegServer\n",
                  engineHome.c_str(), WithoutSlash(ModuleDirectory()).c_str(), WithoutSlash(ModuleDirectory()).c_str());
+  else
+    NoteRegisteredDatabase("Gatherer", kBusName);
 
   if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
     signal(SIGINT, OnSignal);

@@ -129,6 +129,7 @@ int RunGenerate(const Args& input) {
     return 2;
   }
 
+  NoteRegisteredDatabase("Bookbinder", kService.toStdString());
   int argc = 1;
   char name[] = "orvo";
   char* argv[] = {name, nullptr};

@@ -5,6 +5,7 @@
 
 #include "commands.h"
 #include "pg.h"
+#include "servercmd.h"
 #include "settings.h"
 #include "text.h"
 
@@ -47,6 +48,26 @@ int OpenNewsDatabase(const char* command, std::unique_ptr<Database>* db) {
     return 1;
   }
   return 0;
+}
+
+void NoteRegisteredDatabase(const std::string& program, const std::string& busName) {
+  if (!std::filesystem::exists(ActivationFilePath(busName))) return;
+  Settings settings = Settings::Shared();
+  const char* env = std::getenv("ORVO_DATABASE");
+  const std::string here = env ? env : "";
+  const std::optional<std::string> theirs = RegisteredEnvironment(busName, "ORVO_DATABASE");
+  std::string file = settings.ReadText(kDatabaseSection, "Url", "", kDatabaseUrlBuffer);
+  if (file.empty()) file = settings.ReadText(kSystemSection, "PathDB", "", kPathBuffer);
+  const std::string ours = here.empty() ? file : here;
+  const std::string engine = theirs && !theirs->empty() ? *theirs : file;
+  if (ours == engine) return;
+  const std::string uses = engine.empty() ? "no news database" : "the news database " + pg::RedactUrl(engine);
+  std::fprintf(stderr,
+               "Note: the %s registered on this bus uses %s (%s), not %s. To use this one,\n"
+               "register it again from here: %s -RegServer\n",
+               program.c_str(), uses.c_str(),
+               theirs ? "the ORVO_DATABASE it was registered with" : "it was registered without ORVO_DATABASE",
+               pg::RedactUrl(ours).c_str(), program.c_str());
 }
 
 std::vector<int64_t> Resolve(const std::vector<Pair>& pairs, const std::string& name) {

@@ -197,7 +197,7 @@ int main(int argc, char** argv) {
       // A plain registration replaces an earlier service installation.
       ServiceStep removed = RemoveServiceUnit();
       if (!removed.message.empty()) Report(removed.exitCode, removed.message);
-      CommandResult r = RegisterServer("Timekeeper", kBusName, ExecutablePath());
+      CommandResult r = RegisterServer("Timekeeper", kBusName, ExecutablePath(), false);
       return Report(r.exitCode, r.message);
     }
     case ServerSwitch::kOther: {  // "Service"

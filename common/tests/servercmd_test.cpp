@@ -101,6 +101,47 @@ TEST(ActivationFile, RegisterWritesAndUnregisterRemoves) {
   EXPECT_NE(r.message.find("was not registered"), std::string::npos) << r.message;
 }
 
+// The bus passes on none of its callers' environment: the registering
+// shell's program folder and database travel in the file, read back as set.
+TEST(ActivationFile, TheRegisteringEnvironmentIsKeptAndReadBack) {
+  TempDir dir;
+  ScopedEnv data("XDG_DATA_HOME", dir.path().c_str());
+  struct Case {
+    const char* home;
+    const char* database;
+  };
+  const Case cases[] = {
+      {nullptr, nullptr},
+      {"/srv/orvo", nullptr},
+      {nullptr, "postgresql:///news?host=/run/pg sock&user=orvo"},
+      {"/a b/it's \\ here", "/data/news's.db"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.home ? c.home : "-") + " " + (c.database ? c.database : "-"));
+    ScopedEnv home("ORVO_HOME", c.home);
+    ScopedEnv database("ORVO_DATABASE", c.database);
+    ASSERT_EQ(RegisterServer("Gatherer", "org.orvo.Gatherer2", "/opt/orvo/Gatherer").exitCode, 0);
+    auto expect = [](const char* v) { return v ? std::optional<std::string>(v) : std::nullopt; };
+    EXPECT_EQ(RegisteredEnvironment("org.orvo.Gatherer2", "ORVO_HOME"), expect(c.home));
+    EXPECT_EQ(RegisteredEnvironment("org.orvo.Gatherer2", "ORVO_DATABASE"), expect(c.database));
+  }
+  // A relative file is the one it names now; a password stays out of the file.
+  {
+    ScopedEnv database("ORVO_DATABASE", "news.db");
+    ASSERT_EQ(RegisterServer("Gatherer", "org.orvo.Gatherer2", "/opt/orvo/Gatherer").exitCode, 0);
+    EXPECT_EQ(RegisteredEnvironment("org.orvo.Gatherer2", "ORVO_DATABASE"),
+              (std::filesystem::current_path() / "news.db").string());
+  }
+  for (const char* secret : {"postgresql://orvo:s3cret@db/news", "postgresql:///news?password=s3cret"}) {
+    ScopedEnv database("ORVO_DATABASE", secret);
+    CommandResult r = RegisterServer("Gatherer", "org.orvo.Gatherer2", "/opt/orvo/Gatherer");
+    EXPECT_EQ(r.exitCode, 1) << secret;
+    EXPECT_NE(r.message.find("~/.pgpass"), std::string::npos) << r.message;
+    EXPECT_EQ(r.message.find("s3cret"), std::string::npos) << r.message;
+    EXPECT_EQ(ReadFile(ActivationFilePath("org.orvo.Gatherer2")).find("s3cret"), std::string::npos);
+  }
+}
+
 TEST(ActivationFile, ProgramFolderAndFailuresAreReported) {
   TempDir dir;
   ScopedEnv data("XDG_DATA_HOME", dir.path().c_str());

@@ -310,6 +310,45 @@ TEST_F(DemoDownloadTest, WarnsWhenTheEngineWorksInAnotherFolder) {
   EXPECT_EQ(run.err.find("Note:"), std::string::npos) << run.err;
 }
 
+// The bus starts the engine with the environment of its registration, not
+// the caller's: a database named by ORVO_DATABASE alone was not the one the
+// engine filled, while orvo said the news were stored.
+TEST_F(DemoDownloadTest, TheDatabaseOfORVO_DATABASEIsFilledOnceTheEngineIsRegisteredWithIt) {
+  StartServer();
+  const std::string other = bus_->root() + "/other.db";
+  fs::copy_file(db_path_, other);  // an empty news database
+  auto withEnv = [&](const std::string& program, std::vector<std::string> args) {
+    args.insert(args.begin(), {"ORVO_DATABASE=" + other, bus_->binDir() + "/" + program});
+    return bus_->Run("/usr/bin/env", args, kRunMs);
+  };
+  auto run = withEnv("orvo", {"download"});
+  if ((run.out + run.err).find("not available yet") != std::string::npos) GTEST_SKIP() << run.out;
+  EXPECT_NE(run.err.find("Note: the Gatherer registered on this bus uses the news database " + db_path_ +
+                         " (it was registered without ORVO_DATABASE), not " + other),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("Gatherer -RegServer"), std::string::npos) << run.err;
+
+  auto reg = withEnv("Gatherer", {"-RegServer"});
+  ASSERT_EQ(reg.exitCode, 0) << reg.out << reg.err;
+  EXPECT_NE(reg.out.find("(ORVO_DATABASE=" + other + ")"), std::string::npos) << reg.out;
+  // The engine of the first run leaves once idle; the next one reads the new registration.
+  ASSERT_TRUE(testing::WaitUntil([&] { return !bus_->HasOwner("org.orvo.Gatherer2"); }, 30000));
+  run = withEnv("orvo", {"download"});
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_EQ(run.err.find("Note:"), std::string::npos) << run.err;
+  ASSERT_EQ(withEnv("orvo", {"select", "--all"}).exitCode, 0);
+  run = withEnv("orvo", {"download"});
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("Stored 31 new news items"), std::string::npos) << run.out;
+  std::unique_ptr<Database> db;
+  ASSERT_EQ(Database::Open(other, Database::Mode::kExisting, &db), 0);
+  Statement items(*db, "SELECT count(*) FROM newsitem");
+  ASSERT_TRUE(items.Next());
+  EXPECT_EQ(items.Int(0), 31);
+  EXPECT_EQ(Count("SELECT count(*) FROM newsitem"), 0) << "the file of ORVO.ini";
+}
+
 TEST(DownloadWithoutEngineTest, SaysHowToRegisterTheEngine) {
   PrivateBus bus;  // nothing registered
   ASSERT_TRUE(bus.ok()) << bus.error();
