@@ -578,6 +578,10 @@ std::unique_ptr<Database> g_processDb;
 std::string NewsDatabaseLocation(const Settings& settings, size_t pathBuffer) {
   const char* env = std::getenv("ORVO_DATABASE");
   if (env && *env) return env;
+  return ConfiguredDatabaseLocation(settings, pathBuffer);
+}
+
+std::string ConfiguredDatabaseLocation(const Settings& settings, size_t pathBuffer) {
   std::string url = settings.ReadText(kDatabaseSection, "Url", "", kDatabaseUrlBuffer);
   if (!url.empty()) return url;
   return settings.ReadText(kSystemSection, "PathDB", "", pathBuffer);

@@ -180,6 +180,8 @@ class Transaction {
 inline constexpr const char* kDatabaseSection = "Database";
 inline constexpr size_t kDatabaseUrlBuffer = 1024;
 std::string NewsDatabaseLocation(const Settings& settings, size_t pathBuffer);
+// The same without ORVO_DATABASE: what ORVO.ini names.
+std::string ConfiguredDatabaseLocation(const Settings& settings, size_t pathBuffer);
 
 // The connection of an engine process: opened on first use at the path given
 // by SetProcessDatabasePath (the engines read PathDB once at start-up).

@@ -178,6 +178,15 @@ std::optional<std::string> RegisteredEnvironment(const std::string& busName, con
   return std::nullopt;
 }
 
+std::optional<std::string> RegisteredDatabaseOtherThan(const std::string& busName, const std::string& ours,
+                                                       const std::string& configured) {
+  if (!fs::exists(ActivationFilePath(busName))) return std::nullopt;
+  std::optional<std::string> theirs = RegisteredEnvironment(busName, "ORVO_DATABASE");
+  std::string engine = theirs && !theirs->empty() ? *theirs : configured;
+  if (engine == ours) return std::nullopt;
+  return engine;
+}
+
 CommandResult UnregisterServer(const std::string& programName, const std::string& busName) {
   const std::string path = ActivationFilePath(busName);
   if (::unlink(path.c_str()) == 0) {

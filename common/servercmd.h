@@ -62,6 +62,14 @@ std::string ActivationFileText(const std::string& busName, const std::string& pr
 // ORVO_DATABASE); nullopt when it sets none or there is no such file.
 std::optional<std::string> RegisteredEnvironment(const std::string& busName, const std::string& name);
 
+// The news database the program registered as `busName` opens when the bus
+// starts it, when that is not `ours`: its registration's ORVO_DATABASE, else
+// `configured` (what ORVO.ini names). nullopt when it is `ours` or nothing is
+// registered. The bus passes on no caller's environment, so a reader or a
+// command with ORVO_DATABASE set may not see what the engine stores.
+std::optional<std::string> RegisteredDatabaseOtherThan(const std::string& busName, const std::string& ours,
+                                                       const std::string& configured);
+
 // Outcome of a command-line action: what to print and the exit code.
 struct CommandResult {
   int exitCode = 0;

@@ -1,5 +1,6 @@
 #include "frame_controls.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -16,15 +17,20 @@
 #include "filter_editor.h"
 #include "filters_dialog.h"
 #include "mainframe.h"
+#include "database.h"
 #include "newsdetail.h"
 #include "newslist.h"
 #include "options_sheet.h"
 #include "runner_link.h"
+#include "servercmd.h"
 #include "settings.h"
+#include "pg.h"
 
 namespace orvo {
 
 namespace {
+constexpr const char* kGathererBusName = "org.orvo.Gatherer2";
+
 const char* const kAttention = QT_TRANSLATE_NOOP("orvo::CFrameControls",
                                                  "ATTENTION!\nNo sites and categories are selected for download.\n"
                                                  "Press 'OK' and select sources of your choice.\n");
@@ -133,6 +139,7 @@ void CFrameControls::Download() {
     QTimer::singleShot(0, this, &CFrameControls::StopDownload);
     return;
   }
+  if (!ConfirmEngineDatabase()) return;
   frame_->SetDownloadRunning(true);
   if (!ConnectRunner(Report::kModal)) {
     // Nothing was started, so nothing will ever complete it.
@@ -157,6 +164,25 @@ void CFrameControls::Download() {
     return;
   }
   frame_->setFocus();
+}
+
+bool CFrameControls::ConfirmEngineDatabase() {
+  Settings settings = Settings::Shared();
+  const std::string ours = NewsDatabaseLocation(settings, kPathBuffer);
+  const std::optional<std::string> engine =
+      RegisteredDatabaseOtherThan(kGathererBusName, ours, ConfiguredDatabaseLocation(settings, kPathBuffer));
+  if (!engine) return true;
+  QMessageBox box(QMessageBox::Warning, QString(), tr("The news of this download would not come into this reader"),
+                  QMessageBox::Ok | QMessageBox::Cancel, frame_);
+  box.setInformativeText(
+      tr("The Gatherer registered with the session bus stores the news in %1, and this reader shows %2. The bus "
+         "starts it with the ORVO_DATABASE of the shell that registered it, or else with ORVO.ini's. Register it "
+         "again from a shell with this reader's database:\n\n    Gatherer -RegServer\n\nDownload anyway?")
+          .arg(engine->empty() ? tr("(no database)") : QString::fromStdString(pg::RedactUrl(*engine)),
+               QString::fromStdString(pg::RedactUrl(ours))));
+  box.button(QMessageBox::Ok)->setText(tr("&Download anyway"));
+  box.setDefaultButton(QMessageBox::Cancel);
+  return box.exec() == QMessageBox::Ok;
 }
 
 void CFrameControls::StopDownload() {

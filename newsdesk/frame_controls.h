@@ -65,6 +65,9 @@ class CFrameControls : public QObject {
   void filterEditorCreated(CFilterEditor* editor);
 
  private:
+  // False when the user would rather not download into another database
+  // than this reader's (the engine's registration names another).
+  bool ConfirmEngineDatabase();
   void OnStatus(const QString& text, int from, int nID);
   void OnComplite(int status);
   void StopDownload();

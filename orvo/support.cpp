@@ -51,22 +51,18 @@ int OpenNewsDatabase(const char* command, std::unique_ptr<Database>* db) {
 }
 
 void NoteRegisteredDatabase(const std::string& program, const std::string& busName) {
-  if (!std::filesystem::exists(ActivationFilePath(busName))) return;
   Settings settings = Settings::Shared();
-  const char* env = std::getenv("ORVO_DATABASE");
-  const std::string here = env ? env : "";
-  const std::optional<std::string> theirs = RegisteredEnvironment(busName, "ORVO_DATABASE");
-  std::string file = settings.ReadText(kDatabaseSection, "Url", "", kDatabaseUrlBuffer);
-  if (file.empty()) file = settings.ReadText(kSystemSection, "PathDB", "", kPathBuffer);
-  const std::string ours = here.empty() ? file : here;
-  const std::string engine = theirs && !theirs->empty() ? *theirs : file;
-  if (ours == engine) return;
-  const std::string uses = engine.empty() ? "no news database" : "the news database " + pg::RedactUrl(engine);
+  const std::string ours = NewsDatabaseLocation(settings, kPathBuffer);
+  const std::optional<std::string> engine =
+      RegisteredDatabaseOtherThan(busName, ours, ConfiguredDatabaseLocation(settings, kPathBuffer));
+  if (!engine) return;
+  const std::string uses = engine->empty() ? "no news database" : "the news database " + pg::RedactUrl(*engine);
   std::fprintf(stderr,
                "Note: the %s registered on this bus uses %s (%s), not %s. To use this one,\n"
                "register it again from here: %s -RegServer\n",
                program.c_str(), uses.c_str(),
-               theirs ? "the ORVO_DATABASE it was registered with" : "it was registered without ORVO_DATABASE",
+               RegisteredEnvironment(busName, "ORVO_DATABASE") ? "the ORVO_DATABASE it was registered with"
+                                                               : "it was registered without ORVO_DATABASE",
                pg::RedactUrl(ours).c_str(), program.c_str());
 }
 

@@ -64,6 +64,34 @@ TEST_F(ServiceLinkTest, ServiceLeavingTheBusEndsTheRunAndTheNextCommandConnectsA
   EXPECT_NE(bus.OwnerPid(kRunnerBusName), service);
 }
 
+// The bus starts the engine with the ORVO_DATABASE of its registration: a
+// reader on another database would never see the news it asked for.
+TEST_F(ServiceLinkTest, ADownloadIntoAnotherDatabaseThanTheReadersIsToldFirst) {
+  const std::string other = dir_.File("other.db");
+  PrivateBus bus({"Timekeeper", "Gatherer"}, {{"ORVO_HOME", dir_.path()}, {"ORVO_DATABASE", other}});
+  ASSERT_TRUE(bus.ok()) << bus.error();
+  // The reader looks for registrations where the bus does, as in one session.
+  const char* data = std::getenv("XDG_DATA_HOME");
+  const std::string saved = data ? data : "";
+  setenv("XDG_DATA_HOME", bus.dataHome().c_str(), 1);
+  struct Restore {
+    bool had;
+    std::string value;
+    ~Restore() { had ? setenv("XDG_DATA_HOME", value.c_str(), 1) : unsetenv("XDG_DATA_HOME"); }
+  } restore{data != nullptr, saved};
+  AddNews(2);
+  OpenFrame();
+  frame_->controls()->runner()->SetBus(bus.Connect("reader"));
+  QString told;
+  AnswerMessageBox(QMessageBox::Cancel, &told);
+  frame_->action(Cmd::Download)->trigger();
+  ASSERT_TRUE(WaitFor([&] { return !told.isEmpty(); }));
+  EXPECT_TRUE(told.contains("would not come into this reader")) << told.toStdString();
+  EXPECT_FALSE(frame_->downloadRunning());
+  EXPECT_FALSE(bus.HasOwner("org.orvo.Gatherer2"));
+  EXPECT_TRUE(frame_->action(Cmd::Download)->isEnabled());
+}
+
 TEST_F(ServiceLinkTest, StopKeepsTheDownloadCommandDisabledUntilTheRunHasEnded) {
   PrivateBus bus({"Timekeeper"}, {{"ORVO_HOME", dir_.path()}});
   ASSERT_TRUE(bus.ok()) << bus.error();

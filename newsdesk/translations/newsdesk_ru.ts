@@ -507,6 +507,30 @@ or start it, then try again.</source>
 или запустите её, затем повторите попытку.</translation>
     </message>
     <message>
+        <source>The news of this download would not come into this reader</source>
+        <translation>Новости этой загрузки не попадут в эту читалку</translation>
+    </message>
+    <message>
+        <source>The Gatherer registered with the session bus stores the news in %1, and this reader shows %2. The bus starts it with the ORVO_DATABASE of the shell that registered it, or else with ORVO.ini&apos;s. Register it again from a shell with this reader&apos;s database:
+
+    Gatherer -RegServer
+
+Download anyway?</source>
+        <translation>Gatherer, зарегистрированный на сеансовой шине, сохраняет новости в %1, а эта читалка показывает %2. Шина запускает его с ORVO_DATABASE оболочки, из которой его зарегистрировали, а без неё — с базой из ORVO.ini. Зарегистрируйте его заново из оболочки с базой этой читалки:
+
+    Gatherer -RegServer
+
+Всё равно загрузить?</translation>
+    </message>
+    <message>
+        <source>(no database)</source>
+        <translation>(нет базы)</translation>
+    </message>
+    <message>
+        <source>&amp;Download anyway</source>
+        <translation>&amp;Всё равно загрузить</translation>
+    </message>
+    <message>
         <source>Parser already started</source>
         <translation>Загрузка уже запущена</translation>
     </message>
