@@ -254,6 +254,12 @@ TEST(GathererOnPostgres, AServerGoneMidRunEndsTheRunAndTheNextRunGoesOn) {
   ASSERT_EQ(engine.Connect(), "");
   engine.Start();
   ASSERT_TRUE(WaitUntil([&] { return net.imageHanging.load(); }, 60000)) << engine.Log();
+  {
+    // Story 1 is written while story 2's pictures come: the stop comes once it is in.
+    auto db = Open(url);
+    ASSERT_TRUE(db);
+    ASSERT_TRUE(WaitUntil([&] { return StoredCounts(*db).count(net.ArticleA(1)) == 1; }, 60000)) << engine.Log();
+  }
   std::string why;
   ASSERT_TRUE(testing::StopPgServerNow(&why)) << why;
   net.hangImage = false;
