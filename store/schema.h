@@ -38,6 +38,7 @@ inline constexpr int kIndexDeleteQueueVersion = 6;
 inline constexpr int kUniqueAddressVersion = 7;
 inline constexpr int kSortOrderVersion = 8;
 inline constexpr int kLz4BodiesVersion = 9;
+inline constexpr int kInlineBodiesVersion = 10;
 const SchemaUpgrade& SchemaUpgradeTo(int version);
 int LatestSchemaVersion();
 

@@ -107,7 +107,7 @@ TEST(SchemaUpgradeTest, AFileOfEveryEarlierVersionIsUpgradedWithItsRows) {
   std::unique_ptr<Database> fresh;
   ASSERT_EQ(Database::Open(dir.File("fresh.db"), Database::Mode::kCreate, &fresh), 0);
   EXPECT_EQ(SchemaVersion(*fresh), LatestSchemaVersion());
-  EXPECT_EQ(LatestSchemaVersion(), kLz4BodiesVersion);
+  EXPECT_EQ(LatestSchemaVersion(), kInlineBodiesVersion);
   int n = 0;
   for (const OldFile& old : kFiles) {
     SCOPED_TRACE(std::string(*old.script ? old.script : "current") + (*old.byCode ? " and its code's tables" : ""));
@@ -264,40 +264,75 @@ TEST(SchemaUpgradeOnPostgres, TheGridIndexesOfAnOlderDatabaseAreMadeAgainForItsS
   EXPECT_TRUE(heard.empty());  // nothing more to do
 }
 
-// A PostgreSQL database of before lz4: opened, it compresses the bodies it
-// stores from then on with lz4, and the bodies it held read as before.
-TEST(SchemaUpgradeOnPostgres, BodiesStoredAfterTheUpgradeAreCompressedWithLz4AndEarlierOnesKept) {
+// A PostgreSQL database of before lz4 and of bodies kept in their rows:
+// opened, it keeps a body of up to a page in its row, packs a longer one with
+// lz4 and still stores one that does not fit a page even packed; the bodies
+// stored before read as they were.
+TEST(SchemaUpgradeOnPostgres, BodiesStoredAfterTheUpgradesStayInTheirRowsOrArePackedWithLz4) {
   ORVO_NEED_POSTGRES(server);
   const std::string url = server->NewDatabase();
   ASSERT_FALSE(url.empty());
   std::unique_ptr<Database> db;
   std::string why;
   ASSERT_EQ(Database::Open(url, Database::Mode::kCreate, &db, &why), 0) << why;
-  std::string body;
-  for (int i = 0; body.size() < 6000; ++i) body += "<p>Paragraph " + std::to_string(i * 7919 % 1000) + " of the news.</p>";
-  auto store = [&](const char* title) {
+  std::string packable;
+  for (int i = 0; packable.size() < 12000; ++i) packable += "<p>Paragraph " + std::to_string(i * 7919 % 1000) + " of the news.</p>";
+  // Letters no packing shrinks much, of a given length.
+  auto unpackable = [](size_t size) {
+    std::string text;
+    for (uint32_t x = static_cast<uint32_t>(size); text.size() < size;) {
+      x = x * 1103515245u + 12345u;
+      text += static_cast<char>('a' + (x >> 16) % 26);
+    }
+    return text;
+  };
+  std::vector<std::pair<std::string, std::string>> stored;  // title, body
+  auto store = [&](const std::string& title, const std::string& body) {
     Statement s(*db, "INSERT INTO newsitem (title, body) VALUES (?, ?)");
     s.Bind(1, title).Bind(2, body);
     EXPECT_EQ(s.Execute(), 0) << db->ErrorMessage();
+    stored.emplace_back(title, body);
   };
-  auto compression = [&](const char* title) {
-    Statement s(*db, "SELECT pg_column_compression(body), body FROM newsitem WHERE title = ?");
+  // The body's packing ("" when none), or what is wrong with it.
+  auto packing = [&](const std::string& title) {
+    Statement s(*db, "SELECT coalesce(pg_column_compression(body), ''), body FROM newsitem WHERE title = ?");
     s.Bind(1, title);
     if (!s.Next()) return std::string("no row");
-    return s.Text(1) == body ? s.Text(0) : "another body";
+    for (const auto& [t, body] : stored)
+      if (t == title) return s.Text(1) == body ? s.Text(0) : "another body";
+    return std::string("not stored");
+  };
+  // How many bodies the server keeps out of their rows.
+  auto outOfRow = [&]() -> int64_t {
+    Statement t(*db, "SELECT reltoastrelid::regclass::text FROM pg_class WHERE relname = 'newsitem'");
+    if (!t.Next()) return -1;
+    Statement s(*db, "SELECT count(DISTINCT chunk_id) FROM " + t.Text(0));
+    return s.Next() ? s.Int(0) : -1;
   };
   ASSERT_EQ(db->Exec("ALTER TABLE newsitem ALTER COLUMN body SET COMPRESSION pglz;"
+                     "ALTER TABLE newsitem RESET (toast_tuple_target);"
+                     "ALTER TABLE newsitem ALTER COLUMN body SET STORAGE EXTENDED;"
                      "UPDATE schema_version SET version = 8"),
             0)
       << db->ErrorMessage();
-  store("before");
-  ASSERT_EQ(compression("before"), "pglz");
+  store("packed before", packable);
+  store("moved out before", unpackable(6000));
+  ASSERT_EQ(packing("packed before"), "pglz");
+  ASSERT_EQ(outOfRow(), 1);
   std::atomic<bool> stop{false};
   EXPECT_EQ(UpgradeIndexes(url, stop, nullptr), 0);
   EXPECT_EQ(SchemaVersion(*db), LatestSchemaVersion());
-  store("after");
-  EXPECT_EQ(compression("after"), "lz4");
-  EXPECT_EQ(compression("before"), "pglz");
+  store("in its row", unpackable(6000));
+  EXPECT_EQ(packing("in its row"), "");
+  EXPECT_EQ(outOfRow(), 1);
+  store("packed in its row", packable);
+  EXPECT_EQ(packing("packed in its row"), "lz4");
+  EXPECT_EQ(outOfRow(), 1);
+  store("longer than a page", unpackable(20000));
+  EXPECT_EQ(packing("longer than a page"), "");
+  EXPECT_EQ(outOfRow(), 2);
+  EXPECT_EQ(packing("packed before"), "pglz");
+  EXPECT_EQ(packing("moved out before"), "");
 }
 
 }  // namespace
