@@ -142,7 +142,7 @@ CommandResult RegisterServer(const std::string& programName, const std::string& 
   return {0, msg};
 }
 
-std::optional<std::string> RegisteredEnvironment(const std::string& busName, const std::string& name) {
+std::vector<std::string> RegisteredCommand(const std::string& busName) {
   std::ifstream in(ActivationFilePath(busName));
   std::string line;
   while (std::getline(in, line)) {
@@ -168,13 +168,32 @@ std::optional<std::string> RegisteredEnvironment(const std::string& busName, con
       else if (c == '\\' && !quoted && i + 1 < exec.size()) words.back() += exec[++i];
       else words.back() += c;
     }
-    if (words.empty() || words.front() != "/usr/bin/env") return std::nullopt;
-    for (size_t i = 1; i < words.size(); ++i) {
-      if (words[i].find('=') == std::string::npos) break;  // the program
-      if (words[i].rfind(name + "=", 0) == 0) return words[i].substr(name.size() + 1);
-    }
-    return std::nullopt;
+    return words;
   }
+  return {};
+}
+
+namespace {
+// Where the program's own word starts: after /usr/bin/env and its NAME=VALUE words.
+size_t ProgramWord(const std::vector<std::string>& words) {
+  if (words.empty() || words.front() != "/usr/bin/env") return 0;
+  size_t i = 1;
+  while (i < words.size() && words[i].find('=') != std::string::npos) ++i;
+  return i;
+}
+}  // namespace
+
+std::string RegisteredProgram(const std::string& busName) {
+  const std::vector<std::string> words = RegisteredCommand(busName);
+  const size_t at = ProgramWord(words);
+  return at < words.size() ? words[at] : std::string();
+}
+
+std::optional<std::string> RegisteredEnvironment(const std::string& busName, const std::string& name) {
+  const std::vector<std::string> words = RegisteredCommand(busName);
+  const size_t program = ProgramWord(words);
+  for (size_t i = 1; i < program; ++i)
+    if (words[i].rfind(name + "=", 0) == 0) return words[i].substr(name.size() + 1);
   return std::nullopt;
 }
 

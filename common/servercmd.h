@@ -58,6 +58,12 @@ std::string ActivationFilePath(const std::string& busName);
 std::string ActivationFileText(const std::string& busName, const std::string& programPath,
                                const std::string& orvoHome, const std::string& database = {});
 
+// The words of a registration's Exec line, split as the bus splits them;
+// none when there is no such file.
+std::vector<std::string> RegisteredCommand(const std::string& busName);
+// The program a registration starts ("" when none is registered).
+std::string RegisteredProgram(const std::string& busName);
+
 // The value a registration's activation file gives `name` (ORVO_HOME,
 // ORVO_DATABASE); nullopt when it sets none or there is no such file.
 std::optional<std::string> RegisteredEnvironment(const std::string& busName, const std::string& name);

@@ -110,19 +110,14 @@ std::string WithoutSlash(std::string path) {
 // its activation file; empty when unknown.
 std::string RegisteredEngineHome() {
   if (std::optional<std::string> home = RegisteredEnvironment(kBusName, "ORVO_HOME")) return *home;
-  std::ifstream in(ActivationFilePath(kBusName));
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("Exec=", 0) != 0) continue;
-    // No ORVO_HOME: the folder of the program itself.
-    std::string program = line.substr(line.rfind(' ') == std::string::npos ? 5 : line.rfind(' ') + 1);
-    std::string folder = program.substr(0, program.rfind('/'));
-    // The program folder of this orvo: the engine resolves the same folders
-    // (an installed copy's are the XDG ones, not the program folder).
-    if (WithoutSlash(folder) == WithoutSlash(ExecutableDirectory())) return ModuleDirectory();
-    return folder;
-  }
-  return {};
+  // No ORVO_HOME: the folder of the program itself.
+  const std::string program = RegisteredProgram(kBusName);
+  if (program.empty()) return {};
+  const std::string folder = program.substr(0, program.rfind('/'));
+  // The program folder of this orvo: the engine resolves the same folders
+  // (an installed copy's are the XDG ones, not the program folder).
+  if (WithoutSlash(folder) == WithoutSlash(ExecutableDirectory())) return ModuleDirectory();
+  return folder;
 }
 
 // Ctrl+C asks the engine to stop before orvo leaves.

@@ -109,21 +109,25 @@ TEST(ActivationFile, TheRegisteringEnvironmentIsKeptAndReadBack) {
   struct Case {
     const char* home;
     const char* database;
+    const char* program;
   };
   const Case cases[] = {
-      {nullptr, nullptr},
-      {"/srv/orvo", nullptr},
-      {nullptr, "postgresql:///news?host=/run/pg sock&user=orvo"},
-      {"/a b/it's \\ here", "/data/news's.db"},
+      {nullptr, nullptr, "/opt/orvo/Gatherer"},
+      {"/srv/orvo", nullptr, "/opt/orvo/Gatherer"},
+      {nullptr, "postgresql:///news?host=/run/pg sock&user=orvo", "/opt/orvo/Gatherer"},
+      {"/a b/it's \\ here", "/data/news's.db", "/home/a b/it's/Gatherer"},
+      {nullptr, nullptr, "/home/a b/Gatherer"},
   };
+  EXPECT_EQ(RegisteredProgram("org.orvo.Gatherer2"), "");
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.home ? c.home : "-") + " " + (c.database ? c.database : "-"));
+    SCOPED_TRACE(std::string(c.home ? c.home : "-") + " " + (c.database ? c.database : "-") + " " + c.program);
     ScopedEnv home("ORVO_HOME", c.home);
     ScopedEnv database("ORVO_DATABASE", c.database);
-    ASSERT_EQ(RegisterServer("Gatherer", "org.orvo.Gatherer2", "/opt/orvo/Gatherer").exitCode, 0);
+    ASSERT_EQ(RegisterServer("Gatherer", "org.orvo.Gatherer2", c.program).exitCode, 0);
     auto expect = [](const char* v) { return v ? std::optional<std::string>(v) : std::nullopt; };
     EXPECT_EQ(RegisteredEnvironment("org.orvo.Gatherer2", "ORVO_HOME"), expect(c.home));
     EXPECT_EQ(RegisteredEnvironment("org.orvo.Gatherer2", "ORVO_DATABASE"), expect(c.database));
+    EXPECT_EQ(RegisteredProgram("org.orvo.Gatherer2"), c.program);
   }
   // A relative file is the one it names now; a password stays out of the file.
   {
