@@ -222,11 +222,10 @@ UPDATE schema_version SET version = 8 WHERE version = 7;
 UPDATE schema_version SET version = 9 WHERE version = 8;
 
 -- Upgrade 10, PostgreSQL only: news bodies kept in their rows. The server
--- moved every body over about 2 kB to a table of its own, and a keyword
--- test fetched it from there body by body, which cost more than the test.
--- Now a row is left whole up to a page (8 kB), and a longer body is packed
--- first and moved out only when it still does not fit. As with upgrade 9,
--- bodies stored before stay where they are until they are written again.
--- PostgreSQL: ALTER TABLE newsitem SET (toast_tuple_target = 8160);
+-- moved every body still over about 2 kB once packed to a table of its own,
+-- and a keyword test fetched it from there body by body, which cost more
+-- than the test. Now a packed body stays in its row as long as the row fits
+-- a page (8 kB), at no more space. As with upgrade 9, bodies stored before
+-- stay where they are until they are written again.
 -- PostgreSQL: ALTER TABLE newsitem ALTER COLUMN body SET STORAGE MAIN;
 UPDATE schema_version SET version = 10 WHERE version = 9;
