@@ -526,6 +526,26 @@ std::string LikeToRegex(std::string_view pattern, char32_t escape) {
   return out;
 }
 
+std::optional<std::string> LikeToFoldedLike(std::string_view pattern, char32_t escape) {
+  std::string out;
+  for (const Token& t : Compile(pattern, escape)) {
+    switch (t.kind) {
+      case Token::kAnySeq: out += '%'; break;
+      case Token::kAnyOne: out += '_'; break;
+      case Token::kSet:
+        if (t.negate || t.ranges.size() != 1 || t.ranges[0].first != t.ranges[0].second) return std::nullopt;
+        [[fallthrough]];
+      case Token::kChar: {
+        const char32_t c = t.kind == Token::kChar ? t.ch : t.ranges[0].first;
+        if (c == '%' || c == '_' || c == '\\') out += '\\';
+        AppendUtf8(out, c);
+        break;
+      }
+    }
+  }
+  return out;
+}
+
 int RegisterLike(sqlite3* db) {
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
   int rc = sqlite3_create_function(db, "like", 2, flags, nullptr, LikeFunction, nullptr, nullptr);

@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,12 @@ std::vector<std::u32string> LikeLiteralRuns(std::string_view pattern, char32_t e
 // that fold to its fold, so the match does not hang on the server's locale.
 // A range of more than a few hundred characters keeps its bounds only.
 std::string LikeToRegex(std::string_view pattern, char32_t escape = 0);
+
+// The pattern as a PostgreSQL LIKE (backslash escapes) that matches the texts
+// holding each character of it in its folded form: some of the texts that
+// LikeMatch matches, tested byte by byte, far faster than the regular
+// expression. None when the pattern has a set of more than one character.
+std::optional<std::string> LikeToFoldedLike(std::string_view pattern, char32_t escape = 0);
 
 // Replaces SQLite's like() (2 and 3 arguments) on a connection.
 int RegisterLike(sqlite3* db);

@@ -1,5 +1,7 @@
 #include "dialect.h"
 
+#include <optional>
+
 #include "like.h"
 #include "pg_schema.h"
 
@@ -18,14 +20,29 @@ std::string Direction(Backend b, bool ascending) {
   return ascending ? " ASC NULLS FIRST" : " DESC NULLS LAST";
 }
 
-std::string Like(Backend b, std::string_view expr, bool negated) {
-  std::string out(expr);
-  if (Pg(b)) return out + (negated ? " !~ ?" : " ~ ?");
-  return out + (negated ? " NOT LIKE ?" : " LIKE ?");
+LikeTest Like(Backend b, std::string_view expr, std::string_view pattern, bool negated) {
+  LikeTest t = LikeAny(b, {expr}, pattern);
+  if (negated) t.sql = "NOT " + t.sql;
+  return t;
 }
 
-std::string LikePattern(Backend b, std::string_view pattern) {
-  return Pg(b) ? LikeToRegex(pattern) : std::string(pattern);
+LikeTest LikeAny(Backend b, const std::vector<std::string_view>& exprs, std::string_view pattern) {
+  LikeTest t;
+  auto add = [&](const char* op, const std::string& value) {
+    for (std::string_view e : exprs) {
+      t.sql += (t.sql.empty() ? "(" : " OR ") + std::string(e) + op;
+      t.values.push_back(value);
+    }
+  };
+  if (!Pg(b)) {
+    add(" LIKE ?", std::string(pattern));
+  } else {
+    // OR goes left to right, so the regular expressions run only where every LIKE fails.
+    if (std::optional<std::string> folded = LikeToFoldedLike(pattern)) add(" LIKE ?", *folded);
+    add(" ~ ?", LikeToRegex(pattern));
+  }
+  t.sql += ")";
+  return t;
 }
 
 std::string InIdList(Backend b, std::string_view column, int index) {

@@ -28,10 +28,18 @@ std::string Direction(Backend b, bool ascending);
 // the characters' own folding. SQLite has it as its like(); on PostgreSQL it
 // is a regular expression (LikeToRegex) with every character's case forms
 // spelled out, since ILIKE folds by the server's locale (none at all under
-// C); the pg_trgm indexes serve it as they serve ILIKE. The pattern to bind
-// comes from LikePattern.
-std::string Like(Backend b, std::string_view expr, bool negated = false);
-std::string LikePattern(Backend b, std::string_view pattern);
+// C); the pg_trgm indexes serve it as they serve ILIKE. A byte-wise LIKE of
+// the folded pattern (LikeToFoldedLike) goes before it: most matching texts
+// hold the keyword as it is typed, and the regular expression converts every
+// text it tests to wide characters first. `values` are to be bound in order.
+struct LikeTest {
+  std::string sql;
+  std::vector<std::string> values;
+};
+LikeTest Like(Backend b, std::string_view expr, std::string_view pattern, bool negated = false);
+// Whether any of the expressions is like the pattern, every LIKE before the
+// first regular expression.
+LikeTest LikeAny(Backend b, const std::vector<std::string_view>& exprs, std::string_view pattern);
 
 // "column IN (the ids bound to ?index)", and the value to bind there:
 // json_each over a JSON array on SQLite, = ANY over an array on PostgreSQL.

@@ -48,18 +48,19 @@ SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int
   // An excluding test through the index: NOT (candidate AND like), so that
   // only candidates pay for the like.
   const bool sqlite = style.backend == Database::Backend::kSqlite;
-  // The statement's own spelling on SQLite; the dialect's regular expression on PostgreSQL.
-  auto like = [&](bool negated) {
-    return sqlite ? " " + body + (negated ? " NOT like ? " : " like ? ")
-                  : " " + dialect::Like(style.backend, body, negated) + " ";
+  // The statement's own spelling on SQLite; the dialect's on PostgreSQL.
+  auto like = [&](const std::string& p, bool negated) {
+    if (sqlite) {
+      c.values.emplace_back(p);
+      return " " + body + (negated ? " NOT like ? " : " like ? ");
+    }
+    dialect::LikeTest t = dialect::Like(style.backend, body, p, negated);
+    for (std::string& v : t.values) c.values.emplace_back(std::move(v));
+    return " " + t.sql + " ";
   };
-  auto pattern = [&](const std::string& p) { return dialect::LikePattern(style.backend, p); };
   auto notLike = [&](const std::string& p) {
     IndexQuery q = style.indexed ? IndexQueryForLike(p) : std::nullopt;
-    if (!q) {
-      c.values.emplace_back(pattern(p));
-      return like(true);
-    }
+    if (!q) return like(p, true);
     c.values.emplace_back(*q);
     c.values.emplace_back(p);
     return " NOT ( " + IndexCandidatesSql(id) + " AND " + body + " like ? ) ";
@@ -71,8 +72,7 @@ SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int
       c.text += " ( ";
       for (size_t i = 0; i < words.size(); ++i) {
         if (i > 0) c.text += mode == kAllWords ? " and " : " or ";
-        c.text += like(false);
-        c.values.emplace_back(pattern(LikeAnywhere(words[i])));
+        c.text += like(LikeAnywhere(words[i]), false);
         IndexQuery q = IndexQueryForLike(LikeAnywhere(words[i]));
         c.candidates = i == 0 ? q : mode == kAllWords ? IndexAnd(c.candidates, q) : IndexOr(c.candidates, q);
       }
@@ -81,8 +81,7 @@ SqlCondition BuildFilterCondition(const FilterRow& filter, const std::vector<int
     }
   } else if (mode == kExactPhrase) {
     // Empty keywords give '%%', which every item satisfies.
-    c.text += like(false);
-    c.values.emplace_back(pattern(LikeAnywhere(filter.keywords)));
+    c.text += like(LikeAnywhere(filter.keywords), false);
     c.candidates = IndexQueryForLike(LikeAnywhere(filter.keywords));
     keywordPart = true;
   } else if (mode == kExcludeAllWords || mode == kExcludeAnyWord) {

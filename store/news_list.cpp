@@ -88,9 +88,9 @@ int NewsList::Open(Database& db, const NewsListQuery& q) {
       b == dialect::Backend::kSqlite && (!q.keywords.empty() || q.filter) && SearchIndexReady(db);
   IndexQuery candidates;
   for (const std::string& k : q.keywords) {
-    sql += " AND (" + dialect::Like(b, "n.title") + " OR " + dialect::Like(b, "n.body") + ")";
-    params.push_back(dialect::LikePattern(b, Contains(k)));
-    params.push_back(dialect::LikePattern(b, Contains(k)));
+    dialect::LikeTest t = dialect::LikeAny(b, {"n.title", "n.body"}, Contains(k));
+    sql += " AND " + t.sql;
+    for (std::string& v : t.values) params.push_back(std::move(v));
     candidates = IndexAnd(candidates, IndexQueryForLike(Contains(k)));
   }
   if (q.filter) {

@@ -156,7 +156,8 @@ TEST_P(ReaderStoreTest, ListsGiveTheSameRowsOnBothBackEnds) {
 // The one filter builder, read by the grid and by the eBook query, with
 // keywords that hold LIKE's and SQL's own characters and case pairs that
 // the server's lower() does not fold alike (final sigma, micro sign) or
-// folds where the reader does not (dotted capital I).
+// folds where the reader does not (dotted capital I), and a backslash, which
+// PostgreSQL's LIKE takes for its escape.
 TEST_P(ReaderStoreTest, FilterKeywordsSelectTheSameRowsInTheGridAndTheEbooks) {
   const int64_t misc = EnsurePair(*db_, "delta", "Misc");
   const std::vector<std::pair<const char*, const char*>> items = {
@@ -166,6 +167,7 @@ TEST_P(ReaderStoreTest, FilterKeywordsSelectTheSameRowsInTheGridAndTheEbooks) {
       {"Sigma", "\u039F\u0394\u039F\u03A3 \u039A\u039B\u0395\u0399\u03A3\u03A4\u0397"},
       {"Micro", "5 \u00B5m wide"},             {"Dotted", "\u0130stanbul"},
       {"Cyrillic", "\u041F\u0420\u0410\u0417\u0414\u041D\u0418\u041A"},
+      {"Backslash", "saved in C:\\temp\\new"}, {"No backslash", "saved in c:temp"},
   };
   for (const auto& [title, body] : items) Add(misc, title, "2024-03-07 10:00:00", body);
   struct Case {
@@ -174,7 +176,8 @@ TEST_P(ReaderStoreTest, FilterKeywordsSelectTheSameRowsInTheGridAndTheEbooks) {
     std::set<std::string> expected;
   };
   const std::set<std::string> everything = {"Percent", "Percent words", "Underscore", "No underscore", "Bracket",
-                                            "Quote", "Sigma", "Micro", "Dotted", "Cyrillic"};
+                                            "Quote", "Sigma", "Micro", "Dotted", "Cyrillic",
+                                            "Backslash", "No backslash"};
   auto allBut = [&](std::set<std::string> out) {
     std::set<std::string> rest;
     for (const std::string& t : everything)
@@ -191,6 +194,7 @@ TEST_P(ReaderStoreTest, FilterKeywordsSelectTheSameRowsInTheGridAndTheEbooks) {
       {kAnyWord, "\u03BF\u03B4\u03BF\u03C2 \u03BCm", {"Sigma", "Micro"}},
       {kAllWords, "\u043F\u0440\u0430\u0437\u0434\u043D\u0438\u043A", {"Cyrillic"}},
       {kAllWords, "istanbul", {}},
+      {kAllWords, "c:\\temp", {"Backslash"}},
       {kAllWords, "\u0130STANBUL", {"Dotted"}},
       {kExcludeAnyWord, "\u043F\u0440\u0430\u0437\u0434\u043D\u0438\u043A \u03BF\u03B4\u03BF\u03C2",
        allBut({"Cyrillic", "Sigma"})},
