@@ -39,6 +39,7 @@ inline constexpr int kUniqueAddressVersion = 7;
 inline constexpr int kSortOrderVersion = 8;
 inline constexpr int kLz4BodiesVersion = 9;
 inline constexpr int kInlineBodiesVersion = 10;
+inline constexpr int kCheapTitleKeyVersion = 11;
 const SchemaUpgrade& SchemaUpgradeTo(int version);
 int LatestSchemaVersion();
 

@@ -107,7 +107,7 @@ TEST(SchemaUpgradeTest, AFileOfEveryEarlierVersionIsUpgradedWithItsRows) {
   std::unique_ptr<Database> fresh;
   ASSERT_EQ(Database::Open(dir.File("fresh.db"), Database::Mode::kCreate, &fresh), 0);
   EXPECT_EQ(SchemaVersion(*fresh), LatestSchemaVersion());
-  EXPECT_EQ(LatestSchemaVersion(), kInlineBodiesVersion);
+  EXPECT_EQ(LatestSchemaVersion(), kCheapTitleKeyVersion);
   int n = 0;
   for (const OldFile& old : kFiles) {
     SCOPED_TRACE(std::string(*old.script ? old.script : "current") + (*old.byCode ? " and its code's tables" : ""));
@@ -189,79 +189,92 @@ TEST(SchemaUpgradeTest, EachUpgradeRecordsItsVersionAndSplitsIntoStatements) {
 }
 
 // A PostgreSQL database made before the grid's indexes kept the sorts' order
-// (lower() in the server's collation, NULLs last) gets them made again when a
+// (lower() in the server's collation, NULLs last), or before the title's key
+// was folded by lower() under "C" (translate()), gets them made again when a
 // program opens it, after which every grid sort walks an index, either way,
 // with nothing left to sort.
 TEST(SchemaUpgradeOnPostgres, TheGridIndexesOfAnOlderDatabaseAreMadeAgainForItsSorts) {
   ORVO_NEED_POSTGRES(server);
-  const std::string url = server->NewDatabase();
-  ASSERT_FALSE(url.empty());
-  std::unique_ptr<Database> db;
-  std::string why;
-  ASSERT_EQ(Database::Open(url, Database::Mode::kCreate, &db, &why), 0) << why;
-  auto definitions = [&] {
-    std::string out;
-    Statement s(*db, "SELECT indexdef FROM pg_indexes WHERE tablename = 'newsitem' ORDER BY indexname");
-    while (s.Next()) out += s.Text(0) + "\n";
-    return out;
+  struct Older {
+    int version;
+    std::string indexes;
   };
-  const std::string fresh = definitions();
-  ASSERT_EQ(db->Exec("DROP INDEX newsitem_grid_title; DROP INDEX newsitem_grid_date; DROP INDEX newsitem_grid_pair;"
-                     "CREATE INDEX newsitem_grid_title ON newsitem(lower(title), id, is_del, is_read,"
-                     " publication_date, fk_site_cat_rel);"
-                     "CREATE INDEX newsitem_grid_date ON newsitem(publication_date, id, is_del, is_read, title,"
-                     " fk_site_cat_rel);"
-                     "CREATE INDEX newsitem_grid_pair ON newsitem(fk_site_cat_rel, publication_date, id, is_del,"
-                     " is_read, title);"
-                     "UPDATE schema_version SET version = 7"),
-            0)
-      << db->ErrorMessage();
-  // The grid's statements as the list writes them, the planner told to sort
-  // only where no index gives the order.
-  const std::string columns = "SELECT n.id, n.fk_site_cat_rel, n.publication_date, n.title, n.is_read FROM newsitem n";
-  const std::string title = "translate(n.title, 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', 'abcdefghijklmnopqrstuvwxyz') COLLATE \"C\"";
-  const std::vector<std::string> sorts = {
-      columns + " WHERE n.is_del = 0 ORDER BY " + title + " ASC NULLS FIRST, n.id ASC NULLS FIRST",
-      columns + " WHERE n.is_del = 0 ORDER BY " + title + " DESC NULLS LAST, n.id DESC NULLS LAST",
-      columns + " WHERE n.is_del = 0 ORDER BY n.publication_date ASC NULLS FIRST, n.id ASC NULLS FIRST",
-      columns + " WHERE n.is_del = 0 ORDER BY n.publication_date DESC NULLS LAST, n.id DESC NULLS LAST",
-      columns + " WHERE n.is_del = 0 AND n.fk_site_cat_rel = 1 ORDER BY n.publication_date DESC NULLS LAST,"
-                " n.id DESC NULLS LAST",
-  };
-  ASSERT_EQ(db->Exec("SET enable_sort = off"), 0);
-  auto sorted = [&](const std::string& sql) {
-    Statement s(*db, "EXPLAIN " + sql);
-    std::string plan;
-    while (s.Next()) plan += s.Text(0) + "\n";
-    EXPECT_EQ(s.error(), 0) << db->ErrorMessage();
-    return plan.find("Sort") != std::string::npos ? plan : std::string();
-  };
-  int sortedBefore = 0;
-  for (const std::string& sql : sorts) sortedBefore += sorted(sql).empty() ? 0 : 1;
-  EXPECT_EQ(sortedBefore, 5);
+  const std::string datePair =
+      "DROP INDEX newsitem_grid_date; DROP INDEX newsitem_grid_pair;"
+      "CREATE INDEX newsitem_grid_date ON newsitem(publication_date, id, is_del, is_read, title, fk_site_cat_rel);"
+      "CREATE INDEX newsitem_grid_pair ON newsitem(fk_site_cat_rel, publication_date, id, is_del, is_read, title);";
+  const std::string sortOrder = " NULLS FIRST, id NULLS FIRST, is_del NULLS FIRST, is_read NULLS FIRST,"
+                                " publication_date NULLS FIRST, fk_site_cat_rel NULLS FIRST) INCLUDE (title)";
+  for (const Older& older :
+       {Older{kSortOrderVersion - 1, datePair + "DROP INDEX newsitem_grid_title; CREATE INDEX newsitem_grid_title"
+                                                " ON newsitem(lower(title), id, is_del, is_read, publication_date,"
+                                                " fk_site_cat_rel)"},
+        Older{kCheapTitleKeyVersion - 1,
+              "DROP INDEX newsitem_grid_title; CREATE INDEX newsitem_grid_title ON newsitem(translate(title,"
+              " 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', 'abcdefghijklmnopqrstuvwxyz') COLLATE \"C\"" + sortOrder}}) {
+    SCOPED_TRACE("version " + std::to_string(older.version));
+    const std::string url = server->NewDatabase();
+    ASSERT_FALSE(url.empty());
+    std::unique_ptr<Database> db;
+    std::string why;
+    ASSERT_EQ(Database::Open(url, Database::Mode::kCreate, &db, &why), 0) << why;
+    auto definitions = [&] {
+      std::string out;
+      Statement s(*db, "SELECT indexdef FROM pg_indexes WHERE tablename = 'newsitem' ORDER BY indexname");
+      while (s.Next()) out += s.Text(0) + "\n";
+      return out;
+    };
+    const std::string fresh = definitions();
+    const std::string make = older.indexes + "; UPDATE schema_version SET version = " + std::to_string(older.version);
+    ASSERT_EQ(db->Exec(make.c_str()), 0)
+        << db->ErrorMessage();
+    // The grid's statements as the list writes them, the planner told to sort
+    // only where no index gives the order.
+    const std::string columns = "SELECT n.id, n.fk_site_cat_rel, n.publication_date, n.title, n.is_read FROM newsitem n";
+    const std::string title = "lower(n.title COLLATE \"C\")";
+    const std::vector<std::string> sorts = {
+        columns + " WHERE n.is_del = 0 ORDER BY " + title + " ASC NULLS FIRST, n.id ASC NULLS FIRST",
+        columns + " WHERE n.is_del = 0 ORDER BY " + title + " DESC NULLS LAST, n.id DESC NULLS LAST",
+        columns + " WHERE n.is_del = 0 ORDER BY n.publication_date ASC NULLS FIRST, n.id ASC NULLS FIRST",
+        columns + " WHERE n.is_del = 0 ORDER BY n.publication_date DESC NULLS LAST, n.id DESC NULLS LAST",
+        columns + " WHERE n.is_del = 0 AND n.fk_site_cat_rel = 1 ORDER BY n.publication_date DESC NULLS LAST,"
+                  " n.id DESC NULLS LAST",
+    };
+    ASSERT_EQ(db->Exec("SET enable_sort = off"), 0);
+    auto sorted = [&](const std::string& sql) {
+      Statement s(*db, "EXPLAIN " + sql);
+      std::string plan;
+      while (s.Next()) plan += s.Text(0) + "\n";
+      EXPECT_EQ(s.error(), 0) << db->ErrorMessage();
+      return plan.find("Sort") != std::string::npos ? plan : std::string();
+    };
+    int sortedBefore = 0;
+    for (const std::string& sql : sorts) sortedBefore += sorted(sql).empty() ? 0 : 1;
+    EXPECT_EQ(sortedBefore, older.version < kSortOrderVersion ? 5 : 2);
 
-  // Inside an engine's transaction the upgrade waits: it would commit the
-  // caller's half-done work.
-  ASSERT_EQ(db->Begin(), 0);
-  const int64_t pair = EnsurePair(*db, "site", "category");
-  EXPECT_EQ(UpgradeSchema(*db), 0);
-  EXPECT_EQ(SchemaVersion(*db), kSortOrderVersion - 1);
-  ASSERT_EQ(db->Rollback(), 0);
-  EXPECT_EQ(Count(*db, "SELECT count(*) FROM site_cat_rel WHERE id = " + std::to_string(pair)), 0);
+    // Inside an engine's transaction the upgrade waits: it would commit the
+    // caller's half-done work.
+    ASSERT_EQ(db->Begin(), 0);
+    const int64_t pair = EnsurePair(*db, "site", "category");
+    EXPECT_EQ(UpgradeSchema(*db), 0);
+    EXPECT_EQ(SchemaVersion(*db), older.version);
+    ASSERT_EQ(db->Rollback(), 0);
+    EXPECT_EQ(Count(*db, "SELECT count(*) FROM site_cat_rel WHERE id = " + std::to_string(pair)), 0);
 
-  std::atomic<bool> stop{false};
-  std::vector<std::string> heard;
-  EXPECT_EQ(UpgradeIndexes(url, stop, [&](const std::string& what, int percent) {
-              heard.push_back(what + " " + std::to_string(percent));
-            }),
-            0);
-  EXPECT_EQ(heard, (std::vector<std::string>{"grid 0", "grid 100"}));
-  EXPECT_EQ(SchemaVersion(*db), LatestSchemaVersion());
-  EXPECT_EQ(definitions(), fresh);
-  for (const std::string& sql : sorts) EXPECT_EQ(sorted(sql), "") << sql;
-  heard.clear();
-  EXPECT_EQ(UpgradeIndexes(url, stop, [&](const std::string& what, int) { heard.push_back(what); }), 0);
-  EXPECT_TRUE(heard.empty());  // nothing more to do
+    std::atomic<bool> stop{false};
+    std::vector<std::string> heard;
+    EXPECT_EQ(UpgradeIndexes(url, stop, [&](const std::string& what, int percent) {
+                heard.push_back(what + " " + std::to_string(percent));
+              }),
+              0);
+    EXPECT_EQ(heard, (std::vector<std::string>{"grid 0", "grid 100"}));
+    EXPECT_EQ(SchemaVersion(*db), LatestSchemaVersion());
+    EXPECT_EQ(definitions(), fresh);
+    for (const std::string& sql : sorts) EXPECT_EQ(sorted(sql), "") << sql;
+    heard.clear();
+    EXPECT_EQ(UpgradeIndexes(url, stop, [&](const std::string& what, int) { heard.push_back(what); }), 0);
+    EXPECT_TRUE(heard.empty());  // nothing more to do
+  }
 }
 
 // A PostgreSQL database of before lz4 and of bodies kept in their rows:
