@@ -224,6 +224,15 @@ int Database::OpenPostgres(const std::string& url, Mode mode, std::unique_ptr<Da
   } else if (found != 4) {
     return fail(SQLITE_NOTADB, server + " holds no news database (create it with orvo init --database)");
   }
+  // A keyword search gathers its candidates in a bitmap of the table's
+  // pages. Within the server's default 4 MB the bitmap of a million items
+  // turns lossy, and every row of a lossy page is then tested again, the
+  // non-matching ones to the end of their bodies. Only raised, so a larger
+  // value the server's owner set stays; without it the searches are slower
+  // but still right.
+  pg->conn.Exec(std::string("SELECT set_config('work_mem', '") + std::to_string(kWorkMemKb) +
+                "kB', false) FROM pg_settings WHERE name = 'work_mem' AND setting::bigint < " +
+                std::to_string(kWorkMemKb));
   if (error) *error = {};
   out->reset(new Database(nullptr, std::move(pg), url));
   return SQLITE_OK;

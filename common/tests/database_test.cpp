@@ -415,6 +415,31 @@ TEST(PostgresDatabaseTest, SchemaMatchesTheSqliteOneAndOpensAgain) {
   EXPECT_NE(pgdb->Describe().find("PostgreSQL server"), std::string::npos);
 }
 
+// Within the server's default work_mem a search's page bitmap over a large
+// table turns lossy and every row of its pages is tested again: our
+// connections raise it, and keep a larger value the server's owner set.
+TEST(PostgresDatabaseTest, ConnectionsRaiseWorkMemButNeverLowerIt) {
+  ORVO_NEED_POSTGRES(server);
+  const std::string url = server->NewDatabase();
+  ASSERT_FALSE(url.empty());
+  std::unique_ptr<Database> db;
+  std::string why;
+  ASSERT_EQ(Database::Open(url, Database::Mode::kCreate, &db, &why), 0) << why;
+  auto workMemKb = [](Database& d) {
+    Statement s(d, "SELECT setting::bigint FROM pg_settings WHERE name = 'work_mem'");
+    return s.Next() ? s.Int(0) : -1;
+  };
+  EXPECT_EQ(workMemKb(*db), kWorkMemKb);
+  const int64_t owners = 4 * kWorkMemKb;
+  Statement name(*db, "SELECT current_database()");
+  ASSERT_TRUE(name.Next()) << db->ErrorMessage();
+  const std::string set = "ALTER DATABASE \"" + name.Text(0) + "\" SET work_mem = '" + std::to_string(owners) + "kB'";
+  ASSERT_EQ(db->Exec(set.c_str()), 0) << db->ErrorMessage();
+  std::unique_ptr<Database> again;
+  ASSERT_EQ(Database::Open(url, Database::Mode::kExisting, &again, &why), 0) << why;
+  EXPECT_EQ(workMemKb(*again), owners);
+}
+
 TEST(PostgresDatabaseTest, EmptyDatabasesAndDeadServersAreRefusedWithTheReason) {
   ORVO_NEED_POSTGRES(server);
   std::unique_ptr<Database> db;
