@@ -174,13 +174,14 @@ class Transaction {
   bool done_ = false;
 };
 
-// Where the news database is: ORVO_DATABASE in the environment, else Url in
-// the [Database] section of ORVO.ini, else PathDB. A postgresql:// address
-// is a PostgreSQL database; anything else is a SQLite file.
 // What a PostgreSQL connection of ours lets a sort or a search's page
 // bitmap take before it spills to disk or turns lossy, in kB, unless the
 // server gives more.
 inline constexpr int64_t kWorkMemKb = 64 * 1024;
+
+// Where the news database is: ORVO_DATABASE in the environment, else Url in
+// the [Database] section of ORVO.ini, else PathDB. A postgresql:// address
+// is a PostgreSQL database; anything else is a SQLite file.
 inline constexpr const char* kDatabaseSection = "Database";
 inline constexpr size_t kDatabaseUrlBuffer = 1024;
 std::string NewsDatabaseLocation(const Settings& settings, size_t pathBuffer);

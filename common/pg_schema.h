@@ -14,8 +14,8 @@ inline constexpr const char* kImageBytesTable = "newsimage_bytes";
 // SQLite's NOCASE order of `expr` on PostgreSQL, on a server of any locale:
 // the ASCII letters folded (and nothing else, as NOCASE folds) by lower()
 // under the "C" collation, then the bytes compared, which in UTF-8 is code
-// point order. The sorts and the
-// indexes that serve them are both written with it, so that they match.
+// point order. The sorts and the indexes that serve them are both written
+// with it, so that they match.
 std::string NoCaseKey(std::string_view expr);
 
 // The reader's sort indexes: their keys keep SQLite's NULL order (first going
