@@ -52,9 +52,27 @@ RunnerOutcome RunnerClient::Run(RunnerJob job, const StatusFn& onStatus, int sil
   const bool download = job == RunnerJob::kDownload;
   const QString engine = download ? QStringLiteral("Gatherer") : QStringLiteral("Bookbinder");
 
-  // Subscribed before anything starts, so no event of the run is missed.
-  org::orvo::IOrvoRunner runner(kRunnerName, kRunnerPath, bus_);
-  org::orvo::_IOrvoRunnerEvents events(kRunnerName, kRunnerPath, bus_);
+  // GetStatus starts the service when it does not run yet.
+  {
+    org::orvo::IOrvoRunner starter(kRunnerName, kRunnerPath, bus_);
+    QDBusPendingReply<int> woken = starter.GetStatus();
+    woken.waitForFinished();
+    if (woken.isError()) {
+      outcome.error = QStringLiteral("cannot reach Timekeeper: %1").arg(woken.error().message());
+      return outcome;
+    }
+  }
+  // Calls and events go to the process that owns the name now. On the
+  // well-known name Qt would drop a just-started service's events until it
+  // has handled that name's change of owner, which can come after them, and
+  // the run's end would never be seen.
+  const QString owner = bus_.interface()->serviceOwner(kRunnerName).value();
+  if (owner.isEmpty()) {
+    outcome.error = QStringLiteral("Timekeeper left the bus before the run started");
+    return outcome;
+  }
+  org::orvo::IOrvoRunner runner(owner, kRunnerPath, bus_);
+  org::orvo::_IOrvoRunnerEvents events(owner, kRunnerPath, bus_);
   QEventLoop loop;
   QTimer silence;
   silence.setSingleShot(true);
@@ -107,18 +125,18 @@ RunnerOutcome RunnerClient::Run(RunnerJob job, const StatusFn& onStatus, int sil
                .arg(QString::fromStdString(EventLogPath())));
   });
 
-  // GetStatus starts the service when it does not run yet.
+  QDBusServiceWatcher watcher(owner, bus_, QDBusServiceWatcher::WatchForUnregistration);
+  connect(&watcher, &QDBusServiceWatcher::serviceUnregistered, &loop,
+          [&] { finish(QStringLiteral("Timekeeper left the bus before the end of the run")); });
+
+  // Asked again once subscribed: the service answers after every event it
+  // sent before, so a download that ended in between is not followed.
   QDBusPendingReply<int> status = runner.GetStatus();
   status.waitForFinished();
   if (status.isError()) {
     outcome.error = QStringLiteral("cannot reach Timekeeper: %1").arg(status.error().message());
     return outcome;
   }
-  const QString owner = bus_.interface()->serviceOwner(kRunnerName).value();
-  QDBusServiceWatcher watcher(owner.isEmpty() ? kRunnerName : owner, bus_,
-                              QDBusServiceWatcher::WatchForUnregistration);
-  connect(&watcher, &QDBusServiceWatcher::serviceUnregistered, &loop,
-          [&] { finish(QStringLiteral("Timekeeper left the bus before the end of the run")); });
 
   QDBusPendingReply<> started;
   joined_ = false;
