@@ -250,6 +250,7 @@ void NewsQuery::Close() {
   ids_.clear();
   batch_.clear();
   next_ = 0;
+  batchIds_ = kFetchBatch;
 }
 
 int MarkedFiltersCondition(Database& db, std::time_t now, SqlCondition* all, std::vector<SqlCondition>* each) {
@@ -332,18 +333,23 @@ bool NewsQuery::Fetch() {
 bool NewsQuery::FetchBatch() {
   Statement& st = *rowStmt_;
   while (batch_.empty() && next_ < ids_.size()) {
-    const size_t end = std::min(ids_.size(), next_ + kFetchBatch);
+    const size_t end = std::min(ids_.size(), next_ + batchIds_);
     st.Reset();
     st.Bind(1, dialect::IdList(Database::Backend::kPostgres,
                                std::vector<int64_t>(ids_.begin() + static_cast<std::ptrdiff_t>(next_),
                                                     ids_.begin() + static_cast<std::ptrdiff_t>(end))));
     std::unordered_map<int64_t, NewsRow> found;
+    size_t bytes = 0;
     while (st.Next()) {
       NewsRow row;
       ReadNewsRow(st, &row);
+      bytes += row.body.size() + row.smallDescr.size() + row.title.size() + row.srcUrl.size() + 64;
       found.emplace(row.id, std::move(row));
     }
     if ((error_ = st.error()) != 0) return false;
+    // A batch of long bodies keeps the next one small; short ones save round trips.
+    if (!found.empty())
+      batchIds_ = std::clamp(kFetchBatchBytes / (bytes / found.size() + 1), kFetchBatch, kMaxFetchBatch);
     for (size_t i = next_; i < end; ++i)
       if (auto it = found.find(ids_[i]); it != found.end()) batch_.push_back(std::move(it->second));
     next_ = end;

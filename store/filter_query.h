@@ -131,8 +131,10 @@ struct NewsRow {
 // The open news query of a run, with its current row. Open() sorts the
 // matching ids alone and Fetch() reads each row by id, so a run over hundreds
 // of thousands of items holds their ids, never their bodies, at once. On a
-// PostgreSQL server, where each statement is a round trip, rows are read
-// kFetchBatch ids at a time.
+// PostgreSQL server, where each statement is a round trip and is planned
+// again, rows are read in batches: the first of kFetchBatch ids, the next
+// ones sized from the rows read so far to about kFetchBatchBytes, up to
+// kMaxFetchBatch ids.
 class NewsQuery {
  public:
   // Result of Open() when no filter is marked for eBook generation.
@@ -154,12 +156,15 @@ class NewsQuery {
   void Close();
 
   static constexpr size_t kFetchBatch = 64;
+  static constexpr size_t kMaxFetchBatch = 1024;
+  static constexpr size_t kFetchBatchBytes = size_t{4} << 20;
 
  private:
   bool FetchBatch();
 
   std::vector<int64_t> ids_;
   size_t next_ = 0;
+  size_t batchIds_ = kFetchBatch;
   std::unique_ptr<Statement> rowStmt_;
   bool batched_ = false;
   std::deque<NewsRow> batch_;  // read ahead, in ids_' order

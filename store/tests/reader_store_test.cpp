@@ -225,9 +225,9 @@ TEST_P(ReaderStoreTest, FilterKeywordsSelectTheSameRowsInTheGridAndTheEbooks) {
   }
 }
 
-// Past one batch of rows (PostgreSQL reads them kFetchBatch at a time): every
-// row once, in the query's order, and an item deleted before its rows were
-// read stays out.
+// Past the first batch of rows (PostgreSQL reads kFetchBatch ids first, then
+// more at a time): every row once, in the query's order, and an item deleted
+// before its rows were read stays out.
 TEST_P(ReaderStoreTest, TheEbookQueryReadsEveryRowInOrderAcrossBatches) {
   const size_t n = 2 * NewsQuery::kFetchBatch + 7;
   std::vector<int32_t> added;
